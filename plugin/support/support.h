@@ -1,0 +1,78 @@
+// Support: the plug-in's one general container (PtrArray) and the process-wide log
+// writer (LogWriter). Nothing here includes core/, pim/, files/ or xml/.
+#ifndef CEBRIDGE_SUPPORT_H
+#define CEBRIDGE_SUPPORT_H
+
+#include <cstdarg>
+#include <cstdint>
+
+namespace platform { struct SystemTime; }
+
+// A growable array of pointers that owns its storage, not the pointees.
+// Capacity grows as the system's container always has: by the grow step, or when
+// that is 0 by size / 8 bounded to 4..1024.
+class PtrArray {
+public:
+    PtrArray() = default;
+    ~PtrArray();
+    PtrArray(const PtrArray &) = delete;
+    PtrArray &operator=(const PtrArray &) = delete;
+
+    void SetSize(int32_t newSize, int32_t growBy = -1);
+    int32_t GetSize() const { return m_size; }
+    int32_t GetCapacity() const { return m_capacity; }
+    void *GetAt(int32_t index) const;
+    int32_t Add(void *element);
+    void SetAtGrow(int32_t index, void *element);
+    void RemoveAt(int32_t index, int32_t count = 1);
+    void RemoveAll();
+    void FreeData();
+
+private:
+    void **m_data = nullptr;
+    int32_t m_size = 0;
+    int32_t m_capacity = 0;
+    int32_t m_growBy = 0;
+};
+
+// Log levels the plug-in writes at.
+enum LogLevel : uint32_t { LOG_FAULT = 2, LOG_TRACE = 4, LOG_DETAIL = 5 };
+
+// One log file per local day, "<dir>\<base>_YYYYMMDD.log", every line written
+// through to disk. Safe to use from several threads: lines never interleave and
+// the daily switch does not race.
+class LogWriter {
+public:
+    LogWriter();
+    ~LogWriter();
+    LogWriter(const LogWriter &) = delete;
+    LogWriter &operator=(const LogWriter &) = delete;
+
+    void Init(const char *directory, const char *baseName, uint32_t threshold);
+    // `format` uses the wsprintf notation: %d %u %x %X %s %c %ld %lu %lx %I64u %I64d,
+    // widths, '-' and zero padding. The message is cut to 1024 characters.
+    void Write(uint32_t level, const char *format, ...);
+    void WriteV(uint32_t level, const char *format, va_list arguments);
+
+    // For tests: the file name that a line written at `now` goes to.
+    static void FileNameFor(const char *directory, const char *baseName, const platform::SystemTime &now,
+                            char *out, size_t outSize);
+
+private:
+    struct State;
+    State *m_state;
+};
+
+// Formats `format` with wsprintf notation into `out` (at most `outSize` - 1
+// characters, always terminated); returns the number of characters written.
+int FormatWsprintf(char *out, size_t outSize, const char *format, va_list arguments);
+
+// The process-wide log writer, created by the first SE_Initialize; null before.
+LogWriter *Log();
+void SetLog(LogWriter *writer);
+
+// Writes to the process-wide log when there is one.
+// `format` is in wsprintf notation (see LogWriter::Write).
+void LogLine(uint32_t level, const char *format, ...);
+
+#endif  // CEBRIDGE_SUPPORT_H

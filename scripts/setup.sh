@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building and testing cebridge needs.
+# Safe to run again; run as root (or through sudo) on Debian 12 or later.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  nlohmann-json3-dev libcli11-dev libedit-dev
+  g++-multilib
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
+  wine64
+  python3
+)
+
+if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
+export DEBIAN_FRONTEND=noninteractive
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
