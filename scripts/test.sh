@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds every preset that runs tests, and runs them.
+#   scripts/test.sh                  default, asan, tsan and i686, plus the Windows checks
+#   CEBRIDGE_TEST_PRESETS="default" scripts/test.sh    just the named presets
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+
+jobs=${CEBRIDGE_JOBS:-2}
+presets=(${CEBRIDGE_TEST_PRESETS:-default asan tsan i686 mingw-i686 mingw-x64})
+
+run_preset() {
+  local preset=$1
+  echo "=== preset ${preset} ==="
+  cmake --preset "${preset}" >/dev/null
+  cmake --build --preset "${preset}" -j "${jobs}"
+  case "${preset}" in
+    mingw-i686)
+      # No 32-bit Windows runtime here: the real target is checked by its export table.
+      cmake -DLIBRARY="build/mingw-i686/bin/cebridge.dll" -DOBJDUMP=i686-w64-mingw32-objdump \
+            -P tests/abi/check_exports.cmake
+      ;;
+    mingw-x64)
+      WINEDEBUG=-all WINEPREFIX="${WINEPREFIX:-${HOME}/.cache/cebridge/wine64}" \
+        ctest --preset "${preset}"
+      ;;
+    *)
+      ctest --preset "${preset}"
+      ;;
+  esac
+}
+
+for preset in "${presets[@]}"; do
+  run_preset "${preset}"
+done
+echo "=== all presets passed: ${presets[*]} ==="
