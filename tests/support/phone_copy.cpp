@@ -1,0 +1,169 @@
+#include "support/phone_copy.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kAgentKey[] = "SOFTWARE\\MERIDO 3.0\\MERIDOAPI";
+
+void SetEnv(const char *name, const std::string &value) {
+#if defined(_WIN32)
+    _putenv_s(name, value.c_str());
+#else
+    setenv(name, value.c_str(), 1);
+#endif
+}
+
+void UnsetEnv(const char *name) {
+#if defined(_WIN32)
+    _putenv_s(name, "");
+#else
+    unsetenv(name);
+#endif
+}
+
+fs::path MakeUniqueFolder() {
+#if defined(_WIN32)
+    static std::atomic<unsigned> counter{0};
+    auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    for (;;) {
+        fs::path candidate = fs::temp_directory_path() /
+                             ("cebridge-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+        std::error_code error;
+        if (fs::create_directory(candidate, error)) return candidate;
+        if (error) return {};
+    }
+#else
+    std::string pattern = (fs::temp_directory_path() / "cebridge-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) return {};
+    return pattern;
+#endif
+}
+
+// Registry files escape '\' and '"' inside quoted strings.
+std::string RegistryQuoted(const std::string &text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '\\' || c == '"') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+// ---- TempDir, ScopedEnv -------------------------------------------------------------
+
+TempDir::TempDir() : m_path(MakeUniqueFolder()) {
+    if (m_path.empty()) ADD_FAILURE() << "cannot create a temporary folder";
+}
+
+TempDir::~TempDir() {
+    if (m_path.empty()) return;
+    std::error_code ignored;
+    fs::remove_all(m_path, ignored);
+}
+
+ScopedEnv::ScopedEnv(const char *name, const std::string &value) : m_name(name) {
+    if (const char *previous = std::getenv(name)) m_previous = previous;
+    SetEnv(name, value);
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (m_previous)
+        SetEnv(m_name.c_str(), *m_previous);
+    else
+        UnsetEnv(m_name.c_str());
+}
+
+// ---- files -------------------------------------------------------------------------------
+
+std::string ReadFileText(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFileText(const fs::path &path, const std::string &text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    if (!out) ADD_FAILURE() << "cannot write " << path;
+}
+
+fs::path DemoPhoneSource() { return fs::path(CEBRIDGE_TEST_SOURCE_DIR) / "data" / "phones" / "demo"; }
+
+fs::path DtdSource() { return fs::path(CEBRIDGE_TEST_SOURCE_DIR) / "data" / "dtd"; }
+
+std::string RegistryFileText(const std::string &keyPath, const std::vector<std::pair<std::string, std::string>> &values) {
+    std::string text = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\" + keyPath + "]\n";
+    for (const auto &[name, value] : values) text += RegistryQuoted(name) + "=" + RegistryQuoted(value) + "\n";
+    return text + "\n";
+}
+
+// ---- PhoneCopy ------------------------------------------------------------------------------
+
+PhoneCopy::PhoneCopy() : PhoneCopy(DemoPhoneSource()) {}
+
+PhoneCopy::PhoneCopy(const fs::path &source) {
+    m_imagePath = m_imageDir.path() / source.filename();
+    m_registryFile = m_pcDir.path() / "registry.ini";
+    std::error_code error;
+    fs::copy(source, m_imagePath, fs::copy_options::recursive, error);
+    if (error) ADD_FAILURE() << "cannot copy the phone image " << source << ": " << error.message();
+    WriteRegistry(DtdSource().string());
+    m_env.push_back(std::make_unique<ScopedEnv>("CEBRIDGE_DEVICE", m_imagePath.string()));
+    m_env.push_back(std::make_unique<ScopedEnv>("CEBRIDGE_RAPI", std::string(CEBRIDGE_TEST_EMULATOR)));
+    m_env.push_back(std::make_unique<ScopedEnv>("CEBRIDGE_REGISTRY", m_registryFile.string()));
+}
+
+PhoneCopy::~PhoneCopy() {
+    // Environment first (reverse order), then the folders via the TempDir members.
+    while (!m_env.empty()) m_env.pop_back();
+}
+
+nlohmann::json PhoneCopy::ReadDevice() const {
+    std::string text = ReadFileText(m_imagePath / "device.json");
+    nlohmann::json device = nlohmann::json::parse(text, nullptr, false);
+    if (device.is_discarded()) {
+        ADD_FAILURE() << "device.json of " << m_imagePath << " is missing or not JSON";
+        return nlohmann::json::object();
+    }
+    return device;
+}
+
+void PhoneCopy::EditDevice(const std::function<void(nlohmann::json &)> &edit) {
+    nlohmann::json device = ReadDevice();
+    edit(device);
+    fs::path target = m_imagePath / "device.json";
+    fs::path staging = m_imagePath / "device.json.new";
+    WriteFileText(staging, device.dump(2) + "\n");
+    std::error_code error;
+    fs::rename(staging, target, error);
+    if (error) ADD_FAILURE() << "cannot replace " << target << ": " << error.message();
+}
+
+void PhoneCopy::WriteRegistry(const std::optional<std::string> &saPath) {
+    std::vector<std::pair<std::string, std::string>> values;
+    if (saPath) values.emplace_back("SAPATH", *saPath);
+    WriteFileText(m_registryFile, RegistryFileText(kAgentKey, values));
+}
+
+void PhoneCopy::RemoveRegistry() {
+    std::error_code ignored;
+    fs::remove(m_registryFile, ignored);
+}
+
+std::string PhoneCopy::ReadRegistry() const { return ReadFileText(m_registryFile); }

@@ -1,0 +1,96 @@
+// Disposable phones and folders for tests.
+//
+//   PhoneCopy phone;                     // a private copy of data/phones/demo
+//   phone.EditDevice([](nlohmann::json &d) { d["link"]["neverUp"] = true; });
+//   TestAgent agent; ...                 // the plug-in now talks to that copy
+//
+// A PhoneCopy points the environment at itself for its lifetime: CEBRIDGE_DEVICE at
+// the copy, CEBRIDGE_RAPI at the built emulator and CEBRIDGE_REGISTRY at a fresh PC
+// registry file whose SAPATH names the source tree's data/dtd. The previous values
+// come back when it is destroyed, and every file it made is removed.
+#ifndef CEBRIDGE_TESTS_PHONE_COPY_H
+#define CEBRIDGE_TESTS_PHONE_COPY_H
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+// A fresh empty folder, removed with everything in it at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::filesystem::path &path() const { return m_path; }
+    std::string str() const { return m_path.string(); }
+
+private:
+    std::filesystem::path m_path;
+};
+
+// Sets an environment variable for a scope and restores the previous state.
+class ScopedEnv {
+public:
+    ScopedEnv(const char *name, const std::string &value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv &) = delete;
+    ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+private:
+    std::string m_name;
+    std::optional<std::string> m_previous;
+};
+
+// The shipped demo phone image.
+std::filesystem::path DemoPhoneSource();
+// The DTD folder of the source tree.
+std::filesystem::path DtdSource();
+
+class PhoneCopy {
+public:
+    PhoneCopy();  // copies the demo phone
+    explicit PhoneCopy(const std::filesystem::path &source);
+    ~PhoneCopy();
+    PhoneCopy(const PhoneCopy &) = delete;
+    PhoneCopy &operator=(const PhoneCopy &) = delete;
+
+    // The phone image folder (CEBRIDGE_DEVICE).
+    const std::filesystem::path &path() const { return m_imagePath; }
+    // The device file system root ("\" on the phone).
+    std::filesystem::path fs() const { return m_imagePath / "fs"; }
+    // The PC registry file (CEBRIDGE_REGISTRY).
+    const std::filesystem::path &registryFile() const { return m_registryFile; }
+
+    // Rewrites the image's device.json through `edit`; the emulator reads it again
+    // at every CeRapiInitEx, so the change applies from the next link on.
+    void EditDevice(const std::function<void(nlohmann::json &)> &edit);
+    nlohmann::json ReadDevice() const;
+
+    // Replaces the PC registry file with the agent's key holding the given SAPATH,
+    // or no value at all (nullopt); RemoveRegistry deletes the file.
+    void WriteRegistry(const std::optional<std::string> &saPath);
+    void RemoveRegistry();
+    std::string ReadRegistry() const;
+
+private:
+    TempDir m_imageDir;
+    TempDir m_pcDir;
+    std::filesystem::path m_imagePath;
+    std::filesystem::path m_registryFile;
+    std::vector<std::unique_ptr<ScopedEnv>> m_env;
+};
+
+// The text of a PC registry file holding one key with the given string values.
+std::string RegistryFileText(const std::string &keyPath, const std::vector<std::pair<std::string, std::string>> &values);
+
+// Reads a whole file ("" when it cannot be read).
+std::string ReadFileText(const std::filesystem::path &path);
+void WriteFileText(const std::filesystem::path &path, const std::string &text);
+
+#endif  // CEBRIDGE_TESTS_PHONE_COPY_H
