@@ -1,0 +1,136 @@
+// The open phone image: where it is, its device.json, and crash-safe file writes.
+#include "device.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace ceemu {
+namespace {
+
+struct ImageState {
+    std::string root;
+    nlohmann::json config = nlohmann::json::object();
+};
+
+ImageState &State() {
+    static ImageState state;
+    return state;
+}
+
+std::string EnvironmentText(const char *name) {
+#if defined(_WIN32)
+    std::wstring wideName(name, name + std::char_traits<char>::length(name));
+    const wchar_t *value = _wgetenv(wideName.c_str());
+    if (value == nullptr) return {};
+    const std::wstring wide(value);
+    return Utf8(std::u16string(wide.begin(), wide.end()));
+#else
+    const char *value = std::getenv(name);
+    return value ? value : "";
+#endif
+}
+
+// The per-user folder that holds writable phone copies.
+fs::path UserPhonesFolder() {
+#if defined(_WIN32)
+    std::string base = EnvironmentText("LOCALAPPDATA");
+    if (base.empty()) base = EnvironmentText("APPDATA");
+#else
+    std::string base = EnvironmentText("XDG_DATA_HOME");
+    if (base.empty()) {
+        const std::string home = EnvironmentText("HOME");
+        if (!home.empty()) base = home + "/.local/share";
+    }
+#endif
+    if (base.empty()) return fs::temp_directory_path() / "cebridge" / "phones";
+    return HostPath(base) / "cebridge" / "phones";
+}
+
+// Copies the shipped demo phone once; the copy goes to a sibling first and is
+// renamed into place, so a half-finished copy is never taken for the phone.
+fs::path UserDemoPhone() {
+    const fs::path target = UserPhonesFolder() / "demo";
+    std::error_code error;
+    if (fs::exists(target / "device.json", error)) return target;
+    const fs::path shipped = HostPath(CEEMU_SHIPPED_DEMO_PHONE);
+    fs::create_directories(target.parent_path(), error);
+    const fs::path partial = target.parent_path() / ("demo.partial-" + std::to_string(std::random_device{}()));
+    fs::copy(shipped, partial, fs::copy_options::recursive, error);
+    if (!error) fs::rename(partial, target, error);
+    if (error) fs::remove_all(partial, error);
+    return target;
+}
+
+nlohmann::json ReadConfig(const fs::path &file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return nlohmann::json::object();
+    nlohmann::json config = nlohmann::json::parse(in, nullptr, false);
+    if (config.is_discarded() || !config.is_object()) return nlohmann::json::object();
+    return config;
+}
+
+std::string TemporarySibling(const std::string &path) {
+    static std::mt19937 random{std::random_device{}()};
+    std::ostringstream name;
+    name << path << ".tmp-" << std::hex << random();
+    return name.str();
+}
+
+}  // namespace
+
+std::recursive_mutex &DeviceLock() {
+    static std::recursive_mutex lock;
+    return lock;
+}
+
+std::string ImageRoot() {
+    std::lock_guard guard(DeviceLock());
+    if (State().root.empty()) {
+        const std::string named = EnvironmentText("CEBRIDGE_DEVICE");
+        State().root = named.empty() ? PathText(UserDemoPhone()) : named;
+    }
+    return State().root;
+}
+
+const nlohmann::json &DeviceConfig() {
+    std::lock_guard guard(DeviceLock());
+    return State().config;
+}
+
+void LoadImage() {
+    std::lock_guard guard(DeviceLock());
+    State().root.clear();
+    State().config = ReadConfig(HostPath(ImageRoot()) / "device.json");
+    ResetFaultCounters();
+}
+
+bool WriteFileReplacing(const std::string &path, const std::string &bytes) {
+    const fs::path target = HostPath(path);
+    std::error_code error;
+    if (target.has_parent_path()) fs::create_directories(target.parent_path(), error);
+    const fs::path temporary = HostPath(TemporarySibling(path));
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.flush();
+        if (!out) {
+            out.close();
+            fs::remove(temporary, error);
+            return false;
+        }
+    }
+    fs::rename(temporary, target, error);
+    if (error) {
+        fs::remove(temporary, error);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace ceemu
