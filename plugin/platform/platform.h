@@ -182,6 +182,11 @@ struct RapiTable {
 const RapiTable &Rapi();
 // True when the provider library was found and loaded.
 bool RapiProviderLoaded();
+// For tests: the table the provider library at `path` yields (stand-ins where it
+// lacks an operation); *loaded tells whether the library was found.
+RapiTable LoadRapiTable(const char *path, bool *loaded);
+// For tests: Rapi() answers with `table` until called again with null.
+void OverrideRapiForTests(const RapiTable *table);
 
 }  // namespace platform
 
