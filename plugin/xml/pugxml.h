@@ -4,9 +4,11 @@
 #ifndef CEBRIDGE_PUGXML_H
 #define CEBRIDGE_PUGXML_H
 
+#include <cstddef>
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <vector>
 
 enum XmlNodeKind : uint32_t {
     node_null = 0,          // blank record, kind of an empty handle
@@ -24,8 +26,52 @@ enum XmlNodeKind : uint32_t {
     node_dtd_notation = 12,
 };
 
-struct XmlNodeRecord;
-struct XmlAttributeRecord;
+// Texts are zero-ended character arrays. An "in buffer" flag is true while the text
+// points into the reader's buffer (or is null) and must not be freed; false when the
+// record owns a heap copy.
+struct XmlAttributeRecord {
+    char *name = nullptr;
+    bool nameInBuffer = true;
+    char *value = nullptr;
+    bool valueInBuffer = true;
+};
+
+// One node. The document record's parent is the record itself: that is what marks a
+// root. The tree owns every record below the root, every attribute record and every
+// text whose in-buffer flag is false.
+//
+// Capacity: `attributeCapacity` and `childCapacity` follow the library's growth rule
+// (initial slots by kind; when full, building adds one slot and the reader adds the
+// tree's growth step). The arrays behind them are std::vectors, which grow
+// geometrically, so appending n children costs O(n) copies, not O(n^2): the rule is
+// kept where it can be seen (these fields) and not where it would cost.
+struct XmlNodeRecord {
+    XmlNodeRecord *parent = nullptr;
+    char *name = nullptr;
+    bool nameInBuffer = true;
+    XmlNodeKind kind = node_null;
+    std::vector<XmlAttributeRecord *> attributes;
+    uint32_t attributeCapacity = 0;
+    std::vector<XmlNodeRecord *> children;
+    uint32_t childCapacity = 0;
+    char *value = nullptr;
+    bool valueInBuffer = true;
+};
+
+// Record-level operations shared by the building handles and the reader.
+// A new record of `kind` with the initial capacities of its kind; null when out of memory.
+XmlNodeRecord *create_record(XmlNodeKind kind, XmlNodeRecord *parent);
+// Frees the record, its owned texts, its attributes and, depth first, its descendants.
+void free_record(XmlNodeRecord *record);
+// Appends as last child / last attribute, growing the capacity by `step` when full.
+// False (and nothing changed) when memory runs out.
+bool append_child(XmlNodeRecord *parent, XmlNodeRecord *child, uint32_t step);
+bool append_attribute(XmlNodeRecord *node, XmlAttributeRecord *attribute, uint32_t step);
+
+// Stores `text` in `*slot`: over the present text when that is at least as long
+// (the flag is kept), else as a fresh heap copy (the old text freed when owned,
+// the flag set false). False when an argument is missing or memory runs out.
+bool copy_text(char **slot, const char *text, bool *inBuffer);
 
 class XmlAttributeRef {
 public:
@@ -43,6 +89,8 @@ public:
     XmlAttributeRef &operator=(const std::string &text);
     XmlAttributeRef &operator=(int32_t number);
 
+    XmlAttributeRecord *record() const;
+
 private:
     XmlAttributeRecord *m_record;
 };
@@ -50,7 +98,7 @@ private:
 class XmlNodeRef {
 public:
     XmlNodeRef();  // an empty handle
-    explicit XmlNodeRef(XmlNodeRecord *record);
+    explicit XmlNodeRef(XmlNodeRecord *record);  // null gives an empty handle
     virtual ~XmlNodeRef();
     XmlNodeRef(const XmlNodeRef &other);
     XmlNodeRef &operator=(const XmlNodeRef &other);
@@ -68,23 +116,48 @@ public:
     const char *name() const;
     const char *value() const;
     uint32_t children() const;
-    XmlNodeRef child(uint32_t index) const;
+    XmlNodeRef child(uint32_t index) const;  // empty when out of range
     uint32_t attributes() const;
-    XmlAttributeRef attribute_at(uint32_t index) const;
+    XmlAttributeRef attribute_at(uint32_t index) const;  // empty when out of range
 
-    XmlNodeRef add_child(XmlNodeKind kind);
-    bool set_name(const char *text);
-    bool set_value(const char *text);
+    // Building. Each refuses (empty handle or false, nothing changed) on an empty
+    // handle, on a node of the wrong kind or on a null text.
+    XmlNodeRef add_child(XmlNodeKind kind);       // on a document or element only
+    bool set_name(const char *text);              // element or instruction only
+    bool set_value(const char *text);             // text, CDATA or comment only
     XmlAttributeRef add_attribute(const char *name, const char *value);
-    XmlAttributeRef attribute(const char *name);
+    XmlAttributeRef attribute(const char *name);  // the first match, else added with ""
 
     void write_xml(std::ostream &stream, char indentCharacter, bool lineBreaks) const;
+    // The record the handle refers to: for an empty handle, its own blank record.
     XmlNodeRecord *record() const;
 
 private:
-    XmlNodeRecord *m_record;
-    XmlNodeRecord *m_blank;  // own blank record while the handle is empty
+    XmlNodeRecord *target() const;
+
+    XmlNodeRecord *m_record;  // null while the handle is empty
+    XmlNodeRecord m_blank;    // own blank record: kind Null, parent itself, no arrays
 };
+
+// Indentation state of one write: the indent character (0: none), the current
+// indent text and the depth.
+class XmlIndent {
+public:
+    explicit XmlIndent(char character);
+    virtual ~XmlIndent();
+
+    void deepen();  // one more indent character
+    void undo();    // one less, never below zero
+    const std::string &text() const { return m_text; }
+
+private:
+    char m_character;
+    std::string m_text;
+    uint32_t m_depth = 0;
+};
+
+// Writes one record and its subtree. Nothing is escaped.
+void write_node(std::ostream &stream, XmlIndent &indent, const XmlNodeRecord *record, bool breaks);
 
 // Writes the node: compact when the stream's format flags hold nothing but
 // skip-whitespace (or nothing), else with tab indentation and line breaks.
@@ -93,9 +166,22 @@ std::ostream &operator<<(std::ostream &stream, XmlNodeRef node);
 // Wildcard name comparison: '*', '?', "[a-z]" sets with '!' negation; null matches.
 bool match_name(const char *pattern, const char *name);
 
+// Reader options, bits of the tree's option mask. Every builder's mask (0xffff)
+// holds them all.
+enum XmlParseOption : uint32_t {
+    parse_comments = 0x0001,      // keep comments
+    parse_instructions = 0x0002,  // keep processing instructions
+    parse_cdata = 0x0004,         // keep CDATA and INCLUDE sections
+    parse_doctype = 0x0008,       // keep the document type declaration
+    parse_dtd_subset = 0x0010,    // split the internal subset into declarations (else one value)
+    parse_trim_layout = 0x0020,   // drop the line breaks and indentation the writer adds
+};
+
 class XmlTree {
 public:
     XmlTree(uint32_t optionMask = 0xffff, bool autoDelete = true, int32_t growthStep = 4);
+    // Frees the tree when auto-delete is set (otherwise whoever took the root frees
+    // it with free_record), and always the parse buffer.
     virtual ~XmlTree();
     XmlTree(const XmlTree &) = delete;
     XmlTree &operator=(const XmlTree &) = delete;
@@ -106,6 +192,8 @@ public:
 
     // The reader: fills the tree from text (or a file read whole). False, with a
     // message in `error` when given, for malformed input; the tree is then empty.
+    // Texts are kept verbatim (no entity is expanded), so that writing a document
+    // read gives back the text the writer made.
     bool parse(const char *text, size_t length, std::string *error = nullptr);
     bool parse_file(const char *path, std::string *error = nullptr);
 

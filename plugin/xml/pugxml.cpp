@@ -1,0 +1,541 @@
+// pugxml: node records, handles, building operations and the serializer.
+#include "pugxml.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+struct InitialSlots {
+    uint32_t attributes;
+    uint32_t children;
+};
+
+InitialSlots InitialSlotsOf(XmlNodeKind kind) {
+    switch (kind) {
+    case node_document: return {0, 1};
+    case node_element:
+    case node_doctype: return {1, 1};
+    case node_pi:
+    case node_dtd_entity:
+    case node_dtd_attlist:
+    case node_dtd_element:
+    case node_dtd_notation: return {1, 0};
+    default: return {0, 0};
+    }
+}
+
+bool IsKnownKind(XmlNodeKind kind) { return kind <= node_dtd_notation; }
+
+// Appends `item`; std::vector grows its storage geometrically. The logical capacity
+// is raised by `step` whenever it is used up. False (nothing changed) when memory runs out.
+template <typename T>
+bool AppendSlot(std::vector<T *> &slots, uint32_t &capacity, T *item, uint32_t step) {
+    try {
+        slots.push_back(item);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    if (slots.size() > capacity) {
+        capacity += step == 0 ? 1 : step;
+    }
+    return true;
+}
+
+void FreeText(char *text, bool inBuffer) {
+    if (!inBuffer) {
+        delete[] text;
+    }
+}
+
+void FreeAttribute(XmlAttributeRecord *attribute) {
+    if (attribute == nullptr) {
+        return;
+    }
+    FreeText(attribute->name, attribute->nameInBuffer);
+    FreeText(attribute->value, attribute->valueInBuffer);
+    delete attribute;
+}
+
+char *HeapCopy(const char *text) {
+    const size_t size = std::strlen(text) + 1;
+    char *copy = new (std::nothrow) char[size];
+    if (copy != nullptr) {
+        std::memcpy(copy, text, size);
+    }
+    return copy;
+}
+
+}  // namespace
+
+// --- records ---------------------------------------------------------------------
+
+XmlNodeRecord *create_record(XmlNodeKind kind, XmlNodeRecord *parent) {
+    XmlNodeRecord *record = new (std::nothrow) XmlNodeRecord;
+    if (record == nullptr) {
+        return nullptr;
+    }
+    record->kind = kind;
+    record->parent = parent;
+    const InitialSlots slots = InitialSlotsOf(kind);
+    // A slot that cannot be had leaves its capacity at zero.
+    try {
+        record->attributes.reserve(slots.attributes);
+        record->attributeCapacity = slots.attributes;
+    } catch (const std::bad_alloc &) {
+    }
+    try {
+        record->children.reserve(slots.children);
+        record->childCapacity = slots.children;
+    } catch (const std::bad_alloc &) {
+    }
+    return record;
+}
+
+void free_record(XmlNodeRecord *record) {
+    if (record == nullptr) {
+        return;
+    }
+    for (XmlNodeRecord *child : record->children) {
+        free_record(child);
+    }
+    for (XmlAttributeRecord *attribute : record->attributes) {
+        FreeAttribute(attribute);
+    }
+    FreeText(record->name, record->nameInBuffer);
+    FreeText(record->value, record->valueInBuffer);
+    delete record;
+}
+
+bool append_child(XmlNodeRecord *parent, XmlNodeRecord *child, uint32_t step) {
+    return AppendSlot(parent->children, parent->childCapacity, child, step);
+}
+
+bool append_attribute(XmlNodeRecord *node, XmlAttributeRecord *attribute, uint32_t step) {
+    return AppendSlot(node->attributes, node->attributeCapacity, attribute, step);
+}
+
+bool copy_text(char **slot, const char *text, bool *inBuffer) {
+    if (slot == nullptr || text == nullptr || inBuffer == nullptr) {
+        return false;
+    }
+    if (*slot != nullptr && std::strlen(*slot) >= std::strlen(text)) {
+        std::memmove(*slot, text, std::strlen(text) + 1);
+        return true;
+    }
+    FreeText(*slot, *inBuffer);
+    *slot = HeapCopy(text);
+    *inBuffer = false;
+    return *slot != nullptr;
+}
+
+// --- attribute handles -------------------------------------------------------------
+
+XmlAttributeRef::XmlAttributeRef() : m_record(nullptr) {}
+XmlAttributeRef::XmlAttributeRef(XmlAttributeRecord *record) : m_record(record) {}
+XmlAttributeRef::~XmlAttributeRef() = default;
+XmlAttributeRef::XmlAttributeRef(const XmlAttributeRef &other) = default;
+XmlAttributeRef &XmlAttributeRef::operator=(const XmlAttributeRef &other) = default;
+
+bool XmlAttributeRef::empty() const { return m_record == nullptr; }
+const char *XmlAttributeRef::name() const { return m_record ? m_record->name : nullptr; }
+const char *XmlAttributeRef::value() const { return m_record ? m_record->value : nullptr; }
+XmlAttributeRecord *XmlAttributeRef::record() const { return m_record; }
+
+XmlAttributeRef &XmlAttributeRef::operator=(const char *text) {
+    if (m_record != nullptr && text != nullptr) {
+        copy_text(&m_record->value, text, &m_record->valueInBuffer);
+    }
+    return *this;
+}
+
+XmlAttributeRef &XmlAttributeRef::operator=(const std::string &text) { return *this = text.c_str(); }
+
+XmlAttributeRef &XmlAttributeRef::operator=(int32_t number) { return *this = std::to_string(number); }
+
+// --- node handles ------------------------------------------------------------------
+
+namespace {
+
+void MakeBlank(XmlNodeRecord &blank) { blank.parent = &blank; }
+
+}  // namespace
+
+XmlNodeRef::XmlNodeRef() : m_record(nullptr) { MakeBlank(m_blank); }
+
+XmlNodeRef::XmlNodeRef(XmlNodeRecord *record) : m_record(record) { MakeBlank(m_blank); }
+
+XmlNodeRef::~XmlNodeRef() = default;
+
+XmlNodeRef::XmlNodeRef(const XmlNodeRef &other) : m_record(other.m_record) { MakeBlank(m_blank); }
+
+XmlNodeRef &XmlNodeRef::operator=(const XmlNodeRef &other) {
+    m_record = other.m_record;
+    return *this;
+}
+
+XmlNodeRecord *XmlNodeRef::target() const { return m_record ? m_record : const_cast<XmlNodeRecord *>(&m_blank); }
+XmlNodeRecord *XmlNodeRef::record() const { return target(); }
+
+bool XmlNodeRef::empty() const { return m_record == nullptr || m_record->kind == node_null; }
+XmlNodeKind XmlNodeRef::type() const { return target()->kind; }
+bool XmlNodeRef::type_document() const { return !empty() && m_record->kind == node_document && m_record->parent == m_record; }
+bool XmlNodeRef::type_element() const { return type() == node_element; }
+bool XmlNodeRef::type_instruction() const { return type() == node_pi; }
+bool XmlNodeRef::type_text() const { return type() == node_pcdata; }
+bool XmlNodeRef::type_cdata() const { return type() == node_cdata; }
+bool XmlNodeRef::type_comment() const { return type() == node_comment; }
+bool XmlNodeRef::type_doctype() const { return type() == node_doctype; }
+
+const char *XmlNodeRef::name() const { return target()->name; }
+const char *XmlNodeRef::value() const { return target()->value; }
+uint32_t XmlNodeRef::children() const { return static_cast<uint32_t>(target()->children.size()); }
+uint32_t XmlNodeRef::attributes() const { return static_cast<uint32_t>(target()->attributes.size()); }
+
+XmlNodeRef XmlNodeRef::child(uint32_t index) const {
+    return index < children() ? XmlNodeRef(target()->children[index]) : XmlNodeRef();
+}
+
+XmlAttributeRef XmlNodeRef::attribute_at(uint32_t index) const {
+    return index < attributes() ? XmlAttributeRef(target()->attributes[index]) : XmlAttributeRef();
+}
+
+XmlNodeRef XmlNodeRef::add_child(XmlNodeKind kind) {
+    if (empty() || (m_record->kind != node_document && m_record->kind != node_element) || !IsKnownKind(kind)) {
+        return XmlNodeRef();
+    }
+    XmlNodeRecord *child = create_record(kind, m_record);
+    if (child == nullptr) {
+        return XmlNodeRef();
+    }
+    child->nameInBuffer = false;
+    child->valueInBuffer = false;
+    if (!append_child(m_record, child, 1)) {
+        free_record(child);
+        return XmlNodeRef();
+    }
+    return XmlNodeRef(child);
+}
+
+bool XmlNodeRef::set_name(const char *text) {
+    if (!type_element() && !type_instruction()) {
+        return false;
+    }
+    return copy_text(&m_record->name, text, &m_record->nameInBuffer);
+}
+
+bool XmlNodeRef::set_value(const char *text) {
+    if (!type_text() && !type_cdata() && !type_comment()) {
+        return false;
+    }
+    return copy_text(&m_record->value, text, &m_record->valueInBuffer);
+}
+
+XmlAttributeRef XmlNodeRef::add_attribute(const char *name, const char *value) {
+    if (empty() || name == nullptr || value == nullptr) {
+        return XmlAttributeRef();
+    }
+    XmlAttributeRecord *attribute = new (std::nothrow) XmlAttributeRecord;
+    if (attribute == nullptr) {
+        return XmlAttributeRef();
+    }
+    attribute->name = HeapCopy(name);
+    attribute->nameInBuffer = false;
+    attribute->value = HeapCopy(value);
+    attribute->valueInBuffer = false;
+    if (attribute->name == nullptr || attribute->value == nullptr ||
+        !append_attribute(m_record, attribute, 1)) {
+        FreeAttribute(attribute);
+        return XmlAttributeRef();
+    }
+    return XmlAttributeRef(attribute);
+}
+
+XmlAttributeRef XmlNodeRef::attribute(const char *name) {
+    if (empty()) {
+        return XmlAttributeRef();
+    }
+    for (XmlAttributeRecord *attribute : m_record->attributes) {
+        if (attribute != nullptr && match_name(name, attribute->name)) {
+            return XmlAttributeRef(attribute);
+        }
+    }
+    return add_attribute(name, "");
+}
+
+// --- names -------------------------------------------------------------------------
+
+namespace {
+
+// Matches one "[...]" set against `c`; `pattern` points after the '['. Returns the
+// position after the closing ']' (or the end of the pattern) in `rest`.
+bool MatchSet(const char *pattern, char c, const char **rest) {
+    bool negated = false;
+    if (*pattern == '!') {
+        negated = true;
+        ++pattern;
+    }
+    bool found = false;
+    bool first = true;
+    while (*pattern != '\0' && (*pattern != ']' || first)) {
+        first = false;
+        char low = *pattern++;
+        char high = low;
+        if (*pattern == '-' && pattern[1] != '\0' && pattern[1] != ']') {
+            high = pattern[1];
+            pattern += 2;
+        }
+        if (c >= low && c <= high) {
+            found = true;
+        }
+    }
+    *rest = *pattern == ']' ? pattern + 1 : pattern;
+    return found != negated;
+}
+
+bool MatchFrom(const char *pattern, const char *name) {
+    while (*pattern != '\0') {
+        switch (*pattern) {
+        case '*':
+            while (*pattern == '*') {
+                ++pattern;
+            }
+            if (*pattern == '\0') {
+                return true;
+            }
+            for (const char *tail = name; *tail != '\0'; ++tail) {
+                if (MatchFrom(pattern, tail)) {
+                    return true;
+                }
+            }
+            return false;
+        case '?':
+            if (*name == '\0') {
+                return false;
+            }
+            ++pattern;
+            ++name;
+            break;
+        case '[':
+            if (*name == '\0' || !MatchSet(pattern + 1, *name, &pattern)) {
+                return false;
+            }
+            ++name;
+            break;
+        default:
+            if (*pattern != *name) {
+                return false;
+            }
+            ++pattern;
+            ++name;
+        }
+    }
+    return *name == '\0';
+}
+
+}  // namespace
+
+bool match_name(const char *pattern, const char *name) {
+    if (pattern == nullptr || name == nullptr) {
+        return true;
+    }
+    return MatchFrom(pattern, name);
+}
+
+// --- the serializer ----------------------------------------------------------------
+
+XmlIndent::XmlIndent(char character) : m_character(character) {}
+XmlIndent::~XmlIndent() = default;
+
+void XmlIndent::deepen() {
+    if (m_character == 0) {
+        return;
+    }
+    m_text.push_back(m_character);
+    ++m_depth;
+}
+
+void XmlIndent::undo() {
+    if (m_character == 0 || m_depth == 0) {
+        return;
+    }
+    m_text.pop_back();
+    --m_depth;
+}
+
+namespace {
+
+void WriteLineBreak(std::ostream &stream) { stream << std::endl; }
+
+void WriteOpening(std::ostream &stream, const XmlNodeRecord *record) {
+    stream << (record->kind == node_pi ? "<?" : "<");
+    stream << (record->name != nullptr ? record->name : "anonymous");
+    for (const XmlAttributeRecord *attribute : record->attributes) {
+        if (attribute == nullptr || attribute->name == nullptr) {
+            continue;
+        }
+        stream << ' ' << attribute->name;
+        if (attribute->value != nullptr) {
+            stream << "=\"" << attribute->value << '"';
+        }
+    }
+}
+
+void WriteElementOrInstruction(std::ostream &stream, XmlIndent &indent, const XmlNodeRecord *record, bool breaks) {
+    WriteOpening(stream, record);
+    if (record->kind != node_element || record->children.empty()) {
+        stream << (record->kind == node_pi ? "?>" : "/>");
+        return;
+    }
+    stream << '>';
+    const XmlNodeRecord *only = record->children.size() == 1 ? record->children[0] : nullptr;
+    if (only != nullptr && only->kind == node_pcdata) {
+        if (only->value != nullptr) {
+            stream << only->value;
+        }
+    } else {
+        if (breaks) {
+            WriteLineBreak(stream);
+        }
+        indent.deepen();
+        for (const XmlNodeRecord *child : record->children) {
+            write_node(stream, indent, child, breaks);
+        }
+        indent.undo();
+        stream << indent.text();
+    }
+    stream << "</" << (record->name != nullptr ? record->name : "") << '>';
+}
+
+bool IsDeclaration(XmlNodeKind kind) { return kind >= node_dtd_entity && kind <= node_dtd_notation; }
+
+void WriteDoctype(std::ostream &stream, XmlIndent &indent, const XmlNodeRecord *record, bool breaks) {
+    stream << "<!DOCTYPE";
+    for (const XmlAttributeRecord *attribute : record->attributes) {
+        if (attribute == nullptr) {
+            continue;
+        }
+        stream << ' ';
+        if (attribute->name != nullptr) {
+            stream << attribute->name;
+        } else if (attribute->value != nullptr) {
+            stream << '"' << attribute->value << '"';
+        }
+    }
+    if (!record->children.empty()) {
+        const char separator = breaks ? '\n' : ' ';
+        stream << separator << '[' << separator;
+        indent.deepen();
+        for (const XmlNodeRecord *child : record->children) {
+            if (child != nullptr && IsDeclaration(child->kind)) {
+                write_node(stream, indent, child, breaks);
+            }
+        }
+        indent.undo();
+        stream << ']';
+    } else if (record->value != nullptr) {
+        stream << " [" << record->value << ']';
+    }
+    stream << '>';
+}
+
+void WriteDeclaration(std::ostream &stream, const XmlNodeRecord *record) {
+    static const char *const kOpenings[] = {"<!ENTITY ", "<!ATTLIST ", "<!ELEMENT ", "<!NOTATION "};
+    if (record->name == nullptr) {
+        return;
+    }
+    stream << kOpenings[record->kind - node_dtd_entity] << record->name;
+    if (record->value != nullptr) {
+        stream << ' ' << record->value;
+    }
+    stream << '>';
+}
+
+void WriteWrapped(std::ostream &stream, const char *opening, const char *text, const char *closing) {
+    if (text != nullptr) {
+        stream << opening << text << closing;
+    }
+}
+
+}  // namespace
+
+void write_node(std::ostream &stream, XmlIndent &indent, const XmlNodeRecord *record, bool breaks) {
+    if (record == nullptr || !stream.good()) {
+        return;
+    }
+    stream << indent.text();
+    switch (record->kind) {
+    case node_element:
+    case node_pi: WriteElementOrInstruction(stream, indent, record, breaks); break;
+    case node_pcdata: WriteWrapped(stream, "", record->value, ""); break;
+    case node_cdata: WriteWrapped(stream, "<![CDATA[", record->value, "]]>"); break;
+    case node_comment: WriteWrapped(stream, "<!--", record->value, "-->"); break;
+    case node_include: WriteWrapped(stream, "<![INCLUDE[", record->value, "]]>"); break;
+    case node_doctype: WriteDoctype(stream, indent, record, breaks); break;
+    case node_dtd_entity:
+    case node_dtd_attlist:
+    case node_dtd_element:
+    case node_dtd_notation: WriteDeclaration(stream, record); break;
+    default: break;
+    }
+    if (breaks) {
+        WriteLineBreak(stream);
+    }
+    stream.flush();
+}
+
+void XmlNodeRef::write_xml(std::ostream &stream, char indentCharacter, bool lineBreaks) const {
+    if (empty()) {
+        return;
+    }
+    XmlIndent indent(indentCharacter);
+    if (type_document()) {
+        for (const XmlNodeRecord *child : m_record->children) {
+            write_node(stream, indent, child, lineBreaks);
+        }
+    } else {
+        write_node(stream, indent, m_record, lineBreaks);
+    }
+}
+
+std::ostream &operator<<(std::ostream &stream, XmlNodeRef node) {
+    if (!stream.good()) {
+        return stream;
+    }
+    if ((stream.flags() & ~std::ios_base::skipws) == 0) {
+        node.write_xml(stream, 0, false);
+    } else {
+        node.write_xml(stream, '\t', true);
+    }
+    return stream;
+}
+
+// --- the tree ----------------------------------------------------------------------
+
+XmlTree::XmlTree(uint32_t optionMask, bool autoDelete, int32_t growthStep)
+    : m_growthStep(growthStep), m_autoDelete(autoDelete), m_optionMask(optionMask) {}
+
+XmlTree::~XmlTree() {
+    if (m_autoDelete) {
+        free_record(m_root);
+    }
+    delete[] m_parseBuffer;
+}
+
+void XmlTree::create() {
+    clear();
+    m_root = create_record(node_document, nullptr);
+    if (m_root != nullptr) {
+        m_root->parent = m_root;
+    }
+}
+
+XmlNodeRef XmlTree::document() const { return XmlNodeRef(m_root); }
+
+void XmlTree::clear() {
+    free_record(m_root);
+    m_root = nullptr;
+    delete[] m_parseBuffer;
+    m_parseBuffer = nullptr;
+    m_parsePosition = 0;
+}
