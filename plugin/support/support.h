@@ -4,6 +4,7 @@
 #define CEBRIDGE_SUPPORT_H
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 
 namespace platform { struct SystemTime; }
@@ -53,6 +54,11 @@ public:
     // widths, '-' and zero padding. The message is cut to 1024 characters.
     void Write(uint32_t level, const char *format, ...);
     void WriteV(uint32_t level, const char *format, va_list arguments);
+
+    // For tests: the clock that stamps the lines and picks the day's file; null
+    // restores the PC's local time.
+    using Clock = platform::SystemTime (*)();
+    void SetClock(Clock clock);
 
     // For tests: the file name that a line written at `now` goes to.
     static void FileNameFor(const char *directory, const char *baseName, const platform::SystemTime &now,
