@@ -77,6 +77,8 @@ struct QueueItem {
     uint32_t param;   // 344 for a request
     void *payload;    // the plug-in's own copy of the request
 };
+// Frees an item and, for a request, the request copy it carries.
+void FreeQueueItem(QueueItem *item);
 
 class MessageQueue {
 public:
@@ -134,6 +136,7 @@ public:
 
     // -- the queue's two sides (core/)
     void Receive(uint32_t event, const AgentPacket *request);  // agent's thread
+    void AnswerAbort(AgentPacket *abort);                      // agent's thread; takes `abort`
     bool HandToAgent(AgentPacket *packet);                     // true when the agent took it
     void SendStatus(AgentPacket *packet, uint32_t status);
     bool SendResponse(AgentPacket *packet);                    // false: dropped (uid > 256)
@@ -186,6 +189,8 @@ public:
     // answers; takes the body of `params`.
     void HandlePutContact(ObjectParams *params);
     void HandlePutAppointment(ObjectParams *params);
+    // Frees the five PIM lists and their records (the destructor's part).
+    void FreePimLists();
 
     // -- state (zero at construction)
     char m_szSaPath[256];          // SAPATH: where the DTD files are
