@@ -6,6 +6,8 @@
 #define CEBRIDGE_XML_H
 
 #include <cstdint>
+#include <functional>
+#include <string>
 
 #include "xml/pugxml.h"
 
@@ -17,8 +19,10 @@
 constexpr int kCapabilityEntries = 16;   // entry 0: the object store; 1..15: stores found
 constexpr int kCapabilityTextSize = 16;  // 15 usable characters
 
-// What storage discovery hands to MakeCapability. The table is stored field by
-// field, as the agent's capability document reads it.
+// What storage discovery hands to MakeCapability, allocated with `new`; MakeCapability
+// takes it over and deletes it. The table is stored field by field, as the agent's
+// capability document reads it. Fields need not be terminated: readers stop at the
+// field's end.
 struct CapabilityInfo {
     char model[128];
     char location[kCapabilityEntries][kCapabilityTextSize];
@@ -34,6 +38,33 @@ struct CapabilityInfo {
 
 // Starts a contents listing in `tree`: the "xml" declaration and the root
 // Contents-listing element; returns the root (empty when the tree has no document).
+// The caller has already created the tree (XmlTree::create).
 XmlNodeRef StartContentsListing(XmlTree &tree);
+
+// ---- the pieces behind the DeviceSession operations, usable without a session --------
+
+// The text the agent reads: `document` written by stream insertion and re-flowed
+// token by token (each markup token on its own line, CR LF between lines, single
+// spaces inside values); `dtdText` is asked for the DTD text after every token that
+// holds "?>".
+std::string ComposeAgentXml(XmlNodeRef document, const std::function<std::string()> &dtdText);
+// Appends the DTD file `directory`\`dtdName` to `text`, each line (or 254-character
+// piece of a line) preceded by CR LF. False, with `text` unchanged, when the file
+// cannot be opened for reading and update.
+bool AppendDtdFile(std::string &text, const std::string &directory, const char *dtdName);
+
+// Fills an empty document with the capability document for `info`; `phoneNumber`
+// may be empty (no Term/MIN pair).
+void BuildCapabilityDocument(XmlNodeRef document, const CapabilityInfo &info, const char *phoneNumber);
+// Appends one Content element for `record` of `kind` (a ContentKind) to `parent`.
+// False only for a package record that is missing or has no application id.
+bool AppendContentElement(XmlNodeRef parent, const void *record, uint32_t kind);
+
+// Building blocks of the documents. A null `text` gives a Text child without value.
+XmlNodeRef AddElement(XmlNodeRef parent, const char *name);
+// An element holding one Text child: written on one line between its tags.
+XmlNodeRef AddTextElement(XmlNodeRef parent, const char *name, const char *text);
+// An Ext element holding XNam = `name`, then XVal = `value`.
+XmlNodeRef AddExtPair(XmlNodeRef parent, const char *name, const char *value);
 
 #endif  // CEBRIDGE_XML_H
