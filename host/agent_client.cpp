@@ -1,0 +1,213 @@
+#include "agent_client.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+namespace host {
+namespace {
+
+// The plug-in's callback carries no context, so one client serves the process.
+AgentClient *g_client = nullptr;
+
+void PutU32(std::vector<uint8_t> &out, uint32_t value) {
+    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(value >> shift));
+}
+
+uint32_t GetU32(const uint8_t *bytes) {
+    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
+}
+
+void *LoadLibraryAt(const std::string &path, std::string *error) {
+#if defined(_WIN32)
+    HMODULE module = LoadLibraryA(path.c_str());
+    if (!module) *error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
+    return reinterpret_cast<void *>(module);
+#else
+    void *module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) *error = dlerror();
+    return module;
+#endif
+}
+
+void *Symbol(void *library, const char *name) {
+#if defined(_WIN32)
+    return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(library), name));
+#else
+    return dlsym(library, name);
+#endif
+}
+
+void UnloadLibrary(void *library) {
+#if defined(_WIN32)
+    FreeLibrary(static_cast<HMODULE>(library));
+#else
+    dlclose(library);
+#endif
+}
+
+}  // namespace
+
+std::vector<uint8_t> EncodeParameters(const std::vector<Parameter> &parameters) {
+    std::vector<uint8_t> body;
+    for (const Parameter &parameter : parameters) {
+        body.push_back(parameter.code);
+        PutU32(body, static_cast<uint32_t>(parameter.value.size()));
+        body.insert(body.end(), parameter.value.begin(), parameter.value.end());
+    }
+    return body;
+}
+
+std::vector<Parameter> DecodeParameters(const uint8_t *body, size_t length) {
+    std::vector<Parameter> parameters;
+    size_t offset = 0;
+    while (body && offset + AGENT_PARAM_HEADER_SIZE <= length && body[offset] != 0) {
+        uint32_t valueLength = GetU32(body + offset + 1);
+        size_t valueStart = offset + AGENT_PARAM_HEADER_SIZE;
+        if (valueLength > length - valueStart) break;
+        parameters.push_back({body[offset], std::string(reinterpret_cast<const char *>(body + valueStart), valueLength)});
+        offset = valueStart + valueLength;
+    }
+    return parameters;
+}
+
+std::string Answer::Value(uint8_t code) const {
+    for (const Parameter &parameter : parameters)
+        if (parameter.code == code) return parameter.value;
+    return {};
+}
+
+AgentClient::~AgentClient() { Close(); }
+
+bool AgentClient::Open(const std::string &pluginPath, const std::string &logDirectory, std::string *error) {
+    if (g_client && g_client != this) {
+        *error = "another plug-in session is open in this process";
+        return false;
+    }
+    m_library = LoadLibraryAt(pluginPath, error);
+    if (!m_library) return false;
+    m_initialize = reinterpret_cast<SE_InitializeFn>(Symbol(m_library, "SE_Initialize"));
+    m_eventHandle = reinterpret_cast<SE_EventHandleFn>(Symbol(m_library, "SE_EventHandle"));
+    m_releaseMemory = reinterpret_cast<SE_ReleaseMemoryFn>(Symbol(m_library, "SE_ReleaseMemory"));
+    m_uninitialize = reinterpret_cast<SE_UnInitializeFn>(Symbol(m_library, "SE_UnInitialize"));
+    if (!m_initialize || !m_eventHandle || !m_releaseMemory || !m_uninitialize) {
+        *error = pluginPath + " does not export the four SE_ functions";
+        UnloadLibrary(m_library);
+        m_library = nullptr;
+        return false;
+    }
+    g_client = this;
+    m_initialize(&AgentClient::Callback, 0, 0, 0, logDirectory.c_str(), "cebridge");
+    m_sessionOpen = true;
+    return true;
+}
+
+void AgentClient::Close() {
+    if (m_sessionOpen) {
+        m_uninitialize();
+        m_sessionOpen = false;
+    }
+    if (m_library) {
+        UnloadLibrary(m_library);
+        m_library = nullptr;
+    }
+    if (g_client == this) g_client = nullptr;
+}
+
+int32_t CEBRIDGE_CALL AgentClient::Callback(uint32_t event, AgentPacket *packet, uint32_t) {
+    AgentClient *client = g_client;
+    if (!client || !packet || event != EVT_DLL_TO_AGENT) return 0;
+    client->Accept(*packet);
+    // Taken; handed straight back so the plug-in frees it with its own allocator.
+    client->m_releaseMemory(packet);
+    return 1;
+}
+
+void AgentClient::Accept(const AgentPacket &packet) {
+    if (trace) trace("<-", packet);
+    Answer answer;
+    answer.command = packet.command;
+    answer.subCommand = packet.subCommand;
+    answer.status = packet.nStatus;
+    answer.tid = packet.tid;
+    answer.parameters = DecodeParameters(packet.pBody, packet.pBody ? packet.nBodyLength : 0);
+    answer.received = true;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_answers.push_back(std::move(answer));
+    }
+    m_arrived.notify_all();
+}
+
+uint32_t AgentClient::Send(const Request &request) {
+    std::vector<uint8_t> body = EncodeParameters(request.parameters);
+    AgentPacket packet;
+    std::memset(&packet, 0, sizeof packet);
+    packet.versionMajor = 1;
+    packet.tid = m_nextTid++;
+    packet.uid = 1;
+    packet.command = request.command;
+    packet.subCommand = request.subCommand;
+    packet.nBodyLength = static_cast<uint32_t>(body.size());
+    packet.pBody = body.empty() ? nullptr : body.data();
+    if (trace) trace("->", packet);
+    m_eventHandle(EVT_AGENT_TO_DLL, &packet);  // the plug-in copies the packet and body
+    return packet.tid;
+}
+
+bool AgentClient::TakeFor(uint32_t tid, Answer *answer, std::chrono::milliseconds wait) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    auto found = [&] {
+        for (auto it = m_answers.begin(); it != m_answers.end(); ++it) {
+            if (it->tid != tid) continue;
+            *answer = std::move(*it);
+            m_answers.erase(it);
+            return true;
+        }
+        return false;
+    };
+    return m_arrived.wait_for(lock, wait, found);
+}
+
+Answer AgentClient::Exchange(const Request &request, std::chrono::milliseconds idleTimeout,
+                             const ProgressFn &progress, const std::atomic<bool> *interrupted) {
+    const uint32_t tid = Send(request);
+    const auto slice = std::chrono::milliseconds(50);
+    auto lastActivity = std::chrono::steady_clock::now();
+    for (;;) {
+        Answer answer;
+        if (TakeFor(tid, &answer, slice)) {
+            if (answer.status != ST_CONTINUE) return answer;
+            lastActivity = std::chrono::steady_clock::now();
+            if (progress) progress(std::strtoull(answer.Value(PAR_LENGTH).c_str(), nullptr, 10));
+            continue;
+        }
+        if (interrupted && interrupted->load()) {
+            Abort();
+            DropAnswersFor(tid);
+            return Answer{};
+        }
+        if (std::chrono::steady_clock::now() - lastActivity > idleTimeout) return Answer{};
+    }
+}
+
+void AgentClient::DropAnswersFor(uint32_t tid) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::erase_if(m_answers, [tid](const Answer &answer) { return answer.tid == tid; });
+}
+
+Answer AgentClient::Abort() {
+    Request abort;
+    abort.command = CMD_ABORT;
+    const uint32_t tid = Send(abort);
+    Answer answer;
+    TakeFor(tid, &answer, std::chrono::milliseconds(5000));
+    return answer;
+}
+
+}  // namespace host

@@ -1,0 +1,214 @@
+// The command vocabulary: one registration for the command line, the shell and
+// batch files, so every command means the same everywhere.
+#include "commands.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+
+#if !defined(_WIN32)
+#include <editline/readline.h>
+#endif
+
+#include "text.h"
+
+namespace host {
+namespace {
+
+struct PimKind {
+    const char *command;
+    const char *type;  // the listing's object type
+    const char *help;
+};
+
+const PimKind kPimKinds[] = {
+    {"contacts", "phonebook/private", "list, show, add and remove contacts"},
+    {"calendar", "schedule", "list, show, add and remove appointments"},
+};
+
+void AddPimCommand(CLI::App &app, Context &context, int &exitCode, const PimKind &kind) {
+    CLI::App *parent = app.add_subcommand(kind.command, kind.help);
+    parent->require_subcommand(0, 1);
+    const std::string name = kind.command, type = kind.type;
+    parent->callback([&context, &exitCode, parent, name, type] {
+        if (parent->get_subcommands().empty()) exitCode = CmdPimList(context, name, type);
+    });
+    parent->add_subcommand("list", "list them (IDs for show and rm)")->callback([&context, &exitCode, name, type] {
+        exitCode = CmdPimList(context, name, type);
+    });
+    auto id = std::make_shared<std::string>();
+    CLI::App *show = parent->add_subcommand("show", "show one as its fields");
+    show->add_option("ID", *id, "the ID from the listing")->required();
+    show->callback([&context, &exitCode, type, id] { exitCode = CmdPimShow(context, type, *id); });
+    auto fields = std::make_shared<std::vector<std::string>>();
+    CLI::App *add = parent->add_subcommand("add", "add one from FIELD=VALUE pairs");
+    add->add_option("FIELD=VALUE", *fields, "e.g. FIRSTNAME=Ann MOBILETELEPHONENUMBER=010-1234-5678")->required();
+    add->callback([&context, &exitCode, type, fields] { exitCode = CmdPimAdd(context, type, *fields); });
+    auto removeId = std::make_shared<std::string>();
+    CLI::App *remove = parent->add_subcommand("rm", "remove one by its ID");
+    remove->add_option("ID", *removeId, "the ID from the listing")->required();
+    remove->callback([&context, &exitCode, type, removeId] { exitCode = CmdPimRemove(context, type, *removeId); });
+}
+
+void AddMessageCommand(CLI::App &app, Context &context, int &exitCode) {
+    CLI::App *sms = app.add_subcommand("sms", "list received or sent messages; remove one");
+    auto box = std::make_shared<std::string>("recv");
+    sms->add_option("BOX", *box, "recv (default) or sent")->check(CLI::IsMember({"recv", "sent"}));
+    sms->require_subcommand(0, 1);
+    auto typeOf = [](const std::string &which) { return which == "sent" ? "smsdata/send" : "smsdata/recv"; };
+    sms->callback([&context, &exitCode, sms, box, typeOf] {
+        if (sms->get_subcommands().empty()) exitCode = CmdPimList(context, "sms", typeOf(*box));
+    });
+    auto id = std::make_shared<std::string>();
+    auto sent = std::make_shared<bool>(false);
+    CLI::App *remove = sms->add_subcommand("rm", "remove a message by its ID");
+    remove->add_option("ID", *id, "the ID from the listing")->required();
+    remove->add_flag("--sent", *sent, "the ID is a sent message's");
+    remove->callback([&context, &exitCode, id, sent, typeOf] {
+        exitCode = CmdPimRemove(context, typeOf(*sent ? "sent" : "recv"), *id);
+    });
+}
+
+// A command with up to two positional arguments; `optional` says how many may be left out.
+void AddSimple(CLI::App &app, const char *name, const char *help, std::vector<const char *> argumentNames,
+               size_t required, std::function<int(const std::vector<std::string> &)> run, int &exitCode) {
+    CLI::App *command = app.add_subcommand(name, help);
+    auto values = std::make_shared<std::vector<std::string>>(argumentNames.size());
+    for (size_t i = 0; i < argumentNames.size(); ++i) {
+        CLI::Option *option = command->add_option(argumentNames[i], (*values)[i]);
+        if (i < required) option->required();
+    }
+    command->callback([values, run, &exitCode] { exitCode = run(*values); });
+}
+
+}  // namespace
+
+void AddCommands(CLI::App &app, Context &context, int &exitCode, bool interactive) {
+    app.require_subcommand(1, 1);
+    AddSimple(app, "info", "model, phone number and memories", {}, 0, [&](auto &) { return CmdInfo(context); }, exitCode);
+    AddSimple(app, "ls", "list a folder of the phone", {"PATH"}, 0, [&](auto &a) { return CmdList(context, a[0]); },
+              exitCode);
+    AddSimple(app, "get", "copy a file from the phone", {"REMOTE", "LOCAL"}, 1,
+              [&](auto &a) { return CmdGet(context, a[0], a[1]); }, exitCode);
+    AddSimple(app, "put", "copy a file to the phone", {"LOCAL", "REMOTE"}, 1,
+              [&](auto &a) { return CmdPut(context, a[0], a[1]); }, exitCode);
+    AddSimple(app, "rm", "delete a file on the phone", {"REMOTE"}, 1, [&](auto &a) { return CmdRemove(context, a[0]); },
+              exitCode);
+    AddSimple(app, "mkdir", "create a folder on the phone (and its parents)", {"REMOTE"}, 1,
+              [&](auto &a) { return CmdMakeDirectory(context, a[0]); }, exitCode);
+    AddSimple(app, "install", "install a CAB package (a local file is uploaded first)", {"PACKAGE"}, 1,
+              [&](auto &a) { return CmdInstall(context, a[0]); }, exitCode);
+    AddSimple(app, "apps", "list installed packages", {}, 0, [&](auto &) { return CmdApps(context); }, exitCode);
+    for (const PimKind &kind : kPimKinds) AddPimCommand(app, context, exitCode, kind);
+    AddSimple(app, "calls", "list the call history", {}, 0,
+              [&](auto &) { return CmdPimList(context, "calls", "callhistory"); }, exitCode);
+    AddMessageCommand(app, context, exitCode);
+    if (interactive) {
+        AddSimple(app, "cd", "change the current folder", {"PATH"}, 0,
+                  [&](auto &a) { return CmdChangeDirectory(context, a[0]); }, exitCode);
+        AddSimple(app, "pwd", "show the current folder", {}, 0, [&](auto &) { return CmdPrintDirectory(context); },
+                  exitCode);
+    } else {
+        AddSimple(app, "shell", "an interactive session", {}, 0, [&](auto &) { return RunShell(context); }, exitCode);
+        AddSimple(app, "batch", "run commands from a file, or - for standard input", {"FILE"}, 1,
+                  [&](auto &a) { return RunBatch(context, a[0]); }, exitCode);
+    }
+}
+
+std::vector<std::string> SplitWords(const std::string &line, bool *ok) {
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false;
+    char quote = 0;
+    for (size_t i = 0; i < line.size(); ++i) {
+        char c = line[i];
+        if (quote) {
+            if (c == quote) quote = 0;
+            else if (c == '\\' && quote == '"' && i + 1 < line.size()) word += line[++i];
+            else word += c;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+            inWord = true;
+        } else if (c == '\\' && i + 1 < line.size()) {
+            word += line[++i];
+            inWord = true;
+        } else if (c == ' ' || c == '\t') {
+            if (inWord) words.push_back(word);
+            word.clear();
+            inWord = false;
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (inWord) words.push_back(word);
+    *ok = quote == 0;
+    return words;
+}
+
+namespace {
+
+// Runs one line of the shell or of a batch file; returns its exit code.
+int RunLine(Context &context, const std::string &line) {
+    bool ok = true;
+    std::vector<std::string> words = SplitWords(line, &ok);
+    if (!ok) return context.FailUsage("unbalanced quotes");
+    if (words.empty()) return kExitOk;
+    CLI::App app("cebridge shell", "cebridge");
+    int exitCode = kExitOk;
+    AddCommands(app, context, exitCode, true);
+    std::reverse(words.begin(), words.end());
+    try {
+        app.parse(words);
+    } catch (const CLI::ParseError &error) {
+        int code = app.exit(error);
+        return code == 0 ? kExitOk : kExitUsage;
+    }
+    return exitCode;
+}
+
+bool ReadLine(const std::string &prompt, std::string *line) {
+#if defined(_WIN32)
+    std::cout << prompt << std::flush;
+    return static_cast<bool>(std::getline(std::cin, *line));
+#else
+    char *text = readline(prompt.c_str());
+    if (!text) return false;
+    *line = text;
+    if (!line->empty()) add_history(text);
+    std::free(text);
+    return true;
+#endif
+}
+
+}  // namespace
+
+int RunShell(Context &context) {
+    std::string line;
+    int last = kExitOk;
+    while (ReadLine("cebridge:" + DeviceToTerminal(JoinDevicePath(context.currentFolder)) + "> ", &line)) {
+        if (line == "exit" || line == "quit") break;
+        g_interrupted = false;
+        last = RunLine(context, line);
+    }
+    return last == kExitInterrupted ? kExitInterrupted : kExitOk;
+}
+
+int RunBatch(Context &context, const std::string &file) {
+    std::ifstream named;
+    if (file != "-") {
+        named.open(file);
+        if (!named) return context.FailLocal("batch: cannot read " + file);
+    }
+    std::istream &in = file == "-" ? std::cin : named;
+    for (std::string line; std::getline(in, line);) {
+        size_t first = line.find_first_not_of(" \t\r");
+        if (first == std::string::npos || line[first] == '#') continue;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (int code = RunLine(context, line)) return code;  // stops at the first failure
+        if (g_interrupted.load()) return kExitInterrupted;
+    }
+    return kExitOk;
+}
+
+}  // namespace host

@@ -1,0 +1,44 @@
+// The host's commands. Each runs against a Context and returns an exit code.
+#ifndef CEBRIDGE_HOST_COMMANDS_H
+#define CEBRIDGE_HOST_COMMANDS_H
+
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "context.h"
+
+namespace host {
+
+// Registers every command as a subcommand of `app`; the chosen one stores its exit
+// code in `exitCode`. `interactive` adds the shell's own commands (cd, pwd).
+void AddCommands(CLI::App &app, Context &context, int &exitCode, bool interactive);
+
+int CmdInfo(Context &context);
+int CmdList(Context &context, const std::string &path);
+int CmdGet(Context &context, const std::string &remote, const std::string &local);
+int CmdPut(Context &context, const std::string &local, const std::string &remote);
+int CmdRemove(Context &context, const std::string &remote);
+int CmdMakeDirectory(Context &context, const std::string &remote);
+int CmdInstall(Context &context, const std::string &package);
+int CmdApps(Context &context);
+int CmdChangeDirectory(Context &context, const std::string &path);
+int CmdPrintDirectory(Context &context);
+
+// PIM kinds: "contacts", "calendar", "calls", "sms".
+int CmdPimList(Context &context, const std::string &kind, const std::string &type);
+int CmdPimShow(Context &context, const std::string &type, const std::string &id);
+int CmdPimAdd(Context &context, const std::string &type, const std::vector<std::string> &fields);
+int CmdPimRemove(Context &context, const std::string &type, const std::string &id);
+
+// Runs the interactive shell, or commands from a file ("-" for standard input).
+int RunShell(Context &context);
+int RunBatch(Context &context, const std::string &file);
+
+// Splits a command line into words: blanks separate, quotes group, '\' escapes.
+std::vector<std::string> SplitWords(const std::string &line, bool *ok);
+
+}  // namespace host
+
+#endif  // CEBRIDGE_HOST_COMMANDS_H

@@ -1,0 +1,70 @@
+// The state one run of the host keeps: options, the plug-in session, the phone's
+// connection, the current device folder (for the shell) and the last listings
+// (IDs belong to the last listing of their kind), plus how results are printed.
+#ifndef CEBRIDGE_HOST_CONTEXT_H
+#define CEBRIDGE_HOST_CONTEXT_H
+
+#include <atomic>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "agent_client.h"
+#include "device_link.h"
+
+namespace host {
+
+// Documented exit codes.
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitFailed = 1,       // the phone refused or the operation failed
+    kExitUsage = 2,        // bad arguments
+    kExitLocalFile = 3,    // a local file could not be read or written
+    kExitInterrupted = 4,  // Ctrl-C
+    kExitNoConnection = 5, // could not connect
+};
+
+struct Options {
+    bool json = false;
+    bool verbose = false;
+    bool progress = false;  // progress even when stderr is not a terminal
+    std::string device;     // CEBRIDGE_DEVICE
+    std::string rapi;       // CEBRIDGE_RAPI
+    std::string plugin;     // CEBRIDGE_PLUGIN
+    std::string logDir;     // CEBRIDGE_LOG_DIR
+};
+
+extern std::atomic<bool> g_interrupted;
+
+class Context {
+public:
+    explicit Context(Options options) : options(std::move(options)), link(client, g_interrupted) {}
+
+    // Loads the plug-in (once) and connects the phone (once); prints why not.
+    int Connect();
+    // Prints a failed outcome and gives its exit code.
+    int Fail(const Outcome &outcome);
+    int FailUsage(const std::string &message);
+    int FailLocal(const std::string &message);
+
+    // Data: the table text in table mode, the JSON document in --json mode.
+    void Emit(const std::string &tableText, const nlohmann::json &document);
+
+    // A device path as typed (relative to the shell's folder) split into parts, in
+    // the device's code page.
+    std::vector<std::string> ResolveDevicePath(const std::string &typed) const;
+
+    Options options;
+    AgentClient client;
+    DeviceLink link;
+    bool pluginOpen = false;
+    bool connected = false;
+    std::vector<std::string> currentFolder;                          // device code page
+    std::map<std::string, std::vector<ContentItem>> lastListings;  // by object type
+};
+
+}  // namespace host
+
+#endif  // CEBRIDGE_HOST_CONTEXT_H

@@ -1,0 +1,222 @@
+#include "device_link.h"
+
+#include <cstdlib>
+
+namespace host {
+namespace {
+
+constexpr int kConnectSeconds = 45;  // the plug-in itself waits 30 s for the link
+constexpr int kRequestSeconds = 60;
+
+const char *const kFolderListing = "x-obex/folder-listing";
+const char *const kCapability = "x-obex/capability";
+const char *const kFile = "x-obex/file";
+const char *const kCab = "application/cab";
+
+Request MakeRequest(uint16_t command, uint16_t subCommand, std::vector<Parameter> parameters = {}) {
+    Request request;
+    request.command = command;
+    request.subCommand = subCommand;
+    request.parameters = std::move(parameters);
+    return request;
+}
+
+uint64_t ToNumber(const std::string &text) { return std::strtoull(text.c_str(), nullptr, 10); }
+
+std::string ExtValue(const XmlElement &parent, const std::string &name) {
+    for (const XmlElement *ext : parent.ChildrenNamed("Ext"))
+        if (ext->ChildText("XNam") == name) return ext->ChildText("XVal");
+    return {};
+}
+
+}  // namespace
+
+std::vector<std::string> SplitDevicePath(const std::string &path) {
+    std::vector<std::string> parts;
+    std::string current;
+    for (char c : path) {
+        if (c == '/' || c == '\\') {
+            if (!current.empty()) parts.push_back(current);
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    if (!current.empty()) parts.push_back(current);
+    return parts;
+}
+
+std::string JoinDevicePath(const std::vector<std::string> &parts) {
+    if (parts.empty()) return "\\";
+    std::string path;
+    for (const std::string &part : parts) path += "\\" + part;
+    return path;
+}
+
+std::string StatusName(uint32_t status) {
+    switch (status) {
+        case 0: return "no answer";
+        case ST_CONTINUE: return "continue";
+        case ST_OK: return "ok";
+        case ST_BAD_REQUEST: return "bad request";
+        case ST_NOT_ACCEPTABLE: return "not acceptable (not connected)";
+        case ST_FAILED: return "failed on the phone";
+        case ST_NOT_IMPLEMENTED: return "not implemented";
+        case ST_UNSUPPORTED: return "unsupported or refused";
+        case ST_BAD_PARAMETER: return "bad parameter, or the operation failed";
+        case ST_DISCONNECTED: return "phone not connected";
+        case ST_CONNECT_FAILED: return "could not connect";
+        default: return "unknown status";
+    }
+}
+
+Answer DeviceLink::Exchange(const Request &request, int idleSeconds, const ProgressFn &progress) {
+    return m_client.Exchange(request, std::chrono::seconds(idleSeconds), progress, &m_interrupted);
+}
+
+Outcome DeviceLink::FromAnswer(const Answer &answer, const char *what) const {
+    if (!answer.received) {
+        if (m_interrupted.load()) return Outcome::Failed(0, std::string(what) + ": interrupted");
+        return Outcome::Failed(0, std::string(what) + ": the plug-in did not answer");
+    }
+    if (answer.status == ST_OK) return Outcome::Ok();
+    return Outcome::Failed(answer.status, std::string(what) + ": " + StatusName(answer.status));
+}
+
+Outcome DeviceLink::XmlDocument(const Answer &answer, const char *what, XmlElement *root) const {
+    Outcome outcome = FromAnswer(answer, what);
+    if (!outcome.ok) return outcome;
+    std::string error;
+    if (!ParseXmlAnswer(answer.Value(PAR_XMLBODY), root, &error))
+        return Outcome::Failed(answer.status, std::string(what) + ": unreadable answer (" + error + ")");
+    return outcome;
+}
+
+Outcome DeviceLink::Connect() {
+    Answer answer = Exchange(MakeRequest(CMD_APP_CON, 0), kConnectSeconds);
+    Outcome outcome = FromAnswer(answer, "connect");
+    if (!outcome.ok && answer.status == ST_CONNECT_FAILED) {
+        std::string code = answer.Value(PAR_ERRCODE);
+        outcome.message = code == "00000020" ? "connect: the phone did not give its number"
+                                             : "connect: the phone's link did not come up (" + code + ")";
+    }
+    return outcome;
+}
+
+Outcome DeviceLink::Disconnect() { return FromAnswer(Exchange(MakeRequest(CMD_DISCON, 0), kRequestSeconds), "disconnect"); }
+
+Outcome DeviceLink::ReadCapability(Capability *capability) {
+    XmlElement root;
+    Answer answer = Exchange(MakeRequest(CMD_GET, SUB_GET_CAPABILITY, {{PAR_TYPE, kCapability}}), kRequestSeconds);
+    Outcome outcome = XmlDocument(answer, "capability", &root);
+    if (!outcome.ok) return outcome;
+    const XmlElement *general = root.Child("General");
+    if (!general) return Outcome::Failed(answer.status, "capability: no General element in the answer");
+    capability->manufacturer = general->ChildText("Manufacturer");
+    capability->model = general->ChildText("Model");
+    capability->phoneNumber = ExtValue(*general, "Term/MIN");
+    for (const XmlElement *memory : general->ChildrenNamed("Memory")) {
+        Memory entry;
+        entry.type = memory->ChildText("MemType");
+        entry.location = memory->ChildText("Location");
+        entry.freeBytes = ToNumber(memory->ChildText("Free"));
+        entry.usedBytes = ToNumber(memory->ChildText("Used"));
+        capability->memories.push_back(entry);
+    }
+    return outcome;
+}
+
+Outcome DeviceLink::ChangeFolder(const std::vector<std::string> &folders, bool create) {
+    // Flag 0 with an empty name always reaches the root.
+    Answer answer = Exchange(MakeRequest(CMD_SETPATH, 0, {{PAR_APP_FLAGS, std::string(1, '\0')}, {PAR_NAME, ""}}),
+                             kRequestSeconds);
+    Outcome outcome = FromAnswer(answer, "change folder");
+    const std::string flag(1, create ? '\0' : '\2');
+    for (size_t i = 0; outcome.ok && i < folders.size(); ++i) {
+        answer = Exchange(MakeRequest(CMD_SETPATH, 0, {{PAR_APP_FLAGS, flag}, {PAR_NAME, folders[i]}}), kRequestSeconds);
+        outcome = FromAnswer(answer, "change folder");
+        if (!outcome.ok && answer.status == ST_UNSUPPORTED)
+            outcome.message = "no such folder: " + JoinDevicePath({folders.begin(), folders.begin() + i + 1});
+    }
+    return outcome;
+}
+
+Outcome DeviceLink::ListFolder(std::vector<FolderEntry> *entries) {
+    XmlElement root;
+    Answer answer = Exchange(MakeRequest(CMD_GET, SUB_GET_SVC, {{PAR_TYPE, kFolderListing}}), kRequestSeconds);
+    Outcome outcome = XmlDocument(answer, "list folder", &root);
+    if (!outcome.ok) return outcome;
+    for (const XmlElement &child : root.children) {
+        if (child.name != "folder" && child.name != "file") continue;
+        FolderEntry entry;
+        entry.folder = child.name == "folder";
+        entry.name = child.Attribute("name");
+        entry.size = std::strtoll(child.Attribute("size").c_str(), nullptr, 10);
+        entry.modified = child.Attribute("modified");
+        entry.created = child.Attribute("created");
+        entry.accessed = child.Attribute("accessed");
+        entries->push_back(entry);
+    }
+    return outcome;
+}
+
+Outcome DeviceLink::Download(const std::string &name, const std::string &localPath, const ProgressFn &progress) {
+    Request request = MakeRequest(CMD_GET, SUB_GET_OBJECT,
+                                  {{PAR_TYPE, kFile}, {PAR_APP_ID, name}, {PAR_APP_FILEPATH, localPath}});
+    return FromAnswer(Exchange(request, kRequestSeconds, progress), "download");
+}
+
+Outcome DeviceLink::Upload(const std::string &localPath, const std::string &name, const ProgressFn &progress) {
+    Request request = MakeRequest(CMD_PUT, SUB_PUT_OBJECT,
+                                  {{PAR_TYPE, kFile}, {PAR_NAME, name}, {PAR_APP_FILEPATH, localPath}});
+    return FromAnswer(Exchange(request, kRequestSeconds, progress), "upload");
+}
+
+Outcome DeviceLink::DeleteFile(const std::string &name) {
+    Request request = MakeRequest(CMD_PUT, SUB_PUT_DELETE, {{PAR_TYPE, kFile}, {PAR_NAME, name}});
+    return FromAnswer(Exchange(request, kRequestSeconds), "delete");
+}
+
+Outcome DeviceLink::Install(const std::string &devicePath) {
+    Request request = MakeRequest(CMD_PUT, SUB_PUT_OBJECT, {{PAR_TYPE, kCab}, {PAR_NAME, devicePath}});
+    return FromAnswer(Exchange(request, kRequestSeconds), "install");
+}
+
+Outcome DeviceLink::Listing(const std::string &type, std::vector<ContentItem> *items) {
+    XmlElement root;
+    Answer answer = Exchange(MakeRequest(CMD_GET, SUB_GET_SVC, {{PAR_TYPE, type}}), kRequestSeconds);
+    Outcome outcome = XmlDocument(answer, "listing", &root);
+    if (!outcome.ok) return outcome;
+    for (const XmlElement *content : root.ChildrenNamed("Content")) {
+        ContentItem item;
+        item.id = content->ChildText("ID");
+        item.title = content->ChildText("Title");
+        item.group = content->ChildText("Group");
+        item.type = content->ChildText("Type");
+        item.version = content->ChildText("Version");
+        item.startTime = content->ChildText("StartTime");
+        for (const XmlElement *ext : content->ChildrenNamed("Ext"))
+            item.extras.emplace_back(ext->ChildText("XNam"), ext->ChildText("XVal"));
+        items->push_back(item);
+    }
+    return outcome;
+}
+
+Outcome DeviceLink::ItemText(const std::string &type, const std::string &id, std::string *text) {
+    Answer answer = Exchange(MakeRequest(CMD_GET, SUB_GET_OBJECT, {{PAR_TYPE, type}, {PAR_APP_ID, id}}), kRequestSeconds);
+    Outcome outcome = FromAnswer(answer, "read item");
+    if (outcome.ok) *text = answer.Value(PAR_XMLBODY);
+    return outcome;
+}
+
+Outcome DeviceLink::AddItem(const std::string &type, const std::string &itemText) {
+    Request request = MakeRequest(CMD_PUT, SUB_PUT_OBJECT, {{PAR_TYPE, type}, {PAR_XMLBODY, itemText}});
+    return FromAnswer(Exchange(request, kRequestSeconds), "add item");
+}
+
+Outcome DeviceLink::DeleteItem(const std::string &type, const std::string &id) {
+    Request request = MakeRequest(CMD_PUT, SUB_PUT_DELETE, {{PAR_TYPE, type}, {PAR_APP_ID, id}});
+    return FromAnswer(Exchange(request, kRequestSeconds), "delete item");
+}
+
+}  // namespace host

@@ -1,0 +1,95 @@
+// What the host asks of a phone, in the plug-in's protocol: each operation is one
+// or a few requests through AgentClient, and its outcome as data.
+#ifndef CEBRIDGE_HOST_DEVICE_LINK_H
+#define CEBRIDGE_HOST_DEVICE_LINK_H
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "agent_client.h"
+#include "xml_answer.h"
+
+namespace host {
+
+// How an operation ended. `status` is the plug-in's status code (0 when no answer).
+struct Outcome {
+    bool ok = false;
+    uint32_t status = 0;
+    std::string message;  // a sentence for people when it failed
+
+    static Outcome Ok() { return {true, ST_OK, {}}; }
+    static Outcome Failed(uint32_t status, std::string message) { return {false, status, std::move(message)}; }
+};
+
+struct Memory {
+    std::string type;      // Internal / External
+    std::string location;  // "0" for the object store, else the store's folder
+    uint64_t freeBytes = 0;
+    uint64_t usedBytes = 0;
+    uint64_t TotalBytes() const { return freeBytes + usedBytes; }
+};
+
+struct Capability {
+    std::string model;
+    std::string manufacturer;
+    std::string phoneNumber;
+    std::vector<Memory> memories;
+};
+
+struct FolderEntry {
+    bool folder = false;
+    std::string name;
+    int64_t size = 0;  // as the phone reports it (the low 32 bits, signed)
+    std::string modified, created, accessed;  // "YYYYMMDDTHHMMSSZ", PC local time
+};
+
+struct ContentItem {
+    std::string id, title, group, type, version, startTime;
+    std::vector<std::pair<std::string, std::string>> extras;  // Ext pairs (XNam, XVal)
+};
+
+// A device path split into folder names: "/My Documents/a.txt" -> {"My Documents", "a.txt"}.
+std::vector<std::string> SplitDevicePath(const std::string &path);
+std::string JoinDevicePath(const std::vector<std::string> &parts);  // "\A\B", "\" for none
+
+// Answers of a status code in words.
+std::string StatusName(uint32_t status);
+
+class DeviceLink {
+public:
+    DeviceLink(AgentClient &client, const std::atomic<bool> &interrupted) : m_client(client), m_interrupted(interrupted) {}
+
+    Outcome Connect();
+    Outcome Disconnect();
+    Outcome ReadCapability(Capability *capability);
+
+    // Moves the session's folder: to the root, then into each folder in turn.
+    // create: missing folders are created (SETPATH flag 0), else they fail (flag 2).
+    Outcome ChangeFolder(const std::vector<std::string> &folders, bool create);
+    Outcome ListFolder(std::vector<FolderEntry> *entries);
+    Outcome Download(const std::string &name, const std::string &localPath, const ProgressFn &progress);
+    Outcome Upload(const std::string &localPath, const std::string &name, const ProgressFn &progress);
+    Outcome DeleteFile(const std::string &name);
+    Outcome Install(const std::string &devicePath);
+
+    Outcome Listing(const std::string &type, std::vector<ContentItem> *items);
+    Outcome ItemText(const std::string &type, const std::string &id, std::string *text);
+    Outcome AddItem(const std::string &type, const std::string &itemText);
+    Outcome DeleteItem(const std::string &type, const std::string &id);
+
+    bool Interrupted() const { return m_interrupted.load(); }
+
+private:
+    Answer Exchange(const Request &request, int idleSeconds, const ProgressFn &progress = {});
+    Outcome FromAnswer(const Answer &answer, const char *what) const;
+    Outcome XmlDocument(const Answer &answer, const char *what, XmlElement *root) const;
+
+    AgentClient &m_client;
+    const std::atomic<bool> &m_interrupted;
+};
+
+}  // namespace host
+
+#endif  // CEBRIDGE_HOST_DEVICE_LINK_H

@@ -1,0 +1,51 @@
+// cebridge: the agent side of the plug-in, for people and scripts.
+#include <csignal>
+#include <cstdlib>
+
+#include <CLI/CLI.hpp>
+
+#include "commands.h"
+
+namespace {
+
+extern "C" void OnInterrupt(int) { host::g_interrupted = true; }
+
+std::string EnvironmentOr(const char *name) {
+    const char *value = std::getenv(name);
+    return value ? value : "";
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    host::Options defaults;
+    defaults.device = EnvironmentOr("CEBRIDGE_DEVICE");
+    defaults.rapi = EnvironmentOr("CEBRIDGE_RAPI");
+    defaults.plugin = EnvironmentOr("CEBRIDGE_PLUGIN");
+    defaults.logDir = EnvironmentOr("CEBRIDGE_LOG_DIR");
+    host::Context context(defaults);
+    host::Options &options = context.options;
+
+    CLI::App app("cebridge: reach a Windows Mobile phone through the cebridge plug-in", "cebridge");
+    app.add_flag("--json", options.json, "one JSON document per command (progress as NDJSON on stderr)");
+    app.add_flag("-v,--verbose", options.verbose, "show each request and answer on stderr");
+    app.add_flag("--progress", options.progress, "show transfer progress even when stderr is not a terminal");
+    app.add_option("--device", options.device, "the phone image folder for the emulator (CEBRIDGE_DEVICE)");
+    app.add_option("--rapi", options.rapi, "the RAPI provider library (CEBRIDGE_RAPI)");
+    app.add_option("--plugin", options.plugin, "the plug-in library (CEBRIDGE_PLUGIN)");
+    app.add_option("--log-dir", options.logDir, "where the plug-in writes its daily log (CEBRIDGE_LOG_DIR)");
+
+    app.fallthrough();  // global options may also follow the command
+    int exitCode = host::kExitOk;
+    host::AddCommands(app, context, exitCode, false);
+
+    std::signal(SIGINT, OnInterrupt);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &error) {
+        int code = app.exit(error);
+        return code == 0 ? host::kExitOk : host::kExitUsage;
+    }
+    if (host::g_interrupted.load()) exitCode = host::kExitInterrupted;
+    return exitCode;
+}

@@ -1,0 +1,27 @@
+// What an agent does on the PC before its first session: installs the three DTD
+// files the plug-in puts in front of its XML answers, points the registry value
+// SAPATH at them, and finds the plug-in and a folder for its log.
+#ifndef CEBRIDGE_HOST_PC_SETUP_H
+#define CEBRIDGE_HOST_PC_SETUP_H
+
+#include <string>
+
+namespace host {
+
+// Copies data/dtd/*.dtd to the user's data folder and stores that folder as SAPATH
+// under HKEY_LOCAL_MACHINE\SOFTWARE\MERIDO 3.0\MERIDOAPI; false with `error` set.
+bool InstallDtdsAndSaPath(std::string *error);
+
+std::string DefaultPluginPath();
+std::string DefaultLogDirectory();
+// Creates every missing folder of `path`; true when it exists afterwards.
+bool MakeDirectories(const std::string &path);
+
+// Sets or edits one string value in a .reg-style registry text (the POSIX PC
+// registry's file form); the rest of the text is kept.
+std::string SetRegistryString(const std::string &regText, const std::string &keyPath, const std::string &name,
+                              const std::string &value);
+
+}  // namespace host
+
+#endif  // CEBRIDGE_HOST_PC_SETUP_H

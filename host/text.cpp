@@ -1,0 +1,134 @@
+#include "text.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <iconv.h>
+#endif
+
+namespace host {
+namespace {
+
+#if defined(_WIN32)
+std::string Recode(const std::string &text, UINT from, UINT to) {
+    if (text.empty()) return text;
+    int wideLength = MultiByteToWideChar(from, 0, text.data(), int(text.size()), nullptr, 0);
+    std::wstring wide(size_t(wideLength), L'\0');
+    MultiByteToWideChar(from, 0, text.data(), int(text.size()), wide.data(), wideLength);
+    int length = WideCharToMultiByte(to, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+    std::string out(size_t(length), '\0');
+    WideCharToMultiByte(to, 0, wide.data(), wideLength, out.data(), length, nullptr, nullptr);
+    return out;
+}
+#else
+std::string DeviceCodePage() {
+    const char *codePage = std::getenv("CEBRIDGE_CODEPAGE");
+    return codePage && *codePage ? codePage : "CP949";
+}
+
+// Converts with iconv; a byte that cannot be converted becomes '?' so that text from
+// the phone is always shown.
+std::string Recode(const std::string &text, const std::string &from, const std::string &to) {
+    if (text.empty()) return text;
+    iconv_t converter = iconv_open(to.c_str(), from.c_str());
+    if (converter == reinterpret_cast<iconv_t>(-1)) return text;
+    std::string out;
+    char buffer[1024];
+    char *in = const_cast<char *>(text.data());
+    size_t inLeft = text.size();
+    while (inLeft > 0) {
+        char *outPtr = buffer;
+        size_t outLeft = sizeof buffer;
+        size_t result = iconv(converter, &in, &inLeft, &outPtr, &outLeft);
+        out.append(buffer, size_t(outPtr - buffer));
+        if (result == size_t(-1) && errno != E2BIG) {
+            out += '?';
+            ++in;
+            --inLeft;
+        }
+    }
+    iconv_close(converter);
+    return out;
+}
+#endif
+
+}  // namespace
+
+#if defined(_WIN32)
+std::string DeviceToTerminal(const std::string &ansi) { return Recode(ansi, CP_ACP, CP_UTF8); }
+std::string TerminalToDevice(const std::string &text) { return Recode(text, CP_UTF8, CP_ACP); }
+#else
+std::string DeviceToTerminal(const std::string &ansi) { return Recode(ansi, DeviceCodePage(), "UTF-8"); }
+std::string TerminalToDevice(const std::string &text) { return Recode(text, "UTF-8", DeviceCodePage()); }
+#endif
+
+std::string HumanSize(uint64_t bytes) {
+    static const char *const units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+    if (bytes < 1024) return std::to_string(bytes) + " B";
+    double value = double(bytes);
+    size_t unit = 0;
+    while (value >= 1024 && unit + 1 < std::size(units)) {
+        value /= 1024;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, value < 10 ? "%.1f %s" : "%.0f %s", value, units[unit]);
+    return text;
+}
+
+std::string ListingTimeToLocal(const std::string &stamp) {
+    if (stamp.size() != 16 || stamp[8] != 'T') return stamp;
+    return stamp.substr(0, 4) + "-" + stamp.substr(4, 2) + "-" + stamp.substr(6, 2) + " " + stamp.substr(9, 2) + ":" +
+           stamp.substr(11, 2) + ":" + stamp.substr(13, 2);
+}
+
+size_t DisplayWidth(const std::string &utf8) {
+    size_t width = 0;
+    for (size_t i = 0; i < utf8.size();) {
+        unsigned char lead = static_cast<unsigned char>(utf8[i]);
+        size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        uint32_t code = lead;
+        if (length > 1 && i + length <= utf8.size()) {
+            code = lead & (0xFF >> (length + 1));
+            for (size_t k = 1; k < length; ++k) code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        }
+        // East Asian wide ranges: Hangul, CJK, full-width forms.
+        bool wide = (code >= 0x1100 && code <= 0x115F) || (code >= 0x2E80 && code <= 0xA4CF) ||
+                    (code >= 0xAC00 && code <= 0xD7A3) || (code >= 0xF900 && code <= 0xFAFF) ||
+                    (code >= 0xFF00 && code <= 0xFF60) || (code >= 0xFFE0 && code <= 0xFFE6);
+        width += wide ? 2 : 1;
+        i += length;
+    }
+    return width;
+}
+
+std::string Table::Render() const {
+    std::vector<size_t> widths(m_headers.size(), 0);
+    auto measure = [&](const std::vector<std::string> &row) {
+        for (size_t c = 0; c < row.size() && c < widths.size(); ++c) widths[c] = std::max(widths[c], DisplayWidth(row[c]));
+    };
+    measure(m_headers);
+    for (const auto &row : m_rows) measure(row);
+    auto line = [&](const std::vector<std::string> &row) {
+        std::string out;
+        for (size_t c = 0; c < widths.size(); ++c) {
+            std::string cell = c < row.size() ? row[c] : std::string();
+            std::string pad(widths[c] - DisplayWidth(cell), ' ');
+            bool right = std::find(m_right.begin(), m_right.end(), c) != m_right.end();
+            out += right ? pad + cell : cell + (c + 1 < widths.size() ? pad : std::string());
+            if (c + 1 < widths.size()) out += "  ";
+        }
+        return out + "\n";
+    };
+    std::string out = line(m_headers);
+    for (const auto &row : m_rows) out += line(row);
+    return out;
+}
+
+}  // namespace host

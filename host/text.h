@@ -1,0 +1,41 @@
+// Text at the host's edges: the phone's text travels in the PC's ANSI code page
+// (CP949 unless CEBRIDGE_CODEPAGE says otherwise, as the plug-in uses), the terminal
+// speaks its own encoding (UTF-8 in practice). Also sizes and times for people.
+#ifndef CEBRIDGE_HOST_TEXT_H
+#define CEBRIDGE_HOST_TEXT_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace host {
+
+std::string DeviceToTerminal(const std::string &ansi);
+std::string TerminalToDevice(const std::string &text);
+
+// "1.4 MiB", "512 B".
+std::string HumanSize(uint64_t bytes);
+// "20100305T090703Z" (already local time) -> "2010-03-05 09:07:03"; other text unchanged.
+std::string ListingTimeToLocal(const std::string &stamp);
+
+// A table aligned for a terminal: column widths by display width (wide characters
+// such as Hangul count two).
+class Table {
+public:
+    explicit Table(std::vector<std::string> headers) : m_headers(std::move(headers)) {}
+    void Add(std::vector<std::string> row) { m_rows.push_back(std::move(row)); }
+    // Columns listed here are right-aligned (numbers).
+    void AlignRight(size_t column) { m_right.push_back(column); }
+    std::string Render() const;
+
+private:
+    std::vector<std::string> m_headers;
+    std::vector<std::vector<std::string>> m_rows;
+    std::vector<size_t> m_right;
+};
+
+size_t DisplayWidth(const std::string &utf8);
+
+}  // namespace host
+
+#endif  // CEBRIDGE_HOST_TEXT_H

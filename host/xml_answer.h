@@ -1,0 +1,33 @@
+// Reads the XML documents the plug-in answers with (capability, folder listing,
+// contents listing) into a small element tree. The answers carry a DTD text after
+// the declaration and put every element on its own line; declarations, comments and
+// processing instructions are skipped, CDATA becomes text.
+#ifndef CEBRIDGE_HOST_XML_ANSWER_H
+#define CEBRIDGE_HOST_XML_ANSWER_H
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace host {
+
+struct XmlElement {
+    std::string name;
+    std::vector<std::pair<std::string, std::string>> attributes;
+    std::string text;
+    std::vector<XmlElement> children;
+
+    std::string Attribute(const std::string &key) const;
+    const XmlElement *Child(const std::string &childName) const;
+    std::string ChildText(const std::string &childName) const;
+    std::vector<const XmlElement *> ChildrenNamed(const std::string &childName) const;
+};
+
+// The document's root element; false with `error` set when the text is not a
+// document this reader understands.
+bool ParseXmlAnswer(const std::string &text, XmlElement *root, std::string *error);
+
+}  // namespace host
+
+#endif  // CEBRIDGE_HOST_XML_ANSWER_H
