@@ -1,0 +1,105 @@
+// Calendar conversions and the ANSI code page.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/platform.h"
+#include "unit/platform/test_env.h"
+
+namespace {
+
+using platform::SystemTime;
+
+constexpr uint64_t kUnixEpochFileTime = UINT64_C(116444736000000000);
+constexpr uint64_t kTicksPerSecond = 10000000;
+
+SystemTime Time(uint16_t year, uint16_t month, uint16_t day, uint16_t hour, uint16_t minute, uint16_t second,
+                uint16_t milliseconds = 0) {
+    return SystemTime{year, month, 0, day, hour, minute, second, milliseconds};
+}
+
+void ExpectSameMoment(const SystemTime &actual, const SystemTime &expected) {
+    EXPECT_EQ(actual.year, expected.year);
+    EXPECT_EQ(actual.month, expected.month);
+    EXPECT_EQ(actual.day, expected.day);
+    EXPECT_EQ(actual.hour, expected.hour);
+    EXPECT_EQ(actual.minute, expected.minute);
+    EXPECT_EQ(actual.second, expected.second);
+    EXPECT_EQ(actual.milliseconds, expected.milliseconds);
+}
+
+TEST(FileTime, BrokenDownFormsAndBack) {
+    SystemTime time{};
+    ASSERT_TRUE(platform::FileTimeToSystemTime(0, &time));
+    ExpectSameMoment(time, Time(1601, 1, 1, 0, 0, 0));
+    EXPECT_EQ(time.dayOfWeek, 1);  // a Monday
+    ASSERT_TRUE(platform::FileTimeToSystemTime(kUnixEpochFileTime, &time));
+    ExpectSameMoment(time, Time(1970, 1, 1, 0, 0, 0));
+    EXPECT_EQ(time.dayOfWeek, 4);
+
+    for (const SystemTime &moment : {Time(2024, 2, 29, 12, 34, 56, 789), Time(1999, 12, 31, 23, 59, 59, 999),
+                                     Time(2100, 3, 1, 0, 0, 0), Time(30827, 12, 31, 23, 59, 59, 999)}) {
+        uint64_t fileTime = 0;
+        ASSERT_TRUE(platform::SystemTimeToFileTime(moment, &fileTime));
+        SystemTime back{};
+        ASSERT_TRUE(platform::FileTimeToSystemTime(fileTime, &back));
+        ExpectSameMoment(back, moment);
+    }
+    uint64_t fileTime = 0;
+    ASSERT_TRUE(platform::SystemTimeToFileTime(Time(2024, 2, 29, 12, 34, 56, 789), &fileTime));
+    EXPECT_EQ(fileTime, kUnixEpochFileTime + UINT64_C(1709210096) * kTicksPerSecond + 7890000);
+
+    for (const SystemTime &invalid : {Time(2023, 0, 1, 0, 0, 0), Time(2023, 2, 29, 0, 0, 0), Time(1600, 12, 31, 0, 0, 0),
+                                      Time(2023, 1, 1, 24, 0, 0), Time(2023, 13, 1, 0, 0, 0)})
+        EXPECT_FALSE(platform::SystemTimeToFileTime(invalid, &fileTime));
+    EXPECT_FALSE(platform::FileTimeToSystemTime(UINT64_C(0x8000000000000000), &time));
+}
+
+#ifndef _WIN32  // the Windows half follows the PC's own zone settings, not TZ
+TEST(FileTime, LocalTimeFollowsTZ) {
+    const uint64_t newYearUtc = kUnixEpochFileTime + UINT64_C(1767225600) * kTicksPerSecond + 5000;  // 2026-01-01
+    SystemTime local{};
+    {
+        testenv::ScopedEnv zone("TZ", "Asia/Seoul");
+        ASSERT_TRUE(platform::FileTimeToLocalSystemTime(newYearUtc, &local));
+        ExpectSameMoment(local, Time(2026, 1, 1, 9, 0, 0));
+    }
+    {
+        testenv::ScopedEnv zone("TZ", "UTC");
+        ASSERT_TRUE(platform::FileTimeToLocalSystemTime(newYearUtc - 1000 * kTicksPerSecond, &local));
+        ExpectSameMoment(local, Time(2025, 12, 31, 23, 43, 20));
+    }
+}
+
+TEST(CodePage, KoreanTextRoundTripsThroughCp949) {
+    testenv::ScopedEnv codePage("CEBRIDGE_CODEPAGE", std::nullopt);
+    // U+B620 lies outside EUC-KR's table: only CP949 proper has it.
+    const platform::WideString korean = u"한글\\똠.txt";
+    const std::string ansi = platform::WideToAnsi(korean.c_str());
+    EXPECT_EQ(ansi, "\xC7\xD1\xB1\xDB\\\x8C\x63.txt");
+    EXPECT_EQ(platform::AnsiToWide(ansi.c_str()), korean);
+    EXPECT_EQ(platform::WideLength(korean.c_str()), 8u);
+
+    EXPECT_EQ(platform::WideToAnsi(u"caf\u00E9 \U0001F600!"), "caf? ?!");  // not in the code page
+    EXPECT_EQ(platform::AnsiToWide("a\xFF" "b"), u"a\uFFFDb");             // no character at all
+    EXPECT_EQ(platform::AnsiToWide(""), u"");
+}
+
+TEST(CodePage, BoundedConversionNeverSplitsACharacter) {
+    const platform::WideString text = u"a한글";
+    EXPECT_EQ(platform::WideToAnsiBounded(text.c_str(), 0), "");
+    EXPECT_EQ(platform::WideToAnsiBounded(text.c_str(), 2), "a");
+    EXPECT_EQ(platform::WideToAnsiBounded(text.c_str(), 3), "a\xC7\xD1");
+    EXPECT_EQ(platform::WideToAnsiBounded(text.c_str(), 4), "a\xC7\xD1");
+    EXPECT_EQ(platform::WideToAnsiBounded(text.c_str(), 5), "a\xC7\xD1\xB1\xDB");
+}
+
+TEST(CodePage, EnvironmentChoosesAnotherCodePage) {
+    testenv::ScopedEnv codePage("CEBRIDGE_CODEPAGE", "UTF-8");
+    EXPECT_EQ(platform::WideToAnsi(u"한"), "\xED\x95\x9C");
+    testenv::ScopedEnv unknown("CEBRIDGE_CODEPAGE", "NO-SUCH-CODEPAGE");
+    EXPECT_EQ(platform::WideToAnsi(u"한"), "\xC7\xD1");  // falls back to CP949
+}
+#endif
+
+}  // namespace
