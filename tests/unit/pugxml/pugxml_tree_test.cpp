@@ -1,0 +1,206 @@
+// Building a tree through handles: kinds, refusals, text storage, attributes, growth.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+
+#include "pugxml_test_support.h"
+
+namespace {
+
+TEST(PugxmlTree, CreateGivesAnEmptyDocumentAndClearDropsIt) {
+    XmlTree tree;
+    EXPECT_TRUE(tree.document().empty());
+    tree.create();
+    XmlNodeRef document = tree.document();
+    ASSERT_FALSE(document.empty());
+    EXPECT_TRUE(document.type_document());
+    EXPECT_EQ(document.record()->parent, document.record());
+    EXPECT_EQ(document.children(), 0u);
+    EXPECT_EQ(document.record()->childCapacity, 1u);
+    EXPECT_EQ(document.record()->attributeCapacity, 0u);
+    tree.clear();
+    EXPECT_TRUE(tree.document().empty());
+}
+
+TEST(PugxmlTree, EmptyHandlesReferToTheirOwnBlankRecord) {
+    XmlNodeRef empty;
+    EXPECT_TRUE(empty.empty());
+    EXPECT_EQ(empty.type(), node_null);
+    EXPECT_EQ(empty.record()->parent, empty.record());
+    XmlNodeRef copy(empty);
+    EXPECT_TRUE(copy.empty());
+    EXPECT_NE(copy.record(), empty.record());
+    EXPECT_EQ(copy.record()->parent, copy.record());
+
+    for (bool predicate : {empty.type_document(), empty.type_element(), empty.type_instruction(),
+                           empty.type_text(), empty.type_cdata(), empty.type_comment(), empty.type_doctype()}) {
+        EXPECT_FALSE(predicate);
+    }
+    // Filling an empty handle changes nothing.
+    EXPECT_TRUE(empty.add_child(node_element).empty());
+    EXPECT_FALSE(empty.set_name("x"));
+    EXPECT_TRUE(empty.add_attribute("a", "b").empty());
+    EXPECT_TRUE(empty.attribute("a").empty());
+    EXPECT_EQ(empty.attributes(), 0u);
+    EXPECT_TRUE(empty.child(0).empty());
+}
+
+TEST(PugxmlTree, ChildrenOnlyUnderDocumentsAndElements) {
+    XmlTree tree;
+    tree.create();
+    XmlNodeRef root = AddElement(tree.document(), "Root");
+    XmlNodeRef text = root.add_child(node_pcdata);
+    ASSERT_TRUE(text.type_text());
+    EXPECT_EQ(text.record()->parent, root.record());
+    EXPECT_FALSE(text.record()->nameInBuffer);
+    EXPECT_FALSE(text.record()->valueInBuffer);
+
+    EXPECT_TRUE(text.add_child(node_element).empty());
+    XmlNodeRef instruction = tree.document().add_child(node_pi);
+    EXPECT_TRUE(instruction.add_child(node_pcdata).empty());
+    EXPECT_TRUE(root.add_child(static_cast<XmlNodeKind>(13)).empty());
+    EXPECT_EQ(root.children(), 1u);
+    EXPECT_EQ(tree.document().children(), 2u);
+    XmlNodeRef doctype = tree.document().add_child(node_doctype);
+    EXPECT_TRUE(doctype.add_child(node_dtd_entity).empty());
+}
+
+TEST(PugxmlTree, NamesAndValuesOnlyWhereTheKindHasThem) {
+    XmlTree tree;
+    tree.create();
+    XmlNodeRef element = tree.document().add_child(node_element);
+    XmlNodeRef instruction = tree.document().add_child(node_pi);
+    XmlNodeRef text = element.add_child(node_pcdata);
+    XmlNodeRef cdata = element.add_child(node_cdata);
+    XmlNodeRef comment = element.add_child(node_comment);
+
+    EXPECT_TRUE(element.set_name("E"));
+    EXPECT_TRUE(instruction.set_name("xml"));
+    EXPECT_FALSE(text.set_name("T"));
+    EXPECT_FALSE(element.set_name(nullptr));
+    EXPECT_FALSE(element.set_value("v"));
+    EXPECT_FALSE(instruction.set_value("v"));
+    EXPECT_TRUE(text.set_value("t"));
+    EXPECT_TRUE(cdata.set_value("c"));
+    EXPECT_TRUE(comment.set_value("m"));
+    EXPECT_FALSE(text.set_value(nullptr));
+
+    EXPECT_STREQ(element.name(), "E");
+    EXPECT_EQ(element.value(), nullptr);
+    EXPECT_EQ(text.name(), nullptr);
+    EXPECT_STREQ(text.value(), "t");
+}
+
+TEST(PugxmlTree, ShorterTextsReuseTheStoredOneLongerOnesReplaceIt) {
+    XmlTree tree;
+    tree.create();
+    XmlNodeRef text = tree.document().add_child(node_element).add_child(node_pcdata);
+    ASSERT_TRUE(text.set_value("twelve chars"));
+    const char *stored = text.value();
+    ASSERT_TRUE(text.set_value("short"));
+    EXPECT_EQ(text.value(), stored);
+    ASSERT_TRUE(text.set_value("equal"));  // as long as the stored text
+    EXPECT_EQ(text.value(), stored);
+    ASSERT_TRUE(text.set_value("twelve chars"));  // longer than "equal": a fresh copy
+    EXPECT_STREQ(text.value(), "twelve chars");
+    EXPECT_FALSE(text.record()->valueInBuffer);
+
+    XmlNodeRef blank = tree.document().add_child(node_element).add_child(node_pcdata);
+    ASSERT_TRUE(blank.set_value(""));
+    ASSERT_NE(blank.value(), nullptr);
+    EXPECT_STREQ(blank.value(), "");
+}
+
+TEST(PugxmlTree, CopyTextRefusesMissingArgumentsAndFreesOnlyOwnedTexts) {
+    char *slot = nullptr;
+    bool inBuffer = true;
+    EXPECT_FALSE(copy_text(nullptr, "x", &inBuffer));
+    EXPECT_FALSE(copy_text(&slot, nullptr, &inBuffer));
+    EXPECT_FALSE(copy_text(&slot, "x", nullptr));
+
+    char buffer[] = "in a buffer";
+    slot = buffer;
+    ASSERT_TRUE(copy_text(&slot, "short", &inBuffer));
+    EXPECT_EQ(slot, buffer);  // written over in place, still in the buffer
+    EXPECT_TRUE(inBuffer);
+    ASSERT_TRUE(copy_text(&slot, "longer than the buffer text", &inBuffer));
+    EXPECT_NE(slot, buffer);  // the buffer text was not freed, a copy is owned now
+    EXPECT_FALSE(inBuffer);
+    delete[] slot;
+}
+
+TEST(PugxmlTree, AttributeFindsTheFirstMatchOrAppendsAnEmptyOne) {
+    XmlTree tree;
+    tree.create();
+    XmlNodeRef element = AddElement(tree.document(), "E");
+    XmlAttributeRef first = element.add_attribute("Version", "1.0");
+    element.add_attribute("Version", "2.0");
+    EXPECT_EQ(element.attribute("Version").record(), first.record());
+    EXPECT_TRUE(element.add_attribute(nullptr, "x").empty());
+    EXPECT_TRUE(element.add_attribute("x", nullptr).empty());
+
+    XmlAttributeRef added = element.attribute("Type");
+    ASSERT_FALSE(added.empty());
+    EXPECT_STREQ(added.name(), "Type");
+    EXPECT_STREQ(added.value(), "");
+    EXPECT_EQ(element.attributes(), 3u);
+    EXPECT_EQ(element.attribute_at(2).record(), added.record());
+    EXPECT_FALSE(added.record()->nameInBuffer);
+    EXPECT_FALSE(added.record()->valueInBuffer);
+}
+
+TEST(PugxmlTree, AttributeAssignmentFromTextStringAndNumber) {
+    XmlTree tree;
+    tree.create();
+    XmlNodeRef element = AddElement(tree.document(), "E");
+    XmlAttributeRef attribute = element.attribute("a");
+    attribute = "text";
+    EXPECT_STREQ(attribute.value(), "text");
+    attribute = std::string("from a string");
+    EXPECT_STREQ(attribute.value(), "from a string");
+    attribute = static_cast<int32_t>(-42);
+    EXPECT_STREQ(attribute.value(), "-42");
+    attribute = static_cast<int32_t>(INT32_MIN);
+    EXPECT_STREQ(attribute.value(), "-2147483648");
+    attribute = static_cast<const char *>(nullptr);
+    EXPECT_STREQ(attribute.value(), "-2147483648");
+
+    XmlAttributeRef none;
+    none = "ignored";
+    none = 7;
+    EXPECT_TRUE(none.empty());
+    EXPECT_EQ(none.value(), nullptr);
+}
+
+TEST(PugxmlTree, MatchNameWildcards) {
+    EXPECT_TRUE(match_name("Version", "Version"));
+    EXPECT_FALSE(match_name("Version", "Versions"));
+    EXPECT_FALSE(match_name("Version", "version"));
+    EXPECT_TRUE(match_name("V*n", "Version"));
+    EXPECT_TRUE(match_name("*", ""));
+    EXPECT_TRUE(match_name("?ersion", "Version"));
+    EXPECT_FALSE(match_name("?", ""));
+    EXPECT_TRUE(match_name("[A-Z]ersion", "Version"));
+    EXPECT_FALSE(match_name("[!A-Z]ersion", "Version"));
+    EXPECT_TRUE(match_name("[!a-z]ersion", "Version"));
+    EXPECT_TRUE(match_name(nullptr, "x"));
+    EXPECT_TRUE(match_name("x", nullptr));
+}
+
+TEST(PugxmlTree, BuildingGrowsCapacityBySlotsOfOne) {
+    XmlTree tree;
+    tree.create();
+    XmlNodeRef root = AddElement(tree.document(), "Root");
+    EXPECT_EQ(root.record()->childCapacity, 1u);
+    EXPECT_EQ(root.record()->attributeCapacity, 1u);
+    for (int i = 0; i < 5; ++i) {
+        root.add_child(node_element);
+        root.add_attribute("a", "b");
+    }
+    EXPECT_EQ(root.record()->childCapacity, 5u);
+    EXPECT_EQ(root.record()->attributeCapacity, 5u);
+    EXPECT_EQ(root.add_child(node_pcdata).record()->childCapacity, 0u);
+}
+
+}  // namespace
