@@ -2,6 +2,8 @@
 // names another. iconv leaves the process's locale alone, which the agent owns.
 #include "platform/platform.h"
 
+#include "platform/ansi_encoder.h"
+
 #include <iconv.h>
 
 #include <cerrno>
@@ -14,8 +16,7 @@ namespace {
 
 constexpr const char *kDefaultCodePage = "CP949";
 constexpr const char *kWideEncoding = "UTF-16LE";
-constexpr char kUnmappable = '?';            // what Windows puts for a character the code page lacks
-constexpr WCHAR kReplacementCharacter = 0xFFFD;  // what it puts for bytes that are no character
+constexpr WCHAR kReplacementCharacter = 0xFFFD;  // what Windows puts for bytes that are no character
 
 const char *AnsiCodePageName() {
     const char *name = std::getenv("CEBRIDGE_CODEPAGE");
@@ -55,36 +56,26 @@ private:
     iconv_t m_descriptor;
 };
 
-bool IsHighSurrogate(WCHAR unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(WCHAR unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
 }  // namespace
 
-std::string WideToAnsiBounded(const WCHAR *text, size_t maxBytes) {
-    std::string result;
-    Converter converter(false);
-    if (text == nullptr || !converter.IsOpen()) return result;
-    // One character at a time, so the result can stop after the last whole one.
-    for (size_t at = 0; text[at] != 0;) {
-        size_t units = IsHighSurrogate(text[at]) && IsLowSurrogate(text[at + 1]) ? 2 : 1;
-        char bytes[16];
-        const char *input = reinterpret_cast<const char *>(text + at);
-        size_t inLeft = units * sizeof(WCHAR);
-        char *output = bytes;
-        size_t outLeft = sizeof bytes;
-        size_t written = 1;
-        if (converter.Step(&input, &inLeft, &output, &outLeft) == 0)
-            written = sizeof bytes - outLeft;
-        else
-            bytes[0] = kUnmappable;
-        if (result.size() + written > maxBytes) break;
-        result.append(bytes, written);
-        at += units;
-    }
-    return result;
+namespace detail {
+
+AnsiEncoder::AnsiEncoder() : m_converter(new Converter(false)) {}
+
+AnsiEncoder::~AnsiEncoder() { delete static_cast<Converter *>(m_converter); }
+
+std::string AnsiEncoder::Encode(const WCHAR *units, size_t count) {
+    auto *converter = static_cast<Converter *>(m_converter);
+    char bytes[16];
+    const char *input = reinterpret_cast<const char *>(units);
+    size_t inLeft = count * sizeof(WCHAR);
+    char *output = bytes;
+    size_t outLeft = sizeof bytes;
+    if (!converter->IsOpen() || converter->Step(&input, &inLeft, &output, &outLeft) != 0) return std::string();
+    return std::string(bytes, sizeof bytes - outLeft);
 }
 
-std::string WideToAnsi(const WCHAR *text) { return WideToAnsiBounded(text, static_cast<size_t>(-1)); }
+}  // namespace detail
 
 WideString AnsiToWide(const char *text) {
     WideString result;

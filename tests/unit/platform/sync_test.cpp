@@ -51,24 +51,38 @@ TEST(Threads, LastErrorBelongsToEachThread) {
     EXPECT_EQ(platform::GetLastError(), platform::kErrorDatabaseFull);
 }
 
+// The Win32 mutex lets its owner in again, so "is it held" is asked from another thread.
+template <typename Attempt>
+bool SucceedsOnAnotherThread(platform::QueueLock &lock, Attempt attempt) {
+    bool succeeded = false;
+    std::thread other([&] {
+        succeeded = attempt(lock);
+        if (succeeded) lock.UnlockMutex();
+    });
+    other.join();
+    return succeeded;
+}
+
+bool LockWithin10Ms(platform::QueueLock &lock) { return lock.LockMutex(10); }
+bool TakeWithin10Ms(platform::QueueLock &lock) { return lock.LockMutexAndTakeCount(10); }
+
 TEST(QueueLock, MutexAndCountBehaveLikeTheirWin32Pair) {
     platform::QueueLock lock(2);
     EXPECT_FALSE(lock.LockMutexAndTakeCount(10));  // no count yet
 
     ASSERT_TRUE(lock.LockMutex(kInfinite));
-    EXPECT_FALSE(lock.LockMutex(10));  // held
+    EXPECT_FALSE(SucceedsOnAnotherThread(lock, LockWithin10Ms));
     EXPECT_TRUE(lock.RaiseCount());
     EXPECT_TRUE(lock.RaiseCount());
     EXPECT_FALSE(lock.RaiseCount());  // at its maximum
-    EXPECT_FALSE(lock.LockMutexAndTakeCount(10));  // counts there, mutex held
+    EXPECT_FALSE(SucceedsOnAnotherThread(lock, TakeWithin10Ms));  // counts there, mutex held
     lock.UnlockMutex();
 
     ASSERT_TRUE(lock.LockMutexAndTakeCount(0));
-    EXPECT_FALSE(lock.LockMutex(0));  // the combined wait leaves the mutex held
+    EXPECT_FALSE(SucceedsOnAnotherThread(lock, LockWithin10Ms));  // the combined wait holds the mutex
     lock.UnlockMutex();
-    ASSERT_TRUE(lock.LockMutexAndTakeCount(0));
-    lock.UnlockMutex();
-    EXPECT_FALSE(lock.LockMutexAndTakeCount(10));  // both counts taken
+    EXPECT_TRUE(SucceedsOnAnotherThread(lock, TakeWithin10Ms));  // the second count
+    EXPECT_FALSE(lock.LockMutexAndTakeCount(10));                // none left
 }
 
 TEST(QueueLock, BlockedTakeWakesWhenAnotherThreadPosts) {
