@@ -1,5 +1,12 @@
-// The RAPI operations as exported C functions. (Skeleton: every operation refuses.)
+// The RAPI operations as exported C functions. Each runs under the device lock,
+// checks the link, counts the call for fault injection, and turns a DeviceError
+// (or anything else thrown) into the operation's own failure result.
 #include "device.h"
+#include "files.h"
+#include "registry.h"
+#include "stores.h"
+
+#include <new>
 
 #if defined(_WIN32)
 #define CEEMU_EXPORT extern "C"
@@ -9,71 +16,197 @@
 
 namespace ceemu {
 namespace {
-thread_local uint32_t t_deviceError = 0;
+
+// How each kind of operation reports a failure with a device error.
+struct ReturnsBool {
+    static BOOL Failure(uint32_t error) {
+        SetDeviceError(error);
+        return FALSE;
+    }
+};
+struct ReturnsHandle {
+    static HANDLE Failure(uint32_t error) {
+        SetDeviceError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+};
+struct ReturnsSize {
+    static DWORD Failure(uint32_t error) {
+        SetDeviceError(error);
+        return 0xFFFFFFFFu;
+    }
+};
+struct ReturnsCode {  // registry operations return the error itself
+    static LONG Failure(uint32_t error) {
+        SetDeviceError(error);
+        return static_cast<LONG>(error);
+    }
+};
+struct ReturnsHresult {
+    static HRESULT Failure(uint32_t error) {
+        SetDeviceError(error);
+        return CE_HRESULT_FROM_WIN32(error);
+    }
+};
+
+bool ReachDevice(const char *operation, uint32_t *error) {
+    if (LinkUp() && !InjectedFault(operation, error)) {
+        SetLinkError(0);
+        return true;
+    }
+    if (!LinkUp()) {
+        SetLinkError(LinkDownError());
+        *error = kErrorDeviceNotConnected;
+    }
+    return false;
 }
-void SetDeviceError(uint32_t code) { t_deviceError = code; }
-bool LinkUp() { return false; }
+
+template <typename Policy, typename Body>
+auto DeviceCall(const char *operation, Body body) -> decltype(body()) {
+    try {
+        std::lock_guard guard(DeviceLock());
+        uint32_t error = 0;
+        if (!ReachDevice(operation, &error)) return Policy::Failure(error);
+        auto result = body();
+        if constexpr (!std::is_same_v<Policy, ReturnsHandle>) SetDeviceError(CE_ERROR_SUCCESS);
+        return result;
+    } catch (const DeviceError &error) {
+        return Policy::Failure(error.code);
+    } catch (const std::bad_alloc &) {
+        return Policy::Failure(kErrorOutOfMemory);
+    } catch (...) {
+        return Policy::Failure(kErrorInternal);
+    }
+}
+
+// Operations that work without a link (closing, freeing, link control).
+template <typename Policy, typename Body>
+auto LocalCall(Body body) -> decltype(body()) {
+    try {
+        std::lock_guard guard(DeviceLock());
+        return body();
+    } catch (const DeviceError &error) {
+        return Policy::Failure(error.code);
+    } catch (...) {
+        return Policy::Failure(kErrorInternal);
+    }
+}
+
+}  // namespace
 }  // namespace ceemu
 
 using namespace ceemu;
 
-#define CEEMU_NOT_YET(result)                                  \
-    SetDeviceError(CE_ERROR_CALL_NOT_IMPLEMENTED);             \
-    return result
-
-CEEMU_EXPORT HRESULT RAPI_CALL CeRapiInitEx(RAPIINIT *init) { CEEMU_NOT_YET(CE_E_FAIL); }
-CEEMU_EXPORT HRESULT RAPI_CALL CeRapiUninit(void) { return 0; }
-CEEMU_EXPORT DWORD RAPI_CALL CeGetLastError(void) { return t_deviceError; }
-CEEMU_EXPORT HRESULT RAPI_CALL CeRapiGetError(void) { return CE_E_FAIL; }
-CEEMU_EXPORT HRESULT RAPI_CALL CeRapiFreeBuffer(void *buffer) {
-    std::free(buffer);
-    return 0;
+CEEMU_EXPORT HRESULT RAPI_CALL CeRapiInitEx(RAPIINIT *init) {
+    return LocalCall<ReturnsHresult>([&] { return StartLink(init); });
 }
+
+CEEMU_EXPORT HRESULT RAPI_CALL CeRapiUninit(void) {
+    return LocalCall<ReturnsHresult>([&] {
+        EndLink();
+        return HRESULT{0};
+    });
+}
+
+CEEMU_EXPORT DWORD RAPI_CALL CeGetLastError(void) { return DeviceErrorCode(); }
+
+CEEMU_EXPORT HRESULT RAPI_CALL CeRapiGetError(void) { return LinkError(); }
+
+CEEMU_EXPORT HRESULT RAPI_CALL CeRapiFreeBuffer(void *buffer) {
+    return LocalCall<ReturnsHresult>([&] {
+        if (buffer != nullptr && !FreeBuffer(buffer)) Fail(CE_ERROR_INVALID_PARAMETER);
+        return HRESULT{0};
+    });
+}
+
 CEEMU_EXPORT HRESULT RAPI_CALL CeRapiInvoke(const WCHAR *dll, const WCHAR *function, DWORD cbInput, BYTE *pInput,
                                             DWORD *pcbOutput, BYTE **ppOutput, void *ppStream, DWORD reserved) {
-    CEEMU_NOT_YET(CE_E_FAIL);
+    return DeviceCall<ReturnsHresult>("CeRapiInvoke", [&] {
+        if (pcbOutput != nullptr) *pcbOutput = 0;
+        if (ppOutput != nullptr) *ppOutput = nullptr;
+        if (dll == nullptr || function == nullptr || (pInput == nullptr && cbInput > 0)) {
+            Fail(CE_ERROR_INVALID_PARAMETER);
+        }
+        if (ppStream != nullptr) Fail(CE_ERROR_CALL_NOT_IMPLEMENTED);  // only the block form is served
+        if (!NamesEqual(WideText(dll), u"Tobrann")) Fail(CE_ERROR_MOD_NOT_FOUND);
+        return TobrannInvoke(WideText(function), cbInput, pInput, pcbOutput, ppOutput);
+    });
 }
+
 CEEMU_EXPORT BOOL RAPI_CALL CeFindAllFiles(const WCHAR *pattern, DWORD flags, DWORD *count, CE_FIND_DATA **array) {
-    CEEMU_NOT_YET(FALSE);
+    return DeviceCall<ReturnsBool>("CeFindAllFiles", [&] { return FindAllItems(pattern, flags, count, array); });
 }
+
 CEEMU_EXPORT HANDLE RAPI_CALL CeFindFirstFile(const WCHAR *path, CE_FIND_DATA *data) {
-    CEEMU_NOT_YET(INVALID_HANDLE_VALUE);
+    return DeviceCall<ReturnsHandle>("CeFindFirstFile", [&] { return FindFirstItem(path, data); });
 }
-CEEMU_EXPORT BOOL RAPI_CALL CeFindClose(HANDLE find) { CEEMU_NOT_YET(FALSE); }
-CEEMU_EXPORT BOOL RAPI_CALL CeCreateDirectory(const WCHAR *path, void *security) { CEEMU_NOT_YET(FALSE); }
+
+CEEMU_EXPORT BOOL RAPI_CALL CeFindClose(HANDLE find) {
+    return LocalCall<ReturnsBool>([&] { return EndSearch(find); });
+}
+
+CEEMU_EXPORT BOOL RAPI_CALL CeCreateDirectory(const WCHAR *path, void *security) {
+    return DeviceCall<ReturnsBool>("CeCreateDirectory", [&] { return MakeFolder(path); });
+}
+
 CEEMU_EXPORT HANDLE RAPI_CALL CeCreateFile(const WCHAR *name, DWORD access, DWORD share, void *security,
                                            DWORD creation, DWORD flagsAndAttributes, HANDLE templateFile) {
-    CEEMU_NOT_YET(INVALID_HANDLE_VALUE);
+    return DeviceCall<ReturnsHandle>(
+        "CeCreateFile", [&] { return OpenFileHandle(name, access, share, creation, flagsAndAttributes); });
 }
+
 CEEMU_EXPORT BOOL RAPI_CALL CeReadFile(HANDLE file, void *buffer, DWORD toRead, DWORD *read, void *overlapped) {
-    CEEMU_NOT_YET(FALSE);
+    return DeviceCall<ReturnsBool>("CeReadFile", [&] { return ReadFromFile(file, buffer, toRead, read); });
 }
+
 CEEMU_EXPORT BOOL RAPI_CALL CeWriteFile(HANDLE file, const void *buffer, DWORD toWrite, DWORD *written,
                                         void *overlapped) {
-    CEEMU_NOT_YET(FALSE);
+    return DeviceCall<ReturnsBool>("CeWriteFile", [&] { return WriteToFile(file, buffer, toWrite, written); });
 }
-CEEMU_EXPORT DWORD RAPI_CALL CeGetFileSize(HANDLE file, DWORD *high) { CEEMU_NOT_YET(0xFFFFFFFFu); }
-CEEMU_EXPORT BOOL RAPI_CALL CeCloseHandle(HANDLE handle) { CEEMU_NOT_YET(FALSE); }
-CEEMU_EXPORT BOOL RAPI_CALL CeDeleteFile(const WCHAR *path) { CEEMU_NOT_YET(FALSE); }
+
+CEEMU_EXPORT DWORD RAPI_CALL CeGetFileSize(HANDLE file, DWORD *high) {
+    return DeviceCall<ReturnsSize>("CeGetFileSize", [&] { return FileSize(file, high); });
+}
+
+CEEMU_EXPORT BOOL RAPI_CALL CeCloseHandle(HANDLE handle) {
+    return LocalCall<ReturnsBool>([&] { return CloseObject(handle); });
+}
+
+CEEMU_EXPORT BOOL RAPI_CALL CeDeleteFile(const WCHAR *path) {
+    return DeviceCall<ReturnsBool>("CeDeleteFile", [&] { return RemoveFile(path); });
+}
+
 CEEMU_EXPORT BOOL RAPI_CALL CeCreateProcess(const WCHAR *image, const WCHAR *cmdline, void *processAttributes,
                                             void *threadAttributes, BOOL inherit, DWORD flags, void *environment,
                                             WCHAR *currentDirectory, void *startup, PROCESS_INFORMATION *info) {
-    CEEMU_NOT_YET(FALSE);
+    return DeviceCall<ReturnsBool>("CeCreateProcess", [&] { return LaunchProcess(image, cmdline, info); });
 }
-CEEMU_EXPORT BOOL RAPI_CALL CeGetStoreInformation(STORE_INFORMATION *info) { CEEMU_NOT_YET(FALSE); }
+
+CEEMU_EXPORT BOOL RAPI_CALL CeGetStoreInformation(STORE_INFORMATION *info) {
+    return DeviceCall<ReturnsBool>("CeGetStoreInformation", [&] { return StoreInformation(info); });
+}
+
 CEEMU_EXPORT BOOL RAPI_CALL CeGetDiskFreeSpaceEx(const WCHAR *dir, ULARGE_INTEGER *freeToCaller,
                                                  ULARGE_INTEGER *total, ULARGE_INTEGER *totalFree) {
-    CEEMU_NOT_YET(FALSE);
+    return DeviceCall<ReturnsBool>("CeGetDiskFreeSpaceEx",
+                                   [&] { return DiskFreeSpace(dir, freeToCaller, total, totalFree); });
 }
+
 CEEMU_EXPORT LONG RAPI_CALL CeRegOpenKeyEx(HKEY key, const WCHAR *subkey, DWORD options, REGSAM sam, HKEY *result) {
-    return CE_ERROR_CALL_NOT_IMPLEMENTED;
+    return DeviceCall<ReturnsCode>("CeRegOpenKeyEx", [&] { return OpenKey(key, subkey, result); });
 }
+
 CEEMU_EXPORT LONG RAPI_CALL CeRegEnumKeyEx(HKEY key, DWORD index, WCHAR *name, DWORD *cchName, DWORD *reserved,
                                            WCHAR *cls, DWORD *cchClass, FILETIME *lastWrite) {
-    return CE_ERROR_CALL_NOT_IMPLEMENTED;
+    return DeviceCall<ReturnsCode>(
+        "CeRegEnumKeyEx", [&] { return EnumerateKey(key, index, name, cchName, cls, cchClass, lastWrite); });
 }
+
 CEEMU_EXPORT LONG RAPI_CALL CeRegQueryValueEx(HKEY key, const WCHAR *name, DWORD *reserved, DWORD *type, BYTE *data,
                                               DWORD *cbData) {
-    return CE_ERROR_CALL_NOT_IMPLEMENTED;
+    return DeviceCall<ReturnsCode>("CeRegQueryValueEx", [&] { return QueryValue(key, name, type, data, cbData); });
 }
-CEEMU_EXPORT LONG RAPI_CALL CeRegCloseKey(HKEY key) { return CE_ERROR_CALL_NOT_IMPLEMENTED; }
+
+CEEMU_EXPORT LONG RAPI_CALL CeRegCloseKey(HKEY key) {
+    return LocalCall<ReturnsCode>([&] { return CloseKey(key); });
+}

@@ -11,14 +11,16 @@ std::map<std::string, uint32_t> &CallCounts() {
     return counts;
 }
 
-// One entry of "faults": {"operation", "nth" (1-based, default 1),
-// "persistent" (default false: only the Nth call fails), "error" (default 5)}.
+// One entry of "faults": {"operation", "nth" (1-based, default 1), "persistent"
+// (default false: only the Nth call fails), "error" (default 5), "linkDrop"
+// (default false: the link falls with the call)}.
 bool FaultMatches(const nlohmann::json &fault, const std::string &operation, uint32_t call, uint32_t *error) {
     if (!fault.is_object() || fault.value("operation", std::string()) != operation) return false;
-    const uint32_t nth = fault.value("nth", 1u);
+    const uint64_t nth = ConfigNumber(fault, "nth").value_or(1);
     const bool persistent = fault.value("persistent", false);
     if (call != nth && !(persistent && call > nth)) return false;
-    *error = fault.value("error", static_cast<uint32_t>(CE_ERROR_ACCESS_DENIED));
+    *error = static_cast<uint32_t>(ConfigNumber(fault, "error").value_or(CE_ERROR_ACCESS_DENIED));
+    if (ConfigFlag(fault, "linkDrop")) DropLink();
     return true;
 }
 

@@ -1,9 +1,12 @@
 // The open phone image: where it is, its device.json, and crash-safe file writes.
 #include "device.h"
 
+#include "hostfile.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <system_error>
@@ -16,6 +19,13 @@ namespace {
 struct ImageState {
     std::string root;
     nlohmann::json config = nlohmann::json::object();
+};
+
+// What fault counters were counted against: a new phone or new switches restart them.
+struct LoadedIdentity {
+    std::string root;
+    nlohmann::json config;
+    bool operator==(const LoadedIdentity &) const = default;
 };
 
 ImageState &State() {
@@ -106,24 +116,51 @@ const nlohmann::json &DeviceConfig() {
 void LoadImage() {
     std::lock_guard guard(DeviceLock());
     State().root.clear();
-    State().config = ReadConfig(HostPath(ImageRoot()) / "device.json");
-    ResetFaultCounters();
+    State().config = ReadConfig(ImagePath("device.json"));
+    LoadRegistry();
+    static LoadedIdentity last;
+    LoadedIdentity now{State().root, State().config};
+    if (!(now == last)) ResetFaultCounters();
+    last = std::move(now);
+}
+
+fs::path ImagePath(const char *name) { return HostPath(ImageRoot()) / name; }
+
+std::optional<uint64_t> ConfigNumber(const nlohmann::json &object, const char *key) {
+    const auto found = object.find(key);
+    if (found == object.end()) return std::nullopt;
+    if (found->is_number_unsigned()) return found->get<uint64_t>();
+    if (found->is_number_integer()) return static_cast<uint64_t>(found->get<int64_t>());
+    if (found->is_string()) {
+        const std::string text = found->get<std::string>();
+        char *end = nullptr;
+        const bool negative = !text.empty() && text[0] == '-';
+        const uint64_t value = negative ? static_cast<uint64_t>(std::strtoll(text.c_str(), &end, 0))
+                                        : std::strtoull(text.c_str(), &end, 0);
+        if (!text.empty() && end != nullptr && *end == '\0') return value;
+    }
+    return std::nullopt;
+}
+
+bool ConfigFlag(const nlohmann::json &object, const char *key) {
+    const auto found = object.find(key);
+    if (found == object.end()) return false;
+    if (found->is_boolean()) return found->get<bool>();
+    return ConfigNumber(object, key).value_or(0) != 0;
 }
 
 bool WriteFileReplacing(const std::string &path, const std::string &bytes) {
     const fs::path target = HostPath(path);
+    const fs::path temporary = HostPath(TemporarySibling(path));
     std::error_code error;
     if (target.has_parent_path()) fs::create_directories(target.parent_path(), error);
-    const fs::path temporary = HostPath(TemporarySibling(path));
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.flush();
-        if (!out) {
-            out.close();
-            fs::remove(temporary, error);
-            return false;
-        }
+    try {
+        HostFile file(temporary, HostFile::Mode::Truncate);
+        file.Write(bytes.data(), bytes.size());
+        file.Sync();
+    } catch (const DeviceError &) {
+        fs::remove(temporary, error);
+        return false;
     }
     fs::rename(temporary, target, error);
     if (error) {

@@ -1,0 +1,50 @@
+// Host files behind the phone's file handles: descriptors, item facts, errno mapping.
+#ifndef CEEMU_HOSTFILE_H
+#define CEEMU_HOSTFILE_H
+
+#include "device.h"
+
+#include <system_error>
+
+namespace ceemu {
+
+// What the phone reports about one item of fs/.
+struct HostItem {
+    bool folder = false;
+    bool readOnly = false;
+    uint64_t size = 0;
+    FILETIME created{};
+    FILETIME accessed{};
+    FILETIME written{};
+};
+// Fails 2 when the item vanished.
+HostItem StatItem(const std::filesystem::path &path);
+
+// The device error for a failed host call's errno.
+uint32_t DeviceErrorFromErrno(int error);
+uint32_t DeviceErrorFrom(const std::error_code &error);
+
+// An open host file; closes its descriptor when destroyed.
+class HostFile {
+public:
+    enum class Mode { Read, ReadWrite, Create, CreateNew, Truncate };
+    HostFile(const std::filesystem::path &path, Mode mode);  // fails with the device error
+    ~HostFile();
+    HostFile(const HostFile &) = delete;
+    HostFile &operator=(const HostFile &) = delete;
+
+    size_t Read(void *buffer, size_t bytes);
+    void Write(const void *buffer, size_t bytes);
+    void Sync();
+    uint64_t Size() const;
+    uint64_t Position() const;
+
+private:
+    int m_fd = -1;
+};
+
+void SetReadOnly(const std::filesystem::path &path);
+
+}  // namespace ceemu
+
+#endif  // CEEMU_HOSTFILE_H

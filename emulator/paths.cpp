@@ -1,0 +1,131 @@
+// Device paths: parsing, case-insensitive resolution under fs/, wildcard matching.
+#include "device.h"
+
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace ceemu {
+namespace {
+
+bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+bool IsWildcard(char16_t c) { return c == u'*' || c == u'?'; }
+
+bool IsForbiddenInName(char16_t c) {
+    return c < 0x20 || c == u'<' || c == u'>' || c == u':' || c == u'"' || c == u'|';
+}
+
+void CheckPart(const std::u16string &part, bool last) {
+    if (part == u"." || part == u"..") Fail(kErrorInvalidName);
+    for (char16_t c : part) {
+        if (IsForbiddenInName(c) || (!last && IsWildcard(c))) Fail(kErrorInvalidName);
+    }
+}
+
+char16_t FoldCase(char16_t c) {
+    if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 0x20);
+    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char16_t>(c + 0x20);
+    return c;
+}
+
+std::u16string HostName(const fs::path &entry) { return Utf16(PathText(entry.filename())); }
+
+// The item called `name` in `folder`: the exact name first, then any letter case.
+std::optional<fs::path> FindChild(const fs::path &folder, const std::u16string &name) {
+    std::error_code error;
+    const fs::path exact = folder / HostPath(Utf8(name));
+    if (fs::exists(fs::symlink_status(exact, error))) return exact;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        if (NamesEqual(HostName(it->path()), name)) return it->path();
+    }
+    return std::nullopt;
+}
+
+bool IsFolder(const fs::path &path) {
+    std::error_code error;
+    return fs::is_directory(path, error);
+}
+
+bool MatchFrom(const std::u16string &pattern, const std::u16string &name) {
+    size_t p = 0, n = 0, starP = std::u16string::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == u'*') {
+            starP = p++;
+            starN = n;
+        } else if (p < pattern.size() && (pattern[p] == u'?' || FoldCase(pattern[p]) == FoldCase(name[n]))) {
+            ++p, ++n;
+        } else if (starP != std::u16string::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == u'*') ++p;
+    return p == pattern.size();
+}
+
+}  // namespace
+
+fs::path FsRoot() { return ImagePath("fs"); }
+
+bool NamesEqual(const std::u16string &a, const std::u16string &b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+    }
+    return true;
+}
+
+bool WildcardMatch(const std::u16string &pattern, const std::u16string &name) {
+    if (MatchFrom(pattern, name)) return true;
+    // As on the phone, "name.*" also matches a name without any extension ("*.*" matches all).
+    const bool endsWithAnyExtension = pattern.size() >= 2 && pattern.compare(pattern.size() - 2, 2, u".*") == 0;
+    return endsWithAnyExtension && name.find(u'.') == std::u16string::npos &&
+           MatchFrom(pattern.substr(0, pattern.size() - 2), name);
+}
+
+DevicePath ParseDevicePath(const std::u16string &text) {
+    if (text.empty()) Fail(CE_ERROR_PATH_NOT_FOUND);
+    if (text.size() >= CE_MAX_PATH) Fail(kErrorFilenameTooLong);
+    DevicePath path;
+    std::u16string part;
+    for (char16_t c : text) {
+        if (!IsSeparator(c)) {
+            part += c;
+        } else if (!part.empty()) {
+            path.parts.push_back(std::move(part));
+            part.clear();
+        }
+    }
+    if (!part.empty()) path.parts.push_back(std::move(part));
+    path.trailingSeparator = IsSeparator(text.back());
+    for (size_t i = 0; i < path.parts.size(); ++i) CheckPart(path.parts[i], i + 1 == path.parts.size());
+    return path;
+}
+
+std::optional<fs::path> ResolveExisting(const DevicePath &path) {
+    fs::path current = FsRoot();
+    for (size_t i = 0; i < path.parts.size(); ++i) {
+        const bool last = i + 1 == path.parts.size();
+        const std::optional<fs::path> child = FindChild(current, path.parts[i]);
+        if (!child) {
+            if (last) return std::nullopt;
+            Fail(CE_ERROR_PATH_NOT_FOUND);
+        }
+        if (!last && !IsFolder(*child)) Fail(CE_ERROR_PATH_NOT_FOUND);
+        current = *child;
+    }
+    return current;
+}
+
+fs::path ResolveParent(const DevicePath &path) {
+    if (path.parts.empty()) Fail(CE_ERROR_PATH_NOT_FOUND);
+    DevicePath parent = path;
+    parent.parts.pop_back();
+    const std::optional<fs::path> folder = ResolveExisting(parent);
+    if (!folder || !IsFolder(*folder)) Fail(CE_ERROR_PATH_NOT_FOUND);
+    return *folder;
+}
+
+}  // namespace ceemu
