@@ -2,6 +2,7 @@
 // listing through the real exports, against a private copy of the demo phone.
 // Every test works in folders it makes itself under the phone's file system, so
 // the demo phone's own content does not matter here.
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <string>
 #include <thread>
@@ -306,19 +308,18 @@ TEST_F(FilesTest, ListingShowsFoldersAndFilesWithSignedSizesAndLocalTimes) {
     std::vector<std::string> sorted = Names(seoul);
     std::sort(sorted.begin(), sorted.end());
     EXPECT_EQ(sorted, (std::vector<std::string>{"a-folder", "b.txt", "c.txt", "huge.bin"}));
-    for (const Entry &entry : seoul) {
-        if (entry.name == "huge.bin") EXPECT_EQ(entry.size, "-1294967296");
-        if (entry.name == "c.txt") EXPECT_EQ(entry.size, "0");
-        if (entry.name == "a-folder") EXPECT_EQ(entry.kind, "folder");
-        if (entry.name == "b.txt") EXPECT_EQ(entry.modified, "20100305T090703Z");
-    }
+    std::map<std::string, Entry> byName;
+    for (const Entry &entry : seoul) byName[entry.name] = entry;
+    EXPECT_EQ(byName["huge.bin"].size, "-1294967296");  // the low word, signed
+    EXPECT_EQ(byName["c.txt"].size, "0");
+    EXPECT_EQ(byName["a-folder"].kind, "folder");
+    EXPECT_EQ(byName["b.txt"].modified, "20100305T090703Z");
     {
         ScopedTimeZone zone("EST5EDT,M3.2.0,M11.1.0");
         const std::vector<Entry> newYork = ParseListing(XmlText(List()));
         ASSERT_EQ(Names(newYork), Names(seoul));  // the device's order, every time
-        for (const Entry &entry : newYork) {
-            if (entry.name == "b.txt") EXPECT_EQ(entry.modified, "20100304T190703Z");
-        }
+        const auto b = std::find_if(newYork.begin(), newYork.end(), [](const Entry &e) { return e.name == "b.txt"; });
+        EXPECT_EQ(b->modified, "20100304T190703Z");
     }
     EXPECT_NE(LogText().find("\t         4 File(s)\t"), std::string::npos);
 }
