@@ -11,8 +11,11 @@
 
 namespace {
 
-// Upload creates its device file with these attributes: normal, written through.
-constexpr DWORD kUploadFileAttributes = 0x40000080u;
+// Upload creates its device file normal and written through. The agent's device
+// layer has always passed 0x40000080 here, whose high bit the device ignores;
+// the write-through flag itself is added so that every chunk is on the phone's
+// storage when its write returns.
+constexpr DWORD kUploadFileAttributes = 0x40000080u | FILE_FLAG_WRITE_THROUGH;
 constexpr WCHAR kCabInstaller[] = CE_TEXT("\\Windows\\wceload.exe");
 
 struct PcFileCloser {

@@ -277,6 +277,19 @@ TEST_F(FilesTest, SetPathRefusesNamesThatDoNotFitOrAreNotOneFolder) {
     EXPECT_FALSE(fs::exists(phone.fs() / "a"));
 }
 
+TEST_F(FilesTest, ParentAndRootMovesFailWhenTheDeviceCannotProbeTheCurrentFolder) {
+    fs::create_directories(phone.fs() / "Docs" / "Work");
+    ASSERT_EQ(SetPath("Docs", 2), ST_OK);
+    ASSERT_EQ(SetPath("Work", 2), ST_OK);
+    EditDeviceAndReconnect([](nlohmann::json &device) { device["probeTrailingBackslash"] = "none"; });
+    EXPECT_EQ(SetPath("", 1), ST_UNSUPPORTED);
+    EXPECT_EQ(SetPath("", 2), ST_UNSUPPORTED);
+    EXPECT_TRUE(ListNames().empty());  // still in \Docs\Work
+    EXPECT_EQ(SetPath("", 0), ST_OK);  // flag 0 reaches the root all the same
+    const std::vector<std::string> root = ListNames();
+    EXPECT_NE(std::find(root.begin(), root.end(), "Docs"), root.end());
+}
+
 // ---- listing -------------------------------------------------------------------------------
 
 TEST_F(FilesTest, ListingShowsFoldersAndFilesWithSignedSizesAndLocalTimes) {
@@ -285,6 +298,7 @@ TEST_F(FilesTest, ListingShowsFoldersAndFilesWithSignedSizesAndLocalTimes) {
     fs::create_directories(folder / "a-folder");
     MakeSparseFile(folder / "huge.bin", 3000000000ull);
     WriteFile(folder / "c.txt", "");
+    fs::create_directories(folder / "d-folder");
     SetHostWriteTime(folder / "b.txt", 2010, 3, 5, 0, 7, 3);
     ASSERT_EQ(SetPath("Mixed", 2), ST_OK);
 
@@ -304,10 +318,8 @@ TEST_F(FilesTest, ListingShowsFoldersAndFilesWithSignedSizesAndLocalTimes) {
         EXPECT_TRUE(std::regex_search(xml, folderElement)) << xml;
         EXPECT_TRUE(std::regex_search(xml, std::regex("<file name=\"b.txt\" size=\"5\" type=\"\" modified=")));
     }
-    ASSERT_EQ(seoul.size(), 4u);
-    std::vector<std::string> sorted = Names(seoul);
-    std::sort(sorted.begin(), sorted.end());
-    EXPECT_EQ(sorted, (std::vector<std::string>{"a-folder", "b.txt", "c.txt", "huge.bin"}));
+    // The emulated phone gives its entries by name: folders and files mixed.
+    EXPECT_EQ(Names(seoul), (std::vector<std::string>{"a-folder", "b.txt", "c.txt", "d-folder", "huge.bin"}));
     std::map<std::string, Entry> byName;
     for (const Entry &entry : seoul) byName[entry.name] = entry;
     EXPECT_EQ(byName["huge.bin"].size, "-1294967296");  // the low word, signed
@@ -321,7 +333,7 @@ TEST_F(FilesTest, ListingShowsFoldersAndFilesWithSignedSizesAndLocalTimes) {
         const auto b = std::find_if(newYork.begin(), newYork.end(), [](const Entry &e) { return e.name == "b.txt"; });
         EXPECT_EQ(b->modified, "20100304T190703Z");
     }
-    EXPECT_NE(LogText().find("\t         4 File(s)\t"), std::string::npos);
+    EXPECT_NE(LogText().find("\t         5 File(s)\t"), std::string::npos);
 }
 
 TEST_F(FilesTest, EmptyFolderListsNothingAndAMissingFolderFails) {
@@ -521,11 +533,32 @@ TEST_F(FilesTest, DeleteRemovesOnlyTheNamedFile) {
 }
 
 TEST_F(FilesTest, PackagesListingHoldsTheInstalledPackageOrNothing) {
-    const Answer answer = RequestOnce(CMD_GET, SUB_GET_SVC, Body({{PAR_TYPE, "x"}, {PAR_APP_SEARCH, "WG-REGISTRY"}}));
-    EXPECT_EQ(answer.header.nStatus, ST_OK);
-    const std::string xml = XmlText(answer);
-    EXPECT_NE(xml.find("Contents-listing"), std::string::npos);
-    EXPECT_NE(LogText().find("AID["), std::string::npos);
+    const auto packages = [&](const char *search) {
+        return XmlText(RequestOnce(CMD_GET, SUB_GET_SVC, Body({{PAR_TYPE, "x"}, {PAR_APP_SEARCH, search}})));
+    };
+    const std::string xml = packages("group WG-REGISTRY please");
+    EXPECT_NE(xml.find("<Contents-listing"), std::string::npos) << xml;
+    EXPECT_NE(xml.find("MORVANE-SYNC-0001"), std::string::npos) << xml;
+    EXPECT_NE(xml.find("3.0.12"), std::string::npos) << xml;
+    EXPECT_NE(LogText().find("AID[MORVANE-SYNC-0001] VER[3.0.12]"), std::string::npos);
+
+    // Without the package key the listing is empty and the key is missed twice.
+    std::string registry = ReadFileText(phone.path() / "registry.reg");
+    const size_t key = registry.find("[HKEY_LOCAL_MACHINE\\Software\\Morvane\\Package]");
+    ASSERT_NE(key, std::string::npos);
+    registry.erase(key);
+    WriteFileText(phone.path() / "registry.reg", registry);
+    ASSERT_EQ(agent.Request(CMD_APP_CON, 0).header.nStatus, ST_OK);
+    const std::string empty = packages("WG-REGISTRY");
+    EXPECT_EQ(empty.find("<Content>"), std::string::npos) << empty;
+    EXPECT_EQ(empty.find("MORVANE"), std::string::npos) << empty;
+    const std::string log = LogText();
+    size_t misses = 0;
+    for (size_t at = log.find("CAN FOUND REGISTRY!!!!!!!!!!!!!!!"); at != std::string::npos;
+         at = log.find("CAN FOUND REGISTRY!!!!!!!!!!!!!!!", at + 1)) {
+        ++misses;
+    }
+    EXPECT_EQ(misses, 2u);
 }
 
 }  // namespace
