@@ -49,7 +49,7 @@ struct RecordDeleter {
 
 // A text run read in element or document content, settled when its parent closes.
 struct TextRun {
-    XmlNodeRecord *node;
+    size_t index;  // in the parent's children
     size_t begin;
     size_t end;
 };
@@ -183,7 +183,7 @@ private:
         }
         XmlNodeRecord *text = AddNode(Current(), node_pcdata);
         text->value = m_text + begin;
-        m_open.back().runs.push_back({text, begin, m_pos});
+        m_open.back().runs.push_back({Current()->children.size() - 1, begin, m_pos});
     }
 
     void ReadMarkup() {
@@ -507,21 +507,28 @@ private:
     // --- texts -----------------------------------------------------------------------
 
     // Settles the text runs of a node being closed: one run that is the whole content
-    // stays verbatim; otherwise the writer's layout is taken off them.
+    // stays verbatim; otherwise the writer's layout is taken off them and blank runs
+    // are dropped (in one pass over the children, so closing stays linear).
     void SettleTexts(OpenNode &open) {
         std::vector<XmlNodeRecord *> &children = open.node->children;
         const bool sole = children.size() == 1 && open.runs.size() == 1;
+        bool dropped = false;
         for (const TextRun &run : open.runs) {
             size_t begin = run.begin;
             size_t end = run.end;
             if (!sole && Option(parse_trim_layout)) {
                 if (IsBlank(begin, end)) {
-                    DropChild(children, run.node);
+                    free_record(children[run.index]);
+                    children[run.index] = nullptr;
+                    dropped = true;
                     continue;
                 }
                 TrimLayout(begin, end, m_open.size() - 1);
             }
-            run.node->value = Span(begin, end);
+            children[run.index]->value = Span(begin, end);
+        }
+        if (dropped) {
+            std::erase(children, nullptr);
         }
     }
 
@@ -550,16 +557,6 @@ private:
         }
         if (tail > begin && m_text[tail - 1] == '\n') {
             end = tail - 1;
-        }
-    }
-
-    static void DropChild(std::vector<XmlNodeRecord *> &children, XmlNodeRecord *child) {
-        for (auto it = children.begin(); it != children.end(); ++it) {
-            if (*it == child) {
-                children.erase(it);
-                free_record(child);
-                return;
-            }
         }
     }
 
