@@ -1,0 +1,122 @@
+// ConnectDevice against the emulated phone with short time-outs, and the
+// registry access behind the session's SAPATH setting.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "core/registry_key.h"
+#include "core/session.h"
+#include "log_capture.h"
+#include "support/phone_copy.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A phone with nothing but its device.json: enough for the link switches.
+class BarePhone {
+public:
+    explicit BarePhone(const std::string &deviceJson) {
+        std::filesystem::create_directories(m_source.path() / "bare" / "fs");
+        WriteFileText(m_source.path() / "bare" / "device.json", deviceJson);
+        m_phone = std::make_unique<PhoneCopy>(m_source.path() / "bare");
+    }
+
+private:
+    TempDir m_source;
+    std::unique_ptr<PhoneCopy> m_phone;
+};
+
+long long MillisecondsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+}  // namespace
+
+TEST(ConnectDevice, ANeverUpLinkTimesOutAndIsEnded) {
+    BarePhone phone(R"({"link": {"neverUp": true}})");
+    LogCapture log;
+    DeviceSession session;
+    Clock::time_point start = Clock::now();
+    EXPECT_EQ(session.ConnectDevice(300), static_cast<HRESULT>(0x800705B4u));
+    EXPECT_GE(MillisecondsSince(start), 290);
+    EXPECT_TRUE(log.Contains("WAIT RAPI CONNECTION"));
+    EXPECT_TRUE(log.Contains("RAPI CONNECT TIMEOUT[300ms]"));
+    EXPECT_EQ(session.m_nPimReady, 0);
+}
+
+TEST(ConnectDevice, ReportsARefusedStartAndAFailedLinkResult) {
+    {
+        BarePhone phone(R"({"link": {"initRefused": 1167}})");
+        LogCapture log;
+        DeviceSession session;
+        EXPECT_EQ(session.ConnectDevice(1000), static_cast<HRESULT>(0x8007048Fu));
+        EXPECT_TRUE(log.Contains("CeRapiInitEx fail RAPI CONNECT ERROR[0x48f]"));
+    }
+    {
+        BarePhone phone(R"({"link": {"result": -2147467259}})");  // E_FAIL
+        LogCapture log;
+        DeviceSession session;
+        EXPECT_EQ(session.ConnectDevice(1000), static_cast<HRESULT>(0x80004005u));
+        EXPECT_TRUE(log.Contains("RAPI CONNECT SUCCESS"));
+        EXPECT_EQ(session.m_nPimReady, 0);
+    }
+}
+
+TEST(ConnectDevice, TheSessionStopEndsTheWaitAtOnce) {
+    BarePhone phone(R"({"link": {"neverUp": true}})");
+    LogCapture log;
+    DeviceSession session;
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        session.m_stop.Set();
+    });
+    Clock::time_point start = Clock::now();
+    HRESULT result = session.ConnectDevice(30000);
+    stopper.join();
+    EXPECT_LT(result, 0);
+    EXPECT_LT(MillisecondsSince(start), 5000);
+    EXPECT_TRUE(log.Contains("RAPI CONNECT STOPPED"));
+    EXPECT_TRUE(session.DisconnectDevice());  // no link: still fine
+}
+
+TEST(RegistryKey, ReadsWholeValuesAndNeverOverwritesOnesThatDoNotFitTheReadBuffer) {
+    TempDir pc;
+    std::string file = (pc.path() / "registry.ini").string();
+    ScopedEnv registry("CEBRIDGE_REGISTRY", file);
+    const std::string key = "SOFTWARE\\MERIDO 3.0\\TEST";
+    const std::string exact(127, 'a'), longer(200, 'b'), tooLong(300, 'c');
+    WriteFileText(file, RegistryFileText(key, {{"Exact", exact}, {"Longer", longer}, {"TooLong", tooLong}}));
+
+    RegistryKey reg;
+    ASSERT_TRUE(reg.Open(key.c_str()));
+    char text[256] = {};
+    EXPECT_TRUE(reg.Value("Exact", text, sizeof text, RegistryKey::STRING, RegistryKey::READ_OR_CREATE));
+    EXPECT_EQ(std::string(text), exact);
+    text[0] = 0;
+    EXPECT_TRUE(reg.Value("Longer", text, sizeof text, RegistryKey::STRING, RegistryKey::READ_OR_CREATE));
+    EXPECT_EQ(std::string(text), longer);
+    text[0] = 0;
+    EXPECT_FALSE(reg.Value("TooLong", text, sizeof text, RegistryKey::STRING, RegistryKey::READ_OR_CREATE));
+    EXPECT_STREQ(text, "");
+
+    // Absent: mode 0 leaves it absent, mode 1 creates it with the buffer's text.
+    EXPECT_FALSE(reg.Value("Missing", text, sizeof text, RegistryKey::STRING, RegistryKey::READ));
+    char fallback[16] = "dflt";
+    EXPECT_FALSE(reg.Value("Missing", fallback, sizeof fallback, RegistryKey::STRING, RegistryKey::READ_OR_CREATE));
+    EXPECT_TRUE(reg.Value("Missing", text, sizeof text, RegistryKey::STRING, RegistryKey::READ));
+    EXPECT_STREQ(text, "dflt");
+
+    // Numbers travel as decimal text.
+    char number[16] = "42";
+    EXPECT_TRUE(reg.Value("Count", number, sizeof number, RegistryKey::NUMBER, RegistryKey::WRITE));
+    char readBack[16] = {};
+    EXPECT_TRUE(reg.Value("Count", readBack, sizeof readBack, RegistryKey::NUMBER, RegistryKey::READ));
+    EXPECT_STREQ(readBack, "42");
+    reg.Close();
+
+    std::string stored = ReadFileText(file);
+    EXPECT_NE(stored.find(tooLong), std::string::npos);
+    EXPECT_NE(stored.find(longer), std::string::npos);
+}
