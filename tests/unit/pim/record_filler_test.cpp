@@ -1,0 +1,95 @@
+// Device properties into the fixed-size records: which property lands in which
+// field, the cuts, and the appointment's end in the PC's local time.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <string>
+
+#include "pim/pim.h"
+#include "pim/pim_records.h"
+
+namespace {
+
+// Sets TZ for a scope and restores it.
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const char *zone) {
+        if (const char *old = getenv("TZ")) m_old = old;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~ScopedTimeZone() {
+        if (m_old) setenv("TZ", m_old->c_str(), 1);
+        else unsetenv("TZ");
+        tzset();
+    }
+
+private:
+    std::optional<std::string> m_old;
+};
+
+template <typename Record>
+struct Owned {
+    Owned(uint32_t kind, CEOID oid) : record(static_cast<Record *>(NewRecord(kind, oid))), filler{kind, record} {}
+    ~Owned() { free(record); }
+    Record *record;
+    RecordFiller filler;
+};
+
+constexpr uint64_t kJune1st2009 = 128882880000000000ull;  // 2009-06-01 00:00:00
+constexpr uint64_t kHour = 36000000000ull;
+
+TEST(RecordFiller, ContactsShareTheNicknamePropertyAndCutLongValues) {
+    Owned<ContactRecord> contact(KIND_CONTACTS, 6699);
+    EXPECT_STREQ(contact.record->ID, "1a2b");
+    EXPECT_EQ(RecordOid(KIND_CONTACTS, contact.record), 6699u);
+
+    contact.filler.String(0x0086, "Nick");
+    contact.filler.String(0x0082, std::string(100, 'f').c_str());
+    contact.filler.String(0x0084, "Last");
+    contact.filler.String(0x0080, "composed is never read");
+    contact.filler.FileTime(0x00F0, kJune1st2009 + 10 * kHour);
+    contact.filler.Int32(0x0004, 7);  // no such contact property
+    EXPECT_STREQ(contact.record->NICKNAME, "Nick");
+    EXPECT_STREQ(contact.record->GOVERNMENTID, "Nick");
+    EXPECT_EQ(std::string(contact.record->FIRSTNAME), std::string(63, 'f'));
+    EXPECT_STREQ(contact.record->LASTNAME, "Last");
+    EXPECT_STREQ(contact.record->composedName, "");
+    EXPECT_STREQ(contact.record->BIRTHDAY, "20090601T100000Z");
+    EXPECT_STREQ(contact.record->ANNIVERSARY, "");
+}
+
+TEST(RecordFiller, CallsKeepNameNumberStartAndType) {
+    Owned<CallRecord> call(KIND_CALLS, 0x10);
+    call.filler.String(0x0007, "Kim");
+    call.filler.String(0x0006, "0101234");
+    call.filler.FileTime(0x0002, kJune1st2009);
+    call.filler.Int32(0x0004, 2055);
+    EXPECT_STREQ(call.record->ID, "10");
+    EXPECT_STREQ(call.record->name, "Kim");
+    EXPECT_STREQ(call.record->number, "0101234");
+    EXPECT_STREQ(call.record->startTime, "20090601T000000Z");
+    EXPECT_STREQ(call.record->callType, "2055");
+    call.filler.Int32(0x0004, -3);
+    EXPECT_STREQ(call.record->callType, "-3");
+}
+
+TEST(RecordFiller, AppointmentEndIsStartPlusDurationInLocalTime) {
+    for (auto [zone, end] : {std::pair{"Asia/Seoul", "20090601T203000Z"}, std::pair{"UTC", "20090601T113000Z"}}) {
+        ScopedTimeZone tz(zone);
+        Owned<AppointmentRecord> appointment(KIND_APPOINTMENTS, 1);
+        appointment.filler.String(0x0020, "Meeting");
+        appointment.filler.FileTime(0x1042, kJune1st2009 + 10 * kHour);
+        appointment.filler.UInt32(0x1040, 90);
+        appointment.filler.Bool(0x0044, 0);
+        appointment.filler.FinishAppointment();
+        EXPECT_STREQ(appointment.record->TITLE, "Meeting");
+        EXPECT_STREQ(appointment.record->STARTTIME, "20090601T100000Z") << zone;  // as the phone stores it
+        EXPECT_STREQ(appointment.record->ENDTIME, end) << zone;
+        EXPECT_EQ(appointment.record->DURATION, 90u);
+    }
+}
+
+}  // namespace
