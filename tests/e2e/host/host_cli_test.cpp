@@ -1,0 +1,221 @@
+// The host program end to end: the built `cebridge` binary, run as a user would,
+// against a private copy of the demo phone.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "support/phone_copy.h"
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+extern char **environ;
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct HostRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Quote(const std::string &word) {
+    std::string quoted = "'";
+    for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+class HostCli : public ::testing::Test {
+protected:
+    HostCli()
+        : m_dataHome("XDG_DATA_HOME", m_home.str() + "/data"),
+          m_stateHome("XDG_STATE_HOME", m_home.str() + "/state"),
+          m_logDir("CEBRIDGE_LOG_DIR", m_home.str() + "/logs") {}
+
+    // Runs the host with `args`; `input` is fed to its standard input.
+    HostRun Host(const std::vector<std::string> &args, const std::string &input = "") {
+        std::string command = Quote(std::string(CEBRIDGE_TEST_BIN_DIR) + "/cebridge");
+        for (const std::string &arg : args) command += " " + Quote(arg);
+        fs::path in = m_home.path() / "stdin", out = m_home.path() / "stdout", err = m_home.path() / "stderr";
+        WriteFileText(in, input);
+        command += " <" + Quote(in.string()) + " >" + Quote(out.string()) + " 2>" + Quote(err.string());
+        int status = std::system(command.c_str());
+        HostRun run;
+        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.out = ReadFileText(out);
+        run.err = ReadFileText(err);
+        return run;
+    }
+
+    nlohmann::json Json(const HostRun &run) {
+        nlohmann::json document = nlohmann::json::parse(run.out, nullptr, false);
+        EXPECT_FALSE(document.is_discarded()) << run.out;
+        return document;
+    }
+
+    std::string LogText() {
+        std::string text;
+        for (const auto &entry : fs::directory_iterator(m_home.path() / "logs")) text += ReadFileText(entry.path());
+        return text;
+    }
+
+    TempDir m_home;
+    PhoneCopy m_phone;
+    ScopedEnv m_dataHome, m_stateHome, m_logDir;
+};
+
+std::string RandomBytes(size_t size) {
+    std::mt19937 random(42);
+    std::string bytes(size, '\0');
+    for (char &byte : bytes) byte = static_cast<char>(random());
+    return bytes;
+}
+
+TEST_F(HostCli, InfoShowsTheDemoPhoneAsTableAndJson) {
+    HostRun table = Host({"info"});
+    ASSERT_EQ(table.exitCode, 0) << table.err;
+    EXPECT_NE(table.out.find("MV-2400"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("010-2345-6789"), std::string::npos);
+    EXPECT_NE(table.out.find("Storage Card"), std::string::npos);
+
+    nlohmann::json info = Json(Host({"--json", "info"}));
+    EXPECT_EQ(info["model"], "MV-2400");
+    EXPECT_EQ(info["phoneNumber"], "010-2345-6789");
+    ASSERT_GE(info["memories"].size(), 2u);
+    EXPECT_EQ(info["memories"][0]["location"], "0");
+    EXPECT_EQ(info["memories"][0]["type"], "Internal");
+}
+
+TEST_F(HostCli, ListingShowsKoreanNamesInUtf8) {
+    HostRun run = Host({"ls", "/My Documents"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("회의록.txt"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("readme.txt"), std::string::npos);
+
+    nlohmann::json listing = Json(Host({"--json", "ls", "/My Documents"}));
+    bool sawFolder = false, sawKorean = false;
+    for (const auto &entry : listing["entries"]) {
+        sawFolder |= entry["folder"].get<bool>() && entry["name"] == "Templates";
+        sawKorean |= entry["name"] == "회의록.txt";
+    }
+    EXPECT_TRUE(sawFolder);
+    EXPECT_TRUE(sawKorean);
+}
+
+TEST_F(HostCli, PutThenGetMovesTheSameBytesWithProgressEvents) {
+    const std::string bytes = RandomBytes(2 * 1024 * 1024 + 123);
+    fs::path local = m_home.path() / "big.bin";
+    WriteFileText(local, bytes);
+
+    HostRun put = Host({"--json", "put", local.string(), "/My Documents/big.bin"});
+    ASSERT_EQ(put.exitCode, 0) << put.err;
+    EXPECT_NE(put.err.find("\"event\":\"progress\""), std::string::npos) << put.err;
+    EXPECT_EQ(ReadFileText(m_phone.fs() / "My Documents" / "big.bin"), bytes);
+
+    fs::path back = m_home.path() / "back.bin";
+    HostRun get = Host({"get", "/My Documents/big.bin", back.string()});
+    ASSERT_EQ(get.exitCode, 0) << get.err;
+    EXPECT_EQ(ReadFileText(back), bytes);
+
+    HostRun remove = Host({"rm", "/My Documents/big.bin"});
+    EXPECT_EQ(remove.exitCode, 0) << remove.err;
+    EXPECT_FALSE(fs::exists(m_phone.fs() / "My Documents" / "big.bin"));
+}
+
+TEST_F(HostCli, ExitCodesTellWhatWentWrong) {
+    EXPECT_EQ(Host({"frobnicate"}).exitCode, 2);
+    EXPECT_EQ(Host({"get"}).exitCode, 2);
+    EXPECT_EQ(Host({"put", (m_home.path() / "missing.bin").string()}).exitCode, 3);
+    EXPECT_EQ(Host({"get", "/My Documents/readme.txt", "/no/such/folder/x"}).exitCode, 3);
+
+    HostRun refused = Host({"rm", "/My Documents/no-such-file.txt"});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("0x110"), std::string::npos) << refused.err;
+    EXPECT_EQ(Host({"ls", "/No Such Folder"}).exitCode, 1);
+
+    m_phone.EditDevice([](nlohmann::json &device) { device["link"]["initRefused"] = true; });
+    EXPECT_EQ(Host({"info"}).exitCode, 5);
+}
+
+TEST_F(HostCli, AddedContactAppearsInTheListingAndCanBeRemoved) {
+    HostRun add = Host({"contacts", "add", "FIRSTNAME=Ann", "MOBILETELEPHONENUMBER=010-1234-5678"});
+    ASSERT_EQ(add.exitCode, 0) << add.err;
+
+    nlohmann::json listing = Json(Host({"--json", "contacts"}));
+    std::string id;
+    for (const auto &item : listing["items"])
+        if (item["title"] == "Ann") id = item["id"];
+    ASSERT_FALSE(id.empty()) << listing.dump();
+
+    nlohmann::json shown = Json(Host({"--json", "contacts", "show", id}));
+    EXPECT_EQ(shown["fields"]["FIRSTNAME"], "Ann");
+    EXPECT_EQ(shown["fields"]["MOBILETELEPHONENUMBER"], "010-1234-5678");
+
+    EXPECT_EQ(Host({"contacts", "rm", id}).exitCode, 0);
+    EXPECT_EQ(Host({"contacts", "show", id}).exitCode, 1);
+}
+
+TEST_F(HostCli, BatchAndShellRunScriptsInOneSession) {
+    const std::string script =
+        "# make a folder, go there, and look\n"
+        "mkdir '/My Documents/Trip'\n"
+        "ls \"/My Documents\"\n"
+        "calls\n";
+    HostRun batch = Host({"batch", "-"}, script);
+    ASSERT_EQ(batch.exitCode, 0) << batch.err;
+    EXPECT_TRUE(fs::is_directory(m_phone.fs() / "My Documents" / "Trip"));
+    EXPECT_NE(batch.out.find("Trip"), std::string::npos) << batch.out;
+    EXPECT_NE(batch.out.find("recv"), std::string::npos) << batch.out;
+
+    HostRun shell = Host({"shell"}, "cd '/My Documents'\npwd\nls\nexit\n");
+    ASSERT_EQ(shell.exitCode, 0) << shell.err;
+    EXPECT_NE(shell.out.find("\\My Documents"), std::string::npos) << shell.out;
+    EXPECT_NE(shell.out.find("readme.txt"), std::string::npos) << shell.out;
+
+    HostRun failing = Host({"batch", "-"}, "rm /nothing-here\nls /\n");
+    EXPECT_EQ(failing.exitCode, 1);
+}
+
+#if !defined(_WIN32)
+TEST_F(HostCli, CtrlCDuringAnUploadAbortsAndExitsWithFour) {
+    fs::path local = m_home.path() / "huge.bin";
+    WriteFileText(local, RandomBytes(48 * 1024 * 1024));
+    fs::path err = m_home.path() / "abort.err";
+
+    std::string host = std::string(CEBRIDGE_TEST_BIN_DIR) + "/cebridge";
+    std::vector<std::string> words = {host, "--json", "put", local.string(), "/huge.bin"};
+    std::vector<char *> argv;
+    for (std::string &word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, host.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+
+    // Interrupt once the first progress event shows the transfer is under way.
+    for (int i = 0; i < 600 && ReadFileText(err).find("progress") == std::string::npos; ++i) usleep(50 * 1000);
+    kill(pid, SIGINT);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 4) << ReadFileText(err);
+    EXPECT_NE(LogText().find("RESPONSE ABORTED"), std::string::npos);
+}
+#endif
+
+}  // namespace
