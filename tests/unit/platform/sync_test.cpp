@@ -40,15 +40,26 @@ TEST(Threads, StartWaitAndCloseJoinsARunningThread) {
 }
 
 TEST(Threads, LastErrorBelongsToEachThread) {
-    platform::SetLastError(platform::kErrorDatabaseFull);
-    uint32_t seenByOther = 99;
-    std::thread other([&seenByOther] {
-        seenByOther = platform::GetLastError();
-        platform::SetLastError(platform::kErrorTimeout);
+    // Only atomics between setting and reading: any system call may overwrite the
+    // value on Windows.
+    std::atomic<int> step{0};
+    uint32_t seenByFirst = 0;
+    std::thread first([&] {
+        platform::SetLastError(platform::kErrorDatabaseFull);
+        step = 1;
+        while (step != 2) {
+        }
+        seenByFirst = platform::GetLastError();
     });
-    other.join();
-    EXPECT_EQ(seenByOther, 0u);
-    EXPECT_EQ(platform::GetLastError(), platform::kErrorDatabaseFull);
+    std::thread second([&] {
+        while (step != 1) {
+        }
+        platform::SetLastError(platform::kErrorTimeout);
+        step = 2;
+    });
+    first.join();
+    second.join();
+    EXPECT_EQ(seenByFirst, platform::kErrorDatabaseFull);
 }
 
 // The Win32 mutex lets its owner in again, so "is it held" is asked from another thread.

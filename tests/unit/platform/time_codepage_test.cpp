@@ -51,7 +51,8 @@ TEST(FileTime, BrokenDownFormsAndBack) {
 
     for (const SystemTime &invalid : {Time(2023, 0, 1, 0, 0, 0), Time(2023, 2, 29, 0, 0, 0), Time(1600, 12, 31, 0, 0, 0),
                                       Time(2023, 1, 1, 24, 0, 0), Time(2023, 13, 1, 0, 0, 0)})
-        EXPECT_FALSE(platform::SystemTimeToFileTime(invalid, &fileTime));
+        EXPECT_FALSE(platform::SystemTimeToFileTime(invalid, &fileTime))
+            << invalid.year << "-" << invalid.month << "-" << invalid.day << " " << invalid.hour;
     EXPECT_FALSE(platform::FileTimeToSystemTime(UINT64_C(0x8000000000000000), &time));
 }
 
