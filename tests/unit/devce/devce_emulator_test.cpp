@@ -1,0 +1,297 @@
+// The DevCe wrappers against the emulated phone through the real RAPI table: the
+// demo phone's files and PIM volume, a write that survives reopening the image,
+// the device.json switches and an injected fault.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <random>
+
+#include "pim/pim.h"
+#include "platform/platform.h"
+#include "support/phone_copy.h"
+
+namespace {
+
+constexpr DWORD kOpenExisting = 0x80000003u;
+constexpr DWORD kAutoIncrement = 1;
+constexpr DWORD kSeekByOid = 1;
+constexpr DWORD kSeekFromStart = 2;
+constexpr DWORD kAllowRealloc = 1;
+constexpr CEPROPID kFirstName = (0x0082u << 16) | CEVT_LPWSTR;
+constexpr CEPROPID kLastName = (0x0084u << 16) | CEVT_LPWSTR;
+constexpr CEPROPID kMobile = (0x0096u << 16) | CEVT_LPWSTR;
+
+std::u16string Text(const WCHAR *text) {
+    std::u16string result;
+    for (size_t i = 0; text != nullptr && text[i] != 0; ++i) result.push_back(static_cast<char16_t>(text[i]));
+    return result;
+}
+
+
+uint32_t U32At(const uint8_t *bytes) {
+    uint32_t value;
+    std::memcpy(&value, bytes, 4);
+    return value;
+}
+
+struct DatabaseInfo {
+    CEOID oid;
+    std::u16string name;
+    uint32_t type;
+    uint32_t records;
+};
+
+// One record's string properties by identifier.
+using Strings = std::map<CEPROPID, std::u16string>;
+
+class DevCeEmulatorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        bool loaded = false;
+        m_table = platform::LoadRapiTable(CEBRIDGE_TEST_EMULATOR, &loaded);
+        ASSERT_TRUE(loaded);
+        platform::OverrideRapiForTests(&m_table);
+    }
+
+    void TearDown() override {
+        platform::LocalFree(m_buffer);
+        m_table.CeRapiUninit();
+        platform::OverrideRapiForTests(nullptr);
+    }
+
+    void Connect() {
+        RAPIINIT init{sizeof init, nullptr, 0};
+        ASSERT_EQ(m_table.CeRapiInitEx(&init), 0);
+        platform::Event stop;
+        ASSERT_EQ(platform::WaitForLink(init.heRapiInit, stop, 10000), platform::LinkWait::Signalled);
+        ASSERT_EQ(init.hrRapiInit, 0);
+    }
+
+    void Reconnect() {
+        m_table.CeRapiUninit();
+        Connect();
+    }
+
+    void MountPim() {
+        ASSERT_TRUE(DevCeMountDBVolEx(&m_volume, CE_TEXT("\\pim.vol"), nullptr, kOpenExisting));
+        m_session = DevCeCreateSession(&m_volume);
+        ASSERT_NE(m_session, kInvalidDevHandle);
+    }
+
+    std::vector<DatabaseInfo> Databases() {
+        std::vector<DatabaseInfo> found;
+        const DEVHANDLE enumeration = DevCeFindFirstDatabaseEx(&m_volume, 0);
+        EXPECT_NE(enumeration, kInvalidDevHandle);
+        while (CEOID oid = DevCeFindNextDatabaseEx(enumeration, &m_volume)) {
+            uint8_t info[kOidInfoSize];
+            EXPECT_TRUE(DevCeOidGetInfoEx2(&m_volume, oid, info));
+            std::u16string name;
+            for (size_t at = kOidInfoDbNameOffset; info[at] != 0 || info[at + 1] != 0; at += 2) {
+                name.push_back(static_cast<char16_t>(info[at] | (info[at + 1] << 8)));
+            }
+            found.push_back({oid, name, U32At(info + kOidInfoDbTypeOffset), U32At(info + kOidInfoRecordCountOffset)});
+        }
+        EXPECT_EQ(platform::GetLastError(), 259u);
+        return found;
+    }
+
+    DEVHANDLE OpenContacts() {
+        CEOID none = 0;
+        return DevCeOpenDatabaseInSession(m_session, &m_volume, &none, CE_TEXT("Contacts Database"), nullptr,
+                                          kAutoIncrement, nullptr);
+    }
+
+    // Reads the current record into `strings`; its object id, or 0 at the end.
+    CEOID ReadRecord(DEVHANDLE database, Strings *strings) {
+        uint16_t count = 0;
+        const CEOID oid = DevCeReadRecordPropsEx(database, kAllowRealloc, &count, nullptr, &m_buffer, &m_size, nullptr);
+        if (oid == 0) return 0;
+        const auto *values = reinterpret_cast<const CePropVal *>(m_buffer);
+        strings->clear();
+        for (uint16_t i = 0; i < count; ++i) {
+            if (PropType(values[i].propid) == CEVT_LPWSTR) (*strings)[values[i].propid] = Text(values[i].val.lpwstr);
+        }
+        return oid;
+    }
+
+    std::string VolumeFile() const { return ReadFileText(m_phone.path() / "volumes" / "pim.vol.json"); }
+
+    PhoneCopy m_phone;
+    platform::RapiTable m_table{};
+    CeGuid m_volume{};
+    DEVHANDLE m_session = kInvalidDevHandle;
+    uint8_t *m_buffer = nullptr;
+    DWORD m_size = 0;
+};
+
+TEST_F(DevCeEmulatorTest, ListsMyDocumentsAndReadsAFile) {
+    Connect();
+    DWORD count = 0;
+    CE_FIND_DATA *found = nullptr;
+    ASSERT_TRUE(m_table.CeFindAllFiles(CE_TEXT("\\My Documents\\*.*"), FAF_NAME | FAF_ATTRIBUTES | FAF_SIZE_LOW,
+                                       &count, &found));
+    std::map<std::u16string, DWORD> sizes;
+    for (DWORD i = 0; i < count; ++i) sizes[Text(found[i].cFileName)] = found[i].nFileSizeLow;
+    m_table.CeRapiFreeBuffer(found);
+    const std::string expected = ReadFileText(m_phone.fs() / "My Documents" / "readme.txt");
+    ASSERT_EQ(sizes.count(u"readme.txt"), 1u);
+    EXPECT_EQ(sizes[u"readme.txt"], expected.size());
+
+    HANDLE file = m_table.CeCreateFile(CE_TEXT("\\My Documents\\readme.txt"), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    std::string bytes(expected.size() + 16, '\0');
+    DWORD read = 0;
+    ASSERT_TRUE(m_table.CeReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr));
+    bytes.resize(read);
+    EXPECT_EQ(bytes, expected);
+    m_table.CeCloseHandle(file);
+}
+
+TEST_F(DevCeEmulatorTest, PimVolumeHoldsTheDemoDatabasesAndEveryContactReads) {
+    Connect();
+    MountPim();
+    DevCeChangeDatabaseLCID(&m_volume, 1042);
+    EXPECT_EQ(platform::GetLastError(), 0u);
+    const std::vector<DatabaseInfo> databases = Databases();
+    ASSERT_EQ(databases.size(), 3u);
+    EXPECT_EQ(databases[0].name, u"Contacts Database");
+    EXPECT_EQ(databases[0].type, 24u);
+    EXPECT_EQ(databases[0].records, 20u);
+    EXPECT_EQ(databases[1].name, u"Appointments Database");
+    EXPECT_EQ(databases[1].type, 25u);
+    EXPECT_EQ(databases[1].records, 10u);
+    EXPECT_EQ(databases[2].name, u"clog.db");
+    EXPECT_EQ(databases[2].type, 0u);
+    EXPECT_EQ(databases[2].records, 60u);
+
+    CEOID oid = databases[0].oid;
+    const DEVHANDLE contacts = DevCeOpenDatabaseInSession(m_session, &m_volume, &oid, nullptr, nullptr,
+                                                          kAutoIncrement, nullptr);
+    ASSERT_NE(contacts, kInvalidDevHandle);
+    EXPECT_NE(DevCeSeekDatabaseEx(contacts, kSeekFromStart, 1, 1, nullptr), 0u);
+    Strings strings;
+    std::vector<Strings> all;
+    while (ReadRecord(contacts, &strings) != 0) all.push_back(strings);
+    EXPECT_EQ(platform::GetLastError(), 259u);
+    ASSERT_EQ(all.size(), 20u);
+    EXPECT_EQ(all[0][kFirstName], u"길동");
+    EXPECT_EQ(all[0][kLastName], u"홍");
+    for (const Strings &contact : all) {
+        EXPECT_FALSE(contact.at(kFirstName).empty());
+        EXPECT_FALSE(contact.at(kMobile).empty());
+    }
+}
+
+TEST_F(DevCeEmulatorTest, WrittenContactSurvivesReopeningTheImageAndCanBeDeleted) {
+    Connect();
+    MountPim();
+    DEVHANDLE contacts = OpenContacts();
+    ASSERT_NE(contacts, kInvalidDevHandle);
+    WCHAR first[] = CE_TEXT("Nari");
+    WCHAR last[] = CE_TEXT("한");
+    CePropVal values[2] = {};
+    values[0].propid = kFirstName;
+    values[0].wLenData = 4;
+    values[0].val.lpwstr = first;
+    values[1].propid = kLastName;
+    values[1].wLenData = 1;
+    values[1].val.lpwstr = last;
+    const CEOID written = DevCeWriteRecordProps(contacts, 0, 2, values);
+    ASSERT_NE(written, 0u);
+    EXPECT_NE(VolumeFile().find("Nari"), std::string::npos);
+
+    // Forget the mounted volume and the link; the phone must read it back from its image.
+    ASSERT_TRUE(DevCeUnmountDBVol(&m_volume));
+    Reconnect();
+    MountPim();
+    contacts = OpenContacts();
+    ASSERT_NE(contacts, kInvalidDevHandle);
+    ASSERT_EQ(DevCeSeekDatabaseEx(contacts, kSeekByOid, written, 1, nullptr), written);
+    Strings strings;
+    ASSERT_EQ(ReadRecord(contacts, &strings), written);
+    EXPECT_EQ(strings[kFirstName], u"Nari");
+    EXPECT_EQ(strings[kLastName], u"한");
+
+    EXPECT_TRUE(DevCeDeleteRecord(contacts, written));
+    EXPECT_EQ(DevCeSeekDatabaseEx(contacts, kSeekByOid, written, 1, nullptr), 0u);
+    EXPECT_EQ(platform::GetLastError(), 1168u);
+    EXPECT_EQ(VolumeFile().find("Nari"), std::string::npos);
+    EXPECT_FALSE(DevCeDeleteRecord(contacts, written));
+}
+
+TEST_F(DevCeEmulatorTest, InjectedFaultSurfacesAsThatReadsFailure) {
+    m_phone.EditDevice([](nlohmann::json &device) {
+        device["faults"] = nlohmann::json::array(
+            {{{"operation", "DevCeReadRecordPropsEx"}, {"nth", 2}, {"error", 1359}}});
+    });
+    Connect();
+    MountPim();
+    const DEVHANDLE contacts = OpenContacts();
+    Strings strings;
+    EXPECT_NE(ReadRecord(contacts, &strings), 0u);
+    EXPECT_EQ(ReadRecord(contacts, &strings), 0u);
+    EXPECT_EQ(platform::GetLastError(), 1359u);
+    EXPECT_NE(ReadRecord(contacts, &strings), 0u) << "the fault was for the second call only";
+}
+
+TEST_F(DevCeEmulatorTest, DeviceSwitchesForTheVolumeAndThePhoneNumber) {
+    Connect();
+    char number[32];
+    ASSERT_TRUE(DevCeGetPhoneNumber(number));
+    EXPECT_EQ(std::string(number), m_phone.ReadDevice().value("phoneNumber", std::string()));
+
+    m_phone.EditDevice([](nlohmann::json &device) {
+        device["pimVolumeMissing"] = true;
+        device["phoneNumberUnreadable"] = true;
+    });
+    Reconnect();
+    EXPECT_FALSE(DevCeMountDBVolEx(&m_volume, CE_TEXT("\\pim.vol"), nullptr, kOpenExisting));
+    EXPECT_EQ(platform::GetLastError(), 2u);
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(DevCeGetPhoneNumber(number));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Could not get Min information!\r\n");
+    EXPECT_LT(static_cast<int32_t>(platform::GetLastError()), 0);
+}
+
+// Every server function, fed requests of many sizes and random content, answers
+// with a code and never crashes (run under AddressSanitizer).
+TEST_F(DevCeEmulatorTest, MalformedRequestsGetAnErrorCode) {
+    Connect();
+    MountPim();
+    const char16_t *functions[] = {
+        u"DevCeGetPhoneNumber", u"DevCeMountDBVolEx", u"DevCeCreateDatabaseWithProps", u"DevCeOidGetInfoEx2",
+        u"DevCeCreateSession", u"DevCeOpenDatabaseInSession", u"DevCeGetDatabaseSession", u"DevCeFlushDBVol",
+        u"DevCeWriteRecordProps", u"DevCeChangeDatabaseLCID", u"DevCeSeekDatabaseEx", u"DevCeDeleteDatabaseEx",
+        u"DevCeUnmountDBVol", u"DevCeEnumDBVolumes", u"DevCeReadRecordPropsEx", u"DevCeAddDatabaseProps",
+        u"DevCeDeleteRecord", u"DevCeFindFirstDatabaseEx", u"DevCeFindNextDatabaseEx", u"DevCeGetDatabaseProps",
+        u"DevCeRemoveDatabaseProps", u"DevCeGetDBInformationByHandle", u"DevCeSetDatabaseInfo",
+        u"DevCeFreeNotification", u"DevCeSetSessionOption", u"DevCeBeginTransaction", u"DevCeEndTransaction",
+        u"DevCeOpenStream", u"DevCeStreamRead", u"DecCeStreamSaveChanges", u"DevCeStreamSetSize",
+        u"DevCeStreamSeek", u"DevCeStreamWrite"};
+    const size_t sizes[] = {0, 1, 2, 3, 4, 5, 7, 8, 11, 12, 13, 15, 16, 17, 19, 20, 21, 24, 28, 30, 527, 528, 640, 703,
+                            704, 2463, 2464, 2484};
+    std::mt19937 random(1234);
+    for (const char16_t *function : functions) {
+        for (size_t size : sizes) {
+            std::vector<uint8_t> request(size);
+            for (uint8_t &byte : request) byte = static_cast<uint8_t>(random() & 0x0F);  // small numbers: plausible counts
+            DWORD outSize = 0;
+            BYTE *out = nullptr;
+            m_table.CeRapiInvoke(CE_TEXT("Tobrann"), reinterpret_cast<const WCHAR *>(function),
+                                 static_cast<DWORD>(size), request.empty() ? nullptr : request.data(), &outSize, &out,
+                                 nullptr, 0);
+            platform::LocalFree(out);
+        }
+    }
+    DWORD outSize = 0;
+    BYTE *out = nullptr;
+    EXPECT_EQ(m_table.CeRapiInvoke(CE_TEXT("Tobrann"), CE_TEXT("DevCeNoSuchFunction"), 0, nullptr, &outSize, &out,
+                                   nullptr, 0),
+              CE_HRESULT_FROM_WIN32(120));
+    // The volume still answers after all that.
+    EXPECT_GE(Databases().size(), 3u);
+}
+
+}  // namespace
