@@ -77,18 +77,10 @@ XmlNodeRecord *create_record(XmlNodeKind kind, XmlNodeRecord *parent) {
     }
     record->kind = kind;
     record->parent = parent;
+    // The initial slots are counted, not allocated: storage comes with the first append.
     const InitialSlots slots = InitialSlotsOf(kind);
-    // A slot that cannot be had leaves its capacity at zero.
-    try {
-        record->attributes.reserve(slots.attributes);
-        record->attributeCapacity = slots.attributes;
-    } catch (const std::bad_alloc &) {
-    }
-    try {
-        record->children.reserve(slots.children);
-        record->childCapacity = slots.children;
-    } catch (const std::bad_alloc &) {
-    }
+    record->attributeCapacity = slots.attributes;
+    record->childCapacity = slots.children;
     return record;
 }
 
