@@ -88,6 +88,8 @@ std::optional<std::filesystem::path> ResolveExisting(const DevicePath &path);
 std::filesystem::path ResolveParent(const DevicePath &path);
 std::filesystem::path FsRoot();
 bool NamesEqual(const std::u16string &a, const std::u16string &b);  // case-insensitive
+// The phone's listing order: by name, letter case folded.
+bool NameBefore(const std::u16string &a, const std::u16string &b);
 bool WildcardMatch(const std::u16string &pattern, const std::u16string &name);
 
 // --- stores ------------------------------------------------------------------------------
@@ -98,7 +100,10 @@ struct SpaceFigures {
 };
 // The figures of the store that holds a device path (the object store unless its
 // first folder is a store named in device.json).
+// Free figures shrink as files grow through the phone while a link stands.
 SpaceFigures SpaceFor(const DevicePath &path);
+void AccountSpace(const DevicePath &path, int64_t bytes);  // growth (or, negative, bytes given back)
+void ResetSpaceAccount();                                   // at every link start
 bool IsMountedStoreRoot(const std::u16string &rootFolderName);
 
 // --- registry -----------------------------------------------------------------------------

@@ -121,7 +121,7 @@ std::vector<FoundItem> FindInFolder(const DevicePath &path) {
             // The item vanished while the folder was read; the phone does not list it.
         }
     }
-    std::sort(found.begin(), found.end(), [](const FoundItem &a, const FoundItem &b) { return a.name < b.name; });
+    std::sort(found.begin(), found.end(), [](const FoundItem &a, const FoundItem &b) { return NameBefore(a.name, b.name); });
     return found;
 }
 
@@ -197,10 +197,13 @@ OpenFile &FileFor(HANDLE handle) {
     return *file;
 }
 
-void CheckRoomFor(OpenFile &open, uint64_t bytes) {
+// The bytes a write adds to the file; fails 112 when the store has no room for them.
+uint64_t GrowthWithRoom(OpenFile &open, uint64_t bytes) {
     const uint64_t end = open.file.Position() + bytes;
     const uint64_t size = open.file.Size();
-    if (end > size && end - size > SpaceFor(open.device).freeToCaller) Fail(CE_ERROR_DISK_FULL);
+    const uint64_t growth = end > size ? end - size : 0;
+    if (growth > SpaceFor(open.device).freeToCaller) Fail(CE_ERROR_DISK_FULL);
+    return growth;
 }
 
 }  // namespace
@@ -255,7 +258,9 @@ HANDLE OpenFileHandle(const WCHAR *name, DWORD access, DWORD share, DWORD creati
 
     std::unique_ptr<OpenFile> open;
     if (existing) {
+        const uint64_t sizeBefore = StatItem(*existing).size;
         open = std::make_unique<OpenFile>(*existing, ExistingFileMode(*existing, access, share, creation));
+        AccountSpace(device, -static_cast<int64_t>(sizeBefore - open->file.Size()));
     } else {
         const fs::path host = ResolveParent(device) / HostPath(Utf8(device.parts.back()));
         open = std::make_unique<OpenFile>(host, HostFile::Mode::CreateNew);
@@ -286,8 +291,9 @@ BOOL WriteToFile(HANDLE handle, const void *buffer, DWORD toWrite, DWORD *writte
     if (written == nullptr || (buffer == nullptr && toWrite > 0)) Fail(CE_ERROR_INVALID_PARAMETER);
     *written = 0;
     if (!(open.access & GENERIC_WRITE)) Fail(CE_ERROR_ACCESS_DENIED);
-    CheckRoomFor(open, toWrite);
+    const uint64_t growth = GrowthWithRoom(open, toWrite);
     open.file.Write(buffer, toWrite);
+    AccountSpace(open.device, static_cast<int64_t>(growth));
     if (open.writeThrough) open.file.Sync();
     *written = toWrite;
     return TRUE;
@@ -318,6 +324,7 @@ BOOL RemoveFile(const WCHAR *path) {
     }
     std::error_code error;
     if (!fs::remove(*host, error)) Fail(error ? DeviceErrorFrom(error) : CE_ERROR_FILE_NOT_FOUND);
+    AccountSpace(device, -static_cast<int64_t>(facts.size));
     return TRUE;
 }
 

@@ -118,6 +118,7 @@ void LoadImage() {
     State().root.clear();
     State().config = ReadConfig(ImagePath("device.json"));
     LoadRegistry();
+    ResetSpaceAccount();
     static LoadedIdentity last;
     LoadedIdentity now{State().root, State().config};
     if (!(now == last)) ResetFaultCounters();

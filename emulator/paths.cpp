@@ -1,6 +1,7 @@
 // Device paths: parsing, case-insensitive resolution under fs/, wildcard matching.
 #include "device.h"
 
+#include <algorithm>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -75,6 +76,14 @@ bool NamesEqual(const std::u16string &a, const std::u16string &b) {
         if (FoldCase(a[i]) != FoldCase(b[i])) return false;
     }
     return true;
+}
+
+bool NameBefore(const std::u16string &a, const std::u16string &b) {
+    const size_t common = std::min(a.size(), b.size());
+    for (size_t i = 0; i < common; ++i) {
+        if (FoldCase(a[i]) != FoldCase(b[i])) return FoldCase(a[i]) < FoldCase(b[i]);
+    }
+    return a.size() != b.size() ? a.size() < b.size() : a < b;
 }
 
 bool WildcardMatch(const std::u16string &pattern, const std::u16string &name) {

@@ -3,8 +3,10 @@
 
 #include "hostfile.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 namespace ceemu {
 namespace {
@@ -19,12 +21,31 @@ const nlohmann::json &ConfigObject(const nlohmann::json &parent, const char *key
     return found != parent.end() && found->is_object() ? *found : empty;
 }
 
-const nlohmann::json *StoreNamed(const std::u16string &folder) {
+// The "stores" entry whose folder name matches, and its key.
+std::pair<const nlohmann::json *, std::string> StoreEntry(const std::u16string &folder) {
     const nlohmann::json &stores = ConfigObject(DeviceConfig(), "stores");
     for (auto it = stores.begin(); it != stores.end(); ++it) {
-        if (it->is_object() && NamesEqual(Utf16(it.key()), folder)) return &*it;
+        if (it->is_object() && NamesEqual(Utf16(it.key()), folder)) return {&*it, it.key()};
     }
-    return nullptr;
+    return {nullptr, {}};
+}
+
+const nlohmann::json *StoreNamed(const std::u16string &folder) { return StoreEntry(folder).first; }
+
+// Bytes that files grew by (or gave back) through the phone since the link started,
+// per store key ("" for the object store). Taken off the free figures of device.json.
+std::map<std::string, int64_t> &Consumed() {
+    static std::map<std::string, int64_t> consumed;
+    return consumed;
+}
+
+std::string StoreKeyFor(const DevicePath &path) {
+    return path.parts.empty() ? std::string() : StoreEntry(path.parts.front()).second;
+}
+
+uint64_t LessConsumed(uint64_t figure, int64_t consumed) {
+    if (consumed >= 0) return figure > static_cast<uint64_t>(consumed) ? figure - static_cast<uint64_t>(consumed) : 0;
+    return figure + static_cast<uint64_t>(-consumed);
 }
 
 SpaceFigures ObjectStoreFigures() {
@@ -74,11 +95,17 @@ DWORD NextProcessId() {
 }  // namespace
 
 SpaceFigures SpaceFor(const DevicePath &path) {
-    if (!path.parts.empty()) {
-        if (const nlohmann::json *store = StoreNamed(path.parts.front())) return StoreFigures(*store);
-    }
-    return ObjectStoreFigures();
+    const nlohmann::json *store = path.parts.empty() ? nullptr : StoreNamed(path.parts.front());
+    SpaceFigures figures = store ? StoreFigures(*store) : ObjectStoreFigures();
+    const int64_t consumed = Consumed()[StoreKeyFor(path)];
+    figures.freeToCaller = LessConsumed(figures.freeToCaller, consumed);
+    figures.totalFree = std::min(LessConsumed(figures.totalFree, consumed), figures.total);
+    return figures;
 }
+
+void AccountSpace(const DevicePath &path, int64_t bytes) { Consumed()[StoreKeyFor(path)] += bytes; }
+
+void ResetSpaceAccount() { Consumed().clear(); }
 
 bool IsMountedStoreRoot(const std::u16string &rootFolderName) {
     const nlohmann::json *store = StoreNamed(rootFolderName);
@@ -87,7 +114,7 @@ bool IsMountedStoreRoot(const std::u16string &rootFolderName) {
 
 BOOL StoreInformation(STORE_INFORMATION *info) {
     if (info == nullptr) Fail(CE_ERROR_INVALID_PARAMETER);
-    const SpaceFigures figures = ObjectStoreFigures();
+    const SpaceFigures figures = SpaceFor(DevicePath{});
     info->dwStoreSize = Clamp32(figures.total);
     info->dwFreeSize = Clamp32(figures.totalFree);
     return TRUE;
