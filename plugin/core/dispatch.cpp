@@ -273,6 +273,9 @@ void DispatchPut(DeviceSession &session, const AgentPacket *request, OwnedPacket
 bool DeviceSession::DispatchRequest(uint32_t, uint32_t, void *payload) {
     OwnedPacket request(static_cast<AgentPacket *>(payload));
     if (!request) return true;
+    // Dumped here rather than on arrival: the log writes through to disk, and the
+    // agent's thread must not wait for that.
+    DumpPacket(EVT_AGENT_TO_DLL, request.get());
     std::memcpy(&m_lastRequest, request.get(), sizeof m_lastRequest);
     OwnedPacket response(CopyPacketWithoutBody(request.get()));
     const AgentPacket *in = request.get();

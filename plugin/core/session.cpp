@@ -55,8 +55,8 @@ void DeviceSession::Receive(uint32_t event, const AgentPacket *request) {
         LogLine(LOG_FAULT, "Request dropped: no memory for its copy");
         return;
     }
-    DumpPacket(event, copy);
     if (copy->command == CMD_ABORT) {
+        DumpPacket(event, copy);
         AnswerAbort(copy);
         return;
     }

@@ -1,0 +1,122 @@
+// The connection state machine and the dispatcher's own answers, through the
+// exports against the emulated demo phone.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "agent_session.h"
+
+namespace {
+
+const std::vector<uint8_t> kLinkFailedBody = {0x05, 8, 0, 0, 0, '7', 'F', 'F', 'F', 'F', 'F', 'F', 'F'};
+const std::vector<uint8_t> kNoPhoneNumberBody = {0x05, 8, 0, 0, 0, '0', '0', '0', '0', '0', '0', '2', '0'};
+
+void ExpectStatus(AgentSession &session, uint16_t command, uint16_t sub, uint32_t status,
+                  const std::vector<uint8_t> &body = {}) {
+    Answer answer = session.agent.Request(command, sub, body);
+    EXPECT_EQ(answer.header.nStatus, status) << "command 0x" << std::hex << command << " sub 0x" << sub;
+    EXPECT_EQ(answer.header.command, command);
+}
+
+void ExpectConnectFailure(AgentSession &session, const std::vector<uint8_t> &body) {
+    Answer answer = session.agent.Request(CMD_APP_CON, 0);
+    EXPECT_EQ(answer.header.nStatus, ST_CONNECT_FAILED);
+    EXPECT_EQ(answer.header.nBodyLength, 13u);
+    EXPECT_EQ(answer.body, body);
+    ExpectStatus(session, CMD_CONNECT, 0, ST_DISCONNECTED);
+}
+
+}  // namespace
+
+TEST(Dispatch, WhileDisconnectedEachCommandGetsItsAnswer) {
+    AgentSession session;
+    const std::vector<uint8_t> file = Body({{PAR_TYPE, "x-obex/file"}, {PAR_NAME, "a.txt"}});
+    ExpectStatus(session, CMD_CONNECT, 0, ST_DISCONNECTED);
+    ExpectStatus(session, CMD_GET, SUB_GET_SVC, ST_FAILED, Body({{PAR_TYPE, "x-obex/folder-listing"}}));
+    ExpectStatus(session, CMD_GET, 9, ST_FAILED);
+    ExpectStatus(session, CMD_PUT, SUB_PUT_OBJECT, ST_DISCONNECTED, file);
+    ExpectStatus(session, CMD_PUT, SUB_PUT_DELETE, ST_DISCONNECTED, file);
+    ExpectStatus(session, CMD_DISCON, 0, ST_OK);
+    ExpectStatus(session, CMD_APP_CLOSE, 0, ST_OK);
+    ExpectStatus(session, CMD_APP_QUERY, 0, ST_UNSUPPORTED);
+    ExpectStatus(session, 0x304, 0, ST_UNSUPPORTED);
+    ExpectStatus(session, CMD_NOTI, 0, ST_DISCONNECTED);
+    // Nothing was written on the phone.
+    EXPECT_FALSE(std::filesystem::exists(session.phone.fs() / "a.txt"));
+}
+
+TEST(Dispatch, ConnectsAndDisconnectsAgainstTheDemoPhone) {
+    AgentSession session;
+    session.Connect();
+    EXPECT_NE(session.LogText().find("Active Sync Connected Successs"), std::string::npos);
+    ExpectStatus(session, CMD_CONNECT, 0, ST_OK);
+    // The phone number read at connect shows in the capability document.
+    Answer capability = session.agent.Request(CMD_GET, SUB_GET_CAPABILITY, Body({{PAR_TYPE, "x-obex/capability"}}));
+    EXPECT_EQ(capability.header.nStatus, ST_OK);
+    EXPECT_NE(XmlText(capability).find("010-2345-6789"), std::string::npos) << XmlText(capability);
+    // Capability of another type: ST_OK, no body.
+    Answer other = session.agent.Request(CMD_GET, SUB_GET_CAPABILITY, Body({{PAR_TYPE, "x-obex/file"}}));
+    EXPECT_EQ(other.header.nStatus, ST_OK);
+    EXPECT_TRUE(other.body.empty());
+    ExpectStatus(session, CMD_GET, SUB_GET_SVC, ST_UNSUPPORTED, Body({{PAR_TYPE, "x-obex/folder-listing2"}}));
+    ExpectStatus(session, CMD_GET, SUB_GET_OBJECT, ST_UNSUPPORTED, Body({{PAR_TYPE, "text/unknown"}}));
+    ExpectStatus(session, CMD_PUT, SUB_PUT_OBJECT, ST_NOT_IMPLEMENTED, Body({{PAR_TYPE, "text/unknown"}}));
+    ExpectStatus(session, CMD_PUT, SUB_PUT_DELETE, ST_NOT_IMPLEMENTED, Body({{PAR_TYPE, "text/unknown"}}));
+    ExpectStatus(session, CMD_PUT, 0x14, ST_UNSUPPORTED);
+    // A malformed body never reaches past its end and matches no type.
+    std::vector<uint8_t> overrun = {PAR_TYPE, 0xFF, 0xFF, 0xFF, 0x7F, 'x'};
+    ExpectStatus(session, CMD_GET, SUB_GET_SVC, ST_UNSUPPORTED, overrun);
+    ExpectStatus(session, CMD_PUT, SUB_PUT_OBJECT, ST_NOT_IMPLEMENTED, overrun);
+
+    ExpectStatus(session, CMD_DISCON, 0, ST_OK);
+    ExpectStatus(session, CMD_CONNECT, 0, ST_DISCONNECTED);
+    ExpectStatus(session, CMD_GET, SUB_GET_SVC, ST_FAILED, Body({{PAR_TYPE, "x-obex/folder-listing"}}));
+    // Connecting again after a disconnect works, and NOTI leaves the flag as it was.
+    session.Connect();
+    ExpectStatus(session, CMD_NOTI, 0, ST_DISCONNECTED);
+    ExpectStatus(session, CMD_CONNECT, 0, ST_OK);
+}
+
+TEST(Dispatch, ARefusedOrFailedLinkIsAnsweredWithItsErrorCode) {
+    AgentSession refused([](nlohmann::json &device) { device["link"]["initRefused"] = true; });
+    ExpectConnectFailure(refused, kLinkFailedBody);
+    EXPECT_NE(refused.LogText().find("Active Sync Connected FAIL"), std::string::npos);
+
+    AgentSession failed([](nlohmann::json &device) { device["link"]["result"] = -2147467259; });
+    ExpectConnectFailure(failed, kLinkFailedBody);
+}
+
+TEST(Dispatch, AMissingPimVolumeStillConnects) {
+    AgentSession session([](nlohmann::json &device) { device["pimVolumeMissing"] = true; });
+    session.Connect();
+    ExpectStatus(session, CMD_CONNECT, 0, ST_OK);
+}
+
+TEST(Dispatch, AnUnreadablePhoneNumberFailsTheConnectButKeepsTheLink) {
+    AgentSession session([](nlohmann::json &device) { device["phoneNumberUnreadable"] = true; });
+    ExpectConnectFailure(session, kNoPhoneNumberBody);
+}
+
+TEST(Dispatch, AnswersAboveUid256AreNotHandedOver) {
+    AgentSession session;
+    uint32_t dropped = session.agent.Send(CMD_NOTI, 0, {}, 0, 257);
+    uint32_t sent = session.agent.Send(CMD_NOTI, 0, {}, 0, 256);
+    ASSERT_TRUE(session.agent.WaitForFinal(sent, 10000));
+    EXPECT_EQ(session.agent.AnswersFor(sent).front().header.nStatus, ST_DISCONNECTED);
+    EXPECT_TRUE(session.agent.AnswersFor(dropped).empty());
+    // Plain hand-overs (here CMD_CONNECT) do not look at the uid.
+    uint32_t plain = session.agent.Send(CMD_CONNECT, 0, {}, 0, 300);
+    EXPECT_TRUE(session.agent.WaitForFinal(plain, 10000));
+}
+
+TEST(Dispatch, ANeverUpLinkFailsTheConnectAfterThirtySecondsSlow) {
+    AgentSession session([](nlohmann::json &device) { device["link"]["neverUp"] = true; });
+    auto start = std::chrono::steady_clock::now();
+    Answer answer = session.agent.Request(CMD_APP_CON, 0, {}, 60000);
+    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(answer.header.nStatus, ST_CONNECT_FAILED);
+    EXPECT_EQ(answer.body, kLinkFailedBody);
+    EXPECT_GE(seconds, 29);
+    EXPECT_NE(session.LogText().find("RAPI CONNECT TIMEOUT[30000ms]"), std::string::npos);
+}
