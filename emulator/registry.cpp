@@ -244,7 +244,7 @@ struct KeyRef {
 
 KeyRef KeyFor(HKEY handle) {
     if (RegistryKey *root = CurrentRegistry()->Root(handle)) return {CurrentRegistry(), root};
-    auto *open = FindHandle<OpenRegistryKey>(handle);
+    auto *open = FindHandle<OpenRegistryKey>(reinterpret_cast<HANDLE>(handle));
     if (open == nullptr) Fail(CE_ERROR_INVALID_HANDLE);
     return {open->registry, open->key};
 }
@@ -295,7 +295,7 @@ LONG OpenKey(HKEY key, const WCHAR *subkey, HKEY *result) {
     auto open = std::make_unique<OpenRegistryKey>();
     open->registry = found.registry;
     open->key = found.key;
-    *result = AddHandle(std::move(open));
+    *result = reinterpret_cast<HKEY>(AddHandle(std::move(open)));
     return CE_ERROR_SUCCESS;
 }
 
@@ -330,8 +330,9 @@ LONG QueryValue(HKEY key, const WCHAR *name, DWORD *type, BYTE *data, DWORD *cbD
 
 LONG CloseKey(HKEY key) {
     if (CurrentRegistry()->Root(key) != nullptr) return CE_ERROR_SUCCESS;
-    if (FindHandle<OpenRegistryKey>(key) == nullptr) Fail(CE_ERROR_INVALID_HANDLE);
-    RemoveHandle(key);
+    const auto handle = reinterpret_cast<HANDLE>(key);
+    if (FindHandle<OpenRegistryKey>(handle) == nullptr) Fail(CE_ERROR_INVALID_HANDLE);
+    RemoveHandle(handle);
     return CE_ERROR_SUCCESS;
 }
 
