@@ -12,8 +12,8 @@
 
 namespace {
 
-constexpr size_t kFieldSize = 1024;     // directory and base name, terminator included
-constexpr size_t kMessageSize = 1025;   // 1024 characters and the terminator
+constexpr size_t kFieldSize = 1024;    // directory and base name, terminator included
+constexpr size_t kMessageSize = 1025;  // 1024 characters and the terminator
 constexpr size_t kLineSize = 4196;
 constexpr size_t kFileNameSize = 2 * kFieldSize + 32;
 constexpr intptr_t kNoFile = -1;
@@ -73,7 +73,9 @@ void LogWriter::Init(const char *directory, const char *baseName, uint32_t thres
     if (m_state->directory[0] != '\0') platform::CreateOneDirectory(m_state->directory);
 }
 
-void LogWriter::SetClock(Clock clock) { m_state->clock.store(clock); }
+void LogWriter::SetClock(Clock clock) {
+    m_state->clock.store(clock);
+}
 
 void LogWriter::Write(uint32_t level, const char *format, ...) {
     va_list arguments;
@@ -95,24 +97,28 @@ void LogWriter::WriteV(uint32_t level, const char *format, va_list arguments) {
     m_state->OpenFileFor(now);
     if (m_state->file == kNoFile) return;  // lost; the next line tries to open again
     char line[kLineSize];
-    int length = std::snprintf(line, sizeof line, "%04d:%02d:%02d %02d:%02d:%02d.%03d] %s\r\n", now.year, now.month,
-                               now.day, now.hour, now.minute, now.second,
-                               static_cast<int>(platform::TickCountMs() % 1000), message);
+    int length =
+        std::snprintf(line, sizeof line, "%04d:%02d:%02d %02d:%02d:%02d.%03d] %s\r\n", now.year, now.month, now.day,
+                      now.hour, now.minute, now.second, static_cast<int>(platform::TickCountMs() % 1000), message);
     if (length > 0) platform::WriteAll(m_state->file, line, static_cast<size_t>(length));
 }
 
 void LogWriter::FileNameFor(const char *directory, const char *baseName, const platform::SystemTime &now, char *out,
                             size_t outSize) {
     if (out == nullptr || outSize == 0) return;
-    int length = std::snprintf(out, outSize, "%s\\%s_%04d%02d%02d.log", directory, baseName, now.year, now.month,
-                               now.day);
+    int length =
+        std::snprintf(out, outSize, "%s\\%s_%04d%02d%02d.log", directory, baseName, now.year, now.month, now.day);
     // A name that does not fit is refused whole rather than cut to another file's name.
     if (length < 0 || static_cast<size_t>(length) >= outSize) out[0] = '\0';
 }
 
-LogWriter *Log() { return g_processLog.load(); }
+LogWriter *Log() {
+    return g_processLog.load();
+}
 
-void SetLog(LogWriter *writer) { g_processLog.store(writer); }
+void SetLog(LogWriter *writer) {
+    g_processLog.store(writer);
+}
 
 void LogLine(uint32_t level, const char *format, ...) {
     LogWriter *writer = Log();

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstring>
 
-
 namespace {
 
 // Collects output up to the caller's buffer size minus the terminator.
@@ -55,10 +54,14 @@ size_t ReadNumber(const char **cursor) {
 Conversion ReadConversion(const char **cursor) {
     Conversion conversion;
     for (;; ++*cursor) {
-        if (**cursor == '-') conversion.leftAlign = true;
-        else if (**cursor == '0') conversion.zeroPad = true;
-        else if (**cursor == '#') conversion.alternate = true;
-        else break;
+        if (**cursor == '-')
+            conversion.leftAlign = true;
+        else if (**cursor == '0')
+            conversion.zeroPad = true;
+        else if (**cursor == '#')
+            conversion.alternate = true;
+        else
+            break;
     }
     conversion.width = ReadNumber(cursor);
     if (**cursor == '.') {
@@ -155,22 +158,26 @@ int FormatWsprintf(char *out, size_t outSize, const char *format, va_list argume
         ++cursor;
         const Conversion conversion = ReadConversion(&cursor);
         switch (conversion.type) {
-        case 'd': case 'i': case 'u': case 'x': case 'X':
-            PutIntegerArgument(output, conversion, &remaining);
-            break;
-        case 's':
-            PutText(output, conversion, va_arg(remaining, const char *));
-            break;
-        case 'c': {
-            const char c = static_cast<char>(va_arg(remaining, int));
-            PutPadded(output, conversion, "", &c, 1);
-            break;
-        }
-        case '\0':
-            break;
-        default:  // "%%" and letters wsprintf does not know stand for themselves
-            output.Put(conversion.type);
-            break;
+            case 'd':
+            case 'i':
+            case 'u':
+            case 'x':
+            case 'X':
+                PutIntegerArgument(output, conversion, &remaining);
+                break;
+            case 's':
+                PutText(output, conversion, va_arg(remaining, const char *));
+                break;
+            case 'c': {
+                const char c = static_cast<char>(va_arg(remaining, int));
+                PutPadded(output, conversion, "", &c, 1);
+                break;
+            }
+            case '\0':
+                break;
+            default:  // "%%" and letters wsprintf does not know stand for themselves
+                output.Put(conversion.type);
+                break;
         }
     }
     va_end(remaining);

@@ -8,7 +8,7 @@ namespace platform {
 
 namespace {
 
-constexpr uint64_t kTicksPerSecond = 10000000u;          // FILETIME counts 100 ns
+constexpr uint64_t kTicksPerSecond = 10000000u;  // FILETIME counts 100 ns
 constexpr int64_t kSecondsPerDay = 86400;
 constexpr int64_t kDaysFrom1601To1970 = 134774;
 constexpr uint64_t kLargestFileTime = 0x7FFFFFFFFFFFFFFFu;  // the largest one Windows converts
@@ -35,7 +35,9 @@ void CivilFromDays(int64_t days, int64_t *year, unsigned *month, unsigned *day) 
     *year = static_cast<int64_t>(yearOfEra) + era * 400 + (*month <= 2);
 }
 
-bool IsLeapYear(unsigned year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool IsLeapYear(unsigned year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 unsigned DaysInMonth(unsigned year, unsigned month) {
     static const unsigned kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -106,12 +108,10 @@ bool SystemTimeToFileTime(const SystemTime &time, uint64_t *out) {
 
 bool FileTimeToLocalSystemTime(uint64_t fileTime, SystemTime *out) {
     if (fileTime > kLargestFileTime) return false;
-    const int64_t unixSeconds =
-        static_cast<int64_t>(fileTime / kTicksPerSecond) - kDaysFrom1601To1970 * kSecondsPerDay;
+    const int64_t unixSeconds = static_cast<int64_t>(fileTime / kTicksPerSecond) - kDaysFrom1601To1970 * kSecondsPerDay;
     if (unixSeconds < std::numeric_limits<time_t>::min() || unixSeconds > std::numeric_limits<time_t>::max())
         return false;
-    return ToLocal(static_cast<time_t>(unixSeconds), static_cast<unsigned>(fileTime % kTicksPerSecond / 10000),
-                   out);
+    return ToLocal(static_cast<time_t>(unixSeconds), static_cast<unsigned>(fileTime % kTicksPerSecond / 10000), out);
 }
 
 }  // namespace platform

@@ -10,13 +10,17 @@ namespace platform {
 
 namespace {
 
-void UseKoreanLocale() { std::setlocale(LC_ALL, "korean"); }
+void UseKoreanLocale() {
+    std::setlocale(LC_ALL, "korean");
+}
 
 }  // namespace
 
 namespace detail {
 
-AnsiEncoder::AnsiEncoder() : m_converter(nullptr) { UseKoreanLocale(); }
+AnsiEncoder::AnsiEncoder() : m_converter(nullptr) {
+    UseKoreanLocale();
+}
 
 AnsiEncoder::~AnsiEncoder() = default;
 

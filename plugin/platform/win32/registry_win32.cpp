@@ -9,14 +9,16 @@ struct RegistryHandle::State {
     HKEY key;
 };
 
-RegistryHandle::~RegistryHandle() { Close(); }
+RegistryHandle::~RegistryHandle() {
+    Close();
+}
 
 bool RegistryHandle::CreateOrOpen(const char *keyPath) {
     Close();
     if (keyPath == nullptr) return false;
     HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                        &key, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
         return false;
     m_state = new State{key};
     return true;
@@ -29,7 +31,9 @@ void RegistryHandle::Close() {
     m_state = nullptr;
 }
 
-bool RegistryHandle::IsOpen() const { return m_state != nullptr; }
+bool RegistryHandle::IsOpen() const {
+    return m_state != nullptr;
+}
 
 bool RegistryHandle::QueryString(const char *name, char *buffer, size_t capacity, size_t *needed) {
     if (needed != nullptr) *needed = 0;
@@ -66,15 +70,14 @@ bool RegistryHandle::QueryNumber(const char *name, uint32_t *value) {
 bool RegistryHandle::SetString(const char *name, const char *value) {
     if (m_state == nullptr || name == nullptr || value == nullptr) return false;
     const DWORD size = static_cast<DWORD>(std::strlen(value) + 1);
-    return RegSetValueExA(m_state->key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value), size) ==
-           ERROR_SUCCESS;
+    return RegSetValueExA(m_state->key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value), size) == ERROR_SUCCESS;
 }
 
 bool RegistryHandle::SetNumber(const char *name, uint32_t value) {
     if (m_state == nullptr || name == nullptr) return false;
     const DWORD number = value;
-    return RegSetValueExA(m_state->key, name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&number),
-                          sizeof number) == ERROR_SUCCESS;
+    return RegSetValueExA(m_state->key, name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&number), sizeof number) ==
+           ERROR_SUCCESS;
 }
 
 }  // namespace platform

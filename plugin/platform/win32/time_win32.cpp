@@ -53,8 +53,7 @@ bool SystemTimeToFileTime(const SystemTime &time, uint64_t *out) {
     // Not every implementation refuses a day the month does not have (29 February of a
     // common year); such a date would come back as another one.
     SYSTEMTIME back;
-    if (!::FileTimeToSystemTime(&converted, &back) || back.wDay != time.day || back.wMonth != time.month)
-        return false;
+    if (!::FileTimeToSystemTime(&converted, &back) || back.wDay != time.day || back.wMonth != time.month) return false;
     *out = (static_cast<uint64_t>(converted.dwHighDateTime) << 32) | converted.dwLowDateTime;
     return true;
 }

@@ -74,8 +74,12 @@ bool SucceedsOnAnotherThread(platform::QueueLock &lock, Attempt attempt) {
     return succeeded;
 }
 
-bool LockWithin10Ms(platform::QueueLock &lock) { return lock.LockMutex(10); }
-bool TakeWithin10Ms(platform::QueueLock &lock) { return lock.LockMutexAndTakeCount(10); }
+bool LockWithin10Ms(platform::QueueLock &lock) {
+    return lock.LockMutex(10);
+}
+bool TakeWithin10Ms(platform::QueueLock &lock) {
+    return lock.LockMutexAndTakeCount(10);
+}
 
 TEST(QueueLock, MutexAndCountBehaveLikeTheirWin32Pair) {
     platform::QueueLock lock(2);
@@ -85,7 +89,7 @@ TEST(QueueLock, MutexAndCountBehaveLikeTheirWin32Pair) {
     EXPECT_FALSE(SucceedsOnAnotherThread(lock, LockWithin10Ms));
     EXPECT_TRUE(lock.RaiseCount());
     EXPECT_TRUE(lock.RaiseCount());
-    EXPECT_FALSE(lock.RaiseCount());  // at its maximum
+    EXPECT_FALSE(lock.RaiseCount());                              // at its maximum
     EXPECT_FALSE(SucceedsOnAnotherThread(lock, TakeWithin10Ms));  // counts there, mutex held
     lock.UnlockMutex();
 

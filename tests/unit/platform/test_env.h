@@ -21,8 +21,9 @@ public:
     explicit ScratchDir(bool inMemory = false) {
         std::error_code ignored;
         const std::filesystem::path memory = "/dev/shm";
-        const std::filesystem::path base =
-            inMemory && std::filesystem::is_directory(memory, ignored) ? memory : std::filesystem::temp_directory_path();
+        const std::filesystem::path base = inMemory && std::filesystem::is_directory(memory, ignored)
+                                               ? memory
+                                               : std::filesystem::temp_directory_path();
         std::random_device random;
         for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
             auto candidate = base / ("cebridge-platform-" + std::to_string(random()));

@@ -49,8 +49,9 @@ TEST(FileTime, BrokenDownFormsAndBack) {
     ASSERT_TRUE(platform::SystemTimeToFileTime(Time(2024, 2, 29, 12, 34, 56, 789), &fileTime));
     EXPECT_EQ(fileTime, kUnixEpochFileTime + UINT64_C(1709210096) * kTicksPerSecond + 7890000);
 
-    for (const SystemTime &invalid : {Time(2023, 0, 1, 0, 0, 0), Time(2023, 2, 29, 0, 0, 0), Time(1600, 12, 31, 0, 0, 0),
-                                      Time(2023, 1, 1, 24, 0, 0), Time(2023, 13, 1, 0, 0, 0)})
+    for (const SystemTime &invalid :
+         {Time(2023, 0, 1, 0, 0, 0), Time(2023, 2, 29, 0, 0, 0), Time(1600, 12, 31, 0, 0, 0),
+          Time(2023, 1, 1, 24, 0, 0), Time(2023, 13, 1, 0, 0, 0)})
         EXPECT_FALSE(platform::SystemTimeToFileTime(invalid, &fileTime))
             << invalid.year << "-" << invalid.month << "-" << invalid.day << " " << invalid.hour;
     EXPECT_FALSE(platform::FileTimeToSystemTime(UINT64_C(0x8000000000000000), &time));
@@ -82,7 +83,9 @@ TEST(CodePage, KoreanTextRoundTripsThroughCp949) {
     EXPECT_EQ(platform::WideLength(korean.c_str()), 8u);
 
     EXPECT_EQ(platform::WideToAnsi(u"caf\u00E9 \U0001F600!"), "caf? ?!");  // not in the code page
-    EXPECT_EQ(platform::AnsiToWide("a\xFF" "b"), u"a\uFFFDb");             // no character at all
+    EXPECT_EQ(platform::AnsiToWide("a\xFF"
+                                   "b"),
+              u"a\uFFFDb");  // no character at all
     EXPECT_EQ(platform::AnsiToWide(""), u"");
 }
 

@@ -7,7 +7,9 @@
 
 namespace {
 
-void *Word(intptr_t value) { return reinterpret_cast<void *>(value); }
+void *Word(intptr_t value) {
+    return reinterpret_cast<void *>(value);
+}
 
 TEST(PtrArray, CapacityGrowsByFourThenByAnEighthOfTheSize) {
     PtrArray array;
