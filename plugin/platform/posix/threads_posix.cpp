@@ -93,6 +93,9 @@ Thread *StartThread(ThreadRoutine routine, void *argument, uint32_t *threadId) {
     auto *thread = new (std::nothrow) Thread{routine, argument, g_nextThreadId.fetch_add(1), {}, {}, {}};
     if (thread == nullptr) return nullptr;
     try {
+        // Held while `native` is assigned, so a thread that closes its own handle at
+        // once sees it complete.
+        std::lock_guard<std::mutex> guard(thread->mutex);
         thread->native = std::thread(RunThread, thread);
     } catch (...) {
         delete thread;
@@ -110,12 +113,14 @@ bool WaitThread(Thread *thread, uint32_t timeoutMs) {
 
 void CloseThread(Thread *thread) {
     if (thread == nullptr) return;
-    if (thread->native.get_id() == std::this_thread::get_id()) {
-        // A thread cannot join itself: it frees its own record when its routine returns.
-        thread->native.detach();
+    {
         std::lock_guard<std::mutex> guard(thread->mutex);
-        thread->releasedByItself = true;
-        return;
+        if (thread->native.get_id() == std::this_thread::get_id()) {
+            // A thread cannot join itself: it frees its own record when its routine returns.
+            thread->native.detach();
+            thread->releasedByItself = true;
+            return;
+        }
     }
     if (thread->native.joinable()) thread->native.join();
     delete thread;
@@ -232,19 +237,20 @@ Event::~Event() {
 void Event::Set() {
     std::lock_guard<std::mutex> lock(m_state->guard);
     if (m_state->set.load()) return;
+    // The flag first: a waiter that wakes on the byte must find it set.
+    m_state->set.store(true);
     const char byte = 1;
     while (write(m_state->writeEnd, &byte, 1) < 0 && errno == EINTR) {
     }
-    m_state->set.store(true);
 }
 
 void Event::Reset() {
     std::lock_guard<std::mutex> lock(m_state->guard);
     if (!m_state->set.load()) return;
+    m_state->set.store(false);
     char byte;
     while (read(m_state->readEnd, &byte, 1) < 0 && errno == EINTR) {
     }
-    m_state->set.store(false);
 }
 
 bool Event::IsSet() const {

@@ -39,6 +39,24 @@ TEST(Threads, StartWaitAndCloseJoinsARunningThread) {
     EXPECT_NE(id, platform::CurrentThreadId());
 }
 
+TEST(Threads, AThreadMayReleaseItsOwnHandle) {
+    struct Shared {
+        std::atomic<platform::Thread *> self{nullptr};
+        std::atomic<bool> released{false};
+    } shared;
+    auto routine = [](void *argument) -> uint32_t {
+        auto *state = static_cast<Shared *>(argument);
+        while (state->self == nullptr) platform::SleepMs(1);
+        platform::CloseThread(state->self);  // must neither deadlock nor leak
+        state->released = true;
+        return 0;
+    };
+    shared.self = platform::StartThread(routine, &shared, nullptr);
+    ASSERT_NE(shared.self.load(), nullptr);
+    while (!shared.released) platform::SleepMs(1);
+    platform::SleepMs(20);  // let the routine return and free the record
+}
+
 TEST(Threads, LastErrorBelongsToEachThread) {
     // Only atomics between setting and reading: any system call may overwrite the
     // value on Windows.
