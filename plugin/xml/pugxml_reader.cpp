@@ -46,6 +46,7 @@ bool IsNameChar(char c) { return IsNameStart(c) || (c >= '0' && c <= '9') || c =
 struct RecordDeleter {
     void operator()(XmlNodeRecord *record) const { free_record(record); }
 };
+using OwnedRecord = std::unique_ptr<XmlNodeRecord, RecordDeleter>;
 
 // A text run read in element or document content, settled when its parent closes.
 struct TextRun {
@@ -70,7 +71,7 @@ public:
 
     // The document read; throws ParseError for malformed text.
     XmlNodeRecord *Read() {
-        std::unique_ptr<XmlNodeRecord, RecordDeleter> root(create_record(node_document, nullptr));
+        OwnedRecord root(create_record(node_document, nullptr));
         CheckMemory(root.get());
         root->parent = root.get();
         m_open.push_back({root.get(), 0, 0, {}});
@@ -164,6 +165,15 @@ private:
         }
         return node;
     }
+    // A node the options leave out is still read, into a record outside the tree.
+    XmlNodeRecord *AddNodeOrScratch(XmlNodeRecord *parent, XmlNodeKind kind, bool keep, OwnedRecord &scratch) {
+        if (keep) {
+            return AddNode(parent, kind);
+        }
+        scratch.reset(create_record(kind, nullptr));
+        CheckMemory(scratch.get());
+        return scratch.get();
+    }
     XmlAttributeRecord *AddAttribute(XmlNodeRecord *node) {
         XmlAttributeRecord *attribute = new XmlAttributeRecord;
         if (!append_attribute(node, attribute, m_step)) {
@@ -188,7 +198,7 @@ private:
 
     void ReadMarkup() {
         if (At("<?")) {
-            ReadInstruction(Current(), true);
+            ReadInstruction(Current());
         } else if (At("<!--")) {
             ReadComment(Current());
         } else if (At("<![CDATA[")) {
@@ -306,21 +316,14 @@ private:
         attribute->value = Span(valueBegin, m_pos++);
     }
 
-    void ReadInstruction(XmlNodeRecord *parent, bool keep) {
+    void ReadInstruction(XmlNodeRecord *parent) {
         m_pos += 2;
         const size_t nameBegin = m_pos;
         if (ReadName() == 0) {
             Fail("expected a processing instruction name");
         }
-        std::unique_ptr<XmlNodeRecord, RecordDeleter> dropped;
-        XmlNodeRecord *instruction;
-        if (keep && Option(parse_instructions)) {
-            instruction = AddNode(parent, node_pi);
-        } else {
-            dropped.reset(create_record(node_pi, nullptr));
-            instruction = dropped.get();
-            CheckMemory(instruction);
-        }
+        OwnedRecord scratch;
+        XmlNodeRecord *instruction = AddNodeOrScratch(parent, node_pi, Option(parse_instructions), scratch);
         instruction->name = Span(nameBegin, m_pos);
         ReadAttributes(instruction, "?>", nullptr);
     }
@@ -350,15 +353,8 @@ private:
             Fail("document type declaration inside an element");
         }
         m_pos += std::strlen("<!DOCTYPE");
-        std::unique_ptr<XmlNodeRecord, RecordDeleter> dropped;
-        XmlNodeRecord *doctype;
-        if (Option(parse_doctype)) {
-            doctype = AddNode(Current(), node_doctype);
-        } else {
-            dropped.reset(create_record(node_doctype, nullptr));
-            doctype = dropped.get();
-            CheckMemory(doctype);
-        }
+        OwnedRecord scratch;
+        XmlNodeRecord *doctype = AddNodeOrScratch(Current(), node_doctype, Option(parse_doctype), scratch);
         for (;;) {
             const bool spaced = SkipSpace();
             const char next = Peek();
@@ -448,7 +444,7 @@ private:
         if (At("<!--")) {
             ReadComment(doctype);
         } else if (At("<?")) {
-            ReadInstruction(doctype, true);
+            ReadInstruction(doctype);
         } else if (At("<![INCLUDE[")) {
             ReadSection(doctype, "<![INCLUDE[", node_include, "INCLUDE section");
         } else if (Peek() == '%') {
