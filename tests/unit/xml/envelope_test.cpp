@@ -22,8 +22,6 @@ std::function<std::string()> DtdFrom(const std::string &directory, const char *n
     };
 }
 
-std::string NoDtd() { return std::string(); }
-
 XmlNodeRef StartDocument(XmlTree &tree, const char *rootName) {
     tree.create();
     XmlNodeRef declaration = tree.document().add_child(node_pi);
@@ -101,24 +99,6 @@ TEST(Envelope, ValuesAreReflowedWordByWord) {
     AddElement(note, "Message").add_child(node_cdata).set_value("Hello   there\r\nmy friend");
     const auto dtd = [] { return std::string("\r\n<!-- DTD -->"); };
     EXPECT_TRUE(golden::MatchesGolden(ComposeAgentXml(tree.document(), dtd), "envelope_values.txt"));
-}
-
-TEST(Envelope, FirstTokenIsNeverLookedAtForTheDeclarationEnd) {
-    XmlTree tree;
-    tree.create();
-    tree.document().add_child(node_pi).set_name("xml");  // written "<?xml?>" as one token
-    AddElement(tree.document(), "Root");
-    int dtdReads = 0;
-    const auto dtd = [&dtdReads] {
-        ++dtdReads;
-        return std::string("\r\nDTD");
-    };
-    EXPECT_EQ(ComposeAgentXml(tree.document(), dtd), "<?xml?>\r\n<Root/>");
-    EXPECT_EQ(dtdReads, 0);
-
-    XmlTree empty;
-    empty.create();
-    EXPECT_EQ(ComposeAgentXml(empty.document(), NoDtd), "");
 }
 
 TEST(Envelope, MissingDtdFileLeavesTheTextUnchanged) {
