@@ -181,7 +181,8 @@ class XmlTree {
 public:
     XmlTree(uint32_t optionMask = 0xffff, bool autoDelete = true, int32_t growthStep = 4);
     // Frees the tree when auto-delete is set (otherwise whoever took the root frees
-    // it with free_record), and always the parse buffer.
+    // it with free_record), and always the parse buffer: texts the reader left in
+    // that buffer go with the holder either way.
     virtual ~XmlTree();
     XmlTree(const XmlTree &) = delete;
     XmlTree &operator=(const XmlTree &) = delete;
