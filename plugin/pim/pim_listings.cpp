@@ -24,18 +24,20 @@ void DeleteList(PtrArray *&list) {
     list = nullptr;
 }
 
-using RecordLogger = void (*)(void *record);
+// What a listing does with each record before its Content: log it (and, for
+// contacts, compose the name the Content shows).
+using RecordStep = void (*)(void *record);
 
 // Answers the listing request with one Content per record of `list` (none when
 // the refresh failed).
-void AnswerListing(DeviceSession &session, PtrArray *list, bool refreshed, uint32_t kind, RecordLogger logRecord) {
+void AnswerListing(DeviceSession &session, PtrArray *list, bool refreshed, uint32_t kind, RecordStep beforeContent) {
     XmlTree tree(0xffff, true, 4);
     tree.create();
     XmlNodeRef root = StartContentsListing(tree);
     if (refreshed) {
         for (int32_t i = 0; i < list->GetSize(); ++i) {
             void *record = list->GetAt(i);
-            logRecord(record);
+            beforeContent(record);
             session.AppendContent(root, record, kind);
         }
     }
@@ -48,7 +50,7 @@ void AnswerListing(DeviceSession &session, PtrArray *list, bool refreshed, uint3
     tree.clear();
 }
 
-void LogContact(void *record) {
+void ComposeAndLogContact(void *record) {
     auto *contact = static_cast<ContactRecord *>(record);
     ComposeContactName(contact);
     LogLine(LOG_TRACE, "[%s][%s]", contact->composedName, contact->MOBILETELEPHONENUMBER);
@@ -77,7 +79,7 @@ void DeviceSession::SendPhonebookListing() {
     PtrArray *list = EmptiedList(m_pContactList);
     bool refreshed = m_pim.ReadPimRecords(KIND_CONTACTS, list) != 0;
     LogLine(LOG_TRACE, "CBSList");
-    AnswerListing(*this, list, refreshed, KIND_CONTACTS, LogContact);
+    AnswerListing(*this, list, refreshed, KIND_CONTACTS, ComposeAndLogContact);
 }
 
 void DeviceSession::SendScheduleListing() {

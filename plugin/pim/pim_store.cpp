@@ -61,7 +61,10 @@ bool FindDatabase(const CeGuid &volume, uint32_t type, bool messageVolume, Datab
         CEOID oid = DevCeFindNextDatabaseEx(enumeration, &volume);
         if (oid == 0) break;
         uint8_t info[kOidInfoSize] = {};
-        if (!DevCeOidGetInfoEx2(&volume, oid, info)) continue;
+        if (!DevCeOidGetInfoEx2(&volume, oid, info)) {
+            LogLine(LOG_TRACE, "CeOidGetInfoEx2 FAIL[0x%x][%d]", oid, platform::GetLastError());
+            continue;
+        }
         platform::WideString name = BoundedWide(info + kOidInfoDbNameOffset, info + kOidInfoDbTypeOffset, 128);
         uint32_t dbType = ReadUInt32(info, kOidInfoDbTypeOffset);
         uint32_t records = ReadUInt32(info, kOidInfoRecordCountOffset);
