@@ -88,7 +88,8 @@ void Disconnect(DeviceSession &session, OwnedPacket &response) {
 
 void AnswerNotification(DeviceSession &session, const AgentPacket *request) {
     session.DisconnectDevice();
-    AgentPacket *answer = CopyPacketWithBody(request);
+    // An empty body goes back as none: the agent frees only bodies it is told about.
+    AgentPacket *answer = request->nBodyLength ? CopyPacketWithBody(request) : CopyPacketWithoutBody(request);
     if (!answer) return;
     answer->nStatus = ST_DISCONNECTED;
     session.SendResponse(answer);

@@ -88,7 +88,7 @@ TEST(Queue, EndingTheSessionDuringAPendingConnectReturnsPromptly) {
 
 TEST(Queue, RepeatedStartsAndStopsWithRequestsInFlight) {
     AgentSession session(nullptr, false);
-    for (int round = 0; round < 20; ++round) {
+    for (int round = 0; round < 10; ++round) {
         session.agent.Initialize(session.logs.str());
         for (int i = 0; i < 10; ++i) session.agent.Send(i % 2 ? CMD_PING : CMD_CONNECT, 0);
         if (round % 3 == 0) session.agent.Send(CMD_ABORT, 0);
