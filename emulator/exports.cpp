@@ -17,32 +17,39 @@
 namespace ceemu {
 namespace {
 
-// How each kind of operation reports a failure with a device error.
+// How each kind of operation reports a failure with a device error, and whether a
+// success clears the last error (operations with a meaningful last error on success,
+// and the database server, set it themselves).
 struct ReturnsBool {
+    static constexpr bool kClearsError = true;
     static BOOL Failure(uint32_t error) {
         SetDeviceError(error);
         return FALSE;
     }
 };
 struct ReturnsHandle {
+    static constexpr bool kClearsError = false;
     static HANDLE Failure(uint32_t error) {
         SetDeviceError(error);
         return INVALID_HANDLE_VALUE;
     }
 };
 struct ReturnsSize {
+    static constexpr bool kClearsError = true;
     static DWORD Failure(uint32_t error) {
         SetDeviceError(error);
         return 0xFFFFFFFFu;
     }
 };
 struct ReturnsCode {  // registry operations return the error itself
+    static constexpr bool kClearsError = true;
     static LONG Failure(uint32_t error) {
         SetDeviceError(error);
         return static_cast<LONG>(error);
     }
 };
 struct ReturnsHresult {
+    static constexpr bool kClearsError = false;
     static HRESULT Failure(uint32_t error) {
         SetDeviceError(error);
         return CE_HRESULT_FROM_WIN32(error);
@@ -68,7 +75,7 @@ auto DeviceCall(const char *operation, Body body) -> decltype(body()) {
         uint32_t error = 0;
         if (!ReachDevice(operation, &error)) return Policy::Failure(error);
         auto result = body();
-        if constexpr (!std::is_same_v<Policy, ReturnsHandle>) SetDeviceError(CE_ERROR_SUCCESS);
+        if constexpr (Policy::kClearsError) SetDeviceError(CE_ERROR_SUCCESS);
         return result;
     } catch (const DeviceError &error) {
         return Policy::Failure(error.code);

@@ -230,7 +230,9 @@ HANDLE FindFirstItem(const WCHAR *path, CE_FIND_DATA *data) {
     std::erase_if(items, [](const FoundItem &item) { return !NameFits(item); });
     if (items.empty()) Fail(HasWildcard(pattern) ? CE_ERROR_NO_MORE_FILES : CE_ERROR_FILE_NOT_FOUND);
     FillFindData(*data, items.front(), kAllFindFields);
-    return AddHandle(std::make_unique<FindSearch>());
+    const HANDLE search = AddHandle(std::make_unique<FindSearch>());
+    SetDeviceError(CE_ERROR_SUCCESS);
+    return search;
 }
 
 BOOL EndSearch(HANDLE find) {
