@@ -168,7 +168,7 @@ BOOL DevCeEnumDBVolumes(CeGuid *volume, WCHAR *nameBuffer, DWORD bufferSize) {
     // bytes 0..15: the next volume; then its name, which must end inside the response
     // and fit the caller's buffer (`bufferSize` characters) with its zero.
     const size_t size = response.Size();
-    if (size < sizeof(CeGuid) || (size - sizeof(CeGuid)) % 2 != 0) return response.Fail(), FALSE;
+    if (size < sizeof(CeGuid) || (size - sizeof(CeGuid)) % 2 != 0) return response.Failed(FALSE);
     size_t characters = 0;
     while (sizeof(CeGuid) + 2 * characters + 2 <= size && response.U16At(sizeof(CeGuid) + 2 * characters) != 0) {
         ++characters;
@@ -225,11 +225,11 @@ BOOL DevCeGetDatabaseProps(DEVHANDLE database, uint16_t *count, const CEPROPID *
     }
     DEVCE_SEND(response, "DevCeGetDatabaseProps", request, FALSE);
     if (!response.SucceededByCode()) return FALSE;
-    if (response.Size() < 2) return response.Fail(), FALSE;
+    if (response.Size() < 2) return response.Failed(FALSE);
     const uint16_t returned = response.U16At(0);
     if (propSpecs20 != nullptr && response.Size() > 2) {
         const size_t bytes = size_t{returned} * kPropSpecSize;
-        if (response.Size() - 2 < bytes) return response.Fail(), FALSE;
+        if (response.Size() - 2 < bytes) return response.Failed(FALSE);
         if (returned > asked) return Refuse(CE_ERROR_INSUFFICIENT_BUFFER, FALSE);
         std::memcpy(propSpecs20, response.Bytes() + 2, bytes);
     }
@@ -307,7 +307,7 @@ BOOL DevCeStreamRead(DEVHANDLE stream, uint8_t *buffer, DWORD count, DWORD *read
     if (!response.SucceededNonEmpty(4)) return FALSE;
     // The bytes after the count are the data, and the count must say so.
     const DWORD bytesRead = response.U32At(0);
-    if (bytesRead != response.Size() - 4 || bytesRead > count) return response.Fail(), FALSE;
+    if (bytesRead != response.Size() - 4 || bytesRead > count) return response.Failed(FALSE);
     std::memcpy(buffer, response.Bytes() + 4, bytesRead);
     if (read != nullptr) *read = bytesRead;
     return TRUE;

@@ -76,6 +76,12 @@ public:
     // Sets the last error for this call's failure: the device's code, or
     // kErrorInvalidData when the device reported success.
     void Fail() const;
+    // Fail(), then `failure` for the wrapper to return.
+    template <typename T>
+    T Failed(T failure) const {
+        Fail();
+        return failure;
+    }
 
 private:
     HRESULT m_code = 0;

@@ -221,6 +221,51 @@ TEST_F(DevCeEmulatorTest, WrittenContactSurvivesReopeningTheImageAndCanBeDeleted
     EXPECT_FALSE(DevCeDeleteRecord(contacts, written));
 }
 
+// Numbers, times and blobs keep their exact values through the volume file.
+TEST_F(DevCeEmulatorTest, EveryPropertyTypeSurvivesTheVolumeFile) {
+    Connect();
+    MountPim();
+    CEOID none = 0;
+    const DEVHANDLE appointments = DevCeOpenDatabaseInSession(
+        m_session, &m_volume, &none, CE_TEXT("Appointments Database"), nullptr, kAutoIncrement, nullptr);
+    ASSERT_NE(appointments, kInvalidDevHandle);
+    uint8_t blob[3] = {0x00, 0xFF, 0x7F};
+    CePropVal values[6] = {};
+    values[0].propid = (0x1042u << 16) | CEVT_FILETIME;
+    values[0].val.raw = 128882916000000000ull + 1234567;  // 2009-06-01 01:00:00 and a fraction
+    values[1].propid = (0x1040u << 16) | CEVT_UI4;
+    values[1].val.ulVal = 0xFFFFFFF0u;
+    values[2].propid = (0x0044u << 16) | CEVT_BOOL;
+    values[2].val.boolVal = 1;
+    values[3].propid = (0x0050u << 16) | CEVT_I2;
+    values[3].val.iVal = -2;
+    values[4].propid = (0x0051u << 16) | CEVT_I4;
+    values[4].val.lVal = -70000;
+    values[5].propid = (0x0052u << 16) | CEVT_BLOB;
+    values[5].val.blob.dwCount = 3;
+    values[5].val.blob.lpb = blob;
+    const CEOID written = DevCeWriteRecordProps(appointments, 0, 6, values);
+    ASSERT_NE(written, 0u);
+    EXPECT_NE(VolumeFile().find("\"2009-06-01T01:00:00.1234567\""), std::string::npos);
+    ASSERT_TRUE(DevCeUnmountDBVol(&m_volume));
+
+    MountPim();
+    const DEVHANDLE reopened = DevCeOpenDatabaseInSession(
+        m_session, &m_volume, &none, CE_TEXT("Appointments Database"), nullptr, kAutoIncrement, nullptr);
+    ASSERT_EQ(DevCeSeekDatabaseEx(reopened, kSeekByOid, written, 1, nullptr), written);
+    uint16_t count = 0;
+    ASSERT_EQ(DevCeReadRecordPropsEx(reopened, kAllowRealloc, &count, nullptr, &m_buffer, &m_size, nullptr), written);
+    ASSERT_EQ(count, 6);
+    const auto *read = reinterpret_cast<const CePropVal *>(m_buffer);
+    EXPECT_EQ(read[0].val.raw, values[0].val.raw);
+    EXPECT_EQ(read[1].val.ulVal, 0xFFFFFFF0u);
+    EXPECT_EQ(read[2].val.boolVal, 1);
+    EXPECT_EQ(read[3].val.iVal, -2);
+    EXPECT_EQ(read[4].val.lVal, -70000);
+    ASSERT_EQ(read[5].val.blob.dwCount, 3u);
+    EXPECT_EQ(std::memcmp(read[5].val.blob.lpb, blob, 3), 0);
+}
+
 TEST_F(DevCeEmulatorTest, InjectedFaultSurfacesAsThatReadsFailure) {
     m_phone.EditDevice([](nlohmann::json &device) {
         device["faults"] = nlohmann::json::array(
