@@ -4,9 +4,11 @@
 set(expected SE_EventHandle SE_Initialize SE_ReleaseMemory SE_UnInitialize)
 if(LIBRARY MATCHES "\\.dll$")
   execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
-  string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table.*" table "${out}")
-  string(REGEX MATCHALL "\\] [A-Za-z_@0-9]+" names "${table}")
-  list(TRANSFORM names REPLACE "^\\] " "")
+  # The name table ends at the first blank line; what follows (relocations) is not exports.
+  string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n([^\n]+\n)*" table "${out}")
+  # Each entry is "[   n] Name": taken whole, its brackets balance inside a list element.
+  string(REGEX MATCHALL "\\[ *[0-9]+\\] [A-Za-z_@0-9]+" names "${table}")
+  list(TRANSFORM names REPLACE "^\\[ *[0-9]+\\] " "")
 else()
   execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
   string(REGEX MATCHALL "[0-9a-fA-F]+ [TtWDdBbRrVvi] [^\n]+" lines "${out}")
