@@ -68,10 +68,12 @@ struct WireProperty {
 };
 
 // Reads `count` values from the area at `base` (`size` bytes); false when a value,
-// string or blob does not lie inside it.
+// string or blob does not lie inside it, or when the strings and blobs together need
+// more than the data area (they never share bytes), which also bounds the work.
 bool ReadArea(const Input &in, size_t base, size_t size, uint16_t count, std::vector<WireProperty> *properties) {
     const uint64_t valuesEnd = uint64_t{count} * kWireValue;
     if (valuesEnd > size) return false;
+    uint64_t budget = size - valuesEnd;
     for (size_t i = 0; i < count; ++i) {
         const size_t at = base + i * kWireValue;
         WireProperty wire{{}, in.U16(at + 6)};
@@ -82,14 +84,16 @@ bool ReadArea(const Input &in, size_t base, size_t size, uint16_t count, std::ve
         case kTypeString: {
             if (low < valuesEnd) return false;
             uint64_t offset = low;
-            for (; offset + 2 <= size && in.U16(base + offset) != 0; offset += 2) {
+            for (; offset + 2 <= size && budget >= 2 && in.U16(base + offset) != 0; offset += 2, budget -= 2) {
                 property.text.push_back(static_cast<char16_t>(in.U16(base + offset)));
             }
-            if (offset + 2 > size) return false;  // no zero inside the area
+            if (offset + 2 > size || budget < 2) return false;  // no zero inside the area
+            budget -= 2;
             break;
         }
         case kTypeBlob:
-            if (high < valuesEnd || uint64_t{high} + low > size) return false;
+            if (high < valuesEnd || uint64_t{high} + low > size || low > budget) return false;
+            budget -= low;
             property.bytes.assign(in.At(base + high), in.At(base + high) + low);
             break;
         case kTypeI2:

@@ -100,21 +100,27 @@ struct WireArea {
 };
 
 // A string's offset must lie in the data area with its zero before the area's end;
-// a blob's bytes must lie in the data area.
-bool DataItemInside(const WireArea &area, const uint8_t *wire) {
+// a blob's bytes must lie in the data area. Data items never share bytes, so all of
+// them together fit in the data area: `budget` holds what is left of it, which also
+// bounds the scanning work to the size of the response.
+bool DataItemInside(const WireArea &area, const uint8_t *wire, uint64_t *budget) {
     const uint8_t *data = wire + kWireValueDataOffset;
     switch (PropType(ReadU32(wire))) {
     case CEVT_LPWSTR: {
         const uint64_t offset = ReadU32(data);
         if (offset < area.ValuesSize()) return false;
-        for (uint64_t at = offset; at + 2 <= area.size; at += 2) {
+        for (uint64_t at = offset; at + 2 <= area.size && *budget >= 2; at += 2) {
+            *budget -= 2;
             if (devce::ReadU16(area.bytes + at) == 0) return true;
         }
         return false;
     }
     case CEVT_BLOB: {
+        const uint64_t count = ReadU32(data);
         const uint64_t offset = ReadU32(data + 4);
-        return offset >= area.ValuesSize() && offset + ReadU32(data) <= area.size;
+        if (offset < area.ValuesSize() || offset + count > area.size || count > *budget) return false;
+        *budget -= count;
+        return true;
     }
     default:
         return true;
@@ -123,8 +129,9 @@ bool DataItemInside(const WireArea &area, const uint8_t *wire) {
 
 bool AreaHoldsTogether(const WireArea &area) {
     if (area.ValuesSize() > area.size) return false;
+    uint64_t budget = area.size - area.ValuesSize();
     for (size_t i = 0; i < area.count; ++i) {
-        if (!DataItemInside(area, area.Value(i))) return false;
+        if (!DataItemInside(area, area.Value(i), &budget)) return false;
     }
     return true;
 }

@@ -197,6 +197,14 @@ TEST_F(DevCePropsTest, ResponsesThatDoNotHoldTogetherFailCleanly) {
         cases.push_back({"unterminated string", ReadResponse(1, 1, area)});
     }
     {
+        // Aliased items would let a small answer cost a scan per value.
+        std::vector<uint8_t> area;
+        PutWireValue(area, kFirstName, 0, 32, 0);
+        PutWireValue(area, kFirstName, 0, 32, 0);
+        PutWide(area, u"x");
+        cases.push_back({"two strings sharing their bytes", ReadResponse(1, 2, area)});
+    }
+    {
         std::vector<uint8_t> area;
         PutWireValue(area, kPicture, 0, 5, 16);
         PutU32(area, 0);
