@@ -231,9 +231,9 @@ uint32_t Server::MountDBVolEx(const Input &in, Output &out) {
     }
     const std::string stamp = FileStamp(path);
     const bool exists = !stamp.empty();
-    if ((disposition == CREATE_NEW && exists) ) return kAlreadyExists;
-    if ((disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) && !exists) return kFileNotFound;
     if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) return kInvalidParameter;
+    if (disposition == CREATE_NEW && exists) return kAlreadyExists;
+    if ((disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) && !exists) return kFileNotFound;
 
     const bool fresh = disposition == CREATE_NEW || disposition == CREATE_ALWAYS ||
                        disposition == TRUNCATE_EXISTING || (disposition == OPEN_ALWAYS && !exists);
