@@ -42,6 +42,11 @@ void ReleaseFolderEntry(PtrArray &folders, int32_t index) {
     folders.RemoveAt(index);
 }
 
+// A SETPATH whose body is missing or malformed: a copy of the last request, no body.
+void AnswerBadRequest(DeviceSession &session) {
+    if (AgentPacket *answer = session.CopyOfLastRequest()) session.SendStatus(answer, ST_BAD_REQUEST);
+}
+
 void ReleaseAllFolderEntries(PtrArray &folders) {
     for (int32_t i = folders.GetSize() - 1; i >= 0; --i) ReleaseFolderEntry(folders, i);
 }
@@ -51,14 +56,17 @@ void ReleaseAllFolderEntries(PtrArray &folders) {
 bool DeviceSession::ParseSetPath(const uint8_t *body, uint32_t bodyLength, SetPathParams *params) {
     LogLine(LOG_TRACE, "parse SETPATH Info %d: body length", bodyLength);
     if (!body) {
-        AgentPacket *answer = CopyOfLastRequest();
         LogLine(LOG_TRACE, "Parse SETPATH pBody is NULL");
-        if (answer) SendStatus(answer, ST_BAD_REQUEST);
+        AnswerBadRequest(*this);
         return false;
     }
     uint32_t position = 0;
     while (position < bodyLength) {
-        if (bodyLength - position < AGENT_PARAM_HEADER_SIZE) break;
+        if (bodyLength - position < AGENT_PARAM_HEADER_SIZE) {
+            LogLine(LOG_TRACE, "Parse SETPATH pBody is broken at %d", position);
+            AnswerBadRequest(*this);
+            return false;
+        }
         const uint8_t code = body[position];
         const uint32_t length = static_cast<uint32_t>(body[position + 1]) | (static_cast<uint32_t>(body[position + 2]) << 8) |
                                 (static_cast<uint32_t>(body[position + 3]) << 16) |
@@ -66,7 +74,11 @@ bool DeviceSession::ParseSetPath(const uint8_t *body, uint32_t bodyLength, SetPa
         const uint32_t valueAt = position + AGENT_PARAM_HEADER_SIZE;
         LogLine(LOG_TRACE, "nParamSize:%d", length);
         LogLine(LOG_TRACE, "Parsing");
-        if (length > bodyLength - valueAt) break;  // a value running past the body is not read
+        if (length > bodyLength - valueAt) {  // a value running past the body is not read
+            LogLine(LOG_TRACE, "Parse SETPATH pBody is broken at %d", position);
+            AnswerBadRequest(*this);
+            return false;
+        }
         const uint8_t *value = body + valueAt;
         switch (code) {
             case PAR_NAME:

@@ -265,6 +265,11 @@ TEST_F(PluginFilesTest, SetPathRefusesNamesThatDoNotFitOrAreNotOneFolder) {
     EXPECT_EQ(SetPath("a\\b", 0), ST_UNSUPPORTED);
     EXPECT_EQ(SetPath("..", 0), ST_UNSUPPORTED);
     EXPECT_EQ(SetPath(std::string("ab\0cd", 5), 0), ST_UNSUPPORTED);
+    // A parameter that runs past the body is a bad request, whatever came before it.
+    std::vector<uint8_t> broken = Body({{PAR_APP_FLAGS, Flag(0)}, {PAR_NAME, "Broken"}});
+    broken[7] = 200;  // PAR_NAME claims 200 bytes
+    EXPECT_EQ(RequestOnce(CMD_SETPATH, 0, broken).header.nStatus, ST_BAD_REQUEST);
+    EXPECT_EQ(RequestOnce(CMD_SETPATH, 0, {PAR_NAME, 1, 0}).header.nStatus, ST_BAD_REQUEST);
     // A path past 260 characters is refused, never cut: climb until it is.
     const std::string level(60, 'd');
     for (int i = 0; i < 4; ++i) EXPECT_EQ(SetPath(level, 0), ST_OK);
