@@ -4,19 +4,16 @@
 // left running at CeRapiUninit or when the library is unloaded.
 #include "device.h"
 
-#include <chrono>
-
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <poll.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 #endif
 
 namespace ceemu {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // Returned by every call that finds no link standing (and by CeRapiGetError after it).
 constexpr HRESULT kLinkDown = CE_HRESULT_FROM_WIN32(kErrorDeviceNotConnected);
@@ -39,6 +36,7 @@ Descriptor SignalAfter(std::optional<uint64_t> delayMs) {
 }
 HANDLE AsHandle(Descriptor descriptor) { return descriptor; }
 bool Valid(Descriptor descriptor) { return descriptor != nullptr; }
+bool Signalled(Descriptor descriptor) { return ::WaitForSingleObject(descriptor, 0) == WAIT_OBJECT_0; }
 #else
 using Descriptor = int;
 void CloseDescriptor(Descriptor descriptor) { ::close(descriptor); }
@@ -56,13 +54,17 @@ Descriptor SignalAfter(std::optional<uint64_t> delayMs) {
 }
 HANDLE AsHandle(Descriptor descriptor) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(descriptor)); }
 bool Valid(Descriptor descriptor) { return descriptor >= 0; }
+bool Signalled(Descriptor descriptor) {
+    pollfd ready{descriptor, POLLIN, 0};
+    return ::poll(&ready, 1, 0) == 1 && (ready.revents & POLLIN) != 0;
+}
 #endif
 
+// The link stands once the latest attempt's descriptor is signalled, so the caller
+// and the phone never disagree about when it came up.
 struct LinkState {
     bool started = false;
-    bool neverUp = false;
     bool dropped = false;
-    Clock::time_point readyAt{};
     HRESULT result = 0;
     // Every descriptor handed out since the last CeRapiUninit: a second CeRapiInitEx
     // starts again without taking the first one away from a caller still waiting on it.
@@ -104,7 +106,7 @@ HRESULT LinkError() { return t_linkError; }
 bool LinkUp() {
     std::lock_guard guard(DeviceLock());
     const LinkState &link = Link();
-    return link.started && !link.neverUp && !link.dropped && link.result >= 0 && Clock::now() >= link.readyAt;
+    return link.started && !link.dropped && link.result >= 0 && Signalled(link.descriptors.back());
 }
 
 HRESULT LinkDownError() { return kLinkDown; }
@@ -136,8 +138,6 @@ HRESULT StartLink(RAPIINIT *init) {
     link.descriptors.push_back(descriptor);
     link.started = true;
     link.dropped = false;
-    link.neverUp = neverUp;
-    link.readyAt = Clock::now() + std::chrono::milliseconds(delayMs);
     link.result = static_cast<HRESULT>(ConfigNumber(config, "result").value_or(0));
     init->heRapiInit = AsHandle(descriptor);
     init->hrRapiInit = link.result;
