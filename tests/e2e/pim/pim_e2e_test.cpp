@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -52,12 +53,12 @@ std::vector<Content> Contents(const std::string &xml) {
     return contents;
 }
 
-const Content *WithTitle(const std::vector<Content> &contents, const std::string &title) {
+std::optional<Content> WithTitle(const std::vector<Content> &contents, const std::string &title) {
     for (const Content &content : contents) {
         auto it = content.find("Title");
-        if (it != content.end() && it->second == title) return &content;
+        if (it != content.end() && it->second == title) return content;
     }
-    return nullptr;
+    return std::nullopt;
 }
 
 json Prop(const char *id, const char *type, const json &value) {
@@ -120,8 +121,8 @@ protected:
     // Adds an item and returns the ID the next listing gives it (found by title).
     std::string AddAndFind(const std::string &type, const std::string &text, const std::string &title) {
         EXPECT_EQ(Put(type, text).header.nStatus, ST_OK) << text;
-        const Content *content = WithTitle(ListContents(type), title);
-        EXPECT_NE(content, nullptr) << title;
+        std::optional<Content> content = WithTitle(ListContents(type), title);
+        EXPECT_TRUE(content) << title;
         return content ? content->at("ID") : "";
     }
     // The properties of the device record `id` ("%x"), as "0x0082" -> value.
@@ -179,7 +180,7 @@ TEST_F(PimTest, ContactsAddListReadAndDelete) {
     EXPECT_TRUE(Props(24, ba).empty());
     // The list still holds the ID until the next listing: the phone refuses.
     EXPECT_EQ(Delete(kContacts, ba).header.nStatus, ST_FAILED);
-    EXPECT_EQ(WithTitle(ListContents(kContacts), "BA"), nullptr);
+    EXPECT_FALSE(WithTitle(ListContents(kContacts), "BA"));
     EXPECT_EQ(ListContents(kContacts).size(), 22u);
 
     // An empty body adds nothing and still succeeds.
