@@ -108,6 +108,11 @@ bool FileTimeToSystemTime(uint64_t fileTime, SystemTime *out);
 bool SystemTimeToFileTime(const SystemTime &time, uint64_t *out);
 // A UTC FILETIME as the PC's local time (daylight saving as the OS decides).
 bool FileTimeToLocalSystemTime(uint64_t fileTime, SystemTime *out);
+#if defined(_WIN32)
+// For tests: local times follow `zone` instead of the PC's own setting, until called
+// again with null (Windows takes its zone from the system, not from TZ).
+void OverrideTimeZoneForTests(const TIME_ZONE_INFORMATION *zone);
+#endif
 
 // ---- code pages ----------------------------------------------------------------------
 // The PC's ANSI code page: CP949 on POSIX unless CEBRIDGE_CODEPAGE names another;
@@ -170,7 +175,7 @@ void ShowMessageBox(const char *text, const char *caption);
 // ---- the RAPI provider ------------------------------------------------------------------
 // Every operation of the phone's Remote API, resolved by name from the provider:
 // rapi.dll on Windows; on POSIX the library named by CEBRIDGE_RAPI, or else
-// libceemu.so beside the plug-in. Loaded on first use. A missing provider or
+// libceemu.so beside the plug-in. Windows honours CEBRIDGE_RAPI too, as a testing aid. Loaded on first use. A missing provider or
 // operation is replaced by a stand-in that fails cleanly (CeRapiInitEx with
 // E_FAIL, the others with their failure value and a device error), so every slot
 // can always be called.

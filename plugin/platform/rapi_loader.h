@@ -6,8 +6,9 @@
 
 namespace platform::rapi_loader {
 
-// Loads the default provider: rapi.dll on Windows; on POSIX the library named by
-// CEBRIDGE_RAPI, or else libceemu.so in the folder of the plug-in. Null when absent.
+// Loads the default provider: the library named by CEBRIDGE_RAPI (on Windows a
+// testing aid), or else rapi.dll on Windows and libceemu.so in the folder of the
+// plug-in on POSIX. Null when absent.
 void *OpenDefaultProvider();
 // Loads the library at `path`; null when it cannot be loaded.
 void *OpenProvider(const char *path);

@@ -1,6 +1,8 @@
 // Calendar time on Windows: the system's own conversions and time-zone rules.
 #include "platform/platform.h"
 
+#include <atomic>
+
 namespace platform {
 
 namespace {
@@ -22,6 +24,9 @@ SYSTEMTIME ToWin32(const SystemTime &time) {
     converted.wMilliseconds = time.milliseconds;
     return converted;
 }
+
+// Null: the PC's own zone.
+std::atomic<const TIME_ZONE_INFORMATION *> g_zoneForTests{nullptr};
 
 FILETIME ToFileTime(uint64_t value) {
     FILETIME fileTime;
@@ -61,9 +66,13 @@ bool SystemTimeToFileTime(const SystemTime &time, uint64_t *out) {
 bool FileTimeToLocalSystemTime(uint64_t fileTime, SystemTime *out) {
     const FILETIME value = ToFileTime(fileTime);
     SYSTEMTIME utc, local;
-    if (!::FileTimeToSystemTime(&value, &utc) || !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) return false;
+    if (!::FileTimeToSystemTime(&value, &utc) ||
+        !SystemTimeToTzSpecificLocalTime(g_zoneForTests.load(), &utc, &local))
+        return false;
     *out = FromWin32(local);
     return true;
 }
+
+void OverrideTimeZoneForTests(const TIME_ZONE_INFORMATION *zone) { g_zoneForTests.store(zone); }
 
 }  // namespace platform
