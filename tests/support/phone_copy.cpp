@@ -118,6 +118,9 @@ std::string RegistryFileText(const std::string &keyPath, const std::vector<std::
 PhoneCopy::PhoneCopy() : PhoneCopy(DemoPhoneSource()) {}
 
 PhoneCopy::PhoneCopy(const fs::path &source) {
+#if defined(_WIN32)
+    m_agentKey = std::make_unique<windows_registry::KeySnapshot>(kAgentKey);
+#endif
     m_imagePath = m_imageDir.path() / source.filename();
     m_registryFile = m_pcDir.path() / "registry.ini";
     std::error_code error;
@@ -158,12 +161,27 @@ void PhoneCopy::EditDevice(const std::function<void(nlohmann::json &)> &edit) {
 void PhoneCopy::WriteRegistry(const std::optional<std::string> &saPath) {
     std::vector<std::pair<std::string, std::string>> values;
     if (saPath) values.emplace_back("SAPATH", *saPath);
+#if defined(_WIN32)
+    windows_registry::DeleteKey(kAgentKey);
+    if (!windows_registry::SetStrings(kAgentKey, values)) ADD_FAILURE() << "cannot write the agent's registry key";
+#else
     WriteFileText(m_registryFile, RegistryFileText(kAgentKey, values));
+#endif
 }
 
 void PhoneCopy::RemoveRegistry() {
+#if defined(_WIN32)
+    windows_registry::DeleteKey(kAgentKey);
+#else
     std::error_code ignored;
     fs::remove(m_registryFile, ignored);
+#endif
 }
 
-std::string PhoneCopy::ReadRegistry() const { return ReadFileText(m_registryFile); }
+std::string PhoneCopy::ReadRegistry() const {
+#if defined(_WIN32)
+    return windows_registry::ExportText(kAgentKey);
+#else
+    return ReadFileText(m_registryFile);
+#endif
+}

@@ -7,7 +7,8 @@
 // A PhoneCopy points the environment at itself for its lifetime: CEBRIDGE_DEVICE at
 // the copy, CEBRIDGE_RAPI at the built emulator and CEBRIDGE_REGISTRY at a fresh PC
 // registry file whose SAPATH names the source tree's data/dtd. The previous values
-// come back when it is destroyed, and every file it made is removed.
+// come back when it is destroyed, and every file it made is removed. On Windows the
+// PC registry is the real one: the agent's key there is set, and restored at the end.
 #ifndef CEBRIDGE_TESTS_PHONE_COPY_H
 #define CEBRIDGE_TESTS_PHONE_COPY_H
 
@@ -19,6 +20,8 @@
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "support/windows_registry.h"
 
 // A fresh empty folder, removed with everything in it at the end.
 class TempDir {
@@ -79,6 +82,10 @@ public:
     std::string ReadRegistry() const;
 
 private:
+#if defined(_WIN32)
+    // Windows keeps the agent's key in the real registry: it is put back at the end.
+    std::unique_ptr<windows_registry::KeySnapshot> m_agentKey;
+#endif
     TempDir m_imageDir;
     TempDir m_pcDir;
     std::filesystem::path m_imagePath;

@@ -13,7 +13,9 @@
 
 #include "support/phone_copy.h"
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -31,11 +33,59 @@ struct HostRun {
     std::string err;
 };
 
+#if defined(_WIN32)
+// One argument as the C runtime splits a command line: in quotes, with the
+// backslashes before a quote (or before the closing quote) doubled.
+std::string WindowsArgument(const std::string &word) {
+    std::string quoted = "\"";
+    size_t backslashes = 0;
+    for (char c : word) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    return quoted.append(2 * backslashes, '\\') + "\"";
+}
+
+HANDLE InheritableFile(const std::filesystem::path &path, bool write) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    return CreateFileW(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       &inherit, write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Runs the command line with the three files as its standard streams, no shell
+// between; the exit code, or -1 when it could not start.
+int RunWithFiles(std::string commandLine, const std::filesystem::path &in, const std::filesystem::path &out,
+                 const std::filesystem::path &err) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = InheritableFile(in, false);
+    startup.hStdOutput = InheritableFile(out, true);
+    startup.hStdError = InheritableFile(err, true);
+    PROCESS_INFORMATION process{};
+    int exitCode = -1;
+    if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        DWORD code = 0;
+        if (GetExitCodeProcess(process.hProcess, &code)) exitCode = static_cast<int>(code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    for (HANDLE file : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) CloseHandle(file);
+    return exitCode;
+}
+#else
 std::string Quote(const std::string &word) {
     std::string quoted = "'";
     for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
 }
+#endif
 
 class HostCli : public ::testing::Test {
 protected:
@@ -46,14 +96,20 @@ protected:
 
     // Runs the host with `args`; `input` is fed to its standard input.
     HostRun Host(const std::vector<std::string> &args, const std::string &input = "") {
-        std::string command = Quote(std::string(CEBRIDGE_TEST_BIN_DIR) + "/cebridge");
-        for (const std::string &arg : args) command += " " + Quote(arg);
         fs::path in = m_home.path() / "stdin", out = m_home.path() / "stdout", err = m_home.path() / "stderr";
         WriteFileText(in, input);
+        HostRun run;
+#if defined(_WIN32)
+        std::string command = WindowsArgument(std::string(CEBRIDGE_TEST_BIN_DIR) + "/cebridge.exe");
+        for (const std::string &arg : args) command += " " + WindowsArgument(arg);
+        run.exitCode = RunWithFiles(command, in, out, err);
+#else
+        std::string command = Quote(std::string(CEBRIDGE_TEST_BIN_DIR) + "/cebridge");
+        for (const std::string &arg : args) command += " " + Quote(arg);
         command += " <" + Quote(in.string()) + " >" + Quote(out.string()) + " 2>" + Quote(err.string());
         int status = std::system(command.c_str());
-        HostRun run;
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
         run.out = ReadFileText(out);
         run.err = ReadFileText(err);
         return run;

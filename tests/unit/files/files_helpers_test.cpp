@@ -6,11 +6,18 @@
 
 #include <gtest/gtest.h>
 
+#if defined(_WIN32)
+#include "unit/windows/time_zone_for_tests.h"
+#endif
+
 #include "files/files.h"
 #include "support/support.h"
 
 namespace {
 
+#if defined(_WIN32)
+using ScopedTimeZone = ScopedWindowsTimeZone;  // Windows ignores TZ
+#else
 class ScopedTimeZone {
 public:
     explicit ScopedTimeZone(const char *zone) {
@@ -28,6 +35,7 @@ private:
     std::string m_previous;
     bool m_had = false;
 };
+#endif
 
 struct FolderList {
     explicit FolderList(std::initializer_list<const char *> names) {

@@ -2,6 +2,10 @@
 // field, the cuts, and the appointment's end in the PC's local time.
 #include <gtest/gtest.h>
 
+#if defined(_WIN32)
+#include "unit/windows/time_zone_for_tests.h"
+#endif
+
 #include <cstdlib>
 #include <ctime>
 #include <optional>
@@ -12,6 +16,9 @@
 
 namespace {
 
+#if defined(_WIN32)
+using ScopedTimeZone = ScopedWindowsTimeZone;  // Windows ignores TZ
+#else
 // Sets TZ for a scope and restores it.
 class ScopedTimeZone {
 public:
@@ -29,6 +36,7 @@ public:
 private:
     std::optional<std::string> m_old;
 };
+#endif
 
 template <typename Record>
 struct Owned {
