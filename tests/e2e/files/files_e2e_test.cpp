@@ -454,15 +454,24 @@ TEST_F(PluginFilesTest, UploadRefusesNamesThatWouldBeCutAndCreatesNothing) {
 
 class PluginFilesAbortTest : public PluginFilesTest {
 protected:
-    // Starts a transfer, aborts it after its first progress packet, and checks that
-    // the abort was answered once and the transfer sent nothing after it.
-    void AbortAfterFirstProgress(uint16_t command, uint16_t subCommand, const std::vector<uint8_t> &body) {
+    // Sends a request and waits until it has sent its first progress packet.
+    uint32_t StartTransfer(uint16_t command, uint16_t subCommand, const std::vector<uint8_t> &body) {
         const uint32_t tid = agent.Send(command, subCommand, body);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (agent.AnswersFor(tid).empty() && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        ASSERT_FALSE(agent.AnswersFor(tid).empty()) << "no progress before the deadline";
+        EXPECT_FALSE(agent.AnswersFor(tid).empty()) << "no progress before the deadline";
+        return tid;
+    }
+    std::vector<uint8_t> GetBody(const std::string &name, const fs::path &target) {
+        return Body({{PAR_TYPE, "x-obex/file"}, {PAR_APP_ID, name}, {PAR_APP_FILEPATH, target.string()}});
+    }
+
+    // Starts a transfer, aborts it after its first progress packet, and checks that
+    // the abort was answered once and the transfer sent nothing after it.
+    void AbortAfterFirstProgress(uint16_t command, uint16_t subCommand, const std::vector<uint8_t> &body) {
+        const uint32_t tid = StartTransfer(command, subCommand, body);
         const uint32_t abortTid = agent.Send(CMD_ABORT, 0);
         ASSERT_TRUE(agent.WaitForFinal(abortTid, kLongTimeoutMs));
         const std::vector<Answer> answers = SettledAnswersFor(tid);
@@ -476,8 +485,7 @@ protected:
 TEST_F(PluginFilesAbortTest, AbortStopsADownloadAndLeavesThePartialFile) {
     MakeSparseFile(phone.fs() / "huge.bin", 1ull << 30);
     const fs::path target = pc.path() / "huge.bin";
-    AbortAfterFirstProgress(CMD_GET, SUB_GET_OBJECT,
-                            Body({{PAR_TYPE, "x-obex/file"}, {PAR_APP_ID, "huge.bin"}, {PAR_APP_FILEPATH, target.string()}}));
+    AbortAfterFirstProgress(CMD_GET, SUB_GET_OBJECT, GetBody("huge.bin", target));
     const uintmax_t copied = fs::file_size(target);
     EXPECT_GT(copied, 0u);
     EXPECT_LT(copied, 1ull << 30);
@@ -497,6 +505,33 @@ TEST_F(PluginFilesAbortTest, AbortStopsAnUploadAtTheNextReport) {
     EXPECT_LT(written, 1ull << 30);
     EXPECT_EQ(written % 655350u, 0u);  // stopped exactly at a report
     EXPECT_NE(LogText().find("PUT FILE ABORTED"), std::string::npos);
+}
+
+TEST_F(PluginFilesAbortTest, DownloadWhoseFileChangesSizeEndsFailed) {
+    const fs::path device = phone.fs() / "moving.bin";
+    MakeSparseFile(device, 1ull << 30);
+    const uint32_t tid = StartTransfer(CMD_GET, SUB_GET_OBJECT, GetBody("moving.bin", "/dev/null"));
+    fs::resize_file(device, 3 * 65535);  // shrinks under the copy
+    ASSERT_TRUE(agent.WaitForFinal(tid, kLongTimeoutMs));
+    const std::vector<Answer> answers = SettledAnswersFor(tid);
+    ASSERT_EQ(FinalCount(answers), 1u);
+    EXPECT_EQ(answers.back().header.nStatus, ST_FAILED);
+
+    // The size taken at the start cannot be read: the copy cannot be confirmed.
+    WriteFile(device, Bytes(1000));
+    FailOperation("CeGetFileSize", 1);
+    EXPECT_EQ(Get("moving.bin", pc.path() / "moving.bin").header.nStatus, ST_FAILED);
+}
+
+TEST_F(PluginFilesAbortTest, EndingTheSessionStopsATransferWithoutAnAnswer) {
+    MakeSparseFile(phone.fs() / "huge.bin", 1ull << 30);
+    const uint32_t tid = StartTransfer(CMD_GET, SUB_GET_OBJECT, GetBody("huge.bin", pc.path() / "huge.bin"));
+    const auto start = std::chrono::steady_clock::now();
+    agent.UnInitialize();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    const std::vector<Answer> answers = agent.AnswersFor(tid);
+    EXPECT_EQ(FinalCount(answers), 0u);
+    EXPECT_LT(fs::file_size(pc.path() / "huge.bin"), 1ull << 30);
 }
 
 // ---- CAB install, delete, packages ---------------------------------------------------------------
