@@ -1,7 +1,12 @@
 # Lists the dynamic symbols a built library exports and fails unless they are
-# exactly SE_Initialize, SE_EventHandle, SE_ReleaseMemory and SE_UnInitialize.
+# exactly SE_Initialize, SE_EventHandle, SE_ReleaseMemory and SE_UnInitialize
+# (or exactly the names in -DEXPECTED="a;b;...", for another library).
 # ELF: nm -D --defined-only; PE: objdump -p export table.
 set(expected SE_EventHandle SE_Initialize SE_ReleaseMemory SE_UnInitialize)
+if(DEFINED EXPECTED)
+  set(expected ${EXPECTED})
+  list(SORT expected)
+endif()
 if(LIBRARY MATCHES "\\.dll$")
   execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
   # The name table ends at the first blank line; what follows (relocations) is not exports.
