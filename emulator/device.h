@@ -55,13 +55,12 @@ struct HandleObject {
     virtual bool ClosedByCloseHandle() const { return true; }
 };
 HANDLE AddHandle(std::unique_ptr<HandleObject> object);
-template <typename T>
-T *FindHandle(HANDLE handle);
 HandleObject *LookUpHandle(HANDLE handle);
 bool RemoveHandle(HANDLE handle);
 void CloseAllHandles();
 std::vector<HandleObject *> AllHandles();
 
+// The object behind a handle if it is of type T.
 template <typename T>
 T *FindHandle(HANDLE handle) {
     return dynamic_cast<T *>(LookUpHandle(handle));
@@ -70,7 +69,6 @@ T *FindHandle(HANDLE handle) {
 // Buffers handed out for CeRapiFreeBuffer.
 void *AllocateBuffer(size_t bytes);
 bool FreeBuffer(void *buffer);
-void FreeAllBuffers();
 
 // --- device paths ----------------------------------------------------------------------
 // A device path split into its folder names; '\' and '/' both separate, a leading

@@ -34,7 +34,10 @@ bool WriteFileReplacing(const std::string &path, const std::string &bytes);
 
 // --- calls and errors ----------------------------------------------------------
 // Counts one call of `operation` and says whether device.json's "faults" make this
-// call fail; then *error is the error to report. Counters restart at every load.
+// call fail; then *error is the error to report (and a "linkDrop" fault has ended
+// the link). The exports count their own RAPI names (CeRapiInvoke counts as
+// "CeRapiInvoke"); the database server counts its DevCe... function names. Counters
+// restart when the phone or its device.json changes.
 bool InjectedFault(const char *operation, uint32_t *error);
 // What CeGetLastError reports next on the calling thread.
 void SetDeviceError(uint32_t code);

@@ -74,10 +74,4 @@ bool FreeBuffer(void *buffer) {
     return true;
 }
 
-void FreeAllBuffers() {
-    std::lock_guard guard(DeviceLock());
-    for (void *buffer : Buffers()) std::free(buffer);
-    Buffers().clear();
-}
-
 }  // namespace ceemu
