@@ -43,7 +43,13 @@ struct Registry {
     FILETIME written{};
 
     RegistryKey *Root(HKEY key) {
-        switch (reinterpret_cast<uintptr_t>(key)) {
+        // 64-bit Windows headers sign-extend the predefined keys (0xFFFFFFFF80000002);
+        // POSIX ones do not: both name the same root.
+        const uintptr_t value = reinterpret_cast<uintptr_t>(key);
+        const uint32_t low = static_cast<uint32_t>(value);
+        if (value != low && value != static_cast<uintptr_t>(static_cast<intptr_t>(static_cast<int32_t>(low))))
+            return nullptr;
+        switch (low) {
             case 0x80000000u: return &classesRoot;
             case 0x80000001u: return &currentUser;
             case 0x80000002u: return &localMachine;
