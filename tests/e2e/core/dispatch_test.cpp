@@ -120,3 +120,50 @@ TEST(Dispatch, ANeverUpLinkFailsTheConnectAfterThirtySecondsSlow) {
     EXPECT_GE(seconds, 29);
     EXPECT_NE(session.LogText().find("RAPI CONNECT TIMEOUT[30000ms]"), std::string::npos);
 }
+
+TEST(Dispatch, EveryRoutedRequestGetsExactlyOneFinalAnswer) {
+    AgentSession session;
+    session.Connect();
+    struct Case {
+        uint16_t command, sub;
+        std::vector<uint8_t> body;
+        uint32_t status;  // 0: any
+    };
+    const std::vector<Case> cases = {
+        {CMD_GET, SUB_GET_SVC, Body({{PAR_TYPE, "x-obex/folder-listing"}}), ST_OK},
+        {CMD_GET, SUB_GET_SVC_ALT, Body({{PAR_TYPE, "phonebook/private"}}), ST_OK},
+        {CMD_GET, SUB_GET_SVC, Body({{PAR_TYPE, "schedule"}}), ST_OK},
+        {CMD_GET, SUB_GET_SVC, Body({{PAR_TYPE, "callhistory/recv"}}), ST_OK},
+        {CMD_GET, SUB_GET_SVC, Body({{PAR_TYPE, "smsdata/recv"}}), 0},
+        {CMD_GET, SUB_GET_SVC, Body({{PAR_APP_SEARCH, "WG-REGISTRY"}}), 0},
+        {CMD_GET, SUB_GET_OBJECT, Body({{PAR_TYPE, "phonebook/private"}, {PAR_APP_ID, "10001"}}), ST_OK},
+        {CMD_PUT, SUB_PUT_OBJECT, Body({{PAR_TYPE, "phonebook/private"}, {PAR_XMLBODY, "FIRSTNAME=Kim||LASTNAME=Lee"}}),
+         ST_OK},
+        {CMD_PUT, SUB_PUT_DELETE, Body({{PAR_TYPE, "phonebook/private"}, {PAR_APP_ID, "10001"}}), ST_OK},
+        {CMD_PUT, SUB_PUT_DELETE, Body({{PAR_TYPE, "phonebook/private"}, {PAR_APP_ID, "10001"}}), ST_FAILED},
+        // An id or a package name longer than its field names nothing: refused.
+        {CMD_PUT, SUB_PUT_DELETE, Body({{PAR_TYPE, "schedule"}, {PAR_APP_ID, std::string(40, '1')}}), ST_FAILED},
+        {CMD_PUT, SUB_PUT_OBJECT, Body({{PAR_TYPE, "application/cab"}, {PAR_NAME, std::string(200, 'c')}}), ST_FAILED},
+        {CMD_PUT, SUB_PUT_DELETE, Body({{PAR_TYPE, "smsdata/send"}, {PAR_APP_ID, "1"}}), 0},
+        {CMD_SETPATH, 0, Body({{PAR_NAME, "My Documents"}, {PAR_APP_FLAGS, std::vector<uint8_t>{2}}}), ST_OK},
+    };
+    std::vector<uint32_t> tids;
+    for (const Case &c : cases) {
+        uint32_t tid = session.agent.Send(c.command, c.sub, c.body);
+        tids.push_back(tid);
+        ASSERT_TRUE(session.agent.WaitForFinal(tid, 20000)) << "case " << tids.size();
+    }
+    // Requests are served in order, so a last answered PING means every answer is in.
+    session.agent.Request(CMD_PING, 0);
+    for (size_t i = 0; i < cases.size(); ++i) {
+        int finals = 0;
+        for (const Answer &answer : session.agent.AnswersFor(tids[i])) {
+            if (answer.header.nStatus == ST_CONTINUE) continue;
+            ++finals;
+            if (cases[i].status) {
+                EXPECT_EQ(answer.header.nStatus, cases[i].status) << "case " << i;
+            }
+        }
+        EXPECT_EQ(finals, 1) << "case " << i;
+    }
+}
