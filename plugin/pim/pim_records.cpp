@@ -163,9 +163,17 @@ const ContactWriterEntry &ContactWriterAt(int index) { return kContactWriter[ind
 
 void CopyField(char *field, size_t width, const char *text) {
     if (width == 0) return;
-    size_t length = text ? strnlen(text, width - 1) : 0;
-    if (length) memcpy(field, text, length);
-    field[length] = 0;
+    size_t length = text ? strnlen(text, width) : 0;
+    if (length < width) {
+        if (length) memcpy(field, text, length);
+        field[length] = 0;
+        return;
+    }
+    // Too long: cut after the last whole character that fits, never inside a
+    // double-byte character.
+    std::string cut = platform::WideToAnsiBounded(platform::AnsiToWide(text).c_str(), width - 1);
+    memcpy(field, cut.data(), cut.size());
+    field[cut.size()] = 0;
 }
 
 void *NewRecord(uint32_t kind, CEOID oid) {

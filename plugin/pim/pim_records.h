@@ -55,7 +55,8 @@ constexpr int64_t kDeviceClockShift = 9LL * 60 * kFileTimePerMinute;  // the pho
 // 123 bytes, whatever its field.
 constexpr size_t kConversionBytes = 123;
 
-// Copies `text` into a field of `width` bytes, cut to width - 1 and terminated.
+// Copies `text` into a field of `width` bytes, terminated; a longer text is cut
+// after the last whole character that fits in width - 1 bytes.
 void CopyField(char *field, size_t width, const char *text);
 #define COPY_FIELD(field, text) CopyField((field), sizeof(field), (text))
 

@@ -77,6 +77,13 @@ TEST(ContactText, ValuesAreCutToTheirFieldAndAFullContactIsCutAtAWholeItem) {
     EXPECT_EQ(std::string(record.FIRSTNAME), std::string(63, 'f'));
     EXPECT_STREQ(record.LASTNAME, "L");
 
+    // A double-byte character never loses its second byte: 40 Hangul syllables in
+    // CP949 (80 bytes) keep 31 of them in a 64-byte field.
+    std::string hangul;
+    for (int i = 0; i < 40; ++i) hangul += "\xB0\xA1";
+    COPY_FIELD(record.FIRSTNAME, hangul.c_str());
+    EXPECT_EQ(std::string(record.FIRSTNAME), hangul.substr(0, 62));
+
     // Every field filled to its width gives more than 4095 bytes.
     ContactRecord full{};
     for (int i = 0; i < kContactNameCount; ++i) {
