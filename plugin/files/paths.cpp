@@ -55,7 +55,7 @@ void LowerAscii(char *text) {
 std::string FormatListingTime(uint64_t fileTime) {
     platform::SystemTime local{};
     if (!platform::FileTimeToLocalSystemTime(fileTime, &local)) local = platform::SystemTime{};
-    char text[32];
+    char text[64];
     std::snprintf(text, sizeof text, "%04d%02d%02dT%02d%02d%02dZ", local.year, local.month, local.day, local.hour,
                   local.minute, local.second);
     return text;
