@@ -227,7 +227,7 @@ BOOL DevCeGetDatabaseProps(DEVHANDLE database, uint16_t *count, const CEPROPID *
     if (!response.SucceededByCode()) return FALSE;
     if (response.Size() < 2) return response.Failed(FALSE);
     const uint16_t returned = response.U16At(0);
-    if (propSpecs20 != nullptr && response.Size() > 2) {
+    if (propSpecs20 != nullptr) {  // a count without the specs asked for is no answer
         const size_t bytes = size_t{returned} * kPropSpecSize;
         if (response.Size() - 2 < bytes) return response.Failed(FALSE);
         if (returned > asked) return Refuse(CE_ERROR_INSUFFICIENT_BUFFER, FALSE);

@@ -1,0 +1,115 @@
+// Fuzz entry for the emulated phone's database server: requests of any shape reach
+// CeRapiInvoke(L"Tobrann", ...) of the built libceemu.so, loaded the way the
+// plug-in loads its RAPI provider, on the phone image CEBRIDGE_DEVICE names (a
+// throw-away copy: the server may write to it).
+//
+// Input: up to eight calls, each one byte choosing the function (bit 7: the
+// request's first four bytes become the first four of the previous answer, so a
+// handle the server gave out is used again), two bytes of request length and the
+// request bytes, which reach the server as their own exact-size block.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "fuzz_support.h"
+
+namespace {
+
+const WCHAR *const kFunctions[] = {
+    CE_TEXT("DevCeGetPhoneNumber"),          CE_TEXT("DevCeMountDBVolEx"),
+    CE_TEXT("DevCeCreateDatabaseWithProps"), CE_TEXT("DevCeOidGetInfoEx2"),
+    CE_TEXT("DevCeCreateSession"),           CE_TEXT("DevCeOpenDatabaseInSession"),
+    CE_TEXT("DevCeGetDatabaseSession"),      CE_TEXT("DevCeFlushDBVol"),
+    CE_TEXT("DevCeWriteRecordProps"),        CE_TEXT("DevCeChangeDatabaseLCID"),
+    CE_TEXT("DevCeSeekDatabaseEx"),          CE_TEXT("DevCeDeleteDatabaseEx"),
+    CE_TEXT("DevCeUnmountDBVol"),            CE_TEXT("DevCeEnumDBVolumes"),
+    CE_TEXT("DevCeReadRecordPropsEx"),       CE_TEXT("DevCeAddDatabaseProps"),
+    CE_TEXT("DevCeDeleteRecord"),            CE_TEXT("DevCeFindFirstDatabaseEx"),
+    CE_TEXT("DevCeFindNextDatabaseEx"),      CE_TEXT("DevCeGetDatabaseProps"),
+    CE_TEXT("DevCeRemoveDatabaseProps"),     CE_TEXT("DevCeGetDBInformationByHandle"),
+    CE_TEXT("DevCeSetDatabaseInfo"),         CE_TEXT("DevCeFreeNotification"),
+    CE_TEXT("DevCeSetSessionOption"),        CE_TEXT("DevCeBeginTransaction"),
+    CE_TEXT("DevCeEndTransaction"),          CE_TEXT("DevCeOpenStream"),
+    CE_TEXT("DevCeStreamRead"),              CE_TEXT("DecCeStreamSaveChanges"),
+    CE_TEXT("DevCeStreamSetSize"),           CE_TEXT("DevCeStreamSeek"),
+    CE_TEXT("DevCeStreamWrite"),             CE_TEXT("DevCeNoSuchFunction"),
+};
+constexpr size_t kFunctionCount = sizeof kFunctions / sizeof kFunctions[0];
+constexpr int kCallsPerInput = 8;
+
+// The emulator's library, loaded and linked on first use.
+class EmulatedPhone {
+public:
+    static EmulatedPhone &Get() {
+        static EmulatedPhone phone;
+        return phone;
+    }
+    bool Linked() {
+        if (!m_linked) m_linked = Link();
+        return m_linked;
+    }
+    void Unlink() {
+        if (m_linked) m_table.CeRapiUninit();
+        m_linked = false;
+    }
+    const platform::RapiTable &table() const { return m_table; }
+
+private:
+    EmulatedPhone() {
+        const char *path = std::getenv("CEBRIDGE_FUZZ_EMULATOR");
+#ifdef CEBRIDGE_TEST_EMULATOR
+        if (path == nullptr) path = CEBRIDGE_TEST_EMULATOR;
+#endif
+        bool loaded = false;
+        if (path != nullptr) m_table = platform::LoadRapiTable(path, &loaded);
+        m_loaded = loaded;
+    }
+    bool Link() {
+        if (!m_loaded) return false;
+        RAPIINIT init{sizeof init, nullptr, 0};
+        if (m_table.CeRapiInitEx(&init) != 0) return false;
+        platform::Event stop;
+        return platform::WaitForLink(init.heRapiInit, stop, 10000) == platform::LinkWait::Signalled &&
+               init.hrRapiInit == 0;
+    }
+
+    platform::RapiTable m_table{};
+    bool m_loaded = false;
+    bool m_linked = false;
+};
+
+}  // namespace
+
+// Ends the link the entry made, so that a test can remove the phone image after.
+void EndEmulatorFuzzLink() { EmulatedPhone::Get().Unlink(); }
+
+int FuzzEmulatorTobrann(const uint8_t *data, size_t size) {
+    EmulatedPhone &phone = EmulatedPhone::Get();
+    if (!phone.Linked()) std::abort();  // no emulator or no phone image: nothing is fuzzed
+    fuzz::Cursor cursor(data, size);
+    uint8_t lastAnswer[4] = {};
+    for (int call = 0; call < kCallsPerInput && cursor.Left() > 0; ++call) {
+        const uint8_t choice = cursor.Byte();
+        const uint16_t length = cursor.U16();
+        fuzz::HeapCopy request = cursor.Take(length);
+        if ((choice & 0x80) != 0 && request.size() >= 4) std::memcpy(request.data(), lastAnswer, 4);
+
+        DWORD answerSize = 0;
+        BYTE *answer = nullptr;
+        phone.table().CeRapiInvoke(CE_TEXT("Tobrann"), kFunctions[(choice & 0x7f) % kFunctionCount],
+                                   static_cast<DWORD>(request.size()), request.size() > 0 ? request.data() : nullptr,
+                                   &answerSize, &answer, nullptr, 0);
+        if (answer == nullptr && answerSize != 0) std::abort();
+        if (answer != nullptr) {
+            fuzz::Touch(answer, answerSize);  // every byte the server reported is there
+            std::memcpy(lastAnswer, answer, answerSize < 4 ? answerSize : 4);
+            platform::LocalFree(answer);  // as the plug-in frees the server's answers
+        }
+    }
+    return 0;
+}
+
+#ifdef CEBRIDGE_LIBFUZZER
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) { return FuzzEmulatorTobrann(data, size); }
+#endif
