@@ -47,8 +47,9 @@ void ReadRecord(uint8_t mode) {
     }
     DevCeReadRecordPropsEx(7, flags, (mode & 4) != 0 ? &count : nullptr, (mode & 4) != 0 ? kIds : nullptr, &buffer,
                            &bufferSize, nullptr);
-    // The values the wrapper laid out are read the way the record readers read them.
-    if (buffer != nullptr && bufferSize >= sizeof(CePropVal)) {
+    // The values the wrapper laid out are read the way the record readers read them
+    // (only when it said how many there are).
+    if ((mode & 4) != 0 && buffer != nullptr && bufferSize >= sizeof(CePropVal)) {
         const auto *values = reinterpret_cast<const CePropVal *>(buffer);
         for (size_t i = 0; i < count && (i + 1) * sizeof(CePropVal) <= bufferSize; ++i) {
             if (PropType(values[i].propid) == CEVT_LPWSTR && values[i].val.lpwstr != nullptr) {
