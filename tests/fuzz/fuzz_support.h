@@ -6,6 +6,9 @@
 #define CEBRIDGE_TESTS_FUZZ_SUPPORT_H
 
 #include <stdlib.h>
+#if defined(_WIN32)
+#include <process.h>
+#endif
 
 #include <cstdint>
 #include <cstring>
@@ -96,9 +99,18 @@ private:
         // In memory where there is a tmpfs: the log writes through to its file, which
         // on a disk would take most of each input's time.
         Folder() {
+#if defined(_WIN32)
+            // No mkdtemp on Windows: the process id makes the name unique.
+            const std::filesystem::path dir =
+                std::filesystem::temp_directory_path() / ("cebridge-fuzz-log-" + std::to_string(_getpid()));
+            std::error_code error;
+            std::filesystem::create_directories(dir, error);
+            if (!error) m_dir = dir.string();
+#else
             const char *base = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
             std::string pattern = std::string(base) + "/cebridge-fuzz-log-XXXXXX";
             if (mkdtemp(pattern.data()) != nullptr) m_dir = pattern;
+#endif
         }
         ~Folder() {
             m_writer.reset();
