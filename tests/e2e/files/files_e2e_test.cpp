@@ -2,8 +2,10 @@
 // listing through the real exports, against a private copy of the demo phone.
 // Every test works in folders it makes itself under the phone's file system, so
 // the demo phone's own content does not matter here.
+#if !defined(_WIN32)
 #include <fcntl.h>
 #include <sys/stat.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -57,9 +59,16 @@ void SetHostWriteTime(const fs::path &path, int year, int month, int day, int ho
     utc.tm_hour = hour;
     utc.tm_min = minute;
     utc.tm_sec = second;
+#if defined(_WIN32)
+    const time_t seconds = _mkgmtime(&utc);
+    std::error_code error;
+    fs::last_write_time(path, std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(seconds)), error);
+    ASSERT_FALSE(error) << error.message();
+#else
     const time_t seconds = timegm(&utc);
     timespec times[2] = {{seconds, 0}, {seconds, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+#endif
 }
 
 class ScopedTimeZone {
@@ -298,6 +307,11 @@ TEST_F(PluginFilesTest, ParentAndRootMovesFailWhenTheDeviceCannotProbeTheCurrent
 // ---- listing -------------------------------------------------------------------------------
 
 TEST_F(PluginFilesTest, ListingShowsFoldersAndFilesWithSignedSizesAndLocalTimes) {
+#if defined(_WIN32)
+    // The plug-in takes the system's zone there, which a test cannot switch; the unit
+    // tests cover the listing times with Windows zones.
+    GTEST_SKIP() << "local time follows the system's zone, not TZ";
+#endif
     const fs::path folder = phone.fs() / "Mixed";
     WriteFile(folder / "b.txt", "12345");
     fs::create_directories(folder / "a-folder");
