@@ -103,9 +103,22 @@ void WriteFileText(const fs::path &path, const std::string &text) {
     if (!out) ADD_FAILURE() << "cannot write " << path;
 }
 
-fs::path DemoPhoneSource() { return fs::path(CEBRIDGE_TEST_SOURCE_DIR) / "data" / "phones" / "demo"; }
+namespace {
+// A cross build names the source tree by its POSIX path ("/work/..."): on Windows the
+// file functions want it with its drive, as GetFullPathName gives it (Z: under wine).
+fs::path SourceTree() {
+#if defined(_WIN32)
+    std::error_code ignored;
+    return fs::absolute(fs::path(CEBRIDGE_TEST_SOURCE_DIR), ignored);
+#else
+    return fs::path(CEBRIDGE_TEST_SOURCE_DIR);
+#endif
+}
+}  // namespace
 
-fs::path DtdSource() { return fs::path(CEBRIDGE_TEST_SOURCE_DIR) / "data" / "dtd"; }
+fs::path DemoPhoneSource() { return SourceTree() / "data" / "phones" / "demo"; }
+
+fs::path DtdSource() { return SourceTree() / "data" / "dtd"; }
 
 std::string RegistryFileText(const std::string &keyPath, const std::vector<std::pair<std::string, std::string>> &values) {
     std::string text = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\" + keyPath + "]\n";
