@@ -12,6 +12,8 @@ namespace fs = std::filesystem;
 namespace ceemu {
 namespace {
 
+// What the plug-in passes as its write-through request in a create (its uploads send 0x40000080).
+constexpr DWORD kWriteThroughRequest = 0x40000000;
 constexpr DWORD kFileShareRead = 0x1;
 constexpr DWORD kFileShareWrite = 0x2;
 constexpr DWORD kFileShareDelete = 0x4;
@@ -271,7 +273,7 @@ HANDLE OpenFileHandle(const WCHAR *name, DWORD access, DWORD share, DWORD creati
     open->device = device;
     open->access = access;
     open->share = share;
-    open->writeThrough = (flagsAndAttributes & FILE_FLAG_WRITE_THROUGH) != 0;
+    open->writeThrough = (flagsAndAttributes & (FILE_FLAG_WRITE_THROUGH | kWriteThroughRequest)) != 0;
     const HANDLE handle = AddHandle(std::move(open));
     // As on the phone: success over an existing file says so in the last error.
     const bool replacedOrReopened = existing && (creation == CREATE_ALWAYS || creation == OPEN_ALWAYS);

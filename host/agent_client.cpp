@@ -180,17 +180,17 @@ Answer AgentClient::Exchange(const Request &request, std::chrono::milliseconds i
     const auto slice = std::chrono::milliseconds(50);
     auto lastActivity = std::chrono::steady_clock::now();
     for (;;) {
+        if (interrupted && interrupted->load()) {
+            Abort();
+            DropAnswersFor(tid);
+            return Answer{};
+        }
         Answer answer;
         if (TakeFor(tid, &answer, slice)) {
             if (answer.status != ST_CONTINUE) return answer;
             lastActivity = std::chrono::steady_clock::now();
             if (progress) progress(std::strtoull(answer.Value(PAR_LENGTH).c_str(), nullptr, 10));
             continue;
-        }
-        if (interrupted && interrupted->load()) {
-            Abort();
-            DropAnswersFor(tid);
-            return Answer{};
         }
         if (std::chrono::steady_clock::now() - lastActivity > idleTimeout) return Answer{};
     }

@@ -11,11 +11,10 @@
 
 namespace {
 
-// Upload creates its device file normal and written through. The agent's device
-// layer has always passed 0x40000080 here, whose high bit the device ignores;
-// the write-through flag itself is added so that every chunk is on the phone's
-// storage when its write returns.
-constexpr DWORD kUploadFileAttributes = 0x40000080u | FILE_FLAG_WRITE_THROUGH;
+// Upload creates its device file normal and written through: the phone's side has
+// always been handed 0x40000080 for that, and takes its 0x40000000 bit as the
+// request to write each chunk through before the write returns.
+constexpr DWORD kUploadFileAttributes = 0x40000080u;
 constexpr WCHAR kCabInstaller[] = CE_TEXT("\\Windows\\wceload.exe");
 
 struct PcFileCloser {
