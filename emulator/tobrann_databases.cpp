@@ -58,8 +58,8 @@ void PutDatabaseInfo(Output &out, const Database &database) {
     out.Zeros(kDatabaseInfo - (2 + 2 + 4 + kDatabaseNameField + 4 + 4 + 4 + 8));
 }
 
-// volume (16), database information (2460), n (4), specifications-present word (4),
-// n × 20 bytes of specifications when present.
+// volume (16), database information (2460), n (4), propspecs-present word (4),
+// n × 20 bytes of propspecs when present.
 uint32_t Server::CreateDatabaseWithProps(const Input &in, Output &out) {
     constexpr size_t fixed = 16 + kDatabaseInfo + 8;
     if (!in.Has(fixed)) return kInvalidParameter;
@@ -209,8 +209,8 @@ uint32_t Server::SetDatabaseInfo(const Input &in, Output &) {
     return kNotFound;
 }
 
-// volume (16), database id (4), n (4), specifications-present word (4),
-// n × 20 bytes of specifications, n × 256 bytes of names.
+// volume (16), database id (4), n (4), propspecs-present word (4),
+// n × 20 bytes of propspecs, n × 256 bytes of names.
 uint32_t Server::AddDatabaseProps(const Input &in, Output &) {
     if (!in.Has(28)) return kInvalidParameter;
     const uint32_t count = in.U32(20);
@@ -247,8 +247,8 @@ uint32_t Server::RemoveDatabaseProps(const Input &in, Output &) {
     return Persist(*mounted, std::move(before));
 }
 
-// handle (4), n (2), zero (2), ids-present word (4), specifications-present word (4),
-// then n × 20 bytes (each a specification holding only its id) when ids are present.
+// handle (4), n (2), zero (2), ids-present word (4), propspecs-present word (4),
+// then n × 20 bytes (each a propspec holding only its id) when ids are present.
 uint32_t Server::GetDatabaseProps(const Input &in, Output &out) {
     if (!in.Has(16)) return kInvalidParameter;
     const uint16_t asked = in.U16(4);

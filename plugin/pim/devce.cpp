@@ -32,8 +32,8 @@ size_t VariableRequestSize(size_t fixed, uint64_t count, size_t each) {
     return count > 0xFFFFFFFFull || total > 0x7FFFFFFFull ? 0 : static_cast<size_t>(total);
 }
 
-// The name a property specification points at (its fourth 32-bit field). A 20-byte
-// specification only holds a pointer on 32-bit targets; elsewhere it has no name.
+// The name a propspec points at (its fourth 32-bit field). A 20-byte
+// propspec only holds a pointer on 32-bit targets; elsewhere it has no name.
 const WCHAR *PropSpecName(const uint8_t *spec) {
     if constexpr (sizeof(void *) == 4) {
         const uintptr_t address = devce::ReadU32(spec + 12);
@@ -213,8 +213,8 @@ CEOID DevCeFindNextDatabaseEx(DEVHANDLE enumeration, const CeGuid *volume) {
     return response.SucceededBySize(4) ? response.U32At(0) : 0;
 }
 
-// The identifiers travel as n 20-byte property specifications, each holding only
-// its identifier (at offset 4, where a specification keeps it).
+// The identifiers travel as n 20-byte propspecs, each holding only
+// its identifier (at offset 4, where a propspec keeps it).
 BOOL DevCeGetDatabaseProps(DEVHANDLE database, uint16_t *count, const CEPROPID *ids, uint8_t *propSpecs20) {
     if (count == nullptr) return Refuse(CE_ERROR_INVALID_PARAMETER, FALSE);
     const uint16_t asked = *count;

@@ -113,7 +113,7 @@ TEST_F(DevCeCallsTest, RefusalsSendNothing) {
     EXPECT_EQ(server().calls, 0);
 }
 
-TEST_F(DevCeCallsTest, AddDatabasePropsSendsSpecificationsAndNameSlots) {
+TEST_F(DevCeCallsTest, AddDatabasePropsSendsPropspecsAndNameSlots) {
     uint8_t specs[40] = {};
     specs[4] = 0x1f;
     specs[24] = 0x03;
