@@ -503,7 +503,10 @@ TEST_F(PluginFilesAbortTest, AbortStopsADownloadAndLeavesThePartialFile) {
     const uintmax_t copied = fs::file_size(target);
     EXPECT_GT(copied, 0u);
     EXPECT_LT(copied, 1ull << 30);
-    EXPECT_EQ(copied, transferAnswers.size() * 65535u);  // every chunk written was reported
+    // Every chunk written was reported, but for the last one when the abort came
+    // between its write and its progress packet (that packet is dropped).
+    const uintmax_t reported = transferAnswers.size() * 65535u;
+    EXPECT_TRUE(copied == reported || copied == reported + 65535u) << copied << " vs " << reported;
     EXPECT_NE(LogText().find("GET FILE ABORTED"), std::string::npos);
     // The session serves the next request normally.
     EXPECT_EQ(List().header.nStatus, ST_OK);
