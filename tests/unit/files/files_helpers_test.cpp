@@ -6,36 +6,12 @@
 
 #include <gtest/gtest.h>
 
-#if defined(_WIN32)
-#include "unit/windows/time_zone_for_tests.h"
-#endif
+#include "support/scoped_time_zone.h"
 
 #include "files/files.h"
 #include "support/support.h"
 
 namespace {
-
-#if defined(_WIN32)
-using ScopedTimeZone = ScopedWindowsTimeZone;  // Windows ignores TZ
-#else
-class ScopedTimeZone {
-public:
-    explicit ScopedTimeZone(const char *zone) {
-        if (const char *old = std::getenv("TZ")) m_previous = old, m_had = true;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~ScopedTimeZone() {
-        if (m_had) setenv("TZ", m_previous.c_str(), 1);
-        else unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    std::string m_previous;
-    bool m_had = false;
-};
-#endif
 
 struct FolderList {
     explicit FolderList(std::initializer_list<const char *> names) {

@@ -2,9 +2,7 @@
 // field, the cuts, and the appointment's end in the PC's local time.
 #include <gtest/gtest.h>
 
-#if defined(_WIN32)
-#include "unit/windows/time_zone_for_tests.h"
-#endif
+#include "support/scoped_time_zone.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -15,28 +13,6 @@
 #include "pim/pim_records.h"
 
 namespace {
-
-#if defined(_WIN32)
-using ScopedTimeZone = ScopedWindowsTimeZone;  // Windows ignores TZ
-#else
-// Sets TZ for a scope and restores it.
-class ScopedTimeZone {
-public:
-    explicit ScopedTimeZone(const char *zone) {
-        if (const char *old = getenv("TZ")) m_old = old;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~ScopedTimeZone() {
-        if (m_old) setenv("TZ", m_old->c_str(), 1);
-        else unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    std::optional<std::string> m_old;
-};
-#endif
 
 template <typename Record>
 struct Owned {
