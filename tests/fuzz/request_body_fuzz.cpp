@@ -23,6 +23,7 @@ int FuzzRequestBody(const uint8_t *data, size_t size) {
     ParseListingParams(body.data(), length, &listing);
 
     DeviceSession session;
+    session.Stop();  // the handlers run on this thread: the worker (and its Configure) ends first
     SetPathParams setPath{};
     session.ParseSetPath(body.data(), length, &setPath);
 
