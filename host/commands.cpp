@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iostream>
 
-#if !defined(_WIN32)
+#if defined(CEBRIDGE_HAVE_LIBEDIT)
 #include <editline/readline.h>
 #endif
 
@@ -168,7 +168,7 @@ int RunLine(Context &context, const std::string &line) {
 }
 
 bool ReadLine(const std::string &prompt, std::string *line) {
-#if defined(_WIN32)
+#if !defined(CEBRIDGE_HAVE_LIBEDIT)
     std::cout << prompt << std::flush;
     return static_cast<bool>(std::getline(std::cin, *line));
 #else
