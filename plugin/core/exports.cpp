@@ -51,6 +51,7 @@ CEBRIDGE_API int32_t CEBRIDGE_CALL SE_Initialize(AgentCallbackFn callback, uint3
                                                  const char *logDirectory, const char *logBaseName) {
     try {
         if (!g_sessionList) g_sessionList = new PtrArray();
+        platform::LoadTimeZone();
         if (!Log()) StartLog(logDirectory, logBaseName);
         g_agentCallback.store(callback);
         g_sessionList->Add(new DeviceSession());

@@ -100,6 +100,11 @@ struct SystemTime {  // the fields of Win32's SYSTEMTIME
     uint16_t milliseconds;
 };
 
+// Reads the PC's time zone (TZ on POSIX) for the local times below. The agent's
+// thread calls it when a session starts, before any worker runs: re-reading TZ on
+// every conversion would let a worker race whoever sets TZ. Windows asks the
+// system each time, so there it does nothing.
+void LoadTimeZone();
 // The current local date and time of the PC (TZ on POSIX), seconds resolution.
 SystemTime LocalNow();
 // FILETIME (100 ns since 1601-01-01) to its broken-down form, no time-zone change.

@@ -57,9 +57,7 @@ SystemTime FromTm(const tm &broken, unsigned milliseconds) {
     return time;
 }
 
-// localtime_r need not reread TZ; tzset first so a changed TZ takes effect.
 bool ToLocal(time_t seconds, unsigned milliseconds, SystemTime *out) {
-    tzset();
     tm broken{};
     if (localtime_r(&seconds, &broken) == nullptr) return false;
     *out = FromTm(broken, milliseconds);
@@ -67,6 +65,8 @@ bool ToLocal(time_t seconds, unsigned milliseconds, SystemTime *out) {
 }
 
 }  // namespace
+
+void LoadTimeZone() { tzset(); }
 
 SystemTime LocalNow() {
     timespec now{};

@@ -73,6 +73,8 @@ bool FileTimeToLocalSystemTime(uint64_t fileTime, SystemTime *out) {
     return true;
 }
 
+void LoadTimeZone() {}
+
 void OverrideTimeZoneForTests(const TIME_ZONE_INFORMATION *zone) { g_zoneForTests.store(zone); }
 
 }  // namespace platform
