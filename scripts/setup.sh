@@ -9,7 +9,7 @@ packages=(
   nlohmann-json3-dev libcli11-dev libedit-dev
   g++-multilib
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
-  wine64
+  wine64 locales
   python3
 )
 
@@ -23,4 +23,11 @@ done
 if [ "${#missing[@]}" -gt 0 ]; then
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The Windows tests run wine as a Korean PC (LC_ALL=ko_KR.UTF-8: ANSI code page 949).
+# Wine also names the host's files in that locale's character set, so without the
+# locale itself it cannot open the demo phone's Korean file names.
+if ! locale -a 2>/dev/null | grep -qix 'ko_KR.utf-\?8'; then
+  $SUDO localedef -i ko_KR -f UTF-8 ko_KR.UTF-8
 fi
