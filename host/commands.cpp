@@ -84,6 +84,9 @@ void AddSimple(CLI::App &app, const char *name, const char *help, std::vector<co
 }  // namespace
 
 void AddCommands(CLI::App &app, Context &context, int &exitCode, bool interactive) {
+    // Phone paths start with '/': on Windows they must stay arguments, not "/option"s.
+    // Subcommands take the setting when they are added, so it comes first.
+    app.allow_windows_style_options(false);
     app.require_subcommand(1, 1);
     AddSimple(app, "info", "model, phone number and memories", {}, 0, [&](auto &) { return CmdInfo(context); }, exitCode);
     AddSimple(app, "ls", "list a folder of the phone", {"PATH"}, 0, [&](auto &a) { return CmdList(context, a[0]); },
