@@ -183,8 +183,9 @@ TEST_F(DevCeCallsTest, PhoneNumberIsCutToThirtyOneCharactersOrReportedOnStdout) 
     Answer(static_cast<HRESULT>(0x80004005u));
     testing::internal::CaptureStdout();
     EXPECT_FALSE(DevCeGetPhoneNumber(number));
+    const uint32_t error = platform::GetLastError();  // before the capture's own file calls
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Could not get Min information!\r\n");
-    EXPECT_EQ(platform::GetLastError(), 0x80004005u);
+    EXPECT_EQ(error, 0x80004005u);
     EXPECT_EQ(std::string(number), "");
 }
 

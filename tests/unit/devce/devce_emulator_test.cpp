@@ -296,8 +296,9 @@ TEST_F(DevCeEmulatorTest, DeviceSwitchesForTheVolumeAndThePhoneNumber) {
     EXPECT_EQ(platform::GetLastError(), 2u);
     testing::internal::CaptureStdout();
     EXPECT_FALSE(DevCeGetPhoneNumber(number));
+    const uint32_t error = platform::GetLastError();  // before the capture's own file calls
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Could not get Min information!\r\n");
-    EXPECT_LT(static_cast<int32_t>(platform::GetLastError()), 0);
+    EXPECT_LT(static_cast<int32_t>(error), 0);
 }
 
 // Every server function, fed requests of many sizes and random content, answers
