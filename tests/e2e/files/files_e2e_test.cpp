@@ -21,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/pc_time_zone.h"
 #include "support/phone_copy.h"
 #include "support/test_agent.h"
 
@@ -70,15 +71,6 @@ void SetHostWriteTime(const fs::path &path, int year, int month, int day, int ho
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 #endif
 }
-
-class ScopedTimeZone {
-public:
-    explicit ScopedTimeZone(const char *zone) : m_env("TZ", zone) { tzset(); }
-    ~ScopedTimeZone() { tzset(); }
-
-private:
-    ScopedEnv m_env;
-};
 
 std::vector<uint8_t> Flag(uint8_t value) { return {value}; }
 
@@ -307,11 +299,6 @@ TEST_F(PluginFilesTest, ParentAndRootMovesFailWhenTheDeviceCannotProbeTheCurrent
 // ---- listing -------------------------------------------------------------------------------
 
 TEST_F(PluginFilesTest, ListingShowsFoldersAndFilesWithSignedSizesAndLocalTimes) {
-#if defined(_WIN32)
-    // The plug-in takes the system's zone there, which a test cannot switch; the unit
-    // tests cover the listing times with Windows zones.
-    GTEST_SKIP() << "local time follows the system's zone, not TZ";
-#endif
     const fs::path folder = phone.fs() / "Mixed";
     WriteFile(folder / "b.txt", "12345");
     fs::create_directories(folder / "a-folder");
@@ -321,36 +308,35 @@ TEST_F(PluginFilesTest, ListingShowsFoldersAndFilesWithSignedSizesAndLocalTimes)
     SetHostWriteTime(folder / "b.txt", 2010, 3, 5, 0, 7, 3);
     ASSERT_EQ(SetPath("Mixed", 2), ST_OK);
 
-    std::vector<Entry> seoul;
-    {
-        ScopedTimeZone zone("KST-9");
-        const Answer answer = List();
-        EXPECT_EQ(answer.header.command, CMD_GET);
-        EXPECT_EQ(answer.header.subCommand, SUB_GET_SVC);
-        const std::string xml = XmlText(answer);
-        EXPECT_NE(xml.find("encoding=\"euc-kr\""), std::string::npos);
-        EXPECT_NE(xml.find("<folder-listing version=\"1.0\">"), std::string::npos);
-        seoul = ParseListing(xml);
-        // A folder has no type attribute; a file has an empty one.
-        const std::regex folderElement("<folder name=\"a-folder\" size=\"[0-9-]+\" modified=\"\\d{8}T\\d{6}Z\" "
-                                       "created=\"\\d{8}T\\d{6}Z\" accessed=\"\\d{8}T\\d{6}Z\"/?>");
-        EXPECT_TRUE(std::regex_search(xml, folderElement)) << xml;
-        EXPECT_TRUE(std::regex_search(xml, std::regex("<file name=\"b.txt\" size=\"5\" type=\"\" modified=")));
-    }
+    const Answer answer = List();
+    EXPECT_EQ(answer.header.command, CMD_GET);
+    EXPECT_EQ(answer.header.subCommand, SUB_GET_SVC);
+    const std::string xml = XmlText(answer);
+    EXPECT_NE(xml.find("encoding=\"euc-kr\""), std::string::npos);
+    EXPECT_NE(xml.find("<folder-listing version=\"1.0\">"), std::string::npos);
+    // A folder has no type attribute; a file has an empty one.
+    const std::regex folderElement("<folder name=\"a-folder\" size=\"[0-9-]+\" modified=\"\\d{8}T\\d{6}Z\" "
+                                   "created=\"\\d{8}T\\d{6}Z\" accessed=\"\\d{8}T\\d{6}Z\"/?>");
+    EXPECT_TRUE(std::regex_search(xml, folderElement)) << xml;
+    EXPECT_TRUE(std::regex_search(xml, std::regex("<file name=\"b.txt\" size=\"5\" type=\"\" modified=")));
+
     // The emulated phone gives its entries by name: folders and files mixed.
-    EXPECT_EQ(Names(seoul), (std::vector<std::string>{"a-folder", "b.txt", "c.txt", "d-folder", "huge.bin"}));
+    const std::vector<Entry> entries = ParseListing(xml);
+    EXPECT_EQ(Names(entries), (std::vector<std::string>{"a-folder", "b.txt", "c.txt", "d-folder", "huge.bin"}));
     std::map<std::string, Entry> byName;
-    for (const Entry &entry : seoul) byName[entry.name] = entry;
+    for (const Entry &entry : entries) byName[entry.name] = entry;
     EXPECT_EQ(byName["huge.bin"].size, "-1294967296");  // the low word, signed
     EXPECT_EQ(byName["c.txt"].size, "0");
     EXPECT_EQ(byName["a-folder"].kind, "folder");
-    EXPECT_EQ(byName["b.txt"].modified, "20100305T090703Z");
-    {
-        ScopedTimeZone zone("EST5EDT,M3.2.0,M11.1.0");
-        const std::vector<Entry> newYork = ParseListing(XmlText(List()));
-        ASSERT_EQ(Names(newYork), Names(seoul));  // the device's order, every time
-        const auto b = std::find_if(newYork.begin(), newYork.end(), [](const Entry &e) { return e.name == "b.txt"; });
-        EXPECT_EQ(b->modified, "20100304T190703Z");
+
+    // Times are the PC's local time: 2010-03-05 00:07:03 UTC in Seoul and in New York.
+    for (auto [zone, modified] : {std::pair{kSeoul, "20100305T090703Z"}, std::pair{kNewYork, "20100304T190703Z"}}) {
+        PcTimeZone pcZone(zone);
+        if (!pcZone.InForce()) continue;
+        const std::vector<Entry> listed = ParseListing(XmlText(List()));
+        ASSERT_EQ(Names(listed), Names(entries));  // the device's order, every time
+        const auto b = std::find_if(listed.begin(), listed.end(), [](const Entry &e) { return e.name == "b.txt"; });
+        EXPECT_EQ(b->modified, modified) << zone.tz;
     }
     EXPECT_NE(LogText().find("\t         5 File(s)\t"), std::string::npos);
 }
