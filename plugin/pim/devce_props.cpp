@@ -136,17 +136,43 @@ bool AreaHoldsTogether(const WireArea &area) {
     return true;
 }
 
+// The bytes a value's string (with its zero) or blob takes in the data area; 0 for
+// values that carry none. Only for an area that holds together.
+uint64_t DataItemBytes(const WireArea &area, const uint8_t *wire) {
+    const uint8_t *data = wire + kWireValueDataOffset;
+    switch (PropType(ReadU32(wire))) {
+    case CEVT_LPWSTR: {
+        uint64_t at = ReadU32(data);
+        while (devce::ReadU16(area.bytes + at) != 0) at += 2;
+        return at + 2 - ReadU32(data);
+    }
+    case CEVT_BLOB:
+        return ReadU32(data);
+    default:
+        return 0;
+    }
+}
+
+// Strings start on an even byte of the caller's copy, so that it can read them as
+// WCHARs wherever the device put them (after an odd-sized blob, say).
+uint64_t PlaceItem(uint64_t cursor, uint32_t type) { return type == CEVT_LPWSTR ? (cursor + 1) & ~uint64_t{1} : cursor; }
+
 // The caller gets native CePropVal records (wider than 16 bytes where pointers are
-// 8 bytes) followed by the data area, with every string and blob pointer aimed
-// into its own copy of the data.
+// 8 bytes) followed by a copy of each string and blob, in the order of the values,
+// with every pointer aimed at its copy.
 uint64_t NativeAreaSize(const WireArea &area) {
-    return uint64_t{area.count} * sizeof(CePropVal) + (area.size - area.ValuesSize());
+    uint64_t cursor = 0;
+    for (size_t i = 0; i < area.count; ++i) {
+        const uint8_t *wire = area.Value(i);
+        cursor = PlaceItem(cursor, PropType(ReadU32(wire))) + DataItemBytes(area, wire);
+    }
+    return uint64_t{area.count} * sizeof(CePropVal) + cursor;
 }
 
 void UnpackArea(const WireArea &area, uint8_t *destination) {
     auto *values = reinterpret_cast<CePropVal *>(destination);
     uint8_t *data = destination + size_t{area.count} * sizeof(CePropVal);
-    std::memcpy(data, area.bytes + area.ValuesSize(), area.size - area.ValuesSize());
+    size_t cursor = 0;
     for (size_t i = 0; i < area.count; ++i) {
         const uint8_t *wire = area.Value(i);
         const uint8_t *wireData = wire + kWireValueDataOffset;
@@ -154,18 +180,24 @@ void UnpackArea(const WireArea &area, uint8_t *destination) {
         value.propid = ReadU32(wire);
         value.wLenData = devce::ReadU16(wire + 4);
         value.wFlags = devce::ReadU16(wire + 6);
-        switch (PropType(value.propid)) {
+        const uint32_t type = PropType(value.propid);
+        cursor = static_cast<size_t>(PlaceItem(cursor, type));
+        const size_t bytes = static_cast<size_t>(DataItemBytes(area, wire));
+        switch (type) {
         case CEVT_LPWSTR:
-            value.val.lpwstr = reinterpret_cast<WCHAR *>(data + (ReadU32(wireData) - area.ValuesSize()));
+            std::memcpy(data + cursor, area.bytes + ReadU32(wireData), bytes);
+            value.val.lpwstr = reinterpret_cast<WCHAR *>(data + cursor);
             break;
         case CEVT_BLOB:
+            if (bytes != 0) std::memcpy(data + cursor, area.bytes + ReadU32(wireData + 4), bytes);
             value.val.blob.dwCount = ReadU32(wireData);
-            value.val.blob.lpb = data + (ReadU32(wireData + 4) - area.ValuesSize());
+            value.val.blob.lpb = data + cursor;
             break;
         default:
             std::memcpy(&value.val.raw, wireData, 8);
             break;
         }
+        cursor += bytes;
         std::memcpy(&values[i], &value, sizeof value);
     }
 }

@@ -153,6 +153,30 @@ TEST_F(DevCePropsTest, ReadReallocatesOnlyWhenAllowed) {
     platform::LocalFree(buffer);
 }
 
+// A string the device placed on an odd byte (after a three-byte blob) still reads as
+// WCHARs: each string gets an even place in the caller's copy.
+TEST_F(DevCePropsTest, ReadPutsEveryStringOnAnEvenByte) {
+    std::vector<uint8_t> area;
+    PutWireValue(area, kPicture, 3, 3, 48);
+    PutWireValue(area, kFirstName, 2, 51, 0);
+    PutWireValue(area, kCallType, 0, 7, 0);
+    area.insert(area.end(), {0xAA, 0xBB, 0xCC});
+    PutWide(area, u"hi");
+    Answer(0, ReadResponse(0x10002, 3, area));
+    uint8_t *buffer = nullptr;
+    DWORD size = 0;
+    uint16_t count = 0;
+    ASSERT_EQ(DevCeReadRecordPropsEx(3, 1, &count, nullptr, &buffer, &size, nullptr), 0x10002u);
+    EXPECT_EQ(size, 3 * sizeof(CePropVal) + 3 + 1 + 6);  // the blob, one byte of padding, "hi"
+    const auto *values = reinterpret_cast<const CePropVal *>(buffer);
+    EXPECT_EQ(std::vector<uint8_t>(values[0].val.blob.lpb, values[0].val.blob.lpb + 3),
+              (std::vector<uint8_t>{0xAA, 0xBB, 0xCC}));
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(values[1].val.lpwstr) % alignof(WCHAR), 0u);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t *>(values[1].val.lpwstr)), u"hi");
+    EXPECT_EQ(values[2].val.lVal, 7);
+    platform::LocalFree(buffer);
+}
+
 TEST_F(DevCePropsTest, ReadAsksForTheGivenIdentifiers) {
     Answer(259);
     const CEPROPID ids[2] = {kFirstName, kCallType};
