@@ -19,10 +19,10 @@ constexpr DWORD kFileShareWrite = 0x2;
 constexpr DWORD kFileShareDelete = 0x4;
 constexpr DWORD kAllFindFields = 0xFF;
 
+// One entry of a search, kept small: a folder listing holds one per entry at once.
 struct FoundItem {
-    fs::path host;
     std::u16string name;  // the phone's name for it (empty for the root)
-    std::u16string devicePath;
+    DWORD objectId = 0;
     bool storeRoot = false;
     HostItem facts;
 };
@@ -75,14 +75,23 @@ std::u16string JoinDevicePath(const std::vector<std::u16string> &parts) {
     return text.empty() ? u"\\" : text;
 }
 
+// A stable object id per device path, as the phone's object store gives one.
+DWORD ObjectId(const std::u16string &devicePath) {
+    uint32_t hash = 2166136261u;
+    for (char16_t c : devicePath) {
+        const char16_t folded = (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 0x20) : c;
+        hash = (hash ^ folded) * 16777619u;
+    }
+    return hash == 0 ? 1 : hash;
+}
+
 FoundItem DescribeItem(const fs::path &host, const std::vector<std::u16string> &folderParts,
                        const std::u16string &name) {
     FoundItem item;
-    item.host = host;
     item.name = name;
     std::vector<std::u16string> parts = folderParts;
     if (!name.empty()) parts.push_back(name);
-    item.devicePath = JoinDevicePath(parts);
+    item.objectId = ObjectId(JoinDevicePath(parts));
     item.facts = StatItem(host);
     item.storeRoot = item.facts.folder && folderParts.empty() && !name.empty() && IsMountedStoreRoot(name);
     return item;
@@ -140,16 +149,6 @@ DWORD Attributes(const FoundItem &item) {
     return FILE_ATTRIBUTE_ARCHIVE | (item.facts.readOnly ? FILE_ATTRIBUTE_READONLY : 0);
 }
 
-// A stable object id per device path, as the phone's object store gives one.
-DWORD ObjectId(const std::u16string &devicePath) {
-    uint32_t hash = 2166136261u;
-    for (char16_t c : devicePath) {
-        const char16_t folded = (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 0x20) : c;
-        hash = (hash ^ folded) * 16777619u;
-    }
-    return hash == 0 ? 1 : hash;
-}
-
 bool NameFits(const FoundItem &item) { return item.name.size() < CE_MAX_PATH; }
 
 void FillFindData(CE_FIND_DATA &out, const FoundItem &item, DWORD fields) {
@@ -160,7 +159,7 @@ void FillFindData(CE_FIND_DATA &out, const FoundItem &item, DWORD fields) {
     if (fields & FAF_LASTWRITE_TIME) out.ftLastWriteTime = item.facts.written;
     if (fields & FAF_SIZE_HIGH) out.nFileSizeHigh = static_cast<DWORD>(item.facts.size >> 32);
     if (fields & FAF_SIZE_LOW) out.nFileSizeLow = static_cast<DWORD>(item.facts.size);
-    if (fields & FAF_OID) out.dwOID = ObjectId(item.devicePath);
+    if (fields & FAF_OID) out.dwOID = item.objectId;
     if (fields & FAF_NAME) {
         for (size_t i = 0; i < item.name.size(); ++i) out.cFileName[i] = static_cast<WCHAR>(item.name[i]);
     }
