@@ -42,16 +42,54 @@ void FreePacket(AgentPacket *packet) {
 }
 
 bool SetSingleParameterBody(AgentPacket *packet, uint8_t code, const void *value, uint32_t length) {
-    if (!packet || length > UINT32_MAX - AGENT_PARAM_HEADER_SIZE - 1) return false;
-    uint32_t bodyLength = AGENT_PARAM_HEADER_SIZE + length;
+    SingleParameterBody body(code);
+    body.Reserve(length);
+    body.Append(value, length);
+    return body.AttachTo(packet);
+}
+
+void SingleParameterBody::Reserve(size_t valueLength) {
+    if (valueLength <= SIZE_MAX - AGENT_PARAM_HEADER_SIZE - 1) Grow(AGENT_PARAM_HEADER_SIZE + valueLength + 1);
+}
+
+// Large blocks grow by realloc, which moves their pages rather than copying them.
+bool SingleParameterBody::Grow(size_t needed) {
+    if (m_failed) return false;
+    if (needed <= m_capacity) return true;
+    size_t capacity = m_capacity == 0 ? needed : m_capacity;
+    while (capacity < needed) capacity = capacity > SIZE_MAX / 2 ? needed : capacity * 2;
+    auto *block = static_cast<uint8_t *>(std::realloc(m_block, capacity));
+    if (!block) {
+        m_failed = true;
+        return false;
+    }
+    m_block = block;
+    m_capacity = capacity;
+    return true;
+}
+
+void SingleParameterBody::Append(const void *data, size_t length) {
+    if (length == 0) return;
+    if (length > SIZE_MAX - m_used - 1 || !Grow(m_used + length + 1)) {
+        m_failed = true;
+        return;
+    }
+    std::memcpy(m_block + m_used, data, length);
+    m_used += length;
+}
+
+bool SingleParameterBody::AttachTo(AgentPacket *packet) {
+    if (!packet || m_failed || ValueLength() > UINT32_MAX - AGENT_PARAM_HEADER_SIZE - 1 || !Grow(m_used + 1)) {
+        return false;
+    }
     // One zero byte more than counted, like every body copy the plug-in makes.
-    auto *body = static_cast<uint8_t *>(std::calloc(size_t(bodyLength) + 1, 1));
-    if (!body) return false;
-    body[0] = code;
-    WriteParamLength(body + 1, length);
-    if (length > 0) std::memcpy(body + AGENT_PARAM_HEADER_SIZE, value, length);
+    m_block[m_used] = 0;
+    m_block[0] = m_code;
+    WriteParamLength(m_block + 1, static_cast<uint32_t>(ValueLength()));
     std::free(packet->pBody);
-    packet->pBody = body;
-    packet->nBodyLength = bodyLength;
+    packet->pBody = m_block;
+    packet->nBodyLength = static_cast<uint32_t>(m_used);
+    m_block = nullptr;
+    m_capacity = 0;
     return true;
 }

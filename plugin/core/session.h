@@ -7,7 +7,9 @@
 #define CEBRIDGE_SESSION_H
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 #include "cebridge/agent.h"
 #include "cebridge/rapi.h"
@@ -67,6 +69,34 @@ AgentPacket *CopyPacketWithBody(const AgentPacket *source);
 void FreePacket(AgentPacket *packet);
 // Gives `packet` a body of one parameter; replaces any body it had.
 bool SetSingleParameterBody(AgentPacket *packet, uint8_t code, const void *value, uint32_t length);
+// A body of one parameter written in place: the value is appended after room for
+// the parameter's header, and the finished block becomes the packet's body, so a
+// large answer is never held twice.
+class SingleParameterBody {
+public:
+    explicit SingleParameterBody(uint8_t code) : m_code(code) {}
+    ~SingleParameterBody() { std::free(m_block); }
+    SingleParameterBody(const SingleParameterBody &) = delete;
+    SingleParameterBody &operator=(const SingleParameterBody &) = delete;
+
+    // Room for `valueLength` bytes of value in one block, when the size is known.
+    void Reserve(size_t valueLength);
+    void Append(const void *data, size_t length);
+    size_t ValueLength() const { return m_used - AGENT_PARAM_HEADER_SIZE; }
+    // Writes the header and one zero byte past the end, and hands the block to
+    // `packet` (replacing its body). False when memory ran out on the way or the
+    // value is longer than a parameter can say.
+    bool AttachTo(AgentPacket *packet);
+
+private:
+    bool Grow(size_t needed);
+
+    uint8_t m_code;
+    uint8_t *m_block = nullptr;
+    size_t m_capacity = 0;
+    size_t m_used = AGENT_PARAM_HEADER_SIZE;
+    bool m_failed = false;
+};
 // The packet dump to the log: "Agent=>DLL" for 0x5000, "DLL=>Agent" otherwise.
 void DumpPacket(uint32_t event, const AgentPacket *packet);
 const char *CommandDumpName(uint16_t command);

@@ -6,7 +6,9 @@
 
 #include <cstdio>
 #include <cstring>
-#include <sstream>
+#include <functional>
+#include <ostream>
+#include <streambuf>
 #include <string_view>
 
 #include "core/session.h"
@@ -23,24 +25,68 @@ bool IsTokenSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
-// Hands out the whitespace-delimited tokens of a text, in order.
-class TokenReader {
+// Re-flows the document while the tree writes it, so that the written form never
+// exists beside the re-flowed one: each whitespace-delimited token goes out on a
+// line of its own when it is markup and after one space otherwise, and the DTD
+// text follows every token (but the first) that holds "?>".
+class ReflowBuffer : public std::streambuf {
 public:
-    explicit TokenReader(std::string_view text) : m_text(text) {}
+    using Sink = std::function<void(std::string_view)>;
+    ReflowBuffer(const Sink &sink, const std::function<std::string()> &dtdText) : m_sink(sink), m_dtdText(dtdText) {
+        setp(m_buffer, m_buffer + sizeof m_buffer);
+    }
+    // Hands on what is still buffered, the last token included.
+    void Finish() {
+        Drain();
+        EndToken();
+    }
 
-    bool Next(std::string_view &token) {
-        while (m_position < m_text.size() && IsTokenSpace(m_text[m_position])) ++m_position;
-        if (m_position == m_text.size()) return false;
-        const size_t start = m_position;
-        while (m_position < m_text.size() && !IsTokenSpace(m_text[m_position])) ++m_position;
-        token = m_text.substr(start, m_position - start);
-        return true;
+protected:
+    int_type overflow(int_type c) override {
+        Drain();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) Take(traits_type::to_char_type(c));
+        return traits_type::not_eof(c);
+    }
+    int sync() override {
+        Drain();
+        return 0;
     }
 
 private:
-    std::string_view m_text;
-    size_t m_position = 0;
+    void Drain() {
+        for (const char *at = pbase(); at < pptr(); ++at) Take(*at);
+        setp(m_buffer, m_buffer + sizeof m_buffer);
+    }
+    void Take(char c) {
+        if (!IsTokenSpace(c)) {
+            m_token += c;
+        } else if (!m_token.empty()) {
+            EndToken();
+        }
+    }
+    void EndToken() {
+        if (m_token.empty()) return;
+        if (!m_first) m_sink(m_token.front() == '<' ? std::string_view("\r\n") : std::string_view(" "));
+        m_sink(m_token);
+        // The first token is never looked at for "?>".
+        if (!m_first && m_token.find("?>") != std::string::npos) m_sink(m_dtdText());
+        m_first = false;
+        m_token.clear();
+    }
+
+    const Sink &m_sink;
+    const std::function<std::string()> &m_dtdText;
+    char m_buffer[4096];
+    std::string m_token;
+    bool m_first = true;
 };
+
+void WriteAgentXml(XmlNodeRef document, const std::function<std::string()> &dtdText, const ReflowBuffer::Sink &sink) {
+    ReflowBuffer reflow(sink, dtdText);
+    std::ostream stream(&reflow);  // fresh format flags: tab indentation and line breaks
+    stream << document;
+    reflow.Finish();
+}
 
 // One character as a text-mode reader delivers it: CR LF comes as LF. (On Windows the
 // file is already open in text mode and no CR LF pair is left to see.)
@@ -73,20 +119,8 @@ bool ReadDtdPiece(FILE *file, std::string &piece) {
 }  // namespace
 
 std::string ComposeAgentXml(XmlNodeRef document, const std::function<std::string()> &dtdText) {
-    std::stringstream stream;  // fresh format flags: tab indentation and line breaks
-    stream << document;
-    const std::string written = stream.str();
-
-    TokenReader tokens(written);
-    std::string_view token;
     std::string text;
-    if (!tokens.Next(token)) return text;
-    text.assign(token);  // the first token is never looked at for "?>"
-    while (tokens.Next(token)) {
-        text += token.front() == '<' ? "\r\n" : " ";
-        text += token;
-        if (token.find("?>") != std::string_view::npos) text += dtdText();
-    }
+    WriteAgentXml(document, dtdText, [&text](std::string_view piece) { text += piece; });
     return text;
 }
 
@@ -114,18 +148,19 @@ bool DeviceSession::AppendXmlDtd(std::string &text, const char *dtdName) {
 
 bool DeviceSession::XmlResponse(XmlNodeRef document, AgentPacket *packet, const char *dtdName) {
     LogLine(LOG_TRACE, "XmlResponse");
-    const std::string text = ComposeAgentXml(document, [this, dtdName] {
+    // The body is one parameter: 0x48, N as four bytes least significant first, the
+    // N characters; nBodyLength N + 5, with one more zero byte allocated.
+    SingleParameterBody body(PAR_XMLBODY);
+    const auto dtdText = [this, dtdName] {
         std::string dtd;
         AppendXmlDtd(dtd, dtdName);
         return dtd;
-    });
-    LogLine(LOG_TRACE, "body length:%d", static_cast<int32_t>(text.size()));
+    };
+    WriteAgentXml(document, dtdText, [&body](std::string_view piece) { body.Append(piece.data(), piece.size()); });
+    LogLine(LOG_TRACE, "body length:%d", static_cast<int32_t>(body.ValueLength()));
     if (!packet) return true;
-    // The body is one parameter: 0x48, N as four bytes least significant first, the
-    // N characters; nBodyLength N + 5, with one more zero byte allocated.
-    if (text.size() > UINT32_MAX - 6 ||
-        !SetSingleParameterBody(packet, PAR_XMLBODY, text.data(), static_cast<uint32_t>(text.size()))) {
-        LogLine(LOG_FAULT, "XmlResponse: no memory for a body of %d bytes", static_cast<int32_t>(text.size()));
+    if (!body.AttachTo(packet)) {
+        LogLine(LOG_FAULT, "XmlResponse: no memory for a body of %d bytes", static_cast<int32_t>(body.ValueLength()));
         SendStatus(packet, ST_FAILED);
         return true;
     }
