@@ -129,7 +129,8 @@ void HostFile::Sync() {
 #if defined(_WIN32)
     if (_commit(m_fd) != 0) Fail(DeviceErrorFromErrno(errno));
 #else
-    if (::fsync(m_fd) != 0) Fail(DeviceErrorFromErrno(errno));
+    // The data and what reading it back needs (the size), as O_DSYNC gives per write.
+    if (::fdatasync(m_fd) != 0) Fail(DeviceErrorFromErrno(errno));
 #endif
 }
 
