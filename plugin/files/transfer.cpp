@@ -48,6 +48,10 @@ private:
     HANDLE &m_slot;
 };
 
+// Chunks are already large: each goes to or from the PC file in one system call,
+// not through the stream's small buffer in pieces.
+void Unbuffered(FILE *file) { std::setvbuf(file, nullptr, _IONBF, 0); }
+
 uint64_t PcFileLength(FILE *file) {
 #if defined(_WIN32)
     if (_fseeki64(file, 0, SEEK_END) != 0) return 0;
@@ -87,6 +91,7 @@ bool DeviceSession::GetFile(ObjectParams *params) {
         LogLine(LOG_TRACE, " File open error!");
         return false;
     }
+    Unbuffered(pcFile.get());
     LogLine(LOG_TRACE, "Get FILE Path [%s]", devicePath);
 
     DeviceFile deviceFile(m_hCeFile);
@@ -161,6 +166,7 @@ bool DeviceSession::PutFile(ObjectParams *params) {
     }
     PcFile pcFile(platform::OpenPcFile(params->filePath, "rb"));
     if (!pcFile) return false;
+    Unbuffered(pcFile.get());
 
     DeviceFile deviceFile(m_hCeFile);
     const bool created =
