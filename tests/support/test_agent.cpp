@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -165,11 +166,15 @@ int32_t TestAgent::OnAnswer(uint32_t event, AgentPacket *packet) {
     bool accept = m_accept.load();
     // A taken packet goes back at once; a refused one is the plug-in's to free.
     if (accept && packet) seReleaseMemory(packet);
+    bool wakeWaiters;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        const bool final = IsFinal(answer);
+        if (final) m_finalTids.insert(answer.header.tid);
         m_answers.push_back(std::move(answer));
+        wakeWaiters = final || m_answers.size() >= m_countWanted;
     }
-    m_arrived.notify_all();
+    if (wakeWaiters) m_arrived.notify_all();
     return accept ? 1 : 0;
 }
 
@@ -216,11 +221,7 @@ Answer TestAgent::Request(uint16_t command, uint16_t subCommand, const std::vect
     return none;
 }
 
-bool TestAgent::HasFinal(uint32_t tid) const {
-    for (const Answer &answer : m_answers)
-        if (answer.header.tid == tid && IsFinal(answer)) return true;
-    return false;
-}
+bool TestAgent::HasFinal(uint32_t tid) const { return m_finalTids.count(tid) != 0; }
 
 bool TestAgent::WaitForFinal(uint32_t tid, uint32_t timeoutMs) {
     std::unique_lock<std::mutex> lock(m_mutex);
@@ -229,7 +230,11 @@ bool TestAgent::WaitForFinal(uint32_t tid, uint32_t timeoutMs) {
 
 bool TestAgent::WaitForAnswers(size_t count, uint32_t timeoutMs) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    return m_arrived.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_answers.size() >= count; });
+    m_countWanted = std::min(m_countWanted, count);
+    const bool arrived =
+        m_arrived.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_answers.size() >= count; });
+    m_countWanted = SIZE_MAX;
+    return arrived;
 }
 
 std::vector<Answer> TestAgent::Answers() const {
@@ -253,6 +258,7 @@ size_t TestAgent::AnswerCount() const {
 void TestAgent::ClearAnswers() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_answers.clear();
+    m_finalTids.clear();
 }
 
 void TestAgent::SetAcceptAnswers(bool accept) { m_accept.store(accept); }

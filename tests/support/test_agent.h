@@ -20,6 +20,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -113,6 +114,10 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_arrived;
     std::vector<Answer> m_answers;
+    // What the waiters wait for, so that a transfer's thousands of progress answers
+    // neither wake them nor make them search every answer again.
+    std::set<uint32_t> m_finalTids;
+    size_t m_countWanted = SIZE_MAX;
 };
 
 #endif  // CEBRIDGE_TESTS_TEST_AGENT_H
