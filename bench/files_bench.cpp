@@ -2,7 +2,8 @@
 // the emulated phone, printed beside the host's own tools on the same disk in the
 // same run. It measures and prints; it never passes or fails on speed.
 //
-//   build/<dir>/bin/files_bench [MiB [disklog]]      (default 256 MiB, log in /dev/shm)
+//   build/<dir>/bin/files_bench [MiB [disklog|memlog [transfers|listings]]]
+//                                    (default 256 MiB, log in /dev/shm, both parts)
 //
 // Download is compared with `cp` of the same device file (and with `dd bs=65535`,
 // a copy through a user buffer as every RAPI read is); upload with
@@ -177,8 +178,9 @@ int main(int argc, char **argv) {
     agent.ClearAnswers();
     std::printf("files_bench: %llu MiB, best of %d rounds, same disk (%s)\n", static_cast<unsigned long long>(mib),
                 kRounds, phone.fs().string().c_str());
-    BenchTransfers(phone, agent, pc.path(), mib << 20);
-    BenchListings(phone, agent);
+    const std::string part = argc > 3 ? argv[3] : "all";
+    if (part != "listings") BenchTransfers(phone, agent, pc.path(), mib << 20);
+    if (part != "transfers") BenchListings(phone, agent);
     agent.UnInitialize();
     if (inMemory) fs::remove_all(memoryLogs);
     return 0;
