@@ -252,8 +252,9 @@ CEOID DevCeReadRecordPropsEx(DEVHANDLE database, DWORD flags, uint16_t *count, c
     if (!response.SucceededByCode()) return 0;
     if (response.Size() < kReadHeaderSize) return response.Failed(CEOID{0});
     const WireArea area{response.Bytes() + kReadHeaderSize, response.Size() - kReadHeaderSize, response.U16At(4)};
-    const uint64_t needed = NativeAreaSize(area);
-    if (!AreaHoldsTogether(area) || needed > 0xFFFFFFFFull) return response.Failed(CEOID{0});
+    if (!AreaHoldsTogether(area)) return response.Failed(CEOID{0});
+    const uint64_t needed = NativeAreaSize(area);  // reads the data items: only once they are known inside
+    if (needed > 0xFFFFFFFFull) return response.Failed(CEOID{0});
 
     if (count != nullptr) *count = area.count;
     if (needed == 0) {
