@@ -18,6 +18,17 @@ constexpr const char *kDefaultCodePage = "CP949";
 constexpr const char *kWideEncoding = "UTF-16LE";
 constexpr WCHAR kReplacementCharacter = 0xFFFD;  // what Windows puts for bytes that are no character
 
+// Windows gives a look-alike for a Latin-1 letter the code page lacks (its "best
+// fit"): the letter without its accent. '.' where it gives none and writes '?'.
+constexpr WCHAR kFirstBestFit = 0x00C0;
+constexpr char kBestFitFromC0[] = "AAAAAA.CEEEEIIII.NOOOOO..UUUUY..aaaaaa.ceeeeiiii.nooooo..uuuuy.y";
+
+std::string BestFit(WCHAR unit) {
+    if (unit < kFirstBestFit || unit >= kFirstBestFit + sizeof kBestFitFromC0 - 1) return std::string();
+    const char letter = kBestFitFromC0[unit - kFirstBestFit];
+    return letter == '.' ? std::string() : std::string(1, letter);
+}
+
 const char *AnsiCodePageName() {
     const char *name = std::getenv("CEBRIDGE_CODEPAGE");
     return name != nullptr && *name != '\0' ? name : kDefaultCodePage;
@@ -73,7 +84,8 @@ std::string AnsiEncoder::Encode(const WCHAR *units, size_t count) {
     size_t inLeft = count * sizeof(WCHAR);
     char *output = bytes;
     size_t outLeft = sizeof bytes;
-    if (!converter->IsOpen() || converter->Step(&input, &inLeft, &output, &outLeft) != 0) return std::string();
+    if (!converter->IsOpen()) return std::string();
+    if (converter->Step(&input, &inLeft, &output, &outLeft) != 0) return count == 1 ? BestFit(units[0]) : std::string();
     return std::string(bytes, sizeof bytes - outLeft);
 }
 
