@@ -102,16 +102,21 @@ struct WireArea {
 // A string's offset must lie in the data area with its zero before the area's end;
 // a blob's bytes must lie in the data area. Data items never share bytes, so all of
 // them together fit in the data area: `budget` holds what is left of it, which also
-// bounds the scanning work to the size of the response.
-bool DataItemInside(const WireArea &area, const uint8_t *wire, uint64_t *budget) {
+// bounds the scanning work to the size of the response. `bytes` receives what the
+// item takes (a string with its zero; 0 for values that carry no data).
+bool DataItemInside(const WireArea &area, const uint8_t *wire, uint64_t *budget, size_t *bytes) {
     const uint8_t *data = wire + kWireValueDataOffset;
+    *bytes = 0;
     switch (PropType(ReadU32(wire))) {
     case CEVT_LPWSTR: {
         const uint64_t offset = ReadU32(data);
         if (offset < area.ValuesSize()) return false;
         for (uint64_t at = offset; at + 2 <= area.size && *budget >= 2; at += 2) {
             *budget -= 2;
-            if (devce::ReadU16(area.bytes + at) == 0) return true;
+            if (devce::ReadU16(area.bytes + at) == 0) {
+                *bytes = static_cast<size_t>(at + 2 - offset);
+                return true;
+            }
         }
         return false;
     }
@@ -120,6 +125,7 @@ bool DataItemInside(const WireArea &area, const uint8_t *wire, uint64_t *budget)
         const uint64_t offset = ReadU32(data + 4);
         if (offset < area.ValuesSize() || offset + count > area.size || count > *budget) return false;
         *budget -= count;
+        *bytes = static_cast<size_t>(count);
         return true;
     }
     default:
@@ -127,30 +133,15 @@ bool DataItemInside(const WireArea &area, const uint8_t *wire, uint64_t *budget)
     }
 }
 
-bool AreaHoldsTogether(const WireArea &area) {
+// Checks every data item and measures it once, for the sizing and the copy.
+bool AreaHoldsTogether(const WireArea &area, std::vector<size_t> *itemBytes) {
     if (area.ValuesSize() > area.size) return false;
     uint64_t budget = area.size - area.ValuesSize();
+    itemBytes->assign(area.count, 0);
     for (size_t i = 0; i < area.count; ++i) {
-        if (!DataItemInside(area, area.Value(i), &budget)) return false;
+        if (!DataItemInside(area, area.Value(i), &budget, &(*itemBytes)[i])) return false;
     }
     return true;
-}
-
-// The bytes a value's string (with its zero) or blob takes in the data area; 0 for
-// values that carry none. Only for an area that holds together.
-uint64_t DataItemBytes(const WireArea &area, const uint8_t *wire) {
-    const uint8_t *data = wire + kWireValueDataOffset;
-    switch (PropType(ReadU32(wire))) {
-    case CEVT_LPWSTR: {
-        uint64_t at = ReadU32(data);
-        while (devce::ReadU16(area.bytes + at) != 0) at += 2;
-        return at + 2 - ReadU32(data);
-    }
-    case CEVT_BLOB:
-        return ReadU32(data);
-    default:
-        return 0;
-    }
 }
 
 // Strings start on an even byte of the caller's copy, so that it can read them as
@@ -160,16 +151,13 @@ uint64_t PlaceItem(uint64_t cursor, uint32_t type) { return type == CEVT_LPWSTR 
 // The caller gets native CePropVal records (wider than 16 bytes where pointers are
 // 8 bytes) followed by a copy of each string and blob, in the order of the values,
 // with every pointer aimed at its copy.
-uint64_t NativeAreaSize(const WireArea &area) {
+uint64_t NativeAreaSize(const WireArea &area, const std::vector<size_t> &itemBytes) {
     uint64_t cursor = 0;
-    for (size_t i = 0; i < area.count; ++i) {
-        const uint8_t *wire = area.Value(i);
-        cursor = PlaceItem(cursor, PropType(ReadU32(wire))) + DataItemBytes(area, wire);
-    }
+    for (size_t i = 0; i < area.count; ++i) cursor = PlaceItem(cursor, PropType(ReadU32(area.Value(i)))) + itemBytes[i];
     return uint64_t{area.count} * sizeof(CePropVal) + cursor;
 }
 
-void UnpackArea(const WireArea &area, uint8_t *destination) {
+void UnpackArea(const WireArea &area, const std::vector<size_t> &itemBytes, uint8_t *destination) {
     auto *values = reinterpret_cast<CePropVal *>(destination);
     uint8_t *data = destination + size_t{area.count} * sizeof(CePropVal);
     size_t cursor = 0;
@@ -182,7 +170,7 @@ void UnpackArea(const WireArea &area, uint8_t *destination) {
         value.wFlags = devce::ReadU16(wire + 6);
         const uint32_t type = PropType(value.propid);
         cursor = static_cast<size_t>(PlaceItem(cursor, type));
-        const size_t bytes = static_cast<size_t>(DataItemBytes(area, wire));
+        const size_t bytes = itemBytes[i];
         switch (type) {
         case CEVT_LPWSTR:
             std::memcpy(data + cursor, area.bytes + ReadU32(wireData), bytes);
@@ -252,8 +240,9 @@ CEOID DevCeReadRecordPropsEx(DEVHANDLE database, DWORD flags, uint16_t *count, c
     if (!response.SucceededByCode()) return 0;
     if (response.Size() < kReadHeaderSize) return response.Failed(CEOID{0});
     const WireArea area{response.Bytes() + kReadHeaderSize, response.Size() - kReadHeaderSize, response.U16At(4)};
-    if (!AreaHoldsTogether(area)) return response.Failed(CEOID{0});
-    const uint64_t needed = NativeAreaSize(area);  // reads the data items: only once they are known inside
+    std::vector<size_t> itemBytes;
+    if (!AreaHoldsTogether(area, &itemBytes)) return response.Failed(CEOID{0});
+    const uint64_t needed = NativeAreaSize(area, itemBytes);
     if (needed > 0xFFFFFFFFull) return response.Failed(CEOID{0});
 
     if (count != nullptr) *count = area.count;
@@ -265,7 +254,7 @@ CEOID DevCeReadRecordPropsEx(DEVHANDLE database, DWORD flags, uint16_t *count, c
     uint8_t *destination = Destination(flags, *buffer, *bufferSize, static_cast<size_t>(needed), &fresh);
     if (destination == nullptr) return 0;
     if (fresh && *buffer != nullptr) platform::LocalFree(*buffer);
-    UnpackArea(area, destination);
+    UnpackArea(area, itemBytes, destination);
     *buffer = destination;
     *bufferSize = static_cast<DWORD>(needed);
     return response.U32At(0);
