@@ -10,13 +10,10 @@
 #ifndef CEBRIDGE_TESTS_SUPPORT_PC_TIME_ZONE_H
 #define CEBRIDGE_TESTS_SUPPORT_PC_TIME_ZONE_H
 
-#include <ctime>
-#include <optional>
-
 #if defined(_WIN32)
 #include <windows.h>
 #else
-#include "support/phone_copy.h"  // ScopedEnv
+#include "support/scoped_time_zone.h"
 #endif
 
 // A zone as TZ names it (no tzdata needed) and as Windows measures it.
@@ -36,11 +33,7 @@ public:
         m_inForce = GetTimeZoneInformation(&system) != TIME_ZONE_ID_INVALID && system.Bias == zone.windowsBias;
     }
 #else
-    explicit PcTimeZone(const PcZone &zone) : m_env(std::in_place, "TZ", zone.tz) { tzset(); }
-    ~PcTimeZone() {
-        m_env.reset();
-        tzset();
-    }
+    explicit PcTimeZone(const PcZone &zone) : m_zone(zone.tz) {}
 #endif
     PcTimeZone(const PcTimeZone &) = delete;
     PcTimeZone &operator=(const PcTimeZone &) = delete;
@@ -52,7 +45,7 @@ private:
     bool m_inForce = false;
 #else
     bool m_inForce = true;
-    std::optional<ScopedEnv> m_env;
+    ScopedTimeZone m_zone;
 #endif
 };
 
