@@ -14,7 +14,7 @@ endforeach()
 add_library(cebridge_header_only INTERFACE)
 target_include_directories(cebridge_header_only SYSTEM INTERFACE ${CEBRIDGE_THIRD_PARTY_INCLUDE})
 
-if(CEBRIDGE_BUILD_TESTS)
+if(CEBRIDGE_BUILD_TESTS OR CEBRIDGE_BUILD_BENCH)
   if(CEBRIDGE_GTEST_FROM_SOURCE)
     set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
     set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
