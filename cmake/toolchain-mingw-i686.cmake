@@ -8,3 +8,5 @@ set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# Where the kernel runs 32-bit programs, Debian's wine32 runs the suite.
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine)

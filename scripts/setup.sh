@@ -10,6 +10,7 @@ packages=(
   g++-multilib
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
   wine64 locales
+  clang libclang-rt-dev
   python3
 )
 
@@ -30,4 +31,17 @@ fi
 # locale itself it cannot open the demo phone's Korean file names.
 if ! locale -a 2>/dev/null | grep -qix 'ko_KR.utf-\?8'; then
   $SUDO localedef -i ko_KR -f UTF-8 ko_KR.UTF-8
+fi
+
+# Where the kernel runs 32-bit programs, the real target (the 32-bit Windows DLL) runs
+# its suite under 32-bit wine, which Debian ships for the i386 architecture only.
+# Elsewhere wine32 could not start, so it is not installed.
+if bash "$(dirname "$0")/probe32.sh" >/dev/null; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+  fi
+  if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+    $SUDO apt-get update -qq
+    $SUDO apt-get install -y -qq --no-install-recommends wine32:i386
+  fi
 fi

@@ -1,46 +1,100 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds every preset that runs tests, and runs them.
-#   scripts/test.sh                  default, asan, tsan and i686, the 32-bit Windows export
-#                                    check, and the 64-bit Windows build's suite under wine64
-#   CEBRIDGE_TEST_PRESETS="default" scripts/test.sh    just the named presets
-set -euo pipefail
+# Sets up the machine, builds every preset, and runs every test stage:
+#   default, asan, tsan   x86_64 Linux suites (plain, ASan+UBSan, TSan)
+#   i686                  -m32 Linux: built always; its suite runs where the kernel runs
+#                         32-bit programs
+#   mingw-i686            the real target, the 32-bit Windows DLL: built always, exports
+#                         checked; its suite runs under wine32 where 32-bit programs run
+#   mingw-x64             64-bit Windows build, its suite under wine64
+#   fuzz                  every fuzz target from its seeds (tests/fuzz/run_fuzzers.sh)
+# Every stage runs even when an earlier one failed; the end shows one line per stage
+# (passed, skipped: why, or failed) and the run fails if any stage failed.
+#   CEBRIDGE_TEST_STAGES="default fuzz"   just these stages (CEBRIDGE_TEST_PRESETS too)
+#   CEBRIDGE_NO_32BIT=1                   behave as on a machine that runs no 32-bit program
+#   CEBRIDGE_FUZZ_SECONDS=N               fuzz each target for N seconds
+set -uo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/setup.sh
+bash scripts/setup.sh || { echo "setup: failed"; exit 1; }
 
 jobs=${CEBRIDGE_JOBS:-2}
-presets=(${CEBRIDGE_TEST_PRESETS:-default asan tsan i686 mingw-i686 mingw-x64})
+stages=(${CEBRIDGE_TEST_STAGES:-${CEBRIDGE_TEST_PRESETS:-default asan tsan i686 mingw-i686 mingw-x64 fuzz}})
+no_32bit_reason=$(bash scripts/probe32.sh)
+skip_reason=
 
-run_preset() {
-  local preset=$1
-  echo "=== preset ${preset} ==="
-  cmake --preset "${preset}" >/dev/null
-  cmake --build --preset "${preset}" -j "${jobs}"
-  case "${preset}" in
+build_preset() {
+  cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "${jobs}"
+}
+
+check_windows_exports() {
+  local rapi_names
+  rapi_names=$(sed -n '/^EXPORTS/,$p' emulator/ceemu.def | tail -n +2 | tr -d ' \r' | grep -v '^$' | paste -sd';')
+  cmake -DLIBRARY="build/mingw-i686/bin/cebridge.dll" -DOBJDUMP=i686-w64-mingw32-objdump \
+        -P tests/abi/check_exports.cmake &&
+  cmake -DLIBRARY="build/mingw-i686/bin/ceemu.dll" -DOBJDUMP=i686-w64-mingw32-objdump \
+        -DEXPECTED="${rapi_names}" -P tests/abi/check_exports.cmake
+}
+
+# The prefix is made once (wineboot), so no test pays for the first start.
+run_under_wine() {
+  local preset=$1 loader=$2 arch=$3
+  export WINEDEBUG=-all WINEARCH="${arch}" WINEPREFIX="${HOME}/.cache/cebridge/wine-${arch}"
+  mkdir -p "$(dirname "${WINEPREFIX}")"
+  "${loader}" wineboot -i && ctest --preset "${preset}"
+}
+
+run_stage() {
+  local stage=$1
+  case "${stage}" in
+    i686)
+      build_preset i686 || return 1
+      if [ -n "${no_32bit_reason}" ]; then
+        skip_reason="built; tests not run: ${no_32bit_reason}"
+        return 0
+      fi
+      ctest --preset i686
+      ;;
     mingw-i686)
-      # No 32-bit Windows runtime here: the real target is checked by its export tables,
-      # the plug-in's four functions and the emulator's RAPI operations, all undecorated.
-      cmake -DLIBRARY="build/mingw-i686/bin/cebridge.dll" -DOBJDUMP=i686-w64-mingw32-objdump \
-            -P tests/abi/check_exports.cmake
-      local rapi_names
-      rapi_names=$(sed -n '/^EXPORTS/,$p' emulator/ceemu.def | tail -n +2 | tr -d ' \r' | grep -v '^$' | paste -sd';')
-      cmake -DLIBRARY="build/mingw-i686/bin/ceemu.dll" -DOBJDUMP=i686-w64-mingw32-objdump \
-            -DEXPECTED="${rapi_names}" -P tests/abi/check_exports.cmake
+      # The real target's export tables: the plug-in's four functions and the
+      # emulator's RAPI operations, all undecorated.
+      build_preset mingw-i686 && check_windows_exports || return 1
+      if [ -n "${no_32bit_reason}" ]; then
+        skip_reason="built, exports checked; suite not run under wine32: ${no_32bit_reason}"
+        return 0
+      fi
+      run_under_wine mingw-i686 /usr/lib/wine/wine win32
       ;;
     mingw-x64)
-      # The prefix is made once (wineboot), so no test pays for the first start.
-      export WINEDEBUG=-all WINEPREFIX="${WINEPREFIX:-${HOME}/.cache/cebridge/wine64}"
-      mkdir -p "$(dirname "${WINEPREFIX}")"
-      /usr/lib/wine/wine64 wineboot -i
-      ctest --preset "${preset}"
+      build_preset mingw-x64 && run_under_wine mingw-x64 /usr/lib/wine/wine64 win64
+      ;;
+    fuzz)
+      bash tests/fuzz/run_fuzzers.sh
       ;;
     *)
-      ctest --preset "${preset}"
+      build_preset "${stage}" && ctest --preset "${stage}"
       ;;
   esac
 }
 
-for preset in "${presets[@]}"; do
-  run_preset "${preset}"
+duration() { printf '%d min %02d s' $(($1 / 60)) $(($1 % 60)); }
+
+summary=()
+failures=0
+for stage in "${stages[@]}"; do
+  echo "=== ${stage} ==="
+  skip_reason=
+  started=${SECONDS}
+  if run_stage "${stage}"; then
+    if [ -n "${skip_reason}" ]; then result="skipped: ${skip_reason}"; else result=passed; fi
+  else
+    result=failed
+    failures=$((failures + 1))
+  fi
+  took=$(duration $((SECONDS - started)))
+  echo "=== ${stage}: ${result} (${took}) ==="
+  summary+=("${stage}: ${result} (${took})")
 done
-echo "=== all presets passed: ${presets[*]} ==="
+
+echo "=== summary (${SECONDS} s in all) ==="
+printf '%s\n' "${summary[@]}"
+[ "${failures}" -eq 0 ]
