@@ -14,6 +14,7 @@ PAR_NAME, PAR_TYPE, PAR_TARGET, PAR_XMLBODY = 0x01, 0x42, 0x46, 0x48
 PAR_APP_FILEPATH, PAR_APP_SEARCH, PAR_APP_FLAGS, PAR_APP_RANGE = 0x60, 0x61, 0x62, 0x63
 PAR_APP_MEMTYPE, PAR_APP_GROUP, PAR_APP_ID, PAR_APP_OPTION = 0x64, 0x65, 0x66, 0x67
 PAR_APP_TIMEOUT, PAR_APP_COUNT = 0x68, 0x6A
+PAR_ERRCODE, PAR_LENGTH = 0x05, 0xC3
 
 
 def write(target, name, data):
@@ -120,8 +121,22 @@ def find_records():
           b"\x01" + find_record(mounted, 0, "Storage Card", unterminated=True))
 
 
+def host_answers():
+    # answer bodies as the plug-in sends them: its XML documents (from the golden
+    # files), a progress figure and an error code
+    golden = os.path.join(HERE, "..", "golden")
+    for kind, name in (("xml", "capability_demo_phone.txt"), ("xml", "contents_every_kind.txt"),
+                       ("pim", "phonebook_listing.xml"), ("pim", "smsdata_recv_listing.xml")):
+        with open(os.path.join(golden, kind, name), "rb") as source:
+            document = source.read()
+        write("host_answer", os.path.splitext(name)[0] + ".bin", param(PAR_XMLBODY, document))
+    write("host_answer", "progress_and_error.bin",
+          param(PAR_LENGTH, "65536") + param(PAR_ERRCODE, "7FFFFFFF") + param(PAR_NAME, b"\xb1\xe8 notes.txt"))
+
+
 if __name__ == "__main__":
     request_bodies()
     item_texts()
     tobrann_answers()
     find_records()
+    host_answers()

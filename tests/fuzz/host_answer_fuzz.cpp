@@ -1,0 +1,55 @@
+// Fuzz entry for the host's reading of the plug-in's answers: the input is an answer
+// body, split into parameters as the host splits it; every value is then read as the
+// host reads what the plug-in hands back: the XML document (capability, folder and
+// contents listings) walked attribute by attribute, and texts turned into the
+// terminal's encoding, listing times into local ones and display widths. A plug-in
+// that answers garbage must not crash the host.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "agent_client.h"
+#include "fuzz_support.h"
+#include "text.h"
+#include "xml_answer.h"
+
+namespace {
+
+void ReadText(const std::string &text) {
+    const std::string terminal = host::DeviceToTerminal(text);
+    host::DisplayWidth(terminal);
+    host::ListingTimeToLocal(text);
+}
+
+void Walk(const host::XmlElement &element, int depth) {
+    if (depth > 64) return;
+    ReadText(element.text);
+    for (const auto &[name, value] : element.attributes) {
+        ReadText(value);
+        element.Attribute(name);
+    }
+    for (const host::XmlElement &child : element.children) {
+        element.ChildText(child.name);
+        Walk(child, depth + 1);
+    }
+}
+
+}  // namespace
+
+int FuzzHostAnswer(const uint8_t *data, size_t size) {
+    fuzz::HeapCopy body(data, size);
+    for (const host::Parameter &parameter : host::DecodeParameters(body.data(), body.size())) {
+        if (parameter.code != PAR_XMLBODY) {
+            ReadText(parameter.value);
+            continue;
+        }
+        host::XmlElement root;
+        std::string error;
+        if (host::ParseXmlAnswer(parameter.value, &root, &error)) Walk(root, 0);
+    }
+    return 0;
+}
+
+#ifdef CEBRIDGE_LIBFUZZER
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) { return FuzzHostAnswer(data, size); }
+#endif

@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# The fuzz stage of the test command: builds every fuzz target (build_fuzzers.sh) and
+# runs each from its committed seeds for a bounded time. A crash, leak, hang or
+# sanitizer report fails the stage; the report's end and the input, in hex, are printed.
+#   CEBRIDGE_FUZZ_SECONDS   seconds per target (default 75: about ten minutes in all)
+#   CEBRIDGE_FUZZ_TARGETS   the targets to run (default: every tests/fuzz/*_fuzz.cpp)
+# The emulator's target serves a copy of the demo phone from a gcc-built libceemu.so
+# (build/default), which is built here when missing.
+set -uo pipefail
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+cd "${source_dir}"
+build_dir=build/fuzz-clang
+seconds=${CEBRIDGE_FUZZ_SECONDS:-75}
+
+bash tests/fuzz/build_fuzzers.sh || exit 1
+if [ ! -f build/default/bin/libceemu.so ]; then
+  cmake --preset default >/dev/null && cmake --build --preset default --target ceemu -j "${CEBRIDGE_JOBS:-2}" || exit 1
+fi
+
+seed_folders() {
+  case "$1" in
+    pugxml_reader) echo tests/fuzz/pugxml_seeds ;;
+    *) echo "tests/fuzz/seeds/$1"; [ -d "tests/fuzz/regressions/$1" ] && echo "tests/fuzz/regressions/$1" ;;
+  esac
+}
+
+print_findings() {
+  local artifacts=$1 log=$2
+  local first
+  first=$(grep -n -m1 -E '==[0-9]+==ERROR|runtime error:|ERROR: libFuzzer|==[0-9]+== ?ERROR' "${log}" | cut -d: -f1)
+  echo "--- its report:"
+  if [ -n "${first}" ]; then sed -n "${first},$((first + 40))p" "${log}"; else grep -v '^#[0-9]' "${log}" | tail -n 40; fi
+  for input in "${artifacts}"/*; do
+    [ -f "${input}" ] || continue
+    echo "--- input $(basename "${input}") ($(stat -c %s "${input}") bytes), in hex:"
+    od -An -tx1 -v "${input}" | head -n 64
+  done
+}
+
+targets=${CEBRIDGE_FUZZ_TARGETS:-$(for f in tests/fuzz/*_fuzz.cpp; do basename "$f" _fuzz.cpp; done)}
+failed=()
+for target in ${targets}; do
+  corpus="${build_dir}/corpus/${target}"
+  artifacts="${build_dir}/artifacts/${target}"
+  log="${build_dir}/logs/${target}.log"
+  rm -rf "${artifacts}"
+  mkdir -p "${corpus}" "${artifacts}" "$(dirname "${log}")"
+  environment=()
+  if [ "${target}" = emulator_tobrann ]; then
+    phone=$(mktemp -d)
+    cp -r data/phones/demo/. "${phone}"
+    environment=(CEBRIDGE_DEVICE="${phone}" CEBRIDGE_FUZZ_EMULATOR="${source_dir}/build/default/bin/libceemu.so")
+  fi
+  # shellcheck disable=SC2046  # one word per seed folder
+  env "${environment[@]}" "${build_dir}/fuzzers/${target}_fuzz" -max_total_time="${seconds}" -timeout=30 \
+      -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix="${artifacts}/" \
+      "${corpus}" $(seed_folders "${target}") > "${log}" 2>&1
+  status=$?
+  [ "${target}" = emulator_tobrann ] && rm -rf "${phone}"
+  runs=$(awk '/stat::number_of_executed_units/ {print $2}' "${log}" | tail -n 1)
+  if [ "${status}" -ne 0 ] || compgen -G "${artifacts}/*" >/dev/null; then
+    echo "fuzz ${target}: FAILED after ${runs:-?} runs (exit ${status}); log: ${log}"
+    print_findings "${artifacts}" "${log}"
+    failed+=("${target}")
+  else
+    echo "fuzz ${target}: ${runs} runs in ${seconds} s, no finding"
+  fi
+done
+
+if [ "${#failed[@]}" -gt 0 ]; then
+  echo "fuzz: findings in ${failed[*]}"
+  exit 1
+fi
