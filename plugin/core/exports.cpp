@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <exception>
+#include <mutex>
 
 #include "core/session.h"
 
@@ -10,6 +11,11 @@ namespace {
 
 std::atomic<AgentCallbackFn> g_agentCallback{nullptr};
 PtrArray *g_sessionList = nullptr;
+// An agent may deliver one last event on one thread while it unloads on another:
+// the list and the session a request is handed to stay put while either runs.
+// Recursive, since an abort is answered on the agent's thread, inside SE_EventHandle,
+// and the agent's callback may hand over the next request from there.
+std::recursive_mutex g_sessionLock;
 
 // The log writer lives as long as the module: made by the first SE_Initialize,
 // ended when the plug-in is unloaded (or the process ends).
@@ -39,6 +45,19 @@ DeviceSession *FirstSession() {
     return static_cast<DeviceSession *>(g_sessionList->GetAt(0));
 }
 
+// Removes the first session from the list (and the list once empty), under the lock.
+DeviceSession *TakeFirstSession() {
+    std::lock_guard<std::recursive_mutex> hold(g_sessionLock);
+    DeviceSession *session = FirstSession();
+    if (session) g_sessionList->RemoveAt(0);
+    if (g_sessionList && g_sessionList->GetSize() == 0) {
+        g_sessionList->FreeData();
+        delete g_sessionList;
+        g_sessionList = nullptr;
+    }
+    return session;
+}
+
 void LogEscaped(const char *where) { LogLine(LOG_FAULT, "%s: unexpected failure", where); }
 
 }  // namespace
@@ -50,6 +69,7 @@ extern "C" {
 CEBRIDGE_API int32_t CEBRIDGE_CALL SE_Initialize(AgentCallbackFn callback, uint32_t, uint32_t, uint32_t,
                                                  const char *logDirectory, const char *logBaseName) {
     try {
+        std::lock_guard<std::recursive_mutex> hold(g_sessionLock);
         if (!g_sessionList) g_sessionList = new PtrArray();
         platform::LoadTimeZone();
         if (!Log()) StartLog(logDirectory, logBaseName);
@@ -63,6 +83,7 @@ CEBRIDGE_API int32_t CEBRIDGE_CALL SE_Initialize(AgentCallbackFn callback, uint3
 
 CEBRIDGE_API int32_t CEBRIDGE_CALL SE_EventHandle(uint32_t event, AgentPacket *packet) {
     try {
+        std::lock_guard<std::recursive_mutex> hold(g_sessionLock);
         DeviceSession *session = FirstSession();
         if (session && event == EVT_AGENT_TO_DLL) session->Receive(event, packet);
     } catch (...) {
@@ -83,16 +104,11 @@ CEBRIDGE_API int32_t CEBRIDGE_CALL SE_ReleaseMemory(AgentPacket *packet) {
 CEBRIDGE_API int32_t CEBRIDGE_CALL SE_UnInitialize(void) {
     try {
         LogLine(LOG_DETAIL, "Uninitialized the activeSync");
-        DeviceSession *session = FirstSession();
-        if (session) {
-            g_sessionList->RemoveAt(0);
-            delete session;
-        }
-        if (g_sessionList && g_sessionList->GetSize() == 0) {
-            g_sessionList->FreeData();
-            delete g_sessionList;
-            g_sessionList = nullptr;
-        }
+        DeviceSession *session = TakeFirstSession();
+        // Out of the list, no event can reach it: its worker is stopped (which may
+        // take up to the worker's bounded wait) without holding up the agent's
+        // other threads.
+        delete session;
     } catch (...) {
         LogEscaped("SE_UnInitialize");
     }

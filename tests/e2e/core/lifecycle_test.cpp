@@ -2,6 +2,7 @@
 // the PC registry on first run, refused answers and the end of a session.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -105,4 +106,27 @@ TEST(Lifecycle, ReleaseMemoryTakesNullAndAnswersOnlyAfterCopying) {
     Answer answer = session.agent.AnswersFor(tid).front();
     EXPECT_EQ(answer.header.nStatus, ST_DISCONNECTED);
     EXPECT_EQ(answer.body, body);
+}
+
+// An agent that delivers its last events on one thread while another unloads and
+// loads again: each event reaches a live session or none, never a freed one (the
+// sanitizer presets turn a stale session into a report), and nothing is answered twice.
+TEST(Lifecycle, EventsOverlappingUnloadAndReloadReachOnlyLiveSessions) {
+    AgentSession session;
+    constexpr uint32_t kEvents = 3000;
+    std::atomic<bool> sending{true};
+    std::thread events([&] {
+        for (uint32_t i = 0; i < kEvents; ++i) session.agent.Send(CMD_PING, 0, {}, 100000 + i);
+        sending = false;
+    });
+    int cycles = 0;
+    while (sending && cycles < 400) {
+        session.agent.UnInitialize();
+        session.agent.Initialize(session.logs.str());
+        ++cycles;
+    }
+    events.join();
+    EXPECT_GT(cycles, 0);
+    EXPECT_EQ(session.agent.Request(CMD_PING, 0).header.nStatus, ST_UNSUPPORTED);
+    for (uint32_t i = 0; i < kEvents; ++i) EXPECT_LE(session.agent.AnswersFor(100000 + i).size(), 1u) << i;
 }
