@@ -82,8 +82,13 @@ void WorkerThread::Start() {
 // event, so this join ends soon after the stop was set.
 void WorkerThread::Stop() {
     if (m_running) {
-        if (!m_queue->Post(kStopMessage, 0, nullptr, kStopWaitMs))
-            LogLine(LOG_FAULT, "Stop message not posted (%d)", int(platform::GetLastError()));
+        bool posted = m_queue->Post(kStopMessage, 0, nullptr, kStopWaitMs);
+        if (!posted) LogLine(LOG_FAULT, "Stop message not posted (%d)", int(platform::GetLastError()));
+        // A full queue refused the stop message. The worker drains it, so the message
+        // gets in soon; without it the worker would wait for its next request (for an
+        // hour) and the join below with it.
+        while (!posted && platform::CurrentThreadId() != m_threadId && !platform::WaitThread(m_thread, 1))
+            posted = m_queue->Post(kStopMessage, 0, nullptr, kStopWaitMs);
         if (!platform::WaitThread(m_thread, kStopWaitMs))
             LogLine(LOG_FAULT, "Worker still busy after %dms; waiting for it to end", int(kStopWaitMs));
         platform::CloseThread(m_thread);
