@@ -37,6 +37,13 @@ std::string EntryName(const CE_FIND_DATA &entry) {
     return platform::WideToAnsi(name);
 }
 
+bool CanBeFolderName(const char *name) {
+    for (const char *c = name; *c; ++c) {
+        if (static_cast<unsigned char>(*c) < 0x20) return false;
+    }
+    return files::IsPlainName(name, true);
+}
+
 void ReleaseFolderEntry(PtrArray &folders, int32_t index) {
     std::free(folders.GetAt(index));
     folders.RemoveAt(index);
@@ -115,9 +122,8 @@ bool DeviceSession::FbsSetPath(char *name, const char *flag) {
 
     const bool entering = name[0] != '\0';
     char probePath[files::kDevicePathSize];
-    if (!files::IsPlainName(name, true) ||
-        !files::ComposeDevicePath(m_pFbsFolderList, name, true, probePath, sizeof probePath)) {
-        LogLine(LOG_TRACE, "SET_FBS_PATH refused: name or path too long or not a folder name");
+    if (!files::ComposeDevicePath(m_pFbsFolderList, name, true, probePath, sizeof probePath)) {
+        LogLine(LOG_TRACE, "SET_FBS_PATH refused: name or path too long");
         std::free(name);
         return false;
     }
@@ -130,14 +136,23 @@ bool DeviceSession::FbsSetPath(char *name, const char *flag) {
             std::free(name);
             return false;
         }
-        // Creating is only ever for a named child: an empty name moves to the root.
-        if (m_nFbsFlag == 0 && entering) {
+        if (m_nFbsFlag == 0) {
+            // The name would become a folder of the path: one that can never be a
+            // folder name (a wildcard, a separator, a control character) is refused
+            // rather than created and kept.
+            if (!CanBeFolderName(name)) {
+                LogLine(LOG_TRACE, "SET_FBS_PATH refused: not a folder name");
+                std::free(name);
+                return false;
+            }
             LogLine(LOG_TRACE, "CeCreateDirectory[%s]", probePath);
             platform::Rapi().CeCreateDirectory(platform::AnsiToWide(probePath).c_str(), nullptr);
-            folders.Add(name);
+            folders.Add(name);  // an empty name goes again with the move to the root below
             appended = true;
         }
-    } else if (entering && IsFolder(entry)) {
+    } else if (IsFolder(entry)) {
+        // A name the device resolves to a folder of another name (a wildcard, say)
+        // leaves the path as it was.
         std::string deviceName = EntryName(entry);
         files::LowerAscii(deviceName.data());
         files::LowerAscii(name);

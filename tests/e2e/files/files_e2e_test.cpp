@@ -255,8 +255,18 @@ TEST_F(PluginFilesTest, SetPathFoldsCaseAndUsesTheFirstFlagByte) {
     // The folder vanishes behind the session's back: a parent move probes it and fails.
     fs::remove_all(phone.fs() / "Docs");
     EXPECT_EQ(SetPath("", 1), ST_UNSUPPORTED);
-    EXPECT_EQ(SetPath("", 0), ST_OK);  // flag 0 always reaches the root
+    EXPECT_EQ(SetPath("", 0), ST_OK);  // flag 0 always reaches the root, creating on its way
+    EXPECT_NE(LogText().find("CeCreateDirectory[\\docs\\]"), std::string::npos);
     EXPECT_NE(ListNames(), std::vector<std::string>{});
+
+    // A name the device resolves to a folder of another name leaves the path alone;
+    // one that matches nothing is never created as a folder called "Q*".
+    fs::create_directories(phone.fs() / "Docs");
+    EXPECT_EQ(SetPath("D*", 2), ST_OK);
+    EXPECT_NE(ListNames(), std::vector<std::string>{"inside.txt"});
+    EXPECT_NE(LogText().find("pszPath[d*], DirName[docs]"), std::string::npos);
+    EXPECT_EQ(SetPath("Q*", 0), ST_UNSUPPORTED);
+    EXPECT_EQ(SetPath("Q\x01", 0), ST_UNSUPPORTED);
 }
 
 TEST_F(PluginFilesTest, SetPathRefusesNamesThatDoNotFitOrAreNotOneFolder) {
