@@ -36,7 +36,7 @@ void DumpHeader(const AgentPacket *packet, const char *label) {
     if (packet->command == CMD_PUT && packet->nStatus == ST_CONTINUE) return;
     LogLine(LOG_TRACE, "%s", kDoubleRule);
     LogLine(LOG_TRACE, "%s %s(0x%x) TID:%ld SubC:0x%x St:0x%x Len:%d ", label, CommandDumpName(packet->command),
-            unsigned(packet->command), int(packet->tid), unsigned(packet->subCommand), unsigned(packet->nStatus),
+            unsigned(packet->command), long(int32_t(packet->tid)), unsigned(packet->subCommand), unsigned(packet->nStatus),
             int(packet->nBodyLength));
     LogLine(LOG_TRACE, "  V:%d.%02d APP:%d MGT:%d CMDT:%d Sess:0x%X TP:%d UID:%d", int(packet->versionMajor),
             int(packet->versionMinor), int(packet->app), int(packet->mgt), int(packet->cmdType),

@@ -86,7 +86,7 @@ bool DeviceSession::FbsList(void *scratchRecord, AgentPacket *response) {
         const CE_FIND_DATA &entry = entries[i];
         scratch.size = entry.nFileSizeLow;
         if (!TakeEntryName(entry, scratch)) {
-            LogLine(LOG_TRACE, "NAME OUT OF SIZE: entry %d left out", i);
+            LogLine(LOG_TRACE, "NAME OUT OF SIZE: entry %d left out", int(i));
             continue;
         }
         LogLine(LOG_TRACE, "%s", scratch.name);

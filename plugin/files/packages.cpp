@@ -52,7 +52,7 @@ void DeviceSession::GetPackageList(const char *) {
 
     key = OpenPackageKey();
     if (!ReadPackageValue(key, CE_TEXT("VERSION"), package.version)) {
-        LogLine(LOG_TRACE, "VERSION OUT OF SIZE[%d]", platform::Rapi().CeGetLastError());
+        LogLine(LOG_TRACE, "VERSION OUT OF SIZE[%d]", int(platform::Rapi().CeGetLastError()));
     }
     LogLine(LOG_TRACE, "AID[%s] VER[%s]", package.applicationId, package.version);
     ClosePackageKey(key);

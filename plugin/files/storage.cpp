@@ -186,7 +186,7 @@ private:
 bool StorageDiscovery::ReadObjectStore() {
     STORE_INFORMATION store{};
     if (!platform::Rapi().CeGetStoreInformation(&store)) {
-        LogLine(LOG_TRACE, "CeGetStoreInformation FAIL[%d]", platform::Rapi().CeGetLastError());
+        LogLine(LOG_TRACE, "CeGetStoreInformation FAIL[%d]", int(platform::Rapi().CeGetLastError()));
         return false;
     }
     const uint32_t size = store.dwStoreSize;
@@ -303,7 +303,7 @@ bool StorageDiscovery::StoreFolderExists(const std::string &name) {
     const bool found = path && platform::Rapi().CeFindAllFiles(path.get(), kStoreFolderQuery, &count, &entries);
     if (entries) platform::Rapi().CeRapiFreeBuffer(entries);
     if (!found || count == 0) return false;
-    LogLine(LOG_TRACE, "dwFileCount[%d]", count);
+    LogLine(LOG_TRACE, "dwFileCount[%d]", int(count));
     return true;
 }
 
@@ -328,14 +328,15 @@ void StorageDiscovery::MeasureStore(const std::string &name, const char *memoryT
     ULARGE_INTEGER total{};
     ULARGE_INTEGER totalFree{};
     if (!folder || !platform::Rapi().CeGetDiskFreeSpaceEx(folder.get(), &available, &total, &totalFree)) {
-        LogLine(LOG_TRACE, "CeGetDiskFreeSpaceEx FAIL[%d]", platform::Rapi().CeGetLastError());
+        LogLine(LOG_TRACE, "CeGetDiskFreeSpaceEx FAIL[%d]", int(platform::Rapi().CeGetLastError()));
         return;
     }
     LogLine(LOG_TRACE, "[%s]Access", name.c_str());
     const uint64_t freeBytes = available.QuadPart;
     const uint64_t totalBytes = total.QuadPart;
     const uint64_t usedBytes = totalBytes - totalFree.QuadPart;
-    LogLine(LOG_TRACE, "Ava:%I64u Free:%I64u ulUse:%I64u", totalBytes, freeBytes, usedBytes);
+    LogLine(LOG_TRACE, "Ava:%llu Free:%llu ulUse:%llu", static_cast<unsigned long long>(totalBytes),
+            static_cast<unsigned long long>(freeBytes), static_cast<unsigned long long>(usedBytes));
     const StoreEntry store{name,
                            memoryType,
                            std::to_string(freeBytes),

@@ -99,7 +99,7 @@ DEVHANDLE OpenDatabaseOfType(const CeGuid &volume, DEVHANDLE session, uint32_t t
 // `buffer` (`size` bytes), which the server filled and nothing else vouches for.
 void FillFromProperties(RecordFiller &filler, const uint8_t *buffer, DWORD size, uint16_t count) {
     if (static_cast<size_t>(count) * sizeof(CePropVal) > size) {
-        LogLine(LOG_FAULT, "PROPERTY COUNT[%d] DOES NOT FIT [%d] BYTES", count, size);
+        LogLine(LOG_FAULT, "PROPERTY COUNT[%d] DOES NOT FIT [%d] BYTES", int(count), int(size));
         return;
     }
     const uint8_t *end = buffer + size;

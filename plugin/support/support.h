@@ -37,6 +37,14 @@ private:
 };
 
 // Log levels the plug-in writes at.
+// The compiler checks log formats as printf formats; gnu_printf on every target,
+// mingw's default being the runtime's own dialect.
+#if defined(__GNUC__)
+#define CEBRIDGE_LOG_FORMAT(formatIndex, firstArgument) __attribute__((format(gnu_printf, formatIndex, firstArgument)))
+#else
+#define CEBRIDGE_LOG_FORMAT(formatIndex, firstArgument)
+#endif
+
 enum LogLevel : uint32_t { LOG_FAULT = 2, LOG_TRACE = 4, LOG_DETAIL = 5 };
 
 // One log file per local day, "<dir>\<base>_YYYYMMDD.log", every line written
@@ -50,9 +58,11 @@ public:
     LogWriter &operator=(const LogWriter &) = delete;
 
     void Init(const char *directory, const char *baseName, uint32_t threshold);
-    // `format` uses the wsprintf notation: %d %u %x %X %s %c %ld %lu %lx %I64u %I64d,
-    // widths, '-' and zero padding. The message is cut to 1024 characters.
-    void Write(uint32_t level, const char *format, ...);
+    // `format` uses the wsprintf notation: %d %u %x %X %s %c %ld %lu %lx, widths, '-'
+    // and zero padding; 64-bit values as %llu and %lld (wsprintf's %I64u and %I64d,
+    // which the compiler cannot check, are read the same way). The compiler checks
+    // every format against its arguments. The message is cut to 1024 characters.
+    void Write(uint32_t level, const char *format, ...) CEBRIDGE_LOG_FORMAT(3, 4);
     void WriteV(uint32_t level, const char *format, va_list arguments);
 
     // For tests: the clock that stamps the lines and picks the day's file; null
@@ -79,6 +89,6 @@ void SetLog(LogWriter *writer);
 
 // Writes to the process-wide log when there is one.
 // `format` is in wsprintf notation (see LogWriter::Write).
-void LogLine(uint32_t level, const char *format, ...);
+void LogLine(uint32_t level, const char *format, ...) CEBRIDGE_LOG_FORMAT(2, 3);
 
 #endif  // CEBRIDGE_SUPPORT_H

@@ -37,7 +37,8 @@ struct Conversion {
     bool alternate = false;  // '#': 0x before hexadecimal
     size_t width = 0;
     int precision = -1;
-    bool wide64 = false;  // I64
+    bool wide64 = false;  // ll or I64
+    bool isLong = false;  // l
     char type = 0;
 };
 
@@ -68,7 +69,11 @@ Conversion ReadConversion(const char **cursor) {
         ++*cursor;
         conversion.precision = static_cast<int>(ReadNumber(cursor));
     }
-    if (**cursor == 'l' || **cursor == 'h') {
+    if (std::strncmp(*cursor, "ll", 2) == 0) {
+        conversion.wide64 = true;
+        *cursor += 2;
+    } else if (**cursor == 'l' || **cursor == 'h') {
+        conversion.isLong = **cursor == 'l';
         ++*cursor;
     } else if (std::strncmp(*cursor, "I64", 3) == 0) {
         conversion.wide64 = true;
@@ -111,9 +116,8 @@ void PutInteger(BoundedOutput &out, const Conversion &conversion, uint64_t magni
     PutPadded(out, conversion, prefix, body, length);
 }
 
-// Reads one integer argument. The plug-in's target has 32-bit long, so 'l' and 'h'
-// read the same 32-bit int as no size at all (on 64-bit POSIX an int-sized read of a
-// long argument still sees its low half); only I64 reads 64 bits.
+// Reads one integer argument. The plug-in's target has 32-bit long, so a long shows
+// as its low 32 bits on every platform, as an int does; only ll and I64 show 64 bits.
 void PutIntegerArgument(BoundedOutput &out, const Conversion &conversion, va_list *arguments) {
     const bool isSigned = conversion.type == 'd' || conversion.type == 'i';
     if (conversion.wide64) {
@@ -127,11 +131,14 @@ void PutIntegerArgument(BoundedOutput &out, const Conversion &conversion, va_lis
         return;
     }
     if (isSigned) {
-        int32_t value = va_arg(*arguments, int32_t);
+        const int32_t value = conversion.isLong ? static_cast<int32_t>(va_arg(*arguments, long))
+                                                : va_arg(*arguments, int32_t);
         PutInteger(out, conversion, value < 0 ? 0 - static_cast<uint64_t>(static_cast<int64_t>(value)) : value,
                    value < 0);
     } else {
-        PutInteger(out, conversion, va_arg(*arguments, uint32_t), false);
+        const uint32_t value = conversion.isLong ? static_cast<uint32_t>(va_arg(*arguments, unsigned long))
+                                                 : va_arg(*arguments, uint32_t);
+        PutInteger(out, conversion, value, false);
     }
 }
 

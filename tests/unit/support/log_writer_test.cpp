@@ -145,9 +145,10 @@ TEST_F(LogWriterTest, TwoThreadsNeverTearALine) {
 TEST(FormatWsprintf, NotationOfThePluginsMessages) {
     EXPECT_EQ(Formatted(64, "%I64u", UINT64_C(18446744073709551615)), "18446744073709551615");
     EXPECT_EQ(Formatted(64, "%I64d|%I64x", INT64_C(-9000000000), UINT64_C(0x1234567890)), "-9000000000|1234567890");
+    EXPECT_EQ(Formatted(64, "%llu|%lld", 18446744073709551615ULL, -9000000000LL), "18446744073709551615|-9000000000");
     EXPECT_EQ(Formatted(64, "[%5d][%-5d][%05d][%05d]", 42, 42, 42, -42), "[   42][42   ][00042][-0042]");
-    EXPECT_EQ(Formatted(64, "%X %x %08lX %#x", 0xBEEFu, 0xBEEFu, 0x2Au, 255u), "BEEF beef 0000002A 0xff");
-    EXPECT_EQ(Formatted(64, "%u %ld %lu %i", -1, -7, 4000000000u, -3), "4294967295 -7 4000000000 -3");
+    EXPECT_EQ(Formatted(64, "%X %x %08lX %#x", 0xBEEFu, 0xBEEFu, 0x2Aul, 255u), "BEEF beef 0000002A 0xff");
+    EXPECT_EQ(Formatted(64, "%u %ld %lu %i", -1, -7L, 4000000000ul, -3), "4294967295 -7 4000000000 -3");
     EXPECT_EQ(Formatted(64, "%s|%-6s|%4s|%c%%", "ab", "cd", static_cast<const char *>(nullptr), 'z'),
               "ab|cd    |(null)|z%");
     EXPECT_EQ(Formatted(64, "ParamCode:0x%x ParamLen:%d", 0x21, 7), "ParamCode:0x21 ParamLen:7");
