@@ -1,6 +1,6 @@
-// The PIM volume session and the record operations on it: mounting "\pim.vol",
-// finding a database by type, reading every record into a session list, adding
-// contacts and appointments, deleting records.
+// The PIM volume session and the record operations on it: mounting "\pim.vol" and
+// the message volume, finding a database by type, reading every record into a
+// session list, adding contacts and appointments, deleting records.
 #include "pim/pim.h"
 
 #include <cstring>
@@ -248,6 +248,29 @@ int PimStore::OpenPimVolume() {
     return 1;
 }
 
+int PimStore::OpenMessageVolume(const char *name) {
+    m_messageSession = kInvalidDevHandle;
+    if (name == nullptr || name[0] == '\0') {
+        LogLine(LOG_TRACE, "CeEdbMountDBVolEx(sms) FAIL: no volume name");
+        return 0;
+    }
+    const platform::WideString wideName = platform::AnsiToWide(name);
+    if (!DevCeMountDBVolEx(&m_messageVolume, wideName.c_str(), nullptr, kMountOpenExisting)) {
+        LogLine(LOG_TRACE, "CeEdbMountDBVolEx(sms) FAIL");
+        LogLine(LOG_TRACE, "EDB Mount Error Fail (%d)", DeviceLastError());
+        return 0;
+    }
+    LogLine(LOG_TRACE, "CeEdbMountDBVolEx(sms) SUCCESS");
+    m_messageSession = DevCeCreateSession(&m_messageVolume);
+    if (m_messageSession == kInvalidDevHandle) {
+        LogLine(LOG_TRACE, "CeEdbCreateSession(sms) Fail (0x%x)", platform::GetLastError());
+        return 0;
+    }
+    LogLine(LOG_TRACE, "CeEdbCreateSession(sms) Success");
+    DevCeChangeDatabaseLCID(&m_messageVolume, kKoreanLcid);
+    return 1;
+}
+
 BOOL PimStore::GetPhoneNumber(char *number32) {
     BOOL ok = DevCeGetPhoneNumber(number32);
     if (!ok) LogLine(LOG_TRACE, "Get Phone Number Falied");
@@ -255,8 +278,8 @@ BOOL PimStore::GetPhoneNumber(char *number32) {
 }
 
 BOOL PimStore::ClosePimVolume() {
-    // The message session is never opened, so this always ends here: the phone keeps
-    // "\pim.vol" mounted and the next connection mounts it again.
+    // Unless both sessions are open, the phone keeps what is mounted and the next
+    // connection mounts it again.
     if (m_pimSession == kInvalidDevHandle || m_messageSession == kInvalidDevHandle) return TRUE;
     m_pimSession = kInvalidDevHandle;
     m_messageSession = kInvalidDevHandle;
