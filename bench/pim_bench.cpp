@@ -1,11 +1,12 @@
-// Contacts listings of 100, 1,000 and 10,000 records through the real exports
-// against the emulated phone, beside the floor the log sets on this disk. It
-// measures and prints; it never passes or fails on speed.
+// Contacts (or received messages) listings of 100, 1,000 and 10,000 records
+// through the real exports against the emulated phone, beside the floor the log
+// sets on this disk. It measures and prints; it never passes or fails on speed.
 //
-//   build/<dir>/bin/pim_bench [--memory-only] [rounds [records...]]
+//   build/<dir>/bin/pim_bench [--messages] [--memory-only] [rounds [records...]]
 //
-// Defaults: one round of 100, 1,000 and 10,000 records (10,000 take minutes on a
-// slow disk). --memory-only skips the disk and times only the tmpfs listing.
+// Defaults: one round of 100, 1,000 and 10,000 contacts (10,000 take minutes on a
+// slow disk). --messages lists received messages instead; --memory-only skips the
+// disk and times only the tmpfs listing.
 //
 // Every log line is written through to disk, and a listing writes several lines
 // per record, so the floor of a listing is its number of log lines times the cost
@@ -60,15 +61,40 @@ json Contact(uint32_t oid, int index) {
     return json{{"oid", oid}, {"props", props}};
 }
 
-// Replaces the contacts of the phone's "\pim.vol" with `count` generated ones.
-void GenerateContacts(const PhoneCopy &phone, int count) {
-    const fs::path file = phone.path() / "volumes" / "pim.vol.json";
+// A received message shaped like the demo phone's: number, Korean text, time.
+json Message(uint32_t oid, int index) {
+    json props = json::array();
+    props.push_back(Prop("0x0002", "string", "010-" + std::to_string(1000 + index % 9000) + "-5678"));
+    props.push_back(Prop("0x0003", "string", "내일 회의 10시로 변경되었습니다. 자료 " + std::to_string(index) + "번 확인 부탁드려요."));
+    props.push_back(Prop("0x0001", "filetime", "2026-11-20T09:12:00"));
+    return json{{"oid", oid}, {"props", props}};
+}
+
+// What one run lists: the listing's type, the database it reads, how to make a record.
+struct Subject {
+    const char *name;
+    const char *listingType;
+    uint32_t databaseType;
+    const char *volumeFile;
+    json (*record)(uint32_t oid, int index);
+};
+const Subject kContacts{"contacts", "phonebook/private", 24, "pim.vol.json", Contact};
+const Subject kMessages{"received messages", "smsdata/recv", 0x40406000, "sms.vol.json", Message};
+
+uint32_t DatabaseType(const json &database) {
+    const json &type = database["type"];
+    return type.is_string() ? static_cast<uint32_t>(std::stoul(type.get<std::string>(), nullptr, 0)) : type.get<uint32_t>();
+}
+
+// Replaces the records of the subject's database with `count` generated ones.
+void GenerateRecords(const PhoneCopy &phone, const Subject &subject, int count) {
+    const fs::path file = phone.path() / "volumes" / subject.volumeFile;
     json volume = json::parse(ReadFileText(file));
     uint32_t nextOid = 0x100000;
     for (json &database : volume["databases"]) {
-        if (database["type"] != 24) continue;
+        if (DatabaseType(database) != subject.databaseType) continue;
         database["records"] = json::array();
-        for (int i = 0; i < count; ++i) database["records"].push_back(Contact(nextOid++, i));
+        for (int i = 0; i < count; ++i) database["records"].push_back(subject.record(nextOid++, i));
     }
     volume["nextOid"] = nextOid;
     std::ofstream(file) << volume.dump(2);
@@ -122,10 +148,10 @@ struct Run {
     uint32_t status = 0;
 };
 
-Run ListContacts(TestAgent &agent, const fs::path &logFile) {
+Run ListRecords(TestAgent &agent, const Subject &subject, const fs::path &logFile) {
     const LogFigures before = CountLog(logFile);
     const auto start = Clock::now();
-    const Answer answer = agent.Request(CMD_GET, SUB_GET_SVC, Body({{PAR_TYPE, "phonebook/private"}}), 3600000);
+    const Answer answer = agent.Request(CMD_GET, SUB_GET_SVC, Body({{PAR_TYPE, subject.listingType}}), 3600000);
     Run run;
     run.seconds = Seconds(start);
     run.status = answer.header.nStatus;
@@ -139,7 +165,7 @@ Run ListContacts(TestAgent &agent, const fs::path &logFile) {
 }
 
 // The median listing of `rounds`, with the session's log in `logDir`.
-Run MedianListing(const PhoneCopy &phone, const fs::path &logDir, int records, int rounds) {
+Run MedianListing(const Subject &subject, const fs::path &logDir, int records, int rounds) {
     TestAgent agent;
     agent.Initialize(logDir.string());
     if (agent.Request(CMD_APP_CON, 0).header.nStatus != ST_OK) {
@@ -148,7 +174,7 @@ Run MedianListing(const PhoneCopy &phone, const fs::path &logDir, int records, i
     }
     const fs::path logFile = LogFile(logDir);
     std::vector<Run> runs;
-    for (int round = 0; round < rounds; ++round) runs.push_back(ListContacts(agent, logFile));
+    for (int round = 0; round < rounds; ++round) runs.push_back(ListRecords(agent, subject, logFile));
     agent.UnInitialize();
     std::sort(runs.begin(), runs.end(), [](const Run &a, const Run &b) { return a.seconds < b.seconds; });
     const Run median = runs[runs.size() / 2];
@@ -158,14 +184,14 @@ Run MedianListing(const PhoneCopy &phone, const fs::path &logDir, int records, i
     return median;
 }
 
-void BenchSize(int records, int rounds, bool memoryOnly) {
+void BenchSize(const Subject &subject, int records, int rounds, bool memoryOnly) {
     PhoneCopy phone;
-    GenerateContacts(phone, records);
+    GenerateRecords(phone, subject, records);
     double inMemory = 0;
     if (fs::is_directory("/dev/shm")) {
         const fs::path shm = fs::path("/dev/shm") / ("pim_bench_" + std::to_string(getpid()));
         fs::create_directories(shm);
-        inMemory = MedianListing(phone, shm, records, rounds).seconds;
+        inMemory = MedianListing(subject, shm, records, rounds).seconds;
         fs::remove_all(shm);
     }
     if (memoryOnly) {
@@ -178,7 +204,7 @@ void BenchSize(int records, int rounds, bool memoryOnly) {
     TempDir logs;
     const int samples = std::clamp(records * 2, 200, 5000);
     const double lineBefore = WriteThroughLineSeconds(logs.path(), 52, samples);
-    const Run onDisk = MedianListing(phone, logs.path(), records, rounds);
+    const Run onDisk = MedianListing(subject, logs.path(), records, rounds);
     const size_t lineBytes = onDisk.log.lines ? onDisk.log.bytes / onDisk.log.lines : 64;
     const double perLine = (lineBefore + WriteThroughLineSeconds(logs.path(), lineBytes, samples)) / 2;
     const double floor = perLine * static_cast<double>(onDisk.log.lines);
@@ -194,13 +220,18 @@ void BenchSize(int records, int rounds, bool memoryOnly) {
 
 int main(int argc, char **argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    const bool memoryOnly = !args.empty() && args.front() == "--memory-only";
-    if (memoryOnly) args.erase(args.begin());
+    bool memoryOnly = false;
+    const Subject *subject = &kContacts;
+    while (!args.empty() && args.front().rfind("--", 0) == 0) {
+        if (args.front() == "--memory-only") memoryOnly = true;
+        if (args.front() == "--messages") subject = &kMessages;
+        args.erase(args.begin());
+    }
     const int rounds = !args.empty() ? std::max(1, std::atoi(args[0].c_str())) : 1;
     std::vector<int> sizes;
     for (size_t i = 1; i < args.size(); ++i) sizes.push_back(std::max(1, std::atoi(args[i].c_str())));
     if (sizes.empty()) sizes = {100, 1000, 10000};
-    std::printf("contacts listing through the exports, median of %d round(s)\n", rounds);
-    for (int records : sizes) BenchSize(records, rounds, memoryOnly);
+    std::printf("%s listing through the exports, median of %d round(s)\n", subject->name, rounds);
+    for (int records : sizes) BenchSize(*subject, records, rounds, memoryOnly);
     return 0;
 }

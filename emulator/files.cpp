@@ -304,7 +304,9 @@ BOOL WriteToFile(HANDLE handle, const void *buffer, DWORD toWrite, DWORD *writte
 
 DWORD FileSize(HANDLE handle, DWORD *high) {
     const uint64_t size = FileFor(handle).file.Size();
-    if (high != nullptr) *high = static_cast<DWORD>(size >> 32);
+    // "fileSizeHighWord" plays a phone whose size report carries a stray high word.
+    const uint64_t strayHigh = ConfigNumber(DeviceConfig(), "fileSizeHighWord").value_or(0);
+    if (high != nullptr) *high = static_cast<DWORD>((size >> 32) + strayHigh);
     return static_cast<DWORD>(size);
 }
 

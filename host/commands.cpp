@@ -51,21 +51,26 @@ void AddPimCommand(CLI::App &app, Context &context, int &exitCode, const PimKind
 }
 
 void AddMessageCommand(CLI::App &app, Context &context, int &exitCode) {
-    CLI::App *sms = app.add_subcommand("sms", "list received or sent messages; remove one");
+    CLI::App *sms = app.add_subcommand("sms", "list received or sent messages; show or remove one");
     auto box = std::make_shared<std::string>("recv");
     sms->add_option("BOX", *box, "recv (default) or sent")->check(CLI::IsMember({"recv", "sent"}));
     sms->require_subcommand(0, 1);
-    auto typeOf = [](const std::string &which) { return which == "sent" ? "smsdata/send" : "smsdata/recv"; };
-    sms->callback([&context, &exitCode, sms, box, typeOf] {
-        if (sms->get_subcommands().empty()) exitCode = CmdPimList(context, "sms", typeOf(*box));
+    sms->callback([&context, &exitCode, sms, box] {
+        if (sms->get_subcommands().empty()) exitCode = CmdSmsList(context, *box == "sent");
     });
-    auto id = std::make_shared<std::string>();
-    auto sent = std::make_shared<bool>(false);
+    auto showId = std::make_shared<std::string>();
+    auto showSent = std::make_shared<bool>(false);
+    CLI::App *show = sms->add_subcommand("show", "show one message whole");
+    show->add_option("ID", *showId, "the ID from the listing")->required();
+    show->add_flag("--sent", *showSent, "the ID is a sent message's");
+    show->callback([&context, &exitCode, showId, showSent] { exitCode = CmdSmsShow(context, *showSent, *showId); });
+    auto removeId = std::make_shared<std::string>();
+    auto removeSent = std::make_shared<bool>(false);
     CLI::App *remove = sms->add_subcommand("rm", "remove a message by its ID");
-    remove->add_option("ID", *id, "the ID from the listing")->required();
-    remove->add_flag("--sent", *sent, "the ID is a sent message's");
-    remove->callback([&context, &exitCode, id, sent, typeOf] {
-        exitCode = CmdPimRemove(context, typeOf(*sent ? "sent" : "recv"), *id);
+    remove->add_option("ID", *removeId, "the ID from the listing")->required();
+    remove->add_flag("--sent", *removeSent, "the ID is a sent message's");
+    remove->callback([&context, &exitCode, removeId, removeSent] {
+        exitCode = CmdPimRemove(context, SmsType(*removeSent), *removeId);
     });
 }
 

@@ -26,11 +26,17 @@ int CmdApps(Context &context);
 int CmdChangeDirectory(Context &context, const std::string &path);
 int CmdPrintDirectory(Context &context);
 
-// PIM kinds: "contacts", "calendar", "calls", "sms".
+// PIM kinds: "contacts", "calendar", "calls".
 int CmdPimList(Context &context, const std::string &kind, const std::string &type);
 int CmdPimShow(Context &context, const std::string &type, const std::string &id);
 int CmdPimAdd(Context &context, const std::string &type, const std::vector<std::string> &fields);
 int CmdPimRemove(Context &context, const std::string &type, const std::string &id);
+
+// Text messages, received or sent: the listing and one message whole; removing one
+// is CmdPimRemove with SmsType.
+std::string SmsType(bool sent);
+int CmdSmsList(Context &context, bool sent);
+int CmdSmsShow(Context &context, bool sent, const std::string &id);
 
 // Runs the interactive shell, or commands from a file ("-" for standard input).
 int RunShell(Context &context);

@@ -1,15 +1,9 @@
-// PIM data: contacts, calendar, calls and sms listings, item texts, adds, deletes.
+// PIM data: contacts, calendar and calls listings, item texts, adds, deletes (also of messages).
 #include "commands.h"
 #include "text.h"
 
 namespace host {
 namespace {
-
-std::string Extra(const ContentItem &item, const std::string &name) {
-    for (const auto &[key, value] : item.extras)
-        if (key == name) return value;
-    return {};
-}
 
 // "callhistory/recv" -> "recv".
 std::string Kind(const std::string &type) {
@@ -33,13 +27,6 @@ Table CallTable(const std::vector<ContentItem> &items) {
         std::string name = split == std::string::npos ? "" : title.substr(split + 1);
         table.Add({item.id, Kind(item.type), number, name, ListingTimeToLocal(item.startTime)});
     }
-    return table;
-}
-
-Table MessageTable(const std::vector<ContentItem> &items) {
-    Table table({"ID", "PARTY", "TIME", "MESSAGE"});
-    for (const ContentItem &item : items)
-        table.Add({item.id, DeviceToTerminal(item.title), Extra(item, "DateTime"), DeviceToTerminal(Extra(item, "Message"))});
     return table;
 }
 
@@ -81,7 +68,6 @@ int CmdPimList(Context &context, const std::string &kind, const std::string &typ
     const std::vector<ContentItem> &items = context.lastListings[type];
     Table table({"ID", kind == "calendar" ? "TITLE" : "NAME"});
     if (kind == "calls") table = CallTable(items);
-    if (kind == "sms") table = MessageTable(items);
     if (kind == "contacts" || kind == "calendar")
         for (const ContentItem &item : items) table.Add({item.id, DeviceToTerminal(item.title)});
     nlohmann::json list = nlohmann::json::array();

@@ -26,15 +26,23 @@ public:
     void Add(std::vector<std::string> row) { m_rows.push_back(std::move(row)); }
     // Columns listed here are right-aligned (numbers).
     void AlignRight(size_t column) { m_right.push_back(column); }
+    // Cuts the last column's cells so that every line fits `columns` (0: no limit).
+    void FitTo(size_t columns) { m_columns = columns; }
     std::string Render() const;
 
 private:
     std::vector<std::string> m_headers;
     std::vector<std::vector<std::string>> m_rows;
     std::vector<size_t> m_right;
+    size_t m_columns = 0;
 };
 
 size_t DisplayWidth(const std::string &utf8);
+// The text cut to `width` display columns, ending in "..." when cut.
+std::string CutToWidth(const std::string &utf8, size_t width);
+// The width of the terminal on standard output: $COLUMNS when set, else the
+// terminal's own; 0 when the output is no terminal.
+size_t TerminalColumns();
 
 }  // namespace host
 

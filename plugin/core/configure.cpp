@@ -27,6 +27,7 @@ bool RegistryKey::Store(const char *name, const char *text, uint32_t type) {
 }
 
 bool RegistryKey::Value(const char *name, char *text, size_t textSize, uint32_t type, uint32_t mode) {
+    m_refused = false;
     if (!m_key.IsOpen() || !text || textSize == 0) return false;
     if (mode == WRITE) return Store(name, text, type);
 
@@ -50,6 +51,7 @@ bool RegistryKey::Value(const char *name, char *text, size_t textSize, uint32_t 
         // The value exists but is longer than the read buffer: never replace it.
         if (needed > textSize) {
             LogLine(LOG_FAULT, "Registry value %s too long (%d bytes)", name, int(needed));
+            m_refused = true;
             return false;
         }
         std::vector<char> whole(needed, 0);
@@ -69,6 +71,11 @@ bool DeviceSession::Configure(uint32_t *) {
         platform::ShowMessageBox("PNR Run Setting Failed!! Check Registry!", "Merido Manager SyncAgent");
     }
     key.Value("SAPATH", m_szSaPath, sizeof m_szSaPath, RegistryKey::STRING, RegistryKey::READ_OR_CREATE);
+    // The message volume: absent means the phone's usual one; a name too long for
+    // its field names no volume at all rather than a cut one.
+    std::snprintf(m_szSmsVolume, sizeof m_szSmsVolume, "%s", kDefaultSmsVolume);
+    key.Value("SMSVOLUME", m_szSmsVolume, sizeof m_szSmsVolume, RegistryKey::STRING, RegistryKey::READ);
+    if (key.Refused()) m_szSmsVolume[0] = '\0';
     key.Close();
     return true;
 }

@@ -56,6 +56,7 @@ HRESULT DeviceSession::ConnectDevice(uint32_t timeoutMs) {
     // Also reached when CeRapiInitEx refused: the open then fails on its own and
     // the failure result stands.
     if (m_pim.OpenPimVolume()) m_nPimReady = 1;
+    m_pim.OpenMessageVolume(m_szSmsVolume);
     return result;
 }
 

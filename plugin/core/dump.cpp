@@ -1,4 +1,5 @@
 // The packet dump: header lines and one line per parameter, in the log.
+#include <algorithm>
 #include <cstring>
 
 #include "core/params.h"
@@ -60,13 +61,14 @@ DumpResult DumpParameter(const uint8_t *cursor, uint32_t *consumed, uint32_t tot
         return DUMP_ERROR;
     }
     *consumed = AGENT_PARAM_HEADER_SIZE + length;
-    // A value that fits the body as a whole but not what is left of it is not read;
-    // the caller reports the overrun from the consumed count.
-    if (length > remaining - AGENT_PARAM_HEADER_SIZE) return DUMP_NEXT;
 
+    // A value that fits the body as a whole but not what is left of it still gets
+    // its line, from the bytes that are there; the caller then reports the overrun
+    // from the consumed count.
     static thread_local uint8_t scratch[kScratchSize];
     std::memset(scratch, 0, sizeof scratch);
-    if (length > 0 && length < kScratchSize) std::memcpy(scratch, cursor + AGENT_PARAM_HEADER_SIZE, length);
+    const uint32_t present = std::min(length, remaining - AGENT_PARAM_HEADER_SIZE);
+    if (length > 0 && length < kScratchSize) std::memcpy(scratch, cursor + AGENT_PARAM_HEADER_SIZE, present);
 
     switch (code) {
     case PAR_XMLBODY:

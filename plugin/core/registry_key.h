@@ -10,6 +10,8 @@
 
 // The agent's own key, where SAPATH lives.
 constexpr char kAgentRegistryKey[] = "SOFTWARE\\MERIDO 3.0\\MERIDOAPI";
+// The message volume when the key holds no SMSVOLUME.
+constexpr char kDefaultSmsVolume[] = "\\sms.vol";
 
 class RegistryKey {
 public:
@@ -28,10 +30,13 @@ public:
     // A stored string longer than the read buffer is never overwritten: it is read
     // whole when it fits `textSize`, and refused (false, `text` unchanged) when not.
     bool Value(const char *name, char *text, size_t textSize, uint32_t type, uint32_t mode);
+    // Whether the last Value read refused a stored string longer than `textSize`.
+    bool Refused() const { return m_refused; }
 
 private:
     bool Store(const char *name, const char *text, uint32_t type);
     platform::RegistryHandle m_key;
+    bool m_refused = false;
 };
 
 #endif  // CEBRIDGE_CORE_REGISTRY_KEY_H

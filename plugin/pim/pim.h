@@ -228,6 +228,10 @@ public:
     ~PimStore();
 
     int OpenPimVolume();                       // 1 on success
+    // Mounts the message volume of that device name (ANSI; "" names none) the way
+    // the PIM volume is mounted and opens the message session on it; 1 on success.
+    // A failure only logs: the message session stays invalid.
+    int OpenMessageVolume(const char *name);
     BOOL GetPhoneNumber(char *number32);
     BOOL ClosePimVolume();
 

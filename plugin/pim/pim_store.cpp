@@ -1,6 +1,6 @@
-// The PIM volume session and the record operations on it: mounting "\pim.vol",
-// finding a database by type, reading every record into a session list, adding
-// contacts and appointments, deleting records.
+// The PIM volume session and the record operations on it: mounting "\pim.vol" and
+// the message volume, finding a database by type, reading every record into a
+// session list, adding contacts and appointments, deleting records.
 #include "pim/pim.h"
 
 #include <cstring>
@@ -224,28 +224,56 @@ int DeleteListedRecord(const CeGuid &volume, DEVHANDLE session, PtrArray *list, 
     return 0;
 }
 
+// What the open of one volume logs at each step.
+struct VolumeOpenLines {
+    const char *mountFailed;
+    const char *mounted;
+    const char *sessionFailed;  // with the last error as "0x%x"
+    const char *sessionOpened;
+};
+const VolumeOpenLines kPimVolumeLines = {"CeEdbMountDBVolEx(pim) FAIL", "CeEdbMountDBVolEx(pim) SUCCESS",
+                                         "Session Create Fail (0x%x)", "CeEdbCreateSession(pim) Success"};
+const VolumeOpenLines kMessageVolumeLines = {"CeEdbMountDBVolEx(sms) FAIL", "CeEdbMountDBVolEx(sms) SUCCESS",
+                                             "CeEdbCreateSession(sms) Fail (0x%x)", "CeEdbCreateSession(sms) Success"};
+
+// Mounts the volume (open existing), opens a session on it and sets its sort
+// locale to Korean; 1 on success. A failed session creation leaves it mounted.
+int OpenVolume(const WCHAR *name, const VolumeOpenLines &lines, CeGuid *volume, DEVHANDLE *session) {
+    if (!DevCeMountDBVolEx(volume, name, nullptr, kMountOpenExisting)) {
+        LogLine(LOG_TRACE, "%s", lines.mountFailed);
+        LogLine(LOG_TRACE, "EDB Mount Error Fail (%d)", DeviceLastError());
+        return 0;
+    }
+    LogLine(LOG_TRACE, "%s", lines.mounted);
+    *session = DevCeCreateSession(volume);
+    if (*session == kInvalidDevHandle) {
+        LogLine(LOG_TRACE, lines.sessionFailed, platform::GetLastError());
+        return 0;
+    }
+    LogLine(LOG_TRACE, "%s", lines.sessionOpened);
+    DevCeChangeDatabaseLCID(volume, kKoreanLcid);
+    return 1;
+}
+
 }  // namespace
 
 PimStore::PimStore() = default;
 PimStore::~PimStore() = default;
 
 int PimStore::OpenPimVolume() {
-    bool mounted = DevCeMountDBVolEx(&m_pimVolume, CE_TEXT("\\pim.vol"), nullptr, kMountOpenExisting);
+    // The message volume's identifier is cleared whatever becomes of this one.
     memset(&m_messageVolume, 0, sizeof(m_messageVolume));
-    if (!mounted) {
-        LogLine(LOG_TRACE, "CeEdbMountDBVolEx(pim) FAIL");
-        LogLine(LOG_TRACE, "EDB Mount Error Fail (%d)", DeviceLastError());
+    return OpenVolume(CE_TEXT("\\pim.vol"), kPimVolumeLines, &m_pimVolume, &m_pimSession);
+}
+
+int PimStore::OpenMessageVolume(const char *name) {
+    m_messageSession = kInvalidDevHandle;
+    if (name == nullptr || name[0] == '\0') {
+        LogLine(LOG_TRACE, "CeEdbMountDBVolEx(sms) FAIL: no volume name");
         return 0;
     }
-    LogLine(LOG_TRACE, "CeEdbMountDBVolEx(pim) SUCCESS");
-    m_pimSession = DevCeCreateSession(&m_pimVolume);
-    if (m_pimSession == kInvalidDevHandle) {
-        LogLine(LOG_TRACE, "Session Create Fail (0x%x)", platform::GetLastError());
-        return 0;
-    }
-    LogLine(LOG_TRACE, "CeEdbCreateSession(pim) Success");
-    DevCeChangeDatabaseLCID(&m_pimVolume, kKoreanLcid);
-    return 1;
+    const platform::WideString wideName = platform::AnsiToWide(name);
+    return OpenVolume(wideName.c_str(), kMessageVolumeLines, &m_messageVolume, &m_messageSession);
 }
 
 BOOL PimStore::GetPhoneNumber(char *number32) {
@@ -255,8 +283,8 @@ BOOL PimStore::GetPhoneNumber(char *number32) {
 }
 
 BOOL PimStore::ClosePimVolume() {
-    // The message session is never opened, so this always ends here: the phone keeps
-    // "\pim.vol" mounted and the next connection mounts it again.
+    // Unless both sessions are open, the phone keeps what is mounted and the next
+    // connection mounts it again.
     if (m_pimSession == kInvalidDevHandle || m_messageSession == kInvalidDevHandle) return TRUE;
     m_pimSession = kInvalidDevHandle;
     m_messageSession = kInvalidDevHandle;

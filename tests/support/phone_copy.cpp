@@ -171,9 +171,11 @@ void PhoneCopy::EditDevice(const std::function<void(nlohmann::json &)> &edit) {
     if (error) ADD_FAILURE() << "cannot replace " << target << ": " << error.message();
 }
 
-void PhoneCopy::WriteRegistry(const std::optional<std::string> &saPath) {
+void PhoneCopy::WriteRegistry(const std::optional<std::string> &saPath,
+                              const std::vector<std::pair<std::string, std::string>> &more) {
     std::vector<std::pair<std::string, std::string>> values;
     if (saPath) values.emplace_back("SAPATH", *saPath);
+    values.insert(values.end(), more.begin(), more.end());
 #if defined(_WIN32)
     windows_registry::DeleteKey(kAgentKey);
     if (!windows_registry::SetStrings(kAgentKey, values)) ADD_FAILURE() << "cannot write the agent's registry key";

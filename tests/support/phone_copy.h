@@ -76,8 +76,10 @@ public:
     nlohmann::json ReadDevice() const;
 
     // Replaces the PC registry file with the agent's key holding the given SAPATH,
-    // or no value at all (nullopt); RemoveRegistry deletes the file.
-    void WriteRegistry(const std::optional<std::string> &saPath);
+    // or no value at all (nullopt), and the `more` string values; RemoveRegistry
+    // deletes the file.
+    void WriteRegistry(const std::optional<std::string> &saPath,
+                       const std::vector<std::pair<std::string, std::string>> &more = {});
     void RemoveRegistry();
     std::string ReadRegistry() const;
 

@@ -167,3 +167,21 @@ TEST(Dispatch, EveryRoutedRequestGetsExactlyOneFinalAnswer) {
         EXPECT_EQ(finals, 1) << "case " << i;
     }
 }
+
+// Whoever reads the log to find a malformed request must see the parameter that broke it.
+TEST(Dispatch, TheDumpOfAnOverrunningBodyShowsTheParameterThatOverran) {
+    AgentSession session;
+    // 13 bytes: "ab" as PAR_NAME, then PAR_TYPE announcing 2 bytes with 1 left.
+    std::vector<uint8_t> body = Body({{PAR_NAME, "ab"}});
+    body.insert(body.end(), {PAR_TYPE, 2, 0, 0, 0, 'x'});
+    ASSERT_EQ(body.size(), 13u);
+    ExpectStatus(session, CMD_GET, SUB_GET_SVC, ST_FAILED, body);
+
+    const std::string log = session.LogText();
+    const size_t first = log.find("\t 0x1\t2\tab\r\n");
+    const size_t second = log.find("\t 0x42\t2\tx\r\n");
+    const size_t corrupt = log.find("TotalParam Size:14 BODYSIZE:13 Packet Info Corrupted.Check!!");
+    ASSERT_NE(corrupt, std::string::npos) << log;
+    EXPECT_LT(first, second) << log;
+    EXPECT_LT(second, corrupt) << log;
+}

@@ -393,6 +393,22 @@ TEST_F(PluginFilesTest, DownloadCopiesInChunksWithOneProgressPerChunk) {
     EXPECT_NE(LogText().find(" Creater File error()"), std::string::npos);
 }
 
+// The agent takes only the low word of the device's size as the file's length.
+TEST_F(PluginFilesTest, DownloadCompletesAgainstTheLowWordOfTheReportedSize) {
+    EditDeviceAndReconnect([](nlohmann::json &device) { device["fileSizeHighWord"] = 1; });
+    WriteFile(phone.fs() / "Dl" / "ten.bin", Bytes(10));
+    WriteFile(phone.fs() / "Dl" / "empty.bin", "");
+    ASSERT_EQ(SetPath("Dl", 2), ST_OK);
+
+    std::vector<Answer> answers;
+    EXPECT_EQ(Get("ten.bin", pc.path() / "ten.bin", &answers).header.nStatus, ST_OK);
+    EXPECT_EQ(Progress(answers), (std::vector<std::string>{"10"}));
+    EXPECT_EQ(Get("empty.bin", pc.path() / "empty.bin").header.nStatus, ST_OK);
+    const std::string log = LogText();
+    EXPECT_NE(log.find("Get File: " + (pc.path() / "ten.bin").string() + " complete"), std::string::npos);
+    EXPECT_NE(log.find("Get File: " + (pc.path() / "empty.bin").string() + " complete"), std::string::npos);
+}
+
 TEST_F(PluginFilesTest, DownloadThatBreaksOffKeepsWhatArrivedAndAnswersOnce) {
     WriteFile(phone.fs() / "Dl" / "data.bin", Bytes(300000));
     ASSERT_EQ(SetPath("Dl", 2), ST_OK);

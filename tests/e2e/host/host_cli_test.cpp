@@ -223,6 +223,35 @@ TEST_F(HostCli, AddedContactAppearsInTheListingAndCanBeRemoved) {
     EXPECT_EQ(Host({"contacts", "show", id}).exitCode, 1);
 }
 
+TEST_F(HostCli, MessagesListShowAndRemoveWithKoreanInUtf8) {
+    ScopedEnv utc("TZ", "UTC0");  // the phone's times are shown in the PC's
+    nlohmann::json received = Json(Host({"--json", "sms"}));
+    ASSERT_EQ(received["items"].size(), 13u) << received.dump();
+    const nlohmann::json first = {{"id", "50001"}, {"box", "recv"}, {"number", "010-1234-5678"},
+                                  {"time", "2026-11-20 09:12:00"}, {"text", "내일 회의 10시로 변경되었습니다."}};
+    EXPECT_EQ(received["items"][0], first);
+    nlohmann::json sent = Json(Host({"--json", "sms", "sent"}));
+    ASSERT_EQ(sent["items"].size(), 9u);
+    EXPECT_EQ(sent["items"][0]["text"], "네, 알겠습니다.");
+
+    // The table cuts texts to the terminal; show prints one whole.
+    ScopedEnv columns("COLUMNS", "60");
+    HostRun table = Host({"sms"});
+    ASSERT_EQ(table.exitCode, 0) << table.err;
+    EXPECT_NE(table.out.find("50001  010-1234-5678    2026-11-20 09:12:00  내일 회의"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("..."), std::string::npos) << table.out;
+    HostRun shown = Host({"sms", "show", "5000b"});
+    ASSERT_EQ(shown.exitCode, 0) << shown.err;
+    EXPECT_NE(shown.out.find("From: +1-415-555-0120\n"), std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find("the venue is confirmed for the 14t\n"), std::string::npos) << shown.out;
+
+    EXPECT_EQ(Host({"sms", "rm", "50002"}).exitCode, 0);
+    EXPECT_EQ(Host({"sms", "rm", "--sent", "50109"}).exitCode, 0);
+    EXPECT_EQ(Json(Host({"--json", "sms"}))["items"].size(), 12u);
+    EXPECT_EQ(Json(Host({"--json", "sms", "sent"}))["items"].size(), 8u);
+    EXPECT_EQ(Host({"sms", "show", "50002"}).exitCode, 1);
+}
+
 TEST_F(HostCli, BatchAndShellRunScriptsInOneSession) {
     const std::string script =
         "# make a folder, go there, and look\n"

@@ -1,0 +1,79 @@
+// Text messages: the received and sent listings and one message shown whole.
+// Removing one goes the way of every PIM item (CmdPimRemove).
+#include "commands.h"
+#include "text.h"
+
+namespace host {
+namespace {
+
+struct Message {
+    std::string id, number, time, text;
+};
+
+std::string Extra(const ContentItem &item, const std::string &name) {
+    for (const auto &[key, value] : item.extras)
+        if (key == name) return value;
+    return {};
+}
+
+// The listing's party is the Title; the phone's date and time is already the PC's.
+Message FromItem(const ContentItem &item) {
+    return {item.id, DeviceToTerminal(item.title), ListingTimeToLocal(Extra(item, "DateTime")),
+            DeviceToTerminal(Extra(item, "Message"))};
+}
+
+nlohmann::json MessageJson(const Message &message, bool sent) {
+    return {{"id", message.id},
+            {"box", sent ? "sent" : "recv"},
+            {"number", message.number},
+            {"time", message.time},
+            {"text", message.text}};
+}
+
+// IDs belong to the last listing of their box in this session.
+Outcome ListMessages(Context &context, bool sent, std::vector<Message> *messages) {
+    const std::string type = SmsType(sent);
+    std::vector<ContentItem> items;
+    Outcome outcome = context.link.Listing(type, &items);
+    if (!outcome.ok) return outcome;
+    context.lastListings[type] = items;
+    for (const ContentItem &item : items) messages->push_back(FromItem(item));
+    return outcome;
+}
+
+}  // namespace
+
+std::string SmsType(bool sent) { return sent ? "smsdata/send" : "smsdata/recv"; }
+
+int CmdSmsList(Context &context, bool sent) {
+    if (int code = context.Connect()) return code;
+    std::vector<Message> messages;
+    Outcome outcome = ListMessages(context, sent, &messages);
+    if (!outcome.ok) return context.Fail(outcome);
+    Table table({"ID", sent ? "TO" : "FROM", "TIME", "MESSAGE"});
+    table.FitTo(TerminalColumns());
+    nlohmann::json items = nlohmann::json::array();
+    for (const Message &message : messages) {
+        table.Add({message.id, message.number, message.time, message.text});
+        items.push_back(MessageJson(message, sent));
+    }
+    context.Emit(table.Render(), {{"kind", "sms"}, {"box", sent ? "sent" : "recv"}, {"items", items}});
+    return kExitOk;
+}
+
+int CmdSmsShow(Context &context, bool sent, const std::string &id) {
+    if (int code = context.Connect()) return code;
+    std::vector<Message> messages;
+    Outcome outcome = ListMessages(context, sent, &messages);
+    if (!outcome.ok) return context.Fail(outcome);
+    for (const Message &message : messages) {
+        if (message.id != id) continue;
+        const std::string shown = "ID: " + message.id + "\n" + (sent ? "To: " : "From: ") + message.number + "\n" +
+                                  "Time: " + message.time + "\n" + "Text: " + message.text + "\n";
+        context.Emit(shown, MessageJson(message, sent));
+        return kExitOk;
+    }
+    return context.Fail(Outcome::Failed(0, "no message with ID " + id));
+}
+
+}  // namespace host
