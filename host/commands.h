@@ -18,7 +18,8 @@ void AddCommands(CLI::App &app, Context &context, int &exitCode, bool interactiv
 int CmdInfo(Context &context);
 int CmdList(Context &context, const std::string &path);
 int CmdGet(Context &context, const std::string &remote, const std::string &local);
-int CmdPut(Context &context, const std::string &local, const std::string &remote);
+// `report`: print the result (an install's upload does not).
+int CmdPut(Context &context, const std::string &local, const std::string &remote, bool report = true);
 int CmdRemove(Context &context, const std::string &remote);
 int CmdMakeDirectory(Context &context, const std::string &remote);
 int CmdInstall(Context &context, const std::string &package);

@@ -61,7 +61,10 @@ int Context::Fail(const Outcome &outcome) {
         std::fprintf(stderr, "cebridge: interrupted\n");
         return kExitInterrupted;
     }
-    std::fprintf(stderr, "cebridge: %s (status 0x%x)\n", DeviceToTerminal(outcome.message).c_str(), outcome.status);
+    if (outcome.status != 0)
+        std::fprintf(stderr, "cebridge: %s (status 0x%x)\n", DeviceToTerminal(outcome.message).c_str(), outcome.status);
+    else
+        std::fprintf(stderr, "cebridge: %s\n", DeviceToTerminal(outcome.message).c_str());
     if (options.json) {
         nlohmann::json error = {{"error", DeviceToTerminal(outcome.message)}, {"status", outcome.status},
                                 {"statusName", StatusName(outcome.status)}};
