@@ -10,6 +10,7 @@
 #include <editline/readline.h>
 #endif
 
+#include "local_files.h"
 #include "text.h"
 
 namespace host {
@@ -118,6 +119,47 @@ void AddCommands(CLI::App &app, Context &context, int &exitCode, bool interactiv
     }
 }
 
+namespace {
+
+// The first word that stands where a command belongs but names none; "" when the
+// words hold a known command (or none at all).
+std::string UnknownCommand(CLI::App &app, const std::vector<std::string> &words) {
+    static const char *const valueOptions[] = {"--device", "--rapi", "--plugin", "--log-dir"};
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string &word = words[i];
+        if (std::find(std::begin(valueOptions), std::end(valueOptions), word) != std::end(valueOptions)) {
+            ++i;
+            continue;
+        }
+        if (word.empty() || word[0] == '-') continue;
+        for (const CLI::App *command : app.get_subcommands([](const CLI::App *) { return true; }))
+            if (command->get_name() == word) return {};
+        return word;
+    }
+    return {};
+}
+
+}  // namespace
+
+int ParseAndRun(CLI::App &app, Context &context, int &exitCode, std::vector<std::string> words) {
+    context.BeginCommand();
+    std::vector<std::string> reversed(words.rbegin(), words.rend());
+    try {
+        app.parse(reversed);
+        if (g_interrupted.load() && exitCode == kExitOk) exitCode = context.Fail(Outcome::Failed(0, "interrupted"));
+    } catch (const CLI::ParseError &error) {
+        if (error.get_exit_code() == 0) {
+            app.exit(error);  // --help, --version
+            return kExitOk;
+        }
+        std::string unknown = UnknownCommand(app, words);
+        exitCode = context.FailUsage(unknown.empty() ? std::string(error.what())
+                                                     : "unknown command '" + unknown + "' (--help lists the commands)");
+    }
+    context.EndCommand(exitCode);
+    return exitCode;
+}
+
 std::vector<std::string> SplitWords(const std::string &line, bool *ok) {
     std::vector<std::string> words;
     std::string word;
@@ -135,6 +177,8 @@ std::vector<std::string> SplitWords(const std::string &line, bool *ok) {
         } else if (c == '\\' && i + 1 < line.size()) {
             word += line[++i];
             inWord = true;
+        } else if (c == '#' && !inWord) {
+            break;
         } else if (c == ' ' || c == '\t') {
             if (inWord) words.push_back(word);
             word.clear();
@@ -155,19 +199,17 @@ namespace {
 int RunLine(Context &context, const std::string &line) {
     bool ok = true;
     std::vector<std::string> words = SplitWords(line, &ok);
-    if (!ok) return context.FailUsage("unbalanced quotes");
+    context.BeginCommand();
+    if (!ok) {
+        int code = context.FailUsage("unbalanced quotes");
+        context.EndCommand(code);
+        return code;
+    }
     if (words.empty()) return kExitOk;
     CLI::App app("cebridge shell", "cebridge");
     int exitCode = kExitOk;
     AddCommands(app, context, exitCode, true);
-    std::reverse(words.begin(), words.end());
-    try {
-        app.parse(words);
-    } catch (const CLI::ParseError &error) {
-        int code = app.exit(error);
-        return code == 0 ? kExitOk : kExitUsage;
-    }
-    return exitCode;
+    return ParseAndRun(app, context, exitCode, words);
 }
 
 bool ReadLine(const std::string &prompt, std::string *line) {
@@ -187,6 +229,7 @@ bool ReadLine(const std::string &prompt, std::string *line) {
 }  // namespace
 
 int RunShell(Context &context) {
+    context.compactJson = true;
     std::string line;
     int last = kExitOk;
     while (ReadLine("cebridge:" + DeviceToTerminal(JoinDevicePath(context.currentFolder)) + "> ", &line)) {
@@ -201,17 +244,21 @@ int RunBatch(Context &context, const std::string &file) {
     std::ifstream named;
     if (file != "-") {
         named.open(file);
-        if (!named) return context.FailLocal("batch: cannot read " + file);
+        if (!named) return context.FailLocal("batch: " + SystemReason(file));
     }
     std::istream &in = file == "-" ? std::cin : named;
-    for (std::string line; std::getline(in, line);) {
-        size_t first = line.find_first_not_of(" \t\r");
-        if (first == std::string::npos || line[first] == '#') continue;
+    context.compactJson = true;
+    int code = kExitOk;
+    int number = 0;
+    for (std::string line; code == kExitOk && std::getline(in, line);) {
+        ++number;
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (int code = RunLine(context, line)) return code;  // stops at the first failure
-        if (g_interrupted.load()) return kExitInterrupted;
+        context.batchLine = number;
+        code = RunLine(context, line);  // stops at the first failure
+        if (code == kExitOk && g_interrupted.load()) code = kExitInterrupted;
     }
-    return kExitOk;
+    context.batchLine = 0;
+    return code;
 }
 
 }  // namespace host

@@ -37,7 +37,12 @@ int CmdPimRemove(Context &context, const std::string &type, const std::string &i
 int RunShell(Context &context);
 int RunBatch(Context &context, const std::string &file);
 
-// Splits a command line into words: blanks separate, quotes group, '\' escapes.
+// Parses and runs one command line (argv without the program, or a shell line's
+// words) with --json's promise kept: every outcome prints one document.
+int ParseAndRun(CLI::App &app, Context &context, int &exitCode, std::vector<std::string> words);
+
+// Splits a command line into words: blanks separate, quotes group, '\' escapes,
+// and an unquoted '#' at the start of a word begins a comment.
 std::vector<std::string> SplitWords(const std::string &line, bool *ok);
 
 }  // namespace host

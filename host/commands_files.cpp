@@ -158,6 +158,7 @@ int CmdGet(Context &context, const std::string &remote, const std::string &local
     progress.Finish(outcome.ok);
     if (!outcome.ok) return context.Fail(outcome);
     if (!target.Commit(&error)) return context.FailLocal("get: " + error);
+    context.jsonToStderr = local == "-";  // standard output carries the file
     context.Emit("", {{"remote", Shown(shown)}, {"local", target.Destination()}, {"bytes", target.Bytes()}});
     return kExitOk;
 }
@@ -259,6 +260,7 @@ int CmdChangeDirectory(Context &context, const std::string &path) {
     Outcome outcome = context.link.EnterFolder(folder);
     if (!outcome.ok) return context.Fail(outcome);
     context.currentFolder = folder;
+    context.Emit("", {{"path", Shown(folder)}});
     return kExitOk;
 }
 

@@ -40,54 +40,67 @@ int Context::Connect() {
         MakeDirectories(logDir);
         std::string plugin = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
         if (options.verbose) client.trace = TracePacket;
-        if (!client.Open(plugin, logDir, &error)) {
-            std::fprintf(stderr, "cebridge: cannot load the plug-in: %s\n", error.c_str());
-            return kExitNoConnection;
-        }
+        if (!client.Open(plugin, logDir, &error)) return FailConnect("cannot load the plug-in: " + error);
         pluginOpen = true;
     }
     Outcome outcome = link.Connect();
     if (!outcome.ok) {
         if (g_interrupted.load()) return Fail(outcome);
-        std::fprintf(stderr, "cebridge: %s\n", outcome.message.c_str());
-        return kExitNoConnection;
+        return FailConnect(outcome.message);
     }
     connected = true;
     return kExitOk;
 }
 
-int Context::Fail(const Outcome &outcome) {
-    if (g_interrupted.load()) {
-        std::fprintf(stderr, "cebridge: interrupted\n");
-        return kExitInterrupted;
-    }
-    if (outcome.status != 0)
-        std::fprintf(stderr, "cebridge: %s (status 0x%x)\n", DeviceToTerminal(outcome.message).c_str(), outcome.status);
+int Context::Report(int exitCode, const std::string &message, uint32_t status) {
+    std::string text = batchLine > 0 ? "line " + std::to_string(batchLine) + ": " + message : message;
+    if (status != 0)
+        std::fprintf(stderr, "cebridge: %s (status 0x%x)\n", text.c_str(), status);
     else
-        std::fprintf(stderr, "cebridge: %s\n", DeviceToTerminal(outcome.message).c_str());
-    if (options.json) {
-        nlohmann::json error = {{"error", DeviceToTerminal(outcome.message)}, {"status", outcome.status},
-                                {"statusName", StatusName(outcome.status)}};
-        std::cout << error.dump(2) << std::endl;
-    }
-    return kExitFailed;
+        std::fprintf(stderr, "cebridge: %s\n", text.c_str());
+    m_failure = message;
+    m_failureStatus = status;
+    return exitCode;
 }
 
-int Context::FailUsage(const std::string &message) {
-    std::fprintf(stderr, "cebridge: %s\n", message.c_str());
-    return kExitUsage;
+int Context::Fail(const Outcome &outcome) {
+    if (g_interrupted.load()) return Report(kExitInterrupted, "interrupted", 0);
+    return Report(kExitFailed, DeviceToTerminal(outcome.message), outcome.status);
 }
 
-int Context::FailLocal(const std::string &message) {
-    std::fprintf(stderr, "cebridge: %s\n", message.c_str());
-    return kExitLocalFile;
-}
+int Context::FailUsage(const std::string &message) { return Report(kExitUsage, message, 0); }
+int Context::FailLocal(const std::string &message) { return Report(kExitLocalFile, message, 0); }
+int Context::FailConnect(const std::string &message) { return Report(kExitNoConnection, message, 0); }
 
 void Context::Emit(const std::string &tableText, const nlohmann::json &document) {
-    if (options.json)
-        std::cout << document.dump(2) << std::endl;
-    else
+    m_emitted = true;
+    if (!options.json) {
         std::cout << tableText << std::flush;
+        return;
+    }
+    std::string text = compactJson ? document.dump() : document.dump(2);
+    if (jsonToStderr)
+        std::fprintf(stderr, "%s\n", text.c_str());
+    else
+        std::cout << text << std::endl;
+}
+
+void Context::BeginCommand() {
+    m_emitted = false;
+    m_failure.clear();
+    m_failureStatus = 0;
+    jsonToStderr = false;
+}
+
+void Context::EndCommand(int exitCode) {
+    if (!options.json || m_emitted || exitCode == kExitOk) return;
+    nlohmann::json document = {{"error", m_failure.empty() ? "failed" : m_failure}, {"exitCode", exitCode}};
+    if (m_failureStatus != 0) {
+        document["status"] = m_failureStatus;
+        document["statusName"] = StatusName(m_failureStatus);
+    }
+    if (batchLine > 0) document["line"] = batchLine;
+    Emit("", document);
 }
 
 std::vector<std::string> Context::ResolveDevicePath(const std::string &typed) const {

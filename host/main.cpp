@@ -39,13 +39,8 @@ int main(int argc, char **argv) {
     int exitCode = host::kExitOk;
     host::AddCommands(app, context, exitCode, false);
 
+    app.set_version_flag("--version", std::string("cebridge ") + CEBRIDGE_VERSION);
+
     std::signal(SIGINT, OnInterrupt);
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError &error) {
-        int code = app.exit(error);
-        return code == 0 ? host::kExitOk : host::kExitUsage;
-    }
-    if (host::g_interrupted.load()) exitCode = host::kExitInterrupted;
-    return exitCode;
+    return host::ParseAndRun(app, context, exitCode, std::vector<std::string>(argv + 1, argv + argc));
 }
