@@ -1,5 +1,6 @@
 // Files and storage: info, ls, get, put, rm, mkdir, install, apps, cd, pwd.
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -31,6 +32,16 @@ bool SplitFilePath(Context &context, const std::string &typed, std::vector<std::
     *name = folder->back();
     folder->pop_back();
     return true;
+}
+
+// Exit 2 for a path holding a name the phone cannot hold; 0 when every name can be.
+int RefuseBadName(Context &context, const char *command, const std::vector<std::string> &parts) {
+    for (const std::string &part : parts)
+        for (unsigned char c : part)
+            if (c < 0x20 || std::strchr(":*?\"<>|", c))
+                return context.FailUsage(std::string(command) + ": the phone cannot hold the name '" +
+                                         DeviceToTerminal(part) + "' (no \\ / : * ? \" < > | or control characters)");
+    return kExitOk;
 }
 
 // Enters `folder` and finds the file `name` in it: a missing file or a folder
@@ -103,8 +114,9 @@ int CmdInfo(Context &context) {
 }
 
 int CmdList(Context &context, const std::string &path) {
-    if (int code = context.Connect()) return code;
     std::vector<std::string> folder = context.ResolveDevicePath(path);
+    if (int code = RefuseBadName(context, "ls", folder)) return code;
+    if (int code = context.Connect()) return code;
     std::vector<FolderEntry> entries;
     Outcome outcome = context.link.EnterFolder(folder, &entries);
     if (!outcome.ok && !folder.empty()) {
@@ -142,6 +154,7 @@ int CmdGet(Context &context, const std::string &remote, const std::string &local
     if (!SplitFilePath(context, remote, &folder, &name)) return context.FailUsage("get: name a file on the phone");
     if (name.size() > kMaxDownloadName)
         return context.FailUsage("get: the protocol carries file names of at most 31 bytes: " + DeviceToTerminal(name));
+    if (int code = RefuseBadName(context, "get", context.ResolveDevicePath(remote))) return code;
     DownloadTarget target;
     std::string error;
     if (!target.Prepare(local, DeviceToTerminal(name), &error)) return context.FailLocal("get: " + error);
@@ -172,6 +185,9 @@ int CmdPut(Context &context, const std::string &local, const std::string &remote
         folder.pop_back();
     }
     if (name.empty()) return context.FailUsage("put: name the file on the phone (REMOTE) when reading standard input");
+    std::vector<std::string> target = folder;
+    target.push_back(name);
+    if (int code = RefuseBadName(context, "put", target)) return code;
     UploadSource source;
     std::string error;
     if (!source.Prepare(local, &error)) return context.FailLocal("put: " + error);
@@ -179,8 +195,6 @@ int CmdPut(Context &context, const std::string &local, const std::string &remote
 
     std::vector<FolderEntry> entries;
     Outcome outcome = context.link.EnterFolder(folder, &entries);
-    std::vector<std::string> target = folder;
-    target.push_back(name);
     if (outcome.ok) outcome = CheckRoom(context, target, source.Size(), FindEntry(entries, name));
     if (!outcome.ok) return context.Fail(outcome);
 
@@ -202,6 +216,7 @@ int CmdRemove(Context &context, const std::string &remote) {
     std::vector<std::string> folder;
     std::string name;
     if (!SplitFilePath(context, remote, &folder, &name)) return context.FailUsage("rm: name a file on the phone");
+    if (int code = RefuseBadName(context, "rm", context.ResolveDevicePath(remote))) return code;
     if (int code = context.Connect()) return code;
     FolderEntry entry;
     Outcome outcome = LocateFile(context, folder, name, &entry);
@@ -215,6 +230,7 @@ int CmdRemove(Context &context, const std::string &remote) {
 int CmdMakeDirectory(Context &context, const std::string &remote) {
     std::vector<std::string> folder = context.ResolveDevicePath(remote);
     if (folder.empty()) return context.FailUsage("mkdir: name a folder on the phone");
+    if (int code = RefuseBadName(context, "mkdir", folder)) return code;
     if (int code = context.Connect()) return code;
     Outcome outcome = context.link.MakeFolders(folder);
     if (!outcome.ok) return context.Fail(outcome);
@@ -223,16 +239,30 @@ int CmdMakeDirectory(Context &context, const std::string &remote) {
 }
 
 int CmdInstall(Context &context, const std::string &package) {
+    // An absolute path names a phone file unless it, or its folder, is on the PC.
+    std::error_code error;
+    fs::path parent = fs::path(package).parent_path();
+    bool onPc = fs::exists(package, error) || (parent.has_relative_path() && fs::is_directory(parent, error));
+    bool onPhone = !package.empty() && (package[0] == '/' || package[0] == '\\') && !onPc;
     std::string devicePath;
-    if (fs::is_regular_file(package)) {
+    if (!onPhone) {
         // A local package goes to the phone's root folder first.
-        std::string name = TerminalToDevice(fs::path(package).filename().string());
-        if (int code = CmdPut(context, package, "/" + fs::path(package).filename().string(), false)) return code;
-        devicePath = "\\" + name;
+        std::string name = fs::path(package).filename().string();
+        if (int code = CmdPut(context, package, "/" + name, false)) return code;
+        devicePath = "\\" + TerminalToDevice(name);
     } else {
-        devicePath = JoinDevicePath(context.ResolveDevicePath(package));
+        std::vector<std::string> path = context.ResolveDevicePath(package);
+        if (path.empty()) return context.FailUsage("install: name a package file");
+        if (int code = RefuseBadName(context, "install", path)) return code;
+        if (int code = context.Connect()) return code;
+        FolderEntry entry;
+        std::string name = path.back();
+        path.pop_back();
+        Outcome outcome = LocateFile(context, path, name, &entry);
+        if (!outcome.ok) return context.Fail(outcome);
+        path.push_back(entry.name);
+        devicePath = JoinDevicePath(path);
     }
-    if (int code = context.Connect()) return code;
     Outcome outcome = context.link.Install(devicePath);
     if (!outcome.ok) return context.Fail(outcome);
     context.Emit("installer started for " + DeviceToTerminal(devicePath) + "\n", {{"installing", DeviceToTerminal(devicePath)}});
@@ -255,8 +285,9 @@ int CmdApps(Context &context) {
 }
 
 int CmdChangeDirectory(Context &context, const std::string &path) {
-    if (int code = context.Connect()) return code;
     std::vector<std::string> folder = context.ResolveDevicePath(path.empty() ? "/" : path);
+    if (int code = RefuseBadName(context, "cd", folder)) return code;
+    if (int code = context.Connect()) return code;
     Outcome outcome = context.link.EnterFolder(folder);
     if (!outcome.ok) return context.Fail(outcome);
     context.currentFolder = folder;
