@@ -2,6 +2,7 @@
 #include "device.h"
 
 #include "hostfile.h"
+#include "volume.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -77,12 +78,44 @@ fs::path UserDemoPhone() {
     return target;
 }
 
-nlohmann::json ReadConfig(const fs::path &file) {
+// device.json, or an empty object when there is none; a file that cannot be read
+// or is not a JSON object is a fault.
+std::optional<ImageFault> ReadConfig(const fs::path &file, nlohmann::json *config) {
+    *config = nlohmann::json::object();
+    std::error_code error;
+    if (!fs::exists(file, error)) return std::nullopt;
     std::ifstream in(file, std::ios::binary);
-    if (!in) return nlohmann::json::object();
-    nlohmann::json config = nlohmann::json::parse(in, nullptr, false);
-    if (config.is_discarded() || !config.is_object()) return nlohmann::json::object();
-    return config;
+    if (!in) return ImageFault{CE_ERROR_ACCESS_DENIED, PathText(file) + " cannot be read"};
+    nlohmann::json parsed = nlohmann::json::parse(in, nullptr, false);
+    if (parsed.is_discarded() || !parsed.is_object())
+        return ImageFault{kErrorInvalidData, PathText(file) + " is not a JSON object"};
+    *config = std::move(parsed);
+    return std::nullopt;
+}
+
+// Every volume file must load, or the phone would show empty databases.
+std::optional<ImageFault> CheckVolumes(const fs::path &folder) {
+    std::error_code error;
+    if (!fs::is_directory(folder, error)) return std::nullopt;
+    for (const auto &entry : fs::directory_iterator(folder, error)) {
+        if (entry.path().extension() != ".json") continue;
+        Volume volume;
+        std::string reason;
+        if (!LoadVolume(PathText(entry.path()), &volume, &reason))
+            return ImageFault{kErrorInvalidData, PathText(entry.path()) + ": " + reason};
+    }
+    if (error) return ImageFault{CE_ERROR_ACCESS_DENIED, PathText(folder) + ": " + error.message()};
+    return std::nullopt;
+}
+
+std::optional<ImageFault> CheckRoot(const std::string &root) {
+    std::error_code error;
+    const fs::file_status status = fs::status(HostPath(root), error);
+    if (!fs::exists(status)) return ImageFault{CE_ERROR_PATH_NOT_FOUND, "the phone image " + root + " does not exist"};
+    if (!fs::is_directory(status)) return ImageFault{CE_ERROR_PATH_NOT_FOUND, "the phone image " + root + " is not a folder"};
+    fs::directory_iterator probe(HostPath(root), error);
+    if (error) return ImageFault{CE_ERROR_ACCESS_DENIED, "the phone image " + root + " cannot be read: " + error.message()};
+    return std::nullopt;
 }
 
 std::string TemporarySibling(const std::string &path) {
@@ -113,16 +146,20 @@ const nlohmann::json &DeviceConfig() {
     return State().config;
 }
 
-void LoadImage() {
+std::optional<ImageFault> LoadImage() {
     std::lock_guard guard(DeviceLock());
     State().root.clear();
-    State().config = ReadConfig(ImagePath("device.json"));
+    std::optional<ImageFault> fault = CheckRoot(ImageRoot());
+    if (!fault) fault = ReadConfig(ImagePath("device.json"), &State().config);
+    if (!fault) fault = CheckVolumes(ImagePath("volumes"));
+    if (fault) State().config = nlohmann::json::object();
     LoadRegistry();
     ResetSpaceAccount();
     static LoadedIdentity last;
     LoadedIdentity now{State().root, State().config};
     if (!(now == last)) ResetFaultCounters();
     last = std::move(now);
+    return fault;
 }
 
 fs::path ImagePath(const char *name) { return HostPath(ImageRoot()) / name; }

@@ -1,11 +1,15 @@
 #include "context.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 
 #include "pc_setup.h"
 #include "text.h"
+
+namespace fs = std::filesystem;
 
 namespace host {
 
@@ -27,6 +31,33 @@ void TracePacket(const char *direction, const AgentPacket &packet) {
                  packet.subCommand, packet.nStatus, StatusName(packet.nStatus).c_str(), packet.nBodyLength, packet.tid);
 }
 
+std::string Environment(const char *name) {
+    const char *value = std::getenv(name);
+    return value ? value : "";
+}
+
+// Why the link did not come up, as far as the agent's side can tell: the RAPI
+// provider, the phone image the emulator was told to open, or the time it took.
+std::string WhyNoLink(const Options &options, const std::string &pluginPath, std::chrono::steady_clock::duration waited) {
+    std::string provider = !options.rapi.empty() ? options.rapi : Environment("CEBRIDGE_RAPI");
+#if !defined(_WIN32)
+    if (provider.empty()) provider = (fs::path(pluginPath).parent_path() / "libceemu.so").string();
+#endif
+    std::string error;
+    if (!provider.empty() && !ProbeLibrary(provider, &error)) return "no RAPI provider: " + error;
+    std::string device = !options.device.empty() ? options.device : Environment("CEBRIDGE_DEVICE");
+    if (!device.empty()) {
+        std::error_code failure;
+        fs::file_status status = fs::status(device, failure);
+        if (!fs::exists(status)) return "the phone image is missing: " + device;
+        if (!fs::is_directory(status)) return "the phone image is not a folder: " + device;
+        fs::directory_iterator probe(device, failure);
+        if (failure) return "the phone image is unreadable: " + device + ": " + failure.message();
+    }
+    if (waited >= std::chrono::seconds(29)) return "the phone's link did not come up within 30 seconds";
+    return "the phone refused the link";
+}
+
 }  // namespace
 
 int Context::Connect() {
@@ -43,9 +74,13 @@ int Context::Connect() {
         if (!client.Open(plugin, logDir, &error)) return FailConnect("cannot load the plug-in: " + error);
         pluginOpen = true;
     }
+    auto started = std::chrono::steady_clock::now();
     Outcome outcome = link.Connect();
     if (!outcome.ok) {
         if (g_interrupted.load()) return Fail(outcome);
+        std::string plugin = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
+        if (outcome.status == ST_CONNECT_FAILED && outcome.message.find("number") == std::string::npos)
+            outcome.message = "could not connect: " + WhyNoLink(options, plugin, std::chrono::steady_clock::now() - started);
         return FailConnect(outcome.message);
     }
     connected = true;

@@ -114,8 +114,8 @@ Outcome DeviceLink::Connect() {
     Outcome outcome = FromAnswer(answer, "connect");
     if (!outcome.ok && answer.status == ST_CONNECT_FAILED) {
         std::string code = answer.Value(PAR_ERRCODE);
-        outcome.message = code == "00000020" ? "connect: the phone did not give its number"
-                                             : "connect: the phone's link did not come up (" + code + ")";
+        outcome.message = code == "00000020" ? "could not connect: the phone did not give its number"
+                                             : "could not connect: the phone's link did not come up";
     }
     return outcome;
 }
