@@ -4,6 +4,7 @@
 #include "hostfile.h"
 #include "volume.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -11,6 +12,14 @@
 #include <random>
 #include <sstream>
 #include <system_error>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -186,6 +195,39 @@ bool ConfigFlag(const nlohmann::json &object, const char *key) {
     if (found->is_boolean()) return found->get<bool>();
     return ConfigNumber(object, key).value_or(0) != 0;
 }
+
+#if defined(_WIN32)
+ImageLock::ImageLock() {
+    const std::wstring path = ImagePath(".ceemu.lock").wstring();
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;  // an image that cannot be locked is served unlocked
+    OVERLAPPED whole{};
+    if (::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
+        m_file = file;
+    } else {
+        ::CloseHandle(file);
+    }
+}
+
+ImageLock::~ImageLock() {
+    if (m_file == nullptr) return;
+    OVERLAPPED whole{};
+    ::UnlockFileEx(m_file, 0, MAXDWORD, MAXDWORD, &whole);
+    ::CloseHandle(m_file);
+}
+#else
+ImageLock::ImageLock() {
+    m_fd = ::open(ImagePath(".ceemu.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (m_fd < 0) return;  // an image that cannot be locked is served unlocked
+    while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+}
+
+ImageLock::~ImageLock() {
+    if (m_fd >= 0) ::close(m_fd);  // closing releases the lock
+}
+#endif
 
 bool WriteFileReplacing(const std::string &path, const std::string &bytes) {
     const fs::path target = HostPath(path);
