@@ -17,6 +17,8 @@ std::atomic<bool> g_interrupted{false};
 
 namespace {
 
+constexpr int kKeptLogDays = 7;
+
 void SetEnvironment(const char *name, const std::string &value) {
     if (value.empty()) return;
 #if defined(_WIN32)
@@ -69,6 +71,8 @@ int Context::Connect() {
         if (!InstallDtdsAndSaPath(&error)) std::fprintf(stderr, "cebridge: warning: %s\n", error.c_str());
         std::string logDir = options.logDir.empty() ? DefaultLogDirectory() : options.logDir;
         MakeDirectories(logDir);
+        if (options.logDir.empty())  // (it holds CEBRIDGE_LOG_DIR when that is set)
+            PruneDailyLogs(logDir, kKeptLogDays);  // a folder of one's own choosing is left alone
         std::string plugin = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
         if (options.verbose) client.trace = TracePacket;
         if (!client.Open(plugin, logDir, &error)) return FailConnect("cannot load the plug-in: " + error);

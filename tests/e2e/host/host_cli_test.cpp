@@ -122,6 +122,22 @@ TEST_F(HostCli, BatchAndShellRunScriptsInOneSession) {
 }
 
 #if !defined(_WIN32)
+TEST_F(HostCli, LogsGoToTheRuntimeFolderByDefaultAndLastSevenDays) {
+    fs::path runtime = m_home.path() / "run";
+    fs::create_directories(runtime / "cebridge");
+    WriteFileText(runtime / "cebridge" / "cebridge_20200101.log", "old\n");
+    WriteFileText(runtime / "cebridge" / "notes.txt", "mine\n");
+    ScopedEnv runtimeDir("XDG_RUNTIME_DIR", runtime.string());
+    ScopedEnv noLogDir("CEBRIDGE_LOG_DIR", "");
+    ASSERT_EQ(Host({"info"}).exitCode, 0);
+    EXPECT_FALSE(fs::exists(runtime / "cebridge" / "cebridge_20200101.log"));
+    EXPECT_TRUE(fs::exists(runtime / "cebridge" / "notes.txt"));
+    size_t logs = 0;
+    for (const auto &entry : fs::directory_iterator(runtime / "cebridge"))
+        logs += entry.path().extension() == ".log" ? 1 : 0;
+    EXPECT_EQ(logs, 1u);
+}
+
 // Runs the host with `args` and sends it SIGINT once its first progress event shows
 // the transfer is under way; its exit code.
 int InterruptedHost(const std::vector<std::string> &args, const fs::path &err) {
