@@ -6,9 +6,6 @@
 #include <fstream>
 #include <iostream>
 
-#if defined(CEBRIDGE_HAVE_LIBEDIT)
-#include <editline/readline.h>
-#endif
 
 #include "local_files.h"
 #include "text.h"
@@ -193,9 +190,6 @@ std::vector<std::string> SplitWords(const std::string &line, bool *ok) {
     return words;
 }
 
-namespace {
-
-// Runs one line of the shell or of a batch file; returns its exit code.
 int RunLine(Context &context, const std::string &line) {
     bool ok = true;
     std::vector<std::string> words = SplitWords(line, &ok);
@@ -206,38 +200,22 @@ int RunLine(Context &context, const std::string &line) {
         return code;
     }
     if (words.empty()) return kExitOk;
-    CLI::App app("cebridge shell", "cebridge");
+    // "help" and "help COMMAND" as the --help of the line's vocabulary.
+    if (words[0] == "help") words = words.size() > 1 ? std::vector<std::string>{words[1], "--help"} : std::vector<std::string>{"--help"};
+    CLI::App app("cebridge shell: every command of cebridge, plus cd, pwd, help and exit", "");
     int exitCode = kExitOk;
     AddCommands(app, context, exitCode, true);
     return ParseAndRun(app, context, exitCode, words);
 }
 
-bool ReadLine(const std::string &prompt, std::string *line) {
-#if !defined(CEBRIDGE_HAVE_LIBEDIT)
-    std::cout << prompt << std::flush;
-    return static_cast<bool>(std::getline(std::cin, *line));
-#else
-    char *text = readline(prompt.c_str());
-    if (!text) return false;
-    *line = text;
-    if (!line->empty()) add_history(text);
-    std::free(text);
-    return true;
-#endif
-}
-
-}  // namespace
-
-int RunShell(Context &context) {
-    context.compactJson = true;
-    std::string line;
-    int last = kExitOk;
-    while (ReadLine("cebridge:" + DeviceToTerminal(JoinDevicePath(context.currentFolder)) + "> ", &line)) {
-        if (line == "exit" || line == "quit") break;
-        g_interrupted = false;
-        last = RunLine(context, line);
-    }
-    return last == kExitInterrupted ? kExitInterrupted : kExitOk;
+std::vector<std::string> CommandNames(Context &context, bool interactive) {
+    CLI::App app;
+    int exitCode = kExitOk;
+    AddCommands(app, context, exitCode, interactive);
+    std::vector<std::string> names;
+    for (const CLI::App *command : app.get_subcommands([](const CLI::App *) { return true; }))
+        names.push_back(command->get_name());
+    return names;
 }
 
 int RunBatch(Context &context, const std::string &file) {

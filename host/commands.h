@@ -36,6 +36,10 @@ int CmdPimRemove(Context &context, const std::string &type, const std::string &i
 // Runs the interactive shell, or commands from a file ("-" for standard input).
 int RunShell(Context &context);
 int RunBatch(Context &context, const std::string &file);
+// Runs one line of the shell or of a batch file; its exit code.
+int RunLine(Context &context, const std::string &line);
+// The names of the commands (with the shell's own when `interactive`).
+std::vector<std::string> CommandNames(Context &context, bool interactive);
 
 // Parses and runs one command line (argv without the program, or a shell line's
 // words) with --json's promise kept: every outcome prints one document.

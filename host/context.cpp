@@ -64,6 +64,7 @@ std::string WhyNoLink(const Options &options, const std::string &pluginPath, std
 
 int Context::Connect() {
     if (connected) return kExitOk;
+    if (std::string problem = CodePageProblem(); !problem.empty()) return FailUsage(problem);
     if (!pluginOpen) {
         SetEnvironment("CEBRIDGE_DEVICE", options.device);
         SetEnvironment("CEBRIDGE_RAPI", options.rapi);

@@ -41,6 +41,14 @@ int main(int argc, char **argv) {
 
     app.set_version_flag("--version", std::string("cebridge ") + CEBRIDGE_VERSION);
 
+#if defined(_WIN32)
     std::signal(SIGINT, OnInterrupt);
+#else
+    // Not restarted: a read at the shell's prompt returns, so Ctrl-C ends the line.
+    struct sigaction interrupt = {};
+    interrupt.sa_handler = OnInterrupt;
+    sigemptyset(&interrupt.sa_mask);
+    sigaction(SIGINT, &interrupt, nullptr);
+#endif
     return host::ParseAndRun(app, context, exitCode, std::vector<std::string>(argv + 1, argv + argc));
 }

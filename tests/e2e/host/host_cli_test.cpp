@@ -121,6 +121,23 @@ TEST_F(HostCli, BatchAndShellRunScriptsInOneSession) {
     EXPECT_EQ(failing.exitCode, 1);
 }
 
+TEST_F(HostCli, VersionHelpAndCodePagesAreThere) {
+    HostRun version = Host({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out.rfind("cebridge ", 0), 0u) << version.out;
+    HostRun help = Host({"shell"}, "help\nhelp get\nexit\n");
+    EXPECT_NE(help.out.find("pwd"), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find("REMOTE"), std::string::npos) << help.out;
+    {
+        ScopedEnv number("CEBRIDGE_CODEPAGE", "949");
+        EXPECT_NE(Host({"ls", "/My Documents"}).out.find("회의록.txt"), std::string::npos);
+    }
+    ScopedEnv unknown("CEBRIDGE_CODEPAGE", "nope");
+    HostRun refused = Host({"info"});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_NE(refused.err.find("949, 1252, 65001"), std::string::npos) << refused.err;
+}
+
 #if !defined(_WIN32)
 TEST_F(HostCli, LogsGoToTheRuntimeFolderByDefaultAndLastSevenDays) {
     fs::path runtime = m_home.path() / "run";
