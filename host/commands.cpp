@@ -3,6 +3,7 @@
 #include "commands.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 
@@ -152,6 +153,11 @@ int ParseAndRun(CLI::App &app, Context &context, int &exitCode, std::vector<std:
         std::string unknown = UnknownCommand(app, words);
         exitCode = context.FailUsage(unknown.empty() ? std::string(error.what())
                                                      : "unknown command '" + unknown + "' (--help lists the commands)");
+    } catch (const std::filesystem::filesystem_error &error) {
+        // A last guard: a PC file-system error is the PC's, never a crash.
+        exitCode = context.FailLocal(error.path1().string() + ": " + error.code().message());
+    } catch (const std::exception &error) {
+        exitCode = context.Fail(Outcome::Failed(0, error.what()));
     }
     context.EndCommand(exitCode);
     return exitCode;

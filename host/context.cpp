@@ -118,7 +118,9 @@ void Context::Emit(const std::string &tableText, const nlohmann::json &document)
         std::cout << tableText << std::flush;
         return;
     }
-    std::string text = compactJson ? document.dump() : document.dump(2);
+    // PC names need not be UTF-8: such bytes are shown as U+FFFD rather than refused.
+    const auto replace = nlohmann::json::error_handler_t::replace;
+    std::string text = compactJson ? document.dump(-1, ' ', false, replace) : document.dump(2, ' ', false, replace);
     if (jsonToStderr)
         std::fprintf(stderr, "%s\n", text.c_str());
     else

@@ -54,7 +54,8 @@ fs::path UserDataFolder() {
 // the source tree the host was built from.
 fs::path ShippedDtdFolder() {
     fs::path installed = ExecutableFolder() / ".." / "share" / "cebridge" / "dtd";
-    if (fs::exists(installed / kDtdFiles[0])) return installed;
+    std::error_code error;
+    if (fs::exists(installed / kDtdFiles[0], error)) return installed;
 #ifdef CEBRIDGE_SOURCE_DATA_DIR
     return fs::path(CEBRIDGE_SOURCE_DATA_DIR) / "dtd";
 #else

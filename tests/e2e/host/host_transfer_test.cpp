@@ -85,6 +85,13 @@ TEST_F(HostCli, PcPathErrorsExitThreeWithThePathAndTheReason) {
     EXPECT_NE(tooLong.err.find("xxxx"), std::string::npos) << tooLong.err;
 
 #if !defined(_WIN32)
+    // A PC name that is not UTF-8 (Latin-1 "café") still makes a JSON document.
+    fs::path latin1 = m_home.path() / "caf\xE9.txt";
+    WriteFileText(latin1, "x");
+    HostRun put = Host({"--json", "put", latin1.string(), "/My Documents/cafe.txt"});
+    EXPECT_EQ(put.exitCode, 0) << put.err;
+    EXPECT_EQ(Json(put)["bytes"], 1);
+
     fs::path locked = m_home.path() / "locked";
     fs::create_directories(locked);
     fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
