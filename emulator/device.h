@@ -11,6 +11,7 @@
 namespace ceemu {
 
 // Device error codes beyond the ones rapi.h names.
+constexpr uint32_t kErrorInvalidData = 13;
 constexpr uint32_t kErrorOutOfMemory = 14;
 constexpr uint32_t kErrorSharingViolation = 32;
 constexpr uint32_t kErrorFileExists = 80;
@@ -28,8 +29,14 @@ struct DeviceError {
 
 // --- image ---------------------------------------------------------------------------
 // Reads CEBRIDGE_DEVICE, device.json and the registry again. Fault counters restart
-// when the phone or its device.json changed since the last load.
-void LoadImage();
+// when the phone or its device.json changed since the last load. An image that is
+// missing, unreadable or corrupt is no phone: the result then names the device
+// error and why, and the link is refused.
+struct ImageFault {
+    uint32_t code = 0;
+    std::string reason;
+};
+std::optional<ImageFault> LoadImage();
 void ResetFaultCounters();
 std::filesystem::path ImagePath(const char *name);  // a file of the image, e.g. "device.json"
 // A number from device.json: a JSON number, or text in decimal or "0x" hexadecimal.

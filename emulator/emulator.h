@@ -32,6 +32,25 @@ const nlohmann::json &DeviceConfig();
 // so a crash never leaves a torn file. Creates missing parent folders. False on failure.
 bool WriteFileReplacing(const std::string &path, const std::string &bytes);
 
+// Serialises changes to the image across processes (two agents may drive one
+// phone): an exclusive lock on <image>/.ceemu.lock for the object's lifetime. Held
+// around every database server call and every write of the emulator's own files
+// that reads what it replaces. Not nested.
+class ImageLock {
+public:
+    ImageLock();
+    ~ImageLock();
+    ImageLock(const ImageLock &) = delete;
+    ImageLock &operator=(const ImageLock &) = delete;
+
+private:
+#if defined(_WIN32)
+    void *m_file = nullptr;
+#else
+    int m_fd = -1;
+#endif
+};
+
 // --- calls and errors ----------------------------------------------------------
 // Counts one call of `operation` and says whether device.json's "faults" make this
 // call fail; then *error is the error to report (and a "linkDrop" fault has ended

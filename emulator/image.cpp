@@ -2,7 +2,9 @@
 #include "device.h"
 
 #include "hostfile.h"
+#include "volume.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -10,6 +12,14 @@
 #include <random>
 #include <sstream>
 #include <system_error>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -77,12 +87,44 @@ fs::path UserDemoPhone() {
     return target;
 }
 
-nlohmann::json ReadConfig(const fs::path &file) {
+// device.json, or an empty object when there is none; a file that cannot be read
+// or is not a JSON object is a fault.
+std::optional<ImageFault> ReadConfig(const fs::path &file, nlohmann::json *config) {
+    *config = nlohmann::json::object();
+    std::error_code error;
+    if (!fs::exists(file, error)) return std::nullopt;
     std::ifstream in(file, std::ios::binary);
-    if (!in) return nlohmann::json::object();
-    nlohmann::json config = nlohmann::json::parse(in, nullptr, false);
-    if (config.is_discarded() || !config.is_object()) return nlohmann::json::object();
-    return config;
+    if (!in) return ImageFault{CE_ERROR_ACCESS_DENIED, PathText(file) + " cannot be read"};
+    nlohmann::json parsed = nlohmann::json::parse(in, nullptr, false);
+    if (parsed.is_discarded() || !parsed.is_object())
+        return ImageFault{kErrorInvalidData, PathText(file) + " is not a JSON object"};
+    *config = std::move(parsed);
+    return std::nullopt;
+}
+
+// Every volume file must load, or the phone would show empty databases.
+std::optional<ImageFault> CheckVolumes(const fs::path &folder) {
+    std::error_code error;
+    if (!fs::is_directory(folder, error)) return std::nullopt;
+    for (const auto &entry : fs::directory_iterator(folder, error)) {
+        if (entry.path().extension() != ".json") continue;
+        Volume volume;
+        std::string reason;
+        if (!LoadVolume(PathText(entry.path()), &volume, &reason))
+            return ImageFault{kErrorInvalidData, PathText(entry.path()) + ": " + reason};
+    }
+    if (error) return ImageFault{CE_ERROR_ACCESS_DENIED, PathText(folder) + ": " + error.message()};
+    return std::nullopt;
+}
+
+std::optional<ImageFault> CheckRoot(const std::string &root) {
+    std::error_code error;
+    const fs::file_status status = fs::status(HostPath(root), error);
+    if (!fs::exists(status)) return ImageFault{CE_ERROR_PATH_NOT_FOUND, "the phone image " + root + " does not exist"};
+    if (!fs::is_directory(status)) return ImageFault{CE_ERROR_PATH_NOT_FOUND, "the phone image " + root + " is not a folder"};
+    fs::directory_iterator probe(HostPath(root), error);
+    if (error) return ImageFault{CE_ERROR_ACCESS_DENIED, "the phone image " + root + " cannot be read: " + error.message()};
+    return std::nullopt;
 }
 
 std::string TemporarySibling(const std::string &path) {
@@ -113,16 +155,20 @@ const nlohmann::json &DeviceConfig() {
     return State().config;
 }
 
-void LoadImage() {
+std::optional<ImageFault> LoadImage() {
     std::lock_guard guard(DeviceLock());
     State().root.clear();
-    State().config = ReadConfig(ImagePath("device.json"));
+    std::optional<ImageFault> fault = CheckRoot(ImageRoot());
+    if (!fault) fault = ReadConfig(ImagePath("device.json"), &State().config);
+    if (!fault) fault = CheckVolumes(ImagePath("volumes"));
+    if (fault) State().config = nlohmann::json::object();
     LoadRegistry();
     ResetSpaceAccount();
     static LoadedIdentity last;
     LoadedIdentity now{State().root, State().config};
     if (!(now == last)) ResetFaultCounters();
     last = std::move(now);
+    return fault;
 }
 
 fs::path ImagePath(const char *name) { return HostPath(ImageRoot()) / name; }
@@ -149,6 +195,39 @@ bool ConfigFlag(const nlohmann::json &object, const char *key) {
     if (found->is_boolean()) return found->get<bool>();
     return ConfigNumber(object, key).value_or(0) != 0;
 }
+
+#if defined(_WIN32)
+ImageLock::ImageLock() {
+    const std::wstring path = ImagePath(".ceemu.lock").wstring();
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;  // an image that cannot be locked is served unlocked
+    OVERLAPPED whole{};
+    if (::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
+        m_file = file;
+    } else {
+        ::CloseHandle(file);
+    }
+}
+
+ImageLock::~ImageLock() {
+    if (m_file == nullptr) return;
+    OVERLAPPED whole{};
+    ::UnlockFileEx(m_file, 0, MAXDWORD, MAXDWORD, &whole);
+    ::CloseHandle(m_file);
+}
+#else
+ImageLock::ImageLock() {
+    m_fd = ::open(ImagePath(".ceemu.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (m_fd < 0) return;  // an image that cannot be locked is served unlocked
+    while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+}
+
+ImageLock::~ImageLock() {
+    if (m_fd >= 0) ::close(m_fd);  // closing releases the lock
+}
+#endif
 
 bool WriteFileReplacing(const std::string &path, const std::string &bytes) {
     const fs::path target = HostPath(path);

@@ -4,6 +4,8 @@
 // left running at CeRapiUninit or when the library is unloaded.
 #include "device.h"
 
+#include <cstdio>
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
@@ -118,7 +120,12 @@ void DropLink() {
 
 HRESULT StartLink(RAPIINIT *init) {
     if (init == nullptr) return kInvalidArgument;
-    LoadImage();
+    if (std::optional<ImageFault> fault = LoadImage()) {
+        // The phone's own screen, as it were: the agent only sees the refusal.
+        std::fprintf(stderr, "ceemu: %s\n", fault->reason.c_str());
+        SetDeviceError(fault->code);
+        return CE_HRESULT_FROM_WIN32(fault->code);
+    }
     std::optional<uint32_t> refused = RefusalError();
     uint32_t injected = 0;
     if (!refused && InjectedFault("CeRapiInitEx", &injected)) refused = injected;

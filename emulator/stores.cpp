@@ -82,6 +82,7 @@ std::string ReadWholeFile(const std::filesystem::path &path) {
 // One line per launch: the image, a tab, the command line.
 void RecordLaunch(const std::u16string &image, const std::u16string &cmdline) {
     const std::filesystem::path log = ImagePath("processes.log");
+    ImageLock lock;  // another process may append at the same moment
     std::string text = ReadWholeFile(log);
     text += Utf8(image) + "\t" + Utf8(cmdline) + "\n";
     if (!WriteFileReplacing(PathText(log), text)) Fail(CE_ERROR_DISK_FULL);

@@ -2,6 +2,7 @@
 // functions. Databases are in tobrann_databases.cpp, records in tobrann_records.cpp.
 #include "tobrann.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -158,13 +159,33 @@ const std::map<std::u16string, Server::Handler> &Server::Handlers() {
     return handlers;
 }
 
+// The functions that write a volume: they start from the file's latest state.
+bool ChangesVolume(const std::u16string &function) {
+    static const std::u16string writers[] = {
+        u"DevCeCreateDatabaseWithProps", u"DevCeDeleteDatabaseEx",  u"DevCeSetDatabaseInfo",
+        u"DevCeAddDatabaseProps",        u"DevCeRemoveDatabaseProps", u"DevCeWriteRecordProps",
+        u"DevCeDeleteRecord",            u"DecCeStreamSaveChanges",   u"DevCeChangeDatabaseLCID"};
+    return std::find(std::begin(writers), std::end(writers), function) != std::end(writers);
+}
+
 uint32_t Server::Dispatch(const std::u16string &function, const Input &in, Output &out, bool *known) {
     const auto found = Handlers().find(function);
     *known = found != Handlers().end();
     if (!*known) return 0;
     uint32_t fault = 0;
     if (InjectedFault(Utf8(function).c_str(), &fault)) return fault;
+    ImageLock lock;  // another process's server may be changing the same volume
+    if (ChangesVolume(function))
+        for (auto &mounted : m_volumes) Refresh(*mounted);
     return (this->*found->second)(in, out);
+}
+
+void Server::Refresh(MountedVolume &mounted) {
+    Volume volume;
+    std::string error, text;
+    if (!LoadVolume(mounted.path, &volume, &error, &text) || text == mounted.text) return;
+    mounted.volume = std::move(volume);
+    mounted.text = std::move(text);
 }
 
 MountedVolume *Server::FindVolume(const Guid &guid) {
@@ -191,11 +212,12 @@ Database *Server::OpenedDatabase(uint32_t handle, OpenDatabase **opened, Mounted
 }
 
 uint32_t Server::Persist(MountedVolume &mounted, Volume before) {
-    if (!WriteFileReplacing(mounted.path, VolumeText(mounted.volume))) {
+    std::string text = VolumeText(mounted.volume);
+    if (!WriteFileReplacing(mounted.path, text)) {
         mounted.volume = std::move(before);
         return kDiskFull;
     }
-    mounted.stamp = FileStamp(mounted.path);
+    mounted.text = std::move(text);
     return kOk;
 }
 
@@ -229,8 +251,7 @@ uint32_t Server::MountDBVolEx(const Input &in, Output &out) {
     for (auto &candidate : m_volumes) {
         if (candidate->path == path) mounted = candidate.get();
     }
-    const std::string stamp = FileStamp(path);
-    const bool exists = !stamp.empty();
+    const bool exists = !FileStamp(path).empty();
     if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) return kInvalidParameter;
     if (disposition == CREATE_NEW && exists) return kAlreadyExists;
     if ((disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) && !exists) return kFileNotFound;
@@ -238,13 +259,15 @@ uint32_t Server::MountDBVolEx(const Input &in, Output &out) {
     const bool fresh = disposition == CREATE_NEW || disposition == CREATE_ALWAYS ||
                        disposition == TRUNCATE_EXISTING || (disposition == OPEN_ALWAYS && !exists);
     Volume volume;
+    std::string text;
     if (fresh) {
         volume.name = name;
-        if (!WriteFileReplacing(path, VolumeText(volume))) return kDiskFull;
-    } else if (mounted == nullptr || mounted->stamp != stamp) {
-        // First mount, or the file changed behind the phone's back: read it again.
+        text = VolumeText(volume);
+        if (!WriteFileReplacing(path, text)) return kDiskFull;
+    } else {
+        // Read it again: another process may have changed it since.
         std::string error;
-        if (!LoadVolume(path, &volume, &error)) return kInvalidData;
+        if (!LoadVolume(path, &volume, &error, &text)) return kInvalidData;
     }
     if (mounted == nullptr) {
         m_volumes.push_back(std::make_unique<MountedVolume>());
@@ -255,10 +278,11 @@ uint32_t Server::MountDBVolEx(const Input &in, Output &out) {
         std::memcpy(mounted->guid.data(), tag, 12);
         std::memcpy(mounted->guid.data() + 12, &serial, 4);
         mounted->volume = std::move(volume);
-    } else if (fresh || mounted->stamp != stamp) {
+        mounted->text = std::move(text);
+    } else if (fresh || mounted->text != text) {
         mounted->volume = std::move(volume);
+        mounted->text = std::move(text);
     }
-    mounted->stamp = FileStamp(path);
     ++mounted->mounts;
     out.Bytes(mounted->guid.data(), mounted->guid.size());
     return kOk;

@@ -97,7 +97,7 @@ struct MountedVolume {
     std::string path;
     Volume volume;
     uint32_t mounts = 0;
-    std::string stamp;  // size and time of the file as last read or written
+    std::string text;   // the file's text as last read or written
 };
 
 class Server {
@@ -157,6 +157,9 @@ private:
     Database *OpenedDatabase(uint32_t handle, OpenDatabase **opened, MountedVolume **volume = nullptr);
     // Writes the volume to its file; when that fails the volume goes back to `before`.
     uint32_t Persist(MountedVolume &mounted, Volume before);
+    // Takes in what another process wrote to the volume's file since this one last
+    // read or wrote it, so a change never builds on a stale copy.
+    void Refresh(MountedVolume &mounted);
 
     std::vector<std::unique_ptr<MountedVolume>> m_volumes;  // in mount order
     std::map<uint32_t, HandleObject> m_handles;

@@ -253,14 +253,16 @@ std::string VolumeFilePath(const std::string &imageRoot, const std::u16string &d
     return imageRoot + "/volumes/" + Utf8(leaf) + ".json";
 }
 
-bool LoadVolume(const std::string &path, Volume *volume, std::string *error) {
+bool LoadVolume(const std::string &path, Volume *volume, std::string *error, std::string *text) {
     std::ifstream in(HostPath(path), std::ios::binary);
     if (!in) {
         *error = "no such volume file";
         return false;
     }
+    const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (text) *text = content;
     try {
-        const Json json = Json::parse(in);
+        const Json json = Json::parse(content);
         Volume loaded;
         loaded.name = Utf16(json.at("name").get<std::string>());
         loaded.locale = json.value("locale", 0u);

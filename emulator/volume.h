@@ -72,7 +72,8 @@ struct Volume {
 std::string VolumeFilePath(const std::string &imageRoot, const std::u16string &deviceName);
 
 // Reads a volume file; false with *error set when it is missing or not a volume.
-bool LoadVolume(const std::string &path, Volume *volume, std::string *error);
+// *text, when given, receives the file's text.
+bool LoadVolume(const std::string &path, Volume *volume, std::string *error, std::string *text = nullptr);
 // The file text of a volume (UTF-8 JSON, two-space indentation).
 std::string VolumeText(const Volume &volume);
 

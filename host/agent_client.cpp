@@ -53,6 +53,12 @@ void UnloadLibrary(void *library) {
 
 }  // namespace
 
+bool ProbeLibrary(const std::string &path, std::string *error) {
+    void *library = LoadLibraryAt(path, error);
+    if (library) UnloadLibrary(library);
+    return library != nullptr;
+}
+
 std::vector<uint8_t> EncodeParameters(const std::vector<Parameter> &parameters) {
     std::vector<uint8_t> body;
     for (const Parameter &parameter : parameters) {

@@ -27,6 +27,10 @@ std::vector<uint8_t> EncodeParameters(const std::vector<Parameter> &parameters);
 // Splits a body into parameters; stops at a malformed one (never reads past the end).
 std::vector<Parameter> DecodeParameters(const uint8_t *body, size_t length);
 
+// Whether the library at `path` loads (it is unloaded again); false with the
+// loader's message.
+bool ProbeLibrary(const std::string &path, std::string *error);
+
 struct Request {
     uint16_t command = 0;
     uint16_t subCommand = 0;

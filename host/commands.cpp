@@ -3,13 +3,12 @@
 #include "commands.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 
-#if defined(CEBRIDGE_HAVE_LIBEDIT)
-#include <editline/readline.h>
-#endif
 
+#include "local_files.h"
 #include "text.h"
 
 namespace host {
@@ -123,6 +122,52 @@ void AddCommands(CLI::App &app, Context &context, int &exitCode, bool interactiv
     }
 }
 
+namespace {
+
+// The first word that stands where a command belongs but names none; "" when the
+// words hold a known command (or none at all).
+std::string UnknownCommand(CLI::App &app, const std::vector<std::string> &words) {
+    static const char *const valueOptions[] = {"--device", "--rapi", "--plugin", "--log-dir"};
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string &word = words[i];
+        if (std::find(std::begin(valueOptions), std::end(valueOptions), word) != std::end(valueOptions)) {
+            ++i;
+            continue;
+        }
+        if (word.empty() || word[0] == '-') continue;
+        for (const CLI::App *command : app.get_subcommands([](const CLI::App *) { return true; }))
+            if (command->get_name() == word) return {};
+        return word;
+    }
+    return {};
+}
+
+}  // namespace
+
+int ParseAndRun(CLI::App &app, Context &context, int &exitCode, std::vector<std::string> words) {
+    context.BeginCommand();
+    std::vector<std::string> reversed(words.rbegin(), words.rend());
+    try {
+        app.parse(reversed);
+        if (g_interrupted.load() && exitCode == kExitOk) exitCode = context.Fail(Outcome::Failed(0, "interrupted"));
+    } catch (const CLI::ParseError &error) {
+        if (error.get_exit_code() == 0) {
+            app.exit(error);  // --help, --version
+            return kExitOk;
+        }
+        std::string unknown = UnknownCommand(app, words);
+        exitCode = context.FailUsage(unknown.empty() ? std::string(error.what())
+                                                     : "unknown command '" + unknown + "' (--help lists the commands)");
+    } catch (const std::filesystem::filesystem_error &error) {
+        // A last guard: a PC file-system error is the PC's, never a crash.
+        exitCode = context.FailLocal(error.path1().string() + ": " + error.code().message());
+    } catch (const std::exception &error) {
+        exitCode = context.Fail(Outcome::Failed(0, error.what()));
+    }
+    context.EndCommand(exitCode);
+    return exitCode;
+}
+
 std::vector<std::string> SplitWords(const std::string &line, bool *ok) {
     std::vector<std::string> words;
     std::string word;
@@ -140,6 +185,8 @@ std::vector<std::string> SplitWords(const std::string &line, bool *ok) {
         } else if (c == '\\' && i + 1 < line.size()) {
             word += line[++i];
             inWord = true;
+        } else if (c == '#' && !inWord) {
+            break;
         } else if (c == ' ' || c == '\t') {
             if (inWord) words.push_back(word);
             word.clear();
@@ -154,69 +201,53 @@ std::vector<std::string> SplitWords(const std::string &line, bool *ok) {
     return words;
 }
 
-namespace {
-
-// Runs one line of the shell or of a batch file; returns its exit code.
 int RunLine(Context &context, const std::string &line) {
     bool ok = true;
     std::vector<std::string> words = SplitWords(line, &ok);
-    if (!ok) return context.FailUsage("unbalanced quotes");
+    context.BeginCommand();
+    if (!ok) {
+        int code = context.FailUsage("unbalanced quotes");
+        context.EndCommand(code);
+        return code;
+    }
     if (words.empty()) return kExitOk;
-    CLI::App app("cebridge shell", "cebridge");
+    // "help" and "help COMMAND" as the --help of the line's vocabulary.
+    if (words[0] == "help") words = words.size() > 1 ? std::vector<std::string>{words[1], "--help"} : std::vector<std::string>{"--help"};
+    CLI::App app("cebridge shell: every command of cebridge, plus cd, pwd, help and exit", "");
     int exitCode = kExitOk;
     AddCommands(app, context, exitCode, true);
-    std::reverse(words.begin(), words.end());
-    try {
-        app.parse(words);
-    } catch (const CLI::ParseError &error) {
-        int code = app.exit(error);
-        return code == 0 ? kExitOk : kExitUsage;
-    }
-    return exitCode;
+    return ParseAndRun(app, context, exitCode, words);
 }
 
-bool ReadLine(const std::string &prompt, std::string *line) {
-#if !defined(CEBRIDGE_HAVE_LIBEDIT)
-    std::cout << prompt << std::flush;
-    return static_cast<bool>(std::getline(std::cin, *line));
-#else
-    char *text = readline(prompt.c_str());
-    if (!text) return false;
-    *line = text;
-    if (!line->empty()) add_history(text);
-    std::free(text);
-    return true;
-#endif
-}
-
-}  // namespace
-
-int RunShell(Context &context) {
-    std::string line;
-    int last = kExitOk;
-    while (ReadLine("cebridge:" + DeviceToTerminal(JoinDevicePath(context.currentFolder)) + "> ", &line)) {
-        if (line == "exit" || line == "quit") break;
-        g_interrupted = false;
-        last = RunLine(context, line);
-    }
-    return last == kExitInterrupted ? kExitInterrupted : kExitOk;
+std::vector<std::string> CommandNames(Context &context, bool interactive) {
+    CLI::App app;
+    int exitCode = kExitOk;
+    AddCommands(app, context, exitCode, interactive);
+    std::vector<std::string> names;
+    for (const CLI::App *command : app.get_subcommands([](const CLI::App *) { return true; }))
+        names.push_back(command->get_name());
+    return names;
 }
 
 int RunBatch(Context &context, const std::string &file) {
     std::ifstream named;
     if (file != "-") {
         named.open(file);
-        if (!named) return context.FailLocal("batch: cannot read " + file);
+        if (!named) return context.FailLocal("batch: " + SystemReason(file));
     }
     std::istream &in = file == "-" ? std::cin : named;
-    for (std::string line; std::getline(in, line);) {
-        size_t first = line.find_first_not_of(" \t\r");
-        if (first == std::string::npos || line[first] == '#') continue;
+    context.compactJson = true;
+    int code = kExitOk;
+    int number = 0;
+    for (std::string line; code == kExitOk && std::getline(in, line);) {
+        ++number;
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (int code = RunLine(context, line)) return code;  // stops at the first failure
-        if (g_interrupted.load()) return kExitInterrupted;
+        context.batchLine = number;
+        code = RunLine(context, line);  // stops at the first failure
+        if (code == kExitOk && g_interrupted.load()) code = kExitInterrupted;
     }
-    return kExitOk;
+    context.batchLine = 0;
+    return code;
 }
 
 }  // namespace host

@@ -18,7 +18,8 @@ void AddCommands(CLI::App &app, Context &context, int &exitCode, bool interactiv
 int CmdInfo(Context &context);
 int CmdList(Context &context, const std::string &path);
 int CmdGet(Context &context, const std::string &remote, const std::string &local);
-int CmdPut(Context &context, const std::string &local, const std::string &remote);
+// `report`: print the result (an install's upload does not).
+int CmdPut(Context &context, const std::string &local, const std::string &remote, bool report = true);
 int CmdRemove(Context &context, const std::string &remote);
 int CmdMakeDirectory(Context &context, const std::string &remote);
 int CmdInstall(Context &context, const std::string &package);
@@ -41,8 +42,17 @@ int CmdSmsShow(Context &context, bool sent, const std::string &id);
 // Runs the interactive shell, or commands from a file ("-" for standard input).
 int RunShell(Context &context);
 int RunBatch(Context &context, const std::string &file);
+// Runs one line of the shell or of a batch file; its exit code.
+int RunLine(Context &context, const std::string &line);
+// The names of the commands (with the shell's own when `interactive`).
+std::vector<std::string> CommandNames(Context &context, bool interactive);
 
-// Splits a command line into words: blanks separate, quotes group, '\' escapes.
+// Parses and runs one command line (argv without the program, or a shell line's
+// words) with --json's promise kept: every outcome prints one document.
+int ParseAndRun(CLI::App &app, Context &context, int &exitCode, std::vector<std::string> words);
+
+// Splits a command line into words: blanks separate, quotes group, '\' escapes,
+// and an unquoted '#' at the start of a word begins a comment.
 std::vector<std::string> SplitWords(const std::string &line, bool *ok);
 
 }  // namespace host

@@ -1,9 +1,11 @@
 // Files and storage: info, ls, get, put, rm, mkdir, install, apps, cd, pwd.
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
 #include "commands.h"
+#include "local_files.h"
 #include "progress.h"
 #include "text.h"
 
@@ -30,6 +32,58 @@ bool SplitFilePath(Context &context, const std::string &typed, std::vector<std::
     *name = folder->back();
     folder->pop_back();
     return true;
+}
+
+// Exit 2 for a path holding a name the phone cannot hold; 0 when every name can be.
+int RefuseBadName(Context &context, const char *command, const std::vector<std::string> &parts) {
+    for (const std::string &part : parts)
+        for (unsigned char c : part)
+            if (c < 0x20 || std::strchr(":*?\"<>|", c))
+                return context.FailUsage(std::string(command) + ": the phone cannot hold the name '" +
+                                         DeviceToTerminal(part) + "' (no \\ / : * ? \" < > | or control characters)");
+    return kExitOk;
+}
+
+// Enters `folder` and finds the file `name` in it: a missing file or a folder
+// fails with a sentence that names it.
+Outcome LocateFile(Context &context, const std::vector<std::string> &folder, const std::string &name, FolderEntry *found) {
+    std::vector<FolderEntry> entries;
+    Outcome outcome = context.link.EnterFolder(folder, &entries);
+    if (!outcome.ok) return outcome;
+    const FolderEntry *entry = FindEntry(entries, name);
+    std::vector<std::string> path = folder;
+    path.push_back(entry ? entry->name : name);
+    if (!entry) return Outcome::Failed(0, "no such file on the phone: " + Shown(path));
+    if (entry->folder) return Outcome::Failed(0, "a folder, not a file: " + Shown(path));
+    *found = *entry;
+    return outcome;
+}
+
+// The memory that holds a device path: the storage card or store whose folder is
+// its first part, else the object store.
+const Memory *StoreFor(const Capability &capability, const std::vector<std::string> &path) {
+    const Memory *objectStore = nullptr;
+    for (const Memory &memory : capability.memories) {
+        std::vector<std::string> location = SplitDevicePath(memory.location);
+        if (memory.location == "0") objectStore = &memory;
+        else if (!path.empty() && location.size() == 1 && SameDeviceName(location[0], path[0]))
+            return &memory;
+    }
+    return objectStore;
+}
+
+// Refuses an upload the target store cannot hold (a replaced file gives its bytes back).
+Outcome CheckRoom(Context &context, const std::vector<std::string> &target, uint64_t size, const FolderEntry *existing) {
+    Capability capability;
+    Outcome outcome = context.link.ReadCapability(&capability);
+    if (!outcome.ok) return outcome;
+    const Memory *store = StoreFor(capability, target);
+    if (!store) return outcome;
+    uint64_t room = store->freeBytes + (existing && !existing->folder ? uint32_t(existing->size) : 0);
+    if (size <= room) return outcome;
+    std::string where = store->location == "0" ? "the phone's internal memory" : DeviceToTerminal(store->location);
+    return Outcome::Failed(0, "not enough space for " + Shown(target) + ": it needs " + std::to_string(size) +
+                                  " bytes, " + where + " has " + std::to_string(store->freeBytes) + " bytes free");
 }
 
 }  // namespace
@@ -60,11 +114,26 @@ int CmdInfo(Context &context) {
 }
 
 int CmdList(Context &context, const std::string &path) {
-    if (int code = context.Connect()) return code;
     std::vector<std::string> folder = context.ResolveDevicePath(path);
-    Outcome outcome = context.link.ChangeFolder(folder, false);
+    if (int code = RefuseBadName(context, "ls", folder)) return code;
+    if (int code = context.Connect()) return code;
     std::vector<FolderEntry> entries;
-    if (outcome.ok) outcome = context.link.ListFolder(&entries);
+    Outcome outcome = context.link.EnterFolder(folder, &entries);
+    if (!outcome.ok && !folder.empty()) {
+        // A file is listed as its own entry, from its folder's listing.
+        std::string name = folder.back();
+        std::vector<std::string> parent(folder.begin(), folder.end() - 1);
+        std::vector<FolderEntry> siblings;
+        if (context.link.EnterFolder(parent, &siblings).ok) {
+            const FolderEntry *entry = FindEntry(siblings, name);
+            if (entry && !entry->folder) {
+                entries = {*entry};
+                outcome = Outcome::Ok();
+            } else if (!entry) {
+                outcome = Outcome::Failed(0, "no such file or folder on the phone: " + Shown(folder));
+            }
+        }
+    }
     if (!outcome.ok) return context.Fail(outcome);
 
     Table table({"", "NAME", "SIZE", "MODIFIED"});
@@ -85,49 +154,61 @@ int CmdGet(Context &context, const std::string &remote, const std::string &local
     if (!SplitFilePath(context, remote, &folder, &name)) return context.FailUsage("get: name a file on the phone");
     if (name.size() > kMaxDownloadName)
         return context.FailUsage("get: the protocol carries file names of at most 31 bytes: " + DeviceToTerminal(name));
-    fs::path target = local.empty() ? fs::path(DeviceToTerminal(name)) : fs::path(local);
-    if (fs::is_directory(target)) target /= DeviceToTerminal(name);
-    target = fs::absolute(target);
-    if (!fs::is_directory(target.parent_path())) return context.FailLocal("get: no such local folder: " + target.parent_path().string());
+    if (int code = RefuseBadName(context, "get", context.ResolveDevicePath(remote))) return code;
+    DownloadTarget target;
+    std::string error;
+    if (!target.Prepare(local, DeviceToTerminal(name), &error)) return context.FailLocal("get: " + error);
     if (int code = context.Connect()) return code;
 
-    Outcome outcome = context.link.ChangeFolder(folder, false);
+    FolderEntry entry;
+    Outcome outcome = LocateFile(context, folder, name, &entry);
     if (!outcome.ok) return context.Fail(outcome);
-    Progress progress(DeviceToTerminal(name), 0, context.options.json, context.options.progress);
-    outcome = context.link.Download(name, target.string(), [&](uint64_t bytes) { progress.Add(bytes); });
+    std::vector<std::string> shown = folder;
+    shown.push_back(entry.name);
+
+    Progress progress(DeviceToTerminal(name), uint32_t(entry.size), context.options.json, context.options.progress);
+    outcome = context.link.Download(entry.name, target.TemporaryPath(), [&](uint64_t bytes) { progress.Add(bytes); });
     progress.Finish(outcome.ok);
     if (!outcome.ok) return context.Fail(outcome);
-    std::error_code error;
-    uint64_t size = fs::file_size(target, error);
-    context.Emit("", {{"remote", Shown(folder) + (folder.empty() ? "" : "\\") + DeviceToTerminal(name)},
-                      {"local", target.string()}, {"bytes", size}});
+    if (!target.Commit(&error)) return context.FailLocal("get: " + error);
+    context.jsonToStderr = local == "-";  // standard output carries the file
+    context.Emit("", {{"remote", Shown(shown)}, {"local", target.Destination()}, {"bytes", target.Bytes()}});
     return kExitOk;
 }
 
-int CmdPut(Context &context, const std::string &local, const std::string &remote) {
-    fs::path source = fs::absolute(local);
-    std::ifstream probe(source, std::ios::binary);
-    if (!probe || fs::is_directory(source)) return context.FailLocal("put: cannot read " + local);
+int CmdPut(Context &context, const std::string &local, const std::string &remote, bool report) {
     std::vector<std::string> folder = context.ResolveDevicePath(remote);
-    std::string name = TerminalToDevice(source.filename().string());
+    std::string name = local == "-" ? std::string() : TerminalToDevice(fs::path(local).filename().string());
     bool namesFolder = remote.empty() || remote.back() == '/' || remote.back() == '\\';
     if (!namesFolder && !folder.empty()) {
         name = folder.back();
         folder.pop_back();
     }
-    if (int code = context.Connect()) return code;
-
-    Outcome outcome = context.link.ChangeFolder(folder, false);
-    if (!outcome.ok) return context.Fail(outcome);
-    uint64_t total = fs::file_size(source);
-    Progress progress(source.filename().string(), total, context.options.json, context.options.progress);
-    outcome = context.link.Upload(source.string(), name, [&](uint64_t bytes) { progress.Add(bytes); });
-    if (outcome.ok && progress.Done() < total) progress.Add(total - progress.Done());
-    progress.Finish(outcome.ok);
-    if (!outcome.ok) return context.Fail(outcome);
+    if (name.empty()) return context.FailUsage("put: name the file on the phone (REMOTE) when reading standard input");
     std::vector<std::string> target = folder;
     target.push_back(name);
-    context.Emit("", {{"local", source.string()}, {"remote", Shown(target)}, {"bytes", total}});
+    if (int code = RefuseBadName(context, "put", target)) return code;
+    UploadSource source;
+    std::string error;
+    if (!source.Prepare(local, &error)) return context.FailLocal("put: " + error);
+    if (int code = context.Connect()) return code;
+
+    std::vector<FolderEntry> entries;
+    Outcome outcome = context.link.EnterFolder(folder, &entries);
+    if (outcome.ok) outcome = CheckRoom(context, target, source.Size(), FindEntry(entries, name));
+    if (!outcome.ok) return context.Fail(outcome);
+
+    Progress progress(source.Shown(), source.Size(), context.options.json, context.options.progress);
+    outcome = context.link.Upload(source.Path(), name, [&](uint64_t bytes) { progress.Add(bytes); });
+    if (outcome.ok && progress.Done() < source.Size()) progress.Add(source.Size() - progress.Done());
+    progress.Finish(outcome.ok);
+    if (!outcome.ok) {
+        // Half a file is worse than none: take it off the phone again.
+        bool removed = context.link.RemovePartialUpload(name).ok;
+        outcome.message += removed ? "; removed the partial file from the phone" : "; a partial file may remain on the phone";
+        return context.Fail(outcome);
+    }
+    if (report) context.Emit("", {{"local", source.Shown()}, {"remote", Shown(target)}, {"bytes", source.Size()}});
     return kExitOk;
 }
 
@@ -135,11 +216,13 @@ int CmdRemove(Context &context, const std::string &remote) {
     std::vector<std::string> folder;
     std::string name;
     if (!SplitFilePath(context, remote, &folder, &name)) return context.FailUsage("rm: name a file on the phone");
+    if (int code = RefuseBadName(context, "rm", context.ResolveDevicePath(remote))) return code;
     if (int code = context.Connect()) return code;
-    Outcome outcome = context.link.ChangeFolder(folder, false);
-    if (outcome.ok) outcome = context.link.DeleteFile(name);
+    FolderEntry entry;
+    Outcome outcome = LocateFile(context, folder, name, &entry);
+    if (outcome.ok) outcome = context.link.DeleteFile(entry.name);
     if (!outcome.ok) return context.Fail(outcome);
-    folder.push_back(name);
+    folder.push_back(entry.name);
     context.Emit("", {{"removed", Shown(folder)}});
     return kExitOk;
 }
@@ -147,24 +230,39 @@ int CmdRemove(Context &context, const std::string &remote) {
 int CmdMakeDirectory(Context &context, const std::string &remote) {
     std::vector<std::string> folder = context.ResolveDevicePath(remote);
     if (folder.empty()) return context.FailUsage("mkdir: name a folder on the phone");
+    if (int code = RefuseBadName(context, "mkdir", folder)) return code;
     if (int code = context.Connect()) return code;
-    Outcome outcome = context.link.ChangeFolder(folder, true);
+    Outcome outcome = context.link.MakeFolders(folder);
     if (!outcome.ok) return context.Fail(outcome);
     context.Emit("", {{"created", Shown(folder)}});
     return kExitOk;
 }
 
 int CmdInstall(Context &context, const std::string &package) {
+    // An absolute path names a phone file unless it, or its folder, is on the PC.
+    std::error_code error;
+    fs::path parent = fs::path(package).parent_path();
+    bool onPc = fs::exists(package, error) || (parent.has_relative_path() && fs::is_directory(parent, error));
+    bool onPhone = !package.empty() && (package[0] == '/' || package[0] == '\\') && !onPc;
     std::string devicePath;
-    if (fs::is_regular_file(package)) {
+    if (!onPhone) {
         // A local package goes to the phone's root folder first.
-        std::string name = TerminalToDevice(fs::path(package).filename().string());
-        if (int code = CmdPut(context, package, "/" + fs::path(package).filename().string())) return code;
-        devicePath = "\\" + name;
+        std::string name = fs::path(package).filename().string();
+        if (int code = CmdPut(context, package, "/" + name, false)) return code;
+        devicePath = "\\" + TerminalToDevice(name);
     } else {
-        devicePath = JoinDevicePath(context.ResolveDevicePath(package));
+        std::vector<std::string> path = context.ResolveDevicePath(package);
+        if (path.empty()) return context.FailUsage("install: name a package file");
+        if (int code = RefuseBadName(context, "install", path)) return code;
+        if (int code = context.Connect()) return code;
+        FolderEntry entry;
+        std::string name = path.back();
+        path.pop_back();
+        Outcome outcome = LocateFile(context, path, name, &entry);
+        if (!outcome.ok) return context.Fail(outcome);
+        path.push_back(entry.name);
+        devicePath = JoinDevicePath(path);
     }
-    if (int code = context.Connect()) return code;
     Outcome outcome = context.link.Install(devicePath);
     if (!outcome.ok) return context.Fail(outcome);
     context.Emit("installer started for " + DeviceToTerminal(devicePath) + "\n", {{"installing", DeviceToTerminal(devicePath)}});
@@ -187,11 +285,13 @@ int CmdApps(Context &context) {
 }
 
 int CmdChangeDirectory(Context &context, const std::string &path) {
-    if (int code = context.Connect()) return code;
     std::vector<std::string> folder = context.ResolveDevicePath(path.empty() ? "/" : path);
-    Outcome outcome = context.link.ChangeFolder(folder, false);
+    if (int code = RefuseBadName(context, "cd", folder)) return code;
+    if (int code = context.Connect()) return code;
+    Outcome outcome = context.link.EnterFolder(folder);
     if (!outcome.ok) return context.Fail(outcome);
     context.currentFolder = folder;
+    context.Emit("", {{"path", Shown(folder)}});
     return kExitOk;
 }
 

@@ -1,4 +1,11 @@
 // PIM data: contacts, calendar and calls listings, item texts, adds, deletes (also of messages).
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+
+#include "appointment_time.h"
+
 #include "commands.h"
 #include "text.h"
 
@@ -18,13 +25,17 @@ nlohmann::json ItemJson(const ContentItem &item) {
     return out;
 }
 
+// Splits "number;name", the title of a call.
+std::pair<std::string, std::string> NumberAndName(const ContentItem &item) {
+    std::string title = DeviceToTerminal(item.title);
+    size_t split = title.find(';');
+    return {title.substr(0, split), split == std::string::npos ? "" : title.substr(split + 1)};
+}
+
 Table CallTable(const std::vector<ContentItem> &items) {
     Table table({"ID", "KIND", "NUMBER", "NAME", "TIME"});
     for (const ContentItem &item : items) {
-        std::string title = DeviceToTerminal(item.title);
-        size_t split = title.find(';');
-        std::string number = title.substr(0, split);
-        std::string name = split == std::string::npos ? "" : title.substr(split + 1);
+        auto [number, name] = NumberAndName(item);
         table.Add({item.id, Kind(item.type), number, name, ListingTimeToLocal(item.startTime)});
     }
     return table;
@@ -45,12 +56,185 @@ std::vector<std::pair<std::string, std::string>> SplitItemText(const std::string
     return fields;
 }
 
+// The fields an add writes to the phone: what a contact or appointment text may name.
+const char *const kContactFields[] = {
+    "ASSISTANTNAME", "ASSISTANTTELEPHONENUMBER", "BUSINESSFAXNUMBER", "CHILDREN", "COMPANYNAME", "DEPARTMENT",
+    "EMAIL1ADDRESS", "EMAIL2ADDRESS", "EMAIL3ADDRESS", "FIRSTNAME", "HOMEADDRESSSTATE", "HOMEADDRESSCOUNTRY",
+    "HOMEADDRESSPOSTALCODE", "HOMEADDRESSCITY", "HOMEADDRESSSTREET", "HOMETELEPHONENUMBER", "HOME2TELEPHONENUMBER",
+    "MOBILETELEPHONENUMBER", "BUSINESSADDRESSSTATE", "BUSINESSADDRESSCOUNTRY", "BUSINESSADDRESSPOSTALCODE",
+    "BUSINESSADDRESSCITY", "BUSINESSADDRESSSTREET", "OFFICELOCATION", "BUSINESSTELEPHONENUMBER",
+    "BUSINESS2TELEPHONENUMBER", "OTHERADDRESSSTATE", "OTHERADDRESSCOUNTRY", "OTHERADDRESSPOSTALCODE",
+    "OTHERADDRESSCITY", "OTHERADDRESSSTREET", "PAGERNUMBER", "SPOUSE", "LASTNAME", "JOBTITLE", "WEBPAGE",
+    "RADIOTELEPHONENUMBER", "MANAGER", "IM1ADDRESS", "NICKNAME", "GOVERNMENTID"};
+const char *const kAppointmentFields[] = {"TITLE", "LOCATION", "STARTTIME", "ENDTIME", "WHOLEDAY", "DURATION"};
+
+std::vector<std::string> KnownFields(const std::string &type) {
+    if (type == "schedule") return {std::begin(kAppointmentFields), std::end(kAppointmentFields)};
+    return {std::begin(kContactFields), std::end(kContactFields)};
+}
+
+std::string Upper(std::string text) {
+    for (char &c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+size_t EditDistance(const std::string &a, const std::string &b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// The known field names of an add, from NAME=VALUE words in any letter case; "" and
+// *error when a word is not such a field.
+bool ParseFields(const std::string &type, const std::vector<std::string> &words,
+                 std::vector<std::pair<std::string, std::string>> *fields, std::string *error) {
+    const std::vector<std::string> known = KnownFields(type);
+    for (const std::string &word : words) {
+        size_t equals = word.find('=');
+        if (equals == std::string::npos || word.find('|') != std::string::npos) {
+            *error = "fields are NAME=VALUE without '|': " + word;
+            return false;
+        }
+        std::string name = Upper(word.substr(0, equals));
+        if (std::find(known.begin(), known.end(), name) == known.end()) {
+            std::string closest = known.front();
+            for (const std::string &candidate : known)
+                if (EditDistance(name, candidate) < EditDistance(name, closest)) closest = candidate;
+            *error = "unknown field '" + word.substr(0, equals) + "' (did you mean " + closest + "?)";
+            return false;
+        }
+        fields->emplace_back(name, word.substr(equals + 1));
+    }
+    bool anyValue = std::any_of(fields->begin(), fields->end(), [](const auto &field) { return !field.second.empty(); });
+    if (!anyValue) *error = "no field has a value: nothing to add";
+    return anyValue;
+}
+
+std::string *FieldValue(std::vector<std::pair<std::string, std::string>> &fields, const char *name) {
+    for (auto &[key, value] : fields)
+        if (key == name) return &value;
+    return nullptr;
+}
+
+// Turns typed appointment times into what the plug-in must be given for the phone
+// to keep them (see appointment_time.h); false with *error for what cannot be.
+bool TranslateAppointment(std::vector<std::pair<std::string, std::string>> &fields, std::string *error) {
+    std::string *wholeDayText = FieldValue(fields, "WHOLEDAY");
+    bool wholeDay = wholeDayText && Upper(*wholeDayText) == "TRUE";
+    if (wholeDayText) {
+        if (!wholeDay && Upper(*wholeDayText) != "FALSE") {
+            *error = "WHOLEDAY is TRUE or FALSE, not " + *wholeDayText;
+            return false;
+        }
+        *wholeDayText = wholeDay ? "TRUE" : "FALSE";
+    }
+    if (std::string *duration = FieldValue(fields, "DURATION");
+        duration && (duration->empty() || duration->find_first_not_of("0123456789") != std::string::npos)) {
+        *error = "DURATION is a number of minutes, not " + *duration;
+        return false;
+    }
+    Instant times[2] = {0, 0};
+    const char *names[2] = {"STARTTIME", "ENDTIME"};
+    std::string *values[2] = {FieldValue(fields, names[0]), FieldValue(fields, names[1])};
+    for (int i = 0; i < 2; ++i) {
+        bool dateOnly = false;
+        if (values[i] && !ParseTypedTime(*values[i], &times[i], &dateOnly)) {
+            *error = std::string(names[i]) + ": not a time: " + *values[i] +
+                     " (2009-06-01 10:00 or 20090601T100000 in local time, ending in Z for UTC; 2009-06-01 for a day)";
+            return false;
+        }
+        // A whole-day appointment keeps days: the end is its last day, inclusive.
+        if (values[i] && wholeDay) times[i] = DayOf(times[i], !dateOnly) + (i == 1 ? 86400 : 0);
+    }
+    if (values[1] && !values[0]) {
+        *error = "ENDTIME needs a STARTTIME";
+        return false;
+    }
+    if (values[1] && times[1] < times[0]) {
+        *error = "the appointment ends before it starts";
+        return false;
+    }
+    if (values[0] && wholeDay && !values[1] && !FieldValue(fields, "DURATION")) {
+        fields.emplace_back("ENDTIME", "");
+        values[1] = &fields.back().second;
+        values[0] = FieldValue(fields, "STARTTIME");
+        times[1] = times[0] + 86400;
+    }
+    for (int i = 0; i < 2; ++i)
+        if (values[i]) *values[i] = PluginTimeText(times[i]);
+    return true;
+}
+
+// An appointment's times as the plug-in hands them back (start as the phone keeps
+// it, end in PC local time), made one consistent pair.
+struct AppointmentTimes {
+    bool known = false;
+    bool wholeDay = false;
+    Instant start = 0;
+    int64_t minutes = 0;
+};
+
+AppointmentTimes ReadTimes(const std::vector<std::pair<std::string, std::string>> &fields) {
+    std::map<std::string, std::string> named(fields.begin(), fields.end());
+    AppointmentTimes times;
+    times.wholeDay = named["WHOLEDAY"] == "TRUE";
+    if (!ParseStamp(named["STARTTIME"], false, &times.start)) return times;
+    Instant end = 0;
+    if (named.count("DURATION"))
+        times.minutes = std::strtoll(named["DURATION"].c_str(), nullptr, 10);
+    else if (ParseStamp(named["ENDTIME"], true, &end))
+        times.minutes = (end - times.start) / 60;
+    times.known = true;
+    return times;
+}
+
+std::string StartText(const AppointmentTimes &times, bool json) {
+    if (!times.known) return "";
+    if (times.wholeDay) return DayText(DayOf(times.start, false));
+    return json ? LocalIso(times.start) : LocalText(times.start);
+}
+
+std::string EndText(const AppointmentTimes &times, bool json) {
+    if (!times.known) return "";
+    Instant end = times.start + times.minutes * 60;
+    if (times.wholeDay) return DayText(DayOf(end - 1, false));
+    return json ? LocalIso(end) : LocalText(end);
+}
+
+std::string DurationText(const AppointmentTimes &times) {
+    if (!times.known) return "";
+    if (times.wholeDay) return times.minutes <= 1440 ? "whole day" : std::to_string((times.minutes + 1439) / 1440) + " days";
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(times.minutes / 60),
+                  static_cast<long long>(times.minutes % 60));
+    return text;
+}
+
 // IDs belong to the last listing of their kind in this session: list first.
 Outcome RefreshListing(Context &context, const std::string &type) {
     std::vector<ContentItem> items;
     Outcome outcome = context.link.Listing(type, &items);
     if (outcome.ok) context.lastListings[type] = items;
     return outcome;
+}
+
+// "no contact with ID 7 (IDs are those `cebridge contacts` lists)".
+Outcome NoSuchItem(const std::string &type, const std::string &id) {
+    std::string noun = "item", command = "";
+    if (type == "phonebook/private") noun = "contact", command = "contacts";
+    if (type == "schedule") noun = "appointment", command = "calendar";
+    if (type.find("smsdata/") == 0) noun = "message", command = type == "smsdata/send" ? "sms sent" : "sms";
+    return Outcome::Failed(0, "no " + noun + " with ID " + id + " (IDs are those `cebridge " + command + "` lists)");
 }
 
 bool Listed(Context &context, const std::string &type, const std::string &id) {
@@ -61,17 +245,54 @@ bool Listed(Context &context, const std::string &type, const std::string &id) {
 
 }  // namespace
 
+namespace {
+
+void AddTimes(nlohmann::json &out, const AppointmentTimes &times) {
+    if (!times.known) return;
+    out["start"] = StartText(times, true);
+    out["end"] = EndText(times, true);
+    out["duration"] = times.minutes;
+    out["wholeDay"] = times.wholeDay;
+}
+
+// The listing carries no times: each appointment's text does.
+int ListAppointments(Context &context, const std::vector<ContentItem> &items) {
+    Table table({"ID", "START", "DURATION", "TITLE"});
+    nlohmann::json list = nlohmann::json::array();
+    for (const ContentItem &item : items) {
+        std::string text;
+        Outcome outcome = context.link.ItemText("schedule", item.id, &text);
+        if (!outcome.ok) return context.Fail(outcome);
+        AppointmentTimes times = ReadTimes(SplitItemText(DeviceToTerminal(text)));
+        table.Add({item.id, StartText(times, false), DurationText(times), DeviceToTerminal(item.title)});
+        nlohmann::json out = ItemJson(item);
+        AddTimes(out, times);
+        list.push_back(out);
+    }
+    context.Emit(table.Render(), {{"kind", "calendar"}, {"items", list}});
+    return kExitOk;
+}
+
+}  // namespace
+
 int CmdPimList(Context &context, const std::string &kind, const std::string &type) {
     if (int code = context.Connect()) return code;
     Outcome outcome = RefreshListing(context, type);
     if (!outcome.ok) return context.Fail(outcome);
-    const std::vector<ContentItem> &items = context.lastListings[type];
-    Table table({"ID", kind == "calendar" ? "TITLE" : "NAME"});
+    std::vector<ContentItem> items = context.lastListings[type];
+    if (kind == "calendar") return ListAppointments(context, items);
+    if (kind == "calls")  // newest first
+        std::stable_sort(items.begin(), items.end(),
+                         [](const ContentItem &a, const ContentItem &b) { return a.startTime > b.startTime; });
+    Table table({"ID", "NAME"});
     if (kind == "calls") table = CallTable(items);
-    if (kind == "contacts" || kind == "calendar")
+    if (kind == "contacts")
         for (const ContentItem &item : items) table.Add({item.id, DeviceToTerminal(item.title)});
     nlohmann::json list = nlohmann::json::array();
-    for (const ContentItem &item : items) list.push_back(ItemJson(item));
+    for (const ContentItem &item : items) {
+        list.push_back(ItemJson(item));
+        if (kind == "calls") std::tie(list.back()["number"], list.back()["name"]) = NumberAndName(item);
+    }
     context.Emit(table.Render(), {{"kind", kind}, {"items", list}});
     return kExitOk;
 }
@@ -79,27 +300,38 @@ int CmdPimList(Context &context, const std::string &kind, const std::string &typ
 int CmdPimShow(Context &context, const std::string &type, const std::string &id) {
     if (int code = context.Connect()) return code;
     Outcome outcome = RefreshListing(context, type);
-    if (outcome.ok && !Listed(context, type, id)) outcome = Outcome::Failed(0, "no item with ID " + id);
+    if (outcome.ok && !Listed(context, type, id)) outcome = NoSuchItem(type, id);
     std::string text;
     if (outcome.ok) outcome = context.link.ItemText(type, id, &text);
     if (!outcome.ok) return context.Fail(outcome);
-    std::string shown;
-    nlohmann::json fields = nlohmann::json::object();
-    for (const auto &[name, value] : SplitItemText(DeviceToTerminal(text))) {
-        shown += name + ": " + value + "\n";
-        fields[name] = value;
+    std::vector<std::pair<std::string, std::string>> pairs = SplitItemText(DeviceToTerminal(text));
+    std::vector<std::pair<std::string, std::string>> jsonPairs = pairs;
+    if (type == "schedule") {
+        // Times as PC local time, start and end from one instant and the duration.
+        AppointmentTimes times = ReadTimes(pairs);
+        std::erase_if(pairs, [](const auto &pair) { return pair.first == "DURATION"; });
+        pairs.emplace_back("DURATION", std::to_string(times.minutes));
+        jsonPairs = pairs;
+        for (size_t i = 0; times.known && i < pairs.size(); ++i) {
+            if (pairs[i].first == "STARTTIME") pairs[i].second = StartText(times, false), jsonPairs[i].second = StartText(times, true);
+            if (pairs[i].first == "ENDTIME") pairs[i].second = EndText(times, false), jsonPairs[i].second = EndText(times, true);
+        }
     }
+    std::string shown;
+    for (const auto &[name, value] : pairs) shown += name + ": " + value + "\n";
+    nlohmann::json fields = nlohmann::json::object();
+    for (const auto &[name, value] : jsonPairs) fields[name] = value;
     context.Emit(shown, {{"id", id}, {"fields", fields}});
     return kExitOk;
 }
 
-int CmdPimAdd(Context &context, const std::string &type, const std::vector<std::string> &fields) {
+int CmdPimAdd(Context &context, const std::string &type, const std::vector<std::string> &words) {
+    std::vector<std::pair<std::string, std::string>> fields;
+    std::string error;
+    if (!ParseFields(type, words, &fields, &error) || (type == "schedule" && !TranslateAppointment(fields, &error)))
+        return context.FailUsage("add: " + error);
     std::string text;
-    for (const std::string &field : fields) {
-        if (field.find('=') == std::string::npos || field.find('|') != std::string::npos)
-            return context.FailUsage("add: fields are NAME=VALUE without '|': " + field);
-        text += (text.empty() ? "" : "||") + field;
-    }
+    for (const auto &[name, value] : fields) text += (text.empty() ? "" : "||") + name + "=" + value;
     if (int code = context.Connect()) return code;
     Outcome outcome = context.link.AddItem(type, TerminalToDevice(text));
     if (!outcome.ok) return context.Fail(outcome);
@@ -110,7 +342,7 @@ int CmdPimAdd(Context &context, const std::string &type, const std::vector<std::
 int CmdPimRemove(Context &context, const std::string &type, const std::string &id) {
     if (int code = context.Connect()) return code;
     Outcome outcome = RefreshListing(context, type);
-    if (outcome.ok && !Listed(context, type, id)) outcome = Outcome::Failed(0, "no item with ID " + id);
+    if (outcome.ok && !Listed(context, type, id)) outcome = NoSuchItem(type, id);
     if (outcome.ok) outcome = context.link.DeleteItem(type, id);
     if (!outcome.ok) return context.Fail(outcome);
     context.Emit("removed " + id + "\n", {{"removed", id}});

@@ -1,17 +1,23 @@
 #include "context.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 
 #include "pc_setup.h"
 #include "text.h"
+
+namespace fs = std::filesystem;
 
 namespace host {
 
 std::atomic<bool> g_interrupted{false};
 
 namespace {
+
+constexpr int kKeptLogDays = 7;
 
 void SetEnvironment(const char *name, const std::string &value) {
     if (value.empty()) return;
@@ -27,10 +33,38 @@ void TracePacket(const char *direction, const AgentPacket &packet) {
                  packet.subCommand, packet.nStatus, StatusName(packet.nStatus).c_str(), packet.nBodyLength, packet.tid);
 }
 
+std::string Environment(const char *name) {
+    const char *value = std::getenv(name);
+    return value ? value : "";
+}
+
+// Why the link did not come up, as far as the agent's side can tell: the RAPI
+// provider, the phone image the emulator was told to open, or the time it took.
+std::string WhyNoLink(const Options &options, const std::string &pluginPath, std::chrono::steady_clock::duration waited) {
+    std::string provider = !options.rapi.empty() ? options.rapi : Environment("CEBRIDGE_RAPI");
+#if !defined(_WIN32)
+    if (provider.empty()) provider = (fs::path(pluginPath).parent_path() / "libceemu.so").string();
+#endif
+    std::string error;
+    if (!provider.empty() && !ProbeLibrary(provider, &error)) return "no RAPI provider: " + error;
+    std::string device = !options.device.empty() ? options.device : Environment("CEBRIDGE_DEVICE");
+    if (!device.empty()) {
+        std::error_code failure;
+        fs::file_status status = fs::status(device, failure);
+        if (!fs::exists(status)) return "the phone image is missing: " + device;
+        if (!fs::is_directory(status)) return "the phone image is not a folder: " + device;
+        fs::directory_iterator probe(device, failure);
+        if (failure) return "the phone image is unreadable: " + device + ": " + failure.message();
+    }
+    if (waited >= std::chrono::seconds(29)) return "the phone's link did not come up within 30 seconds";
+    return "the phone refused the link";
+}
+
 }  // namespace
 
 int Context::Connect() {
     if (connected) return kExitOk;
+    if (std::string problem = CodePageProblem(); !problem.empty()) return FailUsage(problem);
     if (!pluginOpen) {
         SetEnvironment("CEBRIDGE_DEVICE", options.device);
         SetEnvironment("CEBRIDGE_RAPI", options.rapi);
@@ -38,53 +72,77 @@ int Context::Connect() {
         if (!InstallDtdsAndSaPath(&error)) std::fprintf(stderr, "cebridge: warning: %s\n", error.c_str());
         std::string logDir = options.logDir.empty() ? DefaultLogDirectory() : options.logDir;
         MakeDirectories(logDir);
+        if (options.logDir.empty())  // (it holds CEBRIDGE_LOG_DIR when that is set)
+            PruneDailyLogs(logDir, kKeptLogDays);  // a folder of one's own choosing is left alone
         std::string plugin = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
         if (options.verbose) client.trace = TracePacket;
-        if (!client.Open(plugin, logDir, &error)) {
-            std::fprintf(stderr, "cebridge: cannot load the plug-in: %s\n", error.c_str());
-            return kExitNoConnection;
-        }
+        if (!client.Open(plugin, logDir, &error)) return FailConnect("cannot load the plug-in: " + error);
         pluginOpen = true;
     }
+    auto started = std::chrono::steady_clock::now();
     Outcome outcome = link.Connect();
     if (!outcome.ok) {
         if (g_interrupted.load()) return Fail(outcome);
-        std::fprintf(stderr, "cebridge: %s\n", outcome.message.c_str());
-        return kExitNoConnection;
+        std::string plugin = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
+        if (outcome.status == ST_CONNECT_FAILED && outcome.message.find("number") == std::string::npos)
+            outcome.message = "could not connect: " + WhyNoLink(options, plugin, std::chrono::steady_clock::now() - started);
+        return FailConnect(outcome.message);
     }
     connected = true;
     return kExitOk;
 }
 
+int Context::Report(int exitCode, const std::string &message, uint32_t status) {
+    std::string text = batchLine > 0 ? "line " + std::to_string(batchLine) + ": " + message : message;
+    if (status != 0)
+        std::fprintf(stderr, "cebridge: %s (status 0x%x)\n", text.c_str(), status);
+    else
+        std::fprintf(stderr, "cebridge: %s\n", text.c_str());
+    m_failure = message;
+    m_failureStatus = status;
+    return exitCode;
+}
+
 int Context::Fail(const Outcome &outcome) {
-    if (g_interrupted.load()) {
-        std::fprintf(stderr, "cebridge: interrupted\n");
-        return kExitInterrupted;
-    }
-    std::fprintf(stderr, "cebridge: %s (status 0x%x)\n", DeviceToTerminal(outcome.message).c_str(), outcome.status);
-    if (options.json) {
-        nlohmann::json error = {{"error", DeviceToTerminal(outcome.message)}, {"status", outcome.status},
-                                {"statusName", StatusName(outcome.status)}};
-        std::cout << error.dump(2) << std::endl;
-    }
-    return kExitFailed;
+    if (g_interrupted.load()) return Report(kExitInterrupted, "interrupted", 0);
+    return Report(kExitFailed, DeviceToTerminal(outcome.message), outcome.status);
 }
 
-int Context::FailUsage(const std::string &message) {
-    std::fprintf(stderr, "cebridge: %s\n", message.c_str());
-    return kExitUsage;
-}
-
-int Context::FailLocal(const std::string &message) {
-    std::fprintf(stderr, "cebridge: %s\n", message.c_str());
-    return kExitLocalFile;
-}
+int Context::FailUsage(const std::string &message) { return Report(kExitUsage, message, 0); }
+int Context::FailLocal(const std::string &message) { return Report(kExitLocalFile, message, 0); }
+int Context::FailConnect(const std::string &message) { return Report(kExitNoConnection, message, 0); }
 
 void Context::Emit(const std::string &tableText, const nlohmann::json &document) {
-    if (options.json)
-        std::cout << document.dump(2) << std::endl;
-    else
+    m_emitted = true;
+    if (!options.json) {
         std::cout << tableText << std::flush;
+        return;
+    }
+    // PC names need not be UTF-8: such bytes are shown as U+FFFD rather than refused.
+    const auto replace = nlohmann::json::error_handler_t::replace;
+    std::string text = compactJson ? document.dump(-1, ' ', false, replace) : document.dump(2, ' ', false, replace);
+    if (jsonToStderr)
+        std::fprintf(stderr, "%s\n", text.c_str());
+    else
+        std::cout << text << std::endl;
+}
+
+void Context::BeginCommand() {
+    m_emitted = false;
+    m_failure.clear();
+    m_failureStatus = 0;
+    jsonToStderr = false;
+}
+
+void Context::EndCommand(int exitCode) {
+    if (!options.json || m_emitted || exitCode == kExitOk) return;
+    nlohmann::json document = {{"error", m_failure.empty() ? "failed" : m_failure}, {"exitCode", exitCode}};
+    if (m_failureStatus != 0) {
+        document["status"] = m_failureStatus;
+        document["statusName"] = StatusName(m_failureStatus);
+    }
+    if (batchLine > 0) document["line"] = batchLine;
+    Emit("", document);
 }
 
 std::vector<std::string> Context::ResolveDevicePath(const std::string &typed) const {

@@ -48,9 +48,18 @@ public:
     int Fail(const Outcome &outcome);
     int FailUsage(const std::string &message);
     int FailLocal(const std::string &message);
+    int FailConnect(const std::string &message);
 
     // Data: the table text in table mode, the JSON document in --json mode.
     void Emit(const std::string &tableText, const nlohmann::json &document);
+
+    // Around each command: with --json, a command that printed no document of its
+    // own gets one for its failure, so every exit prints exactly one.
+    void BeginCommand();
+    void EndCommand(int exitCode);
+    bool compactJson = false;  // one document per line (batch, shell)
+    int batchLine = 0;         // the batch file's line being run, 0 outside a batch
+    bool jsonToStderr = false; // standard output carries a file (get -)
 
     // A device path as typed (relative to the shell's folder) split into parts, in
     // the device's code page.
@@ -63,6 +72,13 @@ public:
     bool connected = false;
     std::vector<std::string> currentFolder;                          // device code page
     std::map<std::string, std::vector<ContentItem>> lastListings;  // by object type
+
+private:
+    int Report(int exitCode, const std::string &message, uint32_t status);
+
+    bool m_emitted = false;
+    std::string m_failure;
+    uint32_t m_failureStatus = 0;
 };
 
 }  // namespace host

@@ -53,6 +53,23 @@ std::string JoinDevicePath(const std::vector<std::string> &parts) {
     return path;
 }
 
+bool SameDeviceName(const std::string &a, const std::string &b) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != lower(b[i])) return false;
+    return true;
+}
+
+const FolderEntry *FindEntry(const std::vector<FolderEntry> &entries, const std::string &name) {
+    const FolderEntry *loose = nullptr;
+    for (const FolderEntry &entry : entries) {
+        if (entry.name == name) return &entry;
+        if (!loose && SameDeviceName(entry.name, name)) loose = &entry;
+    }
+    return loose;
+}
+
 std::string StatusName(uint32_t status) {
     switch (status) {
         case 0: return "no answer";
@@ -97,8 +114,8 @@ Outcome DeviceLink::Connect() {
     Outcome outcome = FromAnswer(answer, "connect");
     if (!outcome.ok && answer.status == ST_CONNECT_FAILED) {
         std::string code = answer.Value(PAR_ERRCODE);
-        outcome.message = code == "00000020" ? "connect: the phone did not give its number"
-                                             : "connect: the phone's link did not come up (" + code + ")";
+        outcome.message = code == "00000020" ? "could not connect: the phone did not give its number"
+                                             : "could not connect: the phone's link did not come up";
     }
     return outcome;
 }
@@ -126,17 +143,53 @@ Outcome DeviceLink::ReadCapability(Capability *capability) {
     return outcome;
 }
 
-Outcome DeviceLink::ChangeFolder(const std::vector<std::string> &folders, bool create) {
+Outcome DeviceLink::ToRoot() {
     // Flag 0 with an empty name always reaches the root.
     Answer answer = Exchange(MakeRequest(CMD_SETPATH, 0, {{PAR_APP_FLAGS, std::string(1, '\0')}, {PAR_NAME, ""}}),
                              kRequestSeconds);
-    Outcome outcome = FromAnswer(answer, "change folder");
-    const std::string flag(1, create ? '\0' : '\2');
+    return FromAnswer(answer, "change folder");
+}
+
+Outcome DeviceLink::Into(const std::string &name, bool create) {
+    Answer answer = Exchange(MakeRequest(CMD_SETPATH, 0, {{PAR_APP_FLAGS, std::string(1, create ? '\0' : '\2')}, {PAR_NAME, name}}),
+                             kRequestSeconds);
+    return FromAnswer(answer, "change folder");
+}
+
+Outcome DeviceLink::MakeFolders(const std::vector<std::string> &folders) {
+    Outcome outcome = ToRoot();
+    std::vector<FolderEntry> entries;
     for (size_t i = 0; outcome.ok && i < folders.size(); ++i) {
-        answer = Exchange(MakeRequest(CMD_SETPATH, 0, {{PAR_APP_FLAGS, flag}, {PAR_NAME, folders[i]}}), kRequestSeconds);
-        outcome = FromAnswer(answer, "change folder");
-        if (!outcome.ok && answer.status == ST_UNSUPPORTED)
-            outcome.message = "no such folder: " + JoinDevicePath({folders.begin(), folders.begin() + i + 1});
+        entries.clear();
+        outcome = ListFolder(&entries);
+        if (!outcome.ok) break;
+        const FolderEntry *entry = FindEntry(entries, folders[i]);
+        if (entry && !entry->folder)
+            return Outcome::Failed(0, "a file is in the way: " + JoinDevicePath({folders.begin(), folders.begin() + i + 1}));
+        outcome = Into(entry ? entry->name : folders[i], entry == nullptr);
+    }
+    // The plug-in answers a create the phone refused as done: look whether it is there.
+    if (outcome.ok && !EnterFolder(folders).ok)
+        return Outcome::Failed(0, "the phone did not create " + JoinDevicePath(folders));
+    return outcome;
+}
+
+Outcome DeviceLink::EnterFolder(const std::vector<std::string> &folders, std::vector<FolderEntry> *listing) {
+    Outcome outcome = ToRoot();
+    std::vector<FolderEntry> entries;
+    for (size_t i = 0; outcome.ok && i < folders.size(); ++i) {
+        entries.clear();
+        outcome = ListFolder(&entries);
+        if (!outcome.ok) break;
+        const FolderEntry *entry = FindEntry(entries, folders[i]);
+        const std::string shown = JoinDevicePath({folders.begin(), folders.begin() + i + 1});
+        if (!entry) return Outcome::Failed(0, "no such folder on the phone: " + shown);
+        if (!entry->folder) return Outcome::Failed(0, "not a folder on the phone: " + shown);
+        outcome = Into(entry->name, false);
+    }
+    if (outcome.ok && listing) {
+        listing->clear();
+        outcome = ListFolder(listing);
     }
     return outcome;
 }
@@ -175,6 +228,11 @@ Outcome DeviceLink::Upload(const std::string &localPath, const std::string &name
 Outcome DeviceLink::DeleteFile(const std::string &name) {
     Request request = MakeRequest(CMD_PUT, SUB_PUT_DELETE, {{PAR_TYPE, kFile}, {PAR_NAME, name}});
     return FromAnswer(Exchange(request, kRequestSeconds), "delete");
+}
+
+Outcome DeviceLink::RemovePartialUpload(const std::string &name) {
+    Request request = MakeRequest(CMD_PUT, SUB_PUT_DELETE, {{PAR_TYPE, kFile}, {PAR_NAME, name}});
+    return FromAnswer(m_client.Exchange(request, std::chrono::seconds(kRequestSeconds)), "delete");
 }
 
 Outcome DeviceLink::Install(const std::string &devicePath) {

@@ -54,6 +54,11 @@ struct ContentItem {
 std::vector<std::string> SplitDevicePath(const std::string &path);
 std::string JoinDevicePath(const std::vector<std::string> &parts);  // "\A\B", "\" for none
 
+// Names on the phone match in any (ASCII) letter case.
+bool SameDeviceName(const std::string &a, const std::string &b);
+// The entry named `name` (letter case ignored, as on the phone), or null.
+const FolderEntry *FindEntry(const std::vector<FolderEntry> &entries, const std::string &name);
+
 // Answers of a status code in words.
 std::string StatusName(uint32_t status);
 
@@ -65,13 +70,18 @@ public:
     Outcome Disconnect();
     Outcome ReadCapability(Capability *capability);
 
-    // Moves the session's folder: to the root, then into each folder in turn.
-    // create: missing folders are created (SETPATH flag 0), else they fail (flag 2).
-    Outcome ChangeFolder(const std::vector<std::string> &folders, bool create);
+    // Creates each missing folder of the path and checks that it is there afterwards.
+    Outcome MakeFolders(const std::vector<std::string> &folders);
+    // Moves into `folders` checking that each part is a folder on the phone (the
+    // plug-in stays where it is when a name is a file); *listing gets the last
+    // folder's entries when asked for.
+    Outcome EnterFolder(const std::vector<std::string> &folders, std::vector<FolderEntry> *listing = nullptr);
     Outcome ListFolder(std::vector<FolderEntry> *entries);
     Outcome Download(const std::string &name, const std::string &localPath, const ProgressFn &progress);
     Outcome Upload(const std::string &localPath, const std::string &name, const ProgressFn &progress);
     Outcome DeleteFile(const std::string &name);
+    // Deletes what a failed or interrupted upload left, also after Ctrl-C.
+    Outcome RemovePartialUpload(const std::string &name);
     Outcome Install(const std::string &devicePath);
 
     Outcome Listing(const std::string &type, std::vector<ContentItem> *items);
@@ -82,6 +92,9 @@ public:
     bool Interrupted() const { return m_interrupted.load(); }
 
 private:
+    Outcome ToRoot();
+    // One step down; create: SETPATH flag 0 makes a missing folder, flag 2 does not.
+    Outcome Into(const std::string &name, bool create);
     Answer Exchange(const Request &request, int idleSeconds, const ProgressFn &progress = {});
     Outcome FromAnswer(const Answer &answer, const char *what) const;
     Outcome XmlDocument(const Answer &answer, const char *what, XmlElement *root) const;

@@ -39,13 +39,16 @@ int main(int argc, char **argv) {
     int exitCode = host::kExitOk;
     host::AddCommands(app, context, exitCode, false);
 
+    app.set_version_flag("--version", std::string("cebridge ") + CEBRIDGE_VERSION);
+
+#if defined(_WIN32)
     std::signal(SIGINT, OnInterrupt);
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError &error) {
-        int code = app.exit(error);
-        return code == 0 ? host::kExitOk : host::kExitUsage;
-    }
-    if (host::g_interrupted.load()) exitCode = host::kExitInterrupted;
-    return exitCode;
+#else
+    // Not restarted: a read at the shell's prompt returns, so Ctrl-C ends the line.
+    struct sigaction interrupt = {};
+    interrupt.sa_handler = OnInterrupt;
+    sigemptyset(&interrupt.sa_mask);
+    sigaction(SIGINT, &interrupt, nullptr);
+#endif
+    return host::ParseAndRun(app, context, exitCode, std::vector<std::string>(argv + 1, argv + argc));
 }

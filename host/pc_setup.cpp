@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -53,7 +54,8 @@ fs::path UserDataFolder() {
 // the source tree the host was built from.
 fs::path ShippedDtdFolder() {
     fs::path installed = ExecutableFolder() / ".." / "share" / "cebridge" / "dtd";
-    if (fs::exists(installed / kDtdFiles[0])) return installed;
+    std::error_code error;
+    if (fs::exists(installed / kDtdFiles[0], error)) return installed;
 #ifdef CEBRIDGE_SOURCE_DATA_DIR
     return fs::path(CEBRIDGE_SOURCE_DATA_DIR) / "dtd";
 #else
@@ -193,10 +195,37 @@ std::string DefaultLogDirectory() {
 #if defined(_WIN32)
     return (UserDataFolder() / "logs").string();
 #else
+    // The plug-in writes every line through to disk: memory-backed storage keeps
+    // that from slowing transfers down.
+    std::string runtime = Environment("XDG_RUNTIME_DIR");
+    std::error_code error;
+    if (!runtime.empty() && fs::is_directory(runtime, error)) return (fs::path(runtime) / "cebridge").string();
     std::string state = Environment("XDG_STATE_HOME");
     if (state.empty()) state = Environment("HOME") + "/.local/state";
     return (fs::path(state) / "cebridge" / "logs").string();
 #endif
+}
+
+void PruneDailyLogs(const std::string &folder, int keepDays) {
+    std::time_t cutoff = std::time(nullptr) - static_cast<std::time_t>(keepDays) * 24 * 3600;
+    std::tm day{};
+#if defined(_WIN32)
+    localtime_s(&day, &cutoff);
+#else
+    localtime_r(&cutoff, &day);
+#endif
+    char oldest[16];
+    std::strftime(oldest, sizeof oldest, "%Y%m%d", &day);
+    std::error_code error;
+    for (const auto &entry : fs::directory_iterator(folder, error)) {
+        // cebridge_YYYYMMDD.log, the plug-in's daily file
+        std::string name = entry.path().filename().string();
+        if (name.size() != 21 || name.rfind("cebridge_", 0) != 0 || name.substr(17) != ".log") continue;
+        std::string date = name.substr(9, 8);
+        if (date.find_first_not_of("0123456789") != std::string::npos || date >= oldest) continue;
+        std::error_code ignored;
+        fs::remove(entry.path(), ignored);
+    }
 }
 
 }  // namespace host

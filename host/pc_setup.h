@@ -13,7 +13,11 @@ namespace host {
 bool InstallDtdsAndSaPath(std::string *error);
 
 std::string DefaultPluginPath();
+// CEBRIDGE_LOG_DIR, else $XDG_RUNTIME_DIR/cebridge when that folder exists, else
+// the user's state folder.
 std::string DefaultLogDirectory();
+// Removes the plug-in's daily files (cebridge_YYYYMMDD.log) older than `keepDays`.
+void PruneDailyLogs(const std::string &folder, int keepDays);
 // Creates every missing folder of `path`; true when it exists afterwards.
 bool MakeDirectories(const std::string &path);
 

@@ -25,7 +25,7 @@ void Progress::Add(uint64_t bytes) {
     double rate = seconds > 0 ? double(m_done) / seconds : 0;
     if (m_json) {
         nlohmann::json event = {{"event", "progress"}, {"file", m_label}, {"bytes", m_done}, {"total", m_total}};
-        std::fprintf(stderr, "%s\n", event.dump().c_str());
+        std::fprintf(stderr, "%s\n", event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
         return;
     }
     if (!m_line) return;
@@ -40,7 +40,7 @@ void Progress::Add(uint64_t bytes) {
 void Progress::Finish(bool ok) {
     if (m_json) {
         nlohmann::json event = {{"event", ok ? "done" : "failed"}, {"file", m_label}, {"bytes", m_done}, {"total", m_total}};
-        std::fprintf(stderr, "%s\n", event.dump().c_str());
+        std::fprintf(stderr, "%s\n", event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     } else if (m_line) {
         std::fprintf(stderr, "\n");
     }

@@ -29,9 +29,14 @@ std::string Recode(const std::string &text, UINT from, UINT to) {
     return out;
 }
 #else
+// CEBRIDGE_CODEPAGE as iconv names it, read as the plug-in reads it: a Windows
+// code-page number (949, 1252, 65001) or an iconv name.
 std::string DeviceCodePage() {
-    const char *codePage = std::getenv("CEBRIDGE_CODEPAGE");
-    return codePage && *codePage ? codePage : "CP949";
+    const char *value = std::getenv("CEBRIDGE_CODEPAGE");
+    if (!value || !*value) return "CP949";
+    std::string name = value;
+    if (name.find_first_not_of("0123456789") != std::string::npos) return name;
+    return name == "65001" ? "UTF-8" : "CP" + name;
 }
 
 // Converts with iconv; a byte that cannot be converted becomes '?' so that text from
@@ -61,6 +66,20 @@ std::string Recode(const std::string &text, const std::string &from, const std::
 #endif
 
 }  // namespace
+
+#if defined(_WIN32)
+std::string CodePageProblem() { return {}; }  // the system's ANSI code page
+#else
+std::string CodePageProblem() {
+    iconv_t converter = iconv_open("UTF-8", DeviceCodePage().c_str());
+    if (converter != reinterpret_cast<iconv_t>(-1)) {
+        iconv_close(converter);
+        return {};
+    }
+    return "CEBRIDGE_CODEPAGE '" + std::string(std::getenv("CEBRIDGE_CODEPAGE")) +
+           "' is no code page: give a Windows code-page number (949, 1252, 65001) or an iconv name (CP949, EUC-KR, UTF-8)";
+}
+#endif
 
 #if defined(_WIN32)
 std::string DeviceToTerminal(const std::string &ansi) { return Recode(ansi, CP_ACP, CP_UTF8); }

@@ -10,6 +10,8 @@
 
 namespace host {
 
+// Why CEBRIDGE_CODEPAGE cannot be used, or "" when it can (or is not set).
+std::string CodePageProblem();
 std::string DeviceToTerminal(const std::string &ansi);
 std::string TerminalToDevice(const std::string &text);
 

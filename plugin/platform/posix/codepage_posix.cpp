@@ -6,9 +6,13 @@
 
 #include <iconv.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+
+#include "support/support.h"
 
 namespace platform {
 
@@ -29,19 +33,30 @@ std::string BestFit(WCHAR unit) {
     return letter == '.' ? std::string() : std::string(1, letter);
 }
 
-const char *AnsiCodePageName() {
-    const char *name = std::getenv("CEBRIDGE_CODEPAGE");
-    return name != nullptr && *name != '\0' ? name : kDefaultCodePage;
+// CEBRIDGE_CODEPAGE as iconv names it: a Windows code-page number (949, 1252,
+// 65001) or an iconv name.
+std::string AnsiCodePageName() {
+    const char *value = std::getenv("CEBRIDGE_CODEPAGE");
+    if (value == nullptr || *value == '\0') return kDefaultCodePage;
+    const std::string name = value;
+    if (name.find_first_not_of("0123456789") != std::string::npos) return name;
+    return name == "65001" ? "UTF-8" : "CP" + name;
 }
 
 // One conversion descriptor for the duration of one call; an unknown code page name
-// falls back to the default rather than leaving the plug-in without text.
+// falls back to the default rather than leaving the plug-in without text, and says
+// so once in the log.
 class Converter {
 public:
     explicit Converter(bool toWide) {
-        const char *ansi = AnsiCodePageName();
-        m_descriptor = Open(toWide, ansi);
-        if (!IsOpen() && std::strcmp(ansi, kDefaultCodePage) != 0) m_descriptor = Open(toWide, kDefaultCodePage);
+        const std::string ansi = AnsiCodePageName();
+        m_descriptor = Open(toWide, ansi.c_str());
+        if (!IsOpen() && ansi != kDefaultCodePage) {
+            static std::atomic<bool> logged{false};
+            if (!logged.exchange(true))
+                LogLine(LOG_FAULT, "CEBRIDGE_CODEPAGE[%s] is no code page: using %s", ansi.c_str(), kDefaultCodePage);
+            m_descriptor = Open(toWide, kDefaultCodePage);
+        }
     }
     ~Converter() {
         if (IsOpen()) iconv_close(m_descriptor);

@@ -1,21 +1,10 @@
-// The host program end to end: the built `cebridge` binary, run as a user would,
-// against a private copy of the demo phone.
-#include <gtest/gtest.h>
+// The host program end to end: the first things a user tries, and Ctrl-C.
+#include "host_fixture.h"
 
 #include <csignal>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <random>
-#include <string>
 
-#include <nlohmann/json.hpp>
-
-#include "support/phone_copy.h"
-
-#if defined(_WIN32)
-#include <windows.h>
-#else
+#if !defined(_WIN32)
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -26,118 +15,6 @@ extern char **environ;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct HostRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-#if defined(_WIN32)
-// One argument as the C runtime splits a command line: in quotes, with the
-// backslashes before a quote (or before the closing quote) doubled.
-std::string WindowsArgument(const std::string &word) {
-    std::string quoted = "\"";
-    size_t backslashes = 0;
-    for (char c : word) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    return quoted.append(2 * backslashes, '\\') + "\"";
-}
-
-HANDLE InheritableFile(const std::filesystem::path &path, bool write) {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    return CreateFileW(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                       &inherit, write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-// Runs the command line with the three files as its standard streams, no shell
-// between; the exit code, or -1 when it could not start.
-int RunWithFiles(std::string commandLine, const std::filesystem::path &in, const std::filesystem::path &out,
-                 const std::filesystem::path &err) {
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = InheritableFile(in, false);
-    startup.hStdOutput = InheritableFile(out, true);
-    startup.hStdError = InheritableFile(err, true);
-    PROCESS_INFORMATION process{};
-    int exitCode = -1;
-    if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-        WaitForSingleObject(process.hProcess, INFINITE);
-        DWORD code = 0;
-        if (GetExitCodeProcess(process.hProcess, &code)) exitCode = static_cast<int>(code);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-    for (HANDLE file : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) CloseHandle(file);
-    return exitCode;
-}
-#else
-std::string Quote(const std::string &word) {
-    std::string quoted = "'";
-    for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-#endif
-
-class HostCli : public ::testing::Test {
-protected:
-    HostCli()
-        : m_dataHome("XDG_DATA_HOME", m_home.str() + "/data"),
-          m_stateHome("XDG_STATE_HOME", m_home.str() + "/state"),
-          m_logDir("CEBRIDGE_LOG_DIR", m_home.str() + "/logs") {}
-
-    // Runs the host with `args`; `input` is fed to its standard input.
-    HostRun Host(const std::vector<std::string> &args, const std::string &input = "") {
-        fs::path in = m_home.path() / "stdin", out = m_home.path() / "stdout", err = m_home.path() / "stderr";
-        WriteFileText(in, input);
-        HostRun run;
-#if defined(_WIN32)
-        std::string command = WindowsArgument(std::string(CEBRIDGE_TEST_BIN_DIR) + "/cebridge.exe");
-        for (const std::string &arg : args) command += " " + WindowsArgument(arg);
-        run.exitCode = RunWithFiles(command, in, out, err);
-#else
-        std::string command = Quote(std::string(CEBRIDGE_TEST_BIN_DIR) + "/cebridge");
-        for (const std::string &arg : args) command += " " + Quote(arg);
-        command += " <" + Quote(in.string()) + " >" + Quote(out.string()) + " 2>" + Quote(err.string());
-        int status = std::system(command.c_str());
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#endif
-        run.out = ReadFileText(out);
-        run.err = ReadFileText(err);
-        return run;
-    }
-
-    nlohmann::json Json(const HostRun &run) {
-        nlohmann::json document = nlohmann::json::parse(run.out, nullptr, false);
-        EXPECT_FALSE(document.is_discarded()) << run.out;
-        return document;
-    }
-
-    std::string LogText() {
-        std::string text;
-        for (const auto &entry : fs::directory_iterator(m_home.path() / "logs")) text += ReadFileText(entry.path());
-        return text;
-    }
-
-    TempDir m_home;
-    PhoneCopy m_phone;
-    ScopedEnv m_dataHome, m_stateHome, m_logDir;
-};
-
-std::string RandomBytes(size_t size) {
-    std::mt19937 random(42);
-    std::string bytes(size, '\0');
-    for (char &byte : bytes) byte = static_cast<char>(random());
-    return bytes;
-}
 
 TEST_F(HostCli, InfoShowsTheDemoPhoneAsTableAndJson) {
     HostRun table = Host({"info"});
@@ -196,9 +73,9 @@ TEST_F(HostCli, ExitCodesTellWhatWentWrong) {
     EXPECT_EQ(Host({"put", (m_home.path() / "missing.bin").string()}).exitCode, 3);
     EXPECT_EQ(Host({"get", "/My Documents/readme.txt", "/no/such/folder/x"}).exitCode, 3);
 
-    HostRun refused = Host({"rm", "/My Documents/no-such-file.txt"});
+    HostRun refused = Host({"rm", "/no-such-file.txt"});
     EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_NE(refused.err.find("0x110"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("no such file on the phone: \\no-such-file.txt"), std::string::npos) << refused.err;
     EXPECT_EQ(Host({"ls", "/No Such Folder"}).exitCode, 1);
 
     m_phone.EditDevice([](nlohmann::json &device) { device["link"]["initRefused"] = true; });
@@ -273,14 +150,45 @@ TEST_F(HostCli, BatchAndShellRunScriptsInOneSession) {
     EXPECT_EQ(failing.exitCode, 1);
 }
 
-#if !defined(_WIN32)
-TEST_F(HostCli, CtrlCDuringAnUploadAbortsAndExitsWithFour) {
-    fs::path local = m_home.path() / "huge.bin";
-    WriteFileText(local, RandomBytes(48 * 1024 * 1024));
-    fs::path err = m_home.path() / "abort.err";
+TEST_F(HostCli, VersionHelpAndCodePagesAreThere) {
+    HostRun version = Host({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out.rfind("cebridge ", 0), 0u) << version.out;
+    HostRun help = Host({"shell"}, "help\nhelp get\nexit\n");
+    EXPECT_NE(help.out.find("pwd"), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find("REMOTE"), std::string::npos) << help.out;
+    {
+        ScopedEnv number("CEBRIDGE_CODEPAGE", "949");
+        EXPECT_NE(Host({"ls", "/My Documents"}).out.find("회의록.txt"), std::string::npos);
+    }
+    ScopedEnv unknown("CEBRIDGE_CODEPAGE", "nope");
+    HostRun refused = Host({"info"});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_NE(refused.err.find("949, 1252, 65001"), std::string::npos) << refused.err;
+}
 
-    std::string host = std::string(CEBRIDGE_TEST_BIN_DIR) + "/cebridge";
-    std::vector<std::string> words = {host, "--json", "put", local.string(), "/huge.bin"};
+#if !defined(_WIN32)
+TEST_F(HostCli, LogsGoToTheRuntimeFolderByDefaultAndLastSevenDays) {
+    fs::path runtime = m_home.path() / "run";
+    fs::create_directories(runtime / "cebridge");
+    WriteFileText(runtime / "cebridge" / "cebridge_20200101.log", "old\n");
+    WriteFileText(runtime / "cebridge" / "notes.txt", "mine\n");
+    ScopedEnv runtimeDir("XDG_RUNTIME_DIR", runtime.string());
+    ScopedEnv noLogDir("CEBRIDGE_LOG_DIR", "");
+    ASSERT_EQ(Host({"info"}).exitCode, 0);
+    EXPECT_FALSE(fs::exists(runtime / "cebridge" / "cebridge_20200101.log"));
+    EXPECT_TRUE(fs::exists(runtime / "cebridge" / "notes.txt"));
+    size_t logs = 0;
+    for (const auto &entry : fs::directory_iterator(runtime / "cebridge"))
+        logs += entry.path().extension() == ".log" ? 1 : 0;
+    EXPECT_EQ(logs, 1u);
+}
+
+// Runs the host with `args` and sends it SIGINT once its first progress event shows
+// the transfer is under way; its exit code.
+int InterruptedHost(const std::vector<std::string> &args, const fs::path &err) {
+    std::vector<std::string> words = {HostProgram(), "--json"};
+    words.insert(words.end(), args.begin(), args.end());
     std::vector<char *> argv;
     for (std::string &word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
@@ -289,18 +197,33 @@ TEST_F(HostCli, CtrlCDuringAnUploadAbortsAndExitsWithFour) {
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, host.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    int spawned = posix_spawn(&pid, words[0].c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-
-    // Interrupt once the first progress event shows the transfer is under way.
+    if (spawned != 0) return -1;
     for (int i = 0; i < 600 && ReadFileText(err).find("progress") == std::string::npos; ++i) usleep(50 * 1000);
     kill(pid, SIGINT);
     int status = 0;
     waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 4) << ReadFileText(err);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(HostCli, CtrlCDuringATransferAbortsLeavesNoPartialFileAndExitsWithFour) {
+    fs::path local = m_home.path() / "huge.bin";
+    WriteFileText(local, RandomBytes(48 * 1024 * 1024));
+    fs::path err = m_home.path() / "abort.err";
+    EXPECT_EQ(InterruptedHost({"put", local.string(), "/Storage Card/huge.bin"}, err), 4) << ReadFileText(err);
     const std::string log = LogText();
     EXPECT_NE(log.find("RESPONSE ABORTED"), std::string::npos) << log.substr(log.size() > 3000 ? log.size() - 3000 : 0);
+    EXPECT_FALSE(fs::exists(m_phone.fs() / "Storage Card" / "huge.bin"));
+
+    fs::copy_file(local, m_phone.fs() / "Storage Card" / "huge.bin");
+    fs::path pc = m_home.path() / "pc";
+    fs::create_directories(pc);
+    WriteFileText(pc / "keep.bin", "precious");
+    EXPECT_EQ(InterruptedHost({"get", "/Storage Card/huge.bin", (pc / "keep.bin").string()}, err), 4)
+        << ReadFileText(err);
+    EXPECT_EQ(ReadFileText(pc / "keep.bin"), "precious");
+    EXPECT_EQ(std::distance(fs::directory_iterator(pc), fs::directory_iterator()), 1);
 }
 #endif
 

@@ -103,6 +103,8 @@ TEST(CodePage, BoundedConversionNeverSplitsACharacter) {
 TEST(CodePage, EnvironmentChoosesAnotherCodePage) {
     testenv::ScopedEnv codePage("CEBRIDGE_CODEPAGE", "UTF-8");
     EXPECT_EQ(platform::WideToAnsi(u"한"), "\xED\x95\x9C");
+    testenv::ScopedEnv number("CEBRIDGE_CODEPAGE", "65001");  // Windows code-page numbers too
+    EXPECT_EQ(platform::WideToAnsi(u"한"), "\xED\x95\x9C");
     testenv::ScopedEnv unknown("CEBRIDGE_CODEPAGE", "NO-SUCH-CODEPAGE");
     EXPECT_EQ(platform::WideToAnsi(u"한"), "\xC7\xD1");  // falls back to CP949
 }

@@ -1,0 +1,136 @@
+#include "appointment_time.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace host {
+namespace {
+
+// What the plug-in takes off the times it is given.
+constexpr Instant kPluginShift = 9 * 3600;
+
+Instant FromUtcFields(const std::tm &fields) {
+    std::tm copy = fields;
+#if defined(_WIN32)
+    return _mkgmtime(&copy);
+#else
+    return timegm(&copy);
+#endif
+}
+
+std::tm UtcFields(Instant instant) {
+    std::time_t time = static_cast<std::time_t>(instant);
+    std::tm fields{};
+#if defined(_WIN32)
+    gmtime_s(&fields, &time);
+#else
+    gmtime_r(&time, &fields);
+#endif
+    return fields;
+}
+
+std::tm LocalFields(Instant instant) {
+    std::time_t time = static_cast<std::time_t>(instant);
+    std::tm fields{};
+#if defined(_WIN32)
+    localtime_s(&fields, &time);
+#else
+    localtime_r(&time, &fields);
+#endif
+    return fields;
+}
+
+Instant FromLocalFields(const std::tm &fields) {
+    std::tm copy = fields;
+    copy.tm_isdst = -1;
+    return std::mktime(&copy);
+}
+
+// The fields say a real time: mktime/timegm would otherwise roll 31 June into July.
+bool Real(const std::tm &fields) {
+    std::tm back = UtcFields(FromUtcFields(fields));
+    return back.tm_year == fields.tm_year && back.tm_mon == fields.tm_mon && back.tm_mday == fields.tm_mday &&
+           back.tm_hour == fields.tm_hour && back.tm_min == fields.tm_min && back.tm_sec == fields.tm_sec;
+}
+
+std::string Offset(Instant instant) {
+    int offset = static_cast<int>((FromUtcFields(LocalFields(instant)) - instant) / 60) % (24 * 60);
+    char text[32];
+    std::snprintf(text, sizeof text, "%c%02d:%02d", offset < 0 ? '-' : '+', (offset < 0 ? -offset : offset) / 60,
+                  (offset < 0 ? -offset : offset) % 60);
+    return text;
+}
+
+std::string Format(const std::tm &fields, const char *format) {
+    char text[64];
+    std::strftime(text, sizeof text, format, &fields);
+    return text;
+}
+
+}  // namespace
+
+bool ParseTypedTime(const std::string &typed, Instant *instant, bool *dateOnly) {
+    std::string text = typed;
+    bool utc = !text.empty() && (text.back() == 'Z' || text.back() == 'z');
+    if (utc) text.pop_back();
+    std::tm fields{};
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, used = 0;
+    auto matches = [&](const char *format, int count, bool withSeconds) {
+        used = 0;
+        second = 0;
+        int got = withSeconds ? std::sscanf(text.c_str(), format, &year, &month, &day, &hour, &minute, &second, &used)
+                              : std::sscanf(text.c_str(), format, &year, &month, &day, &hour, &minute, &used);
+        return got == count && used == static_cast<int>(text.size());
+    };
+    bool timed = matches("%4d-%2d-%2d %2d:%2d:%2d%n", 6, true) || matches("%4d-%2d-%2d %2d:%2d%n", 5, false) ||
+                 matches("%4d-%2d-%2dT%2d:%2d:%2d%n", 6, true) || matches("%4d-%2d-%2dT%2d:%2d%n", 5, false) ||
+                 (text.size() == 15 && matches("%4d%2d%2dT%2d%2d%2d%n", 6, true));
+    bool date = false;
+    if (!timed) {
+        hour = minute = second = 0;
+        used = 0;
+        date = (std::sscanf(text.c_str(), "%4d-%2d-%2d%n", &year, &month, &day, &used) == 3 &&
+                used == static_cast<int>(text.size())) ||
+               (text.size() == 8 && std::sscanf(text.c_str(), "%4d%2d%2d%n", &year, &month, &day, &used) == 3 &&
+                used == 8);
+    }
+    if (!timed && !date) return false;
+    fields.tm_year = year - 1900;
+    fields.tm_mon = month - 1;
+    fields.tm_mday = day;
+    fields.tm_hour = hour;
+    fields.tm_min = minute;
+    fields.tm_sec = second;
+    if (year < 1601 || !Real(fields)) return false;
+    *dateOnly = date;
+    // A day is a date, the same everywhere: kept as its midnight UTC.
+    *instant = utc || date ? FromUtcFields(fields) : FromLocalFields(fields);
+    return true;
+}
+
+Instant DayOf(Instant instant, bool local) {
+    std::tm fields = local ? LocalFields(instant) : UtcFields(instant);
+    fields.tm_hour = fields.tm_min = fields.tm_sec = 0;
+    return FromUtcFields(fields);
+}
+
+std::string PluginTimeText(Instant instant) { return Format(UtcFields(instant + kPluginShift), "%Y%m%dT%H%M%SZ"); }
+
+bool ParseStamp(const std::string &stamp, bool local, Instant *instant) {
+    std::tm fields{};
+    int year = 0, month = 0, day = 0, used = 0;
+    if (stamp.size() != 16 || std::sscanf(stamp.c_str(), "%4d%2d%2dT%2d%2d%2dZ%n", &year, &month, &day, &fields.tm_hour,
+                                          &fields.tm_min, &fields.tm_sec, &used) != 6 || used != 16)
+        return false;
+    fields.tm_year = year - 1900;
+    fields.tm_mon = month - 1;
+    fields.tm_mday = day;
+    *instant = local ? FromLocalFields(fields) : FromUtcFields(fields);
+    return true;
+}
+
+std::string LocalText(Instant instant) { return Format(LocalFields(instant), "%Y-%m-%d %H:%M ") + Offset(instant); }
+std::string LocalIso(Instant instant) { return Format(LocalFields(instant), "%Y-%m-%dT%H:%M:%S") + Offset(instant); }
+std::string DayText(Instant day) { return Format(UtcFields(day), "%Y-%m-%d"); }
+
+}  // namespace host

@@ -1,0 +1,39 @@
+// Appointment times between people and the plug-in. The phone keeps an
+// appointment's start as a UTC instant, and a whole-day appointment as midnight
+// UTC of its day (a date, the same in every zone). The plug-in takes nine hours off
+// the start and end it is given before it writes them, hands the start back as the
+// phone keeps it and the end as PC local time. People type and read PC local time.
+#ifndef CEBRIDGE_HOST_APPOINTMENT_TIME_H
+#define CEBRIDGE_HOST_APPOINTMENT_TIME_H
+
+#include <cstdint>
+#include <string>
+
+namespace host {
+
+// Seconds since 1970-01-01 UTC.
+using Instant = int64_t;
+
+// "2009-06-01 10:00[:00]", "2009-06-01T10:00[:00]", "20090601T100000" or a date
+// "2009-06-01" / "20090601"; local time, or UTC with a final 'Z'. False when the
+// text is none of these or names no real time.
+bool ParseTypedTime(const std::string &text, Instant *instant, bool *dateOnly);
+
+// Midnight UTC of the day `instant` falls on, in PC local time or in UTC.
+Instant DayOf(Instant instant, bool local);
+
+// The STARTTIME or ENDTIME text that makes the phone keep `instant`.
+std::string PluginTimeText(Instant instant);
+
+// The plug-in's "YYYYMMDDTHHMMSSZ" with its fields read as UTC or as PC local time.
+bool ParseStamp(const std::string &stamp, bool local, Instant *instant);
+
+// "2009-06-01 10:00 +09:00" (people) or "2009-06-01T10:00:00+09:00" (JSON), in PC
+// local time; "2009-06-01" for a day.
+std::string LocalText(Instant instant);
+std::string LocalIso(Instant instant);
+std::string DayText(Instant day);
+
+}  // namespace host
+
+#endif  // CEBRIDGE_HOST_APPOINTMENT_TIME_H

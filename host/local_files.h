@@ -1,0 +1,73 @@
+// The PC side of transfers. The plug-in reads and writes PC files by path, so the
+// host hands it paths it can use: a download goes to a temporary beside its
+// destination and replaces the destination only once it is complete; standard
+// streams, FIFOs, devices and paths too long for the plug-in go through a spool
+// file. Every failure is "PATH: the system's reason".
+#ifndef CEBRIDGE_HOST_LOCAL_FILES_H
+#define CEBRIDGE_HOST_LOCAL_FILES_H
+
+#include <cstdint>
+#include <string>
+
+namespace host {
+
+// The longest PC path the plug-in takes.
+constexpr size_t kMaxPluginPcPath = 255;
+
+// Where a download lands. The temporary is removed unless Commit succeeds.
+class DownloadTarget {
+public:
+    DownloadTarget() = default;
+    ~DownloadTarget() { Discard(); }
+    DownloadTarget(const DownloadTarget &) = delete;
+    DownloadTarget &operator=(const DownloadTarget &) = delete;
+
+    // `typed`: a path, a folder (the phone's name is kept), "" (the current
+    // folder) or "-" (standard output). Makes the temporary; false with *error.
+    bool Prepare(const std::string &typed, const std::string &fileName, std::string *error);
+    const std::string &TemporaryPath() const { return m_temporary; }
+    // Moves the complete temporary to the destination; false with *error, and then
+    // the destination is as it was.
+    bool Commit(std::string *error);
+    void Discard();
+
+    std::string Destination() const { return m_toStdout ? "-" : m_destination; }
+    uint64_t Bytes() const { return m_bytes; }
+
+private:
+    std::string m_destination;
+    std::string m_temporary;  // what the plug-in writes
+    std::string m_beside;     // beside the destination, when the plug-in writes elsewhere
+    bool m_toStdout = false;
+    bool m_stream = false;  // the destination is written in place (FIFO, device)
+    uint64_t m_bytes = 0;
+};
+
+// What an upload reads: the file itself, or a spool copy of a stream or of a file
+// whose path the plug-in cannot take.
+class UploadSource {
+public:
+    UploadSource() = default;
+    ~UploadSource();
+    UploadSource(const UploadSource &) = delete;
+    UploadSource &operator=(const UploadSource &) = delete;
+
+    // `typed`: a file, a FIFO or device, or "-" (standard input); false with *error.
+    bool Prepare(const std::string &typed, std::string *error);
+    const std::string &Path() const { return m_path; }
+    std::string Shown() const { return m_shown; }
+    uint64_t Size() const { return m_size; }
+
+private:
+    std::string m_path;
+    std::string m_shown;
+    std::string m_spool;
+    uint64_t m_size = 0;
+};
+
+// "PATH: reason" for the last failed C library call.
+std::string SystemReason(const std::string &path);
+
+}  // namespace host
+
+#endif  // CEBRIDGE_HOST_LOCAL_FILES_H

@@ -1,0 +1,135 @@
+#include "host_fixture.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <sstream>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+#if defined(_WIN32)
+// One argument as the C runtime splits a command line: in quotes, with the
+// backslashes before a quote (or before the closing quote) doubled.
+std::string WindowsArgument(const std::string &word) {
+    std::string quoted = "\"";
+    size_t backslashes = 0;
+    for (char c : word) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    return quoted.append(2 * backslashes, '\\') + "\"";
+}
+
+HANDLE InheritableFile(const std::filesystem::path &path, bool write) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    return CreateFileW(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       &inherit, write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Runs the command line with the three files as its standard streams, no shell
+// between; the exit code, or -1 when it could not start.
+int RunWithFiles(std::string commandLine, const std::filesystem::path &in, const std::filesystem::path &out,
+                 const std::filesystem::path &err) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = InheritableFile(in, false);
+    startup.hStdOutput = InheritableFile(out, true);
+    startup.hStdError = InheritableFile(err, true);
+    PROCESS_INFORMATION process{};
+    int exitCode = -1;
+    if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        DWORD code = 0;
+        if (GetExitCodeProcess(process.hProcess, &code)) exitCode = static_cast<int>(code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    for (HANDLE file : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) CloseHandle(file);
+    return exitCode;
+}
+#else
+std::string Quote(const std::string &word) {
+    std::string quoted = "'";
+    for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+#endif
+
+}  // namespace
+
+HostCli::HostCli()
+    : m_dataHome("XDG_DATA_HOME", m_home.str() + "/data"),
+      m_stateHome("XDG_STATE_HOME", m_home.str() + "/state"),
+      m_logDir("CEBRIDGE_LOG_DIR", m_home.str() + "/logs") {}
+
+std::string HostProgram() {
+#if defined(_WIN32)
+    return std::string(CEBRIDGE_TEST_BIN_DIR) + "/cebridge.exe";
+#else
+    return std::string(CEBRIDGE_TEST_BIN_DIR) + "/cebridge";
+#endif
+}
+
+HostRun HostCli::Host(const std::vector<std::string> &args, const std::string &input) {
+    fs::path in = m_home.path() / "stdin", out = m_home.path() / "stdout", err = m_home.path() / "stderr";
+    WriteFileText(in, input);
+    HostRun run;
+#if defined(_WIN32)
+    std::string command = WindowsArgument(HostProgram());
+    for (const std::string &arg : args) command += " " + WindowsArgument(arg);
+    run.exitCode = RunWithFiles(command, in, out, err);
+#else
+    std::string command = Quote(HostProgram());
+    for (const std::string &arg : args) command += " " + Quote(arg);
+    command += " <" + Quote(in.string()) + " >" + Quote(out.string()) + " 2>" + Quote(err.string());
+    int status = std::system(command.c_str());
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+    run.out = ReadFileText(out);
+    run.err = ReadFileText(err);
+    return run;
+}
+
+nlohmann::json HostCli::Json(const HostRun &run) {
+    nlohmann::json document = nlohmann::json::parse(run.out, nullptr, false);
+    EXPECT_FALSE(document.is_discarded()) << run.out << run.err;
+    return document;
+}
+
+std::vector<nlohmann::json> HostCli::JsonLines(const HostRun &run) {
+    std::vector<nlohmann::json> documents;
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);) {
+        documents.push_back(nlohmann::json::parse(line, nullptr, false));
+        EXPECT_FALSE(documents.back().is_discarded()) << line;
+    }
+    return documents;
+}
+
+std::string HostCli::LogText() {
+    std::string text;
+    for (const auto &entry : fs::directory_iterator(m_home.path() / "logs")) text += ReadFileText(entry.path());
+    return text;
+}
+
+std::string RandomBytes(size_t size) {
+    std::mt19937 random(42);
+    std::string bytes(size, '\0');
+    for (char &byte : bytes) byte = static_cast<char>(random());
+    return bytes;
+}

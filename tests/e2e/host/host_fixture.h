@@ -1,0 +1,42 @@
+// The host program end to end: the built `cebridge` binary, run as a user would,
+// against a private copy of the demo phone, with its own data, state and log folders.
+#ifndef CEBRIDGE_TESTS_HOST_FIXTURE_H
+#define CEBRIDGE_TESTS_HOST_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "support/phone_copy.h"
+
+struct HostRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+class HostCli : public ::testing::Test {
+protected:
+    HostCli();
+
+    // Runs the host with `args`; `input` is fed to its standard input.
+    HostRun Host(const std::vector<std::string> &args, const std::string &input = "");
+    // The host's standard output as one JSON document (a test failure when it is not).
+    nlohmann::json Json(const HostRun &run);
+    // Every line of the host's standard output as its own JSON document.
+    std::vector<nlohmann::json> JsonLines(const HostRun &run);
+    std::string LogText();
+
+    TempDir m_home;
+    PhoneCopy m_phone;
+    ScopedEnv m_dataHome, m_stateHome, m_logDir;
+};
+
+std::string RandomBytes(size_t size);
+std::string HostProgram();
+
+#endif  // CEBRIDGE_TESTS_HOST_FIXTURE_H

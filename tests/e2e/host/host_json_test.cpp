@@ -1,0 +1,54 @@
+// --json through the built host: every exit prints exactly one document on
+// standard output, batch prints one compact document per line.
+#include "host_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST_F(HostCli, EveryExitPrintsOneJsonDocument) {
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string error;
+    };
+    const std::vector<Case> cases = {
+        {{"--json", "frobnicate"}, 2, "unknown command 'frobnicate'"},
+        {{"--json", "put", (m_home.path() / "missing.bin").string()}, 3, "missing.bin"},
+        {{"--json", "get", "/My Documents/nothere.txt", m_home.str()}, 1, "no such file on the phone"},
+    };
+    for (const Case &c : cases) {
+        HostRun run = Host(c.args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+        nlohmann::json document = Json(run);
+        EXPECT_EQ(document["exitCode"], c.exitCode) << run.out;
+        EXPECT_NE(document.value("error", "").find(c.error), std::string::npos) << run.out;
+    }
+
+    m_phone.EditDevice([](nlohmann::json &device) { device["link"]["initRefused"] = true; });
+    HostRun refused = Host({"--json", "info"});
+    EXPECT_EQ(refused.exitCode, 5);
+    EXPECT_EQ(Json(refused)["exitCode"], 5);
+}
+
+TEST_F(HostCli, InstallOfALocalPackagePrintsOneDocument) {
+    fs::path cab = m_home.path() / "local.cab";
+    WriteFileText(cab, "MSCF package");
+    HostRun install = Host({"--json", "install", cab.string()});
+    EXPECT_EQ(install.exitCode, 0) << install.err;
+    EXPECT_EQ(Json(install)["installing"], "\\local.cab");
+}
+
+TEST_F(HostCli, BatchPrintsOneCompactDocumentPerLineAndNamesTheFailingLine) {
+    HostRun batch = Host({"--json", "batch", "-"}, "pwd\nls /   # the root\n\nrm /nothing-here\nls /\n");
+    EXPECT_EQ(batch.exitCode, 1);
+    std::vector<nlohmann::json> documents = JsonLines(batch);
+    ASSERT_EQ(documents.size(), 3u) << batch.out;
+    EXPECT_EQ(documents[0]["path"], "\\");
+    EXPECT_TRUE(documents[1].contains("entries"));
+    EXPECT_EQ(documents[2]["line"], 4);
+    EXPECT_EQ(documents[2]["exitCode"], 1);
+    EXPECT_NE(batch.err.find("line 4: no such file on the phone: \\nothing-here"), std::string::npos) << batch.err;
+}
+
+}  // namespace

@@ -1,0 +1,143 @@
+// `get` and `put` through the built host: a transfer either lands whole or leaves
+// both sides as they were, and no PC path makes the host crash.
+#include "host_fixture.h"
+
+#include <filesystem>
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Files of a folder other than the ones named.
+std::vector<std::string> Others(const fs::path &folder, const std::vector<std::string> &known) {
+    std::vector<std::string> others;
+    for (const auto &entry : fs::directory_iterator(folder)) {
+        std::string name = entry.path().filename().string();
+        if (std::find(known.begin(), known.end(), name) == known.end()) others.push_back(name);
+    }
+    return others;
+}
+
+void AddFault(PhoneCopy &phone, const char *operation, int nth, int error) {
+    phone.EditDevice([&](nlohmann::json &device) {
+        device["faults"].push_back({{"operation", operation}, {"nth", nth}, {"error", error}});
+    });
+}
+
+TEST_F(HostCli, FailedGetLeavesTheLocalFileAsItWas) {
+    fs::path pc = m_home.path() / "pc";
+    fs::create_directories(pc);
+    WriteFileText(pc / "keep.txt", "precious");
+    HostRun missing = Host({"get", "/My Documents/nothere.txt", (pc / "keep.txt").string()});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("no such file on the phone: \\My Documents\\nothere.txt"), std::string::npos)
+        << missing.err;
+    EXPECT_EQ(ReadFileText(pc / "keep.txt"), "precious");
+
+    HostRun fresh = Host({"get", "/My Documents/nothere.txt", (pc / "new.txt").string()});
+    EXPECT_EQ(fresh.exitCode, 1);
+    EXPECT_FALSE(fs::exists(pc / "new.txt"));
+
+    // A read that fails in the middle of the copy: the old file stays, no temporary.
+    AddFault(m_phone, "CeReadFile", 2, 5);
+    HostRun broken = Host({"get", "/My Documents/DSC_0001.jpg", (pc / "keep.txt").string()});
+    EXPECT_EQ(broken.exitCode, 1) << broken.err;
+    EXPECT_EQ(ReadFileText(pc / "keep.txt"), "precious");
+    EXPECT_EQ(Others(pc, {"keep.txt"}), std::vector<std::string>{});
+
+    m_phone.EditDevice([](nlohmann::json &device) { device["faults"] = nlohmann::json::array(); });
+    HostRun whole = Host({"get", "/My Documents/DSC_0001.jpg", (pc / "keep.txt").string()});
+    EXPECT_EQ(whole.exitCode, 0) << whole.err;
+    EXPECT_EQ(fs::file_size(pc / "keep.txt"), 150000u);
+    EXPECT_EQ(Others(pc, {"keep.txt"}), std::vector<std::string>{});
+}
+
+TEST_F(HostCli, FailedPutTakesItsPartialFileOffThePhone) {
+    fs::path local = m_home.path() / "big.bin";
+    WriteFileText(local, RandomBytes(1024 * 1024));
+    AddFault(m_phone, "CeWriteFile", 5, 112);
+    HostRun broken = Host({"put", local.string(), "/My Documents/big.bin"});
+    EXPECT_EQ(broken.exitCode, 1);
+    EXPECT_NE(broken.err.find("removed the partial file"), std::string::npos) << broken.err;
+    EXPECT_FALSE(fs::exists(m_phone.fs() / "My Documents" / "big.bin"));
+}
+
+TEST_F(HostCli, PutThatCannotFitIsRefusedBeforeItStarts) {
+    m_phone.EditDevice([](nlohmann::json &device) { device["stores"]["My Storage"]["freeToCaller"] = 1000; });
+    fs::path local = m_home.path() / "big.bin";
+    WriteFileText(local, RandomBytes(5000));
+    HostRun refused = Host({"put", local.string(), "/My Storage/big.bin"});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("5000 bytes"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("1000 bytes free"), std::string::npos) << refused.err;
+    EXPECT_FALSE(fs::exists(m_phone.fs() / "My Storage" / "big.bin"));
+    EXPECT_EQ(LogText().find("SEND FILE PATH"), std::string::npos);
+}
+
+TEST_F(HostCli, PcPathErrorsExitThreeWithThePathAndTheReason) {
+    const std::string longName = (m_home.path() / std::string(300, 'x')).string();
+    HostRun tooLong = Host({"get", "/My Documents/readme.txt", longName});
+    EXPECT_EQ(tooLong.exitCode, 3) << tooLong.err;
+    EXPECT_NE(tooLong.err.find("xxxx"), std::string::npos) << tooLong.err;
+
+#if !defined(_WIN32)
+    // A PC name that is not UTF-8 (Latin-1 "café") still makes a JSON document.
+    fs::path latin1 = m_home.path() / "caf\xE9.txt";
+    WriteFileText(latin1, "x");
+    HostRun put = Host({"--json", "put", latin1.string(), "/My Documents/cafe.txt"});
+    EXPECT_EQ(put.exitCode, 0) << put.err;
+    EXPECT_EQ(Json(put)["bytes"], 1);
+
+    fs::path locked = m_home.path() / "locked";
+    fs::create_directories(locked);
+    fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
+    HostRun readOnly = Host({"get", "/My Documents/readme.txt", (locked / "r.txt").string()});
+    fs::permissions(locked, fs::perms::owner_all);
+    if (geteuid() != 0) {
+        EXPECT_EQ(readOnly.exitCode, 3) << readOnly.err;
+        EXPECT_NE(readOnly.err.find("Permission denied"), std::string::npos) << readOnly.err;
+    }
+#endif
+}
+
+#if !defined(_WIN32)
+TEST_F(HostCli, StreamsFifosAndDashTransferToo) {
+    const std::string readme = ReadFileText(m_phone.fs() / "My Documents" / "readme.txt");
+    HostRun toStdout = Host({"get", "/My Documents/readme.txt", "-"});
+    EXPECT_EQ(toStdout.exitCode, 0) << toStdout.err;
+    EXPECT_EQ(toStdout.out, readme);
+
+    nlohmann::json toNull = Json(Host({"--json", "get", "/My Documents/readme.txt", "/dev/null"}));
+    EXPECT_EQ(toNull["bytes"], readme.size());
+
+    HostRun fromStdin = Host({"put", "/dev/stdin", "/My Documents/x.txt"}, "x\n");
+    EXPECT_EQ(fromStdin.exitCode, 0) << fromStdin.err;
+    EXPECT_EQ(ReadFileText(m_phone.fs() / "My Documents" / "x.txt"), "x\n");
+    HostRun fromDash = Host({"put", "-", "/My Documents/y.txt"}, "y\n");
+    EXPECT_EQ(fromDash.exitCode, 0) << fromDash.err;
+    EXPECT_EQ(ReadFileText(m_phone.fs() / "My Documents" / "y.txt"), "y\n");
+
+    fs::path fifo = m_home.path() / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string reader = "cat " + fifo.string() + " > " + (m_home.path() / "from-fifo").string() + " &";
+    ASSERT_EQ(std::system(reader.c_str()), 0);
+    HostRun toFifo = Host({"get", "/My Documents/readme.txt", fifo.string()});
+    EXPECT_EQ(toFifo.exitCode, 0) << toFifo.err;
+    for (int i = 0; i < 100 && ReadFileText(m_home.path() / "from-fifo").size() < readme.size(); ++i)
+        std::system("sleep 0.05");
+    EXPECT_EQ(ReadFileText(m_home.path() / "from-fifo"), readme);
+}
+#endif
+
+TEST_F(HostCli, GetProgressCarriesTheSizeFromTheListing) {
+    HostRun get = Host({"--json", "get", "/My Documents/DSC_0001.jpg", (m_home.path() / "d.jpg").string()});
+    ASSERT_EQ(get.exitCode, 0) << get.err;
+    EXPECT_NE(get.err.find("\"total\":150000"), std::string::npos) << get.err;
+    EXPECT_EQ(get.err.find("\"total\":0"), std::string::npos) << get.err;
+}
+
+}  // namespace
