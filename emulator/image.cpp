@@ -202,18 +202,20 @@ ImageLock::ImageLock() {
     HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;  // an image that cannot be locked is served unlocked
-    OVERLAPPED whole{};
-    if (::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
-        m_file = file;
-    } else {
-        ::CloseHandle(file);
+    // LockFile does not wait: try again until the other process lets go.
+    while (!::LockFile(file, 0, 0, 1, 0)) {
+        if (::GetLastError() != ERROR_LOCK_VIOLATION) {
+            ::CloseHandle(file);
+            return;
+        }
+        ::Sleep(1);
     }
+    m_file = file;
 }
 
 ImageLock::~ImageLock() {
     if (m_file == nullptr) return;
-    OVERLAPPED whole{};
-    ::UnlockFileEx(m_file, 0, MAXDWORD, MAXDWORD, &whole);
+    ::UnlockFile(m_file, 0, 0, 1, 0);
     ::CloseHandle(m_file);
 }
 #else

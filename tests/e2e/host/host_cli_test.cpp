@@ -161,10 +161,12 @@ TEST_F(HostCli, VersionHelpAndCodePagesAreThere) {
         ScopedEnv number("CEBRIDGE_CODEPAGE", "949");
         EXPECT_NE(Host({"ls", "/My Documents"}).out.find("회의록.txt"), std::string::npos);
     }
+#if !defined(_WIN32)  // (Windows converts with the system's ANSI code page)
     ScopedEnv unknown("CEBRIDGE_CODEPAGE", "nope");
     HostRun refused = Host({"info"});
     EXPECT_EQ(refused.exitCode, 2);
     EXPECT_NE(refused.err.find("949, 1252, 65001"), std::string::npos) << refused.err;
+#endif
 }
 
 #if !defined(_WIN32)
