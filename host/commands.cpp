@@ -2,10 +2,12 @@
 // batch files, so every command means the same everywhere.
 #include "commands.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <sstream>
 
 
 #include "local_files.h"
@@ -151,8 +153,19 @@ int ParseAndRun(CLI::App &app, Context &context, int &exitCode, std::vector<std:
         app.parse(reversed);
         if (g_interrupted.load() && exitCode == kExitOk) exitCode = context.Fail(Outcome::Failed(0, "interrupted"));
     } catch (const CLI::ParseError &error) {
-        if (error.get_exit_code() == 0) {
-            app.exit(error);  // --help, --version
+        if (error.get_exit_code() == 0) {  // --help, --version
+            if (!context.options.json && std::find(words.begin(), words.end(), "--json") == words.end()) {
+                app.exit(error);
+                return kExitOk;
+            }
+            // Scripts that asked for JSON get one document here too.
+            std::ostringstream text;
+            app.exit(error, text, text);
+            const bool version = dynamic_cast<const CLI::CallForVersion *>(&error) != nullptr;
+            context.options.json = true;
+            std::string shown = text.str();
+            while (!shown.empty() && shown.back() == '\n') shown.pop_back();
+            context.Emit("", {{version ? "version" : "help", shown}});
             return kExitOk;
         }
         std::string unknown = UnknownCommand(app, words);

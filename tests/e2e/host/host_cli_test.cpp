@@ -154,6 +154,11 @@ TEST_F(HostCli, VersionHelpAndCodePagesAreThere) {
     HostRun version = Host({"--version"});
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.out.rfind("cebridge ", 0), 0u) << version.out;
+    for (const char *flag : {"--version", "--help"}) {  // scripts asking for JSON get one document
+        HostRun asked = Host({"--json", flag});
+        EXPECT_EQ(asked.exitCode, 0);
+        EXPECT_TRUE(nlohmann::json::accept(asked.out)) << asked.out;
+    }
     HostRun help = Host({"shell"}, "help\nhelp get\nexit\n");
     EXPECT_NE(help.out.find("pwd"), std::string::npos) << help.out;
     EXPECT_NE(help.out.find("REMOTE"), std::string::npos) << help.out;
