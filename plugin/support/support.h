@@ -37,9 +37,12 @@ private:
 };
 
 // Log levels the plug-in writes at.
-// The compiler checks log formats as printf formats; gnu_printf on every target,
-// mingw's default being the runtime's own dialect.
-#if defined(__GNUC__)
+// The compiler checks log formats as printf formats: GCC's gnu_printf on every
+// target (mingw's plain printf being the Windows runtime's own dialect), clang's
+// printf, which is the same dialect.
+#if defined(__clang__)
+#define CEBRIDGE_LOG_FORMAT(formatIndex, firstArgument) __attribute__((format(printf, formatIndex, firstArgument)))
+#elif defined(__GNUC__)
 #define CEBRIDGE_LOG_FORMAT(formatIndex, firstArgument) __attribute__((format(gnu_printf, formatIndex, firstArgument)))
 #else
 #define CEBRIDGE_LOG_FORMAT(formatIndex, firstArgument)
