@@ -41,21 +41,6 @@ Table CallTable(const std::vector<ContentItem> &items) {
     return table;
 }
 
-// The item text "A=1||B=2" as ordered pairs; items without '=' are left out.
-std::vector<std::pair<std::string, std::string>> SplitItemText(const std::string &text) {
-    std::vector<std::pair<std::string, std::string>> fields;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find("||", start);
-        std::string item = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        size_t equals = item.find('=');
-        if (equals != std::string::npos) fields.emplace_back(item.substr(0, equals), item.substr(equals + 1));
-        if (end == std::string::npos) break;
-        start = end + 2;
-    }
-    return fields;
-}
-
 // The fields an add writes to the phone: what a contact or appointment text may name.
 const char *const kContactFields[] = {
     "ASSISTANTNAME", "ASSISTANTTELEPHONENUMBER", "BUSINESSFAXNUMBER", "CHILDREN", "COMPANYNAME", "DEPARTMENT",

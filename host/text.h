@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace host {
@@ -14,6 +15,9 @@ namespace host {
 std::string CodePageProblem();
 std::string DeviceToTerminal(const std::string &ansi);
 std::string TerminalToDevice(const std::string &text);
+
+// The plug-in's item text "A=1||B=2" as ordered pairs; items without '=' are left out.
+std::vector<std::pair<std::string, std::string>> SplitItemText(const std::string &text);
 
 // "1.4 MiB", "512 B".
 std::string HumanSize(uint64_t bytes);

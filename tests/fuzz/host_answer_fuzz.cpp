@@ -1,14 +1,16 @@
 // Fuzz entry for the host's reading of the plug-in's answers: the input is an answer
 // body, split into parameters as the host splits it; every value is then read as the
 // host reads what the plug-in hands back: the XML document (capability, folder and
-// contents listings) walked attribute by attribute, and texts turned into the
-// terminal's encoding, listing times into local ones and display widths. A plug-in
-// that answers garbage must not crash the host.
+// contents listings) walked attribute by attribute, item texts split into fields,
+// and texts turned into the terminal's encoding, times (listing stamps and
+// appointment times) and display widths. A plug-in that answers garbage must not
+// crash the host.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "agent_client.h"
+#include "appointment_time.h"
 #include "fuzz_support.h"
 #include "text.h"
 #include "xml_answer.h"
@@ -19,6 +21,14 @@ void ReadText(const std::string &text) {
     const std::string terminal = host::DeviceToTerminal(text);
     host::DisplayWidth(terminal);
     host::ListingTimeToLocal(text);
+    host::Instant instant = 0;
+    for (bool local : {false, true}) {
+        if (host::ParseStamp(text, local, &instant)) host::LocalText(instant);
+    }
+}
+
+void ReadItemText(const std::string &text) {
+    for (const auto &[name, value] : host::SplitItemText(host::DeviceToTerminal(text))) ReadText(value);
 }
 
 void Walk(const host::XmlElement &element, int depth) {
@@ -43,6 +53,7 @@ int FuzzHostAnswer(const uint8_t *data, size_t size) {
             ReadText(parameter.value);
             continue;
         }
+        ReadItemText(parameter.value);  // an item's text comes in the same parameter
         host::XmlElement root;
         std::string error;
         if (host::ParseXmlAnswer(parameter.value, &root, &error)) Walk(root, 0);

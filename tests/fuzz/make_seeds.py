@@ -130,6 +130,9 @@ def host_answers():
         with open(os.path.join(golden, kind, name), "rb") as source:
             document = source.read()
         write("host_answer", os.path.splitext(name)[0] + ".bin", param(PAR_XMLBODY, document))
+    write("host_answer", "appointment_text.bin",
+          param(PAR_XMLBODY, "SUBJECT=Meeting||LOCATION=Room 3||STARTTIME=20090601T010000Z||"
+                             "ENDTIME=20090601T113000Z||ALLDAYEVENT=0"))
     write("host_answer", "progress_and_error.bin",
           param(PAR_LENGTH, "65536") + param(PAR_ERRCODE, "7FFFFFFF") + param(PAR_NAME, b"\xb1\xe8 notes.txt"))
 
