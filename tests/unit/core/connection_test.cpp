@@ -38,6 +38,7 @@ TEST(ConnectDevice, ANeverUpLinkTimesOutAndIsEnded) {
     BarePhone phone(R"({"link": {"neverUp": true}})");
     LogCapture log;
     DeviceSession session;
+    session.Stop();  // ConnectDevice runs on this thread: the worker (and its Configure) ends first
     Clock::time_point start = Clock::now();
     EXPECT_EQ(session.ConnectDevice(300), static_cast<HRESULT>(0x800705B4u));
     EXPECT_GE(MillisecondsSince(start), 290);
@@ -51,6 +52,7 @@ TEST(ConnectDevice, ReportsARefusedStartAndAFailedLinkResult) {
         BarePhone phone(R"({"link": {"initRefused": 1167}})");
         LogCapture log;
         DeviceSession session;
+        session.Stop();  // ConnectDevice runs on this thread: the worker (and its Configure) ends first
         EXPECT_EQ(session.ConnectDevice(1000), static_cast<HRESULT>(0x8007048Fu));
         EXPECT_TRUE(log.Contains("CeRapiInitEx fail RAPI CONNECT ERROR[0x48f]"));
     }
@@ -58,6 +60,7 @@ TEST(ConnectDevice, ReportsARefusedStartAndAFailedLinkResult) {
         BarePhone phone(R"({"link": {"result": -2147467259}})");  // E_FAIL
         LogCapture log;
         DeviceSession session;
+        session.Stop();  // ConnectDevice runs on this thread: the worker (and its Configure) ends first
         EXPECT_EQ(session.ConnectDevice(1000), static_cast<HRESULT>(0x80004005u));
         EXPECT_TRUE(log.Contains("RAPI CONNECT SUCCESS"));
         EXPECT_EQ(session.m_nPimReady, 0);
@@ -68,6 +71,7 @@ TEST(ConnectDevice, TheSessionStopEndsTheWaitAtOnce) {
     BarePhone phone(R"({"link": {"neverUp": true}})");
     LogCapture log;
     DeviceSession session;
+    session.Stop();  // ConnectDevice runs on this thread: the worker (and its Configure) ends first
     std::thread stopper([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         session.m_stop.Set();
