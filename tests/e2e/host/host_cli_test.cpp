@@ -119,8 +119,10 @@ TEST_F(HostCli, MessagesListShowAndRemoveWithKoreanInUtf8) {
     EXPECT_NE(table.out.find("..."), std::string::npos) << table.out;
     HostRun shown = Host({"sms", "show", "5000b"});
     ASSERT_EQ(shown.exitCode, 0) << shown.err;
-    EXPECT_NE(shown.out.find("From: +1-415-555-0120\n"), std::string::npos) << shown.out;
-    EXPECT_NE(shown.out.find("the venue is confirmed for the 14t\n"), std::string::npos) << shown.out;
+    std::string lines = shown.out;  // Windows ends lines with CR LF
+    lines.erase(std::remove(lines.begin(), lines.end(), '\r'), lines.end());
+    EXPECT_NE(lines.find("From: +1-415-555-0120\n"), std::string::npos) << shown.out;
+    EXPECT_NE(lines.find("the venue is confirmed for the 14t\n"), std::string::npos) << shown.out;
 
     EXPECT_EQ(Host({"sms", "rm", "50002"}).exitCode, 0);
     EXPECT_EQ(Host({"sms", "rm", "--sent", "50109"}).exitCode, 0);
