@@ -1,6 +1,7 @@
 // The host program end to end: the first things a user tries, and Ctrl-C.
 #include "host_fixture.h"
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 
