@@ -29,17 +29,6 @@ std::tm UtcFields(Instant instant) {
     return fields;
 }
 
-std::tm LocalFields(Instant instant) {
-    std::time_t time = static_cast<std::time_t>(instant);
-    std::tm fields{};
-#if defined(_WIN32)
-    localtime_s(&fields, &time);
-#else
-    localtime_r(&time, &fields);
-#endif
-    return fields;
-}
-
 Instant FromLocalFields(const std::tm &fields) {
     std::tm copy = fields;
     copy.tm_isdst = -1;
@@ -68,6 +57,17 @@ std::string Format(const std::tm &fields, const char *format) {
 }
 
 }  // namespace
+
+std::tm LocalFields(Instant instant) {
+    std::time_t time = static_cast<std::time_t>(instant);
+    std::tm fields{};
+#if defined(_WIN32)
+    localtime_s(&fields, &time);
+#else
+    localtime_r(&time, &fields);
+#endif
+    return fields;
+}
 
 bool ParseTypedTime(const std::string &typed, Instant *instant, bool *dateOnly) {
     std::string text = typed;

@@ -7,6 +7,7 @@
 #define CEBRIDGE_HOST_APPOINTMENT_TIME_H
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 namespace host {
@@ -18,6 +19,9 @@ using Instant = int64_t;
 // "2009-06-01" / "20090601"; local time, or UTC with a final 'Z'. False when the
 // text is none of these or names no real time.
 bool ParseTypedTime(const std::string &text, Instant *instant, bool *dateOnly);
+
+// The PC local date and time fields of `instant`.
+std::tm LocalFields(Instant instant);
 
 // Midnight UTC of the day `instant` falls on, in PC local time or in UTC.
 Instant DayOf(Instant instant, bool local);

@@ -8,6 +8,8 @@
 #include <sstream>
 #include <vector>
 
+#include "appointment_time.h"
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
@@ -208,12 +210,7 @@ std::string DefaultLogDirectory() {
 
 void PruneDailyLogs(const std::string &folder, int keepDays) {
     std::time_t cutoff = std::time(nullptr) - static_cast<std::time_t>(keepDays) * 24 * 3600;
-    std::tm day{};
-#if defined(_WIN32)
-    localtime_s(&day, &cutoff);
-#else
-    localtime_r(&cutoff, &day);
-#endif
+    std::tm day = LocalFields(cutoff);
     char oldest[16];
     std::strftime(oldest, sizeof oldest, "%Y%m%d", &day);
     std::error_code error;
