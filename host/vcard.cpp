@@ -62,15 +62,19 @@ std::string Get(const ContactFields &fields, const std::string &name) {
 
 bool Has(const ContactFields &fields, const std::string &name) { return !Get(fields, name).empty(); }
 
-bool Ascii(const std::string &text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+// Holds a character from U+1000 up (Hangul, kana, CJK...): a UTF-8 lead byte E1 to F4.
+bool EastAsian(const std::string &text) {
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        unsigned char byte = static_cast<unsigned char>(c);
+        return byte >= 0xE1 && byte <= 0xF4;
+    });
 }
 
-// "Ann Lee"; Hangul and other non-Latin names read family name first, unspaced, as
-// the phone composes them.
+// "Ann Lee"; Korean, Japanese and Chinese names read family name first, unspaced,
+// as the phone composes them.
 std::string FormattedName(const ContactFields &fields) {
     std::string first = Get(fields, "FIRSTNAME"), last = Get(fields, "LASTNAME");
-    if (!first.empty() && !last.empty()) return Ascii(first + last) ? first + " " + last : last + first;
+    if (!first.empty() && !last.empty()) return EastAsian(first + last) ? last + first : first + " " + last;
     for (const char *name : {"FIRSTNAME", "LASTNAME", "COMPANYNAME", "NICKNAME", "EMAIL1ADDRESS", "MOBILETELEPHONENUMBER"})
         if (Has(fields, name)) return Get(fields, name);
     return "-";
