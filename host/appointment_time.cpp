@@ -116,7 +116,8 @@ Instant DayOf(Instant instant, bool local) {
     return FromUtcFields(fields);
 }
 
-std::string PluginTimeText(Instant instant) { return Format(UtcFields(instant + kPluginShift), "%Y%m%dT%H%M%SZ"); }
+std::string UtcStamp(Instant instant) { return Format(UtcFields(instant), "%Y%m%dT%H%M%SZ"); }
+std::string PluginTimeText(Instant instant) { return UtcStamp(instant + kPluginShift); }
 
 bool ParseStamp(const std::string &stamp, bool local, Instant *instant) {
     std::tm fields{};

@@ -28,6 +28,9 @@ std::tm LocalFields(Instant instant);
 // Midnight UTC of the day `instant` falls on, in PC local time or in UTC.
 Instant DayOf(Instant instant, bool local);
 
+// "20090601T010000Z": `instant` in UTC.
+std::string UtcStamp(Instant instant);
+
 // The STARTTIME or ENDTIME text that makes the phone keep `instant`.
 std::string PluginTimeText(Instant instant);
 

@@ -263,10 +263,12 @@ Outcome ImportContacts(Context &context, const std::string &path, bool skipExist
 }
 
 Outcome ImportCalendar(Context &context, const std::string &path, bool skipExisting, InteropReport *report) {
+    if (!CanReadICalendar())
+        return Outcome::Failed(0, "this build reads no iCalendar files (it has no iCalendar library); export works");
     std::string text, error;
     if (!ReadInput(path, &text, &error)) return LocalFailure(report, error);
     std::vector<ReadEvent> events;
-    if (!ReadICalendar(text, &events, &error)) return Outcome::Failed(0, path + ": " + error);
+    if (!ReadICalendar(text, &events, &error)) return LocalFailure(report, path + ": " + error);
     std::set<std::string> onPhone;
     if (skipExisting) {
         std::vector<ContactFields> appointments;

@@ -12,19 +12,6 @@
 namespace host {
 namespace {
 
-std::string UtcStamp(Instant instant) {
-    std::time_t time = static_cast<std::time_t>(instant);
-    std::tm fields{};
-#if defined(_WIN32)
-    gmtime_s(&fields, &time);
-#else
-    gmtime_r(&time, &fields);
-#endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &fields);
-    return text;
-}
-
 // "20090601" for the day that starts at midnight UTC `day`.
 std::string DateStamp(Instant day) { return UtcStamp(day).substr(0, 8); }
 
@@ -134,6 +121,14 @@ std::string WriteICalendar(const std::vector<CalendarEvent> &events) {
     return out + ContentLine("END", "VCALENDAR");
 }
 
+bool CanReadICalendar() {
+#if defined(CEBRIDGE_HAVE_LIBICAL)
+    return true;
+#else
+    return false;
+#endif
+}
+
 bool ReadICalendar(const std::string &text, std::vector<ReadEvent> *events, std::string *error) {
 #if defined(CEBRIDGE_HAVE_LIBICAL)
     icalerror_set_errors_are_fatal(0);
@@ -149,7 +144,7 @@ bool ReadICalendar(const std::string &text, std::vector<ReadEvent> *events, std:
 #else
     (void)text;
     (void)events;
-    *error = "this build reads no iCalendar files (it has no iCalendar library); export works";
+    *error = "this build reads no iCalendar files";
     return false;
 #endif
 }

@@ -28,8 +28,11 @@ struct ReadEvent {
     std::string problem;  // why the phone cannot hold it; "" when it can
 };
 
-// Every VEVENT of `text`; false with *error when the text is no calendar or this
-// build cannot read one.
+// Whether this build reads iCalendar files at all.
+bool CanReadICalendar();
+
+// Every VEVENT of `text`; false with *error when the text is no calendar (or this
+// build cannot read one).
 bool ReadICalendar(const std::string &text, std::vector<ReadEvent> *events, std::string *error);
 
 }  // namespace host
