@@ -83,7 +83,7 @@ std::string FormattedName(const ContactFields &fields) {
 // The phone keeps dates as "YYYYMMDDTHHMMSSZ": a vCard date is "YYYY-MM-DD".
 std::string DateValue(const std::string &stamp) {
     Instant instant = 0;
-    return ParseStamp(stamp, false, &instant) ? DayText(DayOf(instant, false)) : stamp;
+    return ParseStamp(stamp, false, &instant) ? DayText(DayOf(instant, false)) : EscapeText(stamp);
 }
 
 std::string WriteCard(const ContactFields &fields) {

@@ -96,14 +96,17 @@ TEST_F(HostInterop, ExportWipeImportGivesTheSameContactsAndAppointmentsInAnother
 
 TEST_F(HostInterop, ExportedFilesParseWithIndependentParsers) {
     if (!PythonHas("vobject, icalendar")) GTEST_SKIP() << "python3-vobject or python3-icalendar is not installed";
+    // A value longer than a line, to be folded between characters, with escapes.
+    const std::string street = "서울특별시 강남구 테헤란로 123, 4층; 한빛빌딩 서울특별시 강남구 테헤란로 123, 4층; 한빛빌딩";
+    ASSERT_EQ(Host({"contacts", "add", "LASTNAME=길", "FIRSTNAME=주소", "HOMEADDRESSSTREET=" + street}).exitCode, 0);
     ASSERT_EQ(Host({"contacts", "export", File("all.vcf")}).exitCode, 0);
     ASSERT_EQ(Host({"calendar", "export", File("all.ics")}).exitCode, 0);
     std::string cards = RunPython(
         "import sys, vobject\n"
         "cards = list(vobject.readComponents(open(sys.argv[1], encoding=\"utf-8\").read()))\n"
-        "print(len(cards), cards[0].fn.value)",
+        "print(len(cards), cards[0].fn.value, cards[-1].adr.value.street)",
         File("all.vcf"), m_home.path() / "py.txt");
-    EXPECT_EQ(cards, std::to_string(Ids("contacts").size()) + " 홍길동\n");
+    EXPECT_EQ(cards, std::to_string(Ids("contacts").size()) + " 홍길동 " + street + "\n");
     std::string events = RunPython(
         "import sys, icalendar\n"
         "events = icalendar.Calendar.from_ical(open(sys.argv[1], \"rb\").read()).walk(\"VEVENT\")\n"
@@ -176,7 +179,9 @@ TEST_F(HostInterop, VCardsOfOtherProgramsImportTheirFields) {
                                       {"HOMEADDRESSCITY", "Springfield"},
                                       {"HOMEADDRESSPOSTALCODE", "12345"},
                                       {"HOMEADDRESSCOUNTRY", "USA"}}));
-    EXPECT_EQ(items.count("DupontRen??"), 1u) << "é is not in the phone's code page";
+    auto dupont = items.lower_bound("DupontRen");  // é is not in the phone's code page: '?'
+    ASSERT_NE(dupont, items.end());
+    EXPECT_EQ(dupont->first.rfind("DupontRen?", 0), 0u) << dupont->first;
     EXPECT_EQ(items["RoeJane"], (Fields{{"LASTNAME", "Roe"},
                                         {"FIRSTNAME", "Jane"},
                                         {"MOBILETELEPHONENUMBER", "+1-555-0100"},
