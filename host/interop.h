@@ -3,6 +3,7 @@
 // item through the plug-in; the commands and the backup both use them. A path of
 // "-" is standard output (exports) or standard input (imports); an export writes a
 // temporary beside the destination and replaces the destination only when complete.
+// The context must be connected (Context::Connect) before any of them is called.
 #ifndef CEBRIDGE_HOST_INTEROP_H
 #define CEBRIDGE_HOST_INTEROP_H
 
