@@ -111,6 +111,14 @@ struct Sweep : AgentSession {
         itemId = match[1];
     }
 
+    // A download or upload between `name` in the current folder and `pcName` in the PC folder.
+    uint32_t SendTransfer(uint16_t command, uint16_t subCommand, uint8_t nameCode, const char *name,
+                          const char *pcName) {
+        const std::string pcFile = (pc.path() / pcName).string();
+        return agent.Send(command, subCommand,
+                          Body({{PAR_TYPE, "x-obex/file"}, {nameCode, name}, {PAR_APP_FILEPATH, pcFile}}));
+    }
+
     static std::vector<uint8_t> SetPathBody(const char *name, uint8_t flag) {
         return Body({{PAR_NAME, name}, {PAR_APP_FLAGS, std::vector<uint8_t>{flag}}});
     }
@@ -191,23 +199,13 @@ const RequestKind kRequestKinds[] = {
     {"SetPathHome", InDocuments, SetPath<kNoName, 0>},
     {"FolderListing", InDocuments, List<kFolderListing>},
     {"FileGet", InDocuments,
-     [](Sweep &s) {
-         return s.agent.Send(CMD_GET, SUB_GET_OBJECT,
-                             Body({{PAR_TYPE, "x-obex/file"},
-                                   {PAR_APP_ID, "DSC_0001.jpg"},
-                                   {PAR_APP_FILEPATH, (s.pc.path() / "photo.jpg").string()}}));
-     }},
+     [](Sweep &s) { return s.SendTransfer(CMD_GET, SUB_GET_OBJECT, PAR_APP_ID, "DSC_0001.jpg", "photo.jpg"); }},
     {"FilePut",
      [](Sweep &s) {
          s.InFolder(kDocuments);
          WriteFileText(s.pc.path() / "upload.bin", std::string(150000, 'u'));  // three chunks
      },
-     [](Sweep &s) {
-         return s.agent.Send(CMD_PUT, SUB_PUT_OBJECT,
-                             Body({{PAR_TYPE, "x-obex/file"},
-                                   {PAR_NAME, "upload.bin"},
-                                   {PAR_APP_FILEPATH, (s.pc.path() / "upload.bin").string()}}));
-     }},
+     [](Sweep &s) { return s.SendTransfer(CMD_PUT, SUB_PUT_OBJECT, PAR_NAME, "upload.bin", "upload.bin"); }},
     {"FileDelete",
      [](Sweep &s) {
          s.InFolder(kDocuments);
