@@ -38,6 +38,11 @@ struct ImageFault {
 };
 std::optional<ImageFault> LoadImage();
 void ResetFaultCounters();
+// The test hooks (ceemu_test_hooks.h): a fault list that replaces device.json's
+// (null: none; false for text that is not a JSON array) and the call trace.
+bool SetTestFaults(const char *faults);
+void TraceCalls(bool record);  // true: start afresh; false: stop and forget
+std::string TracedCalls();     // one name per line, in call order
 std::filesystem::path ImagePath(const char *name);  // a file of the image, e.g. "device.json"
 // A number from device.json: a JSON number, or text in decimal or "0x" hexadecimal.
 std::optional<uint64_t> ConfigNumber(const nlohmann::json &object, const char *key);

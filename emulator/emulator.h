@@ -56,7 +56,7 @@ private:
 // call fail; then *error is the error to report (and a "linkDrop" fault has ended
 // the link). The exports count their own RAPI names (CeRapiInvoke counts as
 // "CeRapiInvoke"); the database server counts its DevCe... function names. Counters
-// restart when the phone or its device.json changes.
+// restart when the phone or its device.json changes, or a test sets its own faults.
 bool InjectedFault(const char *operation, uint32_t *error);
 // What CeGetLastError reports next on the calling thread.
 void SetDeviceError(uint32_t code);

@@ -2,10 +2,12 @@
 // checks the link, counts the call for fault injection, and turns a DeviceError
 // (or anything else thrown) into the operation's own failure result.
 #include "device.h"
+#include "ceemu_test_hooks.h"
 #include "files.h"
 #include "registry.h"
 #include "stores.h"
 
+#include <cstring>
 #include <new>
 
 #if defined(_WIN32)
@@ -216,4 +218,17 @@ CEEMU_EXPORT LONG RAPI_CALL CeRegQueryValueEx(HKEY key, const WCHAR *name, DWORD
 
 CEEMU_EXPORT LONG RAPI_CALL CeRegCloseKey(HKEY key) {
     return LocalCall<ReturnsCode>([&] { return CloseKey(key); });
+}
+
+// ---- test hooks (ceemu_test_hooks.h) ----------------------------------------------------
+
+CEEMU_EXPORT int32_t CeEmuSetFaults(const char *faults) { return SetTestFaults(faults) ? 0 : -1; }
+
+CEEMU_EXPORT void CeEmuTraceCalls(int32_t record) { TraceCalls(record != 0); }
+
+CEEMU_EXPORT uint32_t CeEmuReadTrace(char *names, uint32_t size) {
+    const std::string text = TracedCalls();
+    const uint32_t needed = static_cast<uint32_t>(text.size() + 1);
+    if (names != nullptr && size >= needed) std::memcpy(names, text.c_str(), needed);
+    return needed;
 }

@@ -1,14 +1,31 @@
-// Fault injection: device.json "faults" make the Nth call of an operation fail.
+// Fault injection: device.json "faults" (or a list a test set in their place) make
+// the Nth call of an operation fail. Every call that reaches the phone passes here,
+// so this is also where a test's call trace is recorded.
 #include "device.h"
 
 #include <map>
+#include <optional>
+#include <vector>
 
 namespace ceemu {
 namespace {
 
-std::map<std::string, uint32_t> &CallCounts() {
-    static std::map<std::string, uint32_t> counts;
-    return counts;
+struct CallRecord {
+    std::map<std::string, uint32_t> counts;
+    std::optional<nlohmann::json> testFaults;  // replaces device.json's list while set
+    bool tracing = false;
+    std::vector<std::string> trace;
+};
+
+CallRecord &Calls() {
+    static CallRecord record;
+    return record;
+}
+
+const nlohmann::json *ActiveFaults() {
+    if (Calls().testFaults) return &*Calls().testFaults;
+    const auto faults = DeviceConfig().find("faults");
+    return faults == DeviceConfig().end() ? nullptr : &*faults;
 }
 
 // One entry of "faults": {"operation", "nth" (1-based, default 1), "persistent"
@@ -28,14 +45,15 @@ bool FaultMatches(const nlohmann::json &fault, const std::string &operation, uin
 
 void ResetFaultCounters() {
     std::lock_guard guard(DeviceLock());
-    CallCounts().clear();
+    Calls().counts.clear();
 }
 
 bool InjectedFault(const char *operation, uint32_t *error) {
     std::lock_guard guard(DeviceLock());
-    const uint32_t call = ++CallCounts()[operation];
-    const auto faults = DeviceConfig().find("faults");
-    if (faults == DeviceConfig().end() || !faults->is_array()) return false;
+    if (Calls().tracing) Calls().trace.emplace_back(operation);
+    const uint32_t call = ++Calls().counts[operation];
+    const nlohmann::json *faults = ActiveFaults();
+    if (faults == nullptr || !faults->is_array()) return false;
     try {
         for (const auto &fault : *faults) {
             if (FaultMatches(fault, operation, call, error)) return true;
@@ -44,6 +62,31 @@ bool InjectedFault(const char *operation, uint32_t *error) {
         // A hand-written entry of the wrong type injects nothing.
     }
     return false;
+}
+
+bool SetTestFaults(const char *faults) {
+    std::lock_guard guard(DeviceLock());
+    std::optional<nlohmann::json> list;
+    if (faults != nullptr) {
+        list = nlohmann::json::parse(faults, nullptr, false);
+        if (!list->is_array()) return false;
+    }
+    Calls().testFaults = std::move(list);
+    Calls().counts.clear();
+    return true;
+}
+
+void TraceCalls(bool record) {
+    std::lock_guard guard(DeviceLock());
+    Calls().tracing = record;
+    Calls().trace.clear();
+}
+
+std::string TracedCalls() {
+    std::lock_guard guard(DeviceLock());
+    std::string names;
+    for (const std::string &name : Calls().trace) names += name + '\n';
+    return names;
 }
 
 }  // namespace ceemu

@@ -8,9 +8,8 @@
 #endif
 
 namespace ceemu_test {
-namespace {
 
-void *LoadSymbol(const char *name) {
+void *EmulatorSymbol(const char *name) {
 #if defined(_WIN32)
     static HMODULE library = LoadLibraryA(CEBRIDGE_TEST_EMULATOR);
     return library ? reinterpret_cast<void *>(GetProcAddress(library, name)) : nullptr;
@@ -20,9 +19,11 @@ void *LoadSymbol(const char *name) {
 #endif
 }
 
+namespace {
+
 EmulatorApi LoadEmulator() {
     EmulatorApi api;
-#define CEEMU_TEST_RESOLVE(name) api.name = reinterpret_cast<PFN_##name>(LoadSymbol(#name));
+#define CEEMU_TEST_RESOLVE(name) api.name = reinterpret_cast<PFN_##name>(EmulatorSymbol(#name));
     CEBRIDGE_RAPI_OPERATIONS(CEEMU_TEST_RESOLVE)
 #undef CEEMU_TEST_RESOLVE
     return api;

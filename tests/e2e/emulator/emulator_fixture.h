@@ -21,6 +21,8 @@ struct EmulatorApi {
 
 // Loads the emulator once per test program; fails the test when it cannot.
 const EmulatorApi &Emulator();
+// A symbol of the built emulator (loaded once per test program), or null.
+void *EmulatorSymbol(const char *name);
 
 // True when the link start descriptor (POSIX) or event (Win32) is signalled in time.
 bool LinkSignalled(HANDLE handle, int timeoutMs);
