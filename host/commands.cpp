@@ -23,8 +23,8 @@ struct PimKind {
 };
 
 const PimKind kPimKinds[] = {
-    {"contacts", "phonebook/private", "list, show, add and remove contacts"},
-    {"calendar", "schedule", "list, show, add and remove appointments"},
+    {"contacts", "phonebook/private", "list, show, add, remove, export and import contacts"},
+    {"calendar", "schedule", "list, show, add, remove, export and import appointments"},
 };
 
 // `KIND export FILE`: the kind's items into a file other programs read.

@@ -26,6 +26,9 @@ namespace {
 const char kContactType[] = "phonebook/private";
 const char kAppointmentType[] = "schedule";
 
+// An item's text as NAME/value pairs (UTF-8), contact or appointment.
+using ItemFields = std::vector<std::pair<std::string, std::string>>;
+
 Outcome Interrupted() { return Outcome::Failed(0, "interrupted"); }
 
 Outcome LocalFailure(InteropReport *report, const std::string &message) {
@@ -68,7 +71,7 @@ Outcome WriteOutput(const std::string &path, const std::string &defaultName, con
 }
 
 // Every item of `type` with its item text split into fields (UTF-8).
-Outcome ReadAllItems(Context &context, const std::string &type, std::vector<ContactFields> *all) {
+Outcome ReadAllItems(Context &context, const std::string &type, std::vector<ItemFields> *all) {
     std::vector<ContentItem> items;
     Outcome outcome = context.link.Listing(type, &items);
     if (!outcome.ok) return outcome;
@@ -84,13 +87,13 @@ Outcome ReadAllItems(Context &context, const std::string &type, std::vector<Cont
     return outcome;
 }
 
-std::string Field(const ContactFields &fields, const char *name) {
+std::string Field(const ItemFields &fields, const char *name) {
     for (const auto &[key, value] : fields)
         if (key == name) return value;
     return {};
 }
 
-CalendarEvent EventOf(const ContactFields &fields) {
+CalendarEvent EventOf(const ItemFields &fields) {
     AppointmentTimes times = ReadAppointmentTimes(fields);
     CalendarEvent event;
     event.title = Field(fields, "TITLE");
@@ -127,20 +130,19 @@ std::string Rows(const std::string &path, const std::vector<std::string> &column
         }
         return list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     }
-    std::string csv;
-    for (const auto &row : std::vector<std::vector<std::string>>{columns})
-        for (size_t i = 0; i < row.size(); ++i) csv += (i ? "," : "") + CsvCell(row[i]);
-    csv += "\r\n";
-    for (const auto &row : rows) {
-        for (size_t i = 0; i < row.size(); ++i) csv += (i ? "," : "") + CsvCell(row[i]);
-        csv += "\r\n";
-    }
+    auto line = [](const std::vector<std::string> &cells) {
+        std::string text;
+        for (size_t i = 0; i < cells.size(); ++i) text += (i ? "," : "") + CsvCell(cells[i]);
+        return text + "\r\n";
+    };
+    std::string csv = line(columns);
+    for (const auto &row : rows) csv += line(row);
     return csv;
 }
 
 // The fields of an add as the plug-in's item text, in the device's code page. A
 // field that cannot travel is left out with a note.
-std::string ItemText(const ContactFields &fields, const std::vector<std::string> &addable,
+std::string ItemText(const ItemFields &fields, const std::vector<std::string> &addable,
                      std::vector<std::string> *notKept) {
     std::string text;
     for (const auto &[name, value] : fields) {
@@ -197,11 +199,11 @@ Outcome ExportContacts(Context &context, const std::string &path, InteropReport 
 }
 
 Outcome ExportCalendar(Context &context, const std::string &path, InteropReport *report) {
-    std::vector<ContactFields> appointments;
+    std::vector<ItemFields> appointments;
     Outcome outcome = ReadAllItems(context, kAppointmentType, &appointments);
     if (!outcome.ok) return outcome;
     std::vector<CalendarEvent> events;
-    for (const ContactFields &fields : appointments) events.push_back(EventOf(fields));
+    for (const ItemFields &fields : appointments) events.push_back(EventOf(fields));
     report->written = events.size();
     return WriteOutput(path, "calendar.ics", WriteICalendar(events), report);
 }
@@ -271,10 +273,10 @@ Outcome ImportCalendar(Context &context, const std::string &path, bool skipExist
     if (!ReadICalendar(text, &events, &error)) return LocalFailure(report, path + ": " + error);
     std::set<std::string> onPhone;
     if (skipExisting) {
-        std::vector<ContactFields> appointments;
+        std::vector<ItemFields> appointments;
         Outcome outcome = ReadAllItems(context, kAppointmentType, &appointments);
         if (!outcome.ok) return outcome;
-        for (const ContactFields &fields : appointments) onPhone.insert(EventKey(EventOf(fields)));
+        for (const ItemFields &fields : appointments) onPhone.insert(EventKey(EventOf(fields)));
     }
     const std::vector<std::string> addable = AddableFields(kAppointmentType);
     for (const ReadEvent &read : events) {
@@ -290,7 +292,7 @@ Outcome ImportCalendar(Context &context, const std::string &path, bool skipExist
         }
         // Timed appointments go as start and minutes: the plug-in makes an end exactly
         // a day after the start a whole day.
-        ContactFields fields = {{"TITLE", event.title}, {"LOCATION", event.location},
+        ItemFields fields = {{"TITLE", event.title}, {"LOCATION", event.location},
                                 {"WHOLEDAY", event.wholeDay ? "TRUE" : "FALSE"}, {"STARTTIME", PluginTimeText(event.start)}};
         if (event.wholeDay) fields.emplace_back("ENDTIME", PluginTimeText(event.end));
         else fields.emplace_back("DURATION", std::to_string((event.end - event.start) / 60));

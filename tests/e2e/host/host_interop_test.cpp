@@ -179,9 +179,11 @@ TEST_F(HostInterop, VCardsOfOtherProgramsImportTheirFields) {
                                       {"HOMEADDRESSCITY", "Springfield"},
                                       {"HOMEADDRESSPOSTALCODE", "12345"},
                                       {"HOMEADDRESSCOUNTRY", "USA"}}));
-    auto dupont = items.lower_bound("DupontRen");  // é is not in the phone's code page: '?'
+    // é is not in the phone's code page: '?' (Windows may choose a close letter).
+    auto dupont = items.lower_bound("DupontRen");
     ASSERT_NE(dupont, items.end());
-    EXPECT_EQ(dupont->first.rfind("DupontRen?", 0), 0u) << dupont->first;
+    EXPECT_EQ(dupont->first.rfind("DupontRen", 0), 0u) << dupont->first;
+    EXPECT_NE(dupont->first, "DupontRen\xc3\xa9");
     EXPECT_EQ(items["RoeJane"], (Fields{{"LASTNAME", "Roe"},
                                         {"FIRSTNAME", "Jane"},
                                         {"MOBILETELEPHONENUMBER", "+1-555-0100"},
