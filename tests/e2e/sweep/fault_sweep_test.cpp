@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -134,6 +135,8 @@ struct RequestKind {
     void (*prepare)(Sweep &);
     uint32_t (*send)(Sweep &);
 };
+// Test lists show the kind's name, not its bytes.
+void PrintTo(const RequestKind &kind, std::ostream *out) { *out << kind.name; }
 
 void Connected(Sweep &sweep) { sweep.EnsureConnected(); }
 void AtRoot(Sweep &sweep) { sweep.InFolder(); }
