@@ -118,6 +118,23 @@ void AddTransferCommands(CLI::App &app, Context &context, int &exitCode) {
     });
 }
 
+void AddBackupCommands(CLI::App &app, Context &context, int &exitCode) {
+    auto backupFolder = std::make_shared<std::string>();
+    auto verify = std::make_shared<bool>(false);
+    CLI::App *backup = app.add_subcommand("backup", "the whole phone into a folder (again: only what changed)");
+    backup->add_option("DIR", *backupFolder, "the backup folder")->required();
+    backup->add_flag("--verify", *verify, "check the folder against its manifest instead");
+    backup->callback([&context, &exitCode, backupFolder, verify] { exitCode = CmdBackup(context, *backupFolder, *verify); });
+    auto restoreFolder = std::make_shared<std::string>();
+    auto parts = std::make_shared<RestoreParts>();
+    CLI::App *restore = app.add_subcommand("restore", "put a backup's files, contacts and appointments back (adds only)");
+    restore->add_option("DIR", *restoreFolder, "the backup folder")->required();
+    restore->add_flag("--files", parts->files, "only files (with the others chosen: those too)");
+    restore->add_flag("--contacts", parts->contacts, "only contacts");
+    restore->add_flag("--calendar", parts->calendar, "only appointments");
+    restore->callback([&context, &exitCode, restoreFolder, parts] { exitCode = CmdRestore(context, *restoreFolder, *parts); });
+}
+
 }  // namespace
 
 void AddCommands(CLI::App &app, Context &context, int &exitCode, bool interactive) {
@@ -138,6 +155,7 @@ void AddCommands(CLI::App &app, Context &context, int &exitCode, bool interactiv
     AddSimple(app, "calls", "list the call history", {}, 0,
               [&](auto &) { return CmdPimList(context, "calls", "callhistory"); }, exitCode);
     AddMessageCommand(app, context, exitCode);
+    AddBackupCommands(app, context, exitCode);
     if (interactive) {
         AddSimple(app, "cd", "change the current folder", {"PATH"}, 0,
                   [&](auto &a) { return CmdChangeDirectory(context, a[0]); }, exitCode);

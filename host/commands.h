@@ -40,6 +40,13 @@ int CmdApps(Context &context);
 int CmdChangeDirectory(Context &context, const std::string &path);
 int CmdPrintDirectory(Context &context);
 
+// `backup DIR` (or with `verify`, `backup --verify DIR`) and `restore DIR` (commands_backup.cpp).
+int CmdBackup(Context &context, const std::string &folder, bool verify);
+struct RestoreParts {
+    bool files = false, contacts = false, calendar = false;  // none chosen: all of them
+};
+int CmdRestore(Context &context, const std::string &folder, RestoreParts parts);
+
 // PIM kinds: "contacts", "calendar", "calls".
 int CmdPimList(Context &context, const std::string &kind, const std::string &type);
 int CmdPimShow(Context &context, const std::string &type, const std::string &id);
