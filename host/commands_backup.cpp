@@ -36,22 +36,9 @@ std::string ManifestPath(const std::vector<std::string> &phonePath) {
 
 fs::path OnDisk(const fs::path &folder, const std::string &manifestPath) { return folder / fs::path(manifestPath); }
 
-std::string UtcText(int64_t instant) {
-    std::time_t seconds = static_cast<std::time_t>(instant);
-    std::tm fields{};
-#if defined(_WIN32)
-    gmtime_s(&fields, &seconds);
-#else
-    gmtime_r(&seconds, &fields);
-#endif
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &fields);
-    return text;
-}
-
 std::string PhoneTime(const FolderEntry &entry) {
     int64_t instant = 0;
-    return ListingInstant(entry.modified, &instant) ? UtcText(instant) : "";
+    return ListingInstant(entry.modified, &instant) ? UtcIso(instant) : "";
 }
 
 // The folder a backup is made in, beside the backup, and the one the previous
@@ -195,10 +182,7 @@ int BackupFiles(Context &context, const BackupFolders &folders, const nlohmann::
         }
     }
     CopyResult copied = DownloadFiles(context, plan, true);
-    if (!copied.outcome.ok) {
-        if (copied.localFailure) return context.FailLocal("backup: " + copied.outcome.message);
-        return context.Fail(copied.outcome);
-    }
+    if (!copied.outcome.ok) return FailCopy(context, "backup", copied);
     part->copied = copied.files;
     for (const std::string &skipped : copied.skipped) {
         std::fprintf(stderr, "cebridge: backup: left out %s\n", skipped.c_str());
@@ -406,10 +390,7 @@ int RestoreFiles(Context &context, const fs::path &folder, const nlohmann::json 
         }
     }
     CopyResult result = UploadFiles(context, std::move(plan));
-    if (!result.outcome.ok) {
-        if (result.localFailure) return context.FailLocal("restore: " + result.outcome.message);
-        return context.Fail(result.outcome);
-    }
+    if (!result.outcome.ok) return FailCopy(context, "restore", result);
     (*report)["files"] = {{"restored", result.files}, {"kept", kept}};
     return kExitOk;
 }

@@ -198,15 +198,10 @@ int CmdPut(Context &context, const std::string &local, const std::string &remote
     if (!outcome.ok) return context.Fail(outcome);
 
     Progress progress(source.Shown(), source.Size(), context.options.json, context.options.progress);
-    outcome = context.link.Upload(source.Path(), name, [&](uint64_t bytes) { progress.Add(bytes); });
+    outcome = UploadWhole(context.link, source.Path(), name, [&](uint64_t bytes) { progress.Add(bytes); });
     if (outcome.ok && progress.Done() < source.Size()) progress.Add(source.Size() - progress.Done());
     progress.Finish(outcome.ok);
-    if (!outcome.ok) {
-        // Half a file is worse than none: take it off the phone again.
-        bool removed = context.link.RemovePartialUpload(name).ok;
-        outcome.message += removed ? "; removed the partial file from the phone" : "; a partial file may remain on the phone";
-        return context.Fail(outcome);
-    }
+    if (!outcome.ok) return context.Fail(outcome);
     if (report) context.Emit("", {{"local", source.Shown()}, {"remote", Shown(target)}, {"bytes", source.Size()}});
     return kExitOk;
 }

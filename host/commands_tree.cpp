@@ -72,10 +72,7 @@ nlohmann::json CopyJson(const CopyResult &result) {
 // The end of a many-file command: the summary, and exit 1 when files were left out.
 int Finish(Context &context, const char *command, const CopyResult &result, nlohmann::json document,
            const std::string &text) {
-    if (!result.outcome.ok) {
-        if (result.localFailure) return context.FailLocal(std::string(command) + ": " + result.outcome.message);
-        return context.Fail(result.outcome);
-    }
+    if (!result.outcome.ok) return FailCopy(context, command, result);
     for (const std::string &skipped : result.skipped) std::fprintf(stderr, "cebridge: skipped %s\n", skipped.c_str());
     if (!result.skipped.empty())
         return context.Fail(Outcome::Failed(0, std::to_string(result.skipped.size()) + " of the files were left out"));

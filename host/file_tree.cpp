@@ -185,6 +185,20 @@ CopyResult DownloadFiles(Context &context, std::vector<PlannedDownload> plan, bo
     return result;
 }
 
+Outcome UploadWhole(DeviceLink &link, const std::string &localPath, const std::string &name, const ProgressFn &progress) {
+    Outcome outcome = link.Upload(localPath, name, progress);
+    if (outcome.ok) return outcome;
+    bool removed = link.RemovePartialUpload(name).ok;
+    outcome.message += " of " + name +
+                       (removed ? "; removed the partial file from the phone" : "; a partial file may remain on the phone");
+    return outcome;
+}
+
+int FailCopy(Context &context, const char *command, const CopyResult &result) {
+    if (result.localFailure) return context.FailLocal(std::string(command) + ": " + result.outcome.message);
+    return context.Fail(result.outcome);
+}
+
 CopyResult UploadFiles(Context &context, std::vector<PlannedUpload> plan) {
     CopyResult result;
     std::vector<std::unique_ptr<UploadSource>> sources;
@@ -218,17 +232,8 @@ CopyResult UploadFiles(Context &context, std::vector<PlannedUpload> plan) {
         }
         progress.StartFile(sources[i]->Shown());
         uint64_t before = progress.Done();
-        result.outcome = context.link.Upload(sources[i]->Path(), item.name, [&](uint64_t bytes) { progress.Add(bytes); });
-        if (!result.outcome.ok) {
-            // Half a file is worse than none: take it off the phone again.
-            bool removed = context.link.RemovePartialUpload(item.name).ok;
-            std::vector<std::string> target = item.folder;
-            target.push_back(item.name);
-            result.outcome.message += ": " + Shown(target) +
-                                      (removed ? "; removed the partial file from the phone"
-                                               : "; a partial file may remain on the phone");
-            break;
-        }
+        result.outcome = UploadWhole(context.link, sources[i]->Path(), item.name, [&](uint64_t bytes) { progress.Add(bytes); });
+        if (!result.outcome.ok) break;
         if (progress.Done() < before + sources[i]->Size()) progress.Add(before + sources[i]->Size() - progress.Done());
         ++result.files;
         result.bytes += sources[i]->Size();

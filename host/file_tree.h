@@ -66,8 +66,15 @@ struct PlannedUpload {
 // its first part, else the object store (null when the capability lists none).
 const Memory *StoreFor(const Capability &capability, const std::vector<std::string> &path);
 
+// Uploads into the current phone folder. Half a file is worse than none: a failed
+// upload is deleted from the phone again, and the message says whether it was.
+Outcome UploadWhole(DeviceLink &link, const std::string &localPath, const std::string &name, const ProgressFn &progress);
+
 // Uploads each planned file, after checking the target stores have room for all of them.
 CopyResult UploadFiles(Context &context, std::vector<PlannedUpload> plan);
+
+// Prints a failed copy as `command: ...` and gives its exit code (3 for the PC's failures).
+int FailCopy(Context &context, const char *command, const CopyResult &result);
 
 }  // namespace host
 
