@@ -138,7 +138,7 @@ int CmdPutTree(Context &context, const std::string &local, const std::string &re
     }
     if (failure) return context.FailLocal("put: " + local + ": " + failure.message());
     if (int code = context.Connect()) return code;
-    // Empty folders too; a folder that holds files is made by its first upload.
+    // Every folder, empty ones too.
     for (const auto &folder : folders) {
         Outcome outcome = context.link.MakeFolders(folder);
         if (!outcome.ok) return context.Fail(outcome);

@@ -66,7 +66,7 @@ CopyResult DownloadOne(Context &context, const PlannedDownload &item, bool keepT
     result.outcome = context.link.Download(item.source.entry.name, target.TemporaryPath(),
                                            [&](uint64_t bytes) { progress.Add(bytes); });
     if (!result.outcome.ok) {
-        result.outcome.message += ": " + Shown(item.source.Path());
+        result.outcome.message += ": " + JoinDevicePath(item.source.Path());  // (device text, as outcomes carry)
         return result;
     }
     if (!target.Commit(&error)) return LocalFailure(result, error);
@@ -226,7 +226,7 @@ CopyResult UploadFiles(Context &context, std::vector<PlannedUpload> plan) {
     for (size_t i = 0; i < plan.size() && result.outcome.ok; ++i) {
         const PlannedUpload &item = plan[i];
         if (!current || *current != item.folder) {
-            result.outcome = context.link.MakeFolders(item.folder);
+            result.outcome = context.link.EnterFolder(item.folder);
             if (!result.outcome.ok) break;
             current = &item.folder;
         }

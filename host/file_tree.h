@@ -58,7 +58,7 @@ CopyResult DownloadFiles(Context &context, std::vector<PlannedDownload> plan, bo
 
 struct PlannedUpload {
     std::string local;
-    std::vector<std::string> folder;  // device folder (made when missing)
+    std::vector<std::string> folder;  // device folder, already on the phone
     std::string name;                 // device name
 };
 
