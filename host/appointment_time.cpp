@@ -1,6 +1,8 @@
 #include "appointment_time.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <map>
 #include <ctime>
 
 namespace host {
@@ -114,7 +116,8 @@ Instant DayOf(Instant instant, bool local) {
     return FromUtcFields(fields);
 }
 
-std::string PluginTimeText(Instant instant) { return Format(UtcFields(instant + kPluginShift), "%Y%m%dT%H%M%SZ"); }
+std::string UtcStamp(Instant instant) { return Format(UtcFields(instant), "%Y%m%dT%H%M%SZ"); }
+std::string PluginTimeText(Instant instant) { return UtcStamp(instant + kPluginShift); }
 
 bool ParseStamp(const std::string &stamp, bool local, Instant *instant) {
     std::tm fields{};
@@ -133,5 +136,19 @@ std::string LocalText(Instant instant) { return Format(LocalFields(instant), "%Y
 std::string LocalIso(Instant instant) { return Format(LocalFields(instant), "%Y-%m-%dT%H:%M:%S") + Offset(instant); }
 std::string DayText(Instant day) { return Format(UtcFields(day), "%Y-%m-%d"); }
 std::string UtcIso(Instant instant) { return Format(UtcFields(instant), "%Y-%m-%dT%H:%M:%SZ"); }
+
+AppointmentTimes ReadAppointmentTimes(const std::vector<std::pair<std::string, std::string>> &fields) {
+    std::map<std::string, std::string> named(fields.begin(), fields.end());
+    AppointmentTimes times;
+    times.wholeDay = named["WHOLEDAY"] == "TRUE";
+    if (!ParseStamp(named["STARTTIME"], false, &times.start)) return times;
+    Instant end = 0;
+    if (named.count("DURATION"))
+        times.minutes = std::strtoll(named["DURATION"].c_str(), nullptr, 10);
+    else if (ParseStamp(named["ENDTIME"], true, &end))
+        times.minutes = (end - times.start) / 60;
+    times.known = true;
+    return times;
+}
 
 }  // namespace host

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace host {
 
@@ -26,6 +28,9 @@ std::tm LocalFields(Instant instant);
 // Midnight UTC of the day `instant` falls on, in PC local time or in UTC.
 Instant DayOf(Instant instant, bool local);
 
+// "20090601T010000Z": `instant` in UTC.
+std::string UtcStamp(Instant instant);
+
 // The STARTTIME or ENDTIME text that makes the phone keep `instant`.
 std::string PluginTimeText(Instant instant);
 
@@ -39,6 +44,18 @@ std::string LocalIso(Instant instant);
 std::string DayText(Instant day);
 // "2009-06-01T01:00:00Z": the instant in UTC.
 std::string UtcIso(Instant instant);
+
+// An appointment's times as the plug-in hands them back (start as the phone keeps
+// it, end in PC local time), made one consistent pair.
+struct AppointmentTimes {
+    bool known = false;
+    bool wholeDay = false;
+    Instant start = 0;
+    int64_t minutes = 0;
+};
+
+// From an appointment's item text, split into NAME/value pairs.
+AppointmentTimes ReadAppointmentTimes(const std::vector<std::pair<std::string, std::string>> &fields);
 
 }  // namespace host
 

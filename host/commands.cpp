@@ -27,6 +27,25 @@ const PimKind kPimKinds[] = {
     {"calendar", "schedule", "list, show, add and remove appointments"},
 };
 
+// `KIND export FILE`: the kind's items into a file other programs read.
+void AddExport(CLI::App *parent, Context &context, int &exitCode, const std::string &kind, const char *help) {
+    auto path = std::make_shared<std::string>();
+    CLI::App *command = parent->add_subcommand("export", help);
+    command->add_option("FILE", *path, "the file to write, - for standard output")->required();
+    command->callback([&context, &exitCode, kind, path] { exitCode = CmdExport(context, kind, *path); });
+}
+
+void AddImport(CLI::App *parent, Context &context, int &exitCode, const std::string &kind, const char *help) {
+    auto path = std::make_shared<std::string>();
+    auto skipExisting = std::make_shared<bool>(false);
+    CLI::App *command = parent->add_subcommand("import", help);
+    command->add_option("FILE", *path, "the file to read, - for standard input")->required();
+    command->add_flag("--skip-existing", *skipExisting, "leave out what the phone has already");
+    command->callback([&context, &exitCode, kind, path, skipExisting] {
+        exitCode = CmdImport(context, kind, *path, *skipExisting);
+    });
+}
+
 void AddPimCommand(CLI::App &app, Context &context, int &exitCode, const PimKind &kind) {
     CLI::App *parent = app.add_subcommand(kind.command, kind.help);
     parent->require_subcommand(0, 1);
@@ -49,6 +68,19 @@ void AddPimCommand(CLI::App &app, Context &context, int &exitCode, const PimKind
     CLI::App *remove = parent->add_subcommand("rm", "remove one by its ID");
     remove->add_option("ID", *removeId, "the ID from the listing")->required();
     remove->callback([&context, &exitCode, type, removeId] { exitCode = CmdPimRemove(context, type, *removeId); });
+    const bool contacts = name == "contacts";
+    AddExport(parent, context, exitCode, name, contacts ? "every contact into a vCard 3.0 file (.vcf)" : "every appointment into an iCalendar file (.ics)");
+    AddImport(parent, context, exitCode, name,
+              contacts ? "add the cards of a vCard file (2.1, 3.0, 4.0)" : "add the events of an iCalendar file");
+}
+
+void AddCallsCommand(CLI::App &app, Context &context, int &exitCode) {
+    CLI::App *calls = app.add_subcommand("calls", "list the call history; export it");
+    calls->require_subcommand(0, 1);
+    calls->callback([&context, &exitCode, calls] {
+        if (calls->get_subcommands().empty()) exitCode = CmdPimList(context, "calls", "callhistory");
+    });
+    AddExport(calls, context, exitCode, "calls", "the call history into FILE.csv or FILE.json");
 }
 
 void AddMessageCommand(CLI::App &app, Context &context, int &exitCode) {
@@ -73,6 +105,7 @@ void AddMessageCommand(CLI::App &app, Context &context, int &exitCode) {
     remove->callback([&context, &exitCode, removeId, removeSent] {
         exitCode = CmdPimRemove(context, SmsType(*removeSent), *removeId);
     });
+    AddExport(sms, context, exitCode, "sms", "received and sent messages into FILE.csv or FILE.json (a box column)");
 }
 
 // A command with up to two positional arguments; `optional` says how many may be left out.
@@ -152,8 +185,7 @@ void AddCommands(CLI::App &app, Context &context, int &exitCode, bool interactiv
               [&](auto &a) { return CmdInstall(context, a[0]); }, exitCode);
     AddSimple(app, "apps", "list installed packages", {}, 0, [&](auto &) { return CmdApps(context); }, exitCode);
     for (const PimKind &kind : kPimKinds) AddPimCommand(app, context, exitCode, kind);
-    AddSimple(app, "calls", "list the call history", {}, 0,
-              [&](auto &) { return CmdPimList(context, "calls", "callhistory"); }, exitCode);
+    AddCallsCommand(app, context, exitCode);
     AddMessageCommand(app, context, exitCode);
     AddBackupCommands(app, context, exitCode);
     if (interactive) {

@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 
 #include "appointment_time.h"
 
@@ -12,12 +11,6 @@
 namespace host {
 namespace {
 
-// "callhistory/recv" -> "recv".
-std::string Kind(const std::string &type) {
-    size_t slash = type.find('/');
-    return slash == std::string::npos ? type : type.substr(slash + 1);
-}
-
 nlohmann::json ItemJson(const ContentItem &item) {
     nlohmann::json out = {{"id", item.id}, {"title", DeviceToTerminal(item.title)}, {"type", item.type}};
     if (!item.startTime.empty()) out["startTime"] = ListingTimeToLocal(item.startTime);
@@ -25,18 +18,11 @@ nlohmann::json ItemJson(const ContentItem &item) {
     return out;
 }
 
-// Splits "number;name", the title of a call.
-std::pair<std::string, std::string> NumberAndName(const ContentItem &item) {
-    std::string title = DeviceToTerminal(item.title);
-    size_t split = title.find(';');
-    return {title.substr(0, split), split == std::string::npos ? "" : title.substr(split + 1)};
-}
-
 Table CallTable(const std::vector<ContentItem> &items) {
     Table table({"ID", "KIND", "NUMBER", "NAME", "TIME"});
     for (const ContentItem &item : items) {
-        auto [number, name] = NumberAndName(item);
-        table.Add({item.id, Kind(item.type), number, name, ListingTimeToLocal(item.startTime)});
+        auto [number, name] = CallNumberAndName(item);
+        table.Add({item.id, CallKind(item), number, name, ListingTimeToLocal(item.startTime)});
     }
     return table;
 }
@@ -52,11 +38,6 @@ const char *const kContactFields[] = {
     "OTHERADDRESSCITY", "OTHERADDRESSSTREET", "PAGERNUMBER", "SPOUSE", "LASTNAME", "JOBTITLE", "WEBPAGE",
     "RADIOTELEPHONENUMBER", "MANAGER", "IM1ADDRESS", "NICKNAME", "GOVERNMENTID"};
 const char *const kAppointmentFields[] = {"TITLE", "LOCATION", "STARTTIME", "ENDTIME", "WHOLEDAY", "DURATION"};
-
-std::vector<std::string> KnownFields(const std::string &type) {
-    if (type == "schedule") return {std::begin(kAppointmentFields), std::end(kAppointmentFields)};
-    return {std::begin(kContactFields), std::end(kContactFields)};
-}
 
 std::string Upper(std::string text) {
     for (char &c : text)
@@ -83,7 +64,7 @@ size_t EditDistance(const std::string &a, const std::string &b) {
 // *error when a word is not such a field.
 bool ParseFields(const std::string &type, const std::vector<std::string> &words,
                  std::vector<std::pair<std::string, std::string>> *fields, std::string *error) {
-    const std::vector<std::string> known = KnownFields(type);
+    const std::vector<std::string> known = AddableFields(type);
     for (const std::string &word : words) {
         size_t equals = word.find('=');
         if (equals == std::string::npos || word.find('|') != std::string::npos) {
@@ -160,29 +141,6 @@ bool TranslateAppointment(std::vector<std::pair<std::string, std::string>> &fiel
     return true;
 }
 
-// An appointment's times as the plug-in hands them back (start as the phone keeps
-// it, end in PC local time), made one consistent pair.
-struct AppointmentTimes {
-    bool known = false;
-    bool wholeDay = false;
-    Instant start = 0;
-    int64_t minutes = 0;
-};
-
-AppointmentTimes ReadTimes(const std::vector<std::pair<std::string, std::string>> &fields) {
-    std::map<std::string, std::string> named(fields.begin(), fields.end());
-    AppointmentTimes times;
-    times.wholeDay = named["WHOLEDAY"] == "TRUE";
-    if (!ParseStamp(named["STARTTIME"], false, &times.start)) return times;
-    Instant end = 0;
-    if (named.count("DURATION"))
-        times.minutes = std::strtoll(named["DURATION"].c_str(), nullptr, 10);
-    else if (ParseStamp(named["ENDTIME"], true, &end))
-        times.minutes = (end - times.start) / 60;
-    times.known = true;
-    return times;
-}
-
 std::string StartText(const AppointmentTimes &times, bool json) {
     if (!times.known) return "";
     if (times.wholeDay) return DayText(DayOf(times.start, false));
@@ -248,7 +206,7 @@ int ListAppointments(Context &context, const std::vector<ContentItem> &items) {
         std::string text;
         Outcome outcome = context.link.ItemText("schedule", item.id, &text);
         if (!outcome.ok) return context.Fail(outcome);
-        AppointmentTimes times = ReadTimes(SplitItemText(DeviceToTerminal(text)));
+        AppointmentTimes times = ReadAppointmentTimes(SplitItemText(DeviceToTerminal(text)));
         table.Add({item.id, StartText(times, false), DurationText(times), DeviceToTerminal(item.title)});
         nlohmann::json out = ItemJson(item);
         AddTimes(out, times);
@@ -259,6 +217,22 @@ int ListAppointments(Context &context, const std::vector<ContentItem> &items) {
 }
 
 }  // namespace
+
+std::string CallKind(const ContentItem &call) {
+    size_t slash = call.type.find('/');  // "callhistory/recv" -> "recv"
+    return slash == std::string::npos ? call.type : call.type.substr(slash + 1);
+}
+
+std::pair<std::string, std::string> CallNumberAndName(const ContentItem &call) {
+    std::string title = DeviceToTerminal(call.title);
+    size_t split = title.find(';');
+    return {title.substr(0, split), split == std::string::npos ? "" : title.substr(split + 1)};
+}
+
+std::vector<std::string> AddableFields(const std::string &type) {
+    if (type == "schedule") return {std::begin(kAppointmentFields), std::end(kAppointmentFields)};
+    return {std::begin(kContactFields), std::end(kContactFields)};
+}
 
 int CmdPimList(Context &context, const std::string &kind, const std::string &type) {
     if (int code = context.Connect()) return code;
@@ -276,7 +250,7 @@ int CmdPimList(Context &context, const std::string &kind, const std::string &typ
     nlohmann::json list = nlohmann::json::array();
     for (const ContentItem &item : items) {
         list.push_back(ItemJson(item));
-        if (kind == "calls") std::tie(list.back()["number"], list.back()["name"]) = NumberAndName(item);
+        if (kind == "calls") std::tie(list.back()["number"], list.back()["name"]) = CallNumberAndName(item);
     }
     context.Emit(table.Render(), {{"kind", kind}, {"items", list}});
     return kExitOk;
@@ -293,7 +267,7 @@ int CmdPimShow(Context &context, const std::string &type, const std::string &id)
     std::vector<std::pair<std::string, std::string>> jsonPairs = pairs;
     if (type == "schedule") {
         // Times as PC local time, start and end from one instant and the duration.
-        AppointmentTimes times = ReadTimes(pairs);
+        AppointmentTimes times = ReadAppointmentTimes(pairs);
         std::erase_if(pairs, [](const auto &pair) { return pair.first == "DURATION"; });
         pairs.emplace_back("DURATION", std::to_string(times.minutes));
         jsonPairs = pairs;

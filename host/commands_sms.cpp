@@ -6,10 +6,6 @@
 namespace host {
 namespace {
 
-struct Message {
-    std::string id, number, time, text;
-};
-
 std::string Extra(const ContentItem &item, const std::string &name) {
     for (const auto &[key, value] : item.extras)
         if (key == name) return value;
@@ -17,12 +13,12 @@ std::string Extra(const ContentItem &item, const std::string &name) {
 }
 
 // The listing's party is the Title; the phone's date and time is already the PC's.
-Message FromItem(const ContentItem &item) {
+SmsMessage FromItem(const ContentItem &item) {
     return {item.id, DeviceToTerminal(item.title), ListingTimeToLocal(Extra(item, "DateTime")),
             DeviceToTerminal(Extra(item, "Message"))};
 }
 
-nlohmann::json MessageJson(const Message &message, bool sent) {
+nlohmann::json MessageJson(const SmsMessage &message, bool sent) {
     return {{"id", message.id},
             {"box", sent ? "sent" : "recv"},
             {"number", message.number},
@@ -30,8 +26,12 @@ nlohmann::json MessageJson(const Message &message, bool sent) {
             {"text", message.text}};
 }
 
+}  // namespace
+
+std::string SmsType(bool sent) { return sent ? "smsdata/send" : "smsdata/recv"; }
+
 // IDs belong to the last listing of their box in this session.
-Outcome ListMessages(Context &context, bool sent, std::vector<Message> *messages) {
+Outcome ListMessages(Context &context, bool sent, std::vector<SmsMessage> *messages) {
     const std::string type = SmsType(sent);
     std::vector<ContentItem> items;
     Outcome outcome = context.link.Listing(type, &items);
@@ -41,19 +41,15 @@ Outcome ListMessages(Context &context, bool sent, std::vector<Message> *messages
     return outcome;
 }
 
-}  // namespace
-
-std::string SmsType(bool sent) { return sent ? "smsdata/send" : "smsdata/recv"; }
-
 int CmdSmsList(Context &context, bool sent) {
     if (int code = context.Connect()) return code;
-    std::vector<Message> messages;
+    std::vector<SmsMessage> messages;
     Outcome outcome = ListMessages(context, sent, &messages);
     if (!outcome.ok) return context.Fail(outcome);
     Table table({"ID", sent ? "TO" : "FROM", "TIME", "MESSAGE"});
     table.FitTo(TerminalColumns());
     nlohmann::json items = nlohmann::json::array();
-    for (const Message &message : messages) {
+    for (const SmsMessage &message : messages) {
         table.Add({message.id, message.number, message.time, message.text});
         items.push_back(MessageJson(message, sent));
     }
@@ -63,10 +59,10 @@ int CmdSmsList(Context &context, bool sent) {
 
 int CmdSmsShow(Context &context, bool sent, const std::string &id) {
     if (int code = context.Connect()) return code;
-    std::vector<Message> messages;
+    std::vector<SmsMessage> messages;
     Outcome outcome = ListMessages(context, sent, &messages);
     if (!outcome.ok) return context.Fail(outcome);
-    for (const Message &message : messages) {
+    for (const SmsMessage &message : messages) {
         if (message.id != id) continue;
         const std::string shown = "ID: " + message.id + "\n" + (sent ? "To: " : "From: ") + message.number + "\n" +
                                   "Time: " + message.time + "\n" + "Text: " + message.text + "\n";

@@ -1,6 +1,7 @@
 #include "text.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -84,9 +85,22 @@ std::string CodePageProblem() {
 #if defined(_WIN32)
 std::string DeviceToTerminal(const std::string &ansi) { return Recode(ansi, CP_ACP, CP_UTF8); }
 std::string TerminalToDevice(const std::string &text) { return Recode(text, CP_UTF8, CP_ACP); }
+std::string CharsetToUtf8(const std::string &text, const std::string &charset) {
+    static const std::pair<const char *, UINT> kCodePages[] = {
+        {"UTF-8", CP_UTF8},       {"US-ASCII", 20127},    {"ISO-8859-1", 28591}, {"ISO-8859-15", 28605},
+        {"WINDOWS-1252", 1252},   {"EUC-KR", 949},        {"KS_C_5601-1987", 949}, {"CP949", 949},
+        {"SHIFT_JIS", 932},       {"GB2312", 936},        {"BIG5", 950},         {"WINDOWS-1251", 1251},
+        {"KOI8-R", 20866},        {"ISO-8859-2", 28592}};
+    std::string name = charset;
+    for (char &c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (const auto &[known, codePage] : kCodePages)
+        if (name == known) return codePage == CP_UTF8 ? text : Recode(text, codePage, CP_UTF8);
+    return text;
+}
 #else
 std::string DeviceToTerminal(const std::string &ansi) { return Recode(ansi, DeviceCodePage(), "UTF-8"); }
 std::string TerminalToDevice(const std::string &text) { return Recode(text, "UTF-8", DeviceCodePage()); }
+std::string CharsetToUtf8(const std::string &text, const std::string &charset) { return Recode(text, charset, "UTF-8"); }
 #endif
 
 std::vector<std::pair<std::string, std::string>> SplitItemText(const std::string &text) {

@@ -15,6 +15,9 @@ namespace host {
 std::string CodePageProblem();
 std::string DeviceToTerminal(const std::string &ansi);
 std::string TerminalToDevice(const std::string &text);
+// Text in a named character set (a MIME name: "ISO-8859-1", "EUC-KR", "SHIFT_JIS"...)
+// as UTF-8; unchanged when the set is unknown here.
+std::string CharsetToUtf8(const std::string &text, const std::string &charset);
 
 // The plug-in's item text "A=1||B=2" as ordered pairs; items without '=' are left out.
 std::vector<std::pair<std::string, std::string>> SplitItemText(const std::string &text);

@@ -11,7 +11,8 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
   wine64 locales
   clang libclang-rt-dev
-  python3
+  libical-dev
+  python3 python3-vobject python3-icalendar
 )
 
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi

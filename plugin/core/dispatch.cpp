@@ -37,14 +37,6 @@ const char kErrNoPhoneNumber[] = "00000020";
 bool Is(const char *type, const char *name) { return std::strcmp(type, name) == 0; }
 bool Has(const char *text, const char *part) { return std::strstr(text, part) != nullptr; }
 
-// A fresh answer for the last request carrying one PAR_ERRCODE, or only a status.
-void SendFreshAnswer(DeviceSession &session, uint32_t status) {
-    AgentPacket *answer = session.CopyOfLastRequest();
-    if (!answer) return;
-    answer->nStatus = status;
-    session.SendResponse(answer);
-}
-
 void SetErrorCode(AgentPacket *packet, const char *code) {
     SetSingleParameterBody(packet, PAR_ERRCODE, code, static_cast<uint32_t>(std::strlen(code)));
 }
@@ -104,9 +96,13 @@ void GetListing(DeviceSession &session, const AgentPacket *request, OwnedPacket 
     const char *type = params.type;
     if (Is(type, kFolderListing)) {
         void *scratch = std::calloc(1, 2052);
-        AgentPacket *answer = response.release();
-        if (!scratch || !session.FbsList(scratch, answer)) session.SendStatus(answer, ST_FAILED);
+        if (scratch) session.FbsList(scratch, response.get());
         std::free(scratch);
+        if (session.Answered()) {
+            response.release();  // FbsList handed it to the agent
+        } else {
+            session.SendStatus(response.release(), ST_FAILED);
+        }
     } else if (Is(type, kPhonebook)) {
         LogLine(LOG_TRACE, "Get [%s]", type);
         session.SendPhonebookListing();
@@ -150,7 +146,8 @@ void GetObject(DeviceSession &session, const AgentPacket *request, OwnedPacket &
     ObjectParams &params = holder.params;
     DecodeObject(request, &params);
     if (Is(params.type, kFile)) {
-        if (!session.GetFile(&params)) {
+        session.GetFile(&params);
+        if (!session.Answered()) {
             response->nStatus = ST_BAD_PARAMETER;
             session.SendResponse(response.release());
         }
@@ -176,7 +173,7 @@ void DispatchGet(DeviceSession &session, const AgentPacket *request, OwnedPacket
     case SUB_GET_CAPABILITY: GetCapabilityDocument(session, request, response); break;
     case SUB_GET_OBJECT:
     case SUB_GET_OBJECT_ALT: GetObject(session, request, response); break;
-    default: break;  // not answered
+    default: session.AnswerNone("a CMD_GET subcommand the agent never answers"); break;
     }
 }
 
@@ -193,7 +190,7 @@ void InstallCab(DeviceSession &session, const ObjectParams &params) {
         std::free(wideName);
     }
     LogLine(LOG_TRACE, result == 0 ? "Run Process SUCCESS" : "Run Process FAIL");
-    SendFreshAnswer(session, result == 0 ? ST_OK : ST_FAILED);
+    session.AnswerLastRequest(result == 0 ? ST_OK : ST_FAILED, true);
 }
 
 void PutObject(DeviceSession &session, const AgentPacket *request, OwnedPacket &response) {
@@ -204,7 +201,8 @@ void PutObject(DeviceSession &session, const AgentPacket *request, OwnedPacket &
         LogLine(LOG_TRACE, "SEND FILE PATH[%s]", params.filePath);
         LogLine(LOG_TRACE, "SEND FILE NAME[%s]", params.name);
         LogLine(LOG_TRACE, "SEND FILE TYPE[%s]", params.type);
-        if (!session.PutFile(&params)) {
+        session.PutFile(&params);
+        if (!session.Answered()) {
             response->nStatus = ST_BAD_PARAMETER;
             session.SendResponse(response.release());
         }
@@ -229,7 +227,7 @@ void DeleteRecord(DeviceSession &session, const ObjectParams &params, PtrArray *
         deleted = message ? session.m_pim.DeleteMessageRecord(list, params.id, kind)
                           : session.m_pim.DeletePimRecord(list, params.id, kind);
     }
-    SendFreshAnswer(session, deleted ? ST_OK : ST_FAILED);
+    session.AnswerLastRequest(deleted ? ST_OK : ST_FAILED, true);
 }
 
 void DeleteObject(DeviceSession &session, const AgentPacket *request, OwnedPacket &response) {
@@ -238,7 +236,8 @@ void DeleteObject(DeviceSession &session, const AgentPacket *request, OwnedPacke
     DecodeObject(request, &params);
     const char *type = params.type;
     if (Is(type, kFile)) {
-        if (!session.DeleteDeviceFile(&params)) SendFreshAnswer(session, ST_BAD_PARAMETER);
+        session.DeleteDeviceFile(&params);
+        if (!session.Answered()) session.AnswerLastRequest(ST_BAD_PARAMETER, true);
     } else if (Is(type, kPhonebook)) {
         DeleteRecord(session, params, session.m_pContactList, "m_pContactList is Null", KIND_CONTACTS, false);
     } else if (Is(type, kSchedule)) {
@@ -272,8 +271,12 @@ void DispatchPut(DeviceSession &session, const AgentPacket *request, OwnedPacket
 }  // namespace
 
 bool DeviceSession::DispatchRequest(uint32_t, uint32_t, void *payload) {
+    BeginRequest();
     OwnedPacket request(static_cast<AgentPacket *>(payload));
-    if (!request) return true;
+    if (!request) {
+        AnswerNone("no request");
+        return true;
+    }
     // Dumped here rather than on arrival: the log writes through to disk, and the
     // agent's thread must not wait for that.
     DumpPacket(EVT_AGENT_TO_DLL, request.get());
@@ -296,6 +299,7 @@ bool DeviceSession::DispatchRequest(uint32_t, uint32_t, void *payload) {
         }
     } else {
         LogLine(LOG_FAULT, "Request not answered: no memory for its answer");
+        AnswerNone("no memory for the answer");
     }
     m_lastRequest.pBody = nullptr;  // it shared the request's body, freed now
     return true;

@@ -2,6 +2,7 @@
 // abort answer) and the three ways an answer goes back to the agent.
 #include "core/session.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -84,34 +85,69 @@ void DeviceSession::AnswerAbort(AgentPacket *abort) {
     abort->nBodyLength = 0;
     abort->nStatus = ST_OK;
     LogLine(LOG_TRACE, "RESPONSE ABORTED");
-    SendResponse(abort);
+    Deliver(abort, {true, false});
 }
 
 // ---- answers ---------------------------------------------------------------------------------
 
-bool DeviceSession::HandToAgent(AgentPacket *packet) {
-    if (!packet) return false;
+bool DeviceSession::Deliver(AgentPacket *packet, const AnswerWay &way) {
+    if (!packet) {
+        if (way.forRequestInHand) AnswerNone("no memory for the answer");
+        return false;
+    }
+    if (way.forRequestInHand && packet->nStatus != ST_CONTINUE) ++m_finalAnswers;
+    if (way.logged) {
+        if (packet->uid > 256) {  // the agent does not take answers for these
+            FreePacket(packet);
+            return false;
+        }
+        DumpPacket(EVT_DLL_TO_AGENT, packet);
+    }
     AgentCallbackFn callback = AgentCallback();
     if (callback && callback(EVT_DLL_TO_AGENT, packet, 0) != 0) return true;
+    if (way.refusedLine) LogLine(LOG_TRACE, "%s", way.refusedLine);
     SE_ReleaseMemory(packet);
     return false;
 }
 
+bool DeviceSession::HandToAgent(AgentPacket *packet) { return Deliver(packet, {false}); }
+
 void DeviceSession::SendStatus(AgentPacket *packet, uint32_t status) {
-    if (!packet) return;
-    packet->nStatus = status;
+    if (packet) packet->nStatus = status;
     HandToAgent(packet);
 }
 
 bool DeviceSession::SendResponse(AgentPacket *packet) {
-    if (!packet) return false;
-    if (packet->uid > 256) {  // the agent does not take answers for these
-        FreePacket(packet);
-        return false;
-    }
-    DumpPacket(EVT_DLL_TO_AGENT, packet);
-    HandToAgent(packet);
-    return true;
+    const bool dropped = !packet || packet->uid > 256;
+    Deliver(packet, {true});
+    return !dropped;
+}
+
+void DeviceSession::AnswerLastRequest(uint32_t status, bool logged) {
+    AgentPacket *answer = CopyOfLastRequest();
+    if (answer) answer->nStatus = status;
+    Deliver(answer, {logged});
+}
+
+void DeviceSession::AnswerNone(const char *why) { m_silence = why; }
+
+void DeviceSession::BeginRequest() {
+    m_finalAnswers = 0;
+    m_silence = nullptr;
+}
+
+void DeviceSession::CheckOneAnswer(uint32_t command, uint32_t subCommand) const {
+#ifdef CEBRIDGE_CHECK_ANSWERS
+    const bool once = m_silence ? m_finalAnswers == 0 : m_finalAnswers == 1;
+    if (once) return;
+    std::fprintf(stderr, "cebridge: request CMD:0x%x sub 0x%x left with %u final answers%s%s\n", unsigned(command),
+                 unsigned(subCommand), unsigned(m_finalAnswers), m_silence ? " after declaring silence: " : "",
+                 m_silence ? m_silence : "");
+    std::abort();
+#else
+    (void)command;
+    (void)subCommand;
+#endif
 }
 
 AgentPacket *DeviceSession::CopyOfLastRequest() const { return CopyPacketWithoutBody(&m_lastRequest); }
@@ -130,13 +166,22 @@ bool DeviceSession::OnStart(uint32_t *queueWait) {
 }
 
 bool DeviceSession::OnMessage(uint32_t param, uint32_t id, void *payload) {
+    uint32_t command = 0;
+    uint32_t subCommand = 0;
+    if (payload) {
+        command = static_cast<const AgentPacket *>(payload)->command;
+        subCommand = static_cast<const AgentPacket *>(payload)->subCommand;
+    }
     try {
-        return DispatchRequest(param, id, payload);
+        DispatchRequest(param, id, payload);
     } catch (const std::exception &error) {
         LogLine(LOG_FAULT, "Request failed: %s", error.what());
+        if (!Answered()) AnswerNone("the request failed");
     } catch (...) {
         LogLine(LOG_FAULT, "Request failed");
+        if (!Answered()) AnswerNone("the request failed");
     }
+    CheckOneAnswer(command, subCommand);
     return true;
 }
 

@@ -167,11 +167,29 @@ public:
     // -- the queue's two sides (core/)
     void Receive(uint32_t event, const AgentPacket *request);  // agent's thread
     void AnswerAbort(AgentPacket *abort);                      // agent's thread; takes `abort`
+    // A new packet copied from the last request, with no body.
+    AgentPacket *CopyOfLastRequest() const;
+
+    // -- answers (core/): every packet to the agent leaves through Deliver, which
+    // keeps the record of the request in hand that the dispatcher and the answer
+    // check read. The three named ways are thin entries into it.
+    struct AnswerWay {
+        bool logged;                       // dumped to the log, dropped for uid > 256
+        bool forRequestInHand = true;      // false only for the abort's own answer
+        const char *refusedLine = nullptr; // logged when the agent refuses the packet
+    };
+    bool Deliver(AgentPacket *packet, const AnswerWay &way);  // true when the agent took it
     bool HandToAgent(AgentPacket *packet);                     // true when the agent took it
     void SendStatus(AgentPacket *packet, uint32_t status);
     bool SendResponse(AgentPacket *packet);                    // false: dropped (uid > 256)
-    // A new packet copied from the last request, with no body.
-    AgentPacket *CopyOfLastRequest() const;
+    // A fresh copy of the last request, no body, answered with `status`: logged
+    // (SendResponse) or plain (SendStatus).
+    void AnswerLastRequest(uint32_t status, bool logged);
+    // The request in hand stays unanswered on purpose (an aborted copy, the session
+    // going away, no memory for the answer).
+    void AnswerNone(const char *why);
+    // A final answer left for the request in hand, or it was declared silent.
+    bool Answered() const { return m_finalAnswers != 0 || m_silence != nullptr; }
 
     // -- worker hooks and the dispatcher (core/)
     bool OnStart(uint32_t *queueWait) override;  // runs Configure
@@ -244,6 +262,16 @@ public:
     platform::Event m_stop;
     // How long CMD_APP_CON waits for the link; tests may shorten it.
     uint32_t m_connectTimeoutMs = 30000;
+
+private:
+    void BeginRequest();
+    // In test builds a request with no answer, or with a second final one, stops
+    // the process with the request's name, so the test that sent it fails.
+    void CheckOneAnswer(uint32_t command, uint32_t subCommand) const;
+
+    // The record of the request in hand; the worker thread alone touches it.
+    uint32_t m_finalAnswers = 0;
+    const char *m_silence = nullptr;
 };
 
 // The process-wide callback given to the last SE_Initialize.

@@ -15,6 +15,6 @@ bool DeviceSession::DeleteDeviceFile(ObjectParams *params) {
         LogLine(LOG_TRACE, "CeDeleteFile() error");
         return false;
     }
-    files::SendTransferAnswer(*this, ST_OK);
+    AnswerLastRequest(ST_OK, false);
     return true;
 }

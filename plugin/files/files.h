@@ -59,8 +59,6 @@ std::string FormatListingTime(uint64_t fileTime);
 // status ST_CONTINUE, one PAR_LENGTH parameter holding `bytes` as decimal digits.
 // False, with nothing sent, when an abort has arrived: the transfer then stops.
 bool SendTransferProgress(DeviceSession &session, uint64_t bytes);
-// A final answer copied from the last request, no body, status `status`.
-void SendTransferAnswer(DeviceSession &session, uint32_t status);
 
 }  // namespace files
 

@@ -78,12 +78,6 @@ bool SendTransferProgress(DeviceSession &session, uint64_t bytes) {
     return true;
 }
 
-void SendTransferAnswer(DeviceSession &session, uint32_t status) {
-    AgentPacket *answer = session.CopyOfLastRequest();
-    if (!answer) return;
-    session.SendStatus(answer, status);
-}
-
 }  // namespace files
 
 bool DeviceSession::ComposeFolderPath(char *out, size_t outSize) const {

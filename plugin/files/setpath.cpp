@@ -49,11 +49,6 @@ void ReleaseFolderEntry(PtrArray &folders, int32_t index) {
     folders.RemoveAt(index);
 }
 
-// A SETPATH whose body is missing or malformed: a copy of the last request, no body.
-void AnswerBadRequest(DeviceSession &session) {
-    if (AgentPacket *answer = session.CopyOfLastRequest()) session.SendStatus(answer, ST_BAD_REQUEST);
-}
-
 void ReleaseAllFolderEntries(PtrArray &folders) {
     for (int32_t i = folders.GetSize() - 1; i >= 0; --i) ReleaseFolderEntry(folders, i);
 }
@@ -64,14 +59,14 @@ bool DeviceSession::ParseSetPath(const uint8_t *body, uint32_t bodyLength, SetPa
     LogLine(LOG_TRACE, "parse SETPATH Info %d: body length", bodyLength);
     if (!body) {
         LogLine(LOG_TRACE, "Parse SETPATH pBody is NULL");
-        AnswerBadRequest(*this);
+        AnswerLastRequest(ST_BAD_REQUEST, false);
         return false;
     }
     uint32_t position = 0;
     while (position < bodyLength) {
         if (bodyLength - position < AGENT_PARAM_HEADER_SIZE) {
             LogLine(LOG_TRACE, "Parse SETPATH pBody is broken at %d", position);
-            AnswerBadRequest(*this);
+            AnswerLastRequest(ST_BAD_REQUEST, false);
             return false;
         }
         const uint8_t code = body[position];
@@ -83,7 +78,7 @@ bool DeviceSession::ParseSetPath(const uint8_t *body, uint32_t bodyLength, SetPa
         LogLine(LOG_TRACE, "Parsing");
         if (length > bodyLength - valueAt) {  // a value running past the body is not read
             LogLine(LOG_TRACE, "Parse SETPATH pBody is broken at %d", position);
-            AnswerBadRequest(*this);
+            AnswerLastRequest(ST_BAD_REQUEST, false);
             return false;
         }
         const uint8_t *value = body + valueAt;

@@ -113,7 +113,10 @@ bool DeviceSession::GetFile(ObjectParams *params) {
     bool aborted = false;
     bool copyBroken = false;
     for (;;) {
-        if (m_stop.IsSet()) return true;  // the session is going away: no answer
+        if (m_stop.IsSet()) {
+            AnswerNone("the session is going away");
+            return true;
+        }
         if (m_nAbort.load() != 0) {
             aborted = true;
             break;
@@ -141,13 +144,14 @@ bool DeviceSession::GetFile(ObjectParams *params) {
     if (aborted) {
         m_nAbort = 0;
         LogLine(LOG_TRACE, "GET FILE ABORTED");
+        AnswerNone("the copy was aborted");
         return true;
     }
     if (!copyBroken && static_cast<DWORD>(total) == deviceSize) {
-        files::SendTransferAnswer(*this, ST_OK);
+        AnswerLastRequest(ST_OK, false);
         LogLine(LOG_TRACE, "Get File: %s complete", params->filePath);
     } else {
-        files::SendTransferAnswer(*this, ST_FAILED);
+        AnswerLastRequest(ST_FAILED, false);
     }
     return true;
 }
@@ -183,7 +187,10 @@ bool DeviceSession::PutFile(ObjectParams *params) {
     std::unique_ptr<uint8_t[]> chunk(new uint8_t[files::kChunkSize]);
     bool aborted = false;
     while (created) {
-        if (m_stop.IsSet()) return true;  // the session is going away: no answer
+        if (m_stop.IsSet()) {
+            AnswerNone("the session is going away");
+            return true;
+        }
         const size_t read = std::fread(chunk.get(), 1, files::kChunkSize, pcFile.get());
         if (read < 1) break;
         DWORD written = 0;
@@ -211,26 +218,20 @@ bool DeviceSession::PutFile(ObjectParams *params) {
     if (aborted) {
         m_nAbort = 0;
         LogLine(LOG_TRACE, "PUT FILE ABORTED");
+        AnswerNone("the copy was aborted");
         return true;
     }
     LogLine(LOG_TRACE, "SEND FILE SUCCESS");
     AgentPacket *answer = CopyOfLastRequest();
-    if (!answer) return true;
-    if (total == pcLength) {
-        LogLine(LOG_TRACE, "SUCCESS dwPutTotalbytes[%d],dwWriteSize[%d]", static_cast<uint32_t>(total),
-                static_cast<uint32_t>(pcLength));
-        answer->nStatus = ST_OK;
-        AgentCallbackFn callback = AgentCallback();
-        if (!callback || callback(EVT_DLL_TO_AGENT, answer, 0) == 0) {
-            LogLine(LOG_TRACE, "CALLBACK FAIL WHY??");
-            SE_ReleaseMemory(answer);
-        }
-    } else {
-        LogLine(LOG_TRACE, "FAIL dwPutTotalbytes[%d],dwWriteSize[%d]", static_cast<uint32_t>(total),
-                static_cast<uint32_t>(pcLength));
-        answer->nStatus = ST_FAILED;
-        HandToAgent(answer);
+    if (!answer) {
+        AnswerNone("no memory for the answer");
+        return true;
     }
+    const bool complete = total == pcLength;
+    LogLine(LOG_TRACE, complete ? "SUCCESS dwPutTotalbytes[%d],dwWriteSize[%d]" : "FAIL dwPutTotalbytes[%d],dwWriteSize[%d]",
+            static_cast<uint32_t>(total), static_cast<uint32_t>(pcLength));
+    answer->nStatus = complete ? ST_OK : ST_FAILED;
+    Deliver(answer, {false, true, complete ? "CALLBACK FAIL WHY??" : nullptr});
     return true;
 }
 

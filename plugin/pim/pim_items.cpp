@@ -10,21 +10,13 @@
 
 namespace {
 
-// Answers the request being served with `status` and no body.
-void AnswerStatus(DeviceSession &session, uint32_t status) {
-    AgentPacket *packet = session.CopyOfLastRequest();
-    if (!packet) return;
-    packet->nStatus = status;
-    session.SendResponse(packet);
-}
-
 // Answers the request being served with the item text as its one PAR_XMLBODY.
 void AnswerItemText(DeviceSession &session, const std::string &text) {
     AgentPacket *packet = session.CopyOfLastRequest();
     if (!packet) return;
     if (!SetSingleParameterBody(packet, PAR_XMLBODY, text.data(), static_cast<uint32_t>(text.size()))) {
         FreePacket(packet);
-        AnswerStatus(session, ST_FAILED);
+        session.AnswerLastRequest(ST_FAILED, true);
         return;
     }
     packet->nStatus = ST_OK;
@@ -60,10 +52,10 @@ void DeviceSession::HandlePutContact(ObjectParams *params) {
     ComposeContactName(&record);
     if (m_pim.AddContact(&record)) {
         LogLine(LOG_TRACE, "Add Contact Success");
-        AnswerStatus(*this, ST_OK);
+        AnswerLastRequest(ST_OK, true);
     } else {
         LogLine(LOG_TRACE, "Add Contact Fail");
-        AnswerStatus(*this, ST_FAILED);
+        AnswerLastRequest(ST_FAILED, true);
     }
 }
 
@@ -75,23 +67,23 @@ void DeviceSession::HandlePutAppointment(ObjectParams *params) {
     FreeParsedItems(&items);
     if (m_pim.AddAppointment(&record)) {
         LogLine(LOG_TRACE, "Add Schedule Success");
-        AnswerStatus(*this, ST_OK);
+        AnswerLastRequest(ST_OK, true);
     } else {
         LogLine(LOG_TRACE, "Add Shcedule Fail");
-        AnswerStatus(*this, ST_FAILED);
+        AnswerLastRequest(ST_FAILED, true);
     }
 }
 
 void DeviceSession::SendContactText(const char *id) {
     if (!m_pContactList) {
         LogLine(LOG_TRACE, "CONTACT LIST IS INVALID");
-        AnswerStatus(*this, ST_FAILED);
+        AnswerLastRequest(ST_FAILED, true);
         return;
     }
     const void *record = FindListed(m_pContactList, id);
     if (!record) {
         LogLine(LOG_TRACE, "ID[%s] NOT FOUND", id);
-        AnswerStatus(*this, ST_FAILED);
+        AnswerLastRequest(ST_FAILED, true);
         return;
     }
     AnswerItemText(*this, BuildContactText(*static_cast<const ContactRecord *>(record)));
@@ -100,13 +92,13 @@ void DeviceSession::SendContactText(const char *id) {
 void DeviceSession::SendAppointmentText(const char *id) {
     if (!m_pScheduleList) {
         LogLine(LOG_TRACE, "APPOINTMENT LIST IS INVALID");
-        AnswerStatus(*this, ST_FAILED);
+        AnswerLastRequest(ST_FAILED, true);
         return;
     }
     const void *record = FindListed(m_pScheduleList, id);
     if (!record) {
         LogLine(LOG_TRACE, "ID[%s] NOT FOUND", id);
-        AnswerStatus(*this, ST_FAILED);
+        AnswerLastRequest(ST_FAILED, true);
         return;
     }
     AnswerItemText(*this, BuildAppointmentText(*static_cast<const AppointmentRecord *>(record)));
@@ -115,10 +107,10 @@ void DeviceSession::SendAppointmentText(const char *id) {
 void DeviceSession::SendCallText(const char *id) {
     if (!m_pCallList) {
         LogLine(LOG_TRACE, "CALL LIST is Invalid");
-        AnswerStatus(*this, ST_FAILED);
+        AnswerLastRequest(ST_FAILED, true);
         return;
     }
     // A call-history item has no item text of its own.
     LogLine(LOG_TRACE, "CALL ITEM[%s] HAS NO TEXT", id);
-    AnswerStatus(*this, ST_UNSUPPORTED);
+    AnswerLastRequest(ST_UNSUPPORTED, true);
 }

@@ -78,7 +78,9 @@ TEST(Queue, EndingTheSessionDuringAPendingConnectReturnsPromptly) {
     for (int i = 0; i < 100; ++i) session.agent.Send(CMD_PING, 0);
     auto start = Clock::now();
     session.agent.UnInitialize();
-    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2500));
+    // Bounded well below the 30 s the connect would otherwise wait; the 101 answers
+    // and their log lines take seconds of their own on a busy machine.
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(15000));
     // The connect was ended by the stop and answered as a failed connect; the
     // requests queued before the stop were still served, each once.
     std::vector<Answer> answers = session.agent.AnswersFor(connect);

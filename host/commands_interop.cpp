@@ -1,0 +1,359 @@
+// Contacts, appointments, calls and messages as files other programs read
+// (interop.h), and the export and import commands that use them.
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <set>
+#include <sstream>
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+#include "commands.h"
+#include "icalendar.h"
+#include "interop.h"
+#include "local_files.h"
+#include "text.h"
+#include "vcard.h"
+
+namespace host {
+namespace {
+
+const char kContactType[] = "phonebook/private";
+const char kAppointmentType[] = "schedule";
+
+Outcome Interrupted() { return Outcome::Failed(0, "interrupted"); }
+
+Outcome LocalFailure(InteropReport *report, const std::string &message) {
+    report->localFileFailed = true;
+    return Outcome::Failed(0, message);
+}
+
+// The whole file, or standard input for "-".
+bool ReadInput(const std::string &path, std::string *text, std::string *error) {
+    if (path == "-") {
+#if defined(_WIN32)
+        _setmode(_fileno(stdin), _O_BINARY);
+#endif
+        text->assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+        return true;
+    }
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        *error = SystemReason(path);
+        return false;
+    }
+    text->assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return true;
+}
+
+// Writes `text` the way downloads land: a temporary beside the destination, renamed
+// over it when complete ("-": standard output).
+Outcome WriteOutput(const std::string &path, const std::string &defaultName, const std::string &text,
+                    InteropReport *report) {
+    DownloadTarget target;
+    std::string error;
+    if (!target.Prepare(path, defaultName, &error)) return LocalFailure(report, error);
+    std::FILE *file = std::fopen(target.TemporaryPath().c_str(), "wb");
+    if (!file) return LocalFailure(report, SystemReason(target.TemporaryPath()));
+    bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    written = std::fclose(file) == 0 && written;
+    if (!written) return LocalFailure(report, SystemReason(target.Destination()));
+    if (!target.Commit(&error)) return LocalFailure(report, error);
+    return Outcome::Ok();
+}
+
+// Every item of `type` with its item text split into fields (UTF-8).
+Outcome ReadAllItems(Context &context, const std::string &type, std::vector<ContactFields> *all) {
+    std::vector<ContentItem> items;
+    Outcome outcome = context.link.Listing(type, &items);
+    if (!outcome.ok) return outcome;
+    context.lastListings[type] = items;
+    for (const ContentItem &item : items) {
+        if (context.link.Interrupted()) return Interrupted();
+        std::string text;
+        outcome = context.link.ItemText(type, item.id, &text);
+        if (!outcome.ok) return outcome;
+        all->push_back(SplitItemText(DeviceToTerminal(text)));
+        all->back().emplace_back("ID", item.id);
+    }
+    return outcome;
+}
+
+std::string Field(const ContactFields &fields, const char *name) {
+    for (const auto &[key, value] : fields)
+        if (key == name) return value;
+    return {};
+}
+
+CalendarEvent EventOf(const ContactFields &fields) {
+    AppointmentTimes times = ReadAppointmentTimes(fields);
+    CalendarEvent event;
+    event.title = Field(fields, "TITLE");
+    event.location = Field(fields, "LOCATION");
+    event.wholeDay = times.wholeDay;
+    event.start = times.wholeDay ? DayOf(times.start, false) : times.start;
+    event.end = times.start + times.minutes * 60;
+    // Whole days end at the midnight after their last day, whatever the stored minutes.
+    if (times.wholeDay) event.end = DayOf(std::max(event.end, event.start + 1) - 1, false) + 86400;
+    event.uid = "cebridge-" + Field(fields, "ID") + "-" + std::to_string(event.start);
+    return event;
+}
+
+// "title\nstart": what --skip-existing compares for appointments.
+std::string EventKey(const CalendarEvent &event) { return event.title + "\n" + std::to_string(event.start); }
+
+std::string CsvCell(const std::string &text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
+
+// Rows as JSON objects (a ".json" path) or CSV with a header row.
+std::string Rows(const std::string &path, const std::vector<std::string> &columns,
+                 const std::vector<std::vector<std::string>> &rows) {
+    bool json = path.size() >= 5 && path.compare(path.size() - 5, 5, ".json") == 0;
+    if (json) {
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
+        for (const auto &row : rows) {
+            nlohmann::ordered_json object = nlohmann::ordered_json::object();
+            for (size_t i = 0; i < columns.size(); ++i) object[columns[i]] = row[i];
+            list.push_back(object);
+        }
+        return list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    }
+    std::string csv;
+    for (const auto &row : std::vector<std::vector<std::string>>{columns})
+        for (size_t i = 0; i < row.size(); ++i) csv += (i ? "," : "") + CsvCell(row[i]);
+    csv += "\r\n";
+    for (const auto &row : rows) {
+        for (size_t i = 0; i < row.size(); ++i) csv += (i ? "," : "") + CsvCell(row[i]);
+        csv += "\r\n";
+    }
+    return csv;
+}
+
+// The fields of an add as the plug-in's item text, in the device's code page. A
+// field that cannot travel is left out with a note.
+std::string ItemText(const ContactFields &fields, const std::vector<std::string> &addable,
+                     std::vector<std::string> *notKept) {
+    std::string text;
+    for (const auto &[name, value] : fields) {
+        if (std::find(addable.begin(), addable.end(), name) == addable.end()) {
+            notKept->push_back(name + " (the phone's add cannot write it)");
+            continue;
+        }
+        if (value.find('|') != std::string::npos) {
+            notKept->push_back(name + " (holds '|', which the plug-in's item text cannot carry)");
+            continue;
+        }
+        if (DeviceToTerminal(TerminalToDevice(value)) != value)
+            notKept->push_back(name + " in part (characters the phone's code page lacks became '?')");
+        text += (text.empty() ? "" : "||") + name + "=" + value;
+    }
+    return TerminalToDevice(text);
+}
+
+std::string Joined(const std::vector<std::string> &parts) {
+    std::string out;
+    for (const std::string &part : parts) out += (out.empty() ? "" : "; ") + part;
+    return out;
+}
+
+// Adds one item; a refusal by the phone is the item's, a lost link ends the import.
+Outcome AddOne(Context &context, const std::string &type, const std::string &text, const std::string &shown,
+               const std::vector<std::string> &notKept, InteropReport *report) {
+    Outcome outcome = context.link.AddItem(type, text);
+    if (!outcome.ok && outcome.status == 0) return outcome;
+    if (outcome.ok) {
+        ++report->added;
+        report->notes.push_back("added " + shown + (notKept.empty() ? "" : " (not kept: " + Joined(notKept) + ")"));
+    } else {
+        ++report->refused;
+        report->notes.push_back("refused " + shown + ": " + DeviceToTerminal(outcome.message));
+    }
+    return Outcome::Ok();
+}
+
+void Skip(const std::string &shown, const std::string &why, bool refused, InteropReport *report) {
+    ++(refused ? report->refused : report->skipped);
+    report->notes.push_back((refused ? "refused " : "skipped ") + shown + ": " + why);
+}
+
+}  // namespace
+
+Outcome ExportContacts(Context &context, const std::string &path, InteropReport *report) {
+    std::vector<ContactFields> contacts;
+    Outcome outcome = ReadAllItems(context, kContactType, &contacts);
+    if (!outcome.ok) return outcome;
+    for (ContactFields &fields : contacts) std::erase_if(fields, [](const auto &field) { return field.first == "ID"; });
+    report->written = contacts.size();
+    return WriteOutput(path, "contacts.vcf", WriteVCards(contacts), report);
+}
+
+Outcome ExportCalendar(Context &context, const std::string &path, InteropReport *report) {
+    std::vector<ContactFields> appointments;
+    Outcome outcome = ReadAllItems(context, kAppointmentType, &appointments);
+    if (!outcome.ok) return outcome;
+    std::vector<CalendarEvent> events;
+    for (const ContactFields &fields : appointments) events.push_back(EventOf(fields));
+    report->written = events.size();
+    return WriteOutput(path, "calendar.ics", WriteICalendar(events), report);
+}
+
+Outcome ExportCalls(Context &context, const std::string &path, InteropReport *report) {
+    std::vector<ContentItem> calls;
+    Outcome outcome = context.link.Listing("callhistory", &calls);
+    if (!outcome.ok) return outcome;
+    context.lastListings["callhistory"] = calls;
+    std::vector<std::vector<std::string>> rows;
+    for (const ContentItem &call : calls) {
+        auto [number, name] = CallNumberAndName(call);
+        rows.push_back({call.id, CallKind(call), number, name, ListingTimeToLocal(call.startTime)});
+    }
+    report->written = rows.size();
+    return WriteOutput(path, "calls.csv", Rows(path, {"id", "kind", "number", "name", "time"}, rows), report);
+}
+
+Outcome ExportMessages(Context &context, const std::string &path, InteropReport *report) {
+    std::vector<std::vector<std::string>> rows;
+    for (bool sent : {false, true}) {
+        std::vector<SmsMessage> messages;
+        Outcome outcome = ListMessages(context, sent, &messages);
+        if (!outcome.ok) return outcome;
+        for (const SmsMessage &message : messages)
+            rows.push_back({sent ? "sent" : "recv", message.id, message.number, message.time, message.text});
+    }
+    report->written = rows.size();
+    return WriteOutput(path, "sms.csv", Rows(path, {"box", "id", "number", "time", "text"}, rows), report);
+}
+
+Outcome ImportContacts(Context &context, const std::string &path, bool skipExisting, InteropReport *report) {
+    std::string text, error;
+    if (!ReadInput(path, &text, &error)) return LocalFailure(report, error);
+    std::vector<ReadCard> cards = ReadVCards(text);
+    if (cards.empty() && text.find_first_not_of(" \t\r\n") != std::string::npos)
+        return LocalFailure(report, path + ": no vCard (BEGIN:VCARD) in it");
+    std::set<std::string> onPhone;
+    if (skipExisting) {
+        std::vector<ContactFields> contacts;
+        Outcome outcome = ReadAllItems(context, kContactType, &contacts);
+        if (!outcome.ok) return outcome;
+        for (const ContactFields &fields : contacts) onPhone.insert(ContactKey(fields));
+    }
+    const std::vector<std::string> addable = AddableFields(kContactType);
+    for (ReadCard &card : cards) {
+        if (context.link.Interrupted()) return Interrupted();
+        std::string shown = "\"" + card.shownName + "\"";
+        std::string itemText = ItemText(card.fields, addable, &card.notKept);
+        if (itemText.empty()) {
+            Skip(shown, "nothing in it the phone can keep", true, report);
+        } else if (skipExisting && !onPhone.insert(ContactKey(card.fields)).second) {
+            Skip(shown, "its name and first number are on the phone already", false, report);
+        } else if (Outcome outcome = AddOne(context, kContactType, itemText, shown, card.notKept, report); !outcome.ok) {
+            return outcome;
+        }
+    }
+    return Outcome::Ok();
+}
+
+Outcome ImportCalendar(Context &context, const std::string &path, bool skipExisting, InteropReport *report) {
+    if (!CanReadICalendar())
+        return Outcome::Failed(0, "this build reads no iCalendar files (it has no iCalendar library); export works");
+    std::string text, error;
+    if (!ReadInput(path, &text, &error)) return LocalFailure(report, error);
+    std::vector<ReadEvent> events;
+    if (!ReadICalendar(text, &events, &error)) return LocalFailure(report, path + ": " + error);
+    std::set<std::string> onPhone;
+    if (skipExisting) {
+        std::vector<ContactFields> appointments;
+        Outcome outcome = ReadAllItems(context, kAppointmentType, &appointments);
+        if (!outcome.ok) return outcome;
+        for (const ContactFields &fields : appointments) onPhone.insert(EventKey(EventOf(fields)));
+    }
+    const std::vector<std::string> addable = AddableFields(kAppointmentType);
+    for (const ReadEvent &read : events) {
+        if (context.link.Interrupted()) return Interrupted();
+        const CalendarEvent &event = read.event;
+        if (!read.problem.empty()) {
+            Skip(read.shown, read.problem, true, report);
+            continue;
+        }
+        if (skipExisting && !onPhone.insert(EventKey(event)).second) {
+            Skip(read.shown, "its title and start are on the phone already", false, report);
+            continue;
+        }
+        // Timed appointments go as start and minutes: the plug-in makes an end exactly
+        // a day after the start a whole day.
+        ContactFields fields = {{"TITLE", event.title}, {"LOCATION", event.location},
+                                {"WHOLEDAY", event.wholeDay ? "TRUE" : "FALSE"}, {"STARTTIME", PluginTimeText(event.start)}};
+        if (event.wholeDay) fields.emplace_back("ENDTIME", PluginTimeText(event.end));
+        else fields.emplace_back("DURATION", std::to_string((event.end - event.start) / 60));
+        std::erase_if(fields, [](const auto &field) { return field.second.empty(); });
+        std::vector<std::string> notKept;
+        std::string itemText = ItemText(fields, addable, &notKept);
+        if (Outcome outcome = AddOne(context, kAppointmentType, itemText, read.shown, notKept, report); !outcome.ok)
+            return outcome;
+    }
+    return Outcome::Ok();
+}
+
+namespace {
+
+struct ExportKind {
+    const char *kind;
+    const char *noun;
+    Outcome (*run)(Context &, const std::string &, InteropReport *);
+};
+const ExportKind kExports[] = {{"contacts", "contacts", ExportContacts},
+                               {"calendar", "appointments", ExportCalendar},
+                               {"calls", "calls", ExportCalls},
+                               {"sms", "messages", ExportMessages}};
+
+int Failed(Context &context, const Outcome &outcome, const InteropReport &report, const std::string &what) {
+    if (report.localFileFailed) return context.FailLocal(what + ": " + outcome.message);
+    return context.Fail(Outcome::Failed(outcome.status, what + ": " + outcome.message));
+}
+
+}  // namespace
+
+int CmdExport(Context &context, const std::string &kind, const std::string &path) {
+    const ExportKind *chosen = nullptr;
+    for (const ExportKind &candidate : kExports)
+        if (kind == candidate.kind) chosen = &candidate;
+    if (!chosen) return context.FailUsage("export: unknown kind " + kind);
+    if (int code = context.Connect()) return code;
+    InteropReport report;
+    Outcome outcome = chosen->run(context, path, &report);
+    if (!outcome.ok) return Failed(context, outcome, report, kind + " export");
+    context.jsonToStderr = path == "-";  // standard output carries the file
+    std::string shown = path == "-" ? "" : "wrote " + std::to_string(report.written) + " " + chosen->noun + " to " + path + "\n";
+    context.Emit(shown, {{"kind", kind}, {"file", path}, {"written", report.written}});
+    return kExitOk;
+}
+
+int CmdImport(Context &context, const std::string &kind, const std::string &path, bool skipExisting) {
+    if (int code = context.Connect()) return code;
+    InteropReport report;
+    Outcome outcome = kind == "contacts" ? ImportContacts(context, path, skipExisting, &report)
+                                         : ImportCalendar(context, path, skipExisting, &report);
+    if (!outcome.ok) return Failed(context, outcome, report, kind + " import");
+    std::string shown;
+    for (const std::string &note : report.notes) shown += note + "\n";
+    shown += "added " + std::to_string(report.added) + ", skipped " + std::to_string(report.skipped) + ", refused " +
+             std::to_string(report.refused) + "\n";
+    context.Emit(shown, {{"kind", kind},
+                         {"file", path},
+                         {"added", report.added},
+                         {"skipped", report.skipped},
+                         {"refused", report.refused},
+                         {"notes", report.notes}});
+    return report.refused ? kExitFailed : kExitOk;
+}
+
+}  // namespace host

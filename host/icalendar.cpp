@@ -1,0 +1,152 @@
+#include "icalendar.h"
+
+#include <cstdio>
+#include <ctime>
+
+#if defined(CEBRIDGE_HAVE_LIBICAL)
+#include <libical/ical.h>
+#endif
+
+#include "content_line.h"
+
+namespace host {
+namespace {
+
+// "20090601" for the day that starts at midnight UTC `day`.
+std::string DateStamp(Instant day) { return UtcStamp(day).substr(0, 8); }
+
+std::string WriteEvent(const CalendarEvent &event, const std::string &now) {
+    std::string out = ContentLine("BEGIN", "VEVENT") + ContentLine("UID", EscapeText(event.uid)) +
+                      ContentLine("DTSTAMP", now) + ContentLine("SUMMARY", EscapeText(event.title));
+    if (!event.location.empty()) out += ContentLine("LOCATION", EscapeText(event.location));
+    if (event.wholeDay)
+        out += ContentLine("DTSTART;VALUE=DATE", DateStamp(event.start)) + ContentLine("DTEND;VALUE=DATE", DateStamp(event.end));
+    else
+        out += ContentLine("DTSTART", UtcStamp(event.start)) + ContentLine("DTEND", UtcStamp(event.end));
+    return out + ContentLine("END", "VEVENT");
+}
+
+#if defined(CEBRIDGE_HAVE_LIBICAL)
+
+std::string Digits(int value, int width) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%0*d", width, value);
+    return text;
+}
+
+// The instant of a DTSTART or DTEND as libical read it: a day as its midnight UTC,
+// UTC as it is, a zone's time through that zone, a floating time in PC local time.
+bool ToInstant(const icaltimetype &time, Instant *instant) {
+    std::string day = Digits(time.year, 4) + Digits(time.month, 2) + Digits(time.day, 2);
+    bool dateOnly = false;
+    if (time.is_date) return ParseTypedTime(day, instant, &dateOnly);
+    if (time.zone && !icaltime_is_utc(time)) {
+        *instant = icaltime_as_timet_with_zone(time, time.zone);
+        return true;
+    }
+    std::string stamp = day + "T" + Digits(time.hour, 2) + Digits(time.minute, 2) + Digits(time.second, 2);
+    return ParseTypedTime(icaltime_is_utc(time) ? stamp + "Z" : stamp, instant, &dateOnly);
+}
+
+// DTSTART or DTEND with its zone: libical looks for the file's VTIMEZONE; a TZID
+// that names none is looked up in the PC's zone database. "" or why not.
+std::string ZonedTime(icalcomponent *event, icalproperty_kind kind, icaltimetype *time) {
+    *time = kind == ICAL_DTSTART_PROPERTY ? icalcomponent_get_dtstart(event) : icalcomponent_get_dtend(event);
+    icalproperty *property = icalcomponent_get_first_property(event, kind);
+    icalparameter *zone = property ? icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER) : nullptr;
+    if (!zone || time->zone || time->is_date) return {};
+    const char *tzid = icalparameter_get_tzid(zone);
+    icaltimezone *builtin = tzid ? icaltimezone_get_builtin_timezone(tzid) : nullptr;
+    if (!builtin) return std::string("unknown time zone ") + (tzid ? tzid : "");
+    time->zone = builtin;
+    return {};
+}
+
+std::string Text(const char *text) { return text ? text : ""; }
+
+// The appointment an event makes, or why it cannot be one.
+std::string ReadTimes(icalcomponent *event, CalendarEvent *out) {
+    if (icalcomponent_get_first_property(event, ICAL_RRULE_PROPERTY) ||
+        icalcomponent_get_first_property(event, ICAL_RDATE_PROPERTY))
+        return "it repeats (RRULE/RDATE), and the phone keeps single appointments only";
+    if (icalcomponent_get_first_property(event, ICAL_RECURRENCEID_PROPERTY))
+        return "it changes one occurrence of a repeating event";
+    icaltimetype start, end;
+    if (!icalcomponent_get_first_property(event, ICAL_DTSTART_PROPERTY)) return "it has no DTSTART";
+    std::string problem = ZonedTime(event, ICAL_DTSTART_PROPERTY, &start);
+    if (problem.empty()) problem = ZonedTime(event, ICAL_DTEND_PROPERTY, &end);
+    if (!problem.empty()) return problem;
+    out->wholeDay = start.is_date;
+    if (!ToInstant(start, &out->start)) return "its DTSTART is no time the phone can hold";
+    if (icaltime_is_null_time(end)) {
+        out->end = out->start + (out->wholeDay ? 86400 : 0);
+    } else {
+        if (end.is_date != start.is_date) return "DTSTART and DTEND are not both days or both times";
+        if (!ToInstant(end, &out->end)) return "its DTEND is no time the phone can hold";
+    }
+    if (out->end < out->start) return "it ends before it starts";
+    if (out->wholeDay && out->end == out->start) out->end += 86400;
+    return {};
+}
+
+void CollectEvents(icalcomponent *component, std::vector<ReadEvent> *events) {
+    for (icalcomponent *child = icalcomponent_get_first_component(component, ICAL_ANY_COMPONENT); child;
+         child = icalcomponent_get_next_component(component, ICAL_ANY_COMPONENT)) {
+        if (icalcomponent_isa(child) != ICAL_VEVENT_COMPONENT) {
+            if (icalcomponent_isa(child) == ICAL_VCALENDAR_COMPONENT) CollectEvents(child, events);
+            continue;
+        }
+        ReadEvent read;
+        read.event.uid = Text(icalcomponent_get_uid(child));
+        read.event.title = Text(icalcomponent_get_summary(child));
+        read.event.location = Text(icalcomponent_get_location(child));
+        read.problem = ReadTimes(child, &read.event);
+        read.shown = "\"" + read.event.title + "\"";
+        if (read.problem.empty())
+            read.shown += " " + (read.event.wholeDay ? DayText(read.event.start) : LocalText(read.event.start));
+        events->push_back(read);
+    }
+}
+
+#endif
+
+}  // namespace
+
+std::string WriteICalendar(const std::vector<CalendarEvent> &events) {
+    std::string now = UtcStamp(static_cast<Instant>(std::time(nullptr)));
+    std::string out = ContentLine("BEGIN", "VCALENDAR") + ContentLine("VERSION", "2.0") +
+                      ContentLine("PRODID", "-//cebridge//cebridge " CEBRIDGE_VERSION "//EN") +
+                      ContentLine("CALSCALE", "GREGORIAN");
+    for (const CalendarEvent &event : events) out += WriteEvent(event, now);
+    return out + ContentLine("END", "VCALENDAR");
+}
+
+bool CanReadICalendar() {
+#if defined(CEBRIDGE_HAVE_LIBICAL)
+    return true;
+#else
+    return false;
+#endif
+}
+
+bool ReadICalendar(const std::string &text, std::vector<ReadEvent> *events, std::string *error) {
+#if defined(CEBRIDGE_HAVE_LIBICAL)
+    icalerror_set_errors_are_fatal(0);
+    icalcomponent *root = icalparser_parse_string(text.c_str());
+    if (!root || (icalcomponent_isa(root) != ICAL_VCALENDAR_COMPONENT && icalcomponent_isa(root) != ICAL_XROOT_COMPONENT)) {
+        if (root) icalcomponent_free(root);
+        *error = "no iCalendar data (BEGIN:VCALENDAR) in it";
+        return false;
+    }
+    CollectEvents(root, events);
+    icalcomponent_free(root);
+    return true;
+#else
+    (void)text;
+    (void)events;
+    *error = "this build reads no iCalendar files";
+    return false;
+#endif
+}
+
+}  // namespace host

@@ -1,0 +1,40 @@
+// Appointments as iCalendar text, both ways, as pure functions. Written by this
+// program's own code (UTC times, whole days as DATE values); read with libical
+// where the build has it (Linux), which knows the file's VTIMEZONEs and the PC's
+// zone database. A build without it (Windows) refuses to read with a reason.
+#ifndef CEBRIDGE_HOST_ICALENDAR_H
+#define CEBRIDGE_HOST_ICALENDAR_H
+
+#include <string>
+#include <vector>
+
+#include "appointment_time.h"
+
+namespace host {
+
+struct CalendarEvent {
+    std::string uid, title, location;  // UTF-8
+    bool wholeDay = false;
+    // Instants; for whole days, midnight UTC of the first day and of the day after the last.
+    Instant start = 0, end = 0;
+};
+
+// A VCALENDAR with one VEVENT per appointment, CR LF line ends.
+std::string WriteICalendar(const std::vector<CalendarEvent> &events);
+
+struct ReadEvent {
+    CalendarEvent event;
+    std::string shown;    // the summary and start, for reports
+    std::string problem;  // why the phone cannot hold it; "" when it can
+};
+
+// Whether this build reads iCalendar files at all.
+bool CanReadICalendar();
+
+// Every VEVENT of `text`; false with *error when the text is no calendar (or this
+// build cannot read one).
+bool ReadICalendar(const std::string &text, std::vector<ReadEvent> *events, std::string *error);
+
+}  // namespace host
+
+#endif  // CEBRIDGE_HOST_ICALENDAR_H

@@ -1,0 +1,46 @@
+// Contacts, appointments, calls and messages as files other programs read: vCard
+// 3.0 (.vcf), iCalendar (.ics), CSV and JSON. Each function reads or adds every
+// item through the plug-in; the commands and the backup both use them. A path of
+// "-" is standard output (exports) or standard input (imports); an export writes a
+// temporary beside the destination and replaces the destination only when complete.
+// The context must be connected (Context::Connect) before any of them is called.
+#ifndef CEBRIDGE_HOST_INTEROP_H
+#define CEBRIDGE_HOST_INTEROP_H
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "context.h"
+
+namespace host {
+
+// What an export or import did.
+struct InteropReport {
+    size_t written = 0;  // export: items in the file
+    size_t added = 0;    // import: items added to the phone
+    size_t skipped = 0;  // import: already on the phone
+    size_t refused = 0;  // import: not representable on the phone, or refused by it
+    std::vector<std::string> notes;  // import: one line per item added, skipped or refused, and why
+    bool localFileFailed = false;    // a failed outcome was the PC file's, not the phone's
+};
+
+// Every contact of the phone into a vCard 3.0 file.
+Outcome ExportContacts(Context &context, const std::string &path, InteropReport *report);
+// Every appointment of the phone into an iCalendar file.
+Outcome ExportCalendar(Context &context, const std::string &path, InteropReport *report);
+// The call history as CSV or JSON, chosen by the path's extension (.json, else CSV).
+Outcome ExportCalls(Context &context, const std::string &path, InteropReport *report);
+// Received and sent messages as CSV or JSON (a "box" column says which).
+Outcome ExportMessages(Context &context, const std::string &path, InteropReport *report);
+
+// Adds each card of a vCard file (2.1, 3.0 or 4.0) to the phone; with
+// `skipExisting`, not the cards whose name and first number the phone already has.
+Outcome ImportContacts(Context &context, const std::string &path, bool skipExisting, InteropReport *report);
+// Adds each event of an iCalendar file to the phone; with `skipExisting`, not the
+// events whose title and start the phone already has.
+Outcome ImportCalendar(Context &context, const std::string &path, bool skipExisting, InteropReport *report);
+
+}  // namespace host
+
+#endif  // CEBRIDGE_HOST_INTEROP_H

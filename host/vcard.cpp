@@ -1,0 +1,404 @@
+#include "vcard.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "appointment_time.h"
+#include "content_line.h"
+#include "text.h"
+
+namespace host {
+namespace {
+
+// Numbers: the phone's field and the TYPEs it is written with. Reading, the first
+// free field whose kind the card's TYPEs name takes the number.
+struct NumberField {
+    const char *field;
+    const char *types;
+};
+const NumberField kNumbers[] = {
+    {"MOBILETELEPHONENUMBER", "CELL,VOICE"},     {"HOMETELEPHONENUMBER", "HOME,VOICE"},
+    {"HOME2TELEPHONENUMBER", "HOME,VOICE"},      {"BUSINESSTELEPHONENUMBER", "WORK,VOICE"},
+    {"BUSINESS2TELEPHONENUMBER", "WORK,VOICE"},  {"BUSINESSFAXNUMBER", "WORK,FAX"},
+    {"PAGERNUMBER", "PAGER"},                    {"CARTELEPHONENUMBER", "CAR"},
+    {"RADIOTELEPHONENUMBER", "X-RADIO"},         {"ASSISTANTTELEPHONENUMBER", "X-ASSISTANT"},
+    {"COMPANYTELEPHONENUMBER", "WORK,X-COMPANY"},
+};
+const char *const kEmails[] = {"EMAIL1ADDRESS", "EMAIL2ADDRESS", "EMAIL3ADDRESS"};
+
+// Addresses: HOME, WORK and, without a type, the phone's other address.
+struct AddressField {
+    const char *prefix;  // HOMEADDRESS + STREET, CITY, STATE, POSTALCODE, COUNTRY
+    const char *type;
+};
+const AddressField kAddresses[] = {{"HOMEADDRESS", "HOME"}, {"BUSINESSADDRESS", "WORK"}, {"OTHERADDRESS", ""}};
+const char *const kAddressParts[] = {"STREET", "CITY", "STATE", "POSTALCODE", "COUNTRY"};
+
+// Fields with no property of their own in vCard 3.0 travel as X-CEBRIDGE-<FIELD>.
+const char *const kPrivateFields[] = {"ASSISTANTNAME", "CHILDREN",       "GOVERNMENTID", "IM1ADDRESS",
+                                      "MANAGER",       "OFFICELOCATION", "SPOUSE"};
+const char kPrivatePrefix[] = "X-CEBRIDGE-";
+
+// Single-valued fields with a standard (or widely read) property.
+struct SimpleField {
+    const char *field;
+    const char *property;
+};
+const SimpleField kSimple[] = {{"NICKNAME", "NICKNAME"}, {"JOBTITLE", "TITLE"},          {"WEBPAGE", "URL"},
+                               {"BIRTHDAY", "BDAY"},     {"ANNIVERSARY", "X-ANNIVERSARY"}, {"BODY", "NOTE"},
+                               {"CATEGORIES", "CATEGORIES"}};
+
+std::string Upper(std::string text) {
+    for (char &c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+std::string Get(const ContactFields &fields, const std::string &name) {
+    for (const auto &[key, value] : fields)
+        if (key == name) return value;
+    return {};
+}
+
+bool Has(const ContactFields &fields, const std::string &name) { return !Get(fields, name).empty(); }
+
+// Holds a character from U+1000 up (Hangul, kana, CJK...): a UTF-8 lead byte E1 to F4.
+bool EastAsian(const std::string &text) {
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        unsigned char byte = static_cast<unsigned char>(c);
+        return byte >= 0xE1 && byte <= 0xF4;
+    });
+}
+
+// "Ann Lee"; Korean, Japanese and Chinese names read family name first, unspaced,
+// as the phone composes them.
+std::string FormattedName(const ContactFields &fields) {
+    std::string first = Get(fields, "FIRSTNAME"), last = Get(fields, "LASTNAME");
+    if (!first.empty() && !last.empty()) return EastAsian(first + last) ? last + first : first + " " + last;
+    for (const char *name : {"FIRSTNAME", "LASTNAME", "COMPANYNAME", "NICKNAME", "EMAIL1ADDRESS", "MOBILETELEPHONENUMBER"})
+        if (Has(fields, name)) return Get(fields, name);
+    return "-";
+}
+
+// The phone keeps dates as "YYYYMMDDTHHMMSSZ": a vCard date is "YYYY-MM-DD".
+std::string DateValue(const std::string &stamp) {
+    Instant instant = 0;
+    return ParseStamp(stamp, false, &instant) ? DayText(DayOf(instant, false)) : EscapeText(stamp);
+}
+
+std::string WriteCard(const ContactFields &fields) {
+    std::string card = ContentLine("BEGIN", "VCARD") + ContentLine("VERSION", "3.0");
+    card += ContentLine("N", StructuredValue({Get(fields, "LASTNAME"), Get(fields, "FIRSTNAME"), "", Get(fields, "TITLE"),
+                                              Get(fields, "SUFFIX")}));
+    card += ContentLine("FN", EscapeText(FormattedName(fields)));
+    if (Has(fields, "COMPANYNAME") || Has(fields, "DEPARTMENT"))
+        card += ContentLine("ORG", StructuredValue({Get(fields, "COMPANYNAME"), Get(fields, "DEPARTMENT")}));
+    for (const NumberField &number : kNumbers)
+        if (Has(fields, number.field))
+            card += ContentLine(std::string("TEL;TYPE=") + number.types, EscapeText(Get(fields, number.field)));
+    for (const char *email : kEmails)
+        if (Has(fields, email)) card += ContentLine("EMAIL;TYPE=INTERNET", EscapeText(Get(fields, email)));
+    for (const AddressField &address : kAddresses) {
+        std::vector<std::string> parts = {"", ""};
+        bool any = false;
+        for (const char *part : kAddressParts) {
+            parts.push_back(Get(fields, std::string(address.prefix) + part));
+            any = any || !parts.back().empty();
+        }
+        if (any) card += ContentLine(*address.type ? std::string("ADR;TYPE=") + address.type : "ADR", StructuredValue(parts));
+    }
+    for (const SimpleField &simple : kSimple) {
+        if (!Has(fields, simple.field)) continue;
+        std::string value = Get(fields, simple.field);
+        bool date = simple.property == std::string("BDAY") || simple.property == std::string("X-ANNIVERSARY");
+        card += ContentLine(simple.property, date ? DateValue(value) : EscapeText(value));
+    }
+    for (const char *field : kPrivateFields)
+        if (Has(fields, field)) card += ContentLine(kPrivatePrefix + std::string(field), EscapeText(Get(fields, field)));
+    return card + ContentLine("END", "VCARD");
+}
+
+// ---- reading ----
+
+struct Property {
+    std::string name;                // upper case, without a group ("item1.")
+    std::vector<std::string> types;  // upper case, from TYPE= and 2.1's bare words
+    std::string encoding, charset;   // upper case
+    std::string value;               // as written (still escaped)
+};
+
+// Splits at `separator` outside double quotes.
+std::vector<std::string> SplitOutsideQuotes(const std::string &text, char separator) {
+    std::vector<std::string> parts(1);
+    bool quoted = false;
+    for (char c : text) {
+        if (c == '"') quoted = !quoted;
+        if (c == separator && !quoted) parts.emplace_back();
+        else if (c != '"') parts.back() += c;
+    }
+    return parts;
+}
+
+// Unfolded logical lines. 2.1's quoted-printable values continue after a final '='.
+std::vector<std::string> LogicalLines(const std::string &text) {
+    std::vector<std::string> lines;
+    bool softBreak = false;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (softBreak) {
+            lines.back() += line;
+        } else if (!lines.empty() && !line.empty() && (line[0] == ' ' || line[0] == '\t')) {
+            lines.back() += line.substr(1);
+        } else {
+            lines.push_back(line);
+        }
+        const std::string &last = lines.back();
+        softBreak = !last.empty() && last.back() == '=' &&
+                    Upper(last.substr(0, last.find(':'))).find("QUOTED-PRINTABLE") != std::string::npos;
+        if (softBreak) lines.back().pop_back();
+    }
+    return lines;
+}
+
+bool ParseProperty(const std::string &line, Property *property) {
+    size_t colon = std::string::npos;
+    bool quoted = false;
+    for (size_t i = 0; i < line.size() && colon == std::string::npos; ++i) {
+        if (line[i] == '"') quoted = !quoted;
+        if (line[i] == ':' && !quoted) colon = i;
+    }
+    if (colon == std::string::npos) return false;
+    std::vector<std::string> head = SplitOutsideQuotes(line.substr(0, colon), ';');
+    std::string name = Upper(head[0]);
+    property->name = name.substr(name.find('.') == std::string::npos ? 0 : name.find('.') + 1);
+    for (size_t i = 1; i < head.size(); ++i) {
+        std::string parameter = Upper(head[i]);
+        size_t equals = parameter.find('=');
+        std::string key = equals == std::string::npos ? "" : parameter.substr(0, equals);
+        std::string values = parameter.substr(equals == std::string::npos ? 0 : equals + 1);
+        if (key == "ENCODING" || (key.empty() && (values == "QUOTED-PRINTABLE" || values == "BASE64" || values == "B")))
+            property->encoding = values;
+        else if (key == "CHARSET")
+            property->charset = values;
+        else if (key == "TYPE" || key.empty())
+            for (const std::string &type : SplitOutsideQuotes(values, ',')) property->types.push_back(type);
+    }
+    property->value = line.substr(colon + 1);
+    return true;
+}
+
+std::string DecodeQuotedPrintable(const std::string &text) {
+    auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '=' && i + 2 < text.size() && hex(text[i + 1]) && hex(text[i + 2])) {
+            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// The value's components (split at unescaped ';'), each unescaped.
+std::vector<std::string> Components(const std::string &value) {
+    std::vector<std::string> parts(1);
+    for (size_t i = 0; i < value.size(); ++i) {
+        char c = value[i];
+        if (c == '\\' && i + 1 < value.size()) {
+            char next = value[++i];
+            parts.back() += (next == 'n' || next == 'N') ? '\n' : next;
+        } else if (c == ';') {
+            parts.emplace_back();
+        } else {
+            parts.back() += c;
+        }
+    }
+    return parts;
+}
+
+std::string Unescaped(const std::string &value) {
+    std::string out;
+    for (size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\\' && i + 1 < value.size()) {
+            char next = value[++i];
+            out += (next == 'n' || next == 'N') ? '\n' : next;
+        } else {
+            out += value[i];
+        }
+    }
+    return out;
+}
+
+std::string Component(const std::vector<std::string> &parts, size_t index) {
+    return index < parts.size() ? parts[index] : std::string();
+}
+
+std::string JoinNonEmpty(const std::vector<std::string> &parts, const char *separator) {
+    std::string out;
+    for (const std::string &part : parts)
+        if (!part.empty()) out += (out.empty() ? "" : separator) + part;
+    return out;
+}
+
+bool Typed(const Property &property, const char *type) {
+    return std::find(property.types.begin(), property.types.end(), type) != property.types.end();
+}
+
+class CardBuilder {
+public:
+    ReadCard card;
+    std::string formattedName;
+
+    // Sets `field` unless it has a value already; false then.
+    bool Set(const std::string &field, const std::string &value) {
+        if (value.empty()) return true;
+        if (Has(card.fields, field)) return false;
+        card.fields.emplace_back(field, value);
+        return true;
+    }
+
+    void Number(const Property &property, const std::string &value) {
+        std::string number = value.rfind("tel:", 0) == 0 ? value.substr(4) : value;
+        std::vector<const char *> candidates;
+        if (Typed(property, "X-COMPANY")) candidates = {"COMPANYTELEPHONENUMBER"};
+        else if (Typed(property, "X-RADIO")) candidates = {"RADIOTELEPHONENUMBER"};
+        else if (Typed(property, "X-ASSISTANT")) candidates = {"ASSISTANTTELEPHONENUMBER"};
+        else if (Typed(property, "FAX")) candidates = {"BUSINESSFAXNUMBER"};
+        else if (Typed(property, "PAGER")) candidates = {"PAGERNUMBER"};
+        else if (Typed(property, "CAR")) candidates = {"CARTELEPHONENUMBER"};
+        else if (Typed(property, "CELL")) candidates = {"MOBILETELEPHONENUMBER"};
+        else if (Typed(property, "WORK")) candidates = {"BUSINESSTELEPHONENUMBER", "BUSINESS2TELEPHONENUMBER"};
+        else if (Typed(property, "HOME")) candidates = {"HOMETELEPHONENUMBER", "HOME2TELEPHONENUMBER"};
+        else candidates = {"MOBILETELEPHONENUMBER", "HOMETELEPHONENUMBER", "HOME2TELEPHONENUMBER",
+                           "BUSINESSTELEPHONENUMBER", "BUSINESS2TELEPHONENUMBER"};
+        for (const char *field : candidates)
+            if (Set(field, number)) return;
+        card.notKept.push_back("TEL " + number + " (no free number field of its kind)");
+    }
+
+    void Address(const Property &property, const std::vector<std::string> &parts) {
+        const char *prefix = Typed(property, "HOME") ? "HOMEADDRESS" : Typed(property, "WORK") ? "BUSINESSADDRESS" : "OTHERADDRESS";
+        std::string street = JoinNonEmpty({Component(parts, 0), Component(parts, 1), Component(parts, 2)}, ", ");
+        std::vector<std::string> values = {street, Component(parts, 3), Component(parts, 4), Component(parts, 5),
+                                           Component(parts, 6)};
+        for (size_t i = 0; i < values.size(); ++i) {
+            if (Has(card.fields, std::string(prefix) + kAddressParts[i])) {
+                card.notKept.push_back("ADR " + JoinNonEmpty(values, ", ") + " (its kind is taken)");
+                return;
+            }
+        }
+        for (size_t i = 0; i < values.size(); ++i) Set(std::string(prefix) + kAddressParts[i], values[i]);
+    }
+
+    void Add(const Property &property) {
+        std::string raw = property.value;
+        if (property.encoding == "QUOTED-PRINTABLE") raw = DecodeQuotedPrintable(raw);
+        if (property.encoding == "BASE64" || property.encoding == "B") {
+            card.notKept.push_back(property.name);
+            return;
+        }
+        if (!property.charset.empty()) raw = CharsetToUtf8(raw, property.charset);
+        const std::string &name = property.name;
+        std::vector<std::string> parts = Components(raw);
+        std::string value = Unescaped(raw);
+        if (name == "N") {
+            Set("LASTNAME", Component(parts, 0));
+            Set("FIRSTNAME", JoinNonEmpty({Component(parts, 1), Component(parts, 2)}, " "));
+            Set("TITLE", Component(parts, 3));
+            Set("SUFFIX", Component(parts, 4));
+        } else if (name == "FN") {
+            formattedName = value;
+        } else if (name == "ORG") {
+            Set("COMPANYNAME", Component(parts, 0));
+            std::vector<std::string> units(parts.size() > 1 ? parts.begin() + 1 : parts.end(), parts.end());
+            Set("DEPARTMENT", JoinNonEmpty(units, ", "));
+        } else if (name == "TEL") {
+            Number(property, value);
+        } else if (name == "EMAIL") {
+            if (!Set(kEmails[0], value) && !Set(kEmails[1], value) && !Set(kEmails[2], value))
+                card.notKept.push_back("EMAIL " + value + " (the phone keeps three)");
+        } else if (name == "ADR") {
+            Address(property, parts);
+        } else if (name == "IMPP") {
+            if (!Set("IM1ADDRESS", value)) card.notKept.push_back("IMPP " + value);
+        } else if (name == "ANNIVERSARY") {
+            Set("ANNIVERSARY", value);
+        } else if (!Simple(name, value) && !Private(name, value) && !Ignored(name)) {
+            card.notKept.push_back(name);
+        }
+    }
+
+    // Without N, the whole formatted name is the first name.
+    ReadCard Finish() {
+        if (!Has(card.fields, "FIRSTNAME") && !Has(card.fields, "LASTNAME")) Set("FIRSTNAME", formattedName);
+        card.shownName = !formattedName.empty() ? formattedName : FormattedName(card.fields);
+        return card;
+    }
+
+private:
+    bool Simple(const std::string &name, const std::string &value) {
+        for (const SimpleField &simple : kSimple) {
+            if (name != simple.property) continue;
+            if (!Set(simple.field, value)) card.notKept.push_back(name + " " + value + " (one is kept)");
+            return true;
+        }
+        return false;
+    }
+
+    bool Private(const std::string &name, const std::string &value) {
+        if (name.rfind(kPrivatePrefix, 0) != 0) return false;
+        for (const char *field : kPrivateFields)
+            if (name.substr(sizeof kPrivatePrefix - 1) == field) return Set(field, value) || true;
+        return false;
+    }
+
+    static bool Ignored(const std::string &name) {
+        static const char *const ignored[] = {"VERSION", "PRODID", "REV", "UID", "KIND", "SOURCE", "LABEL", "SORT-STRING",
+                                              "X-PHONETIC-FIRST-NAME", "X-PHONETIC-LAST-NAME"};
+        return std::find(std::begin(ignored), std::end(ignored), name) != std::end(ignored);
+    }
+};
+
+}  // namespace
+
+std::string WriteVCards(const std::vector<ContactFields> &contacts) {
+    std::string out;
+    for (const ContactFields &fields : contacts) out += WriteCard(fields);
+    return out;
+}
+
+std::vector<ReadCard> ReadVCards(const std::string &text) {
+    std::vector<ReadCard> cards;
+    std::vector<CardBuilder> open;  // nested cards (2.1's AGENT) are read and dropped
+    for (const std::string &line : LogicalLines(text)) {
+        Property property;
+        if (!ParseProperty(line, &property)) continue;
+        std::string value = Upper(property.value);
+        if (property.name == "BEGIN" && value == "VCARD") {
+            open.emplace_back();
+        } else if (property.name == "END" && value == "VCARD" && !open.empty()) {
+            ReadCard card = open.back().Finish();
+            open.pop_back();
+            if (open.empty()) cards.push_back(card);
+        } else if (!open.empty()) {
+            open.back().Add(property);
+        }
+    }
+    return cards;
+}
+
+std::string ContactKey(const ContactFields &fields) {
+    std::string number;
+    for (const NumberField &candidate : kNumbers)
+        if (number.empty()) number = Get(fields, candidate.field);
+    return Get(fields, "LASTNAME") + "\n" + Get(fields, "FIRSTNAME") + "\n" + number;
+}
+
+}  // namespace host

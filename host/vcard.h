@@ -1,0 +1,32 @@
+// Contacts as vCard text, both ways, as pure functions: the phone's contact fields
+// (the plug-in's names: FIRSTNAME, MOBILETELEPHONENUMBER...) with UTF-8 values.
+// Written: vCard 3.0. Read: 2.1 (quoted-printable, CHARSET=), 3.0 and 4.0.
+#ifndef CEBRIDGE_HOST_VCARD_H
+#define CEBRIDGE_HOST_VCARD_H
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace host {
+
+using ContactFields = std::vector<std::pair<std::string, std::string>>;
+
+// One vCard 3.0 card per contact, CR LF line ends.
+std::string WriteVCards(const std::vector<ContactFields> &contacts);
+
+struct ReadCard {
+    ContactFields fields;
+    std::string shownName;             // FN, or the names, for reports
+    std::vector<std::string> notKept;  // "PHOTO", "TEL 555-1234 (no free number field)"...
+};
+
+// Every BEGIN:VCARD...END:VCARD of `text`, in order.
+std::vector<ReadCard> ReadVCards(const std::string &text);
+
+// The name and the first number of a contact, as --skip-existing compares them.
+std::string ContactKey(const ContactFields &fields);
+
+}  // namespace host
+
+#endif  // CEBRIDGE_HOST_VCARD_H
