@@ -10,6 +10,7 @@
 #include "appointment_time.h"
 #include "commands.h"
 #include "file_tree.h"
+#include "interop.h"
 #include "local_files.h"
 #include "sha256.h"
 #include "text.h"
@@ -217,13 +218,33 @@ int BackupApps(Context &context, const fs::path &side, size_t *count) {
     return kExitOk;
 }
 
+// The parts of a phone beside files/ and apps.json: the file each is written to,
+// its count in the manifest, and the export that writes it.
+struct ItemPart {
+    const char *file;
+    const char *count;
+    Outcome (*write)(Context &, const std::string &, InteropReport *);
+};
+
+const ItemPart kItemParts[] = {
+    {"contacts.vcf", "contacts", ExportContacts},
+    {"calendar.ics", "appointments", ExportCalendar},
+    {"calls.json", "calls", ExportCalls},
+    {"sms.json", "messages", ExportMessages},
+};
+
 // The other parts of a phone, beside files/: each is written into `side` and counted.
 int BackupItems(Context &context, const fs::path &side, nlohmann::json *counts) {
     size_t apps = 0;
     if (int code = BackupApps(context, side, &apps)) return code;
     (*counts)["apps"] = apps;
-    // INTEROP: contacts.vcf, calendar.ics, calls.json and sms.json are written here
-    // through host/interop.h once it is on this branch.
+    for (const ItemPart &part : kItemParts) {
+        InteropReport report;
+        Outcome outcome = part.write(context, (side / part.file).string(), &report);
+        if (!outcome.ok && report.localFileFailed) return context.FailLocal("backup: " + outcome.message);
+        if (!outcome.ok) return context.Fail(outcome);
+        (*counts)[part.count] = report.written;
+    }
     return kExitOk;
 }
 
@@ -395,9 +416,28 @@ int RestoreFiles(Context &context, const fs::path &folder, const nlohmann::json 
     return kExitOk;
 }
 
-// INTEROP: the contacts and appointments of the backup that the phone lacks are
-// added here through host/interop.h once it is on this branch.
-int RestoreItems(Context &, const fs::path &, bool, bool, nlohmann::json *) { return kExitOk; }
+nlohmann::json ImportJson(const InteropReport &report) {
+    return {{"added", report.added}, {"skipped", report.skipped}, {"refused", report.refused}, {"notes", report.notes}};
+}
+
+// The contacts and appointments of the backup that the phone lacks (same name and
+// first number, same title and start), added.
+int RestoreItems(Context &context, const fs::path &folder, bool contacts, bool calendar, nlohmann::json *report) {
+    struct {
+        bool chosen;
+        const char *file, *key;
+        Outcome (*add)(Context &, const std::string &, bool, InteropReport *);
+    } parts[] = {{contacts, "contacts.vcf", "contacts", ImportContacts}, {calendar, "calendar.ics", "calendar", ImportCalendar}};
+    for (const auto &part : parts) {
+        if (!part.chosen) continue;
+        InteropReport added;
+        Outcome outcome = part.add(context, (folder / part.file).string(), true, &added);
+        if (!outcome.ok && added.localFileFailed) return context.FailLocal("restore: " + outcome.message);
+        if (!outcome.ok) return context.Fail(outcome);
+        (*report)[part.key] = ImportJson(added);
+    }
+    return kExitOk;
+}
 
 }  // namespace
 
@@ -425,6 +465,10 @@ int CmdRestore(Context &context, const std::string &folder, RestoreParts parts) 
     if (report.contains("files"))
         text += "files: " + report["files"]["restored"].dump() + " restored, " + report["files"]["kept"].dump() +
                 " already on the phone (kept)\n";
+    for (const char *key : {"contacts", "calendar"})
+        if (report.contains(key))
+            text += std::string(key) + ": " + report[key]["added"].dump() + " added, " + report[key]["skipped"].dump() +
+                    " already on the phone, " + report[key]["refused"].dump() + " refused\n";
     context.Emit(text, report);
     return kExitOk;
 }
