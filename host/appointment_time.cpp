@@ -135,6 +135,7 @@ bool ParseStamp(const std::string &stamp, bool local, Instant *instant) {
 std::string LocalText(Instant instant) { return Format(LocalFields(instant), "%Y-%m-%d %H:%M ") + Offset(instant); }
 std::string LocalIso(Instant instant) { return Format(LocalFields(instant), "%Y-%m-%dT%H:%M:%S") + Offset(instant); }
 std::string DayText(Instant day) { return Format(UtcFields(day), "%Y-%m-%d"); }
+std::string UtcIso(Instant instant) { return Format(UtcFields(instant), "%Y-%m-%dT%H:%M:%SZ"); }
 
 AppointmentTimes ReadAppointmentTimes(const std::vector<std::pair<std::string, std::string>> &fields) {
     std::map<std::string, std::string> named(fields.begin(), fields.end());

@@ -42,6 +42,8 @@ bool ParseStamp(const std::string &stamp, bool local, Instant *instant);
 std::string LocalText(Instant instant);
 std::string LocalIso(Instant instant);
 std::string DayText(Instant day);
+// "2009-06-01T01:00:00Z": the instant in UTC.
+std::string UtcIso(Instant instant);
 
 // An appointment's times as the plug-in hands them back (start as the phone keeps
 // it, end in PC local time), made one consistent pair.

@@ -120,6 +120,54 @@ void AddSimple(CLI::App &app, const char *name, const char *help, std::vector<co
     command->callback([values, run, &exitCode] { exitCode = run(*values); });
 }
 
+// get, put and rm, with -r (and -p for get).
+void AddTransferCommands(CLI::App &app, Context &context, int &exitCode) {
+    auto get = std::make_shared<std::pair<std::string, std::string>>();
+    auto getOptions = std::make_shared<TreeOptions>();
+    CLI::App *getCommand = app.add_subcommand("get", "copy files from the phone ('*' and '?' in the last name)");
+    getCommand->add_option("REMOTE", get->first)->required();
+    getCommand->add_option("LOCAL", get->second);
+    getCommand->add_flag("-r,--recursive", getOptions->recursive, "folders with everything in them");
+    getCommand->add_flag("-p,--preserve", getOptions->keepTimes, "keep the phone's modification times");
+    getCommand->callback([&context, &exitCode, get, getOptions] {
+        exitCode = CmdGet(context, get->first, get->second, *getOptions);
+    });
+    auto put = std::make_shared<std::pair<std::string, std::string>>();
+    auto putRecursive = std::make_shared<bool>(false);
+    CLI::App *putCommand = app.add_subcommand("put", "copy a file, or with -r a folder, to the phone");
+    putCommand->add_option("LOCAL", put->first)->required();
+    putCommand->add_option("REMOTE", put->second);
+    putCommand->add_flag("-r,--recursive", *putRecursive, "a folder with everything in it");
+    putCommand->callback([&context, &exitCode, put, putRecursive] {
+        exitCode = *putRecursive ? CmdPutTree(context, put->first, put->second) : CmdPut(context, put->first, put->second);
+    });
+    auto remove = std::make_shared<std::string>();
+    auto removeOptions = std::make_shared<TreeOptions>();
+    CLI::App *removeCommand = app.add_subcommand("rm", "delete phone files ('*' and '?' in the last name)");
+    removeCommand->add_option("REMOTE", *remove)->required();
+    removeCommand->add_flag("-r,--recursive", removeOptions->recursive, "every file below a folder");
+    removeCommand->callback([&context, &exitCode, remove, removeOptions] {
+        exitCode = CmdRemove(context, *remove, *removeOptions);
+    });
+}
+
+void AddBackupCommands(CLI::App &app, Context &context, int &exitCode) {
+    auto backupFolder = std::make_shared<std::string>();
+    auto verify = std::make_shared<bool>(false);
+    CLI::App *backup = app.add_subcommand("backup", "the whole phone into a folder (again: only what changed)");
+    backup->add_option("DIR", *backupFolder, "the backup folder")->required();
+    backup->add_flag("--verify", *verify, "check the folder against its manifest instead");
+    backup->callback([&context, &exitCode, backupFolder, verify] { exitCode = CmdBackup(context, *backupFolder, *verify); });
+    auto restoreFolder = std::make_shared<std::string>();
+    auto parts = std::make_shared<RestoreParts>();
+    CLI::App *restore = app.add_subcommand("restore", "put a backup's files, contacts and appointments back (adds only)");
+    restore->add_option("DIR", *restoreFolder, "the backup folder")->required();
+    restore->add_flag("--files", parts->files, "only files (with the others chosen: those too)");
+    restore->add_flag("--contacts", parts->contacts, "only contacts");
+    restore->add_flag("--calendar", parts->calendar, "only appointments");
+    restore->callback([&context, &exitCode, restoreFolder, parts] { exitCode = CmdRestore(context, *restoreFolder, *parts); });
+}
+
 }  // namespace
 
 void AddCommands(CLI::App &app, Context &context, int &exitCode, bool interactive) {
@@ -130,12 +178,7 @@ void AddCommands(CLI::App &app, Context &context, int &exitCode, bool interactiv
     AddSimple(app, "info", "model, phone number and memories", {}, 0, [&](auto &) { return CmdInfo(context); }, exitCode);
     AddSimple(app, "ls", "list a folder of the phone", {"PATH"}, 0, [&](auto &a) { return CmdList(context, a[0]); },
               exitCode);
-    AddSimple(app, "get", "copy a file from the phone", {"REMOTE", "LOCAL"}, 1,
-              [&](auto &a) { return CmdGet(context, a[0], a[1]); }, exitCode);
-    AddSimple(app, "put", "copy a file to the phone", {"LOCAL", "REMOTE"}, 1,
-              [&](auto &a) { return CmdPut(context, a[0], a[1]); }, exitCode);
-    AddSimple(app, "rm", "delete a file on the phone", {"REMOTE"}, 1, [&](auto &a) { return CmdRemove(context, a[0]); },
-              exitCode);
+    AddTransferCommands(app, context, exitCode);
     AddSimple(app, "mkdir", "create a folder on the phone (and its parents)", {"REMOTE"}, 1,
               [&](auto &a) { return CmdMakeDirectory(context, a[0]); }, exitCode);
     AddSimple(app, "install", "install a CAB package (a local file is uploaded first)", {"PACKAGE"}, 1,
@@ -144,6 +187,7 @@ void AddCommands(CLI::App &app, Context &context, int &exitCode, bool interactiv
     for (const PimKind &kind : kPimKinds) AddPimCommand(app, context, exitCode, kind);
     AddCallsCommand(app, context, exitCode);
     AddMessageCommand(app, context, exitCode);
+    AddBackupCommands(app, context, exitCode);
     if (interactive) {
         AddSimple(app, "cd", "change the current folder", {"PATH"}, 0,
                   [&](auto &a) { return CmdChangeDirectory(context, a[0]); }, exitCode);

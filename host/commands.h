@@ -15,17 +15,37 @@ namespace host {
 // code in `exitCode`. `interactive` adds the shell's own commands (cd, pwd).
 void AddCommands(CLI::App &app, Context &context, int &exitCode, bool interactive);
 
+// Exit 2 for a path holding a name the phone cannot hold; 0 when every name can be.
+// `wildcardLast`: the last name may hold '*' and '?'.
+int RefuseBadName(Context &context, const char *command, const std::vector<std::string> &parts,
+                  bool wildcardLast = false);
+
 int CmdInfo(Context &context);
 int CmdList(Context &context, const std::string &path);
-int CmdGet(Context &context, const std::string &remote, const std::string &local);
+struct TreeOptions {
+    bool recursive = false;  // -r: folders with everything in them
+    bool keepTimes = false;  // -p: downloads keep the phone's modification times
+};
+// `get`: one file, or with a wildcard in the last name or -r, many (commands_tree.cpp).
+int CmdGet(Context &context, const std::string &remote, const std::string &local, TreeOptions options = {});
+int CmdGetMany(Context &context, const std::string &remote, const std::string &local, TreeOptions options);
+int CmdPutTree(Context &context, const std::string &local, const std::string &remote);
+int CmdRemoveMany(Context &context, const std::string &remote, TreeOptions options);
 // `report`: print the result (an install's upload does not).
 int CmdPut(Context &context, const std::string &local, const std::string &remote, bool report = true);
-int CmdRemove(Context &context, const std::string &remote);
+int CmdRemove(Context &context, const std::string &remote, TreeOptions options = {});
 int CmdMakeDirectory(Context &context, const std::string &remote);
 int CmdInstall(Context &context, const std::string &package);
 int CmdApps(Context &context);
 int CmdChangeDirectory(Context &context, const std::string &path);
 int CmdPrintDirectory(Context &context);
+
+// `backup DIR` (or with `verify`, `backup --verify DIR`) and `restore DIR` (commands_backup.cpp).
+int CmdBackup(Context &context, const std::string &folder, bool verify);
+struct RestoreParts {
+    bool files = false, contacts = false, calendar = false;  // none chosen: all of them
+};
+int CmdRestore(Context &context, const std::string &folder, RestoreParts parts);
 
 // PIM kinds: "contacts", "calendar", "calls".
 int CmdPimList(Context &context, const std::string &kind, const std::string &type);

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "commands.h"
+#include "file_tree.h"
 #include "local_files.h"
 #include "progress.h"
 #include "text.h"
@@ -34,16 +35,6 @@ bool SplitFilePath(Context &context, const std::string &typed, std::vector<std::
     return true;
 }
 
-// Exit 2 for a path holding a name the phone cannot hold; 0 when every name can be.
-int RefuseBadName(Context &context, const char *command, const std::vector<std::string> &parts) {
-    for (const std::string &part : parts)
-        for (unsigned char c : part)
-            if (c < 0x20 || std::strchr(":*?\"<>|", c))
-                return context.FailUsage(std::string(command) + ": the phone cannot hold the name '" +
-                                         DeviceToTerminal(part) + "' (no \\ / : * ? \" < > | or control characters)");
-    return kExitOk;
-}
-
 // Enters `folder` and finds the file `name` in it: a missing file or a folder
 // fails with a sentence that names it.
 Outcome LocateFile(Context &context, const std::vector<std::string> &folder, const std::string &name, FolderEntry *found) {
@@ -57,19 +48,6 @@ Outcome LocateFile(Context &context, const std::vector<std::string> &folder, con
     if (entry->folder) return Outcome::Failed(0, "a folder, not a file: " + Shown(path));
     *found = *entry;
     return outcome;
-}
-
-// The memory that holds a device path: the storage card or store whose folder is
-// its first part, else the object store.
-const Memory *StoreFor(const Capability &capability, const std::vector<std::string> &path) {
-    const Memory *objectStore = nullptr;
-    for (const Memory &memory : capability.memories) {
-        std::vector<std::string> location = SplitDevicePath(memory.location);
-        if (memory.location == "0") objectStore = &memory;
-        else if (!path.empty() && location.size() == 1 && SameDeviceName(location[0], path[0]))
-            return &memory;
-    }
-    return objectStore;
 }
 
 // Refuses an upload the target store cannot hold (a replaced file gives its bytes back).
@@ -86,7 +64,24 @@ Outcome CheckRoom(Context &context, const std::vector<std::string> &target, uint
                                   " bytes, " + where + " has " + std::to_string(store->freeBytes) + " bytes free");
 }
 
+// -r, or a wildcard in the last name: the command works on many files.
+bool ManyFiles(const std::string &typed, const TreeOptions &options) {
+    std::vector<std::string> parts = SplitDevicePath(typed);
+    return options.recursive || (!parts.empty() && HasWildcard(parts.back()));
+}
+
 }  // namespace
+
+int RefuseBadName(Context &context, const char *command, const std::vector<std::string> &parts, bool wildcardLast) {
+    for (size_t i = 0; i < parts.size(); ++i)
+        for (unsigned char c : parts[i]) {
+            bool wildcard = wildcardLast && i + 1 == parts.size() && (c == '*' || c == '?');
+            if (!wildcard && (c < 0x20 || std::strchr(":*?\"<>|", c)))
+                return context.FailUsage(std::string(command) + ": the phone cannot hold the name '" +
+                                         DeviceToTerminal(parts[i]) + "' (no \\ / : * ? \" < > | or control characters)");
+        }
+    return kExitOk;
+}
 
 int CmdInfo(Context &context) {
     if (int code = context.Connect()) return code;
@@ -148,7 +143,9 @@ int CmdList(Context &context, const std::string &path) {
     return kExitOk;
 }
 
-int CmdGet(Context &context, const std::string &remote, const std::string &local) {
+int CmdGet(Context &context, const std::string &remote, const std::string &local, TreeOptions options) {
+    if (ManyFiles(remote, options))
+        return CmdGetMany(context, remote, local, options);
     std::vector<std::string> folder;
     std::string name;
     if (!SplitFilePath(context, remote, &folder, &name)) return context.FailUsage("get: name a file on the phone");
@@ -171,6 +168,8 @@ int CmdGet(Context &context, const std::string &remote, const std::string &local
     progress.Finish(outcome.ok);
     if (!outcome.ok) return context.Fail(outcome);
     if (!target.Commit(&error)) return context.FailLocal("get: " + error);
+    if (options.keepTimes && local != "-" && !KeepPhoneTime(target.Destination(), entry, &error))
+        return context.FailLocal("get: " + error);
     context.jsonToStderr = local == "-";  // standard output carries the file
     context.Emit("", {{"remote", Shown(shown)}, {"local", target.Destination()}, {"bytes", target.Bytes()}});
     return kExitOk;
@@ -199,20 +198,17 @@ int CmdPut(Context &context, const std::string &local, const std::string &remote
     if (!outcome.ok) return context.Fail(outcome);
 
     Progress progress(source.Shown(), source.Size(), context.options.json, context.options.progress);
-    outcome = context.link.Upload(source.Path(), name, [&](uint64_t bytes) { progress.Add(bytes); });
+    outcome = UploadWhole(context.link, source.Path(), name, [&](uint64_t bytes) { progress.Add(bytes); });
     if (outcome.ok && progress.Done() < source.Size()) progress.Add(source.Size() - progress.Done());
     progress.Finish(outcome.ok);
-    if (!outcome.ok) {
-        // Half a file is worse than none: take it off the phone again.
-        bool removed = context.link.RemovePartialUpload(name).ok;
-        outcome.message += removed ? "; removed the partial file from the phone" : "; a partial file may remain on the phone";
-        return context.Fail(outcome);
-    }
+    if (!outcome.ok) return context.Fail(outcome);
     if (report) context.Emit("", {{"local", source.Shown()}, {"remote", Shown(target)}, {"bytes", source.Size()}});
     return kExitOk;
 }
 
-int CmdRemove(Context &context, const std::string &remote) {
+int CmdRemove(Context &context, const std::string &remote, TreeOptions options) {
+    if (ManyFiles(remote, options))
+        return CmdRemoveMany(context, remote, options);
     std::vector<std::string> folder;
     std::string name;
     if (!SplitFilePath(context, remote, &folder, &name)) return context.FailUsage("rm: name a file on the phone");

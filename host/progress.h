@@ -1,5 +1,7 @@
 // Shows a transfer's progress on standard error: one redrawn line (percent, bytes,
 // rate, time left) on a terminal or with --progress, NDJSON events with --json.
+// A copy of many files is one Progress over all their bytes: each file is announced
+// with StartFile, and the line also counts files.
 #ifndef CEBRIDGE_HOST_PROGRESS_H
 #define CEBRIDGE_HOST_PROGRESS_H
 
@@ -7,19 +9,29 @@
 #include <cstdint>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 namespace host {
 
 class Progress {
 public:
     Progress(std::string label, uint64_t total, bool json, bool force);
+    // A copy of `files` files whose sizes add up to the total.
+    Progress(std::string label, uint64_t total, uint64_t files, bool json, bool force);
+    // The next file of a many-file copy: its name takes the label's place.
+    void StartFile(std::string name);
     void Add(uint64_t bytes);
     void Finish(bool ok);
     uint64_t Done() const { return m_done; }
 
 private:
+    void Event(const char *name) const;
+
     std::string m_label;
     uint64_t m_total;
     uint64_t m_done = 0;
+    uint64_t m_files = 0;      // 0: a single transfer
+    uint64_t m_fileNumber = 0; // the file being copied, from 1
     bool m_json;
     bool m_line;
     std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();

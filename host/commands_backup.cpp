@@ -1,0 +1,476 @@
+// The whole phone in a PC folder: backup (incremental, switched into place only when
+// complete), backup --verify, and restore.
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+
+#include "appointment_time.h"
+#include "commands.h"
+#include "file_tree.h"
+#include "interop.h"
+#include "local_files.h"
+#include "sha256.h"
+#include "text.h"
+
+namespace fs = std::filesystem;
+
+namespace host {
+namespace {
+
+constexpr int kManifestFormat = 1;
+const char *const kManifestName = "manifest.json";
+const char *const kFilesFolder = "files";
+
+// The phone's own programs live in \Windows, most of them in ROM where nothing can
+// be written back: a backup leaves that folder out.
+bool SystemFolder(const std::vector<std::string> &path) { return path.size() == 1 && SameDeviceName(path[0], "Windows"); }
+
+// A path inside the backup folder, as the manifest writes it: '/' between UTF-8 names.
+std::string ManifestPath(const std::vector<std::string> &phonePath) {
+    std::string path = kFilesFolder;
+    for (const std::string &part : phonePath) path += "/" + DeviceToTerminal(part);
+    return path;
+}
+
+fs::path OnDisk(const fs::path &folder, const std::string &manifestPath) { return folder / fs::path(manifestPath); }
+
+std::string PhoneTime(const FolderEntry &entry) {
+    int64_t instant = 0;
+    return ListingInstant(entry.modified, &instant) ? UtcIso(instant) : "";
+}
+
+// The folder a backup is made in, beside the backup, and the one the previous
+// backup steps aside to while the new one takes its place.
+struct BackupFolders {
+    fs::path target, side, previous;
+    explicit BackupFolders(const std::string &typed) {
+        std::error_code ignored;
+        target = fs::absolute(typed, ignored).lexically_normal();
+        if (!target.has_filename()) target = target.parent_path();
+        side = target.parent_path() / (target.filename().string() + ".cebridge-new");
+        previous = target.parent_path() / (target.filename().string() + ".cebridge-old");
+    }
+};
+
+// Puts back the previous backup when a backup stopped between its two renames.
+bool PutBackPrevious(const BackupFolders &folders, std::string *error) {
+    std::error_code failure;
+    if (!fs::exists(folders.target, failure) && fs::exists(folders.previous, failure))
+        fs::rename(folders.previous, folders.target, failure);
+    if (failure) *error = folders.previous.string() + ": " + failure.message();
+    return !failure;
+}
+
+// Also clears what an interrupted backup left beside the folder.
+bool Recover(const BackupFolders &folders, std::string *error) {
+    if (!PutBackPrevious(folders, error)) return false;
+    std::error_code failure;
+    fs::remove_all(folders.side, failure);
+    if (!failure) fs::remove_all(folders.previous, failure);
+    if (failure) *error = folders.side.string() + ": " + failure.message();
+    return !failure;
+}
+
+bool ReadJsonFile(const fs::path &path, nlohmann::json *document) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    *document = nlohmann::json::parse(in, nullptr, false);
+    return !document->is_discarded() && document->is_object();
+}
+
+bool WriteJsonFile(const fs::path &path, const nlohmann::json &document, std::string *error) {
+    std::ofstream out(path, std::ios::binary);
+    out << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    out.close();
+    if (!out) *error = SystemReason(path.string());
+    return bool(out);
+}
+
+// A list of a manifest (none when it has no such list).
+const nlohmann::json &ArrayIn(const nlohmann::json &manifest, const char *key) {
+    static const nlohmann::json none = nlohmann::json::array();
+    auto list = manifest.find(key);
+    return list != manifest.end() && list->is_array() ? *list : none;
+}
+
+const nlohmann::json &FilesOf(const nlohmann::json &manifest) { return ArrayIn(manifest, "files"); }
+
+// A manifest is read from disk: its paths must stay inside the backup folder.
+bool InsideBackup(const std::string &path) {
+    fs::path relative = fs::path(path).lexically_normal();
+    return !path.empty() && relative.is_relative() && !relative.has_root_name() && *relative.begin() != "..";
+}
+
+// A number of a manifest entry, or `fallback` when it holds none.
+uint64_t NumberIn(const nlohmann::json &entry, const char *key, uint64_t fallback) {
+    auto value = entry.find(key);
+    return value != entry.end() && value->is_number_unsigned() ? value->get<uint64_t>() : fallback;
+}
+
+std::string TextIn(const nlohmann::json &entry, const char *key) {
+    auto value = entry.find(key);
+    return value != entry.end() && value->is_string() ? value->get<std::string>() : "";
+}
+
+// A manifest entry for a file of the folder being made.
+bool Describe(const fs::path &folder, const std::string &path, nlohmann::json *entry, std::string *error) {
+    std::string hex;
+    std::error_code failure;
+    uint64_t size = fs::file_size(OnDisk(folder, path), failure);
+    if (failure) *error = OnDisk(folder, path).string() + ": " + failure.message();
+    if (failure || !FileSha256(OnDisk(folder, path).string(), &hex, error)) return false;
+    *entry = {{"path", path}, {"size", size}, {"sha256", hex}};
+    return true;
+}
+
+// The previous backup's copy of a phone file that has not changed since, or null.
+const nlohmann::json *Unchanged(const std::map<std::string, nlohmann::json> &previous, const fs::path &target,
+                                const std::string &path, const PhoneFile &file) {
+    auto found = previous.find(path);
+    if (found == previous.end()) return nullptr;
+    const nlohmann::json &entry = found->second;
+    std::error_code failure;
+    bool same = NumberIn(entry, "size", ~uint64_t(0)) == file.Size() && TextIn(entry, "modified") == PhoneTime(file.entry) &&
+                fs::file_size(OnDisk(target, path), failure) == file.Size() && !failure;
+    return same ? &entry : nullptr;
+}
+
+// Shares the previous copy (a hard link, or a copy where links cannot be made).
+bool Reuse(const fs::path &from, const fs::path &to, std::string *error) {
+    std::error_code failure;
+    fs::create_directories(to.parent_path(), failure);
+    if (!failure) fs::create_hard_link(from, to, failure);
+    if (failure) {
+        failure.clear();
+        fs::copy_file(from, to, fs::copy_options::copy_symlinks, failure);
+    }
+    if (failure) *error = to.string() + ": " + failure.message();
+    return !failure;
+}
+
+struct FilesPart {
+    nlohmann::json entries = nlohmann::json::array();
+    nlohmann::json folders = nlohmann::json::array();
+    nlohmann::json skipped = nlohmann::json::array();
+    uint64_t files = 0, bytes = 0, copied = 0, reused = 0;
+};
+
+// Every phone file into side/files/, copying only what changed since the backup in target.
+int BackupFiles(Context &context, const BackupFolders &folders, const nlohmann::json &previousManifest, FilesPart *part) {
+    std::map<std::string, nlohmann::json> previous;
+    for (const nlohmann::json &entry : FilesOf(previousManifest))
+        if (InsideBackup(TextIn(entry, "path"))) previous[TextIn(entry, "path")] = entry;
+    std::vector<PhoneFile> files;
+    std::vector<std::vector<std::string>> phoneFolders;
+    Outcome outcome = WalkPhoneTree(context.link, {}, &files, &phoneFolders, SystemFolder);
+    if (!outcome.ok) return context.Fail(outcome);
+    for (const auto &folder : phoneFolders)
+        if (!folder.empty()) part->folders.push_back(ManifestPath(folder));
+    std::vector<PlannedDownload> plan;
+    std::map<std::string, nlohmann::json> described;
+    for (const PhoneFile &file : files) {
+        std::string path = ManifestPath(file.Path()), error;
+        if (const nlohmann::json *entry = Unchanged(previous, folders.target, path, file)) {
+            if (!Reuse(OnDisk(folders.target, path), OnDisk(folders.side, path), &error))
+                return context.FailLocal("backup: " + error);
+            described[path] = *entry;
+            ++part->reused;
+        } else {
+            plan.push_back({file, OnDisk(folders.side, path).string()});
+        }
+    }
+    CopyResult copied = DownloadFiles(context, plan, true);
+    if (!copied.outcome.ok) return FailCopy(context, "backup", copied);
+    part->copied = copied.files;
+    for (const std::string &skipped : copied.skipped) {
+        std::fprintf(stderr, "cebridge: backup: left out %s\n", skipped.c_str());
+        part->skipped.push_back(skipped);
+    }
+    for (const PhoneFile &file : files) {
+        std::string path = ManifestPath(file.Path()), error;
+        nlohmann::json entry = described.count(path) ? described[path] : nlohmann::json();
+        if (entry.is_null()) {
+            if (!fs::exists(OnDisk(folders.side, path))) continue;  // left out
+            if (!Describe(folders.side, path, &entry, &error)) return context.FailLocal("backup: " + error);
+            entry["modified"] = PhoneTime(file.entry);
+        }
+        part->entries.push_back(entry);
+        ++part->files;
+        part->bytes += file.Size();
+    }
+    return kExitOk;
+}
+
+// apps.json: the installed packages.
+int BackupApps(Context &context, const fs::path &side, size_t *count) {
+    std::vector<ContentItem> items;
+    Outcome outcome = context.link.Listing("WG-REGISTRY", &items);
+    if (!outcome.ok) return context.Fail(outcome);
+    nlohmann::json packages = nlohmann::json::array();
+    for (const ContentItem &item : items)
+        packages.push_back({{"id", DeviceToTerminal(item.id)}, {"version", DeviceToTerminal(item.version)}});
+    std::string error;
+    if (!WriteJsonFile(side / "apps.json", {{"packages", packages}}, &error)) return context.FailLocal("backup: " + error);
+    *count = items.size();
+    return kExitOk;
+}
+
+// The parts of a phone beside files/ and apps.json: the file each is written to,
+// its count in the manifest, and the export that writes it.
+struct ItemPart {
+    const char *file;
+    const char *count;
+    Outcome (*write)(Context &, const std::string &, InteropReport *);
+};
+
+const ItemPart kItemParts[] = {
+    {"contacts.vcf", "contacts", ExportContacts},
+    {"calendar.ics", "appointments", ExportCalendar},
+    {"calls.json", "calls", ExportCalls},
+    {"sms.json", "messages", ExportMessages},
+};
+
+// The other parts of a phone, beside files/: each is written into `side` and counted.
+int BackupItems(Context &context, const fs::path &side, nlohmann::json *counts) {
+    size_t apps = 0;
+    if (int code = BackupApps(context, side, &apps)) return code;
+    (*counts)["apps"] = apps;
+    for (const ItemPart &part : kItemParts) {
+        InteropReport report;
+        Outcome outcome = part.write(context, (side / part.file).string(), &report);
+        if (!outcome.ok && report.localFileFailed) return context.FailLocal("backup: " + outcome.message);
+        if (!outcome.ok) return context.Fail(outcome);
+        (*counts)[part.count] = report.written;
+    }
+    return kExitOk;
+}
+
+// Moves the finished backup into place; the previous one steps aside and goes.
+int Switch(Context &context, const BackupFolders &folders) {
+    std::error_code failure, ignored;
+    bool hadPrevious = fs::exists(folders.target, failure);
+    if (hadPrevious) fs::rename(folders.target, folders.previous, failure);
+    if (!failure) fs::rename(folders.side, folders.target, failure);
+    if (failure) {
+        if (hadPrevious) fs::rename(folders.previous, folders.target, ignored);
+        return context.FailLocal("backup: " + folders.target.string() + ": " + failure.message());
+    }
+    fs::remove_all(folders.previous, ignored);
+    return kExitOk;
+}
+
+std::string Now() {
+    return LocalIso(std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count());
+}
+
+// The new backup, whole, in the side folder; *summary tells what it did.
+int WriteBackup(Context &context, const BackupFolders &folders, const nlohmann::json &previous, nlohmann::json *summary) {
+    Capability capability;
+    Outcome outcome = context.link.ReadCapability(&capability);
+    if (!outcome.ok) return context.Fail(outcome);
+    std::error_code failure;
+    fs::create_directories(folders.side / kFilesFolder, failure);
+    if (failure) return context.FailLocal("backup: " + folders.side.string() + ": " + failure.message());
+
+    FilesPart files;
+    nlohmann::json counts = nlohmann::json::object();
+    if (int code = BackupFiles(context, folders, previous, &files)) return code;
+    if (int code = BackupItems(context, folders.side, &counts)) return code;
+    counts["files"] = files.files;
+    counts["bytes"] = files.bytes;
+    nlohmann::json entries = files.entries;
+    std::string error;
+    for (const auto &item : fs::directory_iterator(folders.side)) {
+        nlohmann::json entry;
+        std::string name = item.path().filename().string();
+        if (name == kFilesFolder) continue;
+        if (!Describe(folders.side, name, &entry, &error)) return context.FailLocal("backup: " + error);
+        entries.push_back(entry);
+    }
+    nlohmann::json manifest = {{"format", kManifestFormat},
+                               {"model", DeviceToTerminal(capability.model)},
+                               {"manufacturer", DeviceToTerminal(capability.manufacturer)},
+                               {"phoneNumber", DeviceToTerminal(capability.phoneNumber)},
+                               {"time", Now()},
+                               {"counts", counts},
+                               {"folders", files.folders},
+                               {"files", entries},
+                               {"skipped", files.skipped}};
+    if (!WriteJsonFile(folders.side / kManifestName, manifest, &error)) return context.FailLocal("backup: " + error);
+    *summary = {{"backup", folders.target.string()}, {"counts", counts}, {"copied", files.copied},
+                {"unchanged", files.reused}, {"skipped", files.skipped}};
+    return kExitOk;
+}
+
+int MakeBackup(Context &context, const BackupFolders &folders) {
+    std::string error;
+    if (!Recover(folders, &error)) return context.FailLocal("backup: " + error);
+    std::error_code failure;
+    if (fs::exists(folders.target, failure) && !fs::exists(folders.target / kManifestName, failure) &&
+        !fs::is_empty(folders.target, failure))
+        return context.FailLocal("backup: " + folders.target.string() + ": a folder that holds no backup; choose an empty or new one");
+    nlohmann::json previous;
+    if (!ReadJsonFile(folders.target / kManifestName, &previous)) previous = nlohmann::json::object();
+    if (int code = context.Connect()) return code;
+    nlohmann::json summary;
+    int code = WriteBackup(context, folders, previous, &summary);
+    if (code == kExitOk) code = Switch(context, folders);
+    if (code != kExitOk) {
+        fs::remove_all(folders.side, failure);  // the previous backup stays as it was
+        return code;
+    }
+    const nlohmann::json &counts = summary["counts"];
+    context.Emit("backed up " + counts["files"].dump() + " files (" + HumanSize(counts["bytes"].get<uint64_t>()) + "; " +
+                     summary["copied"].dump() + " copied, " + summary["unchanged"].dump() + " unchanged) into " +
+                     folders.target.string() + "\n",
+                 summary);
+    return kExitOk;
+}
+
+// What differs between a backup folder and its manifest: "PATH: what", empty when nothing.
+std::vector<std::string> Check(const fs::path &folder, const nlohmann::json &manifest) {
+    std::vector<std::string> problems;
+    std::set<std::string> listed = {kManifestName};
+    for (const nlohmann::json &entry : FilesOf(manifest)) {
+        std::string path = TextIn(entry, "path"), hex, error;
+        if (!InsideBackup(path)) {
+            problems.push_back("manifest: an entry without a path inside the backup: " + path);
+            continue;
+        }
+        listed.insert(path);
+        std::error_code failure;
+        uint64_t size = fs::file_size(OnDisk(folder, path), failure);
+        if (failure) problems.push_back(path + ": missing");
+        else if (size != NumberIn(entry, "size", ~uint64_t(0))) problems.push_back(path + ": size changed");
+        else if (!FileSha256(OnDisk(folder, path).string(), &hex, &error)) problems.push_back(error);
+        else if (hex != TextIn(entry, "sha256")) problems.push_back(path + ": content changed");
+    }
+    std::error_code failure;
+    for (fs::recursive_directory_iterator walk(folder, failure), end; !failure && walk != end; walk.increment(failure))
+        if (walk->is_regular_file() && !listed.count(fs::relative(walk->path(), folder).generic_string()))
+            problems.push_back(fs::relative(walk->path(), folder).generic_string() + ": not in the manifest");
+    return problems;
+}
+
+int ReadManifest(Context &context, const char *command, const BackupFolders &folders, nlohmann::json *manifest) {
+    std::string error;
+    if (!PutBackPrevious(folders, &error)) return context.FailLocal(std::string(command) + ": " + error);
+    const fs::path &folder = folders.target;
+    if (!ReadJsonFile(folder / kManifestName, manifest))
+        return context.FailLocal(std::string(command) + ": " + (folder / kManifestName).string() + ": no readable manifest");
+    if (NumberIn(*manifest, "format", 0) != kManifestFormat)
+        return context.FailLocal(std::string(command) + ": " + (folder / kManifestName).string() + ": a manifest format this program does not know");
+    return kExitOk;
+}
+
+int Verify(Context &context, const BackupFolders &folders) {
+    nlohmann::json manifest;
+    if (int code = ReadManifest(context, "backup --verify", folders, &manifest)) return code;
+    std::vector<std::string> problems = Check(folders.target, manifest);
+    size_t files = FilesOf(manifest).size();
+    if (!problems.empty()) {
+        for (const std::string &problem : problems) std::fprintf(stderr, "cebridge: %s\n", problem.c_str());
+        context.Emit("", {{"backup", folders.target.string()}, {"files", files}, {"verified", false}, {"problems", problems}});
+        return kExitFailed;
+    }
+    context.Emit("all " + std::to_string(files) + " files match the manifest\n",
+                 {{"backup", folders.target.string()}, {"files", files}, {"verified", true}, {"problems", problems}});
+    return kExitOk;
+}
+
+// The backup's phone files the phone lacks, back where they were.
+int RestoreFiles(Context &context, const fs::path &folder, const nlohmann::json &manifest, nlohmann::json *report) {
+    std::map<std::vector<std::string>, std::vector<std::string>> byFolder;  // phone folder -> names
+    std::map<std::vector<std::string>, std::vector<std::string>> localPaths;
+    const std::string prefix = std::string(kFilesFolder) + "/";
+    for (const nlohmann::json &entry : FilesOf(manifest)) {
+        std::string path = TextIn(entry, "path");
+        if (path.rfind(prefix, 0) != 0) continue;
+        std::vector<std::string> phonePath = SplitDevicePath(TerminalToDevice(path.substr(prefix.size())));
+        if (phonePath.empty()) continue;
+        std::string name = phonePath.back();
+        phonePath.pop_back();
+        byFolder[phonePath].push_back(name);
+        localPaths[phonePath].push_back(OnDisk(folder, path).string());
+    }
+    for (const nlohmann::json &path : ArrayIn(manifest, "folders"))
+        if (path.is_string() && path.get<std::string>().rfind(prefix, 0) == 0)
+            byFolder[SplitDevicePath(TerminalToDevice(path.get<std::string>().substr(prefix.size())))];
+    std::vector<PlannedUpload> plan;
+    size_t kept = 0;
+    for (const auto &[phoneFolder, names] : byFolder) {
+        std::vector<FolderEntry> entries;
+        Outcome outcome = context.link.EnterFolder(phoneFolder, &entries);
+        if (!outcome.ok && !(outcome = context.link.MakeFolders(phoneFolder)).ok) return context.Fail(outcome);
+        for (size_t i = 0; i < names.size(); ++i) {
+            if (FindEntry(entries, names[i])) ++kept;  // the phone's own file stays
+            else plan.push_back({localPaths[phoneFolder][i], phoneFolder, names[i]});
+        }
+    }
+    CopyResult result = UploadFiles(context, std::move(plan));
+    if (!result.outcome.ok) return FailCopy(context, "restore", result);
+    (*report)["files"] = {{"restored", result.files}, {"kept", kept}};
+    return kExitOk;
+}
+
+nlohmann::json ImportJson(const InteropReport &report) {
+    return {{"added", report.added}, {"skipped", report.skipped}, {"refused", report.refused}, {"notes", report.notes}};
+}
+
+// The contacts and appointments of the backup that the phone lacks (same name and
+// first number, same title and start), added.
+int RestoreItems(Context &context, const fs::path &folder, bool contacts, bool calendar, nlohmann::json *report) {
+    struct {
+        bool chosen;
+        const char *file, *key;
+        Outcome (*add)(Context &, const std::string &, bool, InteropReport *);
+    } parts[] = {{contacts, "contacts.vcf", "contacts", ImportContacts}, {calendar, "calendar.ics", "calendar", ImportCalendar}};
+    for (const auto &part : parts) {
+        if (!part.chosen) continue;
+        InteropReport added;
+        Outcome outcome = part.add(context, (folder / part.file).string(), true, &added);
+        if (!outcome.ok && added.localFileFailed) return context.FailLocal("restore: " + outcome.message);
+        if (!outcome.ok) return context.Fail(outcome);
+        (*report)[part.key] = ImportJson(added);
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+int CmdBackup(Context &context, const std::string &folder, bool verify) {
+    BackupFolders folders(folder);
+    return verify ? Verify(context, folders) : MakeBackup(context, folders);
+}
+
+int CmdRestore(Context &context, const std::string &folder, RestoreParts parts) {
+    BackupFolders folders(folder);
+    if (!parts.files && !parts.contacts && !parts.calendar) parts = {true, true, true};
+    nlohmann::json manifest;
+    if (int code = ReadManifest(context, "restore", folders, &manifest)) return code;
+    // A backup that no longer matches its manifest is not put on a phone.
+    std::vector<std::string> problems = Check(folders.target, manifest);
+    for (const std::string &problem : problems) std::fprintf(stderr, "cebridge: %s\n", problem.c_str());
+    if (!problems.empty())
+        return context.FailLocal("restore: the backup does not match its manifest (see `backup --verify`)");
+    if (int code = context.Connect()) return code;
+    nlohmann::json report = nlohmann::json::object();
+    if (parts.files)
+        if (int code = RestoreFiles(context, folders.target, manifest, &report)) return code;
+    if (int code = RestoreItems(context, folders.target, parts.contacts, parts.calendar, &report)) return code;
+    std::string text;
+    if (report.contains("files"))
+        text += "files: " + report["files"]["restored"].dump() + " restored, " + report["files"]["kept"].dump() +
+                " already on the phone (kept)\n";
+    for (const char *key : {"contacts", "calendar"})
+        if (report.contains(key))
+            text += std::string(key) + ": " + report[key]["added"].dump() + " added, " + report[key]["skipped"].dump() +
+                    " already on the phone, " + report[key]["refused"].dump() + " refused\n";
+    context.Emit(text, report);
+    return kExitOk;
+}
+
+}  // namespace host

@@ -1,0 +1,188 @@
+// Many files at once: get -r and get with wildcards, put -r, rm -r and rm with wildcards.
+#include <filesystem>
+
+#include "commands.h"
+#include "file_tree.h"
+#include "text.h"
+
+namespace fs = std::filesystem;
+
+namespace host {
+namespace {
+
+std::string Shown(const std::vector<std::string> &parts) { return DeviceToTerminal(JoinDevicePath(parts)); }
+
+// What a typed phone path names: every entry of its folder that matches a wildcard
+// last name, or the one entry it names, or with -r a folder's content. Each file and
+// folder carries its path below what was named (a match's path starts with its name).
+struct Selection {
+    std::vector<PhoneFile> files;
+    std::vector<std::vector<std::string>> folders, relativeFolders;  // walked, each before what it holds
+    std::vector<std::string> leftOut;                                // folders met without -r
+};
+
+// The folder `path` with everything in it, named `prefix` below the selection.
+Outcome AddFolder(Context &context, const std::vector<std::string> &path, const std::vector<std::string> &prefix,
+                  Selection *selection) {
+    size_t firstFile = selection->files.size(), firstFolder = selection->folders.size();
+    Outcome outcome = WalkPhoneTree(context.link, path, &selection->files, &selection->folders);
+    for (size_t i = firstFile; i < selection->files.size(); ++i)
+        selection->files[i].relative.insert(selection->files[i].relative.begin(), prefix.begin(), prefix.end());
+    for (size_t i = firstFolder; i < selection->folders.size(); ++i) {
+        std::vector<std::string> relative = prefix;
+        relative.insert(relative.end(), selection->folders[i].begin() + long(path.size()), selection->folders[i].end());
+        selection->relativeFolders.push_back(relative);
+    }
+    return outcome;
+}
+
+Outcome Select(Context &context, const std::vector<std::string> &typed, const TreeOptions &options, Selection *selection) {
+    if (typed.empty()) return AddFolder(context, typed, {}, selection);  // the whole phone
+    std::vector<std::string> parent(typed.begin(), typed.end() - 1);
+    std::vector<FolderEntry> entries;
+    Outcome outcome = context.link.EnterFolder(parent, &entries);
+    if (!outcome.ok) return outcome;
+    std::vector<FolderEntry> chosen;
+    if (HasWildcard(typed.back())) {
+        for (const FolderEntry &entry : entries)
+            if (MatchesWildcard(DeviceToTerminal(typed.back()), DeviceToTerminal(entry.name))) chosen.push_back(entry);
+        if (chosen.empty()) return Outcome::Failed(0, "nothing on the phone matches " + JoinDevicePath(typed));
+    } else if (const FolderEntry *entry = FindEntry(entries, typed.back())) {
+        std::vector<std::string> path = parent;
+        path.push_back(entry->name);
+        if (entry->folder) return AddFolder(context, path, {}, selection);  // a folder named whole: its content
+        chosen.push_back(*entry);
+    } else {
+        return Outcome::Failed(0, "no such file or folder on the phone: " + JoinDevicePath(typed));
+    }
+    for (const FolderEntry &entry : chosen) {
+        std::vector<std::string> path = parent;
+        path.push_back(entry.name);
+        if (!entry.folder) selection->files.push_back({parent, {entry.name}, entry});
+        else if (!options.recursive) selection->leftOut.push_back(Shown(path));
+        else if (!(outcome = AddFolder(context, path, {entry.name}, selection)).ok) return outcome;
+    }
+    return Outcome::Ok();
+}
+
+nlohmann::json CopyJson(const CopyResult &result) {
+    return {{"files", result.files}, {"bytes", result.bytes}, {"skipped", result.skipped}};
+}
+
+// The end of a many-file command: the summary, and exit 1 when files were left out.
+int Finish(Context &context, const char *command, const CopyResult &result, nlohmann::json document,
+           const std::string &text) {
+    if (!result.outcome.ok) return FailCopy(context, command, result);
+    for (const std::string &skipped : result.skipped) std::fprintf(stderr, "cebridge: skipped %s\n", skipped.c_str());
+    if (!result.skipped.empty())
+        return context.Fail(Outcome::Failed(0, std::to_string(result.skipped.size()) + " of the files were left out"));
+    context.Emit(text, document);
+    return kExitOk;
+}
+
+}  // namespace
+
+int CmdGetMany(Context &context, const std::string &remote, const std::string &local, TreeOptions options) {
+    std::vector<std::string> typed = context.ResolveDevicePath(remote);
+    if (int code = RefuseBadName(context, "get", typed, true)) return code;
+    bool wildcard = !typed.empty() && HasWildcard(typed.back());
+    if (local == "-") return context.FailUsage("get: many files cannot go to standard output");
+    if (local.empty() && typed.empty()) return context.FailUsage("get: name the PC folder (LOCAL) for the whole phone");
+    // A folder named whole lands in LOCAL (default: its own name here); matches land inside LOCAL.
+    std::string into = !local.empty() ? local : wildcard ? "." : DeviceToTerminal(typed.back());
+    if (int code = context.Connect()) return code;
+    Selection selection;
+    Outcome outcome = Select(context, typed, options, &selection);
+    if (!outcome.ok) return context.Fail(outcome);
+    if (local.empty() && !wildcard && selection.folders.empty()) into = ".";  // -r naming one file
+    for (const std::string &folder : selection.leftOut)
+        std::fprintf(stderr, "cebridge: left out the folder %s (-r copies folders)\n", folder.c_str());
+    std::vector<PlannedDownload> plan;
+    for (PhoneFile &file : selection.files) plan.push_back({file, LocalPathFor(into, file.relative)});
+    // Folders come along even when empty.
+    for (const auto &relative : selection.relativeFolders) {
+        std::error_code failure;
+        fs::create_directories(LocalPathFor(into, relative), failure);
+        if (failure) return context.FailLocal("get: " + LocalPathFor(into, relative) + ": " + failure.message());
+    }
+    CopyResult result = DownloadFiles(context, std::move(plan), options.keepTimes);
+    nlohmann::json document = CopyJson(result);
+    document["remote"] = Shown(typed);
+    document["local"] = into;
+    return Finish(context, "get", result, document, "");
+}
+
+int CmdPutTree(Context &context, const std::string &local, const std::string &remote) {
+    std::error_code failure;
+    if (!fs::is_directory(local, failure)) return context.FailLocal("put: " + local + ": not a folder");
+    // The folder's content lands in REMOTE (default: a folder of its own name here).
+    std::vector<std::string> into = context.ResolveDevicePath(remote);
+    if (remote.empty()) {
+        fs::path name = fs::absolute(local, failure).lexically_normal();
+        if (!name.has_filename()) name = name.parent_path();
+        into.push_back(TerminalToDevice(name.filename().string()));
+    }
+    std::vector<PlannedUpload> plan;
+    std::vector<std::vector<std::string>> folders = {into};
+    for (fs::recursive_directory_iterator walk(local, failure), end; !failure && walk != end; walk.increment(failure)) {
+        std::vector<std::string> target = into;
+        for (const fs::path &part : fs::relative(walk->path(), local)) target.push_back(TerminalToDevice(part.string()));
+        if (int code = RefuseBadName(context, "put", target)) return code;
+        if (walk->is_directory()) {
+            folders.push_back(target);
+            continue;
+        }
+        std::string name = target.back();
+        target.pop_back();
+        plan.push_back({walk->path().string(), target, name});
+    }
+    if (failure) return context.FailLocal("put: " + local + ": " + failure.message());
+    if (int code = context.Connect()) return code;
+    // Every folder, empty ones too.
+    for (const auto &folder : folders) {
+        Outcome outcome = context.link.MakeFolders(folder);
+        if (!outcome.ok) return context.Fail(outcome);
+    }
+    std::stable_sort(plan.begin(), plan.end(), [](const PlannedUpload &a, const PlannedUpload &b) { return a.folder < b.folder; });
+    CopyResult result = UploadFiles(context, std::move(plan));
+    nlohmann::json document = CopyJson(result);
+    document["local"] = local;
+    document["remote"] = Shown(into);
+    return Finish(context, "put", result, document, "");
+}
+
+int CmdRemoveMany(Context &context, const std::string &remote, TreeOptions options) {
+    std::vector<std::string> typed = context.ResolveDevicePath(remote);
+    if (typed.empty()) return context.FailUsage("rm: the whole phone is not removed; name a folder");
+    if (int code = RefuseBadName(context, "rm", typed, true)) return code;
+    if (int code = context.Connect()) return code;
+    Selection selection;
+    Outcome outcome = Select(context, typed, options, &selection);
+    if (!outcome.ok) return context.Fail(outcome);
+    for (const std::string &folder : selection.leftOut)
+        std::fprintf(stderr, "cebridge: left out the folder %s (-r removes what folders hold)\n", folder.c_str());
+    std::stable_sort(selection.files.begin(), selection.files.end(),
+                     [](const PhoneFile &a, const PhoneFile &b) { return a.folder < b.folder; });
+    nlohmann::json removed = nlohmann::json::array();
+    const std::vector<std::string> *current = nullptr;
+    for (const PhoneFile &file : selection.files) {
+        if (!current || *current != file.folder) {
+            if (!(outcome = context.link.EnterFolder(file.folder)).ok) return context.Fail(outcome);
+            current = &file.folder;
+        }
+        if (!(outcome = context.link.DeleteFile(file.entry.name)).ok) {
+            outcome.message += ": " + JoinDevicePath(file.Path());
+            return context.Fail(outcome);
+        }
+        removed.push_back(Shown(file.Path()));
+    }
+    // The plug-in deletes files only: the folders stay, empty.
+    nlohmann::json folders = nlohmann::json::array();
+    for (const auto &folder : selection.folders) folders.push_back(Shown(folder));
+    std::string text = "removed " + std::to_string(removed.size()) + " files";
+    if (!folders.empty()) text += "; " + std::to_string(folders.size()) + " folders stay (the phone's link deletes files only)";
+    context.Emit(text + "\n", {{"removed", removed}, {"foldersLeft", folders}});
+    return kExitOk;
+}
+
+}  // namespace host

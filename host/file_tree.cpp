@@ -1,0 +1,245 @@
+#include "file_tree.h"
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <memory>
+
+#include "appointment_time.h"
+#include "local_files.h"
+#include "progress.h"
+#include "text.h"
+
+namespace fs = std::filesystem;
+
+namespace host {
+namespace {
+
+// The protocol carries a downloaded file's name in a 32-byte field.
+constexpr size_t kMaxDownloadName = 31;
+
+// The next code point of UTF-8 text, ASCII letters folded; advances `at`.
+uint32_t NextFolded(const std::string &text, size_t *at) {
+    unsigned char first = static_cast<unsigned char>(text[*at]);
+    size_t length = first < 0x80 ? 1 : first < 0xE0 ? 2 : first < 0xF0 ? 3 : 4;
+    uint32_t code = first < 0x80 ? first : first & (0x3F >> (length - 1));
+    for (size_t i = 1; i < length && *at + i < text.size(); ++i)
+        code = code << 6 | (static_cast<unsigned char>(text[*at + i]) & 0x3F);
+    *at = std::min(text.size(), *at + length);
+    return code >= 'A' && code <= 'Z' ? code - 'A' + 'a' : code;
+}
+
+std::vector<uint32_t> CodePoints(const std::string &text) {
+    std::vector<uint32_t> codes;
+    for (size_t at = 0; at < text.size();) codes.push_back(NextFolded(text, &at));
+    return codes;
+}
+
+bool SetModified(const std::string &path, int64_t instant, std::string *error) {
+    using namespace std::chrono;
+    std::error_code failure;
+    auto when = file_clock::from_sys(sys_seconds(seconds(instant)));
+    fs::last_write_time(path, when, failure);
+    if (failure) *error = path + ": " + failure.message();
+    return !failure;
+}
+
+CopyResult LocalFailure(CopyResult result, const std::string &message) {
+    result.outcome = Outcome::Failed(0, message);
+    result.localFailure = true;
+    return result;
+}
+
+std::string Shown(const std::vector<std::string> &parts) { return DeviceToTerminal(JoinDevicePath(parts)); }
+
+// Downloads one file of the current phone folder to `local`.
+CopyResult DownloadOne(Context &context, const PlannedDownload &item, bool keepTimes, Progress &progress,
+                       CopyResult result) {
+    std::string error;
+    std::error_code failure;
+    fs::create_directories(fs::path(item.local).parent_path(), failure);
+    if (failure) return LocalFailure(result, fs::path(item.local).parent_path().string() + ": " + failure.message());
+    DownloadTarget target;
+    if (!target.Prepare(item.local, DeviceToTerminal(item.source.entry.name), &error)) return LocalFailure(result, error);
+    progress.StartFile(DeviceToTerminal(item.source.entry.name));
+    result.outcome = context.link.Download(item.source.entry.name, target.TemporaryPath(),
+                                           [&](uint64_t bytes) { progress.Add(bytes); });
+    if (!result.outcome.ok) {
+        result.outcome.message += ": " + JoinDevicePath(item.source.Path());  // (device text, as outcomes carry)
+        return result;
+    }
+    if (!target.Commit(&error)) return LocalFailure(result, error);
+    if (keepTimes && !KeepPhoneTime(item.local, item.source.entry, &error)) return LocalFailure(result, error);
+    ++result.files;
+    result.bytes += target.Bytes();
+    return result;
+}
+
+}  // namespace
+
+std::vector<std::string> PhoneFile::Path() const {
+    std::vector<std::string> path = folder;
+    path.push_back(entry.name);
+    return path;
+}
+
+Outcome WalkPhoneTree(DeviceLink &link, const std::vector<std::string> &root, std::vector<PhoneFile> *files,
+                      std::vector<std::vector<std::string>> *folders,
+                      const std::function<bool(const std::vector<std::string> &)> &skip) {
+    std::vector<std::vector<std::string>> pending = {root};
+    size_t rootDepth = root.size();
+    while (!pending.empty()) {
+        std::vector<std::string> folder = pending.back();
+        pending.pop_back();
+        std::vector<FolderEntry> entries;
+        Outcome outcome = link.EnterFolder(folder, &entries);
+        if (!outcome.ok) return outcome;
+        if (folders) folders->push_back(folder);
+        // Later names first on the stack, so folders are walked in listing order.
+        for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
+            std::vector<std::string> path = folder;
+            path.push_back(entry->name);
+            if (!entry->folder) continue;
+            if (!skip || !skip(path)) pending.push_back(path);
+        }
+        for (const FolderEntry &entry : entries) {
+            if (entry.folder) continue;
+            PhoneFile file{folder, {folder.begin() + long(rootDepth), folder.end()}, entry};
+            file.relative.push_back(entry.name);
+            files->push_back(file);
+        }
+    }
+    return Outcome::Ok();
+}
+
+bool HasWildcard(const std::string &name) { return name.find_first_of("*?") != std::string::npos; }
+
+bool MatchesWildcard(const std::string &pattern, const std::string &name) {
+    std::vector<uint32_t> want = CodePoints(pattern), have = CodePoints(name);
+    // Greedy matching with one point to come back to: the last '*' seen.
+    size_t p = 0, n = 0, starP = std::string::npos, starN = 0;
+    while (n < have.size()) {
+        if (p < want.size() && (want[p] == '?' || want[p] == have[n])) {
+            ++p, ++n;
+        } else if (p < want.size() && want[p] == '*') {
+            starP = p++, starN = n;
+        } else if (starP != std::string::npos) {
+            p = starP + 1, n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < want.size() && want[p] == '*') ++p;
+    return p == want.size();
+}
+
+bool ListingInstant(const std::string &stamp, int64_t *instant) { return ParseStamp(stamp, true, instant); }
+
+bool KeepPhoneTime(const std::string &path, const FolderEntry &entry, std::string *error) {
+    int64_t instant = 0;
+    return !ListingInstant(entry.modified, &instant) || SetModified(path, instant, error);
+}
+
+std::string LocalPathFor(const std::string &folder, const std::vector<std::string> &relative) {
+    fs::path path = folder;
+    for (const std::string &part : relative) path /= DeviceToTerminal(part);
+    return path.string();
+}
+
+const Memory *StoreFor(const Capability &capability, const std::vector<std::string> &path) {
+    const Memory *objectStore = nullptr;
+    for (const Memory &memory : capability.memories) {
+        std::vector<std::string> location = SplitDevicePath(memory.location);
+        if (memory.location == "0") objectStore = &memory;
+        else if (!path.empty() && location.size() == 1 && SameDeviceName(location[0], path[0]))
+            return &memory;
+    }
+    return objectStore;
+}
+
+CopyResult DownloadFiles(Context &context, std::vector<PlannedDownload> plan, bool keepTimes) {
+    CopyResult result;
+    std::erase_if(plan, [&](const PlannedDownload &item) {
+        bool tooLong = item.source.entry.name.size() > kMaxDownloadName;
+        if (tooLong) result.skipped.push_back(Shown(item.source.Path()) + ": the protocol carries names of at most 31 bytes");
+        return tooLong;
+    });
+    // One folder change per folder.
+    std::stable_sort(plan.begin(), plan.end(),
+                     [](const PlannedDownload &a, const PlannedDownload &b) { return a.source.folder < b.source.folder; });
+    uint64_t total = 0;
+    for (const PlannedDownload &item : plan) total += item.source.Size();
+    Progress progress("", total, plan.size(), context.options.json, context.options.progress);
+    const std::vector<std::string> *current = nullptr;
+    for (const PlannedDownload &item : plan) {
+        if (!current || *current != item.source.folder) {
+            result.outcome = context.link.EnterFolder(item.source.folder);
+            if (!result.outcome.ok) break;
+            current = &item.source.folder;
+        }
+        result = DownloadOne(context, item, keepTimes, progress, std::move(result));
+        if (!result.outcome.ok) break;
+    }
+    progress.Finish(result.outcome.ok);
+    return result;
+}
+
+Outcome UploadWhole(DeviceLink &link, const std::string &localPath, const std::string &name, const ProgressFn &progress) {
+    Outcome outcome = link.Upload(localPath, name, progress);
+    if (outcome.ok) return outcome;
+    bool removed = link.RemovePartialUpload(name).ok;
+    outcome.message += " of " + name +
+                       (removed ? "; removed the partial file from the phone" : "; a partial file may remain on the phone");
+    return outcome;
+}
+
+int FailCopy(Context &context, const char *command, const CopyResult &result) {
+    if (result.localFailure) return context.FailLocal(std::string(command) + ": " + result.outcome.message);
+    return context.Fail(result.outcome);
+}
+
+CopyResult UploadFiles(Context &context, std::vector<PlannedUpload> plan) {
+    CopyResult result;
+    std::vector<std::unique_ptr<UploadSource>> sources;
+    std::map<const Memory *, uint64_t> needed;
+    Capability capability;
+    result.outcome = context.link.ReadCapability(&capability);
+    if (!result.outcome.ok) return result;
+    uint64_t total = 0;
+    for (const PlannedUpload &item : plan) {
+        std::string error;
+        sources.push_back(std::make_unique<UploadSource>());
+        if (!sources.back()->Prepare(item.local, &error)) return LocalFailure(result, error);
+        total += sources.back()->Size();
+        needed[StoreFor(capability, item.folder)] += sources.back()->Size();
+    }
+    for (const auto &[store, bytes] : needed) {
+        if (!store || bytes <= store->freeBytes) continue;
+        std::string where = store->location == "0" ? "the phone's internal memory" : DeviceToTerminal(store->location);
+        result.outcome = Outcome::Failed(0, "not enough space: the files need " + std::to_string(bytes) + " bytes, " +
+                                                where + " has " + std::to_string(store->freeBytes) + " bytes free");
+        return result;
+    }
+    Progress progress("", total, plan.size(), context.options.json, context.options.progress);
+    const std::vector<std::string> *current = nullptr;
+    for (size_t i = 0; i < plan.size() && result.outcome.ok; ++i) {
+        const PlannedUpload &item = plan[i];
+        if (!current || *current != item.folder) {
+            result.outcome = context.link.EnterFolder(item.folder);
+            if (!result.outcome.ok) break;
+            current = &item.folder;
+        }
+        progress.StartFile(sources[i]->Shown());
+        uint64_t before = progress.Done();
+        result.outcome = UploadWhole(context.link, sources[i]->Path(), item.name, [&](uint64_t bytes) { progress.Add(bytes); });
+        if (!result.outcome.ok) break;
+        if (progress.Done() < before + sources[i]->Size()) progress.Add(before + sources[i]->Size() - progress.Done());
+        ++result.files;
+        result.bytes += sources[i]->Size();
+    }
+    progress.Finish(result.outcome.ok);
+    return result;
+}
+
+}  // namespace host

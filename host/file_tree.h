@@ -1,0 +1,81 @@
+// Folder trees and many files between the phone and the PC, one file at a time
+// through the plug-in: walking a phone folder, wildcard names, and copying a planned
+// list of files under one progress line. Every download lands whole or not at all
+// (see local_files.h); a copy stops at the first failure or interrupt, so the files
+// copied before it are complete and the one being copied leaves nothing behind.
+#ifndef CEBRIDGE_HOST_FILE_TREE_H
+#define CEBRIDGE_HOST_FILE_TREE_H
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "context.h"
+
+namespace host {
+
+// A file found on the phone.
+struct PhoneFile {
+    std::vector<std::string> folder;    // device path of its folder
+    std::vector<std::string> relative;  // below the walk's root: folders, then the name
+    FolderEntry entry;
+    uint32_t Size() const { return uint32_t(entry.size); }
+    std::vector<std::string> Path() const;
+};
+
+// Every file below `root`, folder by folder; `folders` (when given) gets every
+// folder met, `root` first. `skip` leaves out the folders it returns true for.
+Outcome WalkPhoneTree(DeviceLink &link, const std::vector<std::string> &root, std::vector<PhoneFile> *files,
+                      std::vector<std::vector<std::string>> *folders = nullptr,
+                      const std::function<bool(const std::vector<std::string> &)> &skip = {});
+
+bool HasWildcard(const std::string &name);
+// `*` any run of characters, `?` one character (UTF-8 code points), letter case ignored as on the phone.
+bool MatchesWildcard(const std::string &pattern, const std::string &name);
+
+// A phone listing time ("YYYYMMDDTHHMMSSZ", PC local time) as seconds since 1970 UTC.
+bool ListingInstant(const std::string &stamp, int64_t *instant);
+// Gives a downloaded file the phone's modification time of `entry`; false with *error.
+bool KeepPhoneTime(const std::string &path, const FolderEntry &entry, std::string *error);
+// The PC path for device names below a local folder, in the terminal's encoding.
+std::string LocalPathFor(const std::string &folder, const std::vector<std::string> &relative);
+
+struct PlannedDownload {
+    PhoneFile source;
+    std::string local;  // the PC file it becomes (its folders are made)
+};
+
+struct CopyResult {
+    Outcome outcome = Outcome::Ok();
+    bool localFailure = false;          // the failure was the PC's (exit 3)
+    uint64_t files = 0, bytes = 0;      // what was copied
+    std::vector<std::string> skipped;   // "PATH: why", files left out
+};
+
+// Downloads each planned file; `keepTimes` gives each the phone's modification time.
+CopyResult DownloadFiles(Context &context, std::vector<PlannedDownload> plan, bool keepTimes);
+
+struct PlannedUpload {
+    std::string local;
+    std::vector<std::string> folder;  // device folder, already on the phone
+    std::string name;                 // device name
+};
+
+// The memory that holds a device path: the storage card or store whose folder is
+// its first part, else the object store (null when the capability lists none).
+const Memory *StoreFor(const Capability &capability, const std::vector<std::string> &path);
+
+// Uploads into the current phone folder. Half a file is worse than none: a failed
+// upload is deleted from the phone again, and the message says whether it was.
+Outcome UploadWhole(DeviceLink &link, const std::string &localPath, const std::string &name, const ProgressFn &progress);
+
+// Uploads each planned file, after checking the target stores have room for all of them.
+CopyResult UploadFiles(Context &context, std::vector<PlannedUpload> plan);
+
+// Prints a failed copy as `command: ...` and gives its exit code (3 for the PC's failures).
+int FailCopy(Context &context, const char *command, const CopyResult &result);
+
+}  // namespace host
+
+#endif  // CEBRIDGE_HOST_FILE_TREE_H

@@ -1,0 +1,139 @@
+// backup, backup --verify and restore through the built host against a copy of the
+// demo phone.
+#include "host_fixture.h"
+
+#include <algorithm>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+nlohmann::json Manifest(const fs::path &backup) { return nlohmann::json::parse(ReadFileText(backup / "manifest.json")); }
+
+// Each file of a manifest (path -> size and digest), without the times.
+std::map<std::string, nlohmann::json> Contents(const nlohmann::json &manifest) {
+    std::map<std::string, nlohmann::json> files;
+    for (const nlohmann::json &entry : manifest["files"]) files[entry["path"]] = {entry["size"], entry["sha256"]};
+    return files;
+}
+
+std::string DigestOf(const nlohmann::json &manifest, const std::string &path) {
+    for (const nlohmann::json &entry : manifest["files"])
+        if (entry["path"] == path) return entry["sha256"];
+    return "";
+}
+
+// The text without the lines that start with one of `names`.
+std::string Without(const std::string &text, const std::vector<std::string> &names) {
+    std::istringstream lines(text);
+    std::string kept;
+    for (std::string line; std::getline(lines, line);)
+        if (std::none_of(names.begin(), names.end(), [&](const std::string &name) { return line.rfind(name, 0) == 0; }))
+            kept += line + "\n";
+    return kept;
+}
+
+// Everything the phone's stores hold goes, and every contact and appointment; the
+// stores' folders stay.
+void EmptyPhone(const PhoneCopy &phone) {
+    for (const char *folder : {"My Documents", "My Storage", "Storage Card"})
+        for (const auto &entry : fs::directory_iterator(phone.fs() / folder)) fs::remove_all(entry.path());
+    fs::path volume = phone.path() / "volumes" / "pim.vol.json";
+    nlohmann::json pim = nlohmann::json::parse(ReadFileText(volume));
+    for (nlohmann::json &database : pim["databases"])
+        if (database["type"] == 24 || database["type"] == 25) database["records"] = nlohmann::json::array();
+    WriteFileText(volume, pim.dump());
+}
+
+}  // namespace
+
+TEST_F(HostCli, BackupRecordsKnownDigestsAndRestoresAnEmptiedPhone) {
+    // Digests of the standard test messages, the last one spanning two blocks.
+    fs::path vectors = m_phone.fs() / "My Storage" / "벡터";
+    fs::create_directories(vectors);
+    WriteFileText(vectors / "empty", "");
+    WriteFileText(vectors / "abc", "abc");
+    WriteFileText(vectors / "two", "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq");
+    WriteFileText(vectors / "million", std::string(1000000, 'a'));
+    fs::create_directories(m_phone.fs() / "Storage Card" / "빈 폴더");
+    fs::path backup = m_home.path() / "phone";
+
+    HostRun first = Host({"backup", backup.string()});
+    ASSERT_EQ(first.exitCode, 0) << first.err;
+    nlohmann::json manifest = Manifest(backup);
+    EXPECT_EQ(manifest["phoneNumber"], "010-2345-6789");
+    EXPECT_EQ(DigestOf(manifest, "files/My Storage/벡터/empty"), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(DigestOf(manifest, "files/My Storage/벡터/abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(DigestOf(manifest, "files/My Storage/벡터/two"), "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    EXPECT_EQ(DigestOf(manifest, "files/My Storage/벡터/million"), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+    EXPECT_EQ(ReadFileText(backup / "files" / "My Documents" / "회의록.txt"),
+              ReadFileText(m_phone.fs() / "My Documents" / "회의록.txt"));
+    EXPECT_FALSE(fs::exists(backup / "files" / "Windows"));  // the phone's own programs stay out
+    EXPECT_EQ(Host({"backup", "--verify", backup.string()}).exitCode, 0);
+
+    // Again, with one file changed: only that one is copied.
+    WriteFileText(m_phone.fs() / "My Documents" / "readme.txt", "changed on the phone");
+    HostRun again = Host({"--json", "backup", backup.string()});
+    ASSERT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(Json(again)["copied"], 1);
+    EXPECT_EQ(ReadFileText(backup / "files" / "My Documents" / "readme.txt"), "changed on the phone");
+
+    EmptyPhone(m_phone);
+    HostRun restore = Host({"--json", "restore", backup.string()});
+    ASSERT_EQ(restore.exitCode, 0) << restore.err;
+    EXPECT_EQ(Json(restore)["contacts"]["added"], Manifest(backup)["counts"]["contacts"]);
+    EXPECT_TRUE(fs::is_directory(m_phone.fs() / "Storage Card" / "빈 폴더"));
+    fs::path second = m_home.path() / "second";
+    ASSERT_EQ(Host({"backup", second.string()}).exitCode, 0);
+    EXPECT_EQ(Manifest(second)["counts"], Manifest(backup)["counts"]);
+    // The same files; contacts and appointments the same but for what a restore cannot
+    // give back: the birthdays and anniversaries the phone's add does not write, and
+    // the stamp and phone ID an exported appointment carries.
+    auto before = Contents(Manifest(backup)), after = Contents(Manifest(second));
+    for (const char *path : {"contacts.vcf", "calendar.ics"}) before.erase(path), after.erase(path);
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(Without(ReadFileText(second / "contacts.vcf"), {"BDAY", "X-ANNIVERSARY"}),
+              Without(ReadFileText(backup / "contacts.vcf"), {"BDAY", "X-ANNIVERSARY"}));
+    EXPECT_EQ(Without(ReadFileText(second / "calendar.ics"), {"DTSTAMP", "UID"}),
+              Without(ReadFileText(backup / "calendar.ics"), {"DTSTAMP", "UID"}));
+}
+
+TEST_F(HostCli, FailedBackupKeepsThePreviousOneWhole) {
+    fs::path backup = m_home.path() / "phone";
+    ASSERT_EQ(Host({"backup", backup.string()}).exitCode, 0);
+    std::string before = ReadFileText(backup / "manifest.json");
+    WriteFileText(m_phone.fs() / "Storage Card" / "new.bin", RandomBytes(200000));
+    // A link that breaks in the middle of the copy.
+    m_phone.EditDevice([](nlohmann::json &device) {
+        device["faults"].push_back({{"operation", "CeReadFile"}, {"nth", 2}, {"linkDrop", true}});
+    });
+    HostRun broken = Host({"backup", backup.string()});
+    EXPECT_EQ(broken.exitCode, 1) << broken.err;
+    EXPECT_EQ(ReadFileText(backup / "manifest.json"), before);
+    EXPECT_EQ(Host({"backup", "--verify", backup.string()}).exitCode, 0);
+    EXPECT_FALSE(fs::exists(m_home.path() / "phone.cebridge-new"));
+
+    // A backup killed between its two renames: the next command puts the previous one back.
+    fs::rename(backup, m_home.path() / "phone.cebridge-old");
+    EXPECT_EQ(Host({"backup", "--verify", backup.string()}).exitCode, 0);
+    EXPECT_EQ(ReadFileText(backup / "manifest.json"), before);
+}
+
+TEST_F(HostCli, VerifyFindsWhatChangedAndRestoreRefusesIt) {
+    fs::path backup = m_home.path() / "phone";
+    ASSERT_EQ(Host({"backup", backup.string()}).exitCode, 0);
+    fs::path copy = backup / "files" / "My Documents" / "readme.txt";
+    std::string text = ReadFileText(copy);
+    text[0] = static_cast<char>(text[0] ^ 1);  // same size, other content
+    WriteFileText(copy, text);
+    WriteFileText(backup / "stray.txt", "x");
+
+    HostRun verify = Host({"--json", "backup", "--verify", backup.string()});
+    EXPECT_EQ(verify.exitCode, 1);
+    EXPECT_EQ(Json(verify)["problems"], nlohmann::json::array({"files/My Documents/readme.txt: content changed",
+                                                               "stray.txt: not in the manifest"}));
+    HostRun restore = Host({"restore", backup.string()});
+    EXPECT_EQ(restore.exitCode, 3);
+    EXPECT_NE(restore.err.find("does not match its manifest"), std::string::npos) << restore.err;
+}
