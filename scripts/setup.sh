@@ -10,7 +10,7 @@ packages=(
   g++-multilib
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
   wine64 locales
-  clang libclang-rt-dev
+  clang libclang-rt-dev clang-format
   libical-dev
   python3 python3-vobject python3-icalendar
 )

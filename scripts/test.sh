@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds every preset, and runs every test stage:
+#   format                every C and C++ source laid out as .clang-format says
 #   default, asan, tsan   x86_64 Linux suites (plain, ASan+UBSan, TSan)
 #   i686                  -m32 Linux: built always; its suite runs where the kernel runs
 #                         32-bit programs
@@ -18,7 +19,7 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh || { echo "setup: failed"; exit 1; }
 
 jobs=${CEBRIDGE_JOBS:-2}
-stages=(${CEBRIDGE_TEST_STAGES:-${CEBRIDGE_TEST_PRESETS:-default asan tsan i686 mingw-i686 mingw-x64 fuzz}})
+stages=(${CEBRIDGE_TEST_STAGES:-${CEBRIDGE_TEST_PRESETS:-format default asan tsan i686 mingw-i686 mingw-x64 fuzz}})
 no_32bit_reason=$(bash scripts/probe32.sh)
 skip_reason=
 
@@ -69,6 +70,9 @@ run_stage() {
       ;;
     fuzz)
       bash tests/fuzz/run_fuzzers.sh
+      ;;
+    format)
+      bash scripts/check_format.sh
       ;;
     *)
       build_preset "${stage}" && ctest --preset "${stage}"
