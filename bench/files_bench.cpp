@@ -94,11 +94,12 @@ void BenchTransfers(PhoneCopy &phone, TestAgent &agent, const fs::path &pcDir, u
         bestDdRead = std::min(bestDdRead, TimeShell("dd if='" + deviceFile.string() + "' of='" + pcFile.string() +
                                                     "' bs=65535 status=none"));
         fs::remove(pcFile);
-        bestGet = std::min(bestGet, TimeRequest(agent, CMD_GET, SUB_GET_OBJECT,
-                                                Body({{PAR_TYPE, "x-obex/file"},
-                                                      {PAR_APP_ID, "bench.bin"},
-                                                      {PAR_APP_FILEPATH, pcFile.string()}}),
-                                                &status));
+        bestGet = std::min(
+            bestGet,
+            TimeRequest(
+                agent, CMD_GET, SUB_GET_OBJECT,
+                Body({{PAR_TYPE, "x-obex/file"}, {PAR_APP_ID, "bench.bin"}, {PAR_APP_FILEPATH, pcFile.string()}}),
+                &status));
         if (status != ST_OK) std::fprintf(stderr, "download answered 0x%x\n", status);
     }
     PrintThroughput("download", bytes, bestGet, bestCp, "cp");
@@ -109,11 +110,12 @@ void BenchTransfers(PhoneCopy &phone, TestAgent &agent, const fs::path &pcDir, u
     for (int round = 0; round < kRounds; ++round) {
         bestDd = std::min(bestDd, TimeShell("dd if='" + pcFile.string() + "' of='" + ddTarget.string() +
                                             "' bs=65535 oflag=dsync status=none"));
-        bestPut = std::min(bestPut, TimeRequest(agent, CMD_PUT, SUB_PUT_OBJECT,
-                                                Body({{PAR_TYPE, "x-obex/file"},
-                                                      {PAR_NAME, "bench-up.bin"},
-                                                      {PAR_APP_FILEPATH, pcFile.string()}}),
-                                                &status));
+        bestPut = std::min(
+            bestPut,
+            TimeRequest(
+                agent, CMD_PUT, SUB_PUT_OBJECT,
+                Body({{PAR_TYPE, "x-obex/file"}, {PAR_NAME, "bench-up.bin"}, {PAR_APP_FILEPATH, pcFile.string()}}),
+                &status));
         if (status != ST_OK) std::fprintf(stderr, "upload answered 0x%x\n", status);
     }
     PrintThroughput("upload", bytes, bestPut, bestDd, "dd bs=65535 dsync");

@@ -65,7 +65,8 @@ json Contact(uint32_t oid, int index) {
 json Message(uint32_t oid, int index) {
     json props = json::array();
     props.push_back(Prop("0x0002", "string", "010-" + std::to_string(1000 + index % 9000) + "-5678"));
-    props.push_back(Prop("0x0003", "string", "내일 회의 10시로 변경되었습니다. 자료 " + std::to_string(index) + "번 확인 부탁드려요."));
+    props.push_back(Prop("0x0003", "string",
+                         "내일 회의 10시로 변경되었습니다. 자료 " + std::to_string(index) + "번 확인 부탁드려요."));
     props.push_back(Prop("0x0001", "filetime", "2026-11-20T09:12:00"));
     return json{{"oid", oid}, {"props", props}};
 }
@@ -83,7 +84,8 @@ const Subject kMessages{"received messages", "smsdata/recv", 0x40406000, "sms.vo
 
 uint32_t DatabaseType(const json &database) {
     const json &type = database["type"];
-    return type.is_string() ? static_cast<uint32_t>(std::stoul(type.get<std::string>(), nullptr, 0)) : type.get<uint32_t>();
+    return type.is_string() ? static_cast<uint32_t>(std::stoul(type.get<std::string>(), nullptr, 0))
+                            : type.get<uint32_t>();
 }
 
 // Replaces the records of the subject's database with `count` generated ones.
@@ -208,11 +210,12 @@ void BenchSize(const Subject &subject, int records, int rounds, bool memoryOnly)
     const size_t lineBytes = onDisk.log.lines ? onDisk.log.bytes / onDisk.log.lines : 64;
     const double perLine = (lineBefore + WriteThroughLineSeconds(logs.path(), lineBytes, samples)) / 2;
     const double floor = perLine * static_cast<double>(onDisk.log.lines);
-    std::printf("%6d records  %8.3f s  %7.1f us/record  %7zu log lines (%4.1f/record, %3zu B)  "
-                "floor %8.3f s (%6.1f us/line)  listing/floor %4.2fx  log on tmpfs %7.3f s (%5.1f us/record)\n",
-                records, onDisk.seconds, onDisk.seconds * 1e6 / records, onDisk.log.lines,
-                static_cast<double>(onDisk.log.lines) / records, lineBytes, floor, perLine * 1e6,
-                floor > 0 ? onDisk.seconds / floor : 0.0, inMemory, inMemory * 1e6 / records);
+    std::printf(
+        "%6d records  %8.3f s  %7.1f us/record  %7zu log lines (%4.1f/record, %3zu B)  "
+        "floor %8.3f s (%6.1f us/line)  listing/floor %4.2fx  log on tmpfs %7.3f s (%5.1f us/record)\n",
+        records, onDisk.seconds, onDisk.seconds * 1e6 / records, onDisk.log.lines,
+        static_cast<double>(onDisk.log.lines) / records, lineBytes, floor, perLine * 1e6,
+        floor > 0 ? onDisk.seconds / floor : 0.0, inMemory, inMemory * 1e6 / records);
     std::fflush(stdout);
 }
 

@@ -41,8 +41,8 @@ void ResetFaultCounters();
 // The test hooks (ceemu_test_hooks.h): a fault list that replaces device.json's
 // (null: none; false for text that is not a JSON array) and the call trace.
 bool SetTestFaults(const char *faults);
-void TraceCalls(bool record);  // true: start afresh; false: stop and forget
-std::string TracedCalls();     // one name per line, in call order
+void TraceCalls(bool record);                       // true: start afresh; false: stop and forget
+std::string TracedCalls();                          // one name per line, in call order
 std::filesystem::path ImagePath(const char *name);  // a file of the image, e.g. "device.json"
 // A number from device.json: a JSON number, or text in decimal or "0x" hexadecimal.
 std::optional<uint64_t> ConfigNumber(const nlohmann::json &object, const char *key);
@@ -50,7 +50,7 @@ bool ConfigFlag(const nlohmann::json &object, const char *key);
 
 // --- link ----------------------------------------------------------------------------
 HRESULT StartLink(RAPIINIT *init);
-void EndLink();  // closes the descriptors and every handle
+void EndLink();   // closes the descriptors and every handle
 void DropLink();  // the link falls (an injected "linkDrop" fault); handles stay until CeRapiUninit
 HRESULT LinkDownError();
 // Per thread: the link-level result of the previous call (0: it reached the phone).
@@ -113,7 +113,7 @@ struct SpaceFigures {
 // Free figures shrink as files grow through the phone while a link stands.
 SpaceFigures SpaceFor(const DevicePath &path);
 void AccountSpace(const DevicePath &path, int64_t bytes);  // growth (or, negative, bytes given back)
-void ResetSpaceAccount();                                   // at every link start
+void ResetSpaceAccount();                                  // at every link start
 bool IsMountedStoreRoot(const std::u16string &rootFolderName);
 
 // --- registry -----------------------------------------------------------------------------

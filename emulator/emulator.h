@@ -68,18 +68,17 @@ bool LinkUp();
 std::recursive_mutex &DeviceLock();
 
 // --- text and paths --------------------------------------------------------------
-std::u16string WideText(const WCHAR *text);             // NUL-terminated device text
-std::string Utf8(const std::u16string &text);           // invalid surrogates become U+FFFD
-std::u16string Utf16(const std::string &utf8);          // invalid bytes become U+FFFD
+std::u16string WideText(const WCHAR *text);     // NUL-terminated device text
+std::string Utf8(const std::u16string &text);   // invalid surrogates become U+FFFD
+std::u16string Utf16(const std::string &utf8);  // invalid bytes become U+FFFD
 std::filesystem::path HostPath(const std::string &utf8);
-std::string PathText(const std::filesystem::path &path); // UTF-8
+std::string PathText(const std::filesystem::path &path);  // UTF-8
 
 // --- the device-side database server (emulator/tobrann.h) ----------------------------
 // Runs one DevCe... function for CeRapiInvoke(L"Tobrann", function, ...). *output is
 // allocated with malloc (LocalAlloc on Windows) or left null; the result is the
 // device function's 32-bit result.
-HRESULT TobrannInvoke(const std::u16string &function, DWORD cbInput, const BYTE *input, DWORD *cbOutput,
-                      BYTE **output);
+HRESULT TobrannInvoke(const std::u16string &function, DWORD cbInput, const BYTE *input, DWORD *cbOutput, BYTE **output);
 
 }  // namespace ceemu
 

@@ -1,8 +1,8 @@
 // The RAPI operations as exported C functions. Each runs under the device lock,
 // checks the link, counts the call for fault injection, and turns a DeviceError
 // (or anything else thrown) into the operation's own failure result.
-#include "device.h"
 #include "ceemu_test_hooks.h"
+#include "device.h"
 #include "files.h"
 #include "registry.h"
 #include "stores.h"
@@ -158,10 +158,10 @@ CEEMU_EXPORT BOOL RAPI_CALL CeCreateDirectory(const WCHAR *path, void *security)
     return DeviceCall<ReturnsBool>("CeCreateDirectory", [&] { return MakeFolder(path); });
 }
 
-CEEMU_EXPORT HANDLE RAPI_CALL CeCreateFile(const WCHAR *name, DWORD access, DWORD share, void *security,
-                                           DWORD creation, DWORD flagsAndAttributes, HANDLE templateFile) {
-    return DeviceCall<ReturnsHandle>(
-        "CeCreateFile", [&] { return OpenFileHandle(name, access, share, creation, flagsAndAttributes); });
+CEEMU_EXPORT HANDLE RAPI_CALL CeCreateFile(const WCHAR *name, DWORD access, DWORD share, void *security, DWORD creation,
+                                           DWORD flagsAndAttributes, HANDLE templateFile) {
+    return DeviceCall<ReturnsHandle>("CeCreateFile",
+                                     [&] { return OpenFileHandle(name, access, share, creation, flagsAndAttributes); });
 }
 
 CEEMU_EXPORT BOOL RAPI_CALL CeReadFile(HANDLE file, void *buffer, DWORD toRead, DWORD *read, void *overlapped) {
@@ -195,8 +195,8 @@ CEEMU_EXPORT BOOL RAPI_CALL CeGetStoreInformation(STORE_INFORMATION *info) {
     return DeviceCall<ReturnsBool>("CeGetStoreInformation", [&] { return StoreInformation(info); });
 }
 
-CEEMU_EXPORT BOOL RAPI_CALL CeGetDiskFreeSpaceEx(const WCHAR *dir, ULARGE_INTEGER *freeToCaller,
-                                                 ULARGE_INTEGER *total, ULARGE_INTEGER *totalFree) {
+CEEMU_EXPORT BOOL RAPI_CALL CeGetDiskFreeSpaceEx(const WCHAR *dir, ULARGE_INTEGER *freeToCaller, ULARGE_INTEGER *total,
+                                                 ULARGE_INTEGER *totalFree) {
     return DeviceCall<ReturnsBool>("CeGetDiskFreeSpaceEx",
                                    [&] { return DiskFreeSpace(dir, freeToCaller, total, totalFree); });
 }
@@ -207,8 +207,8 @@ CEEMU_EXPORT LONG RAPI_CALL CeRegOpenKeyEx(HKEY key, const WCHAR *subkey, DWORD 
 
 CEEMU_EXPORT LONG RAPI_CALL CeRegEnumKeyEx(HKEY key, DWORD index, WCHAR *name, DWORD *cchName, DWORD *reserved,
                                            WCHAR *cls, DWORD *cchClass, FILETIME *lastWrite) {
-    return DeviceCall<ReturnsCode>(
-        "CeRegEnumKeyEx", [&] { return EnumerateKey(key, index, name, cchName, cls, cchClass, lastWrite); });
+    return DeviceCall<ReturnsCode>("CeRegEnumKeyEx",
+                                   [&] { return EnumerateKey(key, index, name, cchName, cls, cchClass, lastWrite); });
 }
 
 CEEMU_EXPORT LONG RAPI_CALL CeRegQueryValueEx(HKEY key, const WCHAR *name, DWORD *reserved, DWORD *type, BYTE *data,

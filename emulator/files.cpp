@@ -132,7 +132,8 @@ std::vector<FoundItem> FindInFolder(const DevicePath &path) {
             // The item vanished while the folder was read; the phone does not list it.
         }
     }
-    std::sort(found.begin(), found.end(), [](const FoundItem &a, const FoundItem &b) { return NameBefore(a.name, b.name); });
+    std::sort(found.begin(), found.end(),
+              [](const FoundItem &a, const FoundItem &b) { return NameBefore(a.name, b.name); });
     return found;
 }
 

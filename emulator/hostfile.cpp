@@ -1,10 +1,10 @@
 // Host files behind the phone's file handles.
 #include "hostfile.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <cerrno>
 
 #if defined(_WIN32)
 #include <io.h>
@@ -22,9 +22,8 @@ constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
 
 FILETIME FileTimeFrom(int64_t seconds, int64_t nanoseconds) {
     const int64_t ticks = seconds * 10000000 + nanoseconds / 100;
-    const uint64_t value = ticks < -static_cast<int64_t>(kUnixEpochAsFileTime)
-                               ? 0
-                               : kUnixEpochAsFileTime + static_cast<uint64_t>(ticks);
+    const uint64_t value =
+        ticks < -static_cast<int64_t>(kUnixEpochAsFileTime) ? 0 : kUnixEpochAsFileTime + static_cast<uint64_t>(ticks);
     return FILETIME{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
 }
 
@@ -42,11 +41,11 @@ int OpenPath(const fs::path &path, int flags) { return ::open(path.c_str(), flag
 
 int OpenFlags(HostFile::Mode mode) {
     switch (mode) {
-        case HostFile::Mode::Read: return O_RDONLY;
-        case HostFile::Mode::ReadWrite: return O_RDWR;
-        case HostFile::Mode::Create: return O_RDWR | O_CREAT;
-        case HostFile::Mode::CreateNew: return O_RDWR | O_CREAT | O_EXCL;
-        case HostFile::Mode::Truncate: return O_RDWR | O_CREAT | O_TRUNC;
+    case HostFile::Mode::Read: return O_RDONLY;
+    case HostFile::Mode::ReadWrite: return O_RDWR;
+    case HostFile::Mode::Create: return O_RDWR | O_CREAT;
+    case HostFile::Mode::CreateNew: return O_RDWR | O_CREAT | O_EXCL;
+    case HostFile::Mode::Truncate: return O_RDWR | O_CREAT | O_TRUNC;
     }
     return O_RDONLY;
 }
@@ -55,13 +54,13 @@ int OpenFlags(HostFile::Mode mode) {
 
 uint32_t DeviceErrorFromErrno(int error) {
     switch (error) {
-        case ENOENT: return CE_ERROR_PATH_NOT_FOUND;
-        case EEXIST: return CE_ERROR_ALREADY_EXISTS;
-        case ENOSPC: return CE_ERROR_DISK_FULL;
-        case ENAMETOOLONG: return kErrorFilenameTooLong;
-        case ENOMEM: return kErrorOutOfMemory;
-        case EINVAL: return CE_ERROR_INVALID_PARAMETER;
-        default: return CE_ERROR_ACCESS_DENIED;
+    case ENOENT: return CE_ERROR_PATH_NOT_FOUND;
+    case EEXIST: return CE_ERROR_ALREADY_EXISTS;
+    case ENOSPC: return CE_ERROR_DISK_FULL;
+    case ENAMETOOLONG: return kErrorFilenameTooLong;
+    case ENOMEM: return kErrorOutOfMemory;
+    case EINVAL: return CE_ERROR_INVALID_PARAMETER;
+    default: return CE_ERROR_ACCESS_DENIED;
     }
 }
 

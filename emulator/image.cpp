@@ -121,9 +121,11 @@ std::optional<ImageFault> CheckRoot(const std::string &root) {
     std::error_code error;
     const fs::file_status status = fs::status(HostPath(root), error);
     if (!fs::exists(status)) return ImageFault{CE_ERROR_PATH_NOT_FOUND, "the phone image " + root + " does not exist"};
-    if (!fs::is_directory(status)) return ImageFault{CE_ERROR_PATH_NOT_FOUND, "the phone image " + root + " is not a folder"};
+    if (!fs::is_directory(status))
+        return ImageFault{CE_ERROR_PATH_NOT_FOUND, "the phone image " + root + " is not a folder"};
     fs::directory_iterator probe(HostPath(root), error);
-    if (error) return ImageFault{CE_ERROR_ACCESS_DENIED, "the phone image " + root + " cannot be read: " + error.message()};
+    if (error)
+        return ImageFault{CE_ERROR_ACCESS_DENIED, "the phone image " + root + " cannot be read: " + error.message()};
     return std::nullopt;
 }
 

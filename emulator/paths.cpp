@@ -12,9 +12,7 @@ namespace {
 bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 bool IsWildcard(char16_t c) { return c == u'*' || c == u'?'; }
 
-bool IsForbiddenInName(char16_t c) {
-    return c < 0x20 || c == u'<' || c == u'>' || c == u':' || c == u'"' || c == u'|';
-}
+bool IsForbiddenInName(char16_t c) { return c < 0x20 || c == u'<' || c == u'>' || c == u':' || c == u'"' || c == u'|'; }
 
 void CheckPart(const std::u16string &part, bool last) {
     if (part == u"." || part == u"..") Fail(kErrorInvalidName);

@@ -16,7 +16,7 @@ constexpr DWORD kRegBinary = 3;
 struct RegistryValue {
     std::u16string name;  // empty: the key's default value
     DWORD type = REG_SZ;
-    std::string data;     // as the phone stores it (strings UTF-16LE with their NUL)
+    std::string data;  // as the phone stores it (strings UTF-16LE with their NUL)
 };
 
 struct RegistryKey {
@@ -50,11 +50,11 @@ struct Registry {
         if (value != low && value != static_cast<uintptr_t>(static_cast<intptr_t>(static_cast<int32_t>(low))))
             return nullptr;
         switch (low) {
-            case 0x80000000u: return &classesRoot;
-            case 0x80000001u: return &currentUser;
-            case 0x80000002u: return &localMachine;
-            case 0x80000003u: return &users;
-            default: return nullptr;
+        case 0x80000000u: return &classesRoot;
+        case 0x80000001u: return &currentUser;
+        case 0x80000002u: return &localMachine;
+        case 0x80000003u: return &users;
+        default: return nullptr;
         }
     }
     RegistryKey *RootNamed(const std::string &name) {
@@ -95,7 +95,8 @@ std::string RegistryText(const std::string &raw) {
     if (raw.size() >= 2 && static_cast<unsigned char>(raw[0]) == 0xFF && static_cast<unsigned char>(raw[1]) == 0xFE) {
         std::u16string wide;
         for (size_t i = 2; i + 1 < raw.size(); i += 2) {
-            wide += static_cast<char16_t>(static_cast<unsigned char>(raw[i]) | static_cast<unsigned char>(raw[i + 1]) << 8);
+            wide +=
+                static_cast<char16_t>(static_cast<unsigned char>(raw[i]) | static_cast<unsigned char>(raw[i + 1]) << 8);
         }
         return Utf8(wide);
     }
@@ -122,7 +123,8 @@ std::vector<std::string> LogicalLines(const std::string &text) {
         } else {
             lines.push_back(line);
         }
-        continues = !lines.back().empty() && lines.back().back() == '\\' && lines.back().find("=hex") != std::string::npos;
+        continues =
+            !lines.back().empty() && lines.back().back() == '\\' && lines.back().find("=hex") != std::string::npos;
         if (continues) lines.back().pop_back();
     }
     return lines;
@@ -167,7 +169,8 @@ bool ReadValueData(const std::string &text, RegistryValue &value) {
     }
     if (text.rfind("dword:", 0) == 0) {
         const std::string digits = text.substr(6);
-        if (digits.empty() || digits.size() > 8 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+        if (digits.empty() || digits.size() > 8 ||
+            digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
             return false;
         }
         const auto number = static_cast<uint32_t>(std::stoul(digits, nullptr, 16));

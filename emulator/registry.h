@@ -8,8 +8,7 @@
 namespace ceemu {
 
 LONG OpenKey(HKEY key, const WCHAR *subkey, HKEY *result);
-LONG EnumerateKey(HKEY key, DWORD index, WCHAR *name, DWORD *cchName, WCHAR *cls, DWORD *cchClass,
-                  FILETIME *lastWrite);
+LONG EnumerateKey(HKEY key, DWORD index, WCHAR *name, DWORD *cchName, WCHAR *cls, DWORD *cchClass, FILETIME *lastWrite);
 LONG QueryValue(HKEY key, const WCHAR *name, DWORD *type, BYTE *data, DWORD *cbData);
 LONG CloseKey(HKEY key);
 

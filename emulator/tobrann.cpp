@@ -162,9 +162,9 @@ const std::map<std::u16string, Server::Handler> &Server::Handlers() {
 // The functions that write a volume: they start from the file's latest state.
 bool ChangesVolume(const std::u16string &function) {
     static const std::u16string writers[] = {
-        u"DevCeCreateDatabaseWithProps", u"DevCeDeleteDatabaseEx",  u"DevCeSetDatabaseInfo",
-        u"DevCeAddDatabaseProps",        u"DevCeRemoveDatabaseProps", u"DevCeWriteRecordProps",
-        u"DevCeDeleteRecord",            u"DecCeStreamSaveChanges",   u"DevCeChangeDatabaseLCID"};
+        u"DevCeCreateDatabaseWithProps", u"DevCeDeleteDatabaseEx", u"DevCeSetDatabaseInfo", u"DevCeAddDatabaseProps",
+        u"DevCeRemoveDatabaseProps",     u"DevCeWriteRecordProps", u"DevCeDeleteRecord",    u"DecCeStreamSaveChanges",
+        u"DevCeChangeDatabaseLCID"};
     return std::find(std::begin(writers), std::end(writers), function) != std::end(writers);
 }
 
@@ -227,8 +227,8 @@ uint32_t Server::GetPhoneNumber(const Input &, Output &out) {
     if (Switch("phoneNumberUnreadable")) return static_cast<uint32_t>(CE_E_FAIL);
     const nlohmann::json &config = DeviceConfig();
     const auto number = config.find("phoneNumber");
-    const std::string text = number != config.end() && number->is_string() ? number->get<std::string>()
-                                                                           : kDefaultPhoneNumber;
+    const std::string text =
+        number != config.end() && number->is_string() ? number->get<std::string>() : kDefaultPhoneNumber;
     for (char16_t character : Utf16(text)) out.U16(character);
     out.U16(0);
     return kOk;
@@ -256,8 +256,8 @@ uint32_t Server::MountDBVolEx(const Input &in, Output &out) {
     if (disposition == CREATE_NEW && exists) return kAlreadyExists;
     if ((disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) && !exists) return kFileNotFound;
 
-    const bool fresh = disposition == CREATE_NEW || disposition == CREATE_ALWAYS ||
-                       disposition == TRUNCATE_EXISTING || (disposition == OPEN_ALWAYS && !exists);
+    const bool fresh = disposition == CREATE_NEW || disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING ||
+                       (disposition == OPEN_ALWAYS && !exists);
     Volume volume;
     std::string text;
     if (fresh) {

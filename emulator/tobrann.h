@@ -97,7 +97,7 @@ struct MountedVolume {
     std::string path;
     Volume volume;
     uint32_t mounts = 0;
-    std::string text;   // the file's text as last read or written
+    std::string text;  // the file's text as last read or written
 };
 
 class Server {

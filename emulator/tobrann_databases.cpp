@@ -156,8 +156,8 @@ uint32_t Server::OpenDatabaseInSession(const Input &in, Output &out) {
     MountedVolume *mounted = FindVolume(guid);
     if (mounted == nullptr || in.GuidAt(4) != guid) return kInvalidParameter;
     const uint32_t oid = in.U32(20);
-    const Database *database = oid != 0 ? mounted->volume.FindDatabase(oid)
-                                        : mounted->volume.FindDatabaseByName(in.WideField(24, kNameField));
+    const Database *database =
+        oid != 0 ? mounted->volume.FindDatabase(oid) : mounted->volume.FindDatabaseByName(in.WideField(24, kNameField));
     if (database == nullptr) return kFileNotFound;
     const bool autoIncrement = (in.U32(24 + kNameField + 136) & kAutoIncrement) != 0;
     out.U32(NewHandle(OpenDatabase{guid, database->oid, in.U32(0), autoIncrement}));
@@ -227,8 +227,10 @@ uint32_t Server::AddDatabaseProps(const Input &in, Output &) {
         PropertySpec added{in.U32(spec + 4), in.U32(spec + 8), in.WideField(name, kPropNameSlot)};
         auto &declared = database->declared;
         auto same = std::find_if(declared.begin(), declared.end(), [&](auto &d) { return d.id == added.id; });
-        if (same == declared.end()) declared.push_back(std::move(added));
-        else *same = std::move(added);
+        if (same == declared.end())
+            declared.push_back(std::move(added));
+        else
+            *same = std::move(added);
     }
     return Persist(*mounted, std::move(before));
 }
@@ -269,8 +271,10 @@ uint32_t Server::GetDatabaseProps(const Input &in, Output &out) {
         const uint32_t id = in.U32(16 + size_t{i} * kPropSpec + 4);
         const auto &declared = database->declared;
         const auto found = std::find_if(declared.begin(), declared.end(), [id](auto &d) { return d.id == id; });
-        if (found != declared.end()) PutPropertySpec(out, *found, 0);
-        else PutPropertySpec(out, PropertySpec{id, 0, {}}, kPropNotFound);
+        if (found != declared.end())
+            PutPropertySpec(out, *found, 0);
+        else
+            PutPropertySpec(out, PropertySpec{id, 0, {}}, kPropNotFound);
     }
     return kOk;
 }

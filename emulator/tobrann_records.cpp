@@ -97,17 +97,11 @@ bool ReadArea(const Input &in, size_t base, size_t size, uint16_t count, std::ve
             property.bytes.assign(in.At(base + high), in.At(base + high) + low);
             break;
         case kTypeI2:
-        case kTypeUi2:
-            property.number = low & 0xFFFF;
-            break;
+        case kTypeUi2: property.number = low & 0xFFFF; break;
         case kTypeI4:
         case kTypeUi4:
-        case kTypeBool:
-            property.number = low;
-            break;
-        default:
-            property.number = (uint64_t{high} << 32) | low;
-            break;
+        case kTypeBool: property.number = low; break;
+        default: property.number = (uint64_t{high} << 32) | low; break;
         }
         properties->push_back(std::move(wire));
     }
@@ -188,8 +182,10 @@ uint32_t Server::ReadRecordPropsEx(const Input &in, Output &out) {
     } else {
         for (size_t i = 0; i < in.U16(12); ++i) {
             const uint32_t id = in.U32(16 + i * 4);
-            if (const Property *property = FindProperty(record, id)) found.push_back(property);
-            else missing.push_back(id);
+            if (const Property *property = FindProperty(record, id))
+                found.push_back(property);
+            else
+                missing.push_back(id);
         }
     }
     if (found.size() + missing.size() > 0xFFFF) return kInvalidData;

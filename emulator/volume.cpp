@@ -23,8 +23,8 @@ struct TypeName {
     const char *name;
 };
 constexpr TypeName kTypeNames[] = {
-    {kTypeI2, "i2"},         {kTypeI4, "i4"},     {kTypeBool, "bool"},           {kTypeUi2, "ui2"},
-    {kTypeUi4, "ui4"},       {kTypeString, "string"}, {kTypeFileTime, "filetime"}, {kTypeBlob, "blob"},
+    {kTypeI2, "i2"},   {kTypeI4, "i4"},         {kTypeBool, "bool"},         {kTypeUi2, "ui2"},
+    {kTypeUi4, "ui4"}, {kTypeString, "string"}, {kTypeFileTime, "filetime"}, {kTypeBlob, "blob"},
 };
 
 // Days since 1970-01-01 of a proleptic Gregorian date, and back.
@@ -101,12 +101,8 @@ Property PropertyFromJson(const Json &json) {
     property.id = (HexNumber(json.at("id")) << 16) | type;
     const Json &value = json.at("value");
     switch (type) {
-    case kTypeString:
-        property.text = Utf16(value.get<std::string>());
-        break;
-    case kTypeBlob:
-        property.bytes = BytesFromHex(value.get<std::string>());
-        break;
+    case kTypeString: property.text = Utf16(value.get<std::string>()); break;
+    case kTypeBlob: property.bytes = BytesFromHex(value.get<std::string>()); break;
     case kTypeFileTime:
         if (value.is_string()) {
             if (!ParseFileTimeText(value.get<std::string>(), &property.number)) {
@@ -116,18 +112,10 @@ Property PropertyFromJson(const Json &json) {
             property.number = value.get<uint64_t>();
         }
         break;
-    case kTypeBool:
-        property.number = value.is_boolean() ? (value.get<bool>() ? 1 : 0) : value.get<uint32_t>();
-        break;
-    case kTypeI2:
-        property.number = static_cast<uint16_t>(value.get<int16_t>());
-        break;
-    case kTypeI4:
-        property.number = static_cast<uint32_t>(value.get<int32_t>());
-        break;
-    default:
-        property.number = value.get<uint64_t>();
-        break;
+    case kTypeBool: property.number = value.is_boolean() ? (value.get<bool>() ? 1 : 0) : value.get<uint32_t>(); break;
+    case kTypeI2: property.number = static_cast<uint16_t>(value.get<int16_t>()); break;
+    case kTypeI4: property.number = static_cast<uint32_t>(value.get<int32_t>()); break;
+    default: property.number = value.get<uint64_t>(); break;
     }
     return property;
 }
@@ -246,8 +234,7 @@ Record *Volume::FindRecord(uint32_t oid, Database **owner) {
 std::string VolumeFilePath(const std::string &imageRoot, const std::u16string &deviceName) {
     std::u16string leaf = deviceName;
     if (!leaf.empty() && leaf.front() == u'\\') leaf.erase(0, 1);
-    if (leaf.empty() || leaf == u"." || leaf == u".." ||
-        leaf.find_first_of(u"\\/:*?\"<>|") != std::u16string::npos) {
+    if (leaf.empty() || leaf == u"." || leaf == u".." || leaf.find_first_of(u"\\/:*?\"<>|") != std::u16string::npos) {
         return {};
     }
     return imageRoot + "/volumes/" + Utf8(leaf) + ".json";
@@ -303,8 +290,8 @@ std::string FileTimeText(uint64_t fileTime) {
     unsigned month = 0, day = 0;
     CivilFromDays(days, &year, &month, &day);
     char text[48];
-    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02lld:%02lld:%02lld", static_cast<long long>(year), month,
-                  day, static_cast<long long>(secondOfDay / 3600), static_cast<long long>(secondOfDay / 60 % 60),
+    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02lld:%02lld:%02lld", static_cast<long long>(year), month, day,
+                  static_cast<long long>(secondOfDay / 3600), static_cast<long long>(secondOfDay / 60 % 60),
                   static_cast<long long>(secondOfDay % 60));
     std::string result = text;
     if (fraction != 0) {

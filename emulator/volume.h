@@ -23,9 +23,9 @@ enum PropertyType : uint16_t {
 };
 
 struct Property {
-    uint32_t id = 0;      // number in the high 16 bits, type in the low 16
-    uint64_t number = 0;  // integers, booleans and FILETIMEs
-    std::u16string text;  // strings
+    uint32_t id = 0;             // number in the high 16 bits, type in the low 16
+    uint64_t number = 0;         // integers, booleans and FILETIMEs
+    std::u16string text;         // strings
     std::vector<uint8_t> bytes;  // blobs
 
     uint16_t Type() const { return static_cast<uint16_t>(id & 0xFFFF); }

@@ -76,7 +76,8 @@ std::vector<Parameter> DecodeParameters(const uint8_t *body, size_t length) {
         uint32_t valueLength = GetU32(body + offset + 1);
         size_t valueStart = offset + AGENT_PARAM_HEADER_SIZE;
         if (valueLength > length - valueStart) break;
-        parameters.push_back({body[offset], std::string(reinterpret_cast<const char *>(body + valueStart), valueLength)});
+        parameters.push_back(
+            {body[offset], std::string(reinterpret_cast<const char *>(body + valueStart), valueLength)});
         offset = valueStart + valueLength;
     }
     return parameters;
@@ -180,8 +181,8 @@ bool AgentClient::TakeFor(uint32_t tid, Answer *answer, std::chrono::millisecond
     return m_arrived.wait_for(lock, wait, found);
 }
 
-Answer AgentClient::Exchange(const Request &request, std::chrono::milliseconds idleTimeout,
-                             const ProgressFn &progress, const std::atomic<bool> *interrupted) {
+Answer AgentClient::Exchange(const Request &request, std::chrono::milliseconds idleTimeout, const ProgressFn &progress,
+                             const std::atomic<bool> *interrupted) {
     const uint32_t tid = Send(request);
     const auto slice = std::chrono::milliseconds(50);
     auto lastActivity = std::chrono::steady_clock::now();

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <ctime>
+#include <map>
 
 namespace host {
 namespace {
@@ -122,8 +122,10 @@ std::string PluginTimeText(Instant instant) { return UtcStamp(instant + kPluginS
 bool ParseStamp(const std::string &stamp, bool local, Instant *instant) {
     std::tm fields{};
     int year = 0, month = 0, day = 0, used = 0;
-    if (stamp.size() != 16 || std::sscanf(stamp.c_str(), "%4d%2d%2dT%2d%2d%2dZ%n", &year, &month, &day, &fields.tm_hour,
-                                          &fields.tm_min, &fields.tm_sec, &used) != 6 || used != 16)
+    if (stamp.size() != 16 ||
+        std::sscanf(stamp.c_str(), "%4d%2d%2dT%2d%2d%2dZ%n", &year, &month, &day, &fields.tm_hour, &fields.tm_min,
+                    &fields.tm_sec, &used) != 6 ||
+        used != 16)
         return false;
     fields.tm_year = year - 1900;
     fields.tm_mon = month - 1;

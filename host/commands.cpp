@@ -9,7 +9,6 @@
 #include <iostream>
 #include <sstream>
 
-
 #include "local_files.h"
 #include "text.h"
 
@@ -41,9 +40,8 @@ void AddImport(CLI::App *parent, Context &context, int &exitCode, const std::str
     CLI::App *command = parent->add_subcommand("import", help);
     command->add_option("FILE", *path, "the file to read, - for standard input")->required();
     command->add_flag("--skip-existing", *skipExisting, "leave out what the phone has already");
-    command->callback([&context, &exitCode, kind, path, skipExisting] {
-        exitCode = CmdImport(context, kind, *path, *skipExisting);
-    });
+    command->callback(
+        [&context, &exitCode, kind, path, skipExisting] { exitCode = CmdImport(context, kind, *path, *skipExisting); });
 }
 
 void AddPimCommand(CLI::App &app, Context &context, int &exitCode, const PimKind &kind) {
@@ -69,7 +67,9 @@ void AddPimCommand(CLI::App &app, Context &context, int &exitCode, const PimKind
     remove->add_option("ID", *removeId, "the ID from the listing")->required();
     remove->callback([&context, &exitCode, type, removeId] { exitCode = CmdPimRemove(context, type, *removeId); });
     const bool contacts = name == "contacts";
-    AddExport(parent, context, exitCode, name, contacts ? "every contact into a vCard 3.0 file (.vcf)" : "every appointment into an iCalendar file (.ics)");
+    AddExport(
+        parent, context, exitCode, name,
+        contacts ? "every contact into a vCard 3.0 file (.vcf)" : "every appointment into an iCalendar file (.ics)");
     AddImport(parent, context, exitCode, name,
               contacts ? "add the cards of a vCard file (2.1, 3.0, 4.0)" : "add the events of an iCalendar file");
 }
@@ -129,9 +129,8 @@ void AddTransferCommands(CLI::App &app, Context &context, int &exitCode) {
     getCommand->add_option("LOCAL", get->second);
     getCommand->add_flag("-r,--recursive", getOptions->recursive, "folders with everything in them");
     getCommand->add_flag("-p,--preserve", getOptions->keepTimes, "keep the phone's modification times");
-    getCommand->callback([&context, &exitCode, get, getOptions] {
-        exitCode = CmdGet(context, get->first, get->second, *getOptions);
-    });
+    getCommand->callback(
+        [&context, &exitCode, get, getOptions] { exitCode = CmdGet(context, get->first, get->second, *getOptions); });
     auto put = std::make_shared<std::pair<std::string, std::string>>();
     auto putRecursive = std::make_shared<bool>(false);
     CLI::App *putCommand = app.add_subcommand("put", "copy a file, or with -r a folder, to the phone");
@@ -139,16 +138,16 @@ void AddTransferCommands(CLI::App &app, Context &context, int &exitCode) {
     putCommand->add_option("REMOTE", put->second);
     putCommand->add_flag("-r,--recursive", *putRecursive, "a folder with everything in it");
     putCommand->callback([&context, &exitCode, put, putRecursive] {
-        exitCode = *putRecursive ? CmdPutTree(context, put->first, put->second) : CmdPut(context, put->first, put->second);
+        exitCode =
+            *putRecursive ? CmdPutTree(context, put->first, put->second) : CmdPut(context, put->first, put->second);
     });
     auto remove = std::make_shared<std::string>();
     auto removeOptions = std::make_shared<TreeOptions>();
     CLI::App *removeCommand = app.add_subcommand("rm", "delete phone files ('*' and '?' in the last name)");
     removeCommand->add_option("REMOTE", *remove)->required();
     removeCommand->add_flag("-r,--recursive", removeOptions->recursive, "every file below a folder");
-    removeCommand->callback([&context, &exitCode, remove, removeOptions] {
-        exitCode = CmdRemove(context, *remove, *removeOptions);
-    });
+    removeCommand->callback(
+        [&context, &exitCode, remove, removeOptions] { exitCode = CmdRemove(context, *remove, *removeOptions); });
 }
 
 void AddBackupCommands(CLI::App &app, Context &context, int &exitCode) {
@@ -157,15 +156,18 @@ void AddBackupCommands(CLI::App &app, Context &context, int &exitCode) {
     CLI::App *backup = app.add_subcommand("backup", "the whole phone into a folder (again: only what changed)");
     backup->add_option("DIR", *backupFolder, "the backup folder")->required();
     backup->add_flag("--verify", *verify, "check the folder against its manifest instead");
-    backup->callback([&context, &exitCode, backupFolder, verify] { exitCode = CmdBackup(context, *backupFolder, *verify); });
+    backup->callback(
+        [&context, &exitCode, backupFolder, verify] { exitCode = CmdBackup(context, *backupFolder, *verify); });
     auto restoreFolder = std::make_shared<std::string>();
     auto parts = std::make_shared<RestoreParts>();
-    CLI::App *restore = app.add_subcommand("restore", "put a backup's files, contacts and appointments back (adds only)");
+    CLI::App *restore =
+        app.add_subcommand("restore", "put a backup's files, contacts and appointments back (adds only)");
     restore->add_option("DIR", *restoreFolder, "the backup folder")->required();
     restore->add_flag("--files", parts->files, "only files (with the others chosen: those too)");
     restore->add_flag("--contacts", parts->contacts, "only contacts");
     restore->add_flag("--calendar", parts->calendar, "only appointments");
-    restore->callback([&context, &exitCode, restoreFolder, parts] { exitCode = CmdRestore(context, *restoreFolder, *parts); });
+    restore->callback(
+        [&context, &exitCode, restoreFolder, parts] { exitCode = CmdRestore(context, *restoreFolder, *parts); });
 }
 
 }  // namespace
@@ -175,28 +177,36 @@ void AddCommands(CLI::App &app, Context &context, int &exitCode, bool interactiv
     // Subcommands take the setting when they are added, so it comes first.
     app.allow_windows_style_options(false);
     app.require_subcommand(1, 1);
-    AddSimple(app, "info", "model, phone number and memories", {}, 0, [&](auto &) { return CmdInfo(context); }, exitCode);
-    AddSimple(app, "ls", "list a folder of the phone", {"PATH"}, 0, [&](auto &a) { return CmdList(context, a[0]); },
-              exitCode);
+    AddSimple(
+        app, "info", "model, phone number and memories", {}, 0, [&](auto &) { return CmdInfo(context); }, exitCode);
+    AddSimple(
+        app, "ls", "list a folder of the phone", {"PATH"}, 0, [&](auto &a) { return CmdList(context, a[0]); },
+        exitCode);
     AddTransferCommands(app, context, exitCode);
-    AddSimple(app, "mkdir", "create a folder on the phone (and its parents)", {"REMOTE"}, 1,
-              [&](auto &a) { return CmdMakeDirectory(context, a[0]); }, exitCode);
-    AddSimple(app, "install", "install a CAB package (a local file is uploaded first)", {"PACKAGE"}, 1,
-              [&](auto &a) { return CmdInstall(context, a[0]); }, exitCode);
-    AddSimple(app, "apps", "list installed packages", {}, 0, [&](auto &) { return CmdApps(context); }, exitCode);
+    AddSimple(
+        app, "mkdir", "create a folder on the phone (and its parents)", {"REMOTE"}, 1,
+        [&](auto &a) { return CmdMakeDirectory(context, a[0]); }, exitCode);
+    AddSimple(
+        app, "install", "install a CAB package (a local file is uploaded first)", {"PACKAGE"}, 1,
+        [&](auto &a) { return CmdInstall(context, a[0]); }, exitCode);
+    AddSimple(
+        app, "apps", "list installed packages", {}, 0, [&](auto &) { return CmdApps(context); }, exitCode);
     for (const PimKind &kind : kPimKinds) AddPimCommand(app, context, exitCode, kind);
     AddCallsCommand(app, context, exitCode);
     AddMessageCommand(app, context, exitCode);
     AddBackupCommands(app, context, exitCode);
     if (interactive) {
-        AddSimple(app, "cd", "change the current folder", {"PATH"}, 0,
-                  [&](auto &a) { return CmdChangeDirectory(context, a[0]); }, exitCode);
-        AddSimple(app, "pwd", "show the current folder", {}, 0, [&](auto &) { return CmdPrintDirectory(context); },
-                  exitCode);
+        AddSimple(
+            app, "cd", "change the current folder", {"PATH"}, 0,
+            [&](auto &a) { return CmdChangeDirectory(context, a[0]); }, exitCode);
+        AddSimple(
+            app, "pwd", "show the current folder", {}, 0, [&](auto &) { return CmdPrintDirectory(context); }, exitCode);
     } else {
-        AddSimple(app, "shell", "an interactive session", {}, 0, [&](auto &) { return RunShell(context); }, exitCode);
-        AddSimple(app, "batch", "run commands from a file, or - for standard input", {"FILE"}, 1,
-                  [&](auto &a) { return RunBatch(context, a[0]); }, exitCode);
+        AddSimple(
+            app, "shell", "an interactive session", {}, 0, [&](auto &) { return RunShell(context); }, exitCode);
+        AddSimple(
+            app, "batch", "run commands from a file, or - for standard input", {"FILE"}, 1,
+            [&](auto &a) { return RunBatch(context, a[0]); }, exitCode);
     }
 }
 
@@ -265,9 +275,12 @@ std::vector<std::string> SplitWords(const std::string &line, bool *ok) {
     for (size_t i = 0; i < line.size(); ++i) {
         char c = line[i];
         if (quote) {
-            if (c == quote) quote = 0;
-            else if (c == '\\' && quote == '"' && i + 1 < line.size()) word += line[++i];
-            else word += c;
+            if (c == quote)
+                quote = 0;
+            else if (c == '\\' && quote == '"' && i + 1 < line.size())
+                word += line[++i];
+            else
+                word += c;
         } else if (c == '"' || c == '\'') {
             quote = c;
             inWord = true;
@@ -301,7 +314,8 @@ int RunLine(Context &context, const std::string &line) {
     }
     if (words.empty()) return kExitOk;
     // "help" and "help COMMAND" as the --help of the line's vocabulary.
-    if (words[0] == "help") words = words.size() > 1 ? std::vector<std::string>{words[1], "--help"} : std::vector<std::string>{"--help"};
+    if (words[0] == "help")
+        words = words.size() > 1 ? std::vector<std::string>{words[1], "--help"} : std::vector<std::string>{"--help"};
     CLI::App app("cebridge shell: every command of cebridge, plus cd, pwd, help and exit", "");
     int exitCode = kExitOk;
     AddCommands(app, context, exitCode, true);

@@ -26,7 +26,9 @@ const char *const kFilesFolder = "files";
 
 // The phone's own programs live in \Windows, most of them in ROM where nothing can
 // be written back: a backup leaves that folder out.
-bool SystemFolder(const std::vector<std::string> &path) { return path.size() == 1 && SameDeviceName(path[0], "Windows"); }
+bool SystemFolder(const std::vector<std::string> &path) {
+    return path.size() == 1 && SameDeviceName(path[0], "Windows");
+}
 
 // A path inside the backup folder, as the manifest writes it: '/' between UTF-8 names.
 std::string ManifestPath(const std::vector<std::string> &phonePath) {
@@ -133,7 +135,8 @@ const nlohmann::json *Unchanged(const std::map<std::string, nlohmann::json> &pre
     if (found == previous.end()) return nullptr;
     const nlohmann::json &entry = found->second;
     std::error_code failure;
-    bool same = NumberIn(entry, "size", ~uint64_t(0)) == file.Size() && TextIn(entry, "modified") == PhoneTime(file.entry) &&
+    bool same = NumberIn(entry, "size", ~uint64_t(0)) == file.Size() &&
+                TextIn(entry, "modified") == PhoneTime(file.entry) &&
                 fs::file_size(OnDisk(target, path), failure) == file.Size() && !failure;
     return same ? &entry : nullptr;
 }
@@ -159,7 +162,8 @@ struct FilesPart {
 };
 
 // Every phone file into side/files/, copying only what changed since the backup in target.
-int BackupFiles(Context &context, const BackupFolders &folders, const nlohmann::json &previousManifest, FilesPart *part) {
+int BackupFiles(Context &context, const BackupFolders &folders, const nlohmann::json &previousManifest,
+                FilesPart *part) {
     std::map<std::string, nlohmann::json> previous;
     for (const nlohmann::json &entry : FilesOf(previousManifest))
         if (InsideBackup(TextIn(entry, "path"))) previous[TextIn(entry, "path")] = entry;
@@ -213,7 +217,8 @@ int BackupApps(Context &context, const fs::path &side, size_t *count) {
     for (const ContentItem &item : items)
         packages.push_back({{"id", DeviceToTerminal(item.id)}, {"version", DeviceToTerminal(item.version)}});
     std::string error;
-    if (!WriteJsonFile(side / "apps.json", {{"packages", packages}}, &error)) return context.FailLocal("backup: " + error);
+    if (!WriteJsonFile(side / "apps.json", {{"packages", packages}}, &error))
+        return context.FailLocal("backup: " + error);
     *count = items.size();
     return kExitOk;
 }
@@ -263,11 +268,13 @@ int Switch(Context &context, const BackupFolders &folders) {
 }
 
 std::string Now() {
-    return LocalIso(std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count());
+    return LocalIso(
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count());
 }
 
 // The new backup, whole, in the side folder; *summary tells what it did.
-int WriteBackup(Context &context, const BackupFolders &folders, const nlohmann::json &previous, nlohmann::json *summary) {
+int WriteBackup(Context &context, const BackupFolders &folders, const nlohmann::json &previous,
+                nlohmann::json *summary) {
     Capability capability;
     Outcome outcome = context.link.ReadCapability(&capability);
     if (!outcome.ok) return context.Fail(outcome);
@@ -300,8 +307,11 @@ int WriteBackup(Context &context, const BackupFolders &folders, const nlohmann::
                                {"files", entries},
                                {"skipped", files.skipped}};
     if (!WriteJsonFile(folders.side / kManifestName, manifest, &error)) return context.FailLocal("backup: " + error);
-    *summary = {{"backup", folders.target.string()}, {"counts", counts}, {"copied", files.copied},
-                {"unchanged", files.reused}, {"skipped", files.skipped}};
+    *summary = {{"backup", folders.target.string()},
+                {"counts", counts},
+                {"copied", files.copied},
+                {"unchanged", files.reused},
+                {"skipped", files.skipped}};
     return kExitOk;
 }
 
@@ -311,7 +321,8 @@ int MakeBackup(Context &context, const BackupFolders &folders) {
     std::error_code failure;
     if (fs::exists(folders.target, failure) && !fs::exists(folders.target / kManifestName, failure) &&
         !fs::is_empty(folders.target, failure))
-        return context.FailLocal("backup: " + folders.target.string() + ": a folder that holds no backup; choose an empty or new one");
+        return context.FailLocal("backup: " + folders.target.string() +
+                                 ": a folder that holds no backup; choose an empty or new one");
     nlohmann::json previous;
     if (!ReadJsonFile(folders.target / kManifestName, &previous)) previous = nlohmann::json::object();
     if (int code = context.Connect()) return code;
@@ -323,8 +334,8 @@ int MakeBackup(Context &context, const BackupFolders &folders) {
         return code;
     }
     const nlohmann::json &counts = summary["counts"];
-    context.Emit("backed up " + counts["files"].dump() + " files (" + HumanSize(counts["bytes"].get<uint64_t>()) + "; " +
-                     summary["copied"].dump() + " copied, " + summary["unchanged"].dump() + " unchanged) into " +
+    context.Emit("backed up " + counts["files"].dump() + " files (" + HumanSize(counts["bytes"].get<uint64_t>()) +
+                     "; " + summary["copied"].dump() + " copied, " + summary["unchanged"].dump() + " unchanged) into " +
                      folders.target.string() + "\n",
                  summary);
     return kExitOk;
@@ -343,10 +354,14 @@ std::vector<std::string> Check(const fs::path &folder, const nlohmann::json &man
         listed.insert(path);
         std::error_code failure;
         uint64_t size = fs::file_size(OnDisk(folder, path), failure);
-        if (failure) problems.push_back(path + ": missing");
-        else if (size != NumberIn(entry, "size", ~uint64_t(0))) problems.push_back(path + ": size changed");
-        else if (!FileSha256(OnDisk(folder, path).string(), &hex, &error)) problems.push_back(error);
-        else if (hex != TextIn(entry, "sha256")) problems.push_back(path + ": content changed");
+        if (failure)
+            problems.push_back(path + ": missing");
+        else if (size != NumberIn(entry, "size", ~uint64_t(0)))
+            problems.push_back(path + ": size changed");
+        else if (!FileSha256(OnDisk(folder, path).string(), &hex, &error))
+            problems.push_back(error);
+        else if (hex != TextIn(entry, "sha256"))
+            problems.push_back(path + ": content changed");
     }
     std::error_code failure;
     for (fs::recursive_directory_iterator walk(folder, failure), end; !failure && walk != end; walk.increment(failure))
@@ -360,9 +375,11 @@ int ReadManifest(Context &context, const char *command, const BackupFolders &fol
     if (!PutBackPrevious(folders, &error)) return context.FailLocal(std::string(command) + ": " + error);
     const fs::path &folder = folders.target;
     if (!ReadJsonFile(folder / kManifestName, manifest))
-        return context.FailLocal(std::string(command) + ": " + (folder / kManifestName).string() + ": no readable manifest");
+        return context.FailLocal(std::string(command) + ": " + (folder / kManifestName).string() +
+                                 ": no readable manifest");
     if (NumberIn(*manifest, "format", 0) != kManifestFormat)
-        return context.FailLocal(std::string(command) + ": " + (folder / kManifestName).string() + ": a manifest format this program does not know");
+        return context.FailLocal(std::string(command) + ": " + (folder / kManifestName).string() +
+                                 ": a manifest format this program does not know");
     return kExitOk;
 }
 
@@ -373,7 +390,8 @@ int Verify(Context &context, const BackupFolders &folders) {
     size_t files = FilesOf(manifest).size();
     if (!problems.empty()) {
         for (const std::string &problem : problems) std::fprintf(stderr, "cebridge: %s\n", problem.c_str());
-        context.Emit("", {{"backup", folders.target.string()}, {"files", files}, {"verified", false}, {"problems", problems}});
+        context.Emit(
+            "", {{"backup", folders.target.string()}, {"files", files}, {"verified", false}, {"problems", problems}});
         return kExitFailed;
     }
     context.Emit("all " + std::to_string(files) + " files match the manifest\n",
@@ -406,8 +424,10 @@ int RestoreFiles(Context &context, const fs::path &folder, const nlohmann::json 
         Outcome outcome = context.link.EnterFolder(phoneFolder, &entries);
         if (!outcome.ok && !(outcome = context.link.MakeFolders(phoneFolder)).ok) return context.Fail(outcome);
         for (size_t i = 0; i < names.size(); ++i) {
-            if (FindEntry(entries, names[i])) ++kept;  // the phone's own file stays
-            else plan.push_back({localPaths[phoneFolder][i], phoneFolder, names[i]});
+            if (FindEntry(entries, names[i]))
+                ++kept;  // the phone's own file stays
+            else
+                plan.push_back({localPaths[phoneFolder][i], phoneFolder, names[i]});
         }
     }
     CopyResult result = UploadFiles(context, std::move(plan));
@@ -427,7 +447,8 @@ int RestoreItems(Context &context, const fs::path &folder, bool contacts, bool c
         bool chosen;
         const char *file, *key;
         Outcome (*add)(Context &, const std::string &, bool, InteropReport *);
-    } parts[] = {{contacts, "contacts.vcf", "contacts", ImportContacts}, {calendar, "calendar.ics", "calendar", ImportCalendar}};
+    } parts[] = {{contacts, "contacts.vcf", "contacts", ImportContacts},
+                 {calendar, "calendar.ics", "calendar", ImportCalendar}};
     for (const auto &part : parts) {
         if (!part.chosen) continue;
         InteropReport added;

@@ -21,8 +21,11 @@ constexpr size_t kMaxDownloadName = 31;
 std::string Shown(const std::vector<std::string> &parts) { return DeviceToTerminal(JoinDevicePath(parts)); }
 
 nlohmann::json EntryJson(const FolderEntry &entry) {
-    return {{"name", DeviceToTerminal(entry.name)}, {"folder", entry.folder}, {"size", entry.size},
-            {"modified", ListingTimeToLocal(entry.modified)}, {"created", ListingTimeToLocal(entry.created)},
+    return {{"name", DeviceToTerminal(entry.name)},
+            {"folder", entry.folder},
+            {"size", entry.size},
+            {"modified", ListingTimeToLocal(entry.modified)},
+            {"created", ListingTimeToLocal(entry.created)},
             {"accessed", ListingTimeToLocal(entry.accessed)}};
 }
 
@@ -37,7 +40,8 @@ bool SplitFilePath(Context &context, const std::string &typed, std::vector<std::
 
 // Enters `folder` and finds the file `name` in it: a missing file or a folder
 // fails with a sentence that names it.
-Outcome LocateFile(Context &context, const std::vector<std::string> &folder, const std::string &name, FolderEntry *found) {
+Outcome LocateFile(Context &context, const std::vector<std::string> &folder, const std::string &name,
+                   FolderEntry *found) {
     std::vector<FolderEntry> entries;
     Outcome outcome = context.link.EnterFolder(folder, &entries);
     if (!outcome.ok) return outcome;
@@ -51,7 +55,8 @@ Outcome LocateFile(Context &context, const std::vector<std::string> &folder, con
 }
 
 // Refuses an upload the target store cannot hold (a replaced file gives its bytes back).
-Outcome CheckRoom(Context &context, const std::vector<std::string> &target, uint64_t size, const FolderEntry *existing) {
+Outcome CheckRoom(Context &context, const std::vector<std::string> &target, uint64_t size,
+                  const FolderEntry *existing) {
     Capability capability;
     Outcome outcome = context.link.ReadCapability(&capability);
     if (!outcome.ok) return outcome;
@@ -78,7 +83,8 @@ int RefuseBadName(Context &context, const char *command, const std::vector<std::
             bool wildcard = wildcardLast && i + 1 == parts.size() && (c == '*' || c == '?');
             if (!wildcard && (c < 0x20 || std::strchr(":*?\"<>|", c)))
                 return context.FailUsage(std::string(command) + ": the phone cannot hold the name '" +
-                                         DeviceToTerminal(parts[i]) + "' (no \\ / : * ? \" < > | or control characters)");
+                                         DeviceToTerminal(parts[i]) +
+                                         "' (no \\ / : * ? \" < > | or control characters)");
         }
     return kExitOk;
 }
@@ -99,11 +105,16 @@ int CmdInfo(Context &context) {
         std::string location = memory.location == "0" ? "(object store)" : DeviceToTerminal(memory.location);
         table.Add({memory.type, location, HumanSize(memory.freeBytes), HumanSize(memory.usedBytes),
                    HumanSize(memory.TotalBytes())});
-        memories.push_back({{"type", memory.type}, {"location", DeviceToTerminal(memory.location)},
-                            {"free", memory.freeBytes}, {"used", memory.usedBytes}, {"total", memory.TotalBytes()}});
+        memories.push_back({{"type", memory.type},
+                            {"location", DeviceToTerminal(memory.location)},
+                            {"free", memory.freeBytes},
+                            {"used", memory.usedBytes},
+                            {"total", memory.TotalBytes()}});
     }
-    nlohmann::json document = {{"model", model}, {"manufacturer", DeviceToTerminal(capability.manufacturer)},
-                               {"phoneNumber", DeviceToTerminal(capability.phoneNumber)}, {"memories", memories}};
+    nlohmann::json document = {{"model", model},
+                               {"manufacturer", DeviceToTerminal(capability.manufacturer)},
+                               {"phoneNumber", DeviceToTerminal(capability.phoneNumber)},
+                               {"memories", memories}};
     context.Emit(text + table.Render(), document);
     return kExitOk;
 }
@@ -144,8 +155,7 @@ int CmdList(Context &context, const std::string &path) {
 }
 
 int CmdGet(Context &context, const std::string &remote, const std::string &local, TreeOptions options) {
-    if (ManyFiles(remote, options))
-        return CmdGetMany(context, remote, local, options);
+    if (ManyFiles(remote, options)) return CmdGetMany(context, remote, local, options);
     std::vector<std::string> folder;
     std::string name;
     if (!SplitFilePath(context, remote, &folder, &name)) return context.FailUsage("get: name a file on the phone");
@@ -207,8 +217,7 @@ int CmdPut(Context &context, const std::string &local, const std::string &remote
 }
 
 int CmdRemove(Context &context, const std::string &remote, TreeOptions options) {
-    if (ManyFiles(remote, options))
-        return CmdRemoveMany(context, remote, options);
+    if (ManyFiles(remote, options)) return CmdRemoveMany(context, remote, options);
     std::vector<std::string> folder;
     std::string name;
     if (!SplitFilePath(context, remote, &folder, &name)) return context.FailUsage("rm: name a file on the phone");
@@ -261,7 +270,8 @@ int CmdInstall(Context &context, const std::string &package) {
     }
     Outcome outcome = context.link.Install(devicePath);
     if (!outcome.ok) return context.Fail(outcome);
-    context.Emit("installer started for " + DeviceToTerminal(devicePath) + "\n", {{"installing", DeviceToTerminal(devicePath)}});
+    context.Emit("installer started for " + DeviceToTerminal(devicePath) + "\n",
+                 {{"installing", DeviceToTerminal(devicePath)}});
     return kExitOk;
 }
 

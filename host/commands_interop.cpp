@@ -257,7 +257,8 @@ Outcome ImportContacts(Context &context, const std::string &path, bool skipExist
             Skip(shown, "nothing in it the phone can keep", true, report);
         } else if (skipExisting && !onPhone.insert(ContactKey(card.fields)).second) {
             Skip(shown, "its name and first number are on the phone already", false, report);
-        } else if (Outcome outcome = AddOne(context, kContactType, itemText, shown, card.notKept, report); !outcome.ok) {
+        } else if (Outcome outcome = AddOne(context, kContactType, itemText, shown, card.notKept, report);
+                   !outcome.ok) {
             return outcome;
         }
     }
@@ -292,10 +293,14 @@ Outcome ImportCalendar(Context &context, const std::string &path, bool skipExist
         }
         // Timed appointments go as start and minutes: the plug-in makes an end exactly
         // a day after the start a whole day.
-        ItemFields fields = {{"TITLE", event.title}, {"LOCATION", event.location},
-                                {"WHOLEDAY", event.wholeDay ? "TRUE" : "FALSE"}, {"STARTTIME", PluginTimeText(event.start)}};
-        if (event.wholeDay) fields.emplace_back("ENDTIME", PluginTimeText(event.end));
-        else fields.emplace_back("DURATION", std::to_string((event.end - event.start) / 60));
+        ItemFields fields = {{"TITLE", event.title},
+                             {"LOCATION", event.location},
+                             {"WHOLEDAY", event.wholeDay ? "TRUE" : "FALSE"},
+                             {"STARTTIME", PluginTimeText(event.start)}};
+        if (event.wholeDay)
+            fields.emplace_back("ENDTIME", PluginTimeText(event.end));
+        else
+            fields.emplace_back("DURATION", std::to_string((event.end - event.start) / 60));
         std::erase_if(fields, [](const auto &field) { return field.second.empty(); });
         std::vector<std::string> notKept;
         std::string itemText = ItemText(fields, addable, &notKept);
@@ -334,7 +339,8 @@ int CmdExport(Context &context, const std::string &kind, const std::string &path
     Outcome outcome = chosen->run(context, path, &report);
     if (!outcome.ok) return Failed(context, outcome, report, kind + " export");
     context.jsonToStderr = path == "-";  // standard output carries the file
-    std::string shown = path == "-" ? "" : "wrote " + std::to_string(report.written) + " " + chosen->noun + " to " + path + "\n";
+    std::string shown =
+        path == "-" ? "" : "wrote " + std::to_string(report.written) + " " + chosen->noun + " to " + path + "\n";
     context.Emit(shown, {{"kind", kind}, {"file", path}, {"written", report.written}});
     return kExitOk;
 }

@@ -28,6 +28,7 @@ Table CallTable(const std::vector<ContentItem> &items) {
 }
 
 // The fields an add writes to the phone: what a contact or appointment text may name.
+// clang-format off
 const char *const kContactFields[] = {
     "ASSISTANTNAME", "ASSISTANTTELEPHONENUMBER", "BUSINESSFAXNUMBER", "CHILDREN", "COMPANYNAME", "DEPARTMENT",
     "EMAIL1ADDRESS", "EMAIL2ADDRESS", "EMAIL3ADDRESS", "FIRSTNAME", "HOMEADDRESSSTATE", "HOMEADDRESSCOUNTRY",
@@ -37,6 +38,7 @@ const char *const kContactFields[] = {
     "BUSINESS2TELEPHONENUMBER", "OTHERADDRESSSTATE", "OTHERADDRESSCOUNTRY", "OTHERADDRESSPOSTALCODE",
     "OTHERADDRESSCITY", "OTHERADDRESSSTREET", "PAGERNUMBER", "SPOUSE", "LASTNAME", "JOBTITLE", "WEBPAGE",
     "RADIOTELEPHONENUMBER", "MANAGER", "IM1ADDRESS", "NICKNAME", "GOVERNMENTID"};
+// clang-format on
 const char *const kAppointmentFields[] = {"TITLE", "LOCATION", "STARTTIME", "ENDTIME", "WHOLEDAY", "DURATION"};
 
 std::string Upper(std::string text) {
@@ -81,7 +83,8 @@ bool ParseFields(const std::string &type, const std::vector<std::string> &words,
         }
         fields->emplace_back(name, word.substr(equals + 1));
     }
-    bool anyValue = std::any_of(fields->begin(), fields->end(), [](const auto &field) { return !field.second.empty(); });
+    bool anyValue =
+        std::any_of(fields->begin(), fields->end(), [](const auto &field) { return !field.second.empty(); });
     if (!anyValue) *error = "no field has a value: nothing to add";
     return anyValue;
 }
@@ -156,7 +159,8 @@ std::string EndText(const AppointmentTimes &times, bool json) {
 
 std::string DurationText(const AppointmentTimes &times) {
     if (!times.known) return "";
-    if (times.wholeDay) return times.minutes <= 1440 ? "whole day" : std::to_string((times.minutes + 1439) / 1440) + " days";
+    if (times.wholeDay)
+        return times.minutes <= 1440 ? "whole day" : std::to_string((times.minutes + 1439) / 1440) + " days";
     char text[32];
     std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(times.minutes / 60),
                   static_cast<long long>(times.minutes % 60));
@@ -272,8 +276,10 @@ int CmdPimShow(Context &context, const std::string &type, const std::string &id)
         pairs.emplace_back("DURATION", std::to_string(times.minutes));
         jsonPairs = pairs;
         for (size_t i = 0; times.known && i < pairs.size(); ++i) {
-            if (pairs[i].first == "STARTTIME") pairs[i].second = StartText(times, false), jsonPairs[i].second = StartText(times, true);
-            if (pairs[i].first == "ENDTIME") pairs[i].second = EndText(times, false), jsonPairs[i].second = EndText(times, true);
+            if (pairs[i].first == "STARTTIME")
+                pairs[i].second = StartText(times, false), jsonPairs[i].second = StartText(times, true);
+            if (pairs[i].first == "ENDTIME")
+                pairs[i].second = EndText(times, false), jsonPairs[i].second = EndText(times, true);
         }
     }
     std::string shown;

@@ -36,7 +36,8 @@ Outcome AddFolder(Context &context, const std::vector<std::string> &path, const 
     return outcome;
 }
 
-Outcome Select(Context &context, const std::vector<std::string> &typed, const TreeOptions &options, Selection *selection) {
+Outcome Select(Context &context, const std::vector<std::string> &typed, const TreeOptions &options,
+               Selection *selection) {
     if (typed.empty()) return AddFolder(context, typed, {}, selection);  // the whole phone
     std::vector<std::string> parent(typed.begin(), typed.end() - 1);
     std::vector<FolderEntry> entries;
@@ -58,9 +59,12 @@ Outcome Select(Context &context, const std::vector<std::string> &typed, const Tr
     for (const FolderEntry &entry : chosen) {
         std::vector<std::string> path = parent;
         path.push_back(entry.name);
-        if (!entry.folder) selection->files.push_back({parent, {entry.name}, entry});
-        else if (!options.recursive) selection->leftOut.push_back(Shown(path));
-        else if (!(outcome = AddFolder(context, path, {entry.name}, selection)).ok) return outcome;
+        if (!entry.folder)
+            selection->files.push_back({parent, {entry.name}, entry});
+        else if (!options.recursive)
+            selection->leftOut.push_back(Shown(path));
+        else if (!(outcome = AddFolder(context, path, {entry.name}, selection)).ok)
+            return outcome;
     }
     return Outcome::Ok();
 }
@@ -126,7 +130,8 @@ int CmdPutTree(Context &context, const std::string &local, const std::string &re
     std::vector<std::vector<std::string>> folders = {into};
     for (fs::recursive_directory_iterator walk(local, failure), end; !failure && walk != end; walk.increment(failure)) {
         std::vector<std::string> target = into;
-        for (const fs::path &part : fs::relative(walk->path(), local)) target.push_back(TerminalToDevice(part.string()));
+        for (const fs::path &part : fs::relative(walk->path(), local))
+            target.push_back(TerminalToDevice(part.string()));
         if (int code = RefuseBadName(context, "put", target)) return code;
         if (walk->is_directory()) {
             folders.push_back(target);
@@ -143,7 +148,8 @@ int CmdPutTree(Context &context, const std::string &local, const std::string &re
         Outcome outcome = context.link.MakeFolders(folder);
         if (!outcome.ok) return context.Fail(outcome);
     }
-    std::stable_sort(plan.begin(), plan.end(), [](const PlannedUpload &a, const PlannedUpload &b) { return a.folder < b.folder; });
+    std::stable_sort(plan.begin(), plan.end(),
+                     [](const PlannedUpload &a, const PlannedUpload &b) { return a.folder < b.folder; });
     CopyResult result = UploadFiles(context, std::move(plan));
     nlohmann::json document = CopyJson(result);
     document["local"] = local;
@@ -180,7 +186,8 @@ int CmdRemoveMany(Context &context, const std::string &remote, TreeOptions optio
     nlohmann::json folders = nlohmann::json::array();
     for (const auto &folder : selection.folders) folders.push_back(Shown(folder));
     std::string text = "removed " + std::to_string(removed.size()) + " files";
-    if (!folders.empty()) text += "; " + std::to_string(folders.size()) + " folders stay (the phone's link deletes files only)";
+    if (!folders.empty())
+        text += "; " + std::to_string(folders.size()) + " folders stay (the phone's link deletes files only)";
     context.Emit(text + "\n", {{"removed", removed}, {"foldersLeft", folders}});
     return kExitOk;
 }

@@ -6,10 +6,14 @@ std::string EscapeText(const std::string &utf8) {
     std::string out;
     for (size_t i = 0; i < utf8.size(); ++i) {
         char c = utf8[i];
-        if (c == '\\' || c == ';' || c == ',') out += '\\', out += c;
-        else if (c == '\r' && i + 1 < utf8.size() && utf8[i + 1] == '\n') continue;  // the '\n' follows
-        else if (c == '\n' || c == '\r') out += "\\n";
-        else out += c;
+        if (c == '\\' || c == ';' || c == ',')
+            out += '\\', out += c;
+        else if (c == '\r' && i + 1 < utf8.size() && utf8[i + 1] == '\n')
+            continue;  // the '\n' follows
+        else if (c == '\n' || c == '\r')
+            out += "\\n";
+        else
+            out += c;
     }
     return out;
 }

@@ -40,7 +40,8 @@ std::string Environment(const char *name) {
 
 // Why the link did not come up, as far as the agent's side can tell: the RAPI
 // provider, the phone image the emulator was told to open, or the time it took.
-std::string WhyNoLink(const Options &options, const std::string &pluginPath, std::chrono::steady_clock::duration waited) {
+std::string WhyNoLink(const Options &options, const std::string &pluginPath,
+                      std::chrono::steady_clock::duration waited) {
     std::string provider = !options.rapi.empty() ? options.rapi : Environment("CEBRIDGE_RAPI");
 #if !defined(_WIN32)
     if (provider.empty()) provider = (fs::path(pluginPath).parent_path() / "libceemu.so").string();
@@ -72,7 +73,7 @@ int Context::Connect() {
         if (!InstallDtdsAndSaPath(&error)) std::fprintf(stderr, "cebridge: warning: %s\n", error.c_str());
         std::string logDir = options.logDir.empty() ? DefaultLogDirectory() : options.logDir;
         MakeDirectories(logDir);
-        if (options.logDir.empty())  // (it holds CEBRIDGE_LOG_DIR when that is set)
+        if (options.logDir.empty())                // (it holds CEBRIDGE_LOG_DIR when that is set)
             PruneDailyLogs(logDir, kKeptLogDays);  // a folder of one's own choosing is left alone
         std::string plugin = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
         if (options.verbose) client.trace = TracePacket;
@@ -85,7 +86,8 @@ int Context::Connect() {
         if (g_interrupted.load()) return Fail(outcome);
         std::string plugin = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
         if (outcome.status == ST_CONNECT_FAILED && outcome.message.find("number") == std::string::npos)
-            outcome.message = "could not connect: " + WhyNoLink(options, plugin, std::chrono::steady_clock::now() - started);
+            outcome.message =
+                "could not connect: " + WhyNoLink(options, plugin, std::chrono::steady_clock::now() - started);
         return FailConnect(outcome.message);
     }
     connected = true;

@@ -19,11 +19,11 @@ namespace host {
 // Documented exit codes.
 enum ExitCode : int {
     kExitOk = 0,
-    kExitFailed = 1,       // the phone refused or the operation failed
-    kExitUsage = 2,        // bad arguments
-    kExitLocalFile = 3,    // a local file could not be read or written
-    kExitInterrupted = 4,  // Ctrl-C
-    kExitNoConnection = 5, // could not connect
+    kExitFailed = 1,        // the phone refused or the operation failed
+    kExitUsage = 2,         // bad arguments
+    kExitLocalFile = 3,     // a local file could not be read or written
+    kExitInterrupted = 4,   // Ctrl-C
+    kExitNoConnection = 5,  // could not connect
 };
 
 struct Options {
@@ -57,9 +57,9 @@ public:
     // own gets one for its failure, so every exit prints exactly one.
     void BeginCommand();
     void EndCommand(int exitCode);
-    bool compactJson = false;  // one document per line (batch, shell)
-    int batchLine = 0;         // the batch file's line being run, 0 outside a batch
-    bool jsonToStderr = false; // standard output carries a file (get -)
+    bool compactJson = false;   // one document per line (batch, shell)
+    int batchLine = 0;          // the batch file's line being run, 0 outside a batch
+    bool jsonToStderr = false;  // standard output carries a file (get -)
 
     // A device path as typed (relative to the shell's folder) split into parts, in
     // the device's code page.
@@ -70,7 +70,7 @@ public:
     DeviceLink link;
     bool pluginOpen = false;
     bool connected = false;
-    std::vector<std::string> currentFolder;                          // device code page
+    std::vector<std::string> currentFolder;                        // device code page
     std::map<std::string, std::vector<ContentItem>> lastListings;  // by object type
 
 private:

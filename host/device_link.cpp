@@ -72,18 +72,18 @@ const FolderEntry *FindEntry(const std::vector<FolderEntry> &entries, const std:
 
 std::string StatusName(uint32_t status) {
     switch (status) {
-        case 0: return "no answer";
-        case ST_CONTINUE: return "continue";
-        case ST_OK: return "ok";
-        case ST_BAD_REQUEST: return "bad request";
-        case ST_NOT_ACCEPTABLE: return "not acceptable (not connected)";
-        case ST_FAILED: return "failed on the phone";
-        case ST_NOT_IMPLEMENTED: return "not implemented";
-        case ST_UNSUPPORTED: return "unsupported or refused";
-        case ST_BAD_PARAMETER: return "bad parameter, or the operation failed";
-        case ST_DISCONNECTED: return "phone not connected";
-        case ST_CONNECT_FAILED: return "could not connect";
-        default: return "unknown status";
+    case 0: return "no answer";
+    case ST_CONTINUE: return "continue";
+    case ST_OK: return "ok";
+    case ST_BAD_REQUEST: return "bad request";
+    case ST_NOT_ACCEPTABLE: return "not acceptable (not connected)";
+    case ST_FAILED: return "failed on the phone";
+    case ST_NOT_IMPLEMENTED: return "not implemented";
+    case ST_UNSUPPORTED: return "unsupported or refused";
+    case ST_BAD_PARAMETER: return "bad parameter, or the operation failed";
+    case ST_DISCONNECTED: return "phone not connected";
+    case ST_CONNECT_FAILED: return "could not connect";
+    default: return "unknown status";
     }
 }
 
@@ -120,7 +120,9 @@ Outcome DeviceLink::Connect() {
     return outcome;
 }
 
-Outcome DeviceLink::Disconnect() { return FromAnswer(Exchange(MakeRequest(CMD_DISCON, 0), kRequestSeconds), "disconnect"); }
+Outcome DeviceLink::Disconnect() {
+    return FromAnswer(Exchange(MakeRequest(CMD_DISCON, 0), kRequestSeconds), "disconnect");
+}
 
 Outcome DeviceLink::ReadCapability(Capability *capability) {
     XmlElement root;
@@ -145,14 +147,15 @@ Outcome DeviceLink::ReadCapability(Capability *capability) {
 
 Outcome DeviceLink::ToRoot() {
     // Flag 0 with an empty name always reaches the root.
-    Answer answer = Exchange(MakeRequest(CMD_SETPATH, 0, {{PAR_APP_FLAGS, std::string(1, '\0')}, {PAR_NAME, ""}}),
-                             kRequestSeconds);
+    Answer answer =
+        Exchange(MakeRequest(CMD_SETPATH, 0, {{PAR_APP_FLAGS, std::string(1, '\0')}, {PAR_NAME, ""}}), kRequestSeconds);
     return FromAnswer(answer, "change folder");
 }
 
 Outcome DeviceLink::Into(const std::string &name, bool create) {
-    Answer answer = Exchange(MakeRequest(CMD_SETPATH, 0, {{PAR_APP_FLAGS, std::string(1, create ? '\0' : '\2')}, {PAR_NAME, name}}),
-                             kRequestSeconds);
+    Answer answer =
+        Exchange(MakeRequest(CMD_SETPATH, 0, {{PAR_APP_FLAGS, std::string(1, create ? '\0' : '\2')}, {PAR_NAME, name}}),
+                 kRequestSeconds);
     return FromAnswer(answer, "change folder");
 }
 
@@ -165,7 +168,8 @@ Outcome DeviceLink::MakeFolders(const std::vector<std::string> &folders) {
         if (!outcome.ok) break;
         const FolderEntry *entry = FindEntry(entries, folders[i]);
         if (entry && !entry->folder)
-            return Outcome::Failed(0, "a file is in the way: " + JoinDevicePath({folders.begin(), folders.begin() + i + 1}));
+            return Outcome::Failed(
+                0, "a file is in the way: " + JoinDevicePath({folders.begin(), folders.begin() + i + 1}));
         outcome = Into(entry ? entry->name : folders[i], entry == nullptr);
     }
     // The plug-in answers a create the phone refused as done: look whether it is there.
@@ -214,14 +218,14 @@ Outcome DeviceLink::ListFolder(std::vector<FolderEntry> *entries) {
 }
 
 Outcome DeviceLink::Download(const std::string &name, const std::string &localPath, const ProgressFn &progress) {
-    Request request = MakeRequest(CMD_GET, SUB_GET_OBJECT,
-                                  {{PAR_TYPE, kFile}, {PAR_APP_ID, name}, {PAR_APP_FILEPATH, localPath}});
+    Request request =
+        MakeRequest(CMD_GET, SUB_GET_OBJECT, {{PAR_TYPE, kFile}, {PAR_APP_ID, name}, {PAR_APP_FILEPATH, localPath}});
     return FromAnswer(Exchange(request, kRequestSeconds, progress), "download");
 }
 
 Outcome DeviceLink::Upload(const std::string &localPath, const std::string &name, const ProgressFn &progress) {
-    Request request = MakeRequest(CMD_PUT, SUB_PUT_OBJECT,
-                                  {{PAR_TYPE, kFile}, {PAR_NAME, name}, {PAR_APP_FILEPATH, localPath}});
+    Request request =
+        MakeRequest(CMD_PUT, SUB_PUT_OBJECT, {{PAR_TYPE, kFile}, {PAR_NAME, name}, {PAR_APP_FILEPATH, localPath}});
     return FromAnswer(Exchange(request, kRequestSeconds, progress), "upload");
 }
 
@@ -261,7 +265,8 @@ Outcome DeviceLink::Listing(const std::string &type, std::vector<ContentItem> *i
 }
 
 Outcome DeviceLink::ItemText(const std::string &type, const std::string &id, std::string *text) {
-    Answer answer = Exchange(MakeRequest(CMD_GET, SUB_GET_OBJECT, {{PAR_TYPE, type}, {PAR_APP_ID, id}}), kRequestSeconds);
+    Answer answer =
+        Exchange(MakeRequest(CMD_GET, SUB_GET_OBJECT, {{PAR_TYPE, type}, {PAR_APP_ID, id}}), kRequestSeconds);
     Outcome outcome = FromAnswer(answer, "read item");
     if (outcome.ok) *text = answer.Value(PAR_XMLBODY);
     return outcome;

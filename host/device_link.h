@@ -41,7 +41,7 @@ struct Capability {
 struct FolderEntry {
     bool folder = false;
     std::string name;
-    int64_t size = 0;  // as the phone reports it (the low 32 bits, signed)
+    int64_t size = 0;                         // as the phone reports it (the low 32 bits, signed)
     std::string modified, created, accessed;  // "YYYYMMDDTHHMMSSZ", PC local time
 };
 
@@ -64,7 +64,8 @@ std::string StatusName(uint32_t status);
 
 class DeviceLink {
 public:
-    DeviceLink(AgentClient &client, const std::atomic<bool> &interrupted) : m_client(client), m_interrupted(interrupted) {}
+    DeviceLink(AgentClient &client, const std::atomic<bool> &interrupted)
+        : m_client(client), m_interrupted(interrupted) {}
 
     Outcome Connect();
     Outcome Disconnect();

@@ -61,7 +61,8 @@ CopyResult DownloadOne(Context &context, const PlannedDownload &item, bool keepT
     fs::create_directories(fs::path(item.local).parent_path(), failure);
     if (failure) return LocalFailure(result, fs::path(item.local).parent_path().string() + ": " + failure.message());
     DownloadTarget target;
-    if (!target.Prepare(item.local, DeviceToTerminal(item.source.entry.name), &error)) return LocalFailure(result, error);
+    if (!target.Prepare(item.local, DeviceToTerminal(item.source.entry.name), &error))
+        return LocalFailure(result, error);
     progress.StartFile(DeviceToTerminal(item.source.entry.name));
     result.outcome = context.link.Download(item.source.entry.name, target.TemporaryPath(),
                                            [&](uint64_t bytes) { progress.Add(bytes); });
@@ -151,7 +152,8 @@ const Memory *StoreFor(const Capability &capability, const std::vector<std::stri
     const Memory *objectStore = nullptr;
     for (const Memory &memory : capability.memories) {
         std::vector<std::string> location = SplitDevicePath(memory.location);
-        if (memory.location == "0") objectStore = &memory;
+        if (memory.location == "0")
+            objectStore = &memory;
         else if (!path.empty() && location.size() == 1 && SameDeviceName(location[0], path[0]))
             return &memory;
     }
@@ -162,12 +164,14 @@ CopyResult DownloadFiles(Context &context, std::vector<PlannedDownload> plan, bo
     CopyResult result;
     std::erase_if(plan, [&](const PlannedDownload &item) {
         bool tooLong = item.source.entry.name.size() > kMaxDownloadName;
-        if (tooLong) result.skipped.push_back(Shown(item.source.Path()) + ": the protocol carries names of at most 31 bytes");
+        if (tooLong)
+            result.skipped.push_back(Shown(item.source.Path()) + ": the protocol carries names of at most 31 bytes");
         return tooLong;
     });
     // One folder change per folder.
-    std::stable_sort(plan.begin(), plan.end(),
-                     [](const PlannedDownload &a, const PlannedDownload &b) { return a.source.folder < b.source.folder; });
+    std::stable_sort(plan.begin(), plan.end(), [](const PlannedDownload &a, const PlannedDownload &b) {
+        return a.source.folder < b.source.folder;
+    });
     uint64_t total = 0;
     for (const PlannedDownload &item : plan) total += item.source.Size();
     Progress progress("", total, plan.size(), context.options.json, context.options.progress);
@@ -185,12 +189,14 @@ CopyResult DownloadFiles(Context &context, std::vector<PlannedDownload> plan, bo
     return result;
 }
 
-Outcome UploadWhole(DeviceLink &link, const std::string &localPath, const std::string &name, const ProgressFn &progress) {
+Outcome UploadWhole(DeviceLink &link, const std::string &localPath, const std::string &name,
+                    const ProgressFn &progress) {
     Outcome outcome = link.Upload(localPath, name, progress);
     if (outcome.ok) return outcome;
     bool removed = link.RemovePartialUpload(name).ok;
-    outcome.message += " of " + name +
-                       (removed ? "; removed the partial file from the phone" : "; a partial file may remain on the phone");
+    outcome.message +=
+        " of " + name +
+        (removed ? "; removed the partial file from the phone" : "; a partial file may remain on the phone");
     return outcome;
 }
 
@@ -232,7 +238,8 @@ CopyResult UploadFiles(Context &context, std::vector<PlannedUpload> plan) {
         }
         progress.StartFile(sources[i]->Shown());
         uint64_t before = progress.Done();
-        result.outcome = UploadWhole(context.link, sources[i]->Path(), item.name, [&](uint64_t bytes) { progress.Add(bytes); });
+        result.outcome =
+            UploadWhole(context.link, sources[i]->Path(), item.name, [&](uint64_t bytes) { progress.Add(bytes); });
         if (!result.outcome.ok) break;
         if (progress.Done() < before + sources[i]->Size()) progress.Add(before + sources[i]->Size() - progress.Done());
         ++result.files;

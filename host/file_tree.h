@@ -48,9 +48,9 @@ struct PlannedDownload {
 
 struct CopyResult {
     Outcome outcome = Outcome::Ok();
-    bool localFailure = false;          // the failure was the PC's (exit 3)
-    uint64_t files = 0, bytes = 0;      // what was copied
-    std::vector<std::string> skipped;   // "PATH: why", files left out
+    bool localFailure = false;         // the failure was the PC's (exit 3)
+    uint64_t files = 0, bytes = 0;     // what was copied
+    std::vector<std::string> skipped;  // "PATH: why", files left out
 };
 
 // Downloads each planned file; `keepTimes` gives each the phone's modification time.
@@ -68,7 +68,8 @@ const Memory *StoreFor(const Capability &capability, const std::vector<std::stri
 
 // Uploads into the current phone folder. Half a file is worse than none: a failed
 // upload is deleted from the phone again, and the message says whether it was.
-Outcome UploadWhole(DeviceLink &link, const std::string &localPath, const std::string &name, const ProgressFn &progress);
+Outcome UploadWhole(DeviceLink &link, const std::string &localPath, const std::string &name,
+                    const ProgressFn &progress);
 
 // Uploads each planned file, after checking the target stores have room for all of them.
 CopyResult UploadFiles(Context &context, std::vector<PlannedUpload> plan);

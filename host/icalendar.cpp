@@ -20,7 +20,8 @@ std::string WriteEvent(const CalendarEvent &event, const std::string &now) {
                       ContentLine("DTSTAMP", now) + ContentLine("SUMMARY", EscapeText(event.title));
     if (!event.location.empty()) out += ContentLine("LOCATION", EscapeText(event.location));
     if (event.wholeDay)
-        out += ContentLine("DTSTART;VALUE=DATE", DateStamp(event.start)) + ContentLine("DTEND;VALUE=DATE", DateStamp(event.end));
+        out += ContentLine("DTSTART;VALUE=DATE", DateStamp(event.start)) +
+               ContentLine("DTEND;VALUE=DATE", DateStamp(event.end));
     else
         out += ContentLine("DTSTART", UtcStamp(event.start)) + ContentLine("DTEND", UtcStamp(event.end));
     return out + ContentLine("END", "VEVENT");
@@ -133,7 +134,8 @@ bool ReadICalendar(const std::string &text, std::vector<ReadEvent> *events, std:
 #if defined(CEBRIDGE_HAVE_LIBICAL)
     icalerror_set_errors_are_fatal(0);
     icalcomponent *root = icalparser_parse_string(text.c_str());
-    if (!root || (icalcomponent_isa(root) != ICAL_VCALENDAR_COMPONENT && icalcomponent_isa(root) != ICAL_XROOT_COMPONENT)) {
+    if (!root ||
+        (icalcomponent_isa(root) != ICAL_VCALENDAR_COMPONENT && icalcomponent_isa(root) != ICAL_XROOT_COMPONENT)) {
         if (root) icalcomponent_free(root);
         *error = "no iCalendar data (BEGIN:VCALENDAR) in it";
         return false;

@@ -17,10 +17,10 @@ namespace host {
 
 // What an export or import did.
 struct InteropReport {
-    size_t written = 0;  // export: items in the file
-    size_t added = 0;    // import: items added to the phone
-    size_t skipped = 0;  // import: already on the phone
-    size_t refused = 0;  // import: not representable on the phone, or refused by it
+    size_t written = 0;              // export: items in the file
+    size_t added = 0;                // import: items added to the phone
+    size_t skipped = 0;              // import: already on the phone
+    size_t refused = 0;              // import: not representable on the phone, or refused by it
     std::vector<std::string> notes;  // import: one line per item added, skipped or refused, and why
     bool localFileFailed = false;    // a failed outcome was the PC file's, not the phone's
 };

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <filesystem>
 #include <random>
-#include <vector>
 #include <system_error>
+#include <vector>
 
 #if defined(_WIN32)
 #include <fcntl.h>
@@ -18,7 +18,9 @@ namespace fs = std::filesystem;
 namespace host {
 namespace {
 
-std::string Reason(const fs::path &path, const std::error_code &error) { return path.string() + ": " + error.message(); }
+std::string Reason(const fs::path &path, const std::error_code &error) {
+    return path.string() + ": " + error.message();
+}
 
 // A new empty file with a name of its own in `folder`.
 bool CreateTemporary(const fs::path &folder, std::string *path, std::string *error) {

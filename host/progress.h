@@ -30,8 +30,8 @@ private:
     std::string m_label;
     uint64_t m_total;
     uint64_t m_done = 0;
-    uint64_t m_files = 0;      // 0: a single transfer
-    uint64_t m_fileNumber = 0; // the file being copied, from 1
+    uint64_t m_files = 0;       // 0: a single transfer
+    uint64_t m_fileNumber = 0;  // the file being copied, from 1
     bool m_json;
     bool m_line;
     std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();

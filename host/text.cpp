@@ -78,7 +78,8 @@ std::string CodePageProblem() {
         return {};
     }
     return "CEBRIDGE_CODEPAGE '" + std::string(std::getenv("CEBRIDGE_CODEPAGE")) +
-           "' is no code page: give a Windows code-page number (949, 1252, 65001) or an iconv name (CP949, EUC-KR, UTF-8)";
+           "' is no code page: give a Windows code-page number (949, 1252, 65001) or an iconv name (CP949, EUC-KR, "
+           "UTF-8)";
 }
 #endif
 
@@ -87,10 +88,10 @@ std::string DeviceToTerminal(const std::string &ansi) { return Recode(ansi, CP_A
 std::string TerminalToDevice(const std::string &text) { return Recode(text, CP_UTF8, CP_ACP); }
 std::string CharsetToUtf8(const std::string &text, const std::string &charset) {
     static const std::pair<const char *, UINT> kCodePages[] = {
-        {"UTF-8", CP_UTF8},       {"US-ASCII", 20127},    {"ISO-8859-1", 28591}, {"ISO-8859-15", 28605},
-        {"WINDOWS-1252", 1252},   {"EUC-KR", 949},        {"KS_C_5601-1987", 949}, {"CP949", 949},
-        {"SHIFT_JIS", 932},       {"GB2312", 936},        {"BIG5", 950},         {"WINDOWS-1251", 1251},
-        {"KOI8-R", 20866},        {"ISO-8859-2", 28592}};
+        {"UTF-8", CP_UTF8},     {"US-ASCII", 20127},  {"ISO-8859-1", 28591},   {"ISO-8859-15", 28605},
+        {"WINDOWS-1252", 1252}, {"EUC-KR", 949},      {"KS_C_5601-1987", 949}, {"CP949", 949},
+        {"SHIFT_JIS", 932},     {"GB2312", 936},      {"BIG5", 950},           {"WINDOWS-1251", 1251},
+        {"KOI8-R", 20866},      {"ISO-8859-2", 28592}};
     std::string name = charset;
     for (char &c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     for (const auto &[known, codePage] : kCodePages)
@@ -100,7 +101,9 @@ std::string CharsetToUtf8(const std::string &text, const std::string &charset) {
 #else
 std::string DeviceToTerminal(const std::string &ansi) { return Recode(ansi, DeviceCodePage(), "UTF-8"); }
 std::string TerminalToDevice(const std::string &text) { return Recode(text, "UTF-8", DeviceCodePage()); }
-std::string CharsetToUtf8(const std::string &text, const std::string &charset) { return Recode(text, charset, "UTF-8"); }
+std::string CharsetToUtf8(const std::string &text, const std::string &charset) {
+    return Recode(text, charset, "UTF-8");
+}
 #endif
 
 std::vector<std::pair<std::string, std::string>> SplitItemText(const std::string &text) {
@@ -205,7 +208,8 @@ size_t TerminalColumns() {
 std::string Table::Render() const {
     std::vector<size_t> widths(m_headers.size(), 0);
     auto measure = [&](const std::vector<std::string> &row) {
-        for (size_t c = 0; c < row.size() && c < widths.size(); ++c) widths[c] = std::max(widths[c], DisplayWidth(row[c]));
+        for (size_t c = 0; c < row.size() && c < widths.size(); ++c)
+            widths[c] = std::max(widths[c], DisplayWidth(row[c]));
     };
     measure(m_headers);
     for (const auto &row : m_rows) measure(row);

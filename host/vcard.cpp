@@ -17,11 +17,16 @@ struct NumberField {
     const char *types;
 };
 const NumberField kNumbers[] = {
-    {"MOBILETELEPHONENUMBER", "CELL,VOICE"},     {"HOMETELEPHONENUMBER", "HOME,VOICE"},
-    {"HOME2TELEPHONENUMBER", "HOME,VOICE"},      {"BUSINESSTELEPHONENUMBER", "WORK,VOICE"},
-    {"BUSINESS2TELEPHONENUMBER", "WORK,VOICE"},  {"BUSINESSFAXNUMBER", "WORK,FAX"},
-    {"PAGERNUMBER", "PAGER"},                    {"CARTELEPHONENUMBER", "CAR"},
-    {"RADIOTELEPHONENUMBER", "X-RADIO"},         {"ASSISTANTTELEPHONENUMBER", "X-ASSISTANT"},
+    {"MOBILETELEPHONENUMBER", "CELL,VOICE"},
+    {"HOMETELEPHONENUMBER", "HOME,VOICE"},
+    {"HOME2TELEPHONENUMBER", "HOME,VOICE"},
+    {"BUSINESSTELEPHONENUMBER", "WORK,VOICE"},
+    {"BUSINESS2TELEPHONENUMBER", "WORK,VOICE"},
+    {"BUSINESSFAXNUMBER", "WORK,FAX"},
+    {"PAGERNUMBER", "PAGER"},
+    {"CARTELEPHONENUMBER", "CAR"},
+    {"RADIOTELEPHONENUMBER", "X-RADIO"},
+    {"ASSISTANTTELEPHONENUMBER", "X-ASSISTANT"},
     {"COMPANYTELEPHONENUMBER", "WORK,X-COMPANY"},
 };
 const char *const kEmails[] = {"EMAIL1ADDRESS", "EMAIL2ADDRESS", "EMAIL3ADDRESS"};
@@ -44,9 +49,9 @@ struct SimpleField {
     const char *field;
     const char *property;
 };
-const SimpleField kSimple[] = {{"NICKNAME", "NICKNAME"}, {"JOBTITLE", "TITLE"},          {"WEBPAGE", "URL"},
-                               {"BIRTHDAY", "BDAY"},     {"ANNIVERSARY", "X-ANNIVERSARY"}, {"BODY", "NOTE"},
-                               {"CATEGORIES", "CATEGORIES"}};
+const SimpleField kSimple[] = {
+    {"NICKNAME", "NICKNAME"},         {"JOBTITLE", "TITLE"}, {"WEBPAGE", "URL"},          {"BIRTHDAY", "BDAY"},
+    {"ANNIVERSARY", "X-ANNIVERSARY"}, {"BODY", "NOTE"},      {"CATEGORIES", "CATEGORIES"}};
 
 std::string Upper(std::string text) {
     for (char &c : text)
@@ -75,7 +80,8 @@ bool EastAsian(const std::string &text) {
 std::string FormattedName(const ContactFields &fields) {
     std::string first = Get(fields, "FIRSTNAME"), last = Get(fields, "LASTNAME");
     if (!first.empty() && !last.empty()) return EastAsian(first + last) ? last + first : first + " " + last;
-    for (const char *name : {"FIRSTNAME", "LASTNAME", "COMPANYNAME", "NICKNAME", "EMAIL1ADDRESS", "MOBILETELEPHONENUMBER"})
+    for (const char *name :
+         {"FIRSTNAME", "LASTNAME", "COMPANYNAME", "NICKNAME", "EMAIL1ADDRESS", "MOBILETELEPHONENUMBER"})
         if (Has(fields, name)) return Get(fields, name);
     return "-";
 }
@@ -88,8 +94,8 @@ std::string DateValue(const std::string &stamp) {
 
 std::string WriteCard(const ContactFields &fields) {
     std::string card = ContentLine("BEGIN", "VCARD") + ContentLine("VERSION", "3.0");
-    card += ContentLine("N", StructuredValue({Get(fields, "LASTNAME"), Get(fields, "FIRSTNAME"), "", Get(fields, "TITLE"),
-                                              Get(fields, "SUFFIX")}));
+    card += ContentLine("N", StructuredValue({Get(fields, "LASTNAME"), Get(fields, "FIRSTNAME"), "",
+                                              Get(fields, "TITLE"), Get(fields, "SUFFIX")}));
     card += ContentLine("FN", EscapeText(FormattedName(fields)));
     if (Has(fields, "COMPANYNAME") || Has(fields, "DEPARTMENT"))
         card += ContentLine("ORG", StructuredValue({Get(fields, "COMPANYNAME"), Get(fields, "DEPARTMENT")}));
@@ -105,7 +111,9 @@ std::string WriteCard(const ContactFields &fields) {
             parts.push_back(Get(fields, std::string(address.prefix) + part));
             any = any || !parts.back().empty();
         }
-        if (any) card += ContentLine(*address.type ? std::string("ADR;TYPE=") + address.type : "ADR", StructuredValue(parts));
+        if (any)
+            card +=
+                ContentLine(*address.type ? std::string("ADR;TYPE=") + address.type : "ADR", StructuredValue(parts));
     }
     for (const SimpleField &simple : kSimple) {
         if (!Has(fields, simple.field)) continue;
@@ -114,7 +122,8 @@ std::string WriteCard(const ContactFields &fields) {
         card += ContentLine(simple.property, date ? DateValue(value) : EscapeText(value));
     }
     for (const char *field : kPrivateFields)
-        if (Has(fields, field)) card += ContentLine(kPrivatePrefix + std::string(field), EscapeText(Get(fields, field)));
+        if (Has(fields, field))
+            card += ContentLine(kPrivatePrefix + std::string(field), EscapeText(Get(fields, field)));
     return card + ContentLine("END", "VCARD");
 }
 
@@ -133,8 +142,10 @@ std::vector<std::string> SplitOutsideQuotes(const std::string &text, char separa
     bool quoted = false;
     for (char c : text) {
         if (c == '"') quoted = !quoted;
-        if (c == separator && !quoted) parts.emplace_back();
-        else if (c != '"') parts.back() += c;
+        if (c == separator && !quoted)
+            parts.emplace_back();
+        else if (c != '"')
+            parts.back() += c;
     }
     return parts;
 }
@@ -267,24 +278,36 @@ public:
     void Number(const Property &property, const std::string &value) {
         std::string number = value.rfind("tel:", 0) == 0 ? value.substr(4) : value;
         std::vector<const char *> candidates;
-        if (Typed(property, "X-COMPANY")) candidates = {"COMPANYTELEPHONENUMBER"};
-        else if (Typed(property, "X-RADIO")) candidates = {"RADIOTELEPHONENUMBER"};
-        else if (Typed(property, "X-ASSISTANT")) candidates = {"ASSISTANTTELEPHONENUMBER"};
-        else if (Typed(property, "FAX")) candidates = {"BUSINESSFAXNUMBER"};
-        else if (Typed(property, "PAGER")) candidates = {"PAGERNUMBER"};
-        else if (Typed(property, "CAR")) candidates = {"CARTELEPHONENUMBER"};
-        else if (Typed(property, "CELL")) candidates = {"MOBILETELEPHONENUMBER"};
-        else if (Typed(property, "WORK")) candidates = {"BUSINESSTELEPHONENUMBER", "BUSINESS2TELEPHONENUMBER"};
-        else if (Typed(property, "HOME")) candidates = {"HOMETELEPHONENUMBER", "HOME2TELEPHONENUMBER"};
-        else candidates = {"MOBILETELEPHONENUMBER", "HOMETELEPHONENUMBER", "HOME2TELEPHONENUMBER",
-                           "BUSINESSTELEPHONENUMBER", "BUSINESS2TELEPHONENUMBER"};
+        if (Typed(property, "X-COMPANY"))
+            candidates = {"COMPANYTELEPHONENUMBER"};
+        else if (Typed(property, "X-RADIO"))
+            candidates = {"RADIOTELEPHONENUMBER"};
+        else if (Typed(property, "X-ASSISTANT"))
+            candidates = {"ASSISTANTTELEPHONENUMBER"};
+        else if (Typed(property, "FAX"))
+            candidates = {"BUSINESSFAXNUMBER"};
+        else if (Typed(property, "PAGER"))
+            candidates = {"PAGERNUMBER"};
+        else if (Typed(property, "CAR"))
+            candidates = {"CARTELEPHONENUMBER"};
+        else if (Typed(property, "CELL"))
+            candidates = {"MOBILETELEPHONENUMBER"};
+        else if (Typed(property, "WORK"))
+            candidates = {"BUSINESSTELEPHONENUMBER", "BUSINESS2TELEPHONENUMBER"};
+        else if (Typed(property, "HOME"))
+            candidates = {"HOMETELEPHONENUMBER", "HOME2TELEPHONENUMBER"};
+        else
+            candidates = {"MOBILETELEPHONENUMBER", "HOMETELEPHONENUMBER", "HOME2TELEPHONENUMBER",
+                          "BUSINESSTELEPHONENUMBER", "BUSINESS2TELEPHONENUMBER"};
         for (const char *field : candidates)
             if (Set(field, number)) return;
         card.notKept.push_back("TEL " + number + " (no free number field of its kind)");
     }
 
     void Address(const Property &property, const std::vector<std::string> &parts) {
-        const char *prefix = Typed(property, "HOME") ? "HOMEADDRESS" : Typed(property, "WORK") ? "BUSINESSADDRESS" : "OTHERADDRESS";
+        const char *prefix = Typed(property, "HOME")   ? "HOMEADDRESS"
+                             : Typed(property, "WORK") ? "BUSINESSADDRESS"
+                                                       : "OTHERADDRESS";
         std::string street = JoinNonEmpty({Component(parts, 0), Component(parts, 1), Component(parts, 2)}, ", ");
         std::vector<std::string> values = {street, Component(parts, 3), Component(parts, 4), Component(parts, 5),
                                            Component(parts, 6)};
@@ -360,8 +383,16 @@ private:
     }
 
     static bool Ignored(const std::string &name) {
-        static const char *const ignored[] = {"VERSION", "PRODID", "REV", "UID", "KIND", "SOURCE", "LABEL", "SORT-STRING",
-                                              "X-PHONETIC-FIRST-NAME", "X-PHONETIC-LAST-NAME"};
+        static const char *const ignored[] = {"VERSION",
+                                              "PRODID",
+                                              "REV",
+                                              "UID",
+                                              "KIND",
+                                              "SOURCE",
+                                              "LABEL",
+                                              "SORT-STRING",
+                                              "X-PHONETIC-FIRST-NAME",
+                                              "X-PHONETIC-LAST-NAME"};
         return std::find(std::begin(ignored), std::end(ignored), name) != std::end(ignored);
     }
 };

@@ -161,7 +161,9 @@ private:
     void SkipSpace() {
         while (m_pos < m_text.size() && std::isspace(static_cast<unsigned char>(m_text[m_pos]))) ++m_pos;
     }
-    bool Starts(const char *prefix) const { return m_text.compare(m_pos, std::char_traits<char>::length(prefix), prefix) == 0; }
+    bool Starts(const char *prefix) const {
+        return m_text.compare(m_pos, std::char_traits<char>::length(prefix), prefix) == 0;
+    }
     bool SkipPast(const char *marker) {
         size_t end = m_text.find(marker, m_pos);
         if (end == std::string::npos) return false;

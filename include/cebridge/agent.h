@@ -39,24 +39,24 @@ extern "C" {
  * 208 is the same on both.
  */
 typedef struct AgentPacket {
-    uint8_t leading[40];        /*   0: copied through */
-    uint8_t versionMajor;       /*  40 */
-    uint8_t versionMinor;       /*  41 */
-    uint16_t app;               /*  42 */
-    uint32_t tid;               /*  44: echoed in the answer */
-    uint16_t mgt;               /*  48 */
-    uint16_t cmdType;           /*  50 */
-    uint16_t command;           /*  52: CMD_ */
-    uint16_t subCommand;        /*  54: SUB_ */
-    uint32_t nStatus;           /*  56: ST_ */
-    uint32_t nBodyLength;       /*  60 */
-    uint8_t reserved64[4];      /*  64 */
-    uint16_t sess;              /*  68 */
-    uint16_t tp;                /*  70 */
-    uint32_t uid;               /*  72: answers with uid above 256 are not handed over */
-    uint8_t reserved76[132];    /*  76 */
-    uint8_t *pBody;             /* 208: separate heap block of nBodyLength bytes, or NULL */
-    uint8_t trailing[132];      /* 212 (32-bit) or 216 (64-bit) */
+    uint8_t leading[40];     /*   0: copied through */
+    uint8_t versionMajor;    /*  40 */
+    uint8_t versionMinor;    /*  41 */
+    uint16_t app;            /*  42 */
+    uint32_t tid;            /*  44: echoed in the answer */
+    uint16_t mgt;            /*  48 */
+    uint16_t cmdType;        /*  50 */
+    uint16_t command;        /*  52: CMD_ */
+    uint16_t subCommand;     /*  54: SUB_ */
+    uint32_t nStatus;        /*  56: ST_ */
+    uint32_t nBodyLength;    /*  60 */
+    uint8_t reserved64[4];   /*  64 */
+    uint16_t sess;           /*  68 */
+    uint16_t tp;             /*  70 */
+    uint32_t uid;            /*  72: answers with uid above 256 are not handed over */
+    uint8_t reserved76[132]; /*  76 */
+    uint8_t *pBody;          /* 208: separate heap block of nBodyLength bytes, or NULL */
+    uint8_t trailing[132];   /* 212 (32-bit) or 216 (64-bit) */
 } AgentPacket;
 
 #define CEBRIDGE_ABI_ASSERT(name, cond) typedef char cebridge_abi_##name[(cond) ? 1 : -1]
@@ -96,11 +96,11 @@ CEBRIDGE_ABI_ASSERT(size, sizeof(AgentPacket) == (sizeof(void *) == 4 ? 344 : 35
 
 /* Subcommands (AgentPacket.subCommand). Each name has a second accepted value. */
 #define SUB_GET_CAPABILITY 0x01u
-#define SUB_GET_SVC 0x02u        /* or 0x03 */
+#define SUB_GET_SVC 0x02u /* or 0x03 */
 #define SUB_GET_SVC_ALT 0x03u
-#define SUB_GET_OBJECT 0x04u     /* or 0x05 */
+#define SUB_GET_OBJECT 0x04u /* or 0x05 */
 #define SUB_GET_OBJECT_ALT 0x05u
-#define SUB_PUT_OBJECT 0x11u     /* or 0x12 */
+#define SUB_PUT_OBJECT 0x11u /* or 0x12 */
 #define SUB_PUT_OBJECT_ALT 0x12u
 #define SUB_PUT_DELETE 0x13u
 

@@ -110,8 +110,7 @@ typedef struct PROCESS_INFORMATION {
 #define CE_ERROR_NO_MORE_ITEMS 259u
 #define CE_ERROR_TIMEOUT 1460u
 
-#define CE_HRESULT_FROM_WIN32(code) \
-    ((HRESULT)((code) == 0 ? 0u : ((((uint32_t)(code)) & 0xFFFFu) | 0x80070000u)))
+#define CE_HRESULT_FROM_WIN32(code) ((HRESULT)((code) == 0 ? 0u : ((((uint32_t)(code)) & 0xFFFFu) | 0x80070000u)))
 #define CE_E_FAIL ((HRESULT)0x80004005u)
 
 /* CeFindAllFiles field flags. */
@@ -128,8 +127,8 @@ typedef struct PROCESS_INFORMATION {
 /* The link start record. 12 bytes on 32-bit targets (24 on 64-bit). */
 typedef struct RAPIINIT {
     DWORD cbSize;
-    HANDLE heRapiInit;   /* Win32 event; on POSIX a descriptor, (HANDLE)(intptr_t)fd */
-    HRESULT hrRapiInit;  /* valid once heRapiInit is signalled */
+    HANDLE heRapiInit;  /* Win32 event; on POSIX a descriptor, (HANDLE)(intptr_t)fd */
+    HRESULT hrRapiInit; /* valid once heRapiInit is signalled */
 } RAPIINIT;
 
 typedef struct CE_FIND_DATA {
@@ -187,13 +186,13 @@ typedef BOOL(RAPI_CALL *PFN_CeCreateProcess)(const WCHAR *image, const WCHAR *cm
                                              void *threadAttributes, BOOL inherit, DWORD flags, void *environment,
                                              WCHAR *currentDirectory, void *startup, PROCESS_INFORMATION *info);
 typedef BOOL(RAPI_CALL *PFN_CeGetStoreInformation)(STORE_INFORMATION *info);
-typedef BOOL(RAPI_CALL *PFN_CeGetDiskFreeSpaceEx)(const WCHAR *dir, ULARGE_INTEGER *freeToCaller,
-                                                  ULARGE_INTEGER *total, ULARGE_INTEGER *totalFree);
+typedef BOOL(RAPI_CALL *PFN_CeGetDiskFreeSpaceEx)(const WCHAR *dir, ULARGE_INTEGER *freeToCaller, ULARGE_INTEGER *total,
+                                                  ULARGE_INTEGER *totalFree);
 typedef LONG(RAPI_CALL *PFN_CeRegOpenKeyEx)(HKEY key, const WCHAR *subkey, DWORD options, REGSAM sam, HKEY *result);
 typedef LONG(RAPI_CALL *PFN_CeRegEnumKeyEx)(HKEY key, DWORD index, WCHAR *name, DWORD *cchName, DWORD *reserved,
                                             WCHAR *cls, DWORD *cchClass, FILETIME *lastWrite);
-typedef LONG(RAPI_CALL *PFN_CeRegQueryValueEx)(HKEY key, const WCHAR *name, DWORD *reserved, DWORD *type,
-                                               BYTE *data, DWORD *cbData);
+typedef LONG(RAPI_CALL *PFN_CeRegQueryValueEx)(HKEY key, const WCHAR *name, DWORD *reserved, DWORD *type, BYTE *data,
+                                               DWORD *cbData);
 typedef LONG(RAPI_CALL *PFN_CeRegCloseKey)(HKEY key);
 
 /*

@@ -37,11 +37,11 @@ void DumpHeader(const AgentPacket *packet, const char *label) {
     if (packet->command == CMD_PUT && packet->nStatus == ST_CONTINUE) return;
     LogLine(LOG_TRACE, "%s", kDoubleRule);
     LogLine(LOG_TRACE, "%s %s(0x%x) TID:%ld SubC:0x%x St:0x%x Len:%d ", label, CommandDumpName(packet->command),
-            unsigned(packet->command), long(int32_t(packet->tid)), unsigned(packet->subCommand), unsigned(packet->nStatus),
-            int(packet->nBodyLength));
+            unsigned(packet->command), long(int32_t(packet->tid)), unsigned(packet->subCommand),
+            unsigned(packet->nStatus), int(packet->nBodyLength));
     LogLine(LOG_TRACE, "  V:%d.%02d APP:%d MGT:%d CMDT:%d Sess:0x%X TP:%d UID:%d", int(packet->versionMajor),
-            int(packet->versionMinor), int(packet->app), int(packet->mgt), int(packet->cmdType),
-            unsigned(packet->sess), int(packet->tp), int(packet->uid));
+            int(packet->versionMinor), int(packet->app), int(packet->mgt), int(packet->cmdType), unsigned(packet->sess),
+            int(packet->tp), int(packet->uid));
 }
 
 DumpResult DumpParameter(const uint8_t *cursor, uint32_t *consumed, uint32_t totalLength, uint32_t remaining) {
@@ -71,9 +71,7 @@ DumpResult DumpParameter(const uint8_t *cursor, uint32_t *consumed, uint32_t tot
     if (length > 0 && length < kScratchSize) std::memcpy(scratch, cursor + AGENT_PARAM_HEADER_SIZE, present);
 
     switch (code) {
-    case PAR_XMLBODY:
-        LogLine(LOG_TRACE, "\t 0x%x\t%d XMLBODY", unsigned(code), int(length));
-        break;
+    case PAR_XMLBODY: LogLine(LOG_TRACE, "\t 0x%x\t%d XMLBODY", unsigned(code), int(length)); break;
     case PAR_APP_FLAGS:
     case PAR_APP_OPTION:
         if (length > 1) return DUMP_ERROR;

@@ -84,11 +84,8 @@ bool DecodeObjectParams(const uint8_t *body, uint32_t bodyLength, ObjectParams *
             CopyParamText(params->group, sizeof params->group, param);
             LogLine(LOG_TRACE, "PAR_APP_GROUP %d,%d", length, end);
             break;
-        case PAR_XMLBODY:
-            TakeXmlBody(params, param);
-            break;
-        default:
-            break;
+        case PAR_XMLBODY: TakeXmlBody(params, param); break;
+        default: break;
         }
     }
     return true;
@@ -130,8 +127,7 @@ int ParseListingParams(const uint8_t *body, uint32_t bodyLength, ListingParams *
             CopyParamText(params->timeout, sizeof params->timeout, param);
             LogLine(LOG_TRACE, "PAR_APP_TIMEOUT %d,%d", length, start);
             break;
-        default:
-            break;
+        default: break;
         }
     }
     return 1;

@@ -21,8 +21,7 @@ struct BodyParameter {
 
 class ParameterWalker {
 public:
-    ParameterWalker(const uint8_t *body, uint32_t bodyLength)
-        : m_body(body), m_bodyLength(body ? bodyLength : 0) {}
+    ParameterWalker(const uint8_t *body, uint32_t bodyLength) : m_body(body), m_bodyLength(body ? bodyLength : 0) {}
     // The next whole parameter. False at the end of the body, and for good at the
     // first parameter whose header or value would run past it.
     bool Next(BodyParameter *param);

@@ -103,9 +103,9 @@ const char *CommandDumpName(uint16_t command);
 
 // ---- the worker thread and its queue --------------------------------------------------------
 struct QueueItem {
-    uint32_t id;      // 0: a request; 1: the stop message
-    uint32_t param;   // 344 for a request
-    void *payload;    // the plug-in's own copy of the request
+    uint32_t id;     // 0: a request; 1: the stop message
+    uint32_t param;  // 344 for a request
+    void *payload;   // the plug-in's own copy of the request
 };
 // Frees an item and, for a request, the request copy it carries.
 void FreeQueueItem(QueueItem *item);
@@ -174,14 +174,14 @@ public:
     // keeps the record of the request in hand that the dispatcher and the answer
     // check read. The three named ways are thin entries into it.
     struct AnswerWay {
-        bool logged;                       // dumped to the log, dropped for uid > 256
-        bool forRequestInHand = true;      // false only for the abort's own answer
-        const char *refusedLine = nullptr; // logged when the agent refuses the packet
+        bool logged;                        // dumped to the log, dropped for uid > 256
+        bool forRequestInHand = true;       // false only for the abort's own answer
+        const char *refusedLine = nullptr;  // logged when the agent refuses the packet
     };
     bool Deliver(AgentPacket *packet, const AnswerWay &way);  // true when the agent took it
-    bool HandToAgent(AgentPacket *packet);                     // true when the agent took it
+    bool HandToAgent(AgentPacket *packet);                    // true when the agent took it
     void SendStatus(AgentPacket *packet, uint32_t status);
-    bool SendResponse(AgentPacket *packet);                    // false: dropped (uid > 256)
+    bool SendResponse(AgentPacket *packet);  // false: dropped (uid > 256)
     // A fresh copy of the last request, no body, answered with `status`: logged
     // (SendResponse) or plain (SendStatus).
     void AnswerLastRequest(uint32_t status, bool logged);
@@ -214,7 +214,7 @@ public:
     // -- files and storage (files/)
     bool GetCapability(const char *type, AgentPacket *response);
     bool ParseSetPath(const uint8_t *body, uint32_t bodyLength, SetPathParams *params);
-    bool FbsSetPath(char *name, const char *flag);  // takes `name` when it appends it
+    bool FbsSetPath(char *name, const char *flag);   // takes `name` when it appends it
     void HandleSetPath(const AgentPacket *request);  // the whole CMD_SETPATH request
     bool FbsList(void *scratch, AgentPacket *response);
     bool GetFile(ObjectParams *params);
@@ -241,15 +241,15 @@ public:
     void FreePimLists();
 
     // -- state (zero at construction)
-    char m_szSaPath[256];          // SAPATH: where the DTD files are
-    char m_szSmsVolume[260];       // SMSVOLUME: the message volume's device name ("": none)
-    int32_t m_nPimReady;           // 1 once the PIM volume opened
-    char m_szPhoneNumber[260];     // the phone's own number (first 32 bytes used)
+    char m_szSaPath[256];            // SAPATH: where the DTD files are
+    char m_szSmsVolume[260];         // SMSVOLUME: the message volume's device name ("": none)
+    int32_t m_nPimReady;             // 1 once the PIM volume opened
+    char m_szPhoneNumber[260];       // the phone's own number (first 32 bytes used)
     std::atomic<uint32_t> m_nAbort;  // set by CMD_ABORT on the agent's thread
-    int32_t m_nConnected;          // 1 while a link made by CMD_APP_CON stands
-    AgentPacket m_lastRequest;     // byte copy of the request being dispatched
+    int32_t m_nConnected;            // 1 while a link made by CMD_APP_CON stands
+    AgentPacket m_lastRequest;       // byte copy of the request being dispatched
     PimStore m_pim;
-    PtrArray *m_pFbsFolderList;    // current folder, entries below the root
+    PtrArray *m_pFbsFolderList;  // current folder, entries below the root
     int32_t m_nFbsFlag;
     HANDLE m_hCeFile;
     PtrArray *m_pContactList;

@@ -39,8 +39,7 @@ static_assert(sizeof(ListingScratch) == 2052, "the dispatcher allocates 2052 byt
 // or the bare name at the root). An empty name leaves a trailing '\'.
 // False when the path would not fit `outSize` bytes with its terminator: the
 // caller refuses the request rather than cut the path. `out` is then empty.
-bool ComposeDevicePath(const PtrArray *folders, const char *name, bool leadingSeparator, char *out,
-                       size_t outSize);
+bool ComposeDevicePath(const PtrArray *folders, const char *name, bool leadingSeparator, char *out, size_t outSize);
 
 // True when `name` is one path component the agent may name inside the
 // current folder: no '\' or '/', no wildcard, not "." or "..". An empty name

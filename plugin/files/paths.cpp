@@ -24,8 +24,7 @@ bool CopyIfFits(const std::string &path, char *out, size_t outSize) {
 
 }  // namespace
 
-bool ComposeDevicePath(const PtrArray *folders, const char *name, bool leadingSeparator, char *out,
-                       size_t outSize) {
+bool ComposeDevicePath(const PtrArray *folders, const char *name, bool leadingSeparator, char *out, size_t outSize) {
     std::string path;
     const int32_t count = folders ? folders->GetSize() : 0;
     for (int32_t i = 0; i < count; ++i) {

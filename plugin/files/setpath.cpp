@@ -70,9 +70,9 @@ bool DeviceSession::ParseSetPath(const uint8_t *body, uint32_t bodyLength, SetPa
             return false;
         }
         const uint8_t code = body[position];
-        const uint32_t length = static_cast<uint32_t>(body[position + 1]) | (static_cast<uint32_t>(body[position + 2]) << 8) |
-                                (static_cast<uint32_t>(body[position + 3]) << 16) |
-                                (static_cast<uint32_t>(body[position + 4]) << 24);
+        const uint32_t length =
+            static_cast<uint32_t>(body[position + 1]) | (static_cast<uint32_t>(body[position + 2]) << 8) |
+            (static_cast<uint32_t>(body[position + 3]) << 16) | (static_cast<uint32_t>(body[position + 4]) << 24);
         const uint32_t valueAt = position + AGENT_PARAM_HEADER_SIZE;
         LogLine(LOG_TRACE, "nParamSize:%d", length);
         LogLine(LOG_TRACE, "Parsing");
@@ -83,21 +83,20 @@ bool DeviceSession::ParseSetPath(const uint8_t *body, uint32_t bodyLength, SetPa
         }
         const uint8_t *value = body + valueAt;
         switch (code) {
-            case PAR_NAME:
-                LogLine(LOG_TRACE, "PAR_NAME %d,%d", bodyLength, valueAt);
-                CopyValue(params->name, sizeof params->name, value, length, &params->nameCut);
-                params->nameLength = length;
-                break;
-            case PAR_TYPE:
-                LogLine(LOG_TRACE, "PAR_TYPE %d,%d", bodyLength, valueAt);
-                CopyValue(params->type, sizeof params->type, value, length, nullptr);
-                break;
-            case PAR_APP_FLAGS:
-                LogLine(LOG_TRACE, "PAR_APP_FLAGS %d,%d", bodyLength, valueAt);
-                CopyValue(params->flags, sizeof params->flags, value, length, nullptr);
-                break;
-            default:
-                break;
+        case PAR_NAME:
+            LogLine(LOG_TRACE, "PAR_NAME %d,%d", bodyLength, valueAt);
+            CopyValue(params->name, sizeof params->name, value, length, &params->nameCut);
+            params->nameLength = length;
+            break;
+        case PAR_TYPE:
+            LogLine(LOG_TRACE, "PAR_TYPE %d,%d", bodyLength, valueAt);
+            CopyValue(params->type, sizeof params->type, value, length, nullptr);
+            break;
+        case PAR_APP_FLAGS:
+            LogLine(LOG_TRACE, "PAR_APP_FLAGS %d,%d", bodyLength, valueAt);
+            CopyValue(params->flags, sizeof params->flags, value, length, nullptr);
+            break;
+        default: break;
         }
         position = valueAt + length;
         LogLine(LOG_TRACE, "%s %s %d", params->type, params->flags, params->nameLength);

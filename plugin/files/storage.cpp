@@ -32,10 +32,10 @@
 
 namespace {
 
-constexpr DWORD kKeyNameChars = 1024;       // registry key texts
-constexpr DWORD kFolderValueBytes = 2050;   // "Folder": up to 1025 wide characters
-constexpr DWORD kOrigNameBytes = 128;       // "OrigName": up to 64 wide characters
-constexpr DWORD kMaxProfiles = 4096;        // a device that never ends its enumeration
+constexpr DWORD kKeyNameChars = 1024;      // registry key texts
+constexpr DWORD kFolderValueBytes = 2050;  // "Folder": up to 1025 wide characters
+constexpr DWORD kOrigNameBytes = 128;      // "OrigName": up to 64 wide characters
+constexpr DWORD kMaxProfiles = 4096;       // a device that never ends its enumeration
 constexpr DWORD kMountedStoreRoot = FILE_ATTRIBUTE_TEMPORARY;
 constexpr DWORD kRootFoldersQuery = FAF_ATTRIBUTES | FAF_NAME | FAF_FOLDERS_ONLY;  // 0x4081
 constexpr DWORD kStoreFolderQuery =
@@ -73,8 +73,8 @@ struct StoreEntry {
     std::string freeBlocks;
 
     bool Fits() const {
-        for (const std::string *text : {&location, &memoryType, &freeBytes, &usedBytes, &blockSize, &usedBlocks,
-                                        &totalBlocks, &freeBlocks}) {
+        for (const std::string *text :
+             {&location, &memoryType, &freeBytes, &usedBytes, &blockSize, &usedBlocks, &totalBlocks, &freeBlocks}) {
             if (text->size() > kMaxEntryText) return false;
         }
         return true;
@@ -124,7 +124,7 @@ public:
         DWORD type = 0;
         DWORD size = capacityBytes;
         if (platform::Rapi().CeRegQueryValueEx(m_key, name, nullptr, &type, reinterpret_cast<BYTE *>(buffer.data()),
-                                                &size) != 0) {
+                                               &size) != 0) {
             return false;
         }
         const WCHAR *begin = buffer.data();
@@ -217,8 +217,8 @@ bool StorageDiscovery::WalkProfiles() {
     for (DWORD index = 0; index < kMaxProfiles; ++index) {
         WCHAR keyName[kKeyNameChars + 1] = {};
         DWORD keyNameChars = kKeyNameChars;
-        const LONG result = platform::Rapi().CeRegEnumKeyEx(profiles.Handle(), index, keyName, &keyNameChars,
-                                                            nullptr, nullptr, nullptr, nullptr);
+        const LONG result = platform::Rapi().CeRegEnumKeyEx(profiles.Handle(), index, keyName, &keyNameChars, nullptr,
+                                                            nullptr, nullptr, nullptr);
         if (result != 0 && result != static_cast<LONG>(CE_ERROR_MORE_DATA)) break;
         keyName[kKeyNameChars] = 0;
         ReadProfile(profiles.Handle(), keyName);

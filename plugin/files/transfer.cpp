@@ -228,7 +228,8 @@ bool DeviceSession::PutFile(ObjectParams *params) {
         return true;
     }
     const bool complete = total == pcLength;
-    LogLine(LOG_TRACE, complete ? "SUCCESS dwPutTotalbytes[%d],dwWriteSize[%d]" : "FAIL dwPutTotalbytes[%d],dwWriteSize[%d]",
+    LogLine(LOG_TRACE,
+            complete ? "SUCCESS dwPutTotalbytes[%d],dwWriteSize[%d]" : "FAIL dwPutTotalbytes[%d],dwWriteSize[%d]",
             static_cast<uint32_t>(total), static_cast<uint32_t>(pcLength));
     answer->nStatus = complete ? ST_OK : ST_FAILED;
     Deliver(answer, {false, true, complete ? "CALLBACK FAIL WHY??" : nullptr});

@@ -17,13 +17,13 @@ using devce::Response;
 
 namespace {
 
-constexpr size_t kNameFieldSize = 520;       // 259 characters and the zero
-constexpr size_t kPropNameSlotSize = 256;    // 127 characters and the zero
+constexpr size_t kNameFieldSize = 520;     // 259 characters and the zero
+constexpr size_t kPropNameSlotSize = 256;  // 127 characters and the zero
 constexpr size_t kPhoneNumberSize = 32;
 
 // Sends `request` when it was built whole; otherwise refuses with the heap's error.
-#define DEVCE_SEND(response, function, request, failure)                                  \
-    if (!(request).Ok()) return Refuse(devce::kErrorNotEnoughMemory, failure);            \
+#define DEVCE_SEND(response, function, request, failure)                       \
+    if (!(request).Ok()) return Refuse(devce::kErrorNotEnoughMemory, failure); \
     Response response(CE_TEXT(function), request)
 
 // The request size `fixed` + `count` × `each`, or 0 when it cannot be a request size.
@@ -187,7 +187,8 @@ BOOL DevCeAddDatabaseProps(const CeGuid *volume, CEOID database, DWORD count, co
     Request request(size);
     request.Guid(volume).U32(database).U32(count).PresentWord(propSpecs20);
     request.Bytes(propSpecs20, static_cast<size_t>(count) * kPropSpecSize);
-    for (DWORD i = 0; i < count; ++i) request.WideField(PropSpecName(propSpecs20 + i * kPropSpecSize), kPropNameSlotSize);
+    for (DWORD i = 0; i < count; ++i)
+        request.WideField(PropSpecName(propSpecs20 + i * kPropSpecSize), kPropNameSlotSize);
     DEVCE_SEND(response, "DevCeAddDatabaseProps", request, FALSE);
     return response.SucceededByCode() ? TRUE : FALSE;
 }

@@ -18,8 +18,8 @@ using devce::WriteU32;
 
 namespace {
 
-constexpr size_t kWireValueSize = 16;           // CEPROPVAL on the wire
-constexpr size_t kWireValueDataOffset = 8;      // where the value's 8 bytes start
+constexpr size_t kWireValueSize = 16;       // CEPROPVAL on the wire
+constexpr size_t kWireValueDataOffset = 8;  // where the value's 8 bytes start
 constexpr uint64_t kMaxStringCharacters = 0x7FFFFFFF;
 constexpr size_t kWriteHeaderSize = 14;
 constexpr size_t kReadHeaderSize = 6;
@@ -63,9 +63,7 @@ void PutWireValue(Request &request, const CePropVal &value, uint32_t dataOffset)
     devce::WriteU16(wire + 6, value.wFlags);
     uint8_t *data = wire + kWireValueDataOffset;
     switch (PropType(value.propid)) {
-    case CEVT_LPWSTR:
-        WriteU32(data, dataOffset);
-        break;
+    case CEVT_LPWSTR: WriteU32(data, dataOffset); break;
     case CEVT_BLOB:
         WriteU32(data, value.val.blob.dwCount);
         WriteU32(data + 4, dataOffset);
@@ -128,8 +126,7 @@ bool DataItemInside(const WireArea &area, const uint8_t *wire, uint64_t *budget,
         *bytes = static_cast<size_t>(count);
         return true;
     }
-    default:
-        return true;
+    default: return true;
     }
 }
 
@@ -146,7 +143,9 @@ bool AreaHoldsTogether(const WireArea &area, std::vector<size_t> *itemBytes) {
 
 // Strings start on an even byte of the caller's copy, so that it can read them as
 // WCHARs wherever the device put them (after an odd-sized blob, say).
-uint64_t PlaceItem(uint64_t cursor, uint32_t type) { return type == CEVT_LPWSTR ? (cursor + 1) & ~uint64_t{1} : cursor; }
+uint64_t PlaceItem(uint64_t cursor, uint32_t type) {
+    return type == CEVT_LPWSTR ? (cursor + 1) & ~uint64_t{1} : cursor;
+}
 
 // The caller gets native CePropVal records (wider than 16 bytes where pointers are
 // 8 bytes) followed by a copy of each string and blob, in the order of the values,
@@ -181,9 +180,7 @@ void UnpackArea(const WireArea &area, const std::vector<size_t> &itemBytes, uint
             value.val.blob.dwCount = ReadU32(wireData);
             value.val.blob.lpb = data + cursor;
             break;
-        default:
-            std::memcpy(&value.val.raw, wireData, 8);
-            break;
+        default: std::memcpy(&value.val.raw, wireData, 8); break;
         }
         cursor += bytes;
         std::memcpy(&values[i], &value, sizeof value);
@@ -227,8 +224,8 @@ CEOID DevCeWriteRecordProps(DEVHANDLE database, CEOID record, uint16_t count, co
     return response.SucceededBySize(4) ? response.U32At(0) : 0;
 }
 
-CEOID DevCeReadRecordPropsEx(DEVHANDLE database, DWORD flags, uint16_t *count, const CEPROPID *ids,
-                             uint8_t **buffer, DWORD *bufferSize, void * /*heap: not sent*/) {
+CEOID DevCeReadRecordPropsEx(DEVHANDLE database, DWORD flags, uint16_t *count, const CEPROPID *ids, uint8_t **buffer,
+                             DWORD *bufferSize, void * /*heap: not sent*/) {
     if (buffer == nullptr || bufferSize == nullptr) return Refuse(CE_ERROR_INVALID_PARAMETER, CEOID{0});
     const uint16_t asked = ids != nullptr && count != nullptr ? *count : 0;
     Request request(16 + size_t{asked} * 4);

@@ -80,9 +80,7 @@ Response::~Response() {
 uint16_t Response::U16At(size_t offset) const { return ReadU16(m_bytes + offset); }
 uint32_t Response::U32At(size_t offset) const { return ReadU32(m_bytes + offset); }
 
-void Response::Fail() const {
-    platform::SetLastError(m_code != 0 ? static_cast<uint32_t>(m_code) : kErrorInvalidData);
-}
+void Response::Fail() const { platform::SetLastError(m_code != 0 ? static_cast<uint32_t>(m_code) : kErrorInvalidData); }
 
 bool Response::SucceededBySize(size_t size) const {
     if (Size() == size) return true;

@@ -73,12 +73,18 @@ void FillAppointmentRecord(PtrArray *items, AppointmentRecord *record) {
     for (int32_t i = 0; i < items->GetSize(); ++i) {
         const ParsedItem *item = ItemAt(items, i);
         const char *header = item->header;
-        if (strcmp(header, "TITLE") == 0) COPY_FIELD(record->TITLE, item->value);
-        else if (strcmp(header, "LOCATION") == 0) COPY_FIELD(record->LOCATION, item->value);
-        else if (strcmp(header, "STARTTIME") == 0) COPY_FIELD(record->STARTTIME, item->value);
-        else if (strcmp(header, "ENDTIME") == 0) COPY_FIELD(record->ENDTIME, item->value);
-        else if (strcmp(header, "WHOLEDAY") == 0) record->WHOLEDAY = strcmp(item->value, "TRUE") == 0 ? 1 : 0;
-        else if (strcmp(header, "DURATION") == 0) record->DURATION = static_cast<uint32_t>(ReadDecimal(item->value));
+        if (strcmp(header, "TITLE") == 0)
+            COPY_FIELD(record->TITLE, item->value);
+        else if (strcmp(header, "LOCATION") == 0)
+            COPY_FIELD(record->LOCATION, item->value);
+        else if (strcmp(header, "STARTTIME") == 0)
+            COPY_FIELD(record->STARTTIME, item->value);
+        else if (strcmp(header, "ENDTIME") == 0)
+            COPY_FIELD(record->ENDTIME, item->value);
+        else if (strcmp(header, "WHOLEDAY") == 0)
+            record->WHOLEDAY = strcmp(item->value, "TRUE") == 0 ? 1 : 0;
+        else if (strcmp(header, "DURATION") == 0)
+            record->DURATION = static_cast<uint32_t>(ReadDecimal(item->value));
     }
 }
 

@@ -63,15 +63,15 @@ constexpr uint16_t PropNumber(CEPROPID id) { return static_cast<uint16_t>(id >> 
 
 // Fixed record sizes that pass through unchanged.
 constexpr uint32_t kVolumeOptionsSize = 112;
-constexpr uint32_t kDatabaseInfoSize = 2460;     // CEDBASEINFOEX
-constexpr uint32_t kOidInfoSize = 2464;          // CEOIDINFOEX
+constexpr uint32_t kDatabaseInfoSize = 2460;  // CEDBASEINFOEX
+constexpr uint32_t kOidInfoSize = 2464;       // CEOIDINFOEX
 constexpr uint32_t kSortOrderSize = 136;
 constexpr uint32_t kNotifyRequestSize = 20;
 constexpr uint32_t kNotificationSize = 36;
 constexpr uint32_t kPropSpecSize = 20;
 constexpr uint32_t kDbInfoByHandleSize = 2484;
 // Where the database fields sit inside the object information.
-constexpr uint32_t kOidInfoDbNameOffset = 12;   // 128 UTF-16 characters
+constexpr uint32_t kOidInfoDbNameOffset = 12;  // 128 UTF-16 characters
 constexpr uint32_t kOidInfoDbTypeOffset = 268;
 constexpr uint32_t kOidInfoRecordCountOffset = 272;
 
@@ -92,8 +92,8 @@ BOOL DevCeDeleteDatabaseEx(const CeGuid *volume, CEOID database);
 BOOL DevCeUnmountDBVol(const CeGuid *volume);
 BOOL DevCeEnumDBVolumes(CeGuid *volume, WCHAR *nameBuffer, DWORD bufferSize);
 // `buffer`/`bufferSize` are in/out; the caller frees the buffer with platform::LocalFree.
-CEOID DevCeReadRecordPropsEx(DEVHANDLE database, DWORD flags, uint16_t *count, const CEPROPID *ids,
-                             uint8_t **buffer, DWORD *bufferSize, void *heap);
+CEOID DevCeReadRecordPropsEx(DEVHANDLE database, DWORD flags, uint16_t *count, const CEPROPID *ids, uint8_t **buffer,
+                             DWORD *bufferSize, void *heap);
 BOOL DevCeAddDatabaseProps(const CeGuid *volume, CEOID database, DWORD count, const uint8_t *propSpecs20);
 BOOL DevCeDeleteRecord(DEVHANDLE database, CEOID record);
 DEVHANDLE DevCeFindFirstDatabaseEx(const CeGuid *volume, DWORD type);
@@ -227,7 +227,7 @@ public:
     PimStore();
     ~PimStore();
 
-    int OpenPimVolume();                       // 1 on success
+    int OpenPimVolume();  // 1 on success
     // Mounts the message volume of that device name (ANSI; "" names none) the way
     // the PIM volume is mounted and opens the message session on it; 1 on success.
     // A failure only logs: the message session stays invalid.

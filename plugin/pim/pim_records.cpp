@@ -182,27 +182,38 @@ void *NewRecord(uint32_t kind, CEOID oid) {
     switch (kind) {
     case KIND_CONTACTS: {
         auto *record = static_cast<ContactRecord *>(calloc(1, sizeof(ContactRecord)));
-        if (record) { COPY_FIELD(record->ID, id); record->oid = oid; }
+        if (record) {
+            COPY_FIELD(record->ID, id);
+            record->oid = oid;
+        }
         return record;
     }
     case KIND_APPOINTMENTS: {
         auto *record = static_cast<AppointmentRecord *>(calloc(1, sizeof(AppointmentRecord)));
-        if (record) { COPY_FIELD(record->ID, id); record->oid = oid; }
+        if (record) {
+            COPY_FIELD(record->ID, id);
+            record->oid = oid;
+        }
         return record;
     }
     case KIND_CALLS: {
         auto *record = static_cast<CallRecord *>(calloc(1, sizeof(CallRecord)));
-        if (record) { COPY_FIELD(record->ID, id); record->oid = oid; }
+        if (record) {
+            COPY_FIELD(record->ID, id);
+            record->oid = oid;
+        }
         return record;
     }
     case KIND_SMS_RECV:
     case KIND_SMS_SENT: {
         auto *record = static_cast<MessageRecord *>(calloc(1, sizeof(MessageRecord)));
-        if (record) { COPY_FIELD(record->ID, id); record->oid = oid; }
+        if (record) {
+            COPY_FIELD(record->ID, id);
+            record->oid = oid;
+        }
         return record;
     }
-    default:
-        return nullptr;
+    default: return nullptr;
     }
 }
 
@@ -221,9 +232,7 @@ const char *RecordId(const void *record) { return static_cast<const char *>(reco
 
 void RecordFiller::String(uint16_t property, const char *ansiText) {
     switch (kind) {
-    case KIND_CONTACTS:
-        FillContactString(static_cast<ContactRecord *>(record), property, ansiText);
-        break;
+    case KIND_CONTACTS: FillContactString(static_cast<ContactRecord *>(record), property, ansiText); break;
     case KIND_APPOINTMENTS: {
         auto *appointment = static_cast<AppointmentRecord *>(record);
         if (property == PropNumber(kPropTitle)) COPY_FIELD(appointment->TITLE, ansiText);
@@ -243,8 +252,7 @@ void RecordFiller::String(uint16_t property, const char *ansiText) {
         if (property == 0x0002) COPY_FIELD(message->party, ansiText);
         break;
     }
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -271,8 +279,7 @@ void RecordFiller::FileTime(uint16_t property, uint64_t fileTime) {
         if (platform::FileTimeToLocalSystemTime(fileTime, &time)) FormatTimeText(time, message->dateTime);
         break;
     }
-    default:
-        break;
+    default: break;
     }
 }
 

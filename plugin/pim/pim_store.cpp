@@ -88,8 +88,8 @@ DEVHANDLE OpenDatabaseOfType(const CeGuid &volume, DEVHANDLE session, uint32_t t
     DatabaseFound found;
     if (!FindDatabase(volume, type, messageVolume, &found)) return kInvalidDevHandle;
     CEOID oid = found.oid;
-    DEVHANDLE database = DevCeOpenDatabaseInSession(session, &volume, &oid, found.name.c_str(), nullptr,
-                                                    kOpenAutoIncrement, nullptr);
+    DEVHANDLE database =
+        DevCeOpenDatabaseInSession(session, &volume, &oid, found.name.c_str(), nullptr, kOpenAutoIncrement, nullptr);
     if (database == kInvalidDevHandle)
         LogLine(LOG_TRACE, "CeEdbOpenDatabaseInSession Fail (0x%x)", platform::GetLastError());
     return database;
@@ -129,9 +129,7 @@ void FillFromProperties(RecordFiller &filler, const uint8_t *buffer, DWORD size,
         case CEVT_I4: filler.Int32(number, value.val.lVal); break;
         case CEVT_UI4: filler.UInt32(number, value.val.ulVal); break;
         case CEVT_BOOL: filler.Bool(number, value.val.boolVal); break;
-        default:
-            LogLine(LOG_DETAIL, "PROPID[0x%x] Type:%d not kept", value.propid, type);
-            break;
+        default: LogLine(LOG_DETAIL, "PROPID[0x%x] Type:%d not kept", value.propid, type); break;
         }
     }
 }

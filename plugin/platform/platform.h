@@ -16,8 +16,8 @@
 namespace platform {
 
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
-constexpr uint32_t kErrorTimeout = 1460;        // ERROR_TIMEOUT
-constexpr uint32_t kErrorDatabaseFull = 4314;   // ERROR_DATABASE_FULL
+constexpr uint32_t kErrorTimeout = 1460;       // ERROR_TIMEOUT
+constexpr uint32_t kErrorDatabaseFull = 4314;  // ERROR_DATABASE_FULL
 
 // ---- threads ------------------------------------------------------------------
 using ThreadRoutine = uint32_t (*)(void *argument);
@@ -180,10 +180,9 @@ void ShowMessageBox(const char *text, const char *caption);
 // ---- the RAPI provider ------------------------------------------------------------------
 // Every operation of the phone's Remote API, resolved by name from the provider:
 // rapi.dll on Windows; on POSIX the library named by CEBRIDGE_RAPI, or else
-// libceemu.so beside the plug-in. Windows honours CEBRIDGE_RAPI too, as a testing aid. Loaded on first use. A missing provider or
-// operation is replaced by a stand-in that fails cleanly (CeRapiInitEx with
-// E_FAIL, the others with their failure value and a device error), so every slot
-// can always be called.
+// libceemu.so beside the plug-in. Windows honours CEBRIDGE_RAPI too, as a testing aid. Loaded on first use. A missing
+// provider or operation is replaced by a stand-in that fails cleanly (CeRapiInitEx with E_FAIL, the others with their
+// failure value and a device error), so every slot can always be called.
 struct RapiTable {
 #define CEBRIDGE_RAPI_SLOT(name) PFN_##name name;
     CEBRIDGE_RAPI_OPERATIONS(CEBRIDGE_RAPI_SLOT)

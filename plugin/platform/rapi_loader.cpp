@@ -19,7 +19,7 @@ DWORD RAPI_CALL StandInCeGetLastError() { return kDeviceNotConnected; }
 HRESULT RAPI_CALL StandInCeRapiGetError() { return CE_E_FAIL; }
 HRESULT RAPI_CALL StandInCeRapiFreeBuffer(void *) { return CE_E_FAIL; }
 HRESULT RAPI_CALL StandInCeRapiInvoke(const WCHAR *, const WCHAR *, DWORD, BYTE *, DWORD *pcbOutput, BYTE **ppOutput,
-                                    void *, DWORD) {
+                                      void *, DWORD) {
     if (pcbOutput) *pcbOutput = 0;
     if (ppOutput) *ppOutput = nullptr;
     return CE_HRESULT_FROM_WIN32(kDeviceNotConnected);
@@ -46,8 +46,8 @@ BOOL RAPI_CALL StandInCeWriteFile(HANDLE, const void *, DWORD, DWORD *written, v
 DWORD RAPI_CALL StandInCeGetFileSize(HANDLE, DWORD *) { return 0xFFFFFFFFu; }
 BOOL RAPI_CALL StandInCeCloseHandle(HANDLE) { return FALSE; }
 BOOL RAPI_CALL StandInCeDeleteFile(const WCHAR *) { return FALSE; }
-BOOL RAPI_CALL StandInCeCreateProcess(const WCHAR *, const WCHAR *, void *, void *, BOOL, DWORD, void *, WCHAR *, void *,
-                                    PROCESS_INFORMATION *) {
+BOOL RAPI_CALL StandInCeCreateProcess(const WCHAR *, const WCHAR *, void *, void *, BOOL, DWORD, void *, WCHAR *,
+                                      void *, PROCESS_INFORMATION *) {
     return FALSE;
 }
 BOOL RAPI_CALL StandInCeGetStoreInformation(STORE_INFORMATION *) { return FALSE; }
@@ -78,8 +78,8 @@ RapiTable StandInTable() {
 RapiTable ResolveTable(void *library) {
     RapiTable table = StandInTable();
     if (library == nullptr) return table;
-#define CEBRIDGE_RESOLVE(name)                                                    \
-    if (void *found = rapi_loader::FindOperation(library, #name)) {               \
+#define CEBRIDGE_RESOLVE(name)                                                         \
+    if (void *found = rapi_loader::FindOperation(library, #name)) {                    \
         table.name = reinterpret_cast<PFN_##name>(reinterpret_cast<uintptr_t>(found)); \
     }
     CEBRIDGE_RAPI_OPERATIONS(CEBRIDGE_RESOLVE)
@@ -128,8 +128,6 @@ RapiTable LoadRapiTable(const char *path, bool *loaded) {
     return ResolveTable(library);
 }
 
-void OverrideRapiForTests(const RapiTable *table) {
-    TheProvider().override.store(table, std::memory_order_release);
-}
+void OverrideRapiForTests(const RapiTable *table) { TheProvider().override.store(table, std::memory_order_release); }
 
 }  // namespace platform

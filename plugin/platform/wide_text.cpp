@@ -9,12 +9,8 @@ namespace {
 
 constexpr char kUnmappable = '?';  // what Windows puts for a character the code page lacks
 
-bool IsHighSurrogate(WCHAR unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-bool IsLowSurrogate(WCHAR unit) {
-    return unit >= 0xDC00 && unit <= 0xDFFF;
-}
+bool IsHighSurrogate(WCHAR unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(WCHAR unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 }  // namespace
 
@@ -42,8 +38,6 @@ std::string WideToAnsiBounded(const WCHAR *text, size_t maxBytes) {
     return result;
 }
 
-std::string WideToAnsi(const WCHAR *text) {
-    return WideToAnsiBounded(text, static_cast<size_t>(-1));
-}
+std::string WideToAnsi(const WCHAR *text) { return WideToAnsiBounded(text, static_cast<size_t>(-1)); }
 
 }  // namespace platform

@@ -73,9 +73,7 @@ void LogWriter::Init(const char *directory, const char *baseName, uint32_t thres
     if (m_state->directory[0] != '\0') platform::CreateOneDirectory(m_state->directory);
 }
 
-void LogWriter::SetClock(Clock clock) {
-    m_state->clock.store(clock);
-}
+void LogWriter::SetClock(Clock clock) { m_state->clock.store(clock); }
 
 void LogWriter::Write(uint32_t level, const char *format, ...) {
     va_list arguments;
@@ -112,13 +110,9 @@ void LogWriter::FileNameFor(const char *directory, const char *baseName, const p
     if (length < 0 || static_cast<size_t>(length) >= outSize) out[0] = '\0';
 }
 
-LogWriter *Log() {
-    return g_processLog.load();
-}
+LogWriter *Log() { return g_processLog.load(); }
 
-void SetLog(LogWriter *writer) {
-    g_processLog.store(writer);
-}
+void SetLog(LogWriter *writer) { g_processLog.store(writer); }
 
 void LogLine(uint32_t level, const char *format, ...) {
     LogWriter *writer = Log();

@@ -26,9 +26,7 @@ void **AllocateElements(int64_t count) {
 
 }  // namespace
 
-PtrArray::~PtrArray() {
-    FreeData();
-}
+PtrArray::~PtrArray() { FreeData(); }
 
 void PtrArray::SetSize(int32_t newSize, int32_t growBy) {
     if (newSize < 0) return;
@@ -89,9 +87,7 @@ void PtrArray::RemoveAt(int32_t index, int32_t count) {
     m_size -= count;
 }
 
-void PtrArray::RemoveAll() {
-    SetSize(0, -1);
-}
+void PtrArray::RemoveAll() { SetSize(0, -1); }
 
 void PtrArray::FreeData() {
     std::free(m_data);

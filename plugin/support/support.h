@@ -7,7 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace platform { struct SystemTime; }
+namespace platform {
+struct SystemTime;
+}
 
 // A growable array of pointers that owns its storage, not the pointees.
 // Capacity grows as the system's container always has: by the grow step, or when
@@ -74,8 +76,8 @@ public:
     void SetClock(Clock clock);
 
     // For tests: the file name that a line written at `now` goes to.
-    static void FileNameFor(const char *directory, const char *baseName, const platform::SystemTime &now,
-                            char *out, size_t outSize);
+    static void FileNameFor(const char *directory, const char *baseName, const platform::SystemTime &now, char *out,
+                            size_t outSize);
 
 private:
     struct State;

@@ -131,13 +131,13 @@ void PutIntegerArgument(BoundedOutput &out, const Conversion &conversion, va_lis
         return;
     }
     if (isSigned) {
-        const int32_t value = conversion.isLong ? static_cast<int32_t>(va_arg(*arguments, long))
-                                                : va_arg(*arguments, int32_t);
+        const int32_t value =
+            conversion.isLong ? static_cast<int32_t>(va_arg(*arguments, long)) : va_arg(*arguments, int32_t);
         PutInteger(out, conversion, value < 0 ? 0 - static_cast<uint64_t>(static_cast<int64_t>(value)) : value,
                    value < 0);
     } else {
-        const uint32_t value = conversion.isLong ? static_cast<uint32_t>(va_arg(*arguments, unsigned long))
-                                                 : va_arg(*arguments, uint32_t);
+        const uint32_t value =
+            conversion.isLong ? static_cast<uint32_t>(va_arg(*arguments, unsigned long)) : va_arg(*arguments, uint32_t);
         PutInteger(out, conversion, value, false);
     }
 }
@@ -165,26 +165,21 @@ int FormatWsprintf(char *out, size_t outSize, const char *format, va_list argume
         ++cursor;
         const Conversion conversion = ReadConversion(&cursor);
         switch (conversion.type) {
-            case 'd':
-            case 'i':
-            case 'u':
-            case 'x':
-            case 'X':
-                PutIntegerArgument(output, conversion, &remaining);
-                break;
-            case 's':
-                PutText(output, conversion, va_arg(remaining, const char *));
-                break;
-            case 'c': {
-                const char c = static_cast<char>(va_arg(remaining, int));
-                PutPadded(output, conversion, "", &c, 1);
-                break;
-            }
-            case '\0':
-                break;
-            default:  // "%%" and letters wsprintf does not know stand for themselves
-                output.Put(conversion.type);
-                break;
+        case 'd':
+        case 'i':
+        case 'u':
+        case 'x':
+        case 'X': PutIntegerArgument(output, conversion, &remaining); break;
+        case 's': PutText(output, conversion, va_arg(remaining, const char *)); break;
+        case 'c': {
+            const char c = static_cast<char>(va_arg(remaining, int));
+            PutPadded(output, conversion, "", &c, 1);
+            break;
+        }
+        case '\0': break;
+        default:  // "%%" and letters wsprintf does not know stand for themselves
+            output.Put(conversion.type);
+            break;
         }
     }
     va_end(remaining);

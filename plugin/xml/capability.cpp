@@ -91,8 +91,7 @@ void BuildCapabilityDocument(XmlNodeRef document, const CapabilityInfo &info, co
     AddInbox(capability);
     AddService(capability, "Contents-Browsing", "a07b7750e01349b2af1ab74545ec5918", "4.02.09",
                "x-vex-obex/contents-listing");
-    AddService(capability, "Folder-Browsing", "f9ec7bc4953c11D2984e525400dc9e09", nullptr,
-               "x-vex-obex/folder-listing");
+    AddService(capability, "Folder-Browsing", "f9ec7bc4953c11D2984e525400dc9e09", nullptr, "x-vex-obex/folder-listing");
 }
 
 bool DeviceSession::MakeCapability(CapabilityInfo *info, AgentPacket *packet) {

@@ -144,23 +144,15 @@ XmlNodeRef StartContentsListing(XmlTree &tree) {
 bool AppendContentElement(XmlNodeRef parent, const void *record, uint32_t kind) {
     XmlNodeRef content = AddElement(parent, "Content");
     switch (kind) {
-        case KIND_PACKAGE:
-            return AppendPackage(content, static_cast<const PackageInfo *>(record));
-        case KIND_CONTACTS:
-            AppendContact(content, RecordOrBlank<ContactRecord>(record));
-            return true;
-        case KIND_APPOINTMENTS:
-            AppendAppointment(content, RecordOrBlank<AppointmentRecord>(record));
-            return true;
-        case KIND_CALLS:
-            AppendCall(content, RecordOrBlank<CallRecord>(record));
-            return true;
-        case KIND_SMS_RECV:
-        case KIND_SMS_SENT:
-            AppendMessage(content, RecordOrBlank<MessageRecord>(record), kind == KIND_SMS_RECV);
-            return true;
-        default:
-            return true;  // an unknown kind leaves <Content/>
+    case KIND_PACKAGE: return AppendPackage(content, static_cast<const PackageInfo *>(record));
+    case KIND_CONTACTS: AppendContact(content, RecordOrBlank<ContactRecord>(record)); return true;
+    case KIND_APPOINTMENTS: AppendAppointment(content, RecordOrBlank<AppointmentRecord>(record)); return true;
+    case KIND_CALLS: AppendCall(content, RecordOrBlank<CallRecord>(record)); return true;
+    case KIND_SMS_RECV:
+    case KIND_SMS_SENT:
+        AppendMessage(content, RecordOrBlank<MessageRecord>(record), kind == KIND_SMS_RECV);
+        return true;
+    default: return true;  // an unknown kind leaves <Content/>
     }
 }
 

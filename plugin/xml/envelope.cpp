@@ -21,9 +21,7 @@ namespace {
 constexpr size_t kDtdPieceLength = 254;
 
 // Whitespace that separates the tokens of the written document.
-bool IsTokenSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
+bool IsTokenSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
 // Re-flows the document while the tree writes it, so that the written form never
 // exists beside the re-flowed one: each whitespace-delimited token goes out on a

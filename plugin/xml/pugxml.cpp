@@ -171,7 +171,9 @@ XmlNodeRecord *XmlNodeRef::record() const { return target(); }
 
 bool XmlNodeRef::empty() const { return m_record == nullptr || m_record->kind == node_null; }
 XmlNodeKind XmlNodeRef::type() const { return target()->kind; }
-bool XmlNodeRef::type_document() const { return !empty() && m_record->kind == node_document && m_record->parent == m_record; }
+bool XmlNodeRef::type_document() const {
+    return !empty() && m_record->kind == node_document && m_record->parent == m_record;
+}
 bool XmlNodeRef::type_element() const { return type() == node_element; }
 bool XmlNodeRef::type_instruction() const { return type() == node_pi; }
 bool XmlNodeRef::type_text() const { return type() == node_pcdata; }
@@ -235,8 +237,7 @@ XmlAttributeRef XmlNodeRef::add_attribute(const char *name, const char *value) {
     attribute->nameInBuffer = false;
     attribute->value = HeapCopy(value);
     attribute->valueInBuffer = false;
-    if (attribute->name == nullptr || attribute->value == nullptr ||
-        !append_attribute(m_record, attribute, 1)) {
+    if (attribute->name == nullptr || attribute->value == nullptr || !append_attribute(m_record, attribute, 1)) {
         FreeAttribute(attribute);
         return XmlAttributeRef();
     }

@@ -11,13 +11,13 @@
 #include <vector>
 
 enum XmlNodeKind : uint32_t {
-    node_null = 0,          // blank record, kind of an empty handle
-    node_document = 1,      // the tree's root
+    node_null = 0,      // blank record, kind of an empty handle
+    node_document = 1,  // the tree's root
     node_element = 2,
-    node_pcdata = 3,        // text
+    node_pcdata = 3,  // text
     node_cdata = 4,
     node_comment = 5,
-    node_pi = 6,            // processing instruction
+    node_pi = 6,  // processing instruction
     node_include = 7,
     node_doctype = 8,
     node_dtd_entity = 9,
@@ -97,7 +97,7 @@ private:
 
 class XmlNodeRef {
 public:
-    XmlNodeRef();  // an empty handle
+    XmlNodeRef();                                // an empty handle
     explicit XmlNodeRef(XmlNodeRecord *record);  // null gives an empty handle
     virtual ~XmlNodeRef();
     XmlNodeRef(const XmlNodeRef &other);
@@ -122,9 +122,9 @@ public:
 
     // Building. Each refuses (empty handle or false, nothing changed) on an empty
     // handle, on a node of the wrong kind or on a null text.
-    XmlNodeRef add_child(XmlNodeKind kind);       // on a document or element only
-    bool set_name(const char *text);              // element or instruction only
-    bool set_value(const char *text);             // text, CDATA or comment only
+    XmlNodeRef add_child(XmlNodeKind kind);  // on a document or element only
+    bool set_name(const char *text);         // element or instruction only
+    bool set_value(const char *text);        // text, CDATA or comment only
     XmlAttributeRef add_attribute(const char *name, const char *value);
     XmlAttributeRef attribute(const char *name);  // the first match, else added with ""
 

@@ -66,7 +66,9 @@ struct OpenNode {
 class Reader {
 public:
     Reader(char *text, size_t length, uint32_t options, int32_t growthStep)
-        : m_text(text), m_length(length), m_options(options),
+        : m_text(text),
+          m_length(length),
+          m_options(options),
           m_step(growthStep > 0 ? static_cast<uint32_t>(growthStep) : 1) {}
 
     // The document read; throws ParseError for malformed text.
@@ -329,8 +331,8 @@ private:
     }
 
     // "<!--" value "-->", "<![CDATA[" value "]]>" and the like.
-    void ReadDelimited(XmlNodeRecord *parent, const char *opening, const char *closing, XmlNodeKind kind,
-                       bool keep, const char *what) {
+    void ReadDelimited(XmlNodeRecord *parent, const char *opening, const char *closing, XmlNodeKind kind, bool keep,
+                       const char *what) {
         m_pos += std::strlen(opening);
         const size_t begin = m_pos;
         const size_t end = Find(closing, what);

@@ -16,6 +16,7 @@
 
 namespace {
 
+// clang-format off
 const WCHAR *const kFunctions[] = {
     CE_TEXT("DevCeGetPhoneNumber"),          CE_TEXT("DevCeMountDBVolEx"),
     CE_TEXT("DevCeCreateDatabaseWithProps"), CE_TEXT("DevCeOidGetInfoEx2"),
@@ -35,6 +36,7 @@ const WCHAR *const kFunctions[] = {
     CE_TEXT("DevCeStreamSetSize"),           CE_TEXT("DevCeStreamSeek"),
     CE_TEXT("DevCeStreamWrite"),             CE_TEXT("DevCeNoSuchFunction"),
 };
+// clang-format on
 constexpr size_t kFunctionCount = sizeof kFunctions / sizeof kFunctions[0];
 constexpr int kCallsPerInput = 8;
 

@@ -99,7 +99,7 @@ LONG RAPI_CALL EnumKey(HKEY, DWORD index, WCHAR *name, DWORD *characters, DWORD 
 
 LONG RAPI_CALL QueryValue(HKEY key, const WCHAR *, DWORD *, DWORD *type, BYTE *data, DWORD *size) {
     const uintptr_t handle = reinterpret_cast<uintptr_t>(key);
-    const WCHAR *text = handle == kIdentKey ? CE_TEXT("Fuzz Phone")
+    const WCHAR *text = handle == kIdentKey          ? CE_TEXT("Fuzz Phone")
                         : handle >= kFirstProfileKey ? kProfiles[handle - kFirstProfileKey].folder
                                                      : nullptr;
     if (text == nullptr) return CE_ERROR_FILE_NOT_FOUND;

@@ -39,8 +39,8 @@ fs::path MakeUniqueFolder() {
     static std::atomic<unsigned> counter{0};
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     for (;;) {
-        fs::path candidate = fs::temp_directory_path() /
-                             ("cebridge-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+        fs::path candidate =
+            fs::temp_directory_path() / ("cebridge-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
         std::error_code error;
         if (fs::create_directory(candidate, error)) return candidate;
         if (error) return {};
@@ -120,7 +120,8 @@ fs::path DemoPhoneSource() { return SourceTree() / "data" / "phones" / "demo"; }
 
 fs::path DtdSource() { return SourceTree() / "data" / "dtd"; }
 
-std::string RegistryFileText(const std::string &keyPath, const std::vector<std::pair<std::string, std::string>> &values) {
+std::string RegistryFileText(const std::string &keyPath,
+                             const std::vector<std::pair<std::string, std::string>> &values) {
     std::string text = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\" + keyPath + "]\n";
     for (const auto &[name, value] : values) text += RegistryQuoted(name) + "=" + RegistryQuoted(value) + "\n";
     return text + "\n";

@@ -96,7 +96,8 @@ private:
 };
 
 // The text of a PC registry file holding one key with the given string values.
-std::string RegistryFileText(const std::string &keyPath, const std::vector<std::pair<std::string, std::string>> &values);
+std::string RegistryFileText(const std::string &keyPath,
+                             const std::vector<std::pair<std::string, std::string>> &values);
 
 // Reads a whole file ("" when it cannot be read).
 std::string ReadFileText(const std::filesystem::path &path);

@@ -20,8 +20,10 @@ public:
         tzset();
     }
     ~ScopedTimeZone() {
-        if (m_previous) setenv("TZ", m_previous->c_str(), 1);
-        else unsetenv("TZ");
+        if (m_previous)
+            setenv("TZ", m_previous->c_str(), 1);
+        else
+            unsetenv("TZ");
         tzset();
     }
     ScopedTimeZone(const ScopedTimeZone &) = delete;

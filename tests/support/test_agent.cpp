@@ -77,9 +77,7 @@ std::vector<uint8_t> Body(const std::vector<BodyParam> &params) {
     return out;
 }
 
-std::vector<uint8_t> Body(std::initializer_list<BodyParam> params) {
-    return Body(std::vector<BodyParam>(params));
-}
+std::vector<uint8_t> Body(std::initializer_list<BodyParam> params) { return Body(std::vector<BodyParam>(params)); }
 
 std::vector<BodyParam> ParseBody(const std::vector<uint8_t> &body) {
     std::vector<BodyParam> params;
@@ -206,15 +204,14 @@ int32_t TestAgent::SendPacket(uint32_t event, AgentPacket *packet) {
     return seEventHandle(event, packet);
 }
 
-Answer TestAgent::Request(uint16_t command, uint16_t subCommand, const std::vector<uint8_t> &body,
-                          uint32_t timeoutMs) {
+Answer TestAgent::Request(uint16_t command, uint16_t subCommand, const std::vector<uint8_t> &body, uint32_t timeoutMs) {
     uint32_t tid = Send(command, subCommand, body);
     if (WaitForFinal(tid, timeoutMs)) {
         for (const Answer &answer : AnswersFor(tid))
             if (IsFinal(answer)) return answer;
     }
-    ADD_FAILURE() << "no final answer to command 0x" << std::hex << command << " tid " << std::dec << tid
-                  << " within " << timeoutMs << " ms";
+    ADD_FAILURE() << "no final answer to command 0x" << std::hex << command << " tid " << std::dec << tid << " within "
+                  << timeoutMs << " ms";
     Answer none;
     none.header.tid = tid;
     none.header.nStatus = ~0u;

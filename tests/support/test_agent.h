@@ -18,9 +18,9 @@
 #include <cstdint>
 #include <initializer_list>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
-#include <set>
 #include <thread>
 #include <vector>
 

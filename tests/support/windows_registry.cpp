@@ -40,8 +40,8 @@ struct RawValue {
 
 std::vector<RawValue> AllValues(HKEY key) {
     DWORD count = 0, longestName = 0, longestData = 0;
-    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &longestName,
-                         &longestData, nullptr, nullptr) != ERROR_SUCCESS)
+    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &longestName, &longestData,
+                         nullptr, nullptr) != ERROR_SUCCESS)
         return {};
     std::vector<RawValue> values;
     for (DWORD index = 0; index < count; ++index) {

@@ -88,9 +88,7 @@ namespace detail {
 
 AnsiEncoder::AnsiEncoder() : m_converter(new Converter(false)) {}
 
-AnsiEncoder::~AnsiEncoder() {
-    delete static_cast<Converter *>(m_converter);
-}
+AnsiEncoder::~AnsiEncoder() { delete static_cast<Converter *>(m_converter); }
 
 std::string AnsiEncoder::Encode(const WCHAR *units, size_t count) {
     auto *converter = static_cast<Converter *>(m_converter);

@@ -13,13 +13,9 @@
 
 namespace platform {
 
-void *LocalAllocZeroed(size_t bytes) {
-    return std::calloc(1, bytes == 0 ? 1 : bytes);
-}
+void *LocalAllocZeroed(size_t bytes) { return std::calloc(1, bytes == 0 ? 1 : bytes); }
 
-void LocalFree(void *block) {
-    std::free(block);
-}
+void LocalFree(void *block) { std::free(block); }
 
 std::string NativePath(const char *path) {
     std::string native = path != nullptr ? path : "";
@@ -29,9 +25,7 @@ std::string NativePath(const char *path) {
     return native;
 }
 
-FILE *OpenPcFile(const char *path, const char *mode) {
-    return std::fopen(NativePath(path).c_str(), mode);
-}
+FILE *OpenPcFile(const char *path, const char *mode) { return std::fopen(NativePath(path).c_str(), mode); }
 
 intptr_t OpenWriteThroughAppend(const char *path) {
     const int flags = O_RDWR | O_APPEND | O_CREAT | O_DSYNC | O_CLOEXEC;

@@ -48,9 +48,7 @@ using RegistryKeys = std::vector<RegistryKey>;
 // writes between reading and renaming the file.
 std::mutex g_registryLock;
 
-bool SameName(const std::string &a, const std::string &b) {
-    return strcasecmp(a.c_str(), b.c_str()) == 0;
-}
+bool SameName(const std::string &a, const std::string &b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
 
 std::string RegistryFilePath() {
     const char *explicitPath = std::getenv("CEBRIDGE_REGISTRY");
@@ -216,9 +214,7 @@ std::string SectionFor(const char *keyPath) {
     return path.empty() ? std::string(kRoot) : std::string(kRoot) + "\\" + path;
 }
 
-bool IsStorableText(const char *text) {
-    return std::strpbrk(text, "\r\n") == nullptr;
-}
+bool IsStorableText(const char *text) { return std::strpbrk(text, "\r\n") == nullptr; }
 
 }  // namespace
 
@@ -227,9 +223,7 @@ struct RegistryHandle::State {
     std::string section;
 };
 
-RegistryHandle::~RegistryHandle() {
-    Close();
-}
+RegistryHandle::~RegistryHandle() { Close(); }
 
 bool RegistryHandle::CreateOrOpen(const char *keyPath) {
     Close();
@@ -254,9 +248,7 @@ void RegistryHandle::Close() {
     m_state = nullptr;
 }
 
-bool RegistryHandle::IsOpen() const {
-    return m_state != nullptr;
-}
+bool RegistryHandle::IsOpen() const { return m_state != nullptr; }
 
 bool RegistryHandle::QueryString(const char *name, char *buffer, size_t capacity, size_t *needed) {
     if (needed != nullptr) *needed = 0;

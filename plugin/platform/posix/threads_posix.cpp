@@ -131,20 +131,12 @@ uint32_t CurrentThreadId() {
     return t_threadId;
 }
 
-void SleepMs(uint32_t milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
+void SleepMs(uint32_t milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
-uint32_t TickCountMs() {
-    return static_cast<uint32_t>(MonotonicMs());
-}
+uint32_t TickCountMs() { return static_cast<uint32_t>(MonotonicMs()); }
 
-void SetLastError(uint32_t code) {
-    t_lastError = code;
-}
-uint32_t GetLastError() {
-    return t_lastError;
-}
+void SetLastError(uint32_t code) { t_lastError = code; }
+uint32_t GetLastError() { return t_lastError; }
 
 // ---- the queue lock ----------------------------------------------------------------
 // The "mutex" is a flag under an internal lock, so that a timed wait for it and the
@@ -158,13 +150,9 @@ struct QueueLock::State {
     uint32_t maximumCount = 0;
 };
 
-QueueLock::QueueLock(uint32_t maximumCount) : m_state(new State) {
-    m_state->maximumCount = maximumCount;
-}
+QueueLock::QueueLock(uint32_t maximumCount) : m_state(new State) { m_state->maximumCount = maximumCount; }
 
-QueueLock::~QueueLock() {
-    delete m_state;
-}
+QueueLock::~QueueLock() { delete m_state; }
 
 bool QueueLock::LockMutex(uint32_t timeoutMs) {
     std::unique_lock<std::mutex> lock(m_state->guard);
@@ -224,9 +212,7 @@ bool OpenNonBlockingPipe(int *readEnd, int *writeEnd) {
 
 }  // namespace
 
-Event::Event() : m_state(new State) {
-    OpenNonBlockingPipe(&m_state->readEnd, &m_state->writeEnd);
-}
+Event::Event() : m_state(new State) { OpenNonBlockingPipe(&m_state->readEnd, &m_state->writeEnd); }
 
 Event::~Event() {
     if (m_state->readEnd >= 0) close(m_state->readEnd);
@@ -253,9 +239,7 @@ void Event::Reset() {
     }
 }
 
-bool Event::IsSet() const {
-    return m_state->set.load();
-}
+bool Event::IsSet() const { return m_state->set.load(); }
 
 bool Event::Wait(uint32_t timeoutMs) {
     if (IsSet()) return true;
@@ -264,9 +248,7 @@ bool Event::Wait(uint32_t timeoutMs) {
     return IsSet();
 }
 
-intptr_t Event::NativeHandle() const {
-    return m_state->readEnd;
-}
+intptr_t Event::NativeHandle() const { return m_state->readEnd; }
 
 // ---- the link wait ---------------------------------------------------------------------
 

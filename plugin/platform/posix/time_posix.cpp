@@ -35,9 +35,7 @@ void CivilFromDays(int64_t days, int64_t *year, unsigned *month, unsigned *day) 
     *year = static_cast<int64_t>(yearOfEra) + era * 400 + (*month <= 2);
 }
 
-bool IsLeapYear(unsigned year) {
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
+bool IsLeapYear(unsigned year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
 unsigned DaysInMonth(unsigned year, unsigned month) {
     static const unsigned kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};

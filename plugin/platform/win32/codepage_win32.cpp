@@ -10,17 +10,13 @@ namespace platform {
 
 namespace {
 
-void UseKoreanLocale() {
-    std::setlocale(LC_ALL, "korean");
-}
+void UseKoreanLocale() { std::setlocale(LC_ALL, "korean"); }
 
 }  // namespace
 
 namespace detail {
 
-AnsiEncoder::AnsiEncoder() : m_converter(nullptr) {
-    UseKoreanLocale();
-}
+AnsiEncoder::AnsiEncoder() : m_converter(nullptr) { UseKoreanLocale(); }
 
 AnsiEncoder::~AnsiEncoder() = default;
 

@@ -3,21 +3,15 @@
 
 namespace platform {
 
-void *LocalAllocZeroed(size_t bytes) {
-    return ::LocalAlloc(LPTR, bytes);
-}
+void *LocalAllocZeroed(size_t bytes) { return ::LocalAlloc(LPTR, bytes); }
 
 void LocalFree(void *block) {
     if (block != nullptr) ::LocalFree(block);
 }
 
-std::string NativePath(const char *path) {
-    return path != nullptr ? path : "";
-}
+std::string NativePath(const char *path) { return path != nullptr ? path : ""; }
 
-FILE *OpenPcFile(const char *path, const char *mode) {
-    return std::fopen(NativePath(path).c_str(), mode);
-}
+FILE *OpenPcFile(const char *path, const char *mode) { return std::fopen(NativePath(path).c_str(), mode); }
 
 intptr_t OpenWriteThroughAppend(const char *path) {
     // Append access: every write lands at the end, whatever others did to the file.
@@ -49,8 +43,6 @@ bool CreateOneDirectory(const char *path) {
            (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-void ShowMessageBox(const char *text, const char *caption) {
-    MessageBoxA(nullptr, text, caption, MB_OK);
-}
+void ShowMessageBox(const char *text, const char *caption) { MessageBoxA(nullptr, text, caption, MB_OK); }
 
 }  // namespace platform

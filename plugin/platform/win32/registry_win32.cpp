@@ -9,9 +9,7 @@ struct RegistryHandle::State {
     HKEY key;
 };
 
-RegistryHandle::~RegistryHandle() {
-    Close();
-}
+RegistryHandle::~RegistryHandle() { Close(); }
 
 bool RegistryHandle::CreateOrOpen(const char *keyPath) {
     Close();
@@ -31,9 +29,7 @@ void RegistryHandle::Close() {
     m_state = nullptr;
 }
 
-bool RegistryHandle::IsOpen() const {
-    return m_state != nullptr;
-}
+bool RegistryHandle::IsOpen() const { return m_state != nullptr; }
 
 bool RegistryHandle::QueryString(const char *name, char *buffer, size_t capacity, size_t *needed) {
     if (needed != nullptr) *needed = 0;

@@ -64,24 +64,14 @@ void CloseThread(Thread *thread) {
     delete thread;
 }
 
-uint32_t CurrentThreadId() {
-    return GetCurrentThreadId();
-}
+uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
 
-void SleepMs(uint32_t milliseconds) {
-    Sleep(milliseconds);
-}
+void SleepMs(uint32_t milliseconds) { Sleep(milliseconds); }
 
-uint32_t TickCountMs() {
-    return timeGetTime();
-}
+uint32_t TickCountMs() { return timeGetTime(); }
 
-void SetLastError(uint32_t code) {
-    ::SetLastError(code);
-}
-uint32_t GetLastError() {
-    return ::GetLastError();
-}
+void SetLastError(uint32_t code) { ::SetLastError(code); }
+uint32_t GetLastError() { return ::GetLastError(); }
 
 // ---- the queue lock: a real mutex and semaphore ----------------------------------------
 
@@ -101,17 +91,11 @@ QueueLock::~QueueLock() {
     delete m_state;
 }
 
-bool QueueLock::LockMutex(uint32_t timeoutMs) {
-    return Signalled(WaitForSingleObject(m_state->objects[0], timeoutMs));
-}
+bool QueueLock::LockMutex(uint32_t timeoutMs) { return Signalled(WaitForSingleObject(m_state->objects[0], timeoutMs)); }
 
-void QueueLock::UnlockMutex() {
-    ReleaseMutex(m_state->objects[0]);
-}
+void QueueLock::UnlockMutex() { ReleaseMutex(m_state->objects[0]); }
 
-bool QueueLock::RaiseCount() {
-    return ReleaseSemaphore(m_state->objects[1], 1, nullptr) != FALSE;
-}
+bool QueueLock::RaiseCount() { return ReleaseSemaphore(m_state->objects[1], 1, nullptr) != FALSE; }
 
 bool QueueLock::LockMutexAndTakeCount(uint32_t timeoutMs) {
     const DWORD result = WaitForMultipleObjects(2, m_state->objects, TRUE, timeoutMs);
@@ -132,21 +116,11 @@ Event::~Event() {
     delete m_state;
 }
 
-void Event::Set() {
-    SetEvent(m_state->handle);
-}
-void Event::Reset() {
-    ResetEvent(m_state->handle);
-}
-bool Event::IsSet() const {
-    return WaitForSingleObject(m_state->handle, 0) == WAIT_OBJECT_0;
-}
-bool Event::Wait(uint32_t timeoutMs) {
-    return WaitForSingleObject(m_state->handle, timeoutMs) == WAIT_OBJECT_0;
-}
-intptr_t Event::NativeHandle() const {
-    return reinterpret_cast<intptr_t>(m_state->handle);
-}
+void Event::Set() { SetEvent(m_state->handle); }
+void Event::Reset() { ResetEvent(m_state->handle); }
+bool Event::IsSet() const { return WaitForSingleObject(m_state->handle, 0) == WAIT_OBJECT_0; }
+bool Event::Wait(uint32_t timeoutMs) { return WaitForSingleObject(m_state->handle, timeoutMs) == WAIT_OBJECT_0; }
+intptr_t Event::NativeHandle() const { return reinterpret_cast<intptr_t>(m_state->handle); }
 
 // ---- the link wait --------------------------------------------------------------------------
 

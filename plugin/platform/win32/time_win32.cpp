@@ -66,8 +66,7 @@ bool SystemTimeToFileTime(const SystemTime &time, uint64_t *out) {
 bool FileTimeToLocalSystemTime(uint64_t fileTime, SystemTime *out) {
     const FILETIME value = ToFileTime(fileTime);
     SYSTEMTIME utc, local;
-    if (!::FileTimeToSystemTime(&value, &utc) ||
-        !SystemTimeToTzSpecificLocalTime(g_zoneForTests.load(), &utc, &local))
+    if (!::FileTimeToSystemTime(&value, &utc) || !SystemTimeToTzSpecificLocalTime(g_zoneForTests.load(), &utc, &local))
         return false;
     *out = FromWin32(local);
     return true;

@@ -42,8 +42,8 @@ void AddStore(PhoneCopy &phone, const std::string &name, bool mounted, uint64_t 
     std::filesystem::create_directories(phone.fs() / name);
     if (!mounted) return;
     phone.EditDevice([&](nlohmann::json &device) {
-        device["stores"][name] = {{"mounted", true}, {"freeToCaller", freeBytes}, {"total", totalBytes},
-                                  {"totalFree", freeBytes}};
+        device["stores"][name] = {
+            {"mounted", true}, {"freeToCaller", freeBytes}, {"total", totalBytes}, {"totalFree", freeBytes}};
     });
 }
 
@@ -103,8 +103,8 @@ TEST(CapabilityAnswer, DemoPhoneByteForByte) {
     // One PAR_XMLBODY parameter: 0x48, N little-endian, N characters; nBodyLength N + 5.
     ASSERT_GE(answer.body.size(), 5u);
     EXPECT_EQ(answer.body[0], PAR_XMLBODY);
-    const uint32_t length = answer.body[1] | answer.body[2] << 8 | answer.body[3] << 16 |
-                            static_cast<uint32_t>(answer.body[4]) << 24;
+    const uint32_t length =
+        answer.body[1] | answer.body[2] << 8 | answer.body[3] << 16 | static_cast<uint32_t>(answer.body[4]) << 24;
     EXPECT_EQ(answer.header.nBodyLength, length + 5);
     EXPECT_EQ(answer.body.size(), length + 5u);
     EXPECT_TRUE(golden::MatchesGolden(got.text, "capability_demo_phone.txt"));
@@ -123,14 +123,14 @@ TEST(CapabilityAnswer, RefusedWhileDisconnected) {
 TEST(StorageDiscovery, ClassifiesProfilesAndMeasuresEachStoreOnce) {
     PhoneCopy phone;
     WriteFileText(phone.path() / "registry.reg",
-                  DeviceRegistry({{"SDMMC", "Storage Card"},       // removable card
-                                  {"SDMemory", "My Storage"},      // SD, but the built-in folder
-                                  {"HDProfile", "Hard Disk"},      // any other profile: built in
-                                  {"PCMCIA", "CF Card"},           // never measured
-                                  {"SDMMC2", "Storage Card"},      // same folder again: one store
-                                  {"Backup", "Backup"},            // built in, but not mounted
-                                  {"MMC_Lost", "Missing Card"},    // removable, folder absent
-                                  {"Empty", ""}}));                // no folder at all
+                  DeviceRegistry({{"SDMMC", "Storage Card"},     // removable card
+                                  {"SDMemory", "My Storage"},    // SD, but the built-in folder
+                                  {"HDProfile", "Hard Disk"},    // any other profile: built in
+                                  {"PCMCIA", "CF Card"},         // never measured
+                                  {"SDMMC2", "Storage Card"},    // same folder again: one store
+                                  {"Backup", "Backup"},          // built in, but not mounted
+                                  {"MMC_Lost", "Missing Card"},  // removable, folder absent
+                                  {"Empty", ""}}));              // no folder at all
     AddStore(phone, "Hard Disk", true, 3000, 9000);
     AddStore(phone, "CF Card", true);
     AddStore(phone, "Backup", false);
@@ -139,8 +139,7 @@ TEST(StorageDiscovery, ClassifiesProfilesAndMeasuresEachStoreOnce) {
     const std::string text = AskCapability().text;
     EXPECT_EQ(Locations(text), (Names{"0", "My Storage", "Hard Disk", "Zimo Store", "Storage Card"}));
     EXPECT_EQ(MemTypes(text), (Names{"Internal", "Internal", "Internal", "Internal", "External"}));
-    EXPECT_NE(text.find("<Location>Hard Disk</Location>\r\n<Free>3000</Free>\r\n<Used>6000</Used>"),
-              std::string::npos);
+    EXPECT_NE(text.find("<Location>Hard Disk</Location>\r\n<Free>3000</Free>\r\n<Used>6000</Used>"), std::string::npos);
 
     // A free-space query failing in the middle leaves that store out; the later ones
     // still take consecutive entries.
@@ -157,8 +156,7 @@ TEST(StorageDiscovery, GroupStoreAndProfilesWithoutFolders) {
     AddStore(phone, "Zimo Store", true);
 
     // Named by a profile, the group store is measured in profile order, not again last.
-    WriteFileText(phone.path() / "registry.reg",
-                  DeviceRegistry({{"Group", "Zimo Store"}, {"SDMemory", "My Storage"}}));
+    WriteFileText(phone.path() / "registry.reg", DeviceRegistry({{"Group", "Zimo Store"}, {"SDMemory", "My Storage"}}));
     EXPECT_EQ(Locations(AskCapability().text), (Names{"0", "Zimo Store", "My Storage"}));
 
     // No profile names a folder: the object store alone, although the group store is

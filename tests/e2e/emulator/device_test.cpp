@@ -21,8 +21,8 @@ protected:
     std::u16string StringValue(HKEY key, const std::u16string &name) {
         WCHAR buffer[128] = {};
         DWORD bytes = sizeof buffer, type = 0;
-        const LONG result = api.CeRegQueryValueEx(key, Wide(name).c_str(), nullptr, &type,
-                                                  reinterpret_cast<BYTE *>(buffer), &bytes);
+        const LONG result =
+            api.CeRegQueryValueEx(key, Wide(name).c_str(), nullptr, &type, reinterpret_cast<BYTE *>(buffer), &bytes);
         if (result != 0 || type != REG_SZ) return u"<error " + std::u16string(1, char16_t(u'0' + result % 10)) + u">";
         return Text(buffer);
     }
@@ -96,7 +96,8 @@ TEST_F(EmulatorDeviceTest, RegistryEditsApplyFromTheNextLink) {
     HKEY after = OpenKey(u"IDENT");
     EXPECT_EQ(StringValue(after, u"OrigName"), u"Quote \"Q\" \\ 전화");
     DWORD count = 0, bytes = sizeof count, type = 0;
-    EXPECT_EQ(api.CeRegQueryValueEx(after, CE_TEXT("Count"), nullptr, &type, reinterpret_cast<BYTE *>(&count), &bytes), 0);
+    EXPECT_EQ(api.CeRegQueryValueEx(after, CE_TEXT("Count"), nullptr, &type, reinterpret_cast<BYTE *>(&count), &bytes),
+              0);
     EXPECT_EQ(type, REG_DWORD);
     EXPECT_EQ(count, 42u);
     EXPECT_EQ(StringValue(before, u"OrigName"), u"MV-2400");  // a key opened earlier keeps its registry

@@ -96,7 +96,8 @@ std::string EmulatorTest::GetFile(const std::u16string &path) {
 
 void EmulatorTest::AddFault(const std::string &operation, uint32_t nth, bool persistent, uint32_t error) {
     phone.EditDevice([&](nlohmann::json &device) {
-        device["faults"].push_back({{"operation", operation}, {"nth", nth}, {"persistent", persistent}, {"error", error}});
+        device["faults"].push_back(
+            {{"operation", operation}, {"nth", nth}, {"persistent", persistent}, {"error", error}});
     });
 }
 

@@ -63,7 +63,8 @@ void SetHostWriteTime(const fs::path &path, int year, int month, int day, int ho
 #if defined(_WIN32)
     const time_t seconds = _mkgmtime(&utc);
     std::error_code error;
-    fs::last_write_time(path, std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(seconds)), error);
+    fs::last_write_time(path, std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(seconds)),
+                        error);
     ASSERT_FALSE(error) << error.message();
 #else
     const time_t seconds = timegm(&utc);
@@ -92,7 +93,8 @@ std::vector<Entry> ParseListing(const std::string &xml) {
     const std::regex element("<(file|folder) [^>]*>");
     for (auto it = std::sregex_iterator(xml.begin(), xml.end(), element); it != std::sregex_iterator(); ++it) {
         const std::string text = it->str();
-        entries.push_back({(*it)[1].str(), Attribute(text, "name"), Attribute(text, "size"), Attribute(text, "modified")});
+        entries.push_back(
+            {(*it)[1].str(), Attribute(text, "name"), Attribute(text, "size"), Attribute(text, "modified")});
     }
     return entries;
 }
@@ -325,8 +327,9 @@ TEST_F(PluginFilesTest, ListingShowsFoldersAndFilesWithSignedSizesAndLocalTimes)
     EXPECT_NE(xml.find("encoding=\"euc-kr\""), std::string::npos);
     EXPECT_NE(xml.find("<folder-listing version=\"1.0\">"), std::string::npos);
     // A folder has no type attribute; a file has an empty one.
-    const std::regex folderElement("<folder name=\"a-folder\" size=\"[0-9-]+\" modified=\"\\d{8}T\\d{6}Z\" "
-                                   "created=\"\\d{8}T\\d{6}Z\" accessed=\"\\d{8}T\\d{6}Z\"/?>");
+    const std::regex folderElement(
+        "<folder name=\"a-folder\" size=\"[0-9-]+\" modified=\"\\d{8}T\\d{6}Z\" "
+        "created=\"\\d{8}T\\d{6}Z\" accessed=\"\\d{8}T\\d{6}Z\"/?>");
     EXPECT_TRUE(std::regex_search(xml, folderElement)) << xml;
     EXPECT_TRUE(std::regex_search(xml, std::regex("<file name=\"b.txt\" size=\"5\" type=\"\" modified=")));
 
@@ -527,8 +530,9 @@ TEST_F(PluginFilesAbortTest, AbortStopsADownloadAndLeavesThePartialFile) {
 TEST_F(PluginFilesAbortTest, AbortStopsAnUploadAtTheNextReport) {
     const fs::path source = pc.path() / "huge.bin";
     MakeSparseFile(source, 1ull << 30);
-    AbortAfterFirstProgress(CMD_PUT, SUB_PUT_OBJECT,
-                            Body({{PAR_TYPE, "x-obex/file"}, {PAR_NAME, "huge.bin"}, {PAR_APP_FILEPATH, source.string()}}));
+    AbortAfterFirstProgress(
+        CMD_PUT, SUB_PUT_OBJECT,
+        Body({{PAR_TYPE, "x-obex/file"}, {PAR_NAME, "huge.bin"}, {PAR_APP_FILEPATH, source.string()}}));
     const uintmax_t written = fs::file_size(phone.fs() / "huge.bin");
     EXPECT_GT(written, 0u);
     EXPECT_LT(written, 1ull << 30);
@@ -566,8 +570,8 @@ TEST_F(PluginFilesAbortTest, EndingTheSessionStopsATransferWithoutAnAnswer) {
 // ---- CAB install, delete, packages ---------------------------------------------------------------
 
 TEST_F(PluginFilesTest, CabInstallStartsTheDeviceInstallerWithThePackagePath) {
-    const Answer answer = RequestOnce(CMD_PUT, SUB_PUT_OBJECT,
-                                      Body({{PAR_TYPE, "application/cab"}, {PAR_NAME, "\\Temp\\My App.cab"}}));
+    const Answer answer =
+        RequestOnce(CMD_PUT, SUB_PUT_OBJECT, Body({{PAR_TYPE, "application/cab"}, {PAR_NAME, "\\Temp\\My App.cab"}}));
     EXPECT_EQ(answer.header.nStatus, ST_OK);
     const std::string processes = ReadFileText(phone.path() / "processes.log");
     EXPECT_NE(processes.find("\\Windows\\wceload.exe"), std::string::npos) << processes;

@@ -9,7 +9,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-nlohmann::json Manifest(const fs::path &backup) { return nlohmann::json::parse(ReadFileText(backup / "manifest.json")); }
+nlohmann::json Manifest(const fs::path &backup) {
+    return nlohmann::json::parse(ReadFileText(backup / "manifest.json"));
+}
 
 // Each file of a manifest (path -> size and digest), without the times.
 std::map<std::string, nlohmann::json> Contents(const nlohmann::json &manifest) {
@@ -63,10 +65,14 @@ TEST_F(HostCli, BackupRecordsKnownDigestsAndRestoresAnEmptiedPhone) {
     ASSERT_EQ(first.exitCode, 0) << first.err;
     nlohmann::json manifest = Manifest(backup);
     EXPECT_EQ(manifest["phoneNumber"], "010-2345-6789");
-    EXPECT_EQ(DigestOf(manifest, "files/My Storage/벡터/empty"), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-    EXPECT_EQ(DigestOf(manifest, "files/My Storage/벡터/abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    EXPECT_EQ(DigestOf(manifest, "files/My Storage/벡터/two"), "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-    EXPECT_EQ(DigestOf(manifest, "files/My Storage/벡터/million"), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+    EXPECT_EQ(DigestOf(manifest, "files/My Storage/벡터/empty"),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(DigestOf(manifest, "files/My Storage/벡터/abc"),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(DigestOf(manifest, "files/My Storage/벡터/two"),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    EXPECT_EQ(DigestOf(manifest, "files/My Storage/벡터/million"),
+              "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
     EXPECT_EQ(ReadFileText(backup / "files" / "My Documents" / "회의록.txt"),
               ReadFileText(m_phone.fs() / "My Documents" / "회의록.txt"));
     EXPECT_FALSE(fs::exists(backup / "files" / "Windows"));  // the phone's own programs stay out

@@ -105,8 +105,11 @@ TEST_F(HostCli, MessagesListShowAndRemoveWithKoreanInUtf8) {
     ScopedEnv utc("TZ", "UTC0");  // the phone's times are shown in the PC's
     nlohmann::json received = Json(Host({"--json", "sms"}));
     ASSERT_EQ(received["items"].size(), 13u) << received.dump();
-    const nlohmann::json first = {{"id", "50001"}, {"box", "recv"}, {"number", "010-1234-5678"},
-                                  {"time", "2026-11-20 09:12:00"}, {"text", "내일 회의 10시로 변경되었습니다."}};
+    const nlohmann::json first = {{"id", "50001"},
+                                  {"box", "recv"},
+                                  {"number", "010-1234-5678"},
+                                  {"time", "2026-11-20 09:12:00"},
+                                  {"text", "내일 회의 10시로 변경되었습니다."}};
     EXPECT_EQ(received["items"][0], first);
     nlohmann::json sent = Json(Host({"--json", "sms", "sent"}));
     ASSERT_EQ(sent["items"].size(), 9u);

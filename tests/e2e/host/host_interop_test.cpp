@@ -97,7 +97,8 @@ TEST_F(HostInterop, ExportWipeImportGivesTheSameContactsAndAppointmentsInAnother
 TEST_F(HostInterop, ExportedFilesParseWithIndependentParsers) {
     if (!PythonHas("vobject, icalendar")) GTEST_SKIP() << "python3-vobject or python3-icalendar is not installed";
     // A value longer than a line, to be folded between characters, with escapes.
-    const std::string street = "서울특별시 강남구 테헤란로 123, 4층; 한빛빌딩 서울특별시 강남구 테헤란로 123, 4층; 한빛빌딩";
+    const std::string street =
+        "서울특별시 강남구 테헤란로 123, 4층; 한빛빌딩 서울특별시 강남구 테헤란로 123, 4층; 한빛빌딩";
     ASSERT_EQ(Host({"contacts", "add", "LASTNAME=길", "FIRSTNAME=주소", "HOMEADDRESSSTREET=" + street}).exitCode, 0);
     ASSERT_EQ(Host({"contacts", "export", File("all.vcf")}).exitCode, 0);
     ASSERT_EQ(Host({"calendar", "export", File("all.ics")}).exitCode, 0);
@@ -119,22 +120,23 @@ TEST_F(HostInterop, ExportedFilesParseWithIndependentParsers) {
 TEST_F(HostInterop, CalendarFilesOfOtherProgramsImportAtTheirInstants) {
     ScopedEnv seoul("TZ", "KST-9");
     Wipe("calendar");
-    nlohmann::json report = Import("calendar", "other.ics",
-                                   "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Other//EN\r\n"
-                                   "BEGIN:VTIMEZONE\r\nTZID:Eastern\r\n"
-                                   "BEGIN:STANDARD\r\nDTSTART:16011104T020000\r\nRRULE:FREQ=YEARLY;BYDAY=1SU;BYMONTH=11\r\n"
-                                   "TZOFFSETFROM:-0400\r\nTZOFFSETTO:-0500\r\nEND:STANDARD\r\n"
-                                   "BEGIN:DAYLIGHT\r\nDTSTART:16010311T020000\r\nRRULE:FREQ=YEARLY;BYDAY=2SU;BYMONTH=3\r\n"
-                                   "TZOFFSETFROM:-0500\r\nTZOFFSETTO:-0400\r\nEND:DAYLIGHT\r\nEND:VTIMEZONE\r\n"
-                                   "BEGIN:VEVENT\r\nSUMMARY:NY call\r\nDTSTART;TZID=Eastern:20090601T090000\r\n"
-                                   "DURATION:PT45M\r\nEND:VEVENT\r\n"
-                                   "BEGIN:VEVENT\r\nSUMMARY:Berlin\r\nDTSTART;TZID=Europe/Berlin:20090115T120000\r\n"
-                                   "DTEND;TZID=Europe/Berlin:20090115T130000\r\nEND:VEVENT\r\n"
-                                   "BEGIN:VEVENT\r\nSUMMARY:휴가\\, 가족\r\nDTSTART;VALUE=DATE:20090803\r\n"
-                                   "DTEND;VALUE=DATE:20090806\r\nEND:VEVENT\r\n"
-                                   "BEGIN:VEVENT\r\nSUMMARY:Floating\r\nDTSTART:20090602T080000\r\nDTEND:20090603T080000\r\nEND:VEVENT\r\n"
-                                   "BEGIN:VEVENT\r\nSUMMARY:Weekly\r\nDTSTART:20090601T010000Z\r\nRRULE:FREQ=WEEKLY\r\nEND:VEVENT\r\n"
-                                   "END:VCALENDAR\r\n");
+    nlohmann::json report =
+        Import("calendar", "other.ics",
+               "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Other//EN\r\n"
+               "BEGIN:VTIMEZONE\r\nTZID:Eastern\r\n"
+               "BEGIN:STANDARD\r\nDTSTART:16011104T020000\r\nRRULE:FREQ=YEARLY;BYDAY=1SU;BYMONTH=11\r\n"
+               "TZOFFSETFROM:-0400\r\nTZOFFSETTO:-0500\r\nEND:STANDARD\r\n"
+               "BEGIN:DAYLIGHT\r\nDTSTART:16010311T020000\r\nRRULE:FREQ=YEARLY;BYDAY=2SU;BYMONTH=3\r\n"
+               "TZOFFSETFROM:-0500\r\nTZOFFSETTO:-0400\r\nEND:DAYLIGHT\r\nEND:VTIMEZONE\r\n"
+               "BEGIN:VEVENT\r\nSUMMARY:NY call\r\nDTSTART;TZID=Eastern:20090601T090000\r\n"
+               "DURATION:PT45M\r\nEND:VEVENT\r\n"
+               "BEGIN:VEVENT\r\nSUMMARY:Berlin\r\nDTSTART;TZID=Europe/Berlin:20090115T120000\r\n"
+               "DTEND;TZID=Europe/Berlin:20090115T130000\r\nEND:VEVENT\r\n"
+               "BEGIN:VEVENT\r\nSUMMARY:휴가\\, 가족\r\nDTSTART;VALUE=DATE:20090803\r\n"
+               "DTEND;VALUE=DATE:20090806\r\nEND:VEVENT\r\n"
+               "BEGIN:VEVENT\r\nSUMMARY:Floating\r\nDTSTART:20090602T080000\r\nDTEND:20090603T080000\r\nEND:VEVENT\r\n"
+               "BEGIN:VEVENT\r\nSUMMARY:Weekly\r\nDTSTART:20090601T010000Z\r\nRRULE:FREQ=WEEKLY\r\nEND:VEVENT\r\n"
+               "END:VCALENDAR\r\n");
     EXPECT_EQ(report["added"], 4) << report.dump();
     EXPECT_EQ(report["refused"], 1);
     std::map<std::string, Fields> items = Items("calendar");
@@ -164,7 +166,8 @@ TEST_F(HostInterop, VCardsOfOtherProgramsImportTheirFields) {
         "BEGIN:VCARD\r\nVERSION:2.1\r\nN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:=EC=86=A1;=EC=A7=80=EC=9D=80\r\n"
         "TEL;CELL;VOICE:010-9999-0000\r\nTEL;WORK:02-1111-2222\r\n"
         "ADR;HOME;ENCODING=QUOTED-PRINTABLE:;;Main Street 1=0D=0A=\r\nFloor 2;Springfield;;12345;USA\r\nEND:VCARD\r\n"
-        "BEGIN:VCARD\r\nVERSION:2.1\r\nN;CHARSET=ISO-8859-1:Dupont;Ren\xe9\r\nEMAIL;INTERNET:r@example.fr\r\nEND:VCARD\r\n"
+        "BEGIN:VCARD\r\nVERSION:2.1\r\nN;CHARSET=ISO-8859-1:Dupont;Ren\xe9\r\nEMAIL;INTERNET:r@example.fr\r\nEND:"
+        "VCARD\r\n"
         // 4.0: quoted type lists, a tel: URI, a group, escaped commas, a photo.
         "BEGIN:VCARD\nVERSION:4.0\nFN:Jane Roe\nN:Roe;Jane;;;\nTEL;VALUE=uri;TYPE=\"cell,voice\":tel:+1-555-0100\n"
         "TEL;TYPE=home:+1-555-0101\nitem1.ADR;TYPE=work:;;1 Loop\\, Suite 2;Cupertino;CA;95014;USA\n"
@@ -172,13 +175,13 @@ TEST_F(HostInterop, VCardsOfOtherProgramsImportTheirFields) {
     EXPECT_EQ(report["added"], 3) << report.dump();
     std::map<std::string, Fields> items = Items("contacts");
     EXPECT_EQ(items["송지은"], (Fields{{"LASTNAME", "송"},
-                                      {"FIRSTNAME", "지은"},
-                                      {"MOBILETELEPHONENUMBER", "010-9999-0000"},
-                                      {"BUSINESSTELEPHONENUMBER", "02-1111-2222"},
-                                      {"HOMEADDRESSSTREET", "Main Street 1\r\nFloor 2"},
-                                      {"HOMEADDRESSCITY", "Springfield"},
-                                      {"HOMEADDRESSPOSTALCODE", "12345"},
-                                      {"HOMEADDRESSCOUNTRY", "USA"}}));
+                                       {"FIRSTNAME", "지은"},
+                                       {"MOBILETELEPHONENUMBER", "010-9999-0000"},
+                                       {"BUSINESSTELEPHONENUMBER", "02-1111-2222"},
+                                       {"HOMEADDRESSSTREET", "Main Street 1\r\nFloor 2"},
+                                       {"HOMEADDRESSCITY", "Springfield"},
+                                       {"HOMEADDRESSPOSTALCODE", "12345"},
+                                       {"HOMEADDRESSCOUNTRY", "USA"}}));
     // é is not in the phone's code page: '?' (Windows may choose a close letter).
     auto dupont = items.lower_bound("DupontRen");
     ASSERT_NE(dupont, items.end());
@@ -214,7 +217,8 @@ TEST_F(HostInterop, CallsAndMessagesExportAsJsonAndCsv) {
     ASSERT_EQ(csv.exitCode, 0) << csv.err;
     size_t rows = 0;
     for (size_t at = csv.out.find("\r\n"); at != std::string::npos; at = csv.out.find("\r\n", at + 2)) ++rows;
-    size_t messages = Json(Host({"--json", "sms"}))["items"].size() + Json(Host({"--json", "sms", "sent"}))["items"].size();
+    size_t messages =
+        Json(Host({"--json", "sms"}))["items"].size() + Json(Host({"--json", "sms", "sent"}))["items"].size();
     EXPECT_EQ(rows, messages + 1);  // a header row
     EXPECT_EQ(csv.out.rfind("box,id,number,time,text\r\n", 0), 0u);
 }

@@ -53,7 +53,8 @@ TEST_F(HostCalendar, AnAppointmentAddedAtTenLocalTimeReadsBackAtTenLocalTime) {
     EXPECT_EQ(table.out.substr(row, table.out.find('\n', row) - row).find("Meeting") == std::string::npos, false);
     EXPECT_EQ(Host({"calendar", "add", "TITLE=x", "STARTTIME=2009-13-01 10:00"}).exitCode, 2);
     EXPECT_EQ(Host({"calendar", "add", "TITLE=x", "STARTTIME=tomorrow"}).exitCode, 2);
-    EXPECT_EQ(Host({"calendar", "add", "TITLE=x", "STARTTIME=2009-06-01 10:00", "ENDTIME=2009-06-01 09:00"}).exitCode, 2);
+    EXPECT_EQ(Host({"calendar", "add", "TITLE=x", "STARTTIME=2009-06-01 10:00", "ENDTIME=2009-06-01 09:00"}).exitCode,
+              2);
 }
 
 TEST_F(HostCalendar, WholeDayAppointmentsKeepTheirDayInEveryZone) {

@@ -48,8 +48,7 @@ TEST_F(HostCli, InstallOfAMissingPackageSaysWhichSideLacksIt) {
     EXPECT_EQ(local.exitCode, 3) << local.err;
     HostRun phone = Host({"install", "/Storage Card/nothere.cab"});
     EXPECT_EQ(phone.exitCode, 1);
-    EXPECT_NE(phone.err.find("no such file on the phone: \\Storage Card\\nothere.cab"), std::string::npos)
-        << phone.err;
+    EXPECT_NE(phone.err.find("no such file on the phone: \\Storage Card\\nothere.cab"), std::string::npos) << phone.err;
     EXPECT_FALSE(fs::exists(m_phone.path() / "processes.log"));
     EXPECT_EQ(Host({"install", "/Storage Card/setup.cab"}).exitCode, 0);
 }

@@ -91,8 +91,8 @@ std::vector<std::u16string> MountedVolumes() {
     for (int i = 0; i < 100; ++i) {
         DWORD size = 0;
         BYTE *answer = nullptr;
-        const HRESULT code = api.CeRapiInvoke(CE_TEXT("Tobrann"), CE_TEXT("DevCeEnumDBVolumes"), sizeof request, request,
-                                              &size, &answer, nullptr, 0);
+        const HRESULT code = api.CeRapiInvoke(CE_TEXT("Tobrann"), CE_TEXT("DevCeEnumDBVolumes"), sizeof request,
+                                              request, &size, &answer, nullptr, 0);
         if (code != 0 || size < 16) {
             FreeAnswer(answer);
             break;
@@ -139,7 +139,8 @@ protected:
         return Messages(XmlText(answer));
     }
     uint32_t Delete(const std::string &type, const std::string &id) {
-        return session.agent.Request(CMD_PUT, SUB_PUT_DELETE, Body({{PAR_TYPE, type}, {PAR_APP_ID, id}})).header.nStatus;
+        return session.agent.Request(CMD_PUT, SUB_PUT_DELETE, Body({{PAR_TYPE, type}, {PAR_APP_ID, id}}))
+            .header.nStatus;
     }
 
     // Message listings empty, message deletes failing, and the rest of the phone

@@ -231,7 +231,8 @@ TEST_F(PimTest, AppointmentsShiftTheStartAndDeriveDurationAndWholeDay) {
 
     // Only "TRUE" means whole day; no STARTTIME and no DURATION: WHOLEDAY alone.
     std::string lower = AddAndFind(kSchedule, "TITLE=Lower||WHOLEDAY=true||LOCATION=Here", "Lower");
-    EXPECT_EQ(Props(25, lower), (std::map<std::string, json>{{"0x0020", "Lower"}, {"0x0041", "Here"}, {"0x0044", false}}));
+    EXPECT_EQ(Props(25, lower),
+              (std::map<std::string, json>{{"0x0020", "Lower"}, {"0x0041", "Here"}, {"0x0044", false}}));
     // A start that has no date goes out as FILETIME 0.
     std::string bad = AddAndFind(kSchedule, "TITLE=Bad||STARTTIME=2009||DURATION=30", "Bad");
     EXPECT_EQ(Props(25, bad)["0x1040"], 30);
@@ -267,8 +268,9 @@ TEST_F(PimTest, AppointmentEndFollowsThePcTimeZone) {
         PcTimeZone pcZone(zone);
         if (!pcZone.InForce()) continue;
         ASSERT_EQ(ListContents(kSchedule).size(), 1u);
-        EXPECT_EQ(XmlText(Get(kSchedule, "3f001")), std::string("TITLE=T||WHOLEDAY=FALSE||DURATION=90||STARTTIME=20090601T100000Z||ENDTIME=") +
-                                                          end + "||ID=3f001")
+        EXPECT_EQ(XmlText(Get(kSchedule, "3f001")),
+                  std::string("TITLE=T||WHOLEDAY=FALSE||DURATION=90||STARTTIME=20090601T100000Z||ENDTIME=") + end +
+                      "||ID=3f001")
             << zone.tz;
     }
 }
@@ -294,12 +296,32 @@ TEST_F(PimTest, CallListingNamesEveryKindAndAnyCallhistoryTypeListsAll) {
     std::vector<Content> contents = ListContents("callhistory/miss");
     ASSERT_EQ(contents.size(), 6u);
     const std::vector<Content> expected = {
-        {{"ID", "40001"}, {"Title", "0101;Kim"}, {"Group", "TRG-CALLLIST"}, {"Type", "callhistory/sent"}, {"StartTime", "20090601T102030Z"}},
-        {{"ID", "40002"}, {"Title", "0102"}, {"Group", "TRG-CALLLIST"}, {"Type", "callhistory/sent"}, {"StartTime", "20090601T102030Z"}},
+        {{"ID", "40001"},
+         {"Title", "0101;Kim"},
+         {"Group", "TRG-CALLLIST"},
+         {"Type", "callhistory/sent"},
+         {"StartTime", "20090601T102030Z"}},
+        {{"ID", "40002"},
+         {"Title", "0102"},
+         {"Group", "TRG-CALLLIST"},
+         {"Type", "callhistory/sent"},
+         {"StartTime", "20090601T102030Z"}},
         {{"ID", "40003"}, {"Group", "TRG-CALLLIST"}, {"Type", "callhistory/recv"}, {"StartTime", "20090601T102030Z"}},
-        {{"ID", "40004"}, {"Title", "0104;Park"}, {"Group", "TRG-CALLLIST"}, {"Type", "callhistory/unknown"}, {"StartTime", "20090601T102030Z"}},
-        {{"ID", "40005"}, {"Title", "0105;Choi"}, {"Group", "TRG-CALLLIST"}, {"Type", "callhistory/miss"}, {"StartTime", "20090601T102030Z"}},
-        {{"ID", "40006"}, {"Title", "0106"}, {"Group", "TRG-CALLLIST"}, {"Type", "callhistory/callfail"}, {"StartTime", "20090601T102030Z"}},
+        {{"ID", "40004"},
+         {"Title", "0104;Park"},
+         {"Group", "TRG-CALLLIST"},
+         {"Type", "callhistory/unknown"},
+         {"StartTime", "20090601T102030Z"}},
+        {{"ID", "40005"},
+         {"Title", "0105;Choi"},
+         {"Group", "TRG-CALLLIST"},
+         {"Type", "callhistory/miss"},
+         {"StartTime", "20090601T102030Z"}},
+        {{"ID", "40006"},
+         {"Title", "0106"},
+         {"Group", "TRG-CALLLIST"},
+         {"Type", "callhistory/callfail"},
+         {"StartTime", "20090601T102030Z"}},
     };
     EXPECT_EQ(contents, expected);
     EXPECT_NE(session.LogText().find("[40001][Kim][0101][20090601T102030Z][7]"), std::string::npos);
@@ -352,10 +374,10 @@ TEST_F(PimTest, ListingsMatchTheirGoldenFiles) {
     if (!utc.InForce()) GTEST_SKIP() << "the golden files were made in UTC";
     Connect();
     const fs::path golden = fs::path(CEBRIDGE_TEST_SOURCE_DIR) / "tests" / "golden" / "pim";
-    for (auto [type, file] : {std::pair{kContacts, "phonebook_listing.xml"}, std::pair{kSchedule, "schedule_listing.xml"},
-                              std::pair{"callhistory", "callhistory_listing.xml"},
-                              std::pair{"smsdata/recv", "smsdata_recv_listing.xml"},
-                              std::pair{"smsdata/send", "smsdata_send_listing.xml"}}) {
+    for (auto [type, file] :
+         {std::pair{kContacts, "phonebook_listing.xml"}, std::pair{kSchedule, "schedule_listing.xml"},
+          std::pair{"callhistory", "callhistory_listing.xml"}, std::pair{"smsdata/recv", "smsdata_recv_listing.xml"},
+          std::pair{"smsdata/send", "smsdata_send_listing.xml"}}) {
         Answer answer = List(type);
         ASSERT_EQ(answer.header.nStatus, ST_OK);
         if (getenv("CEBRIDGE_UPDATE_GOLDEN")) {

@@ -189,7 +189,9 @@ const RequestKind kRequestKinds[] = {
     {"Connect", [](Sweep &s) { s.Disconnect(); }, [](Sweep &s) { return s.agent.Send(CMD_APP_CON, 0); }},
     {"Disconnect", Connected, [](Sweep &s) { return s.agent.Send(CMD_DISCON, 0); }},
     {"Capability", Connected,
-     [](Sweep &s) { return s.agent.Send(CMD_GET, SUB_GET_CAPABILITY, Body({{PAR_TYPE, "x-obex/capability"}})); }},
+     [](Sweep &s) {
+         return s.agent.Send(CMD_GET, SUB_GET_CAPABILITY, Body({{PAR_TYPE, "x-obex/capability"}}));
+     }},
     {"SetPathIntoAFolder", AtRoot, SetPath<kDocuments, 2>},
     {"SetPathCreatingAFolder",
      [](Sweep &s) {
@@ -291,9 +293,7 @@ struct Outcome {
 
 class FaultSweep : public ::testing::TestWithParam<RequestKind> {
 protected:
-    static void TearDownTestSuite() {
-        std::printf("[ sweep    ] %zu cases in this run\n", s_casesRun);
-    }
+    static void TearDownTestSuite() { std::printf("[ sweep    ] %zu cases in this run\n", s_casesRun); }
 
     void SetUp() override { ASSERT_TRUE(hooks.Loaded()) << "the emulator lacks its test hooks"; }
 

@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <functional>
 #include <memory>
-#include <cstdlib>
 #include <mutex>
 #include <vector>
 

@@ -28,7 +28,6 @@ std::u16string Text(const WCHAR *text) {
     return result;
 }
 
-
 uint32_t U32At(const uint8_t *bytes) {
     uint32_t value;
     std::memcpy(&value, bytes, 4);
@@ -129,8 +128,8 @@ TEST_F(DevCeEmulatorTest, ListsMyDocumentsAndReadsAFile) {
     Connect();
     DWORD count = 0;
     CE_FIND_DATA *found = nullptr;
-    ASSERT_TRUE(m_table.CeFindAllFiles(CE_TEXT("\\My Documents\\*.*"), FAF_NAME | FAF_ATTRIBUTES | FAF_SIZE_LOW,
-                                       &count, &found));
+    ASSERT_TRUE(m_table.CeFindAllFiles(CE_TEXT("\\My Documents\\*.*"), FAF_NAME | FAF_ATTRIBUTES | FAF_SIZE_LOW, &count,
+                                       &found));
     std::map<std::u16string, DWORD> sizes;
     for (DWORD i = 0; i < count; ++i) sizes[Text(found[i].cFileName)] = found[i].nFileSizeLow;
     m_table.CeRapiFreeBuffer(found);
@@ -167,8 +166,8 @@ TEST_F(DevCeEmulatorTest, PimVolumeHoldsTheDemoDatabasesAndEveryContactReads) {
     EXPECT_EQ(databases[2].records, 60u);
 
     CEOID oid = databases[0].oid;
-    const DEVHANDLE contacts = DevCeOpenDatabaseInSession(m_session, &m_volume, &oid, nullptr, nullptr,
-                                                          kAutoIncrement, nullptr);
+    const DEVHANDLE contacts =
+        DevCeOpenDatabaseInSession(m_session, &m_volume, &oid, nullptr, nullptr, kAutoIncrement, nullptr);
     ASSERT_NE(contacts, kInvalidDevHandle);
     EXPECT_NE(DevCeSeekDatabaseEx(contacts, kSeekFromStart, 1, 1, nullptr), 0u);
     Strings strings;
@@ -250,8 +249,8 @@ TEST_F(DevCeEmulatorTest, EveryPropertyTypeSurvivesTheVolumeFile) {
     ASSERT_TRUE(DevCeUnmountDBVol(&m_volume));
 
     MountPim();
-    const DEVHANDLE reopened = DevCeOpenDatabaseInSession(
-        m_session, &m_volume, &none, CE_TEXT("Appointments Database"), nullptr, kAutoIncrement, nullptr);
+    const DEVHANDLE reopened = DevCeOpenDatabaseInSession(m_session, &m_volume, &none, CE_TEXT("Appointments Database"),
+                                                          nullptr, kAutoIncrement, nullptr);
     ASSERT_EQ(DevCeSeekDatabaseEx(reopened, kSeekByOid, written, 1, nullptr), written);
     uint16_t count = 0;
     ASSERT_EQ(DevCeReadRecordPropsEx(reopened, kAllowRealloc, &count, nullptr, &m_buffer, &m_size, nullptr), written);
@@ -268,8 +267,8 @@ TEST_F(DevCeEmulatorTest, EveryPropertyTypeSurvivesTheVolumeFile) {
 
 TEST_F(DevCeEmulatorTest, InjectedFaultSurfacesAsThatReadsFailure) {
     m_phone.EditDevice([](nlohmann::json &device) {
-        device["faults"] = nlohmann::json::array(
-            {{{"operation", "DevCeReadRecordPropsEx"}, {"nth", 2}, {"error", 1359}}});
+        device["faults"] =
+            nlohmann::json::array({{{"operation", "DevCeReadRecordPropsEx"}, {"nth", 2}, {"error", 1359}}});
     });
     Connect();
     MountPim();
@@ -306,6 +305,7 @@ TEST_F(DevCeEmulatorTest, DeviceSwitchesForTheVolumeAndThePhoneNumber) {
 TEST_F(DevCeEmulatorTest, MalformedRequestsGetAnErrorCode) {
     Connect();
     MountPim();
+    // clang-format off
     const char16_t *functions[] = {
         u"DevCeGetPhoneNumber", u"DevCeMountDBVolEx", u"DevCeCreateDatabaseWithProps", u"DevCeOidGetInfoEx2",
         u"DevCeCreateSession", u"DevCeOpenDatabaseInSession", u"DevCeGetDatabaseSession", u"DevCeFlushDBVol",
@@ -316,13 +316,15 @@ TEST_F(DevCeEmulatorTest, MalformedRequestsGetAnErrorCode) {
         u"DevCeFreeNotification", u"DevCeSetSessionOption", u"DevCeBeginTransaction", u"DevCeEndTransaction",
         u"DevCeOpenStream", u"DevCeStreamRead", u"DecCeStreamSaveChanges", u"DevCeStreamSetSize",
         u"DevCeStreamSeek", u"DevCeStreamWrite"};
-    const size_t sizes[] = {0, 1, 2, 3, 4, 5, 7, 8, 11, 12, 13, 15, 16, 17, 19, 20, 21, 24, 28, 30, 527, 528, 640, 703,
-                            704, 2463, 2464, 2484};
+    // clang-format on
+    const size_t sizes[] = {0,  1,  2,  3,  4,  5,  7,   8,   11,  12,  13,  15,   16,   17,
+                            19, 20, 21, 24, 28, 30, 527, 528, 640, 703, 704, 2463, 2464, 2484};
     std::mt19937 random(1234);
     for (const char16_t *function : functions) {
         for (size_t size : sizes) {
             std::vector<uint8_t> request(size);
-            for (uint8_t &byte : request) byte = static_cast<uint8_t>(random() & 0x0F);  // small numbers: plausible counts
+            for (uint8_t &byte : request)
+                byte = static_cast<uint8_t>(random() & 0x0F);  // small numbers: plausible counts
             DWORD outSize = 0;
             BYTE *out = nullptr;
             m_table.CeRapiInvoke(CE_TEXT("Tobrann"), reinterpret_cast<const WCHAR *>(function),

@@ -63,13 +63,13 @@ TEST_F(DevCePropsTest, WriteSendsThePropertyAreaWithOffsets) {
 
     EXPECT_EQ(server().library, u"Tobrann");
     EXPECT_EQ(server().function, u"DevCeWriteRecordProps");
-    const std::vector<uint8_t> golden = Hex(
-        "34 12 00 00  00 00 00 00  03 00  44 00 00 00"      // handle, record 0, n = 3, L = 68
-        "1f 00 82 00  04 00 00 00  30 00 00 00 00 00 00 00"  // string at offset 48
-        "03 00 04 00  04 00 00 00  78 56 34 12 00 00 00 00"  // the integer as it is
-        "41 00 ab 00  0a 00 00 00  0a 00 00 00 3a 00 00 00"  // 10 bytes at offset 58
-        "61 00 62 00 63 00 64 00 00 00"                      // "abcd" and its zero
-        "00 01 02 03 04 05 06 07 08 09");
+    const std::vector<uint8_t> golden =
+        Hex("34 12 00 00  00 00 00 00  03 00  44 00 00 00"       // handle, record 0, n = 3, L = 68
+            "1f 00 82 00  04 00 00 00  30 00 00 00 00 00 00 00"  // string at offset 48
+            "03 00 04 00  04 00 00 00  78 56 34 12 00 00 00 00"  // the integer as it is
+            "41 00 ab 00  0a 00 00 00  0a 00 00 00 3a 00 00 00"  // 10 bytes at offset 58
+            "61 00 62 00 63 00 64 00 00 00"                      // "abcd" and its zero
+            "00 01 02 03 04 05 06 07 08 09");
     EXPECT_EQ(server().request.size(), 82u);
     EXPECT_EQ(server().request, golden);
 }

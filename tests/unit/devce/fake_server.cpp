@@ -12,8 +12,8 @@ std::u16string Text(const WCHAR *text) {
     return result;
 }
 
-HRESULT RAPI_CALL FakeInvoke(const WCHAR *dll, const WCHAR *function, DWORD cbInput, BYTE *pInput,
-                             DWORD *pcbOutput, BYTE **ppOutput, void *, DWORD) {
+HRESULT RAPI_CALL FakeInvoke(const WCHAR *dll, const WCHAR *function, DWORD cbInput, BYTE *pInput, DWORD *pcbOutput,
+                             BYTE **ppOutput, void *, DWORD) {
     FakeServer &server = *g_server;
     ++server.calls;
     server.library = Text(dll);

@@ -79,7 +79,7 @@ TEST(FilesListingTime, FollowsThePcTimeZoneIncludingDaylightSaving) {
     {
         ScopedTimeZone newYork("EST5EDT,M3.2.0,M11.1.0");
         EXPECT_EQ(files::FormatListingTime(kAfternoonUtc), "20100305T090703Z");
-        EXPECT_EQ(files::FormatListingTime(kJulyUtc), "20100701T090703Z");  // EDT
+        EXPECT_EQ(files::FormatListingTime(kJulyUtc), "20100701T090703Z");      // EDT
         EXPECT_EQ(files::FormatListingTime(kMidnightUtc), "20100304T190703Z");  // previous day
     }
 }

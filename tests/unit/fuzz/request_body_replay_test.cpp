@@ -2,6 +2,4 @@
 #include "../../fuzz/request_body_fuzz.cpp"
 #include "replay.h"
 
-TEST(FuzzReplay, RequestBodies) {
-    EXPECT_GE(fuzz::ReplayCommittedInputs("request_body", &FuzzRequestBody, true), 6u);
-}
+TEST(FuzzReplay, RequestBodies) { EXPECT_GE(fuzz::ReplayCommittedInputs("request_body", &FuzzRequestBody, true), 6u); }

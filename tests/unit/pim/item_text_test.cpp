@@ -46,8 +46,9 @@ TEST(ItemText, CutsHeaderAndValueToTheirFields) {
 }
 
 TEST(ContactText, FillsKnownFieldsComposesTheNameAndReadsBack) {
-    Parsed parsed("FIRSTNAME=A||LASTNAME=B||MIDDLENAME=M||NOSUCH=1||MOBILETELEPHONENUMBER=0||"
-                  "MOBILETELEPHONENUMBER=1||firstname=z");
+    Parsed parsed(
+        "FIRSTNAME=A||LASTNAME=B||MIDDLENAME=M||NOSUCH=1||MOBILETELEPHONENUMBER=0||"
+        "MOBILETELEPHONENUMBER=1||firstname=z");
     ContactRecord record{};
     FillContactRecord(&parsed.items, &record);
     ComposeContactName(&record);
@@ -103,8 +104,9 @@ TEST(ContactText, ValuesAreCutToTheirFieldAndAFullContactIsCutAtAWholeItem) {
 }
 
 TEST(AppointmentText, FillsFieldsWithTheWholeDayAndDurationRules) {
-    Parsed parsed("TITLE=Meeting||LOCATION=Room 1||WHOLEDAY=true||DURATION=90min||STARTTIME=20090601T100000Z||"
-                  "ENDTIME=20090601T113000Z||OTHER=1");
+    Parsed parsed(
+        "TITLE=Meeting||LOCATION=Room 1||WHOLEDAY=true||DURATION=90min||STARTTIME=20090601T100000Z||"
+        "ENDTIME=20090601T113000Z||OTHER=1");
     AppointmentRecord record{};
     FillAppointmentRecord(&parsed.items, &record);
     EXPECT_STREQ(record.TITLE, "Meeting");

@@ -92,12 +92,8 @@ bool SucceedsOnAnotherThread(platform::QueueLock &lock, Attempt attempt) {
     return succeeded;
 }
 
-bool LockWithin10Ms(platform::QueueLock &lock) {
-    return lock.LockMutex(10);
-}
-bool TakeWithin10Ms(platform::QueueLock &lock) {
-    return lock.LockMutexAndTakeCount(10);
-}
+bool LockWithin10Ms(platform::QueueLock &lock) { return lock.LockMutex(10); }
+bool TakeWithin10Ms(platform::QueueLock &lock) { return lock.LockMutexAndTakeCount(10); }
 
 TEST(QueueLock, MutexAndCountBehaveLikeTheirWin32Pair) {
     platform::QueueLock lock(2);

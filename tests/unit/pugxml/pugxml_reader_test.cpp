@@ -154,8 +154,9 @@ TEST(PugxmlReader, FillsTheTreeWithNamesAndValuesInTheBuffer) {
 }
 
 TEST(PugxmlReader, OptionsDropKindsAndKeepLayout) {
-    const std::string text = "<?xml version=\"1.0\"?>\n<!DOCTYPE r [<!ENTITY e \"v\">]>\n"
-                             "<r>\n\t<!--c-->\n\t<![CDATA[d]]>\n\t<x/>\n</r>\n";
+    const std::string text =
+        "<?xml version=\"1.0\"?>\n<!DOCTYPE r [<!ENTITY e \"v\">]>\n"
+        "<r>\n\t<!--c-->\n\t<![CDATA[d]]>\n\t<x/>\n</r>\n";
     XmlTree bare(0);
     std::string error;
     ASSERT_TRUE(ParseExact(bare, text, &error)) << error;
@@ -263,7 +264,8 @@ TEST(PugxmlReader, DeepNestingIsRefusedNotOverflowed) {
 
 TEST(PugxmlReader, ReadsFilesWhole) {
     const std::filesystem::path path =
-        std::filesystem::temp_directory_path() / ("pugxml_reader_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".xml");
+        std::filesystem::temp_directory_path() /
+        ("pugxml_reader_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".xml");
     {
         std::ofstream file(path, std::ios::binary);
         file << "<?xml version=\"1.0\"?>\n<r>\n\t<x>1</x>\n</r>\n";

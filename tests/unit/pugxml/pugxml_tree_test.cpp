@@ -31,8 +31,8 @@ TEST(PugxmlTree, EmptyHandlesReferToTheirOwnBlankRecord) {
     EXPECT_NE(copy.record(), empty.record());
     EXPECT_EQ(copy.record()->parent, copy.record());
 
-    for (bool predicate : {empty.type_document(), empty.type_element(), empty.type_instruction(),
-                           empty.type_text(), empty.type_cdata(), empty.type_comment(), empty.type_doctype()}) {
+    for (bool predicate : {empty.type_document(), empty.type_element(), empty.type_instruction(), empty.type_text(),
+                           empty.type_cdata(), empty.type_comment(), empty.type_doctype()}) {
         EXPECT_FALSE(predicate);
     }
     // Filling an empty handle changes nothing.

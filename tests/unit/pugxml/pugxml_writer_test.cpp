@@ -89,8 +89,8 @@ TEST_F(PugxmlWriter, OtherKindsAndMissingValues) {
     document().add_child(node_pi);
     XmlNodeRef root = AddElement(document(), "R");
     root.add_child(node_comment).set_value(" note ");
-    root.add_child(node_comment);   // no value: an empty line
-    root.add_child(node_cdata);     // no value: an empty line
+    root.add_child(node_comment);  // no value: an empty line
+    root.add_child(node_cdata);    // no value: an empty line
     AddRecord(root.record(), node_include, nullptr, "<!ELEMENT x ANY>");
     EXPECT_EQ(Indented(document()),
               "<?xml version=\"1.0\" encoding=\"euc-kr\"?>\n"

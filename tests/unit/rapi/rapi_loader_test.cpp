@@ -21,9 +21,9 @@ TEST(RapiLoaderTest, MissingProviderGivesStandInsThatFailCleanly) {
 
     DWORD size = 7;
     BYTE *output = reinterpret_cast<BYTE *>(&size);
-    EXPECT_LT(table.CeRapiInvoke(CE_TEXT("Tobrann"), CE_TEXT("DevCeCreateSession"), 0, nullptr, &size, &output,
-                                 nullptr, 0),
-              0);
+    EXPECT_LT(
+        table.CeRapiInvoke(CE_TEXT("Tobrann"), CE_TEXT("DevCeCreateSession"), 0, nullptr, &size, &output, nullptr, 0),
+        0);
     EXPECT_EQ(size, 0u);
     EXPECT_EQ(output, nullptr);
 
@@ -51,8 +51,7 @@ TEST(RapiLoaderTest, TheEmulatorProvidesEveryOperation) {
 
     DWORD size = 0;
     BYTE *output = nullptr;
-    EXPECT_LT(real.CeRapiInvoke(CE_TEXT("NoSuchLibrary"), CE_TEXT("Anything"), 0, nullptr, &size, &output, nullptr,
-                                0),
+    EXPECT_LT(real.CeRapiInvoke(CE_TEXT("NoSuchLibrary"), CE_TEXT("Anything"), 0, nullptr, &size, &output, nullptr, 0),
               0);
     EXPECT_EQ(output, nullptr);
 }

@@ -15,9 +15,7 @@
 namespace {
 
 platform::SystemTime g_clockNow{};
-platform::SystemTime TestClock() {
-    return g_clockNow;
-}
+platform::SystemTime TestClock() { return g_clockNow; }
 
 platform::SystemTime At(uint16_t year, uint16_t month, uint16_t day, uint16_t hour, uint16_t minute, uint16_t second) {
     return platform::SystemTime{year, month, 0, day, hour, minute, second, 0};

@@ -7,9 +7,7 @@
 
 namespace {
 
-void *Word(intptr_t value) {
-    return reinterpret_cast<void *>(value);
-}
+void *Word(intptr_t value) { return reinterpret_cast<void *>(value); }
 
 TEST(PtrArray, KeepsEveryElementThroughGrowth) {
     PtrArray array;

@@ -39,7 +39,7 @@ TEST(WindowsTimeZone, KoreaAndUtcShiftTheSameMomentByNineHours) {
 TEST(WindowsTimeZone, DaylightSavingFollowsTheZonesYearlyRule) {
     ScopedWindowsTimeZone eastern("America/New_York");
     // 2009: daylight time from 8 March 02:00 to 1 November 02:00 local.
-    EXPECT_EQ(Local(kJune1st2009), "2009-05-31 20:00");                                  // EDT, UTC-4
+    EXPECT_EQ(Local(kJune1st2009), "2009-05-31 20:00");                                       // EDT, UTC-4
     EXPECT_EQ(Local(kJune1st2009 + 183ull * 24 * 60 * kTicksPerMinute), "2009-11-30 19:00");  // EST, UTC-5
 }
 

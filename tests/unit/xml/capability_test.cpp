@@ -31,8 +31,9 @@ void FillStore(CapabilityInfo &info, int entry, const char *location, const char
     Put(info.totalBlocks[entry], "1000");
 }
 
-std::string CapabilityText(const CapabilityInfo &info, const char *phoneNumber,
-                           const std::function<std::string()> &dtd = [] { return std::string(); }) {
+std::string CapabilityText(
+    const CapabilityInfo &info, const char *phoneNumber,
+    const std::function<std::string()> &dtd = [] { return std::string(); }) {
     XmlTree tree;
     tree.create();
     BuildCapabilityDocument(tree.document(), info, phoneNumber);

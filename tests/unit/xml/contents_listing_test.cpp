@@ -103,9 +103,9 @@ TEST(ContentsListing, CallTypesMapToTheirTypeTexts) {
         const char *callType;
         const char *type;
     } cases[] = {
-        {"2055", "callhistory/sent"}, {"7", "callhistory/sent"},     {"2053", "callhistory/callfail"},
-        {"5", "callhistory/callfail"}, {"2054", "callhistory/recv"}, {"6", "callhistory/recv"},
-        {"2052", "callhistory/miss"}, {"4", "callhistory/miss"},     {"3", "callhistory/unknown"},
+        {"2055", "callhistory/sent"},  {"7", "callhistory/sent"},        {"2053", "callhistory/callfail"},
+        {"5", "callhistory/callfail"}, {"2054", "callhistory/recv"},     {"6", "callhistory/recv"},
+        {"2052", "callhistory/miss"},  {"4", "callhistory/miss"},        {"3", "callhistory/unknown"},
         {"07", "callhistory/unknown"}, {"20555", "callhistory/unknown"}, {"", "callhistory/unknown"},
     };
     for (const auto &c : cases) {
@@ -130,8 +130,7 @@ TEST(ContentsListing, EmptyListingAndUnterminatedFields) {
     const std::string text = listing.Text();
     EXPECT_NE(text.find("<ID>" + std::string(32, 'a') + "</ID>"), std::string::npos);
     // The title is formed in 64 characters: number, ';' and as much of the name as fits.
-    EXPECT_NE(text.find("<Title>" + std::string(32, '1') + ";" + std::string(30, 'n') + "</Title>"),
-              std::string::npos);
+    EXPECT_NE(text.find("<Title>" + std::string(32, '1') + ";" + std::string(30, 'n') + "</Title>"), std::string::npos);
 }
 
 }  // namespace

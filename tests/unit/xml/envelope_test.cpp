@@ -42,9 +42,9 @@ TEST(Envelope, CallListingWithAndWithoutItsDtdFile) {
     std::snprintf(call.callType, sizeof call.callType, "%s", "2054");
     AppendContentElement(root, &call, KIND_CALLS);
 
-    EXPECT_TRUE(golden::MatchesGolden(ComposeAgentXml(tree.document(), DtdFrom(DtdSource().string(),
-                                                                                  DTD_CONTENTS_LISTING)),
-                                      "envelope_call_listing.txt"));
+    EXPECT_TRUE(
+        golden::MatchesGolden(ComposeAgentXml(tree.document(), DtdFrom(DtdSource().string(), DTD_CONTENTS_LISTING)),
+                              "envelope_call_listing.txt"));
 
     TempDir empty;
     const std::string withoutDtd = ComposeAgentXml(tree.document(), DtdFrom(empty.str(), DTD_CONTENTS_LISTING));

@@ -24,9 +24,12 @@ inline std::string Visible(const std::string &text, size_t at) {
     const size_t start = at > 30 ? at - 30 : 0;
     std::string shown;
     for (char c : text.substr(start, 60)) {
-        if (c == '\r') shown += "\\r";
-        else if (c == '\n') shown += "\\n";
-        else shown += c;
+        if (c == '\r')
+            shown += "\\r";
+        else if (c == '\n')
+            shown += "\\n";
+        else
+            shown += c;
     }
     return shown;
 }
