@@ -13,7 +13,7 @@ extern char **environ;
 
 namespace {
 
-#if !defined(_WIN32) && defined(POSIX_SPAWN_SETSID)
+#if !defined(_WIN32) && defined(POSIX_SPAWN_SETSID) && defined(CEBRIDGE_HOST_EDITS_LINES)
 // Types each group of keys into `cebridge shell` on a new terminal, pausing after
 // each; everything the terminal showed, and the exit code.
 HostRun TypeIntoShell(const std::vector<std::string> &keys) {
