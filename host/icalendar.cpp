@@ -9,7 +9,9 @@
 // libical keeps a small error holder per thread that only thread-local storage
 // points to; the asan tests do not scan that storage, so the holder would read as
 // a leak of ours.
-extern "C" const char *__lsan_default_suppressions() { return "leak:icalerrno_return\n"; }
+extern "C" __attribute__((visibility("default"), used)) const char *__lsan_default_suppressions() {
+    return "leak:icalerrno_return\n";
+}
 #endif
 
 #include "content_line.h"
