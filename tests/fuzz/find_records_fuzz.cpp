@@ -158,8 +158,7 @@ int FuzzFindRecords(const uint8_t *data, size_t size) {
 
     fuzz::ScopedRapi rapi;
     InstallPhone(rapi);
-    DeviceSession session;
-    session.Stop();  // the handlers run on this thread: the worker (and its Configure) ends first
+    DeviceSession &session = fuzz::StoppedSession();
     session.m_nConnected = 1;
     if ((reader & 1) == 0) {
         auto *scratch = new files::ListingScratch{};

@@ -1,7 +1,7 @@
 // What the fuzz entries share: exact-size heap copies (so any read past an input
 // shows under AddressSanitizer), a cursor that splits an input into the small
-// choices and the bytes an entry feeds on, a log writer in a private folder, and a
-// RAPI table whose operations the entry chooses.
+// choices and the bytes an entry feeds on, a log writer in a private folder, a
+// RAPI table whose operations the entry chooses, and a session without its worker.
 #ifndef CEBRIDGE_TESTS_FUZZ_SUPPORT_H
 #define CEBRIDGE_TESTS_FUZZ_SUPPORT_H
 
@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "core/session.h"
 #include "platform/platform.h"
 #include "support/support.h"
 
@@ -135,6 +136,18 @@ private:
 
     LogWriter *m_previous;
 };
+
+// One session for the whole run, its worker ended, for entries whose handlers run on
+// the fuzzing thread and leave nothing behind that the next input reads: starting
+// and ending a worker thread per input took most of each input's time.
+inline DeviceSession &StoppedSession() {
+    static DeviceSession *const session = [] {
+        auto *made = new DeviceSession;
+        made->Stop();
+        return made;
+    }();
+    return *session;
+}
 
 // Rapi() answers with stand-ins (every operation fails cleanly) plus whatever the
 // entry sets, for the scope's lifetime.

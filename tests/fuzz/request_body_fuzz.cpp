@@ -22,10 +22,8 @@ int FuzzRequestBody(const uint8_t *data, size_t size) {
     ListingParams listing{};
     ParseListingParams(body.data(), length, &listing);
 
-    DeviceSession session;
-    session.Stop();  // the handlers run on this thread: the worker (and its Configure) ends first
     SetPathParams setPath{};
-    session.ParseSetPath(body.data(), length, &setPath);
+    fuzz::StoppedSession().ParseSetPath(body.data(), length, &setPath);
 
     static const uint16_t kCommands[] = {CMD_PUT, CMD_GET, CMD_SETPATH, CMD_NOTI, 0x7777};
     AgentPacket packet{};
