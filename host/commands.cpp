@@ -335,7 +335,7 @@ std::vector<std::string> CommandNames(Context &context, bool interactive) {
 int RunBatch(Context &context, const std::string &file) {
     std::ifstream named;
     if (file != "-") {
-        named.open(file);
+        named.open(LocalPath(file));
         if (!named) return context.FailLocal("batch: " + SystemReason(file));
     }
     std::istream &in = file == "-" ? std::cin : named;

@@ -37,7 +37,7 @@ std::string ManifestPath(const std::vector<std::string> &phonePath) {
     return path;
 }
 
-fs::path OnDisk(const fs::path &folder, const std::string &manifestPath) { return folder / fs::path(manifestPath); }
+fs::path OnDisk(const fs::path &folder, const std::string &manifestPath) { return folder / LocalPath(manifestPath); }
 
 std::string PhoneTime(const FolderEntry &entry) {
     int64_t instant = 0;
@@ -50,10 +50,12 @@ struct BackupFolders {
     fs::path target, side, previous;
     explicit BackupFolders(const std::string &typed) {
         std::error_code ignored;
-        target = fs::absolute(typed, ignored).lexically_normal();
+        target = fs::absolute(LocalPath(typed), ignored).lexically_normal();
         if (!target.has_filename()) target = target.parent_path();
-        side = target.parent_path() / (target.filename().string() + ".cebridge-new");
-        previous = target.parent_path() / (target.filename().string() + ".cebridge-old");
+        side = target;
+        side += ".cebridge-new";
+        previous = target;
+        previous += ".cebridge-old";
     }
 };
 
@@ -102,7 +104,7 @@ const nlohmann::json &FilesOf(const nlohmann::json &manifest) { return ArrayIn(m
 
 // A manifest is read from disk: its paths must stay inside the backup folder.
 bool InsideBackup(const std::string &path) {
-    fs::path relative = fs::path(path).lexically_normal();
+    fs::path relative = LocalPath(path).lexically_normal();
     return !path.empty() && relative.is_relative() && !relative.has_root_name() && *relative.begin() != "..";
 }
 

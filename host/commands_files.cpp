@@ -174,7 +174,8 @@ int CmdGet(Context &context, const std::string &remote, const std::string &local
     shown.push_back(entry.name);
 
     Progress progress(DeviceToTerminal(name), uint32_t(entry.size), context.options.json, context.options.progress);
-    outcome = context.link.Download(entry.name, target.TemporaryPath(), [&](uint64_t bytes) { progress.Add(bytes); });
+    outcome =
+        context.link.Download(entry.name, target.TemporaryForPlugin(), [&](uint64_t bytes) { progress.Add(bytes); });
     progress.Finish(outcome.ok);
     if (!outcome.ok) return context.Fail(outcome);
     if (!target.Commit(&error)) return context.FailLocal("get: " + error);
@@ -187,7 +188,7 @@ int CmdGet(Context &context, const std::string &remote, const std::string &local
 
 int CmdPut(Context &context, const std::string &local, const std::string &remote, bool report) {
     std::vector<std::string> folder = context.ResolveDevicePath(remote);
-    std::string name = local == "-" ? std::string() : TerminalToDevice(fs::path(local).filename().string());
+    std::string name = local == "-" ? std::string() : TerminalToDevice(LocalPath(local).filename().string());
     bool namesFolder = remote.empty() || remote.back() == '/' || remote.back() == '\\';
     if (!namesFolder && !folder.empty()) {
         name = folder.back();
@@ -208,7 +209,7 @@ int CmdPut(Context &context, const std::string &local, const std::string &remote
     if (!outcome.ok) return context.Fail(outcome);
 
     Progress progress(source.Shown(), source.Size(), context.options.json, context.options.progress);
-    outcome = UploadWhole(context.link, source.Path(), name, [&](uint64_t bytes) { progress.Add(bytes); });
+    outcome = UploadWhole(context.link, source.PathForPlugin(), name, [&](uint64_t bytes) { progress.Add(bytes); });
     if (outcome.ok && progress.Done() < source.Size()) progress.Add(source.Size() - progress.Done());
     progress.Finish(outcome.ok);
     if (!outcome.ok) return context.Fail(outcome);
@@ -246,13 +247,14 @@ int CmdMakeDirectory(Context &context, const std::string &remote) {
 int CmdInstall(Context &context, const std::string &package) {
     // An absolute path names a phone file unless it, or its folder, is on the PC.
     std::error_code error;
-    fs::path parent = fs::path(package).parent_path();
-    bool onPc = fs::exists(package, error) || (parent.has_relative_path() && fs::is_directory(parent, error));
+    fs::path parent = LocalPath(package).parent_path();
+    bool onPc =
+        fs::exists(LocalPath(package), error) || (parent.has_relative_path() && fs::is_directory(parent, error));
     bool onPhone = !package.empty() && (package[0] == '/' || package[0] == '\\') && !onPc;
     std::string devicePath;
     if (!onPhone) {
         // A local package goes to the phone's root folder first.
-        std::string name = fs::path(package).filename().string();
+        std::string name = LocalPath(package).filename().string();
         if (int code = CmdPut(context, package, "/" + name, false)) return code;
         devicePath = "\\" + TerminalToDevice(name);
     } else {

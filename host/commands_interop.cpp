@@ -45,7 +45,7 @@ bool ReadInput(const std::string &path, std::string *text, std::string *error) {
         text->assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
         return true;
     }
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file(LocalPath(path), std::ios::binary);
     if (!file) {
         *error = SystemReason(path);
         return false;
@@ -61,7 +61,7 @@ Outcome WriteOutput(const std::string &path, const std::string &defaultName, con
     DownloadTarget target;
     std::string error;
     if (!target.Prepare(path, defaultName, &error)) return LocalFailure(report, error);
-    std::FILE *file = std::fopen(target.TemporaryPath().c_str(), "wb");
+    std::FILE *file = OpenLocal(target.TemporaryPath(), "wb");
     if (!file) return LocalFailure(report, SystemReason(target.TemporaryPath()));
     bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
     written = std::fclose(file) == 0 && written;

@@ -3,6 +3,7 @@
 
 #include "commands.h"
 #include "file_tree.h"
+#include "local_files.h"
 #include "text.h"
 
 namespace fs = std::filesystem;
@@ -106,7 +107,7 @@ int CmdGetMany(Context &context, const std::string &remote, const std::string &l
     // Folders come along even when empty.
     for (const auto &relative : selection.relativeFolders) {
         std::error_code failure;
-        fs::create_directories(LocalPathFor(into, relative), failure);
+        fs::create_directories(LocalPath(LocalPathFor(into, relative)), failure);
         if (failure) return context.FailLocal("get: " + LocalPathFor(into, relative) + ": " + failure.message());
     }
     CopyResult result = DownloadFiles(context, std::move(plan), options.keepTimes);
@@ -118,20 +119,20 @@ int CmdGetMany(Context &context, const std::string &remote, const std::string &l
 
 int CmdPutTree(Context &context, const std::string &local, const std::string &remote) {
     std::error_code failure;
-    if (!fs::is_directory(local, failure)) return context.FailLocal("put: " + local + ": not a folder");
+    const fs::path root = LocalPath(local);
+    if (!fs::is_directory(root, failure)) return context.FailLocal("put: " + local + ": not a folder");
     // The folder's content lands in REMOTE (default: a folder of its own name here).
     std::vector<std::string> into = context.ResolveDevicePath(remote);
     if (remote.empty()) {
-        fs::path name = fs::absolute(local, failure).lexically_normal();
+        fs::path name = fs::absolute(root, failure).lexically_normal();
         if (!name.has_filename()) name = name.parent_path();
         into.push_back(TerminalToDevice(name.filename().string()));
     }
     std::vector<PlannedUpload> plan;
     std::vector<std::vector<std::string>> folders = {into};
-    for (fs::recursive_directory_iterator walk(local, failure), end; !failure && walk != end; walk.increment(failure)) {
+    for (fs::recursive_directory_iterator walk(root, failure), end; !failure && walk != end; walk.increment(failure)) {
         std::vector<std::string> target = into;
-        for (const fs::path &part : fs::relative(walk->path(), local))
-            target.push_back(TerminalToDevice(part.string()));
+        for (const fs::path &part : fs::relative(walk->path(), root)) target.push_back(TerminalToDevice(part.string()));
         if (int code = RefuseBadName(context, "put", target)) return code;
         if (walk->is_directory()) {
             folders.push_back(target);

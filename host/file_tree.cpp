@@ -40,7 +40,7 @@ bool SetModified(const std::string &path, int64_t instant, std::string *error) {
     using namespace std::chrono;
     std::error_code failure;
     auto when = file_clock::from_sys(sys_seconds(seconds(instant)));
-    fs::last_write_time(path, when, failure);
+    fs::last_write_time(LocalPath(path), when, failure);
     if (failure) *error = path + ": " + failure.message();
     return !failure;
 }
@@ -58,13 +58,14 @@ CopyResult DownloadOne(Context &context, const PlannedDownload &item, bool keepT
                        CopyResult result) {
     std::string error;
     std::error_code failure;
-    fs::create_directories(fs::path(item.local).parent_path(), failure);
-    if (failure) return LocalFailure(result, fs::path(item.local).parent_path().string() + ": " + failure.message());
+    const fs::path folder = LocalPath(item.local).parent_path();
+    fs::create_directories(folder, failure);
+    if (failure) return LocalFailure(result, folder.string() + ": " + failure.message());
     DownloadTarget target;
     if (!target.Prepare(item.local, DeviceToTerminal(item.source.entry.name), &error))
         return LocalFailure(result, error);
     progress.StartFile(DeviceToTerminal(item.source.entry.name));
-    result.outcome = context.link.Download(item.source.entry.name, target.TemporaryPath(),
+    result.outcome = context.link.Download(item.source.entry.name, target.TemporaryForPlugin(),
                                            [&](uint64_t bytes) { progress.Add(bytes); });
     if (!result.outcome.ok) {
         result.outcome.message += ": " + JoinDevicePath(item.source.Path());  // (device text, as outcomes carry)
@@ -143,8 +144,8 @@ bool KeepPhoneTime(const std::string &path, const FolderEntry &entry, std::strin
 }
 
 std::string LocalPathFor(const std::string &folder, const std::vector<std::string> &relative) {
-    fs::path path = folder;
-    for (const std::string &part : relative) path /= DeviceToTerminal(part);
+    fs::path path = LocalPath(folder);
+    for (const std::string &part : relative) path /= LocalPath(DeviceToTerminal(part));
     return path.string();
 }
 
@@ -238,8 +239,8 @@ CopyResult UploadFiles(Context &context, std::vector<PlannedUpload> plan) {
         }
         progress.StartFile(sources[i]->Shown());
         uint64_t before = progress.Done();
-        result.outcome =
-            UploadWhole(context.link, sources[i]->Path(), item.name, [&](uint64_t bytes) { progress.Add(bytes); });
+        result.outcome = UploadWhole(context.link, sources[i]->PathForPlugin(), item.name,
+                                     [&](uint64_t bytes) { progress.Add(bytes); });
         if (!result.outcome.ok) break;
         if (progress.Done() < before + sources[i]->Size()) progress.Add(before + sources[i]->Size() - progress.Done());
         ++result.files;

@@ -8,9 +8,12 @@
 #include <system_error>
 #include <vector>
 
+#include "text.h"
+
 #if defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -35,7 +38,7 @@ bool CreateTemporary(const fs::path &folder, std::string *path, std::string *err
             *error = Reason(candidate, failure);
             return false;
         }
-        std::FILE *file = std::fopen(candidate.string().c_str(), "wb");
+        std::FILE *file = OpenLocal(candidate.string(), "wb");
         if (!file) {
             *error = SystemReason(candidate.string());
             return false;
@@ -79,7 +82,7 @@ bool CopyStream(std::FILE *in, const std::string &inName, std::FILE *out, const 
 }
 
 bool CopyFileTo(const std::string &from, std::FILE *out, const std::string &outName, std::string *error) {
-    std::FILE *in = std::fopen(from.c_str(), "rb");
+    std::FILE *in = OpenLocal(from, "rb");
     if (!in) {
         *error = SystemReason(from);
         return false;
@@ -90,7 +93,7 @@ bool CopyFileTo(const std::string &from, std::FILE *out, const std::string &outN
 }
 
 bool CopyFileToPath(const std::string &from, const std::string &to, std::string *error) {
-    std::FILE *out = std::fopen(to.c_str(), "wb");
+    std::FILE *out = OpenLocal(to, "wb");
     if (!out) {
         *error = SystemReason(to);
         return false;
@@ -106,11 +109,33 @@ bool CopyFileToPath(const std::string &from, const std::string &to, std::string 
 void RemoveQuietly(std::string &path) {
     if (path.empty()) return;
     std::error_code ignored;
-    fs::remove(path, ignored);
+    fs::remove(LocalPath(path), ignored);
     path.clear();
 }
 
 }  // namespace
+
+#if defined(_WIN32)
+fs::path LocalPath(const std::string &utf8) { return fs::path(WideFromUtf8(utf8)); }
+std::FILE *OpenLocal(const std::string &utf8, const char *mode) {
+    return _wfopen(WideFromUtf8(utf8).c_str(), WideFromUtf8(mode).c_str());
+}
+std::string PluginPcPath(const std::string &utf8) {
+    std::wstring wide = WideFromUtf8(utf8);
+    if (wide.empty()) return {};
+    BOOL lossy = FALSE;
+    int length =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), int(wide.size()), nullptr, 0, nullptr, &lossy);
+    std::string ansi(size_t(length), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), int(wide.size()), ansi.data(), length, nullptr,
+                        &lossy);
+    return lossy || ansi.size() > kMaxPluginPcPath ? std::string() : ansi;
+}
+#else
+fs::path LocalPath(const std::string &utf8) { return fs::path(utf8); }
+std::FILE *OpenLocal(const std::string &utf8, const char *mode) { return std::fopen(utf8.c_str(), mode); }
+std::string PluginPcPath(const std::string &utf8) { return utf8.size() > kMaxPluginPcPath ? std::string() : utf8; }
+#endif
 
 std::string SystemReason(const std::string &path) { return path + ": " + std::strerror(errno); }
 
@@ -121,10 +146,10 @@ bool DownloadTarget::Prepare(const std::string &typed, const std::string &fileNa
         return SpoolFolder(&folder, error) && CreateTemporary(folder, &m_temporary, error);
     }
     std::error_code failure;
-    fs::path target = typed.empty() ? fs::path(fileName) : fs::path(typed);
+    fs::path target = LocalPath(typed.empty() ? fileName : typed);
     fs::file_status status = fs::status(target, failure);
     if (fs::is_directory(status)) {
-        target /= fileName;
+        target /= LocalPath(fileName);
         status = fs::status(target, failure);
     }
     if (failure && failure != std::errc::no_such_file_or_directory) {
@@ -147,7 +172,7 @@ bool DownloadTarget::Prepare(const std::string &typed, const std::string &fileNa
         return SpoolFolder(&folder, error) && CreateTemporary(folder, &m_temporary, error);
     }
     if (fs::exists(status)) {
-        std::FILE *probe = std::fopen(m_destination.c_str(), "ab");  // writable? (changes nothing)
+        std::FILE *probe = OpenLocal(m_destination, "ab");  // writable? (changes nothing)
         if (!probe) {
             *error = SystemReason(m_destination);
             return false;
@@ -160,7 +185,7 @@ bool DownloadTarget::Prepare(const std::string &typed, const std::string &fileNa
         return false;
     }
     if (!CreateTemporary(folder, &m_beside, error)) return false;
-    if (m_beside.size() <= kMaxPluginPcPath) {
+    if (!PluginPcPath(m_beside).empty()) {
         m_temporary = m_beside;
         m_beside.clear();
         return true;
@@ -171,7 +196,7 @@ bool DownloadTarget::Prepare(const std::string &typed, const std::string &fileNa
 
 bool DownloadTarget::Commit(std::string *error) {
     std::error_code failure;
-    m_bytes = fs::file_size(m_temporary, failure);
+    m_bytes = fs::file_size(LocalPath(m_temporary), failure);
     if (failure) {
         *error = Reason(m_temporary, failure);
         return false;
@@ -196,9 +221,9 @@ bool DownloadTarget::Commit(std::string *error) {
         m_beside.clear();
     }
     // An existing destination keeps its permissions.
-    fs::file_status old = fs::status(m_destination, failure);
-    if (fs::exists(old)) fs::permissions(m_temporary, old.permissions(), failure);
-    fs::rename(m_temporary, m_destination, failure);
+    fs::file_status old = fs::status(LocalPath(m_destination), failure);
+    if (fs::exists(old)) fs::permissions(LocalPath(m_temporary), old.permissions(), failure);
+    fs::rename(LocalPath(m_temporary), LocalPath(m_destination), failure);
     if (failure) {
         *error = Reason(m_destination, failure);
         return false;
@@ -226,30 +251,31 @@ bool UploadSource::Prepare(const std::string &typed, std::string *error) {
         inName = "standard input";
     } else {
         std::error_code failure;
-        fs::file_status status = fs::status(typed, failure);
+        const fs::path path = LocalPath(typed);
+        fs::file_status status = fs::status(path, failure);
         if (failure) {
-            *error = Reason(typed, failure);
+            *error = Reason(path, failure);
             return false;
         }
         if (fs::is_directory(status)) {
             *error = typed + ": is a folder";
             return false;
         }
-        std::FILE *probe = std::fopen(typed.c_str(), "rb");
+        std::FILE *probe = OpenLocal(typed, "rb");
         if (!probe) {
             *error = SystemReason(typed);
             return false;
         }
         if (fs::is_regular_file(status)) {
             std::fclose(probe);
-            m_path = fs::absolute(typed, failure).string();
-            m_size = fs::file_size(typed, failure);
+            m_path = fs::absolute(path, failure).string();
+            m_size = fs::file_size(path, failure);
             if (failure) {
-                *error = Reason(typed, failure);
+                *error = Reason(path, failure);
                 return false;
             }
-            if (m_path.size() <= kMaxPluginPcPath) return true;
-            in = std::fopen(typed.c_str(), "rb");
+            if (!PathForPlugin().empty()) return true;
+            in = OpenLocal(typed, "rb");
         } else {
             in = probe;  // a FIFO or a device: read it once, into the spool
         }
@@ -257,7 +283,7 @@ bool UploadSource::Prepare(const std::string &typed, std::string *error) {
     fs::path folder;
     bool ok = SpoolFolder(&folder, error) && CreateTemporary(folder, &m_spool, error);
     if (ok) {
-        std::FILE *out = std::fopen(m_spool.c_str(), "wb");
+        std::FILE *out = OpenLocal(m_spool, "wb");
         ok = out && CopyStream(in, inName, out, m_spool, error);
         if (!out) *error = SystemReason(m_spool);
         if (out && std::fclose(out) != 0 && ok) {
@@ -269,7 +295,7 @@ bool UploadSource::Prepare(const std::string &typed, std::string *error) {
     if (!ok) return false;
     std::error_code failure;
     m_path = m_spool;
-    m_size = fs::file_size(m_spool, failure);
+    m_size = fs::file_size(LocalPath(m_spool), failure);
     return !failure;
 }
 

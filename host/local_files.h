@@ -3,16 +3,30 @@
 // destination and replaces the destination only once it is complete; standard
 // streams, FIFOs, devices and paths too long for the plug-in go through a spool
 // file. Every failure is "PATH: the system's reason".
+//
+// PC paths are UTF-8 text throughout the host, on Windows too (the arguments are read
+// as UTF-16 there). The file system takes them through LocalPath and OpenLocal;
+// std::filesystem::path::string() gives UTF-8 back on every build we make (the
+// Windows standard library converts from UTF-16). The plug-in takes a path in the
+// PC's ANSI code page on Windows, so what it is handed goes through PluginPcPath.
 #ifndef CEBRIDGE_HOST_LOCAL_FILES_H
 #define CEBRIDGE_HOST_LOCAL_FILES_H
 
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
 #include <string>
 
 namespace host {
 
 // The longest PC path the plug-in takes.
 constexpr size_t kMaxPluginPcPath = 255;
+
+std::filesystem::path LocalPath(const std::string &utf8);
+std::FILE *OpenLocal(const std::string &utf8, const char *mode);
+// The path as the plug-in takes it, or "" when it has no such form (a name the ANSI
+// code page cannot spell) or is longer than the plug-in takes.
+std::string PluginPcPath(const std::string &utf8);
 
 // Where a download lands. The temporary is removed unless Commit succeeds.
 class DownloadTarget {
@@ -26,6 +40,7 @@ public:
     // folder) or "-" (standard output). Makes the temporary; false with *error.
     bool Prepare(const std::string &typed, const std::string &fileName, std::string *error);
     const std::string &TemporaryPath() const { return m_temporary; }
+    std::string TemporaryForPlugin() const { return PluginPcPath(m_temporary); }
     // Moves the complete temporary to the destination; false with *error, and then
     // the destination is as it was.
     bool Commit(std::string *error);
@@ -54,7 +69,7 @@ public:
 
     // `typed`: a file, a FIFO or device, or "-" (standard input); false with *error.
     bool Prepare(const std::string &typed, std::string *error);
-    const std::string &Path() const { return m_path; }
+    std::string PathForPlugin() const { return PluginPcPath(m_path); }
     std::string Shown() const { return m_shown; }
     uint64_t Size() const { return m_size; }
 

@@ -6,6 +6,13 @@
 
 #include "commands.h"
 
+#if defined(_WIN32)
+#include <shellapi.h>
+#include <windows.h>
+
+#include "text.h"
+#endif
+
 namespace {
 
 extern "C" void OnInterrupt(int) { host::g_interrupted = true; }
@@ -14,6 +21,22 @@ std::string EnvironmentOr(const char *name) {
     const char *value = std::getenv(name);
     return value ? value : "";
 }
+
+#if defined(_WIN32)
+// The arguments as typed, in any script: read as UTF-16, kept as UTF-8 like every
+// text of the host (the C library's argv would hold only what the ANSI code page spells).
+std::vector<std::string> Arguments(int, char **) {
+    SetConsoleOutputCP(CP_UTF8);  // the host writes UTF-8
+    int count = 0;
+    wchar_t **wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> arguments;
+    for (int i = 1; wide && i < count; ++i) arguments.push_back(host::Utf8FromWide(wide[i]));
+    LocalFree(wide);
+    return arguments;
+}
+#else
+std::vector<std::string> Arguments(int argc, char **argv) { return std::vector<std::string>(argv + 1, argv + argc); }
+#endif
 
 }  // namespace
 
@@ -50,5 +73,5 @@ int main(int argc, char **argv) {
     sigemptyset(&interrupt.sa_mask);
     sigaction(SIGINT, &interrupt, nullptr);
 #endif
-    return host::ParseAndRun(app, context, exitCode, std::vector<std::string>(argv + 1, argv + argc));
+    return host::ParseAndRun(app, context, exitCode, Arguments(argc, argv));
 }

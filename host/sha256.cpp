@@ -82,7 +82,7 @@ std::string Sha256Hex(const std::string &bytes) {
 }
 
 bool FileSha256(const std::string &path, std::string *hex, std::string *error) {
-    std::FILE *file = std::fopen(path.c_str(), "rb");
+    std::FILE *file = OpenLocal(path, "rb");
     if (!file) {
         *error = SystemReason(path);
         return false;

@@ -84,6 +84,18 @@ std::string CodePageProblem() {
 #endif
 
 #if defined(_WIN32)
+std::wstring WideFromUtf8(const std::string &utf8) {
+    int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+    std::wstring wide(size_t(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), wide.data(), length);
+    return wide;
+}
+std::string Utf8FromWide(const std::wstring &wide) {
+    int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string utf8(size_t(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), utf8.data(), length, nullptr, nullptr);
+    return utf8;
+}
 std::string DeviceToTerminal(const std::string &ansi) { return Recode(ansi, CP_ACP, CP_UTF8); }
 std::string TerminalToDevice(const std::string &text) { return Recode(text, CP_UTF8, CP_ACP); }
 std::string CharsetToUtf8(const std::string &text, const std::string &charset) {

@@ -15,6 +15,10 @@ namespace host {
 std::string CodePageProblem();
 std::string DeviceToTerminal(const std::string &ansi);
 std::string TerminalToDevice(const std::string &text);
+#if defined(_WIN32)
+std::wstring WideFromUtf8(const std::string &utf8);
+std::string Utf8FromWide(const std::wstring &wide);
+#endif
 // Text in a named character set (a MIME name: "ISO-8859-1", "EUC-KR", "SHIFT_JIS"...)
 // as UTF-8; unchanged when the set is unknown here.
 std::string CharsetToUtf8(const std::string &text, const std::string &charset);

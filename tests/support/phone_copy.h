@@ -99,6 +99,12 @@ private:
 std::string RegistryFileText(const std::string &keyPath,
                              const std::vector<std::pair<std::string, std::string>> &values);
 
+// A path from UTF-8 text on every system (on Windows a plain char string would be
+// read in the ANSI code page).
+inline std::filesystem::path Utf8Path(const std::string &utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
 // Reads a whole file ("" when it cannot be read).
 std::string ReadFileText(const std::filesystem::path &path);
 void WriteFileText(const std::filesystem::path &path, const std::string &text);

@@ -40,11 +40,15 @@ HANDLE InheritableFile(const std::filesystem::path &path, bool write) {
                        write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// Runs the command line with the three files as its standard streams, no shell
-// between; the exit code, or -1 when it could not start.
-int RunWithFiles(std::string commandLine, const std::filesystem::path &in, const std::filesystem::path &out,
+// Runs the command line (UTF-8, as a user's shell would pass any script) with the
+// three files as its standard streams, no shell between; the exit code, or -1 when
+// it could not start.
+int RunWithFiles(const std::string &commandLine, const std::filesystem::path &in, const std::filesystem::path &out,
                  const std::filesystem::path &err) {
-    STARTUPINFOA startup{};
+    std::wstring wide(commandLine.size() + 1, L'\0');
+    wide.resize(size_t(
+        MultiByteToWideChar(CP_UTF8, 0, commandLine.data(), int(commandLine.size()), wide.data(), int(wide.size()))));
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = InheritableFile(in, false);
@@ -52,7 +56,7 @@ int RunWithFiles(std::string commandLine, const std::filesystem::path &in, const
     startup.hStdError = InheritableFile(err, true);
     PROCESS_INFORMATION process{};
     int exitCode = -1;
-    if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+    if (CreateProcessW(nullptr, wide.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
         WaitForSingleObject(process.hProcess, INFINITE);
         DWORD code = 0;
         if (GetExitCodeProcess(process.hProcess, &code)) exitCode = static_cast<int>(code);

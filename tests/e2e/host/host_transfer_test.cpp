@@ -133,6 +133,22 @@ TEST_F(HostCli, StreamsFifosAndDashTransferToo) {
 }
 #endif
 
+// Korean names go to the plug-in in the PC's code page; names that code page cannot
+// spell (Thai, here) go through a spool file, both ways.
+TEST_F(HostCli, PcNamesInAnyScriptTransferBothWays) {
+    const std::string readme = ReadFileText(m_phone.fs() / "My Documents" / "readme.txt");
+    for (const char *folderName : {"한글 폴더", "ภาษาไทย"}) {
+        const fs::path folder = m_home.path() / Utf8Path(folderName);
+        fs::create_directories(folder);
+        HostRun get = Host({"get", "/My Documents/readme.txt", (folder / u8"읽기.txt").string()});
+        ASSERT_EQ(get.exitCode, 0) << folderName << ": " << get.err;
+        EXPECT_EQ(ReadFileText(folder / u8"읽기.txt"), readme) << folderName;
+        HostRun put = Host({"put", (folder / u8"읽기.txt").string(), "/My Documents/back.txt"});
+        ASSERT_EQ(put.exitCode, 0) << folderName << ": " << put.err;
+        EXPECT_EQ(ReadFileText(m_phone.fs() / "My Documents" / "back.txt"), readme) << folderName;
+    }
+}
+
 TEST_F(HostCli, GetProgressCarriesTheSizeFromTheListing) {
     HostRun get = Host({"--json", "get", "/My Documents/DSC_0001.jpg", (m_home.path() / "d.jpg").string()});
     ASSERT_EQ(get.exitCode, 0) << get.err;

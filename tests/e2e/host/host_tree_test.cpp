@@ -22,21 +22,18 @@ std::map<std::string, std::string> TreeOf(const fs::path &root) {
 const auto kPhoneTime = std::chrono::file_clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(1267747623)));
 
 void MakeTree(const fs::path &root) {
-    fs::create_directories(root / "하위" / "깊은 곳");
+    fs::create_directories(root / u8"하위" / u8"깊은 곳");
     fs::create_directories(root / "empty");
     WriteFileText(root / "a.txt", "alpha");
-    WriteFileText(root / "하위" / "b.bin", RandomBytes(70000));
-    WriteFileText(root / "하위" / "깊은 곳" / "메모.txt", "깊은");
+    WriteFileText(root / u8"하위" / "b.bin", RandomBytes(70000));
+    WriteFileText(root / u8"하위" / u8"깊은 곳" / u8"메모.txt", "깊은");
     fs::last_write_time(root / "a.txt", kPhoneTime);
 }
 
 }  // namespace
 
 TEST_F(HostCli, RecursiveCopiesCarryWholeTreesBothWays) {
-#if defined(_WIN32)
-    GTEST_SKIP() << "known fault: the Windows host's folder copies and backups fail on Korean PC names";
-#endif
-    fs::path phoneTree = m_phone.fs() / "My Documents" / "트리";
+    fs::path phoneTree = m_phone.fs() / "My Documents" / u8"트리";
     MakeTree(phoneTree);
     fs::path pc = m_home.path() / "pc";
 
@@ -54,7 +51,7 @@ TEST_F(HostCli, RecursiveCopiesCarryWholeTreesBothWays) {
 
     HostRun put = Host({"put", "-r", (pc / "tree").string(), "/Storage Card/사본"});
     ASSERT_EQ(put.exitCode, 0) << put.err;
-    EXPECT_EQ(TreeOf(m_phone.fs() / "Storage Card" / "사본"), TreeOf(pc / "tree"));
+    EXPECT_EQ(TreeOf(m_phone.fs() / "Storage Card" / u8"사본"), TreeOf(pc / "tree"));
 
     // Without -p the file gets the time of the copy.
     HostRun plain = Host({"get", "-r", "/My Documents/트리", (pc / "plain").string()});
@@ -63,15 +60,12 @@ TEST_F(HostCli, RecursiveCopiesCarryWholeTreesBothWays) {
 }
 
 TEST_F(HostCli, WildcardsPickNamesOfTheLastFolder) {
-#if defined(_WIN32)
-    GTEST_SKIP() << "known fault: the Windows host's folder copies and backups fail on Korean PC names";
-#endif
     fs::path pc = m_home.path() / "pc";
     HostRun texts = Host({"get", "/My Documents/*.TXT", pc.string()});
     ASSERT_EQ(texts.exitCode, 0) << texts.err;
     EXPECT_EQ(TreeOf(pc), (std::map<std::string, std::string>{
                               {"readme.txt", ReadFileText(m_phone.fs() / "My Documents" / "readme.txt")},
-                              {"회의록.txt", ReadFileText(m_phone.fs() / "My Documents" / "회의록.txt")}}));
+                              {"회의록.txt", ReadFileText(m_phone.fs() / "My Documents" / u8"회의록.txt")}}));
     HostRun folder = Host({"get", "/My Documents/T*", (pc / "t").string()});
     EXPECT_NE(folder.err.find("left out the folder \\My Documents\\Templates"), std::string::npos) << folder.err;
 
@@ -80,7 +74,7 @@ TEST_F(HostCli, WildcardsPickNamesOfTheLastFolder) {
     EXPECT_TRUE(fs::exists(pc / "one" / "DSC_0001.jpg"));
     HostRun korean = Host({"get", "/Storage Card/여행*", (pc / "ko").string()});
     ASSERT_EQ(korean.exitCode, 0) << korean.err;
-    EXPECT_TRUE(fs::exists(pc / "ko" / "여행 사진.jpg"));
+    EXPECT_TRUE(fs::exists(pc / "ko" / u8"여행 사진.jpg"));
 
     HostRun none = Host({"get", "/My Documents/*.doc", pc.string()});
     EXPECT_EQ(none.exitCode, 1);
@@ -89,7 +83,7 @@ TEST_F(HostCli, WildcardsPickNamesOfTheLastFolder) {
     HostRun removed = Host({"rm", "/My Documents/*.txt"});
     ASSERT_EQ(removed.exitCode, 0) << removed.err;
     EXPECT_FALSE(fs::exists(m_phone.fs() / "My Documents" / "readme.txt"));
-    EXPECT_FALSE(fs::exists(m_phone.fs() / "My Documents" / "회의록.txt"));
+    EXPECT_FALSE(fs::exists(m_phone.fs() / "My Documents" / u8"회의록.txt"));
     EXPECT_TRUE(fs::exists(m_phone.fs() / "My Documents" / "DSC_0001.jpg"));
     EXPECT_TRUE(fs::exists(m_phone.fs() / "My Documents" / "Templates" / "memo.txt"));
 
@@ -100,10 +94,7 @@ TEST_F(HostCli, WildcardsPickNamesOfTheLastFolder) {
 }
 
 TEST_F(HostCli, InterruptedTreeCopyLeavesOnlyWholeFiles) {
-#if defined(_WIN32)
-    GTEST_SKIP() << "known fault: the Windows host's folder copies and backups fail on Korean PC names";
-#endif
-    MakeTree(m_phone.fs() / "My Documents" / "트리");
+    MakeTree(m_phone.fs() / "My Documents" / u8"트리");
     fs::path pc = m_home.path() / "pc";
     // The second file's reads fail: the first is whole, the second left nothing.
     m_phone.EditDevice([](nlohmann::json &device) {
@@ -115,7 +106,7 @@ TEST_F(HostCli, InterruptedTreeCopyLeavesOnlyWholeFiles) {
     for (const auto &[path, content] : TreeOf(pc / "tree")) {
         EXPECT_EQ(path.find(".cebridge-"), std::string::npos) << path;
         if (content != "/") {
-            EXPECT_EQ(content, ReadFileText(m_phone.fs() / "My Documents" / "트리" / fs::path(path))) << path;
+            EXPECT_EQ(content, ReadFileText(m_phone.fs() / "My Documents" / u8"트리" / Utf8Path(path))) << path;
         }
     }
 }
