@@ -51,8 +51,10 @@ void EmptyPhone(const PhoneCopy &phone) {
 }  // namespace
 
 TEST_F(HostCli, BackupRecordsKnownDigestsAndRestoresAnEmptiedPhone) {
-#if !defined(CEBRIDGE_HOST_READS_ICALENDAR)
-    GTEST_SKIP() << "this build's host reads no iCalendar files";
+#if defined(CEBRIDGE_HOST_READS_ICALENDAR)
+    const bool restoresAppointments = true;
+#else
+    const bool restoresAppointments = false;  // this build's host reads no iCalendar files
 #endif
     // Digests of the standard test messages, the last one spanning two blocks.
     fs::path vectors = m_phone.fs() / "My Storage" / u8"벡터";
@@ -89,13 +91,17 @@ TEST_F(HostCli, BackupRecordsKnownDigestsAndRestoresAnEmptiedPhone) {
     EXPECT_EQ(ReadFileText(backup / "files" / "My Documents" / "readme.txt"), "changed on the phone");
 
     EmptyPhone(m_phone);
-    HostRun restore = Host({"--json", "restore", backup.string()});
+    std::vector<std::string> restoreArguments = {"--json", "restore", backup.string()};
+    if (!restoresAppointments) restoreArguments.insert(restoreArguments.end(), {"--files", "--contacts"});
+    HostRun restore = Host(restoreArguments);
     ASSERT_EQ(restore.exitCode, 0) << restore.err;
     EXPECT_EQ(Json(restore)["contacts"]["added"], Manifest(backup)["counts"]["contacts"]);
     EXPECT_TRUE(fs::is_directory(m_phone.fs() / "Storage Card" / u8"빈 폴더"));
     fs::path second = m_home.path() / "second";
     ASSERT_EQ(Host({"backup", second.string()}).exitCode, 0);
-    EXPECT_EQ(Manifest(second)["counts"], Manifest(backup)["counts"]);
+    nlohmann::json counts = Manifest(backup)["counts"];
+    if (!restoresAppointments) counts["appointments"] = 0;
+    EXPECT_EQ(Manifest(second)["counts"], counts);
     // The same files; contacts and appointments the same but for what a restore cannot
     // give back: the birthdays and anniversaries the phone's add does not write, and
     // the stamp and phone ID an exported appointment carries.
@@ -104,8 +110,10 @@ TEST_F(HostCli, BackupRecordsKnownDigestsAndRestoresAnEmptiedPhone) {
     EXPECT_EQ(after, before);
     EXPECT_EQ(Without(ReadFileText(second / "contacts.vcf"), {"BDAY", "X-ANNIVERSARY"}),
               Without(ReadFileText(backup / "contacts.vcf"), {"BDAY", "X-ANNIVERSARY"}));
-    EXPECT_EQ(Without(ReadFileText(second / "calendar.ics"), {"DTSTAMP", "UID"}),
-              Without(ReadFileText(backup / "calendar.ics"), {"DTSTAMP", "UID"}));
+    if (restoresAppointments) {
+        EXPECT_EQ(Without(ReadFileText(second / "calendar.ics"), {"DTSTAMP", "UID"}),
+                  Without(ReadFileText(backup / "calendar.ics"), {"DTSTAMP", "UID"}));
+    }
 }
 
 TEST_F(HostCli, FailedBackupKeepsThePreviousOneWhole) {
