@@ -48,8 +48,8 @@ Outcome LocateFile(Context &context, const std::vector<std::string> &folder, con
     const FolderEntry *entry = FindEntry(entries, name);
     std::vector<std::string> path = folder;
     path.push_back(entry ? entry->name : name);
-    if (!entry) return Outcome::Failed(0, "no such file on the phone: " + Shown(path));
-    if (entry->folder) return Outcome::Failed(0, "a folder, not a file: " + Shown(path));
+    if (!entry) return Outcome::Failed(0, "no such file on the phone: " + JoinDevicePath(path));
+    if (entry->folder) return Outcome::Failed(0, "a folder, not a file: " + JoinDevicePath(path));
     *found = *entry;
     return outcome;
 }
@@ -64,9 +64,9 @@ Outcome CheckRoom(Context &context, const std::vector<std::string> &target, uint
     if (!store) return outcome;
     uint64_t room = store->freeBytes + (existing && !existing->folder ? uint32_t(existing->size) : 0);
     if (size <= room) return outcome;
-    std::string where = store->location == "0" ? "the phone's internal memory" : DeviceToTerminal(store->location);
-    return Outcome::Failed(0, "not enough space for " + Shown(target) + ": it needs " + std::to_string(size) +
-                                  " bytes, " + where + " has " + std::to_string(store->freeBytes) + " bytes free");
+    return Outcome::Failed(0, "not enough space for " + JoinDevicePath(target) + ": it needs " + std::to_string(size) +
+                                  " bytes, " + StoreName(*store) + " has " + std::to_string(store->freeBytes) +
+                                  " bytes free");
 }
 
 // -r, or a wildcard in the last name: the command works on many files.
@@ -136,7 +136,7 @@ int CmdList(Context &context, const std::string &path) {
                 entries = {*entry};
                 outcome = Outcome::Ok();
             } else if (!entry) {
-                outcome = Outcome::Failed(0, "no such file or folder on the phone: " + Shown(folder));
+                outcome = Outcome::Failed(0, "no such file or folder on the phone: " + JoinDevicePath(folder));
             }
         }
     }

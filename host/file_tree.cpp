@@ -161,6 +161,10 @@ const Memory *StoreFor(const Capability &capability, const std::vector<std::stri
     return objectStore;
 }
 
+std::string StoreName(const Memory &store) {
+    return store.location == "0" ? "the phone's internal memory" : store.location;
+}
+
 CopyResult DownloadFiles(Context &context, std::vector<PlannedDownload> plan, bool keepTimes) {
     CopyResult result;
     std::erase_if(plan, [&](const PlannedDownload &item) {
@@ -223,9 +227,9 @@ CopyResult UploadFiles(Context &context, std::vector<PlannedUpload> plan) {
     }
     for (const auto &[store, bytes] : needed) {
         if (!store || bytes <= store->freeBytes) continue;
-        std::string where = store->location == "0" ? "the phone's internal memory" : DeviceToTerminal(store->location);
-        result.outcome = Outcome::Failed(0, "not enough space: the files need " + std::to_string(bytes) + " bytes, " +
-                                                where + " has " + std::to_string(store->freeBytes) + " bytes free");
+        result.outcome =
+            Outcome::Failed(0, "not enough space: the files need " + std::to_string(bytes) + " bytes, " +
+                                   StoreName(*store) + " has " + std::to_string(store->freeBytes) + " bytes free");
         return result;
     }
     Progress progress("", total, plan.size(), context.options.json, context.options.progress);

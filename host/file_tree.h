@@ -65,6 +65,8 @@ struct PlannedUpload {
 // The memory that holds a device path: the storage card or store whose folder is
 // its first part, else the object store (null when the capability lists none).
 const Memory *StoreFor(const Capability &capability, const std::vector<std::string> &path);
+// The store as an outcome names it (device text, as outcomes carry).
+std::string StoreName(const Memory &store);
 
 // Uploads into the current phone folder. Half a file is worse than none: a failed
 // upload is deleted from the phone again, and the message says whether it was.

@@ -74,9 +74,9 @@ TEST_F(HostCli, ExitCodesTellWhatWentWrong) {
     EXPECT_EQ(Host({"put", (m_home.path() / "missing.bin").string()}).exitCode, 3);
     EXPECT_EQ(Host({"get", "/My Documents/readme.txt", "/no/such/folder/x"}).exitCode, 3);
 
-    HostRun refused = Host({"rm", "/no-such-file.txt"});
+    HostRun refused = Host({"rm", "/없는 파일.txt"});
     EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_NE(refused.err.find("no such file on the phone: \\no-such-file.txt"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("no such file on the phone: \\없는 파일.txt"), std::string::npos) << refused.err;
     EXPECT_EQ(Host({"ls", "/No Such Folder"}).exitCode, 1);
 
     m_phone.EditDevice([](nlohmann::json &device) { device["link"]["initRefused"] = true; });

@@ -70,11 +70,13 @@ TEST_F(HostCli, PutThatCannotFitIsRefusedBeforeItStarts) {
     m_phone.EditDevice([](nlohmann::json &device) { device["stores"]["My Storage"]["freeToCaller"] = 1000; });
     fs::path local = m_home.path() / "big.bin";
     WriteFileText(local, RandomBytes(5000));
-    HostRun refused = Host({"put", local.string(), "/My Storage/big.bin"});
+    HostRun refused = Host({"put", local.string(), "/My Storage/큰 파일.bin"});
     EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_NE(refused.err.find("5000 bytes"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("not enough space for \\My Storage\\큰 파일.bin: it needs 5000 bytes"),
+              std::string::npos)
+        << refused.err;
     EXPECT_NE(refused.err.find("1000 bytes free"), std::string::npos) << refused.err;
-    EXPECT_FALSE(fs::exists(m_phone.fs() / "My Storage" / "big.bin"));
+    EXPECT_FALSE(fs::exists(m_phone.fs() / "My Storage" / u8"큰 파일.bin"));
     EXPECT_EQ(LogText().find("SEND FILE PATH"), std::string::npos);
 }
 
