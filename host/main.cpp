@@ -7,8 +7,9 @@
 #include "commands.h"
 
 #if defined(_WIN32)
-#include <shellapi.h>
 #include <windows.h>
+// (after windows.h, which it needs)
+#include <shellapi.h>
 
 #include "text.h"
 #endif
