@@ -5,6 +5,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+
+#include "text.h"
 #else
 #include <dlfcn.h>
 #endif
@@ -25,7 +27,7 @@ uint32_t GetU32(const uint8_t *bytes) {
 
 void *LoadLibraryAt(const std::string &path, std::string *error) {
 #if defined(_WIN32)
-    HMODULE module = LoadLibraryA(path.c_str());
+    HMODULE module = LoadLibraryW(WideFromUtf8(path).c_str());
     if (!module) *error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
     return reinterpret_cast<void *>(module);
 #else

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "local_files.h"
 #include "pc_setup.h"
 #include "text.h"
 
@@ -19,23 +20,9 @@ namespace {
 
 constexpr int kKeptLogDays = 7;
 
-void SetEnvironment(const char *name, const std::string &value) {
-    if (value.empty()) return;
-#if defined(_WIN32)
-    _putenv_s(name, value.c_str());
-#else
-    setenv(name, value.c_str(), 1);
-#endif
-}
-
 void TracePacket(const char *direction, const AgentPacket &packet) {
     std::fprintf(stderr, "%s command 0x%x sub 0x%x status 0x%x (%s) body %u tid %u\n", direction, packet.command,
                  packet.subCommand, packet.nStatus, StatusName(packet.nStatus).c_str(), packet.nBodyLength, packet.tid);
-}
-
-std::string Environment(const char *name) {
-    const char *value = std::getenv(name);
-    return value ? value : "";
 }
 
 // Why the link did not come up, as far as the agent's side can tell: the RAPI
@@ -51,10 +38,10 @@ std::string WhyNoLink(const Options &options, const std::string &pluginPath,
     std::string device = !options.device.empty() ? options.device : Environment("CEBRIDGE_DEVICE");
     if (!device.empty()) {
         std::error_code failure;
-        fs::file_status status = fs::status(device, failure);
+        fs::file_status status = fs::status(LocalPath(device), failure);
         if (!fs::exists(status)) return "the phone image is missing: " + device;
         if (!fs::is_directory(status)) return "the phone image is not a folder: " + device;
-        fs::directory_iterator probe(device, failure);
+        fs::directory_iterator probe(LocalPath(device), failure);
         if (failure) return "the phone image is unreadable: " + device + ": " + failure.message();
     }
     if (waited >= std::chrono::seconds(29)) return "the phone's link did not come up within 30 seconds";
@@ -77,7 +64,9 @@ int Context::Connect() {
             PruneDailyLogs(logDir, kKeptLogDays);  // a folder of one's own choosing is left alone
         std::string plugin = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
         if (options.verbose) client.trace = TracePacket;
-        if (!client.Open(plugin, logDir, &error)) return FailConnect("cannot load the plug-in: " + error);
+        std::string pluginLogDir = PluginPcPath(logDir);  // the plug-in's form, when it has one
+        if (!client.Open(plugin, pluginLogDir.empty() ? logDir : pluginLogDir, &error))
+            return FailConnect("cannot load the plug-in: " + error);
         pluginOpen = true;
     }
     auto started = std::chrono::steady_clock::now();

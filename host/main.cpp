@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 
 #include "commands.h"
+#include "pc_setup.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -17,11 +18,6 @@
 namespace {
 
 extern "C" void OnInterrupt(int) { host::g_interrupted = true; }
-
-std::string EnvironmentOr(const char *name) {
-    const char *value = std::getenv(name);
-    return value ? value : "";
-}
 
 #if defined(_WIN32)
 // The arguments as typed, in any script: read as UTF-16, kept as UTF-8 like every
@@ -43,10 +39,10 @@ std::vector<std::string> Arguments(int argc, char **argv) { return std::vector<s
 
 int main(int argc, char **argv) {
     host::Options defaults;
-    defaults.device = EnvironmentOr("CEBRIDGE_DEVICE");
-    defaults.rapi = EnvironmentOr("CEBRIDGE_RAPI");
-    defaults.plugin = EnvironmentOr("CEBRIDGE_PLUGIN");
-    defaults.logDir = EnvironmentOr("CEBRIDGE_LOG_DIR");
+    defaults.device = host::Environment("CEBRIDGE_DEVICE");
+    defaults.rapi = host::Environment("CEBRIDGE_RAPI");
+    defaults.plugin = host::Environment("CEBRIDGE_PLUGIN");
+    defaults.logDir = host::Environment("CEBRIDGE_LOG_DIR");
     host::Context context(defaults);
     host::Options &options = context.options;
 

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "appointment_time.h"
+#include "local_files.h"
+#include "text.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -24,15 +26,10 @@ namespace {
 const char *const kAgentKey = "SOFTWARE\\MERIDO 3.0\\MERIDOAPI";
 const char *const kDtdFiles[] = {"obex-folder-listing.dtd", "obex-capability.dtd", "obex-contents-listing.dtd"};
 
-std::string Environment(const char *name) {
-    const char *value = std::getenv(name);
-    return value ? value : "";
-}
-
 fs::path ExecutableFolder() {
 #if defined(_WIN32)
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
     return fs::path(path).parent_path();
 #else
     std::error_code error;
@@ -44,7 +41,7 @@ fs::path ExecutableFolder() {
 fs::path UserDataFolder() {
 #if defined(_WIN32)
     std::string base = Environment("LOCALAPPDATA");
-    return fs::path(base.empty() ? "." : base) / "cebridge";
+    return LocalPath(base.empty() ? "." : base) / "cebridge";
 #else
     std::string base = Environment("XDG_DATA_HOME");
     if (base.empty()) base = Environment("HOME") + "/.local/share";
@@ -76,14 +73,19 @@ std::string EscapeRegString(const std::string &value) {
 
 #if defined(_WIN32)
 bool StoreSaPath(const std::string &folder, std::string *error) {
+    const std::string ansi = PluginPcPath(folder);  // what the plug-in reads
+    if (ansi.empty()) {
+        *error = "the plug-in cannot read its DTD files from " + folder + " (the ANSI code page cannot spell it)";
+        return false;
+    }
     HKEY key = nullptr;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kAgentKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
         ERROR_SUCCESS) {
         *error = "cannot open HKEY_LOCAL_MACHINE\\" + std::string(kAgentKey) + " (run once as administrator)";
         return false;
     }
-    LONG result = RegSetValueExA(key, "SAPATH", 0, REG_SZ, reinterpret_cast<const BYTE *>(folder.c_str()),
-                                 DWORD(folder.size() + 1));
+    LONG result =
+        RegSetValueExA(key, "SAPATH", 0, REG_SZ, reinterpret_cast<const BYTE *>(ansi.c_str()), DWORD(ansi.size() + 1));
     RegCloseKey(key);
     if (result != ERROR_SUCCESS) *error = "cannot set SAPATH";
     return result == ERROR_SUCCESS;
@@ -122,6 +124,24 @@ bool StoreSaPath(const std::string &folder, std::string *error) {
 #endif
 
 }  // namespace
+
+#if defined(_WIN32)
+std::string Environment(const char *name) {
+    const wchar_t *value = _wgetenv(WideFromUtf8(name).c_str());
+    return value ? Utf8FromWide(value) : "";
+}
+void SetEnvironment(const char *name, const std::string &utf8) {
+    if (!utf8.empty()) _wputenv_s(WideFromUtf8(name).c_str(), WideFromUtf8(utf8).c_str());
+}
+#else
+std::string Environment(const char *name) {
+    const char *value = std::getenv(name);
+    return value ? value : "";
+}
+void SetEnvironment(const char *name, const std::string &utf8) {
+    if (!utf8.empty()) setenv(name, utf8.c_str(), 1);
+}
+#endif
 
 std::string SetRegistryString(const std::string &regText, const std::string &keyPath, const std::string &name,
                               const std::string &value) {
@@ -162,8 +182,8 @@ std::string SetRegistryString(const std::string &regText, const std::string &key
 
 bool MakeDirectories(const std::string &path) {
     std::error_code error;
-    fs::create_directories(path, error);
-    return fs::is_directory(path, error);
+    fs::create_directories(LocalPath(path), error);
+    return fs::is_directory(LocalPath(path), error);
 }
 
 bool InstallDtdsAndSaPath(std::string *error) {
@@ -214,7 +234,7 @@ void PruneDailyLogs(const std::string &folder, int keepDays) {
     char oldest[16];
     std::strftime(oldest, sizeof oldest, "%Y%m%d", &day);
     std::error_code error;
-    for (const auto &entry : fs::directory_iterator(folder, error)) {
+    for (const auto &entry : fs::directory_iterator(LocalPath(folder), error)) {
         // cebridge_YYYYMMDD.log, the plug-in's daily file
         std::string name = entry.path().filename().string();
         if (name.size() != 21 || name.rfind("cebridge_", 0) != 0 || name.substr(17) != ".log") continue;

@@ -12,6 +12,12 @@ namespace host {
 // under HKEY_LOCAL_MACHINE\SOFTWARE\MERIDO 3.0\MERIDOAPI; false with `error` set.
 bool InstallDtdsAndSaPath(std::string *error);
 
+// An environment variable's value as UTF-8, "" when it is not set (on Windows read
+// as UTF-16, so any script arrives whole).
+std::string Environment(const char *name);
+// Sets a variable for this process and the libraries it loads; "" leaves it as it is.
+void SetEnvironment(const char *name, const std::string &utf8);
+
 std::string DefaultPluginPath();
 // CEBRIDGE_LOG_DIR, else $XDG_RUNTIME_DIR/cebridge when that folder exists, else
 // the user's state folder.

@@ -180,6 +180,17 @@ TEST_F(HostCli, VersionHelpAndCodePagesAreThere) {
 #endif
 }
 
+// Folders named on the command line reach the emulator and the plug-in whole,
+// whatever their script.
+TEST_F(HostCli, PhoneAndLogFoldersMayHaveKoreanNames) {
+    fs::path phone = m_home.path() / u8"내 전화", logs = m_home.path() / u8"기록";
+    fs::copy(m_phone.path(), phone, fs::copy_options::recursive);
+    HostRun info = Host({"--device", phone.string(), "--log-dir", logs.string(), "info"});
+    EXPECT_EQ(info.exitCode, 0) << info.err;
+    EXPECT_NE(info.out.find("010-2345-6789"), std::string::npos) << info.out;
+    EXPECT_TRUE(fs::is_directory(logs) && !fs::is_empty(logs));
+}
+
 #if !defined(_WIN32)
 TEST_F(HostCli, LogsGoToTheRuntimeFolderByDefaultAndLastSevenDays) {
     fs::path runtime = m_home.path() / "run";
