@@ -247,14 +247,13 @@ int CmdMakeDirectory(Context &context, const std::string &remote) {
 int CmdInstall(Context &context, const std::string &package) {
     // An absolute path names a phone file unless it, or its folder, is on the PC.
     std::error_code error;
-    fs::path parent = LocalPath(package).parent_path();
-    bool onPc =
-        fs::exists(LocalPath(package), error) || (parent.has_relative_path() && fs::is_directory(parent, error));
+    const fs::path onDisk = LocalPath(package), parent = onDisk.parent_path();
+    bool onPc = fs::exists(onDisk, error) || (parent.has_relative_path() && fs::is_directory(parent, error));
     bool onPhone = !package.empty() && (package[0] == '/' || package[0] == '\\') && !onPc;
     std::string devicePath;
     if (!onPhone) {
         // A local package goes to the phone's root folder first.
-        std::string name = LocalPath(package).filename().string();
+        std::string name = onDisk.filename().string();
         if (int code = CmdPut(context, package, "/" + name, false)) return code;
         devicePath = "\\" + TerminalToDevice(name);
     } else {

@@ -107,8 +107,9 @@ int CmdGetMany(Context &context, const std::string &remote, const std::string &l
     // Folders come along even when empty.
     for (const auto &relative : selection.relativeFolders) {
         std::error_code failure;
-        fs::create_directories(LocalPath(LocalPathFor(into, relative)), failure);
-        if (failure) return context.FailLocal("get: " + LocalPathFor(into, relative) + ": " + failure.message());
+        const std::string folder = LocalPathFor(into, relative);
+        fs::create_directories(LocalPath(folder), failure);
+        if (failure) return context.FailLocal("get: " + folder + ": " + failure.message());
     }
     CopyResult result = DownloadFiles(context, std::move(plan), options.keepTimes);
     nlohmann::json document = CopyJson(result);

@@ -19,16 +19,21 @@ namespace host {
 namespace {
 
 #if defined(_WIN32)
-std::string Recode(const std::string &text, UINT from, UINT to) {
-    if (text.empty()) return text;
-    int wideLength = MultiByteToWideChar(from, 0, text.data(), int(text.size()), nullptr, 0);
-    std::wstring wide(size_t(wideLength), L'\0');
-    MultiByteToWideChar(from, 0, text.data(), int(text.size()), wide.data(), wideLength);
-    int length = WideCharToMultiByte(to, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+std::wstring ToWide(const std::string &text, UINT from) {
+    int length = MultiByteToWideChar(from, 0, text.data(), int(text.size()), nullptr, 0);
+    std::wstring wide(size_t(length), L'\0');
+    MultiByteToWideChar(from, 0, text.data(), int(text.size()), wide.data(), length);
+    return wide;
+}
+
+std::string FromWide(const std::wstring &wide, UINT to) {
+    int length = WideCharToMultiByte(to, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
     std::string out(size_t(length), '\0');
-    WideCharToMultiByte(to, 0, wide.data(), wideLength, out.data(), length, nullptr, nullptr);
+    WideCharToMultiByte(to, 0, wide.data(), int(wide.size()), out.data(), length, nullptr, nullptr);
     return out;
 }
+
+std::string Recode(const std::string &text, UINT from, UINT to) { return FromWide(ToWide(text, from), to); }
 #else
 // CEBRIDGE_CODEPAGE as iconv names it, read as the plug-in reads it: a Windows
 // code-page number (949, 1252, 65001) or an iconv name.
@@ -84,18 +89,8 @@ std::string CodePageProblem() {
 #endif
 
 #if defined(_WIN32)
-std::wstring WideFromUtf8(const std::string &utf8) {
-    int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
-    std::wstring wide(size_t(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), wide.data(), length);
-    return wide;
-}
-std::string Utf8FromWide(const std::wstring &wide) {
-    int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
-    std::string utf8(size_t(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), utf8.data(), length, nullptr, nullptr);
-    return utf8;
-}
+std::wstring WideFromUtf8(const std::string &utf8) { return ToWide(utf8, CP_UTF8); }
+std::string Utf8FromWide(const std::wstring &wide) { return FromWide(wide, CP_UTF8); }
 std::string DeviceToTerminal(const std::string &ansi) { return Recode(ansi, CP_ACP, CP_UTF8); }
 std::string TerminalToDevice(const std::string &text) { return Recode(text, CP_UTF8, CP_ACP); }
 std::string CharsetToUtf8(const std::string &text, const std::string &charset) {
