@@ -16,7 +16,6 @@ namespace ceemu {
 namespace tobrann {
 namespace {
 
-constexpr size_t kNameField = 520;
 constexpr size_t kVolumeOptions = 112;
 constexpr uint32_t kDispositionMask = 0xFF;
 constexpr const char16_t *kPimVolume = u"\\pim.vol";
@@ -181,9 +180,12 @@ uint32_t Server::Dispatch(const std::u16string &function, const Input &in, Outpu
 }
 
 void Server::Refresh(MountedVolume &mounted) {
+    // Parsed only when another process changed it: most writes find it as they left it.
+    std::string text;
+    if (!ReadVolumeText(mounted.path, &text) || text == mounted.text) return;
     Volume volume;
-    std::string error, text;
-    if (!LoadVolume(mounted.path, &volume, &error, &text) || text == mounted.text) return;
+    std::string error;
+    if (!ParseVolume(text, &volume, &error)) return;
     mounted.volume = std::move(volume);
     mounted.text = std::move(text);
 }

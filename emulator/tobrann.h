@@ -6,6 +6,7 @@
 #define CEEMU_TOBRANN_H
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -29,6 +30,11 @@ constexpr uint32_t kInsufficientBuffer = 122;
 constexpr uint32_t kAlreadyExists = 183;
 constexpr uint32_t kNoMoreItems = 259;
 constexpr uint32_t kNotFound = 1168;
+
+// A name field of the requests: MAX_PATH UTF-16 characters.
+constexpr size_t kNameField = 520;
+// The flag on a property the record does not hold (CEDB_PROPNOTFOUND).
+constexpr uint16_t kPropNotFound = 0x0400;
 
 using Guid = std::array<uint8_t, 16>;
 

@@ -7,7 +7,6 @@
 namespace ceemu::tobrann {
 namespace {
 
-constexpr size_t kNameField = 520;
 constexpr size_t kDatabaseInfo = 2460;
 constexpr size_t kObjectInfo = 2464;
 constexpr size_t kInfoByHandle = 2484;
@@ -16,10 +15,9 @@ constexpr size_t kPropNameSlot = 256;
 constexpr size_t kDatabaseNameField = 256;  // 128 characters in the database information
 constexpr uint16_t kObjectTypeDatabase = 3;
 constexpr uint16_t kObjectTypeRecord = 4;
-constexpr uint32_t kAutoIncrement = 0x1;    // CEDB_AUTOINCREMENT
-constexpr uint32_t kValidName = 0x1;        // CEDB_VALIDNAME
-constexpr uint32_t kValidType = 0x2;        // CEDB_VALIDTYPE
-constexpr uint32_t kPropNotFound = 0x0400;  // CEDB_PROPNOTFOUND
+constexpr uint32_t kAutoIncrement = 0x1;  // CEDB_AUTOINCREMENT
+constexpr uint32_t kValidName = 0x1;      // CEDB_VALIDNAME
+constexpr uint32_t kValidType = 0x2;      // CEDB_VALIDTYPE
 
 // Where the fields sit inside a database information record.
 constexpr size_t kInfoFlags = 4;

@@ -14,7 +14,6 @@ constexpr uint32_t kSeekByOid = 0x1;        // CEDB_SEEK_CEOID
 constexpr uint32_t kSeekFromStart = 0x2;    // CEDB_SEEK_BEGINNING
 constexpr uint32_t kSeekFromEnd = 0x4;      // CEDB_SEEK_END
 constexpr uint32_t kSeekFromCurrent = 0x8;  // CEDB_SEEK_CURRENT
-constexpr uint16_t kPropNotFound = 0x0400;  // CEDB_PROPNOTFOUND
 constexpr uint16_t kPropDelete = 0x0200;    // CEDB_PROPDELETE
 
 // ---- the property area -------------------------------------------------------------------

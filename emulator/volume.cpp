@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include <nlohmann/json.hpp>
 
@@ -241,13 +242,26 @@ std::string VolumeFilePath(const std::string &imageRoot, const std::u16string &d
 }
 
 bool LoadVolume(const std::string &path, Volume *volume, std::string *error, std::string *text) {
-    std::ifstream in(HostPath(path), std::ios::binary);
-    if (!in) {
+    std::string content;
+    if (!ReadVolumeText(path, &content)) {
         *error = "no such volume file";
         return false;
     }
-    const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (text) *text = content;
+    if (!ParseVolume(content, volume, error)) return false;
+    if (text) *text = std::move(content);
+    return true;
+}
+
+bool ReadVolumeText(const std::string &path, std::string *text) {
+    std::ifstream in(HostPath(path), std::ios::binary);
+    if (!in) return false;
+    std::ostringstream content;
+    content << in.rdbuf();
+    *text = std::move(content).str();
+    return true;
+}
+
+bool ParseVolume(const std::string &content, Volume *volume, std::string *error) {
     try {
         const Json json = Json::parse(content);
         Volume loaded;

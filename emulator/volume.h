@@ -74,6 +74,10 @@ std::string VolumeFilePath(const std::string &imageRoot, const std::u16string &d
 // Reads a volume file; false with *error set when it is missing or not a volume.
 // *text, when given, receives the file's text.
 bool LoadVolume(const std::string &path, Volume *volume, std::string *error, std::string *text = nullptr);
+// The two steps of LoadVolume: the file's text (false when it cannot be read), and
+// the volume in a text (false with *error set when it is not one).
+bool ReadVolumeText(const std::string &path, std::string *text);
+bool ParseVolume(const std::string &text, Volume *volume, std::string *error);
 // The file text of a volume (UTF-8 JSON, two-space indentation).
 std::string VolumeText(const Volume &volume);
 
