@@ -79,8 +79,8 @@ struct Subject {
     const char *volumeFile;
     json (*record)(uint32_t oid, int index);
 };
-const Subject kContacts{"contacts", "phonebook/private", 24, "pim.vol.json", Contact};
-const Subject kMessages{"received messages", "smsdata/recv", 0x40406000, "sms.vol.json", Message};
+const Subject kContactsSubject{"contacts", kContacts, 24, "pim.vol.json", Contact};
+const Subject kMessagesSubject{"received messages", kReceived, 0x40406000, "sms.vol.json", Message};
 
 uint32_t DatabaseType(const json &database) {
     const json &type = database["type"];
@@ -224,10 +224,10 @@ void BenchSize(const Subject &subject, int records, int rounds, bool memoryOnly)
 int main(int argc, char **argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     bool memoryOnly = false;
-    const Subject *subject = &kContacts;
+    const Subject *subject = &kContactsSubject;
     while (!args.empty() && args.front().rfind("--", 0) == 0) {
         if (args.front() == "--memory-only") memoryOnly = true;
-        if (args.front() == "--messages") subject = &kMessages;
+        if (args.front() == "--messages") subject = &kMessagesSubject;
         args.erase(args.begin());
     }
     const int rounds = !args.empty() ? std::max(1, std::atoi(args[0].c_str())) : 1;

@@ -11,8 +11,6 @@ namespace fs = std::filesystem;
 namespace host {
 namespace {
 
-std::string Shown(const std::vector<std::string> &parts) { return DeviceToTerminal(JoinDevicePath(parts)); }
-
 // What a typed phone path names: every entry of its folder that matches a wildcard
 // last name, or the one entry it names, or with -r a folder's content. Each file and
 // folder carries its path below what was named (a match's path starts with its name).
@@ -63,7 +61,7 @@ Outcome Select(Context &context, const std::vector<std::string> &typed, const Tr
         if (!entry.folder)
             selection->files.push_back({parent, {entry.name}, entry});
         else if (!options.recursive)
-            selection->leftOut.push_back(Shown(path));
+            selection->leftOut.push_back(ShownPath(path));
         else if (!(outcome = AddFolder(context, path, {entry.name}, selection)).ok)
             return outcome;
     }
@@ -113,7 +111,7 @@ int CmdGetMany(Context &context, const std::string &remote, const std::string &l
     }
     CopyResult result = DownloadFiles(context, std::move(plan), options.keepTimes);
     nlohmann::json document = CopyJson(result);
-    document["remote"] = Shown(typed);
+    document["remote"] = ShownPath(typed);
     document["local"] = into;
     return Finish(context, "get", result, document, "");
 }
@@ -155,7 +153,7 @@ int CmdPutTree(Context &context, const std::string &local, const std::string &re
     CopyResult result = UploadFiles(context, std::move(plan));
     nlohmann::json document = CopyJson(result);
     document["local"] = local;
-    document["remote"] = Shown(into);
+    document["remote"] = ShownPath(into);
     return Finish(context, "put", result, document, "");
 }
 
@@ -182,11 +180,11 @@ int CmdRemoveMany(Context &context, const std::string &remote, TreeOptions optio
             outcome.message += ": " + JoinDevicePath(file.Path());
             return context.Fail(outcome);
         }
-        removed.push_back(Shown(file.Path()));
+        removed.push_back(ShownPath(file.Path()));
     }
     // The plug-in deletes files only: the folders stay, empty.
     nlohmann::json folders = nlohmann::json::array();
-    for (const auto &folder : selection.folders) folders.push_back(Shown(folder));
+    for (const auto &folder : selection.folders) folders.push_back(ShownPath(folder));
     std::string text = "removed " + std::to_string(removed.size()) + " files";
     if (!folders.empty())
         text += "; " + std::to_string(folders.size()) + " folders stay (the phone's link deletes files only)";

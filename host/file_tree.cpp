@@ -51,8 +51,6 @@ CopyResult LocalFailure(CopyResult result, const std::string &message) {
     return result;
 }
 
-std::string Shown(const std::vector<std::string> &parts) { return DeviceToTerminal(JoinDevicePath(parts)); }
-
 // Downloads one file of the current phone folder to `local`.
 CopyResult DownloadOne(Context &context, const PlannedDownload &item, bool keepTimes, Progress &progress,
                        CopyResult result) {
@@ -161,6 +159,8 @@ const Memory *StoreFor(const Capability &capability, const std::vector<std::stri
     return objectStore;
 }
 
+std::string ShownPath(const std::vector<std::string> &parts) { return DeviceToTerminal(JoinDevicePath(parts)); }
+
 std::string StoreName(const Memory &store) {
     return store.location == "0" ? "the phone's internal memory" : store.location;
 }
@@ -170,7 +170,8 @@ CopyResult DownloadFiles(Context &context, std::vector<PlannedDownload> plan, bo
     std::erase_if(plan, [&](const PlannedDownload &item) {
         bool tooLong = item.source.entry.name.size() > kMaxDownloadName;
         if (tooLong)
-            result.skipped.push_back(Shown(item.source.Path()) + ": the protocol carries names of at most 31 bytes");
+            result.skipped.push_back(ShownPath(item.source.Path()) +
+                                     ": the protocol carries names of at most 31 bytes");
         return tooLong;
     });
     // One folder change per folder.

@@ -11,11 +11,6 @@
 
 namespace {
 
-template <size_t N>
-std::string FieldText(const char (&field)[N]) {
-    return std::string(field, strnlen(field, N));
-}
-
 std::string OrZero(const std::string &text) { return text.empty() ? "0" : text; }
 
 // One Memory element for entry `entry` of the table; entry 0 is the object store.

@@ -12,12 +12,6 @@
 
 namespace {
 
-// A record's text field as a string; the field need not be terminated.
-template <size_t N>
-std::string FieldText(const char (&field)[N]) {
-    return std::string(field, strnlen(field, N));
-}
-
 // The record `record` points to, or a blank one when it is missing.
 template <typename Record>
 const Record &RecordOrBlank(const void *record) {

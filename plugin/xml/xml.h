@@ -6,6 +6,7 @@
 #define CEBRIDGE_XML_H
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -59,6 +60,12 @@ void BuildCapabilityDocument(XmlNodeRef document, const CapabilityInfo &info, co
 // Appends one Content element for `record` of `kind` (a ContentKind) to `parent`.
 // False only for a package record that is missing or has no application id.
 bool AppendContentElement(XmlNodeRef parent, const void *record, uint32_t kind);
+
+// A record's text field as a string; the field need not be terminated.
+template <size_t N>
+std::string FieldText(const char (&field)[N]) {
+    return std::string(field, strnlen(field, N));
+}
 
 // Building blocks of the documents. A null `text` gives a Text child without value.
 XmlNodeRef AddElement(XmlNodeRef parent, const char *name);

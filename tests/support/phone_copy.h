@@ -105,6 +105,14 @@ inline std::filesystem::path Utf8Path(const std::string &utf8) {
     return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
+// A terminated UTF-16 text (WCHAR on every system; null reads as empty).
+template <typename Char>
+std::u16string U16Text(const Char *text) {
+    std::u16string result;
+    for (; text != nullptr && *text != 0; ++text) result.push_back(static_cast<char16_t>(*text));
+    return result;
+}
+
 // Reads a whole file ("" when it cannot be read).
 std::string ReadFileText(const std::filesystem::path &path);
 void WriteFileText(const std::filesystem::path &path, const std::string &text);

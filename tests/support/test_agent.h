@@ -26,6 +26,14 @@
 
 #include "cebridge/agent.h"
 
+// The agent's names for the phone's data sets.
+inline constexpr char kPackages[] = "WG-REGISTRY";
+inline constexpr char kContacts[] = "phonebook/private";
+inline constexpr char kSchedule[] = "schedule";
+inline constexpr char kCalls[] = "callhistory";
+inline constexpr char kReceived[] = "smsdata/recv";
+inline constexpr char kSent[] = "smsdata/send";
+
 // One answer as the agent saw it: the record (its pBody points nowhere once the
 // packet was released), the body bytes, the event code and the calling thread.
 struct Answer {

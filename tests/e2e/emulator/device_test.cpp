@@ -24,7 +24,7 @@ protected:
         const LONG result =
             api.CeRegQueryValueEx(key, Wide(name).c_str(), nullptr, &type, reinterpret_cast<BYTE *>(buffer), &bytes);
         if (result != 0 || type != REG_SZ) return u"<error " + std::u16string(1, char16_t(u'0' + result % 10)) + u">";
-        return Text(buffer);
+        return U16Text(buffer);
     }
 };
 
@@ -38,9 +38,9 @@ TEST_F(EmulatorDeviceTest, StorageProfilesEnumerateInFileOrderWithTheirFolders) 
         FILETIME written{};
         result = api.CeRegEnumKeyEx(profiles, index, name, &chars, nullptr, nullptr, nullptr, &written);
         if (result != 0) break;
-        EXPECT_EQ(chars, Text(name).size());
+        EXPECT_EQ(chars, U16Text(name).size());
         EXPECT_NE(written.dwHighDateTime, 0u);
-        names.push_back(Text(name));
+        names.push_back(U16Text(name));
     }
     EXPECT_EQ(result, static_cast<LONG>(CE_ERROR_NO_MORE_ITEMS));
     EXPECT_EQ(names, (std::vector<std::u16string>{u"SDMMC", u"SDMemory", u"HDProfile"}));

@@ -54,12 +54,6 @@ bool LinkSignalled(HANDLE handle, int timeoutMs) {
 #endif
 }
 
-std::u16string Text(const WCHAR *text) {
-    std::u16string out;
-    for (; text && *text; ++text) out += static_cast<char16_t>(*text);
-    return out;
-}
-
 std::basic_string<WCHAR> Wide(const std::u16string &text) { return std::basic_string<WCHAR>(text.begin(), text.end()); }
 
 RAPIINIT EmulatorTest::Connect() {

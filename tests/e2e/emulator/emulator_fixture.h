@@ -27,7 +27,6 @@ void *EmulatorSymbol(const char *name);
 // True when the link start descriptor (POSIX) or event (Win32) is signalled in time.
 bool LinkSignalled(HANDLE handle, int timeoutMs);
 
-std::u16string Text(const WCHAR *text);
 // Device text from UTF-16 (what CE_TEXT literals hold).
 std::basic_string<WCHAR> Wide(const std::u16string &text);
 

@@ -22,7 +22,7 @@ protected:
     }
     static const CE_FIND_DATA *Named(const std::vector<CE_FIND_DATA> &entries, const std::u16string &name) {
         for (const auto &entry : entries) {
-            if (Text(entry.cFileName) == name) return &entry;
+            if (U16Text(entry.cFileName) == name) return &entry;
         }
         return nullptr;
     }
@@ -33,7 +33,7 @@ TEST_F(EmulatorFilesTest, FindAllFilesFillsOnlyTheFieldsAsked) {
     const auto names = FindAll(u"\\My Documents\\*.*", FAF_NAME);
     std::vector<std::u16string> listed;
     for (const auto &entry : names) {
-        listed.push_back(Text(entry.cFileName));
+        listed.push_back(U16Text(entry.cFileName));
         EXPECT_EQ(entry.dwFileAttributes, 0u);
         EXPECT_EQ(entry.nFileSizeLow, 0u);
         EXPECT_FALSE(TimeSet(entry.ftLastWriteTime));
@@ -86,7 +86,7 @@ TEST_F(EmulatorFilesTest, SearchesResolveNamesInAnyCaseAndReportMissingPlaces) {
     CE_FIND_DATA data{};
     HANDLE found = api.CeFindFirstFile(CE_TEXT("\\my documents"), &data);
     ASSERT_NE(found, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Text(data.cFileName), u"My Documents");
+    EXPECT_EQ(U16Text(data.cFileName), u"My Documents");
     EXPECT_EQ(data.dwFileAttributes, FILE_ATTRIBUTE_DIRECTORY);
     EXPECT_TRUE(api.CeFindClose(found));
     EXPECT_FALSE(api.CeFindClose(found));
@@ -109,7 +109,7 @@ TEST_F(EmulatorFilesTest, ProbeEndingInBackslashNamesTheFolderUnlessTheImageSays
     CE_FIND_DATA data{};
     HANDLE folder = api.CeFindFirstFile(CE_TEXT("\\My Documents\\Templates\\"), &data);
     ASSERT_NE(folder, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Text(data.cFileName), u"Templates");
+    EXPECT_EQ(U16Text(data.cFileName), u"Templates");
     EXPECT_EQ(data.dwFileAttributes, FILE_ATTRIBUTE_DIRECTORY);
     api.CeFindClose(folder);
     HANDLE root = api.CeFindFirstFile(CE_TEXT("\\"), &data);

@@ -1,6 +1,7 @@
 // Appointments and the call history through the built host: times are typed and
 // shown in PC local time and come back as the same instant, in any zone.
 #include "host_fixture.h"
+#include "support/pc_time_zone.h"
 
 namespace fs = std::filesystem;
 
@@ -8,8 +9,6 @@ namespace {
 
 #if !defined(_WIN32)
 // (POSIX zone rules in TZ; a Windows host takes its zone from the system.)
-const char kSeoul[] = "KST-9";
-const char kNewYork[] = "EST5EDT,M3.2.0,M11.1.0";
 
 class HostCalendar : public HostCli {
 protected:
@@ -34,19 +33,19 @@ protected:
 };
 
 TEST_F(HostCalendar, AnAppointmentAddedAtTenLocalTimeReadsBackAtTenLocalTime) {
-    std::string id = Add(kSeoul, {"TITLE=Meeting", "STARTTIME=2009-06-01 10:00", "ENDTIME=2009-06-01 11:30"});
-    nlohmann::json seoul = Show(kSeoul, id);
+    std::string id = Add(kSeoul.tz, {"TITLE=Meeting", "STARTTIME=2009-06-01 10:00", "ENDTIME=2009-06-01 11:30"});
+    nlohmann::json seoul = Show(kSeoul.tz, id);
     EXPECT_EQ(seoul["STARTTIME"], "2009-06-01T10:00:00+09:00") << seoul.dump();
     EXPECT_EQ(seoul["ENDTIME"], "2009-06-01T11:30:00+09:00");
     EXPECT_EQ(seoul["DURATION"], "90");
     // The same instant, seen from New York in summer time.
-    nlohmann::json newYork = Show(kNewYork, id);
+    nlohmann::json newYork = Show(kNewYork.tz, id);
     EXPECT_EQ(newYork["STARTTIME"], "2009-05-31T21:00:00-04:00") << newYork.dump();
 
-    std::string utc = Add(kNewYork, {"TITLE=Call", "STARTTIME=20090601T010000Z", "DURATION=30"});
-    EXPECT_EQ(Show(kSeoul, utc)["STARTTIME"], "2009-06-01T10:00:00+09:00");
+    std::string utc = Add(kNewYork.tz, {"TITLE=Call", "STARTTIME=20090601T010000Z", "DURATION=30"});
+    EXPECT_EQ(Show(kSeoul.tz, utc)["STARTTIME"], "2009-06-01T10:00:00+09:00");
 
-    ScopedEnv zone("TZ", kSeoul);
+    ScopedEnv zone("TZ", kSeoul.tz);
     HostRun table = Host({"calendar"});
     size_t row = table.out.find("2009-06-01 10:00 +09:00  1:30");
     ASSERT_NE(row, std::string::npos) << table.out;
@@ -58,8 +57,8 @@ TEST_F(HostCalendar, AnAppointmentAddedAtTenLocalTimeReadsBackAtTenLocalTime) {
 }
 
 TEST_F(HostCalendar, WholeDayAppointmentsKeepTheirDayInEveryZone) {
-    std::string id = Add(kSeoul, {"TITLE=Holiday", "WHOLEDAY=true", "STARTTIME=2009-06-01"});
-    for (const char *tz : {kSeoul, kNewYork}) {
+    std::string id = Add(kSeoul.tz, {"TITLE=Holiday", "WHOLEDAY=true", "STARTTIME=2009-06-01"});
+    for (const char *tz : {kSeoul.tz, kNewYork.tz}) {
         nlohmann::json fields = Show(tz, id);
         EXPECT_EQ(fields["WHOLEDAY"], "TRUE") << tz;
         EXPECT_EQ(fields["STARTTIME"], "2009-06-01") << tz << fields.dump();

@@ -28,9 +28,6 @@ using nlohmann::json;
 
 namespace {
 
-const char *const kReceived = "smsdata/recv";
-const char *const kSent = "smsdata/send";
-
 struct Message {
     std::string id, party, dateTime, text;
     bool operator==(const Message &) const = default;

@@ -25,9 +25,6 @@ using nlohmann::json;
 
 namespace {
 
-const char *const kContacts = "phonebook/private";
-const char *const kSchedule = "schedule";
-
 // One Content element of a contents listing, by child name.
 using Content = std::map<std::string, std::string>;
 

@@ -176,12 +176,6 @@ constexpr char kNoName[] = "";
 constexpr char kDocuments[] = "My Documents";
 constexpr char kNewFolder[] = "Sweep";
 constexpr char kFolderListing[] = "x-obex/folder-listing";
-constexpr char kPackages[] = "WG-REGISTRY";
-constexpr char kContacts[] = "phonebook/private";
-constexpr char kSchedule[] = "schedule";
-constexpr char kCalls[] = "callhistory";
-constexpr char kReceived[] = "smsdata/recv";
-constexpr char kSent[] = "smsdata/send";
 constexpr char kNewContact[] = "FIRSTNAME=Sweep||MOBILETELEPHONENUMBER=0101";
 constexpr char kNewAppointment[] = "TITLE=Sweep||STARTTIME=20090601T100000Z||ENDTIME=20090601T113000Z";
 

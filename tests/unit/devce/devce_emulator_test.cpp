@@ -7,6 +7,7 @@
 #include <map>
 #include <random>
 
+#include "fake_server.h"
 #include "pim/pim.h"
 #include "platform/platform.h"
 #include "support/phone_copy.h"
@@ -18,15 +19,8 @@ constexpr DWORD kAutoIncrement = 1;
 constexpr DWORD kSeekByOid = 1;
 constexpr DWORD kSeekFromStart = 2;
 constexpr DWORD kAllowRealloc = 1;
-constexpr CEPROPID kFirstName = (0x0082u << 16) | CEVT_LPWSTR;
 constexpr CEPROPID kLastName = (0x0084u << 16) | CEVT_LPWSTR;
 constexpr CEPROPID kMobile = (0x0096u << 16) | CEVT_LPWSTR;
-
-std::u16string Text(const WCHAR *text) {
-    std::u16string result;
-    for (size_t i = 0; text != nullptr && text[i] != 0; ++i) result.push_back(static_cast<char16_t>(text[i]));
-    return result;
-}
 
 uint32_t U32At(const uint8_t *bytes) {
     uint32_t value;
@@ -109,7 +103,7 @@ protected:
         const auto *values = reinterpret_cast<const CePropVal *>(m_buffer);
         strings->clear();
         for (uint16_t i = 0; i < count; ++i) {
-            if (PropType(values[i].propid) == CEVT_LPWSTR) (*strings)[values[i].propid] = Text(values[i].val.lpwstr);
+            if (PropType(values[i].propid) == CEVT_LPWSTR) (*strings)[values[i].propid] = U16Text(values[i].val.lpwstr);
         }
         return oid;
     }
@@ -131,7 +125,7 @@ TEST_F(DevCeEmulatorTest, ListsMyDocumentsAndReadsAFile) {
     ASSERT_TRUE(m_table.CeFindAllFiles(CE_TEXT("\\My Documents\\*.*"), FAF_NAME | FAF_ATTRIBUTES | FAF_SIZE_LOW, &count,
                                        &found));
     std::map<std::u16string, DWORD> sizes;
-    for (DWORD i = 0; i < count; ++i) sizes[Text(found[i].cFileName)] = found[i].nFileSizeLow;
+    for (DWORD i = 0; i < count; ++i) sizes[U16Text(found[i].cFileName)] = found[i].nFileSizeLow;
     m_table.CeRapiFreeBuffer(found);
     const std::string expected = ReadFileText(m_phone.fs() / "My Documents" / "readme.txt");
     ASSERT_EQ(sizes.count(u"readme.txt"), 1u);

@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr CEPROPID kFirstName = (0x0082u << 16) | CEVT_LPWSTR;
 constexpr CEPROPID kCallType = (0x0004u << 16) | CEVT_I4;
 constexpr CEPROPID kPicture = (0x00ABu << 16) | CEVT_BLOB;
 constexpr uint32_t kInvalidData = 13;

@@ -2,22 +2,18 @@
 
 #include <cstring>
 
+#include "support/phone_copy.h"
+
 namespace {
 
 FakeServer *g_server = nullptr;
-
-std::u16string Text(const WCHAR *text) {
-    std::u16string result;
-    for (size_t i = 0; text != nullptr && text[i] != 0; ++i) result.push_back(static_cast<char16_t>(text[i]));
-    return result;
-}
 
 HRESULT RAPI_CALL FakeInvoke(const WCHAR *dll, const WCHAR *function, DWORD cbInput, BYTE *pInput, DWORD *pcbOutput,
                              BYTE **ppOutput, void *, DWORD) {
     FakeServer &server = *g_server;
     ++server.calls;
-    server.library = Text(dll);
-    server.function = Text(function);
+    server.library = U16Text(dll);
+    server.function = U16Text(function);
     server.request.assign(pInput, pInput + (pInput != nullptr ? cbInput : 0));
     *pcbOutput = static_cast<DWORD>(server.response.size());
     *ppOutput = nullptr;

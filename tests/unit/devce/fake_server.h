@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "pim/pim.h"
 #include "platform/platform.h"
 
 struct FakeServer {
@@ -38,6 +39,9 @@ private:
     FakeServer m_server;
     platform::RapiTable m_table{};
 };
+
+// The contact's first name, the property both DevCe suites write and read.
+constexpr CEPROPID kFirstName = (0x0082u << 16) | CEVT_LPWSTR;
 
 // Little-endian builders for golden bytes.
 void PutU16(std::vector<uint8_t> &bytes, uint16_t value);

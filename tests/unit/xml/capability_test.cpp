@@ -14,10 +14,7 @@
 
 namespace {
 
-template <size_t N>
-void Put(char (&field)[N], const char *text) {
-    std::snprintf(field, N, "%s", text);
-}
+using golden::Put;
 
 void FillStore(CapabilityInfo &info, int entry, const char *location, const char *memoryType, const char *freeBytes,
                const char *usedBytes) {

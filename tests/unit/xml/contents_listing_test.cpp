@@ -13,10 +13,7 @@
 
 namespace {
 
-template <size_t N>
-void Put(char (&field)[N], const char *text) {
-    std::snprintf(field, N, "%s", text);
-}
+using golden::Put;
 
 std::string NoDtd() { return std::string(); }
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -14,6 +15,12 @@
 #include "support/phone_copy.h"
 
 namespace golden {
+
+// Fills a record's fixed text field, cut to fit and terminated.
+template <size_t N>
+void Put(char (&field)[N], const char *text) {
+    std::snprintf(field, N, "%s", text);
+}
 
 inline std::filesystem::path XmlGoldenPath(const std::string &name) {
     return std::filesystem::path(CEBRIDGE_TEST_SOURCE_DIR) / "tests" / "golden" / "xml" / name;
