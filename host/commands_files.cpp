@@ -226,7 +226,7 @@ int CmdRemove(Context &context, const std::string &remote, TreeOptions options) 
     if (int code = context.Connect()) return code;
     FolderEntry entry;
     Outcome outcome = LocateFile(context, folder, name, &entry);
-    if (outcome.ok) outcome = context.link.DeleteFile(entry.name);
+    if (outcome.ok) outcome = context.link.RemoveFile(entry.name);
     if (!outcome.ok) return context.Fail(outcome);
     folder.push_back(entry.name);
     context.Emit("", {{"removed", Shown(folder)}});

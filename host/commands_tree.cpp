@@ -176,7 +176,7 @@ int CmdRemoveMany(Context &context, const std::string &remote, TreeOptions optio
             if (!(outcome = context.link.EnterFolder(file.folder)).ok) return context.Fail(outcome);
             current = &file.folder;
         }
-        if (!(outcome = context.link.DeleteFile(file.entry.name)).ok) {
+        if (!(outcome = context.link.RemoveFile(file.entry.name)).ok) {
             outcome.message += ": " + JoinDevicePath(file.Path());
             return context.Fail(outcome);
         }

@@ -229,7 +229,7 @@ Outcome DeviceLink::Upload(const std::string &localPath, const std::string &name
     return FromAnswer(Exchange(request, kRequestSeconds, progress), "upload");
 }
 
-Outcome DeviceLink::DeleteFile(const std::string &name) {
+Outcome DeviceLink::RemoveFile(const std::string &name) {
     Request request = MakeRequest(CMD_PUT, SUB_PUT_DELETE, {{PAR_TYPE, kFile}, {PAR_NAME, name}});
     return FromAnswer(Exchange(request, kRequestSeconds), "delete");
 }

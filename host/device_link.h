@@ -80,7 +80,7 @@ public:
     Outcome ListFolder(std::vector<FolderEntry> *entries);
     Outcome Download(const std::string &name, const std::string &localPath, const ProgressFn &progress);
     Outcome Upload(const std::string &localPath, const std::string &name, const ProgressFn &progress);
-    Outcome DeleteFile(const std::string &name);
+    Outcome RemoveFile(const std::string &name);
     // Deletes what a failed or interrupted upload left, also after Ctrl-C.
     Outcome RemovePartialUpload(const std::string &name);
     Outcome Install(const std::string &devicePath);
