@@ -267,9 +267,11 @@ uint32_t Server::MountDBVolEx(const Input &in, Output &out) {
         text = VolumeText(volume);
         if (!WriteFileReplacing(path, text)) return kDiskFull;
     } else {
-        // Read it again: another process may have changed it since.
+        // Read it again: another process may have changed it since. Parsed only when
+        // it is not what this server already holds.
         std::string error;
-        if (!LoadVolume(path, &volume, &error, &text)) return kInvalidData;
+        if (!ReadVolumeText(path, &text)) return kInvalidData;
+        if ((mounted == nullptr || text != mounted->text) && !ParseVolume(text, &volume, &error)) return kInvalidData;
     }
     if (mounted == nullptr) {
         m_volumes.push_back(std::make_unique<MountedVolume>());
