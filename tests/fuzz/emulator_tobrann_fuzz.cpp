@@ -1,7 +1,9 @@
 // Fuzz entry for the emulated phone's database server: requests of any shape reach
-// CeRapiInvoke(L"Tobrann", ...) of the built libceemu.so, loaded the way the
-// plug-in loads its RAPI provider, on the phone image CEBRIDGE_DEVICE names (a
-// throw-away copy: the server may write to it).
+// its CeRapiInvoke(L"Tobrann", ...) on the phone image CEBRIDGE_DEVICE names (a
+// throw-away copy: the server may write to it). The fuzzer has the emulator compiled
+// in (CEBRIDGE_EMULATOR_LINKED_IN), so that it sees the server's branches; the unit
+// test that replays the committed inputs loads the built libceemu.so instead, the
+// way the plug-in loads its RAPI provider.
 //
 // Input: up to eight calls, each one byte choosing the function (bit 7: the
 // request's first four bytes become the first four of the previous answer, so a
@@ -13,6 +15,13 @@
 #include <cstring>
 
 #include "fuzz_support.h"
+
+#if defined(CEBRIDGE_EMULATOR_LINKED_IN)
+#include <type_traits>
+#define RAPI_OPERATION(name) extern "C" std::remove_pointer_t<PFN_##name> name;
+CEBRIDGE_RAPI_OPERATIONS(RAPI_OPERATION)
+#undef RAPI_OPERATION
+#endif
 
 namespace {
 
@@ -59,13 +68,16 @@ public:
 
 private:
     EmulatedPhone() {
-        const char *path = std::getenv("CEBRIDGE_FUZZ_EMULATOR");
-#ifdef CEBRIDGE_TEST_EMULATOR
-        if (path == nullptr) path = CEBRIDGE_TEST_EMULATOR;
-#endif
+#if defined(CEBRIDGE_EMULATOR_LINKED_IN)
+#define RAPI_OPERATION(name) m_table.name = &::name;
+        CEBRIDGE_RAPI_OPERATIONS(RAPI_OPERATION)
+#undef RAPI_OPERATION
+        m_loaded = true;
+#elif defined(CEBRIDGE_TEST_EMULATOR)
         bool loaded = false;
-        if (path != nullptr) m_table = platform::LoadRapiTable(path, &loaded);
+        m_table = platform::LoadRapiTable(CEBRIDGE_TEST_EMULATOR, &loaded);
         m_loaded = loaded;
+#endif
     }
     bool Link() {
         if (!m_loaded) return false;
