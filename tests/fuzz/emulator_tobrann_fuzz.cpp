@@ -5,6 +5,10 @@
 // test that replays the committed inputs loads the built libceemu.so instead, the
 // way the plug-in loads its RAPI provider.
 //
+// Every input starts from the phone's volume files as the run found them, so that an
+// input does the same wherever it comes in a run, and the volumes do not grow with
+// every database and record the inputs add (a write serialises its whole volume).
+//
 // Input: up to eight calls, each one byte choosing the function (bit 7: the
 // request's first four bytes become the first four of the previous answer, so a
 // handle the server gave out is used again), two bytes of request length and the
@@ -13,6 +17,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "fuzz_support.h"
 
@@ -65,6 +75,18 @@ public:
         m_linked = false;
     }
     const platform::RapiTable &table() const { return m_table; }
+    // Puts the volume files back as they were at the start; removes any other.
+    void RestoreVolumes() const {
+        std::error_code ignored;
+        for (const auto &entry : std::filesystem::directory_iterator(m_volumeFolder, ignored)) {
+            if (!IsPristine(entry.path())) std::filesystem::remove(entry.path(), ignored);
+        }
+        // Rewritten only when an input changed them: the server parses a volume file
+        // again when it finds it changed.
+        for (const auto &[path, text] : m_pristine) {
+            if (FileText(path) != text) std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+        }
+    }
 
 private:
     EmulatedPhone() {
@@ -78,6 +100,24 @@ private:
         m_table = platform::LoadRapiTable(CEBRIDGE_TEST_EMULATOR, &loaded);
         m_loaded = loaded;
 #endif
+        const char *device = std::getenv("CEBRIDGE_DEVICE");
+        if (device == nullptr) return;
+        m_volumeFolder = std::filesystem::path(device) / "volumes";
+        std::error_code ignored;
+        for (const auto &entry : std::filesystem::directory_iterator(m_volumeFolder, ignored)) {
+            m_pristine.emplace_back(entry.path(), FileText(entry.path()));
+        }
+    }
+    static std::string FileText(const std::filesystem::path &path) {
+        std::ostringstream text;
+        text << std::ifstream(path, std::ios::binary).rdbuf();
+        return std::move(text).str();
+    }
+    bool IsPristine(const std::filesystem::path &path) const {
+        for (const auto &file : m_pristine) {
+            if (file.first == path) return true;
+        }
+        return false;
     }
     bool Link() {
         if (!m_loaded) return false;
@@ -89,6 +129,8 @@ private:
     }
 
     platform::RapiTable m_table{};
+    std::filesystem::path m_volumeFolder;
+    std::vector<std::pair<std::filesystem::path, std::string>> m_pristine;
     bool m_loaded = false;
     bool m_linked = false;
 };
@@ -101,6 +143,7 @@ void EndEmulatorFuzzLink() { EmulatedPhone::Get().Unlink(); }
 int FuzzEmulatorTobrann(const uint8_t *data, size_t size) {
     EmulatedPhone &phone = EmulatedPhone::Get();
     if (!phone.Linked()) std::abort();  // no emulator or no phone image: nothing is fuzzed
+    phone.RestoreVolumes();
     fuzz::Cursor cursor(data, size);
     uint8_t lastAnswer[4] = {};
     for (int call = 0; call < kCallsPerInput && cursor.Left() > 0; ++call) {
