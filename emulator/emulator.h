@@ -79,6 +79,9 @@ std::string PathText(const std::filesystem::path &path);  // UTF-8
 // allocated with malloc (LocalAlloc on Windows) or left null; the result is the
 // device function's 32-bit result.
 HRESULT TobrannInvoke(const std::u16string &function, DWORD cbInput, const BYTE *input, DWORD *cbOutput, BYTE **output);
+// The link ended: the server forgets its mounts and handles, as the phone forgets
+// the file handles.
+void EndTobrannLink();
 
 }  // namespace ceemu
 

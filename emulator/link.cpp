@@ -157,6 +157,7 @@ void EndLink() {
     link.started = false;
     link.CloseDescriptors();
     CloseAllHandles();
+    EndTobrannLink();
 }
 
 }  // namespace ceemu

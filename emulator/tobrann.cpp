@@ -179,6 +179,29 @@ uint32_t Server::Dispatch(const std::u16string &function, const Input &in, Outpu
     return (this->*found->second)(in, out);
 }
 
+void Server::EndLink() {
+    m_handles.clear();
+    for (auto &mounted : m_volumes) Forget(*mounted);
+    m_volumes.clear();
+}
+
+void Server::Forget(MountedVolume &mounted) {
+    constexpr size_t kKept = 8;
+    std::erase_if(m_forgotten, [&mounted](const auto &kept) { return kept->path == mounted.path; });
+    if (m_forgotten.size() == kKept) m_forgotten.erase(m_forgotten.begin());
+    m_forgotten.push_back(std::make_unique<MountedVolume>(std::move(mounted)));
+}
+
+bool Server::TakeForgotten(const std::string &path, const std::string &text, Volume *volume) {
+    const auto kept = std::find_if(m_forgotten.begin(), m_forgotten.end(),
+                                   [&](const auto &candidate) { return candidate->path == path; });
+    if (kept == m_forgotten.end()) return false;
+    const bool same = (*kept)->text == text;
+    if (same) *volume = std::move((*kept)->volume);
+    m_forgotten.erase(kept);
+    return same;
+}
+
 void Server::Refresh(MountedVolume &mounted) {
     // Parsed only when another process changed it: most writes find it as they left it.
     std::string text;
@@ -268,10 +291,11 @@ uint32_t Server::MountDBVolEx(const Input &in, Output &out) {
         if (!WriteFileReplacing(path, text)) return kDiskFull;
     } else {
         // Read it again: another process may have changed it since. Parsed only when
-        // it is not what this server already holds.
+        // it is not what this server holds or held when it last let the volume go.
         std::string error;
         if (!ReadVolumeText(path, &text)) return kInvalidData;
-        if ((mounted == nullptr || text != mounted->text) && !ParseVolume(text, &volume, &error)) return kInvalidData;
+        const bool held = mounted != nullptr ? text == mounted->text : TakeForgotten(path, text, &volume);
+        if (!held && !ParseVolume(text, &volume, &error)) return kInvalidData;
     }
     if (mounted == nullptr) {
         m_volumes.push_back(std::make_unique<MountedVolume>());
@@ -299,6 +323,7 @@ uint32_t Server::UnmountDBVol(const Input &in, Output &) {
     if (--mounted->mounts != 0) return kOk;
     // The last unmount forgets the volume and every handle on it.
     const Guid guid = mounted->guid;
+    Forget(*mounted);
     for (auto handle = m_handles.begin(); handle != m_handles.end();) {
         const Guid *on = std::visit([](auto &object) { return &object.volume; }, handle->second);
         handle = *on == guid ? m_handles.erase(handle) : std::next(handle);
@@ -376,12 +401,24 @@ uint32_t Server::FreeNotification(const Input &in, Output &) { return in.Size() 
 
 }  // namespace tobrann
 
+namespace {
+tobrann::Server &TheServer() {
+    static tobrann::Server server;
+    return server;
+}
+}  // namespace
+
+void EndTobrannLink() {
+    std::lock_guard guard(DeviceLock());
+    TheServer().EndLink();
+}
+
 HRESULT TobrannInvoke(const std::u16string &function, DWORD cbInput, const BYTE *input, DWORD *cbOutput,
                       BYTE **output) {
     std::lock_guard guard(DeviceLock());
     if (cbOutput) *cbOutput = 0;
     if (output) *output = nullptr;
-    static tobrann::Server server;
+    tobrann::Server &server = TheServer();
     tobrann::Output out;
     bool known = false;
     uint32_t code = 0;

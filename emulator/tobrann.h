@@ -109,6 +109,9 @@ struct MountedVolume {
 class Server {
 public:
     uint32_t Dispatch(const std::u16string &function, const Input &in, Output &out, bool *known);
+    // The link ended: its mounts and handles go. The counters stay, so an identifier
+    // kept from that link never names something of the next one.
+    void EndLink();
 
 private:
     using Handler = uint32_t (Server::*)(const Input &, Output &);
@@ -167,7 +170,14 @@ private:
     // read or wrote it, so a change never builds on a stale copy.
     void Refresh(MountedVolume &mounted);
 
-    std::vector<std::unique_ptr<MountedVolume>> m_volumes;  // in mount order
+    // Keeps a volume the server stops holding, parsed, for a later mount of the same
+    // file text (the next link mounts the same volumes again).
+    void Forget(MountedVolume &mounted);
+    // The kept volume of `path` when `text` is still its file's text.
+    bool TakeForgotten(const std::string &path, const std::string &text, Volume *volume);
+
+    std::vector<std::unique_ptr<MountedVolume>> m_volumes;    // in mount order
+    std::vector<std::unique_ptr<MountedVolume>> m_forgotten;  // the latest few, newest last
     std::map<uint32_t, HandleObject> m_handles;
     uint32_t m_nextHandle = 0x1000;
     uint32_t m_mountSerial = 0;

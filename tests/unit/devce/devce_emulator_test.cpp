@@ -214,6 +214,36 @@ TEST_F(DevCeEmulatorTest, WrittenContactSurvivesReopeningTheImageAndCanBeDeleted
     EXPECT_FALSE(DevCeDeleteRecord(contacts, written));
 }
 
+// The server's handles and mounts end with the link, as the file handles do: a
+// handle or volume kept from an earlier link must not reach the database. The next
+// link's mount reads the volume file as it is then, edits made between links too.
+TEST_F(DevCeEmulatorTest, HandlesAndMountsEndWithTheLink) {
+    Connect();
+    MountPim();
+    const DEVHANDLE stale = OpenContacts();
+    ASSERT_NE(stale, kInvalidDevHandle);
+    Strings strings;
+    ASSERT_EQ(ReadRecord(stale, &strings), 65537u);
+    ASSERT_EQ(strings[kLastName], u"홍");
+    const CeGuid staleVolume = m_volume;
+    Reconnect();
+
+    EXPECT_EQ(ReadRecord(stale, &strings), 0u);
+    EXPECT_EQ(platform::GetLastError(), 6u);
+    m_volume = staleVolume;
+    EXPECT_FALSE(DevCeUnmountDBVol(&m_volume));
+
+    std::string text = VolumeFile();
+    text.replace(text.find("\"홍\""), std::strlen("\"홍\""), "\"Hong\"");
+    WriteFileText(m_phone.path() / "volumes" / "pim.vol.json", text);
+    MountPim();
+    EXPECT_NE(std::memcmp(&m_volume, &staleVolume, sizeof m_volume), 0);
+    const DEVHANDLE contacts = OpenContacts();
+    ASSERT_NE(contacts, kInvalidDevHandle);
+    ASSERT_EQ(ReadRecord(contacts, &strings), 65537u);
+    EXPECT_EQ(strings[kLastName], u"Hong");
+}
+
 // Numbers, times and blobs keep their exact values through the volume file.
 TEST_F(DevCeEmulatorTest, EveryPropertyTypeSurvivesTheVolumeFile) {
     Connect();
