@@ -5,14 +5,17 @@
 // test that replays the committed inputs loads the built libceemu.so instead, the
 // way the plug-in loads its RAPI provider.
 //
-// Every input starts from the phone's volume files as the run found them, so that an
-// input does the same wherever it comes in a run, and the volumes do not grow with
-// every database and record the inputs add (a write serialises its whole volume).
+// Every input starts from the phone's volume files as the run found them, and ends
+// by unmounting every volume it mounted (which forgets every handle on them), so
+// that an input does the same wherever it comes in a run, and neither the volumes
+// nor the server's mounts grow with every input (a write serialises its whole volume
+// and first re-reads every mounted one).
 //
 // Input: up to eight calls, each one byte choosing the function (bit 7: the
 // request's first four bytes become the first four of the previous answer, so a
 // handle the server gave out is used again), two bytes of request length and the
 // request bytes, which reach the server as their own exact-size block.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -57,7 +60,9 @@ const WCHAR *const kFunctions[] = {
 };
 // clang-format on
 constexpr size_t kFunctionCount = sizeof kFunctions / sizeof kFunctions[0];
+constexpr size_t kMountFunction = 1;  // DevCeMountDBVolEx
 constexpr int kCallsPerInput = 8;
+constexpr size_t kGuidSize = 16;
 
 // The emulator's library, loaded and linked on first use.
 class EmulatedPhone {
@@ -75,6 +80,15 @@ public:
         m_linked = false;
     }
     const platform::RapiTable &table() const { return m_table; }
+    // Unmounts each volume as often as it is mounted: the server forgets it and
+    // every handle on it.
+    void UnmountAll(std::vector<std::array<uint8_t, kGuidSize>> &volumes) const {
+        for (auto &guid : volumes) {
+            while (m_table.CeRapiInvoke(CE_TEXT("Tobrann"), CE_TEXT("DevCeUnmountDBVol"), kGuidSize, guid.data(),
+                                        nullptr, nullptr, nullptr, 0) == 0) {
+            }
+        }
+    }
     // Puts the volume files back as they were at the start; removes any other.
     void RestoreVolumes() const {
         std::error_code ignored;
@@ -146,24 +160,30 @@ int FuzzEmulatorTobrann(const uint8_t *data, size_t size) {
     phone.RestoreVolumes();
     fuzz::Cursor cursor(data, size);
     uint8_t lastAnswer[4] = {};
+    std::vector<std::array<uint8_t, kGuidSize>> mounted;
     for (int call = 0; call < kCallsPerInput && cursor.Left() > 0; ++call) {
         const uint8_t choice = cursor.Byte();
         const uint16_t length = cursor.U16();
         fuzz::HeapCopy request = cursor.Take(length);
         if ((choice & 0x80) != 0 && request.size() >= 4) std::memcpy(request.data(), lastAnswer, 4);
 
+        const size_t function = (choice & 0x7f) % kFunctionCount;
         DWORD answerSize = 0;
         BYTE *answer = nullptr;
-        phone.table().CeRapiInvoke(CE_TEXT("Tobrann"), kFunctions[(choice & 0x7f) % kFunctionCount],
-                                   static_cast<DWORD>(request.size()), request.size() > 0 ? request.data() : nullptr,
-                                   &answerSize, &answer, nullptr, 0);
+        const HRESULT result =
+            phone.table().CeRapiInvoke(CE_TEXT("Tobrann"), kFunctions[function], static_cast<DWORD>(request.size()),
+                                       request.size() > 0 ? request.data() : nullptr, &answerSize, &answer, nullptr, 0);
         if (answer == nullptr && answerSize != 0) std::abort();
         if (answer != nullptr) {
             fuzz::Touch(answer, answerSize);  // every byte the server reported is there
             std::memcpy(lastAnswer, answer, answerSize < 4 ? answerSize : 4);
+            if (function == kMountFunction && result == 0 && answerSize == kGuidSize) {
+                std::memcpy(mounted.emplace_back().data(), answer, kGuidSize);
+            }
             platform::LocalFree(answer);  // as the plug-in frees the server's answers
         }
     }
+    phone.UnmountAll(mounted);
     return 0;
 }
 
