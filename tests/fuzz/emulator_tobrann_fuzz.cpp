@@ -38,9 +38,10 @@ CEBRIDGE_RAPI_OPERATIONS(RAPI_OPERATION)
 
 namespace {
 
+const WCHAR kMount[] = CE_TEXT("DevCeMountDBVolEx");
 // clang-format off
 const WCHAR *const kFunctions[] = {
-    CE_TEXT("DevCeGetPhoneNumber"),          CE_TEXT("DevCeMountDBVolEx"),
+    CE_TEXT("DevCeGetPhoneNumber"),          kMount,
     CE_TEXT("DevCeCreateDatabaseWithProps"), CE_TEXT("DevCeOidGetInfoEx2"),
     CE_TEXT("DevCeCreateSession"),           CE_TEXT("DevCeOpenDatabaseInSession"),
     CE_TEXT("DevCeGetDatabaseSession"),      CE_TEXT("DevCeFlushDBVol"),
@@ -60,7 +61,6 @@ const WCHAR *const kFunctions[] = {
 };
 // clang-format on
 constexpr size_t kFunctionCount = sizeof kFunctions / sizeof kFunctions[0];
-constexpr size_t kMountFunction = 1;  // DevCeMountDBVolEx
 constexpr int kCallsPerInput = 8;
 constexpr size_t kGuidSize = 16;
 
@@ -167,17 +167,17 @@ int FuzzEmulatorTobrann(const uint8_t *data, size_t size) {
         fuzz::HeapCopy request = cursor.Take(length);
         if ((choice & 0x80) != 0 && request.size() >= 4) std::memcpy(request.data(), lastAnswer, 4);
 
-        const size_t function = (choice & 0x7f) % kFunctionCount;
+        const WCHAR *const function = kFunctions[(choice & 0x7f) % kFunctionCount];
         DWORD answerSize = 0;
         BYTE *answer = nullptr;
         const HRESULT result =
-            phone.table().CeRapiInvoke(CE_TEXT("Tobrann"), kFunctions[function], static_cast<DWORD>(request.size()),
+            phone.table().CeRapiInvoke(CE_TEXT("Tobrann"), function, static_cast<DWORD>(request.size()),
                                        request.size() > 0 ? request.data() : nullptr, &answerSize, &answer, nullptr, 0);
         if (answer == nullptr && answerSize != 0) std::abort();
         if (answer != nullptr) {
             fuzz::Touch(answer, answerSize);  // every byte the server reported is there
             std::memcpy(lastAnswer, answer, answerSize < 4 ? answerSize : 4);
-            if (function == kMountFunction && result == 0 && answerSize == kGuidSize) {
+            if (function == kMount && result == 0 && answerSize == kGuidSize) {
                 std::memcpy(mounted.emplace_back().data(), answer, kGuidSize);
             }
             platform::LocalFree(answer);  // as the plug-in frees the server's answers
