@@ -9,7 +9,8 @@
 #   mingw-x64             64-bit Windows build, its suite under wine64
 #   fuzz                  every fuzz target from its seeds (tests/fuzz/run_fuzzers.sh)
 # Every stage runs even when an earlier one failed; the end shows one line per stage
-# (passed, skipped: why, or failed) and the run fails if any stage failed.
+# (passed, skipped: why, or failed: the failed tests) and the run fails if any stage
+# failed.
 #   CEBRIDGE_TEST_STAGES="default fuzz"   just these stages (CEBRIDGE_TEST_PRESETS too)
 #   CEBRIDGE_NO_32BIT=1                   behave as on a machine that runs no 32-bit program
 #   CEBRIDGE_FUZZ_SECONDS=N               fuzz each target for N seconds
@@ -82,18 +83,33 @@ run_stage() {
 
 duration() { printf '%d min %02d s' $(($1 / 60)) $(($1 % 60)); }
 
+# The names of the tests that failed in a stage's output (gtest's "[  FAILED  ]" lines,
+# ctest's list of failed programs), so that the summary alone says what to look at
+# when only the end of a long log is kept.
+failed_tests() {
+  { grep -aoE '^\[  FAILED  \] [A-Za-z_][A-Za-z0-9_./]*' "$1" | sed 's/^\[  FAILED  \] //'
+    grep -aE '^[[:space:]]+[0-9]+ - [^ ]+ \((Failed|Timeout|SEGFAULT|Subprocess aborted|Exception)' "$1" |
+      sed -E 's/^[[:space:]]+[0-9]+ - //'
+  } | sort -u | paste -sd, | sed 's/,/, /g'
+}
+
 summary=()
 failures=0
 for stage in "${stages[@]}"; do
   echo "=== ${stage} ==="
   skip_reason=
   started=${SECONDS}
-  if run_stage "${stage}"; then
+  stage_log=$(mktemp)
+  if run_stage "${stage}" > >(tee "${stage_log}") 2>&1; then
     if [ -n "${skip_reason}" ]; then result="skipped: ${skip_reason}"; else result=passed; fi
   else
     result=failed
     failures=$((failures + 1))
   fi
+  wait $! # the tee behind the stage's output has written its last line
+  names=$(failed_tests "${stage_log}")
+  rm -f "${stage_log}"
+  [ "${result}" = failed ] && [ -n "${names}" ] && result="failed: ${names}"
   took=$(duration $((SECONDS - started)))
   echo "=== ${stage}: ${result} (${took}) ==="
   summary+=("${stage}: ${result} (${took})")
