@@ -8,7 +8,9 @@
 #include <fstream>
 #include <sstream>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -52,6 +54,32 @@ fs::path MakeUniqueFolder() {
 #endif
 }
 
+#if defined(_WIN32)
+// Removes a folder and all it holds, also past MAX_PATH: the emulator makes phone
+// folders as deep as the phone allows, deeper than the temporary folder leaves
+// room for, and the standard library gives up on those.
+void RemoveLongTree(const std::wstring &path) {
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring child = path + L"\\" + name;
+            const DWORD kind = entry.dwFileAttributes;
+            if ((kind & FILE_ATTRIBUTE_DIRECTORY) && !(kind & FILE_ATTRIBUTE_REPARSE_POINT))
+                RemoveLongTree(child);
+            else if (kind & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveDirectoryW(child.c_str());  // a link to a folder: the link goes, not what it names
+            else if (SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL))  // read-only files too
+                DeleteFileW(child.c_str());
+        } while (FindNextFileW(search, &entry));
+        FindClose(search);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+#endif
+
 // Registry files escape '\' and '"' inside quoted strings.
 std::string RegistryQuoted(const std::string &text) {
     std::string out = "\"";
@@ -72,8 +100,12 @@ TempDir::TempDir() : m_path(MakeUniqueFolder()) {
 
 TempDir::~TempDir() {
     if (m_path.empty()) return;
+#if defined(_WIN32)
+    RemoveLongTree(L"\\\\?\\" + fs::absolute(m_path).make_preferred().wstring());
+#else
     std::error_code ignored;
     fs::remove_all(m_path, ignored);
+#endif
 }
 
 ScopedEnv::ScopedEnv(const char *name, const std::string &value) : m_name(name) {
