@@ -89,7 +89,7 @@ duration() { printf '%d min %02d s' $(($1 / 60)) $(($1 % 60)); }
 failed_tests() {
   { grep -aoE '^\[  FAILED  \] [A-Za-z_][A-Za-z0-9_./]*' "$1" | sed 's/^\[  FAILED  \] //'
     grep -aE '^[[:space:]]+[0-9]+ - [^ ]+ \((Failed|Timeout|SEGFAULT|Subprocess aborted|Exception)' "$1" |
-      sed -E 's/^[[:space:]]+[0-9]+ - //'
+      sed -E 's/^[[:space:]]+[0-9]+ - //; s/ \(Failed\)$//'
   } | sort -u | paste -sd, | sed 's/,/, /g'
 }
 
