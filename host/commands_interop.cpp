@@ -45,6 +45,11 @@ bool ReadInput(const std::string &path, std::string *text, std::string *error) {
         text->assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
         return true;
     }
+    std::error_code ignored;
+    if (std::filesystem::is_directory(LocalPath(path), ignored)) {
+        *error = path + ": a folder, not a file";
+        return false;
+    }
     std::ifstream file(LocalPath(path), std::ios::binary);
     if (!file) {
         *error = SystemReason(path);
@@ -140,6 +145,13 @@ std::string Rows(const std::string &path, const std::vector<std::string> &column
     return csv;
 }
 
+// A contact's TITLE and SUFFIX are parts of the name, not the job.
+std::string ReadableFieldName(const std::string &name) {
+    if (name == "TITLE") return "honorific (TITLE, as in Dr.)";
+    if (name == "SUFFIX") return "name suffix (SUFFIX, as in Jr.)";
+    return name;
+}
+
 // The fields of an add as the plug-in's item text, in the device's code page. A
 // field that cannot travel is left out with a note.
 std::string ItemText(const ItemFields &fields, const std::vector<std::string> &addable,
@@ -147,7 +159,7 @@ std::string ItemText(const ItemFields &fields, const std::vector<std::string> &a
     std::string text;
     for (const auto &[name, value] : fields) {
         if (std::find(addable.begin(), addable.end(), name) == addable.end()) {
-            notKept->push_back(name + " (the phone's add cannot write it)");
+            notKept->push_back(ReadableFieldName(name) + " (the phone's add cannot write it)");
             continue;
         }
         if (value.find('|') != std::string::npos) {
@@ -239,8 +251,7 @@ Outcome ImportContacts(Context &context, const std::string &path, bool skipExist
     std::string text, error;
     if (!ReadInput(path, &text, &error)) return LocalFailure(report, error);
     std::vector<ReadCard> cards = ReadVCards(text);
-    if (cards.empty() && text.find_first_not_of(" \t\r\n") != std::string::npos)
-        return LocalFailure(report, path + ": no vCard (BEGIN:VCARD) in it");
+    if (cards.empty()) return LocalFailure(report, path + ": no vCard (BEGIN:VCARD) in it");
     std::set<std::string> onPhone;
     if (skipExisting) {
         std::vector<ContactFields> contacts;
@@ -251,7 +262,8 @@ Outcome ImportContacts(Context &context, const std::string &path, bool skipExist
     const std::vector<std::string> addable = AddableFields(kContactType);
     for (ReadCard &card : cards) {
         if (context.link.Interrupted()) return Interrupted();
-        std::string shown = "\"" + card.shownName + "\"";
+        std::string shown =
+            "\"" + card.shownName + "\"" + (card.changed.empty() ? "" : " (" + Joined(card.changed) + ")");
         std::string itemText = ItemText(card.fields, addable, &card.notKept);
         if (itemText.empty()) {
             Skip(shown, "nothing in it the phone can keep", true, report);

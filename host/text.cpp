@@ -113,6 +113,35 @@ std::string CharsetToUtf8(const std::string &text, const std::string &charset) {
 }
 #endif
 
+std::string Utf16ToUtf8(const std::string &bytes, bool bigEndian) {
+    auto unit = [&](size_t i) {
+        unsigned char first = static_cast<unsigned char>(bytes[i]), second = static_cast<unsigned char>(bytes[i + 1]);
+        return bigEndian ? uint32_t(first << 8 | second) : uint32_t(second << 8 | first);
+    };
+    std::string out;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        uint32_t code = unit(i);
+        bool high = code >= 0xD800 && code < 0xDC00;
+        if (high && i + 3 < bytes.size() && unit(i + 2) >= 0xDC00 && unit(i + 2) < 0xE000) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+            i += 2;
+        } else if (code >= 0xD800 && code < 0xE000) {
+            code = 0xFFFD;
+        }
+        if (code < 0x80) {
+            out += char(code);
+        } else if (code < 0x800) {
+            out += char(0xC0 | code >> 6), out += char(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            out += char(0xE0 | code >> 12), out += char(0x80 | (code >> 6 & 0x3F)), out += char(0x80 | (code & 0x3F));
+        } else {
+            out += char(0xF0 | code >> 18), out += char(0x80 | (code >> 12 & 0x3F));
+            out += char(0x80 | (code >> 6 & 0x3F)), out += char(0x80 | (code & 0x3F));
+        }
+    }
+    return out;
+}
+
 std::vector<std::pair<std::string, std::string>> SplitItemText(const std::string &text) {
     std::vector<std::pair<std::string, std::string>> fields;
     size_t start = 0;

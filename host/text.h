@@ -23,6 +23,9 @@ std::string Utf8FromWide(const std::wstring &wide);
 // as UTF-8; unchanged when the set is unknown here.
 std::string CharsetToUtf8(const std::string &text, const std::string &charset);
 
+// UTF-16 bytes (little- or big-endian) as UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string Utf16ToUtf8(const std::string &bytes, bool bigEndian);
+
 // The plug-in's item text "A=1||B=2" as ordered pairs; items without '=' are left out.
 std::vector<std::pair<std::string, std::string>> SplitItemText(const std::string &text);
 

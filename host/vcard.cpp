@@ -53,6 +53,19 @@ const SimpleField kSimple[] = {
     {"NICKNAME", "NICKNAME"},         {"JOBTITLE", "TITLE"}, {"WEBPAGE", "URL"},          {"BIRTHDAY", "BDAY"},
     {"ANNIVERSARY", "X-ANNIVERSARY"}, {"BODY", "NOTE"},      {"CATEGORIES", "CATEGORIES"}};
 
+std::string Trimmed(const std::string &text) {
+    size_t first = text.find_first_not_of(" \t");
+    return first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// UTF-8 without a byte-order mark; UTF-16 (marked) as UTF-8.
+std::string WithoutByteOrderMark(const std::string &text) {
+    if (text.rfind("\xef\xbb\xbf", 0) == 0) return text.substr(3);
+    if (text.rfind("\xff\xfe", 0) == 0) return Utf16ToUtf8(text.substr(2), false);
+    if (text.rfind("\xfe\xff", 0) == 0) return Utf16ToUtf8(text.substr(2), true);
+    return text;
+}
+
 std::string Upper(std::string text) {
     for (char &c : text)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -203,11 +216,12 @@ bool ParseProperty(const std::string &line, Property *property) {
     return true;
 }
 
-std::string DecodeQuotedPrintable(const std::string &text) {
+// Bytes written as `marker` and two hex digits ("=C3=A9", "%C3%A9") decoded.
+std::string HexEscapesDecoded(const std::string &text, char marker) {
     auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '=' && i + 2 < text.size() && hex(text[i + 1]) && hex(text[i + 2])) {
+        if (text[i] == marker && i + 2 < text.size() && hex(text[i + 1]) && hex(text[i + 2])) {
             out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
             i += 2;
         } else {
@@ -217,19 +231,32 @@ std::string DecodeQuotedPrintable(const std::string &text) {
     return out;
 }
 
-// The value's components (split at unescaped ';'), each unescaped.
-std::vector<std::string> Components(const std::string &value) {
-    std::vector<std::string> parts(1);
+// The value's components (split at unescaped ';'), each a list (split at unescaped
+// ','), each item unescaped.
+std::vector<std::vector<std::string>> ComponentLists(const std::string &value) {
+    std::vector<std::vector<std::string>> parts(1, std::vector<std::string>(1));
     for (size_t i = 0; i < value.size(); ++i) {
         char c = value[i];
         if (c == '\\' && i + 1 < value.size()) {
             char next = value[++i];
-            parts.back() += (next == 'n' || next == 'N') ? '\n' : next;
+            parts.back().back() += (next == 'n' || next == 'N') ? '\n' : next;
         } else if (c == ';') {
-            parts.emplace_back();
+            parts.emplace_back(1);
+        } else if (c == ',') {
+            parts.back().emplace_back();
         } else {
-            parts.back() += c;
+            parts.back().back() += c;
         }
+    }
+    return parts;
+}
+
+// The value's components (split at unescaped ';'), each unescaped; a list keeps its commas.
+std::vector<std::string> Components(const std::string &value) {
+    std::vector<std::string> parts;
+    for (const std::vector<std::string> &list : ComponentLists(value)) {
+        parts.emplace_back();
+        for (size_t i = 0; i < list.size(); ++i) parts.back() += (i ? "," : "") + list[i];
     }
     return parts;
 }
@@ -266,6 +293,7 @@ class CardBuilder {
 public:
     ReadCard card;
     std::string formattedName;
+    bool agentFollows = false;  // the last property was 2.1's AGENT with its card to follow
 
     // Sets `field` unless it has a value already; false then.
     bool Set(const std::string &field, const std::string &value) {
@@ -275,8 +303,36 @@ public:
         return true;
     }
 
-    void Number(const Property &property, const std::string &value) {
-        std::string number = value.rfind("tel:", 0) == 0 ? value.substr(4) : value;
+    // 2.1 and 3.0 may list names in a component ("Mary,Ann"). The phone has no field
+    // for additional (middle) names: they follow the first name, and the import says so.
+    void Name(const std::vector<std::vector<std::string>> &lists) {
+        auto joined = [&](size_t index) { return index < lists.size() ? JoinNonEmpty(lists[index], " ") : ""; };
+        std::string additional = joined(2);
+        Set("LASTNAME", joined(0));
+        Set("FIRSTNAME", JoinNonEmpty({joined(1), additional}, " "));
+        Set("TITLE", joined(3));
+        Set("SUFFIX", joined(4));
+        if (!additional.empty())
+            card.changed.push_back("middle name " + additional + " joined FIRSTNAME: the phone has no field for it");
+    }
+
+    // A tel: URI (RFC 3966) as the number a person dials: "+1-555-0100;ext=42" becomes
+    // "+1-555-0100 ext. 42"; other URI parameters are named as left out.
+    std::string TelUriNumber(const std::string &value) {
+        if (Upper(value.substr(0, 4)) != "TEL:") return value;
+        std::vector<std::string> parts = SplitOutsideQuotes(value.substr(4), ';');
+        std::string number = HexEscapesDecoded(parts[0], '%');
+        for (size_t i = 1; i < parts.size(); ++i) {
+            std::string parameter = HexEscapesDecoded(parts[i], '%');
+            if (Upper(parameter.substr(0, 4)) == "EXT=")
+                number += " ext. " + parameter.substr(4);
+            else if (!parameter.empty())
+                card.changed.push_back("TEL " + parts[0] + " without its URI parameter " + parameter);
+        }
+        return number;
+    }
+
+    void Number(const Property &property, const std::string &number) {
         std::vector<const char *> candidates;
         if (Typed(property, "X-COMPANY"))
             candidates = {"COMPANYTELEPHONENUMBER"};
@@ -322,7 +378,7 @@ public:
 
     void Add(const Property &property) {
         std::string raw = property.value;
-        if (property.encoding == "QUOTED-PRINTABLE") raw = DecodeQuotedPrintable(raw);
+        if (property.encoding == "QUOTED-PRINTABLE") raw = HexEscapesDecoded(raw, '=');
         if (property.encoding == "BASE64" || property.encoding == "B") {
             card.notKept.push_back(property.name);
             return;
@@ -332,10 +388,7 @@ public:
         std::vector<std::string> parts = Components(raw);
         std::string value = Unescaped(raw);
         if (name == "N") {
-            Set("LASTNAME", Component(parts, 0));
-            Set("FIRSTNAME", JoinNonEmpty({Component(parts, 1), Component(parts, 2)}, " "));
-            Set("TITLE", Component(parts, 3));
-            Set("SUFFIX", Component(parts, 4));
+            Name(ComponentLists(raw));
         } else if (name == "FN") {
             formattedName = value;
         } else if (name == "ORG") {
@@ -343,7 +396,9 @@ public:
             std::vector<std::string> units(parts.size() > 1 ? parts.begin() + 1 : parts.end(), parts.end());
             Set("DEPARTMENT", JoinNonEmpty(units, ", "));
         } else if (name == "TEL") {
-            Number(property, value);
+            Number(property, TelUriNumber(value));
+        } else if (name == "AGENT") {
+            agentFollows = value.empty();  // 2.1: the agent's own card comes next
         } else if (name == "EMAIL") {
             if (!Set(kEmails[0], value) && !Set(kEmails[1], value) && !Set(kEmails[2], value))
                 card.notKept.push_back("EMAIL " + value + " (the phone keeps three)");
@@ -405,23 +460,34 @@ std::string WriteVCards(const std::vector<ContactFields> &contacts) {
     return out;
 }
 
-std::vector<ReadCard> ReadVCards(const std::string &text) {
+std::vector<ReadCard> ReadVCards(const std::string &input) {
+    const std::string text = WithoutByteOrderMark(input);
     std::vector<ReadCard> cards;
     std::vector<CardBuilder> open;  // nested cards (2.1's AGENT) are read and dropped
+    // A card left open (no END:VCARD) is kept as far as it was read, with a remark.
+    auto closeUnended = [&](const char *where) {
+        if (open.empty()) return;
+        open.front().card.changed.push_back(std::string("no END:VCARD: read up to ") + where);
+        cards.push_back(open.front().Finish());
+        open.clear();
+    };
     for (const std::string &line : LogicalLines(text)) {
         Property property;
         if (!ParseProperty(line, &property)) continue;
-        std::string value = Upper(property.value);
+        std::string value = Upper(Trimmed(property.value));
         if (property.name == "BEGIN" && value == "VCARD") {
+            if (!open.empty() && !open.back().agentFollows) closeUnended("the next card");
             open.emplace_back();
         } else if (property.name == "END" && value == "VCARD" && !open.empty()) {
             ReadCard card = open.back().Finish();
             open.pop_back();
             if (open.empty()) cards.push_back(card);
         } else if (!open.empty()) {
+            open.back().agentFollows = false;
             open.back().Add(property);
         }
     }
+    closeUnended("the end of the file");
     return cards;
 }
 

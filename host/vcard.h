@@ -19,9 +19,11 @@ struct ReadCard {
     ContactFields fields;
     std::string shownName;             // FN, or the names, for reports
     std::vector<std::string> notKept;  // "PHOTO", "TEL 555-1234 (no free number field)"...
+    std::vector<std::string> changed;  // what was kept in another form, and guesses the reading made
 };
 
-// Every BEGIN:VCARD...END:VCARD of `text`, in order.
+// Every card of `text` (UTF-8, or UTF-16 after its byte-order mark), in order. A card
+// without END:VCARD ends where the next one begins or the text ends.
 std::vector<ReadCard> ReadVCards(const std::string &text);
 
 // The name and the first number of a contact, as --skip-existing compares them.

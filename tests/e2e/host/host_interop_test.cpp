@@ -210,6 +210,58 @@ TEST_F(HostInterop, VCardsOfOtherProgramsImportTheirFields) {
     EXPECT_NE(notes.find("PHOTO"), std::string::npos) << notes;
 }
 
+// Cards as careless writers leave them: none is lost, and the import says what it guessed.
+TEST_F(HostInterop, VCardsWithoutEndOrWithStrayBytesLoseNoCard) {
+    const std::string one = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Alpha;One\r\nEND:VCARD\r\n";
+    const std::string open = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Beta;Two\r\n";  // no END:VCARD
+    std::string utf16 = "\xff\xfe";  // little-endian, as some address books save
+    for (char c : std::string("BEGIN:VCARD\nN:U;Wide\nEND:VCARD\n")) utf16 += std::string{c, '\0'};
+    const std::pair<std::string, std::vector<std::string>> files[] = {
+        {open + one, {"AlphaOne", "BetaTwo"}},
+        {one + one + open, {"AlphaOne", "BetaTwo"}},
+        {"BEGIN:VCARD \r\nN:Gamma;Three\r\nend:vcard\t\r\n", {"GammaThree"}},
+        {"\xef\xbb\xbf" + one, {"AlphaOne"}},
+        {utf16, {"UWide"}}};
+    for (const auto &[text, names] : files) {
+        Wipe("contacts");
+        nlohmann::json report = Import("contacts", "careless.vcf", text);
+        std::vector<std::string> added;
+        for (const auto &[name, fields] : Items("contacts")) added.push_back(name);
+        EXPECT_EQ(added, names) << report.dump();
+        if (text.find("Beta") != std::string::npos) {
+            EXPECT_NE(report["notes"].dump().find("no END:VCARD"), std::string::npos) << report.dump();
+        }
+    }
+}
+
+TEST_F(HostInterop, VCardValuesTakeTheirStructureApart) {
+    Wipe("contacts");
+    nlohmann::json report = Import("contacts", "values.vcf",
+                                   "BEGIN:VCARD\r\nVERSION:4.0\r\nN:Doe;Jane;Mary,Ann;Dr.,Prof.;\r\n"
+                                   "TEL;VALUE=uri;TYPE=work:tel:+1-555-0100;ext=42\r\n"
+                                   "TEL;VALUE=uri;TYPE=home:tel:+1-555-0199\r\nEND:VCARD\r\n");
+    Fields doe = Items("contacts")["DoeJane Mary Ann"];
+    EXPECT_EQ(doe["FIRSTNAME"], "Jane Mary Ann") << report.dump();
+    EXPECT_EQ(doe["BUSINESSTELEPHONENUMBER"], "+1-555-0100 ext. 42");
+    EXPECT_EQ(doe["HOMETELEPHONENUMBER"], "+1-555-0199");
+    EXPECT_NE(report["notes"].dump().find("middle"), std::string::npos) << report.dump();
+    EXPECT_NE(report["notes"].dump().find("honorific (TITLE"), std::string::npos) << report.dump();
+}
+
+TEST_F(HostInterop, ImportsOfAnEmptyFileOrAFolderFailAlike) {
+    WriteFileText(File("empty.vcf"), "");
+    WriteFileText(File("empty.ics"), "");
+    for (const auto &[kind, file] : {std::pair<std::string, std::string>{"contacts", File("empty.vcf")},
+                                     {"contacts", m_home.str()},
+                                     {"calendar", File("empty.ics")},
+                                     {"calendar", m_home.str()}}) {
+        HostRun run = Host({"--json", kind, "import", file});
+        if (kind == "calendar" && run.err.find("reads no iCalendar") != std::string::npos) continue;
+        EXPECT_EQ(run.exitCode, 3) << kind << " " << file << run.out;
+        EXPECT_EQ(run.out.find("basic_"), std::string::npos) << run.out;
+    }
+}
+
 TEST_F(HostInterop, CallsAndMessagesExportAsJsonAndCsv) {
     ASSERT_EQ(Host({"calls", "export", File("calls.json")}).exitCode, 0);
     nlohmann::json calls = nlohmann::json::parse(ReadFileText(File("calls.json")));
