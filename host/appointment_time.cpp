@@ -1,5 +1,6 @@
 #include "appointment_time.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -10,15 +11,6 @@ namespace {
 
 // What the plug-in takes off the times it is given.
 constexpr Instant kPluginShift = 9 * 3600;
-
-Instant FromUtcFields(const std::tm &fields) {
-    std::tm copy = fields;
-#if defined(_WIN32)
-    return _mkgmtime(&copy);
-#else
-    return timegm(&copy);
-#endif
-}
 
 std::tm UtcFields(Instant instant) {
     std::time_t time = static_cast<std::time_t>(instant);
@@ -31,11 +23,9 @@ std::tm UtcFields(Instant instant) {
     return fields;
 }
 
-Instant FromLocalFields(const std::tm &fields) {
-    std::tm copy = fields;
-    copy.tm_isdst = -1;
-    return std::mktime(&copy);
-}
+int64_t LocalOffset(Instant instant) { return FromUtcFields(LocalFields(instant)) - instant; }
+
+Instant FromLocalFields(const std::tm &fields) { return FromZoneFields(fields, LocalOffset); }
 
 // The fields say a real time: mktime/timegm would otherwise roll 31 June into July.
 bool Real(const std::tm &fields) {
@@ -45,7 +35,7 @@ bool Real(const std::tm &fields) {
 }
 
 std::string Offset(Instant instant) {
-    int offset = static_cast<int>((FromUtcFields(LocalFields(instant)) - instant) / 60) % (24 * 60);
+    int offset = static_cast<int>(LocalOffset(instant) / 60) % (24 * 60);
     char text[32];
     std::snprintf(text, sizeof text, "%c%02d:%02d", offset < 0 ? '-' : '+', (offset < 0 ? -offset : offset) / 60,
                   (offset < 0 ? -offset : offset) % 60);
@@ -59,6 +49,27 @@ std::string Format(const std::tm &fields, const char *format) {
 }
 
 }  // namespace
+
+Instant FromUtcFields(const std::tm &fields) {
+    std::tm copy = fields;
+#if defined(_WIN32)
+    return _mkgmtime(&copy);
+#else
+    return timegm(&copy);
+#endif
+}
+
+Instant FromZoneFields(const std::tm &fields, const ZoneOffset &offsetAt) {
+    const Instant wall = FromUtcFields(fields);  // the fields as if they were UTC
+    // A day either side lies outside any change near the time (offsets change at most
+    // once in two days).
+    const int64_t before = offsetAt(wall - 86400), after = offsetAt(wall + 86400);
+    std::vector<Instant> fits;
+    for (int64_t offset : {before, after})
+        if (offsetAt(wall - offset) == offset) fits.push_back(wall - offset);
+    if (fits.empty()) return wall - before;  // skipped: the offset before the change
+    return *std::min_element(fits.begin(), fits.end());
+}
 
 std::tm LocalFields(Instant instant) {
     std::time_t time = static_cast<std::time_t>(instant);

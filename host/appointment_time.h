@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,6 +22,16 @@ using Instant = int64_t;
 // "2009-06-01" / "20090601"; local time, or UTC with a final 'Z'. False when the
 // text is none of these or names no real time.
 bool ParseTypedTime(const std::string &text, Instant *instant, bool *dateOnly);
+
+// A zone's offset from UTC, in seconds, at an instant.
+using ZoneOffset = std::function<int64_t(Instant)>;
+
+// The instant a zone's wall-clock `fields` name (RFC 5545 3.3.5): a time a change of
+// offset repeats is its first occurrence; one a change skips is read with the offset
+// before the change.
+Instant FromZoneFields(const std::tm &fields, const ZoneOffset &offsetAt);
+// The UTC date and time fields as an instant.
+Instant FromUtcFields(const std::tm &fields);
 
 // The PC local date and time fields of `instant`.
 std::tm LocalFields(Instant instant);

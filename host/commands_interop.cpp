@@ -295,8 +295,8 @@ Outcome ImportCalendar(Context &context, const std::string &path, bool skipExist
     for (const ReadEvent &read : events) {
         if (context.link.Interrupted()) return Interrupted();
         const CalendarEvent &event = read.event;
-        if (!read.problem.empty()) {
-            Skip(read.shown, read.problem, true, report);
+        if (!read.problem.empty() || !read.leftOut.empty()) {
+            Skip(read.shown, read.problem.empty() ? read.leftOut : read.problem, read.leftOut.empty(), report);
             continue;
         }
         if (skipExisting && !onPhone.insert(EventKey(event)).second) {
@@ -314,7 +314,7 @@ Outcome ImportCalendar(Context &context, const std::string &path, bool skipExist
         else
             fields.emplace_back("DURATION", std::to_string((event.end - event.start) / 60));
         std::erase_if(fields, [](const auto &field) { return field.second.empty(); });
-        std::vector<std::string> notKept;
+        std::vector<std::string> notKept = read.notKept;
         std::string itemText = ItemText(fields, addable, &notKept);
         if (Outcome outcome = AddOne(context, kAppointmentType, itemText, read.shown, notKept, report); !outcome.ok)
             return outcome;

@@ -1,5 +1,6 @@
 #include "icalendar.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -42,6 +43,18 @@ std::string Digits(int value, int width) {
     return text;
 }
 
+// The date and time fields of `time`, whatever its zone.
+std::tm UtcFieldsOf(const icaltimetype &time) {
+    std::tm fields{};
+    fields.tm_year = time.year - 1900;
+    fields.tm_mon = time.month - 1;
+    fields.tm_mday = time.day;
+    fields.tm_hour = time.hour;
+    fields.tm_min = time.minute;
+    fields.tm_sec = time.second;
+    return fields;
+}
+
 // The instant of a DTSTART or DTEND as libical read it: a day as its midnight UTC,
 // UTC as it is, a zone's time through that zone, a floating time in PC local time.
 bool ToInstant(const icaltimetype &time, Instant *instant) {
@@ -49,7 +62,10 @@ bool ToInstant(const icaltimetype &time, Instant *instant) {
     bool dateOnly = false;
     if (time.is_date) return ParseTypedTime(day, instant, &dateOnly);
     if (time.zone && !icaltime_is_utc(time)) {
-        *instant = icaltime_as_timet_with_zone(time, time.zone);
+        const icaltimezone *zone = time.zone;
+        *instant = FromZoneFields(UtcFieldsOf(time), [zone](Instant at) {
+            return FromUtcFields(UtcFieldsOf(icaltime_from_timet_with_zone(static_cast<time_t>(at), 0, zone))) - at;
+        });
         return true;
     }
     std::string stamp = day + "T" + Digits(time.hour, 2) + Digits(time.minute, 2) + Digits(time.second, 2);
@@ -72,6 +88,62 @@ std::string ZonedTime(icalcomponent *event, icalproperty_kind kind, icaltimetype
 
 std::string Text(const char *text) { return text ? text : ""; }
 
+// libical drops a property whose value it cannot read and leaves an X-LIC-ERROR
+// naming it ("Can't parse as DATE-TIME value in DTSTART property. Removing entire
+// property: notadate"). A time that cannot be read is the event's problem; "" when none.
+std::string UnreadableTime(icalcomponent *event) {
+    for (icalproperty *error = icalcomponent_get_first_property(event, ICAL_XLICERROR_PROPERTY); error;
+         error = icalcomponent_get_next_property(event, ICAL_XLICERROR_PROPERTY)) {
+        std::string text = Text(icalproperty_get_xlicerror(error));
+        for (const char *name : {"DTSTART", "DTEND", "DURATION"}) {
+            if (text.find(std::string(" in ") + name + " property") == std::string::npos) continue;
+            size_t value = text.find(": ");
+            return std::string("its ") + name + " is no date or time" +
+                   (value == std::string::npos ? "" : ": " + text.substr(value + 2));
+        }
+    }
+    return {};
+}
+
+// What an event holds that the phone's appointment has no place for: properties
+// (each named once) and components such as alarms. Private X- properties, and those
+// that only describe the file's copy (UID, DTSTAMP, SEQUENCE...), are not named.
+std::vector<std::string> NotKept(icalcomponent *event) {
+    static const icalproperty_kind kRead[] = {
+        ICAL_SUMMARY_PROPERTY,      ICAL_LOCATION_PROPERTY, ICAL_DTSTART_PROPERTY, ICAL_DTEND_PROPERTY,
+        ICAL_DURATION_PROPERTY,     ICAL_UID_PROPERTY,      ICAL_DTSTAMP_PROPERTY, ICAL_CREATED_PROPERTY,
+        ICAL_LASTMODIFIED_PROPERTY, ICAL_SEQUENCE_PROPERTY, ICAL_TRANSP_PROPERTY,  ICAL_X_PROPERTY};
+    std::vector<std::string> named;
+    auto add = [&named](const std::string &name) {
+        if (std::find(named.begin(), named.end(), name) == named.end()) named.push_back(name);
+    };
+    for (icalproperty *property = icalcomponent_get_first_property(event, ICAL_ANY_PROPERTY); property;
+         property = icalcomponent_get_next_property(event, ICAL_ANY_PROPERTY)) {
+        icalproperty_kind kind = icalproperty_isa(property);
+        bool confirmed = kind == ICAL_STATUS_PROPERTY && icalproperty_get_status(property) == ICAL_STATUS_CONFIRMED;
+        if (kind == ICAL_XLICERROR_PROPERTY)
+            add("an unreadable line (" + Text(icalproperty_get_xlicerror(property)) + ")");
+        else if (!confirmed && std::find(std::begin(kRead), std::end(kRead), kind) == std::end(kRead))
+            add(Text(icalproperty_get_property_name(property)));
+    }
+    for (icalcomponent *child = icalcomponent_get_first_component(event, ICAL_ANY_COMPONENT); child;
+         child = icalcomponent_get_next_component(event, ICAL_ANY_COMPONENT))
+        add(icalcomponent_isa(child) == ICAL_VALARM_COMPONENT
+                ? "alarm (VALARM)"
+                : Text(icalcomponent_kind_to_string(icalcomponent_isa(child))));
+    return named;
+}
+
+// Components the phone keeps nothing of, as a user knows them.
+std::string OtherComponent(icalcomponent_kind kind) {
+    switch (kind) {
+    case ICAL_VTODO_COMPONENT: return "a task (VTODO): the phone's calendar keeps appointments only";
+    case ICAL_VJOURNAL_COMPONENT: return "a journal entry (VJOURNAL): the phone's calendar keeps appointments only";
+    case ICAL_VFREEBUSY_COMPONENT: return "free/busy time (VFREEBUSY): the phone's calendar keeps appointments only";
+    default: return {};
+    }
+}
+
 // The appointment an event makes, or why it cannot be one.
 std::string ReadTimes(icalcomponent *event, CalendarEvent *out) {
     if (icalcomponent_get_first_property(event, ICAL_RRULE_PROPERTY) ||
@@ -80,6 +152,7 @@ std::string ReadTimes(icalcomponent *event, CalendarEvent *out) {
     if (icalcomponent_get_first_property(event, ICAL_RECURRENCEID_PROPERTY))
         return "it changes one occurrence of a repeating event";
     icaltimetype start, end;
+    if (std::string unreadable = UnreadableTime(event); !unreadable.empty()) return unreadable;
     if (!icalcomponent_get_first_property(event, ICAL_DTSTART_PROPERTY)) return "it has no DTSTART";
     std::string problem = ZonedTime(event, ICAL_DTSTART_PROPERTY, &start);
     if (problem.empty()) problem = ZonedTime(event, ICAL_DTEND_PROPERTY, &end);
@@ -100,15 +173,17 @@ std::string ReadTimes(icalcomponent *event, CalendarEvent *out) {
 void CollectEvents(icalcomponent *component, std::vector<ReadEvent> *events) {
     for (icalcomponent *child = icalcomponent_get_first_component(component, ICAL_ANY_COMPONENT); child;
          child = icalcomponent_get_next_component(component, ICAL_ANY_COMPONENT)) {
-        if (icalcomponent_isa(child) != ICAL_VEVENT_COMPONENT) {
-            if (icalcomponent_isa(child) == ICAL_VCALENDAR_COMPONENT) CollectEvents(child, events);
-            continue;
-        }
+        icalcomponent_kind kind = icalcomponent_isa(child);
+        if (kind == ICAL_VCALENDAR_COMPONENT) CollectEvents(child, events);
+        if (kind != ICAL_VEVENT_COMPONENT && OtherComponent(kind).empty()) continue;
         ReadEvent read;
         read.event.uid = Text(icalcomponent_get_uid(child));
         read.event.title = Text(icalcomponent_get_summary(child));
         read.event.location = Text(icalcomponent_get_location(child));
-        read.problem = ReadTimes(child, &read.event);
+        read.problem = kind == ICAL_VEVENT_COMPONENT ? ReadTimes(child, &read.event) : OtherComponent(kind);
+        read.notKept = NotKept(child);
+        if (icalcomponent_get_status(child) == ICAL_STATUS_CANCELLED)
+            read.leftOut = "it is cancelled (STATUS:CANCELLED)";
         read.shown = "\"" + read.event.title + "\"";
         if (read.problem.empty())
             read.shown += " " + (read.event.wholeDay ? DayText(read.event.start) : LocalText(read.event.start));

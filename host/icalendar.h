@@ -24,14 +24,17 @@ std::string WriteICalendar(const std::vector<CalendarEvent> &events);
 
 struct ReadEvent {
     CalendarEvent event;
-    std::string shown;    // the summary and start, for reports
-    std::string problem;  // why the phone cannot hold it; "" when it can
+    std::string shown;                 // the summary and start, for reports
+    std::string problem;               // why the phone cannot hold it; "" when it can
+    std::string leftOut;               // why it is left out on purpose (cancelled); "" when not
+    std::vector<std::string> notKept;  // what of it the phone has no place for: "DESCRIPTION", "alarm (VALARM)"
 };
 
 // Whether this build reads iCalendar files at all.
 bool CanReadICalendar();
 
-// Every VEVENT of `text`; false with *error when the text is no calendar (or this
+// Every VEVENT of `text`, and every other component the phone cannot keep (tasks,
+// journal entries) with its problem; false with *error when the text is no calendar (or this
 // build cannot read one).
 bool ReadICalendar(const std::string &text, std::vector<ReadEvent> *events, std::string *error);
 

@@ -155,6 +155,71 @@ TEST_F(HostInterop, CalendarFilesOfOtherProgramsImportAtTheirInstants) {
     EXPECT_EQ(items["Floating"]["STARTTIME"], "2009-06-02T08:00:00+09:00");
     EXPECT_EQ(items["Floating"]["WHOLEDAY"], "FALSE");
 }
+
+TEST_F(HostInterop, CalendarImportNamesWhatThePhoneCannotKeep) {
+#if !defined(CEBRIDGE_HOST_READS_ICALENDAR)
+    GTEST_SKIP() << "this build's host reads no iCalendar files";
+#endif
+    Wipe("calendar");
+    nlohmann::json report =
+        Import("calendar", "rich.ics",
+               "BEGIN:VCALENDAR\r\nVERSION:2.0\r\n"
+               "BEGIN:VEVENT\r\nSUMMARY:Review\r\nDTSTART:20260601T080000Z\r\nDURATION:PT1H\r\n"
+               "DESCRIPTION:Bring the slides\r\nATTENDEE:mailto:a@example.com\r\nX-OTHER-APP:1\r\n"
+               "BEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT15M\r\nEND:VALARM\r\nEND:VEVENT\r\n"
+               "BEGIN:VEVENT\r\nSUMMARY:Called off\r\nSTATUS:CANCELLED\r\nDTSTART:20260602T080000Z\r\nEND:VEVENT\r\n"
+               "BEGIN:VEVENT\r\nSUMMARY:Bad start\r\nDTSTART:notadate\r\nEND:VEVENT\r\n"
+               "BEGIN:VTODO\r\nSUMMARY:Buy milk\r\nEND:VTODO\r\n"
+               "BEGIN:VJOURNAL\r\nSUMMARY:Diary\r\nEND:VJOURNAL\r\nEND:VCALENDAR\r\n");
+    EXPECT_EQ(report["added"], 1) << report.dump();
+    EXPECT_EQ(report["skipped"], 1);
+    EXPECT_EQ(report["refused"], 3);
+    std::string notes = report["notes"].dump();
+    for (const char *named : {"DESCRIPTION", "ATTENDEE", "alarm", "STATUS:CANCELLED", "task (VTODO)",
+                              "journal entry (VJOURNAL)", "notadate"})
+        EXPECT_NE(notes.find(named), std::string::npos) << named << " in " << notes;
+    EXPECT_EQ(notes.find("X-OTHER-APP"), std::string::npos) << notes;
+    EXPECT_EQ(notes.find("no DTSTART"), std::string::npos) << notes;
+    EXPECT_EQ(Items("calendar").count("Called off"), 0u);
+}
+
+// Local times a daylight-saving change skips or repeats: the first occurrence of a
+// repeated hour; a skipped one with the offset before the change. `calendar add`,
+// the import and an independent reader agree.
+TEST_F(HostInterop, TimesInADaylightSavingChangeAgreeWithIndependentReaders) {
+#if !defined(CEBRIDGE_HOST_READS_ICALENDAR)
+    GTEST_SKIP() << "this build's host reads no iCalendar files";
+#endif
+    if (!PythonHas("icalendar, zoneinfo")) GTEST_SKIP() << "python3-icalendar is not installed";
+    Wipe("calendar");
+    const std::string file = File("dst.ics");
+    WriteFileText(file,
+                  "BEGIN:VCALENDAR\r\nVERSION:2.0\r\n"
+                  "BEGIN:VEVENT\r\nSUMMARY:twice\r\nDTSTART;TZID=Europe/Berlin:20261025T023000\r\nEND:VEVENT\r\n"
+                  "BEGIN:VEVENT\r\nSUMMARY:never\r\nDTSTART;TZID=Europe/Berlin:20260329T023000\r\nEND:VEVENT\r\n"
+                  "END:VCALENDAR\r\n");
+    ASSERT_EQ(Host({"calendar", "import", file}).exitCode, 0);
+    {
+        ScopedEnv berlin("TZ", "Europe/Berlin");
+        for (const char *start : {"2026-10-25 02:30", "2026-03-29 02:30"})
+            ASSERT_EQ(Host({"calendar", "add", std::string("TITLE=added ") + start, std::string("STARTTIME=") + start})
+                          .exitCode,
+                      0);
+    }
+    ScopedEnv utc("TZ", "UTC0");
+    std::map<std::string, Fields> items = Items("calendar");
+    EXPECT_EQ(items["twice"]["STARTTIME"], "2026-10-25T00:30:00+00:00");
+    EXPECT_EQ(items["never"]["STARTTIME"], "2026-03-29T01:30:00+00:00");
+    EXPECT_EQ(items["added 2026-10-25 02:30"]["STARTTIME"], items["twice"]["STARTTIME"]);
+    EXPECT_EQ(items["added 2026-03-29 02:30"]["STARTTIME"], items["never"]["STARTTIME"]);
+    std::string independent = RunPython(
+        "import sys, icalendar, zoneinfo\n"
+        "for e in icalendar.Calendar.from_ical(open(sys.argv[1], \"rb\").read()).walk(\"VEVENT\"):\n"
+        "  t = e[\"DTSTART\"].dt.replace(tzinfo=zoneinfo.ZoneInfo(\"Europe/Berlin\"))\n"
+        "  print(e[\"SUMMARY\"], t.astimezone(zoneinfo.ZoneInfo(\"UTC\")).strftime(\"%Y-%m-%dT%H:%M:%S+00:00\"))",
+        file, m_home.path() / "py.txt");
+    EXPECT_EQ(independent, "twice " + items["twice"]["STARTTIME"] + "\nnever " + items["never"]["STARTTIME"] + "\n");
+}
 #else
 TEST_F(HostInterop, CalendarImportSaysThisBuildCannotReadCalendars) {
     WriteFileText(File("a.ics"), "BEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n");
