@@ -3,8 +3,11 @@
 // so this is also where a test's call trace is recorded.
 #include "device.h"
 
+#include <algorithm>
+#include <chrono>
 #include <map>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace ceemu {
@@ -30,12 +33,18 @@ const nlohmann::json *ActiveFaults() {
 
 // One entry of "faults": {"operation", "nth" (1-based, default 1), "persistent"
 // (default false: only the Nth call fails), "error" (default 5), "linkDrop"
-// (default false: the link falls with the call)}.
-bool FaultMatches(const nlohmann::json &fault, const std::string &operation, uint32_t call, uint32_t *error) {
+// (default false: the link falls with the call), "delayMs" (the call first waits
+// that long; with no "error" it then succeeds)}.
+bool FaultMatches(const nlohmann::json &fault, const std::string &operation, uint32_t call, uint32_t *error,
+                  uint64_t *delayMs) {
     if (!fault.is_object() || fault.value("operation", std::string()) != operation) return false;
     const uint64_t nth = ConfigNumber(fault, "nth").value_or(1);
     const bool persistent = fault.value("persistent", false);
     if (call != nth && !(persistent && call > nth)) return false;
+    if (const std::optional<uint64_t> delay = ConfigNumber(fault, "delayMs")) {
+        *delayMs = std::max(*delayMs, std::min<uint64_t>(*delay, 10000));
+        if (!fault.contains("error")) return false;
+    }
     *error = static_cast<uint32_t>(ConfigNumber(fault, "error").value_or(CE_ERROR_ACCESS_DENIED));
     if (ConfigFlag(fault, "linkDrop")) DropLink();
     return true;
@@ -48,7 +57,9 @@ void ResetFaultCounters() {
     Calls().counts.clear();
 }
 
-bool InjectedFault(const char *operation, uint32_t *error) {
+namespace {
+
+bool MatchFaults(const char *operation, uint32_t *error, uint64_t *delayMs) {
     std::lock_guard guard(DeviceLock());
     if (Calls().tracing) Calls().trace.emplace_back(operation);
     const uint32_t call = ++Calls().counts[operation];
@@ -56,12 +67,22 @@ bool InjectedFault(const char *operation, uint32_t *error) {
     if (faults == nullptr || !faults->is_array()) return false;
     try {
         for (const auto &fault : *faults) {
-            if (FaultMatches(fault, operation, call, error)) return true;
+            if (FaultMatches(fault, operation, call, error, delayMs)) return true;
         }
     } catch (const nlohmann::json::exception &) {
         // A hand-written entry of the wrong type injects nothing.
     }
     return false;
+}
+
+}  // namespace
+
+bool InjectedFault(const char *operation, uint32_t *error) {
+    uint64_t delayMs = 0;
+    const bool failed = MatchFaults(operation, error, &delayMs);
+    // (waited outside the phone's lock: a slow call holds up no other)
+    if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    return failed;
 }
 
 bool SetTestFaults(const char *faults) {

@@ -28,7 +28,7 @@ struct FoundItem {
 };
 
 struct OpenFile : HandleObject {
-    OpenFile(const fs::path &path, HostFile::Mode mode) : host(path), file(path, mode) {}
+    OpenFile(const fs::path &path, HostFile::Mode mode, HostFile::Lock lock) : host(path), file(path, mode, lock) {}
     fs::path host;
     HostFile file;
     DevicePath device;
@@ -61,6 +61,13 @@ bool SharingConflicts(const OpenFile &held, DWORD access, DWORD share) {
     const bool heldRead = (held.access & GENERIC_READ) != 0, heldWrite = (held.access & GENERIC_WRITE) != 0;
     return (read && !(held.share & kFileShareRead)) || (write && !(held.share & kFileShareWrite)) ||
            (heldRead && !(share & kFileShareRead)) || (heldWrite && !(share & kFileShareWrite));
+}
+
+// What a handle keeps other processes on the same image from: a handle that denies
+// writers locks them out, and one that writes too locks out readers.
+HostFile::Lock CrossProcessLock(DWORD access, DWORD share) {
+    if (share & kFileShareWrite) return HostFile::Lock::None;
+    return (access & GENERIC_WRITE) ? HostFile::Lock::Exclusive : HostFile::Lock::Shared;
 }
 
 void CheckSharing(const fs::path &host, DWORD access, DWORD share) {
@@ -263,11 +270,12 @@ HANDLE OpenFileHandle(const WCHAR *name, DWORD access, DWORD share, DWORD creati
     std::unique_ptr<OpenFile> open;
     if (existing) {
         const uint64_t sizeBefore = StatItem(*existing).size;
-        open = std::make_unique<OpenFile>(*existing, ExistingFileMode(*existing, access, share, creation));
+        open = std::make_unique<OpenFile>(*existing, ExistingFileMode(*existing, access, share, creation),
+                                          CrossProcessLock(access, share));
         AccountSpace(device, -static_cast<int64_t>(sizeBefore - open->file.Size()));
     } else {
         const fs::path host = ResolveParent(device) / HostPath(Utf8(device.parts.back()));
-        open = std::make_unique<OpenFile>(host, HostFile::Mode::CreateNew);
+        open = std::make_unique<OpenFile>(host, HostFile::Mode::CreateNew, CrossProcessLock(access, share));
         if (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) SetReadOnly(host);
     }
     open->device = device;
@@ -328,6 +336,7 @@ BOOL RemoveFile(const WCHAR *path) {
     for (const OpenFile *held : OpenFilesOn(*host)) {
         if (!(held->share & kFileShareDelete)) Fail(kErrorSharingViolation);
     }
+    if (OpenFilesOn(*host).empty() && LockedElsewhere(*host)) Fail(kErrorSharingViolation);
     std::error_code error;
     if (!fs::remove(*host, error)) Fail(error ? DeviceErrorFrom(error) : CE_ERROR_FILE_NOT_FOUND);
     AccountSpace(device, -static_cast<int64_t>(facts.size));

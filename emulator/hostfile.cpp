@@ -9,6 +9,7 @@
 #if defined(_WIN32)
 #include <io.h>
 #else
+#include <sys/file.h>
 #include <unistd.h>
 #endif
 
@@ -93,10 +94,39 @@ HostItem StatItem(const fs::path &path) {
     return item;
 }
 
-HostFile::HostFile(const fs::path &path, Mode mode) {
+#if defined(_WIN32)
+HostFile::HostFile(const fs::path &path, Mode mode, Lock) {
     m_fd = OpenPath(path, OpenFlags(mode));
     if (m_fd < 0) Fail(DeviceErrorFromErrno(errno));
 }
+
+bool LockedElsewhere(const fs::path &) { return false; }
+#else
+HostFile::HostFile(const fs::path &path, Mode mode, Lock lock) {
+    const bool truncates = mode == Mode::Truncate && lock != Lock::None;
+    m_fd = OpenPath(path, truncates ? OpenFlags(mode) & ~O_TRUNC : OpenFlags(mode));
+    if (m_fd < 0) Fail(DeviceErrorFromErrno(errno));
+    if (lock != Lock::None && ::flock(m_fd, (lock == Lock::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+        ::close(m_fd);
+        m_fd = -1;
+        Fail(kErrorSharingViolation);
+    }
+    if (truncates && ::ftruncate(m_fd, 0) != 0) {
+        const int error = errno;
+        ::close(m_fd);
+        m_fd = -1;
+        Fail(DeviceErrorFromErrno(error));
+    }
+}
+
+bool LockedElsewhere(const fs::path &path) {
+    const int fd = OpenPath(path, O_RDONLY);
+    if (fd < 0) return false;
+    const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    ::close(fd);
+    return locked;
+}
+#endif
 
 HostFile::~HostFile() {
     if (m_fd >= 0) ::close(m_fd);

@@ -28,7 +28,12 @@ uint32_t DeviceErrorFrom(const std::error_code &error);
 class HostFile {
 public:
     enum class Mode { Read, ReadWrite, Create, CreateNew, Truncate };
-    HostFile(const std::filesystem::path &path, Mode mode);  // fails with the device error
+    // What other processes serving the same image are kept from while the file is
+    // open (a phone's sharing across processes): nothing, writers, or everyone.
+    enum class Lock { None, Shared, Exclusive };
+    // Fails with the device error; a lock another process holds fails with a
+    // sharing violation before anything is truncated.
+    HostFile(const std::filesystem::path &path, Mode mode, Lock lock = Lock::None);
     ~HostFile();
     HostFile(const HostFile &) = delete;
     HostFile &operator=(const HostFile &) = delete;
@@ -44,6 +49,8 @@ private:
 };
 
 void SetReadOnly(const std::filesystem::path &path);
+// True when another process has the file open with a lock (see HostFile::Lock).
+bool LockedElsewhere(const std::filesystem::path &path);
 
 }  // namespace ceemu
 

@@ -12,6 +12,7 @@
 #include "file_tree.h"
 #include "interop.h"
 #include "local_files.h"
+#include "safeguards.h"
 #include "sha256.h"
 #include "text.h"
 
@@ -52,6 +53,11 @@ struct BackupFolders {
         std::error_code ignored;
         target = fs::absolute(LocalPath(typed), ignored).lexically_normal();
         if (!target.has_filename()) target = target.parent_path();
+        // A link to a folder: the backup replaces the folder, the link stays.
+        if (fs::is_symlink(target, ignored)) {
+            fs::path resolved = fs::canonical(target, ignored);
+            if (!ignored) target = resolved;
+        }
         side = target;
         side += ".cebridge-new";
         previous = target;
@@ -317,21 +323,61 @@ int WriteBackup(Context &context, const BackupFolders &folders, const nlohmann::
     return kExitOk;
 }
 
+// A manifest this program wrote: every key a backup writes, of its kind.
+bool OwnManifest(const nlohmann::json &manifest) {
+    auto has = [&](const char *key, nlohmann::json::value_t kind) {
+        auto value = manifest.find(key);
+        return value != manifest.end() && value->type() == kind;
+    };
+    using Kind = nlohmann::json::value_t;
+    return NumberIn(manifest, "format", 0) == kManifestFormat && has("time", Kind::string) &&
+           has("model", Kind::string) && has("counts", Kind::object) && has("folders", Kind::array) &&
+           has("files", Kind::array) && has("skipped", Kind::array);
+}
+
+// The names a backup writes at the top of its folder.
+bool BackupsOwnName(const std::string &name) {
+    if (name == kManifestName || name == kFilesFolder || name == "apps.json") return true;
+    for (const ItemPart &part : kItemParts)
+        if (name == part.file) return true;
+    return false;
+}
+
+// The folder is replaced whole by the new backup: only an empty one, or one that
+// holds a backup of this program and nothing else, may be.
+bool ReplaceableFolder(const fs::path &folder, nlohmann::json *previous, std::string *why) {
+    std::error_code failure;
+    if (!fs::exists(folder, failure)) return true;
+    if (!fs::is_directory(folder, failure)) {
+        *why = "not a folder";
+        return false;
+    }
+    if (fs::is_empty(folder, failure)) return true;
+    if (!ReadJsonFile(folder / kManifestName, previous) || !OwnManifest(*previous)) {
+        *why = "a folder that holds no backup of cebridge's; choose an empty or new one";
+        return false;
+    }
+    for (const auto &item : fs::directory_iterator(folder, failure))
+        if (!BackupsOwnName(item.path().filename().string())) {
+            *why = "a folder that holds no backup of cebridge's alone (" + item.path().filename().string() +
+                   " is not one of a backup's files); move it away or choose another folder";
+            return false;
+        }
+    return true;
+}
+
 int MakeBackup(Context &context, const BackupFolders &folders) {
     std::string error;
     if (!Recover(folders, &error)) return context.FailLocal("backup: " + error);
-    std::error_code failure;
-    if (fs::exists(folders.target, failure) && !fs::exists(folders.target / kManifestName, failure) &&
-        !fs::is_empty(folders.target, failure))
-        return context.FailLocal("backup: " + folders.target.string() +
-                                 ": a folder that holds no backup; choose an empty or new one");
-    nlohmann::json previous;
-    if (!ReadJsonFile(folders.target / kManifestName, &previous)) previous = nlohmann::json::object();
+    nlohmann::json previous = nlohmann::json::object();
+    if (!ReplaceableFolder(folders.target, &previous, &error))
+        return context.FailLocal("backup: " + folders.target.string() + ": " + error);
     if (int code = context.Connect()) return code;
     nlohmann::json summary;
     int code = WriteBackup(context, folders, previous, &summary);
     if (code == kExitOk) code = Switch(context, folders);
     if (code != kExitOk) {
+        std::error_code failure;
         fs::remove_all(folders.side, failure);  // the previous backup stays as it was
         return code;
     }
@@ -462,15 +508,29 @@ int RestoreItems(Context &context, const fs::path &folder, bool contacts, bool c
     return kExitOk;
 }
 
+// One command at a time per backup folder: a backup replaces the folder whole.
+int LockBackupFolder(Context &context, const char *command, const BackupFolders &folders, ProcessLock *lock) {
+    std::string error;
+    if (lock->Take("backup " + folders.target.string(), &error)) return kExitOk;
+    if (!error.empty()) return context.FailLocal(std::string(command) + ": " + error);
+    return context.Fail(Outcome::Failed(0, std::string(command) + ": another cebridge is using the backup folder " +
+                                               folders.target.string() + "; try again when it is done"));
+}
+
 }  // namespace
 
 int CmdBackup(Context &context, const std::string &folder, bool verify) {
     BackupFolders folders(folder);
+    ProcessLock lock;
+    const char *command = verify ? "backup --verify" : "backup";
+    if (int code = LockBackupFolder(context, command, folders, &lock)) return code;
     return verify ? Verify(context, folders) : MakeBackup(context, folders);
 }
 
 int CmdRestore(Context &context, const std::string &folder, RestoreParts parts) {
     BackupFolders folders(folder);
+    ProcessLock lock;
+    if (int code = LockBackupFolder(context, "restore", folders, &lock)) return code;
     if (!parts.files && !parts.contacts && !parts.calendar) parts = {true, true, true};
     nlohmann::json manifest;
     if (int code = ReadManifest(context, "restore", folders, &manifest)) return code;
@@ -479,6 +539,8 @@ int CmdRestore(Context &context, const std::string &folder, RestoreParts parts) 
     for (const std::string &problem : problems) std::fprintf(stderr, "cebridge: %s\n", problem.c_str());
     if (!problems.empty())
         return context.FailLocal("restore: the backup does not match its manifest (see `backup --verify`)");
+    if (parts.files)
+        if (int code = context.LockPhoneForWriting("restore")) return code;
     if (int code = context.Connect()) return code;
     nlohmann::json report = nlohmann::json::object();
     if (parts.files)

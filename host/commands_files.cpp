@@ -201,6 +201,7 @@ int CmdPut(Context &context, const std::string &local, const std::string &remote
     UploadSource source;
     std::string error;
     if (!source.Prepare(local, &error)) return context.FailLocal("put: " + error);
+    if (int code = context.LockPhoneForWriting("put")) return code;
     if (int code = context.Connect()) return code;
 
     std::vector<FolderEntry> entries;
@@ -209,7 +210,8 @@ int CmdPut(Context &context, const std::string &local, const std::string &remote
     if (!outcome.ok) return context.Fail(outcome);
 
     Progress progress(source.Shown(), source.Size(), context.options.json, context.options.progress);
-    outcome = UploadWhole(context.link, source.PathForPlugin(), name, [&](uint64_t bytes) { progress.Add(bytes); });
+    outcome = UploadWhole(context.link, source.PathForPlugin(), name, FindEntry(entries, name),
+                          [&](uint64_t bytes) { progress.Add(bytes); });
     if (outcome.ok && progress.Done() < source.Size()) progress.Add(source.Size() - progress.Done());
     progress.Finish(outcome.ok);
     if (!outcome.ok) return context.Fail(outcome);
@@ -223,6 +225,7 @@ int CmdRemove(Context &context, const std::string &remote, TreeOptions options) 
     std::string name;
     if (!SplitFilePath(context, remote, &folder, &name)) return context.FailUsage("rm: name a file on the phone");
     if (int code = RefuseBadName(context, "rm", context.ResolveDevicePath(remote))) return code;
+    if (int code = context.LockPhoneForWriting("rm")) return code;
     if (int code = context.Connect()) return code;
     FolderEntry entry;
     Outcome outcome = LocateFile(context, folder, name, &entry);
@@ -237,6 +240,7 @@ int CmdMakeDirectory(Context &context, const std::string &remote) {
     std::vector<std::string> folder = context.ResolveDevicePath(remote);
     if (folder.empty()) return context.FailUsage("mkdir: name a folder on the phone");
     if (int code = RefuseBadName(context, "mkdir", folder)) return code;
+    if (int code = context.LockPhoneForWriting("mkdir")) return code;
     if (int code = context.Connect()) return code;
     Outcome outcome = context.link.MakeFolders(folder);
     if (!outcome.ok) return context.Fail(outcome);

@@ -142,6 +142,7 @@ int CmdPutTree(Context &context, const std::string &local, const std::string &re
         plan.push_back({walk->path().string(), target, name});
     }
     if (failure) return context.FailLocal("put: " + local + ": " + failure.message());
+    if (int code = context.LockPhoneForWriting("put")) return code;
     if (int code = context.Connect()) return code;
     // Every folder, empty ones too.
     for (const auto &folder : folders) {
@@ -161,6 +162,7 @@ int CmdRemoveMany(Context &context, const std::string &remote, TreeOptions optio
     std::vector<std::string> typed = context.ResolveDevicePath(remote);
     if (typed.empty()) return context.FailUsage("rm: the whole phone is not removed; name a folder");
     if (int code = RefuseBadName(context, "rm", typed, true)) return code;
+    if (int code = context.LockPhoneForWriting("rm")) return code;
     if (int code = context.Connect()) return code;
     Selection selection;
     Outcome outcome = Select(context, typed, options, &selection);

@@ -83,6 +83,21 @@ int Context::Connect() {
     return kExitOk;
 }
 
+int Context::LockPhoneForWriting(const char *command) {
+    if (m_phoneLock) return kExitOk;
+    std::string device = !options.device.empty() ? options.device : Environment("CEBRIDGE_DEVICE"), error;
+    std::error_code ignored;
+    if (!device.empty()) device = fs::weakly_canonical(LocalPath(device), ignored).string();
+    auto lock = std::make_unique<ProcessLock>();
+    if (lock->Take("phone " + device, &error)) {
+        m_phoneLock = std::move(lock);
+        return kExitOk;
+    }
+    if (!error.empty()) return FailLocal(std::string(command) + ": " + error);
+    return Report(kExitFailed,
+                  std::string(command) + ": another cebridge is writing to this phone; try again when it is done", 0);
+}
+
 int Context::Report(int exitCode, const std::string &message, uint32_t status) {
     std::string text = batchLine > 0 ? "line " + std::to_string(batchLine) + ": " + message : message;
     if (status != 0)
@@ -95,8 +110,9 @@ int Context::Report(int exitCode, const std::string &message, uint32_t status) {
 }
 
 int Context::Fail(const Outcome &outcome) {
-    if (g_interrupted.load()) return Report(kExitInterrupted, "interrupted", 0);
-    return Report(kExitFailed, DeviceToTerminal(outcome.message), outcome.status);
+    std::string note = outcome.note.empty() ? "" : "; " + DeviceToTerminal(outcome.note);
+    if (g_interrupted.load()) return Report(kExitInterrupted, "interrupted" + note, 0);
+    return Report(kExitFailed, DeviceToTerminal(outcome.message) + note, outcome.status);
 }
 
 int Context::FailUsage(const std::string &message) { return Report(kExitUsage, message, 0); }
@@ -126,6 +142,7 @@ void Context::BeginCommand() {
 }
 
 void Context::EndCommand(int exitCode) {
+    m_phoneLock.reset();
     if (!options.json || m_emitted || exitCode == kExitOk) return;
     nlohmann::json document = {{"error", m_failure.empty() ? "failed" : m_failure}, {"exitCode", exitCode}};
     if (m_failureStatus != 0) {

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 
 #include "agent_client.h"
 #include "device_link.h"
+#include "safeguards.h"
 
 namespace host {
 
@@ -44,6 +46,9 @@ public:
 
     // Loads the plug-in (once) and connects the phone (once); prints why not.
     int Connect();
+    // Before a command writes phone files: one cebridge at a time writes to a phone
+    // (a second is refused, exit 1). Held until the command ends.
+    int LockPhoneForWriting(const char *command);
     // Prints a failed outcome and gives its exit code.
     int Fail(const Outcome &outcome);
     int FailUsage(const std::string &message);
@@ -76,6 +81,7 @@ public:
 private:
     int Report(int exitCode, const std::string &message, uint32_t status);
 
+    std::unique_ptr<ProcessLock> m_phoneLock;
     bool m_emitted = false;
     std::string m_failure;
     uint32_t m_failureStatus = 0;

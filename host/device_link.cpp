@@ -239,6 +239,12 @@ Outcome DeviceLink::RemovePartialUpload(const std::string &name) {
     return FromAnswer(m_client.Exchange(request, std::chrono::seconds(kRequestSeconds)), "delete");
 }
 
+Outcome DeviceLink::PutBack(const std::string &localPath, const std::string &name) {
+    Request request =
+        MakeRequest(CMD_PUT, SUB_PUT_OBJECT, {{PAR_TYPE, kFile}, {PAR_NAME, name}, {PAR_APP_FILEPATH, localPath}});
+    return FromAnswer(m_client.Exchange(request, std::chrono::seconds(kRequestSeconds)), "upload");
+}
+
 Outcome DeviceLink::Install(const std::string &devicePath) {
     Request request = MakeRequest(CMD_PUT, SUB_PUT_OBJECT, {{PAR_TYPE, kCab}, {PAR_NAME, devicePath}});
     return FromAnswer(Exchange(request, kRequestSeconds), "install");

@@ -18,9 +18,10 @@ struct Outcome {
     bool ok = false;
     uint32_t status = 0;
     std::string message;  // a sentence for people when it failed
+    std::string note;     // what was done about a failure (said also when it was interrupted)
 
-    static Outcome Ok() { return {true, ST_OK, {}}; }
-    static Outcome Failed(uint32_t status, std::string message) { return {false, status, std::move(message)}; }
+    static Outcome Ok() { return {true, ST_OK, {}, {}}; }
+    static Outcome Failed(uint32_t status, std::string message) { return {false, status, std::move(message), {}}; }
 };
 
 struct Memory {
@@ -83,6 +84,9 @@ public:
     Outcome RemoveFile(const std::string &name);
     // Deletes what a failed or interrupted upload left, also after Ctrl-C.
     Outcome RemovePartialUpload(const std::string &name);
+    // Uploads a kept original back over what a failed or interrupted replace left,
+    // also after Ctrl-C.
+    Outcome PutBack(const std::string &localPath, const std::string &name);
     Outcome Install(const std::string &devicePath);
 
     Outcome Listing(const std::string &type, std::vector<ContentItem> *items);

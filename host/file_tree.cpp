@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -9,6 +10,7 @@
 #include "appointment_time.h"
 #include "local_files.h"
 #include "progress.h"
+#include "safeguards.h"
 #include "text.h"
 
 namespace fs = std::filesystem;
@@ -75,6 +77,63 @@ CopyResult DownloadOne(Context &context, const PlannedDownload &item, bool keepT
     result.bytes += target.Bytes();
     return result;
 }
+
+// A PC copy of a phone file about to be replaced (in the kept folder), removed
+// again when the replace is whole or the original is back on the phone.
+class KeptOriginal {
+public:
+    KeptOriginal() = default;
+    ~KeptOriginal() { Forget(); }
+    KeptOriginal(const KeptOriginal &) = delete;
+    KeptOriginal &operator=(const KeptOriginal &) = delete;
+
+    // Fetches `name` of the current phone folder; a failure says nothing was changed.
+    Outcome Fetch(DeviceLink &link, const std::string &name) {
+        if (name.size() > kMaxDownloadName) {
+            std::fprintf(stderr,
+                         "cebridge: warning: %s is replaced without a copy kept first (a name of %zu bytes "
+                         "cannot be fetched; at most 31)\n",
+                         DeviceToTerminal(name).c_str(), name.size());
+            return Outcome::Ok();
+        }
+        auto stamp = std::chrono::system_clock::now().time_since_epoch().count();
+        std::string path = (LocalPath(KeptFolder()) / LocalPath(std::to_string(stamp) + " " + DeviceToTerminal(name)))
+                               .string(),
+                    error;
+        DownloadTarget target;
+        Outcome outcome = Outcome::Ok();
+        if (!target.Prepare(path, "", &error)) outcome = Outcome::Failed(0, error);
+        if (outcome.ok) outcome = link.Download(name, target.TemporaryForPlugin(), {});
+        if (outcome.ok && !target.Commit(&error)) outcome = Outcome::Failed(0, error);
+        if (!outcome.ok) {
+            outcome.message = "could not keep a copy of the phone's " + name + " before replacing it (" +
+                              outcome.message + "); nothing was changed";
+            return outcome;
+        }
+        m_name = name;
+        m_path = path;
+        return outcome;
+    }
+    bool Held() const { return !m_path.empty(); }
+    // Puts the original back over what a failed replace left; what happened, as a note.
+    std::string PutBack(DeviceLink &link) {
+        if (link.PutBack(PluginPcPath(m_path), m_name).ok) {
+            Forget();
+            return "the original " + m_name + " is back on the phone";
+        }
+        std::string where = m_path;
+        m_path.clear();  // (stays on the PC)
+        return "the original " + m_name + " could not be put back; it is kept on the PC at " + TerminalToDevice(where);
+    }
+
+private:
+    void Forget() {
+        std::error_code ignored;
+        if (!m_path.empty()) fs::remove(LocalPath(m_path), ignored);
+        m_path.clear();
+    }
+    std::string m_name, m_path;
+};
 
 }  // namespace
 
@@ -196,13 +255,21 @@ CopyResult DownloadFiles(Context &context, std::vector<PlannedDownload> plan, bo
 }
 
 Outcome UploadWhole(DeviceLink &link, const std::string &localPath, const std::string &name,
-                    const ProgressFn &progress) {
+                    const FolderEntry *existing, const ProgressFn &progress) {
+    KeptOriginal kept;
+    if (existing && !existing->folder) {
+        Outcome fetched = kept.Fetch(link, existing->name);
+        if (!fetched.ok) return fetched;
+    }
     Outcome outcome = link.Upload(localPath, name, progress);
     if (outcome.ok) return outcome;
-    bool removed = link.RemovePartialUpload(name).ok;
-    outcome.message +=
-        " of " + name +
-        (removed ? "; removed the partial file from the phone" : "; a partial file may remain on the phone");
+    outcome.message += " of " + name;
+    if (kept.Held()) {
+        outcome.note = kept.PutBack(link);
+    } else {
+        bool removed = link.RemovePartialUpload(name).ok;
+        outcome.note = removed ? "removed the partial file from the phone" : "a partial file may remain on the phone";
+    }
     return outcome;
 }
 
@@ -235,17 +302,18 @@ CopyResult UploadFiles(Context &context, std::vector<PlannedUpload> plan) {
     }
     Progress progress("", total, plan.size(), context.options.json, context.options.progress);
     const std::vector<std::string> *current = nullptr;
+    std::vector<FolderEntry> entries;  // the current folder's
     for (size_t i = 0; i < plan.size() && result.outcome.ok; ++i) {
         const PlannedUpload &item = plan[i];
         if (!current || *current != item.folder) {
-            result.outcome = context.link.EnterFolder(item.folder);
+            result.outcome = context.link.EnterFolder(item.folder, &entries);
             if (!result.outcome.ok) break;
             current = &item.folder;
         }
         progress.StartFile(sources[i]->Shown());
         uint64_t before = progress.Done();
         result.outcome = UploadWhole(context.link, sources[i]->PathForPlugin(), item.name,
-                                     [&](uint64_t bytes) { progress.Add(bytes); });
+                                     FindEntry(entries, item.name), [&](uint64_t bytes) { progress.Add(bytes); });
         if (!result.outcome.ok) break;
         if (progress.Done() < before + sources[i]->Size()) progress.Add(before + sources[i]->Size() - progress.Done());
         ++result.files;

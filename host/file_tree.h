@@ -71,9 +71,12 @@ std::string ShownPath(const std::vector<std::string> &parts);
 std::string StoreName(const Memory &store);
 
 // Uploads into the current phone folder. Half a file is worse than none: a failed
-// upload is deleted from the phone again, and the message says whether it was.
+// upload is deleted from the phone again, and the outcome's note says whether it
+// was. `existing`, the phone's file of that name, is first fetched into the kept
+// folder (safeguards.h) and put back when the replace fails or is interrupted; when
+// it cannot be fetched, nothing is sent.
 Outcome UploadWhole(DeviceLink &link, const std::string &localPath, const std::string &name,
-                    const ProgressFn &progress);
+                    const FolderEntry *existing, const ProgressFn &progress);
 
 // Uploads each planned file, after checking the target stores have room for all of them.
 CopyResult UploadFiles(Context &context, std::vector<PlannedUpload> plan);

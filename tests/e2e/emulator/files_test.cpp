@@ -4,6 +4,12 @@
 #include <algorithm>
 #include <vector>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 using namespace ceemu_test;
@@ -191,6 +197,32 @@ TEST_F(EmulatorFilesTest, OpenFilesAreNotSharedOrDeleted) {
     EXPECT_FALSE(api.CeDeleteFile(CE_TEXT("\\My Documents\\Templates")));
     EXPECT_EQ(api.CeGetLastError(), CE_ERROR_ACCESS_DENIED);
 }
+
+#if !defined(_WIN32)
+// Another process serving the same image (played here by a lock on the host file,
+// as its emulator takes one) has the file open to write: no second writer, reader
+// or delete here, and the file is not truncated by the refused open.
+TEST_F(EmulatorFilesTest, FilesAnotherProcessWritesAreNotSharedOrDeleted) {
+    const std::filesystem::path host = phone.fs() / "My Documents" / "readme.txt";
+    const std::string before = ReadFileText(host);
+    int other = ::open(host.c_str(), O_RDWR);
+    ASSERT_EQ(::flock(other, LOCK_EX), 0);
+    EXPECT_EQ(Open(u"\\My Documents\\readme.txt", CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(api.CeGetLastError(), 32u);
+    EXPECT_EQ(Open(u"\\My Documents\\readme.txt", OPEN_EXISTING, GENERIC_READ), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(api.CeGetLastError(), 32u);
+    EXPECT_FALSE(api.CeDeleteFile(CE_TEXT("\\My Documents\\readme.txt")));
+    EXPECT_EQ(api.CeGetLastError(), 32u);
+    EXPECT_EQ(ReadFileText(host), before);
+    ::close(other);
+    HANDLE mine = Open(u"\\My Documents\\readme.txt", OPEN_EXISTING);
+    ASSERT_NE(mine, INVALID_HANDLE_VALUE);
+    other = ::open(host.c_str(), O_RDONLY);
+    EXPECT_NE(::flock(other, LOCK_SH | LOCK_NB), 0);  // and this writer keeps the other process out
+    ::close(other);
+    api.CeCloseHandle(mine);
+}
+#endif
 
 TEST_F(EmulatorFilesTest, CreateDirectoryMakesOneLevel) {
     EXPECT_TRUE(api.CeCreateDirectory(CE_TEXT("\\Docs"), nullptr));

@@ -154,3 +154,30 @@ TEST_F(HostCli, VerifyFindsWhatChangedAndRestoreRefusesIt) {
     EXPECT_EQ(restore.exitCode, 3);
     EXPECT_NE(restore.err.find("does not match its manifest"), std::string::npos) << restore.err;
 }
+
+// A folder is reused only when it holds a backup this program made: any other
+// manifest.json (a web project's, a garbage one, a backup with the user's own files
+// beside it) is refused and the folder stays as it was.
+TEST_F(HostCli, BackupRefusesFoldersThatHoldNoBackupOfItsOwn) {
+    fs::path made = m_home.path() / "made";
+    ASSERT_EQ(Host({"backup", made.string()}).exitCode, 0);
+    const std::string own = ReadFileText(made / "manifest.json");
+    struct Case {
+        const char *name, *manifest, *extra;
+    } cases[] = {{"web", R"({"name":"x"})", "src/app.js"},
+                 {"garbage", "not json at all", "src/app.js"},
+                 {"near", R"({"format":1,"files":[]})", "src/app.js"},
+                 {"besides", own.c_str(), "notes.txt"}};
+    for (const Case &c : cases) {
+        fs::path folder = m_home.path() / c.name;
+        if (std::string(c.name) == "besides") fs::copy(made, folder, fs::copy_options::recursive);
+        fs::create_directories((folder / c.extra).parent_path());
+        WriteFileText(folder / "manifest.json", c.manifest);
+        WriteFileText(folder / c.extra, "code");
+        HostRun refused = Host({"backup", folder.string()});
+        EXPECT_EQ(refused.exitCode, 3) << c.name << ": " << refused.err;
+        EXPECT_NE(refused.err.find("holds no backup"), std::string::npos) << c.name << ": " << refused.err;
+        EXPECT_EQ(ReadFileText(folder / c.extra), "code") << c.name;
+        EXPECT_EQ(ReadFileText(folder / "manifest.json"), c.manifest) << c.name;
+    }
+}

@@ -4,6 +4,10 @@
 
 #include <cstdlib>
 
+#if !defined(_WIN32)
+#include <signal.h>
+#endif
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -26,3 +30,62 @@ TEST_F(HostCli, ConcurrentAddsFromSeveralProcessesAllLand) {
 #endif
 
 }  // namespace
+
+#if !defined(_WIN32)
+// Starts the host in the background with `args` (its stderr into `err`); its process ID.
+pid_t StartHost(const std::vector<std::string> &args, const fs::path &err) {
+    std::string command = "'" + HostProgram() + "'";
+    for (const std::string &arg : args) command += " '" + arg + "'";
+    fs::path pid = err.string() + ".pid";
+    std::system((command + " >/dev/null 2>'" + err.string() + "' & echo $! >'" + pid.string() + "'").c_str());
+    return pid_t(std::atoi(ReadFileText(pid).c_str()));
+}
+
+void WaitForEnd(pid_t pid) {
+    for (int i = 0; i < 1200 && kill(pid, 0) == 0; ++i) std::system("sleep 0.05");
+}
+
+// Two backups into one folder at once: the second is refused and says why; the
+// first's backup is whole.
+TEST_F(HostCli, SecondBackupIntoOneFolderIsRefusedWhileTheFirstRuns) {
+    m_phone.EditDevice([](nlohmann::json &device) {  // a slow phone: the first backup takes a while
+        device["faults"].push_back({{"operation", "CeReadFile"}, {"persistent", true}, {"delayMs", 50}});
+    });
+    WriteFileText(m_phone.fs() / "Storage Card" / "big.bin", RandomBytes(2 * 1024 * 1024));
+    fs::path backup = m_home.path() / "phone", err = m_home.path() / "first.err";
+    pid_t first = StartHost({"backup", backup.string()}, err);
+    std::system("sleep 0.5");
+    HostRun second = Host({"backup", backup.string()});
+    EXPECT_EQ(second.exitCode, 1) << second.err;
+    EXPECT_NE(second.err.find("another cebridge is using the backup folder"), std::string::npos) << second.err;
+    WaitForEnd(first);
+    HostRun verify = Host({"backup", "--verify", backup.string()});
+    EXPECT_EQ(verify.exitCode, 0) << verify.err << ReadFileText(err);
+}
+#endif
+
+#if !defined(_WIN32)
+// Two puts to one phone file at once: the second is refused and says why; the
+// phone's file is the first one whole.
+TEST_F(HostCli, SecondWriterOfAPhoneIsRefusedWhileTheFirstWrites) {
+    m_phone.EditDevice([](nlohmann::json &device) {
+        device["faults"].push_back({{"operation", "CeWriteFile"}, {"persistent", true}, {"delayMs", 100}});
+    });
+    const std::string first = RandomBytes(1024 * 1024);
+    WriteFileText(m_home.path() / "first.bin", first);
+    WriteFileText(m_home.path() / "second.bin", std::string(1024 * 1024, 's'));
+    pid_t writer = StartHost({"put", (m_home.path() / "first.bin").string(), "/My Documents/same.bin"},
+                             m_home.path() / "first.err");
+    std::system("sleep 0.5");
+    for (const char *command : {"put", "rm"}) {
+        std::vector<std::string> args = {command, (m_home.path() / "second.bin").string(), "/My Documents/same.bin"};
+        if (std::string(command) == "rm") args.erase(args.begin() + 1);
+        HostRun second = Host(args);
+        EXPECT_EQ(second.exitCode, 1) << second.err;
+        EXPECT_NE(second.err.find("another cebridge is writing to this phone"), std::string::npos) << second.err;
+    }
+    WaitForEnd(writer);
+    EXPECT_EQ(ReadFileText(m_phone.fs() / "My Documents" / "same.bin"), first)
+        << ReadFileText(m_home.path() / "first.err");
+}
+#endif

@@ -6,6 +6,7 @@
 
 #if !defined(_WIN32)
 #include <sys/stat.h>
+#include <sys/wait.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -64,6 +65,58 @@ TEST_F(HostCli, FailedPutTakesItsPartialFileOffThePhone) {
     EXPECT_EQ(broken.exitCode, 1);
     EXPECT_NE(broken.err.find("removed the partial file"), std::string::npos) << broken.err;
     EXPECT_FALSE(fs::exists(m_phone.fs() / "My Documents" / "big.bin"));
+}
+
+// A replace that fails puts the phone's original back (a PC copy is kept while the
+// new file is sent): a write error, the same in a folder copy, and Ctrl-C.
+TEST_F(HostCli, FailedReplaceLeavesTheOriginalOnThePhone) {
+    const fs::path original = m_phone.fs() / "Storage Card" / "orig.bin";
+    const std::string before = RandomBytes(300000);
+    fs::path tree = m_home.path() / "tree";
+    fs::create_directories(tree);
+    WriteFileText(tree / "orig.bin", std::string(400000, 'n'));
+    struct Case {
+        const char *name;
+        std::vector<std::string> args;
+        nlohmann::json fault;
+        int exitCode;
+    } cases[] = {
+        {"write error",
+         {"put", (tree / "orig.bin").string(), "/Storage Card/orig.bin"},
+         {{"operation", "CeWriteFile"}, {"nth", 2}, {"error", 112}},
+         1},
+        {"put -r",
+         {"put", "-r", tree.string(), "/Storage Card"},
+         {{"operation", "CeWriteFile"}, {"nth", 3}, {"error", 5}},
+         1},
+#if !defined(_WIN32)
+        {"Ctrl-C",
+         {"put", (tree / "orig.bin").string(), "/Storage Card/orig.bin"},
+         {{"operation", "CeWriteFile"}, {"persistent", true}, {"delayMs", 500}},
+         4},
+#endif
+    };
+    for (const Case &c : cases) {
+        WriteFileText(original, before);
+        m_phone.EditDevice([&](nlohmann::json &device) { device["faults"] = nlohmann::json::array({c.fault}); });
+        HostRun failed;
+#if !defined(_WIN32)
+        if (c.exitCode == 4) {
+            std::string command = "'" + HostProgram() + "'";
+            for (const std::string &arg : c.args) command += " '" + arg + "'";
+            fs::path err = m_home.path() / "err";
+            command += " 2>'" + err.string() + "' & sleep 2; kill -INT $!; wait $!";
+            int status = std::system(command.c_str());
+            failed = {WIFEXITED(status) ? WEXITSTATUS(status) : -1, "", ReadFileText(err)};
+        }
+#endif
+        if (c.exitCode != 4) failed = Host(c.args);
+        EXPECT_EQ(failed.exitCode, c.exitCode) << c.name << ": " << failed.err;
+        EXPECT_NE(failed.err.find("the original orig.bin is back on the phone"), std::string::npos)
+            << c.name << ": " << failed.err;
+        EXPECT_EQ(ReadFileText(original), before) << c.name;
+        EXPECT_TRUE(fs::is_empty(m_home.path() / "state" / "cebridge" / "kept")) << c.name;
+    }
 }
 
 TEST_F(HostCli, PutThatCannotFitIsRefusedBeforeItStarts) {
