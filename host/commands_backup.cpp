@@ -74,13 +74,13 @@ bool PutBackPrevious(const BackupFolders &folders, std::string *error) {
     return !failure;
 }
 
-// Also clears what an interrupted backup left beside the folder.
+// Also clears the previous backup a finished switch left beside the folder. What an
+// interrupted backup copied into the side folder stays: the next one continues from it.
 bool Recover(const BackupFolders &folders, std::string *error) {
     if (!PutBackPrevious(folders, error)) return false;
     std::error_code failure;
-    fs::remove_all(folders.side, failure);
-    if (!failure) fs::remove_all(folders.previous, failure);
-    if (failure) *error = folders.side.string() + ": " + failure.message();
+    fs::remove_all(folders.previous, failure);
+    if (failure) *error = folders.previous.string() + ": " + failure.message();
     return !failure;
 }
 
@@ -137,16 +137,44 @@ bool Describe(const fs::path &folder, const std::string &path, nlohmann::json *e
 }
 
 // The previous backup's copy of a phone file that has not changed since, or null.
+// The copy must still hold what the manifest says: a damaged one is fetched again.
 const nlohmann::json *Unchanged(const std::map<std::string, nlohmann::json> &previous, const fs::path &target,
                                 const std::string &path, const PhoneFile &file) {
     auto found = previous.find(path);
     if (found == previous.end()) return nullptr;
     const nlohmann::json &entry = found->second;
     std::error_code failure;
+    std::string hex, error;
     bool same = NumberIn(entry, "size", ~uint64_t(0)) == file.Size() &&
                 TextIn(entry, "modified") == PhoneTime(file.entry) &&
-                fs::file_size(OnDisk(target, path), failure) == file.Size() && !failure;
+                fs::file_size(OnDisk(target, path), failure) == file.Size() && !failure &&
+                FileSha256(OnDisk(target, path).string(), &hex, &error) && hex == TextIn(entry, "sha256");
     return same ? &entry : nullptr;
+}
+
+// A copy an interrupted backup left in the side folder that is still the phone's
+// file: a download lands whole or not at all and carries the phone's time.
+bool CopiedBefore(const fs::path &side, const std::string &path, const PhoneFile &file) {
+    std::error_code failure;
+    fs::path copy = OnDisk(side, path);
+    if (fs::file_size(copy, failure) != file.Size() || failure) return false;
+    int64_t instant = 0;
+    if (!ListingInstant(file.entry.modified, &instant)) return false;
+    auto written = fs::last_write_time(copy, failure);
+    auto phone = std::chrono::file_clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(instant)));
+    return !failure && std::chrono::floor<std::chrono::seconds>(written) == phone;
+}
+
+// Removes what the side folder's files/ holds beyond `kept` (copies of phone files
+// gone since an interrupted backup, temporaries of a killed one).
+void SweepSide(const fs::path &side, const std::set<std::string> &kept) {
+    std::error_code failure;
+    std::vector<fs::path> strays;
+    for (fs::recursive_directory_iterator walk(side / kFilesFolder, failure), end; !failure && walk != end;
+         walk.increment(failure))
+        if (!walk->is_directory() && !kept.count(fs::relative(walk->path(), side).generic_string()))
+            strays.push_back(walk->path());
+    for (const fs::path &stray : strays) fs::remove(stray, failure);
 }
 
 // Shares the previous copy (a hard link, or a copy where links cannot be made).
@@ -166,6 +194,7 @@ struct FilesPart {
     nlohmann::json entries = nlohmann::json::array();
     nlohmann::json folders = nlohmann::json::array();
     nlohmann::json skipped = nlohmann::json::array();
+    nlohmann::json gone = nlohmann::json::array();  // in the previous backup, no longer on the phone
     uint64_t files = 0, bytes = 0, copied = 0, reused = 0;
 };
 
@@ -185,7 +214,11 @@ int BackupFiles(Context &context, const BackupFolders &folders, const nlohmann::
     std::map<std::string, nlohmann::json> described;
     for (const PhoneFile &file : files) {
         std::string path = ManifestPath(file.Path()), error;
-        if (const nlohmann::json *entry = Unchanged(previous, folders.target, path, file)) {
+        if (CopiedBefore(folders.side, path, file)) {
+            ++part->reused;  // (described below, as a downloaded file is)
+        } else if (const nlohmann::json *entry = Unchanged(previous, folders.target, path, file)) {
+            std::error_code ignored;
+            fs::remove(OnDisk(folders.side, path), ignored);
             if (!Reuse(OnDisk(folders.target, path), OnDisk(folders.side, path), &error))
                 return context.FailLocal("backup: " + error);
             described[path] = *entry;
@@ -194,6 +227,11 @@ int BackupFiles(Context &context, const BackupFolders &folders, const nlohmann::
             plan.push_back({file, OnDisk(folders.side, path).string()});
         }
     }
+    std::set<std::string> onPhone;
+    for (const PhoneFile &file : files) onPhone.insert(ManifestPath(file.Path()));
+    for (const auto &[path, entry] : previous)
+        if (path.rfind(std::string(kFilesFolder) + "/", 0) == 0 && !onPhone.count(path)) part->gone.push_back(path);
+    SweepSide(folders.side, onPhone);
     CopyResult copied = DownloadFiles(context, plan, true);
     if (!copied.outcome.ok) return FailCopy(context, "backup", copied);
     part->copied = copied.files;
@@ -315,11 +353,8 @@ int WriteBackup(Context &context, const BackupFolders &folders, const nlohmann::
                                {"files", entries},
                                {"skipped", files.skipped}};
     if (!WriteJsonFile(folders.side / kManifestName, manifest, &error)) return context.FailLocal("backup: " + error);
-    *summary = {{"backup", folders.target.string()},
-                {"counts", counts},
-                {"copied", files.copied},
-                {"unchanged", files.reused},
-                {"skipped", files.skipped}};
+    *summary = {{"backup", folders.target.string()}, {"counts", counts},         {"copied", files.copied},
+                {"unchanged", files.reused},         {"skipped", files.skipped}, {"gone", files.gone}};
     return kExitOk;
 }
 
@@ -377,16 +412,31 @@ int MakeBackup(Context &context, const BackupFolders &folders) {
     int code = WriteBackup(context, folders, previous, &summary);
     if (code == kExitOk) code = Switch(context, folders);
     if (code != kExitOk) {
+        // The previous backup stays as it was; what was copied waits for the next run.
         std::error_code failure;
-        fs::remove_all(folders.side, failure);  // the previous backup stays as it was
+        if (fs::exists(folders.side, failure))
+            std::fprintf(stderr,
+                         "cebridge: backup: the files copied so far stay in %s; the next backup into %s "
+                         "continues from them\n",
+                         folders.side.string().c_str(), folders.target.string().c_str());
         return code;
     }
+    for (const nlohmann::json &path : summary["gone"])
+        std::fprintf(stderr, "cebridge: backup: no longer on the phone, so not in this backup: %s\n",
+                     path.get<std::string>().c_str());
     const nlohmann::json &counts = summary["counts"];
-    context.Emit("backed up " + counts["files"].dump() + " files (" + HumanSize(counts["bytes"].get<uint64_t>()) +
-                     "; " + summary["copied"].dump() + " copied, " + summary["unchanged"].dump() + " unchanged) into " +
-                     folders.target.string() + "\n",
-                 summary);
-    return kExitOk;
+    std::string text = "backed up " + counts["files"].dump() + " files (" + HumanSize(counts["bytes"].get<uint64_t>()) +
+                       "; " + summary["copied"].dump() + " copied, " + summary["unchanged"].dump() +
+                       " unchanged) into " + folders.target.string() + "\n";
+    if (summary["skipped"].empty()) {
+        context.Emit(text, summary);
+        return kExitOk;
+    }
+    // A backup that left files out is made, but is not a whole one: exit 1.
+    int failed = context.Fail(Outcome::Failed(
+        0, "backup: " + std::to_string(summary["skipped"].size()) + " phone files were left out (named above)"));
+    context.Emit(text, summary);
+    return failed;
 }
 
 // What differs between a backup folder and its manifest: "PATH: what", empty when nothing.

@@ -77,10 +77,11 @@ int Finish(Context &context, const char *command, const CopyResult &result, nloh
            const std::string &text) {
     if (!result.outcome.ok) return FailCopy(context, command, result);
     for (const std::string &skipped : result.skipped) std::fprintf(stderr, "cebridge: skipped %s\n", skipped.c_str());
-    if (!result.skipped.empty())
-        return context.Fail(Outcome::Failed(0, std::to_string(result.skipped.size()) + " of the files were left out"));
+    int code = kExitOk;
+    if (!result.skipped.empty())  // the copy is made, and its document says what it lacks
+        code = context.Fail(Outcome::Failed(0, std::to_string(result.skipped.size()) + " of the files were left out"));
     context.Emit(text, document);
-    return kExitOk;
+    return code;
 }
 
 }  // namespace

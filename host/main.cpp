@@ -65,10 +65,13 @@ int main(int argc, char **argv) {
     std::signal(SIGINT, OnInterrupt);
 #else
     // Not restarted: a read at the shell's prompt returns, so Ctrl-C ends the line.
+    // TERM and HUP (a closed terminal) stop a command as Ctrl-C does, cleaning up
+    // the same way; so does PIPE (the reader of standard output went away), which
+    // would otherwise end the process with a temporary left behind.
     struct sigaction interrupt = {};
     interrupt.sa_handler = OnInterrupt;
     sigemptyset(&interrupt.sa_mask);
-    sigaction(SIGINT, &interrupt, nullptr);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaction(signal, &interrupt, nullptr);
 #endif
     return host::ParseAndRun(app, context, exitCode, Arguments(argc, argv));
 }

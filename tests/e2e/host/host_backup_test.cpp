@@ -129,7 +129,7 @@ TEST_F(HostCli, FailedBackupKeepsThePreviousOneWhole) {
     EXPECT_EQ(broken.exitCode, 1) << broken.err;
     EXPECT_EQ(ReadFileText(backup / "manifest.json"), before);
     EXPECT_EQ(Host({"backup", "--verify", backup.string()}).exitCode, 0);
-    EXPECT_FALSE(fs::exists(m_home.path() / "phone.cebridge-new"));
+    EXPECT_TRUE(fs::exists(m_home.path() / "phone.cebridge-new"));  // what was copied, for the next run
 
     // A backup killed between its two renames: the next command puts the previous one back.
     fs::rename(backup, m_home.path() / "phone.cebridge-old");
@@ -180,4 +180,45 @@ TEST_F(HostCli, BackupRefusesFoldersThatHoldNoBackupOfItsOwn) {
         EXPECT_EQ(ReadFileText(folder / c.extra), "code") << c.name;
         EXPECT_EQ(ReadFileText(folder / "manifest.json"), c.manifest) << c.name;
     }
+}
+
+// What changed between two backups is said and acted on: a damaged copy is fetched
+// again, a file gone from the phone is named, a file left out is in `skipped` and
+// makes the exit 1 (for `get -r` too), and an interrupted first backup is continued.
+TEST_F(HostCli, BackupRepairsReportsAndContinues) {
+    fs::path backup = m_home.path() / "phone";
+    const std::string longName = "a name longer than the 31 bytes.txt";
+    WriteFileText(m_phone.fs() / "My Storage" / longName, "long");
+    m_phone.EditDevice([](nlohmann::json &device) {  // the first backup breaks at its third file
+        device["faults"].push_back({{"operation", "CeReadFile"}, {"nth", 8}, {"error", 5}});
+    });
+    HostRun broken = Host({"backup", backup.string()});
+    EXPECT_EQ(broken.exitCode, 1) << broken.err;
+    EXPECT_NE(broken.err.find("continues from them"), std::string::npos) << broken.err;
+    m_phone.EditDevice([](nlohmann::json &device) { device["faults"] = nlohmann::json::array(); });
+
+    HostRun first = Host({"--json", "backup", backup.string()});
+    EXPECT_EQ(first.exitCode, 1) << first.err;
+    EXPECT_GE(Json(first)["unchanged"], 2) << first.out;  // what the broken run copied
+    EXPECT_EQ(Json(first)["skipped"].size(), 1u) << first.out;
+    EXPECT_NE(first.err.find(longName), std::string::npos) << first.err;
+    EXPECT_EQ(Host({"backup", "--verify", backup.string()}).exitCode, 0);
+
+    fs::path copy = backup / "files" / "My Documents" / "readme.txt";
+    std::string text = ReadFileText(copy);
+    text[0] = static_cast<char>(text[0] ^ 1);
+    WriteFileText(copy, text);
+    fs::remove(m_phone.fs() / "My Storage" / longName);
+    fs::remove(m_phone.fs() / "My Storage" / "notes.txt");
+    HostRun again = Host({"--json", "backup", backup.string()});
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(Json(again)["copied"], 1) << again.out;
+    EXPECT_EQ(Json(again)["gone"], nlohmann::json::array({"files/My Storage/notes.txt"})) << again.out;
+    EXPECT_NE(again.err.find("no longer on the phone"), std::string::npos) << again.err;
+    EXPECT_EQ(Host({"backup", "--verify", backup.string()}).exitCode, 0);
+
+    WriteFileText(m_phone.fs() / "My Storage" / longName, "long");
+    HostRun tree = Host({"--json", "get", "-r", "/My Storage", (m_home.path() / "tree").string()});
+    EXPECT_EQ(tree.exitCode, 1) << tree.err;
+    EXPECT_EQ(Json(tree)["skipped"].size(), 1u) << tree.out;
 }

@@ -188,6 +188,38 @@ TEST_F(HostCli, StreamsFifosAndDashTransferToo) {
 }
 #endif
 
+#if !defined(_WIN32)
+// TERM, HUP and PIPE stop a transfer as Ctrl-C does: nothing half-copied stays
+// on either side (no temporary beside a download, no cut file on the phone).
+TEST_F(HostCli, SignalsCleanUpAsCtrlCDoes) {
+    m_phone.EditDevice([](nlohmann::json &device) {
+        for (const char *operation : {"CeReadFile", "CeWriteFile"})
+            device["faults"].push_back({{"operation", operation}, {"persistent", true}, {"delayMs", 200}});
+    });
+    WriteFileText(m_home.path() / "big.bin", RandomBytes(1024 * 1024));
+    fs::path pc = m_home.path() / "pc";
+    fs::create_directories(pc);
+    for (const char *signal : {"TERM", "HUP"}) {
+        for (bool get : {true, false}) {
+            std::string command = "'" + HostProgram() + "' " +
+                                  (get ? "get '/My Documents/DSC_0001.jpg' '" + pc.string() + "/d.jpg'"
+                                       : "put '" + (m_home.path() / "big.bin").string() + "' '/My Documents/big.bin'") +
+                                  " 2>/dev/null & sleep 1; kill -" + signal + " $!; wait $!";
+            int status = std::system(command.c_str());
+            EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 4) << signal << (get ? " get" : " put");
+            EXPECT_EQ(Others(pc, {}), std::vector<std::string>{}) << signal;
+            EXPECT_FALSE(fs::exists(m_phone.fs() / "My Documents" / "big.bin")) << signal;
+        }
+    }
+    // A reader that goes away: the spool goes too.
+    ScopedEnv spool("TMPDIR", pc.string());
+    std::string command =
+        "'" + HostProgram() + "' get '/My Documents/DSC_0001.jpg' - 2>/dev/null | head -c 100 >/dev/null";
+    std::system(command.c_str());
+    EXPECT_EQ(Others(pc, {}), std::vector<std::string>{});
+}
+#endif
+
 // Korean names go to the plug-in in the PC's code page; names that code page cannot
 // spell (Thai, here) go through a spool file, both ways.
 TEST_F(HostCli, PcNamesInAnyScriptTransferBothWays) {
