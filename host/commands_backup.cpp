@@ -343,12 +343,16 @@ int WriteBackup(Context &context, const BackupFolders &folders, const nlohmann::
         if (!Describe(folders.side, name, &entry, &error)) return context.FailLocal("backup: " + error);
         entries.push_back(entry);
     }
+    nlohmann::json stores = nlohmann::json::array();
+    for (const Memory &memory : capability.memories)
+        if (memory.location != "0") stores.push_back(ManifestPath(SplitDevicePath(memory.location)));
     nlohmann::json manifest = {{"format", kManifestFormat},
                                {"model", DeviceToTerminal(capability.model)},
                                {"manufacturer", DeviceToTerminal(capability.manufacturer)},
                                {"phoneNumber", DeviceToTerminal(capability.phoneNumber)},
                                {"time", Now()},
                                {"counts", counts},
+                               {"stores", stores},
                                {"folders", files.folders},
                                {"files", entries},
                                {"skipped", files.skipped}};
@@ -401,7 +405,22 @@ bool ReplaceableFolder(const fs::path &folder, nlohmann::json *previous, std::st
     return true;
 }
 
+// The folder is replaced whole: a shell inside it (where this program was started)
+// would be left in a removed folder.
+bool HoldsCurrentFolder(const fs::path &folder) {
+    std::error_code failure;
+    for (fs::path at = fs::current_path(failure); !failure && !at.empty(); at = at.parent_path()) {
+        if (fs::equivalent(at, folder, failure)) return true;
+        if (at == at.parent_path()) break;
+    }
+    return false;
+}
+
 int MakeBackup(Context &context, const BackupFolders &folders) {
+    if (HoldsCurrentFolder(folders.target))
+        return context.FailUsage("backup: " + folders.target.string() +
+                                 " holds the current folder; start the backup from outside it (a backup replaces "
+                                 "its folder whole)");
     std::string error;
     if (!Recover(folders, &error)) return context.FailLocal("backup: " + error);
     nlohmann::json previous = nlohmann::json::object();
@@ -497,8 +516,33 @@ int Verify(Context &context, const BackupFolders &folders) {
     return kExitOk;
 }
 
+// A store the backup's files were on (a storage card) that the phone lacks now, or
+// "": its files would land in a plain folder of the phone's memory instead.
+std::string MissingStore(const Capability &capability, const nlohmann::json &manifest) {
+    for (const nlohmann::json &store : ArrayIn(manifest, "stores")) {
+        if (!store.is_string()) continue;
+        const std::string path = store.get<std::string>();
+        bool used = false;
+        for (const nlohmann::json &entry : FilesOf(manifest))
+            used = used || TextIn(entry, "path").rfind(path + "/", 0) == 0;
+        std::vector<std::string> parts =
+            SplitDevicePath(TerminalToDevice(path.substr(std::string(kFilesFolder).size())));
+        const Memory *now = StoreFor(capability, parts);
+        if (used && (!now || now->location == "0")) return ShownPath(parts);
+    }
+    return "";
+}
+
 // The backup's phone files the phone lacks, back where they were.
 int RestoreFiles(Context &context, const fs::path &folder, const nlohmann::json &manifest, nlohmann::json *report) {
+    Capability capability;
+    Outcome outcome = context.link.ReadCapability(&capability);
+    if (!outcome.ok) return context.Fail(outcome);
+    if (std::string store = MissingStore(capability, manifest); !store.empty())
+        return context.Fail(Outcome::Failed(
+            0,
+            "restore: the backup holds files of the store " + TerminalToDevice(store) +
+                ", which this phone does not have now; insert it, or restore without --files (nothing was changed)"));
     std::map<std::vector<std::string>, std::vector<std::string>> byFolder;  // phone folder -> names
     std::map<std::vector<std::string>, std::vector<std::string>> localPaths;
     const std::string prefix = std::string(kFilesFolder) + "/";
@@ -519,7 +563,7 @@ int RestoreFiles(Context &context, const fs::path &folder, const nlohmann::json 
     size_t kept = 0;
     for (const auto &[phoneFolder, names] : byFolder) {
         std::vector<FolderEntry> entries;
-        Outcome outcome = context.link.EnterFolder(phoneFolder, &entries);
+        outcome = context.link.EnterFolder(phoneFolder, &entries);
         if (!outcome.ok && !(outcome = context.link.MakeFolders(phoneFolder)).ok) return context.Fail(outcome);
         for (size_t i = 0; i < names.size(); ++i) {
             if (FindEntry(entries, names[i]))

@@ -177,6 +177,9 @@ int CmdGet(Context &context, const std::string &remote, const std::string &local
     outcome =
         context.link.Download(entry.name, target.TemporaryForPlugin(), [&](uint64_t bytes) { progress.Add(bytes); });
     progress.Finish(outcome.ok);
+    // The plug-in answers a PC disk that refused the bytes as a failure on the phone.
+    if (!outcome.ok && !context.link.Interrupted() && target.ShortOfSpace(uint32_t(entry.size), &error))
+        return context.FailLocal("get: " + error);
     if (!outcome.ok) return context.Fail(outcome);
     if (!target.Commit(&error)) return context.FailLocal("get: " + error);
     if (options.keepTimes && local != "-" && !KeepPhoneTime(target.Destination(), entry, &error))

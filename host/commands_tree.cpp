@@ -68,6 +68,18 @@ Outcome Select(Context &context, const std::vector<std::string> &typed, const Tr
     return Outcome::Ok();
 }
 
+// Why `put -r` leaves out a symbolic link, or "" for one it copies. A link to a
+// file is copied under its own name with its target's content; a link to a folder
+// is not followed (a tree could hold itself), and one that leads nowhere is noted.
+std::string LinkLeftOut(const fs::directory_entry &entry) {
+    std::error_code failure;
+    if (!entry.is_symlink(failure)) return "";
+    fs::file_status target = fs::status(entry.path(), failure);
+    if (!fs::exists(target)) return "a symbolic link that leads nowhere";
+    if (fs::is_directory(target)) return "a symbolic link to a folder (links to folders are not followed)";
+    return "";
+}
+
 nlohmann::json CopyJson(const CopyResult &result) {
     return {{"files", result.files}, {"bytes", result.bytes}, {"skipped", result.skipped}};
 }
@@ -130,10 +142,17 @@ int CmdPutTree(Context &context, const std::string &local, const std::string &re
     }
     std::vector<PlannedUpload> plan;
     std::vector<std::vector<std::string>> folders = {into};
+    std::vector<std::string> skipped;
     for (fs::recursive_directory_iterator walk(root, failure), end; !failure && walk != end; walk.increment(failure)) {
         std::vector<std::string> target = into;
-        for (const fs::path &part : fs::relative(walk->path(), root)) target.push_back(TerminalToDevice(part.string()));
+        // (lexically: a symbolic link keeps its own name)
+        for (const fs::path &part : walk->path().lexically_relative(root))
+            target.push_back(TerminalToDevice(part.string()));
         if (int code = RefuseBadName(context, "put", target)) return code;
+        if (std::string why = LinkLeftOut(*walk); !why.empty()) {
+            skipped.push_back(walk->path().string() + ": " + why);
+            continue;
+        }
         if (walk->is_directory()) {
             folders.push_back(target);
             continue;
@@ -153,6 +172,7 @@ int CmdPutTree(Context &context, const std::string &local, const std::string &re
     std::stable_sort(plan.begin(), plan.end(),
                      [](const PlannedUpload &a, const PlannedUpload &b) { return a.folder < b.folder; });
     CopyResult result = UploadFiles(context, std::move(plan));
+    result.skipped.insert(result.skipped.end(), skipped.begin(), skipped.end());
     nlohmann::json document = CopyJson(result);
     document["local"] = local;
     document["remote"] = ShownPath(into);

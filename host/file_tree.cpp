@@ -67,6 +67,8 @@ CopyResult DownloadOne(Context &context, const PlannedDownload &item, bool keepT
     progress.StartFile(DeviceToTerminal(item.source.entry.name));
     result.outcome = context.link.Download(item.source.entry.name, target.TemporaryForPlugin(),
                                            [&](uint64_t bytes) { progress.Add(bytes); });
+    if (!result.outcome.ok && !context.link.Interrupted() && target.ShortOfSpace(item.source.Size(), &error))
+        return LocalFailure(result, error);  // (the plug-in answers a full PC disk as a failure on the phone)
     if (!result.outcome.ok) {
         result.outcome.message += ": " + JoinDevicePath(item.source.Path());  // (device text, as outcomes carry)
         return result;

@@ -14,6 +14,14 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 #endif
 
 namespace fs = std::filesystem;
@@ -139,11 +147,103 @@ std::string PluginPcPath(const std::string &utf8) { return utf8.size() > kMaxPlu
 
 std::string SystemReason(const std::string &path) { return path + ": " + std::strerror(errno); }
 
+#if defined(_WIN32)
+class StdoutPipe {};  // (standard output is written from a spool file once the copy is complete)
+#else
+// Standard output fed while the plug-in writes: it writes into a FIFO in a private
+// folder, and a thread copies what comes out of it to standard output. A reader
+// that goes away closes the FIFO, which stops the plug-in's copy.
+class StdoutPipe {
+public:
+    ~StdoutPipe() {
+        std::string ignored;
+        Finish(&ignored);
+    }
+    bool Open(std::string *path, std::string *error) {
+        std::error_code failure;
+        std::string pattern = (fs::temp_directory_path(failure) / "cebridge-XXXXXX").string();
+        if (failure || !mkdtemp(pattern.data())) {
+            *error = failure ? "the temporary folder: " + failure.message() : SystemReason(pattern);
+            return false;
+        }
+        m_folder = pattern;
+        m_fifo = m_folder + "/stdout";
+        if (mkfifo(m_fifo.c_str(), 0600) != 0) {
+            *error = SystemReason(m_fifo);
+            return false;
+        }
+        m_thread = std::thread([this] { Copy(); });
+        *path = m_fifo;
+        return true;
+    }
+    // Waits for the copy to end (also when the plug-in never opened the FIFO); false
+    // with *error when standard output refused the bytes.
+    bool Finish(std::string *error) {
+        if (m_thread.joinable()) {
+            while (!m_done.load()) {
+                int wake =
+                    open(m_fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);  // a reader still waits for a writer
+                if (wake >= 0) close(wake);
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            m_thread.join();
+        }
+        if (!m_fifo.empty()) unlink(m_fifo.c_str());
+        if (!m_folder.empty()) rmdir(m_folder.c_str());
+        m_fifo.clear();
+        m_folder.clear();
+        if (m_errno != 0) *error = "standard output: " + std::string(std::strerror(m_errno));
+        return m_errno == 0;
+    }
+    uint64_t Bytes() const { return m_bytes; }
+
+private:
+    void Copy() {
+        int in = open(m_fifo.c_str(), O_RDONLY | O_CLOEXEC);
+        std::vector<char> buffer(1 << 16);
+        for (ssize_t got; in >= 0 && (got = read(in, buffer.data(), buffer.size())) != 0;) {
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0 || !WriteAll(buffer.data(), size_t(got))) break;
+            m_bytes += uint64_t(got);
+        }
+        if (in >= 0) close(in);
+        m_done = true;
+    }
+    bool WriteAll(const char *bytes, size_t size) {
+        while (size > 0) {
+            ssize_t put = write(STDOUT_FILENO, bytes, size);
+            if (put < 0 && errno == EINTR) continue;
+            if (put < 0) {
+                m_errno = errno;
+                return false;
+            }
+            bytes += put;
+            size -= size_t(put);
+        }
+        return true;
+    }
+
+    std::string m_folder, m_fifo;
+    std::thread m_thread;
+    std::atomic<bool> m_done{false};
+    uint64_t m_bytes = 0;
+    int m_errno = 0;
+};
+#endif
+
+DownloadTarget::DownloadTarget() = default;
+DownloadTarget::~DownloadTarget() { Discard(); }
+
 bool DownloadTarget::Prepare(const std::string &typed, const std::string &fileName, std::string *error) {
     fs::path folder;
     if (typed == "-") {
         m_toStdout = true;
+#if !defined(_WIN32)
+        m_pipe = std::make_unique<StdoutPipe>();
+        return m_pipe->Open(&m_temporary, error);
+#else
         return SpoolFolder(&folder, error) && CreateTemporary(folder, &m_temporary, error);
+#endif
     }
     std::error_code failure;
     fs::path target = LocalPath(typed.empty() ? fileName : typed);
@@ -184,7 +284,12 @@ bool DownloadTarget::Prepare(const std::string &typed, const std::string &fileNa
         *error = folder.string() + ": " + (failure ? failure.message() : "not a folder");
         return false;
     }
-    if (!CreateTemporary(folder, &m_beside, error)) return false;
+    if (!CreateTemporary(folder, &m_beside, error)) {
+        // The temporary is ours, hidden: the user is told about the file they named.
+        size_t reason = error->rfind(": ");
+        if (reason != std::string::npos) *error = m_destination + error->substr(reason);
+        return false;
+    }
     if (!PluginPcPath(m_beside).empty()) {
         m_temporary = m_beside;
         m_beside.clear();
@@ -195,6 +300,15 @@ bool DownloadTarget::Prepare(const std::string &typed, const std::string &fileNa
 }
 
 bool DownloadTarget::Commit(std::string *error) {
+#if !defined(_WIN32)
+    if (m_pipe) {
+        bool ok = m_pipe->Finish(error);
+        m_bytes = m_pipe->Bytes();
+        m_pipe.reset();
+        m_temporary.clear();
+        return ok;
+    }
+#endif
     std::error_code failure;
     m_bytes = fs::file_size(LocalPath(m_temporary), failure);
     if (failure) {
@@ -232,7 +346,25 @@ bool DownloadTarget::Commit(std::string *error) {
     return true;
 }
 
+bool DownloadTarget::ShortOfSpace(uint64_t expected, std::string *error) const {
+    std::error_code failure;
+    const fs::path temporary = LocalPath(m_temporary);
+    uint64_t written = fs::file_size(temporary, failure);
+    if (failure || written >= expected) return false;
+    fs::space_info space = fs::space(temporary.parent_path(), failure);
+    if (failure || space.available >= expected - written) return false;
+    const bool beside = m_beside.empty() && !m_toStdout && !m_stream;
+    *error = (beside ? m_destination : "the temporary folder " + temporary.parent_path().string()) + ": " +
+             std::strerror(ENOSPC) + " (" + std::to_string(expected - written) + " more bytes needed, " +
+             std::to_string(space.available) + " free)";
+    return true;
+}
+
 void DownloadTarget::Discard() {
+    if (m_pipe) {
+        m_pipe.reset();  // (its FIFO and folder go with it, once its reader is done)
+        m_temporary.clear();
+    }
     RemoveQuietly(m_temporary);
     RemoveQuietly(m_beside);
 }

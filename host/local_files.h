@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 namespace host {
@@ -28,16 +29,19 @@ std::FILE *OpenLocal(const std::string &utf8, const char *mode);
 // code page cannot spell) or is longer than the plug-in takes.
 std::string PluginPcPath(const std::string &utf8);
 
+class StdoutPipe;
+
 // Where a download lands. The temporary is removed unless Commit succeeds.
 class DownloadTarget {
 public:
-    DownloadTarget() = default;
-    ~DownloadTarget() { Discard(); }
+    DownloadTarget();
+    ~DownloadTarget();
     DownloadTarget(const DownloadTarget &) = delete;
     DownloadTarget &operator=(const DownloadTarget &) = delete;
 
     // `typed`: a path, a folder (the phone's name is kept), "" (the current
-    // folder) or "-" (standard output). Makes the temporary; false with *error.
+    // folder) or "-" (standard output: on POSIX a FIFO the plug-in writes into, copied
+    // out as the bytes arrive). Makes the temporary; false with *error.
     bool Prepare(const std::string &typed, const std::string &fileName, std::string *error);
     const std::string &TemporaryPath() const { return m_temporary; }
     std::string TemporaryForPlugin() const { return PluginPcPath(m_temporary); }
@@ -45,6 +49,9 @@ public:
     // the destination is as it was.
     bool Commit(std::string *error);
     void Discard();
+    // After a failed copy: true when the PC's disk ran out of room for the
+    // `expected` bytes, with *error naming the file and the system's reason.
+    bool ShortOfSpace(uint64_t expected, std::string *error) const;
 
     std::string Destination() const { return m_toStdout ? "-" : m_destination; }
     uint64_t Bytes() const { return m_bytes; }
@@ -56,6 +63,7 @@ private:
     bool m_toStdout = false;
     bool m_stream = false;  // the destination is written in place (FIFO, device)
     uint64_t m_bytes = 0;
+    std::unique_ptr<StdoutPipe> m_pipe;  // standard output fed as the bytes arrive (POSIX)
 };
 
 // What an upload reads: the file itself, or a spool copy of a stream or of a file

@@ -57,8 +57,8 @@ bool ProcessLock::Take(const std::string &key, std::string *error) {
     MakeDirectories(folder.string());
     fs::path path = folder / LockFileName(key);
     // No sharing: a second open fails while this handle lives.
-    HANDLE handle =
-        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         if (GetLastError() != ERROR_SHARING_VIOLATION) *error = path.string() + ": cannot be opened";
         return false;

@@ -180,6 +180,16 @@ TEST_F(HostCli, BackupRefusesFoldersThatHoldNoBackupOfItsOwn) {
         EXPECT_EQ(ReadFileText(folder / c.extra), "code") << c.name;
         EXPECT_EQ(ReadFileText(folder / "manifest.json"), c.manifest) << c.name;
     }
+#if !defined(_WIN32)
+    // A link to a backup stays a link; the folder the host was started in is not replaced.
+    fs::create_symlink(made, m_home.path() / "link");
+    EXPECT_EQ(Host({"backup", (m_home.path() / "link").string()}).exitCode, 0);
+    EXPECT_TRUE(fs::is_symlink(m_home.path() / "link"));
+    const std::string before = ReadFileText(made / "manifest.json");
+    std::string inside = "cd '" + made.string() + "' && '" + HostProgram() + "' backup . 2>/dev/null";
+    EXPECT_NE(std::system(inside.c_str()), 0);
+    EXPECT_EQ(ReadFileText(made / "manifest.json"), before);
+#endif
 }
 
 // What changed between two backups is said and acted on: a damaged copy is fetched
@@ -221,4 +231,17 @@ TEST_F(HostCli, BackupRepairsReportsAndContinues) {
     HostRun tree = Host({"--json", "get", "-r", "/My Storage", (m_home.path() / "tree").string()});
     EXPECT_EQ(tree.exitCode, 1) << tree.err;
     EXPECT_EQ(Json(tree)["skipped"].size(), 1u) << tree.out;
+}
+
+// A backup with files of the storage card is not restored onto a phone without the
+// card: they would land in a plain folder of the phone's memory.
+TEST_F(HostCli, RestoreRefusesAPhoneWithoutTheBackupsCard) {
+    fs::path backup = m_home.path() / "phone";
+    ASSERT_EQ(Host({"backup", backup.string()}).exitCode, 0);
+    fs::remove_all(m_phone.fs() / "Storage Card");
+    m_phone.EditDevice([](nlohmann::json &device) { device["stores"].erase("Storage Card"); });
+    HostRun restore = Host({"restore", "--files", backup.string()});
+    EXPECT_EQ(restore.exitCode, 1) << restore.err;
+    EXPECT_NE(restore.err.find("\\Storage Card, which this phone does not have"), std::string::npos) << restore.err;
+    EXPECT_FALSE(fs::exists(m_phone.fs() / "Storage Card"));
 }

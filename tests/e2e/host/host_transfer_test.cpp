@@ -211,12 +211,42 @@ TEST_F(HostCli, SignalsCleanUpAsCtrlCDoes) {
             EXPECT_FALSE(fs::exists(m_phone.fs() / "My Documents" / "big.bin")) << signal;
         }
     }
-    // A reader that goes away: the spool goes too.
+    // Standard output gets the bytes as they arrive; a reader that goes away stops
+    // the copy and leaves nothing in the temporary folder.
     ScopedEnv spool("TMPDIR", pc.string());
-    std::string command =
-        "'" + HostProgram() + "' get '/My Documents/DSC_0001.jpg' - 2>/dev/null | head -c 100 >/dev/null";
+    fs::path first = m_home.path() / "first";
+    std::string command = "'" + HostProgram() + "' get '/My Documents/DSC_0001.jpg' - 2>/dev/null | (head -c 100 >'" +
+                          first.string() + "'; ls -a '" + pc.string() + "' >'" + (m_home.path() / "during").string() +
+                          "')";
     std::system(command.c_str());
+    EXPECT_EQ(ReadFileText(first), ReadFileText(m_phone.fs() / "My Documents" / "DSC_0001.jpg").substr(0, 100));
+    EXPECT_EQ(ReadFileText(m_home.path() / "during").find(".part"), std::string::npos);  // nothing spooled
     EXPECT_EQ(Others(pc, {}), std::vector<std::string>{});
+}
+#endif
+
+#if !defined(_WIN32)
+// PC errors are the PC's: a full disk during a download is "No space left on device"
+// (exit 3), not a phone failure, and a read-only folder is named by the file asked
+// for, not by a hidden temporary. (Needs a small file system of its own: root.)
+TEST_F(HostCli, PcDiskErrorsAreNamedAsThePcs) {
+    fs::path full = m_home.path() / "full", readOnly = m_home.path() / "ro";
+    fs::create_directories(full);
+    fs::create_directories(readOnly);
+    if (std::system(("mount -t tmpfs -o size=64k tmpfs '" + full.string() + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "cannot mount a small file system here";
+    std::system(("mount -t tmpfs -o ro,size=64k tmpfs '" + readOnly.string() + "'").c_str());
+    HostRun noRoom = Host({"get", "/My Documents/DSC_0001.jpg", (full / "d.jpg").string()});
+    HostRun refused = Host({"get", "/My Documents/readme.txt", (readOnly / "r.txt").string()});
+    std::vector<std::string> left = Others(full, {});
+    std::system(("umount '" + full.string() + "' '" + readOnly.string() + "'").c_str());
+    EXPECT_EQ(noRoom.exitCode, 3) << noRoom.err;
+    EXPECT_NE(noRoom.err.find((full / "d.jpg").string() + ": No space left on device"), std::string::npos)
+        << noRoom.err;
+    EXPECT_EQ(left, std::vector<std::string>{});
+    EXPECT_EQ(refused.exitCode, 3) << refused.err;
+    EXPECT_NE(refused.err.find((readOnly / "r.txt").string() + ": Read-only file system"), std::string::npos)
+        << refused.err;
 }
 #endif
 

@@ -110,3 +110,30 @@ TEST_F(HostCli, InterruptedTreeCopyLeavesOnlyWholeFiles) {
         }
     }
 }
+
+#if !defined(_WIN32)
+// Symbolic links in `put -r`: a link to a file arrives under its own name (also one
+// that leads out of the tree); a link to a folder and one that leads nowhere are
+// left out with a note (exit 1) and nothing else is held up.
+TEST_F(HostCli, PutTreeTakesLinksToFilesUnderTheirOwnNames) {
+    fs::path tree = m_home.path() / "tree";
+    fs::create_directories(tree / "sub");
+    WriteFileText(tree / "real.txt", "real");
+    WriteFileText(m_home.path() / "outside.txt", "outside");
+    fs::create_symlink("real.txt", tree / "alias.txt");
+    fs::create_symlink("../outside.txt", tree / "out.txt");
+    fs::create_symlink("sub", tree / "folder-link");
+    fs::create_symlink("nowhere.txt", tree / "dangling.txt");
+    HostRun put = Host({"--json", "put", "-r", tree.string(), "/My Documents/links"});
+    EXPECT_EQ(put.exitCode, 1) << put.err;
+    nlohmann::json document = Json(put);
+    EXPECT_EQ(document["files"], 3) << put.out;
+    EXPECT_EQ(document["skipped"].size(), 2u) << put.out;
+    const fs::path onPhone = m_phone.fs() / "My Documents" / "links";
+    EXPECT_EQ(ReadFileText(onPhone / "alias.txt"), "real");
+    EXPECT_EQ(ReadFileText(onPhone / "real.txt"), "real");
+    EXPECT_EQ(ReadFileText(onPhone / "out.txt"), "outside");
+    EXPECT_FALSE(fs::exists(onPhone / "folder-link"));
+    EXPECT_NE(put.err.find("leads nowhere"), std::string::npos) << put.err;
+}
+#endif
