@@ -92,10 +92,9 @@ public:
     // Fetches `name` of the current phone folder; a failure says nothing was changed.
     Outcome Fetch(DeviceLink &link, const std::string &name) {
         if (name.size() > kMaxDownloadName) {
-            std::fprintf(stderr,
-                         "cebridge: warning: %s is replaced without a copy kept first (a name of %zu bytes "
-                         "cannot be fetched; at most 31)\n",
-                         DeviceToTerminal(name).c_str(), name.size());
+            std::string warning = DeviceToTerminal(name) + " is replaced without a copy kept first (a name of " +
+                                  std::to_string(name.size()) + " bytes cannot be fetched; at most 31)";
+            std::fprintf(stderr, "cebridge: warning: %s\n", warning.c_str());
             return Outcome::Ok();
         }
         auto stamp = std::chrono::system_clock::now().time_since_epoch().count();
