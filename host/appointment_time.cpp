@@ -150,6 +150,8 @@ std::string LocalIso(Instant instant) { return Format(LocalFields(instant), "%Y-
 std::string DayText(Instant day) { return Format(UtcFields(day), "%Y-%m-%d"); }
 std::string UtcIso(Instant instant) { return Format(UtcFields(instant), "%Y-%m-%dT%H:%M:%SZ"); }
 
+int64_t WholeDays(const AppointmentTimes &times) { return std::max<int64_t>(1, (times.minutes + 1439) / 1440); }
+
 AppointmentTimes ReadAppointmentTimes(const std::vector<std::pair<std::string, std::string>> &fields) {
     std::map<std::string, std::string> named(fields.begin(), fields.end());
     AppointmentTimes times;

@@ -65,6 +65,10 @@ struct AppointmentTimes {
     int64_t minutes = 0;
 };
 
+// The days a whole-day appointment covers from its start's day: its minutes in
+// whole days, rounded up, and at least one (the phone may keep it without minutes).
+int64_t WholeDays(const AppointmentTimes &times);
+
 // From an appointment's item text, split into NAME/value pairs.
 AppointmentTimes ReadAppointmentTimes(const std::vector<std::pair<std::string, std::string>> &fields);
 

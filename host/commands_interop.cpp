@@ -105,9 +105,8 @@ CalendarEvent EventOf(const ItemFields &fields) {
     event.location = Field(fields, "LOCATION");
     event.wholeDay = times.wholeDay;
     event.start = times.wholeDay ? DayOf(times.start, false) : times.start;
-    event.end = times.start + times.minutes * 60;
-    // Whole days end at the midnight after their last day, whatever the stored minutes.
-    if (times.wholeDay) event.end = DayOf(std::max(event.end, event.start + 1) - 1, false) + 86400;
+    // Whole days end at the midnight after their last day.
+    event.end = times.wholeDay ? event.start + WholeDays(times) * 86400 : times.start + times.minutes * 60;
     event.uid = "cebridge-" + Field(fields, "ID") + "-" + std::to_string(event.start);
     return event;
 }

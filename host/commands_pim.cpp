@@ -40,6 +40,11 @@ const char *const kContactFields[] = {
     "RADIOTELEPHONENUMBER", "MANAGER", "IM1ADDRESS", "NICKNAME", "GOVERNMENTID"};
 // clang-format on
 const char *const kAppointmentFields[] = {"TITLE", "LOCATION", "STARTTIME", "ENDTIME", "WHOLEDAY", "DURATION"};
+// Contact fields the phone gives when read that its add does not write.
+const char *const kReadOnlyContactFields[] = {
+    "ANNIVERSARY", "BIRTHDAY", "BODY", "CARTELEPHONENUMBER", "CATEGORIES", "COMPANYTELEPHONENUMBER", "SUFFIX", "TITLE"};
+// The longest appointment an add takes: a year, in minutes.
+constexpr long long kLongestMinutes = 366 * 24 * 60;
 
 std::string Upper(std::string text) {
     for (char &c : text)
@@ -62,6 +67,20 @@ size_t EditDistance(const std::string &a, const std::string &b) {
     return row[b.size()];
 }
 
+// Why `name` cannot be added: a field the phone only reads, or one it does not have
+// (with the closest known name when one is close).
+std::string UnknownFieldError(const std::string &type, const std::string &name, const std::vector<std::string> &known) {
+    const std::string upper = Upper(name);
+    if (type != "schedule" && std::find(std::begin(kReadOnlyContactFields), std::end(kReadOnlyContactFields), upper) !=
+                                  std::end(kReadOnlyContactFields))
+        return upper + " is shown when read, but the phone's add cannot write it";
+    std::string closest = known.front();
+    for (const std::string &candidate : known)
+        if (EditDistance(upper, candidate) < EditDistance(upper, closest)) closest = candidate;
+    bool close = EditDistance(upper, closest) <= upper.size() / 3;
+    return "unknown field '" + name + "'" + (close ? " (did you mean " + closest + "?)" : "");
+}
+
 // The known field names of an add, from NAME=VALUE words in any letter case; "" and
 // *error when a word is not such a field.
 bool ParseFields(const std::string &type, const std::vector<std::string> &words,
@@ -75,10 +94,11 @@ bool ParseFields(const std::string &type, const std::vector<std::string> &words,
         }
         std::string name = Upper(word.substr(0, equals));
         if (std::find(known.begin(), known.end(), name) == known.end()) {
-            std::string closest = known.front();
-            for (const std::string &candidate : known)
-                if (EditDistance(name, candidate) < EditDistance(name, closest)) closest = candidate;
-            *error = "unknown field '" + word.substr(0, equals) + "' (did you mean " + closest + "?)";
+            *error = UnknownFieldError(type, word.substr(0, equals), known);
+            return false;
+        }
+        if (std::any_of(fields->begin(), fields->end(), [&](const auto &field) { return field.first == name; })) {
+            *error = name + " is given twice";
             return false;
         }
         fields->emplace_back(name, word.substr(equals + 1));
@@ -107,9 +127,16 @@ bool TranslateAppointment(std::vector<std::pair<std::string, std::string>> &fiel
         }
         *wholeDayText = wholeDay ? "TRUE" : "FALSE";
     }
-    if (std::string *duration = FieldValue(fields, "DURATION");
-        duration && (duration->empty() || duration->find_first_not_of("0123456789") != std::string::npos)) {
-        *error = "DURATION is a number of minutes, not " + *duration;
+    std::string *duration = FieldValue(fields, "DURATION");
+    if (duration &&
+        (duration->empty() || duration->size() > 9 || duration->find_first_not_of("0123456789") != std::string::npos ||
+         std::stoll(*duration) > kLongestMinutes)) {
+        *error =
+            "DURATION is a number of minutes up to " + std::to_string(kLongestMinutes) + " (a year), not " + *duration;
+        return false;
+    }
+    if (duration && FieldValue(fields, "ENDTIME")) {
+        *error = "give ENDTIME or DURATION, not both";
         return false;
     }
     Instant times[2] = {0, 0};
@@ -125,12 +152,16 @@ bool TranslateAppointment(std::vector<std::pair<std::string, std::string>> &fiel
         // A whole-day appointment keeps days: the end is its last day, inclusive.
         if (values[i] && wholeDay) times[i] = DayOf(times[i], !dateOnly) + (i == 1 ? 86400 : 0);
     }
-    if (values[1] && !values[0]) {
-        *error = "ENDTIME needs a STARTTIME";
+    if (!values[0]) {
+        *error = "STARTTIME is required";
         return false;
     }
     if (values[1] && times[1] < times[0]) {
         *error = "the appointment ends before it starts";
+        return false;
+    }
+    if (values[1] && times[1] - times[0] > kLongestMinutes * 60) {
+        *error = "the appointment lasts more than a year";
         return false;
     }
     if (values[0] && wholeDay && !values[1] && !FieldValue(fields, "DURATION")) {
@@ -141,6 +172,13 @@ bool TranslateAppointment(std::vector<std::pair<std::string, std::string>> &fiel
     }
     for (int i = 0; i < 2; ++i)
         if (values[i]) *values[i] = PluginTimeText(times[i]);
+    // A timed appointment goes as start and minutes: the plug-in makes an ENDTIME
+    // exactly a day after the start a whole day.
+    if (values[1] && !wholeDay) {
+        std::string minutes = std::to_string((times[1] - times[0]) / 60);
+        std::erase_if(fields, [](const auto &field) { return field.first == "ENDTIME"; });
+        fields.emplace_back("DURATION", minutes);
+    }
     return true;
 }
 
@@ -152,15 +190,14 @@ std::string StartText(const AppointmentTimes &times, bool json) {
 
 std::string EndText(const AppointmentTimes &times, bool json) {
     if (!times.known) return "";
+    if (times.wholeDay) return DayText(DayOf(times.start, false) + (WholeDays(times) - 1) * 86400);
     Instant end = times.start + times.minutes * 60;
-    if (times.wholeDay) return DayText(DayOf(end - 1, false));
     return json ? LocalIso(end) : LocalText(end);
 }
 
 std::string DurationText(const AppointmentTimes &times) {
     if (!times.known) return "";
-    if (times.wholeDay)
-        return times.minutes <= 1440 ? "whole day" : std::to_string((times.minutes + 1439) / 1440) + " days";
+    if (times.wholeDay) return WholeDays(times) == 1 ? "whole day" : std::to_string(WholeDays(times)) + " days";
     char text[32];
     std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(times.minutes / 60),
                   static_cast<long long>(times.minutes % 60));

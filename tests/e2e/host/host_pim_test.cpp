@@ -66,7 +66,44 @@ TEST_F(HostCalendar, WholeDayAppointmentsKeepTheirDayInEveryZone) {
     }
 }
 
+// An appointment's length reads the same in the listing, `show` and the export.
+TEST_F(HostCalendar, TwentyFourHoursStayTimedAndEveryViewAgreesOnALength) {
+    std::string day = Add(kSeoul.tz, {"TITLE=Day", "STARTTIME=2026-06-10 10:00", "ENDTIME=2026-06-11 10:00"});
+    nlohmann::json fields = Show(kSeoul.tz, day);
+    EXPECT_EQ(fields["WHOLEDAY"], "FALSE") << fields.dump();
+    EXPECT_EQ(fields["ENDTIME"], "2026-06-11T10:00:00+09:00");
+    EXPECT_EQ(fields["DURATION"], "1440");
+    // A whole day the phone keeps without minutes still lasts its day.
+    std::string bare = Add(kSeoul.tz, {"TITLE=Bare", "WHOLEDAY=TRUE", "STARTTIME=2026-06-12", "DURATION=0"});
+    EXPECT_EQ(Show(kNewYork.tz, bare)["ENDTIME"], "2026-06-12");
+    ScopedEnv zone("TZ", kSeoul.tz);
+    HostRun exported = Host({"calendar", "export", "-"});
+    EXPECT_NE(exported.out.find("DTSTART;VALUE=DATE:20260612\r\nDTEND;VALUE=DATE:20260613\r\n"), std::string::npos)
+        << exported.out;
+    HostRun listing = Host({"calendar"});
+    EXPECT_NE(listing.out.find("2026-06-10 10:00 +09:00  24:00"), std::string::npos) << listing.out;
+    EXPECT_NE(listing.out.find("2026-06-12               whole day"), std::string::npos) << listing.out;
+    HostRun noStart = Host({"calendar", "add", "TITLE=x"});
+    EXPECT_EQ(noStart.exitCode, 2);
+    EXPECT_NE(noStart.err.find("STARTTIME"), std::string::npos) << noStart.err;
+}
+
 #endif
+
+// An add that would silently drop or guess a field is refused, naming why.
+TEST_F(HostCli, AddsRefuseFieldsTheyWouldDropOrGuess) {
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        {{"contacts", "add", "BIRTHDAY=1971-02-02"}, "BIRTHDAY is shown when read"},
+        {{"contacts", "add", "FIRSTNAME=Ann", "firstname=Anne"}, "FIRSTNAME is given twice"},
+        {{"calendar", "add", "TITLE=x", "STARTTIME=2026-01-01 10:00", "DURATION=10", "ENDTIME=2026-01-02 10:00"},
+         "ENDTIME or DURATION, not both"},
+        {{"calendar", "add", "TITLE=x", "STARTTIME=2026-01-01 10:00", "DURATION=100000000"}, "up to 527040"}};
+    for (const auto &[args, message] : refused) {
+        HostRun run = Host(args);
+        EXPECT_EQ(run.exitCode, 2) << message;
+        EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+    }
+}
 
 TEST_F(HostCli, CallsListNumberAndNameApartNewestFirst) {
     nlohmann::json calls = Json(Host({"--json", "calls"}));
