@@ -148,6 +148,11 @@ bool ParseStamp(const std::string &stamp, bool local, Instant *instant) {
 std::string LocalText(Instant instant) { return Format(LocalFields(instant), "%Y-%m-%d %H:%M ") + Offset(instant); }
 std::string LocalIso(Instant instant) { return Format(LocalFields(instant), "%Y-%m-%dT%H:%M:%S") + Offset(instant); }
 std::string DayText(Instant day) { return Format(UtcFields(day), "%Y-%m-%d"); }
+std::string StampText(const std::string &stamp, bool local, bool json) {
+    Instant instant = 0;
+    if (!ParseStamp(stamp, local, &instant)) return stamp;
+    return json ? LocalIso(instant) : Format(LocalFields(instant), "%Y-%m-%d %H:%M:%S ") + Offset(instant);
+}
 std::string UtcIso(Instant instant) { return Format(UtcFields(instant), "%Y-%m-%dT%H:%M:%SZ"); }
 
 int64_t WholeDays(const AppointmentTimes &times) { return std::max<int64_t>(1, (times.minutes + 1439) / 1440); }

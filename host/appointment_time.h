@@ -53,6 +53,10 @@ bool ParseStamp(const std::string &stamp, bool local, Instant *instant);
 std::string LocalText(Instant instant);
 std::string LocalIso(Instant instant);
 std::string DayText(Instant day);
+// A listing's "YYYYMMDDTHHMMSSZ", its fields UTC (a call's start, as the phone keeps
+// it) or PC local time (a message's, as the plug-in gives it), as "2009-06-01
+// 10:00:00 +09:00" or, for JSON, LocalIso; other text unchanged.
+std::string StampText(const std::string &stamp, bool local, bool json);
 // "2009-06-01T01:00:00Z": the instant in UTC.
 std::string UtcIso(Instant instant);
 

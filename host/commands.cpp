@@ -96,14 +96,17 @@ void AddMessageCommand(CLI::App &app, Context &context, int &exitCode) {
     CLI::App *show = sms->add_subcommand("show", "show one message whole");
     show->add_option("ID", *showId, "the ID from the listing")->required();
     show->add_flag("--sent", *showSent, "the ID is a sent message's");
-    show->callback([&context, &exitCode, showId, showSent] { exitCode = CmdSmsShow(context, *showSent, *showId); });
+    // The box is named before the subcommand (`sms sent show ID`) or by --sent.
+    show->callback([&context, &exitCode, showId, showSent, box] {
+        exitCode = CmdSmsShow(context, *showSent || *box == "sent", *showId);
+    });
     auto removeId = std::make_shared<std::string>();
     auto removeSent = std::make_shared<bool>(false);
     CLI::App *remove = sms->add_subcommand("rm", "remove a message by its ID");
     remove->add_option("ID", *removeId, "the ID from the listing")->required();
     remove->add_flag("--sent", *removeSent, "the ID is a sent message's");
-    remove->callback([&context, &exitCode, removeId, removeSent] {
-        exitCode = CmdPimRemove(context, SmsType(*removeSent), *removeId);
+    remove->callback([&context, &exitCode, removeId, removeSent, box] {
+        exitCode = CmdPimRemove(context, SmsType(*removeSent || *box == "sent"), *removeId);
     });
     AddExport(sms, context, exitCode, "sms", "received and sent messages into FILE.csv or FILE.json (a box column)");
 }

@@ -67,7 +67,7 @@ int CmdImport(Context &context, const std::string &kind, const std::string &path
 // is CmdPimRemove with SmsType.
 std::string SmsType(bool sent);
 struct SmsMessage {
-    std::string id, number, time, text;  // UTF-8; time as PC local time
+    std::string id, number, stamp, text;  // UTF-8; stamp: "YYYYMMDDTHHMMSSZ" in PC local time (StampText)
 };
 // One box's messages; IDs belong to this listing.
 Outcome ListMessages(Context &context, bool sent, std::vector<SmsMessage> *messages);

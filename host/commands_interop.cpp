@@ -227,7 +227,7 @@ Outcome ExportCalls(Context &context, const std::string &path, InteropReport *re
     std::vector<std::vector<std::string>> rows;
     for (const ContentItem &call : calls) {
         auto [number, name] = CallNumberAndName(call);
-        rows.push_back({call.id, CallKind(call), number, name, ListingTimeToLocal(call.startTime)});
+        rows.push_back({call.id, CallKind(call), number, name, StampText(call.startTime, false, true)});
     }
     report->written = rows.size();
     return WriteOutput(path, "calls.csv", Rows(path, {"id", "kind", "number", "name", "time"}, rows), report);
@@ -240,7 +240,8 @@ Outcome ExportMessages(Context &context, const std::string &path, InteropReport 
         Outcome outcome = ListMessages(context, sent, &messages);
         if (!outcome.ok) return outcome;
         for (const SmsMessage &message : messages)
-            rows.push_back({sent ? "sent" : "recv", message.id, message.number, message.time, message.text});
+            rows.push_back({sent ? "sent" : "recv", message.id, message.number, StampText(message.stamp, true, true),
+                            message.text});
     }
     report->written = rows.size();
     return WriteOutput(path, "sms.csv", Rows(path, {"box", "id", "number", "time", "text"}, rows), report);

@@ -13,7 +13,7 @@ namespace {
 
 nlohmann::json ItemJson(const ContentItem &item) {
     nlohmann::json out = {{"id", item.id}, {"title", DeviceToTerminal(item.title)}, {"type", item.type}};
-    if (!item.startTime.empty()) out["startTime"] = ListingTimeToLocal(item.startTime);
+    if (!item.startTime.empty()) out["startTime"] = StampText(item.startTime, false, true);
     for (const auto &[key, value] : item.extras) out[key] = DeviceToTerminal(value);
     return out;
 }
@@ -22,7 +22,7 @@ Table CallTable(const std::vector<ContentItem> &items) {
     Table table({"ID", "KIND", "NUMBER", "NAME", "TIME"});
     for (const ContentItem &item : items) {
         auto [number, name] = CallNumberAndName(item);
-        table.Add({item.id, CallKind(item), number, name, ListingTimeToLocal(item.startTime)});
+        table.Add({item.id, CallKind(item), number, name, StampText(item.startTime, false, false)});
     }
     return table;
 }

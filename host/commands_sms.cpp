@@ -1,5 +1,6 @@
 // Text messages: the received and sent listings and one message shown whole.
 // Removing one goes the way of every PIM item (CmdPimRemove).
+#include "appointment_time.h"
 #include "commands.h"
 #include "text.h"
 
@@ -12,17 +13,16 @@ std::string Extra(const ContentItem &item, const std::string &name) {
     return {};
 }
 
-// The listing's party is the Title; the phone's date and time is already the PC's.
+// The listing's party is the Title; the plug-in gives the date and time in PC local time.
 SmsMessage FromItem(const ContentItem &item) {
-    return {item.id, DeviceToTerminal(item.title), ListingTimeToLocal(Extra(item, "DateTime")),
-            DeviceToTerminal(Extra(item, "Message"))};
+    return {item.id, DeviceToTerminal(item.title), Extra(item, "DateTime"), DeviceToTerminal(Extra(item, "Message"))};
 }
 
 nlohmann::json MessageJson(const SmsMessage &message, bool sent) {
     return {{"id", message.id},
             {"box", sent ? "sent" : "recv"},
             {"number", message.number},
-            {"time", message.time},
+            {"time", StampText(message.stamp, true, true)},
             {"text", message.text}};
 }
 
@@ -50,7 +50,7 @@ int CmdSmsList(Context &context, bool sent) {
     table.FitTo(TerminalColumns());
     nlohmann::json items = nlohmann::json::array();
     for (const SmsMessage &message : messages) {
-        table.Add({message.id, message.number, message.time, message.text});
+        table.Add({message.id, message.number, StampText(message.stamp, true, false), message.text});
         items.push_back(MessageJson(message, sent));
     }
     context.Emit(table.Render(), {{"kind", "sms"}, {"box", sent ? "sent" : "recv"}, {"items", items}});
@@ -65,7 +65,8 @@ int CmdSmsShow(Context &context, bool sent, const std::string &id) {
     for (const SmsMessage &message : messages) {
         if (message.id != id) continue;
         const std::string shown = "ID: " + message.id + "\n" + (sent ? "To: " : "From: ") + message.number + "\n" +
-                                  "Time: " + message.time + "\n" + "Text: " + message.text + "\n";
+                                  "Time: " + StampText(message.stamp, true, false) + "\n" + "Text: " + message.text +
+                                  "\n";
         context.Emit(shown, MessageJson(message, sent));
         return kExitOk;
     }

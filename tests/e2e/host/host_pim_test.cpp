@@ -1,5 +1,9 @@
 // Appointments and the call history through the built host: times are typed and
 // shown in PC local time and come back as the same instant, in any zone.
+#include <cstdio>
+#include <ctime>
+#include <map>
+
 #include "host_fixture.h"
 #include "support/pc_time_zone.h"
 
@@ -103,6 +107,52 @@ TEST_F(HostCli, AddsRefuseFieldsTheyWouldDropOrGuess) {
         EXPECT_EQ(run.exitCode, 2) << message;
         EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
     }
+}
+
+#if !defined(_WIN32)
+// "2026-12-27T18:57:23+09:00" as seconds since 1970 UTC.
+long long InstantOf(const std::string &iso) {
+    std::tm fields{};
+    int sign = iso.size() == 25 && iso[19] == '-' ? -1 : 1, hours = 0, minutes = 0;
+    EXPECT_EQ(std::sscanf(iso.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%*c%2d:%2d", &fields.tm_year, &fields.tm_mon,
+                          &fields.tm_mday, &fields.tm_hour, &fields.tm_min, &fields.tm_sec, &hours, &minutes),
+              8)
+        << iso;
+    fields.tm_year -= 1900;
+    fields.tm_mon -= 1;
+    return timegm(&fields) - sign * (hours * 3600 + minutes * 60);
+}
+
+// Calls and messages are shown in PC local time with its offset, as instants that
+// do not move with the zone, in every view and export.
+TEST_F(HostCli, CallAndMessageTimesAreTheSameInstantsInEveryZone) {
+    std::map<std::string, std::vector<std::string>> seen;  // zone -> call, message, exported call, exported message
+    for (const PcZone &zone : {kSeoul, kNewYork}) {
+        ScopedEnv tz("TZ", zone.tz);
+        nlohmann::json calls = Json(Host({"--json", "calls"})), messages = Json(Host({"--json", "sms"}));
+        ASSERT_EQ(Host({"calls", "export", (m_home.path() / "calls.json").string()}).exitCode, 0);
+        ASSERT_EQ(Host({"sms", "export", (m_home.path() / "sms.json").string()}).exitCode, 0);
+        nlohmann::json exportedCalls = nlohmann::json::parse(ReadFileText(m_home.path() / "calls.json"));
+        nlohmann::json exportedMessages = nlohmann::json::parse(ReadFileText(m_home.path() / "sms.json"));
+        seen[zone.tz] = {calls["items"][0]["startTime"], messages["items"][0]["time"], exportedCalls[0]["time"],
+                         exportedMessages[0]["time"]};
+        HostRun shown = Host({"sms", "show", messages["items"][0]["id"]});
+        EXPECT_NE(shown.out.find(zone.tz == kSeoul.tz ? "+09:00" : ":00 -0"), std::string::npos) << shown.out;
+    }
+    for (size_t i = 0; i < 4; ++i) {
+        const std::string &seoul = seen[kSeoul.tz][i], &newYork = seen[kNewYork.tz][i];
+        EXPECT_EQ(seoul.substr(19), "+09:00") << i;
+        EXPECT_EQ(InstantOf(seoul), InstantOf(newYork)) << i << ": " << seoul << " " << newYork;
+    }
+}
+#endif
+
+// The box may come before the subcommand, as the usage shows.
+TEST_F(HostCli, SentMessagesAreShownAndRemovedByTheirBox) {
+    std::string id = Json(Host({"--json", "sms", "sent"}))["items"][0]["id"];
+    EXPECT_EQ(Json(Host({"--json", "sms", "sent", "show", id}))["id"], id);
+    EXPECT_EQ(Host({"sms", "sent", "rm", id}).exitCode, 0);
+    EXPECT_EQ(Host({"sms", "show", "--sent", id}).exitCode, 1);
 }
 
 TEST_F(HostCli, CallsListNumberAndNameApartNewestFirst) {
