@@ -1,6 +1,7 @@
 // Contacts, appointments, calls and messages as files other programs read
 // (interop.h), and the export and import commands that use them.
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -124,7 +125,9 @@ std::string CsvCell(const std::string &text) {
 // Rows as JSON objects (a ".json" path) or CSV with a header row.
 std::string Rows(const std::string &path, const std::vector<std::string> &columns,
                  const std::vector<std::vector<std::string>> &rows) {
-    bool json = path.size() >= 5 && path.compare(path.size() - 5, 5, ".json") == 0;
+    std::string extension = path.size() >= 5 ? path.substr(path.size() - 5) : "";
+    for (char &c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    bool json = extension == ".json";
     if (json) {
         nlohmann::ordered_json list = nlohmann::ordered_json::array();
         for (const auto &row : rows) {

@@ -221,10 +221,28 @@ Outcome NoSuchItem(const std::string &type, const std::string &id) {
     return Outcome::Failed(0, "no " + noun + " with ID " + id + " (IDs are those `cebridge " + command + "` lists)");
 }
 
-bool Listed(Context &context, const std::string &type, const std::string &id) {
-    for (const ContentItem &item : context.lastListings[type])
-        if (item.id == id) return true;
+// The listing's own spelling of `id`, in any letter case (IDs are hexadecimal);
+// false when the listing lacks it.
+bool Listed(Context &context, const std::string &type, std::string *id) {
+    for (const ContentItem &item : context.lastListings[type]) {
+        if (Upper(item.id) != Upper(*id)) continue;
+        *id = item.id;
+        return true;
+    }
     return false;
+}
+
+// "19710202T000000Z" as the day "1971-02-02"; a street's further lines indented under
+// its first, so that every field starts a line "NAME: value".
+std::string ShownValue(const std::string &name, const std::string &value) {
+    Instant day = 0;
+    if ((name == "BIRTHDAY" || name == "ANNIVERSARY") && ParseStamp(value, false, &day)) return DayText(day);
+    std::string shown, indent(name.size() + 2, ' ');
+    for (size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\r' && i + 1 < value.size() && value[i + 1] == '\n') continue;
+        shown += value[i] == '\r' || value[i] == '\n' ? "\n" + indent : std::string(1, value[i]);
+    }
+    return shown;
 }
 
 }  // namespace
@@ -297,10 +315,11 @@ int CmdPimList(Context &context, const std::string &kind, const std::string &typ
     return kExitOk;
 }
 
-int CmdPimShow(Context &context, const std::string &type, const std::string &id) {
+int CmdPimShow(Context &context, const std::string &type, const std::string &typedId) {
     if (int code = context.Connect()) return code;
+    std::string id = typedId;
     Outcome outcome = RefreshListing(context, type);
-    if (outcome.ok && !Listed(context, type, id)) outcome = NoSuchItem(type, id);
+    if (outcome.ok && !Listed(context, type, &id)) outcome = NoSuchItem(type, id);
     std::string text;
     if (outcome.ok) outcome = context.link.ItemText(type, id, &text);
     if (!outcome.ok) return context.Fail(outcome);
@@ -320,7 +339,9 @@ int CmdPimShow(Context &context, const std::string &type, const std::string &id)
         }
     }
     std::string shown;
-    for (const auto &[name, value] : pairs) shown += name + ": " + value + "\n";
+    for (auto &[name, value] : jsonPairs)
+        if (name == "BIRTHDAY" || name == "ANNIVERSARY") value = ShownValue(name, value);
+    for (const auto &[name, value] : pairs) shown += name + ": " + ShownValue(name, value) + "\n";
     nlohmann::json fields = nlohmann::json::object();
     for (const auto &[name, value] : jsonPairs) fields[name] = value;
     context.Emit(shown, {{"id", id}, {"fields", fields}});
@@ -341,10 +362,11 @@ int CmdPimAdd(Context &context, const std::string &type, const std::vector<std::
     return kExitOk;
 }
 
-int CmdPimRemove(Context &context, const std::string &type, const std::string &id) {
+int CmdPimRemove(Context &context, const std::string &type, const std::string &typedId) {
     if (int code = context.Connect()) return code;
+    std::string id = typedId;
     Outcome outcome = RefreshListing(context, type);
-    if (outcome.ok && !Listed(context, type, id)) outcome = NoSuchItem(type, id);
+    if (outcome.ok && !Listed(context, type, &id)) outcome = NoSuchItem(type, id);
     if (outcome.ok) outcome = context.link.DeleteItem(type, id);
     if (!outcome.ok) return context.Fail(outcome);
     context.Emit("removed " + id + "\n", {{"removed", id}});

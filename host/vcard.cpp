@@ -105,6 +105,13 @@ std::string DateValue(const std::string &stamp) {
     return ParseStamp(stamp, false, &instant) ? DayText(DayOf(instant, false)) : EscapeText(stamp);
 }
 
+// A URI takes no text escaping (a comma or ';' is part of it); line ends cannot be in one.
+std::string UriValue(const std::string &value) {
+    std::string uri = value;
+    std::erase_if(uri, [](char c) { return c == '\r' || c == '\n'; });
+    return uri;
+}
+
 std::string WriteCard(const ContactFields &fields) {
     std::string card = ContentLine("BEGIN", "VCARD") + ContentLine("VERSION", "3.0");
     card += ContentLine("N", StructuredValue({Get(fields, "LASTNAME"), Get(fields, "FIRSTNAME"), "",
@@ -132,7 +139,8 @@ std::string WriteCard(const ContactFields &fields) {
         if (!Has(fields, simple.field)) continue;
         std::string value = Get(fields, simple.field);
         bool date = simple.property == std::string("BDAY") || simple.property == std::string("X-ANNIVERSARY");
-        card += ContentLine(simple.property, date ? DateValue(value) : EscapeText(value));
+        bool uri = simple.property == std::string("URL");
+        card += ContentLine(simple.property, date ? DateValue(value) : uri ? UriValue(value) : EscapeText(value));
     }
     for (const char *field : kPrivateFields)
         if (Has(fields, field))

@@ -108,7 +108,7 @@ TEST_F(HostCli, MessagesListShowAndRemoveWithKoreanInUtf8) {
     const nlohmann::json first = {{"id", "50001"},
                                   {"box", "recv"},
                                   {"number", "010-1234-5678"},
-                                  {"time", "2026-11-20 09:12:00"},
+                                  {"time", "2026-11-20T09:12:00+00:00"},
                                   {"text", "내일 회의 10시로 변경되었습니다."}};
     EXPECT_EQ(received["items"][0], first);
     nlohmann::json sent = Json(Host({"--json", "sms", "sent"}));
@@ -119,7 +119,8 @@ TEST_F(HostCli, MessagesListShowAndRemoveWithKoreanInUtf8) {
     ScopedEnv columns("COLUMNS", "60");
     HostRun table = Host({"sms"});
     ASSERT_EQ(table.exitCode, 0) << table.err;
-    EXPECT_NE(table.out.find("50001  010-1234-5678    2026-11-20 09:12:00  내일 회의"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("50001  010-1234-5678    2026-11-20 09:12:00 +00:00  내일"), std::string::npos)
+        << table.out;
     EXPECT_NE(table.out.find("..."), std::string::npos) << table.out;
     HostRun shown = Host({"sms", "show", "5000b"});
     ASSERT_EQ(shown.exitCode, 0) << shown.err;

@@ -147,6 +147,25 @@ TEST_F(HostCli, CallAndMessageTimesAreTheSameInstantsInEveryZone) {
 }
 #endif
 
+// `show` keeps one "NAME: value" per line and dates as days; IDs in any letter case.
+TEST_F(HostCli, ShowGivesDatesAsDaysAndOneFieldPerLine) {
+    HostRun shown = Host({"contacts", "show", "10002"});
+    EXPECT_NE(shown.out.find("BIRTHDAY: 1971-02-02\n"), std::string::npos) << shown.out;
+    ASSERT_EQ(Host({"contacts", "add", "FIRSTNAME=Street", "HOMEADDRESSSTREET=Main 1\nFloor 2"}).exitCode, 0);
+    std::string id;
+    const nlohmann::json listing = Json(Host({"--json", "contacts"}));
+    for (const auto &item : listing["items"])
+        if (item["title"] == "Street") id = item["id"];
+    EXPECT_EQ(Host({"contacts", "show", "1000A"}).exitCode, 0);  // listed as 1000a
+    shown = Host({"contacts", "show", id});
+    EXPECT_NE(shown.out.find("HOMEADDRESSSTREET: Main 1\n                   Floor 2\n"), std::string::npos)
+        << shown.out;
+    ASSERT_EQ(Host({"contacts", "add", "FIRSTNAME=Web", "WEBPAGE=https://example.com/a,b;c"}).exitCode, 0);
+    EXPECT_NE(Host({"contacts", "export", "-"}).out.find("URL:https://example.com/a,b;c\r\n"), std::string::npos);
+    ASSERT_EQ(Host({"calls", "export", (m_home.path() / "CALLS.JSON").string()}).exitCode, 0);
+    EXPECT_EQ(ReadFileText(m_home.path() / "CALLS.JSON").substr(0, 1), "[");
+}
+
 // The box may come before the subcommand, as the usage shows.
 TEST_F(HostCli, SentMessagesAreShownAndRemovedByTheirBox) {
     std::string id = Json(Host({"--json", "sms", "sent"}))["items"][0]["id"];
