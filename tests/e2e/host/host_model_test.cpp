@@ -52,7 +52,10 @@ protected:
     bool backedUp = false;
 
     size_t Pick(size_t count) { return std::uniform_int_distribution<size_t>(0, count - 1)(random); }
-    std::string Content() { return RandomBytes(Pick(4) * 70000 + Pick(1000)).substr(Pick(100)); }
+    std::string Content() {
+        std::string bytes = RandomBytes(Pick(4) * 70000 + Pick(1000));
+        return bytes.substr(std::min(bytes.size(), Pick(100)));
+    }
 
     // A fault for this step (or none), as device.json takes it.
     void SetFault() {
