@@ -1,6 +1,7 @@
 #include "xml_answer.h"
 
 #include <cctype>
+#include <set>
 
 namespace host {
 
@@ -30,67 +31,169 @@ std::vector<const XmlElement *> XmlElement::ChildrenNamed(const std::string &chi
 
 namespace {
 
+// The elements that hold other elements, and which: every other element of these
+// documents holds text only. Text is written as it is, never escaped, so it may hold
+// '<', '&', "]]>" and whole tags; only this shape tells markup from text.
+const std::map<std::string, std::set<std::string>> &Containers() {
+    static const std::map<std::string, std::set<std::string>> containers = {
+        {"Contents-listing", {"Content"}},
+        {"Content", {"ID", "Title", "Group", "Type", "Version", "StartTime", "Ext"}},
+        {"Ext", {"XNam", "XVal"}},
+        {"Capability", {"General", "Inbox", "Service"}},
+        {"General", {"Manufacturer", "Model", "Language", "Memory", "Ext"}},
+        {"Memory", {"MemType", "Location", "Free", "Used", "Ext"}},
+        {"Inbox", {"Object"}},
+        {"Service", {"Name", "UUID", "Version", "Object", "Access"}},
+        {"Object", {"Type", "Name-Ext"}},
+        {"Access", {"Protocol", "Target"}},
+        {"folder-listing", {"folder", "file"}},
+    };
+    return containers;
+}
+
+bool IsNameEnd(char c) { return std::isspace(static_cast<unsigned char>(c)) || c == '>' || c == '/' || c == '='; }
+
 class Reader {
 public:
     explicit Reader(const std::string &text) : m_text(text) {}
 
     bool Document(XmlElement *root, std::string *error) {
-        std::vector<XmlElement> stack;
-        bool haveRoot = false;
-        while (m_pos < m_text.size()) {
-            if (m_text[m_pos] != '<') {
-                std::string run = TextRun();
-                if (!stack.empty()) stack.back().text += run;
-                continue;
-            }
-            if (Starts("<?")) {
-                if (!SkipPast("?>")) return Fail(error, "unterminated processing instruction");
-            } else if (Starts("<!--")) {
-                if (!SkipPast("-->")) return Fail(error, "unterminated comment");
-            } else if (Starts("<![CDATA[")) {
-                size_t start = m_pos + 9;
-                if (!SkipPast("]]>")) return Fail(error, "unterminated CDATA section");
-                if (!stack.empty()) stack.back().text += m_text.substr(start, m_pos - 3 - start);
-            } else if (Starts("<!")) {
-                SkipDeclaration();
-            } else if (Starts("</")) {
-                m_pos += 2;
-                std::string name = Name();
-                SkipSpace();
-                if (!Expect('>') || stack.empty() || stack.back().name != name)
-                    return Fail(error, "mismatched end tag </" + name + ">");
-                XmlElement done = std::move(stack.back());
-                stack.pop_back();
-                if (!Close(std::move(done), &stack, root, &haveRoot)) return Fail(error, "more than one root");
-            } else {
-                ++m_pos;
-                XmlElement element;
-                element.name = Name();
-                if (element.name.empty()) return Fail(error, "element without a name");
-                bool selfClosing = false;
-                if (!Attributes(&element, &selfClosing)) return Fail(error, "malformed tag <" + element.name);
-                if (!selfClosing) {
-                    stack.push_back(std::move(element));
-                } else if (!Close(std::move(element), &stack, root, &haveRoot)) {
-                    return Fail(error, "more than one root");
-                }
-            }
-        }
-        if (!stack.empty()) return Fail(error, "unclosed element <" + stack.back().name + ">");
-        if (!haveRoot) return Fail(error, "no root element");
+        if (!Prolog(error)) return false;
+        if (!Element(root, error)) return false;
+        SkipSpace();
+        if (m_pos < m_text.size()) return Fail(error, "text after the root element");
         return true;
     }
 
 private:
-    static bool Close(XmlElement element, std::vector<XmlElement> *stack, XmlElement *root, bool *haveRoot) {
-        if (!stack->empty()) {
-            stack->back().children.push_back(std::move(element));
+    // The declaration, then the DTD text the plug-in splices in after it (kept: the
+    // plug-in splices it again after any word of a text holding "?>"), comments.
+    bool Prolog(std::string *error) {
+        SkipSpace();
+        if (Starts("<?")) {
+            if (!SkipPast("?>")) return Fail(error, "unterminated processing instruction");
+        }
+        size_t dtdStart = m_pos;
+        for (;;) {
+            SkipSpace();
+            if (Starts("<!--")) {
+                if (!SkipPast("-->")) return Fail(error, "unterminated comment");
+            } else if (Starts("<?")) {
+                if (!SkipPast("?>")) return Fail(error, "unterminated processing instruction");
+            } else if (Starts("<!")) {
+                SkipDeclaration();
+            } else {
+                break;
+            }
+        }
+        size_t dtdEnd = m_pos;
+        while (dtdEnd > dtdStart && (m_text[dtdEnd - 1] == '\r' || m_text[dtdEnd - 1] == '\n')) --dtdEnd;
+        if (dtdEnd > dtdStart) m_dtd = m_text.substr(dtdStart, dtdEnd - dtdStart);
+        if (m_pos >= m_text.size() || m_text[m_pos] != '<') return Fail(error, "no root element");
+        return true;
+    }
+
+    // The element starting at m_pos, inside the elements of m_open.
+    bool Element(XmlElement *element, std::string *error) {
+        ++m_pos;
+        element->name = Name();
+        if (element->name.empty()) return Fail(error, "element without a name");
+        bool selfClosing = false;
+        if (!Attributes(element, &selfClosing)) return Fail(error, "malformed tag <" + element->name);
+        if (selfClosing) return true;
+        if (!Containers().count(element->name)) return Text(element, error);
+        m_open.push_back(element->name);
+        bool ok = Children(element, error);
+        m_open.pop_back();
+        return ok;
+    }
+
+    bool Children(XmlElement *element, std::string *error) {
+        const std::set<std::string> &allowed = Containers().at(element->name);
+        const std::string endTag = "</" + element->name + ">";
+        for (;;) {
+            SkipSpace();
+            if (m_pos >= m_text.size()) return Fail(error, "unclosed element <" + element->name + ">");
+            if (Starts(endTag.c_str())) {
+                m_pos += endTag.size();
+                return true;
+            }
+            if (m_text[m_pos] != '<') return Fail(error, "text inside <" + element->name + ">");
+            std::string childName = NameAt(m_pos + 1);
+            if (!allowed.count(childName))
+                return Fail(error, "unexpected <" + childName + "> in <" + element->name + ">");
+            XmlElement child;
+            if (!Element(&child, error)) return false;
+            element->children.push_back(std::move(child));
+        }
+    }
+
+    // A text element's text runs to the first end tag of its name that is followed by
+    // what may follow it: a sibling, or the parent's end tag followed by what may
+    // follow that, up to the end of the document.
+    bool Text(XmlElement *element, std::string *error) {
+        const std::string endTag = "</" + element->name + ">";
+        for (size_t end = m_text.find(endTag, m_pos); end != std::string::npos; end = m_text.find(endTag, end + 1)) {
+            if (!MayFollow(end + endTag.size(), m_open.size())) continue;
+            element->text = TextValue(m_text.substr(m_pos, end - m_pos));
+            m_pos = end + endTag.size();
             return true;
         }
-        if (*haveRoot) return false;
-        *root = std::move(element);
-        *haveRoot = true;
-        return true;
+        return Fail(error, "unclosed element <" + element->name + ">");
+    }
+
+    // Whether what starts at `pos` may follow inside the first `open` elements of m_open.
+    bool MayFollow(size_t pos, size_t open) const {
+        while (pos < m_text.size() && std::isspace(static_cast<unsigned char>(m_text[pos]))) ++pos;
+        if (open == 0 || pos >= m_text.size()) return pos >= m_text.size();
+        const std::string &parent = m_open[open - 1];
+        const std::string parentEnd = "</" + parent + ">";
+        if (m_text.compare(pos, parentEnd.size(), parentEnd) == 0) return MayFollow(pos + parentEnd.size(), open - 1);
+        if (m_text[pos] != '<') return false;
+        const std::string name = NameAt(pos + 1);
+        if (!Containers().at(parent).count(name)) return false;
+        return parent != "Content" || (name != "Group" && name != "Type") || IsFixedWord(pos, name);
+    }
+
+    // A listing's Group and Type are the plug-in's own words ("TRG-SCHEDULE",
+    // "callhistory/recv"): a text holding "</Title> <Group>x" is no Group.
+    bool IsFixedWord(size_t pos, const std::string &name) const {
+        const std::string start = "<" + name + ">", end = "</" + name + ">";
+        if (m_text.compare(pos, start.size(), start) != 0) return false;
+        pos += start.size();
+        while (pos < m_text.size() &&
+               (std::isalnum(static_cast<unsigned char>(m_text[pos])) || m_text[pos] == '-' || m_text[pos] == '/'))
+            ++pos;
+        return m_text.compare(pos, end.size(), end) == 0;
+    }
+
+    // What the plug-in wrote for a text: the plug-in puts a line end before every word
+    // starting with '<' and joins other words with one space; a CDATA section stands
+    // on lines of its own. The DTD spliced after a word holding "?>" is taken out.
+    std::string TextValue(std::string raw) const {
+        const std::string cdataStart = "<![CDATA[", cdataEnd = "]]>";
+        size_t first = raw.find_first_not_of("\r\n");
+        size_t last = raw.find_last_not_of("\r\n");
+        if (first != std::string::npos && first > 0 && last + 1 < raw.size() &&
+            raw.compare(first, cdataStart.size(), cdataStart) == 0 && last + 1 >= first + cdataStart.size() + 3 &&
+            raw.compare(last + 1 - cdataEnd.size(), cdataEnd.size(), cdataEnd) == 0)
+            raw = raw.substr(first + cdataStart.size(), last + 1 - cdataEnd.size() - first - cdataStart.size());
+        if (!m_dtd.empty()) {
+            for (size_t at = raw.find("?>"); at != std::string::npos; at = raw.find("?>", at + 2))
+                if (raw.compare(at + 2, m_dtd.size(), m_dtd) == 0) raw.erase(at + 2, m_dtd.size());
+        }
+        // Line ends alone: an empty CDATA section, or a text of spaces.
+        if (raw.find_first_not_of("\r\n") == std::string::npos) return {};
+        std::string value;
+        for (size_t i = 0; i < raw.size(); ++i) {
+            if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') {
+                value += ' ';
+                ++i;
+            } else {
+                value += raw[i];
+            }
+        }
+        return value;
     }
 
     bool Attributes(XmlElement *element, bool *selfClosing) {
@@ -124,18 +227,6 @@ private:
         }
     }
 
-    // The agent's answers put markup on CR LF separated lines; text runs are trimmed
-    // of those line ends.
-    std::string TextRun() {
-        size_t end = m_text.find('<', m_pos);
-        if (end == std::string::npos) end = m_text.size();
-        std::string run = m_text.substr(m_pos, end - m_pos);
-        m_pos = end;
-        size_t first = run.find_first_not_of("\r\n");
-        size_t last = run.find_last_not_of("\r\n");
-        return first == std::string::npos ? std::string() : run.substr(first, last - first + 1);
-    }
-
     // A declaration such as <!DOCTYPE x [ ... ]> or <!ELEMENT ...>: skips to its end,
     // stepping over an internal subset in brackets.
     void SkipDeclaration() {
@@ -148,14 +239,15 @@ private:
         }
     }
 
+    std::string NameAt(size_t pos) const {
+        size_t end = pos;
+        while (end < m_text.size() && !IsNameEnd(m_text[end])) ++end;
+        return m_text.substr(pos, end - pos);
+    }
     std::string Name() {
-        size_t start = m_pos;
-        while (m_pos < m_text.size()) {
-            unsigned char c = static_cast<unsigned char>(m_text[m_pos]);
-            if (std::isspace(c) || c == '>' || c == '/' || c == '=') break;
-            ++m_pos;
-        }
-        return m_text.substr(start, m_pos - start);
+        std::string name = NameAt(m_pos);
+        m_pos += name.size();
+        return name;
     }
 
     void SkipSpace() {
@@ -170,11 +262,6 @@ private:
         m_pos = end + std::char_traits<char>::length(marker);
         return true;
     }
-    bool Expect(char c) {
-        if (m_pos >= m_text.size() || m_text[m_pos] != c) return false;
-        ++m_pos;
-        return true;
-    }
     static bool Fail(std::string *error, const std::string &message) {
         if (error) *error = message;
         return false;
@@ -182,6 +269,8 @@ private:
 
     const std::string &m_text;
     size_t m_pos = 0;
+    std::string m_dtd;
+    std::vector<std::string> m_open;  // the elements holding elements that are open, outermost first
 };
 
 }  // namespace

@@ -1,12 +1,14 @@
 // Reads the XML documents the plug-in answers with (capability, folder listing,
-// contents listing) into a small element tree. The answers carry a DTD text after
-// the declaration and put every element on its own line; declarations, comments and
-// processing instructions are skipped, CDATA becomes text.
+// contents listing) into a small element tree. The plug-in writes texts unescaped
+// (a title may hold '<', '&', "]]>" or a whole tag), puts a line end before every
+// word that starts with '<' and joins other words with one space, and splices its
+// DTD text after the declaration and after any word holding "?>". So the reader
+// knows which elements each document has and which hold text: everything between a
+// text element's tags, up to an end tag that what follows it confirms, is text.
 #ifndef CEBRIDGE_HOST_XML_ANSWER_H
 #define CEBRIDGE_HOST_XML_ANSWER_H
 
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 

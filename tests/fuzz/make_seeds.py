@@ -130,6 +130,19 @@ def host_answers():
         with open(os.path.join(golden, kind, name), "rb") as source:
             document = source.read()
         write("host_answer", os.path.splitext(name)[0] + ".bin", param(PAR_XMLBODY, document))
+    # texts written unescaped, as the plug-in writes them: markup characters, an end
+    # tag and a sibling's tag in a title, CDATA's end in a message, and "?>" after
+    # which the DTD comes again
+    dtd = "\r\n<!DOCTYPE Contents-listing [\r\n<!ELEMENT Title (#PCDATA)>\r\n]>"
+    lines = ["<Contents-listing Version=\"1.0\">",
+             "<Content>", "<ID>40000</ID>", "<Title>AT&T", "<3 </Title>", "<Group>x</Title>",
+             "<Group>TRG-PHONEBOOK/PRIVATE</Group>", "<Type>phonebook/private</Type>", "</Content>",
+             "<Content>", "<ID>50001</ID>", "<Title>010</Title>", "<Group>TRG-SMSDATA</Group>",
+             "<Type>smsdata/recv</Type>", "<Ext>", "<XNam>Message</XNam>", "<XVal>",
+             "<![CDATA[see", "<b> & ]]> here ?>" + dtd + " done]]>", "</XVal>", "</Ext>", "</Content>",
+             "</Contents-listing>"]
+    write("host_answer", "unescaped_texts.bin",
+          param(PAR_XMLBODY, "<?xml version=\"1.0\"?>" + dtd + "\r\n" + "\r\n".join(lines)))
     write("host_answer", "appointment_text.bin",
           param(PAR_XMLBODY, "SUBJECT=Meeting||LOCATION=Room 3||STARTTIME=20090601T010000Z||"
                              "ENDTIME=20090601T113000Z||ALLDAYEVENT=0"))
