@@ -17,6 +17,7 @@
 #include "commands.h"
 #include "icalendar.h"
 #include "interop.h"
+#include "item_text.h"
 #include "local_files.h"
 #include "text.h"
 #include "vcard.h"
@@ -26,9 +27,6 @@ namespace {
 
 const char kContactType[] = "phonebook/private";
 const char kAppointmentType[] = "schedule";
-
-// An item's text as NAME/value pairs (UTF-8), contact or appointment.
-using ItemFields = std::vector<std::pair<std::string, std::string>>;
 
 Outcome Interrupted() { return Outcome::Failed(0, "interrupted"); }
 
@@ -87,7 +85,7 @@ Outcome ReadAllItems(Context &context, const std::string &type, std::vector<Item
         std::string text;
         outcome = context.link.ItemText(type, item.id, &text);
         if (!outcome.ok) return outcome;
-        all->push_back(SplitItemText(DeviceToTerminal(text)));
+        all->push_back(ReadItemText(type, text, item));
         all->back().emplace_back("ID", item.id);
     }
     return outcome;

@@ -6,6 +6,7 @@
 #include "appointment_time.h"
 
 #include "commands.h"
+#include "item_text.h"
 #include "text.h"
 
 namespace host {
@@ -265,7 +266,7 @@ int ListAppointments(Context &context, const std::vector<ContentItem> &items) {
         std::string text;
         Outcome outcome = context.link.ItemText("schedule", item.id, &text);
         if (!outcome.ok) return context.Fail(outcome);
-        AppointmentTimes times = ReadAppointmentTimes(SplitItemText(DeviceToTerminal(text)));
+        AppointmentTimes times = ReadAppointmentTimes(ReadItemText("schedule", text, item));
         table.Add({item.id, StartText(times, false), DurationText(times), DeviceToTerminal(item.title)});
         nlohmann::json out = ItemJson(item);
         AddTimes(out, times);
@@ -323,7 +324,10 @@ int CmdPimShow(Context &context, const std::string &type, const std::string &typ
     std::string text;
     if (outcome.ok) outcome = context.link.ItemText(type, id, &text);
     if (!outcome.ok) return context.Fail(outcome);
-    std::vector<std::pair<std::string, std::string>> pairs = SplitItemText(DeviceToTerminal(text));
+    ContentItem listed;
+    for (const ContentItem &item : context.lastListings[type])
+        if (item.id == id) listed = item;
+    ItemFields pairs = ReadItemText(type, text, listed);
     std::vector<std::pair<std::string, std::string>> jsonPairs = pairs;
     if (type == "schedule") {
         // Times as PC local time, start and end from one instant and the duration.

@@ -142,20 +142,6 @@ std::string Utf16ToUtf8(const std::string &bytes, bool bigEndian) {
     return out;
 }
 
-std::vector<std::pair<std::string, std::string>> SplitItemText(const std::string &text) {
-    std::vector<std::pair<std::string, std::string>> fields;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find("||", start);
-        std::string item = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        size_t equals = item.find('=');
-        if (equals != std::string::npos) fields.emplace_back(item.substr(0, equals), item.substr(equals + 1));
-        if (end == std::string::npos) break;
-        start = end + 2;
-    }
-    return fields;
-}
-
 std::string HumanSize(uint64_t bytes) {
     static const char *const units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
     if (bytes < 1024) return std::to_string(bytes) + " B";

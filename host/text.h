@@ -26,9 +26,6 @@ std::string CharsetToUtf8(const std::string &text, const std::string &charset);
 // UTF-16 bytes (little- or big-endian) as UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string Utf16ToUtf8(const std::string &bytes, bool bigEndian);
 
-// The plug-in's item text "A=1||B=2" as ordered pairs; items without '=' are left out.
-std::vector<std::pair<std::string, std::string>> SplitItemText(const std::string &text);
-
 // "1.4 MiB", "512 B".
 std::string HumanSize(uint64_t bytes);
 // "20100305T090703Z" (already local time) -> "2010-03-05 09:07:03"; other text unchanged.

@@ -22,7 +22,7 @@ for entry in "$source_dir"/tests/fuzz/*_fuzz.cpp; do
     archives=
     case "$name" in
         host_answer_fuzz)
-            extra="-I$source_dir/host $source_dir/host/agent_client.cpp $source_dir/host/xml_answer.cpp $source_dir/host/text.cpp $source_dir/host/appointment_time.cpp" ;;
+            extra="-I$source_dir/host $source_dir/host/agent_client.cpp $source_dir/host/xml_answer.cpp $source_dir/host/item_text.cpp $source_dir/host/text.cpp $source_dir/host/appointment_time.cpp" ;;
         emulator_tobrann_fuzz)
             extra="-DCEBRIDGE_EMULATOR_LINKED_IN"
             archives="$build_dir/lib/libceemu_internal.a" ;;

@@ -1,7 +1,7 @@
 // Fuzz entry for the host's reading of the plug-in's answers: the input is an answer
 // body, split into parameters as the host splits it; every value is then read as the
 // host reads what the plug-in hands back: the XML document (capability, folder and
-// contents listings) walked attribute by attribute, item texts split into fields,
+// contents listings) walked attribute by attribute, item texts read as a contact and an appointment,
 // and texts turned into the terminal's encoding, times (listing stamps and
 // appointment times) and display widths. A plug-in that answers garbage must not
 // crash the host.
@@ -12,6 +12,7 @@
 #include "agent_client.h"
 #include "appointment_time.h"
 #include "fuzz_support.h"
+#include "item_text.h"
 #include "text.h"
 #include "xml_answer.h"
 
@@ -27,8 +28,13 @@ void ReadText(const std::string &text) {
     }
 }
 
+// As a contact and as an appointment, listed with the text's first word as title.
 void ReadItemText(const std::string &text) {
-    for (const auto &[name, value] : host::SplitItemText(host::DeviceToTerminal(text))) ReadText(value);
+    host::ContentItem listed;
+    listed.id = "40001";
+    listed.title = text.substr(0, text.find_first_of("|="));
+    for (const char *type : {"phonebook/private", "schedule"})
+        for (const auto &[name, value] : host::ReadItemText(type, text, listed)) ReadText(value);
 }
 
 void Walk(const host::XmlElement &element, int depth) {

@@ -6,6 +6,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Sets (or adds) a string property of a record of a volume image.
+void SetString(nlohmann::json &record, const std::string &id, const std::string &value) {
+    for (auto &prop : record["props"])
+        if (prop["id"] == id) {
+            prop["value"] = value;
+            return;
+        }
+    record["props"].push_back({{"id", id}, {"type", "string"}, {"value", value}});
+}
+
 class HostPimTrust : public HostCli {
 protected:
     std::string File(const std::string &name) { return (m_home.path() / name).string(); }
@@ -28,8 +38,7 @@ protected:
     void RemoveAll(const std::string &kind) {
         std::string batch;
         const nlohmann::json listing = Json(Host({"--json", kind}));
-        for (const auto &item : listing["items"])
-            batch += kind + " rm " + item["id"].get<std::string>() + "\n";
+        for (const auto &item : listing["items"]) batch += kind + " rm " + item["id"].get<std::string>() + "\n";
         ASSERT_EQ(Host({"batch", "-"}, batch).exitCode, 0);
     }
 };
@@ -42,9 +51,8 @@ TEST_F(HostPimTrust, TextHoldingMarkupListsShowsExportsBacksUpAndRestores) {
     ASSERT_EQ(Host({"contacts", "add", "FIRSTNAME=" + name}).exitCode, 0);
     ASSERT_EQ(Host({"calendar", "add", "TITLE=" + title, "STARTTIME=2026-06-10 10:00"}).exitCode, 0);
     const std::string message = "see <b> & ]]> here ?> done";
-    EditVolume("sms.vol.json", [&](nlohmann::json &image) {
-        image["databases"][0]["records"][0]["props"][1]["value"] = message;
-    });
+    EditVolume("sms.vol.json",
+               [&](nlohmann::json &image) { image["databases"][0]["records"][0]["props"][1]["value"] = message; });
 
     nlohmann::json contact = Listed("contacts", name);
     ASSERT_TRUE(contact.is_object()) << Host({"contacts"}).err;
@@ -62,6 +70,38 @@ TEST_F(HostPimTrust, TextHoldingMarkupListsShowsExportsBacksUpAndRestores) {
     HostRun restore = Host({"--json", "restore", "--contacts", File("phone")});
     ASSERT_EQ(restore.exitCode, 0) << restore.err;
     EXPECT_TRUE(Listed("contacts", name).is_object());
+}
+
+// Nothing escapes "||" in the plug-in's item text: a value holding it and a later
+// field's name reads as that value, where what else is known tells them apart.
+TEST_F(HostPimTrust, ValuesHoldingTheItemTextsSeparatorStayOneField) {
+    EditVolume("pim.vol.json", [](nlohmann::json &image) {
+        for (auto &database : image["databases"]) {
+            nlohmann::json &records = database["records"];
+            if (database["type"] == 24) {
+                SetString(records[0], "0x0082", "A||MOBILETELEPHONENUMBER=666");
+                SetString(records[0], "0x0096", "010||EMAIL1ADDRESS=x@y.kr");
+            }
+            if (database["type"] == 25) {
+                SetString(records[0], "0x0020", "Meet||LOCATION=Hacked");
+                records[0]["props"].erase(1);  // its location
+                SetString(records[1], "0x0041", "Room||WHOLEDAY=TRUE||DURATION=5");
+            }
+        }
+    });
+    ASSERT_EQ(Host({"contacts"}).exitCode, 0);
+    nlohmann::json contact = Json(Host({"--json", "contacts", "show", "10001"}))["fields"];
+    EXPECT_EQ(contact["FIRSTNAME"], "A||MOBILETELEPHONENUMBER=666") << contact.dump();
+    EXPECT_EQ(contact["MOBILETELEPHONENUMBER"], "010||EMAIL1ADDRESS=x@y.kr");
+    EXPECT_EQ(contact["EMAIL1ADDRESS"], "gildong.hong@example.kr");
+    nlohmann::json meeting = Json(Host({"--json", "calendar", "show", "20001"}))["fields"];
+    EXPECT_EQ(meeting["TITLE"], "Meet||LOCATION=Hacked") << meeting.dump();
+    EXPECT_FALSE(meeting.contains("LOCATION"));
+    nlohmann::json kickoff = Json(Host({"--json", "calendar", "show", "20002"}))["fields"];
+    EXPECT_EQ(kickoff["LOCATION"], "Room||WHOLEDAY=TRUE||DURATION=5") << kickoff.dump();
+    EXPECT_EQ(kickoff["WHOLEDAY"], "FALSE");
+    ASSERT_EQ(Host({"contacts", "export", File("all.vcf")}).exitCode, 0);
+    EXPECT_EQ(ReadFileText(File("all.vcf")).find(":x@y.kr\r\n"), std::string::npos);
 }
 
 }  // namespace
