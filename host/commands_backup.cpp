@@ -284,8 +284,26 @@ const ItemPart kItemParts[] = {
     {"sms.json", "messages", ExportMessages},
 };
 
+// A phone that lists fewer contacts or appointments than the last backup holds may
+// have failed to read them (the plug-in answers a PIM volume it cannot open with an
+// empty list): the last backup is not replaced by such a drop.
+int RefuseDrop(Context &context, const nlohmann::json &counts, const nlohmann::json &previous) {
+    for (const char *kind : {"contacts", "appointments"}) {
+        const nlohmann::json &before = previous.value("counts", nlohmann::json::object());
+        if (!before.contains(kind) || !before[kind].is_number_unsigned()) continue;
+        size_t had = before[kind].get<size_t>(), has = counts[kind].get<size_t>();
+        if (has < had)
+            return context.Fail(Outcome::Failed(
+                0, "backup: the phone lists " + std::to_string(has) + " " + kind + " where the last backup has " +
+                       std::to_string(had) +
+                       ": a read may have failed (or the phone's PIM volume is missing), so the last backup is kept; "
+                       "to keep fewer on purpose, back up into another folder"));
+    }
+    return kExitOk;
+}
+
 // The other parts of a phone, beside files/: each is written into `side` and counted.
-int BackupItems(Context &context, const fs::path &side, nlohmann::json *counts) {
+int BackupItems(Context &context, const fs::path &side, const nlohmann::json &previous, nlohmann::json *counts) {
     size_t apps = 0;
     if (int code = BackupApps(context, side, &apps)) return code;
     (*counts)["apps"] = apps;
@@ -296,7 +314,7 @@ int BackupItems(Context &context, const fs::path &side, nlohmann::json *counts) 
         if (!outcome.ok) return context.Fail(outcome);
         (*counts)[part.count] = report.written;
     }
-    return kExitOk;
+    return RefuseDrop(context, *counts, previous);
 }
 
 // Moves the finished backup into place; the previous one steps aside and goes.
@@ -331,7 +349,7 @@ int WriteBackup(Context &context, const BackupFolders &folders, const nlohmann::
     FilesPart files;
     nlohmann::json counts = nlohmann::json::object();
     if (int code = BackupFiles(context, folders, previous, &files)) return code;
-    if (int code = BackupItems(context, folders.side, &counts)) return code;
+    if (int code = BackupItems(context, folders.side, previous, &counts)) return code;
     counts["files"] = files.files;
     counts["bytes"] = files.bytes;
     nlohmann::json entries = files.entries;

@@ -250,7 +250,7 @@ Outcome DeviceLink::Install(const std::string &devicePath) {
     return FromAnswer(Exchange(request, kRequestSeconds), "install");
 }
 
-Outcome DeviceLink::Listing(const std::string &type, std::vector<ContentItem> *items) {
+Outcome DeviceLink::ReadListing(const std::string &type, std::vector<ContentItem> *items) {
     XmlElement root;
     Answer answer = Exchange(MakeRequest(CMD_GET, SUB_GET_SVC, {{PAR_TYPE, type}}), kRequestSeconds);
     Outcome outcome = XmlDocument(answer, "listing", &root);
@@ -267,6 +267,27 @@ Outcome DeviceLink::Listing(const std::string &type, std::vector<ContentItem> *i
             item.extras.emplace_back(ext->ChildText("XNam"), ext->ChildText("XVal"));
         items->push_back(item);
     }
+    return outcome;
+}
+
+// The plug-in answers a listing whose record reads failed part way with the records
+// it had and status OK: only a second read that gives the same items shows that the
+// first was whole.
+Outcome DeviceLink::Listing(const std::string &type, std::vector<ContentItem> *items) {
+    std::vector<ContentItem> first, second;
+    Outcome outcome = ReadListing(type, &first);
+    if (outcome.ok) outcome = ReadListing(type, &second);
+    if (!outcome.ok) return outcome;
+    auto ids = [](const std::vector<ContentItem> &list) {
+        std::vector<std::string> found;
+        for (const ContentItem &item : list) found.push_back(item.id);
+        return found;
+    };
+    if (ids(first) != ids(second))
+        return Outcome::Failed(0, "listing: the phone gave " + std::to_string(first.size()) + " items, then " +
+                                      std::to_string(second.size()) +
+                                      " on a second read: a read failed part way, so the list may be short");
+    *items = std::move(second);
     return outcome;
 }
 

@@ -89,6 +89,7 @@ public:
     Outcome PutBack(const std::string &localPath, const std::string &name);
     Outcome Install(const std::string &devicePath);
 
+    // A listing read twice: fails when the two reads differ.
     Outcome Listing(const std::string &type, std::vector<ContentItem> *items);
     Outcome ItemText(const std::string &type, const std::string &id, std::string *text);
     Outcome AddItem(const std::string &type, const std::string &itemText);
@@ -97,6 +98,7 @@ public:
     bool Interrupted() const { return m_interrupted.load(); }
 
 private:
+    Outcome ReadListing(const std::string &type, std::vector<ContentItem> *items);
     Outcome ToRoot();
     // One step down; create: SETPATH flag 0 makes a missing folder, flag 2 does not.
     Outcome Into(const std::string &name, bool create);

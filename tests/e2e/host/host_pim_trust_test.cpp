@@ -104,4 +104,31 @@ TEST_F(HostPimTrust, ValuesHoldingTheItemTextsSeparatorStayOneField) {
     EXPECT_EQ(ReadFileText(File("all.vcf")).find(":x@y.kr\r\n"), std::string::npos);
 }
 
+// The plug-in answers a listing whose record reads failed part way with what it had
+// and status OK: no command shows, exports or backs up such a list as whole.
+TEST_F(HostPimTrust, AListShortenedByAFailedReadIsNeverShownOrBackedUp) {
+    HostRun first = Host({"backup", File("phone")});
+    ASSERT_EQ(first.exitCode, 0) << first.err;
+    const std::string contacts = ReadFileText(File("phone/contacts.vcf"));
+    const nlohmann::json fault = {{"operation", "DevCeReadRecordPropsEx"}, {"nth", 5}, {"error", 5}};
+    for (const std::vector<std::string> &command :
+         {std::vector<std::string>{"contacts"}, {"calendar"}, {"calls"}, {"contacts", "export", File("c.vcf")},
+          {"backup", File("phone")}}) {
+        m_phone.EditDevice([&](nlohmann::json &device) { device["faults"] = {fault}; });
+        HostRun run = Host(command);
+        EXPECT_EQ(run.exitCode, 1) << command[0] << run.out;
+        EXPECT_NE(run.err.find("read failed part way"), std::string::npos) << run.err;
+    }
+    EXPECT_FALSE(fs::exists(File("c.vcf")));
+    // A phone whose PIM volume cannot be opened lists nothing, with status OK.
+    m_phone.EditDevice([](nlohmann::json &device) {
+        device["faults"] = nlohmann::json::array();
+        device["pimVolumeMissing"] = true;
+    });
+    HostRun missing = Host({"backup", File("phone")});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("0 contacts where the last backup has 20"), std::string::npos) << missing.err;
+    EXPECT_EQ(ReadFileText(File("phone/contacts.vcf")), contacts);
+}
+
 }  // namespace
