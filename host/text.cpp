@@ -45,8 +45,15 @@ std::string DeviceCodePage() {
     return name == "65001" ? "UTF-8" : "CP" + name;
 }
 
-// Converts with iconv; a byte that cannot be converted becomes '?' so that text from
-// the phone is always shown.
+// The bytes of the character at the start of UTF-8 text (1 for a stray byte).
+size_t Utf8CharLength(const char *text, size_t left) {
+    size_t length = 1;
+    while (length < left && length < 4 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) ++length;
+    return length;
+}
+
+// Converts with iconv; a character that cannot be converted becomes one '?' so that
+// text from the phone is always shown.
 std::string Recode(const std::string &text, const std::string &from, const std::string &to) {
     if (text.empty()) return text;
     iconv_t converter = iconv_open(to.c_str(), from.c_str());
@@ -62,8 +69,9 @@ std::string Recode(const std::string &text, const std::string &from, const std::
         out.append(buffer, size_t(outPtr - buffer));
         if (result == size_t(-1) && errno != E2BIG) {
             out += '?';
-            ++in;
-            --inLeft;
+            size_t skip = from == "UTF-8" ? Utf8CharLength(in, inLeft) : 1;
+            in += skip;
+            inLeft -= skip;
         }
     }
     iconv_close(converter);

@@ -111,9 +111,11 @@ TEST_F(HostPimTrust, AListShortenedByAFailedReadIsNeverShownOrBackedUp) {
     ASSERT_EQ(first.exitCode, 0) << first.err;
     const std::string contacts = ReadFileText(File("phone/contacts.vcf"));
     const nlohmann::json fault = {{"operation", "DevCeReadRecordPropsEx"}, {"nth", 5}, {"error", 5}};
-    for (const std::vector<std::string> &command :
-         {std::vector<std::string>{"contacts"}, {"calendar"}, {"calls"}, {"contacts", "export", File("c.vcf")},
-          {"backup", File("phone")}}) {
+    for (const std::vector<std::string> &command : {std::vector<std::string>{"contacts"},
+                                                    {"calendar"},
+                                                    {"calls"},
+                                                    {"contacts", "export", File("c.vcf")},
+                                                    {"backup", File("phone")}}) {
         m_phone.EditDevice([&](nlohmann::json &device) { device["faults"] = {fault}; });
         HostRun run = Host(command);
         EXPECT_EQ(run.exitCode, 1) << command[0] << run.out;
@@ -129,6 +131,12 @@ TEST_F(HostPimTrust, AListShortenedByAFailedReadIsNeverShownOrBackedUp) {
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.err.find("0 contacts where the last backup has 20"), std::string::npos) << missing.err;
     EXPECT_EQ(ReadFileText(File("phone/contacts.vcf")), contacts);
+}
+
+// A character the phone's code page lacks is one '?', however many bytes it takes.
+TEST_F(HostPimTrust, ACharacterTheCodePageLacksBecomesOneQuestionMark) {
+    ASSERT_EQ(Host({"contacts", "add", "FIRSTNAME=Zo\u00eb \u2615"}).exitCode, 0);
+    EXPECT_TRUE(Listed("contacts", "Zo? ?").is_object()) << Host({"contacts"}).out;
 }
 
 }  // namespace
