@@ -41,8 +41,10 @@ struct Start {
 std::string Collapsed(const std::string &text) {
     std::string out;
     for (char c : text) {
-        if (!std::isspace(static_cast<unsigned char>(c))) out += c;
-        else if (!out.empty() && out.back() != ' ') out += ' ';
+        if (!std::isspace(static_cast<unsigned char>(c)))
+            out += c;
+        else if (!out.empty() && out.back() != ' ')
+            out += ' ';
     }
     if (!out.empty() && out.back() == ' ') out.pop_back();
     return out;
