@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -280,8 +281,8 @@ std::vector<std::string> SplitWords(const std::string &line, bool *ok) {
         if (quote) {
             if (c == quote)
                 quote = 0;
-            else if (c == '\\' && quote == '"' && i + 1 < line.size())
-                word += line[++i];
+            else if (c == '\\' && quote == '"' && i + 1 < line.size() && (line[i + 1] == '"' || line[i + 1] == '\\'))
+                word += line[++i];  // as sh: in double quotes only \" and \\ escape; "\My Documents" stays
             else
                 word += c;
         } else if (c == '"' || c == '\'') {
@@ -306,6 +307,25 @@ std::vector<std::string> SplitWords(const std::string &line, bool *ok) {
     return words;
 }
 
+std::vector<std::string> CommandNames(Context &context, bool interactive) {
+    CLI::App app;
+    int exitCode = kExitOk;
+    AddCommands(app, context, exitCode, interactive);
+    std::vector<std::string> names;
+    for (const CLI::App *command : app.get_subcommands([](const CLI::App *) { return true; }))
+        names.push_back(command->get_name());
+    return names;
+}
+
+namespace {
+
+bool IsCommandName(Context &context, const std::string &word) {
+    std::vector<std::string> names = CommandNames(context, true);
+    return std::find(names.begin(), names.end(), word) != names.end();
+}
+
+}  // namespace
+
 int RunLine(Context &context, const std::string &line) {
     bool ok = true;
     std::vector<std::string> words = SplitWords(line, &ok);
@@ -317,6 +337,11 @@ int RunLine(Context &context, const std::string &line) {
     }
     if (words.empty()) return kExitOk;
     // "help" and "help COMMAND" as the --help of the line's vocabulary.
+    if (words[0] == "help" && words.size() > 1 && !IsCommandName(context, words[1])) {
+        int code = context.FailUsage("help: no command '" + words[1] + "' (help lists the commands)");
+        context.EndCommand(code);
+        return code;
+    }
     if (words[0] == "help")
         words = words.size() > 1 ? std::vector<std::string>{words[1], "--help"} : std::vector<std::string>{"--help"};
     CLI::App app("cebridge shell: every command of cebridge, plus cd, pwd, help and exit", "");
@@ -325,15 +350,8 @@ int RunLine(Context &context, const std::string &line) {
     return ParseAndRun(app, context, exitCode, words);
 }
 
-std::vector<std::string> CommandNames(Context &context, bool interactive) {
-    CLI::App app;
-    int exitCode = kExitOk;
-    AddCommands(app, context, exitCode, interactive);
-    std::vector<std::string> names;
-    for (const CLI::App *command : app.get_subcommands([](const CLI::App *) { return true; }))
-        names.push_back(command->get_name());
-    return names;
-}
+// What editors that save "UTF-8 with BOM" put before the first line.
+constexpr const char *kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 
 int RunBatch(Context &context, const std::string &file) {
     std::ifstream named;
@@ -348,6 +366,7 @@ int RunBatch(Context &context, const std::string &file) {
     for (std::string line; code == kExitOk && std::getline(in, line);) {
         ++number;
         if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (number == 1 && line.rfind(kUtf8ByteOrderMark, 0) == 0) line.erase(0, std::strlen(kUtf8ByteOrderMark));
         context.batchLine = number;
         code = RunLine(context, line);  // stops at the first failure
         if (code == kExitOk && g_interrupted.load()) code = kExitInterrupted;

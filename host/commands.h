@@ -15,10 +15,13 @@ namespace host {
 // code in `exitCode`. `interactive` adds the shell's own commands (cd, pwd).
 void AddCommands(CLI::App &app, Context &context, int &exitCode, bool interactive);
 
-// Exit 2 for a path holding a name the phone cannot hold; 0 when every name can be.
+// Exit 2 for a path holding a name the phone cannot hold, or the code page cannot
+// say, or a path longer than the phone's link carries; 0 when the path can be used.
 // `wildcardLast`: the last name may hold '*' and '?'.
 int RefuseBadName(Context &context, const char *command, const std::vector<std::string> &parts,
                   bool wildcardLast = false);
+// As RefuseBadName, for a folder that must also be listable afterwards (its path and "\*.*").
+int RefuseUnlistableFolder(Context &context, const char *command, const std::vector<std::string> &folder);
 
 int CmdInfo(Context &context);
 int CmdList(Context &context, const std::string &path);
@@ -32,7 +35,9 @@ int CmdGetMany(Context &context, const std::string &remote, const std::string &l
 int CmdPutTree(Context &context, const std::string &local, const std::string &remote);
 int CmdRemoveMany(Context &context, const std::string &remote, TreeOptions options);
 // `report`: print the result (an install's upload does not).
-int CmdPut(Context &context, const std::string &local, const std::string &remote, bool report = true);
+// `command` names the command in messages (install uploads a local package first).
+int CmdPut(Context &context, const std::string &local, const std::string &remote, bool report = true,
+           const char *command = "put");
 int CmdRemove(Context &context, const std::string &remote, TreeOptions options = {});
 int CmdMakeDirectory(Context &context, const std::string &remote);
 int CmdInstall(Context &context, const std::string &package);

@@ -206,7 +206,8 @@ int BackupFiles(Context &context, const BackupFolders &folders, const nlohmann::
         if (InsideBackup(TextIn(entry, "path"))) previous[TextIn(entry, "path")] = entry;
     std::vector<PhoneFile> files;
     std::vector<std::vector<std::string>> phoneFolders;
-    Outcome outcome = WalkPhoneTree(context.link, {}, &files, &phoneFolders, SystemFolder);
+    std::vector<std::string> lostFolders;
+    Outcome outcome = WalkPhoneTree(context.link, {}, &files, &phoneFolders, SystemFolder, &lostFolders);
     if (!outcome.ok) return context.Fail(outcome);
     for (const auto &folder : phoneFolders)
         if (!folder.empty()) part->folders.push_back(ManifestPath(folder));
@@ -234,6 +235,7 @@ int BackupFiles(Context &context, const BackupFolders &folders, const nlohmann::
     SweepSide(folders.side, onPhone);
     CopyResult copied = DownloadFiles(context, plan, true);
     if (!copied.outcome.ok) return FailCopy(context, "backup", copied);
+    copied.skipped.insert(copied.skipped.end(), lostFolders.begin(), lostFolders.end());
     part->copied = copied.files;
     for (const std::string &skipped : copied.skipped) {
         std::fprintf(stderr, "cebridge: backup: left out %s\n", skipped.c_str());

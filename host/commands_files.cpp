@@ -15,15 +15,12 @@ namespace fs = std::filesystem;
 namespace host {
 namespace {
 
-// The protocol carries a downloaded file's name in a 32-byte field.
-constexpr size_t kMaxDownloadName = 31;
-
 std::string Shown(const std::vector<std::string> &parts) { return DeviceToTerminal(JoinDevicePath(parts)); }
 
 nlohmann::json EntryJson(const FolderEntry &entry) {
     return {{"name", DeviceToTerminal(entry.name)},
             {"folder", entry.folder},
-            {"size", entry.size},
+            {"size", entry.Size()},
             {"modified", ListingTimeToLocal(entry.modified)},
             {"created", ListingTimeToLocal(entry.created)},
             {"accessed", ListingTimeToLocal(entry.accessed)}};
@@ -75,10 +72,55 @@ bool ManyFiles(const std::string &typed, const TreeOptions &options) {
     return options.recursive || (!parts.empty() && HasWildcard(parts.back()));
 }
 
+// A file name the upload carries whole, in a folder the phone can list.
+int RefuseStoredName(Context &context, const char *command, std::vector<std::string> folder, const std::string &name) {
+    if (int code = RefuseUnlistableFolder(context, command, folder)) return code;
+    folder.push_back(name);
+    if (int code = RefuseBadName(context, command, folder)) return code;
+    if (name.size() <= kMaxStoredName) return kExitOk;
+    return context.FailUsage(std::string(command) + ": the phone's link carries names of at most " +
+                             std::to_string(kMaxStoredName) + " bytes; " + DeviceToTerminal(name) + " has " +
+                             std::to_string(name.size()));
+}
+
+int EmitListing(Context &context, const std::vector<std::string> &path, const std::vector<FolderEntry> &entries) {
+    Table table({"", "NAME", "SIZE", "MODIFIED"});
+    table.AlignRight(2);
+    nlohmann::json items = nlohmann::json::array();
+    for (const FolderEntry &entry : entries) {
+        table.Add({entry.folder ? "d" : "-", DeviceToTerminal(entry.name), entry.folder ? "" : HumanSize(entry.Size()),
+                   ListingTimeToLocal(entry.modified)});
+        items.push_back(EntryJson(entry));
+    }
+    context.Emit(table.Render(), {{"path", Shown(path)}, {"entries", items}});
+    return kExitOk;
+}
+
+// ls of a wildcard name: the entries of its folder that match, as get and rm take them.
+int ListMatches(Context &context, const std::vector<std::string> &pattern) {
+    if (int code = RefuseBadName(context, "ls", pattern, true)) return code;
+    if (int code = context.Connect()) return code;
+    std::vector<std::string> folder(pattern.begin(), pattern.end() - 1);
+    std::vector<FolderEntry> entries;
+    Outcome outcome = context.link.EnterFolder(folder, &entries);
+    if (!outcome.ok) return context.Fail(outcome);
+    std::erase_if(entries, [&](const FolderEntry &entry) {
+        return !MatchesWildcard(DeviceToTerminal(pattern.back()), DeviceToTerminal(entry.name));
+    });
+    if (entries.empty())
+        return context.Fail(Outcome::Failed(0, "nothing on the phone matches " + JoinDevicePath(pattern)));
+    return EmitListing(context, pattern, entries);
+}
+
 }  // namespace
 
 int RefuseBadName(Context &context, const char *command, const std::vector<std::string> &parts, bool wildcardLast) {
-    for (size_t i = 0; i < parts.size(); ++i)
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (parts[i].find(kUnsayable) != std::string::npos)
+            return context.FailUsage(std::string(command) + ": the code page " + DeviceCodePageName() +
+                                     " cannot say the name '" + ShownUnsayable(parts[i]) +
+                                     "' (? marks what it cannot say); set CEBRIDGE_CODEPAGE to one that can, such "
+                                     "as 65001");
         for (unsigned char c : parts[i]) {
             bool wildcard = wildcardLast && i + 1 == parts.size() && (c == '*' || c == '?');
             if (!wildcard && (c < 0x20 || std::strchr(":*?\"<>|", c)))
@@ -86,7 +128,22 @@ int RefuseBadName(Context &context, const char *command, const std::vector<std::
                                          DeviceToTerminal(parts[i]) +
                                          "' (no \\ / : * ? \" < > | or control characters)");
         }
+    }
+    const size_t pathBytes = JoinDevicePath(parts).size();
+    if (pathBytes > kMaxDevicePath)
+        return context.FailUsage(std::string(command) + ": the phone's link carries paths of at most " +
+                                 std::to_string(kMaxDevicePath) + " bytes; " + Shown(parts) + " has " +
+                                 std::to_string(pathBytes));
     return kExitOk;
+}
+
+int RefuseUnlistableFolder(Context &context, const char *command, const std::vector<std::string> &folder) {
+    if (int code = RefuseBadName(context, command, folder)) return code;
+    const size_t pathBytes = JoinDevicePath(folder).size();
+    if (pathBytes <= kMaxListedFolderPath) return kExitOk;
+    return context.FailUsage(std::string(command) + ": the phone's link lists folders of paths of at most " +
+                             std::to_string(kMaxListedFolderPath) + " bytes; " + Shown(folder) + " has " +
+                             std::to_string(pathBytes));
 }
 
 int CmdInfo(Context &context) {
@@ -121,6 +178,7 @@ int CmdInfo(Context &context) {
 
 int CmdList(Context &context, const std::string &path) {
     std::vector<std::string> folder = context.ResolveDevicePath(path);
+    if (!folder.empty() && HasWildcard(folder.back())) return ListMatches(context, folder);
     if (int code = RefuseBadName(context, "ls", folder)) return code;
     if (int code = context.Connect()) return code;
     std::vector<FolderEntry> entries;
@@ -141,17 +199,7 @@ int CmdList(Context &context, const std::string &path) {
         }
     }
     if (!outcome.ok) return context.Fail(outcome);
-
-    Table table({"", "NAME", "SIZE", "MODIFIED"});
-    table.AlignRight(2);
-    nlohmann::json items = nlohmann::json::array();
-    for (const FolderEntry &entry : entries) {
-        table.Add({entry.folder ? "d" : "-", DeviceToTerminal(entry.name),
-                   entry.folder ? "" : HumanSize(uint64_t(uint32_t(entry.size))), ListingTimeToLocal(entry.modified)});
-        items.push_back(EntryJson(entry));
-    }
-    context.Emit(table.Render(), {{"path", Shown(folder)}, {"entries", items}});
-    return kExitOk;
+    return EmitListing(context, folder, entries);
 }
 
 int CmdGet(Context &context, const std::string &remote, const std::string &local, TreeOptions options) {
@@ -160,7 +208,8 @@ int CmdGet(Context &context, const std::string &remote, const std::string &local
     std::string name;
     if (!SplitFilePath(context, remote, &folder, &name)) return context.FailUsage("get: name a file on the phone");
     if (name.size() > kMaxDownloadName)
-        return context.FailUsage("get: the protocol carries file names of at most 31 bytes: " + DeviceToTerminal(name));
+        return context.FailUsage("get: the phone's link fetches names of at most " + std::to_string(kMaxDownloadName) +
+                                 " bytes: " + DeviceToTerminal(name));
     if (int code = RefuseBadName(context, "get", context.ResolveDevicePath(remote))) return code;
     DownloadTarget target;
     std::string error;
@@ -174,8 +223,9 @@ int CmdGet(Context &context, const std::string &remote, const std::string &local
     shown.push_back(entry.name);
 
     Progress progress(DeviceToTerminal(name), uint32_t(entry.size), context.options.json, context.options.progress);
-    outcome =
-        context.link.Download(entry.name, target.TemporaryForPlugin(), [&](uint64_t bytes) { progress.Add(bytes); });
+    const std::string &asked = SameDeviceName(entry.name, name) ? entry.name : name;  // a typed run of spaces
+    outcome = DownloadByPhoneName(context.link, asked, target.TemporaryForPlugin(),
+                                  [&](uint64_t bytes) { progress.Add(bytes); });
     progress.Finish(outcome.ok);
     // The plug-in answers a PC disk that refused the bytes as a failure on the phone.
     if (!outcome.ok && !context.link.Interrupted() && target.ShortOfSpace(uint32_t(entry.size), &error))
@@ -189,28 +239,47 @@ int CmdGet(Context &context, const std::string &remote, const std::string &local
     return kExitOk;
 }
 
-int CmdPut(Context &context, const std::string &local, const std::string &remote, bool report) {
+int CmdPut(Context &context, const std::string &local, const std::string &remote, bool report, const char *command) {
+    const std::string verb = command;
     std::vector<std::string> folder = context.ResolveDevicePath(remote);
-    std::string name = local == "-" ? std::string() : TerminalToDevice(LocalPath(local).filename().string());
+    std::string name = local == "-" ? std::string() : TerminalToDeviceName(LocalPath(local).filename().string());
     bool namesFolder = remote.empty() || remote.back() == '/' || remote.back() == '\\';
     if (!namesFolder && !folder.empty()) {
         name = folder.back();
         folder.pop_back();
     }
-    if (name.empty()) return context.FailUsage("put: name the file on the phone (REMOTE) when reading standard input");
-    std::vector<std::string> target = folder;
-    target.push_back(name);
-    if (int code = RefuseBadName(context, "put", target)) return code;
+    if (name.empty())
+        return context.FailUsage(verb + ": name the file on the phone (REMOTE) when reading standard input");
+    if (int code = RefuseStoredName(context, command, folder, name)) return code;
     UploadSource source;
     std::string error;
-    if (!source.Prepare(local, &error)) return context.FailLocal("put: " + error);
-    if (int code = context.LockPhoneForWriting("put")) return code;
+    if (!source.Prepare(local, &error)) return context.FailLocal(verb + ": " + error);
+    if (int code = context.LockPhoneForWriting(command)) return code;
     if (int code = context.Connect()) return code;
 
     std::vector<FolderEntry> entries;
     Outcome outcome = context.link.EnterFolder(folder, &entries);
-    if (outcome.ok) outcome = CheckRoom(context, target, source.Size(), FindEntry(entries, name));
+    const FolderEntry *existing = outcome.ok ? FindEntry(entries, name) : nullptr;
+    if (existing && existing->folder && !namesFolder) {
+        // An existing folder named without a final slash: the file goes into it, as cp takes it.
+        if (local == "-")
+            return context.FailUsage(verb + ": name the file inside " + Shown(folder) + "\\" +
+                                     DeviceToTerminal(existing->name) + " for standard input");
+        folder.push_back(existing->name);
+        name = TerminalToDeviceName(LocalPath(local).filename().string());
+        if (int code = RefuseStoredName(context, command, folder, name)) return code;
+        outcome = context.link.EnterFolder(folder, &entries);
+        existing = outcome.ok ? FindEntry(entries, name) : nullptr;
+    }
+    std::vector<std::string> target = folder;
+    target.push_back(name);
+    if (outcome.ok) outcome = CheckRoom(context, target, source.Size(), existing);
     if (!outcome.ok) return context.Fail(outcome);
+    if (name.size() > kMaxDownloadName)
+        std::fprintf(stderr,
+                     "cebridge: %s: note: %s has a name of %zu bytes; get and backup fetch names of at most %zu "
+                     "bytes, so it cannot come back to a PC under this name\n",
+                     command, Shown(target).c_str(), name.size(), kMaxDownloadName);
 
     Progress progress(source.Shown(), source.Size(), context.options.json, context.options.progress);
     outcome = UploadWhole(context.link, source.PathForPlugin(), name, FindEntry(entries, name),
@@ -242,7 +311,7 @@ int CmdRemove(Context &context, const std::string &remote, TreeOptions options) 
 int CmdMakeDirectory(Context &context, const std::string &remote) {
     std::vector<std::string> folder = context.ResolveDevicePath(remote);
     if (folder.empty()) return context.FailUsage("mkdir: name a folder on the phone");
-    if (int code = RefuseBadName(context, "mkdir", folder)) return code;
+    if (int code = RefuseUnlistableFolder(context, "mkdir", folder)) return code;
     if (int code = context.LockPhoneForWriting("mkdir")) return code;
     if (int code = context.Connect()) return code;
     Outcome outcome = context.link.MakeFolders(folder);
@@ -261,8 +330,8 @@ int CmdInstall(Context &context, const std::string &package) {
     if (!onPhone) {
         // A local package goes to the phone's root folder first.
         std::string name = onDisk.filename().string();
-        if (int code = CmdPut(context, package, "/" + name, false)) return code;
-        devicePath = "\\" + TerminalToDevice(name);
+        if (int code = CmdPut(context, package, "/" + name, false, "install")) return code;
+        devicePath = "\\" + TerminalToDeviceName(name);
     } else {
         std::vector<std::string> path = context.ResolveDevicePath(package);
         if (path.empty()) return context.FailUsage("install: name a package file");
@@ -300,7 +369,7 @@ int CmdApps(Context &context) {
 
 int CmdChangeDirectory(Context &context, const std::string &path) {
     std::vector<std::string> folder = context.ResolveDevicePath(path.empty() ? "/" : path);
-    if (int code = RefuseBadName(context, "cd", folder)) return code;
+    if (int code = RefuseUnlistableFolder(context, "cd", folder)) return code;
     if (int code = context.Connect()) return code;
     Outcome outcome = context.link.EnterFolder(folder);
     if (!outcome.ok) return context.Fail(outcome);

@@ -1,4 +1,5 @@
 // Many files at once: get -r and get with wildcards, put -r, rm -r and rm with wildcards.
+#include <algorithm>
 #include <filesystem>
 
 #include "commands.h"
@@ -18,13 +19,14 @@ struct Selection {
     std::vector<PhoneFile> files;
     std::vector<std::vector<std::string>> folders, relativeFolders;  // walked, each before what it holds
     std::vector<std::string> leftOut;                                // folders met without -r
+    std::vector<std::string> lost;                                   // folders the code page cannot name
 };
 
 // The folder `path` with everything in it, named `prefix` below the selection.
 Outcome AddFolder(Context &context, const std::vector<std::string> &path, const std::vector<std::string> &prefix,
                   Selection *selection) {
     size_t firstFile = selection->files.size(), firstFolder = selection->folders.size();
-    Outcome outcome = WalkPhoneTree(context.link, path, &selection->files, &selection->folders);
+    Outcome outcome = WalkPhoneTree(context.link, path, &selection->files, &selection->folders, {}, &selection->lost);
     for (size_t i = firstFile; i < selection->files.size(); ++i)
         selection->files[i].relative.insert(selection->files[i].relative.begin(), prefix.begin(), prefix.end());
     for (size_t i = firstFolder; i < selection->folders.size(); ++i) {
@@ -80,6 +82,23 @@ std::string LinkLeftOut(const fs::directory_entry &entry) {
     return "";
 }
 
+// The folder of the phone's own programs, at its root.
+const char *const kSystemFolder = "Windows";
+
+bool TouchesSystemFolder(const Selection &selection) {
+    auto inSystem = [](const std::vector<std::string> &path) {
+        return !path.empty() && SameDeviceName(path[0], kSystemFolder);
+    };
+    return std::any_of(selection.files.begin(), selection.files.end(),
+                       [&](const PhoneFile &file) { return inSystem(file.folder); }) ||
+           std::any_of(selection.folders.begin(), selection.folders.end(), inSystem);
+}
+
+// "1 file", "2 files".
+std::string Counted(size_t count, const char *one, const char *many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
 nlohmann::json CopyJson(const CopyResult &result) {
     return {{"files", result.files}, {"bytes", result.bytes}, {"skipped", result.skipped}};
 }
@@ -123,6 +142,7 @@ int CmdGetMany(Context &context, const std::string &remote, const std::string &l
         if (failure) return context.FailLocal("get: " + folder + ": " + failure.message());
     }
     CopyResult result = DownloadFiles(context, std::move(plan), options.keepTimes);
+    result.skipped.insert(result.skipped.end(), selection.lost.begin(), selection.lost.end());
     nlohmann::json document = CopyJson(result);
     document["remote"] = ShownPath(typed);
     document["local"] = into;
@@ -138,7 +158,7 @@ int CmdPutTree(Context &context, const std::string &local, const std::string &re
     if (remote.empty()) {
         fs::path name = fs::absolute(root, failure).lexically_normal();
         if (!name.has_filename()) name = name.parent_path();
-        into.push_back(TerminalToDevice(name.filename().string()));
+        into.push_back(TerminalToDeviceName(name.filename().string()));
     }
     std::vector<PlannedUpload> plan;
     std::vector<std::vector<std::string>> folders = {into};
@@ -147,7 +167,7 @@ int CmdPutTree(Context &context, const std::string &local, const std::string &re
         std::vector<std::string> target = into;
         // (lexically: a symbolic link keeps its own name)
         for (const fs::path &part : walk->path().lexically_relative(root))
-            target.push_back(TerminalToDevice(part.string()));
+            target.push_back(TerminalToDeviceName(part.string()));
         if (int code = RefuseBadName(context, "put", target)) return code;
         if (std::string why = LinkLeftOut(*walk); !why.empty()) {
             skipped.push_back(walk->path().string() + ": " + why);
@@ -181,13 +201,20 @@ int CmdPutTree(Context &context, const std::string &local, const std::string &re
 
 int CmdRemoveMany(Context &context, const std::string &remote, TreeOptions options) {
     std::vector<std::string> typed = context.ResolveDevicePath(remote);
-    if (typed.empty()) return context.FailUsage("rm: the whole phone is not removed; name a folder");
+    if (typed.empty() || (typed.size() == 1 && HasWildcard(typed[0]) && options.recursive))
+        return context.FailUsage(
+            "rm: the whole phone is not removed (its system folder \\Windows with it); name "
+            "the folders to remove");
     if (int code = RefuseBadName(context, "rm", typed, true)) return code;
     if (int code = context.LockPhoneForWriting("rm")) return code;
     if (int code = context.Connect()) return code;
     Selection selection;
     Outcome outcome = Select(context, typed, options, &selection);
     if (!outcome.ok) return context.Fail(outcome);
+    if (TouchesSystemFolder(selection))
+        return context.FailUsage("rm: " + ShownPath({kSystemFolder}) +
+                                 " holds the phone's own programs (install needs them): rm -r and wildcards leave "
+                                 "it alone; name one file to remove it");
     for (const std::string &folder : selection.leftOut)
         std::fprintf(stderr, "cebridge: left out the folder %s (-r removes what folders hold)\n", folder.c_str());
     std::stable_sort(selection.files.begin(), selection.files.end(),
@@ -208,9 +235,10 @@ int CmdRemoveMany(Context &context, const std::string &remote, TreeOptions optio
     // The plug-in deletes files only: the folders stay, empty.
     nlohmann::json folders = nlohmann::json::array();
     for (const auto &folder : selection.folders) folders.push_back(ShownPath(folder));
-    std::string text = "removed " + std::to_string(removed.size()) + " files";
+    std::string text = "removed " + Counted(removed.size(), "file", "files");
     if (!folders.empty())
-        text += "; " + std::to_string(folders.size()) + " folders stay (the phone's link deletes files only)";
+        text +=
+            "; " + Counted(folders.size(), "folder stays", "folders stay") + " (the phone's link deletes files only)";
     context.Emit(text + "\n", {{"removed", removed}, {"foldersLeft", folders}});
     return kExitOk;
 }

@@ -157,7 +157,7 @@ std::vector<std::string> Context::ResolveDevicePath(const std::string &typed) co
     std::vector<std::string> parts;
     bool absolute = !typed.empty() && (typed[0] == '/' || typed[0] == '\\');
     if (!absolute) parts = currentFolder;
-    for (const std::string &part : SplitDevicePath(TerminalToDevice(typed))) {
+    for (const std::string &part : SplitDevicePath(TerminalToDeviceName(typed))) {
         if (part == ".") continue;
         if (part == "..") {
             if (!parts.empty()) parts.pop_back();

@@ -1,6 +1,9 @@
 #include "device_link.h"
 
+#include <algorithm>
 #include <cstdlib>
+
+#include "text.h"
 
 namespace host {
 namespace {
@@ -28,6 +31,33 @@ std::string ExtValue(const XmlElement &parent, const std::string &name) {
         if (ext->ChildText("XNam") == name) return ext->ChildText("XVal");
     return {};
 }
+
+// A name as the listing gives it: each run of spaces as one space.
+std::string AsListed(const std::string &name) {
+    std::string listed;
+    for (char c : name)
+        if (c != ' ' || listed.empty() || listed.back() != ' ') listed += c;
+    return listed;
+}
+
+// The listed name with the space runs of `counts` in place of its single spaces
+// (a count of 0 stands for any run: '*').
+std::string WithSpaceRuns(const std::string &listed, const std::vector<size_t> &counts) {
+    std::string name;
+    size_t run = 0;
+    for (char c : listed) {
+        if (c != ' ') {
+            name += c;
+            continue;
+        }
+        name += counts[run] == 0 ? std::string("*") : std::string(counts[run], ' ');
+        ++run;
+    }
+    return name;
+}
+
+// Runs longer than this are not looked for.
+constexpr size_t kLongestSpaceRun = 8;
 
 }  // namespace
 
@@ -67,6 +97,9 @@ const FolderEntry *FindEntry(const std::vector<FolderEntry> &entries, const std:
         if (entry.name == name) return &entry;
         if (!loose && SameDeviceName(entry.name, name)) loose = &entry;
     }
+    if (!loose && name != AsListed(name))
+        for (const FolderEntry &entry : entries)
+            if (SameDeviceName(entry.name, AsListed(name))) return &entry;
     return loose;
 }
 
@@ -159,6 +192,42 @@ Outcome DeviceLink::Into(const std::string &name, bool create) {
     return FromAnswer(answer, "change folder");
 }
 
+bool DeviceLink::Holds(const std::string &pattern) {
+    // SETPATH without creating answers OK when the phone finds anything for the name.
+    Answer answer = Exchange(MakeRequest(CMD_SETPATH, 0, {{PAR_APP_FLAGS, std::string(1, '\2')}, {PAR_NAME, pattern}}),
+                             kRequestSeconds);
+    return answer.received && answer.status == ST_OK;
+}
+
+Outcome DeviceLink::PhoneName(const std::string &listed, std::string *phoneName) {
+    const bool unsaid = listed.find_first_of("?*") != std::string::npos;  // the code page's mark for a lost letter
+    if (!unsaid && Holds(listed)) {
+        *phoneName = listed;
+        return Outcome::Ok();
+    }
+    // Each run of spaces alone, the others standing for any run; then the whole name.
+    const size_t runs = size_t(std::count(listed.begin(), listed.end(), ' '));
+    std::vector<size_t> found(runs, 0);
+    for (size_t run = 0; !unsaid && run < runs && !Interrupted(); ++run) {
+        std::vector<size_t> probe(runs, 0);
+        for (size_t length = 1; length <= kLongestSpaceRun && found[run] == 0; ++length) {
+            probe[run] = length;
+            if (Holds(WithSpaceRuns(listed, probe))) found[run] = length;
+        }
+        if (found[run] == 0) break;
+    }
+    const bool whole = runs > 0 && std::find(found.begin(), found.end(), 0u) == found.end();
+    if (whole && (runs == 1 || Holds(WithSpaceRuns(listed, found)))) {
+        *phoneName = WithSpaceRuns(listed, found);
+        return Outcome::Ok();
+    }
+    Outcome lost = Outcome::Failed(0, "the phone's name for " + listed + " holds characters the code page " +
+                                          DeviceCodePageName() +
+                                          " cannot say; set CEBRIDGE_CODEPAGE to one that can, such as 65001");
+    lost.nameLost = true;
+    return lost;
+}
+
 Outcome DeviceLink::MakeFolders(const std::vector<std::string> &folders) {
     Outcome outcome = ToRoot();
     std::vector<FolderEntry> entries;
@@ -189,7 +258,13 @@ Outcome DeviceLink::EnterFolder(const std::vector<std::string> &folders, std::ve
         const std::string shown = JoinDevicePath({folders.begin(), folders.begin() + i + 1});
         if (!entry) return Outcome::Failed(0, "no such folder on the phone: " + shown);
         if (!entry->folder) return Outcome::Failed(0, "not a folder on the phone: " + shown);
-        outcome = Into(entry->name, false);
+        // A name typed with a run of spaces is the phone's; the listing's has one.
+        outcome = Into(SameDeviceName(entry->name, folders[i]) ? entry->name : folders[i], false);
+        std::string phoneName;
+        if (!outcome.ok && outcome.status == ST_UNSUPPORTED && !Interrupted()) {
+            outcome = PhoneName(entry->name, &phoneName);  // entering it when found
+            if (!outcome.ok) outcome.message += ": " + shown;
+        }
     }
     if (outcome.ok && listing) {
         listing->clear();

@@ -17,8 +17,9 @@ namespace host {
 struct Outcome {
     bool ok = false;
     uint32_t status = 0;
-    std::string message;  // a sentence for people when it failed
-    std::string note;     // what was done about a failure (said also when it was interrupted)
+    std::string message;    // a sentence for people when it failed
+    std::string note;       // what was done about a failure (said also when it was interrupted)
+    bool nameLost = false;  // the listing's name is not the phone's, and the phone's cannot be said
 
     static Outcome Ok() { return {true, ST_OK, {}, {}}; }
     static Outcome Failed(uint32_t status, std::string message) { return {false, status, std::move(message), {}}; }
@@ -44,7 +45,17 @@ struct FolderEntry {
     std::string name;
     int64_t size = 0;                         // as the phone reports it (the low 32 bits, signed)
     std::string modified, created, accessed;  // "YYYYMMDDTHHMMSSZ", PC local time
+    // The size the listing can tell: the true size modulo 4 GiB.
+    uint64_t Size() const { return uint32_t(size); }
 };
+
+// What the plug-in's fields and buffers carry, in bytes of the phone's code page: the
+// name of a file it fetches, the name of a file it stores or deletes, a whole device
+// path, and the path of a folder it lists (the listing adds "\*.*").
+constexpr size_t kMaxDownloadName = 31;
+constexpr size_t kMaxStoredName = 127;
+constexpr size_t kMaxDevicePath = 259;
+constexpr size_t kMaxListedFolderPath = kMaxDevicePath - 4;
 
 struct ContentItem {
     std::string id, title, group, type, version, startTime;
@@ -57,7 +68,9 @@ std::string JoinDevicePath(const std::vector<std::string> &parts);  // "\A\B", "
 
 // Names on the phone match in any (ASCII) letter case.
 bool SameDeviceName(const std::string &a, const std::string &b);
-// The entry named `name` (letter case ignored, as on the phone), or null.
+// The entry named `name` (letter case ignored, as on the phone), or null. The
+// listing gives each run of spaces as one space, so a name typed with a run finds
+// its entry too.
 const FolderEntry *FindEntry(const std::vector<FolderEntry> &entries, const std::string &name);
 
 // Answers of a status code in words.
@@ -88,6 +101,11 @@ public:
     // also after Ctrl-C.
     Outcome PutBack(const std::string &localPath, const std::string &name);
     Outcome Install(const std::string &devicePath);
+    // The phone's own name for an entry of the current folder listed as `listed`
+    // (the listing gives a run of spaces as one, and a character the code page lacks
+    // as '?' or a look-alike letter). Fails with nameLost when the phone's name
+    // cannot be found or said. Probing a folder's name enters that folder.
+    Outcome PhoneName(const std::string &listed, std::string *phoneName);
 
     // A listing read twice: fails when the two reads differ.
     Outcome Listing(const std::string &type, std::vector<ContentItem> *items);
@@ -102,6 +120,8 @@ private:
     Outcome ToRoot();
     // One step down; create: SETPATH flag 0 makes a missing folder, flag 2 does not.
     Outcome Into(const std::string &name, bool create);
+    // Whether the current folder holds an entry matching `pattern` ('*' and '?' as the phone takes them).
+    bool Holds(const std::string &pattern);
     Answer Exchange(const Request &request, int idleSeconds, const ProgressFn &progress = {});
     Outcome FromAnswer(const Answer &answer, const char *what) const;
     Outcome XmlDocument(const Answer &answer, const char *what, XmlElement *root) const;

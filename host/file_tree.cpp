@@ -18,9 +18,6 @@ namespace fs = std::filesystem;
 namespace host {
 namespace {
 
-// The protocol carries a downloaded file's name in a 32-byte field.
-constexpr size_t kMaxDownloadName = 31;
-
 // The next code point of UTF-8 text, ASCII letters folded; advances `at`.
 uint32_t NextFolded(const std::string &text, size_t *at) {
     unsigned char first = static_cast<unsigned char>(text[*at]);
@@ -53,6 +50,20 @@ CopyResult LocalFailure(CopyResult result, const std::string &message) {
     return result;
 }
 
+}  // namespace
+
+Outcome DownloadByPhoneName(DeviceLink &link, const std::string &listed, const std::string &localPath,
+                            const ProgressFn &progress) {
+    Outcome outcome = link.Download(listed, localPath, progress);
+    if (outcome.ok || outcome.status != ST_BAD_PARAMETER || link.Interrupted()) return outcome;
+    std::string phoneName;
+    Outcome named = link.PhoneName(listed, &phoneName);
+    if (!named.ok) return named;
+    return phoneName == listed ? outcome : link.Download(phoneName, localPath, progress);
+}
+
+namespace {
+
 // Downloads one file of the current phone folder to `local`.
 CopyResult DownloadOne(Context &context, const PlannedDownload &item, bool keepTimes, Progress &progress,
                        CopyResult result) {
@@ -65,8 +76,13 @@ CopyResult DownloadOne(Context &context, const PlannedDownload &item, bool keepT
     if (!target.Prepare(item.local, DeviceToTerminal(item.source.entry.name), &error))
         return LocalFailure(result, error);
     progress.StartFile(DeviceToTerminal(item.source.entry.name));
-    result.outcome = context.link.Download(item.source.entry.name, target.TemporaryForPlugin(),
-                                           [&](uint64_t bytes) { progress.Add(bytes); });
+    result.outcome = DownloadByPhoneName(context.link, item.source.entry.name, target.TemporaryForPlugin(),
+                                         [&](uint64_t bytes) { progress.Add(bytes); });
+    if (result.outcome.nameLost) {  // left out with the reason; the others still come
+        result.skipped.push_back(ShownPath(item.source.Path()) + ": " + DeviceToTerminal(result.outcome.message));
+        result.outcome = Outcome::Ok();
+        return result;
+    }
     if (!result.outcome.ok && !context.link.Interrupted() && target.ShortOfSpace(item.source.Size(), &error))
         return LocalFailure(result, error);  // (the plug-in answers a full PC disk as a failure on the phone)
     if (!result.outcome.ok) {
@@ -146,7 +162,8 @@ std::vector<std::string> PhoneFile::Path() const {
 
 Outcome WalkPhoneTree(DeviceLink &link, const std::vector<std::string> &root, std::vector<PhoneFile> *files,
                       std::vector<std::vector<std::string>> *folders,
-                      const std::function<bool(const std::vector<std::string> &)> &skip) {
+                      const std::function<bool(const std::vector<std::string> &)> &skip,
+                      std::vector<std::string> *lost) {
     std::vector<std::vector<std::string>> pending = {root};
     size_t rootDepth = root.size();
     while (!pending.empty()) {
@@ -154,6 +171,10 @@ Outcome WalkPhoneTree(DeviceLink &link, const std::vector<std::string> &root, st
         pending.pop_back();
         std::vector<FolderEntry> entries;
         Outcome outcome = link.EnterFolder(folder, &entries);
+        if (!outcome.ok && outcome.nameLost && lost && folder != root) {
+            lost->push_back(ShownPath(folder) + ": " + DeviceToTerminal(outcome.message));
+            continue;
+        }
         if (!outcome.ok) return outcome;
         if (folders) folders->push_back(folder);
         // Later names first on the stack, so folders are walked in listing order.

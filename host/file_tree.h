@@ -25,10 +25,12 @@ struct PhoneFile {
 };
 
 // Every file below `root`, folder by folder; `folders` (when given) gets every
-// folder met, `root` first. `skip` leaves out the folders it returns true for.
+// folder met, `root` first. `skip` leaves out the folders it returns true for. A
+// folder whose name the code page cannot say is left out, "PATH: why" in `lost`.
 Outcome WalkPhoneTree(DeviceLink &link, const std::vector<std::string> &root, std::vector<PhoneFile> *files,
                       std::vector<std::vector<std::string>> *folders = nullptr,
-                      const std::function<bool(const std::vector<std::string> &)> &skip = {});
+                      const std::function<bool(const std::vector<std::string> &)> &skip = {},
+                      std::vector<std::string> *lost = nullptr);
 
 bool HasWildcard(const std::string &name);
 // `*` any run of characters, `?` one character (UTF-8 code points), letter case ignored as on the phone.
@@ -69,6 +71,12 @@ const Memory *StoreFor(const Capability &capability, const std::vector<std::stri
 std::string ShownPath(const std::vector<std::string> &parts);
 // The store as an outcome names it (device text, as outcomes carry).
 std::string StoreName(const Memory &store);
+
+// Downloads a file of the current phone folder listed as `listed`; when the phone
+// does not know that name, under the phone's own name (see DeviceLink::PhoneName),
+// failing with nameLost when it cannot be found or said.
+Outcome DownloadByPhoneName(DeviceLink &link, const std::string &listed, const std::string &localPath,
+                            const ProgressFn &progress);
 
 // Uploads into the current phone folder. Half a file is worse than none: a failed
 // upload is deleted from the phone again, and the outcome's note says whether it

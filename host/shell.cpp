@@ -9,7 +9,10 @@
 
 #if defined(CEBRIDGE_HAVE_LIBEDIT)
 #include <editline/readline.h>
+#include <langinfo.h>
 #include <unistd.h>
+
+#include <clocale>
 #endif
 
 #include "commands.h"
@@ -24,9 +27,9 @@ std::vector<std::string> g_candidates;
 size_t g_nextCandidate = 0;
 bool g_lineCancelled = false;
 
-// Keys come through here so that Ctrl-C (SIGINT, which interrupts the read) ends
-// the line being typed: it is handed in as an empty line and dropped.
-int ReadKey(FILE *in) {
+// One byte from the terminal. Ctrl-C (SIGINT, which interrupts the read) ends the
+// line being typed: it is handed in as an empty line and dropped.
+int ReadByte(FILE *in) {
     for (;;) {
         unsigned char key = 0;
         ssize_t got = ::read(fileno(in), &key, 1);
@@ -37,6 +40,33 @@ int ReadKey(FILE *in) {
             return '\n';
         }
     }
+}
+
+// Keys come through here. The line editor takes each key as one wide character, so
+// a character typed in UTF-8 is read whole (a byte alone it would drop or garble);
+// bytes that are not UTF-8 come as U+FFFD.
+int ReadKey(FILE *in) {
+    constexpr int kNotUtf8 = 0xFFFD;
+    int lead = ReadByte(in);
+    if (lead == EOF || lead < 0x80 || g_lineCancelled) return lead;
+    if (lead < 0xC2 || lead > 0xF4) return kNotUtf8;
+    int following = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
+    int codePoint = lead & (0x3F >> following);
+    for (; following > 0; --following) {
+        int next = ReadByte(in);
+        if (next == EOF || g_lineCancelled) return next;
+        if ((next & 0xC0) != 0x80) return kNotUtf8;
+        codePoint = (codePoint << 6) | (next & 0x3F);
+    }
+    return codePoint;
+}
+
+// The line editor reads and shows characters in the encoding of LC_CTYPE, and the
+// host's text is UTF-8: the user's locale when it is UTF-8, else C.UTF-8 (in the C
+// locale every key that is not ASCII would be dropped).
+void UseUtf8Characters() {
+    if (std::setlocale(LC_CTYPE, "") && std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0) return;
+    std::setlocale(LC_CTYPE, "C.UTF-8");
 }
 
 char *NextCandidate(const char *text, int state) {
@@ -96,6 +126,7 @@ bool ReadLine(const std::string &prompt, std::string *line) {
 int RunShell(Context &context) {
 #if defined(CEBRIDGE_HAVE_LIBEDIT)
     g_shell = &context;
+    UseUtf8Characters();
     rl_catch_signals = 0;
     rl_getc_function = ReadKey;
     rl_attempted_completion_function = Complete;

@@ -34,6 +34,19 @@ std::string FromWide(const std::wstring &wide, UINT to) {
 }
 
 std::string Recode(const std::string &text, UINT from, UINT to) { return FromWide(ToWide(text, from), to); }
+
+// As WideCharToMultiByte to the ANSI code page, with no look-alike letters: what the
+// code page cannot say becomes `lost`.
+std::string AnsiMarkingLost(const std::wstring &wide, char lost) {
+    if (GetACP() == CP_UTF8) return FromWide(wide, CP_ACP);
+    const char lostText[2] = {lost, '\0'};
+    int length =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), int(wide.size()), nullptr, 0, lostText, nullptr);
+    std::string out(size_t(length), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), int(wide.size()), out.data(), length, lostText,
+                        nullptr);
+    return out;
+}
 #else
 // CEBRIDGE_CODEPAGE as iconv names it, read as the plug-in reads it: a Windows
 // code-page number (949, 1252, 65001) or an iconv name.
@@ -52,9 +65,9 @@ size_t Utf8CharLength(const char *text, size_t left) {
     return length;
 }
 
-// Converts with iconv; a character that cannot be converted becomes one '?' so that
-// text from the phone is always shown.
-std::string Recode(const std::string &text, const std::string &from, const std::string &to) {
+// Converts with iconv; a character that cannot be converted becomes one `lost` ('?' by
+// default, so that text from the phone is always shown).
+std::string Recode(const std::string &text, const std::string &from, const std::string &to, char lost = '?') {
     if (text.empty()) return text;
     iconv_t converter = iconv_open(to.c_str(), from.c_str());
     if (converter == reinterpret_cast<iconv_t>(-1)) return text;
@@ -68,7 +81,7 @@ std::string Recode(const std::string &text, const std::string &from, const std::
         size_t result = iconv(converter, &in, &inLeft, &outPtr, &outLeft);
         out.append(buffer, size_t(outPtr - buffer));
         if (result == size_t(-1) && errno != E2BIG) {
-            out += '?';
+            out += lost;
             size_t skip = from == "UTF-8" ? Utf8CharLength(in, inLeft) : 1;
             in += skip;
             inLeft -= skip;
@@ -101,6 +114,8 @@ std::wstring WideFromUtf8(const std::string &utf8) { return ToWide(utf8, CP_UTF8
 std::string Utf8FromWide(const std::wstring &wide) { return FromWide(wide, CP_UTF8); }
 std::string DeviceToTerminal(const std::string &ansi) { return Recode(ansi, CP_ACP, CP_UTF8); }
 std::string TerminalToDevice(const std::string &text) { return Recode(text, CP_UTF8, CP_ACP); }
+std::string TerminalToDeviceName(const std::string &text) { return AnsiMarkingLost(ToWide(text, CP_UTF8), kUnsayable); }
+std::string DeviceCodePageName() { return "CP" + std::to_string(GetACP()); }
 std::string CharsetToUtf8(const std::string &text, const std::string &charset) {
     static const std::pair<const char *, UINT> kCodePages[] = {
         {"UTF-8", CP_UTF8},     {"US-ASCII", 20127},  {"ISO-8859-1", 28591},   {"ISO-8859-15", 28605},
@@ -116,6 +131,10 @@ std::string CharsetToUtf8(const std::string &text, const std::string &charset) {
 #else
 std::string DeviceToTerminal(const std::string &ansi) { return Recode(ansi, DeviceCodePage(), "UTF-8"); }
 std::string TerminalToDevice(const std::string &text) { return Recode(text, "UTF-8", DeviceCodePage()); }
+std::string TerminalToDeviceName(const std::string &text) {
+    return Recode(text, "UTF-8", DeviceCodePage(), kUnsayable);
+}
+std::string DeviceCodePageName() { return DeviceCodePage(); }
 std::string CharsetToUtf8(const std::string &text, const std::string &charset) {
     return Recode(text, charset, "UTF-8");
 }
@@ -194,6 +213,12 @@ Character CharacterAt(const std::string &utf8, size_t i) {
 }
 
 }  // namespace
+
+std::string ShownUnsayable(const std::string &name) {
+    std::string shown = name;
+    std::replace(shown.begin(), shown.end(), kUnsayable, '?');
+    return DeviceToTerminal(shown);
+}
 
 size_t DisplayWidth(const std::string &utf8) {
     size_t width = 0;

@@ -15,6 +15,14 @@ namespace host {
 std::string CodePageProblem();
 std::string DeviceToTerminal(const std::string &ansi);
 std::string TerminalToDevice(const std::string &text);
+// A name typed for the phone in its code page; each character the code page cannot
+// say becomes kUnsayable (never a look-alike letter: that would name another file).
+constexpr char kUnsayable = '\x1A';
+std::string TerminalToDeviceName(const std::string &text);
+// A name of TerminalToDeviceName for people: '?' where it lost a character.
+std::string ShownUnsayable(const std::string &name);
+// The phone's code page as messages name it ("CP949").
+std::string DeviceCodePageName();
 #if defined(_WIN32)
 std::wstring WideFromUtf8(const std::string &utf8);
 std::string Utf8FromWide(const std::wstring &wide);

@@ -157,6 +157,24 @@ TEST_F(HostCli, BatchAndShellRunScriptsInOneSession) {
     EXPECT_EQ(failing.exitCode, 1);
 }
 
+// Paths as the prompt shows them, folders as cp takes them, wildcards in ls, and a
+// script saved with a byte-order mark.
+TEST_F(HostCli, ShellPathsReadAsThePromptShowsThem) {
+    const fs::path memo = m_home.path() / "memo.txt";
+    WriteFileText(memo, "memo");
+    const std::string script =
+        "\xEF\xBB\xBF"
+        "cd \"\\Storage Card\\Music\"\npwd\nput " +
+        memo.string() + " '/My Documents'\nls '/My Documents/*.TXT'\n";
+    HostRun batch = Host({"batch", "-"}, script);
+    ASSERT_EQ(batch.exitCode, 0) << batch.err;
+    EXPECT_NE(batch.out.find("\\Storage Card\\Music\n"), std::string::npos) << batch.out;
+    EXPECT_EQ(ReadFileText(m_phone.fs() / "My Documents" / "memo.txt"), "memo");
+    EXPECT_NE(batch.out.find("회의록.txt"), std::string::npos) << batch.out;
+    EXPECT_NE(batch.out.find("memo.txt"), std::string::npos) << batch.out;
+    EXPECT_EQ(batch.out.find("DSC_0001.jpg"), std::string::npos) << batch.out;
+}
+
 TEST_F(HostCli, VersionHelpAndCodePagesAreThere) {
     HostRun version = Host({"--version"});
     EXPECT_EQ(version.exitCode, 0);

@@ -53,4 +53,63 @@ TEST_F(HostCli, InstallOfAMissingPackageSaysWhichSideLacksIt) {
     EXPECT_EQ(Host({"install", "/Storage Card/setup.cab"}).exitCode, 0);
 }
 
+// rm never takes the phone's system folder, nor everything at the root at once,
+// however it is named; a named file outside it still goes.
+TEST_F(HostCli, RmRefusesTheSystemFolderAndTheWholeRoot) {
+    const std::vector<std::vector<std::string>> refused = {
+        {"rm", "-r", "/*"},       {"rm", "-r", "/"},   {"rm", "-r", "/Windows"}, {"rm", "-r", "\\WINDOWS"},
+        {"rm", "/Windows/*.exe"}, {"rm", "-r", "/W*"}, {"rm", "-r", "/?indows"}, {"rm", "-r", "/Storage Card/../*"},
+    };
+    for (const std::vector<std::string> &args : refused) {
+        HostRun run = Host(args);
+        EXPECT_EQ(run.exitCode, 2) << args.back() << ": " << run.err;
+    }
+    EXPECT_TRUE(fs::exists(m_phone.fs() / "Windows" / "wceload.exe"));
+    EXPECT_TRUE(fs::exists(m_phone.fs() / "My Documents" / "readme.txt"));
+    EXPECT_TRUE(fs::exists(m_phone.fs() / "Storage Card" / "setup.cab"));
+    HostRun music = Host({"rm", "-r", "/Storage Card/M*"});
+    EXPECT_EQ(music.exitCode, 0) << music.err;
+    EXPECT_EQ(music.out.rfind("removed 1 file; 1 folder stays", 0), 0u) << music.out;
+    EXPECT_FALSE(fs::exists(m_phone.fs() / "Storage Card" / "Music" / "track01.mp3"));
+}
+
+// Names and paths the phone's link cannot carry, or the code page cannot say, are
+// refused before anything is sent or made, with the true reason.
+TEST_F(HostCli, NamesAndPathsBeyondTheLinkAreRefusedFirst) {
+    const fs::path cafe = m_home.path() / u8"café.txt";
+    WriteFileText(cafe, "cafe");
+    HostRun unsayable = Host({"put", cafe.string(), "/My Documents/"});
+    EXPECT_EQ(unsayable.exitCode, 2);
+    EXPECT_NE(unsayable.err.find("code page CP949 cannot say"), std::string::npos) << unsayable.err;
+    EXPECT_NE(unsayable.err.find("CEBRIDGE_CODEPAGE"), std::string::npos) << unsayable.err;
+    {
+        ScopedEnv utf8("CEBRIDGE_CODEPAGE", "65001");
+        EXPECT_EQ(Host({"put", cafe.string(), "/My Documents/"}).exitCode, 0);
+    }
+
+    HostRun longName = Host({"put", cafe.string(), "/My Documents/" + std::string(128, 'n')});
+    EXPECT_EQ(longName.exitCode, 2);
+    EXPECT_NE(longName.err.find("at most 127 bytes"), std::string::npos) << longName.err;
+    std::string deep;
+    for (int i = 0; i < 5; ++i) deep += "/" + std::string(52, char('a' + i));  // 265 bytes
+    HostRun tooDeep = Host({"mkdir", deep});
+    EXPECT_EQ(tooDeep.exitCode, 2);
+    EXPECT_NE(tooDeep.err.find("mkdir: the phone's link carries paths of at most"), std::string::npos) << tooDeep.err;
+    EXPECT_FALSE(fs::exists(m_phone.fs() / std::string(52, 'a')));
+
+    HostRun unfetchable = Host({"put", cafe.string(), "/My Documents/" + std::string(40, 'x')});
+    EXPECT_EQ(unfetchable.exitCode, 0) << unfetchable.err;
+    EXPECT_NE(unfetchable.err.find("at most 31 bytes"), std::string::npos) << unfetchable.err;
+}
+
+// A word the command line does not know is named, whatever command reads it.
+TEST_F(HostCli, MistakesAreNamedByTheCommandTyped) {
+    HostRun install = Host({"install", "missing.cab"});
+    EXPECT_EQ(install.exitCode, 3);
+    EXPECT_EQ(install.err.rfind("cebridge: install: ", 0), 0u) << install.err;
+    HostRun help = Host({"batch", "-"}, "help nosuch\n");
+    EXPECT_EQ(help.exitCode, 2);
+    EXPECT_NE(help.err.find("no command 'nosuch'"), std::string::npos) << help.err;
+}
+
 }  // namespace

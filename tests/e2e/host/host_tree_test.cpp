@@ -137,3 +137,40 @@ TEST_F(HostCli, PutTreeTakesLinksToFilesUnderTheirOwnNames) {
     EXPECT_NE(put.err.find("leads nowhere"), std::string::npos) << put.err;
 }
 #endif
+
+// Names the listing cannot say (runs of spaces come as one; a letter the code page
+// lacks comes as a look-alike) are fetched under the phone's own name, or left out
+// with the reason and the way out, without stopping the rest.
+TEST_F(HostCli, NamesTheListingCannotSayAreFetchedOrLeftOutWithTheWayOut) {
+    const fs::path folder = m_phone.fs() / "My Documents" / "odd  names";
+    fs::create_directories(folder);
+    WriteFileText(folder / "two  spaces.txt", "two");
+    WriteFileText(folder / u8"café.txt", "cafe");
+    WriteFileText(folder / "plain.txt", "plain");
+    const fs::path pc = m_home.path() / "pc";
+    fs::create_directories(pc);
+
+    for (const char *typed : {"/My Documents/odd  names/two  spaces.txt", "/My Documents/odd names/two spaces.txt"}) {
+        HostRun one = Host({"get", typed, (pc / "one.txt").string()});
+        ASSERT_EQ(one.exitCode, 0) << typed << ": " << one.err;
+        EXPECT_EQ(ReadFileText(pc / "one.txt"), "two");
+    }
+    HostRun cafe = Host({"get", "/My Documents/odd names/cafe.txt", pc.string()});
+    EXPECT_EQ(cafe.exitCode, 1);
+    EXPECT_NE(cafe.err.find("CEBRIDGE_CODEPAGE"), std::string::npos) << cafe.err;
+
+    HostRun tree = Host({"get", "-r", "/My Documents", (pc / "tree").string()});
+    EXPECT_NE(tree.err.find("cafe.txt"), std::string::npos) << tree.err;
+    EXPECT_NE(tree.err.find("CEBRIDGE_CODEPAGE"), std::string::npos) << tree.err;
+    EXPECT_EQ(ReadFileText(pc / "tree" / "odd names" / "plain.txt"), "plain");
+    EXPECT_EQ(ReadFileText(pc / "tree" / "odd names" / "two spaces.txt"), "two");
+    EXPECT_TRUE(fs::exists(pc / "tree" / "readme.txt"));
+
+    HostRun backup = Host({"backup", (pc / "backup").string()});
+    EXPECT_EQ(backup.exitCode, 1) << backup.err;  // (files were left out)
+    EXPECT_NE(backup.err.find("CEBRIDGE_CODEPAGE"), std::string::npos) << backup.err;
+
+    ScopedEnv utf8("CEBRIDGE_CODEPAGE", "65001");
+    HostRun all = Host({"get", "/My Documents/odd  names/café.txt", pc.string()});
+    EXPECT_EQ(all.exitCode, 0) << all.err;
+}
