@@ -59,12 +59,29 @@ Outcome CheckRoom(Context &context, const std::vector<std::string> &target, uint
     if (!outcome.ok) return outcome;
     const Memory *store = StoreFor(capability, target);
     if (!store) return outcome;
-    uint64_t room = store->freeBytes + (existing && !existing->folder ? uint32_t(existing->size) : 0);
+    uint64_t room = store->freeBytes + (existing && !existing->folder ? existing->Size() : 0);
     if (size <= room) return outcome;
     return Outcome::Failed(0, "not enough space for " + JoinDevicePath(target) + ": it needs " + std::to_string(size) +
                                   " bytes, " + StoreName(*store) + " has " + std::to_string(store->freeBytes) +
                                   " bytes free");
 }
+
+}  // namespace
+
+Outcome SayWhenRefused(Context &context, const std::vector<std::string> &folder, const FolderEntry &before,
+                       Outcome failed) {
+    std::vector<FolderEntry> entries;
+    if (failed.status == 0 || context.link.Interrupted() || !context.link.EnterFolder(folder, &entries).ok)
+        return failed;
+    const FolderEntry *after = FindEntry(entries, before.name);
+    if (!after || after->Size() != before.Size() || after->modified != before.modified) return failed;
+    std::vector<std::string> path = folder;
+    path.push_back(before.name);
+    return Outcome::Failed(failed.status, "the phone refused to change " + JoinDevicePath(path) +
+                                              ": it is read-only (or open on the phone); it is as it was");
+}
+
+namespace {
 
 // -r, or a wildcard in the last name: the command works on many files.
 bool ManyFiles(const std::string &typed, const TreeOptions &options) {
@@ -222,7 +239,7 @@ int CmdGet(Context &context, const std::string &remote, const std::string &local
     std::vector<std::string> shown = folder;
     shown.push_back(entry.name);
 
-    Progress progress(DeviceToTerminal(name), uint32_t(entry.size), context.options.json, context.options.progress);
+    Progress progress(DeviceToTerminal(name), entry.Size(), context.options.json, context.options.progress);
     const std::string &asked = SameDeviceName(entry.name, name) ? entry.name : name;  // a typed run of spaces
     outcome = DownloadByPhoneName(context.link, asked, target.TemporaryForPlugin(),
                                   [&](uint64_t bytes) { progress.Add(bytes); });
@@ -286,6 +303,7 @@ int CmdPut(Context &context, const std::string &local, const std::string &remote
                           [&](uint64_t bytes) { progress.Add(bytes); });
     if (outcome.ok && progress.Done() < source.Size()) progress.Add(source.Size() - progress.Done());
     progress.Finish(outcome.ok);
+    if (!outcome.ok && existing && !existing->folder) outcome = SayWhenRefused(context, folder, *existing, outcome);
     if (!outcome.ok) return context.Fail(outcome);
     if (report) context.Emit("", {{"local", source.Shown()}, {"remote", Shown(target)}, {"bytes", source.Size()}});
     return kExitOk;
@@ -302,6 +320,7 @@ int CmdRemove(Context &context, const std::string &remote, TreeOptions options) 
     FolderEntry entry;
     Outcome outcome = LocateFile(context, folder, name, &entry);
     if (outcome.ok) outcome = context.link.RemoveFile(entry.name);
+    if (!outcome.ok && outcome.status == ST_BAD_PARAMETER) outcome = SayWhenRefused(context, folder, entry, outcome);
     if (!outcome.ok) return context.Fail(outcome);
     folder.push_back(entry.name);
     context.Emit("", {{"removed", Shown(folder)}});

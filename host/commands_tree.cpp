@@ -228,6 +228,7 @@ int CmdRemoveMany(Context &context, const std::string &remote, TreeOptions optio
         }
         if (!(outcome = context.link.RemoveFile(file.entry.name)).ok) {
             outcome.message += ": " + JoinDevicePath(file.Path());
+            if (outcome.status == ST_BAD_PARAMETER) outcome = SayWhenRefused(context, file.folder, file.entry, outcome);
             return context.Fail(outcome);
         }
         removed.push_back(ShownPath(file.Path()));

@@ -19,6 +19,7 @@ std::atomic<bool> g_interrupted{false};
 namespace {
 
 constexpr int kKeptLogDays = 7;
+constexpr uint64_t kKeptLogBytes = uint64_t(64) << 20;
 
 void TracePacket(const char *direction, const AgentPacket &packet) {
     std::fprintf(stderr, "%s command 0x%x sub 0x%x status 0x%x (%s) body %u tid %u\n", direction, packet.command,
@@ -59,15 +60,17 @@ int Context::Connect() {
         std::string error;
         if (!InstallDtdsAndSaPath(&error)) std::fprintf(stderr, "cebridge: warning: %s\n", error.c_str());
         std::string logDir = options.logDir.empty() ? DefaultLogDirectory() : options.logDir;
-        MakeDirectories(logDir);
-        if (options.logDir.empty())                // (it holds CEBRIDGE_LOG_DIR when that is set)
-            PruneDailyLogs(logDir, kKeptLogDays);  // a folder of one's own choosing is left alone
+        if (std::string why = PrepareLogFolder(logDir); !why.empty())
+            std::fprintf(stderr, "cebridge: warning: no log this session: %s: %s\n", logDir.c_str(), why.c_str());
+        if (options.logDir.empty())                               // (it holds CEBRIDGE_LOG_DIR when that is set)
+            PruneDailyLogs(logDir, kKeptLogDays, kKeptLogBytes);  // a folder of one's own choosing is left alone
         std::string plugin = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
         if (options.verbose) client.trace = TracePacket;
         std::string pluginLogDir = PluginPcPath(logDir);  // the plug-in's form, when it has one
         if (!client.Open(plugin, pluginLogDir.empty() ? logDir : pluginLogDir, &error))
             return FailConnect("cannot load the plug-in: " + error);
         pluginOpen = true;
+        KeepLogsPrivate(logDir);
     }
     auto started = std::chrono::steady_clock::now();
     Outcome outcome = link.Connect();

@@ -192,33 +192,45 @@ Outcome DeviceLink::Into(const std::string &name, bool create) {
     return FromAnswer(answer, "change folder");
 }
 
-bool DeviceLink::Holds(const std::string &pattern) {
-    // SETPATH without creating answers OK when the phone finds anything for the name.
+Outcome DeviceLink::Holds(const std::string &pattern, bool *found) {
+    // SETPATH without creating answers OK when the phone finds anything for the name,
+    // and "unsupported" when it finds nothing.
     Answer answer = Exchange(MakeRequest(CMD_SETPATH, 0, {{PAR_APP_FLAGS, std::string(1, '\2')}, {PAR_NAME, pattern}}),
                              kRequestSeconds);
-    return answer.received && answer.status == ST_OK;
+    *found = answer.received && answer.status == ST_OK;
+    if (*found || (answer.received && answer.status == ST_UNSUPPORTED)) return Outcome::Ok();
+    return FromAnswer(answer, "look for a name");
 }
 
 Outcome DeviceLink::PhoneName(const std::string &listed, std::string *phoneName) {
+    // Only a name the folder still lists and the phone does not know is a naming problem.
+    std::vector<FolderEntry> entries;
+    Outcome outcome = ListFolder(&entries);
+    if (!outcome.ok) return outcome;
+    if (!FindEntry(entries, listed)) return Outcome::Failed(0, "no longer on the phone: " + listed);
+    bool found = false;
     const bool unsaid = listed.find_first_of("?*") != std::string::npos;  // the code page's mark for a lost letter
-    if (!unsaid && Holds(listed)) {
+    if (!unsaid && !(outcome = Holds(listed, &found)).ok) return outcome;
+    if (found) {
         *phoneName = listed;
-        return Outcome::Ok();
+        return outcome;
     }
     // Each run of spaces alone, the others standing for any run; then the whole name.
     const size_t runs = size_t(std::count(listed.begin(), listed.end(), ' '));
-    std::vector<size_t> found(runs, 0);
-    for (size_t run = 0; !unsaid && run < runs && !Interrupted(); ++run) {
+    std::vector<size_t> lengths(runs, 0);
+    for (size_t run = 0; !unsaid && run < runs; ++run) {
         std::vector<size_t> probe(runs, 0);
-        for (size_t length = 1; length <= kLongestSpaceRun && found[run] == 0; ++length) {
+        for (size_t length = 1; length <= kLongestSpaceRun && lengths[run] == 0; ++length) {
             probe[run] = length;
-            if (Holds(WithSpaceRuns(listed, probe))) found[run] = length;
+            if (!(outcome = Holds(WithSpaceRuns(listed, probe), &found)).ok) return outcome;
+            if (found) lengths[run] = length;
         }
-        if (found[run] == 0) break;
+        if (lengths[run] == 0) break;
     }
-    const bool whole = runs > 0 && std::find(found.begin(), found.end(), 0u) == found.end();
-    if (whole && (runs == 1 || Holds(WithSpaceRuns(listed, found)))) {
-        *phoneName = WithSpaceRuns(listed, found);
+    const bool whole = runs > 0 && std::find(lengths.begin(), lengths.end(), 0u) == lengths.end();
+    if (whole && runs > 1 && !(outcome = Holds(WithSpaceRuns(listed, lengths), &found)).ok) return outcome;
+    if (whole && (runs == 1 || found)) {
+        *phoneName = WithSpaceRuns(listed, lengths);
         return Outcome::Ok();
     }
     Outcome lost = Outcome::Failed(0, "the phone's name for " + listed + " holds characters the code page " +
@@ -262,7 +274,8 @@ Outcome DeviceLink::EnterFolder(const std::vector<std::string> &folders, std::ve
         outcome = Into(SameDeviceName(entry->name, folders[i]) ? entry->name : folders[i], false);
         std::string phoneName;
         if (!outcome.ok && outcome.status == ST_UNSUPPORTED && !Interrupted()) {
-            outcome = PhoneName(entry->name, &phoneName);  // entering it when found
+            Outcome named = PhoneName(entry->name, &phoneName);  // entering it when found
+            if (named.ok || named.nameLost) outcome = named;
             if (!outcome.ok) outcome.message += ": " + shown;
         }
     }

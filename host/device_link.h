@@ -120,8 +120,9 @@ private:
     Outcome ToRoot();
     // One step down; create: SETPATH flag 0 makes a missing folder, flag 2 does not.
     Outcome Into(const std::string &name, bool create);
-    // Whether the current folder holds an entry matching `pattern` ('*' and '?' as the phone takes them).
-    bool Holds(const std::string &pattern);
+    // *found: whether the current folder holds an entry matching `pattern` ('*' and
+    // '?' as the phone takes them); fails when the phone gave no such answer.
+    Outcome Holds(const std::string &pattern, bool *found);
     Answer Exchange(const Request &request, int idleSeconds, const ProgressFn &progress = {});
     Outcome FromAnswer(const Answer &answer, const char *what) const;
     Outcome XmlDocument(const Answer &answer, const char *what, XmlElement *root) const;

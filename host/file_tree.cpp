@@ -58,7 +58,7 @@ Outcome DownloadByPhoneName(DeviceLink &link, const std::string &listed, const s
     if (outcome.ok || outcome.status != ST_BAD_PARAMETER || link.Interrupted()) return outcome;
     std::string phoneName;
     Outcome named = link.PhoneName(listed, &phoneName);
-    if (!named.ok) return named;
+    if (!named.ok) return named.nameLost ? named : outcome;
     return phoneName == listed ? outcome : link.Download(phoneName, localPath, progress);
 }
 

@@ -15,6 +15,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -61,6 +62,50 @@ fs::path ShippedDtdFolder() {
     return installed;
 #endif
 }
+
+// The DTD files into `target`; false with `error` naming what could not be written.
+bool InstallDtdsInto(const fs::path &source, const fs::path &target, std::string *error) {
+    std::error_code failure;
+    fs::create_directories(target, failure);
+    if (failure) {
+        *error = "cannot make " + target.string() + ": " + failure.message();
+        return false;
+    }
+    for (const char *name : kDtdFiles) {
+        if (!fs::exists(source / name, failure)) {
+            *error = "the DTD file " + (source / name).string() + " is missing (a broken installation)";
+            return false;
+        }
+        fs::copy_file(source / name, target / name, fs::copy_options::overwrite_existing, failure);
+        if (failure) {
+            *error = "cannot write " + (target / name).string() + ": " + failure.message();
+            return false;
+        }
+    }
+    return true;
+}
+
+#if !defined(_WIN32)
+// This user's own folder in memory-backed storage: $XDG_RUNTIME_DIR/cebridge, else
+// /dev/shm/cebridge-UID, made 0700. Used only when it is a folder this user owns
+// that nobody else can reach (/dev/shm is shared); "" when there is none.
+fs::path PrivateMemoryFolder() {
+    std::string runtime = Environment("XDG_RUNTIME_DIR");
+    std::error_code error;
+    fs::path folder;
+    if (!runtime.empty() && fs::is_directory(runtime, error))
+        folder = fs::path(runtime) / "cebridge";
+    else if (fs::is_directory("/dev/shm", error))
+        folder = "/dev/shm/cebridge-" + std::to_string(getuid());
+    else
+        return {};
+    mkdir(folder.c_str(), 0700);  // (one already there is checked as any other)
+    struct stat info {};
+    if (lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != getuid()) return {};
+    if ((info.st_mode & 077) != 0 && chmod(folder.c_str(), 0700) != 0) return {};
+    return folder;
+}
+#endif
 
 std::string EscapeRegString(const std::string &value) {
     std::string out;
@@ -187,18 +232,24 @@ bool MakeDirectories(const std::string &path) {
 }
 
 bool InstallDtdsAndSaPath(std::string *error) {
-    fs::path source = ShippedDtdFolder();
-    fs::path target = UserDataFolder() / "dtd";
-    std::error_code failure;
-    fs::create_directories(target, failure);
-    for (const char *name : kDtdFiles) {
-        fs::copy_file(source / name, target / name, fs::copy_options::overwrite_existing, failure);
-        if (failure) {
-            *error = "cannot install " + (source / name).string() + ": " + failure.message();
+    const fs::path target = UserDataFolder() / "dtd";
+    if (InstallDtdsInto(ShippedDtdFolder(), target, error) && StoreSaPath(target.string(), error)) return true;
+#if !defined(_WIN32)
+    // The user's own folders cannot be written (a read-only HOME): this session
+    // keeps the agent's settings in memory instead, where the plug-in is told to look.
+    const fs::path memory = PrivateMemoryFolder();
+    std::string ignored;
+    if (!memory.empty() && InstallDtdsInto(ShippedDtdFolder(), memory / "dtd", &ignored)) {
+        if (Environment("CEBRIDGE_REGISTRY").empty())
+            SetEnvironment("CEBRIDGE_REGISTRY", (memory / "registry.ini").string());
+        if (StoreSaPath((memory / "dtd").string(), &ignored)) {
+            *error += "; this session keeps the agent's settings in " + memory.string();
             return false;
         }
     }
-    return StoreSaPath(target.string(), error);
+#endif
+    *error += "; the plug-in cannot find its settings (it says \"Check Registry!\") and answers without its DTD";
+    return false;
 }
 
 std::string DefaultPluginPath() {
@@ -218,30 +269,69 @@ std::string DefaultLogDirectory() {
     return (UserDataFolder() / "logs").string();
 #else
     // The plug-in writes every line through to disk: memory-backed storage keeps
-    // that from slowing transfers down.
-    std::string runtime = Environment("XDG_RUNTIME_DIR");
-    std::error_code error;
-    if (!runtime.empty() && fs::is_directory(runtime, error)) return (fs::path(runtime) / "cebridge").string();
+    // that from slowing everything down, and a private folder keeps the contacts and
+    // messages the log holds from other users.
+    fs::path memory = PrivateMemoryFolder();
+    if (!memory.empty()) return memory.string();
     std::string state = Environment("XDG_STATE_HOME");
     if (state.empty()) state = Environment("HOME") + "/.local/state";
     return (fs::path(state) / "cebridge" / "logs").string();
 #endif
 }
 
-void PruneDailyLogs(const std::string &folder, int keepDays) {
-    std::time_t cutoff = std::time(nullptr) - static_cast<std::time_t>(keepDays) * 24 * 3600;
-    std::tm day = LocalFields(cutoff);
-    char oldest[16];
-    std::strftime(oldest, sizeof oldest, "%Y%m%d", &day);
+std::vector<fs::path> DailyLogs(const std::string &folder) {
+    std::vector<fs::path> logs;
     std::error_code error;
     for (const auto &entry : fs::directory_iterator(LocalPath(folder), error)) {
         // cebridge_YYYYMMDD.log, the plug-in's daily file
         std::string name = entry.path().filename().string();
         if (name.size() != 21 || name.rfind("cebridge_", 0) != 0 || name.substr(17) != ".log") continue;
-        std::string date = name.substr(9, 8);
-        if (date.find_first_not_of("0123456789") != std::string::npos || date >= oldest) continue;
+        if (name.substr(9, 8).find_first_not_of("0123456789") == std::string::npos) logs.push_back(entry.path());
+    }
+    std::sort(logs.begin(), logs.end());  // oldest first
+    return logs;
+}
+
+void PruneDailyLogs(const std::string &folder, int keepDays, uint64_t keepBytes) {
+    std::time_t cutoff = std::time(nullptr) - static_cast<std::time_t>(keepDays) * 24 * 3600;
+    std::tm day = LocalFields(cutoff);
+    char oldest[16];
+    std::strftime(oldest, sizeof oldest, "%Y%m%d", &day);
+    std::vector<fs::path> logs = DailyLogs(folder);
+    uint64_t total = 0;
+    std::vector<uint64_t> sizes;
+    for (const fs::path &log : logs) {
         std::error_code ignored;
-        fs::remove(entry.path(), ignored);
+        sizes.push_back(fs::file_size(log, ignored));
+        total += ignored ? 0 : sizes.back();
+    }
+    for (size_t i = 0; i < logs.size(); ++i) {
+        std::error_code ignored;
+        bool tooOld = logs[i].filename().string().substr(9, 8) < oldest;
+        if (!tooOld && total <= keepBytes) break;
+        if (!tooOld && i + 1 == logs.size())
+            fs::resize_file(logs[i], 0, ignored);  // the newest alone is over: it starts again
+        else
+            fs::remove(logs[i], ignored);
+        total -= sizes[i];
+    }
+}
+
+std::string PrepareLogFolder(const std::string &folder) {
+    if (!MakeDirectories(folder)) return "cannot make the folder";
+    const fs::path probe = LocalPath(folder) / ".cebridge-write-test";
+    std::ofstream out(probe);
+    if (!out) return SystemReason(folder);
+    out.close();
+    std::error_code ignored;
+    fs::remove(probe, ignored);
+    return {};
+}
+
+void KeepLogsPrivate(const std::string &folder) {
+    for (const fs::path &log : DailyLogs(folder)) {
+        std::error_code ignored;
+        fs::permissions(log, fs::perms::owner_read | fs::perms::owner_write, ignored);
     }
 }
 

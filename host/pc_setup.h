@@ -4,6 +4,7 @@
 #ifndef CEBRIDGE_HOST_PC_SETUP_H
 #define CEBRIDGE_HOST_PC_SETUP_H
 
+#include <cstdint>
 #include <string>
 
 namespace host {
@@ -19,11 +20,18 @@ std::string Environment(const char *name);
 void SetEnvironment(const char *name, const std::string &utf8);
 
 std::string DefaultPluginPath();
-// CEBRIDGE_LOG_DIR, else $XDG_RUNTIME_DIR/cebridge when that folder exists, else
-// the user's state folder.
+// CEBRIDGE_LOG_DIR, else a folder of this user's own in memory-backed storage
+// ($XDG_RUNTIME_DIR/cebridge, else /dev/shm/cebridge-UID, 0700), else the user's
+// state folder.
 std::string DefaultLogDirectory();
-// Removes the plug-in's daily files (cebridge_YYYYMMDD.log) older than `keepDays`.
-void PruneDailyLogs(const std::string &folder, int keepDays);
+// Removes the plug-in's daily files (cebridge_YYYYMMDD.log) older than `keepDays`,
+// and the oldest ones while all of them hold more than `keepBytes` (the newest
+// alone over it is emptied).
+void PruneDailyLogs(const std::string &folder, int keepDays, uint64_t keepBytes);
+// Makes the log folder; "" when the plug-in can write there, else why not.
+std::string PrepareLogFolder(const std::string &folder);
+// The daily files readable by this user only (they hold contacts and messages).
+void KeepLogsPrivate(const std::string &folder);
 // Creates every missing folder of `path`; true when it exists afterwards.
 bool MakeDirectories(const std::string &path);
 

@@ -30,9 +30,32 @@ void Progress::StartFile(std::string name) {
 }
 
 void Progress::Event(const char *name) const {
-    nlohmann::json event = {{"event", name}, {"file", m_label}, {"bytes", m_done}, {"total", m_total}};
+    nlohmann::json event = {{"event", name}, {"file", m_label}, {"bytes", m_done}, {"total", nullptr}};
+    if (TotalKnown()) event["total"] = m_total;
     if (m_files) event["files"] = {{"current", m_fileNumber}, {"total", m_files}};
     std::fprintf(stderr, "%s\n", event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+}
+
+std::string Progress::Line(double rate) const {
+    std::string files = m_files ? "[" + std::to_string(m_fileNumber) + "/" + std::to_string(m_files) + "] " : "";
+    char figures[128];
+    if (TotalKnown()) {
+        int percent = m_total ? int(100.0 * double(m_done) / double(m_total)) : 100;
+        double left = rate > 0 && m_total > m_done ? double(m_total - m_done) / rate : 0;
+        std::snprintf(figures, sizeof figures, "  %3d%%  %s / %s  %s/s  %02d:%02d left", percent,
+                      HumanSize(m_done).c_str(), HumanSize(m_total).c_str(), HumanSize(uint64_t(rate)).c_str(),
+                      int(left) / 60, int(left) % 60);
+    } else {
+        std::snprintf(figures, sizeof figures, "  %s  %s/s", HumanSize(m_done).c_str(),
+                      HumanSize(uint64_t(rate)).c_str());
+    }
+    // One column short of the width: a line that fills it would wrap, and \r would
+    // then redraw only its last row.
+    size_t columns = TerminalColumns(true);
+    size_t room = (columns ? columns : kAssumedColumns) - 1;
+    size_t fixed = DisplayWidth(files) + DisplayWidth(figures);
+    std::string line = files + CutToWidth(m_label, room > fixed ? room - fixed : 0) + figures;
+    return CutToWidth(line, room);
 }
 
 void Progress::Add(uint64_t bytes) {
@@ -41,12 +64,12 @@ void Progress::Add(uint64_t bytes) {
     double rate = seconds > 0 ? double(m_done) / seconds : 0;
     if (m_json) return Event("progress");
     if (!m_line) return;
-    int percent = m_total ? int(100.0 * double(m_done) / double(m_total)) : 100;
-    double left = rate > 0 && m_total > m_done ? double(m_total - m_done) / rate : 0;
-    std::string files = m_files ? "[" + std::to_string(m_fileNumber) + "/" + std::to_string(m_files) + "] " : "";
-    std::fprintf(stderr, "\r%s%s  %3d%%  %s / %s  %s/s  %02d:%02d left ", files.c_str(), m_label.c_str(), percent,
-                 HumanSize(m_done).c_str(), HumanSize(m_total).c_str(), HumanSize(uint64_t(rate)).c_str(),
-                 int(left) / 60, int(left) % 60);
+    std::string line = Line(rate);
+    size_t width = DisplayWidth(line);
+    // Blanks over what a longer line before left.
+    if (width < m_shownWidth) line.append(m_shownWidth - width, ' ');
+    m_shownWidth = width;
+    std::fprintf(stderr, "\r%s", line.c_str());
     std::fflush(stderr);
 }
 

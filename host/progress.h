@@ -25,7 +25,12 @@ public:
     uint64_t Done() const { return m_done; }
 
 private:
+    // The folder listing gives a size modulo 4 GiB: past it, the total is unknown.
+    bool TotalKnown() const { return m_done <= m_total; }
     void Event(const char *name) const;
+    std::string Line(double rate) const;
+
+    static constexpr size_t kAssumedColumns = 80;  // --progress into no terminal
 
     std::string m_label;
     uint64_t m_total;
@@ -34,6 +39,7 @@ private:
     uint64_t m_fileNumber = 0;  // the file being copied, from 1
     bool m_json;
     bool m_line;
+    size_t m_shownWidth = 0;  // of the line drawn last
     std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
 };
 

@@ -244,18 +244,19 @@ std::string CutToWidth(const std::string &utf8, size_t width) {
     return utf8.substr(0, end) + mark;
 }
 
-size_t TerminalColumns() {
+size_t TerminalColumns(bool standardError) {
     if (const char *columns = std::getenv("COLUMNS")) {
         long value = std::strtol(columns, nullptr, 10);
         if (value > 0) return size_t(value);
     }
 #if defined(_WIN32)
     CONSOLE_SCREEN_BUFFER_INFO info;
-    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info))
+    if (GetConsoleScreenBufferInfo(GetStdHandle(standardError ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE), &info))
         return size_t(info.srWindow.Right - info.srWindow.Left + 1);
 #else
     winsize size{};
-    if (isatty(STDOUT_FILENO) && ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    const int output = standardError ? STDERR_FILENO : STDOUT_FILENO;
+    if (isatty(output) && ioctl(output, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
 #endif
     return 0;
 }

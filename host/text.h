@@ -61,9 +61,9 @@ private:
 size_t DisplayWidth(const std::string &utf8);
 // The text cut to `width` display columns, ending in "..." when cut.
 std::string CutToWidth(const std::string &utf8, size_t width);
-// The width of the terminal on standard output: $COLUMNS when set, else the
-// terminal's own; 0 when the output is no terminal.
-size_t TerminalColumns();
+// The width of the terminal on standard output (or standard error): $COLUMNS when
+// set, else the terminal's own; 0 when the output is no terminal.
+size_t TerminalColumns(bool standardError = false);
 
 }  // namespace host
 

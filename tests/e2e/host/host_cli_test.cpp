@@ -227,6 +227,43 @@ TEST_F(HostCli, LogsGoToTheRuntimeFolderByDefaultAndLastSevenDays) {
     EXPECT_EQ(logs, 1u);
 }
 
+// Without XDG_RUNTIME_DIR the log still goes to memory, into a folder only this
+// user can open, its files readable by this user only; a log folder that cannot be
+// written is reported.
+TEST_F(HostCli, LogsStayPrivateInMemoryAndAnUnwritableLogFolderIsSaid) {
+    ScopedEnv noRuntimeDir("XDG_RUNTIME_DIR", "");
+    ScopedEnv noLogDir("CEBRIDGE_LOG_DIR", "");
+    ASSERT_EQ(Host({"info"}).exitCode, 0);
+    const fs::path memory = "/dev/shm/cebridge-" + std::to_string(getuid());
+    EXPECT_EQ(fs::status(memory).permissions() & fs::perms::all, fs::perms::owner_all);
+    size_t logs = 0;
+    for (const auto &entry : fs::directory_iterator(memory))
+        if (entry.path().extension() == ".log") {
+            ++logs;
+            EXPECT_EQ(entry.status().permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+        }
+    EXPECT_GE(logs, 1u);
+
+    WriteFileText(m_home.path() / "afile", "");
+    HostRun unwritable = Host({"--log-dir", (m_home.path() / "afile" / "logs").string(), "info"});
+    EXPECT_EQ(unwritable.exitCode, 0);
+    EXPECT_NE(unwritable.err.find("no log this session"), std::string::npos) << unwritable.err;
+}
+
+// With the user's own folders unwritable, the agent's settings live in memory for
+// the session; the warning names the folder that could not be written.
+TEST_F(HostCli, AnUnwritableHomeGivesOneTrueWarning) {
+    WriteFileText(m_home.path() / "afile", "");
+    const std::string blocked = (m_home.path() / "afile").string();
+    ScopedEnv data("XDG_DATA_HOME", blocked + "/data"), config("XDG_CONFIG_HOME", blocked + "/config");
+    ScopedEnv registry("CEBRIDGE_REGISTRY", ""), runtime("XDG_RUNTIME_DIR", (m_home.path()).string());
+    HostRun info = Host({"info"});
+    EXPECT_EQ(info.exitCode, 0) << info.err;
+    EXPECT_NE(info.err.find("cannot make " + blocked + "/data/cebridge/dtd"), std::string::npos) << info.err;
+    EXPECT_NE(info.err.find("keeps the agent's settings in"), std::string::npos) << info.err;
+    EXPECT_EQ(info.err.find("Check Registry"), std::string::npos) << info.err;
+}
+
 // Runs the host with `args` and sends it SIGINT once its first progress event shows
 // the transfer is under way; its exit code.
 int InterruptedHost(const std::vector<std::string> &args, const fs::path &err) {

@@ -102,6 +102,25 @@ TEST_F(HostCli, NamesAndPathsBeyondTheLinkAreRefusedFirst) {
     EXPECT_NE(unfetchable.err.find("at most 31 bytes"), std::string::npos) << unfetchable.err;
 }
 
+// The phone refuses to change a read-only file; the host says so, and the file stays.
+TEST_F(HostCli, ReadOnlyPhoneFilesAreSaidToBeRefused) {
+    const fs::path readme = m_phone.fs() / "My Documents" / "readme.txt";
+    const std::string before = ReadFileText(readme);
+    fs::permissions(readme, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    const fs::path local = m_home.path() / "new.txt";
+    WriteFileText(local, "new");
+    for (const std::vector<std::string> &args :
+         std::vector<std::vector<std::string>>{{"rm", "/My Documents/readme.txt"},
+                                               {"rm", "/My Documents/*.txt"},
+                                               {"put", local.string(), "/My Documents/readme.txt"}}) {
+        HostRun run = Host(args);
+        EXPECT_EQ(run.exitCode, 1) << args[0] << " " << args[1];
+        EXPECT_NE(run.err.find("read-only"), std::string::npos) << run.err;
+        EXPECT_EQ(ReadFileText(readme), before);
+    }
+}
+
 // A word the command line does not know is named, whatever command reads it.
 TEST_F(HostCli, MistakesAreNamedByTheCommandTyped) {
     HostRun install = Host({"install", "missing.cab"});

@@ -2,6 +2,10 @@
 // both sides as they were, and no PC path makes the host crash.
 #include "host_fixture.h"
 
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
 #include <filesystem>
 
 #if !defined(_WIN32)
@@ -272,6 +276,23 @@ TEST_F(HostCli, GetProgressCarriesTheSizeFromTheListing) {
     ASSERT_EQ(get.exitCode, 0) << get.err;
     EXPECT_NE(get.err.find("\"total\":150000"), std::string::npos) << get.err;
     EXPECT_EQ(get.err.find("\"total\":0"), std::string::npos) << get.err;
+}
+
+// The listing's sizes are never negative, and the progress line is redrawn in place
+// on a narrow terminal: one line, each drawing narrower than the terminal.
+TEST_F(HostCli, SizesAndTheProgressLineStayTrue) {
+    const fs::path big = m_phone.fs() / "Storage Card" / "big.bin";
+    { std::ofstream{big}; }
+    fs::resize_file(big, uint64_t(3) << 30);  // sparse
+    nlohmann::json listing = Json(Host({"--json", "ls", "/Storage Card/big.bin"}));
+    EXPECT_EQ(listing["entries"][0]["size"], uint64_t(3) << 30) << listing.dump();
+
+    ScopedEnv narrow("COLUMNS", "30");
+    HostRun get = Host({"--progress", "get", "/My Documents/DSC_0001.jpg", (m_home.path() / "d.jpg").string()});
+    ASSERT_EQ(get.exitCode, 0) << get.err;
+    EXPECT_EQ(std::count(get.err.begin(), get.err.end(), '\n'), 1) << get.err;
+    std::istringstream drawings(get.err.substr(0, get.err.find('\n')));
+    for (std::string drawing; std::getline(drawings, drawing, '\r');) EXPECT_LT(drawing.size(), 30u) << drawing;
 }
 
 }  // namespace

@@ -1,0 +1,69 @@
+// What the plug-in's write-through log costs the host: `cebridge ls` of a folder of
+// 10,000 files, with the log where the host puts it by default with and without
+// XDG_RUNTIME_DIR (memory-backed either way), and on the disk (--log-dir). It
+// measures and prints; it never passes or fails on speed.
+//
+//   build/<dir>/bin/host_log_bench [FILES]     (default 10000; the host is bin/cebridge)
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "support/phone_copy.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kRounds = 3;
+
+fs::path HostProgram() {
+    std::error_code error;
+    return fs::read_symlink("/proc/self/exe", error).parent_path() / "cebridge";
+}
+
+// The median of kRounds runs of `command`, in seconds.
+double MedianSeconds(const std::string &command) {
+    std::vector<double> times;
+    for (int round = 0; round < kRounds; ++round) {
+        auto start = Clock::now();
+        if (std::system(command.c_str()) != 0) std::fprintf(stderr, "failed: %s\n", command.c_str());
+        times.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    const int files = argc > 1 ? std::atoi(argv[1]) : 10000;
+    PhoneCopy phone;
+    const fs::path many = phone.fs() / "My Documents" / "many";
+    fs::create_directories(many);
+    for (int i = 0; i < files; ++i) std::ofstream(many / ("file_" + std::to_string(i) + ".txt")) << i;
+
+    TempDir home, runtime, diskLogs;
+    ScopedEnv homeVariable("HOME", home.str()), noState("XDG_STATE_HOME", ""), noLogDir("CEBRIDGE_LOG_DIR", "");
+    const std::string ls = "'" + HostProgram().string() + "' ls '/My Documents/many' >/dev/null";
+    std::printf("ls of %d files, median of %d runs\n", files, kRounds);
+    {
+        ScopedEnv withRuntime("XDG_RUNTIME_DIR", runtime.str());
+        std::printf("  with XDG_RUNTIME_DIR (log in %s/cebridge):   %.3f s\n", runtime.str().c_str(),
+                    MedianSeconds(ls));
+    }
+    ScopedEnv withoutRuntime("XDG_RUNTIME_DIR", "");
+    std::printf("  without XDG_RUNTIME_DIR (log in /dev/shm/cebridge-%d): %.3f s\n", int(getuid()),
+                MedianSeconds(ls));
+    std::printf("  log on the disk (--log-dir %s):   %.3f s\n", diskLogs.str().c_str(),
+                MedianSeconds("'" + HostProgram().string() + "' --log-dir '" + diskLogs.str() +
+                              "' ls '/My Documents/many' >/dev/null"));
+    return 0;
+}
