@@ -77,8 +77,9 @@ Outcome SayWhenRefused(Context &context, const std::vector<std::string> &folder,
     if (!after || after->Size() != before.Size() || after->modified != before.modified) return failed;
     std::vector<std::string> path = folder;
     path.push_back(before.name);
-    return Outcome::Failed(failed.status, "the phone refused to change " + JoinDevicePath(path) +
-                                              ": it is read-only (or open on the phone); it is as it was");
+    failed.message = "the phone refused to change " + JoinDevicePath(path) +
+                     ": it is read-only (or open on the phone); it is as it was";
+    return failed;  // (with its note of what was done about it)
 }
 
 namespace {
