@@ -135,8 +135,11 @@ RegistryKeys Parse(std::istream &in) {
         RegistryValue value;
         if (keys.empty() || !ParseValueLine(line, &value)) continue;
         // hex: values may go on over lines that end with a backslash.
-        while (!value.data.empty() && value.data[0] != '"' && value.data.back() == '\\' && std::getline(in, line))
-            value.data += "\n" + TrimLineEnd(line);
+        while (!value.data.empty() && value.data[0] != '"' && value.data.back() == '\\' && std::getline(in, line)) {
+            // Appended piece by piece: GCC 12 at -O3 misreads "\n" + string as overlapping copies.
+            value.data += '\n';
+            value.data += TrimLineEnd(line);
+        }
         keys.back().values.push_back(value);
     }
     return keys;
