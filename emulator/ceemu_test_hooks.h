@@ -31,6 +31,11 @@ void CeEmuTraceCalls(int32_t record);
  * included. */
 uint32_t CeEmuReadTrace(char *names, uint32_t size);
 
+/* Brings up now every link attempt still pending, "link.neverUp" ones included: a
+ * test holds the plug-in's worker in its link wait for as long as it needs, then
+ * lets it go. */
+void CeEmuBringLinkUp(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -52,6 +52,8 @@ bool ConfigFlag(const nlohmann::json &object, const char *key);
 HRESULT StartLink(RAPIINIT *init);
 void EndLink();   // closes the descriptors and every handle
 void DropLink();  // the link falls (an injected "linkDrop" fault); handles stay until CeRapiUninit
+// A test hook: every attempt still pending comes up now.
+void BringLinkUp();
 HRESULT LinkDownError();
 // Per thread: the link-level result of the previous call (0: it reached the phone).
 void SetLinkError(HRESULT error);

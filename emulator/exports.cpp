@@ -226,6 +226,8 @@ CEEMU_EXPORT int32_t CeEmuSetFaults(const char *faults) { return SetTestFaults(f
 
 CEEMU_EXPORT void CeEmuTraceCalls(int32_t record) { TraceCalls(record != 0); }
 
+CEEMU_EXPORT void CeEmuBringLinkUp(void) { BringLinkUp(); }
+
 CEEMU_EXPORT uint32_t CeEmuReadTrace(char *names, uint32_t size) {
     const std::string text = TracedCalls();
     const uint32_t needed = static_cast<uint32_t>(text.size() + 1);

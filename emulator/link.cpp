@@ -28,12 +28,14 @@ thread_local HRESULT t_linkError = 0;
 using Descriptor = HANDLE;
 void CloseDescriptor(Descriptor descriptor) { ::CloseHandle(descriptor); }
 
+void Arm(Descriptor timer, uint64_t delayMs) {
+    LARGE_INTEGER due;
+    due.QuadPart = -static_cast<LONGLONG>(delayMs == 0 ? 1 : delayMs * 10000);  // relative, 100-ns units
+    ::SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE);
+}
 Descriptor SignalAfter(std::optional<uint64_t> delayMs) {
     HANDLE timer = ::CreateWaitableTimerW(nullptr, TRUE, nullptr);
-    if (timer == nullptr || !delayMs) return timer;
-    LARGE_INTEGER due;
-    due.QuadPart = -static_cast<LONGLONG>(*delayMs == 0 ? 1 : *delayMs * 10000);  // relative, 100-ns units
-    ::SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE);
+    if (timer != nullptr && delayMs) Arm(timer, *delayMs);
     return timer;
 }
 HANDLE AsHandle(Descriptor descriptor) { return descriptor; }
@@ -43,15 +45,17 @@ bool Signalled(Descriptor descriptor) { return ::WaitForSingleObject(descriptor,
 using Descriptor = int;
 void CloseDescriptor(Descriptor descriptor) { ::close(descriptor); }
 
+void Arm(Descriptor fd, uint64_t delayMs) {
+    itimerspec when{};
+    when.it_value.tv_sec = static_cast<time_t>(delayMs / 1000);
+    when.it_value.tv_nsec = static_cast<long>((delayMs % 1000) * 1000000);
+    if (delayMs == 0) when.it_value.tv_nsec = 1;  // a zero value would disarm the timer
+    ::timerfd_settime(fd, 0, &when, nullptr);
+}
 // Readable (POLLIN) once the delay has passed; never readable without a delay.
 Descriptor SignalAfter(std::optional<uint64_t> delayMs) {
     const int fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
-    if (fd < 0 || !delayMs) return fd;
-    itimerspec when{};
-    when.it_value.tv_sec = static_cast<time_t>(*delayMs / 1000);
-    when.it_value.tv_nsec = static_cast<long>((*delayMs % 1000) * 1000000);
-    if (*delayMs == 0) when.it_value.tv_nsec = 1;  // a zero value would disarm the timer
-    ::timerfd_settime(fd, 0, &when, nullptr);
+    if (fd >= 0 && delayMs) Arm(fd, *delayMs);
     return fd;
 }
 HANDLE AsHandle(Descriptor descriptor) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(descriptor)); }
@@ -112,6 +116,11 @@ bool LinkUp() {
 }
 
 HRESULT LinkDownError() { return kLinkDown; }
+
+void BringLinkUp() {
+    std::lock_guard guard(DeviceLock());
+    for (Descriptor descriptor : Link().descriptors) Arm(descriptor, 0);
+}
 
 void DropLink() {
     std::lock_guard guard(DeviceLock());
