@@ -168,7 +168,13 @@ int32_t TestAgent::OnAnswer(uint32_t event, AgentPacket *packet) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         const bool final = IsFinal(answer);
-        if (final) m_finalTids.insert(answer.header.tid);
+        if (final) {
+            m_finalTids.insert(answer.header.tid);
+            if (++m_finalsSeen[answer.header.tid] > m_requestsSent[answer.header.tid])
+                ADD_FAILURE() << "a second final answer (status 0x" << std::hex << answer.header.nStatus
+                              << ") to command 0x" << answer.header.command << " sub 0x" << answer.header.subCommand
+                              << std::dec << " tid " << answer.header.tid;
+        }
         m_answers.push_back(std::move(answer));
         wakeWaiters = final || m_answers.size() >= m_countWanted;
     }
@@ -201,6 +207,11 @@ uint32_t TestAgent::Send(uint16_t command, uint16_t subCommand, const std::vecto
 
 int32_t TestAgent::SendPacket(uint32_t event, AgentPacket *packet) {
     if (!m_library) return -1;
+    if (event == EVT_AGENT_TO_DLL && packet) {
+        // Counted first: an abort is answered before SE_EventHandle returns.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_requestsSent[packet->tid];
+    }
     return seEventHandle(event, packet);
 }
 

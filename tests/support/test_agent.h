@@ -10,6 +10,10 @@
 // Every answer the agent accepts is copied and then given back at once through
 // SE_ReleaseMemory, as a well-behaved agent does. Only one TestAgent may be
 // initialised at a time: the plug-in has one process-wide callback.
+//
+// The agent counts answers itself: a final answer beyond one per request sent with
+// that tid is a test failure, in every build (a Release plug-in has no check of its
+// own), naming the command. A request left unanswered shows as Request's time-out.
 #ifndef CEBRIDGE_TESTS_TEST_AGENT_H
 #define CEBRIDGE_TESTS_TEST_AGENT_H
 
@@ -17,6 +21,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <initializer_list>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -126,6 +131,9 @@ private:
     // neither wake them nor make them search every answer again.
     std::set<uint32_t> m_finalTids;
     size_t m_countWanted = SIZE_MAX;
+    // Requests sent and final answers seen per tid, kept across ClearAnswers.
+    std::map<uint32_t, uint32_t> m_requestsSent;
+    std::map<uint32_t, uint32_t> m_finalsSeen;
 };
 
 #endif  // CEBRIDGE_TESTS_TEST_AGENT_H
