@@ -34,7 +34,10 @@ bool SystemFolder(const std::vector<std::string> &path) {
 // A path inside the backup folder, as the manifest writes it: '/' between UTF-8 names.
 std::string ManifestPath(const std::vector<std::string> &phonePath) {
     std::string path = kFilesFolder;
-    for (const std::string &part : phonePath) path += "/" + DeviceToTerminal(part);
+    for (const std::string &part : phonePath) {
+        path += '/';
+        path += DeviceToTerminal(part);
+    }
     return path;
 }
 
