@@ -20,7 +20,10 @@ std::string EscapeText(const std::string &utf8) {
 
 std::string StructuredValue(const std::vector<std::string> &components) {
     std::string out;
-    for (size_t i = 0; i < components.size(); ++i) out += (i ? ";" : "") + EscapeText(components[i]);
+    for (size_t i = 0; i < components.size(); ++i) {
+        if (i) out += ';';
+        out += EscapeText(components[i]);
+    }
     return out;
 }
 
