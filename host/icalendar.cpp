@@ -184,9 +184,13 @@ void CollectEvents(icalcomponent *component, std::vector<ReadEvent> *events) {
         read.notKept = NotKept(child);
         if (icalcomponent_get_status(child) == ICAL_STATUS_CANCELLED)
             read.leftOut = "it is cancelled (STATUS:CANCELLED)";
-        read.shown = "\"" + read.event.title + "\"";
-        if (read.problem.empty())
-            read.shown += " " + (read.event.wholeDay ? DayText(read.event.start) : LocalText(read.event.start));
+        read.shown = '"';
+        read.shown += read.event.title;
+        read.shown += '"';
+        if (read.problem.empty()) {
+            read.shown += ' ';
+            read.shown += read.event.wholeDay ? DayText(read.event.start) : LocalText(read.event.start);
+        }
         events->push_back(read);
     }
 }

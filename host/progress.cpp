@@ -37,7 +37,11 @@ void Progress::Event(const char *name) const {
 }
 
 std::string Progress::Line(double rate) const {
-    std::string files = m_files ? "[" + std::to_string(m_fileNumber) + "/" + std::to_string(m_files) + "] " : "";
+    std::string files;
+    if (m_files) {
+        files = '[';
+        files += std::to_string(m_fileNumber) + "/" + std::to_string(m_files) + "] ";
+    }
     char figures[128];
     if (TotalKnown()) {
         int percent = m_total ? int(100.0 * double(m_done) / double(m_total)) : 100;

@@ -207,13 +207,15 @@ TEST_F(HostCli, SignalsCleanUpAsCtrlCDoes) {
         for (const char *operation : {"CeReadFile", "CeWriteFile"})
             device["faults"].push_back({{"operation", operation}, {"persistent", true}, {"delayMs", 200}});
     });
+    // Both directions move 16 delayed chunks, so the signal always lands mid-copy.
     WriteFileText(m_home.path() / "big.bin", RandomBytes(1024 * 1024));
+    WriteFileText(m_phone.fs() / "My Documents" / "whole.bin", RandomBytes(1024 * 1024));
     fs::path pc = m_home.path() / "pc";
     fs::create_directories(pc);
     for (const char *signal : {"TERM", "HUP"}) {
         for (bool get : {true, false}) {
             std::string command = "'" + HostProgram() + "' " +
-                                  (get ? "get '/My Documents/DSC_0001.jpg' '" + pc.string() + "/d.jpg'"
+                                  (get ? "get '/My Documents/whole.bin' '" + pc.string() + "/d.bin'"
                                        : "put '" + (m_home.path() / "big.bin").string() + "' '/My Documents/big.bin'") +
                                   " 2>/dev/null & sleep 1; kill -" + signal + " $!; wait $!";
             int status = std::system(command.c_str());
