@@ -271,6 +271,17 @@ int ParseAndRun(CLI::App &app, Context &context, int &exitCode, std::vector<std:
     return exitCode;
 }
 
+namespace {
+
+// A backslash is a path separator, of phone paths as the prompt shows them and of
+// Windows PC paths (C:\Users, \\server\share); it escapes only what would otherwise
+// end or quote a word: in double quotes just '"'.
+bool IsEscapedOutsideQuotes(char next) {
+    return next == ' ' || next == '\t' || next == '"' || next == '\'' || next == '#';
+}
+
+}  // namespace
+
 std::vector<std::string> SplitWords(const std::string &line, bool *ok) {
     std::vector<std::string> words;
     std::string word;
@@ -281,14 +292,14 @@ std::vector<std::string> SplitWords(const std::string &line, bool *ok) {
         if (quote) {
             if (c == quote)
                 quote = 0;
-            else if (c == '\\' && quote == '"' && i + 1 < line.size() && (line[i + 1] == '"' || line[i + 1] == '\\'))
-                word += line[++i];  // as sh: in double quotes only \" and \\ escape; "\My Documents" stays
+            else if (c == '\\' && quote == '"' && i + 1 < line.size() && line[i + 1] == '"')
+                word += line[++i];
             else
                 word += c;
         } else if (c == '"' || c == '\'') {
             quote = c;
             inWord = true;
-        } else if (c == '\\' && i + 1 < line.size()) {
+        } else if (c == '\\' && i + 1 < line.size() && IsEscapedOutsideQuotes(line[i + 1])) {
             word += line[++i];
             inWord = true;
         } else if (c == '#' && !inWord) {

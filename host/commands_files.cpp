@@ -137,8 +137,7 @@ int RefuseBadName(Context &context, const char *command, const std::vector<std::
         if (parts[i].find(kUnsayable) != std::string::npos)
             return context.FailUsage(std::string(command) + ": the code page " + DeviceCodePageName() +
                                      " cannot say the name '" + ShownUnsayable(parts[i]) +
-                                     "' (? marks what it cannot say); set CEBRIDGE_CODEPAGE to one that can, such "
-                                     "as 65001");
+                                     "' (? marks what it cannot say); " + CodePageWayOut());
         for (unsigned char c : parts[i]) {
             bool wildcard = wildcardLast && i + 1 == parts.size() && (c == '*' || c == '?');
             if (!wildcard && (c < 0x20 || std::strchr(":*?\"<>|", c)))

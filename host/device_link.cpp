@@ -235,7 +235,7 @@ Outcome DeviceLink::PhoneName(const std::string &listed, std::string *phoneName)
     }
     Outcome lost = Outcome::Failed(0, "the phone's name for " + listed + " holds characters the code page " +
                                           DeviceCodePageName() +
-                                          " cannot say; set CEBRIDGE_CODEPAGE to one that can, such as 65001");
+                                          " cannot say; " + CodePageWayOut());
     lost.nameLost = true;
     return lost;
 }

@@ -82,7 +82,7 @@ char *NextCandidate(const char *text, int state) {
 std::string Escaped(const std::string &name) {
     std::string out;
     for (char c : name) {
-        if (c == ' ' || c == '\t' || c == '\\' || c == '"' || c == '\'' || c == '#') out += '\\';
+        if (c == ' ' || c == '\t' || c == '"' || c == '\'' || c == '#') out += '\\';
         out += c;
     }
     return out;

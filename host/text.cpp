@@ -113,9 +113,13 @@ std::string CodePageProblem() {
 std::wstring WideFromUtf8(const std::string &utf8) { return ToWide(utf8, CP_UTF8); }
 std::string Utf8FromWide(const std::wstring &wide) { return FromWide(wide, CP_UTF8); }
 std::string DeviceToTerminal(const std::string &ansi) { return Recode(ansi, CP_ACP, CP_UTF8); }
-std::string TerminalToDevice(const std::string &text) { return Recode(text, CP_UTF8, CP_ACP); }
+std::string TerminalToDevice(const std::string &text) { return AnsiMarkingLost(ToWide(text, CP_UTF8), '?'); }
 std::string TerminalToDeviceName(const std::string &text) { return AnsiMarkingLost(ToWide(text, CP_UTF8), kUnsayable); }
 std::string DeviceCodePageName() { return "CP" + std::to_string(GetACP()); }
+std::string CodePageWayOut() {
+    return "Windows takes it from the system's language for non-Unicode programs (Region settings, "
+           "Administrative); UTF-8 (65001) says every name";
+}
 std::string CharsetToUtf8(const std::string &text, const std::string &charset) {
     static const std::pair<const char *, UINT> kCodePages[] = {
         {"UTF-8", CP_UTF8},     {"US-ASCII", 20127},  {"ISO-8859-1", 28591},   {"ISO-8859-15", 28605},
@@ -135,6 +139,7 @@ std::string TerminalToDeviceName(const std::string &text) {
     return Recode(text, "UTF-8", DeviceCodePage(), kUnsayable);
 }
 std::string DeviceCodePageName() { return DeviceCodePage(); }
+std::string CodePageWayOut() { return "set CEBRIDGE_CODEPAGE to one that can, such as 65001"; }
 std::string CharsetToUtf8(const std::string &text, const std::string &charset) {
     return Recode(text, charset, "UTF-8");
 }

@@ -14,6 +14,8 @@ namespace host {
 // Why CEBRIDGE_CODEPAGE cannot be used, or "" when it can (or is not set).
 std::string CodePageProblem();
 std::string DeviceToTerminal(const std::string &ansi);
+// Text for the phone in its code page: a character it cannot say becomes one '?',
+// never a look-alike letter.
 std::string TerminalToDevice(const std::string &text);
 // A name typed for the phone in its code page; each character the code page cannot
 // say becomes kUnsayable (never a look-alike letter: that would name another file).
@@ -23,6 +25,9 @@ std::string TerminalToDeviceName(const std::string &text);
 std::string ShownUnsayable(const std::string &name);
 // The phone's code page as messages name it ("CP949").
 std::string DeviceCodePageName();
+// What the user can do when the code page cannot say a name: which setting chooses it,
+// and one that says every name.
+std::string CodePageWayOut();
 #if defined(_WIN32)
 std::wstring WideFromUtf8(const std::string &utf8);
 std::string Utf8FromWide(const std::wstring &wide);

@@ -158,19 +158,19 @@ TEST_F(HostCli, BatchAndShellRunScriptsInOneSession) {
 }
 
 // Paths as the prompt shows them, folders as cp takes them, wildcards in ls, and a
-// script saved with a byte-order mark.
+// script saved with a byte-order mark. Unquoted backslashes are path separators (of
+// phone paths, of Windows PC paths): only a blank, a quote or '#' after one is escaped.
 TEST_F(HostCli, ShellPathsReadAsThePromptShowsThem) {
-#if defined(_WIN32)
-    GTEST_SKIP() << "the Windows host loses the backslashes of a PC path in a batch line; open";
-#endif
     const fs::path memo = m_home.path() / "memo.txt";
     WriteFileText(memo, "memo");
     const std::string script =
         "\xEF\xBB\xBF"
+        "cd \\My\\ Documents\\Templates\ncd \\Windows\npwd\n"
         "cd \"\\Storage Card\\Music\"\npwd\nput " +
-        memo.string() + " '/My Documents'\nls '/My Documents/*.TXT'\n";
+        memo.string() + " \\My\\ Documents\\\nls '/My Documents/*.TXT'\n";
     HostRun batch = Host({"batch", "-"}, script);
     ASSERT_EQ(batch.exitCode, 0) << batch.err;
+    EXPECT_NE(batch.out.find("\\Windows\n"), std::string::npos) << batch.out;
     EXPECT_NE(batch.out.find("\\Storage Card\\Music\n"), std::string::npos) << batch.out;
     EXPECT_EQ(ReadFileText(m_phone.fs() / "My Documents" / "memo.txt"), "memo");
     EXPECT_NE(batch.out.find("회의록.txt"), std::string::npos) << batch.out;
