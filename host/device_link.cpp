@@ -234,8 +234,7 @@ Outcome DeviceLink::PhoneName(const std::string &listed, std::string *phoneName)
         return Outcome::Ok();
     }
     Outcome lost = Outcome::Failed(0, "the phone's name for " + listed + " holds characters the code page " +
-                                          DeviceCodePageName() +
-                                          " cannot say; " + CodePageWayOut());
+                                          DeviceCodePageName() + " cannot say; " + CodePageWayOut());
     lost.nameLost = true;
     return lost;
 }
