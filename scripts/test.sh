@@ -4,8 +4,14 @@
 #   default, asan, tsan   x86_64 Linux suites (plain, ASan+UBSan, TSan)
 #   i686                  -m32 Linux: built always; its suite runs where the kernel runs
 #                         32-bit programs
-#   mingw-i686            the real target, the 32-bit Windows DLL: built always, exports
-#                         checked; its suite runs under wine32 where 32-bit programs run
+#   release               the Linux products as shipped: Release (-O3), file by file
+#   headers               every header of the products compiled alone
+#   mingw-i686            the 32-bit Windows build with answer checks: built always,
+#                         exports checked; its unit tests run under wine32 where
+#                         32-bit programs run
+#   mingw-i686-release    the DLL users get (Release, no answer checks): exports and
+#                         imports checked; the end-to-end suite runs against it under
+#                         wine32 where 32-bit programs run
 #   mingw-x64             64-bit Windows build, its suite under wine64
 #   fuzz                  every fuzz target from its seeds (tests/fuzz/run_fuzzers.sh)
 # Every stage runs even when an earlier one failed; the end shows one line per stage
@@ -20,7 +26,7 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh || { echo "setup: failed"; exit 1; }
 
 jobs=${CEBRIDGE_JOBS:-2}
-stages=(${CEBRIDGE_TEST_STAGES:-${CEBRIDGE_TEST_PRESETS:-format default asan tsan i686 mingw-i686 mingw-x64 fuzz}})
+stages=(${CEBRIDGE_TEST_STAGES:-${CEBRIDGE_TEST_PRESETS:-format default asan tsan i686 release headers mingw-i686 mingw-i686-release mingw-x64 fuzz}})
 no_32bit_reason=$(bash scripts/probe32.sh)
 skip_reason=
 
@@ -28,22 +34,24 @@ build_preset() {
   cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "${jobs}"
 }
 
+# A Windows build's export tables: the plug-in's four functions and the emulator's
+# RAPI operations, all undecorated.
 check_windows_exports() {
-  local rapi_names
+  local bin=build/$1/bin rapi_names
   rapi_names=$(sed -n '/^EXPORTS/,$p' emulator/ceemu.def | tail -n +2 | tr -d ' \r' | grep -v '^$' | paste -sd';')
-  cmake -DLIBRARY="build/mingw-i686/bin/cebridge.dll" -DOBJDUMP=i686-w64-mingw32-objdump \
-        -P tests/abi/check_exports.cmake &&
-  cmake -DLIBRARY="build/mingw-i686/bin/ceemu.dll" -DOBJDUMP=i686-w64-mingw32-objdump \
+  cmake -DLIBRARY="${bin}/cebridge.dll" -DOBJDUMP=i686-w64-mingw32-objdump -P tests/abi/check_exports.cmake &&
+  cmake -DLIBRARY="${bin}/ceemu.dll" -DOBJDUMP=i686-w64-mingw32-objdump \
         -DEXPECTED="${rapi_names}" -P tests/abi/check_exports.cmake
 }
 
-# The prefix is made once (wineboot), so no test pays for the first start.
-run_under_wine() {
-  local preset=$1 loader=$2 arch=$3
+# Runs a Windows suite; the prefix is made once (wineboot), so no test pays for the
+# first start. The wine variables stay in this subshell, out of later stages.
+run_under_wine() (
+  local loader=$2 arch=$3
   export WINEDEBUG=-all WINEARCH="${arch}" WINEPREFIX="${HOME}/.cache/cebridge/wine-${arch}"
   mkdir -p "$(dirname "${WINEPREFIX}")"
-  "${loader}" wineboot -i && ctest --preset "${preset}"
-}
+  "${loader}" wineboot -i && ctest --preset "$1"
+)
 
 run_stage() {
   local stage=$1
@@ -56,15 +64,31 @@ run_stage() {
       fi
       ctest --preset i686
       ;;
+    release)
+      build_preset release
+      ;;
+    headers)
+      cmake --preset release >/dev/null && cmake --build --preset release --target cebridge_headers -j "${jobs}"
+      ;;
     mingw-i686)
-      # The real target's export tables: the plug-in's four functions and the
-      # emulator's RAPI operations, all undecorated.
-      build_preset mingw-i686 && check_windows_exports || return 1
+      build_preset mingw-i686 && check_windows_exports mingw-i686 || return 1
       if [ -n "${no_32bit_reason}" ]; then
-        skip_reason="built, exports checked; suite not run under wine32: ${no_32bit_reason}"
+        skip_reason="built, exports checked; unit tests not run under wine32: ${no_32bit_reason}"
         return 0
       fi
       run_under_wine mingw-i686 /usr/lib/wine/wine win32
+      ;;
+    mingw-i686-release)
+      # The file to ship: nothing imported but the system's own libraries.
+      build_preset mingw-i686-release && check_windows_exports mingw-i686-release &&
+        cmake -DLIBRARY=build/mingw-i686-release/bin/cebridge.dll -DOBJDUMP=i686-w64-mingw32-objdump \
+              -P tests/abi/check_imports.cmake || return 1
+      if [ -n "${no_32bit_reason}" ]; then
+        skip_reason="built, exports and imports checked; end-to-end suite not run under wine32: ${no_32bit_reason}"
+        return 0
+      fi
+      cmake --build --preset mingw-i686-release --target cebridge_e2e_tests -j "${jobs}" &&
+        run_under_wine mingw-i686-release /usr/lib/wine/wine win32
       ;;
     mingw-x64)
       build_preset mingw-x64 && run_under_wine mingw-x64 /usr/lib/wine/wine64 win64

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The fuzz stage of the test command: builds every fuzz target (build_fuzzers.sh) and
-# runs each from its committed seeds for a bounded time. A crash, leak, hang or
+# The fuzz stage of the test command: builds every fuzz target (the fuzz preset, into
+# build/fuzz-clang/fuzzers/) and runs each from its committed seeds for a bounded time. A crash, leak, hang or
 # sanitizer report fails the stage; the report's end and the input, in hex, are printed.
 #   CEBRIDGE_FUZZ_SECONDS   seconds per target (default 75: about ten minutes in all)
 #   CEBRIDGE_FUZZ_TARGETS   the targets to run (default: every tests/fuzz/*_fuzz.cpp)
@@ -11,7 +11,7 @@ cd "${source_dir}"
 build_dir=build/fuzz-clang
 seconds=${CEBRIDGE_FUZZ_SECONDS:-75}
 
-bash tests/fuzz/build_fuzzers.sh || exit 1
+cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j "${CEBRIDGE_JOBS:-2}" || exit 1
 
 seed_folders() {
   case "$1" in

@@ -1,0 +1,22 @@
+# Cross-compiling for Windows with Debian's mingw-w64 (posix threads flavour).
+# CEBRIDGE_MINGW_ARCH picks the architecture: i686 (32-bit, the real target) or x86_64.
+set(CMAKE_TRY_COMPILE_PLATFORM_VARIABLES CEBRIDGE_MINGW_ARCH)
+if(NOT CEBRIDGE_MINGW_ARCH MATCHES "^(i686|x86_64)$")
+  message(FATAL_ERROR "CEBRIDGE_MINGW_ARCH must be i686 or x86_64, not '${CEBRIDGE_MINGW_ARCH}'")
+endif()
+set(triplet ${CEBRIDGE_MINGW_ARCH}-w64-mingw32)
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR ${CEBRIDGE_MINGW_ARCH})
+set(CMAKE_C_COMPILER ${triplet}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${triplet}-g++-posix)
+set(CMAKE_RC_COMPILER ${triplet}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${triplet})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# wine32 runs the 32-bit programs (where the kernel runs 32-bit programs), wine64 the others.
+if(CEBRIDGE_MINGW_ARCH STREQUAL "i686")
+  set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine)
+else()
+  set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+endif()

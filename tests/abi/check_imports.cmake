@@ -1,0 +1,22 @@
+# Fails unless a built Windows DLL imports nothing but the system's own libraries:
+# the file users get must run with no runtime DLL shipped beside it.
+#   cmake -DLIBRARY=cebridge.dll -DOBJDUMP=i686-w64-mingw32-objdump -P check_imports.cmake
+set(system_libraries ADVAPI32.dll KERNEL32.dll USER32.dll WINMM.dll msvcrt.dll)
+execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "could not read the imports of ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]+" lines "${out}")
+list(TRANSFORM lines REPLACE "^DLL Name: " "")
+string(TOUPPER "${system_libraries}" allowed)
+set(foreign)
+foreach(name ${lines})
+  string(TOUPPER "${name}" upper)
+  if(NOT upper IN_LIST allowed)
+    list(APPEND foreign ${name})
+  endif()
+endforeach()
+if(foreign)
+  message(FATAL_ERROR "${LIBRARY} imports [${foreign}], not only the system's [${system_libraries}]")
+endif()
+message(STATUS "${LIBRARY} imports only system libraries: ${lines}")
