@@ -1,6 +1,7 @@
 # Fails unless a built Windows DLL imports nothing but the system's own libraries:
 # the file users get must run with no runtime DLL shipped beside it.
 #   cmake -DLIBRARY=cebridge.dll -DOBJDUMP=i686-w64-mingw32-objdump -P check_imports.cmake
+cmake_minimum_required(VERSION 3.25)
 set(system_libraries ADVAPI32.dll KERNEL32.dll USER32.dll WINMM.dll msvcrt.dll)
 execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
