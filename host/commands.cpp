@@ -156,22 +156,32 @@ void AddTransferCommands(CLI::App &app, Context &context, int &exitCode) {
 
 void AddBackupCommands(CLI::App &app, Context &context, int &exitCode) {
     auto backupFolder = std::make_shared<std::string>();
-    auto verify = std::make_shared<bool>(false);
-    CLI::App *backup = app.add_subcommand("backup", "the whole phone into a folder (again: only what changed)");
+    auto options = std::make_shared<BackupOptions>();
+    CLI::App *backup =
+        app.add_subcommand("backup", "the whole phone into a new generation in a folder (unchanged files shared)");
     backup->add_option("DIR", *backupFolder, "the backup folder")->required();
-    backup->add_flag("--verify", *verify, "check the folder against its manifest instead");
+    backup->add_flag("--verify", options->verify, "check a generation against its manifest instead");
+    backup->add_flag("--list", options->list, "list the generations instead");
+    backup->add_option("--generation", options->generation, "the generation --verify checks (default: the latest)");
+    backup->add_option("--keep", options->keep, "after a whole backup, remove the oldest generations beyond N")
+        ->check(CLI::PositiveNumber);
+    backup->add_flag("--accept-fewer", options->acceptFewer,
+                     "back up although the phone lists fewer contacts or appointments than the latest backup");
     backup->callback(
-        [&context, &exitCode, backupFolder, verify] { exitCode = CmdBackup(context, *backupFolder, *verify); });
+        [&context, &exitCode, backupFolder, options] { exitCode = CmdBackup(context, *backupFolder, *options); });
     auto restoreFolder = std::make_shared<std::string>();
     auto parts = std::make_shared<RestoreParts>();
+    auto generation = std::make_shared<std::string>();
     CLI::App *restore =
         app.add_subcommand("restore", "put a backup's files, contacts and appointments back (adds only)");
     restore->add_option("DIR", *restoreFolder, "the backup folder")->required();
     restore->add_flag("--files", parts->files, "only files (with the others chosen: those too)");
     restore->add_flag("--contacts", parts->contacts, "only contacts");
     restore->add_flag("--calendar", parts->calendar, "only appointments");
-    restore->callback(
-        [&context, &exitCode, restoreFolder, parts] { exitCode = CmdRestore(context, *restoreFolder, *parts); });
+    restore->add_option("--generation", *generation, "the generation restored (default: the latest)");
+    restore->callback([&context, &exitCode, restoreFolder, parts, generation] {
+        exitCode = CmdRestore(context, *restoreFolder, *parts, *generation);
+    });
 }
 
 }  // namespace

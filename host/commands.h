@@ -51,12 +51,19 @@ int CmdApps(Context &context);
 int CmdChangeDirectory(Context &context, const std::string &path);
 int CmdPrintDirectory(Context &context);
 
-// `backup DIR` (or with `verify`, `backup --verify DIR`) and `restore DIR` (commands_backup.cpp).
-int CmdBackup(Context &context, const std::string &folder, bool verify);
+// `backup DIR`, `backup --verify DIR`, `backup --list DIR` and `restore DIR` (commands_backup.cpp).
+struct BackupOptions {
+    bool verify = false, list = false;  // read the backups instead of making one
+    bool acceptFewer = false;           // fewer contacts or appointments than the latest backup are meant
+    size_t keep = 0;                    // the generations kept after a whole backup (0: all)
+    std::string generation;             // the one --verify reads ("": the latest)
+};
+int CmdBackup(Context &context, const std::string &folder, const BackupOptions &options);
 struct RestoreParts {
     bool files = false, contacts = false, calendar = false;  // none chosen: all of them
 };
-int CmdRestore(Context &context, const std::string &folder, RestoreParts parts);
+// `generation`: the one restored ("": the latest).
+int CmdRestore(Context &context, const std::string &folder, RestoreParts parts, const std::string &generation);
 
 // PIM kinds: "contacts", "calendar", "calls".
 int CmdPimList(Context &context, const std::string &kind, const std::string &type);

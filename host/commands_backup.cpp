@@ -1,5 +1,5 @@
-// The whole phone in a PC folder: backup (incremental, switched into place only when
-// complete), backup --verify, and restore.
+// The whole phone in a PC folder: backup (each run a generation, made whole before it
+// becomes the latest; see backup_folder.h), backup --verify and --list, and restore.
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -8,6 +8,7 @@
 #include <set>
 
 #include "appointment_time.h"
+#include "backup_folder.h"
 #include "commands.h"
 #include "file_tree.h"
 #include "interop.h"
@@ -21,8 +22,6 @@ namespace fs = std::filesystem;
 namespace host {
 namespace {
 
-constexpr int kManifestFormat = 1;
-const char *const kManifestName = "manifest.json";
 const char *const kFilesFolder = "files";
 
 // The phone's own programs live in \Windows, most of them in ROM where nothing can
@@ -46,60 +45,6 @@ fs::path OnDisk(const fs::path &folder, const std::string &manifestPath) { retur
 std::string PhoneTime(const FolderEntry &entry) {
     int64_t instant = 0;
     return ListingInstant(entry.modified, &instant) ? UtcIso(instant) : "";
-}
-
-// The folder a backup is made in, beside the backup, and the one the previous
-// backup steps aside to while the new one takes its place.
-struct BackupFolders {
-    fs::path target, side, previous;
-    explicit BackupFolders(const std::string &typed) {
-        std::error_code ignored;
-        target = fs::absolute(LocalPath(typed), ignored).lexically_normal();
-        if (!target.has_filename()) target = target.parent_path();
-        // A link to a folder: the backup replaces the folder, the link stays.
-        if (fs::is_symlink(target, ignored)) {
-            fs::path resolved = fs::canonical(target, ignored);
-            if (!ignored) target = resolved;
-        }
-        side = target;
-        side += ".cebridge-new";
-        previous = target;
-        previous += ".cebridge-old";
-    }
-};
-
-// Puts back the previous backup when a backup stopped between its two renames.
-bool PutBackPrevious(const BackupFolders &folders, std::string *error) {
-    std::error_code failure;
-    if (!fs::exists(folders.target, failure) && fs::exists(folders.previous, failure))
-        fs::rename(folders.previous, folders.target, failure);
-    if (failure) *error = folders.previous.string() + ": " + failure.message();
-    return !failure;
-}
-
-// Also clears the previous backup a finished switch left beside the folder. What an
-// interrupted backup copied into the side folder stays: the next one continues from it.
-bool Recover(const BackupFolders &folders, std::string *error) {
-    if (!PutBackPrevious(folders, error)) return false;
-    std::error_code failure;
-    fs::remove_all(folders.previous, failure);
-    if (failure) *error = folders.previous.string() + ": " + failure.message();
-    return !failure;
-}
-
-bool ReadJsonFile(const fs::path &path, nlohmann::json *document) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    *document = nlohmann::json::parse(in, nullptr, false);
-    return !document->is_discarded() && document->is_object();
-}
-
-bool WriteJsonFile(const fs::path &path, const nlohmann::json &document, std::string *error) {
-    std::ofstream out(path, std::ios::binary);
-    out << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
-    out.close();
-    if (!out) *error = SystemReason(path.string());
-    return bool(out);
 }
 
 // A list of a manifest (none when it has no such list).
@@ -168,11 +113,14 @@ bool CopiedBefore(const fs::path &side, const std::string &path, const PhoneFile
     return !failure && std::chrono::floor<std::chrono::seconds>(written) == phone;
 }
 
-// Removes what the side folder's files/ holds beyond `kept` (copies of phone files
-// gone since an interrupted backup, temporaries of a killed one).
+// Removes what the side folder holds beyond `kept` (copies of phone files gone since
+// an interrupted backup, temporaries of a killed one); the parts beside files/ are
+// written anew.
 void SweepSide(const fs::path &side, const std::set<std::string> &kept) {
     std::error_code failure;
     std::vector<fs::path> strays;
+    for (const auto &item : fs::directory_iterator(side, failure))
+        if (item.path().filename() != kFilesFolder) strays.push_back(item.path());
     for (fs::recursive_directory_iterator walk(side / kFilesFolder, failure), end; !failure && walk != end;
          walk.increment(failure))
         if (!walk->is_directory() && !kept.count(fs::relative(walk->path(), side).generic_string()))
@@ -201,9 +149,14 @@ struct FilesPart {
     uint64_t files = 0, bytes = 0, copied = 0, reused = 0;
 };
 
-// Every phone file into side/files/, copying only what changed since the backup in target.
-int BackupFiles(Context &context, const BackupFolders &folders, const nlohmann::json &previousManifest,
-                FilesPart *part) {
+// The folder a new generation is made in, and the latest generation before it ("" for none).
+struct BackupPaths {
+    fs::path side, previous;
+};
+
+// Every phone file into side/files/, copying only what changed since the previous generation.
+
+int BackupFiles(Context &context, const BackupPaths &folders, const nlohmann::json &previousManifest, FilesPart *part) {
     std::map<std::string, nlohmann::json> previous;
     for (const nlohmann::json &entry : FilesOf(previousManifest))
         if (InsideBackup(TextIn(entry, "path"))) previous[TextIn(entry, "path")] = entry;
@@ -220,10 +173,10 @@ int BackupFiles(Context &context, const BackupFolders &folders, const nlohmann::
         std::string path = ManifestPath(file.Path()), error;
         if (CopiedBefore(folders.side, path, file)) {
             ++part->reused;  // (described below, as a downloaded file is)
-        } else if (const nlohmann::json *entry = Unchanged(previous, folders.target, path, file)) {
+        } else if (const nlohmann::json *entry = Unchanged(previous, folders.previous, path, file)) {
             std::error_code ignored;
             fs::remove(OnDisk(folders.side, path), ignored);
-            if (!Reuse(OnDisk(folders.target, path), OnDisk(folders.side, path), &error))
+            if (!Reuse(OnDisk(folders.previous, path), OnDisk(folders.side, path), &error))
                 return context.FailLocal("backup: " + error);
             described[path] = *entry;
             ++part->reused;
@@ -301,8 +254,8 @@ int RefuseDrop(Context &context, const nlohmann::json &counts, const nlohmann::j
             return context.Fail(Outcome::Failed(
                 0, "backup: the phone lists " + std::to_string(has) + " " + kind + " where the last backup has " +
                        std::to_string(had) +
-                       ": a read may have failed (or the phone's PIM volume is missing), so the last backup is kept; "
-                       "to keep fewer on purpose, back up into another folder"));
+                       ": a read may have failed (or the phone's PIM volume is missing), so no new backup was made "
+                       "and the last one keeps them; if they were removed on purpose, back up with --accept-fewer"));
     }
     return kExitOk;
 }
@@ -322,27 +275,13 @@ int BackupItems(Context &context, const fs::path &side, const nlohmann::json &pr
     return RefuseDrop(context, *counts, previous);
 }
 
-// Moves the finished backup into place; the previous one steps aside and goes.
-int Switch(Context &context, const BackupFolders &folders) {
-    std::error_code failure, ignored;
-    bool hadPrevious = fs::exists(folders.target, failure);
-    if (hadPrevious) fs::rename(folders.target, folders.previous, failure);
-    if (!failure) fs::rename(folders.side, folders.target, failure);
-    if (failure) {
-        if (hadPrevious) fs::rename(folders.previous, folders.target, ignored);
-        return context.FailLocal("backup: " + folders.target.string() + ": " + failure.message());
-    }
-    fs::remove_all(folders.previous, ignored);
-    return kExitOk;
-}
-
 std::string Now() {
     return LocalIso(
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count());
 }
 
 // The new backup, whole, in the side folder; *summary tells what it did.
-int WriteBackup(Context &context, const BackupFolders &folders, const nlohmann::json &previous,
+int WriteBackup(Context &context, const BackupPaths &folders, const nlohmann::json &previous, bool acceptFewer,
                 nlohmann::json *summary) {
     Capability capability;
     Outcome outcome = context.link.ReadCapability(&capability);
@@ -354,7 +293,8 @@ int WriteBackup(Context &context, const BackupFolders &folders, const nlohmann::
     FilesPart files;
     nlohmann::json counts = nlohmann::json::object();
     if (int code = BackupFiles(context, folders, previous, &files)) return code;
-    if (int code = BackupItems(context, folders.side, previous, &counts)) return code;
+    if (int code = BackupItems(context, folders.side, acceptFewer ? nlohmann::json::object() : previous, &counts))
+        return code;
     counts["files"] = files.files;
     counts["bytes"] = files.bytes;
     nlohmann::json entries = files.entries;
@@ -380,105 +320,65 @@ int WriteBackup(Context &context, const BackupFolders &folders, const nlohmann::
                                {"files", entries},
                                {"skipped", files.skipped}};
     if (!WriteJsonFile(folders.side / kManifestName, manifest, &error)) return context.FailLocal("backup: " + error);
-    *summary = {{"backup", folders.target.string()}, {"counts", counts},         {"copied", files.copied},
-                {"unchanged", files.reused},         {"skipped", files.skipped}, {"gone", files.gone}};
+    *summary = {{"counts", counts},
+                {"copied", files.copied},
+                {"unchanged", files.reused},
+                {"skipped", files.skipped},
+                {"gone", files.gone}};
     return kExitOk;
 }
 
-// A manifest this program wrote: every key a backup writes, of its kind.
-bool OwnManifest(const nlohmann::json &manifest) {
-    auto has = [&](const char *key, nlohmann::json::value_t kind) {
-        auto value = manifest.find(key);
-        return value != manifest.end() && value->type() == kind;
-    };
-    using Kind = nlohmann::json::value_t;
-    return NumberIn(manifest, "format", 0) == kManifestFormat && has("time", Kind::string) &&
-           has("model", Kind::string) && has("counts", Kind::object) && has("folders", Kind::array) &&
-           has("files", Kind::array) && has("skipped", Kind::array);
+// The latest generation, which the new one is compared with and shares copies of.
+void LatestBackup(const BackupFolder &folder, fs::path *latest, nlohmann::json *manifest) {
+    std::string none;
+    if (!folder.Choose("", latest, &none) || !ReadJsonFile(*latest / kManifestName, manifest))
+        *manifest = nlohmann::json::object();
 }
 
-// The names a backup writes at the top of its folder.
-bool BackupsOwnName(const std::string &name) {
-    if (name == kManifestName || name == kFilesFolder || name == "apps.json") return true;
-    for (const ItemPart &part : kItemParts)
-        if (name == part.file) return true;
-    return false;
-}
-
-// The folder is replaced whole by the new backup: only an empty one, or one that
-// holds a backup of this program and nothing else, may be.
-bool ReplaceableFolder(const fs::path &folder, nlohmann::json *previous, std::string *why) {
-    std::error_code failure;
-    if (!fs::exists(folder, failure)) return true;
-    if (!fs::is_directory(folder, failure)) {
-        *why = "not a folder";
-        return false;
-    }
-    if (fs::is_empty(folder, failure)) return true;
-    if (!ReadJsonFile(folder / kManifestName, previous) || !OwnManifest(*previous)) {
-        *why = "a folder that holds no backup of cebridge's; choose an empty or new one";
-        return false;
-    }
-    for (const auto &item : fs::directory_iterator(folder, failure))
-        if (!BackupsOwnName(item.path().filename().string())) {
-            *why = "a folder that holds no backup of cebridge's alone (" + item.path().filename().string() +
-                   " is not one of a backup's files); move it away or choose another folder";
-            return false;
-        }
-    return true;
-}
-
-// The folder is replaced whole: a shell inside it (where this program was started)
-// would be left in a removed folder.
-bool HoldsCurrentFolder(const fs::path &folder) {
-    std::error_code failure;
-    for (fs::path at = fs::current_path(failure); !failure && !at.empty(); at = at.parent_path()) {
-        if (fs::equivalent(at, folder, failure)) return true;
-        if (at == at.parent_path()) break;
-    }
-    return false;
-}
-
-int MakeBackup(Context &context, const BackupFolders &folders) {
-    if (HoldsCurrentFolder(folders.target))
-        return context.FailUsage("backup: " + folders.target.string() +
-                                 " holds the current folder; start the backup from outside it (a backup replaces "
-                                 "its folder whole)");
+int MakeBackup(Context &context, BackupFolder &folder, const BackupOptions &options) {
     std::string error;
-    if (!Recover(folders, &error)) return context.FailLocal("backup: " + error);
-    nlohmann::json previous = nlohmann::json::object();
-    if (!ReplaceableFolder(folders.target, &previous, &error))
-        return context.FailLocal("backup: " + folders.target.string() + ": " + error);
+    if (!folder.PrepareForBackup(&error)) return context.FailLocal("backup: " + error);
+    BackupPaths paths{folder.Unfinished(), {}};
+    nlohmann::json previous;
+    LatestBackup(folder, &paths.previous, &previous);
     if (int code = context.Connect()) return code;
     nlohmann::json summary;
-    int code = WriteBackup(context, folders, previous, &summary);
-    if (code == kExitOk) code = Switch(context, folders);
+    std::string generation;
+    int code = WriteBackup(context, paths, previous, options.acceptFewer, &summary);
+    if (code == kExitOk && !folder.Finish(&generation, &error)) code = context.FailLocal("backup: " + error);
     if (code != kExitOk) {
-        // The previous backup stays as it was; what was copied waits for the next run.
-        std::error_code failure;
-        if (fs::exists(folders.side, failure))
-            std::fprintf(stderr,
-                         "cebridge: backup: the files copied so far stay in %s; the next backup into %s "
-                         "continues from them\n",
-                         folders.side.string().c_str(), folders.target.string().c_str());
+        std::fprintf(stderr,
+                     "cebridge: backup: the latest backup in %s stays as it was; the files copied so far wait in %s "
+                     "and the next backup continues from them\n",
+                     folder.Path().string().c_str(), paths.side.string().c_str());
         return code;
     }
     for (const nlohmann::json &path : summary["gone"])
         std::fprintf(stderr, "cebridge: backup: no longer on the phone, so not in this backup: %s\n",
                      path.get<std::string>().c_str());
+    summary["backup"] = folder.Path().string();
+    summary["generation"] = generation;
     const nlohmann::json &counts = summary["counts"];
     std::string text = "backed up " + counts["files"].dump() + " files (" + HumanSize(counts["bytes"].get<uint64_t>()) +
                        "; " + summary["copied"].dump() + " copied, " + summary["unchanged"].dump() +
-                       " unchanged) into " + folders.target.string() + "\n";
-    if (summary["skipped"].empty()) {
+                       " unchanged) into " + (folder.Path() / generation).string() + "\n";
+    if (!summary["skipped"].empty()) {
+        // A backup that left files out is made, but is not a whole one: exit 1, and
+        // no older generation goes for it.
+        summary["removed"] = nlohmann::json::array();
+        int failed = context.Fail(Outcome::Failed(
+            0, "backup: " + std::to_string(summary["skipped"].size()) + " phone files were left out (named above)"));
         context.Emit(text, summary);
-        return kExitOk;
+        return failed;
     }
-    // A backup that left files out is made, but is not a whole one: exit 1.
-    int failed = context.Fail(Outcome::Failed(
-        0, "backup: " + std::to_string(summary["skipped"].size()) + " phone files were left out (named above)"));
+    std::vector<std::string> removed;
+    bool pruned = options.keep == 0 || folder.Prune(options.keep, &removed, &error);
+    for (const std::string &name : removed) text += "removed the older backup " + name + " (--keep)\n";
+    summary["removed"] = removed;
+    if (!pruned)
+        return context.FailLocal("backup: the new backup is whole, but an older one was not removed: " + error);
     context.Emit(text, summary);
-    return failed;
+    return kExitOk;
 }
 
 // What differs between a backup folder and its manifest: "PATH: what", empty when nothing.
@@ -510,32 +410,65 @@ std::vector<std::string> Check(const fs::path &folder, const nlohmann::json &man
     return problems;
 }
 
-int ReadManifest(Context &context, const char *command, const BackupFolders &folders, nlohmann::json *manifest) {
+// The generation `name` (the latest for "") a reading command reads.
+int ReadGeneration(Context &context, const char *command, BackupFolder &backup, const std::string &name,
+                   fs::path *folder, nlohmann::json *manifest) {
     std::string error;
-    if (!PutBackPrevious(folders, &error)) return context.FailLocal(std::string(command) + ": " + error);
-    const fs::path &folder = folders.target;
-    if (!ReadJsonFile(folder / kManifestName, manifest))
-        return context.FailLocal(std::string(command) + ": " + (folder / kManifestName).string() +
+    if (!backup.PrepareForReading(&error) || !backup.Choose(name, folder, &error))
+        return context.FailLocal(std::string(command) + ": " + error);
+    if (!ReadJsonFile(*folder / kManifestName, manifest))
+        return context.FailLocal(std::string(command) + ": " + (*folder / kManifestName).string() +
                                  ": no readable manifest");
     if (NumberIn(*manifest, "format", 0) != kManifestFormat)
-        return context.FailLocal(std::string(command) + ": " + (folder / kManifestName).string() +
+        return context.FailLocal(std::string(command) + ": " + (*folder / kManifestName).string() +
                                  ": a manifest format this program does not know");
     return kExitOk;
 }
 
-int Verify(Context &context, const BackupFolders &folders) {
+int Verify(Context &context, BackupFolder &backup, const std::string &generation) {
+    fs::path folder;
     nlohmann::json manifest;
-    if (int code = ReadManifest(context, "backup --verify", folders, &manifest)) return code;
-    std::vector<std::string> problems = Check(folders.target, manifest);
+    if (int code = ReadGeneration(context, "backup --verify", backup, generation, &folder, &manifest)) return code;
+    std::vector<std::string> problems = Check(folder, manifest);
     size_t files = FilesOf(manifest).size();
+    nlohmann::json report = {{"backup", backup.Path().string()},
+                             {"generation", folder.filename().string()},
+                             {"files", files},
+                             {"verified", problems.empty()},
+                             {"problems", problems}};
     if (!problems.empty()) {
         for (const std::string &problem : problems) std::fprintf(stderr, "cebridge: %s\n", problem.c_str());
-        context.Emit(
-            "", {{"backup", folders.target.string()}, {"files", files}, {"verified", false}, {"problems", problems}});
+        context.Emit("", report);
         return kExitFailed;
     }
-    context.Emit("all " + std::to_string(files) + " files match the manifest\n",
-                 {{"backup", folders.target.string()}, {"files", files}, {"verified", true}, {"problems", problems}});
+    context.Emit("all " + std::to_string(files) + " files of " + folder.string() + " match the manifest\n", report);
+    return kExitOk;
+}
+
+// The generations, oldest first, with what each holds.
+int ListGenerations(Context &context, BackupFolder &backup) {
+    std::string error;
+    if (!backup.PrepareForReading(&error)) return context.FailLocal("backup --list: " + error);
+    const std::vector<std::string> names = backup.Generations();
+    fs::path folder;
+    if (names.empty() && !backup.Choose("", &folder, &error)) return context.FailLocal("backup --list: " + error);
+    const std::string latest = backup.Latest();
+    nlohmann::json generations = nlohmann::json::array();
+    std::string text;
+    for (const std::string &name : names) {
+        nlohmann::json manifest;
+        if (!backup.Choose(name, &folder, &error) || !ReadJsonFile(folder / kManifestName, &manifest))
+            manifest = nlohmann::json::object();
+        auto counts = manifest.find("counts");
+        nlohmann::json held = counts != manifest.end() && counts->is_object() ? *counts : nlohmann::json::object();
+        generations.push_back({{"name", name}, {"time", TextIn(manifest, "time")}, {"counts", held}});
+        text += name + "  " + TextIn(manifest, "time") + "  " + std::to_string(NumberIn(held, "files", 0)) +
+                " files (" + HumanSize(NumberIn(held, "bytes", 0)) + "), " +
+                std::to_string(NumberIn(held, "contacts", 0)) + " contacts, " +
+                std::to_string(NumberIn(held, "appointments", 0)) + " appointments" +
+                (name == latest ? "  (latest)" : "") + "\n";
+    }
+    context.Emit(text, {{"backup", backup.Path().string()}, {"latest", latest}, {"generations", generations}});
     return kExitOk;
 }
 
@@ -625,44 +558,50 @@ int RestoreItems(Context &context, const fs::path &folder, bool contacts, bool c
     return kExitOk;
 }
 
-// One command at a time per backup folder: a backup replaces the folder whole.
-int LockBackupFolder(Context &context, const char *command, const BackupFolders &folders, ProcessLock *lock) {
+// One command at a time per backup folder.
+int LockBackupFolder(Context &context, const char *command, const BackupFolder &folder, ProcessLock *lock) {
     std::string error;
-    if (lock->Take("backup " + folders.target.string(), &error)) return kExitOk;
+    if (lock->Take("backup " + folder.Path().string(), &error)) return kExitOk;
     if (!error.empty()) return context.FailLocal(std::string(command) + ": " + error);
     return context.Fail(Outcome::Failed(0, std::string(command) + ": another cebridge is using the backup folder " +
-                                               folders.target.string() + "; try again when it is done"));
+                                               folder.Path().string() + "; try again when it is done"));
 }
 
 }  // namespace
 
-int CmdBackup(Context &context, const std::string &folder, bool verify) {
-    BackupFolders folders(folder);
+int CmdBackup(Context &context, const std::string &typed, const BackupOptions &options) {
+    const char *command = options.verify ? "backup --verify" : options.list ? "backup --list" : "backup";
+    if (!options.generation.empty() && !options.verify)
+        return context.FailUsage("backup: --generation chooses what --verify reads; a backup always makes a new one");
+    if (options.keep > 0 && (options.verify || options.list))
+        return context.FailUsage(std::string(command) + ": --keep goes with a backup only");
+    BackupFolder folder(typed);
     ProcessLock lock;
-    const char *command = verify ? "backup --verify" : "backup";
-    if (int code = LockBackupFolder(context, command, folders, &lock)) return code;
-    return verify ? Verify(context, folders) : MakeBackup(context, folders);
+    if (int code = LockBackupFolder(context, command, folder, &lock)) return code;
+    if (options.list) return ListGenerations(context, folder);
+    return options.verify ? Verify(context, folder, options.generation) : MakeBackup(context, folder, options);
 }
 
-int CmdRestore(Context &context, const std::string &folder, RestoreParts parts) {
-    BackupFolders folders(folder);
+int CmdRestore(Context &context, const std::string &typed, RestoreParts parts, const std::string &generation) {
+    BackupFolder backup(typed);
     ProcessLock lock;
-    if (int code = LockBackupFolder(context, "restore", folders, &lock)) return code;
+    if (int code = LockBackupFolder(context, "restore", backup, &lock)) return code;
     if (!parts.files && !parts.contacts && !parts.calendar) parts = {true, true, true};
+    fs::path folder;
     nlohmann::json manifest;
-    if (int code = ReadManifest(context, "restore", folders, &manifest)) return code;
+    if (int code = ReadGeneration(context, "restore", backup, generation, &folder, &manifest)) return code;
     // A backup that no longer matches its manifest is not put on a phone.
-    std::vector<std::string> problems = Check(folders.target, manifest);
+    std::vector<std::string> problems = Check(folder, manifest);
     for (const std::string &problem : problems) std::fprintf(stderr, "cebridge: %s\n", problem.c_str());
     if (!problems.empty())
         return context.FailLocal("restore: the backup does not match its manifest (see `backup --verify`)");
     if (parts.files)
         if (int code = context.LockPhoneForWriting("restore")) return code;
     if (int code = context.Connect()) return code;
-    nlohmann::json report = nlohmann::json::object();
+    nlohmann::json report = {{"generation", folder.filename().string()}};
     if (parts.files)
-        if (int code = RestoreFiles(context, folders.target, manifest, &report)) return code;
-    if (int code = RestoreItems(context, folders.target, parts.contacts, parts.calendar, &report)) return code;
+        if (int code = RestoreFiles(context, folder, manifest, &report)) return code;
+    if (int code = RestoreItems(context, folder, parts.contacts, parts.calendar, &report)) return code;
     std::string text;
     if (report.contains("files"))
         text += "files: " + report["files"]["restored"].dump() + " restored, " + report["files"]["kept"].dump() +

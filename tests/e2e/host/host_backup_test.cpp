@@ -10,7 +10,7 @@ namespace fs = std::filesystem;
 namespace {
 
 nlohmann::json Manifest(const fs::path &backup) {
-    return nlohmann::json::parse(ReadFileText(backup / "manifest.json"));
+    return nlohmann::json::parse(ReadFileText(LatestGeneration(backup) / "manifest.json"));
 }
 
 // Each file of a manifest (path -> size and digest), without the times.
@@ -78,9 +78,9 @@ TEST_F(HostCli, BackupRecordsKnownDigestsAndRestoresAnEmptiedPhone) {
               "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
     EXPECT_EQ(DigestOf(manifest, "files/My Storage/벡터/million"),
               "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
-    EXPECT_EQ(ReadFileText(backup / "files" / "My Documents" / u8"회의록.txt"),
+    EXPECT_EQ(ReadFileText(LatestGeneration(backup) / "files" / "My Documents" / u8"회의록.txt"),
               ReadFileText(m_phone.fs() / "My Documents" / u8"회의록.txt"));
-    EXPECT_FALSE(fs::exists(backup / "files" / "Windows"));  // the phone's own programs stay out
+    EXPECT_FALSE(fs::exists(LatestGeneration(backup) / "files" / "Windows"));  // the phone's own programs stay out
     EXPECT_EQ(Host({"backup", "--verify", backup.string()}).exitCode, 0);
 
     // Again, with one file changed: only that one is copied.
@@ -88,7 +88,7 @@ TEST_F(HostCli, BackupRecordsKnownDigestsAndRestoresAnEmptiedPhone) {
     HostRun again = Host({"--json", "backup", backup.string()});
     ASSERT_EQ(again.exitCode, 0) << again.err;
     EXPECT_EQ(Json(again)["copied"], 1);
-    EXPECT_EQ(ReadFileText(backup / "files" / "My Documents" / "readme.txt"), "changed on the phone");
+    EXPECT_EQ(ReadFileText(LatestGeneration(backup) / "files" / "My Documents" / "readme.txt"), "changed on the phone");
 
     EmptyPhone(m_phone);
     std::vector<std::string> restoreArguments = {"--json", "restore", backup.string()};
@@ -108,43 +108,22 @@ TEST_F(HostCli, BackupRecordsKnownDigestsAndRestoresAnEmptiedPhone) {
     auto before = Contents(Manifest(backup)), after = Contents(Manifest(second));
     for (const char *path : {"contacts.vcf", "calendar.ics"}) before.erase(path), after.erase(path);
     EXPECT_EQ(after, before);
-    EXPECT_EQ(Without(ReadFileText(second / "contacts.vcf"), {"BDAY", "X-ANNIVERSARY"}),
-              Without(ReadFileText(backup / "contacts.vcf"), {"BDAY", "X-ANNIVERSARY"}));
+    EXPECT_EQ(Without(ReadFileText(LatestGeneration(second) / "contacts.vcf"), {"BDAY", "X-ANNIVERSARY"}),
+              Without(ReadFileText(LatestGeneration(backup) / "contacts.vcf"), {"BDAY", "X-ANNIVERSARY"}));
     if (restoresAppointments) {
-        EXPECT_EQ(Without(ReadFileText(second / "calendar.ics"), {"DTSTAMP", "UID"}),
-                  Without(ReadFileText(backup / "calendar.ics"), {"DTSTAMP", "UID"}));
+        EXPECT_EQ(Without(ReadFileText(LatestGeneration(second) / "calendar.ics"), {"DTSTAMP", "UID"}),
+                  Without(ReadFileText(LatestGeneration(backup) / "calendar.ics"), {"DTSTAMP", "UID"}));
     }
-}
-
-TEST_F(HostCli, FailedBackupKeepsThePreviousOneWhole) {
-    fs::path backup = m_home.path() / "phone";
-    ASSERT_EQ(Host({"backup", backup.string()}).exitCode, 0);
-    std::string before = ReadFileText(backup / "manifest.json");
-    WriteFileText(m_phone.fs() / "Storage Card" / "new.bin", RandomBytes(200000));
-    // A link that breaks in the middle of the copy.
-    m_phone.EditDevice([](nlohmann::json &device) {
-        device["faults"].push_back({{"operation", "CeReadFile"}, {"nth", 2}, {"linkDrop", true}});
-    });
-    HostRun broken = Host({"backup", backup.string()});
-    EXPECT_EQ(broken.exitCode, 1) << broken.err;
-    EXPECT_EQ(ReadFileText(backup / "manifest.json"), before);
-    EXPECT_EQ(Host({"backup", "--verify", backup.string()}).exitCode, 0);
-    EXPECT_TRUE(fs::exists(m_home.path() / "phone.cebridge-new"));  // what was copied, for the next run
-
-    // A backup killed between its two renames: the next command puts the previous one back.
-    fs::rename(backup, m_home.path() / "phone.cebridge-old");
-    EXPECT_EQ(Host({"backup", "--verify", backup.string()}).exitCode, 0);
-    EXPECT_EQ(ReadFileText(backup / "manifest.json"), before);
 }
 
 TEST_F(HostCli, VerifyFindsWhatChangedAndRestoreRefusesIt) {
     fs::path backup = m_home.path() / "phone";
     ASSERT_EQ(Host({"backup", backup.string()}).exitCode, 0);
-    fs::path copy = backup / "files" / "My Documents" / "readme.txt";
+    fs::path copy = LatestGeneration(backup) / "files" / "My Documents" / "readme.txt";
     std::string text = ReadFileText(copy);
     text[0] = static_cast<char>(text[0] ^ 1);  // same size, other content
     WriteFileText(copy, text);
-    WriteFileText(backup / "stray.txt", "x");
+    WriteFileText(LatestGeneration(backup) / "stray.txt", "x");
 
     HostRun verify = Host({"--json", "backup", "--verify", backup.string()});
     EXPECT_EQ(verify.exitCode, 1);
@@ -161,7 +140,7 @@ TEST_F(HostCli, VerifyFindsWhatChangedAndRestoreRefusesIt) {
 TEST_F(HostCli, BackupRefusesFoldersThatHoldNoBackupOfItsOwn) {
     fs::path made = m_home.path() / "made";
     ASSERT_EQ(Host({"backup", made.string()}).exitCode, 0);
-    const std::string own = ReadFileText(made / "manifest.json");
+    const std::string own = ReadFileText(LatestGeneration(made) / "manifest.json");
     struct Case {
         const char *name, *manifest, *extra;
     } cases[] = {{"web", R"({"name":"x"})", "src/app.js"},
@@ -170,7 +149,7 @@ TEST_F(HostCli, BackupRefusesFoldersThatHoldNoBackupOfItsOwn) {
                  {"besides", own.c_str(), "notes.txt"}};
     for (const Case &c : cases) {
         fs::path folder = m_home.path() / c.name;
-        if (std::string(c.name) == "besides") fs::copy(made, folder, fs::copy_options::recursive);
+        if (std::string(c.name) == "besides") fs::copy(LatestGeneration(made), folder, fs::copy_options::recursive);
         fs::create_directories((folder / c.extra).parent_path());
         WriteFileText(folder / "manifest.json", c.manifest);
         WriteFileText(folder / c.extra, "code");
@@ -181,14 +160,14 @@ TEST_F(HostCli, BackupRefusesFoldersThatHoldNoBackupOfItsOwn) {
         EXPECT_EQ(ReadFileText(folder / "manifest.json"), c.manifest) << c.name;
     }
 #if !defined(_WIN32)
-    // A link to a backup stays a link; the folder the host was started in is not replaced.
+    // A link to a backup stays a link; a backup started inside its folder leaves the
+    // folder where it was.
     fs::create_symlink(made, m_home.path() / "link");
     EXPECT_EQ(Host({"backup", (m_home.path() / "link").string()}).exitCode, 0);
     EXPECT_TRUE(fs::is_symlink(m_home.path() / "link"));
-    const std::string before = ReadFileText(made / "manifest.json");
-    std::string inside = "cd '" + made.string() + "' && '" + HostProgram() + "' backup . 2>/dev/null";
-    EXPECT_NE(std::system(inside.c_str()), 0);
-    EXPECT_EQ(ReadFileText(made / "manifest.json"), before);
+    std::string inside = "cd '" + made.string() + "' && '" + HostProgram() + "' backup . 2>/dev/null && ls >/dev/null";
+    EXPECT_EQ(std::system(inside.c_str()), 0);
+    EXPECT_EQ(Json(Host({"--json", "backup", "--list", made.string()}))["generations"].size(), 3u);
 #endif
 }
 
@@ -214,7 +193,7 @@ TEST_F(HostCli, BackupRepairsReportsAndContinues) {
     EXPECT_NE(first.err.find(longName), std::string::npos) << first.err;
     EXPECT_EQ(Host({"backup", "--verify", backup.string()}).exitCode, 0);
 
-    fs::path copy = backup / "files" / "My Documents" / "readme.txt";
+    fs::path copy = LatestGeneration(backup) / "files" / "My Documents" / "readme.txt";
     std::string text = ReadFileText(copy);
     text[0] = static_cast<char>(text[0] ^ 1);
     WriteFileText(copy, text);
@@ -244,4 +223,95 @@ TEST_F(HostCli, RestoreRefusesAPhoneWithoutTheBackupsCard) {
     EXPECT_EQ(restore.exitCode, 1) << restore.err;
     EXPECT_NE(restore.err.find("\\Storage Card, which this phone does not have"), std::string::npos) << restore.err;
     EXPECT_FALSE(fs::exists(m_phone.fs() / "Storage Card"));
+}
+
+// Each backup is a generation of its own: a file changed on the phone since is still
+// the earlier copy in the earlier generation, which verifies and restores; a backup
+// the phone cuts short leaves the latest generation as it was; --keep drops the oldest.
+TEST_F(HostCli, EachBackupIsAGenerationAndTheEarlierOnesStay) {
+    fs::path backup = m_home.path() / "phone", readme = m_phone.fs() / "My Documents" / "readme.txt";
+    const std::string original = ReadFileText(readme);
+    HostRun first = Host({"--json", "backup", backup.string()});
+    ASSERT_EQ(first.exitCode, 0) << first.err;
+    WriteFileText(readme, "changed on the phone");
+    HostRun second = Host({"--json", "backup", backup.string()});
+    ASSERT_EQ(second.exitCode, 0) << second.err;
+    const std::string older = Json(first)["generation"], newer = Json(second)["generation"];
+    ASSERT_NE(older, newer);
+    EXPECT_EQ(ReadFileText(backup / older / "files" / "My Documents" / "readme.txt"), original);
+    EXPECT_EQ(ReadFileText(backup / newer / "files" / "My Documents" / "readme.txt"), "changed on the phone");
+
+    WriteFileText(readme, "changed again");
+    m_phone.EditDevice([](nlohmann::json &device) {
+        device["faults"].push_back({{"operation", "CeReadFile"}, {"nth", 2}, {"linkDrop", true}});
+    });
+    EXPECT_EQ(Host({"backup", backup.string()}).exitCode, 1);
+    EXPECT_TRUE(fs::exists(backup / "unfinished"));  // what was copied, for the next run
+    m_phone.EditDevice([](nlohmann::json &device) { device["faults"] = nlohmann::json::array(); });
+    nlohmann::json list = Json(Host({"--json", "backup", "--list", backup.string()}));
+    EXPECT_EQ(list["latest"], newer) << list.dump();
+    ASSERT_EQ(list["generations"].size(), 2u) << list.dump();
+    EXPECT_EQ(list["generations"][0]["name"], older);
+    EXPECT_EQ(Host({"backup", "--verify", backup.string()}).exitCode, 0);
+    EXPECT_EQ(Host({"backup", "--verify", "--generation", older, backup.string()}).exitCode, 0);
+    HostRun unknown = Host({"restore", "--generation", "../x", backup.string()});
+    EXPECT_EQ(unknown.exitCode, 3) << unknown.err;
+    EXPECT_NE(unknown.err.find(older), std::string::npos) << unknown.err;  // the ones there are
+
+    fs::remove(readme);
+    HostRun restore = Host({"restore", "--files", "--generation", older, backup.string()});
+    EXPECT_EQ(restore.exitCode, 0) << restore.err;
+    EXPECT_EQ(ReadFileText(readme), original);
+
+    HostRun third = Host({"--json", "backup", "--keep", "2", backup.string()});
+    ASSERT_EQ(third.exitCode, 0) << third.err;
+    EXPECT_EQ(Json(third)["removed"], nlohmann::json::array({older})) << third.out;
+    EXPECT_FALSE(fs::exists(backup / older));
+    EXPECT_EQ(ReadFileText(backup / newer / "files" / "My Documents" / "readme.txt"), "changed on the phone");
+
+    // Contacts gone from the phone on purpose: a backup with --accept-fewer; the
+    // earlier generation keeps them.
+    m_phone.EditDevice([](nlohmann::json &device) { device["pimVolumeMissing"] = true; });
+    EXPECT_EQ(Host({"backup", backup.string()}).exitCode, 1);
+    HostRun fewer = Host({"--json", "backup", "--accept-fewer", backup.string()});
+    ASSERT_EQ(fewer.exitCode, 0) << fewer.err;
+    EXPECT_EQ(Json(fewer)["counts"]["contacts"], 0);
+    EXPECT_EQ(Manifest(backup / newer)["counts"]["contacts"], 20);
+}
+
+// A backup of the earlier layout (one backup, its manifest at the top) verifies and
+// restores in place; the next backup moves it into a generation of its own, and a
+// move cut short is finished by the next command.
+TEST_F(HostCli, ABackupOfTheEarlierLayoutReadsAsOneGenerationAndIsKept) {
+    fs::path made = m_home.path() / "made", earlier = m_home.path() / "earlier", cut = m_home.path() / "cut";
+    ASSERT_EQ(Host({"backup", made.string()}).exitCode, 0);
+    for (const fs::path &folder : {earlier, cut}) fs::copy(LatestGeneration(made), folder, fs::copy_options::recursive);
+    const std::string manifest = ReadFileText(earlier / "manifest.json");
+    EXPECT_EQ(Host({"backup", "--verify", earlier.string()}).exitCode, 0);
+    fs::path readme = m_phone.fs() / "My Documents" / "readme.txt";
+    const std::string original = ReadFileText(readme);
+    fs::remove(readme);
+    HostRun restore = Host({"restore", "--files", earlier.string()});
+    EXPECT_EQ(restore.exitCode, 0) << restore.err;
+    EXPECT_EQ(ReadFileText(readme), original);
+
+    WriteFileText(readme, "changed");
+    HostRun next = Host({"--json", "backup", earlier.string()});
+    ASSERT_EQ(next.exitCode, 0) << next.err;
+    EXPECT_EQ(Json(next)["copied"], 1) << next.out;  // the rest shared with the earlier backup
+    nlohmann::json list = Json(Host({"--json", "backup", "--list", earlier.string()}));
+    ASSERT_EQ(list["generations"].size(), 2u) << list.dump();
+    const std::string moved = list["generations"][0]["name"];
+    EXPECT_EQ(ReadFileText(earlier / moved / "manifest.json"), manifest);
+    EXPECT_EQ(ReadFileText(earlier / moved / "files" / "My Documents" / "readme.txt"), original);
+    EXPECT_EQ(Host({"backup", "--verify", "--generation", moved, earlier.string()}).exitCode, 0);
+
+    // Cut short after files/ moved: latest.json names the generation, the manifest is still at the top.
+    WriteFileText(cut / "latest.json", R"({"format": 2, "latest": "2026-01-02T030405Z"})");
+    fs::create_directories(cut / "2026-01-02T030405Z");
+    fs::rename(cut / "files", cut / "2026-01-02T030405Z" / "files");
+    HostRun finished = Host({"--json", "backup", "--verify", cut.string()});
+    EXPECT_EQ(finished.exitCode, 0) << finished.err;
+    EXPECT_EQ(Json(finished)["generation"], "2026-01-02T030405Z") << finished.out;
+    EXPECT_FALSE(fs::exists(cut / "manifest.json"));
 }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <random>
 #include <sstream>
 
@@ -136,4 +137,10 @@ std::string RandomBytes(size_t size) {
     std::string bytes(size, '\0');
     for (char &byte : bytes) byte = static_cast<char>(random());
     return bytes;
+}
+
+std::filesystem::path LatestGeneration(const std::filesystem::path &backup) {
+    std::ifstream in(backup / "latest.json");
+    nlohmann::json latest = nlohmann::json::parse(in, nullptr, false);
+    return latest.is_object() && latest["latest"].is_string() ? backup / latest["latest"].get<std::string>() : backup;
 }

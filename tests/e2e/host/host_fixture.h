@@ -38,5 +38,7 @@ protected:
 
 std::string RandomBytes(size_t size);
 std::string HostProgram();
+// The folder of the latest whole generation of a backup (latest.json names it).
+std::filesystem::path LatestGeneration(const std::filesystem::path &backup);
 
 #endif  // CEBRIDGE_TESTS_HOST_FIXTURE_H

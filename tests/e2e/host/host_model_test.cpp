@@ -1,8 +1,9 @@
 // A randomized model-based test of the file commands: seeded sequences of put, get,
-// rm, put -r, get -r, backup and verify against the emulated phone, with injected
-// phone faults and signals at random moments. After every step each file on both
-// sides is in its old or its new state (the model says which, from the exit code),
-// never mixed or missing, and no temporary or kept copy is left.
+// rm, put -r, get -r, backup, verify and restore against the emulated phone, with
+// injected phone faults and signals at random moments. After every step each file on
+// both sides is in its old or its new state (the model says which, from the exit
+// code), never mixed or missing, no temporary or kept copy is left, and no backup
+// changes an earlier generation.
 // CEBRIDGE_MODEL_STEPS and CEBRIDGE_MODEL_SEED run it longer or elsewhere.
 #include "host_fixture.h"
 
@@ -51,6 +52,17 @@ protected:
     Files phone, local;
     bool backedUp = false;
 
+    // The model folder's files in each generation of the backup.
+    std::map<std::string, Files> Generations() {
+        std::map<std::string, Files> generations;
+        std::error_code missing;
+        for (const auto &entry : fs::directory_iterator(backup, missing))
+            if (entry.is_directory() && entry.path().filename() != "unfinished")
+                generations[entry.path().filename().string()] =
+                    FilesIn(entry.path() / "files" / "My Documents" / "model");
+        return generations;
+    }
+
     size_t Pick(size_t count) { return std::uniform_int_distribution<size_t>(0, count - 1)(random); }
     std::string Content() {
         std::string bytes = RandomBytes(Pick(4) * 70000 + Pick(1000));
@@ -94,7 +106,7 @@ protected:
     int Step(std::string *what, Change *change) {
         SetFault();
         const std::string name = names[Pick(names.size())];
-        switch (Pick(6)) {
+        switch (Pick(7)) {
         case 0: {  // put one file, new or replacing
             std::string content = Content();
             WriteFileText(staging / name, content);
@@ -120,12 +132,28 @@ protected:
             *what = "get -r";
             change->local = phone;
             return Run({"get", "-r", "/My Documents/model", pc.string()});
+        case 5: {  // restore: the latest backup's files the phone lacks come back
+            if (!backedUp) return 0;
+            *what = "restore";
+            for (const auto &[file, content] : FilesIn(LatestGeneration(backup) / "files" / "My Documents" / "model"))
+                if (!phone.count(file)) change->phone[file] = content;
+            return Run({"restore", "--files", backup.string()});
+        }
         default: {  // backup, then verify: a backup is whole, the new one or the previous
             *what = "backup";
-            int code = Run({"backup", backup.string()});
-            backedUp = backedUp || fs::exists(backup / "manifest.json");
+            const std::map<std::string, Files> before = Generations();
+            int code = Run({"backup", "--keep", "3", backup.string()});
+            const std::map<std::string, Files> after = Generations();
+            for (const auto &[generation, files] : after)
+                if (before.count(generation)) {
+                    EXPECT_EQ(files, before.at(generation)) << "backup changed the generation " << generation;
+                }
             if (code == 0) {
-                EXPECT_EQ(FilesIn(backup / "files" / "My Documents" / "model"), phone);
+                EXPECT_LE(after.size(), 3u);
+            }
+            backedUp = backedUp || fs::exists(LatestGeneration(backup) / "manifest.json");
+            if (code == 0) {
+                EXPECT_EQ(FilesIn(LatestGeneration(backup) / "files" / "My Documents" / "model"), phone);
             }
             if (backedUp) {
                 m_phone.EditDevice([](nlohmann::json &device) { device["faults"] = nlohmann::json::array(); });

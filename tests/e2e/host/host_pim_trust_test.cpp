@@ -109,7 +109,7 @@ TEST_F(HostPimTrust, ValuesHoldingTheItemTextsSeparatorStayOneField) {
 TEST_F(HostPimTrust, AListShortenedByAFailedReadIsNeverShownOrBackedUp) {
     HostRun first = Host({"backup", File("phone")});
     ASSERT_EQ(first.exitCode, 0) << first.err;
-    const std::string contacts = ReadFileText(File("phone/contacts.vcf"));
+    const std::string contacts = ReadFileText(LatestGeneration(File("phone")) / "contacts.vcf");
     const nlohmann::json fault = {{"operation", "DevCeReadRecordPropsEx"}, {"nth", 5}, {"error", 5}};
     for (const std::vector<std::string> &command : {std::vector<std::string>{"contacts"},
                                                     {"calendar"},
@@ -130,7 +130,7 @@ TEST_F(HostPimTrust, AListShortenedByAFailedReadIsNeverShownOrBackedUp) {
     HostRun missing = Host({"backup", File("phone")});
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.err.find("0 contacts where the last backup has 20"), std::string::npos) << missing.err;
-    EXPECT_EQ(ReadFileText(File("phone/contacts.vcf")), contacts);
+    EXPECT_EQ(ReadFileText(LatestGeneration(File("phone")) / "contacts.vcf"), contacts);
 }
 
 // A character the phone's code page lacks is one '?', however many bytes it takes.

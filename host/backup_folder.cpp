@@ -1,0 +1,273 @@
+// The generations of a backup folder (see backup_folder.h).
+#include "backup_folder.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <fstream>
+#include <set>
+
+#include "appointment_time.h"
+#include "local_files.h"
+
+namespace fs = std::filesystem;
+
+namespace host {
+
+const char *const kManifestName = "manifest.json";
+
+namespace {
+
+constexpr int kFolderFormat = 2;  // latest.json's
+const char *const kNamePattern = "0000-00-00T000000Z";
+
+// "2026-12-08T112233Z", or that and "-02" to "-99" for more backups in one second.
+bool IsGenerationName(const std::string &name) {
+    const std::string pattern = kNamePattern;
+    if (name.size() != pattern.size() && name.size() != pattern.size() + 3) return false;
+    for (size_t i = 0; i < name.size(); ++i) {
+        char want = i < pattern.size() ? pattern[i] : i == pattern.size() ? '-' : '0';
+        bool fits = want == '0' ? std::isdigit(static_cast<unsigned char>(name[i])) != 0 : name[i] == want;
+        if (!fits) return false;
+    }
+    return true;
+}
+
+std::string GenerationNameAt(std::chrono::system_clock::time_point time) {
+    std::string name = UtcIso(std::chrono::duration_cast<std::chrono::seconds>(time.time_since_epoch()).count());
+    name.erase(std::remove(name.begin(), name.end(), ':'), name.end());  // Windows names hold no ':'
+    return name;
+}
+
+std::string LatestIn(const nlohmann::json &marker) {
+    auto latest = marker.find("latest");
+    return latest != marker.end() && latest->is_string() ? latest->get<std::string>() : "";
+}
+
+bool IsMarker(const nlohmann::json &marker) {
+    auto format = marker.find("format");
+    return format != marker.end() && *format == kFolderFormat && marker.contains("latest");
+}
+
+std::string Failed(const fs::path &path, const std::error_code &failure) {
+    return path.string() + ": " + failure.message();
+}
+
+// The names a backup of the earlier layout holds at its top: files/, the manifest
+// and the files it lists there.
+std::set<std::string> EarlierLayoutNames(const nlohmann::json &manifest) {
+    std::set<std::string> names = {"files", kManifestName};
+    auto files = manifest.find("files");
+    if (files == manifest.end() || !files->is_array()) return names;
+    for (const nlohmann::json &entry : *files) {
+        auto found = entry.is_object() ? entry.find("path") : entry.end();
+        std::string path = found != entry.end() && found->is_string() ? found->get<std::string>() : "";
+        if (!path.empty() && path.find_first_of("/\\:") == std::string::npos && path[0] != '.' &&
+            path != "latest.json" && path != "unfinished" && !IsGenerationName(path))
+            names.insert(path);
+    }
+    return names;
+}
+
+}  // namespace
+
+bool ReadJsonFile(const fs::path &path, nlohmann::json *document) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    *document = nlohmann::json::parse(in, nullptr, false);
+    return !document->is_discarded() && document->is_object();
+}
+
+bool WriteJsonFile(const fs::path &path, const nlohmann::json &document, std::string *error) {
+    fs::path temporary = path;
+    temporary += ".part";
+    std::ofstream out(temporary, std::ios::binary);
+    out << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    out.close();
+    bool written = bool(out);
+    std::error_code failure;
+    if (!written) *error = SystemReason(temporary.string());
+    if (written) fs::rename(temporary, path, failure);
+    if (failure) *error = Failed(path, failure);
+    const bool ok = written && !failure;
+    if (!ok) fs::remove(temporary, failure);
+    return ok;
+}
+
+bool OwnManifest(const nlohmann::json &manifest) {
+    auto has = [&](const char *key, nlohmann::json::value_t kind) {
+        auto value = manifest.find(key);
+        return value != manifest.end() && value->type() == kind;
+    };
+    using Kind = nlohmann::json::value_t;
+    return has("format", Kind::number_unsigned) && manifest.at("format") == kManifestFormat &&
+           has("time", Kind::string) && has("model", Kind::string) && has("counts", Kind::object) &&
+           has("folders", Kind::array) && has("files", Kind::array) && has("skipped", Kind::array);
+}
+
+BackupFolder::BackupFolder(const std::string &typed) {
+    std::error_code ignored;
+    m_root = fs::absolute(LocalPath(typed), ignored).lexically_normal();
+    if (!m_root.has_filename()) m_root = m_root.parent_path();
+    // A link to a folder: the backups go into the folder, the link stays.
+    if (fs::is_symlink(m_root, ignored)) {
+        fs::path resolved = fs::canonical(m_root, ignored);
+        if (!ignored) m_root = resolved;
+    }
+}
+
+bool BackupFolder::EarlierLayout() const {
+    nlohmann::json manifest;
+    std::error_code failure;
+    return !fs::exists(Marker(), failure) && ReadJsonFile(m_root / kManifestName, &manifest) && OwnManifest(manifest);
+}
+
+// The generation a backup of the earlier layout becomes: named for when it was made.
+std::string BackupFolder::EarlierLayoutName() const {
+    std::error_code failure;
+    auto written = fs::last_write_time(m_root / kManifestName, failure);
+    return GenerationNameAt(failure ? std::chrono::system_clock::now() : std::chrono::file_clock::to_sys(written));
+}
+
+// latest.json names the generation first; the manifest moves last, so a move cut
+// short is seen (latest.json and a manifest at the top) and finished by the next run.
+bool BackupFolder::MoveEarlierLayout(std::string *error) {
+    nlohmann::json manifest, marker;
+    if (!ReadJsonFile(m_root / kManifestName, &manifest)) return true;
+    std::string name = ReadJsonFile(Marker(), &marker) ? LatestIn(marker) : "";
+    if (!IsGenerationName(name)) {
+        name = EarlierLayoutName();
+        if (!WriteJsonFile(Marker(), {{"format", kFolderFormat}, {"latest", name}}, error)) return false;
+    }
+    const fs::path generation = m_root / name;
+    std::error_code failure;
+    fs::create_directories(generation, failure);
+    for (const std::string &item : EarlierLayoutNames(manifest))
+        if (!failure && item != kManifestName && fs::exists(m_root / item, failure))
+            fs::rename(m_root / item, generation / item, failure);
+    if (!failure) fs::rename(m_root / kManifestName, generation / kManifestName, failure);
+    if (failure) *error = Failed(generation, failure);
+    return !failure;
+}
+
+bool BackupFolder::PrepareForReading(std::string *why) {
+    // A backup of the earlier layout stopped between its two renames: put it back.
+    fs::path previous = m_root;
+    previous += ".cebridge-old";
+    std::error_code failure;
+    if (!fs::exists(m_root, failure) && fs::exists(previous, failure)) fs::rename(previous, m_root, failure);
+    if (failure) {
+        *why = Failed(previous, failure);
+        return false;
+    }
+    if (fs::exists(Marker(), failure) && fs::exists(m_root / kManifestName, failure)) return MoveEarlierLayout(why);
+    return true;
+}
+
+bool BackupFolder::PrepareForBackup(std::string *why) {
+    if (!PrepareForReading(why)) return false;
+    std::error_code failure;
+    nlohmann::json marker, manifest;
+    const std::string refused = m_root.string() + ": ";
+    if (fs::exists(Marker(), failure)) {
+        if (ReadJsonFile(Marker(), &marker) && IsMarker(marker)) return true;
+        *why = refused + "its latest.json is not one of cebridge's backups; choose an empty or new folder";
+        return false;
+    }
+    if (ReadJsonFile(m_root / kManifestName, &manifest) && OwnManifest(manifest)) {
+        std::set<std::string> own = EarlierLayoutNames(manifest);
+        for (const auto &item : fs::directory_iterator(m_root, failure))
+            if (!own.count(item.path().filename().string())) {
+                *why = refused + "a folder that holds no backup of cebridge's alone (" +
+                       item.path().filename().string() +
+                       " is not one of a backup's files); move it away or choose another folder";
+                return false;
+            }
+        if (!MoveEarlierLayout(why)) return false;
+    } else if (fs::exists(m_root, failure) && (!fs::is_directory(m_root, failure) || !fs::is_empty(m_root, failure))) {
+        *why = refused + (fs::is_directory(m_root, failure)
+                              ? "a folder that holds no backup of cebridge's; choose an empty or new one"
+                              : "not a folder");
+        return false;
+    } else {
+        fs::create_directories(m_root, failure);
+        if (failure) *why = Failed(m_root, failure);
+        if (failure || !WriteJsonFile(Marker(), {{"format", kFolderFormat}, {"latest", nullptr}}, why)) return false;
+    }
+    // What a backup of the earlier layout had copied when it was cut short.
+    fs::path side = m_root;
+    side += ".cebridge-new";
+    if (fs::exists(side, failure) && !fs::exists(Unfinished(), failure)) fs::rename(side, Unfinished(), failure);
+    return true;
+}
+
+std::vector<std::string> BackupFolder::Generations() const {
+    if (EarlierLayout()) return {EarlierLayoutName()};
+    std::vector<std::string> names;
+    std::error_code failure;
+    for (const auto &item : fs::directory_iterator(m_root, failure)) {
+        std::string name = item.path().filename().string();
+        if (IsGenerationName(name) && fs::exists(item.path() / kManifestName, failure)) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string BackupFolder::Latest() const {
+    std::vector<std::string> names = Generations();
+    nlohmann::json marker;
+    std::string named = ReadJsonFile(Marker(), &marker) ? LatestIn(marker) : "";
+    if (std::find(names.begin(), names.end(), named) != names.end()) return named;
+    return names.empty() ? "" : names.back();  // a switch cut short, or the latest removed by hand
+}
+
+bool BackupFolder::Choose(const std::string &name, fs::path *folder, std::string *why) const {
+    std::vector<std::string> names = Generations();
+    std::string chosen = name.empty() ? Latest() : name;
+    if (!chosen.empty() && std::find(names.begin(), names.end(), chosen) != names.end()) {
+        *folder = EarlierLayout() ? m_root : m_root / chosen;
+        return true;
+    }
+    std::error_code failure;
+    if (!name.empty()) {
+        *why = "no generation " + name + " in " + m_root.string() + "; there are: ";
+        for (const std::string &each : names) *why += (each == names.front() ? "" : ", ") + each;
+        if (names.empty()) *why += "none";
+    } else if (fs::exists(Unfinished(), failure)) {
+        *why = m_root.string() + " holds no whole backup yet: the first one was cut short (run backup again)";
+    } else {
+        *why = m_root.string() + " holds no backup of cebridge's";
+    }
+    return false;
+}
+
+bool BackupFolder::Finish(std::string *name, std::string *error) {
+    const std::string base = GenerationNameAt(std::chrono::system_clock::now());
+    *name = base;
+    std::error_code failure;
+    for (int again = 2; fs::exists(m_root / *name, failure) && again < 100; ++again)
+        *name = base + (again < 10 ? "-0" : "-") + std::to_string(again);
+    fs::rename(Unfinished(), m_root / *name, failure);
+    if (failure) *error = Failed(m_root / *name, failure);
+    return !failure && WriteJsonFile(Marker(), {{"format", kFolderFormat}, {"latest", *name}}, error);
+}
+
+bool BackupFolder::Prune(size_t keep, std::vector<std::string> *removed, std::string *error) {
+    std::vector<std::string> names = Generations();
+    const std::string latest = Latest();
+    for (size_t i = 0; i < names.size() && names.size() - removed->size() > keep; ++i) {
+        if (names[i] == latest) continue;
+        // Without its manifest a folder is no generation: one only partly removed is not taken for whole.
+        std::error_code failure;
+        fs::remove(m_root / names[i] / kManifestName, failure);
+        if (!failure) fs::remove_all(m_root / names[i], failure);
+        if (failure) {
+            *error = Failed(m_root / names[i], failure);
+            return false;
+        }
+        removed->push_back(names[i]);
+    }
+    return true;
+}
+
+}  // namespace host

@@ -1,0 +1,69 @@
+// A backup folder holds generations: each a whole backup of the phone (manifest.json,
+// files/, contacts.vcf...) in a folder named for the UTC time it was made
+// (2026-12-08T112233Z), unchanged files shared between generations as hard links.
+// A backup is made in `unfinished` and becomes a generation by one rename once it is
+// whole; latest.json, written beside and renamed over the old one, then names it.
+// latest.json also marks the folder as cebridge's: no other folder is written into.
+// A folder of the earlier layout (one backup, its manifest.json at the top) reads as
+// one generation, and the next backup moves it into a generation of its own.
+#ifndef CEBRIDGE_HOST_BACKUP_FOLDER_H
+#define CEBRIDGE_HOST_BACKUP_FOLDER_H
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace host {
+
+// The file each generation describes itself in, and the format it is written in.
+extern const char *const kManifestName;
+constexpr int kManifestFormat = 1;
+
+// A JSON object file; false when it is missing, unreadable or not an object.
+bool ReadJsonFile(const std::filesystem::path &path, nlohmann::json *document);
+// Writes the file whole: a temporary beside it, renamed over it.
+bool WriteJsonFile(const std::filesystem::path &path, const nlohmann::json &document, std::string *error);
+// A manifest this program wrote: every key a backup writes, of its kind.
+bool OwnManifest(const nlohmann::json &manifest);
+
+class BackupFolder {
+public:
+    // `typed`: the folder as the user named it (a link to a folder is followed).
+    explicit BackupFolder(const std::string &typed);
+
+    const std::filesystem::path &Path() const { return m_root; }
+    std::filesystem::path Unfinished() const { return m_root / "unfinished"; }
+
+    // Before a backup: a new or empty folder becomes a backup folder, and one of the
+    // earlier layout has its backup moved into a generation. False with *why: the
+    // folder is not a backup of cebridge's, or the PC failed.
+    bool PrepareForBackup(std::string *why);
+    // Before reading: a move of the earlier layout that was cut short is finished.
+    bool PrepareForReading(std::string *why);
+
+    // The whole generations, oldest first.
+    std::vector<std::string> Generations() const;
+    // The latest whole generation, "" when there is none yet.
+    std::string Latest() const;
+    // The folder generation `name` (the latest for "") is read from; false with *why.
+    bool Choose(const std::string &name, std::filesystem::path *folder, std::string *why) const;
+
+    // Makes the unfinished backup the latest generation, named *name.
+    bool Finish(std::string *name, std::string *error);
+    // Removes the oldest generations until `keep` are left (the latest always stays).
+    bool Prune(size_t keep, std::vector<std::string> *removed, std::string *error);
+
+private:
+    std::filesystem::path Marker() const { return m_root / "latest.json"; }
+    bool EarlierLayout() const;
+    std::string EarlierLayoutName() const;
+    bool MoveEarlierLayout(std::string *error);
+
+    std::filesystem::path m_root;
+};
+
+}  // namespace host
+
+#endif  // CEBRIDGE_HOST_BACKUP_FOLDER_H
