@@ -28,38 +28,19 @@
 
 #include <nlohmann/json.hpp>
 
+#include "generated_records.h"
 #include "platform/platform.h"
 #include "support/phone_copy.h"
 #include "support/test_agent.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-using nlohmann::json;
+using bench::json;
+using bench::Prop;
 
 namespace {
 
 double Seconds(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-json Prop(const char *id, const char *type, const json &value) {
-    return json{{"id", id}, {"type", type}, {"value", value}};
-}
-
-// A contact shaped like the demo phone's: names, numbers, mail, company, birthday.
-json Contact(uint32_t oid, int index) {
-    const std::string n = std::to_string(index);
-    json props = json::array();
-    props.push_back(Prop("0x0082", "string", "First" + n));
-    props.push_back(Prop("0x0084", "string", "Last" + n));
-    props.push_back(Prop("0x0080", "string", "Last" + n + "First" + n));
-    props.push_back(Prop("0x0096", "string", "010-" + std::to_string(1000 + index % 9000) + "-5678"));
-    props.push_back(Prop("0x0099", "string", "02-555-0101"));
-    props.push_back(Prop("0x0097", "string", "02-6000-0100"));
-    props.push_back(Prop("0x0090", "string", "person" + n + "@example.kr"));
-    props.push_back(Prop("0x008a", "string", "Example Electronics"));
-    props.push_back(Prop("0x008c", "string", "Engineer"));
-    props.push_back(Prop("0x00f0", "filetime", "1980-05-17T00:00:00"));
-    return json{{"oid", oid}, {"props", props}};
-}
 
 // A received message shaped like the demo phone's: number, Korean text, time.
 json Message(uint32_t oid, int index) {
@@ -79,27 +60,12 @@ struct Subject {
     const char *volumeFile;
     json (*record)(uint32_t oid, int index);
 };
-const Subject kContactsSubject{"contacts", kContacts, 24, "pim.vol.json", Contact};
+const Subject kContactsSubject{"contacts", kContacts, bench::kContactsDatabaseType, "pim.vol.json", bench::Contact};
 const Subject kMessagesSubject{"received messages", kReceived, 0x40406000, "sms.vol.json", Message};
-
-uint32_t DatabaseType(const json &database) {
-    const json &type = database["type"];
-    return type.is_string() ? static_cast<uint32_t>(std::stoul(type.get<std::string>(), nullptr, 0))
-                            : type.get<uint32_t>();
-}
 
 // Replaces the records of the subject's database with `count` generated ones.
 void GenerateRecords(const PhoneCopy &phone, const Subject &subject, int count) {
-    const fs::path file = phone.path() / "volumes" / subject.volumeFile;
-    json volume = json::parse(ReadFileText(file));
-    uint32_t nextOid = 0x100000;
-    for (json &database : volume["databases"]) {
-        if (DatabaseType(database) != subject.databaseType) continue;
-        database["records"] = json::array();
-        for (int i = 0; i < count; ++i) database["records"].push_back(subject.record(nextOid++, i));
-    }
-    volume["nextOid"] = nextOid;
-    std::ofstream(file) << volume.dump(2);
+    bench::ReplaceRecords(phone.path() / "volumes" / subject.volumeFile, subject.databaseType, count, subject.record);
 }
 
 // Today's log file of the session.
