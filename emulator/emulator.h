@@ -31,6 +31,10 @@ const nlohmann::json &DeviceConfig();
 // Writes a whole file by writing a sibling temporary and renaming it over `path`,
 // so a crash never leaves a torn file. Creates missing parent folders. False on failure.
 bool WriteFileReplacing(const std::string &path, const std::string &bytes);
+// Appends `bytes` to the file (created when missing) once it is cut back to `size`
+// bytes, dropping what a crash left half-written past them, and waits until they
+// are on disk. False on failure, with the file cut back to `size`.
+bool AppendFileDurably(const std::string &path, uint64_t size, const std::string &bytes);
 
 // Serialises changes to the image across processes (two agents may drive one
 // phone): an exclusive lock on <image>/.ceemu.lock for the object's lifetime. Held

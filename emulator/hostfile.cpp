@@ -47,6 +47,7 @@ int OpenFlags(HostFile::Mode mode) {
     case HostFile::Mode::Create: return O_RDWR | O_CREAT;
     case HostFile::Mode::CreateNew: return O_RDWR | O_CREAT | O_EXCL;
     case HostFile::Mode::Truncate: return O_RDWR | O_CREAT | O_TRUNC;
+    case HostFile::Mode::Append: return O_WRONLY | O_CREAT | O_APPEND;
     }
     return O_RDONLY;
 }

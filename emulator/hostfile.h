@@ -27,7 +27,7 @@ uint32_t DeviceErrorFrom(const std::error_code &error);
 // An open host file; closes its descriptor when destroyed.
 class HostFile {
 public:
-    enum class Mode { Read, ReadWrite, Create, CreateNew, Truncate };
+    enum class Mode { Read, ReadWrite, Create, CreateNew, Truncate, Append };
     // What other processes serving the same image are kept from while the file is
     // open (a phone's sharing across processes): nothing, writers, or everyone.
     enum class Lock { None, Shared, Exclusive };

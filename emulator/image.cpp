@@ -254,4 +254,21 @@ bool WriteFileReplacing(const std::string &path, const std::string &bytes) {
     return true;
 }
 
+bool AppendFileDurably(const std::string &path, uint64_t size, const std::string &bytes) {
+    const fs::path target = HostPath(path);
+    std::error_code error;
+    const bool exists = fs::exists(target, error);
+    if (exists && fs::file_size(target, error) != size) fs::resize_file(target, size, error);
+    if (error) return false;
+    try {
+        HostFile file(target, HostFile::Mode::Append);
+        file.Write(bytes.data(), bytes.size());
+        file.Sync();
+    } catch (const DeviceError &) {
+        fs::resize_file(target, size, error);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace ceemu

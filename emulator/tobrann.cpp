@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -181,36 +182,69 @@ uint32_t Server::Dispatch(const std::u16string &function, const Input &in, Outpu
 
 void Server::EndLink() {
     m_handles.clear();
+    if (m_volumes.empty()) return;
+    ImageLock lock;  // the journals are folded
     for (auto &mounted : m_volumes) Forget(*mounted);
     m_volumes.clear();
 }
 
 void Server::Forget(MountedVolume &mounted) {
     constexpr size_t kKept = 8;
+    // The file is left whole for whoever reads it next; what cannot be written
+    // stays in the journal, which the next mount folds.
+    Refresh(mounted);
+    if (!mounted.unreadable && JournalSize(mounted.path) != 0) Fold(mounted);
     std::erase_if(m_forgotten, [&mounted](const auto &kept) { return kept->path == mounted.path; });
     if (m_forgotten.size() == kKept) m_forgotten.erase(m_forgotten.begin());
     m_forgotten.push_back(std::make_unique<MountedVolume>(std::move(mounted)));
 }
 
-bool Server::TakeForgotten(const std::string &path, const std::string &text, Volume *volume) {
+std::unique_ptr<MountedVolume> Server::TakeForgotten(const std::string &path) {
     const auto kept = std::find_if(m_forgotten.begin(), m_forgotten.end(),
                                    [&](const auto &candidate) { return candidate->path == path; });
-    if (kept == m_forgotten.end()) return false;
-    const bool same = (*kept)->text == text;
-    if (same) *volume = std::move((*kept)->volume);
+    if (kept == m_forgotten.end()) {
+        auto fresh = std::make_unique<MountedVolume>();
+        fresh->path = path;
+        return fresh;
+    }
+    std::unique_ptr<MountedVolume> taken = std::move(*kept);
     m_forgotten.erase(kept);
-    return same;
+    return taken;
+}
+
+uint32_t Server::Load(MountedVolume &mounted) {
+    const bool held = !mounted.unreadable && !mounted.stamp.empty();
+    mounted.unreadable = true;                          // until both files are read
+    const std::string stamp = FileStamp(mounted.path);  // first: an edit while reading shows next time
+    std::string text, error;
+    if (!ReadVolumeText(mounted.path, &text)) return kInvalidData;
+    mounted.stamp = stamp;
+    if (!held || text != mounted.text || JournalSize(mounted.path) < mounted.journalBytes) {
+        Volume volume;
+        if (!ParseVolume(text, &volume, &error)) return kInvalidData;
+        mounted.volume = std::move(volume);
+        mounted.text = std::move(text);
+        mounted.journalBytes = 0;
+    }
+    return CatchUp(mounted);
 }
 
 void Server::Refresh(MountedVolume &mounted) {
-    // Parsed only when another process changed it: most writes find it as they left it.
-    std::string text;
-    if (!ReadVolumeText(mounted.path, &text) || text == mounted.text) return;
-    Volume volume;
+    // Most changes find the files as they left them: one look at their sizes and times.
+    const uint64_t journal = JournalSize(mounted.path);
+    if (mounted.unreadable || FileStamp(mounted.path) != mounted.stamp || journal < mounted.journalBytes) {
+        Load(mounted);
+    } else if (journal != mounted.journalBytes) {
+        CatchUp(mounted);
+    }
+}
+
+// Applies the journal lines past those the volume holds.
+uint32_t Server::CatchUp(MountedVolume &mounted) {
     std::string error;
-    if (!ParseVolume(text, &volume, &error)) return;
-    mounted.volume = std::move(volume);
-    mounted.text = std::move(text);
+    mounted.unreadable =
+        !ApplyJournal(mounted.path, mounted.journalBytes, &mounted.volume, &mounted.journalBytes, &error);
+    return mounted.unreadable ? kInvalidData : kOk;
 }
 
 MountedVolume *Server::FindVolume(const Guid &guid) {
@@ -236,14 +270,37 @@ Database *Server::OpenedDatabase(uint32_t handle, OpenDatabase **opened, Mounted
     return mounted->volume.FindDatabase(found->database);
 }
 
-uint32_t Server::Persist(MountedVolume &mounted, Volume before) {
-    std::string text = VolumeText(mounted.volume);
-    if (!WriteFileReplacing(mounted.path, text)) {
-        mounted.volume = std::move(before);
-        return kDiskFull;
-    }
-    mounted.text = std::move(text);
+uint32_t Server::Commit(MountedVolume &mounted, const RecordChange &change) {
+    // A journal as long as the file it follows is folded into it: each fold writes
+    // the file once for as many bytes of changes, and a mount never reads more
+    // journal than volume.
+    constexpr uint64_t kJournalFoldFloor = 1u << 20;
+    if (mounted.unreadable) return kInvalidData;
+    const std::string line = JournalLine(change);
+    if (!AppendFileDurably(JournalFilePath(mounted.path), mounted.journalBytes, line)) return kDiskFull;
+    mounted.journalBytes += line.size();
+    ApplyChange(change, &mounted.volume);
+    if (mounted.journalBytes > std::max<uint64_t>(kJournalFoldFloor, mounted.text.size())) Fold(mounted);
     return kOk;
+}
+
+uint32_t Server::Persist(MountedVolume &mounted, Volume before) {
+    if (!mounted.unreadable && Fold(mounted)) return kOk;
+    mounted.volume = std::move(before);
+    return kDiskFull;
+}
+
+bool Server::Fold(MountedVolume &mounted) {
+    std::string text = VolumeText(mounted.volume);
+    if (!WriteFileReplacing(mounted.path, text)) return false;
+    // Should the journal outlive the file that holds it, applying it again changes
+    // nothing: each line puts a whole record or deletes one.
+    std::error_code ignored;
+    std::filesystem::remove(HostPath(JournalFilePath(mounted.path)), ignored);
+    mounted.text = std::move(text);
+    mounted.stamp = FileStamp(mounted.path);
+    mounted.journalBytes = 0;
+    return true;
 }
 
 // ---- the phone number --------------------------------------------------------------------
@@ -283,33 +340,27 @@ uint32_t Server::MountDBVolEx(const Input &in, Output &out) {
 
     const bool fresh = disposition == CREATE_NEW || disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING ||
                        (disposition == OPEN_ALWAYS && !exists);
-    Volume volume;
-    std::string text;
+    std::unique_ptr<MountedVolume> taken = mounted == nullptr ? TakeForgotten(path) : nullptr;
+    MountedVolume &loading = mounted != nullptr ? *mounted : *taken;
     if (fresh) {
-        volume.name = name;
-        text = VolumeText(volume);
-        if (!WriteFileReplacing(path, text)) return kDiskFull;
+        Volume before = std::exchange(loading.volume, Volume{});
+        loading.volume.name = name;
+        loading.unreadable = false;  // whatever the files held is replaced
+        if (Persist(loading, std::move(before)) != kOk) return kDiskFull;
     } else {
-        // Read it again: another process may have changed it since. Parsed only when
+        // Read again: another process may have changed it since. Parsed only when
         // it is not what this server holds or held when it last let the volume go.
-        std::string error;
-        if (!ReadVolumeText(path, &text)) return kInvalidData;
-        const bool held = mounted != nullptr ? text == mounted->text : TakeForgotten(path, text, &volume);
-        if (!held && !ParseVolume(text, &volume, &error)) return kInvalidData;
+        if (Load(loading) != kOk) return kInvalidData;
+        // A journal a crash left behind goes into the file now.
+        if (JournalSize(path) != 0) Fold(loading);
     }
     if (mounted == nullptr) {
-        m_volumes.push_back(std::make_unique<MountedVolume>());
-        mounted = m_volumes.back().get();
-        mounted->path = path;
         const uint32_t serial = ++m_mountSerial;
         const char tag[] = "Tobrann vol";
-        std::memcpy(mounted->guid.data(), tag, 12);
-        std::memcpy(mounted->guid.data() + 12, &serial, 4);
-        mounted->volume = std::move(volume);
-        mounted->text = std::move(text);
-    } else if (fresh || mounted->text != text) {
-        mounted->volume = std::move(volume);
-        mounted->text = std::move(text);
+        std::memcpy(taken->guid.data(), tag, 12);
+        std::memcpy(taken->guid.data() + 12, &serial, 4);
+        mounted = taken.get();
+        m_volumes.push_back(std::move(taken));
     }
     ++mounted->mounts;
     out.Bytes(mounted->guid.data(), mounted->guid.size());

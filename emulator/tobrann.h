@@ -98,12 +98,16 @@ struct Stream {
 };
 using HandleObject = std::variant<SessionObject, Enumeration, OpenDatabase, Stream>;
 
+// A volume the server holds: its file's state plus the journal lines after it.
 struct MountedVolume {
     Guid guid{};
     std::string path;
     Volume volume;
     uint32_t mounts = 0;
-    std::string text;  // the file's text as last read or written
+    std::string text;           // the volume file's text as last read or written
+    std::string stamp;          // its size and time then; empty until it is read
+    uint64_t journalBytes = 0;  // how much of the journal `volume` holds
+    bool unreadable = false;    // the files could not be read at the last look: no changes
 };
 
 class Server {
@@ -164,17 +168,27 @@ private:
     // The database an open handle stands for; null when the handle, its volume or
     // the database is gone.
     Database *OpenedDatabase(uint32_t handle, OpenDatabase **opened, MountedVolume **volume = nullptr);
-    // Writes the volume to its file; when that fails the volume goes back to `before`.
+    // Writes a record change to the volume's journal, then makes it.
+    uint32_t Commit(MountedVolume &mounted, const RecordChange &change);
+    // Writes the whole volume to its file; when that fails the volume goes back to
+    // `before`.
     uint32_t Persist(MountedVolume &mounted, Volume before);
-    // Takes in what another process wrote to the volume's file since this one last
-    // read or wrote it, so a change never builds on a stale copy.
+    // Writes the whole volume to its file and ends its journal: the journal's lines
+    // are then in the file.
+    bool Fold(MountedVolume &mounted);
+    // Brings a volume to what its files hold: the volume file parsed again unless
+    // its text is the one held, then the journal lines not yet applied.
+    uint32_t Load(MountedVolume &mounted);
+    // The same before a change, cheaply: what another process wrote since this one
+    // last read or wrote the files, so a change never builds on a stale copy.
     void Refresh(MountedVolume &mounted);
+    uint32_t CatchUp(MountedVolume &mounted);
 
-    // Keeps a volume the server stops holding, parsed, for a later mount of the same
-    // file text (the next link mounts the same volumes again).
+    // Keeps a volume the server stops holding, its journal folded, for a later
+    // mount of the same file (the next link mounts the same volumes again).
     void Forget(MountedVolume &mounted);
-    // The kept volume of `path` when `text` is still its file's text.
-    bool TakeForgotten(const std::string &path, const std::string &text, Volume *volume);
+    // The kept volume of `path`, or a new one.
+    std::unique_ptr<MountedVolume> TakeForgotten(const std::string &path);
 
     std::vector<std::unique_ptr<MountedVolume>> m_volumes;    // in mount order
     std::vector<std::unique_ptr<MountedVolume>> m_forgotten;  // the latest few, newest last

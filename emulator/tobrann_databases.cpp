@@ -24,16 +24,6 @@ constexpr size_t kInfoFlags = 4;
 constexpr size_t kInfoName = 8;
 constexpr size_t kInfoType = 264;
 
-uint32_t ApproximateSize(const Database &database) {
-    size_t bytes = 0;
-    for (const Record &record : database.records) {
-        for (const Property &property : record.properties) {
-            bytes += 16 + property.text.size() * 2 + property.bytes.size();
-        }
-    }
-    return static_cast<uint32_t>(std::min<size_t>(bytes, 0xFFFFFFFFu));
-}
-
 void PutPropertySpec(Output &out, const PropertySpec &spec, uint32_t extraFlags) {
     out.U32(1);  // version
     out.U32(spec.id);
@@ -51,7 +41,7 @@ void PutDatabaseInfo(Output &out, const Database &database) {
     out.WideField(database.name, kDatabaseNameField);
     out.U32(database.type);
     out.U32(static_cast<uint32_t>(database.records.size()));
-    out.U32(ApproximateSize(database));
+    out.U32(static_cast<uint32_t>(std::min<uint64_t>(database.recordBytes, 0xFFFFFFFFu)));
     out.U64(database.modified);
     out.Zeros(kDatabaseInfo - (2 + 2 + 4 + kDatabaseNameField + 4 + 4 + 4 + 8));
 }

@@ -205,22 +205,18 @@ uint32_t Server::WriteRecordProps(const Input &in, Output &out) {
     Database *database = OpenedDatabase(in.U32(0), &opened, &mounted);
     if (database == nullptr) return kInvalidHandle;
     const uint32_t oid = in.U32(4);
-    Volume before = mounted->volume;
-    Record *record = nullptr;
+    RecordChange change{database->oid, CurrentFileTime(), false, {}};
     if (oid == 0) {
-        database->records.push_back(Record{mounted->volume.NewOid(), {}});
-        record = &database->records.back();
+        change.record.oid = mounted->volume.NewOid();
     } else {
         const auto found = std::find_if(database->records.begin(), database->records.end(),
                                         [oid](const Record &r) { return r.oid == oid; });
         if (found == database->records.end()) return kNotFound;
-        record = &*found;
+        change.record = *found;
     }
-    MergeProperties(*record, written);
-    database->modified = CurrentFileTime();
-    const uint32_t written_oid = record->oid;
-    const uint32_t code = Persist(*mounted, std::move(before));
-    if (code == kOk) out.U32(written_oid);
+    MergeProperties(change.record, written);
+    const uint32_t code = Commit(*mounted, change);
+    if (code == kOk) out.U32(change.record.oid);
     return code;
 }
 
@@ -236,10 +232,7 @@ uint32_t Server::DeleteRecord(const Input &in, Output &) {
     const auto found = std::find_if(records.begin(), records.end(), [oid](const Record &r) { return r.oid == oid; });
     if (found == records.end()) return kNotFound;
     const size_t index = static_cast<size_t>(found - records.begin());
-    Volume before = mounted->volume;
-    records.erase(found);
-    database->modified = CurrentFileTime();
-    const uint32_t code = Persist(*mounted, std::move(before));
+    const uint32_t code = Commit(*mounted, RecordChange{database->oid, CurrentFileTime(), true, Record{oid, {}}});
     if (code != kOk) return code;
     for (auto &[handle, object] : m_handles) {
         auto *other = std::get_if<OpenDatabase>(&object);
@@ -342,10 +335,9 @@ uint32_t Server::StreamSaveChanges(const Input &in, Output &) {
     } else {
         saved.bytes = stream->bytes;
     }
-    Volume before = mounted->volume;
-    MergeProperties(*record, {WireProperty{std::move(saved), 0}});
-    owner->modified = CurrentFileTime();
-    return Persist(*mounted, std::move(before));
+    RecordChange change{owner->oid, CurrentFileTime(), false, *record};
+    MergeProperties(change.record, {WireProperty{std::move(saved), 0}});
+    return Commit(*mounted, change);
 }
 
 }  // namespace ceemu::tobrann

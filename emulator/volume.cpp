@@ -1,11 +1,13 @@
 // Database volumes as JSON files: loading, writing, and the FILETIME text form.
 #include "volume.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <unordered_set>
 
 #include <nlohmann/json.hpp>
 
@@ -137,6 +139,20 @@ Json PropertyToJson(const Property &property) {
     return json;
 }
 
+Record RecordFromJson(const Json &json) {
+    Record record;
+    record.oid = json.at("oid").get<uint32_t>();
+    for (const Json &property : json.value("props", Json::array()))
+        record.properties.push_back(PropertyFromJson(property));
+    return record;
+}
+
+Json RecordToJson(const Record &record) {
+    Json properties = Json::array();
+    for (const Property &property : record.properties) properties.push_back(PropertyToJson(property));
+    return {{"oid", record.oid}, {"props", properties}};
+}
+
 Database DatabaseFromJson(const Json &json) {
     Database database;
     database.oid = json.at("oid").get<uint32_t>();
@@ -149,12 +165,8 @@ Database DatabaseFromJson(const Json &json) {
             {HexNumber(spec.at("propid")), spec.value("flags", 0u), Utf16(spec.value("name", std::string()))});
     }
     for (const Json &record : json.value("records", Json::array())) {
-        Record loaded;
-        loaded.oid = record.at("oid").get<uint32_t>();
-        for (const Json &property : record.value("props", Json::array())) {
-            loaded.properties.push_back(PropertyFromJson(property));
-        }
-        database.records.push_back(std::move(loaded));
+        database.records.push_back(RecordFromJson(record));
+        database.recordBytes += RecordBytes(database.records.back());
     }
     return database;
 }
@@ -174,25 +186,22 @@ Json DatabaseToJson(const Database &database) {
         json["properties"] = specs;
     }
     Json records = Json::array();
-    for (const Record &record : database.records) {
-        Json properties = Json::array();
-        for (const Property &property : record.properties) properties.push_back(PropertyToJson(property));
-        records.push_back({{"oid", record.oid}, {"props", properties}});
-    }
+    for (const Record &record : database.records) records.push_back(RecordToJson(record));
     json["records"] = records;
     return json;
 }
 
+void RaiseNextOid(Volume &volume, uint32_t oid) {
+    if (oid >= volume.nextOid) volume.nextOid = oid + 1;
+}
+
 // Every object id must be unique on the volume; new ones start past the highest.
 void CheckObjectIds(Volume &volume) {
-    std::vector<uint32_t> seen;
+    std::unordered_set<uint32_t> seen;
     auto note = [&seen, &volume](uint32_t oid) {
         if (oid == 0) throw std::runtime_error("object id 0");
-        for (uint32_t other : seen) {
-            if (other == oid) throw std::runtime_error("object id " + std::to_string(oid) + " used twice");
-        }
-        seen.push_back(oid);
-        if (oid >= volume.nextOid) volume.nextOid = oid + 1;
+        if (!seen.insert(oid).second) throw std::runtime_error("object id " + std::to_string(oid) + " used twice");
+        RaiseNextOid(volume, oid);
     };
     for (const Database &database : volume.databases) {
         note(database.oid);
@@ -200,7 +209,28 @@ void CheckObjectIds(Volume &volume) {
     }
 }
 
+bool IdInUse(Volume &volume, uint32_t oid) {
+    return volume.FindDatabase(oid) != nullptr || volume.FindRecord(oid, nullptr) != nullptr;
+}
+
+RecordChange ChangeFromJson(const Json &json) {
+    RecordChange change;
+    change.database = json.at("database").get<uint32_t>();
+    if (json.contains("modified") && !ParseFileTimeText(json["modified"].get<std::string>(), &change.modified)) {
+        throw std::runtime_error("bad FILETIME text " + json["modified"].dump());
+    }
+    change.removes = json.contains("delete");
+    change.record = change.removes ? Record{json["delete"].get<uint32_t>(), {}} : RecordFromJson(json.at("put"));
+    return change;
+}
+
 }  // namespace
+
+uint64_t RecordBytes(const Record &record) {
+    uint64_t bytes = 0;
+    for (const Property &property : record.properties) bytes += 16 + property.text.size() * 2 + property.bytes.size();
+    return bytes;
+}
 
 uint32_t Volume::NewOid() {
     if (nextOid == 0 || nextOid == 0xFFFFFFFFu) nextOid = 0x10000;
@@ -241,15 +271,26 @@ std::string VolumeFilePath(const std::string &imageRoot, const std::u16string &d
     return imageRoot + "/volumes/" + Utf8(leaf) + ".json";
 }
 
-bool LoadVolume(const std::string &path, Volume *volume, std::string *error, std::string *text) {
+std::string JournalFilePath(const std::string &volumePath) {
+    constexpr std::string_view kVolumeExtension = ".json";
+    const bool named = volumePath.ends_with(kVolumeExtension);
+    return volumePath.substr(0, volumePath.size() - (named ? kVolumeExtension.size() : 0)) + ".journal";
+}
+
+uint64_t JournalSize(const std::string &volumePath) {
+    std::error_code error;
+    const uint64_t size = std::filesystem::file_size(HostPath(JournalFilePath(volumePath)), error);
+    return error ? 0 : size;
+}
+
+bool LoadVolume(const std::string &path, Volume *volume, std::string *error) {
     std::string content;
     if (!ReadVolumeText(path, &content)) {
         *error = "no such volume file";
         return false;
     }
-    if (!ParseVolume(content, volume, error)) return false;
-    if (text) *text = std::move(content);
-    return true;
+    uint64_t end = 0;
+    return ParseVolume(content, volume, error) && ApplyJournal(path, 0, volume, &end, error);
 }
 
 bool ReadVolumeText(const std::string &path, std::string *text) {
@@ -289,6 +330,62 @@ std::string VolumeText(const Volume &volume) {
     for (const Database &database : volume.databases) databases.push_back(DatabaseToJson(database));
     json["databases"] = databases;
     return json.dump(2) + "\n";
+}
+
+std::string JournalLine(const RecordChange &change) {
+    Json json;
+    json["database"] = change.database;
+    if (change.modified != 0) json["modified"] = FileTimeText(change.modified);
+    if (change.removes) {
+        json["delete"] = change.record.oid;
+    } else {
+        json["put"] = RecordToJson(change.record);
+    }
+    return json.dump() + "\n";
+}
+
+bool ApplyChange(const RecordChange &change, Volume *volume) {
+    Database *database = volume->FindDatabase(change.database);
+    if (database == nullptr) return false;
+    const uint32_t oid = change.record.oid;
+    auto &records = database->records;
+    auto found = std::find_if(records.begin(), records.end(), [oid](const Record &r) { return r.oid == oid; });
+    if (found == records.end() && !change.removes) {
+        if (oid == 0 || IdInUse(*volume, oid)) return false;
+        records.push_back(Record{oid, {}});
+        RaiseNextOid(*volume, oid);
+        found = std::prev(records.end());
+    }
+    if (found != records.end()) {
+        database->recordBytes -= RecordBytes(*found);
+        if (change.removes) {
+            records.erase(found);
+        } else {
+            found->properties = change.record.properties;
+            database->recordBytes += RecordBytes(*found);
+        }
+    }
+    if (change.modified != 0) database->modified = change.modified;
+    return true;
+}
+
+bool ApplyJournal(const std::string &volumePath, uint64_t from, Volume *volume, uint64_t *end, std::string *error) {
+    *end = from;
+    std::ifstream in(HostPath(JournalFilePath(volumePath)), std::ios::binary);
+    if (!in) return true;
+    in.seekg(static_cast<std::streamoff>(from));
+    for (std::string line; std::getline(in, line) && !in.eof();) {
+        if (line.find_first_not_of(" \t\r") != std::string::npos) {
+            try {
+                ApplyChange(ChangeFromJson(Json::parse(line)), volume);
+            } catch (const std::exception &failure) {
+                *error = "journal line at byte " + std::to_string(*end) + ": " + failure.what();
+                return false;
+            }
+        }
+        *end += line.size() + 1;
+    }
+    return true;
 }
 
 std::string FileTimeText(uint64_t fileTime) {

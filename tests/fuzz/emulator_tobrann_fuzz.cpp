@@ -8,8 +8,8 @@
 // Every input starts from the phone's volume files as the run found them, and ends
 // by unmounting every volume it mounted (which forgets every handle on them), so
 // that an input does the same wherever it comes in a run, and neither the volumes
-// nor the server's mounts grow with every input (a write serialises its whole volume
-// and first re-reads every mounted one).
+// nor the server's mounts grow with every input (every write first looks at each
+// mounted volume's files, and every mount reads its whole file).
 //
 // Input: up to eight calls, each one byte choosing the function (bit 7: the
 // request's first four bytes become the first four of the previous answer, so a

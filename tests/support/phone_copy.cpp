@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -191,6 +192,30 @@ nlohmann::json PhoneCopy::ReadDevice() const {
         return nlohmann::json::object();
     }
     return device;
+}
+
+nlohmann::json PhoneCopy::ReadVolume(const std::string &leaf) const {
+    nlohmann::json volume = nlohmann::json::parse(ReadFileText(m_imagePath / "volumes" / (leaf + ".json")));
+    std::istringstream journal(ReadFileText(m_imagePath / "volumes" / (leaf + ".journal")));
+    for (std::string line; std::getline(journal, line) && !journal.eof();) {
+        if (line.empty()) continue;
+        const nlohmann::json change = nlohmann::json::parse(line);
+        const bool removes = change.contains("delete");
+        const nlohmann::json oid = removes ? change["delete"] : change["put"]["oid"];
+        for (nlohmann::json &database : volume["databases"]) {
+            if (database["oid"] != change["database"]) continue;
+            nlohmann::json &records = database["records"];
+            auto found = std::find_if(records.begin(), records.end(), [&](const auto &r) { return r["oid"] == oid; });
+            if (found != records.end() && removes) {
+                records.erase(found);
+            } else if (found != records.end()) {
+                *found = change["put"];
+            } else if (!removes) {
+                records.push_back(change["put"]);
+            }
+        }
+    }
+    return volume;
 }
 
 void PhoneCopy::EditDevice(const std::function<void(nlohmann::json &)> &edit) {

@@ -74,6 +74,9 @@ public:
     // at every CeRapiInitEx, so the change applies from the next link on.
     void EditDevice(const std::function<void(nlohmann::json &)> &edit);
     nlohmann::json ReadDevice() const;
+    // The volume `leaf` ("pim.vol") as the phone holds it: its file with the whole
+    // lines of its journal applied (docs/device-image.md, "The journal").
+    nlohmann::json ReadVolume(const std::string &leaf) const;
 
     // Replaces the PC registry file with the agent's key holding the given SAPATH,
     // or no value at all (nullopt), and the `more` string values; RemoveRegistry

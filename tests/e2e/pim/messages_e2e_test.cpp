@@ -120,8 +120,9 @@ protected:
     fs::path VolumeFile(const char *leaf = "sms.vol") const {
         return session.phone.path() / "volumes" / (std::string(leaf) + ".json");
     }
-    size_t RecordCount(const fs::path &volumeFile, uint32_t type) const {
-        const json volume = json::parse(ReadFileText(volumeFile));
+    // Messages of the type the phone holds (its volume file and journal).
+    size_t RecordCount(uint32_t type) const {
+        const json volume = session.phone.ReadVolume("sms.vol");
         for (const json &database : volume["databases"]) {
             if (std::stoul(database["type"].get<std::string>(), nullptr, 16) == type) return database["records"].size();
         }
@@ -198,14 +199,14 @@ TEST_F(MessagesTest, ADeletedMessageLeavesThePhoneAndTheNextListing) {
     std::vector<Message> after = ListMessages(kReceived);
     ASSERT_EQ(after.size(), 12u);
     for (const Message &message : after) EXPECT_NE(message.id, "50002");
-    EXPECT_EQ(RecordCount(VolumeFile(), 0x40406000), 12u);
+    EXPECT_EQ(RecordCount(0x40406000), 12u);
 
     // A sent message by its own listing's ID; a received ID is no sent one.
     ASSERT_EQ(ListMessages(kSent).size(), 9u);
     EXPECT_EQ(Delete(kSent, "50001"), ST_FAILED);
     EXPECT_EQ(Delete(kSent, "50109"), ST_OK);
     EXPECT_EQ(ListMessages(kSent).size(), 8u);
-    EXPECT_EQ(RecordCount(VolumeFile(), 0x4040601c), 8u);
+    EXPECT_EQ(RecordCount(0x4040601c), 8u);
 }
 
 TEST_F(MessagesTest, APhoneWithoutAMessageVolumeConnectsAsBefore) {

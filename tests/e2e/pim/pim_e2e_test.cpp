@@ -80,7 +80,7 @@ protected:
     }
 
     fs::path VolumeFile() const { return session.phone.path() / "volumes" / "pim.vol.json"; }
-    json Volume() const { return json::parse(ReadFileText(VolumeFile())); }
+    json Volume() const { return session.phone.ReadVolume("pim.vol"); }
     json Database(uint32_t type) const {
         const json volume = Volume();
         for (const json &database : volume["databases"])

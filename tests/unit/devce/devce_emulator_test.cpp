@@ -1,11 +1,15 @@
 // The DevCe wrappers against the emulated phone through the real RAPI table: the
-// demo phone's files and PIM volume, a write that survives reopening the image,
-// the device.json switches and an injected fault.
+// demo phone's files and PIM volume, writes through the volume's journal that
+// survive reopening the image and crashes, the device.json switches and an injected
+// fault.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <random>
+#include <sstream>
 
 #include "fake_server.h"
 #include "pim/pim.h"
@@ -108,7 +112,33 @@ protected:
         return oid;
     }
 
-    std::string VolumeFile() const { return ReadFileText(m_phone.path() / "volumes" / "pim.vol.json"); }
+    // Adds a contact of these names to an open contacts database; its id.
+    CEOID WriteContact(DEVHANDLE contacts, std::u16string first, std::u16string last) {
+        CePropVal values[2] = {};
+        values[0].propid = kFirstName;
+        values[0].wLenData = static_cast<uint16_t>(first.size());
+        values[0].val.lpwstr = reinterpret_cast<WCHAR *>(first.data());
+        values[1].propid = kLastName;
+        values[1].wLenData = static_cast<uint16_t>(last.size());
+        values[1].val.lpwstr = reinterpret_cast<WCHAR *>(last.data());
+        return DevCeWriteRecordProps(contacts, 0, 2, values);
+    }
+
+    // Every contact from the first: its id and strings.
+    std::map<CEOID, Strings> AllContacts() {
+        const DEVHANDLE contacts = OpenContacts();
+        EXPECT_NE(contacts, kInvalidDevHandle);
+        std::map<CEOID, Strings> all;
+        Strings strings;
+        while (const CEOID oid = ReadRecord(contacts, &strings)) all[oid] = strings;
+        return all;
+    }
+
+    std::filesystem::path VolumePath(const char *extension) const {
+        return m_phone.path() / "volumes" / (std::string("pim.vol") + extension);
+    }
+    std::string VolumeFile() const { return ReadFileText(VolumePath(".json")); }
+    std::string Journal() const { return ReadFileText(VolumePath(".journal")); }
 
     PhoneCopy m_phone;
     platform::RapiTable m_table{};
@@ -177,41 +207,92 @@ TEST_F(DevCeEmulatorTest, PimVolumeHoldsTheDemoDatabasesAndEveryContactReads) {
     }
 }
 
-TEST_F(DevCeEmulatorTest, WrittenContactSurvivesReopeningTheImageAndCanBeDeleted) {
+// A change is one line appended to the volume's journal, not a rewrite of the whole
+// file; the last unmount folds the journal into the file, and the records read back
+// the same after reopening the image.
+TEST_F(DevCeEmulatorTest, ChangesGoToTheJournalAndSurviveReopeningTheImage) {
     Connect();
     MountPim();
     DEVHANDLE contacts = OpenContacts();
     ASSERT_NE(contacts, kInvalidDevHandle);
-    WCHAR first[] = CE_TEXT("Nari");
-    WCHAR last[] = CE_TEXT("한");
-    CePropVal values[2] = {};
-    values[0].propid = kFirstName;
-    values[0].wLenData = 4;
-    values[0].val.lpwstr = first;
-    values[1].propid = kLastName;
-    values[1].wLenData = 1;
-    values[1].val.lpwstr = last;
-    const CEOID written = DevCeWriteRecordProps(contacts, 0, 2, values);
+    const std::string file = VolumeFile();
+    const CEOID written = WriteContact(contacts, u"Nari", u"한");
     ASSERT_NE(written, 0u);
-    EXPECT_NE(VolumeFile().find("Nari"), std::string::npos);
+    EXPECT_TRUE(DevCeDeleteRecord(contacts, 65538));
+    EXPECT_EQ(VolumeFile(), file);
+    EXPECT_NE(Journal().find("\"Nari\""), std::string::npos);
+    const std::map<CEOID, Strings> before = AllContacts();
+    ASSERT_EQ(before.count(written), 1u);
+    ASSERT_EQ(before.count(65538), 0u);
 
     // Forget the mounted volume and the link; the phone must read it back from its image.
     ASSERT_TRUE(DevCeUnmountDBVol(&m_volume));
+    EXPECT_FALSE(std::filesystem::exists(VolumePath(".journal")));
+    EXPECT_NE(VolumeFile().find("\"Nari\""), std::string::npos);
     Reconnect();
     MountPim();
-    contacts = OpenContacts();
-    ASSERT_NE(contacts, kInvalidDevHandle);
-    ASSERT_EQ(DevCeSeekDatabaseEx(contacts, kSeekByOid, written, 1, nullptr), written);
-    Strings strings;
-    ASSERT_EQ(ReadRecord(contacts, &strings), written);
-    EXPECT_EQ(strings[kFirstName], u"Nari");
-    EXPECT_EQ(strings[kLastName], u"한");
+    EXPECT_EQ(AllContacts(), before);
 
+    contacts = OpenContacts();
     EXPECT_TRUE(DevCeDeleteRecord(contacts, written));
     EXPECT_EQ(DevCeSeekDatabaseEx(contacts, kSeekByOid, written, 1, nullptr), 0u);
     EXPECT_EQ(platform::GetLastError(), 1168u);
-    EXPECT_EQ(VolumeFile().find("Nari"), std::string::npos);
     EXPECT_FALSE(DevCeDeleteRecord(contacts, written));
+}
+
+// What a killed process leaves: the file as it was and a journal whose last line was
+// cut short. The next link reads the file with the journal's whole lines on top,
+// the file edited by hand in between too, and the mount folds the journal in.
+TEST_F(DevCeEmulatorTest, AJournalLeftBehindIsReadOnTheEditedFileAndFoldedAtTheMount) {
+    Connect();
+    MountPim();
+    const CEOID written = WriteContact(OpenContacts(), u"Nari", u"한");
+    ASSERT_NE(written, 0u);
+    const std::string file = VolumeFile(), journal = Journal();
+    ASSERT_FALSE(journal.empty());
+    m_table.CeRapiUninit();
+
+    std::string edited = file;
+    edited.replace(edited.find("\"홍\""), std::strlen("\"홍\""), "\"Hong\"");
+    WriteFileText(VolumePath(".json"), edited);
+    WriteFileText(VolumePath(".journal"),
+                  journal + "\n{\"database\":256,\"delete\":65538}\n{\"database\":256,\"put\":{\"oi");
+    Connect();
+    MountPim();
+    const std::map<CEOID, Strings> contacts = AllContacts();
+    ASSERT_EQ(contacts.size(), 20u);
+    EXPECT_EQ(contacts.at(65537).at(kLastName), u"Hong");
+    EXPECT_EQ(contacts.at(written).at(kFirstName), u"Nari");
+    EXPECT_EQ(contacts.count(65538), 0u);
+    EXPECT_FALSE(std::filesystem::exists(VolumePath(".journal")));
+    EXPECT_NE(VolumeFile().find("\"Nari\""), std::string::npos);
+
+    // A whole line that cannot be read is a broken volume, as a bad file is.
+    m_table.CeRapiUninit();
+    WriteFileText(VolumePath(".journal"), "{\"database\":256,\"put\":{\"oid\":\"x\"}}\n");
+    RAPIINIT init{sizeof init, nullptr, 0};
+    EXPECT_EQ(m_table.CeRapiInitEx(&init), CE_HRESULT_FROM_WIN32(13));
+}
+
+// Another process serving the same phone appends to the journal while this one
+// holds the volume, and is killed in the middle of a line: the next change here
+// takes the whole lines in before its own and cuts the torn one away.
+TEST_F(DevCeEmulatorTest, AChangeTakesInTheLinesAnotherProcessAppended) {
+    Connect();
+    MountPim();
+    const CEOID mine = WriteContact(OpenContacts(), u"Nari", u"한");
+    ASSERT_NE(mine, 0u);
+    std::ofstream(VolumePath(".journal"), std::ios::app)
+        << "{\"database\":256,\"put\":{\"oid\":300000,\"props\":[{\"id\":\"0x0082\",\"type\":\"string\","
+           "\"value\":\"Other\"}]}}\n{\"database\":256,\"pu";
+    const CEOID next = WriteContact(OpenContacts(), u"Bora", u"김");
+    EXPECT_EQ(next, 300001u) << "new ids start past those the other process gave";
+    const std::map<CEOID, Strings> contacts = AllContacts();
+    EXPECT_EQ(contacts.size(), 23u);
+    EXPECT_EQ(contacts.at(300000).at(kFirstName), u"Other");
+    EXPECT_EQ(contacts.at(next).at(kFirstName), u"Bora");
+    std::istringstream journal(Journal());
+    for (std::string line; std::getline(journal, line);) EXPECT_TRUE(nlohmann::json::accept(line)) << line;
 }
 
 // The server's handles and mounts end with the link, as the file handles do: a
@@ -269,8 +350,8 @@ TEST_F(DevCeEmulatorTest, EveryPropertyTypeSurvivesTheVolumeFile) {
     values[5].val.blob.lpb = blob;
     const CEOID written = DevCeWriteRecordProps(appointments, 0, 6, values);
     ASSERT_NE(written, 0u);
-    EXPECT_NE(VolumeFile().find("\"2009-06-01T01:00:00.1234567\""), std::string::npos);
     ASSERT_TRUE(DevCeUnmountDBVol(&m_volume));
+    EXPECT_NE(VolumeFile().find("\"2009-06-01T01:00:00.1234567\""), std::string::npos);
 
     MountPim();
     const DEVHANDLE reopened = DevCeOpenDatabaseInSession(m_session, &m_volume, &none, CE_TEXT("Appointments Database"),
