@@ -70,7 +70,8 @@ void BenchChanges(int contacts, int changes) {
     }
     std::vector<double> adds, deletes;
     for (int i = 0; i < changes; ++i) {
-        const std::string text = "FIRSTNAME=Bench" + std::to_string(i) + "||LASTNAME=Add||MOBILETELEPHONENUMBER=010-0000-0000";
+        const std::string text =
+            "FIRSTNAME=Bench" + std::to_string(i) + "||LASTNAME=Add||MOBILETELEPHONENUMBER=010-0000-0000";
         adds.push_back(Timed(agent, SUB_PUT_OBJECT, Body({{PAR_TYPE, kContacts}, {PAR_XMLBODY, text}}), "add"));
     }
     // The plug-in deletes only what its last listing showed.
