@@ -1,9 +1,11 @@
-// Database volumes as JSON files: loading, writing, and the FILETIME text form.
+// Database volumes as JSON files and their journals: loading, writing, record
+// changes, and the FILETIME text form.
 #include "volume.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
