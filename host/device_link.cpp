@@ -58,6 +58,9 @@ std::string WithSpaceRuns(const std::string &listed, const std::vector<size_t> &
 
 // Runs longer than this are not looked for.
 constexpr size_t kLongestSpaceRun = 8;
+// Names that list alike are looked for with at most this many probes (three runs of
+// spaces, each of up to eight).
+constexpr size_t kMostNameProbes = 512;
 
 }  // namespace
 
@@ -237,6 +240,30 @@ Outcome DeviceLink::PhoneName(const std::string &listed, std::string *phoneName)
                                           DeviceCodePageName() + " cannot say; " + CodePageWayOut());
     lost.nameLost = true;
     return lost;
+}
+
+Outcome DeviceLink::PhoneNamesListedAs(const std::vector<std::string> &folder, const std::string &listed, size_t count,
+                                       std::vector<std::string> *names) {
+    names->clear();
+    if (listed.find_first_of("?*") != std::string::npos) return Outcome::Ok();  // (a lost letter: never found)
+    const size_t runs = size_t(std::count(listed.begin(), listed.end(), ' '));
+    std::vector<size_t> lengths(runs, 1);
+    for (size_t probes = 0; names->size() < count && probes < kMostNameProbes; ++probes) {
+        bool found = false;
+        const std::string candidate = WithSpaceRuns(listed, lengths);
+        Outcome outcome = Holds(candidate, &found);
+        if (found) {
+            names->push_back(candidate);
+            outcome = EnterFolder(folder);  // (finding a folder's name entered it)
+        }
+        if (!outcome.ok) return outcome;
+        // The next lengths, as an odometer counts.
+        size_t run = 0;
+        while (run < runs && lengths[run] == kLongestSpaceRun) lengths[run++] = 1;
+        if (run == runs) break;
+        ++lengths[run];
+    }
+    return Outcome::Ok();
 }
 
 Outcome DeviceLink::MakeFolders(const std::vector<std::string> &folders) {

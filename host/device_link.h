@@ -106,6 +106,11 @@ public:
     // as '?' or a look-alike letter). Fails with nameLost when the phone's name
     // cannot be found or said. Probing a folder's name enters that folder.
     Outcome PhoneName(const std::string &listed, std::string *phoneName);
+    // The phone's names of the `count` entries of the folder `folder` (the current
+    // one) that all list as `listed`: each run of spaces tried at each length. Fewer
+    // names than entries: the others hold characters the code page cannot say.
+    Outcome PhoneNamesListedAs(const std::vector<std::string> &folder, const std::string &listed, size_t count,
+                               std::vector<std::string> *names);
 
     // A listing read twice: fails when the two reads differ.
     Outcome Listing(const std::string &type, std::vector<ContentItem> *items);

@@ -160,6 +160,43 @@ std::vector<std::string> PhoneFile::Path() const {
     return path;
 }
 
+namespace {
+
+// Entries of `folder` that list alike (runs of spaces come as one) get the phone's
+// names; those whose names cannot be found are left out, said in `lost`.
+Outcome NameEntriesThatListAlike(DeviceLink &link, const std::vector<std::string> &folder,
+                                 std::vector<FolderEntry> *entries, std::vector<std::string> *lost) {
+    std::map<std::pair<bool, std::string>, std::vector<size_t>> alike;
+    for (size_t i = 0; i < entries->size(); ++i) alike[{(*entries)[i].folder, (*entries)[i].name}].push_back(i);
+    std::vector<bool> leftOut(entries->size(), false);
+    for (const auto &[key, members] : alike) {
+        if (members.size() < 2) continue;
+        std::vector<std::string> names;
+        Outcome outcome = link.PhoneNamesListedAs(folder, key.second, members.size(), &names);
+        if (!outcome.ok) return outcome;
+        for (size_t m = 0; m < members.size(); ++m) {
+            if (m < names.size()) {
+                (*entries)[members[m]].name = names[m];
+                continue;
+            }
+            leftOut[members[m]] = true;
+            std::vector<std::string> path = folder;
+            path.push_back(key.second);
+            if (lost)
+                lost->push_back(ShownPath(path) + ": " + std::to_string(members.size()) +
+                                " names list alike; the code page " + DeviceCodePageName() +
+                                " cannot say one of them; " + CodePageWayOut());
+        }
+    }
+    std::vector<FolderEntry> kept;
+    for (size_t i = 0; i < entries->size(); ++i)
+        if (!leftOut[i]) kept.push_back(std::move((*entries)[i]));
+    *entries = std::move(kept);
+    return Outcome::Ok();
+}
+
+}  // namespace
+
 Outcome WalkPhoneTree(DeviceLink &link, const std::vector<std::string> &root, std::vector<PhoneFile> *files,
                       std::vector<std::vector<std::string>> *folders,
                       const std::function<bool(const std::vector<std::string> &)> &skip,
@@ -176,6 +213,7 @@ Outcome WalkPhoneTree(DeviceLink &link, const std::vector<std::string> &root, st
             continue;
         }
         if (!outcome.ok) return outcome;
+        if (!(outcome = NameEntriesThatListAlike(link, folder, &entries, lost)).ok) return outcome;
         if (folders) folders->push_back(folder);
         // Later names first on the stack, so folders are walked in listing order.
         for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
