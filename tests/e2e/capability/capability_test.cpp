@@ -27,7 +27,8 @@ struct Profile {
 std::string DeviceRegistry(const std::vector<Profile> &profiles, const std::string &model = "MV-2400") {
     std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
     for (const Profile &profile : profiles) {
-        text += "[" + std::string(kProfilesKey) + "\\" + profile.key + "]\r\n\"Name\"=\"" + profile.key + "\"\r\n";
+        text.append("[").append(kProfilesKey).append("\\").append(profile.key);  // (no "[" + string: GCC
+        text.append("]\r\n\"Name\"=\"").append(profile.key).append("\"\r\n");    // -O3 misreads it as overlapping)
         if (!profile.folder.empty()) text += "\"Folder\"=\"" + profile.folder + "\"\r\n";
         text += "\r\n";
     }
