@@ -110,6 +110,11 @@ HostRun HostCli::Host(const std::vector<std::string> &args, const std::string &i
     return run;
 }
 
+std::string WithLfEnds(std::string text) {
+    for (size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.erase(at, 1);
+    return text;
+}
+
 nlohmann::json HostCli::Json(const HostRun &run) {
     nlohmann::json document = nlohmann::json::parse(run.out, nullptr, false);
     EXPECT_FALSE(document.is_discarded()) << run.out << run.err;

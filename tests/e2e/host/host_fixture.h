@@ -37,6 +37,8 @@ protected:
 };
 
 std::string RandomBytes(size_t size);
+// Text the host printed, its lines ending in LF as on POSIX (Windows ends them CR LF).
+std::string WithLfEnds(std::string text);
 std::string HostProgram();
 // The folder of the latest whole generation of a backup (latest.json names it).
 std::filesystem::path LatestGeneration(const std::filesystem::path &backup);

@@ -150,11 +150,7 @@ TEST_F(HostCli, CallAndMessageTimesAreTheSameInstantsInEveryZone) {
 // `show` keeps one "NAME: value" per line and dates as days; IDs in any letter case.
 // (Text lines end as the PC's do; the export's vCard lines in CR LF everywhere.)
 TEST_F(HostCli, ShowGivesDatesAsDaysAndOneFieldPerLine) {
-    auto shownText = [this](const std::string &id) {
-        std::string text = Host({"contacts", "show", id}).out;
-        for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.erase(at, 1);
-        return text;
-    };
+    auto shownText = [this](const std::string &id) { return WithLfEnds(Host({"contacts", "show", id}).out); };
     std::string shown = shownText("10002");
     EXPECT_NE(shown.find("BIRTHDAY: 1971-02-02\n"), std::string::npos) << shown;
     ASSERT_EQ(Host({"contacts", "add", "FIRSTNAME=Street", "HOMEADDRESSSTREET=Main 1\nFloor 2"}).exitCode, 0);
