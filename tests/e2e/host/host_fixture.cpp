@@ -67,15 +67,23 @@ int RunWithFiles(const std::string &commandLine, const std::filesystem::path &in
     for (HANDLE file : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) CloseHandle(file);
     return exitCode;
 }
-#else
-std::string Quote(const std::string &word) {
-    std::string quoted = "'";
-    for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
 #endif
 
 }  // namespace
+
+#if !defined(_WIN32)
+// (Appended piece by piece: GCC's -O3 restrict check misreads "x" + std::string.)
+std::string ShellCommand(const std::vector<std::string> &words) {
+    std::string command;
+    for (const std::string &word : words) {
+        if (!command.empty()) command += ' ';
+        command += '\'';
+        for (char c : word) command.append(c == '\'' ? "'\\''" : std::string(1, c));
+        command += '\'';
+    }
+    return command;
+}
+#endif
 
 HostCli::HostCli()
     : m_dataHome("XDG_DATA_HOME", m_home.str() + "/data"),
@@ -99,9 +107,11 @@ HostRun HostCli::Host(const std::vector<std::string> &args, const std::string &i
     for (const std::string &arg : args) command += " " + WindowsArgument(arg);
     run.exitCode = RunWithFiles(command, in, out, err);
 #else
-    std::string command = Quote(HostProgram());
-    for (const std::string &arg : args) command += " " + Quote(arg);
-    command += " <" + Quote(in.string()) + " >" + Quote(out.string()) + " 2>" + Quote(err.string());
+    std::vector<std::string> words = {HostProgram()};
+    words.insert(words.end(), args.begin(), args.end());
+    std::string command = ShellCommand(words);
+    command.append(" <").append(ShellCommand({in.string()})).append(" >").append(ShellCommand({out.string()}));
+    command.append(" 2>").append(ShellCommand({err.string()}));
     int status = std::system(command.c_str());
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #endif

@@ -40,6 +40,10 @@ std::string RandomBytes(size_t size);
 // Text the host printed, its lines ending in LF as on POSIX (Windows ends them CR LF).
 std::string WithLfEnds(std::string text);
 std::string HostProgram();
+#if !defined(_WIN32)
+// `words` as one sh command line, each word quoted.
+std::string ShellCommand(const std::vector<std::string> &words);
+#endif
 // The folder of the latest whole generation of a backup (latest.json names it).
 std::filesystem::path LatestGeneration(const std::filesystem::path &backup);
 

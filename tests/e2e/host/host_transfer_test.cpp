@@ -214,10 +214,11 @@ TEST_F(HostCli, SignalsCleanUpAsCtrlCDoes) {
     fs::create_directories(pc);
     for (const char *signal : {"TERM", "HUP"}) {
         for (bool get : {true, false}) {
-            std::string command = "'" + HostProgram() + "' " +
-                                  (get ? "get '/My Documents/whole.bin' '" + pc.string() + "/d.bin'"
-                                       : "put '" + (m_home.path() / "big.bin").string() + "' '/My Documents/big.bin'") +
-                                  " 2>/dev/null & sleep 1; kill -" + signal + " $!; wait $!";
+            std::string command =
+                get ? ShellCommand({HostProgram(), "get", "/My Documents/whole.bin", (pc / "d.bin").string()})
+                    : ShellCommand(
+                          {HostProgram(), "put", (m_home.path() / "big.bin").string(), "/My Documents/big.bin"});
+            command.append(" 2>/dev/null & sleep 1; kill -").append(signal).append(" $!; wait $!");
             int status = std::system(command.c_str());
             EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 4) << signal << (get ? " get" : " put");
             EXPECT_EQ(Others(pc, {}), std::vector<std::string>{}) << signal;
@@ -228,9 +229,10 @@ TEST_F(HostCli, SignalsCleanUpAsCtrlCDoes) {
     // the copy and leaves nothing in the temporary folder.
     ScopedEnv spool("TMPDIR", pc.string());
     fs::path first = m_home.path() / "first";
-    std::string command = "'" + HostProgram() + "' get '/My Documents/DSC_0001.jpg' - 2>/dev/null | (head -c 100 >'" +
-                          first.string() + "'; ls -a '" + pc.string() + "' >'" + (m_home.path() / "during").string() +
-                          "')";
+    std::string command = ShellCommand({HostProgram(), "get", "/My Documents/DSC_0001.jpg", "-"});
+    command.append(" 2>/dev/null | (head -c 100 >").append(ShellCommand({first.string()}));
+    command.append("; ls -a ").append(ShellCommand({pc.string()}));
+    command.append(" >").append(ShellCommand({(m_home.path() / "during").string()})).append(")");
     std::system(command.c_str());
     EXPECT_EQ(ReadFileText(first), ReadFileText(m_phone.fs() / "My Documents" / "DSC_0001.jpg").substr(0, 100));
     EXPECT_EQ(ReadFileText(m_home.path() / "during").find(".part"), std::string::npos);  // nothing spooled
