@@ -1,0 +1,137 @@
+// What the phone cannot keep of a contact or appointment is named where it happens:
+// fields cut to the phone's widths, characters its code page lacks, the nickname and
+// ID number that share one phone property; and a second import skips what the first
+// one added, as the phone keeps it.
+#include "host_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class HostPimKept : public HostCli {
+protected:
+    std::string File(const std::string &name) { return (m_home.path() / name).string(); }
+
+    // The changes a --json add or import item reports, as "FIELD change" words.
+    static std::vector<std::string> Changes(const nlohmann::json &changes) {
+        std::vector<std::string> words;
+        for (const auto &change : changes) words.push_back(change["field"].get<std::string>() + " " +
+                                                            change["change"].get<std::string>());
+        return words;
+    }
+
+    // The ID of the listed item of `kind` whose title starts with `title`.
+    std::string IdOf(const std::string &kind, const std::string &title) {
+        for (const auto &item : Json(Host({"--json", kind}))["items"])
+            if (item["title"].get<std::string>().rfind(title, 0) == 0) return item["id"];
+        return "";
+    }
+
+    void EditVolume(const char *volume, const std::function<void(nlohmann::json &)> &edit) {
+        fs::path file = m_phone.path() / "volumes" / volume;
+        nlohmann::json image = nlohmann::json::parse(ReadFileText(file));
+        edit(image);
+        WriteFileText(file, image.dump());
+    }
+};
+
+const std::string kLongMail = std::string(60, 'x') + "@example.kr";  // 71 bytes
+const std::string kIdNumber = "800101-1234567";
+
+TEST_F(HostPimKept, AnAddNamesWhatThePhoneCutReplacedAndMerged) {
+    HostRun add = Host({"--json", "contacts", "add", "FIRSTNAME=Zo\u00eb", "LASTNAME=" + std::string(40, 'L'),
+                        "EMAIL1ADDRESS=" + kLongMail, "NICKNAME=Gil", "GOVERNMENTID=" + kIdNumber});
+    ASSERT_EQ(add.exitCode, 0) << add.err;
+    nlohmann::json added = Json(add);
+    std::vector<std::string> changes = Changes(added["changes"]);
+    for (const char *expected : {"LASTNAME cut", "EMAIL1ADDRESS cut", "FIRSTNAME replaced", "NICKNAME merged"})
+        EXPECT_NE(std::find(changes.begin(), changes.end(), expected), changes.end()) << expected << added.dump();
+    for (const auto &change : added["changes"]) {
+        if (change["field"] == "EMAIL1ADDRESS") {
+            EXPECT_EQ(change["keptBytes"], 63) << change.dump();
+        }
+        if (change["field"] == "NICKNAME") {
+            EXPECT_EQ(change["kept"], "GOVERNMENTID") << change.dump();
+        }
+    }
+    // The same in words, and for an appointment whose title the phone keeps but whose
+    // reads give only its start.
+    HostRun text = Host({"contacts", "add", "FIRSTNAME=A", "WEBPAGE=http://" + std::string(130, 'w')});
+    EXPECT_NE(text.out.find("WEBPAGE cut to 127 bytes of 137"), std::string::npos) << text.out;
+    HostRun title = Host({"calendar", "add", "TITLE=" + std::string(200, 'T'), "STARTTIME=2026-06-10 10:00"});
+    EXPECT_NE(title.out.find("reads give only its first 123 bytes of the 200"), std::string::npos) << title.out;
+}
+
+TEST_F(HostPimKept, AnIdNumberIsNeverShownOrExportedAsANickname) {
+    ASSERT_EQ(Host({"contacts", "add", "FIRSTNAME=Id", "GOVERNMENTID=" + kIdNumber}).exitCode, 0);
+    ASSERT_EQ(Host({"contacts", "add", "FIRSTNAME=Nick", "NICKNAME=Gil"}).exitCode, 0);
+    for (const auto &[name, value] : {std::pair<std::string, std::string>{"Id", kIdNumber}, {"Nick", "Gil"}}) {
+        nlohmann::json fields = Json(Host({"--json", "contacts", "show", IdOf("contacts", name)}))["fields"];
+        EXPECT_FALSE(fields.contains("NICKNAME") || fields.contains("GOVERNMENTID")) << fields.dump();
+        EXPECT_EQ(fields["NICKNAME/GOVERNMENTID"], value) << fields.dump();
+    }
+    ASSERT_EQ(Host({"contacts", "export", File("all.vcf")}).exitCode, 0);
+    const std::string vcf = ReadFileText(File("all.vcf"));
+    EXPECT_EQ(vcf.find("\r\nNICKNAME:"), std::string::npos) << vcf;
+    EXPECT_NE(vcf.find("X-CEBRIDGE-NICKNAME-OR-ID:" + kIdNumber + "\r\n"), std::string::npos);
+    // A card with both, imported: the ID number is kept, and the report says so.
+    WriteFileText(File("both.vcf"), "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Both;Ann\r\nNICKNAME:Annie\r\n"
+                                    "X-CEBRIDGE-GOVERNMENTID:" + kIdNumber + "\r\nEND:VCARD\r\n");
+    HostRun import = Host({"contacts", "import", File("both.vcf")});
+    EXPECT_NE(import.out.find("NICKNAME Annie not kept"), std::string::npos) << import.out;
+}
+
+TEST_F(HostPimKept, ShowsAndExportsSayWhatThePhonesWidthsMayHaveCut) {
+    ASSERT_EQ(Host({"contacts", "add", "FIRSTNAME=Mail", "EMAIL1ADDRESS=" + kLongMail}).exitCode, 0);
+    ASSERT_EQ(Host({"calendar", "add", "TITLE=" + std::string(200, 'T'), "STARTTIME=2026-06-10 10:00"}).exitCode, 0);
+    nlohmann::json contact = Json(Host({"--json", "contacts", "show", IdOf("contacts", "Mail")}));
+    EXPECT_EQ(contact["mayBeCut"]["EMAIL1ADDRESS"], 63) << contact.dump();
+    HostRun shown = Host({"calendar", "show", IdOf("calendar", "TTT")});
+    EXPECT_NE(shown.out.find("TITLE (123 bytes)"), std::string::npos) << shown.out;
+    // Messages and calls the phone holds longer than its reads give.
+    EditVolume("sms.vol.json", [](nlohmann::json &image) {
+        image["databases"][0]["records"][0]["props"][1]["value"] = std::string(200, 'm');
+    });
+    EditVolume("pim.vol.json", [](nlohmann::json &image) {
+        for (auto &database : image["databases"])
+            if (database["type"] == 0) database["records"][0]["props"][0]["value"] = std::string(40, 'n');
+    });
+    nlohmann::json message = Json(Host({"--json", "sms", "show", Json(Host({"--json", "sms"}))["items"][0]["id"]}));
+    EXPECT_EQ(message["mayBeCut"]["text"], 123) << message.dump();
+    for (const char *kind : {"contacts", "calendar", "calls", "sms"}) {
+        HostRun exported = Host({kind, "export", File(std::string("out.") + kind)});
+        EXPECT_NE(exported.out.find("may have been cut by the phone's field widths"), std::string::npos)
+            << kind << exported.out;
+    }
+}
+
+#if defined(CEBRIDGE_HOST_READS_ICALENDAR)
+TEST_F(HostPimKept, ASecondSkipExistingImportAddsNothing) {
+    const std::string cards =
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nN:M\u00fcller;Hans\r\nEND:VCARD\r\n"
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Pipe;A|B\r\nTEL:010-1\r\nEND:VCARD\r\n"
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nN:;Zo\u00eb's caf\u00e9 \u2615\r\nEND:VCARD\r\n"
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nN:" + std::string(40, 'L') + ";" + std::string(70, 'F') + "\r\nEND:VCARD\r\n"
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Ext;Tom\r\nTEL:+82-10-1234-5678;ext=1234567890123456\r\nEND:VCARD\r\n";
+    const std::string events =
+        "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//t//EN\r\n"
+        "BEGIN:VEVENT\r\nUID:1\r\nDTSTART:20260610T100000Z\r\nDTEND:20260610T110000Z\r\nSUMMARY:" +
+        std::string(200, 'T') + "\r\nEND:VEVENT\r\n"
+        "BEGIN:VEVENT\r\nUID:2\r\nDTSTART:20260611T100000Z\r\nDTEND:20260611T110000Z\r\nSUMMARY:Zo\u00eb's caf\u00e9 "
+        "\u2615\r\nEND:VEVENT\r\n"
+        "BEGIN:VEVENT\r\nUID:3\r\nDTSTART:20260612T100000Z\r\nDTEND:20260612T110000Z\r\nSUMMARY:" +
+        std::string(121, 'H') + "\ud55c\uae00\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+    WriteFileText(File("cards.vcf"), cards);
+    WriteFileText(File("events.ics"), events);
+    for (const char *kind : {"contacts", "calendar"}) {
+        const std::string file = File(kind == std::string("contacts") ? "cards.vcf" : "events.ics");
+        nlohmann::json first = Json(Host({"--json", kind, "import", "--skip-existing", file}));
+        EXPECT_GT(first["added"], 2) << first.dump();
+        nlohmann::json second = Json(Host({"--json", kind, "import", "--skip-existing", file}));
+        EXPECT_EQ(second["added"], 0) << second.dump();
+        EXPECT_EQ(second["skipped"], first["added"]) << second.dump();
+    }
+}
+#endif
+
+}  // namespace
