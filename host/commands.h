@@ -89,6 +89,8 @@ struct SmsMessage {
 };
 // One box's messages; IDs belong to this listing.
 Outcome ListMessages(Context &context, bool sent, std::vector<SmsMessage> *messages);
+// The fields ("number", "text") the phone's widths may have cut, with the bytes reads give.
+std::vector<std::pair<std::string, size_t>> MessageMayBeCut(const SmsMessage &message);
 int CmdSmsList(Context &context, bool sent);
 int CmdSmsShow(Context &context, bool sent, const std::string &id);
 

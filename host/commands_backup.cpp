@@ -535,7 +535,8 @@ int RestoreFiles(Context &context, const fs::path &folder, const nlohmann::json 
 }
 
 nlohmann::json ImportJson(const InteropReport &report) {
-    return {{"added", report.added}, {"skipped", report.skipped}, {"refused", report.refused}, {"notes", report.notes}};
+    return {{"added", report.added}, {"skipped", report.skipped}, {"refused", report.refused},
+            {"notes", report.notes}, {"items", report.items},     {"remarks", report.remarks}};
 }
 
 // The contacts and appointments of the backup that the phone lacks (same name and
@@ -606,10 +607,13 @@ int CmdRestore(Context &context, const std::string &typed, RestoreParts parts, c
     if (report.contains("files"))
         text += "files: " + report["files"]["restored"].dump() + " restored, " + report["files"]["kept"].dump() +
                 " already on the phone (kept)\n";
-    for (const char *key : {"contacts", "calendar"})
-        if (report.contains(key))
-            text += std::string(key) + ": " + report[key]["added"].dump() + " added, " + report[key]["skipped"].dump() +
-                    " already on the phone, " + report[key]["refused"].dump() + " refused\n";
+    for (const char *key : {"contacts", "calendar"}) {
+        if (!report.contains(key)) continue;
+        for (const auto &remark : report[key]["remarks"])
+            text += std::string(key) + ": " + remark.get<std::string>() + "\n";
+        text += std::string(key) + ": " + report[key]["added"].dump() + " added, " + report[key]["skipped"].dump() +
+                " already on the phone, " + report[key]["refused"].dump() + " refused\n";
+    }
     context.Emit(text, report);
     return kExitOk;
 }

@@ -19,6 +19,7 @@
 #include "interop.h"
 #include "item_text.h"
 #include "local_files.h"
+#include "phone_keeps.h"
 #include "text.h"
 #include "vcard.h"
 
@@ -97,6 +98,15 @@ std::string Field(const ItemFields &fields, const char *name) {
     return {};
 }
 
+// Notes the values of one exported item that the phone's widths may have cut.
+void NoteMayBeCut(const std::string &kind, const std::string &id, const std::string &shown, const ItemFields &fields,
+                  InteropReport *report) {
+    const auto cut = MayBeCut(kind, fields);
+    if (cut.empty()) return;
+    report->mayBeCutLines.push_back(kMayBeCutIntro + ("\"" + shown + "\" ") + MayBeCutText(cut));
+    report->mayBeCut.push_back({{"id", id}, {"item", shown}, {"fields", MayBeCutJson(cut)}});
+}
+
 CalendarEvent EventOf(const ItemFields &fields) {
     AppointmentTimes times = ReadAppointmentTimes(fields);
     CalendarEvent event;
@@ -111,7 +121,7 @@ CalendarEvent EventOf(const ItemFields &fields) {
 }
 
 // "title\nstart": what --skip-existing compares for appointments.
-std::string EventKey(const CalendarEvent &event) { return event.title + "\n" + std::to_string(event.start); }
+std::string EventKey(const std::string &title, Instant start) { return title + "\n" + std::to_string(start); }
 
 std::string CsvCell(const std::string &text) {
     if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
@@ -152,24 +162,27 @@ std::string ReadableFieldName(const std::string &name) {
     return name;
 }
 
-// The fields of an add as the plug-in's item text, in the device's code page. A
-// field that cannot travel is left out with a note.
-std::string ItemText(const ItemFields &fields, const std::vector<std::string> &addable,
-                     std::vector<std::string> *notKept) {
-    std::string text;
+// The fields of an add that can travel, as the phone will keep them (what a read
+// gives back, what changed on the way). A field that cannot is left out with a note.
+KeptItem Sendable(const std::string &type, const ItemFields &fields, std::vector<std::string> *notKept) {
+    const std::vector<std::string> addable = AddableFields(type);
+    ItemFields sendable;
     for (const auto &[name, value] : fields) {
-        if (std::find(addable.begin(), addable.end(), name) == addable.end()) {
+        if (std::find(addable.begin(), addable.end(), name) == addable.end() && name != kNicknameOrId) {
             notKept->push_back(ReadableFieldName(name) + " (the phone's add cannot write it)");
-            continue;
-        }
-        if (value.find('|') != std::string::npos) {
+        } else if (value.find('|') != std::string::npos) {
             notKept->push_back(name + " (holds '|', which the plug-in's item text cannot carry)");
-            continue;
+        } else {
+            sendable.emplace_back(name, value);
         }
-        if (DeviceToTerminal(TerminalToDevice(value)) != value)
-            notKept->push_back(name + " in part (characters the phone's code page lacks became '?')");
-        text += (text.empty() ? "" : "||") + name + "=" + value;
     }
+    return AsThePhoneKeepsIt(type, sendable);
+}
+
+// The plug-in's item text of `fields`, in the phone's code page.
+std::string ItemText(const ItemFields &fields) {
+    std::string text;
+    for (const auto &[name, value] : fields) text += (text.empty() ? "" : "||") + name + "=" + value;
     return TerminalToDevice(text);
 }
 
@@ -179,24 +192,39 @@ std::string Joined(const std::vector<std::string> &parts) {
     return out;
 }
 
-// Adds one item; a refusal by the phone is the item's, a lost link ends the import.
-Outcome AddOne(Context &context, const std::string &type, const std::string &text, const std::string &shown,
-               const std::vector<std::string> &notKept, InteropReport *report) {
-    Outcome outcome = context.link.AddItem(type, text);
-    if (!outcome.ok && outcome.status == 0) return outcome;
-    if (outcome.ok) {
-        ++report->added;
-        report->notes.push_back("added " + shown + (notKept.empty() ? "" : " (not kept: " + Joined(notKept) + ")"));
-    } else {
-        ++report->refused;
-        report->notes.push_back("refused " + shown + ": " + DeviceToTerminal(outcome.message));
-    }
-    return Outcome::Ok();
+void Note(const std::string &note, nlohmann::json item, bool remark, InteropReport *report) {
+    report->notes.push_back(note);
+    if (remark) report->remarks.push_back(note);
+    report->items.push_back(std::move(item));
 }
 
 void Skip(const std::string &shown, const std::string &why, bool refused, InteropReport *report) {
     ++(refused ? report->refused : report->skipped);
-    report->notes.push_back((refused ? "refused " : "skipped ") + shown + ": " + why);
+    Note((refused ? "refused " : "skipped ") + shown + ": " + why,
+         {{"name", shown}, {"result", refused ? "refused" : "skipped"}, {"why", why}}, refused, report);
+}
+
+// Adds one item; a refusal by the phone is the item's, a lost link ends the import.
+Outcome AddOne(Context &context, const std::string &type, const KeptItem &kept, const std::string &shown,
+               const std::vector<std::string> &notKept, InteropReport *report) {
+    Outcome outcome = context.link.AddItem(type, ItemText(kept.sent));
+    if (!outcome.ok && outcome.status == 0) return outcome;
+    if (!outcome.ok) {
+        Skip(shown, DeviceToTerminal(outcome.message), true, report);
+        return Outcome::Ok();
+    }
+    ++report->added;
+    std::vector<std::string> changed;
+    nlohmann::json changes = nlohmann::json::array();
+    for (const FieldChange &change : kept.changes) {
+        changed.push_back(change.Text());
+        changes.push_back(change.Json());
+    }
+    Note("added " + shown + (notKept.empty() ? "" : " (not kept: " + Joined(notKept) + ")") +
+             (changed.empty() ? "" : " (" + Joined(changed) + ")"),
+         {{"name", shown}, {"result", "added"}, {"notKept", notKept}, {"changes", changes}},
+         !notKept.empty() || !changed.empty(), report);
+    return Outcome::Ok();
 }
 
 }  // namespace
@@ -205,7 +233,11 @@ Outcome ExportContacts(Context &context, const std::string &path, InteropReport 
     std::vector<ContactFields> contacts;
     Outcome outcome = ReadAllItems(context, kContactType, &contacts);
     if (!outcome.ok) return outcome;
-    for (ContactFields &fields : contacts) std::erase_if(fields, [](const auto &field) { return field.first == "ID"; });
+    for (ContactFields &fields : contacts) {
+        const std::string id = Field(fields, "ID");
+        std::erase_if(fields, [](const auto &field) { return field.first == "ID"; });
+        NoteMayBeCut(kContactType, id, Field(fields, "LASTNAME") + Field(fields, "FIRSTNAME"), fields, report);
+    }
     report->written = contacts.size();
     return WriteOutput(path, "contacts.vcf", WriteVCards(contacts), report);
 }
@@ -215,7 +247,10 @@ Outcome ExportCalendar(Context &context, const std::string &path, InteropReport 
     Outcome outcome = ReadAllItems(context, kAppointmentType, &appointments);
     if (!outcome.ok) return outcome;
     std::vector<CalendarEvent> events;
-    for (const ItemFields &fields : appointments) events.push_back(EventOf(fields));
+    for (const ItemFields &fields : appointments) {
+        events.push_back(EventOf(fields));
+        NoteMayBeCut(kAppointmentType, Field(fields, "ID"), events.back().title, fields, report);
+    }
     report->written = events.size();
     return WriteOutput(path, "calendar.ics", WriteICalendar(events), report);
 }
@@ -229,6 +264,7 @@ Outcome ExportCalls(Context &context, const std::string &path, InteropReport *re
     for (const ContentItem &call : calls) {
         auto [number, name] = CallNumberAndName(call);
         rows.push_back({call.id, CallKind(call), number, name, StampText(call.startTime, false, true)});
+        NoteMayBeCut(kCallKind, call.id, number, {{"number", number}, {"name", name}}, report);
     }
     report->written = rows.size();
     return WriteOutput(path, "calls.csv", Rows(path, {"id", "kind", "number", "name", "time"}, rows), report);
@@ -240,9 +276,12 @@ Outcome ExportMessages(Context &context, const std::string &path, InteropReport 
         std::vector<SmsMessage> messages;
         Outcome outcome = ListMessages(context, sent, &messages);
         if (!outcome.ok) return outcome;
-        for (const SmsMessage &message : messages)
+        for (const SmsMessage &message : messages) {
             rows.push_back({sent ? "sent" : "recv", message.id, message.number, StampText(message.stamp, true, true),
                             message.text});
+            NoteMayBeCut(kMessageKind, message.id, message.number, {{"number", message.number}, {"text", message.text}},
+                         report);
+        }
     }
     report->written = rows.size();
     return WriteOutput(path, "sms.csv", Rows(path, {"box", "id", "number", "time", "text"}, rows), report);
@@ -260,18 +299,16 @@ Outcome ImportContacts(Context &context, const std::string &path, bool skipExist
         if (!outcome.ok) return outcome;
         for (const ContactFields &fields : contacts) onPhone.insert(ContactKey(fields));
     }
-    const std::vector<std::string> addable = AddableFields(kContactType);
     for (ReadCard &card : cards) {
         if (context.link.Interrupted()) return Interrupted();
         std::string shown =
             "\"" + card.shownName + "\"" + (card.changed.empty() ? "" : " (" + Joined(card.changed) + ")");
-        std::string itemText = ItemText(card.fields, addable, &card.notKept);
-        if (itemText.empty()) {
+        const KeptItem kept = Sendable(kContactType, card.fields, &card.notKept);
+        if (kept.sent.empty()) {
             Skip(shown, "nothing in it the phone can keep", true, report);
-        } else if (skipExisting && !onPhone.insert(ContactKey(card.fields)).second) {
+        } else if (skipExisting && !onPhone.insert(ContactKey(kept.read)).second) {
             Skip(shown, "its name and first number are on the phone already", false, report);
-        } else if (Outcome outcome = AddOne(context, kContactType, itemText, shown, card.notKept, report);
-                   !outcome.ok) {
+        } else if (Outcome outcome = AddOne(context, kContactType, kept, shown, card.notKept, report); !outcome.ok) {
             return outcome;
         }
     }
@@ -290,18 +327,16 @@ Outcome ImportCalendar(Context &context, const std::string &path, bool skipExist
         std::vector<ItemFields> appointments;
         Outcome outcome = ReadAllItems(context, kAppointmentType, &appointments);
         if (!outcome.ok) return outcome;
-        for (const ItemFields &fields : appointments) onPhone.insert(EventKey(EventOf(fields)));
+        for (const ItemFields &fields : appointments) {
+            CalendarEvent event = EventOf(fields);
+            onPhone.insert(EventKey(event.title, event.start));
+        }
     }
-    const std::vector<std::string> addable = AddableFields(kAppointmentType);
     for (const ReadEvent &read : events) {
         if (context.link.Interrupted()) return Interrupted();
         const CalendarEvent &event = read.event;
         if (!read.problem.empty() || !read.leftOut.empty()) {
             Skip(read.shown, read.problem.empty() ? read.leftOut : read.problem, read.leftOut.empty(), report);
-            continue;
-        }
-        if (skipExisting && !onPhone.insert(EventKey(event)).second) {
-            Skip(read.shown, "its title and start are on the phone already", false, report);
             continue;
         }
         // Timed appointments go as start and minutes: the plug-in makes an end exactly
@@ -316,8 +351,10 @@ Outcome ImportCalendar(Context &context, const std::string &path, bool skipExist
             fields.emplace_back("DURATION", std::to_string((event.end - event.start) / 60));
         std::erase_if(fields, [](const auto &field) { return field.second.empty(); });
         std::vector<std::string> notKept = read.notKept;
-        std::string itemText = ItemText(fields, addable, &notKept);
-        if (Outcome outcome = AddOne(context, kAppointmentType, itemText, read.shown, notKept, report); !outcome.ok)
+        const KeptItem kept = Sendable(kAppointmentType, fields, &notKept);
+        if (skipExisting && !onPhone.insert(EventKey(Field(kept.read, "TITLE"), event.start)).second)
+            Skip(read.shown, "its title and start are on the phone already", false, report);
+        else if (Outcome outcome = AddOne(context, kAppointmentType, kept, read.shown, notKept, report); !outcome.ok)
             return outcome;
     }
     return Outcome::Ok();
@@ -354,7 +391,11 @@ int CmdExport(Context &context, const std::string &kind, const std::string &path
     context.jsonToStderr = path == "-";  // standard output carries the file
     std::string shown =
         path == "-" ? "" : "wrote " + std::to_string(report.written) + " " + chosen->noun + " to " + path + "\n";
-    context.Emit(shown, {{"kind", kind}, {"file", path}, {"written", report.written}});
+    for (const std::string &line : report.mayBeCutLines) {
+        if (path == "-" && !context.options.json) std::fprintf(stderr, "cebridge: %s\n", line.c_str());
+        if (path != "-") shown += line + "\n";
+    }
+    context.Emit(shown, {{"kind", kind}, {"file", path}, {"written", report.written}, {"mayBeCut", report.mayBeCut}});
     return kExitOk;
 }
 
@@ -373,7 +414,8 @@ int CmdImport(Context &context, const std::string &kind, const std::string &path
                          {"added", report.added},
                          {"skipped", report.skipped},
                          {"refused", report.refused},
-                         {"notes", report.notes}});
+                         {"notes", report.notes},
+                         {"items", report.items}});
     return report.refused ? kExitFailed : kExitOk;
 }
 

@@ -7,6 +7,7 @@
 
 #include "commands.h"
 #include "item_text.h"
+#include "phone_keeps.h"
 #include "text.h"
 
 namespace host {
@@ -328,6 +329,7 @@ int CmdPimShow(Context &context, const std::string &type, const std::string &typ
     for (const ContentItem &item : context.lastListings[type])
         if (item.id == id) listed = item;
     ItemFields pairs = ReadItemText(type, text, listed);
+    const auto mayBeCut = MayBeCut(type, pairs);
     std::vector<std::pair<std::string, std::string>> jsonPairs = pairs;
     if (type == "schedule") {
         // Times as PC local time, start and end from one instant and the duration.
@@ -346,9 +348,10 @@ int CmdPimShow(Context &context, const std::string &type, const std::string &typ
     for (auto &[name, value] : jsonPairs)
         if (name == "BIRTHDAY" || name == "ANNIVERSARY") value = ShownValue(name, value);
     for (const auto &[name, value] : pairs) shown += name + ": " + ShownValue(name, value) + "\n";
+    if (!mayBeCut.empty()) shown += kMayBeCutIntro + MayBeCutText(mayBeCut) + "\n";
     nlohmann::json fields = nlohmann::json::object();
     for (const auto &[name, value] : jsonPairs) fields[name] = value;
-    context.Emit(shown, {{"id", id}, {"fields", fields}});
+    context.Emit(shown, {{"id", id}, {"fields", fields}, {"mayBeCut", MayBeCutJson(mayBeCut)}});
     return kExitOk;
 }
 
@@ -357,12 +360,19 @@ int CmdPimAdd(Context &context, const std::string &type, const std::vector<std::
     std::string error;
     if (!ParseFields(type, words, &fields, &error) || (type == "schedule" && !TranslateAppointment(fields, &error)))
         return context.FailUsage("add: " + error);
+    const KeptItem kept = AsThePhoneKeepsIt(type, fields);
     std::string text;
-    for (const auto &[name, value] : fields) text += (text.empty() ? "" : "||") + name + "=" + value;
+    for (const auto &[name, value] : kept.sent) text += (text.empty() ? "" : "||") + name + "=" + value;
     if (int code = context.Connect()) return code;
     Outcome outcome = context.link.AddItem(type, TerminalToDevice(text));
     if (!outcome.ok) return context.Fail(outcome);
-    context.Emit("added\n", {{"added", true}});
+    std::string shown = "added\n";
+    nlohmann::json changes = nlohmann::json::array();
+    for (const FieldChange &change : kept.changes) {
+        shown += "  " + change.Text() + "\n";
+        changes.push_back(change.Json());
+    }
+    context.Emit(shown, {{"added", true}, {"changes", changes}});
     return kExitOk;
 }
 

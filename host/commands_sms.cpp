@@ -2,6 +2,7 @@
 // Removing one goes the way of every PIM item (CmdPimRemove).
 #include "appointment_time.h"
 #include "commands.h"
+#include "phone_keeps.h"
 #include "text.h"
 
 namespace host {
@@ -27,6 +28,10 @@ nlohmann::json MessageJson(const SmsMessage &message, bool sent) {
 }
 
 }  // namespace
+
+std::vector<std::pair<std::string, size_t>> MessageMayBeCut(const SmsMessage &message) {
+    return MayBeCut(kMessageKind, {{"number", message.number}, {"text", message.text}});
+}
 
 std::string SmsType(bool sent) { return sent ? "smsdata/send" : "smsdata/recv"; }
 
@@ -64,10 +69,13 @@ int CmdSmsShow(Context &context, bool sent, const std::string &id) {
     if (!outcome.ok) return context.Fail(outcome);
     for (const SmsMessage &message : messages) {
         if (message.id != id) continue;
-        const std::string shown = "ID: " + message.id + "\n" + (sent ? "To: " : "From: ") + message.number + "\n" +
-                                  "Time: " + StampText(message.stamp, true, false) + "\n" + "Text: " + message.text +
-                                  "\n";
-        context.Emit(shown, MessageJson(message, sent));
+        std::string shown = "ID: " + message.id + "\n" + (sent ? "To: " : "From: ") + message.number + "\n" +
+                            "Time: " + StampText(message.stamp, true, false) + "\n" + "Text: " + message.text + "\n";
+        const auto mayBeCut = MessageMayBeCut(message);
+        if (!mayBeCut.empty()) shown += kMayBeCutIntro + MayBeCutText(mayBeCut) + "\n";
+        nlohmann::json out = MessageJson(message, sent);
+        out["mayBeCut"] = MayBeCutJson(mayBeCut);
+        context.Emit(shown, out);
         return kExitOk;
     }
     return context.Fail(Outcome::Failed(0, "no message with ID " + id));

@@ -17,12 +17,17 @@ namespace host {
 
 // What an export or import did.
 struct InteropReport {
-    size_t written = 0;              // export: items in the file
-    size_t added = 0;                // import: items added to the phone
-    size_t skipped = 0;              // import: already on the phone
-    size_t refused = 0;              // import: not representable on the phone, or refused by it
-    std::vector<std::string> notes;  // import: one line per item added, skipped or refused, and why
-    bool localFileFailed = false;    // a failed outcome was the PC file's, not the phone's
+    size_t written = 0;                              // export: items in the file
+    size_t added = 0;                                // import: items added to the phone
+    size_t skipped = 0;                              // import: already on the phone
+    size_t refused = 0;                              // import: not representable on the phone, or refused by it
+    std::vector<std::string> notes;                  // import: one line per item added, skipped or refused, and why
+    std::vector<std::string> remarks;                // import: the notes of items changed on the way, or refused
+    nlohmann::json items = nlohmann::json::array();  // import: per item, what became of it and what changed
+    // export: the items with values the phone's widths may have cut, as lines and as JSON
+    std::vector<std::string> mayBeCutLines;
+    nlohmann::json mayBeCut = nlohmann::json::array();
+    bool localFileFailed = false;  // a failed outcome was the PC file's, not the phone's
 };
 
 // Every contact of the phone into a vCard 3.0 file.

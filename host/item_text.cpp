@@ -4,6 +4,7 @@
 #include <cctype>
 #include <functional>
 
+#include "phone_keeps.h"
 #include "text.h"
 
 namespace host {
@@ -154,6 +155,17 @@ private:
     size_t m_steps = 0;
 };
 
+// NICKNAME and GOVERNMENTID are one phone property, given under both names: which of
+// the two was written cannot be told, so the value (GOVERNMENTID's, the wider) goes
+// under a name that claims neither.
+void GiveSharedPlaceOnce(ItemFields &fields) {
+    bool id =
+        std::any_of(fields.begin(), fields.end(), [](const auto &field) { return field.first == "GOVERNMENTID"; });
+    if (id) std::erase_if(fields, [](const auto &field) { return field.first == "NICKNAME"; });
+    for (auto &field : fields)
+        if (field.first == "GOVERNMENTID" || field.first == "NICKNAME") field.first = kNicknameOrId;
+}
+
 }  // namespace
 
 ItemFields ReadItemText(const std::string &type, const std::string &text, const ContentItem &listed) {
@@ -164,6 +176,7 @@ ItemFields ReadItemText(const std::string &type, const std::string &text, const 
     });
     ItemFields fields = search.Run();
     for (auto &field : fields) field.second = DeviceToTerminal(field.second);
+    if (!appointment) GiveSharedPlaceOnce(fields);
     return fields;
 }
 

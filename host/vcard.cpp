@@ -5,6 +5,7 @@
 
 #include "appointment_time.h"
 #include "content_line.h"
+#include "phone_keeps.h"
 #include "text.h"
 
 namespace host {
@@ -44,14 +45,21 @@ const char *const kPrivateFields[] = {"ASSISTANTNAME", "CHILDREN",       "GOVERN
                                       "MANAGER",       "OFFICELOCATION", "SPOUSE"};
 const char kPrivatePrefix[] = "X-CEBRIDGE-";
 
-// Single-valued fields with a standard (or widely read) property.
+// Single-valued fields with a standard (or widely read) property. The phone's one
+// place for a nickname or an ID number travels under a name that claims neither:
+// NICKNAME is what other programs show, and an ID number is not a name to show.
 struct SimpleField {
     const char *field;
     const char *property;
 };
-const SimpleField kSimple[] = {
-    {"NICKNAME", "NICKNAME"},         {"JOBTITLE", "TITLE"}, {"WEBPAGE", "URL"},          {"BIRTHDAY", "BDAY"},
-    {"ANNIVERSARY", "X-ANNIVERSARY"}, {"BODY", "NOTE"},      {"CATEGORIES", "CATEGORIES"}};
+const SimpleField kSimple[] = {{"NICKNAME", "NICKNAME"},
+                               {"JOBTITLE", "TITLE"},
+                               {"WEBPAGE", "URL"},
+                               {"BIRTHDAY", "BDAY"},
+                               {"ANNIVERSARY", "X-ANNIVERSARY"},
+                               {"BODY", "NOTE"},
+                               {"CATEGORIES", "CATEGORIES"},
+                               {kNicknameOrId, "X-CEBRIDGE-NICKNAME-OR-ID"}};
 
 std::string Trimmed(const std::string &text) {
     size_t first = text.find_first_not_of(" \t");

@@ -15,14 +15,15 @@ protected:
     // The changes a --json add or import item reports, as "FIELD change" words.
     static std::vector<std::string> Changes(const nlohmann::json &changes) {
         std::vector<std::string> words;
-        for (const auto &change : changes) words.push_back(change["field"].get<std::string>() + " " +
-                                                            change["change"].get<std::string>());
+        for (const auto &change : changes)
+            words.push_back(change["field"].get<std::string>() + " " + change["change"].get<std::string>());
         return words;
     }
 
     // The ID of the listed item of `kind` whose title starts with `title`.
     std::string IdOf(const std::string &kind, const std::string &title) {
-        for (const auto &item : Json(Host({"--json", kind}))["items"])
+        const nlohmann::json listing = Json(Host({"--json", kind}));
+        for (const auto &item : listing["items"])
             if (item["title"].get<std::string>().rfind(title, 0) == 0) return item["id"];
         return "";
     }
@@ -75,8 +76,10 @@ TEST_F(HostPimKept, AnIdNumberIsNeverShownOrExportedAsANickname) {
     EXPECT_EQ(vcf.find("\r\nNICKNAME:"), std::string::npos) << vcf;
     EXPECT_NE(vcf.find("X-CEBRIDGE-NICKNAME-OR-ID:" + kIdNumber + "\r\n"), std::string::npos);
     // A card with both, imported: the ID number is kept, and the report says so.
-    WriteFileText(File("both.vcf"), "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Both;Ann\r\nNICKNAME:Annie\r\n"
-                                    "X-CEBRIDGE-GOVERNMENTID:" + kIdNumber + "\r\nEND:VCARD\r\n");
+    WriteFileText(File("both.vcf"),
+                  "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Both;Ann\r\nNICKNAME:Annie\r\n"
+                  "X-CEBRIDGE-GOVERNMENTID:" +
+                      kIdNumber + "\r\nEND:VCARD\r\n");
     HostRun import = Host({"contacts", "import", File("both.vcf")});
     EXPECT_NE(import.out.find("NICKNAME Annie not kept"), std::string::npos) << import.out;
 }
@@ -111,12 +114,15 @@ TEST_F(HostPimKept, ASecondSkipExistingImportAddsNothing) {
         "BEGIN:VCARD\r\nVERSION:3.0\r\nN:M\u00fcller;Hans\r\nEND:VCARD\r\n"
         "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Pipe;A|B\r\nTEL:010-1\r\nEND:VCARD\r\n"
         "BEGIN:VCARD\r\nVERSION:3.0\r\nN:;Zo\u00eb's caf\u00e9 \u2615\r\nEND:VCARD\r\n"
-        "BEGIN:VCARD\r\nVERSION:3.0\r\nN:" + std::string(40, 'L') + ";" + std::string(70, 'F') + "\r\nEND:VCARD\r\n"
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nN:" +
+        std::string(40, 'L') + ";" + std::string(70, 'F') +
+        "\r\nEND:VCARD\r\n"
         "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Ext;Tom\r\nTEL:+82-10-1234-5678;ext=1234567890123456\r\nEND:VCARD\r\n";
     const std::string events =
         "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//t//EN\r\n"
         "BEGIN:VEVENT\r\nUID:1\r\nDTSTART:20260610T100000Z\r\nDTEND:20260610T110000Z\r\nSUMMARY:" +
-        std::string(200, 'T') + "\r\nEND:VEVENT\r\n"
+        std::string(200, 'T') +
+        "\r\nEND:VEVENT\r\n"
         "BEGIN:VEVENT\r\nUID:2\r\nDTSTART:20260611T100000Z\r\nDTEND:20260611T110000Z\r\nSUMMARY:Zo\u00eb's caf\u00e9 "
         "\u2615\r\nEND:VEVENT\r\n"
         "BEGIN:VEVENT\r\nUID:3\r\nDTSTART:20260612T100000Z\r\nDTEND:20260612T110000Z\r\nSUMMARY:" +
