@@ -20,6 +20,7 @@
 #include "item_text.h"
 #include "local_files.h"
 #include "phone_keeps.h"
+#include "progress.h"
 #include "text.h"
 #include "vcard.h"
 
@@ -299,8 +300,10 @@ Outcome ImportContacts(Context &context, const std::string &path, bool skipExist
         if (!outcome.ok) return outcome;
         for (const ContactFields &fields : contacts) onPhone.insert(ContactKey(fields));
     }
+    ItemProgress progress("contacts import", cards.size(), context.options.json, context.options.progress);
     for (ReadCard &card : cards) {
         if (context.link.Interrupted()) return Interrupted();
+        progress.Step();
         std::string shown =
             "\"" + card.shownName + "\"" + (card.changed.empty() ? "" : " (" + Joined(card.changed) + ")");
         const KeptItem kept = Sendable(kContactType, card.fields, &card.notKept);
@@ -332,8 +335,10 @@ Outcome ImportCalendar(Context &context, const std::string &path, bool skipExist
             onPhone.insert(EventKey(event.title, event.start));
         }
     }
+    ItemProgress progress("calendar import", events.size(), context.options.json, context.options.progress);
     for (const ReadEvent &read : events) {
         if (context.link.Interrupted()) return Interrupted();
+        progress.Step();
         const CalendarEvent &event = read.event;
         if (!read.problem.empty() || !read.leftOut.empty()) {
             Skip(read.shown, read.problem.empty() ? read.leftOut : read.problem, read.leftOut.empty(), report);

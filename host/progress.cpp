@@ -1,5 +1,6 @@
 #include "progress.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include <nlohmann/json.hpp>
@@ -83,6 +84,30 @@ void Progress::Finish(bool ok) {
     } else if (m_line) {
         std::fprintf(stderr, "\n");
     }
+}
+
+ItemProgress::ItemProgress(std::string label, size_t total, bool json, bool force)
+    : m_label(std::move(label)), m_total(total), m_line(!json && (force || isatty(fileno(stderr)))) {}
+
+ItemProgress::~ItemProgress() {
+    if (m_drawn) std::fprintf(stderr, "\n");
+}
+
+void ItemProgress::Step() {
+    ++m_done;
+    auto now = std::chrono::steady_clock::now();
+    if (!m_line || (m_done < m_total && now - m_lastDrawn < std::chrono::milliseconds(100))) return;
+    m_lastDrawn = now;
+    double seconds = std::chrono::duration<double>(now - m_start).count();
+    double left = m_done ? seconds / double(m_done) * double(m_total - std::min(m_done, m_total)) : 0;
+    char figures[96];
+    std::snprintf(figures, sizeof figures, "  %zu/%zu  %3d%%  %02d:%02d left", m_done, m_total,
+                  m_total ? int(100.0 * double(m_done) / double(m_total)) : 100, int(left) / 60, int(left) % 60);
+    size_t columns = TerminalColumns(true);
+    std::string line = CutToWidth(m_label + figures, (columns ? columns : 80) - 1);
+    std::fprintf(stderr, "\r%s", line.c_str());
+    std::fflush(stderr);
+    m_drawn = true;
 }
 
 }  // namespace host

@@ -43,6 +43,27 @@ private:
     std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
 };
 
+// Counts the items of a long run (an import's cards or events) on one line of
+// standard error, redrawn in place at most ten times a second, on a terminal or with
+// --progress; nothing with --json (its documents stay whole). The line ends when
+// the count does.
+class ItemProgress {
+public:
+    ItemProgress(std::string label, size_t total, bool json, bool force);
+    ~ItemProgress();
+    ItemProgress(const ItemProgress &) = delete;
+    ItemProgress &operator=(const ItemProgress &) = delete;
+    void Step();  // one more item done
+
+private:
+    std::string m_label;
+    size_t m_total;
+    size_t m_done = 0;
+    bool m_line;
+    bool m_drawn = false;
+    std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now(), m_lastDrawn;
+};
+
 }  // namespace host
 
 #endif  // CEBRIDGE_HOST_PROGRESS_H

@@ -108,6 +108,17 @@ TEST_F(HostPimKept, ShowsAndExportsSayWhatThePhonesWidthsMayHaveCut) {
     }
 }
 
+// An import counts its items on a terminal's standard error (--progress stands in
+// for the terminal here), and writes nothing there otherwise.
+TEST_F(HostPimKept, AnImportCountsItsItemsOnATerminal) {
+    std::string cards;
+    for (int i = 0; i < 3; ++i) cards += "BEGIN:VCARD\r\nVERSION:3.0\r\nN:P;" + std::to_string(i) + "\r\nEND:VCARD\r\n";
+    WriteFileText(File("p.vcf"), cards);
+    HostRun counted = Host({"--progress", "contacts", "import", File("p.vcf")});
+    EXPECT_NE(counted.err.find("\rcontacts import  3/3  100%"), std::string::npos) << counted.err;
+    EXPECT_EQ(Host({"contacts", "import", File("p.vcf")}).err, "");
+}
+
 #if defined(CEBRIDGE_HOST_READS_ICALENDAR)
 TEST_F(HostPimKept, ASecondSkipExistingImportAddsNothing) {
     const std::string cards =
