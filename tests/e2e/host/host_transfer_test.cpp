@@ -108,10 +108,11 @@ TEST_F(HostCli, FailedReplaceLeavesTheOriginalOnThePhone) {
         HostRun failed;
 #if !defined(_WIN32)
         if (c.exitCode == 4) {
-            std::string command = "'" + HostProgram() + "'";
-            for (const std::string &arg : c.args) command += " '" + arg + "'";
+            std::vector<std::string> words = {HostProgram()};
+            words.insert(words.end(), c.args.begin(), c.args.end());
             fs::path err = m_home.path() / "err";
-            command += " 2>'" + err.string() + "' & sleep 2; kill -INT $!; wait $!";
+            std::string command = ShellCommand(words);
+            command.append(" 2>").append(ShellCommand({err.string()})).append(" & sleep 2; kill -INT $!; wait $!");
             int status = std::system(command.c_str());
             failed = {WIFEXITED(status) ? WEXITSTATUS(status) : -1, "", ReadFileText(err)};
         }
