@@ -20,13 +20,20 @@ nlohmann::json ItemJson(const ContentItem &item) {
     return out;
 }
 
-Table CallTable(const std::vector<ContentItem> &items) {
+// The phone's listing gives a call's name only with its number: a call without a
+// number comes with neither.
+bool CallNameListed(const ContentItem &call) { return !call.title.empty(); }
+
+std::string CallTableText(const std::vector<ContentItem> &items) {
     Table table({"ID", "KIND", "NUMBER", "NAME", "TIME"});
+    bool unlisted = false;
     for (const ContentItem &item : items) {
         auto [number, name] = CallNumberAndName(item);
+        if (!CallNameListed(item)) number = "(none)", name = "(not listed)", unlisted = true;
         table.Add({item.id, CallKind(item), number, name, StampText(item.startTime, false, false)});
     }
-    return table;
+    return table.Render() +
+           (unlisted ? "calls without a number: the phone's listing gives no name for them\n" : std::string());
 }
 
 // The fields an add writes to the phone: what a contact or appointment text may name.
@@ -305,15 +312,16 @@ int CmdPimList(Context &context, const std::string &kind, const std::string &typ
         std::stable_sort(items.begin(), items.end(),
                          [](const ContentItem &a, const ContentItem &b) { return a.startTime > b.startTime; });
     Table table({"ID", "NAME"});
-    if (kind == "calls") table = CallTable(items);
     if (kind == "contacts")
         for (const ContentItem &item : items) table.Add({item.id, DeviceToTerminal(item.title)});
     nlohmann::json list = nlohmann::json::array();
     for (const ContentItem &item : items) {
         list.push_back(ItemJson(item));
-        if (kind == "calls") std::tie(list.back()["number"], list.back()["name"]) = CallNumberAndName(item);
+        if (kind != "calls") continue;
+        std::tie(list.back()["number"], list.back()["name"]) = CallNumberAndName(item);
+        list.back()["nameListed"] = CallNameListed(item);
     }
-    context.Emit(table.Render(), {{"kind", kind}, {"items", list}});
+    context.Emit(kind == "calls" ? CallTableText(items) : table.Render(), {{"kind", kind}, {"items", list}});
     return kExitOk;
 }
 
