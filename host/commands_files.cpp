@@ -382,7 +382,15 @@ int CmdApps(Context &context) {
         table.Add({DeviceToTerminal(item.id), DeviceToTerminal(item.version)});
         packages.push_back({{"id", DeviceToTerminal(item.id)}, {"version", DeviceToTerminal(item.version)}});
     }
-    context.Emit(table.Render(), {{"packages", packages}});
+    // The phone keeps one package's identifier and version, and its listing leaves the
+    // package out when either is empty: an empty list does not prove none is there.
+    const std::string unlisted =
+        "no package listed (the phone lists its one package only when the package "
+        "names both an identifier and a version)";
+    if (items.empty())
+        context.Emit(unlisted + "\n", {{"packages", packages}, {"note", unlisted}});
+    else
+        context.Emit(table.Render(), {{"packages", packages}});
     return kExitOk;
 }
 

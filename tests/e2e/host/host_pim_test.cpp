@@ -202,6 +202,19 @@ TEST_F(HostCli, CallsListNumberAndNameApartNewestFirst) {
     EXPECT_NE(Host({"calls"}).out.find("calls without a number: the phone's listing gives no name"), std::string::npos);
 }
 
+// The phone lists its package only with both an identifier and a version.
+TEST_F(HostCli, AppsSayWhenThePackageCannotBeListed) {
+    EXPECT_NE(Host({"apps"}).out.find("MORVANE-SYNC-0001"), std::string::npos);
+    const fs::path registry = m_phone.path() / "registry.reg";
+    std::string text = ReadFileText(registry);
+    text.replace(text.find("\"VERSION\"=\"3.0.12\""), 18, "\"VERSION\"=\"\"");
+    WriteFileText(registry, text);
+    HostRun apps = Host({"apps"});
+    EXPECT_EQ(apps.exitCode, 0);
+    EXPECT_NE(apps.out.find("only when the package names both an identifier and a version"), std::string::npos)
+        << apps.out;
+}
+
 TEST_F(HostCli, ListingAFileShowsThatFile) {
     nlohmann::json listing = Json(Host({"--json", "ls", "/My Documents/readme.txt"}));
     ASSERT_EQ(listing["entries"].size(), 1u) << listing.dump();
