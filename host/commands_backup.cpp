@@ -275,6 +275,14 @@ int BackupItems(Context &context, const fs::path &side, const nlohmann::json &pr
     return RefuseDrop(context, *counts, previous);
 }
 
+// A phone whose PIM volume did not open connects all the same, without its number
+// (the plug-in asks for it only of an open volume), and lists no items.
+bool NoPimItems(const nlohmann::json &counts) {
+    for (const char *kind : {"contacts", "appointments", "calls"})
+        if (counts.value(kind, size_t{0}) != 0) return false;
+    return true;
+}
+
 std::string Now() {
     return LocalIso(
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count());
@@ -295,6 +303,11 @@ int WriteBackup(Context &context, const BackupPaths &folders, const nlohmann::js
     if (int code = BackupFiles(context, folders, previous, &files)) return code;
     if (int code = BackupItems(context, folders.side, acceptFewer ? nlohmann::json::object() : previous, &counts))
         return code;
+    if (!acceptFewer && capability.phoneNumber.empty() && NoPimItems(counts))
+        return context.Fail(Outcome::Failed(
+            0,
+            "backup: the phone gave neither its number nor any contact, appointment or call: its PIM volume did "
+            "not open, so no backup was made; if the phone holds none, back up with --accept-fewer"));
     counts["files"] = files.files;
     counts["bytes"] = files.bytes;
     nlohmann::json entries = files.entries;
