@@ -17,7 +17,7 @@ TEST_F(HostCli, ConcurrentAddsFromSeveralProcessesAllLand) {
     const int kProcesses = 6;
     std::string script;
     for (int i = 0; i < kProcesses; ++i)
-        script.append(ShellCommand({HostProgram(), "contacts", "add", "FIRSTNAME=Parallel" + std::to_string(i)}))
+        script.append(HostCommandLine({"contacts", "add", "FIRSTNAME=Parallel" + std::to_string(i)}))
             .append(" >/dev/null 2>&1 & ");
     script += "wait";
     ASSERT_EQ(std::system(script.c_str()), 0);
@@ -35,10 +35,8 @@ TEST_F(HostCli, ConcurrentAddsFromSeveralProcessesAllLand) {
 #if !defined(_WIN32)
 // Starts the host in the background with `args` (its stderr into `err`); its process ID.
 pid_t StartHost(const std::vector<std::string> &args, const fs::path &err) {
-    std::vector<std::string> words = {HostProgram()};
-    words.insert(words.end(), args.begin(), args.end());
     fs::path pid = err.string() + ".pid";
-    std::string command = ShellCommand(words);
+    std::string command = HostCommandLine(args);
     command.append(" >/dev/null 2>").append(ShellCommand({err.string()}));
     command.append(" & echo $! >").append(ShellCommand({pid.string()}));
     std::system(command.c_str());

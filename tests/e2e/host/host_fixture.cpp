@@ -83,6 +83,12 @@ std::string ShellCommand(const std::vector<std::string> &words) {
     }
     return command;
 }
+
+std::string HostCommandLine(const std::vector<std::string> &args) {
+    std::vector<std::string> words = {HostProgram()};
+    words.insert(words.end(), args.begin(), args.end());
+    return ShellCommand(words);
+}
 #endif
 
 HostCli::HostCli()
@@ -107,9 +113,7 @@ HostRun HostCli::Host(const std::vector<std::string> &args, const std::string &i
     for (const std::string &arg : args) command += " " + WindowsArgument(arg);
     run.exitCode = RunWithFiles(command, in, out, err);
 #else
-    std::vector<std::string> words = {HostProgram()};
-    words.insert(words.end(), args.begin(), args.end());
-    std::string command = ShellCommand(words);
+    std::string command = HostCommandLine(args);
     command.append(" <").append(ShellCommand({in.string()})).append(" >").append(ShellCommand({out.string()}));
     command.append(" 2>").append(ShellCommand({err.string()}));
     int status = std::system(command.c_str());

@@ -43,6 +43,8 @@ std::string HostProgram();
 #if !defined(_WIN32)
 // `words` as one sh command line, each word quoted.
 std::string ShellCommand(const std::vector<std::string> &words);
+// The host program with `args`, as one sh command line.
+std::string HostCommandLine(const std::vector<std::string> &args);
 #endif
 // The folder of the latest whole generation of a backup (latest.json names it).
 std::filesystem::path LatestGeneration(const std::filesystem::path &backup);

@@ -87,11 +87,10 @@ protected:
                 nlohmann::json::array({{{"operation", "CeWriteFile"}, {"persistent", true}, {"delayMs", 40}},
                                        {{"operation", "CeReadFile"}, {"persistent", true}, {"delayMs", 40}}});
         });
-        std::string command = "'" + HostProgram() + "'";
-        for (const std::string &arg : args) command += " '" + arg + "'";
         const char *signal = std::vector<const char *>{"INT", "TERM", "HUP"}[Pick(3)];
-        command += " >/dev/null 2>&1 & sleep 0." + std::to_string(1 + Pick(9)) + "; kill -" + signal +
-                   " $! 2>/dev/null; wait $!";
+        std::string command = HostCommandLine(args);
+        command.append(" >/dev/null 2>&1 & sleep 0.").append(std::to_string(1 + Pick(9)));
+        command.append("; kill -").append(signal).append(" $! 2>/dev/null; wait $!");
         int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }

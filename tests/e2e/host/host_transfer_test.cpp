@@ -108,10 +108,8 @@ TEST_F(HostCli, FailedReplaceLeavesTheOriginalOnThePhone) {
         HostRun failed;
 #if !defined(_WIN32)
         if (c.exitCode == 4) {
-            std::vector<std::string> words = {HostProgram()};
-            words.insert(words.end(), c.args.begin(), c.args.end());
             fs::path err = m_home.path() / "err";
-            std::string command = ShellCommand(words);
+            std::string command = HostCommandLine(c.args);
             command.append(" 2>").append(ShellCommand({err.string()})).append(" & sleep 2; kill -INT $!; wait $!");
             int status = std::system(command.c_str());
             failed = {WIFEXITED(status) ? WEXITSTATUS(status) : -1, "", ReadFileText(err)};
@@ -215,10 +213,9 @@ TEST_F(HostCli, SignalsCleanUpAsCtrlCDoes) {
     fs::create_directories(pc);
     for (const char *signal : {"TERM", "HUP"}) {
         for (bool get : {true, false}) {
-            std::string command =
-                get ? ShellCommand({HostProgram(), "get", "/My Documents/whole.bin", (pc / "d.bin").string()})
-                    : ShellCommand(
-                          {HostProgram(), "put", (m_home.path() / "big.bin").string(), "/My Documents/big.bin"});
+            std::string command = get ? HostCommandLine({"get", "/My Documents/whole.bin", (pc / "d.bin").string()})
+                                      : ShellCommand({HostProgram(), "put", (m_home.path() / "big.bin").string(),
+                                                      "/My Documents/big.bin"});
             command.append(" 2>/dev/null & sleep 1; kill -").append(signal).append(" $!; wait $!");
             int status = std::system(command.c_str());
             EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 4) << signal << (get ? " get" : " put");
@@ -230,7 +227,7 @@ TEST_F(HostCli, SignalsCleanUpAsCtrlCDoes) {
     // the copy and leaves nothing in the temporary folder.
     ScopedEnv spool("TMPDIR", pc.string());
     fs::path first = m_home.path() / "first";
-    std::string command = ShellCommand({HostProgram(), "get", "/My Documents/DSC_0001.jpg", "-"});
+    std::string command = HostCommandLine({"get", "/My Documents/DSC_0001.jpg", "-"});
     command.append(" 2>/dev/null | (head -c 100 >").append(ShellCommand({first.string()}));
     command.append("; ls -a ").append(ShellCommand({pc.string()}));
     command.append(" >").append(ShellCommand({(m_home.path() / "during").string()})).append(")");
