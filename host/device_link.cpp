@@ -243,7 +243,7 @@ Outcome DeviceLink::PhoneName(const std::string &listed, std::string *phoneName)
 }
 
 Outcome DeviceLink::PhoneNamesListedAs(const std::vector<std::string> &folder, const std::string &listed, size_t count,
-                                       std::vector<std::string> *names) {
+                                       bool folders, std::vector<std::string> *names) {
     names->clear();
     if (listed.find_first_of("?*") != std::string::npos) return Outcome::Ok();  // (a lost letter: never found)
     const size_t runs = size_t(std::count(listed.begin(), listed.end(), ' '));
@@ -252,10 +252,8 @@ Outcome DeviceLink::PhoneNamesListedAs(const std::vector<std::string> &folder, c
         bool found = false;
         const std::string candidate = WithSpaceRuns(listed, lengths);
         Outcome outcome = Holds(candidate, &found);
-        if (found) {
-            names->push_back(candidate);
-            outcome = EnterFolder(folder);  // (finding a folder's name entered it)
-        }
+        if (found) names->push_back(candidate);
+        if (found && folders) outcome = EnterFolder(folder);  // (finding a folder's name entered it)
         if (!outcome.ok) return outcome;
         // The next lengths, as an odometer counts.
         size_t run = 0;

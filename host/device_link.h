@@ -109,8 +109,9 @@ public:
     // The phone's names of the `count` entries of the folder `folder` (the current
     // one) that all list as `listed`: each run of spaces tried at each length. Fewer
     // names than entries: the others hold characters the code page cannot say.
+    // `folders`: the entries are folders (finding one enters it, so the walk comes back).
     Outcome PhoneNamesListedAs(const std::vector<std::string> &folder, const std::string &listed, size_t count,
-                               std::vector<std::string> *names);
+                               bool folders, std::vector<std::string> *names);
 
     // A listing read twice: fails when the two reads differ.
     Outcome Listing(const std::string &type, std::vector<ContentItem> *items);

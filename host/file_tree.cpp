@@ -172,7 +172,7 @@ Outcome NameEntriesThatListAlike(DeviceLink &link, const std::vector<std::string
     for (const auto &[key, members] : alike) {
         if (members.size() < 2) continue;
         std::vector<std::string> names;
-        Outcome outcome = link.PhoneNamesListedAs(folder, key.second, members.size(), &names);
+        Outcome outcome = link.PhoneNamesListedAs(folder, key.second, members.size(), key.first, &names);
         if (!outcome.ok) return outcome;
         for (size_t m = 0; m < members.size(); ++m) {
             if (m < names.size()) {
