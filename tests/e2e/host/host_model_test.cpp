@@ -1,6 +1,7 @@
 // A randomized model-based test of the file commands: seeded sequences of put, get,
 // rm, put -r, get -r, backup, verify and restore against the emulated phone, with
-// injected phone faults and signals at random moments. After every step each file on
+// injected phone faults, signals at random moments and a second process putting the
+// same file at once. After every step each file on
 // both sides is in its old or its new state (the model says which, from the exit
 // code), never mixed or missing, no temporary or kept copy is left, and no backup
 // changes an earlier generation.
@@ -101,11 +102,34 @@ protected:
         std::vector<std::string> phoneGone;
     };
 
+    // Two hosts put different contents to one phone file at once: the phone then
+    // holds the old file or one of the two, never a mix; any success leaves one of
+    // the two whole.
+    int PutTwiceAtOnce(const std::string &name, Change *change) {
+        const std::string first = Content(), second = Content();
+        WriteFileText(staging / "first", first);
+        WriteFileText(staging / "second", second);
+        const std::string target = "/My Documents/model/" + name;
+        std::string command = HostCommandLine({"put", (staging / "first").string(), target});
+        command.append(" >/dev/null 2>&1 & ").append(HostCommandLine({"put", (staging / "second").string(), target}));
+        command.append(" >/dev/null 2>&1; b=$?; wait $!; a=$?; exit $((a > b ? a : b))");
+        const int status = std::system(command.c_str());
+        fs::remove(staging / "first");
+        fs::remove(staging / "second");
+        std::optional<std::string> now;
+        if (fs::exists(phoneFolder / name)) now = ReadFileText(phoneFolder / name);
+        const bool oneOfTwo = now == first || now == second;
+        EXPECT_TRUE(oneOfTwo || now == (phone.count(name) ? std::optional(phone.at(name)) : std::nullopt))
+            << name << " is a mix of the two puts";
+        if (oneOfTwo) change->phone[name] = *now;
+        return WIFEXITED(status) ? WEXITSTATUS(status) == 0 ? 0 : 1 : -1;
+    }
+
     // Runs one random step; its exit code and what it was meant to change.
     int Step(std::string *what, Change *change) {
         SetFault();
         const std::string name = names[Pick(names.size())];
-        switch (Pick(7)) {
+        switch (Pick(8)) {
         case 0: {  // put one file, new or replacing
             std::string content = Content();
             WriteFileText(staging / name, content);
@@ -138,6 +162,9 @@ protected:
                 if (!phone.count(file)) change->phone[file] = content;
             return Run({"restore", "--files", backup.string()});
         }
+        case 6:  // two processes put one file at once
+            *what = "two puts of " + name;
+            return PutTwiceAtOnce(name, change);
         default: {  // backup, then verify: a backup is whole, the new one or the previous
             *what = "backup";
             const std::map<std::string, Files> before = Generations();
