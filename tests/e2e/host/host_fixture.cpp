@@ -89,6 +89,19 @@ std::string HostCommandLine(const std::vector<std::string> &args) {
     words.insert(words.end(), args.begin(), args.end());
     return ShellCommand(words);
 }
+
+// Debian's python3 has the parsers (a python3 earlier on PATH may not).
+static std::string Python() { return std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3"; }
+
+bool PythonHas(const std::string &modules) {
+    return std::system((Python() + " -c 'import " + modules + "' 2>/dev/null").c_str()) == 0;
+}
+
+std::string RunPython(const std::string &code, const std::string &file, const std::filesystem::path &out) {
+    std::string command = ShellCommand({Python(), "-c", code, file}) + " >" + ShellCommand({out.string()}) + " 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << ReadFileText(out);
+    return ReadFileText(out);
+}
 #endif
 
 HostCli::HostCli()

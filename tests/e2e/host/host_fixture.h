@@ -45,6 +45,10 @@ std::string HostProgram();
 std::string ShellCommand(const std::vector<std::string> &words);
 // The host program with `args`, as one sh command line.
 std::string HostCommandLine(const std::vector<std::string> &args);
+// Whether python3 imports `modules` ("vobject, icalendar"): the independent parsers.
+bool PythonHas(const std::string &modules);
+// Runs a python3 snippet with `file` as its argument; its output (also kept in `out`).
+std::string RunPython(const std::string &code, const std::string &file, const std::filesystem::path &out);
 #endif
 // The folder of the latest whole generation of a backup (latest.json names it).
 std::filesystem::path LatestGeneration(const std::filesystem::path &backup);

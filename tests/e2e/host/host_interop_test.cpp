@@ -52,20 +52,6 @@ protected:
 };
 
 #if !defined(_WIN32)
-// Debian's python3 has the parsers (a python3 earlier on PATH may not).
-std::string Python() { return fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3"; }
-
-bool PythonHas(const std::string &modules) {
-    return std::system((Python() + " -c 'import " + modules + "' 2>/dev/null").c_str()) == 0;
-}
-
-// Runs a python3 snippet on `file`; its standard output.
-std::string RunPython(const std::string &code, const std::string &file, const fs::path &out) {
-    std::string command = Python() + " -c '" + code + "' '" + file + "' >'" + out.string() + "' 2>&1";
-    EXPECT_EQ(std::system(command.c_str()), 0) << ReadFileText(out);
-    return ReadFileText(out);
-}
-
 TEST_F(HostInterop, ExportWipeImportGivesTheSameContactsAndAppointmentsInAnotherZone) {
 #if !defined(CEBRIDGE_HOST_READS_ICALENDAR)
     GTEST_SKIP() << "this build's host reads no iCalendar files";
