@@ -20,6 +20,9 @@ public:
     // The bytes of one character (`count` is 1, or 2 for a surrogate pair); empty when
     // the code page has no such character.
     std::string Encode(const WCHAR *units, size_t count);
+    // True when, from the start of a text, each ASCII character encodes as its own
+    // single byte, so a leading ASCII run may be copied as it is.
+    bool AsciiAsItself() const;
 
 private:
     void *m_converter;

@@ -26,8 +26,13 @@ std::string WideToAnsiBounded(const WCHAR *text, size_t maxBytes) {
     std::string result;
     if (text == nullptr) return result;
     detail::AnsiEncoder encoder;
+    size_t at = 0;
+    if (encoder.AsciiAsItself()) {
+        for (; text[at] != 0 && text[at] < 0x80 && result.size() < maxBytes; ++at)
+            result += static_cast<char>(text[at]);
+    }
     // One character at a time, so the result can stop after the last whole one.
-    for (size_t at = 0; text[at] != 0;) {
+    while (text[at] != 0) {
         const size_t units = IsHighSurrogate(text[at]) && IsLowSurrogate(text[at + 1]) ? 2 : 1;
         std::string bytes = encoder.Encode(text + at, units);
         if (bytes.empty()) bytes = kUnmappable;

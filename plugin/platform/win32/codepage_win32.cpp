@@ -20,6 +20,8 @@ AnsiEncoder::AnsiEncoder() : m_converter(nullptr) { UseKoreanLocale(); }
 
 AnsiEncoder::~AnsiEncoder() = default;
 
+bool AnsiEncoder::AsciiAsItself() const { return false; }
+
 std::string AnsiEncoder::Encode(const WCHAR *units, size_t count) {
     char bytes[16];
     const int written =

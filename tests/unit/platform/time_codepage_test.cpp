@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/platform.h"
 #include "unit/platform/test_env.h"
@@ -107,6 +109,56 @@ TEST(CodePage, EnvironmentChoosesAnotherCodePage) {
     EXPECT_EQ(platform::WideToAnsi(u"한"), "\xED\x95\x9C");
     testenv::ScopedEnv unknown("CEBRIDGE_CODEPAGE", "NO-SUCH-CODEPAGE");
     EXPECT_EQ(platform::WideToAnsi(u"한"), "\xC7\xD1");  // falls back to CP949
+}
+// Each thread keeps its own converters open between calls and closes them when it
+// ends (the leak checker sees any it leaves): threads converting at once get the
+// right text, and a converter's state never leaks from one call into the next (a
+// failed character, a Korean one, then ASCII).
+TEST(CodePage, ThreadsConvertAtOnceAsOneAlone) {
+    testenv::ScopedEnv codePage("CEBRIDGE_CODEPAGE", std::nullopt);
+    struct Case {
+        std::string ansi;
+        platform::WideString wide;
+    };
+    // The second byte of a CP949 character can be an ASCII letter: "\x8C\x63" is one character.
+    const std::vector<Case> cases = {{"plain.txt", u"plain.txt"},
+                                     {"ab\x8C\x63"
+                                      "c",
+                                      u"ab\uB620c"},
+                                     {"\xC7\xD1\xB1\xDB\\notes", u"\uD55C\uAE00\\notes"},
+                                     {"x\xFFy", u"x\uFFFDy"}};
+    const auto convertAll = [&cases](int rounds) {
+        int mismatches = 0;
+        for (int round = 0; round < rounds; ++round) {
+            for (const Case &item : cases) {
+                mismatches += platform::AnsiToWide(item.ansi.c_str()) != item.wide;
+                if (item.wide.find(u'\uFFFD') == platform::WideString::npos)
+                    mismatches += platform::WideToAnsi(item.wide.c_str()) != item.ansi;
+            }
+            mismatches += platform::WideToAnsiBounded(u"ab\uD55C", 3) != "ab";
+        }
+        return mismatches;
+    };
+    // The threads start with no converter of their own: one shared among them would
+    // be made by several at once, which the thread sanitizer reports.
+    std::vector<int> mismatches(4, -1);
+    std::vector<std::thread> threads;
+    for (int &count : mismatches) threads.emplace_back([&count, &convertAll] { count = convertAll(200); });
+    for (std::thread &thread : threads) thread.join();
+    EXPECT_EQ(mismatches, std::vector<int>(4, 0));
+}
+
+// ASCII is copied without the converter only where the code page keeps it as it is:
+// not in EBCDIC, and again after the code page changes back on the same thread.
+TEST(CodePage, AsciiIsCopiedOnlyWhereTheCodePageKeepsIt) {
+    {
+        testenv::ScopedEnv ebcdic("CEBRIDGE_CODEPAGE", "IBM037");
+        EXPECT_EQ(platform::AnsiToWide("A"), u"\u00A0");
+        EXPECT_EQ(platform::WideToAnsi(u"A"), "\xC1");
+    }
+    testenv::ScopedEnv korean("CEBRIDGE_CODEPAGE", "949");
+    EXPECT_EQ(platform::AnsiToWide("A"), u"A");
+    EXPECT_EQ(platform::WideToAnsi(u"A"), "A");
 }
 #endif
 
