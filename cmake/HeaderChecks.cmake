@@ -31,3 +31,6 @@ target_include_directories(cebridge_host_usage INTERFACE $<TARGET_PROPERTY:cebri
 target_compile_definitions(cebridge_host_usage INTERFACE $<TARGET_PROPERTY:cebridge_host,COMPILE_DEFINITIONS>)
 target_link_libraries(cebridge_host_usage INTERFACE cebridge_header_only)
 cebridge_check_headers(host cebridge_host_usage ${PROJECT_SOURCE_DIR}/host/*.h)
+if(TARGET cebridge_web)
+  cebridge_check_headers(web cebridge_web ${PROJECT_SOURCE_DIR}/host/web/*.h)
+endif()

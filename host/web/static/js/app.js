@@ -1,0 +1,48 @@
+// The page: one view at a time, chosen by the address's #fragment.
+import { api, el, humanSize } from './api.js';
+
+const views = {
+  phone: showPhone,
+};
+
+function showProblem(error) {
+  const box = document.getElementById('problem');
+  box.textContent = error.message;
+  box.hidden = false;
+  setTimeout(() => { box.hidden = true; }, 8000);
+}
+
+async function showPhone(view) {
+  const info = await api('info');
+  document.getElementById('connection').textContent = 'connected: ' + info.model;
+  view.append(el('h2', {}, info.model),
+    el('dl', {}, el('dt', {}, 'Manufacturer'), el('dd', {}, info.manufacturer),
+      el('dt', {}, 'Phone number'), el('dd', {}, info.phoneNumber || 'not known')));
+  for (const store of info.memories || []) {
+    const used = store.total ? Math.round(100 * store.used / store.total) : 0;
+    // The object store's location is "0"; the table of the command line names it so too.
+    const name = store.location === '0' ? 'object store' : store.location;
+    view.append(el('section', { class: 'store' },
+      el('h3', {}, name + ' (' + store.type + ')'),
+      el('div', { class: 'usage', role: 'meter', 'aria-valuenow': used, 'aria-valuemin': 0, 'aria-valuemax': 100,
+        'aria-label': store.location + ' used' }, el('div', { style: 'width:' + used + '%' })),
+      el('p', {}, humanSize(store.used) + ' used, ' + humanSize(store.free) + ' free of ' +
+        humanSize(store.total))));
+  }
+}
+
+async function route() {
+  const name = location.hash.slice(1) || 'phone';
+  for (const link of document.querySelectorAll('nav a')) {
+    if (link.getAttribute('href') === '#' + name) link.setAttribute('aria-current', 'page');
+    else link.removeAttribute('aria-current');
+  }
+  const view = document.getElementById('view');
+  view.replaceChildren();
+  const show = views[name];
+  if (!show) { view.append(el('p', {}, 'This view is not here yet.')); return; }
+  try { await show(view); } catch (error) { showProblem(error); }
+}
+
+window.addEventListener('hashchange', route);
+route();
