@@ -12,6 +12,9 @@
 
 #include "local_files.h"
 #include "text.h"
+#if defined(CEBRIDGE_HAVE_SERVE)
+#include "web/serve.h"
+#endif
 
 namespace host {
 namespace {
@@ -184,6 +187,19 @@ void AddBackupCommands(CLI::App &app, Context &context, int &exitCode) {
     });
 }
 
+void AddServeCommand(CLI::App &app, Context &context, int &exitCode) {
+#if defined(CEBRIDGE_HAVE_SERVE)
+    auto options = std::make_shared<web::ServeOptions>();
+    CLI::App *serve = app.add_subcommand("serve", "manage the phone in a web browser (on this PC only by default)");
+    serve->add_option("--port", options->port, "the port (default: a free one)")->check(CLI::Range(0, 65535));
+    serve->add_option("--bind", options->bind, "the address to listen on (default 127.0.0.1)");
+    serve->add_flag("--open", options->open, "open the page in the browser");
+    serve->callback([&context, &exitCode, options] { exitCode = CmdServe(context, *options); });
+#else
+    (void)app, (void)context, (void)exitCode;
+#endif
+}
+
 }  // namespace
 
 void AddCommands(CLI::App &app, Context &context, int &exitCode, bool interactive) {
@@ -221,6 +237,7 @@ void AddCommands(CLI::App &app, Context &context, int &exitCode, bool interactiv
         AddSimple(
             app, "batch", "run commands from a file, or - for standard input", {"FILE"}, 1,
             [&](auto &a) { return RunBatch(context, a[0]); }, exitCode);
+        AddServeCommand(app, context, exitCode);
     }
 }
 

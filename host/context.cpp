@@ -103,10 +103,12 @@ int Context::LockPhoneForWriting(const char *command) {
 
 int Context::Report(int exitCode, const std::string &message, uint32_t status) {
     std::string text = batchLine > 0 ? "line " + std::to_string(batchLine) + ": " + message : message;
-    if (status != 0)
-        std::fprintf(stderr, "cebridge: %s (status 0x%x)\n", text.c_str(), status);
-    else
-        std::fprintf(stderr, "cebridge: %s\n", text.c_str());
+    if (!captured) {  // (else the failure document carries it)
+        if (status != 0)
+            std::fprintf(stderr, "cebridge: %s (status 0x%x)\n", text.c_str(), status);
+        else
+            std::fprintf(stderr, "cebridge: %s\n", text.c_str());
+    }
     m_failure = message;
     m_failureStatus = status;
     return exitCode;
@@ -124,6 +126,10 @@ int Context::FailConnect(const std::string &message) { return Report(kExitNoConn
 
 void Context::Emit(const std::string &tableText, const nlohmann::json &document) {
     m_emitted = true;
+    if (captured) {
+        *captured = document;
+        return;
+    }
     if (!options.json) {
         std::cout << tableText << std::flush;
         return;

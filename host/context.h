@@ -65,6 +65,9 @@ public:
     bool compactJson = false;   // one document per line (batch, shell)
     int batchLine = 0;          // the batch file's line being run, 0 outside a batch
     bool jsonToStderr = false;  // standard output carries a file (get -)
+    // When set (cebridge serve), each command's document, its failure document
+    // included, lands here instead of on standard output, and nothing is printed.
+    nlohmann::json *captured = nullptr;
 
     // A device path as typed (relative to the shell's folder) split into parts, in
     // the device's code page.

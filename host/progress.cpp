@@ -17,6 +17,8 @@
 
 namespace host {
 
+std::function<void(const nlohmann::json &)> g_progressEvents;
+
 Progress::Progress(std::string label, uint64_t total, bool json, bool force)
     : m_label(std::move(label)), m_total(total), m_json(json), m_line(!json && (force || isatty(fileno(stderr)))) {}
 
@@ -34,6 +36,7 @@ void Progress::Event(const char *name) const {
     nlohmann::json event = {{"event", name}, {"file", m_label}, {"bytes", m_done}, {"total", nullptr}};
     if (TotalKnown()) event["total"] = m_total;
     if (m_files) event["files"] = {{"current", m_fileNumber}, {"total", m_files}};
+    if (g_progressEvents) return g_progressEvents(event);
     std::fprintf(stderr, "%s\n", event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
 }
 

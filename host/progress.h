@@ -7,11 +7,16 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
 namespace host {
+
+// When set (cebridge serve), a Progress in JSON mode hands its events here instead
+// of writing them on standard error.
+extern std::function<void(const nlohmann::json &)> g_progressEvents;
 
 class Progress {
 public:

@@ -13,6 +13,7 @@ packages=(
   clang libclang-rt-dev clang-format
   libical-dev libcpp-httplib-dev
   python3 python3-vobject python3-icalendar
+  chromium chromium-driver python3-selenium fonts-nanum
 )
 
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi

@@ -14,6 +14,8 @@
 #                         wine32 where 32-bit programs run
 #   mingw-x64             64-bit Windows build, its suite under wine64
 #   fuzz                  every fuzz target from its seeds (tests/fuzz/run_fuzzers.sh)
+#   browser               the `cebridge serve` page driven in headless Chromium, a
+#                         screenshot of each view in build/default/browser-screenshots
 # Every stage runs even when an earlier one failed; the end shows one line per stage
 # (passed, skipped: why, or failed: the failed tests) and the run fails if any stage
 # failed.
@@ -26,7 +28,7 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh || { echo "setup: failed"; exit 1; }
 
 jobs=${CEBRIDGE_JOBS:-2}
-stages=(${CEBRIDGE_TEST_STAGES:-${CEBRIDGE_TEST_PRESETS:-format default asan tsan i686 release headers mingw-i686 mingw-i686-release mingw-x64 fuzz}})
+stages=(${CEBRIDGE_TEST_STAGES:-${CEBRIDGE_TEST_PRESETS:-format default asan tsan i686 release headers mingw-i686 mingw-i686-release mingw-x64 fuzz browser}})
 no_32bit_reason=$(bash scripts/probe32.sh)
 skip_reason=
 
@@ -98,6 +100,16 @@ run_stage() {
       ;;
     format)
       bash scripts/check_format.sh
+      ;;
+    browser)
+      build_preset default || return 1
+      local output
+      output=$(/usr/bin/python3 tests/browser/serve_test.py build/default/bin . \
+               --screenshots build/default/browser-screenshots 2>&1)
+      local code=$?
+      echo "${output}"
+      skip_reason=$(sed -n 's/^browser: skipped: //p' <<<"${output}")
+      return ${code}
       ;;
     *)
       build_preset "${stage}" && ctest --preset "${stage}"

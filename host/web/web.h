@@ -25,9 +25,9 @@ std::string NewToken();
 
 // What the guard needs of one request.
 struct RequestFacts {
-    std::string method, path;                  // path without the query
+    std::string method, path;                 // path without the query
     std::string host, origin, authorization;  // headers ("" when absent)
-    std::string tokenCookie;                   // the value of the token cookie
+    std::string tokenCookie;                  // the value of the token cookie
 };
 
 enum class Verdict {

@@ -1,8 +1,11 @@
 // The page: one view at a time, chosen by the address's #fragment.
 import { api, el, humanSize } from './api.js';
+import { showFiles } from './views/files.js';
+import { showApps, showCalendar, showCalls, showContacts, showMessages } from './views/pim.js';
 
 const views = {
-  phone: showPhone,
+  phone: showPhone, files: showFiles, contacts: showContacts, calendar: showCalendar,
+  calls: showCalls, messages: showMessages, apps: showApps,
 };
 
 function showProblem(error) {
@@ -19,13 +22,11 @@ async function showPhone(view) {
     el('dl', {}, el('dt', {}, 'Manufacturer'), el('dd', {}, info.manufacturer),
       el('dt', {}, 'Phone number'), el('dd', {}, info.phoneNumber || 'not known')));
   for (const store of info.memories || []) {
-    const used = store.total ? Math.round(100 * store.used / store.total) : 0;
     // The object store's location is "0"; the table of the command line names it so too.
     const name = store.location === '0' ? 'object store' : store.location;
     view.append(el('section', { class: 'store' },
       el('h3', {}, name + ' (' + store.type + ')'),
-      el('div', { class: 'usage', role: 'meter', 'aria-valuenow': used, 'aria-valuemin': 0, 'aria-valuemax': 100,
-        'aria-label': store.location + ' used' }, el('div', { style: 'width:' + used + '%' })),
+      el('meter', { min: 0, max: store.total, value: store.used, 'aria-label': name + ' used' }),
       el('p', {}, humanSize(store.used) + ' used, ' + humanSize(store.free) + ' free of ' +
         humanSize(store.total))));
   }
@@ -43,6 +44,15 @@ async function route() {
   if (!show) { view.append(el('p', {}, 'This view is not here yet.')); return; }
   try { await show(view); } catch (error) { showProblem(error); }
 }
+
+// The connection's state, live: the server tells every page after each operation.
+const events = new EventSource('/api/events');
+events.onmessage = (message) => {
+  const event = JSON.parse(message.data);
+  if (event.event === 'connection')
+    document.getElementById('connection').textContent = event.connected ? 'connected' : 'not connected';
+};
+events.onerror = () => { document.getElementById('connection').textContent = 'the server is not answering'; };
 
 window.addEventListener('hashchange', route);
 route();

@@ -1,0 +1,364 @@
+// Each API request runs the command line's own command in this process, so its
+// document is the --json document of that command; one mutex lets one operation at
+// a time reach the phone's single session, whichever tab or script sent it.
+#include "serve.h"
+
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include "commands.h"
+#include "progress.h"
+#include "server.h"
+
+#if !defined(_WIN32)
+#include <spawn.h>
+#include <sys/wait.h>
+extern char **environ;
+#endif
+
+namespace fs = std::filesystem;
+
+namespace host {
+namespace {
+
+struct Answer {
+    int exitCode = kExitOk;
+    nlohmann::json document;
+};
+
+// Server-sent events: progress of the operation in flight and the connection state,
+// to every page that listens.
+class EventHub {
+public:
+    void Publish(const nlohmann::json &event) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_events.push_back(event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+        if (m_events.size() > kKept) m_events.pop_front();
+        ++m_published;
+        m_changed.notify_all();
+    }
+    // The events after the `seen`th, waiting up to `wait` for one; empty after Close.
+    std::vector<std::string> After(uint64_t *seen, std::chrono::milliseconds wait) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait_for(lock, wait, [&] { return m_closed || m_published > *seen; });
+        std::vector<std::string> events;
+        const uint64_t first = m_published - m_events.size();
+        for (uint64_t n = std::max(*seen, first); n < m_published; ++n) events.push_back(m_events[n - first]);
+        *seen = m_published;
+        return events;
+    }
+    uint64_t Published() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_published;
+    }
+    bool Closed() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_closed;
+    }
+    void Close() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_closed = true;
+        m_changed.notify_all();
+    }
+
+private:
+    static constexpr size_t kKept = 64;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<std::string> m_events;
+    uint64_t m_published = 0;
+    bool m_closed = false;
+};
+
+// The one way to the phone: a command at a time, its document captured.
+class PhoneDesk {
+public:
+    PhoneDesk(Context &context, EventHub &events) : m_context(context), m_events(events) {
+        m_context.options.json = true;
+    }
+
+    Answer Run(const std::vector<std::string> &words) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Answer answer;
+        m_context.captured = &answer.document;
+        m_cancelled = false;
+        m_busy = true;
+        CLI::App app("cebridge serve", "");
+        int exitCode = kExitOk;
+        AddCommands(app, m_context, exitCode, false);
+        answer.exitCode = ParseAndRun(app, m_context, exitCode, words);
+        m_busy = false;
+        m_context.captured = nullptr;
+        if (m_cancelled) g_interrupted = false;  // the page's cancel, not the server's end
+        m_events.Publish({{"event", "connection"}, {"connected", m_context.connected}});
+        return answer;
+    }
+    // Stops the operation in flight as Ctrl-C stops a command.
+    bool Cancel() {
+        if (!m_busy) return false;
+        m_cancelled = true;
+        g_interrupted = true;
+        return true;
+    }
+    bool Cancelling() const { return m_cancelled; }
+
+private:
+    Context &m_context;
+    EventHub &m_events;
+    std::mutex m_mutex;
+    std::atomic<bool> m_busy{false}, m_cancelled{false};
+};
+
+// The HTTP status of a command's outcome. Until the host's results carry kinds,
+// the phone's failures are told apart by their status names.
+int HttpStatus(const Answer &answer) {
+    switch (answer.exitCode) {
+    case kExitOk: return 200;
+    case kExitUsage: return 400;
+    case kExitLocalFile: return 500;
+    case kExitInterrupted: return 409;
+    case kExitNoConnection: return 503;
+    default: break;
+    }
+    const std::string name = answer.document.value("statusName", "");
+    const std::string message = answer.document.value("error", "");
+    if (name.find("NOT_FOUND") != std::string::npos || message.find("no such") != std::string::npos) return 404;
+    if (message.find("no room") != std::string::npos) return 507;
+    return 409;
+}
+
+void Reply(httplib::Response &response, const Answer &answer) {
+    web::SendJson(response, HttpStatus(answer), answer.document);
+}
+
+std::string Query(const httplib::Request &request, const char *name) {
+    return request.has_param(name) ? request.get_param_value(name) : "";
+}
+
+// RFC 5987: a download keeps its phone name, whatever characters it holds.
+std::string AttachmentHeader(const std::string &name) {
+    std::string encoded;
+    for (unsigned char c : name) {
+        if (std::isalnum(c) || std::strchr("-._~", c)) {
+            encoded += char(c);
+        } else {
+            char escape[4];
+            std::snprintf(escape, sizeof escape, "%%%02X", c);
+            encoded += escape;
+        }
+    }
+    return "attachment; filename*=UTF-8''" + encoded;
+}
+
+std::string LastName(const std::string &path) {
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A private folder for the transfers' PC side, removed with everything in it.
+class Spool {
+public:
+    Spool() {
+        std::error_code failure;
+        std::string pattern = (fs::temp_directory_path(failure) / "cebridge-XXXXXX").string();
+        if (!failure && mkdtemp(pattern.data()))
+            m_folder = pattern;
+        else
+            m_problem = "no private temporary folder for the transfer";
+    }
+    ~Spool() {
+        std::error_code ignored;
+        if (!m_folder.empty()) fs::remove_all(m_folder, ignored);
+    }
+    Spool(const Spool &) = delete;
+    Spool &operator=(const Spool &) = delete;
+    bool Ready() const { return !m_folder.empty(); }
+    const std::string &Problem() const { return m_problem; }
+    fs::path File() const { return fs::path(m_folder) / "file"; }
+
+private:
+    std::string m_folder, m_problem;
+};
+
+class Api {
+public:
+    Api(web::Server &server, PhoneDesk &desk, EventHub &events) : m_desk(desk), m_events(events) {
+        httplib::Server &http = server.Http();
+        AddReads(http);
+        AddFiles(http);
+        AddPim(http);
+        http.Post("/api/cancel", [this](const httplib::Request &, httplib::Response &response) {
+            web::SendJson(response, 200, {{"cancelled", m_desk.Cancel()}});
+        });
+        http.Get("/api/events", [this](const httplib::Request &, httplib::Response &response) { Stream(response); });
+    }
+
+private:
+    void Command(httplib::Response &response, const std::vector<std::string> &words) {
+        Reply(response, m_desk.Run(words));
+    }
+
+    void AddReads(httplib::Server &http) {
+        http.Get("/api/info",
+                 [this](const httplib::Request &, httplib::Response &response) { Command(response, {"info"}); });
+        http.Get("/api/files", [this](const httplib::Request &request, httplib::Response &response) {
+            Command(response, {"ls", "--", Query(request, "path")});
+        });
+        http.Get("/api/calls",
+                 [this](const httplib::Request &, httplib::Response &response) { Command(response, {"calls"}); });
+        http.Get("/api/sms", [this](const httplib::Request &request, httplib::Response &response) {
+            Command(response, {"sms", Query(request, "box") == "sent" ? "sent" : "recv"});
+        });
+        http.Get("/api/apps",
+                 [this](const httplib::Request &, httplib::Response &response) { Command(response, {"apps"}); });
+    }
+
+    void AddFiles(httplib::Server &http) {
+        http.Get("/api/file", [this](const httplib::Request &request, httplib::Response &response) {
+            Download(Query(request, "path"), response);
+        });
+        http.Put("/api/file",
+                 [this](const httplib::Request &request, httplib::Response &response,
+                        const httplib::ContentReader &reader) { Upload(Query(request, "path"), reader, response); });
+        http.Delete("/api/file", [this](const httplib::Request &request, httplib::Response &response) {
+            Command(response, {"rm", "--", Query(request, "path")});
+        });
+        http.Post("/api/folder", [this](const httplib::Request &request, httplib::Response &response) {
+            Command(response, {"mkdir", "--", Query(request, "path")});
+        });
+    }
+
+    void AddPim(httplib::Server &http) {
+        for (const char *kind : {"contacts", "calendar"}) {
+            const std::string base = std::string("/api/") + kind, name = kind;
+            http.Get(base, [this, name](const httplib::Request &, httplib::Response &response) {
+                Command(response, {name});
+            });
+            http.Get(base + R"(/(\d+))", [this, name](const httplib::Request &request, httplib::Response &response) {
+                Command(response, {name, "show", "--", request.matches[1].str()});
+            });
+            http.Delete(base + R"(/(\d+))", [this, name](const httplib::Request &request, httplib::Response &response) {
+                Command(response, {name, "rm", "--", request.matches[1].str()});
+            });
+            http.Post(base, [this, name](const httplib::Request &request, httplib::Response &response) {
+                std::vector<std::string> words = {name, "add", "--"};
+                if (!AddFields(request.body, &words))
+                    return web::SendError(response, 400, "send the fields as a JSON object of texts");
+                Command(response, words);
+            });
+        }
+    }
+
+    // {"FIRSTNAME": "Ann", ...} as the command line's FIELD=VALUE words.
+    static bool AddFields(const std::string &body, std::vector<std::string> *words) {
+        const nlohmann::json fields = nlohmann::json::parse(body, nullptr, false);
+        if (!fields.is_object() || fields.empty()) return false;
+        for (const auto &[field, value] : fields.items()) {
+            if (!value.is_string()) return false;
+            words->push_back(field + "=" + value.get<std::string>());
+        }
+        return true;
+    }
+
+    void Download(const std::string &path, httplib::Response &response) {
+        auto spool = std::make_shared<Spool>();
+        if (!spool->Ready()) return web::SendError(response, 500, spool->Problem());
+        Answer answer = m_desk.Run({"get", "--", path, spool->File().string()});
+        if (answer.exitCode != kExitOk) return Reply(response, answer);
+        auto file = std::make_shared<std::ifstream>(spool->File(), std::ios::binary);
+        const uint64_t size = fs::file_size(spool->File());
+        response.set_header("Content-Disposition", AttachmentHeader(LastName(path)));
+        response.set_content_provider(
+            size, "application/octet-stream", [spool, file](size_t offset, size_t length, httplib::DataSink &sink) {
+                std::vector<char> buffer(std::min<size_t>(length, 1 << 16));
+                file->seekg(std::streamoff(offset));
+                file->read(buffer.data(), std::streamsize(buffer.size()));
+                return file->gcount() > 0 && sink.write(buffer.data(), size_t(file->gcount()));
+            });
+    }
+
+    // The body goes to a private file as it arrives, then to the phone; a page that
+    // goes away before the end leaves nothing on either side.
+    void Upload(const std::string &path, const httplib::ContentReader &reader, httplib::Response &response) {
+        Spool spool;
+        if (!spool.Ready()) return web::SendError(response, 500, spool.Problem());
+        {
+            std::ofstream out(spool.File(), std::ios::binary);
+            const bool whole = reader([&](const char *data, size_t length) {
+                out.write(data, std::streamsize(length));
+                return bool(out) && !m_desk.Cancelling();
+            });
+            out.close();
+            if (!whole || !out) return web::SendError(response, whole ? 500 : 400, "the upload did not arrive whole");
+        }
+        Command(response, {"put", "--", spool.File().string(), path});
+    }
+
+    void Stream(httplib::Response &response) {
+        uint64_t seen = m_events.Published();
+        EventHub &events = m_events;
+        response.set_header("Cache-Control", "no-store");
+        response.set_chunked_content_provider(
+            "text/event-stream", [&events, seen](size_t, httplib::DataSink &sink) mutable {
+                std::string text;
+                for (const std::string &event : events.After(&seen, std::chrono::seconds(15)))
+                    text += "data: " + event + "\n\n";
+                if (events.Closed()) {
+                    sink.done();
+                    return true;
+                }
+                if (text.empty()) text = ": still here\n\n";
+                return sink.write(text.data(), text.size());
+            });
+    }
+
+    PhoneDesk &m_desk;
+    EventHub &m_events;
+};
+
+void OpenBrowser(const std::string &address) {
+#if defined(_WIN32)
+    (void)address;
+#else
+    pid_t child = 0;
+    const char *argv[] = {"xdg-open", address.c_str(), nullptr};
+    if (posix_spawnp(&child, "xdg-open", nullptr, nullptr, const_cast<char **>(argv), environ) == 0)
+        waitpid(child, nullptr, 0);
+    else
+        std::fprintf(stderr, "cebridge: serve: cannot start xdg-open; open the address above yourself\n");
+#endif
+}
+
+}  // namespace
+
+int CmdServe(Context &context, const web::ServeOptions &options) {
+    web::Server server(options, web::NewToken());
+    std::string error;
+    if (!server.Bind(&error)) return context.FailUsage("serve: " + error);
+    if (options.bind != "127.0.0.1" && options.bind != "localhost" && options.bind != "::1")
+        std::fprintf(stderr, "cebridge: warning: serving on %s: whoever reaches it with the token can use the phone\n",
+                     options.bind.c_str());
+    EventHub events;
+    PhoneDesk desk(context, events);
+    Api api(server, desk, events);
+    g_progressEvents = [&events](const nlohmann::json &event) { events.Publish(event); };
+    std::printf("cebridge: serving %s\n", server.OpeningAddress().c_str());
+    std::fflush(stdout);
+    if (options.open) OpenBrowser(server.OpeningAddress());
+    server.Run([&] {
+        const bool stop = g_interrupted.load() && !desk.Cancelling();
+        if (stop) events.Close();  // the event streams end first: the server waits for them
+        return stop;
+    });
+    g_progressEvents = nullptr;
+    g_interrupted = false;  // Ctrl-C is how a server ends: it ended well
+    return kExitOk;
+}
+
+}  // namespace host

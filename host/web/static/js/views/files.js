@@ -1,0 +1,97 @@
+// Files: breadcrumbs, a sortable table, selection, download, upload (picker or drop)
+// with progress and cancel, new folder, delete with confirmation.
+import { api, el, humanSize, query } from '../api.js';
+
+let folder = '/';
+let sortKey = 'name', sortUp = true;
+
+const join = (base, name) => (base.endsWith('/') ? base : base + '/') + name;
+
+function crumbs(render) {
+  const parts = folder.split('/').filter(Boolean);
+  const nav = el('div', { class: 'crumbs', role: 'navigation', 'aria-label': 'Folder' },
+    el('button', { onclick: () => { folder = '/'; render(); } }, 'Phone'));
+  parts.forEach((part, i) => {
+    nav.append(' / ', el('button', { onclick: () => { folder = '/' + parts.slice(0, i + 1).join('/'); render(); } }, part));
+  });
+  return nav;
+}
+
+function sorted(entries) {
+  const factor = sortUp ? 1 : -1;
+  return [...entries].sort((a, b) => {
+    if (a.folder !== b.folder) return a.folder ? -1 : 1;
+    const x = a[sortKey], y = b[sortKey];
+    return factor * (typeof x === 'number' ? x - y : String(x).localeCompare(String(y)));
+  });
+}
+
+function upload(file, target, status, render) {
+  // XMLHttpRequest, not fetch: it reports the upload's progress and can be aborted.
+  const request = new XMLHttpRequest();
+  const bar = el('progress', { max: file.size || 1, value: 0, 'aria-label': 'Uploading ' + file.name });
+  const cancel = el('button', { onclick: () => { request.abort(); fetch('/api/cancel', { method: 'POST' }); } }, 'Cancel');
+  const row = el('p', {}, 'Uploading ' + file.name + ' ', bar, ' ', cancel);
+  status.append(row);
+  request.upload.onprogress = (event) => { bar.value = event.loaded; };
+  request.onloadend = () => {
+    row.remove();
+    if (request.status === 200) render();
+    else if (request.status) status.append(el('p', { role: 'alert' }, file.name + ': ' + errorOf(request)));
+    else status.append(el('p', {}, file.name + ': cancelled'));
+  };
+  request.open('PUT', '/api/file?' + query('path', join(target, file.name)));
+  request.send(file);
+}
+
+function errorOf(request) {
+  try { return JSON.parse(request.responseText).error; } catch { return request.statusText; }
+}
+
+export async function showFiles(view) {
+  const render = async () => {
+    const listing = await api('files?' + query('path', folder));
+    const selected = new Set();
+    const status = el('div', { 'aria-live': 'polite' });
+    const picker = el('input', { type: 'file', multiple: true, 'aria-label': 'Upload files' });
+    picker.addEventListener('change', () => { for (const file of picker.files) upload(file, folder, status, render); });
+    const header = (key, label, numeric) => el('th', { class: numeric ? 'number' : '', 'aria-sort':
+        sortKey === key ? (sortUp ? 'ascending' : 'descending') : 'none' },
+      el('button', { onclick: () => { sortUp = sortKey === key ? !sortUp : true; sortKey = key; render(); } }, label));
+    const rows = sorted(listing.entries).map((entry) => {
+      const path = join(folder, entry.name);
+      const open = entry.folder
+        ? el('button', { class: 'link', onclick: () => { folder = path; render(); } }, entry.name + '/')
+        : el('a', { href: '/api/file?' + query('path', path), download: entry.name }, entry.name);
+      const box = el('input', { type: 'checkbox', 'aria-label': 'Select ' + entry.name,
+        onchange: (event) => { event.target.checked ? selected.add(entry) : selected.delete(entry);
+          row.classList.toggle('selected', event.target.checked); } });
+      const row = el('tr', {}, el('td', {}, box), el('td', {}, open),
+        el('td', { class: 'number' }, entry.folder ? '' : humanSize(entry.size)), el('td', {}, entry.modified));
+      return row;
+    });
+    const remove = async () => {
+      const files = [...selected].filter((entry) => !entry.folder);
+      if (!files.length || !confirm('Delete ' + files.map((f) => f.name).join(', ') + ' from the phone?')) return;
+      for (const entry of files) await api('file?' + query('path', join(folder, entry.name)), { method: 'DELETE' });
+      render();
+    };
+    const makeFolder = async () => {
+      const name = prompt('New folder name');
+      if (name) { await api('folder?' + query('path', join(folder, name)), { method: 'POST' }); render(); }
+    };
+    const table = el('table', {}, el('thead', {}, el('tr', {}, el('th', {}, ''), header('name', 'Name'),
+      header('size', 'Size', true), header('modified', 'Modified'))), el('tbody', {}, rows));
+    view.replaceChildren(el('h2', {}, 'Files'), crumbs(render),
+      el('div', { class: 'toolbar' }, picker, el('button', { onclick: makeFolder }, 'New folder'),
+        el('button', { class: 'danger', onclick: remove }, 'Delete selected')), status, table);
+    view.ondragover = (event) => { event.preventDefault(); view.classList.add('drop'); };
+    view.ondragleave = () => view.classList.remove('drop');
+    view.ondrop = (event) => {
+      event.preventDefault();
+      view.classList.remove('drop');
+      for (const file of event.dataTransfer.files) upload(file, folder, status, render);
+    };
+  };
+  await render();
+}

@@ -1,0 +1,220 @@
+#!/usr/bin/env python3
+"""`cebridge serve` through the real server on the loopback address, against a copy
+of the demo phone: the API (with a page that goes away mid-upload), then, where a
+headless Chromium starts, the page driven as a user drives it, with a screenshot of
+every view in SCREENSHOTS.
+
+    serve_test.py BIN_DIR SOURCE_DIR [--api-only] [--screenshots DIR]
+"""
+import argparse
+import http.client
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import urllib.parse
+
+ARGS = None
+
+
+class Server:
+    """A `cebridge serve` of its own, with a private phone copy, home and temporary folder."""
+
+    def __init__(self):
+        self.home = tempfile.mkdtemp(prefix='cebridge-serve-')
+        self.phone = os.path.join(self.home, 'phone')
+        shutil.copytree(os.path.join(ARGS.source, 'data', 'phones', 'demo'), self.phone)
+        self.tmp = os.path.join(self.home, 'tmp')
+        os.mkdir(self.tmp)
+        env = dict(os.environ, HOME=self.home, TMPDIR=self.tmp, CEBRIDGE_DEVICE=self.phone,
+                   CEBRIDGE_RAPI=os.path.join(ARGS.bin, 'libceemu.so'),
+                   CEBRIDGE_REGISTRY=os.path.join(self.home, 'registry.reg'),
+                   CEBRIDGE_LOG_DIR=os.path.join(self.home, 'logs'),
+                   XDG_DATA_HOME=os.path.join(self.home, 'data'), XDG_STATE_HOME=os.path.join(self.home, 'state'))
+        self.process = subprocess.Popen([os.path.join(ARGS.bin, 'cebridge'), 'serve'], env=env,
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        line = self.process.stdout.readline()
+        prefix = 'cebridge: serving '
+        assert line.startswith(prefix), line + self.process.stderr.read()
+        self.address = line[len(prefix):].strip()
+        parts = urllib.parse.urlsplit(self.address)
+        self.port = parts.port
+        self.token = urllib.parse.parse_qs(parts.query)['token'][0]
+
+    def stop(self):
+        self.process.send_signal(2)
+        code = self.process.wait(timeout=30)
+        shutil.rmtree(self.home, ignore_errors=True)
+        return code
+
+    def request(self, method, path, body=None, headers=None):
+        connection = http.client.HTTPConnection('127.0.0.1', self.port, timeout=60)
+        connection.request(method, path, body=body,
+                           headers={'Authorization': 'Bearer ' + self.token, **(headers or {})})
+        response = connection.getresponse()
+        data = response.read()
+        connection.close()
+        return response.status, data
+
+    def json(self, method, path, body=None):
+        status, data = self.request(method, path, body, {'Content-Type': 'application/json'})
+        return status, json.loads(data)
+
+
+def q(path):
+    return urllib.parse.quote(path)
+
+
+class ApiTest(unittest.TestCase):
+    def setUp(self):
+        self.server = Server()
+
+    def tearDown(self):
+        self.assertEqual(self.server.stop(), 0)
+
+    def test_files_go_up_and_come_back_byte_for_byte(self):
+        status, listing = self.server.json('GET', '/api/files?path=' + q('/My Documents'))
+        self.assertEqual(status, 200)
+        self.assertIn('회의록.txt', [entry['name'] for entry in listing['entries']])
+        data = os.urandom(300_000)
+        status, _ = self.server.request('PUT', '/api/file?path=' + q('/My Documents/새 파일.bin'), data)
+        self.assertEqual(status, 200)
+        status, back = self.server.request('GET', '/api/file?path=' + q('/My Documents/새 파일.bin'))
+        self.assertEqual((status, back), (200, data))
+        self.assertEqual(self.server.request('DELETE', '/api/file?path=' + q('/My Documents/새 파일.bin'))[0], 200)
+        self.assertEqual(self.server.json('GET', '/api/file?path=' + q('/My Documents/새 파일.bin'))[0], 404)
+        self.assertEqual(os.listdir(self.server.tmp), [])
+
+    def test_a_page_that_goes_away_mid_upload_leaves_nothing(self):
+        connection = http.client.HTTPConnection('127.0.0.1', self.server.port)
+        connection.putrequest('PUT', '/api/file?path=' + q('/My Documents/half.bin'))
+        for name, value in (('Authorization', 'Bearer ' + self.server.token), ('Content-Length', '1000000')):
+            connection.putheader(name, value)
+        connection.endheaders()
+        connection.send(b'x' * 100_000)
+        connection.close()
+        time.sleep(1)
+        status, listing = self.server.json('GET', '/api/files?path=' + q('/My Documents'))
+        self.assertEqual(status, 200)
+        self.assertNotIn('half.bin', [entry['name'] for entry in listing['entries']])
+        self.assertEqual(os.listdir(self.server.tmp), [])
+
+    def test_a_contact_with_markup_characters_is_added_shown_and_removed(self):
+        status, added = self.server.json('POST', '/api/contacts',
+                                         json.dumps({'FIRSTNAME': 'AT&T', 'LASTNAME': '<3'}))
+        self.assertEqual(status, 200, added)
+        status, listing = self.server.json('GET', '/api/contacts')
+        ids = [item['id'] for item in listing['items'] if 'AT&T' in item['title']]
+        self.assertEqual(len(ids), 1, listing)
+        status, shown = self.server.json('GET', '/api/contacts/' + ids[0])
+        self.assertEqual(shown['fields']['FIRSTNAME'], 'AT&T')
+        self.assertEqual(self.server.json('DELETE', '/api/contacts/' + ids[0])[0], 200)
+        self.assertEqual(self.server.json('POST', '/api/contacts', '["not", "fields"]')[0], 400)
+
+    def test_every_list_answers_in_its_command_line_shape(self):
+        for path, key in (('/api/info', 'memories'), ('/api/calendar', 'items'), ('/api/calls', 'items'),
+                          ('/api/sms?box=sent', 'items'), ('/api/apps', 'packages')):
+            status, document = self.server.json('GET', path)
+            self.assertEqual(status, 200, path)
+            self.assertIn(key, document, path)
+
+
+def start_chromium():
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    options = webdriver.ChromeOptions()
+    for flag in ('--headless=new', '--no-sandbox', '--disable-gpu', '--window-size=1100,800', '--lang=ko-KR'):
+        options.add_argument(flag)
+    options.binary_location = shutil.which('chromium')
+    return webdriver.Chrome(options=options, service=Service(executable_path=shutil.which('chromedriver')))
+
+
+def chromium_problem():
+    """Why the page cannot be driven here, or None."""
+    try:
+        import selenium  # noqa: F401
+    except ImportError:
+        return 'python3-selenium is not installed'
+    if not shutil.which('chromium') or not shutil.which('chromedriver'):
+        return 'chromium or chromedriver is not installed'
+    try:
+        start_chromium().quit()
+    except Exception as error:  # whatever keeps it from starting here
+        return 'chromium does not start: ' + str(error).splitlines()[0]
+    return None
+
+
+class PageTest(unittest.TestCase):
+    def setUp(self):
+        self.server = Server()
+        self.browser = start_chromium()
+        self.browser.implicitly_wait(10)
+        self.browser.get(self.server.address)
+
+    def tearDown(self):
+        self.browser.quit()
+        self.assertEqual(self.server.stop(), 0)
+
+    def shot(self, name):
+        if ARGS.screenshots:
+            os.makedirs(ARGS.screenshots, exist_ok=True)
+            self.browser.save_screenshot(os.path.join(ARGS.screenshots, name + '.png'))
+
+    def view(self, name, waits_for):
+        from selenium.webdriver.common.by import By
+        self.browser.find_element(By.CSS_SELECTOR, 'nav a[href="#%s"]' % name).click()
+        self.browser.find_element(By.XPATH, waits_for)
+        self.shot(name)
+
+    def test_a_user_browses_uploads_and_adds(self):
+        from selenium.webdriver.common.by import By
+        self.assertNotIn('token', self.browser.current_url)  # moved into the cookie
+        self.view('phone', '//h2[text()="MV-2400"]')
+        self.view('files', '//button[text()="My Documents/"]')
+        self.browser.find_element(By.XPATH, '//button[text()="My Documents/"]').click()
+        self.browser.find_element(By.XPATH, '//a[text()="회의록.txt"]')
+        upload = os.path.join(self.server.home, '올림.txt')
+        with open(upload, 'w') as out:
+            out.write('from the browser\n')
+        self.browser.find_element(By.CSS_SELECTOR, 'input[type=file]').send_keys(upload)
+        self.browser.find_element(By.XPATH, '//a[text()="올림.txt"]')
+        with open(os.path.join(self.server.phone, 'fs', 'My Documents', '올림.txt')) as got:
+            self.assertEqual(got.read(), 'from the browser\n')
+        self.shot('files-uploaded')
+        self.view('contacts', '//button[text()="홍길동"]')
+        form = self.browser.find_element(By.CSS_SELECTOR, 'form')
+        form.find_element(By.NAME, 'FIRSTNAME').send_keys('AT&T')
+        form.find_element(By.NAME, 'LASTNAME').send_keys('<3')
+        form.find_element(By.CSS_SELECTOR, 'button[type=submit]').click()
+        self.browser.find_element(By.XPATH, '//button[contains(text(), "AT&T")]')
+        self.view('calendar', '//button[contains(text(), "주간 회의")]')
+        self.view('calls', '//li[contains(text(), "010-2222-3333")]')
+        self.view('messages', '//li[contains(text(), "Are we still on")]')
+        self.view('apps', '//li[contains(text(), "MORVANE-SYNC-0001")]')
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument('bin')
+    parser.add_argument('source')
+    parser.add_argument('--api-only', action='store_true')
+    parser.add_argument('--screenshots')
+    ARGS, rest = parser.parse_known_args()
+    suite = unittest.TestSuite([unittest.defaultTestLoader.loadTestsFromTestCase(ApiTest)])
+    if not ARGS.api_only:
+        problem = chromium_problem()
+        if problem:
+            print('browser: skipped: ' + problem)
+        else:
+            suite.addTests(unittest.defaultTestLoader.loadTestsFromTestCase(PageTest))
+    result = unittest.TextTestRunner(verbosity=2).run(suite)
+    sys.exit(0 if result.wasSuccessful() else 1)
+
+
+if __name__ == '__main__':
+    main()
