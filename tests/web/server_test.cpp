@@ -55,11 +55,15 @@ TEST_F(ServerTest, TheApiAnswersOnlyItsOwnPageOrTheToken) {
         {"a change with the bearer token", "POST", {{"Authorization", "Bearer " + m_token}}, 200},
         {"the cookie", "GET", {{"Cookie", "other=1; " + cookie}}, 200},
         {"a change on the cookie without Origin", "POST", {{"Cookie", cookie}}, 403},
-        {"a change on the cookie from another page", "POST",
-         {{"Cookie", cookie}, {"Origin", "http://localhost:" + std::to_string(Port() + 1)}}, 403},
+        {"a change on the cookie from another page",
+         "POST",
+         {{"Cookie", cookie}, {"Origin", "http://localhost:" + std::to_string(Port() + 1)}},
+         403},
         {"a change on the cookie from this page", "POST", {{"Cookie", cookie}, {"Origin", "http://" + Self()}}, 200},
-        {"another host name (DNS rebinding)", "GET",
-         {{"Authorization", "Bearer " + m_token}, {"Host", "attacker.example:" + std::to_string(Port())}}, 403},
+        {"another host name (DNS rebinding)",
+         "GET",
+         {{"Authorization", "Bearer " + m_token}, {"Host", "attacker.example:" + std::to_string(Port())}},
+         403},
     };
     for (const Case &c : cases) {
         auto result = Send(c.method, "/api/ping", c.headers);
