@@ -161,6 +161,9 @@ std::string LastName(const std::string &path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Stands for the spooled PC file in a command's words.
+const char *const kFile = "\x01file";
+
 // A private folder for the transfers' PC side, removed with everything in it.
 class Spool {
 public:
@@ -180,7 +183,8 @@ public:
     Spool &operator=(const Spool &) = delete;
     bool Ready() const { return !m_folder.empty(); }
     const std::string &Problem() const { return m_problem; }
-    fs::path File() const { return fs::path(m_folder) / "file"; }
+    // A file of the folder under the last name of `name`.
+    fs::path File(const std::string &name) const { return fs::path(m_folder) / LastName(name); }
 
 private:
     std::string m_folder, m_problem;
@@ -193,6 +197,7 @@ public:
         AddReads(http);
         AddFiles(http);
         AddPim(http);
+        AddChanges(http);
         http.Post("/api/cancel", [this](const httplib::Request &, httplib::Response &response) {
             web::SendJson(response, 200, {{"cancelled", m_desk.Cancel()}});
         });
@@ -219,13 +224,30 @@ private:
                  [this](const httplib::Request &, httplib::Response &response) { Command(response, {"apps"}); });
     }
 
+    void AddChanges(httplib::Server &http) {
+        http.Post("/api/apps", [this](const httplib::Request &request, httplib::Response &response,
+                                      const httplib::ContentReader &reader) {
+            TakeBody(reader, Query(request, "name"), {"install", "--", kFile}, response);
+        });
+        http.Delete(R"(/api/sms/(\w+))", [this](const httplib::Request &request, httplib::Response &response) {
+            std::vector<std::string> words = {"sms", "rm", "--", request.matches[1].str()};
+            if (Query(request, "box") == "sent") words.insert(words.begin() + 2, "--sent");
+            Command(response, words);
+        });
+        http.Post("/api/backup", [this](const httplib::Request &request, httplib::Response &response) {
+            Backup(request.body, response);
+        });
+    }
+
     void AddFiles(httplib::Server &http) {
         http.Get("/api/file", [this](const httplib::Request &request, httplib::Response &response) {
-            Download(Query(request, "path"), response);
+            const std::string path = Query(request, "path");
+            SendProduced({"get", "--", path, kFile}, LastName(path), response);
         });
-        http.Put("/api/file",
-                 [this](const httplib::Request &request, httplib::Response &response,
-                        const httplib::ContentReader &reader) { Upload(Query(request, "path"), reader, response); });
+        http.Put("/api/file", [this](const httplib::Request &request, httplib::Response &response,
+                                     const httplib::ContentReader &reader) {
+            TakeBody(reader, "upload", {"put", "--", kFile, Query(request, "path")}, response);
+        });
         http.Delete("/api/file", [this](const httplib::Request &request, httplib::Response &response) {
             Command(response, {"rm", "--", Query(request, "path")});
         });
@@ -246,6 +268,18 @@ private:
             http.Delete(base + R"(/(\d+))", [this, name](const httplib::Request &request, httplib::Response &response) {
                 Command(response, {name, "rm", "--", request.matches[1].str()});
             });
+            const std::string extension = name == "contacts" ? ".vcf" : ".ics";
+            http.Get(base + "/export", [this, name, extension](const httplib::Request &, httplib::Response &response) {
+                SendProduced({name, "export", "--", kFile}, name + extension, response);
+            });
+            http.Post(base + "/import",
+                      [this, name, extension](const httplib::Request &request, httplib::Response &response,
+                                              const httplib::ContentReader &reader) {
+                          std::vector<std::string> words = {name, "import"};
+                          if (Query(request, "skipExisting") == "true") words.push_back("--skip-existing");
+                          words.insert(words.end(), {"--", kFile});
+                          TakeBody(reader, "import" + extension, words, response);
+                      });
             http.Post(base, [this, name](const httplib::Request &request, httplib::Response &response) {
                 std::vector<std::string> words = {name, "add", "--"};
                 if (!AddFields(request.body, &words))
@@ -253,6 +287,19 @@ private:
                 Command(response, words);
             });
         }
+    }
+
+    // {"folder": PATH, "action": "backup"|"verify"|"restore"}: a backup of the whole
+    // phone into a PC folder, its check, or putting it back.
+    void Backup(const std::string &body, httplib::Response &response) {
+        const nlohmann::json request = nlohmann::json::parse(body, nullptr, false);
+        const std::string folder = request.is_object() ? request.value("folder", "") : "";
+        const std::string action = request.is_object() ? request.value("action", "backup") : "";
+        if (folder.empty() || (action != "backup" && action != "verify" && action != "restore"))
+            return web::SendError(response, 400, R"(send {"folder": PATH, "action": "backup"|"verify"|"restore"})");
+        if (action == "restore") return Command(response, {"restore", "--", folder});
+        if (action == "verify") return Command(response, {"backup", "--verify", "--", folder});
+        Command(response, {"backup", "--", folder});
     }
 
     // {"FIRSTNAME": "Ann", ...} as the command line's FIELD=VALUE words.
@@ -266,30 +313,40 @@ private:
         return true;
     }
 
-    void Download(const std::string &path, httplib::Response &response) {
+    // Runs `words` (a command that writes the PC file kFile) and sends that file as
+    // `name`; the file lives in a private folder that goes when the answer has gone.
+    void SendProduced(std::vector<std::string> words, const std::string &name, httplib::Response &response) {
         auto spool = std::make_shared<Spool>();
         if (!spool->Ready()) return web::SendError(response, 500, spool->Problem());
-        Answer answer = m_desk.Run({"get", "--", path, spool->File().string()});
+        const fs::path produced = spool->File(name);
+        for (std::string &word : words)
+            if (word == kFile) word = produced.string();
+        Answer answer = m_desk.Run(words);
         if (answer.exitCode != kExitOk) return Reply(response, answer);
-        auto file = std::make_shared<std::ifstream>(spool->File(), std::ios::binary);
-        const uint64_t size = fs::file_size(spool->File());
-        response.set_header("Content-Disposition", AttachmentHeader(LastName(path)));
-        response.set_content_provider(
-            size, "application/octet-stream", [spool, file](size_t offset, size_t length, httplib::DataSink &sink) {
-                std::vector<char> buffer(std::min<size_t>(length, 1 << 16));
-                file->seekg(std::streamoff(offset));
-                file->read(buffer.data(), std::streamsize(buffer.size()));
-                return file->gcount() > 0 && sink.write(buffer.data(), size_t(file->gcount()));
-            });
+        auto file = std::make_shared<std::ifstream>(produced, std::ios::binary);
+        response.set_header("Content-Disposition", AttachmentHeader(name));
+        response.set_content_provider(fs::file_size(produced), "application/octet-stream",
+                                      [spool, file](size_t offset, size_t length, httplib::DataSink &sink) {
+                                          std::vector<char> buffer(std::min<size_t>(length, 1 << 16));
+                                          file->seekg(std::streamoff(offset));
+                                          file->read(buffer.data(), std::streamsize(buffer.size()));
+                                          return file->gcount() > 0 &&
+                                                 sink.write(buffer.data(), size_t(file->gcount()));
+                                      });
     }
 
-    // The body goes to a private file as it arrives, then to the phone; a page that
-    // goes away before the end leaves nothing on either side.
-    void Upload(const std::string &path, const httplib::ContentReader &reader, httplib::Response &response) {
+    // The body goes to a private PC file named `name` as it arrives; `words` run on it
+    // (kFile stands for it) only when it arrived whole, so a page that goes away
+    // before the end leaves nothing on either side.
+    void TakeBody(const httplib::ContentReader &reader, const std::string &name, std::vector<std::string> words,
+                  httplib::Response &response) {
         Spool spool;
         if (!spool.Ready()) return web::SendError(response, 500, spool.Problem());
+        if (name.empty() || name == "." || name == "..")
+            return web::SendError(response, 400, "name the file (name=...)");
+        const fs::path taken = spool.File(name);
         {
-            std::ofstream out(spool.File(), std::ios::binary);
+            std::ofstream out(taken, std::ios::binary);
             const bool whole = reader([&](const char *data, size_t length) {
                 out.write(data, std::streamsize(length));
                 return bool(out) && !m_desk.Cancelling();
@@ -297,7 +354,9 @@ private:
             out.close();
             if (!whole || !out) return web::SendError(response, whole ? 500 : 400, "the upload did not arrive whole");
         }
-        Command(response, {"put", "--", spool.File().string(), path});
+        for (std::string &word : words)
+            if (word == kFile) word = taken.string();
+        Command(response, words);
     }
 
     void Stream(httplib::Response &response) {

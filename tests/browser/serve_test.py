@@ -196,6 +196,22 @@ class PageTest(unittest.TestCase):
         self.view('messages', '//li[contains(text(), "Are we still on")]')
         self.view('apps', '//li[contains(text(), "MORVANE-SYNC-0001")]')
 
+    def test_a_user_imports_cards_and_backs_up(self):
+        from selenium.webdriver.common.by import By
+        self.view('contacts', '//button[text()="홍길동"]')
+        cards = os.path.join(self.server.home, 'cards.vcf')
+        with open(cards, 'w') as out:
+            out.write('BEGIN:VCARD\r\nVERSION:3.0\r\nN:Lee;Ann;;;\r\nFN:Ann Lee\r\nNICKNAME:Annie\r\n'
+                      'TEL;TYPE=CELL:010-5555-0000\r\nEND:VCARD\r\n')
+        self.browser.find_element(By.CSS_SELECTOR, 'input[accept=".vcf"]').send_keys(cards)
+        self.browser.find_element(By.XPATH, '//button[contains(text(), "Ann")]')
+        self.view('backup', '//button[text()="Back up"]')
+        self.browser.find_element(By.NAME, 'folder').send_keys(os.path.join(self.server.home, 'backup'))
+        self.browser.find_element(By.XPATH, '//button[text()="Back up"]').click()
+        self.browser.find_element(By.XPATH, '//p[contains(text(), "Generation")]')
+        self.shot('backup-done')
+        self.assertTrue(os.path.exists(os.path.join(self.server.home, 'backup', 'latest.json')))
+
 
 def main():
     global ARGS

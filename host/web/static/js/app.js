@@ -1,11 +1,11 @@
 // The page: one view at a time, chosen by the address's #fragment.
 import { api, el, humanSize } from './api.js';
 import { showFiles } from './views/files.js';
-import { showApps, showCalendar, showCalls, showContacts, showMessages } from './views/pim.js';
+import { showApps, showBackup, showCalendar, showCalls, showContacts, showMessages } from './views/pim.js';
 
 const views = {
   phone: showPhone, files: showFiles, contacts: showContacts, calendar: showCalendar,
-  calls: showCalls, messages: showMessages, apps: showApps,
+  calls: showCalls, messages: showMessages, apps: showApps, backup: showBackup,
 };
 
 function showProblem(error) {

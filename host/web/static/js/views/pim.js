@@ -6,13 +6,15 @@ const localTime = (stamp) => (stamp ? new Date(stamp).toLocaleString() : '');
 // A time the browser took in its own zone, as the UTC form the phone's add takes.
 const utcStamp = (local) => new Date(local).toISOString().replace(/[-:]/g, '').replace(/\.\d+Z$/, 'Z');
 
-function searchable(view, title, items, line, onOpen) {
+function searchable(view, title, items, line, onOpen, onDelete) {
   const search = el('input', { type: 'search', placeholder: 'Search', 'aria-label': 'Search ' + title });
   const list = el('ul', { class: 'items' });
   const fill = () => {
     const wanted = search.value.toLowerCase();
     list.replaceChildren(...items.filter((item) => line(item).toLowerCase().includes(wanted)).map((item) =>
-      el('li', {}, onOpen ? el('button', { class: 'link', onclick: () => onOpen(item) }, line(item)) : line(item))));
+      el('li', {}, onOpen ? el('button', { class: 'link', onclick: () => onOpen(item) }, line(item)) : line(item),
+        onDelete ? el('button', { class: 'danger', 'aria-label': 'Delete ' + line(item),
+          onclick: () => onDelete(item) }, 'Delete') : null)));
   };
   search.addEventListener('input', fill);
   fill();
@@ -47,7 +49,26 @@ function pimView(kind, title, line, addFields) {
       await api(kind, { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(fields) });
       view.replaceChildren(); show(view);
     });
-    view.append(el('h2', {}, title), form);
+    const extension = kind === 'contacts' ? '.vcf' : '.ics';
+    const importer = el('input', { type: 'file', accept: extension, 'aria-label': 'Import ' + extension });
+    const result = el('p', { 'aria-live': 'polite' });
+    const take = async (file) => {
+      const done = await api(kind + '/import?skipExisting=true', { method: 'POST', body: file });
+      // What the phone could not keep, per item, as the command line says it.
+      result.replaceChildren(done.added + ' added, ' + done.skipped + ' already there',
+        el('ul', {}, (done.notes || []).map((note) => el('li', {}, note))));
+    };
+    importer.addEventListener('change', () => importer.files[0] && take(importer.files[0]).then(() => {
+      view.replaceChildren(); show(view);
+    }));
+    view.ondragover = (event) => event.preventDefault();
+    view.ondrop = (event) => {
+      event.preventDefault();
+      if (event.dataTransfer.files[0]) take(event.dataTransfer.files[0]);
+    };
+    view.append(el('h2', {}, title), form,
+      el('div', { class: 'toolbar' }, el('label', {}, 'Import ', importer),
+        el('a', { href: '/api/' + kind + '/export', download: kind + extension }, 'Export ' + extension)), result);
     searchable(view, title, listing.items, line, open);
     view.append(detail);
   };
@@ -71,13 +92,73 @@ export async function showMessages(view) {
   for (const box of ['recv', 'sent']) {
     const listing = await api('sms?box=' + box);
     view.append(el('h3', {}, box === 'recv' ? 'Received' : 'Sent'));
-    searchable(view, box, listing.items, (message) => localTime(message.time) + '  ' + message.number + '  ' + message.text);
+    const line = (message) => localTime(message.time) + '  ' + message.number + '  ' + message.text;
+    searchable(view, box, listing.items, line, null, async (message) => {
+      if (!confirm('Delete the message ' + line(message) + '?')) return;
+      await api('sms/' + message.id + '?box=' + box, { method: 'DELETE' });
+      view.replaceChildren(); showMessages(view);
+    });
   }
 }
 
 export async function showApps(view) {
   const listing = await api('apps');
-  view.append(el('h2', {}, 'Apps'),
+  const installer = el('input', { type: 'file', accept: '.cab', 'aria-label': 'Install a CAB package' });
+  const result = el('p', { 'aria-live': 'polite' });
+  installer.addEventListener('change', async () => {
+    const file = installer.files[0];
+    if (!file) return;
+    await api('apps?name=' + encodeURIComponent(file.name), { method: 'POST', body: file });
+    result.textContent = file.name + ': the phone is installing it';
+  });
+  view.append(el('h2', {}, 'Apps'), el('div', { class: 'toolbar' }, el('label', {}, 'Install ', installer)), result,
     listing.packages.length ? el('ul', {}, listing.packages.map((p) => el('li', {}, p.id + ' ' + p.version)))
       : el('p', {}, 'No packages are installed.'));
+}
+
+// Backup: the whole phone into a PC folder (a new generation each time), its check,
+// and putting it back, with the copy's progress.
+export async function showBackup(view) {
+  const folder = el('input', { name: 'folder', required: true, placeholder: '/home/me/phone-backup',
+    'aria-label': 'Backup folder on this PC', size: 40 });
+  const result = el('div', { 'aria-live': 'polite' });
+  const progress = el('progress', { hidden: true, 'aria-label': 'Backup progress' });
+  const say = (action, done) => {
+    const c = done.counts || {};
+    if (action === 'backup')
+      return el('p', {}, 'Generation ' + done.generation + ': ' + c.files + ' files (' + done.copied + ' copied, ' +
+        done.unchanged + ' unchanged), ' + c.contacts + ' contacts, ' + c.appointments + ' appointments, ' +
+        c.calls + ' calls, ' + c.messages + ' messages.',
+      el('ul', {}, [...done.skipped, ...done.gone].map((line) => el('li', {}, line))));
+    if (action === 'verify')
+      return done.verified ? el('p', {}, 'Generation ' + done.generation + ' is whole: ' + done.files + ' files.')
+        : el('ul', {}, done.problems.map((line) => el('li', {}, line)));
+    return el('pre', {}, JSON.stringify(done, null, 2));
+  };
+  const events = new EventSource('/api/events');
+  events.onmessage = (message) => {
+    const event = JSON.parse(message.data);
+    if (event.event !== 'progress' || !event.total) return;
+    progress.hidden = false;
+    progress.max = event.total;
+    progress.value = event.bytes;
+  };
+  window.addEventListener('hashchange', () => events.close(), { once: true });
+  const run = (action) => async () => {
+    if (!folder.value) return folder.reportValidity();
+    if (action === 'restore' && !confirm('Put the backup in ' + folder.value + ' back on the phone?')) return;
+    result.textContent = action + '…';
+    try {
+      const done = await api('backup', { method: 'POST', headers: { 'Content-Type': 'application/json' },
+        body: JSON.stringify({ folder: folder.value, action }) });
+      result.replaceChildren(say(action, done));
+    } catch (error) {
+      result.textContent = error.message;
+    } finally {
+      progress.hidden = true;
+    }
+  };
+  view.append(el('h2', {}, 'Backup'), el('div', { class: 'toolbar' }, folder,
+    el('button', { onclick: run('backup') }, 'Back up'), el('button', { onclick: run('verify') }, 'Verify'),
+    el('button', { onclick: run('restore') }, 'Restore')), progress, result);
 }
