@@ -196,6 +196,29 @@ class PageTest(unittest.TestCase):
         self.view('messages', '//li[contains(text(), "Are we still on")]')
         self.view('apps', '//li[contains(text(), "MORVANE-SYNC-0001")]')
 
+    def test_appointments_show_at_the_browsers_local_time(self):
+        from selenium.webdriver.common.by import By
+        # The demo phone's weekly meeting starts 2026-12-07 09:00 UTC.
+        for zone, day, time_of_day in (('Asia/Seoul', '2026-12-07', '18:00'), ('America/New_York', '2026-12-07', '04:00'),
+                                       ('Pacific/Auckland', '2026-12-07', '22:00')):
+            self.browser.get('about:blank')  # a new page: the zone applies from its start
+            self.browser.execute_cdp_cmd('Emulation.setTimezoneOverride', {'timezoneId': zone})
+            self.browser.get(self.server.address.split('?')[0] + '#calendar')
+            self.browser.find_element(By.CSS_SELECTOR, '.month td')
+            self.browser.implicitly_wait(0)
+            for _ in range(36):  # from this month to the meeting's
+                if self.browser.find_elements(By.CSS_SELECTOR, 'td[data-date="%s"]' % day):
+                    break
+                earlier = self.browser.find_element(By.CSS_SELECTOR, '.month td').get_attribute('data-date') > day
+                self.browser.find_element(By.CSS_SELECTOR, '[aria-label="%s month"]' % ('Previous' if earlier else 'Next')).click()
+            self.browser.implicitly_wait(10)
+            cell = self.browser.find_element(By.CSS_SELECTOR, 'td[data-date="%s"]' % day)
+            self.assertIn(time_of_day + ' 주간 회의', cell.text, zone)
+            # A whole-day appointment keeps its day in every zone.
+            birthday = self.browser.find_element(By.XPATH, '//div[@class="event" and text()="가족 생일"]/..')
+            self.assertEqual(birthday.get_attribute('data-date'), '2026-12-12', zone)
+        self.shot('calendar-month')
+
     def test_a_user_imports_cards_and_backs_up(self):
         from selenium.webdriver.common.by import By
         self.view('contacts', '//button[text()="홍길동"]')

@@ -21,8 +21,46 @@ function searchable(view, title, items, line, onOpen, onDelete) {
   view.append(el('div', { class: 'toolbar' }, search), list);
 }
 
+// A month of appointments in the browser's local time, a week a row.
+let shownMonth = new Date();
+function month(items) {
+  const box = el('section', { class: 'month', 'aria-label': 'Month' });
+  const draw = () => {
+    const first = new Date(shownMonth.getFullYear(), shownMonth.getMonth(), 1);
+    const start = new Date(first);
+    start.setDate(1 - ((first.getDay() + 6) % 7));  // weeks start on Monday
+    const sameDay = (a, b) => a.toDateString() === b.toDateString();
+    const rows = [];
+    for (let week = 0, day = new Date(start); week < 6; week++) {
+      const cells = [];
+      for (let i = 0; i < 7; i++, day.setDate(day.getDate() + 1)) {
+        const today = new Date(day);
+        const date = [today.getFullYear(), today.getMonth() + 1, today.getDate()]
+          .map((n) => String(n).padStart(2, '0')).join('-');
+        // A whole-day appointment is a day, the same in every zone; a timed one an instant.
+        const events = items.filter((item) =>
+          item.wholeDay ? item.start.slice(0, 10) === date : sameDay(new Date(item.start), today));
+        cells.push(el('td', { class: today.getMonth() === first.getMonth() ? '' : 'other', 'data-date': date },
+          el('div', { class: 'day' }, String(today.getDate())),
+          events.map((item) => el('div', { class: 'event' },
+            (item.wholeDay ? '' : new Date(item.start).toLocaleTimeString([], { hour: '2-digit', minute: '2-digit', hourCycle: 'h23' }) + ' ') +
+            item.title))));
+      }
+      rows.push(el('tr', {}, cells));
+    }
+    const names = ['Mon', 'Tue', 'Wed', 'Thu', 'Fri', 'Sat', 'Sun'].map((name) => el('th', {}, name));
+    const step = (by) => () => { shownMonth = new Date(first.getFullYear(), first.getMonth() + by, 1); draw(); };
+    box.replaceChildren(el('div', { class: 'toolbar' }, el('button', { onclick: step(-1), 'aria-label': 'Previous month' }, '‹'),
+      el('strong', {}, first.toLocaleDateString([], { year: 'numeric', month: 'long' })),
+      el('button', { onclick: step(1), 'aria-label': 'Next month' }, '›')),
+    el('table', {}, el('thead', {}, el('tr', {}, names)), el('tbody', {}, rows)));
+  };
+  draw();
+  return box;
+}
+
 function pimView(kind, title, line, addFields) {
-  return async function show(view) {
+  return async function show(view, notice) {
     const listing = await api(kind);
     const detail = el('section', { 'aria-live': 'polite' });
     const open = async (item) => {
@@ -46,21 +84,22 @@ function pimView(kind, title, line, addFields) {
         const value = form.elements[field].value;
         if (value) fields[field] = type === 'datetime-local' ? utcStamp(value) : value;
       }
-      await api(kind, { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(fields) });
-      view.replaceChildren(); show(view);
+      const done = await api(kind, { method: 'POST', headers: { 'Content-Type': 'application/json' },
+        body: JSON.stringify(fields) });
+      // What the phone changed of it (cut, replaced, merged), as the command line says it.
+      view.replaceChildren();
+      show(view, el('ul', { class: 'notes' }, (done.changes || []).map((change) => el('li', {}, change))));
     });
     const extension = kind === 'contacts' ? '.vcf' : '.ics';
     const importer = el('input', { type: 'file', accept: extension, 'aria-label': 'Import ' + extension });
-    const result = el('p', { 'aria-live': 'polite' });
     const take = async (file) => {
       const done = await api(kind + '/import?skipExisting=true', { method: 'POST', body: file });
       // What the phone could not keep, per item, as the command line says it.
-      result.replaceChildren(done.added + ' added, ' + done.skipped + ' already there',
-        el('ul', {}, (done.notes || []).map((note) => el('li', {}, note))));
+      view.replaceChildren();
+      show(view, el('div', { class: 'notes' }, el('p', {}, done.added + ' added, ' + done.skipped + ' already there'),
+        el('ul', {}, (done.notes || []).map((note) => el('li', {}, note)))));
     };
-    importer.addEventListener('change', () => importer.files[0] && take(importer.files[0]).then(() => {
-      view.replaceChildren(); show(view);
-    }));
+    importer.addEventListener('change', () => importer.files[0] && take(importer.files[0]));
     view.ondragover = (event) => event.preventDefault();
     view.ondrop = (event) => {
       event.preventDefault();
@@ -68,7 +107,9 @@ function pimView(kind, title, line, addFields) {
     };
     view.append(el('h2', {}, title), form,
       el('div', { class: 'toolbar' }, el('label', {}, 'Import ', importer),
-        el('a', { href: '/api/' + kind + '/export', download: kind + extension }, 'Export ' + extension)), result);
+        el('a', { href: '/api/' + kind + '/export', download: kind + extension }, 'Export ' + extension)),
+      el('div', { role: 'status' }, notice));
+    if (kind === 'calendar') view.append(month(listing.items));
     searchable(view, title, listing.items, line, open);
     view.append(detail);
   };
