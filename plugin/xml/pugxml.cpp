@@ -27,34 +27,22 @@ InitialSlots InitialSlotsOf(XmlNodeKind kind) {
 
 bool IsKnownKind(XmlNodeKind kind) { return kind <= node_dtd_notation; }
 
-// Appends `item`; std::vector grows its storage geometrically. The logical capacity
-// is raised by `step` whenever it is used up. False (nothing changed) when memory runs out.
-template <typename T>
-bool AppendSlot(std::vector<T *> &slots, uint32_t &capacity, T *item, uint32_t step) {
-    try {
-        slots.push_back(item);
-    } catch (const std::bad_alloc &) {
-        return false;
-    }
-    if (slots.size() > capacity) {
-        capacity += step == 0 ? 1 : step;
-    }
-    return true;
-}
-
 void FreeText(char *text, bool inBuffer) {
     if (!inBuffer) {
         delete[] text;
     }
 }
 
-void FreeAttribute(XmlAttributeRecord *attribute) {
+// Frees the attribute's owned texts, and the record itself when it is a heap block.
+void FreeAttribute(XmlAttributeRecord *attribute, bool inArena) {
     if (attribute == nullptr) {
         return;
     }
     FreeText(attribute->name, attribute->nameInBuffer);
     FreeText(attribute->value, attribute->valueInBuffer);
-    delete attribute;
+    if (!inArena) {
+        delete attribute;
+    }
 }
 
 char *HeapCopy(const char *text) {
@@ -66,15 +54,41 @@ char *HeapCopy(const char *text) {
     return copy;
 }
 
-}  // namespace
+// Puts `arenaText` (null when the arena ran out of memory) in `*slot` in place of
+// the present text.
+bool TakeArenaText(char **slot, char *arenaText, bool *inBuffer) {
+    if (arenaText == nullptr) {
+        return false;
+    }
+    FreeText(*slot, *inBuffer);
+    *slot = arenaText;
+    *inBuffer = true;
+    return true;
+}
 
-// --- records ---------------------------------------------------------------------
+// Stores a value for a record of `arena` as copy_text does, with the fresh copy in
+// the arena when there is one. A value is its record's alone, so it may be written over.
+bool StoreValue(XmlArena *arena, char **slot, const char *text, bool *inBuffer) {
+    if (arena == nullptr || text == nullptr || (*slot != nullptr && std::strlen(*slot) >= std::strlen(text))) {
+        return copy_text(slot, text, inBuffer);
+    }
+    return TakeArenaText(slot, arena->copy(text), inBuffer);
+}
 
-XmlNodeRecord *create_record(XmlNodeKind kind, XmlNodeRecord *parent) {
-    XmlNodeRecord *record = new (std::nothrow) XmlNodeRecord;
+// Stores a name: in an arena, the arena's shared copy, which is never written over.
+bool StoreName(XmlArena *arena, char **slot, const char *text, bool *inBuffer) {
+    if (arena == nullptr || text == nullptr) {
+        return copy_text(slot, text, inBuffer);
+    }
+    return TakeArenaText(slot, arena->name(text), inBuffer);
+}
+
+XmlNodeRecord *CreateRecordIn(XmlArena *arena, XmlNodeKind kind, XmlNodeRecord *parent) {
+    XmlNodeRecord *record = arena != nullptr ? arena->make<XmlNodeRecord>() : new (std::nothrow) XmlNodeRecord;
     if (record == nullptr) {
         return nullptr;
     }
+    record->arena = arena;
     record->kind = kind;
     record->parent = parent;
     // The initial slots are counted, not allocated: storage comes with the first append.
@@ -84,6 +98,96 @@ XmlNodeRecord *create_record(XmlNodeKind kind, XmlNodeRecord *parent) {
     return record;
 }
 
+// The logical capacity is raised by `step` whenever `count` passes it.
+void RaiseCapacity(uint32_t count, uint32_t &capacity, uint32_t step) {
+    if (count > capacity) {
+        capacity += step == 0 ? 1 : step;
+    }
+}
+
+// An arena block: large enough that a listing takes few of them.
+constexpr size_t kArenaBlockSize = 256 * 1024;
+// At most this many distinct names are shared; past them, names are copied.
+constexpr size_t kMaxSharedNames = 64;
+
+}  // namespace
+
+// --- the arena ---------------------------------------------------------------------
+
+XmlArena::~XmlArena() { release(); }
+
+void *XmlArena::allocate(size_t size, size_t alignment) {
+    const size_t padding = (alignment - reinterpret_cast<uintptr_t>(m_free) % alignment) % alignment;
+    if (m_free == nullptr || padding + size > m_left) {
+        // A new block starts at the heap's own alignment, enough for any record.
+        const size_t blockSize = size > kArenaBlockSize ? size : kArenaBlockSize;
+        char *block = new (std::nothrow) char[blockSize];
+        if (block == nullptr) {
+            return nullptr;
+        }
+        try {
+            m_blocks.push_back(block);
+        } catch (const std::bad_alloc &) {
+            delete[] block;
+            return nullptr;
+        }
+        m_free = block + size;
+        m_left = blockSize - size;
+        return block;
+    }
+    char *at = m_free + padding;
+    m_free = at + size;
+    m_left -= padding + size;
+    return at;
+}
+
+char *XmlArena::copy(const char *text) {
+    const size_t size = std::strlen(text) + 1;
+    char *copy = static_cast<char *>(allocate(size, 1));
+    if (copy != nullptr) {
+        std::memcpy(copy, text, size);
+    }
+    return copy;
+}
+
+char *XmlArena::name(const char *text) {
+    for (char *shared : m_names) {
+        if (std::strcmp(shared, text) == 0) {
+            return shared;
+        }
+    }
+    char *stored = copy(text);
+    if (stored != nullptr && m_names.size() < kMaxSharedNames) {
+        try {
+            m_names.push_back(stored);
+        } catch (const std::bad_alloc &) {
+            // Shared or not, the copy is good.
+        }
+    }
+    return stored;
+}
+
+void XmlArena::release() {
+    for (char *block : m_blocks) {
+        delete[] block;
+    }
+    std::vector<char *>().swap(m_blocks);
+    std::vector<char *>().swap(m_names);
+    m_free = nullptr;
+    m_left = 0;
+}
+
+// --- records ---------------------------------------------------------------------
+
+XmlNodeRecord *create_record(XmlNodeKind kind, XmlNodeRecord *parent) {
+    return CreateRecordIn(parent != nullptr ? parent->arena : nullptr, kind, parent);
+}
+
+XmlAttributeRecord *create_attribute(XmlNodeRecord *node) {
+    XmlArena *arena = node != nullptr ? node->arena : nullptr;
+    return arena != nullptr ? arena->make<XmlAttributeRecord>() : new (std::nothrow) XmlAttributeRecord;
+}
+
 void free_record(XmlNodeRecord *record) {
     if (record == nullptr) {
         return;
@@ -91,20 +195,40 @@ void free_record(XmlNodeRecord *record) {
     for (XmlNodeRecord *child : record->children) {
         free_record(child);
     }
-    for (XmlAttributeRecord *attribute : record->attributes) {
-        FreeAttribute(attribute);
+    const bool inArena = record->arena != nullptr;
+    for (XmlAttributeRecord *attribute = record->firstAttribute; attribute != nullptr;) {
+        XmlAttributeRecord *next = attribute->next;
+        FreeAttribute(attribute, inArena);
+        attribute = next;
     }
     FreeText(record->name, record->nameInBuffer);
     FreeText(record->value, record->valueInBuffer);
-    delete record;
+    if (inArena) {
+        record->~XmlNodeRecord();
+    } else {
+        delete record;
+    }
 }
 
 bool append_child(XmlNodeRecord *parent, XmlNodeRecord *child, uint32_t step) {
-    return AppendSlot(parent->children, parent->childCapacity, child, step);
+    try {
+        parent->children.push_back(child);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    RaiseCapacity(static_cast<uint32_t>(parent->children.size()), parent->childCapacity, step);
+    return true;
 }
 
-bool append_attribute(XmlNodeRecord *node, XmlAttributeRecord *attribute, uint32_t step) {
-    return AppendSlot(node->attributes, node->attributeCapacity, attribute, step);
+void append_attribute(XmlNodeRecord *node, XmlAttributeRecord *attribute, uint32_t step) {
+    attribute->next = nullptr;
+    if (node->lastAttribute != nullptr) {
+        node->lastAttribute->next = attribute;
+    } else {
+        node->firstAttribute = attribute;
+    }
+    node->lastAttribute = attribute;
+    RaiseCapacity(++node->attributeCount, node->attributeCapacity, step);
 }
 
 bool copy_text(char **slot, const char *text, bool *inBuffer) {
@@ -125,6 +249,7 @@ bool copy_text(char **slot, const char *text, bool *inBuffer) {
 
 XmlAttributeRef::XmlAttributeRef() : m_record(nullptr) {}
 XmlAttributeRef::XmlAttributeRef(XmlAttributeRecord *record) : m_record(record) {}
+XmlAttributeRef::XmlAttributeRef(XmlAttributeRecord *record, XmlArena *arena) : m_record(record), m_arena(arena) {}
 XmlAttributeRef::~XmlAttributeRef() = default;
 XmlAttributeRef::XmlAttributeRef(const XmlAttributeRef &other) = default;
 XmlAttributeRef &XmlAttributeRef::operator=(const XmlAttributeRef &other) = default;
@@ -136,7 +261,7 @@ XmlAttributeRecord *XmlAttributeRef::record() const { return m_record; }
 
 XmlAttributeRef &XmlAttributeRef::operator=(const char *text) {
     if (m_record != nullptr && text != nullptr) {
-        copy_text(&m_record->value, text, &m_record->valueInBuffer);
+        StoreValue(m_arena, &m_record->value, text, &m_record->valueInBuffer);
     }
     return *this;
 }
@@ -184,14 +309,18 @@ bool XmlNodeRef::type_doctype() const { return type() == node_doctype; }
 const char *XmlNodeRef::name() const { return target()->name; }
 const char *XmlNodeRef::value() const { return target()->value; }
 uint32_t XmlNodeRef::children() const { return static_cast<uint32_t>(target()->children.size()); }
-uint32_t XmlNodeRef::attributes() const { return static_cast<uint32_t>(target()->attributes.size()); }
+uint32_t XmlNodeRef::attributes() const { return target()->attributeCount; }
 
 XmlNodeRef XmlNodeRef::child(uint32_t index) const {
     return index < children() ? XmlNodeRef(target()->children[index]) : XmlNodeRef();
 }
 
 XmlAttributeRef XmlNodeRef::attribute_at(uint32_t index) const {
-    return index < attributes() ? XmlAttributeRef(target()->attributes[index]) : XmlAttributeRef();
+    XmlAttributeRecord *attribute = target()->firstAttribute;
+    for (uint32_t at = 0; attribute != nullptr && at < index; ++at) {
+        attribute = attribute->next;
+    }
+    return attribute != nullptr ? XmlAttributeRef(attribute, target()->arena) : XmlAttributeRef();
 }
 
 XmlNodeRef XmlNodeRef::add_child(XmlNodeKind kind) {
@@ -215,42 +344,41 @@ bool XmlNodeRef::set_name(const char *text) {
     if (!type_element() && !type_instruction()) {
         return false;
     }
-    return copy_text(&m_record->name, text, &m_record->nameInBuffer);
+    return StoreName(m_record->arena, &m_record->name, text, &m_record->nameInBuffer);
 }
 
 bool XmlNodeRef::set_value(const char *text) {
     if (!type_text() && !type_cdata() && !type_comment()) {
         return false;
     }
-    return copy_text(&m_record->value, text, &m_record->valueInBuffer);
+    return StoreValue(m_record->arena, &m_record->value, text, &m_record->valueInBuffer);
 }
 
 XmlAttributeRef XmlNodeRef::add_attribute(const char *name, const char *value) {
     if (empty() || name == nullptr || value == nullptr) {
         return XmlAttributeRef();
     }
-    XmlAttributeRecord *attribute = new (std::nothrow) XmlAttributeRecord;
+    XmlAttributeRecord *attribute = create_attribute(m_record);
     if (attribute == nullptr) {
         return XmlAttributeRef();
     }
-    attribute->name = HeapCopy(name);
-    attribute->nameInBuffer = false;
-    attribute->value = HeapCopy(value);
-    attribute->valueInBuffer = false;
-    if (attribute->name == nullptr || attribute->value == nullptr || !append_attribute(m_record, attribute, 1)) {
-        FreeAttribute(attribute);
+    XmlArena *arena = m_record->arena;
+    if (!StoreName(arena, &attribute->name, name, &attribute->nameInBuffer) ||
+        !StoreValue(arena, &attribute->value, value, &attribute->valueInBuffer)) {
+        FreeAttribute(attribute, arena != nullptr);
         return XmlAttributeRef();
     }
-    return XmlAttributeRef(attribute);
+    append_attribute(m_record, attribute, 1);
+    return XmlAttributeRef(attribute, arena);
 }
 
 XmlAttributeRef XmlNodeRef::attribute(const char *name) {
     if (empty()) {
         return XmlAttributeRef();
     }
-    for (XmlAttributeRecord *attribute : m_record->attributes) {
-        if (attribute != nullptr && match_name(name, attribute->name)) {
-            return XmlAttributeRef(attribute);
+    for (XmlAttributeRecord *attribute = m_record->firstAttribute; attribute != nullptr; attribute = attribute->next) {
+        if (match_name(name, attribute->name)) {
+            return XmlAttributeRef(attribute, m_record->arena);
         }
     }
     return add_attribute(name, "");
@@ -363,8 +491,9 @@ void WriteLineBreak(std::ostream &stream) { stream << std::endl; }
 void WriteOpening(std::ostream &stream, const XmlNodeRecord *record) {
     stream << (record->kind == node_pi ? "<?" : "<");
     stream << (record->name != nullptr ? record->name : "anonymous");
-    for (const XmlAttributeRecord *attribute : record->attributes) {
-        if (attribute == nullptr || attribute->name == nullptr) {
+    for (const XmlAttributeRecord *attribute = record->firstAttribute; attribute != nullptr;
+         attribute = attribute->next) {
+        if (attribute->name == nullptr) {
             continue;
         }
         stream << ' ' << attribute->name;
@@ -404,10 +533,8 @@ bool IsDeclaration(XmlNodeKind kind) { return kind >= node_dtd_entity && kind <=
 
 void WriteDoctype(std::ostream &stream, XmlIndent &indent, const XmlNodeRecord *record, bool breaks) {
     stream << "<!DOCTYPE";
-    for (const XmlAttributeRecord *attribute : record->attributes) {
-        if (attribute == nullptr) {
-            continue;
-        }
+    for (const XmlAttributeRecord *attribute = record->firstAttribute; attribute != nullptr;
+         attribute = attribute->next) {
         stream << ' ';
         if (attribute->name != nullptr) {
             stream << attribute->name;
@@ -517,7 +644,8 @@ XmlTree::~XmlTree() {
 
 void XmlTree::create() {
     clear();
-    m_root = create_record(node_document, nullptr);
+    // A tree whose root someone else takes over keeps its records on the heap.
+    m_root = CreateRecordIn(m_autoDelete ? &m_arena : nullptr, node_document, nullptr);
     if (m_root != nullptr) {
         m_root->parent = m_root;
     }
@@ -528,6 +656,7 @@ XmlNodeRef XmlTree::document() const { return XmlNodeRef(m_root); }
 void XmlTree::clear() {
     free_record(m_root);
     m_root = nullptr;
+    m_arena.release();
     delete[] m_parseBuffer;
     m_parseBuffer = nullptr;
     m_parsePosition = 0;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -26,47 +27,95 @@ enum XmlNodeKind : uint32_t {
     node_dtd_notation = 12,
 };
 
-// Texts are zero-ended character arrays. An "in buffer" flag is true while the text
-// points into the reader's buffer (or is null) and must not be freed; false when the
-// record owns a heap copy.
+// Storage for the records and texts of a tree built through handles: carved from
+// large blocks that are all given back at once when the tree is cleared, instead of
+// one heap block per record and per text (a 100,000-entry listing holds over a
+// million). Names, few and repeated on every element, are stored once each.
+class XmlArena {
+public:
+    XmlArena() = default;
+    ~XmlArena();
+    XmlArena(const XmlArena &) = delete;
+    XmlArena &operator=(const XmlArena &) = delete;
+
+    // `size` bytes at a multiple of `alignment` (a power of two); null when out of memory.
+    void *allocate(size_t size, size_t alignment);
+    // A new T in the arena (whose destructor nobody runs unless its owner does); null
+    // when out of memory.
+    template <typename T>
+    T *make() {
+        void *storage = allocate(sizeof(T), alignof(T));
+        return storage != nullptr ? new (storage) T : nullptr;
+    }
+    // A copy of `text`; null when out of memory.
+    char *copy(const char *text);
+    // The one stored copy of the name `text`, shared by every record that bears it:
+    // never to be written over. Null when out of memory.
+    char *name(const char *text);
+    // Gives back every block; whatever was taken from them is gone.
+    void release();
+
+private:
+    std::vector<char *> m_blocks;
+    char *m_free = nullptr;
+    size_t m_left = 0;
+    std::vector<char *> m_names;
+};
+
+// Texts are zero-ended character arrays. An "in buffer" flag is true while the record
+// does not own the text: it points into the reader's buffer or the tree's arena (or is
+// null) and must not be freed; false when the record owns a heap copy.
 struct XmlAttributeRecord {
     char *name = nullptr;
-    bool nameInBuffer = true;
     char *value = nullptr;
+    XmlAttributeRecord *next = nullptr;  // the node's next attribute
+    bool nameInBuffer = true;
     bool valueInBuffer = true;
 };
 
 // One node. The document record's parent is the record itself: that is what marks a
 // root. The tree owns every record below the root, every attribute record and every
-// text whose in-buffer flag is false.
+// text whose in-buffer flag is false. A record of a tree built through handles, and
+// its attribute records, live in that tree's arena (`arena`); the reader's records
+// and their attribute records are heap blocks (`arena` null).
 //
 // Capacity: `attributeCapacity` and `childCapacity` follow the library's growth rule
 // (initial slots by kind; when full, building adds one slot and the reader adds the
-// tree's growth step). The arrays behind them are std::vectors, which grow
-// geometrically, so appending n children costs O(n) copies, not O(n^2): the rule is
+// tree's growth step). Attributes are a linked list and children a std::vector, which
+// grows geometrically, so appending n of either costs O(n), not O(n^2): the rule is
 // kept where it can be seen (these fields) and not where it would cost.
 struct XmlNodeRecord {
     XmlNodeRecord *parent = nullptr;
     char *name = nullptr;
-    bool nameInBuffer = true;
-    XmlNodeKind kind = node_null;
-    std::vector<XmlAttributeRecord *> attributes;
-    uint32_t attributeCapacity = 0;
-    std::vector<XmlNodeRecord *> children;
-    uint32_t childCapacity = 0;
     char *value = nullptr;
+    XmlArena *arena = nullptr;
+    XmlAttributeRecord *firstAttribute = nullptr;
+    XmlAttributeRecord *lastAttribute = nullptr;
+    std::vector<XmlNodeRecord *> children;
+    uint32_t attributeCount = 0;
+    uint32_t attributeCapacity = 0;
+    uint32_t childCapacity = 0;
+    XmlNodeKind kind = node_null;
+    bool nameInBuffer = true;
     bool valueInBuffer = true;
 };
 
 // Record-level operations shared by the building handles and the reader.
-// A new record of `kind` with the initial capacities of its kind; null when out of memory.
+// A new record of `kind` with the initial capacities of its kind, stored as its
+// parent's records are (in the parent's arena, else on the heap); null when out of memory.
 XmlNodeRecord *create_record(XmlNodeKind kind, XmlNodeRecord *parent);
-// Frees the record, its owned texts, its attributes and, depth first, its descendants.
+// A blank attribute record for `node`, stored as the node's records are; null when
+// out of memory. Not yet appended.
+XmlAttributeRecord *create_attribute(XmlNodeRecord *node);
+// Frees the record, its owned texts, its attributes and, depth first, its descendants
+// (records in an arena give back nothing but what they hold on the heap).
 void free_record(XmlNodeRecord *record);
-// Appends as last child / last attribute, growing the capacity by `step` when full.
-// False (and nothing changed) when memory runs out.
+// Appends as last child, growing the capacity by `step` when full. False (and
+// nothing changed) when memory runs out.
 bool append_child(XmlNodeRecord *parent, XmlNodeRecord *child, uint32_t step);
-bool append_attribute(XmlNodeRecord *node, XmlAttributeRecord *attribute, uint32_t step);
+// Appends as last attribute (made by create_attribute for this node), growing the
+// capacity by `step` when full.
+void append_attribute(XmlNodeRecord *node, XmlAttributeRecord *attribute, uint32_t step);
 
 // Stores `text` in `*slot`: over the present text when that is at least as long
 // (the flag is kept), else as a fresh heap copy (the old text freed when owned,
@@ -92,7 +141,11 @@ public:
     XmlAttributeRecord *record() const;
 
 private:
+    friend class XmlNodeRef;
+    XmlAttributeRef(XmlAttributeRecord *record, XmlArena *arena);
+
     XmlAttributeRecord *m_record;
+    XmlArena *m_arena = nullptr;  // where a longer value goes; null: the heap
 };
 
 class XmlNodeRef {
@@ -200,6 +253,7 @@ public:
 
 private:
     XmlNodeRecord *m_root = nullptr;
+    XmlArena m_arena;  // holds the tree built after create() when auto-delete is set
     int32_t m_growthStep;
     bool m_autoDelete;
     char *m_parseBuffer = nullptr;

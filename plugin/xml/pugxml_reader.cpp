@@ -177,11 +177,11 @@ private:
         return scratch.get();
     }
     XmlAttributeRecord *AddAttribute(XmlNodeRecord *node) {
-        XmlAttributeRecord *attribute = new XmlAttributeRecord;
-        if (!append_attribute(node, attribute, m_step)) {
-            delete attribute;
+        XmlAttributeRecord *attribute = create_attribute(node);
+        if (attribute == nullptr) {
             throw std::bad_alloc();
         }
+        append_attribute(node, attribute, m_step);
         return attribute;
     }
     XmlNodeRecord *Current() const { return m_open.back().node; }

@@ -51,7 +51,7 @@ inline XmlNodeRecord *AddRecord(XmlNodeRecord *parent, XmlNodeKind kind, const c
 
 // An attribute record with either text missing, which builders cannot make.
 inline XmlAttributeRecord *AddAttributeRecord(XmlNodeRecord *node, const char *name, const char *value) {
-    auto *attribute = new XmlAttributeRecord;
+    XmlAttributeRecord *attribute = create_attribute(node);
     attribute->nameInBuffer = false;
     attribute->valueInBuffer = false;
     if (name != nullptr) {

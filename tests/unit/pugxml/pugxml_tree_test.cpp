@@ -135,8 +135,28 @@ TEST(PugxmlTree, AttributeFindsTheFirstMatchOrAppendsAnEmptyOne) {
     EXPECT_STREQ(added.value(), "");
     EXPECT_EQ(element.attributes(), 3u);
     EXPECT_EQ(element.attribute_at(2).record(), added.record());
-    EXPECT_FALSE(added.record()->nameInBuffer);
-    EXPECT_FALSE(added.record()->valueInBuffer);
+}
+
+// A tree keeps each name once for all the records that bear it: renaming one element
+// or giving one attribute another value leaves the others as they were, also once
+// the tree is cleared and built again.
+TEST(PugxmlTree, RenamingOneElementLeavesTheOthersAlone) {
+    XmlTree tree;
+    for (int build = 0; build < 2; ++build) {
+        tree.create();
+        XmlNodeRef first = AddElement(tree.document(), "Content");
+        XmlNodeRef second = AddElement(tree.document(), "Content");
+        first.add_attribute("name", "one");
+        second.add_attribute("name", "two");
+        ASSERT_TRUE(first.set_name("C"));
+        first.attribute("name") = "a longer value than before";
+        EXPECT_STREQ(first.name(), "C");
+        EXPECT_STREQ(second.name(), "Content");
+        EXPECT_STREQ(first.attribute_at(0).value(), "a longer value than before");
+        EXPECT_STREQ(second.attribute_at(0).name(), "name");
+        EXPECT_STREQ(second.attribute_at(0).value(), "two");
+        tree.clear();
+    }
 }
 
 TEST(PugxmlTree, AttributeAssignmentFromTextStringAndNumber) {
