@@ -124,30 +124,43 @@ std::vector<FoundItem> FindFolderItself(const DevicePath &path) {
     return {item};
 }
 
-std::vector<FoundItem> FindInFolder(const DevicePath &path) {
+bool NameFits(const std::u16string &name) { return name.size() < CE_MAX_PATH; }
+bool NameFits(const FoundItem &item) { return NameFits(item.name); }
+
+// The first `wanted` items of the folder that match, in the phone's order. Only those
+// are looked at on the host (a stat each): a search for the first match reads the
+// folder's names, not every item's facts.
+std::vector<FoundItem> FindInFolder(const DevicePath &path, size_t wanted) {
     const fs::path folder = ResolveParent(path);
     std::vector<std::u16string> folderParts(path.parts.begin(), path.parts.end() - 1);
     const std::u16string &pattern = path.parts.back();
-    std::vector<FoundItem> found;
+    struct Entry {
+        std::u16string name;
+        fs::path hostName;
+    };
+    std::vector<Entry> entries;
     std::error_code error;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        const std::u16string name = Utf16(PathText(it->path().filename()));
-        if (!WildcardMatch(pattern, name)) continue;
+        std::u16string name = Utf16(PathText(it->path().filename()));
+        if (WildcardMatch(pattern, name) && NameFits(name)) entries.push_back({std::move(name), it->path().filename()});
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const Entry &a, const Entry &b) { return NameBefore(a.name, b.name); });
+    std::vector<FoundItem> found;
+    for (size_t i = 0; i < entries.size() && found.size() < wanted; ++i) {
         try {
-            found.push_back(DescribeItem(it->path(), folderParts, name));
+            found.push_back(DescribeItem(folder / entries[i].hostName, folderParts, entries[i].name));
         } catch (const DeviceError &) {
             // The item vanished while the folder was read; the phone does not list it.
         }
     }
-    std::sort(found.begin(), found.end(),
-              [](const FoundItem &a, const FoundItem &b) { return NameBefore(a.name, b.name); });
     return found;
 }
 
-std::vector<FoundItem> Search(const std::u16string &pattern) {
+std::vector<FoundItem> Search(const std::u16string &pattern, size_t wanted = SIZE_MAX) {
     const DevicePath path = ParseDevicePath(pattern);
     if (path.parts.empty() || path.trailingSeparator) return FindFolderItself(path);
-    return FindInFolder(path);
+    return FindInFolder(path, wanted);
 }
 
 bool HasWildcard(const std::u16string &text) { return text.find_first_of(u"*?") != std::u16string::npos; }
@@ -156,8 +169,6 @@ DWORD Attributes(const FoundItem &item) {
     if (item.facts.folder) return FILE_ATTRIBUTE_DIRECTORY | (item.storeRoot ? FILE_ATTRIBUTE_TEMPORARY : 0);
     return FILE_ATTRIBUTE_ARCHIVE | (item.facts.readOnly ? FILE_ATTRIBUTE_READONLY : 0);
 }
-
-bool NameFits(const FoundItem &item) { return item.name.size() < CE_MAX_PATH; }
 
 void FillFindData(CE_FIND_DATA &out, const FoundItem &item, DWORD fields) {
     std::memset(&out, 0, sizeof out);
@@ -235,7 +246,7 @@ BOOL FindAllItems(const WCHAR *pattern, DWORD flags, DWORD *count, CE_FIND_DATA 
 HANDLE FindFirstItem(const WCHAR *path, CE_FIND_DATA *data) {
     if (path == nullptr || data == nullptr) Fail(CE_ERROR_INVALID_PARAMETER);
     const std::u16string pattern = WideText(path);
-    std::vector<FoundItem> items = Search(pattern);
+    std::vector<FoundItem> items = Search(pattern, 1);
     std::erase_if(items, [](const FoundItem &item) { return !NameFits(item); });
     if (items.empty()) Fail(HasWildcard(pattern) ? CE_ERROR_NO_MORE_FILES : CE_ERROR_FILE_NOT_FOUND);
     FillFindData(*data, items.front(), kAllFindFields);

@@ -96,14 +96,14 @@ HostItem StatItem(const fs::path &path) {
 }
 
 #if defined(_WIN32)
-HostFile::HostFile(const fs::path &path, Mode mode, Lock) {
+HostFile::HostFile(const fs::path &path, Mode mode, Lock lock) : m_mode(mode), m_lock(lock) {
     m_fd = OpenPath(path, OpenFlags(mode));
     if (m_fd < 0) Fail(DeviceErrorFromErrno(errno));
 }
 
 bool LockedElsewhere(const fs::path &) { return false; }
 #else
-HostFile::HostFile(const fs::path &path, Mode mode, Lock lock) {
+HostFile::HostFile(const fs::path &path, Mode mode, Lock lock) : m_mode(mode), m_lock(lock) {
     const bool truncates = mode == Mode::Truncate && lock != Lock::None;
     m_fd = OpenPath(path, truncates ? OpenFlags(mode) & ~O_TRUNC : OpenFlags(mode));
     if (m_fd < 0) Fail(DeviceErrorFromErrno(errno));
@@ -141,6 +141,7 @@ size_t HostFile::Read(void *buffer, size_t bytes) {
         if (got < 0) Fail(DeviceErrorFromErrno(errno));
         if (got == 0) break;
         done += static_cast<size_t>(got);
+        m_position += static_cast<size_t>(got);
     }
     return done;
 }
@@ -152,6 +153,8 @@ void HostFile::Write(const void *buffer, size_t bytes) {
         if (put < 0 && errno == EINTR) continue;
         if (put <= 0) Fail(put < 0 ? DeviceErrorFromErrno(errno) : CE_ERROR_DISK_FULL);
         done += static_cast<size_t>(put);
+        m_position += static_cast<size_t>(put);
+        if (m_size && m_position > *m_size) m_size = m_position;
     }
 }
 
@@ -165,12 +168,15 @@ void HostFile::Sync() {
 }
 
 uint64_t HostFile::Size() const {
+    if (m_size) return *m_size;
     StatRecord record{};
     if (StatDescriptor(m_fd, &record) != 0) Fail(DeviceErrorFromErrno(errno));
+    if (KeepsSize()) m_size = static_cast<uint64_t>(record.st_size);
     return static_cast<uint64_t>(record.st_size);
 }
 
 uint64_t HostFile::Position() const {
+    if (m_mode != Mode::Append) return m_position;
 #if defined(_WIN32)
     const int64_t position = _lseeki64(m_fd, 0, SEEK_CUR);
 #else

@@ -4,6 +4,7 @@
 
 #include "device.h"
 
+#include <optional>
 #include <system_error>
 
 namespace ceemu {
@@ -45,7 +46,15 @@ public:
     uint64_t Position() const;
 
 private:
+    // The size as of the last look or write, kept while no one else can write the
+    // file (a lock that keeps other writers out); else looked up each time.
+    bool KeepsSize() const { return m_lock != Lock::None && m_mode != Mode::Append; }
+
     int m_fd = -1;
+    Mode m_mode;
+    Lock m_lock;
+    uint64_t m_position = 0;  // where the next read or write starts (but in Append mode)
+    mutable std::optional<uint64_t> m_size;
 };
 
 void SetReadOnly(const std::filesystem::path &path);

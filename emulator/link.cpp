@@ -71,6 +71,9 @@ bool Signalled(Descriptor descriptor) {
 struct LinkState {
     bool started = false;
     bool dropped = false;
+    // The latest attempt's descriptor was found signalled: a signalled descriptor stays
+    // so, and every call asks, so it is looked at once rather than polled per call.
+    bool up = false;
     HRESULT result = 0;
     // Every descriptor handed out since the last CeRapiUninit: a second CeRapiInitEx
     // starts again without taking the first one away from a caller still waiting on it.
@@ -111,8 +114,10 @@ HRESULT LinkError() { return t_linkError; }
 
 bool LinkUp() {
     std::lock_guard guard(DeviceLock());
-    const LinkState &link = Link();
-    return link.started && !link.dropped && link.result >= 0 && Signalled(link.descriptors.back());
+    LinkState &link = Link();
+    if (!link.started || link.dropped || link.result < 0) return false;
+    if (!link.up) link.up = Signalled(link.descriptors.back());
+    return link.up;
 }
 
 HRESULT LinkDownError() { return kLinkDown; }
@@ -154,6 +159,7 @@ HRESULT StartLink(RAPIINIT *init) {
     link.descriptors.push_back(descriptor);
     link.started = true;
     link.dropped = false;
+    link.up = false;
     link.result = static_cast<HRESULT>(ConfigNumber(config, "result").value_or(0));
     init->heRapiInit = AsHandle(descriptor);
     init->hrRapiInit = link.result;
@@ -164,6 +170,7 @@ HRESULT StartLink(RAPIINIT *init) {
 void EndLink() {
     LinkState &link = Link();
     link.started = false;
+    link.up = false;
     link.CloseDescriptors();
     CloseAllHandles();
     EndTobrannLink();
