@@ -193,7 +193,7 @@ class PageTest(unittest.TestCase):
         self.browser.find_element(By.XPATH, '//button[contains(text(), "AT&T")]')
         self.view('calendar', '//button[contains(text(), "주간 회의")]')
         self.view('calls', '//li[contains(text(), "010-2222-3333")]')
-        self.view('messages', '//li[contains(text(), "Are we still on")]')
+        self.view('messages', '//section[h3[text()="+1-206-555-0110"]]//li[contains(., "Are we still on")]')
         self.view('apps', '//li[contains(text(), "MORVANE-SYNC-0001")]')
 
     def test_appointments_show_at_the_browsers_local_time(self):

@@ -128,18 +128,37 @@ export async function showCalls(view) {
     localTime(call.startTime) + '  ' + call.type.replace('callhistory/', '') + '  ' + call.number + '  ' + (call.name || ''));
 }
 
+// Messages as conversations: received and sent together under each number, newest
+// first, each with its own delete.
 export async function showMessages(view) {
-  view.append(el('h2', {}, 'Messages'));
-  for (const box of ['recv', 'sent']) {
-    const listing = await api('sms?box=' + box);
-    view.append(el('h3', {}, box === 'recv' ? 'Received' : 'Sent'));
-    const line = (message) => localTime(message.time) + '  ' + message.number + '  ' + message.text;
-    searchable(view, box, listing.items, line, null, async (message) => {
-      if (!confirm('Delete the message ' + line(message) + '?')) return;
-      await api('sms/' + message.id + '?box=' + box, { method: 'DELETE' });
-      view.replaceChildren(); showMessages(view);
-    });
+  const boxes = await Promise.all(['recv', 'sent'].map((box) => api('sms?box=' + box)));
+  const messages = boxes.flatMap((listing, i) => listing.items.map((m) => ({ ...m, box: i ? 'sent' : 'recv' })));
+  const byNumber = new Map();
+  for (const message of messages.sort((a, b) => new Date(b.time) - new Date(a.time))) {
+    if (!byNumber.has(message.number)) byNumber.set(message.number, []);
+    byNumber.get(message.number).push(message);
   }
+  const remove = async (message) => {
+    if (!confirm('Delete this message to or from ' + message.number + '?')) return;
+    await api('sms/' + message.id + '?box=' + message.box, { method: 'DELETE' });
+    view.replaceChildren();
+    showMessages(view);
+  };
+  const search = el('input', { type: 'search', placeholder: 'Search', 'aria-label': 'Search messages' });
+  const list = el('div');
+  const fill = () => {
+    const wanted = search.value.toLowerCase();
+    list.replaceChildren(...[...byNumber].filter(([number, thread]) => (number + thread.map((m) => m.text).join(' '))
+      .toLowerCase().includes(wanted)).map(([number, thread]) => el('section', { class: 'thread' },
+      el('h3', {}, number || '(no number)'),
+      el('ul', { class: 'items' }, thread.map((message) => el('li', { class: message.box },
+        el('span', { class: 'when' }, (message.box === 'sent' ? 'sent ' : 'received ') + localTime(message.time)),
+        ' ', message.text, ' ',
+        el('button', { class: 'danger', 'aria-label': 'Delete message', onclick: () => remove(message) }, 'Delete')))))));
+  };
+  search.addEventListener('input', fill);
+  fill();
+  view.append(el('h2', {}, 'Messages'), el('div', { class: 'toolbar' }, search), list);
 }
 
 export async function showApps(view) {
