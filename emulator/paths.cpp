@@ -2,7 +2,10 @@
 #include "device.h"
 
 #include <algorithm>
+#include <map>
+#include <mutex>
 #include <system_error>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -29,15 +32,65 @@ char16_t FoldCase(char16_t c) {
 
 std::u16string HostName(const fs::path &entry) { return Utf16(PathText(entry.filename())); }
 
+std::optional<fs::path> ScanForChild(const fs::path &folder, const std::u16string &name) {
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        if (NamesEqual(HostName(it->path()), name)) return it->path();
+    }
+    return std::nullopt;
+}
+
+// Items a folder scan found under another letter case, by folder and folded name. The
+// plug-in keeps folder names lower-cased, so most of its paths differ in case from the
+// host's names; a match is taken again, for a stat instead of a folder read, while the
+// folder's modification time is the one the scan saw and the item is still there.
+class CaseMatches {
+public:
+    std::optional<fs::path> Find(const fs::path &folder, const std::u16string &name) {
+        std::error_code error;
+        const fs::file_time_type folderTime = fs::last_write_time(folder, error);
+        if (error) return ScanForChild(folder, name);
+        const Key key{folder, Folded(name)};
+        {
+            std::lock_guard guard(m_lock);
+            const auto found = m_matches.find(key);
+            if (found != m_matches.end() && found->second.folderTime == folderTime &&
+                fs::exists(fs::symlink_status(found->second.item, error)))
+                return found->second.item;
+        }
+        const std::optional<fs::path> item = ScanForChild(folder, name);
+        if (item) {
+            std::lock_guard guard(m_lock);
+            if (m_matches.size() >= kMaxMatches) m_matches.clear();
+            m_matches[key] = {folderTime, *item};
+        }
+        return item;
+    }
+
+private:
+    using Key = std::pair<fs::path, std::u16string>;
+    struct Match {
+        fs::file_time_type folderTime;
+        fs::path item;
+    };
+    static constexpr size_t kMaxMatches = 4096;
+
+    static std::u16string Folded(std::u16string name) {
+        for (char16_t &c : name) c = FoldCase(c);
+        return name;
+    }
+
+    std::mutex m_lock;
+    std::map<Key, Match> m_matches;
+};
+
 // The item called `name` in `folder`: the exact name first, then any letter case.
 std::optional<fs::path> FindChild(const fs::path &folder, const std::u16string &name) {
     std::error_code error;
     const fs::path exact = folder / HostPath(Utf8(name));
     if (fs::exists(fs::symlink_status(exact, error))) return exact;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        if (NamesEqual(HostName(it->path()), name)) return it->path();
-    }
-    return std::nullopt;
+    static CaseMatches matches;
+    return matches.Find(folder, name);
 }
 
 bool IsFolder(const fs::path &path) {
