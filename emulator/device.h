@@ -115,7 +115,12 @@ struct SpaceFigures {
 // Free figures shrink as files grow through the phone while a link stands.
 SpaceFigures SpaceFor(const DevicePath &path);
 void AccountSpace(const DevicePath &path, int64_t bytes);  // growth (or, negative, bytes given back)
-void ResetSpaceAccount();                                  // at every link start
+// The same by the store's key, found once for a path ("" for the object store), for
+// an open file that writes many times into one store.
+std::string StoreKeyFor(const DevicePath &path);
+SpaceFigures SpaceOfStore(const std::string &key);
+void AccountStoreSpace(const std::string &key, int64_t bytes);
+void ResetSpaceAccount();  // at every link start
 bool IsMountedStoreRoot(const std::u16string &rootFolderName);
 
 // --- registry -----------------------------------------------------------------------------

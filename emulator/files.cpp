@@ -32,6 +32,7 @@ struct OpenFile : HandleObject {
     fs::path host;
     HostFile file;
     DevicePath device;
+    std::string storeKey;  // the store the file is on (see StoreKeyFor)
     DWORD access = 0;
     DWORD share = 0;
     bool writeThrough = false;
@@ -222,7 +223,7 @@ uint64_t GrowthWithRoom(OpenFile &open, uint64_t bytes) {
     const uint64_t end = open.file.Position() + bytes;
     const uint64_t size = open.file.Size();
     const uint64_t growth = end > size ? end - size : 0;
-    if (growth > SpaceFor(open.device).freeToCaller) Fail(CE_ERROR_DISK_FULL);
+    if (growth > SpaceOfStore(open.storeKey).freeToCaller) Fail(CE_ERROR_DISK_FULL);
     return growth;
 }
 
@@ -290,6 +291,7 @@ HANDLE OpenFileHandle(const WCHAR *name, DWORD access, DWORD share, DWORD creati
         if (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) SetReadOnly(host);
     }
     open->device = device;
+    open->storeKey = StoreKeyFor(device);
     open->access = access;
     open->share = share;
     open->writeThrough = (flagsAndAttributes & (FILE_FLAG_WRITE_THROUGH | kWriteThroughRequest)) != 0;
@@ -316,7 +318,7 @@ BOOL WriteToFile(HANDLE handle, const void *buffer, DWORD toWrite, DWORD *writte
     if (!(open.access & GENERIC_WRITE)) Fail(CE_ERROR_ACCESS_DENIED);
     const uint64_t growth = GrowthWithRoom(open, toWrite);
     open.file.Write(buffer, toWrite);
-    AccountSpace(open.device, static_cast<int64_t>(growth));
+    AccountStoreSpace(open.storeKey, static_cast<int64_t>(growth));
     if (open.writeThrough) open.file.Sync();
     *written = toWrite;
     return TRUE;

@@ -39,10 +39,6 @@ std::map<std::string, int64_t> &Consumed() {
     return consumed;
 }
 
-std::string StoreKeyFor(const DevicePath &path) {
-    return path.parts.empty() ? std::string() : StoreEntry(path.parts.front()).second;
-}
-
 uint64_t LessConsumed(uint64_t figure, int64_t consumed) {
     if (consumed >= 0) return figure > static_cast<uint64_t>(consumed) ? figure - static_cast<uint64_t>(consumed) : 0;
     return figure + static_cast<uint64_t>(-consumed);
@@ -95,16 +91,25 @@ DWORD NextProcessId() {
 
 }  // namespace
 
-SpaceFigures SpaceFor(const DevicePath &path) {
-    const nlohmann::json *store = path.parts.empty() ? nullptr : StoreNamed(path.parts.front());
-    SpaceFigures figures = store ? StoreFigures(*store) : ObjectStoreFigures();
-    const int64_t consumed = Consumed()[StoreKeyFor(path)];
+std::string StoreKeyFor(const DevicePath &path) {
+    return path.parts.empty() ? std::string() : StoreEntry(path.parts.front()).second;
+}
+
+SpaceFigures SpaceOfStore(const std::string &key) {
+    const nlohmann::json &stores = ConfigObject(DeviceConfig(), "stores");
+    const auto store = key.empty() ? stores.end() : stores.find(key);
+    SpaceFigures figures = store != stores.end() ? StoreFigures(*store) : ObjectStoreFigures();
+    const int64_t consumed = Consumed()[key];
     figures.freeToCaller = LessConsumed(figures.freeToCaller, consumed);
     figures.totalFree = std::min(LessConsumed(figures.totalFree, consumed), figures.total);
     return figures;
 }
 
-void AccountSpace(const DevicePath &path, int64_t bytes) { Consumed()[StoreKeyFor(path)] += bytes; }
+SpaceFigures SpaceFor(const DevicePath &path) { return SpaceOfStore(StoreKeyFor(path)); }
+
+void AccountStoreSpace(const std::string &key, int64_t bytes) { Consumed()[key] += bytes; }
+
+void AccountSpace(const DevicePath &path, int64_t bytes) { AccountStoreSpace(StoreKeyFor(path), bytes); }
 
 void ResetSpaceAccount() { Consumed().clear(); }
 
