@@ -115,7 +115,8 @@ function pimView(kind, title, line, addFields) {
   };
 }
 
-export const showContacts = pimView('contacts', 'Contacts', (item) => item.title,
+// Contacts by the name people read; the phone's own title glues LASTNAME and FIRSTNAME.
+export const showContacts = pimView('contacts', 'Contacts', (item) => item.name || item.title,
   [['FIRSTNAME', 'First name'], ['LASTNAME', 'Last name'], ['MOBILETELEPHONENUMBER', 'Mobile']]);
 export const showCalendar = pimView('calendar', 'Calendar',
   (item) => localTime(item.start) + ' ' + item.title,
