@@ -260,8 +260,16 @@ int RefuseDrop(Context &context, const nlohmann::json &counts, const nlohmann::j
     return kExitOk;
 }
 
+// What the backup's contacts, calendar, calls and messages files hold that the
+// phone's widths may have cut: as an export says it, each line after the file's name.
+struct MayBeCutNotes {
+    std::string text;
+    nlohmann::json items = nlohmann::json::array();  // each {"file", "id", "item", "fields"}
+};
+
 // The other parts of a phone, beside files/: each is written into `side` and counted.
-int BackupItems(Context &context, const fs::path &side, const nlohmann::json &previous, nlohmann::json *counts) {
+int BackupItems(Context &context, const fs::path &side, const nlohmann::json &previous, nlohmann::json *counts,
+                MayBeCutNotes *mayBeCut) {
     size_t apps = 0;
     if (int code = BackupApps(context, side, &apps)) return code;
     (*counts)["apps"] = apps;
@@ -271,6 +279,11 @@ int BackupItems(Context &context, const fs::path &side, const nlohmann::json &pr
         if (!outcome.ok && report.localFileFailed) return context.FailLocal("backup: " + outcome.message);
         if (!outcome.ok) return context.Fail(outcome);
         (*counts)[part.count] = report.written;
+        for (const std::string &line : report.mayBeCutLines) mayBeCut->text += part.file + (": " + line) + "\n";
+        for (nlohmann::json item : report.mayBeCut) {
+            item["file"] = part.file;
+            mayBeCut->items.push_back(item);
+        }
     }
     return RefuseDrop(context, *counts, previous);
 }
@@ -290,7 +303,7 @@ std::string Now() {
 
 // The new backup, whole, in the side folder; *summary tells what it did.
 int WriteBackup(Context &context, const BackupPaths &folders, const nlohmann::json &previous, bool acceptFewer,
-                nlohmann::json *summary) {
+                nlohmann::json *summary, std::string *notes) {
     Capability capability;
     Outcome outcome = context.link.ReadCapability(&capability);
     if (!outcome.ok) return context.Fail(outcome);
@@ -300,8 +313,10 @@ int WriteBackup(Context &context, const BackupPaths &folders, const nlohmann::js
 
     FilesPart files;
     nlohmann::json counts = nlohmann::json::object();
+    MayBeCutNotes mayBeCut;
     if (int code = BackupFiles(context, folders, previous, &files)) return code;
-    if (int code = BackupItems(context, folders.side, acceptFewer ? nlohmann::json::object() : previous, &counts))
+    if (int code =
+            BackupItems(context, folders.side, acceptFewer ? nlohmann::json::object() : previous, &counts, &mayBeCut))
         return code;
     if (!acceptFewer && capability.phoneNumber.empty() && NoPimItems(counts))
         return context.Fail(Outcome::Failed(
@@ -333,11 +348,9 @@ int WriteBackup(Context &context, const BackupPaths &folders, const nlohmann::js
                                {"files", entries},
                                {"skipped", files.skipped}};
     if (!WriteJsonFile(folders.side / kManifestName, manifest, &error)) return context.FailLocal("backup: " + error);
-    *summary = {{"counts", counts},
-                {"copied", files.copied},
-                {"unchanged", files.reused},
-                {"skipped", files.skipped},
-                {"gone", files.gone}};
+    *summary = {{"counts", counts},         {"copied", files.copied}, {"unchanged", files.reused},
+                {"skipped", files.skipped}, {"gone", files.gone},     {"mayBeCut", mayBeCut.items}};
+    *notes = mayBeCut.text;
     return kExitOk;
 }
 
@@ -356,8 +369,8 @@ int MakeBackup(Context &context, BackupFolder &folder, const BackupOptions &opti
     LatestBackup(folder, &paths.previous, &previous);
     if (int code = context.Connect()) return code;
     nlohmann::json summary;
-    std::string generation;
-    int code = WriteBackup(context, paths, previous, options.acceptFewer, &summary);
+    std::string generation, notes;
+    int code = WriteBackup(context, paths, previous, options.acceptFewer, &summary, &notes);
     if (code == kExitOk && !folder.Finish(&generation, &error)) code = context.FailLocal("backup: " + error);
     if (code != kExitOk) {
         std::fprintf(stderr,
@@ -374,7 +387,7 @@ int MakeBackup(Context &context, BackupFolder &folder, const BackupOptions &opti
     const nlohmann::json &counts = summary["counts"];
     std::string text = "backed up " + counts["files"].dump() + " files (" + HumanSize(counts["bytes"].get<uint64_t>()) +
                        "; " + summary["copied"].dump() + " copied, " + summary["unchanged"].dump() +
-                       " unchanged) into " + (folder.Path() / generation).string() + "\n";
+                       " unchanged) into " + (folder.Path() / generation).string() + "\n" + notes;
     if (!summary["skipped"].empty()) {
         // A backup that left files out is made, but is not a whole one: exit 1, and
         // no older generation goes for it.

@@ -9,6 +9,7 @@
 #include "item_text.h"
 #include "phone_keeps.h"
 #include "text.h"
+#include "vcard.h"
 
 namespace host {
 namespace {
@@ -24,16 +25,58 @@ nlohmann::json ItemJson(const ContentItem &item) {
 // number comes with neither.
 bool CallNameListed(const ContentItem &call) { return !call.title.empty(); }
 
+CutFields CallMayBeCut(const ContentItem &call) {
+    auto [number, name] = CallNumberAndName(call);
+    return MayBeCut(kCallKind, {{"number", number}, {"name", name}});
+}
+
 std::string CallTableText(const std::vector<ContentItem> &items) {
     Table table({"ID", "KIND", "NUMBER", "NAME", "TIME"});
-    bool unlisted = false;
+    bool unlisted = false, marked = false;
     for (const ContentItem &item : items) {
         auto [number, name] = CallNumberAndName(item);
+        const CutFields cut = CallMayBeCut(item);
+        number = Marked(number, cut, {"number"}, &marked), name = Marked(name, cut, {"name"}, &marked);
         if (!CallNameListed(item)) number = "(none)", name = "(not listed)", unlisted = true;
         table.Add({item.id, CallKind(item), number, name, StampText(item.startTime, false, false)});
     }
     return table.Render() +
-           (unlisted ? "calls without a number: the phone's listing gives no name for them\n" : std::string());
+           (unlisted ? "calls without a number: the phone's listing gives no name for them\n" : std::string()) +
+           (marked ? kMayBeCutFootnote : "");
+}
+
+// The fields of a listed item, from its text.
+Outcome ReadListedItem(Context &context, const std::string &type, const ContentItem &item, ItemFields *fields) {
+    std::string text;
+    Outcome outcome = context.link.ItemText(type, item.id, &text);
+    if (outcome.ok) *fields = ReadItemText(type, text, item);
+    return outcome;
+}
+
+// Contacts list by the name people read (the listing gives the phone's composed
+// name, LASTNAME directly followed by FIRSTNAME): each contact's text gives it.
+int ListContacts(Context &context, const std::vector<ContentItem> &items) {
+    Table table({"ID", "NAME"});
+    nlohmann::json list = nlohmann::json::array();
+    bool marked = false;
+    for (const ContentItem &item : items) {
+        ItemFields fields;
+        if (Outcome outcome = ReadListedItem(context, "phonebook/private", item, &fields); !outcome.ok)
+            return context.Fail(outcome);
+        std::vector<std::string> from;
+        const std::string name = FormattedName(fields, &from);
+        ItemFields checked = {{"title", DeviceToTerminal(item.title)}};
+        for (const auto &field : fields)
+            if (std::find(from.begin(), from.end(), field.first) != from.end()) checked.push_back(field);
+        const CutFields cut = MayBeCut("phonebook/private", checked);
+        table.Add({item.id, Marked(name, cut, from, &marked)});
+        nlohmann::json out = ItemJson(item);
+        out["name"] = name;
+        out["mayBeCut"] = MayBeCutJson(cut);
+        list.push_back(out);
+    }
+    context.Emit(table.Render() + (marked ? kMayBeCutFootnote : ""), {{"kind", "contacts"}, {"items", list}});
+    return kExitOk;
 }
 
 // The fields an add writes to the phone: what a contact or appointment text may name.
@@ -270,17 +313,21 @@ void AddTimes(nlohmann::json &out, const AppointmentTimes &times) {
 int ListAppointments(Context &context, const std::vector<ContentItem> &items) {
     Table table({"ID", "START", "DURATION", "TITLE"});
     nlohmann::json list = nlohmann::json::array();
+    bool marked = false;
     for (const ContentItem &item : items) {
-        std::string text;
-        Outcome outcome = context.link.ItemText("schedule", item.id, &text);
-        if (!outcome.ok) return context.Fail(outcome);
-        AppointmentTimes times = ReadAppointmentTimes(ReadItemText("schedule", text, item));
-        table.Add({item.id, StartText(times, false), DurationText(times), DeviceToTerminal(item.title)});
+        ItemFields fields;
+        if (Outcome outcome = ReadListedItem(context, "schedule", item, &fields); !outcome.ok)
+            return context.Fail(outcome);
+        AppointmentTimes times = ReadAppointmentTimes(fields);
+        const std::string title = DeviceToTerminal(item.title);
+        const CutFields cut = MayBeCut("schedule", {{"title", title}});
+        table.Add({item.id, StartText(times, false), DurationText(times), Marked(title, cut, {"title"}, &marked)});
         nlohmann::json out = ItemJson(item);
         AddTimes(out, times);
+        out["mayBeCut"] = MayBeCutJson(cut);
         list.push_back(out);
     }
-    context.Emit(table.Render(), {{"kind", "calendar"}, {"items", list}});
+    context.Emit(table.Render() + (marked ? kMayBeCutFootnote : ""), {{"kind", "calendar"}, {"items", list}});
     return kExitOk;
 }
 
@@ -308,20 +355,17 @@ int CmdPimList(Context &context, const std::string &kind, const std::string &typ
     if (!outcome.ok) return context.Fail(outcome);
     std::vector<ContentItem> items = context.lastListings[type];
     if (kind == "calendar") return ListAppointments(context, items);
-    if (kind == "calls")  // newest first
-        std::stable_sort(items.begin(), items.end(),
-                         [](const ContentItem &a, const ContentItem &b) { return a.startTime > b.startTime; });
-    Table table({"ID", "NAME"});
-    if (kind == "contacts")
-        for (const ContentItem &item : items) table.Add({item.id, DeviceToTerminal(item.title)});
+    if (kind == "contacts") return ListContacts(context, items);
+    std::stable_sort(items.begin(), items.end(),  // calls, newest first
+                     [](const ContentItem &a, const ContentItem &b) { return a.startTime > b.startTime; });
     nlohmann::json list = nlohmann::json::array();
     for (const ContentItem &item : items) {
         list.push_back(ItemJson(item));
-        if (kind != "calls") continue;
         std::tie(list.back()["number"], list.back()["name"]) = CallNumberAndName(item);
         list.back()["nameListed"] = CallNameListed(item);
+        list.back()["mayBeCut"] = MayBeCutJson(CallMayBeCut(item));
     }
-    context.Emit(kind == "calls" ? CallTableText(items) : table.Render(), {{"kind", kind}, {"items", list}});
+    context.Emit(CallTableText(items), {{"kind", kind}, {"items", list}});
     return kExitOk;
 }
 

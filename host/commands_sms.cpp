@@ -54,11 +54,16 @@ int CmdSmsList(Context &context, bool sent) {
     Table table({"ID", sent ? "TO" : "FROM", "TIME", "MESSAGE"});
     table.FitTo(TerminalColumns());
     nlohmann::json items = nlohmann::json::array();
+    bool marked = false;
     for (const SmsMessage &message : messages) {
-        table.Add({message.id, message.number, StampText(message.stamp, true, false), message.text});
+        const CutFields cut = MessageMayBeCut(message);
+        table.Add({message.id, Marked(message.number, cut, {"number"}, &marked), StampText(message.stamp, true, false),
+                   Marked(message.text, cut, {"text"}, &marked)});
         items.push_back(MessageJson(message, sent));
+        items.back()["mayBeCut"] = MayBeCutJson(cut);
     }
-    context.Emit(table.Render(), {{"kind", "sms"}, {"box", sent ? "sent" : "recv"}, {"items", items}});
+    context.Emit(table.Render() + (marked ? kMayBeCutFootnote : ""),
+                 {{"kind", "sms"}, {"box", sent ? "sent" : "recv"}, {"items", items}});
     return kExitOk;
 }
 

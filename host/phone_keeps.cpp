@@ -10,6 +10,8 @@ const char kNicknameOrId[] = "NICKNAME/GOVERNMENTID";
 const char kCallKind[] = "callhistory";
 const char kMessageKind[] = "sms";
 const char kMayBeCutIntro[] = "may have been cut by the phone's field widths: ";
+const char kMayBeCutMark[] = "\u2026";
+const char kMayBeCutFootnote[] = "\u2026: as long as the phone's field allows, so it may have been cut\n";
 
 namespace {
 
@@ -38,6 +40,7 @@ bool Among(const std::string &name, const auto &names) {
 
 // The field's width in the plug-in's record (0: no text field).
 size_t FieldWidth(const std::string &type, const std::string &field) {
+    if (field == "title") return type == kContactType ? kListedNameWidth : type == kAppointmentType ? 256 : 0;
     if (type == kContactType) {
         if (field == "BODY") return 1024;
         if (field == "ANNIVERSARY" || field == "BIRTHDAY") return 0;  // times
@@ -215,8 +218,8 @@ KeptItem AsThePhoneKeepsIt(const std::string &type, const ItemFields &given) {
     return item;
 }
 
-std::vector<std::pair<std::string, size_t>> MayBeCut(const std::string &type, const ItemFields &fields) {
-    std::vector<std::pair<std::string, size_t>> cut;
+CutFields MayBeCut(const std::string &type, const ItemFields &fields) {
+    CutFields cut;
     for (const auto &[name, value] : fields) {
         size_t limit = ReadLimit(type, name);
         // The plug-in cuts after the last whole character that fits: a value within
@@ -238,6 +241,16 @@ nlohmann::json MayBeCutJson(const std::vector<std::pair<std::string, size_t>> &f
     nlohmann::json out = nlohmann::json::object();
     for (const auto &[name, bytes] : fields) out[name] = bytes;
     return out;
+}
+
+std::string Marked(const std::string &shown, const CutFields &cut, const std::vector<std::string> &fields,
+                   bool *marked) {
+    for (const auto &[name, bytes] : cut)
+        if (std::find(fields.begin(), fields.end(), name) != fields.end()) {
+            *marked = true;
+            return shown + kMayBeCutMark;
+        }
+    return shown;
 }
 
 }  // namespace host

@@ -58,12 +58,22 @@ struct KeptItem {
 KeptItem AsThePhoneKeepsIt(const std::string &type, const ItemFields &fields);
 
 // The fields of an item read from the phone (UTF-8) that the phone's widths may have
-// cut, each with the bytes its reads give at most.
-std::vector<std::pair<std::string, size_t>> MayBeCut(const std::string &type, const ItemFields &fields);
+// cut, each with the bytes its reads give at most. Besides the phone's field names,
+// "title" is a listed item's title (a contact's composed name, an appointment's TITLE).
+using CutFields = std::vector<std::pair<std::string, size_t>>;
+CutFields MayBeCut(const std::string &type, const ItemFields &fields);
 // "TITLE (123 bytes), LOCATION (123 bytes)", after kMayBeCutIntro.
 extern const char kMayBeCutIntro[];
 std::string MayBeCutText(const std::vector<std::pair<std::string, size_t>> &fields);
 nlohmann::json MayBeCutJson(const std::vector<std::pair<std::string, size_t>> &fields);
+
+// Listings end a value that may have been cut with kMayBeCutMark ("…"), and the table
+// with kMayBeCutFootnote.
+extern const char kMayBeCutMark[];
+extern const char kMayBeCutFootnote[];
+// `shown` followed by the mark when one of `fields` is among `cut`; *marked set then.
+std::string Marked(const std::string &shown, const CutFields &cut, const std::vector<std::string> &fields,
+                   bool *marked);
 
 }  // namespace host
 

@@ -96,17 +96,6 @@ bool EastAsian(const std::string &text) {
     });
 }
 
-// "Ann Lee"; Korean, Japanese and Chinese names read family name first, unspaced,
-// as the phone composes them.
-std::string FormattedName(const ContactFields &fields) {
-    std::string first = Get(fields, "FIRSTNAME"), last = Get(fields, "LASTNAME");
-    if (!first.empty() && !last.empty()) return EastAsian(first + last) ? last + first : first + " " + last;
-    for (const char *name :
-         {"FIRSTNAME", "LASTNAME", "COMPANYNAME", "NICKNAME", "EMAIL1ADDRESS", "MOBILETELEPHONENUMBER"})
-        if (Has(fields, name)) return Get(fields, name);
-    return "-";
-}
-
 // The phone keeps dates as "YYYYMMDDTHHMMSSZ": a vCard date is "YYYY-MM-DD".
 std::string DateValue(const std::string &stamp) {
     Instant instant = 0;
@@ -469,6 +458,24 @@ private:
 };
 
 }  // namespace
+
+std::string FormattedName(const ContactFields &fields, std::vector<std::string> *from) {
+    std::string first = Get(fields, "FIRSTNAME"), last = Get(fields, "LASTNAME");
+    std::vector<std::string> unused;
+    if (!from) from = &unused;
+    if (!first.empty() && !last.empty()) {
+        *from = {"FIRSTNAME", "LASTNAME"};
+        return EastAsian(first + last) ? last + first : first + " " + last;
+    }
+    for (const char *name :
+         {"FIRSTNAME", "LASTNAME", "COMPANYNAME", "NICKNAME", "EMAIL1ADDRESS", "MOBILETELEPHONENUMBER"})
+        if (Has(fields, name)) {
+            *from = {name};
+            return Get(fields, name);
+        }
+    from->clear();
+    return "-";
+}
 
 std::string WriteVCards(const std::vector<ContactFields> &contacts) {
     std::string out;

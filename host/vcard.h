@@ -14,6 +14,10 @@ using ContactFields = std::vector<std::pair<std::string, std::string>>;
 
 // One vCard 3.0 card per contact, CR LF line ends.
 std::string WriteVCards(const std::vector<ContactFields> &contacts);
+// The name people read: "Ann Lee"; Korean, Japanese and Chinese names family name
+// first, unspaced, as the phone composes them; without a name, the company, e-mail
+// address or number; "-" for none. *from (when given): the fields it was made of.
+std::string FormattedName(const ContactFields &fields, std::vector<std::string> *from = nullptr);
 
 struct ReadCard {
     ContactFields fields;

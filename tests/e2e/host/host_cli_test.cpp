@@ -109,7 +109,8 @@ TEST_F(HostCli, MessagesListShowAndRemoveWithKoreanInUtf8) {
                                   {"box", "recv"},
                                   {"number", "010-1234-5678"},
                                   {"time", "2026-11-20T09:12:00+00:00"},
-                                  {"text", "내일 회의 10시로 변경되었습니다."}};
+                                  {"text", "내일 회의 10시로 변경되었습니다."},
+                                  {"mayBeCut", nlohmann::json::object()}};
     EXPECT_EQ(received["items"][0], first);
     nlohmann::json sent = Json(Host({"--json", "sms", "sent"}));
     ASSERT_EQ(sent["items"].size(), 9u);

@@ -2,6 +2,8 @@
 // fields cut to the phone's widths, characters its code page lacks, the nickname and
 // ID number that share one phone property; and a second import skips what the first
 // one added, as the phone keeps it.
+#include <set>
+
 #include "host_fixture.h"
 
 namespace fs = std::filesystem;
@@ -106,6 +108,35 @@ TEST_F(HostPimKept, ShowsAndExportsSayWhatThePhonesWidthsMayHaveCut) {
         EXPECT_NE(exported.out.find("may have been cut by the phone's field widths"), std::string::npos)
             << kind << exported.out;
     }
+    // A backup writes the same files, and says the same of them.
+    nlohmann::json backup = Json(Host({"--json", "backup", File("phone")}));
+    std::set<std::string> files;
+    for (const auto &item : backup["mayBeCut"]) files.insert(item.value("file", ""));
+    EXPECT_EQ(files, (std::set<std::string>{"calendar.ics", "calls.json", "contacts.vcf", "sms.json"})) << backup;
+    EXPECT_NE(Host({"backup", File("phone")}).out.find("contacts.vcf: may have been cut"), std::string::npos);
+    // Listings mark a value as long as its field allows, in JSON and with a closing mark.
+    ASSERT_EQ(Host({"contacts", "add", "FIRSTNAME=" + std::string(70, 'F')}).exitCode, 0);
+    for (const auto &[kind, key] : std::vector<std::pair<std::string, std::string>>{
+             {"contacts", "FIRSTNAME"}, {"calendar", "title"}, {"calls", "name"}, {"sms", "text"}}) {
+        size_t marked = 0;
+        const nlohmann::json listing = Json(Host({"--json", kind}));
+        for (const auto &item : listing["items"]) marked += item["mayBeCut"].contains(key);
+        EXPECT_GE(marked, 1) << kind;
+        EXPECT_NE(Host({kind}).out.find("\u2026"), std::string::npos) << kind;
+    }
+}
+
+// Contacts list by the names people read: "John Smith", a Korean name family name
+// first, a company when there is no name; the phone's own composed name stays in JSON.
+TEST_F(HostPimKept, ContactsListByReadableNames) {
+    ASSERT_EQ(Host({"contacts", "add", "COMPANYNAME=ACME"}).exitCode, 0);
+    const std::string listed = Host({"contacts"}).out;
+    for (const char *name : {"John Smith\n", "\ud64d\uae38\ub3d9\n", "ACME\n"})
+        EXPECT_NE(listed.find(name), std::string::npos) << name << listed;
+    bool composed = false;
+    const nlohmann::json listing = Json(Host({"--json", "contacts"}));
+    for (const auto &item : listing["items"]) composed |= item["title"] == "SmithJohn" && item["name"] == "John Smith";
+    EXPECT_TRUE(composed);
 }
 
 // An import counts its items on a terminal's standard error (--progress stands in
