@@ -7,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "console.h"
 #include "context.h"
 
 namespace host {

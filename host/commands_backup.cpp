@@ -194,7 +194,7 @@ int BackupFiles(Context &context, const BackupPaths &folders, const nlohmann::js
     copied.skipped.insert(copied.skipped.end(), lostFolders.begin(), lostFolders.end());
     part->copied = copied.files;
     for (const std::string &skipped : copied.skipped) {
-        std::fprintf(stderr, "cebridge: backup: left out %s\n", skipped.c_str());
+        std::fprintf(ConsoleErr(), "cebridge: backup: left out %s\n", skipped.c_str());
         part->skipped.push_back(skipped);
     }
     for (const PhoneFile &file : files) {
@@ -373,14 +373,14 @@ int MakeBackup(Context &context, BackupFolder &folder, const BackupOptions &opti
     int code = WriteBackup(context, paths, previous, options.acceptFewer, &summary, &notes);
     if (code == kExitOk && !folder.Finish(&generation, &error)) code = context.FailLocal("backup: " + error);
     if (code != kExitOk) {
-        std::fprintf(stderr,
+        std::fprintf(ConsoleErr(),
                      "cebridge: backup: the latest backup in %s stays as it was; the files copied so far wait in %s "
                      "and the next backup continues from them\n",
                      folder.Path().string().c_str(), paths.side.string().c_str());
         return code;
     }
     for (const nlohmann::json &path : summary["gone"])
-        std::fprintf(stderr, "cebridge: backup: no longer on the phone, so not in this backup: %s\n",
+        std::fprintf(ConsoleErr(), "cebridge: backup: no longer on the phone, so not in this backup: %s\n",
                      path.get<std::string>().c_str());
     summary["backup"] = folder.Path().string();
     summary["generation"] = generation;
@@ -463,7 +463,7 @@ int Verify(Context &context, BackupFolder &backup, const std::string &generation
                              {"verified", problems.empty()},
                              {"problems", problems}};
     if (!problems.empty()) {
-        for (const std::string &problem : problems) std::fprintf(stderr, "cebridge: %s\n", problem.c_str());
+        for (const std::string &problem : problems) std::fprintf(ConsoleErr(), "cebridge: %s\n", problem.c_str());
         context.Emit("", report);
         return kExitFailed;
     }
@@ -619,7 +619,7 @@ int CmdRestore(Context &context, const std::string &typed, RestoreParts parts, c
     if (int code = ReadGeneration(context, "restore", backup, generation, &folder, &manifest)) return code;
     // A backup that no longer matches its manifest is not put on a phone.
     std::vector<std::string> problems = Check(folder, manifest);
-    for (const std::string &problem : problems) std::fprintf(stderr, "cebridge: %s\n", problem.c_str());
+    for (const std::string &problem : problems) std::fprintf(ConsoleErr(), "cebridge: %s\n", problem.c_str());
     if (!problems.empty())
         return context.FailLocal("restore: the backup does not match its manifest (see `backup --verify`)");
     if (parts.files)

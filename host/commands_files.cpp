@@ -293,7 +293,7 @@ int CmdPut(Context &context, const std::string &local, const std::string &remote
     if (outcome.ok) outcome = CheckRoom(context, target, source.Size(), existing);
     if (!outcome.ok) return context.Fail(outcome);
     if (name.size() > kMaxDownloadName)
-        std::fprintf(stderr,
+        std::fprintf(ConsoleErr(),
                      "cebridge: %s: note: %s has a name of %zu bytes; get and backup fetch names of at most %zu "
                      "bytes, so it cannot come back to a PC under this name\n",
                      command, Shown(target).c_str(), name.size(), kMaxDownloadName);

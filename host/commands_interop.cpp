@@ -397,7 +397,7 @@ int CmdExport(Context &context, const std::string &kind, const std::string &path
     std::string shown =
         path == "-" ? "" : "wrote " + std::to_string(report.written) + " " + chosen->noun + " to " + path + "\n";
     for (const std::string &line : report.mayBeCutLines) {
-        if (path == "-" && !context.options.json) std::fprintf(stderr, "cebridge: %s\n", line.c_str());
+        if (path == "-" && !context.options.json) std::fprintf(ConsoleErr(), "cebridge: %s\n", line.c_str());
         if (path != "-") shown += line + "\n";
     }
     context.Emit(shown, {{"kind", kind}, {"file", path}, {"written", report.written}, {"mayBeCut", report.mayBeCut}});

@@ -107,7 +107,8 @@ nlohmann::json CopyJson(const CopyResult &result) {
 int Finish(Context &context, const char *command, const CopyResult &result, nlohmann::json document,
            const std::string &text) {
     if (!result.outcome.ok) return FailCopy(context, command, result);
-    for (const std::string &skipped : result.skipped) std::fprintf(stderr, "cebridge: skipped %s\n", skipped.c_str());
+    for (const std::string &skipped : result.skipped)
+        std::fprintf(ConsoleErr(), "cebridge: skipped %s\n", skipped.c_str());
     int code = kExitOk;
     if (!result.skipped.empty())  // the copy is made, and its document says what it lacks
         code = context.Fail(Outcome::Failed(0, std::to_string(result.skipped.size()) + " of the files were left out"));
@@ -131,7 +132,7 @@ int CmdGetMany(Context &context, const std::string &remote, const std::string &l
     if (!outcome.ok) return context.Fail(outcome);
     if (local.empty() && !wildcard && selection.folders.empty()) into = ".";  // -r naming one file
     for (const std::string &folder : selection.leftOut)
-        std::fprintf(stderr, "cebridge: left out the folder %s (-r copies folders)\n", folder.c_str());
+        std::fprintf(ConsoleErr(), "cebridge: left out the folder %s (-r copies folders)\n", folder.c_str());
     std::vector<PlannedDownload> plan;
     for (PhoneFile &file : selection.files) plan.push_back({file, LocalPathFor(into, file.relative)});
     // Folders come along even when empty.
@@ -216,7 +217,7 @@ int CmdRemoveMany(Context &context, const std::string &remote, TreeOptions optio
                                  " holds the phone's own programs (install needs them): rm -r and wildcards leave "
                                  "it alone; name one file to remove it");
     for (const std::string &folder : selection.leftOut)
-        std::fprintf(stderr, "cebridge: left out the folder %s (-r removes what folders hold)\n", folder.c_str());
+        std::fprintf(ConsoleErr(), "cebridge: left out the folder %s (-r removes what folders hold)\n", folder.c_str());
     std::stable_sort(selection.files.begin(), selection.files.end(),
                      [](const PhoneFile &a, const PhoneFile &b) { return a.folder < b.folder; });
     nlohmann::json removed = nlohmann::json::array();

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "console.h"
 #include "local_files.h"
 #include "pc_setup.h"
 #include "text.h"
@@ -22,7 +23,7 @@ constexpr int kKeptLogDays = 7;
 constexpr uint64_t kKeptLogBytes = uint64_t(64) << 20;
 
 void TracePacket(const char *direction, const AgentPacket &packet) {
-    std::fprintf(stderr, "%s command 0x%x sub 0x%x status 0x%x (%s) body %u tid %u\n", direction, packet.command,
+    std::fprintf(ConsoleErr(), "%s command 0x%x sub 0x%x status 0x%x (%s) body %u tid %u\n", direction, packet.command,
                  packet.subCommand, packet.nStatus, StatusName(packet.nStatus).c_str(), packet.nBodyLength, packet.tid);
 }
 
@@ -58,12 +59,13 @@ int Context::Connect() {
         SetEnvironment("CEBRIDGE_DEVICE", options.device);
         SetEnvironment("CEBRIDGE_RAPI", options.rapi);
         std::string error;
-        if (!InstallDtdsAndSaPath(&error)) std::fprintf(stderr, "cebridge: warning: %s\n", error.c_str());
+        if (!InstallDtdsAndSaPath(&error)) std::fprintf(ConsoleErr(), "cebridge: warning: %s\n", error.c_str());
         std::string logDir = options.logDir.empty() ? DefaultLogDirectory() : options.logDir;
         if (std::string why = PrepareLogFolder(logDir); !why.empty())
-            std::fprintf(stderr, "cebridge: warning: no log this session: %s: %s\n", logDir.c_str(), why.c_str());
+            std::fprintf(ConsoleErr(), "cebridge: warning: no log this session: %s: %s\n", logDir.c_str(), why.c_str());
         if (options.logDir.empty())                               // (it holds CEBRIDGE_LOG_DIR when that is set)
             PruneDailyLogs(logDir, kKeptLogDays, kKeptLogBytes);  // a folder of one's own choosing is left alone
+        RouteProcessOutputTo(ConsoleLogPath(logDir));             // (the null device when the folder is unusable)
         std::string plugin = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
         if (options.verbose) client.trace = TracePacket;
         std::string pluginLogDir = PluginPcPath(logDir);  // the plug-in's form, when it has one
@@ -73,9 +75,11 @@ int Context::Connect() {
         KeepLogsPrivate(logDir);
     }
     auto started = std::chrono::steady_clock::now();
+    const uint64_t printedBefore = ProcessOutputMark();
     Outcome outcome = link.Connect();
     if (!outcome.ok) {
         if (g_interrupted.load()) return Fail(outcome);
+        std::fputs(ProcessOutputSince(printedBefore).c_str(), ConsoleErr());  // the phone's side says why
         std::string plugin = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
         if (outcome.status == ST_CONNECT_FAILED && outcome.message.find("number") == std::string::npos)
             outcome.message =
@@ -105,9 +109,9 @@ int Context::Report(int exitCode, const std::string &message, uint32_t status) {
     std::string text = batchLine > 0 ? "line " + std::to_string(batchLine) + ": " + message : message;
     if (!captured) {  // (else the failure document carries it)
         if (status != 0)
-            std::fprintf(stderr, "cebridge: %s (status 0x%x)\n", text.c_str(), status);
+            std::fprintf(ConsoleErr(), "cebridge: %s (status 0x%x)\n", text.c_str(), status);
         else
-            std::fprintf(stderr, "cebridge: %s\n", text.c_str());
+            std::fprintf(ConsoleErr(), "cebridge: %s\n", text.c_str());
     }
     m_failure = message;
     m_failureStatus = status;
@@ -138,7 +142,7 @@ void Context::Emit(const std::string &tableText, const nlohmann::json &document)
     const auto replace = nlohmann::json::error_handler_t::replace;
     std::string text = compactJson ? document.dump(-1, ' ', false, replace) : document.dump(2, ' ', false, replace);
     if (jsonToStderr)
-        std::fprintf(stderr, "%s\n", text.c_str());
+        std::fprintf(ConsoleErr(), "%s\n", text.c_str());
     else
         std::cout << text << std::endl;
 }

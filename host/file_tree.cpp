@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "appointment_time.h"
+#include "console.h"
 #include "local_files.h"
 #include "progress.h"
 #include "safeguards.h"
@@ -110,7 +111,7 @@ public:
         if (name.size() > kMaxDownloadName) {
             std::string warning = DeviceToTerminal(name) + " is replaced without a copy kept first (a name of " +
                                   std::to_string(name.size()) + " bytes cannot be fetched; at most 31)";
-            std::fprintf(stderr, "cebridge: warning: %s\n", warning.c_str());
+            std::fprintf(ConsoleErr(), "cebridge: warning: %s\n", warning.c_str());
             return Outcome::Ok();
         }
         auto stamp = std::chrono::system_clock::now().time_since_epoch().count();

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "console.h"
 #include "text.h"
 
 #if defined(_WIN32)
@@ -211,7 +212,7 @@ private:
     }
     bool WriteAll(const char *bytes, size_t size) {
         while (size > 0) {
-            ssize_t put = write(STDOUT_FILENO, bytes, size);
+            ssize_t put = write(fileno(ConsoleOut()), bytes, size);
             if (put < 0 && errno == EINTR) continue;
             if (put < 0) {
                 m_errno = errno;
@@ -319,9 +320,9 @@ bool DownloadTarget::Commit(std::string *error) {
         bool ok;
         if (m_toStdout) {
 #if defined(_WIN32)
-            _setmode(_fileno(stdout), _O_BINARY);
+            _setmode(_fileno(ConsoleOut()), _O_BINARY);
 #endif
-            ok = CopyFileTo(m_temporary, stdout, "standard output", error);
+            ok = CopyFileTo(m_temporary, ConsoleOut(), "standard output", error);
         } else {
             ok = CopyFileToPath(m_temporary, m_destination, error);
         }

@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 
 #include "commands.h"
+#include "console.h"
 #include "pc_setup.h"
 
 #if defined(_WIN32)
@@ -38,6 +39,7 @@ std::vector<std::string> Arguments(int argc, char **argv) { return std::vector<s
 }  // namespace
 
 int main(int argc, char **argv) {
+    host::KeepConsole();
     host::Options defaults;
     defaults.device = host::Environment("CEBRIDGE_DEVICE");
     defaults.rapi = host::Environment("CEBRIDGE_RAPI");

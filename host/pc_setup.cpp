@@ -292,7 +292,12 @@ std::vector<fs::path> DailyLogs(const std::string &folder) {
     return logs;
 }
 
+std::string ConsoleLogPath(const std::string &folder) { return folder + "/cebridge_output.txt"; }
+
 void PruneDailyLogs(const std::string &folder, int keepDays, uint64_t keepBytes) {
+    const fs::path console = LocalPath(ConsoleLogPath(folder));
+    std::error_code failure;
+    if (fs::file_size(console, failure) > keepBytes / 8 && !failure) fs::resize_file(console, 0, failure);
     std::time_t cutoff = std::time(nullptr) - static_cast<std::time_t>(keepDays) * 24 * 3600;
     std::tm day = LocalFields(cutoff);
     char oldest[16];

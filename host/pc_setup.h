@@ -24,9 +24,11 @@ std::string DefaultPluginPath();
 // ($XDG_RUNTIME_DIR/cebridge, else /dev/shm/cebridge-UID, 0700), else the user's
 // state folder.
 std::string DefaultLogDirectory();
+// The file of `folder` that takes what the plug-in prints on standard output and error.
+std::string ConsoleLogPath(const std::string &folder);
 // Removes the plug-in's daily files (cebridge_YYYYMMDD.log) older than `keepDays`,
 // and the oldest ones while all of them hold more than `keepBytes` (the newest
-// alone over it is emptied).
+// alone over it is emptied); the console file starts again over an eighth of it.
 void PruneDailyLogs(const std::string &folder, int keepDays, uint64_t keepBytes);
 // Makes the log folder; "" when the plug-in can write there, else why not.
 std::string PrepareLogFolder(const std::string &folder);

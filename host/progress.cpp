@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "console.h"
 #include "text.h"
 
 #if defined(_WIN32)
@@ -20,7 +21,10 @@ namespace host {
 std::function<void(const nlohmann::json &)> g_progressEvents;
 
 Progress::Progress(std::string label, uint64_t total, bool json, bool force)
-    : m_label(std::move(label)), m_total(total), m_json(json), m_line(!json && (force || isatty(fileno(stderr)))) {}
+    : m_label(std::move(label)),
+      m_total(total),
+      m_json(json),
+      m_line(!json && (force || isatty(fileno(ConsoleErr())))) {}
 
 Progress::Progress(std::string label, uint64_t total, uint64_t files, bool json, bool force)
     : Progress(std::move(label), total, json, force) {
@@ -37,7 +41,7 @@ void Progress::Event(const char *name) const {
     if (TotalKnown()) event["total"] = m_total;
     if (m_files) event["files"] = {{"current", m_fileNumber}, {"total", m_files}};
     if (g_progressEvents) return g_progressEvents(event);
-    std::fprintf(stderr, "%s\n", event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    std::fprintf(ConsoleErr(), "%s\n", event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
 }
 
 std::string Progress::Line(double rate) const {
@@ -77,23 +81,23 @@ void Progress::Add(uint64_t bytes) {
     // Blanks over what a longer line before left.
     if (width < m_shownWidth) line.append(m_shownWidth - width, ' ');
     m_shownWidth = width;
-    std::fprintf(stderr, "\r%s", line.c_str());
-    std::fflush(stderr);
+    std::fprintf(ConsoleErr(), "\r%s", line.c_str());
+    std::fflush(ConsoleErr());
 }
 
 void Progress::Finish(bool ok) {
     if (m_json) {
         Event(ok ? "done" : "failed");
     } else if (m_line) {
-        std::fprintf(stderr, "\n");
+        std::fprintf(ConsoleErr(), "\n");
     }
 }
 
 ItemProgress::ItemProgress(std::string label, size_t total, bool json, bool force)
-    : m_label(std::move(label)), m_total(total), m_line(!json && (force || isatty(fileno(stderr)))) {}
+    : m_label(std::move(label)), m_total(total), m_line(!json && (force || isatty(fileno(ConsoleErr())))) {}
 
 ItemProgress::~ItemProgress() {
-    if (m_drawn) std::fprintf(stderr, "\n");
+    if (m_drawn) std::fprintf(ConsoleErr(), "\n");
 }
 
 void ItemProgress::Step() {
@@ -108,8 +112,8 @@ void ItemProgress::Step() {
                   m_total ? int(100.0 * double(m_done) / double(m_total)) : 100, int(left) / 60, int(left) % 60);
     size_t columns = TerminalColumns(true);
     std::string line = CutToWidth(m_label + figures, (columns ? columns : 80) - 1);
-    std::fprintf(stderr, "\r%s", line.c_str());
-    std::fflush(stderr);
+    std::fprintf(ConsoleErr(), "\r%s", line.c_str());
+    std::fflush(ConsoleErr());
     m_drawn = true;
 }
 

@@ -128,6 +128,7 @@ int RunShell(Context &context) {
     g_shell = &context;
     UseUtf8Characters();
     rl_catch_signals = 0;
+    rl_outstream = ConsoleOut();
     rl_getc_function = ReadKey;
     rl_attempted_completion_function = Complete;
     rl_basic_word_break_characters = " \t";

@@ -8,12 +8,15 @@
 #include <cwchar>
 
 #if defined(_WIN32)
+#include <io.h>
 #include <windows.h>
 #else
 #include <iconv.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #endif
+
+#include "console.h"
 
 namespace host {
 namespace {
@@ -256,11 +259,11 @@ size_t TerminalColumns(bool standardError) {
     }
 #if defined(_WIN32)
     CONSOLE_SCREEN_BUFFER_INFO info;
-    if (GetConsoleScreenBufferInfo(GetStdHandle(standardError ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE), &info))
-        return size_t(info.srWindow.Right - info.srWindow.Left + 1);
+    HANDLE console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(standardError ? ConsoleErr() : ConsoleOut())));
+    if (GetConsoleScreenBufferInfo(console, &info)) return size_t(info.srWindow.Right - info.srWindow.Left + 1);
 #else
     winsize size{};
-    const int output = standardError ? STDERR_FILENO : STDOUT_FILENO;
+    const int output = fileno(standardError ? ConsoleErr() : ConsoleOut());
     if (isatty(output) && ioctl(output, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
 #endif
     return 0;

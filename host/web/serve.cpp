@@ -390,7 +390,7 @@ void OpenBrowser(const std::string &address) {
     if (posix_spawnp(&child, "xdg-open", nullptr, nullptr, const_cast<char **>(argv), environ) == 0)
         waitpid(child, nullptr, 0);
     else
-        std::fprintf(stderr, "cebridge: serve: cannot start xdg-open; open the address above yourself\n");
+        std::fprintf(ConsoleErr(), "cebridge: serve: cannot start xdg-open; open the address above yourself\n");
 #endif
 }
 
@@ -401,14 +401,15 @@ int CmdServe(Context &context, const web::ServeOptions &options) {
     std::string error;
     if (!server.Bind(&error)) return context.FailUsage("serve: " + error);
     if (options.bind != "127.0.0.1" && options.bind != "localhost" && options.bind != "::1")
-        std::fprintf(stderr, "cebridge: warning: serving on %s: whoever reaches it with the token can use the phone\n",
+        std::fprintf(ConsoleErr(),
+                     "cebridge: warning: serving on %s: whoever reaches it with the token can use the phone\n",
                      options.bind.c_str());
     EventHub events;
     PhoneDesk desk(context, events);
     Api api(server, desk, events);
     g_progressEvents = [&events](const nlohmann::json &event) { events.Publish(event); };
-    std::printf("cebridge: serving %s\n", server.OpeningAddress().c_str());
-    std::fflush(stdout);
+    std::fprintf(ConsoleOut(), "cebridge: serving %s\n", server.OpeningAddress().c_str());
+    std::fflush(ConsoleOut());
     if (options.open) OpenBrowser(server.OpeningAddress());
     server.Run([&] {
         const bool stop = g_interrupted.load() && !desk.Cancelling();

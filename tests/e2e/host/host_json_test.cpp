@@ -31,6 +31,17 @@ TEST_F(HostCli, EveryExitPrintsOneJsonDocument) {
     EXPECT_EQ(Json(refused)["exitCode"], 5);
 }
 
+// The plug-in prints on the process's standard output (here: the phone number could
+// not be read); that belongs in the log, never in front of the host's document.
+TEST_F(HostCli, ThePluginsOwnPrintsGoToTheLogNotTheOutput) {
+    m_phone.EditDevice([](nlohmann::json &device) { device["phoneNumberUnreadable"] = true; });
+    for (const char *command : {"info", "ls"}) {
+        HostRun run = Host({"--json", command});
+        EXPECT_EQ(Json(run)["exitCode"], 5) << run.out;
+    }
+    EXPECT_NE(LogText().find("Could not get Min information!"), std::string::npos);
+}
+
 TEST_F(HostCli, InstallOfALocalPackagePrintsOneDocument) {
     fs::path cab = m_home.path() / "local.cab";
     WriteFileText(cab, "MSCF package");
