@@ -19,6 +19,7 @@
 #if !defined(_WIN32)
 #include <spawn.h>
 #include <sys/wait.h>
+#include <csignal>
 extern char **environ;
 #endif
 
@@ -26,6 +27,23 @@ namespace fs = std::filesystem;
 
 namespace host {
 namespace {
+
+// Set by Ctrl-C, TERM and HUP: the server ends (and the operation in flight with it).
+// A page's cancel sets only g_interrupted, which ends the operation alone.
+std::atomic<bool> g_stopServing{false};
+
+extern "C" void OnStopSignal(int) {
+    g_stopServing = true;
+    g_interrupted = true;
+}
+
+void StopOnSignals() {
+    struct sigaction stop = {};
+    stop.sa_handler = OnStopSignal;
+    sigemptyset(&stop.sa_mask);
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaction(number, &stop, nullptr);
+    signal(SIGPIPE, SIG_IGN);  // a page that goes away is the server's to notice, not a stop
+}
 
 struct Answer {
     int exitCode = kExitOk;
@@ -87,7 +105,7 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         Answer answer;
         m_context.captured = &answer.document;
-        m_cancelled = false;
+        g_interrupted = g_stopServing.load();  // a page's cancel ended with its operation
         m_busy = true;
         CLI::App app("cebridge serve", "");
         int exitCode = kExitOk;
@@ -95,24 +113,21 @@ public:
         answer.exitCode = ParseAndRun(app, m_context, exitCode, words);
         m_busy = false;
         m_context.captured = nullptr;
-        if (m_cancelled) g_interrupted = false;  // the page's cancel, not the server's end
         m_events.Publish({{"event", "connection"}, {"connected", m_context.connected}});
         return answer;
     }
     // Stops the operation in flight as Ctrl-C stops a command.
     bool Cancel() {
         if (!m_busy) return false;
-        m_cancelled = true;
         g_interrupted = true;
         return true;
     }
-    bool Cancelling() const { return m_cancelled; }
 
 private:
     Context &m_context;
     EventHub &m_events;
     std::mutex m_mutex;
-    std::atomic<bool> m_busy{false}, m_cancelled{false};
+    std::atomic<bool> m_busy{false};
 };
 
 // The HTTP status of a command's outcome. Until the host's results carry kinds,
@@ -323,6 +338,7 @@ private:
             if (word == kFile) word = produced.string();
         Answer answer = m_desk.Run(words);
         if (answer.exitCode != kExitOk) return Reply(response, answer);
+        if (!fs::is_regular_file(produced)) return web::SendError(response, 400, "name one file");
         auto file = std::make_shared<std::ifstream>(produced, std::ios::binary);
         response.set_header("Content-Disposition", AttachmentHeader(name));
         response.set_content_provider(fs::file_size(produced), "application/octet-stream",
@@ -349,7 +365,7 @@ private:
             std::ofstream out(taken, std::ios::binary);
             const bool whole = reader([&](const char *data, size_t length) {
                 out.write(data, std::streamsize(length));
-                return bool(out) && !m_desk.Cancelling();
+                return bool(out);
             });
             out.close();
             if (!whole || !out) return web::SendError(response, whole ? 500 : 400, "the upload did not arrive whole");
@@ -411,8 +427,9 @@ int CmdServe(Context &context, const web::ServeOptions &options) {
     std::fprintf(ConsoleOut(), "cebridge: serving %s\n", server.OpeningAddress().c_str());
     std::fflush(ConsoleOut());
     if (options.open) OpenBrowser(server.OpeningAddress());
+    StopOnSignals();
     server.Run([&] {
-        const bool stop = g_interrupted.load() && !desk.Cancelling();
+        const bool stop = g_stopServing.load();
         if (stop) events.Close();  // the event streams end first: the server waits for them
         return stop;
     });

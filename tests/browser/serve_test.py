@@ -115,6 +115,29 @@ class ApiTest(unittest.TestCase):
         self.assertEqual(self.server.json('DELETE', '/api/contacts/' + ids[0])[0], 200)
         self.assertEqual(self.server.json('POST', '/api/contacts', '["not", "fields"]')[0], 400)
 
+    def test_a_cancelled_upload_leaves_nothing_and_the_server_serving(self):
+        import threading
+        with open(os.path.join(self.server.phone, 'device.json')) as file:
+            device = json.load(file)
+        device['faults'] = [{'operation': 'CeWriteFile', 'persistent': True, 'delayMs': 50}]
+        with open(os.path.join(self.server.phone, 'device.json'), 'w') as file:
+            json.dump(device, file)
+        answers = []
+        upload = threading.Thread(target=lambda: answers.append(self.server.request(
+            'PUT', '/api/file?path=' + q('/My Documents/slow.bin'), os.urandom(2_000_000))))
+        upload.start()
+        for _ in range(100):  # until the copy to the phone runs
+            time.sleep(0.1)
+            if self.server.json('POST', '/api/cancel')[1]['cancelled']:
+                break
+        upload.join()
+        self.assertEqual(answers[0][0], 409, answers[0][1])
+        self.assertIn(b'interrupted', answers[0][1])
+        status, listing = self.server.json('GET', '/api/files?path=' + q('/My Documents'))
+        self.assertEqual(status, 200)
+        self.assertNotIn('slow.bin', [entry['name'] for entry in listing['entries']])
+        self.assertEqual(os.listdir(self.server.tmp), [])
+
     def test_every_list_answers_in_its_command_line_shape(self):
         for path, key in (('/api/info', 'memories'), ('/api/calendar', 'items'), ('/api/calls', 'items'),
                           ('/api/sms?box=sent', 'items'), ('/api/apps', 'packages')):
