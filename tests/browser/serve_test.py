@@ -150,7 +150,8 @@ def start_chromium():
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
     options = webdriver.ChromeOptions()
-    for flag in ('--headless=new', '--no-sandbox', '--disable-gpu', '--window-size=1100,800', '--lang=ko-KR'):
+    for flag in ('--headless=new', '--no-sandbox', '--disable-gpu', '--disable-dev-shm-usage', '--window-size=1100,800',
+                 '--lang=ko-KR'):
         options.add_argument(flag)
     options.binary_location = shutil.which('chromium')
     return webdriver.Chrome(options=options, service=Service(executable_path=shutil.which('chromedriver')))
