@@ -32,5 +32,7 @@ target_compile_definitions(cebridge_host_usage INTERFACE $<TARGET_PROPERTY:cebri
 target_link_libraries(cebridge_host_usage INTERFACE cebridge_header_only)
 cebridge_check_headers(host cebridge_host_usage ${PROJECT_SOURCE_DIR}/host/*.h)
 if(TARGET cebridge_web)
-  cebridge_check_headers(web cebridge_web ${PROJECT_SOURCE_DIR}/host/web/*.h)
+  # serve.h is the host program's (its routes call the host's commands).
+  cebridge_check_headers(web cebridge_web ${PROJECT_SOURCE_DIR}/host/web/web.h ${PROJECT_SOURCE_DIR}/host/web/server.h)
+  cebridge_check_headers(host_web cebridge_host_usage ${PROJECT_SOURCE_DIR}/host/web/serve.h)
 endif()

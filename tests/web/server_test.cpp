@@ -28,7 +28,7 @@ protected:
     }
 
     int Port() const { return m_server.Who().port; }
-    std::string Self() const { return "127.0.0.1:" + std::to_string(Port()); }
+    std::string Self() const { return std::string("127.0.0.1:").append(std::to_string(Port())); }
     httplib::Result Send(const std::string &method, const std::string &path, httplib::Headers headers) {
         httplib::Client client("127.0.0.1", Port());
         if (!headers.count("Host")) headers.emplace("Host", Self());
@@ -43,26 +43,28 @@ protected:
 };
 
 TEST_F(ServerTest, TheApiAnswersOnlyItsOwnPageOrTheToken) {
-    const std::string cookie = std::string(web::kTokenCookie) + "=" + m_token;
+    const std::string cookie = std::string(web::kTokenCookie).append("=").append(m_token);
+    const std::string otherPort = std::to_string(Port() + 1), port = std::to_string(Port()),
+                      otherToken = web::NewToken();
     struct Case {
         const char *what, *method;
         httplib::Headers headers;
         int status;
     } cases[] = {
         {"no token", "GET", {}, 401},
-        {"a wrong token", "GET", {{"Authorization", "Bearer " + web::NewToken()}}, 401},
+        {"a wrong token", "GET", {{"Authorization", "Bearer " + otherToken}}, 401},
         {"the bearer token", "GET", {{"Authorization", "Bearer " + m_token}}, 200},
         {"a change with the bearer token", "POST", {{"Authorization", "Bearer " + m_token}}, 200},
         {"the cookie", "GET", {{"Cookie", "other=1; " + cookie}}, 200},
         {"a change on the cookie without Origin", "POST", {{"Cookie", cookie}}, 403},
         {"a change on the cookie from another page",
          "POST",
-         {{"Cookie", cookie}, {"Origin", "http://localhost:" + std::to_string(Port() + 1)}},
+         {{"Cookie", cookie}, {"Origin", "http://localhost:" + otherPort}},
          403},
         {"a change on the cookie from this page", "POST", {{"Cookie", cookie}, {"Origin", "http://" + Self()}}, 200},
         {"another host name (DNS rebinding)",
          "GET",
-         {{"Authorization", "Bearer " + m_token}, {"Host", "attacker.example:" + std::to_string(Port())}},
+         {{"Authorization", "Bearer " + m_token}, {"Host", "attacker.example:" + port}},
          403},
     };
     for (const Case &c : cases) {
@@ -77,7 +79,8 @@ TEST_F(ServerTest, TheApiAnswersOnlyItsOwnPageOrTheToken) {
 
 TEST_F(ServerTest, ThePrintedAddressSetsAStrictCookieAndLeavesTheAddressBar) {
     EXPECT_EQ(m_server.OpeningAddress(), "http://" + Self() + "/?token=" + m_token);
-    auto wrong = Send("GET", "/?token=" + web::NewToken(), {});
+    const std::string otherToken = web::NewToken();
+    auto wrong = Send("GET", "/?token=" + otherToken, {});
     ASSERT_TRUE(wrong);
     EXPECT_EQ(wrong->status, 401);
     auto opened = Send("GET", "/?token=" + m_token, {});
