@@ -209,6 +209,9 @@ class PageTest(unittest.TestCase):
         with open(os.path.join(self.server.phone, 'fs', 'My Documents', '올림.txt')) as got:
             self.assertEqual(got.read(), 'from the browser\n')
         self.shot('files-uploaded')
+        self.browser.set_window_size(420, 800)  # a narrow window: the views sit under the navigation
+        self.shot('files-narrow')
+        self.browser.set_window_size(1100, 800)
         self.view('contacts', '//button[text()="홍길동"]')
         form = self.browser.find_element(By.CSS_SELECTOR, 'form')
         form.find_element(By.NAME, 'FIRSTNAME').send_keys('AT&T')
