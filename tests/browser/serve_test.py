@@ -46,8 +46,16 @@ class Server:
         self.token = urllib.parse.parse_qs(parts.query)['token'][0]
 
     def stop(self):
+        """The exit code; when it is not 0, what the server said goes to our stderr (the
+        plug-in's own output, a sanitizer's report among it, goes to the log folder)."""
         self.process.send_signal(2)
         code = self.process.wait(timeout=30)
+        if code != 0:
+            sys.stderr.write(self.process.stderr.read())
+            output = os.path.join(self.home, 'logs', 'cebridge_output.txt')
+            if os.path.exists(output):
+                with open(output, errors='replace') as file:
+                    sys.stderr.write(file.read())
         shutil.rmtree(self.home, ignore_errors=True)
         return code
 
