@@ -25,12 +25,13 @@ endfunction()
 cebridge_check_headers(plugin cebridge_objects
   ${PROJECT_SOURCE_DIR}/include/cebridge/*.h ${PROJECT_SOURCE_DIR}/plugin/*/*.h)
 cebridge_check_headers(emulator ceemu_objects ${PROJECT_SOURCE_DIR}/emulator/*.h)
-# The host is a program: its headers take what its own sources are compiled with.
+# The host's core is a library; the program's headers take what its sources are compiled with.
+cebridge_check_headers(hostcore cebridge_hostcore ${PROJECT_SOURCE_DIR}/host/core/*.h)
 add_library(cebridge_host_usage INTERFACE)
 target_include_directories(cebridge_host_usage INTERFACE $<TARGET_PROPERTY:cebridge_host,INCLUDE_DIRECTORIES>)
 target_compile_definitions(cebridge_host_usage INTERFACE $<TARGET_PROPERTY:cebridge_host,COMPILE_DEFINITIONS>)
-target_link_libraries(cebridge_host_usage INTERFACE cebridge_header_only)
-cebridge_check_headers(host cebridge_host_usage ${PROJECT_SOURCE_DIR}/host/*.h)
+target_link_libraries(cebridge_host_usage INTERFACE cebridge_hostcore)
+cebridge_check_headers(host cebridge_host_usage ${PROJECT_SOURCE_DIR}/host/cli/*.h)
 if(TARGET cebridge_web)
   # serve.h is the host program's (its routes call the host's commands).
   cebridge_check_headers(web cebridge_web ${PROJECT_SOURCE_DIR}/host/web/web.h ${PROJECT_SOURCE_DIR}/host/web/server.h)

@@ -4,7 +4,7 @@
 #define CEBRIDGE_HOST_WEB_SERVE_H
 
 #include "context.h"
-#include "web/web.h"
+#include "web.h"
 
 namespace host {
 

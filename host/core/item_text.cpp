@@ -4,8 +4,8 @@
 #include <cctype>
 #include <functional>
 
+#include "encoding.h"
 #include "phone_keeps.h"
-#include "text.h"
 
 namespace host {
 namespace {

@@ -1,4 +1,4 @@
-#include "text.h"
+#include "encoding.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,17 +6,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <iterator>
+#include <map>
+#include <utility>
 
 #if defined(_WIN32)
-#include <io.h>
 #include <windows.h>
 #else
 #include <iconv.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 #endif
-
-#include "console.h"
 
 namespace host {
 namespace {
@@ -68,12 +66,55 @@ size_t Utf8CharLength(const char *text, size_t left) {
     return length;
 }
 
+// The converters of this thread, kept open: glibc loads a converter's module on
+// each open and unloads it on close, and a listing converts every name.
+class Converters {
+public:
+    Converters() = default;
+    Converters(const Converters &) = delete;
+    Converters &operator=(const Converters &) = delete;
+    ~Converters() {
+        for (auto &[names, converter] : m_open)
+            if (converter != kNone) iconv_close(converter);
+    }
+    inline static const iconv_t kNone = reinterpret_cast<iconv_t>(-1);
+    // The converter from `from` to `to` in its initial state, or kNone.
+    iconv_t Get(const std::string &from, const std::string &to) {
+        auto found = m_open.find({from, to});
+        if (found == m_open.end()) found = m_open.emplace(std::make_pair(from, to), iconv_open(to.c_str(), from.c_str())).first;
+        if (found->second != kNone) iconv(found->second, nullptr, nullptr, nullptr, nullptr);
+        return found->second;
+    }
+
+private:
+    std::map<std::pair<std::string, std::string>, iconv_t> m_open;
+};
+
+thread_local Converters t_converters;
+
+// Character sets that spell ASCII as ASCII, so that ASCII text needs no converting.
+bool KeepsAscii(const std::string &charset) {
+    static const char *const kSets[] = {"UTF-8",   "US-ASCII", "ASCII", "CP874",  "CP932",     "CP936",   "CP949",
+                                        "CP950",   "EUC-KR",   "EUC-JP", "GBK",   "GB2312",    "BIG5",    "SHIFT_JIS",
+                                        "KOI8-R",  "CP1250",   "CP1251", "CP1252", "CP1253",   "CP1254",  "CP1255",
+                                        "CP1256",  "CP1257",   "CP1258", "ISO-8859-1", "ISO-8859-2", "ISO-8859-15",
+                                        "WINDOWS-1251", "WINDOWS-1252"};
+    std::string name = charset;
+    for (char &c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return std::find(std::begin(kSets), std::end(kSets), name) != std::end(kSets);
+}
+
+bool IsAscii(const std::string &text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 // Converts with iconv; a character that cannot be converted becomes one `lost` ('?' by
 // default, so that text from the phone is always shown).
 std::string Recode(const std::string &text, const std::string &from, const std::string &to, char lost = '?') {
     if (text.empty()) return text;
-    iconv_t converter = iconv_open(to.c_str(), from.c_str());
-    if (converter == reinterpret_cast<iconv_t>(-1)) return text;
+    if (IsAscii(text) && KeepsAscii(from) && KeepsAscii(to)) return text;
+    iconv_t converter = t_converters.Get(from, to);
+    if (converter == Converters::kNone) return text;
     std::string out;
     char buffer[1024];
     char *in = const_cast<char *>(text.data());
@@ -90,7 +131,10 @@ std::string Recode(const std::string &text, const std::string &from, const std::
             inLeft -= skip;
         }
     }
-    iconv_close(converter);
+    char *outPtr = buffer;  // the shift sequence that ends stateful output
+    size_t outLeft = sizeof buffer;
+    iconv(converter, nullptr, nullptr, &outPtr, &outLeft);
+    out.append(buffer, size_t(outPtr - buffer));
     return out;
 }
 #endif
@@ -101,11 +145,7 @@ std::string Recode(const std::string &text, const std::string &from, const std::
 std::string CodePageProblem() { return {}; }  // the system's ANSI code page
 #else
 std::string CodePageProblem() {
-    iconv_t converter = iconv_open("UTF-8", DeviceCodePage().c_str());
-    if (converter != reinterpret_cast<iconv_t>(-1)) {
-        iconv_close(converter);
-        return {};
-    }
+    if (t_converters.Get(DeviceCodePage(), "UTF-8") != Converters::kNone) return {};
     return "CEBRIDGE_CODEPAGE '" + std::string(std::getenv("CEBRIDGE_CODEPAGE")) +
            "' is no code page: give a Windows code-page number (949, 1252, 65001) or an iconv name (CP949, EUC-KR, "
            "UTF-8)";
@@ -148,6 +188,12 @@ std::string CharsetToUtf8(const std::string &text, const std::string &charset) {
 }
 #endif
 
+std::string ShownUnsayable(const std::string &name) {
+    std::string shown = name;
+    std::replace(shown.begin(), shown.end(), kUnsayable, '?');
+    return DeviceToTerminal(shown);
+}
+
 std::string Utf16ToUtf8(const std::string &bytes, bool bigEndian) {
     auto unit = [&](size_t i) {
         unsigned char first = static_cast<unsigned char>(bytes[i]), second = static_cast<unsigned char>(bytes[i + 1]);
@@ -174,133 +220,6 @@ std::string Utf16ToUtf8(const std::string &bytes, bool bigEndian) {
             out += char(0x80 | (code >> 6 & 0x3F)), out += char(0x80 | (code & 0x3F));
         }
     }
-    return out;
-}
-
-std::string HumanSize(uint64_t bytes) {
-    static const char *const units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
-    if (bytes < 1024) return std::to_string(bytes) + " B";
-    double value = double(bytes);
-    size_t unit = 0;
-    while (value >= 1024 && unit + 1 < std::size(units)) {
-        value /= 1024;
-        ++unit;
-    }
-    char text[32];
-    std::snprintf(text, sizeof text, value < 10 ? "%.1f %s" : "%.0f %s", value, units[unit]);
-    return text;
-}
-
-std::string ListingTimeToLocal(const std::string &stamp) {
-    if (stamp.size() != 16 || stamp[8] != 'T') return stamp;
-    return stamp.substr(0, 4) + "-" + stamp.substr(4, 2) + "-" + stamp.substr(6, 2) + " " + stamp.substr(9, 2) + ":" +
-           stamp.substr(11, 2) + ":" + stamp.substr(13, 2);
-}
-
-namespace {
-
-struct Character {
-    size_t bytes;
-    size_t width;
-};
-
-// The UTF-8 character that starts at `i`.
-Character CharacterAt(const std::string &utf8, size_t i) {
-    unsigned char lead = static_cast<unsigned char>(utf8[i]);
-    size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    uint32_t code = lead;
-    if (length > 1 && i + length <= utf8.size()) {
-        code = lead & (0xFF >> (length + 1));
-        for (size_t k = 1; k < length; ++k) code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-    }
-    // East Asian wide ranges: Hangul, CJK, full-width forms.
-    bool wide = (code >= 0x1100 && code <= 0x115F) || (code >= 0x2E80 && code <= 0xA4CF) ||
-                (code >= 0xAC00 && code <= 0xD7A3) || (code >= 0xF900 && code <= 0xFAFF) ||
-                (code >= 0xFF00 && code <= 0xFF60) || (code >= 0xFFE0 && code <= 0xFFE6);
-    return {std::min(length, utf8.size() - i), wide ? size_t(2) : size_t(1)};
-}
-
-}  // namespace
-
-std::string ShownUnsayable(const std::string &name) {
-    std::string shown = name;
-    std::replace(shown.begin(), shown.end(), kUnsayable, '?');
-    return DeviceToTerminal(shown);
-}
-
-size_t DisplayWidth(const std::string &utf8) {
-    size_t width = 0;
-    for (size_t i = 0; i < utf8.size();) {
-        Character character = CharacterAt(utf8, i);
-        width += character.width;
-        i += character.bytes;
-    }
-    return width;
-}
-
-std::string CutToWidth(const std::string &utf8, size_t width) {
-    if (DisplayWidth(utf8) <= width) return utf8;
-    const std::string mark = "...";
-    if (width <= mark.size()) return mark.substr(0, width);
-    size_t used = 0, end = 0;
-    while (end < utf8.size()) {
-        Character character = CharacterAt(utf8, end);
-        if (used + character.width > width - mark.size()) break;
-        used += character.width;
-        end += character.bytes;
-    }
-    return utf8.substr(0, end) + mark;
-}
-
-size_t TerminalColumns(bool standardError) {
-    if (const char *columns = std::getenv("COLUMNS")) {
-        long value = std::strtol(columns, nullptr, 10);
-        if (value > 0) return size_t(value);
-    }
-#if defined(_WIN32)
-    CONSOLE_SCREEN_BUFFER_INFO info;
-    HANDLE console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(standardError ? ConsoleErr() : ConsoleOut())));
-    if (GetConsoleScreenBufferInfo(console, &info)) return size_t(info.srWindow.Right - info.srWindow.Left + 1);
-#else
-    winsize size{};
-    const int output = fileno(standardError ? ConsoleErr() : ConsoleOut());
-    if (isatty(output) && ioctl(output, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-#endif
-    return 0;
-}
-
-std::string Table::Render() const {
-    std::vector<size_t> widths(m_headers.size(), 0);
-    auto measure = [&](const std::vector<std::string> &row) {
-        for (size_t c = 0; c < row.size() && c < widths.size(); ++c)
-            widths[c] = std::max(widths[c], DisplayWidth(row[c]));
-    };
-    measure(m_headers);
-    for (const auto &row : m_rows) measure(row);
-    // The last column takes what the others leave of the line, but never less
-    // than its header or a few characters.
-    size_t lastWidth = SIZE_MAX;
-    if (m_columns > 0 && !widths.empty()) {
-        size_t others = 0;
-        for (size_t c = 0; c + 1 < widths.size(); ++c) others += widths[c] + 2;
-        constexpr size_t kNarrowest = 10;
-        lastWidth = std::max({m_columns > others ? m_columns - others : 0, DisplayWidth(m_headers.back()), kNarrowest});
-        widths.back() = std::min(widths.back(), lastWidth);
-    }
-    auto line = [&](const std::vector<std::string> &row) {
-        std::string out;
-        for (size_t c = 0; c < widths.size(); ++c) {
-            std::string cell = c < row.size() ? row[c] : std::string();
-            if (c + 1 == widths.size() && lastWidth != SIZE_MAX) cell = CutToWidth(cell, lastWidth);
-            std::string pad(widths[c] - DisplayWidth(cell), ' ');
-            bool right = std::find(m_right.begin(), m_right.end(), c) != m_right.end();
-            out += right ? pad + cell : cell + (c + 1 < widths.size() ? pad : std::string());
-            if (c + 1 < widths.size()) out += "  ";
-        }
-        return out + "\n";
-    };
-    std::string out = line(m_headers);
-    for (const auto &row : m_rows) out += line(row);
     return out;
 }
 

@@ -5,8 +5,8 @@
 
 #include "appointment_time.h"
 #include "content_line.h"
+#include "encoding.h"
 #include "phone_keeps.h"
-#include "text.h"
 
 namespace host {
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "console.h"
-#include "text.h"
+#include "encoding.h"
 
 #if defined(_WIN32)
 #include <fcntl.h>

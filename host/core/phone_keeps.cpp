@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "text.h"
+#include "encoding.h"
 
 namespace host {
 

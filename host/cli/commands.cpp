@@ -13,7 +13,7 @@
 #include "local_files.h"
 #include "text.h"
 #if defined(CEBRIDGE_HAVE_SERVE)
-#include "web/serve.h"
+#include "serve.h"
 #endif
 
 namespace host {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "text.h"
+#include "encoding.h"
 
 namespace host {
 namespace {

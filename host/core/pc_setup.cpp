@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "appointment_time.h"
+#include "encoding.h"
 #include "local_files.h"
-#include "text.h"
 
 #if defined(_WIN32)
 #include <windows.h>

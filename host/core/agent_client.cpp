@@ -6,7 +6,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 
-#include "text.h"
+#include "encoding.h"
 #else
 #include <dlfcn.h>
 #endif

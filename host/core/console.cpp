@@ -16,7 +16,7 @@
 #include <sys/stat.h>
 #include <windows.h>
 
-#include "text.h"
+#include "encoding.h"
 #else
 #include <fcntl.h>
 #include <unistd.h>

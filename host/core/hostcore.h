@@ -1,0 +1,38 @@
+// The host's core: the agent as a library, for every front end (the command line,
+// `cebridge serve`, tests). It prints nothing: results are values, and the plug-in's own
+// printing goes to the log (console.h). What it offers, by header:
+//
+//   agent_client.h      loads the plug-in and drives it through its four exports
+//   device_link.h       the phone's operations in the plug-in's protocol, outcomes as data
+//   xml_answer.h        the plug-in's XML answers (written unescaped) read as a tree
+//   item_text.h         a contact's or appointment's item text as fields
+//   phone_keeps.h       what the phone keeps of a value (widths, code page, shared fields)
+//   vcard.h, icalendar.h, content_line.h, appointment_time.h
+//                       contacts and appointments as PC files, times both ways
+//   encoding.h          the phone's code page and the PC's UTF-8, converters per thread
+//   local_files.h       the PC side of transfers: download targets, upload sources
+//   safeguards.h        per-phone and per-path locks, the kept original of a replace
+//   backup_folder.h     backup generations, their manifest, SHA-256 digests (sha256.h)
+//   pc_setup.h          the DTD files, SAPATH and the plug-in's place on this PC
+//   console.h           the host's own standard streams, apart from the plug-in's
+#ifndef CEBRIDGE_HOST_CORE_H
+#define CEBRIDGE_HOST_CORE_H
+
+#include "agent_client.h"
+#include "appointment_time.h"
+#include "backup_folder.h"
+#include "console.h"
+#include "content_line.h"
+#include "device_link.h"
+#include "encoding.h"
+#include "icalendar.h"
+#include "item_text.h"
+#include "local_files.h"
+#include "pc_setup.h"
+#include "phone_keeps.h"
+#include "safeguards.h"
+#include "sha256.h"
+#include "vcard.h"
+#include "xml_answer.h"
+
+#endif  // CEBRIDGE_HOST_CORE_H
