@@ -2,8 +2,9 @@
 // the emulated phone, printed beside the host's own tools on the same disk in the
 // same run. It measures and prints; it never passes or fails on speed.
 //
-//   build/<dir>/bin/files_bench [MiB [disklog|memlog [transfers|listings]]]
-//                                    (default 256 MiB, log in /dev/shm, both parts)
+//   build/<dir>/bin/files_bench [MiB [disklog|memlog [transfers|downloads|listings]]]
+//                                    (default 256 MiB, log in /dev/shm, both parts;
+//                                     downloads: the transfers without the uploads)
 //
 // Download is compared with `cp` of the same device file (and with `dd bs=65535`,
 // a copy through a user buffer as every RAPI read is); upload with
@@ -79,7 +80,7 @@ void PrintThroughput(const char *what, uint64_t bytes, double plugin, double too
                 toolName, mib / tool, tool, tool / plugin);
 }
 
-void BenchTransfers(PhoneCopy &phone, TestAgent &agent, const fs::path &pcDir, uint64_t bytes) {
+void BenchTransfers(PhoneCopy &phone, TestAgent &agent, const fs::path &pcDir, uint64_t bytes, bool uploads) {
     // The storage card has room for the file; the object store at the root has not.
     const fs::path card = phone.fs() / "Storage Card";
     agent.Request(CMD_SETPATH, 0, Body({{PAR_NAME, "Storage Card"}, {PAR_APP_FLAGS, std::vector<uint8_t>{2}}}));
@@ -109,7 +110,7 @@ void BenchTransfers(PhoneCopy &phone, TestAgent &agent, const fs::path &pcDir, u
     PrintThroughput("download", bytes, bestGet, bestDdRead, "dd bs=65535");
 
     const fs::path ddTarget = card / "bench-dd.bin";
-    for (int round = 0; round < kRounds; ++round) {
+    for (int round = 0; uploads && round < kRounds; ++round) {
         bestDd = std::min(bestDd, TimeShell("dd if='" + pcFile.string() + "' of='" + ddTarget.string() +
                                             "' bs=65535 oflag=dsync status=none"));
         bestPut = std::min(
@@ -120,7 +121,7 @@ void BenchTransfers(PhoneCopy &phone, TestAgent &agent, const fs::path &pcDir, u
                 &status));
         if (status != ST_OK) std::fprintf(stderr, "upload answered 0x%x\n", status);
     }
-    PrintThroughput("upload", bytes, bestPut, bestDd, "dd bs=65535 dsync");
+    if (uploads) PrintThroughput("upload", bytes, bestPut, bestDd, "dd bs=65535 dsync");
     fs::remove(deviceFile);
     fs::remove(ddTarget);
     fs::remove(card / "bench-up.bin");
@@ -186,8 +187,8 @@ int main(int argc, char **argv) {
     std::printf("files_bench: %llu MiB, best of %d rounds, same disk (%s)\n", static_cast<unsigned long long>(mib),
                 kRounds, phone.fs().string().c_str());
     const std::string part = argc > 3 ? argv[3] : "all";
-    if (part != "listings") BenchTransfers(phone, agent, pc.path(), mib << 20);
-    if (part != "transfers") BenchListings(phone, agent);
+    if (part != "listings") BenchTransfers(phone, agent, pc.path(), mib << 20, part != "downloads");
+    if (part == "all" || part == "listings") BenchListings(phone, agent);
     agent.UnInitialize();
     if (inMemory) fs::remove_all(memoryLogs);
     return 0;

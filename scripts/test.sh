@@ -16,6 +16,9 @@
 #   fuzz                  every fuzz target from its seeds (tests/fuzz/run_fuzzers.sh)
 #   browser               the `cebridge serve` page driven in headless Chromium, a
 #                         screenshot of each view in build/default/browser-screenshots
+#   bench                 the benches run briefly (bench/speed_table.py): one table of our
+#                         figures against dd, cp and cp -r of the same run, beside the
+#                         goals, in the summary too; it never fails on speed
 # Every stage runs even when an earlier one failed; the end shows one line per stage
 # (passed, skipped: why, or failed: the failed tests) and the run fails if any stage
 # failed.
@@ -28,7 +31,7 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh || { echo "setup: failed"; exit 1; }
 
 jobs=${CEBRIDGE_JOBS:-2}
-stages=(${CEBRIDGE_TEST_STAGES:-${CEBRIDGE_TEST_PRESETS:-format default asan tsan i686 release headers mingw-i686 mingw-i686-release mingw-x64 fuzz browser}})
+stages=(${CEBRIDGE_TEST_STAGES:-${CEBRIDGE_TEST_PRESETS:-format default asan tsan i686 release headers mingw-i686 mingw-i686-release mingw-x64 fuzz browser bench}})
 no_32bit_reason=$(bash scripts/probe32.sh)
 skip_reason=
 
@@ -111,6 +114,16 @@ run_stage() {
       skip_reason=$(sed -n 's/^browser: skipped: //p' <<<"${output}")
       return ${code}
       ;;
+    bench)
+      build_preset default || return 1
+      local table
+      table=$(mktemp)
+      /usr/bin/python3 bench/speed_table.py build/default/bin . --table "${table}"
+      local code=$?
+      stage_details=$(cat "${table}")
+      rm -f "${table}"
+      return ${code}
+      ;;
     *)
       build_preset "${stage}" && ctest --preset "${stage}"
       ;;
@@ -134,6 +147,7 @@ failures=0
 for stage in "${stages[@]}"; do
   echo "=== ${stage} ==="
   skip_reason=
+  stage_details= # lines a stage adds to the summary below its own
   started=${SECONDS}
   stage_log=$(mktemp)
   if run_stage "${stage}" > >(tee "${stage_log}") 2>&1; then
@@ -149,6 +163,9 @@ for stage in "${stages[@]}"; do
   took=$(duration $((SECONDS - started)))
   echo "=== ${stage}: ${result} (${took}) ==="
   summary+=("${stage}: ${result} (${took})")
+  if [ -n "${stage_details}" ]; then
+    while IFS= read -r line; do summary+=("  ${line}"); done <<<"${stage_details}"
+  fi
 done
 
 echo "=== summary (${SECONDS} s in all) ==="
