@@ -130,7 +130,7 @@ class Bench:
         baseline = dd + waits / 1000
         ratio = ours / baseline
         return Row('plug-in upload, %d MiB' % mib, '%.3f s' % ours,
-                    'dd bs=65535 oflag=dsync %.3f s + %d waits of 1 ms' % (dd, waits), '%.2fx its time' % ratio,
+                    'dd bs=65535 oflag=dsync %.3f s + %d x 1 ms' % (dd, waits), '%.2fx its time' % ratio,
                     '<= 1.1x its time', ratio <= 1.1)
 
     def host_get(self):
@@ -195,8 +195,12 @@ class Bench:
             fields = line.split()
             if fields and fields[0] == '100000':
                 peak_mb = int(fields[4]) * 1024 / 1e6
+                answer_mb = int(fields[3]) / 1e6
+                # The find records RAPI hands over are part of the peak whatever the plug-in does.
+                records_mb = int(fields[6]) * 1024 / 1e6
                 return Row('peak memory, plug-in listing of 100000 entries', '%.1f MB (%s s)' % (peak_mb, fields[1]),
-                            '', '', '<= 100 MB', peak_mb <= 100)
+                           'answer %.1f MB, find records %.1f MB' % (answer_mb, records_mb), '-', '<= 100 MB',
+                           peak_mb <= 100)
         raise ValueError('files_bench printed no listing of 100000 entries:\n' + output)
 
     def host_listing_memory(self):
@@ -213,8 +217,8 @@ class Bench:
         peak_kib, seconds = peak_memory_kib([self.host, 'ls', '/list'], dict(self.env, CEBRIDGE_DEVICE=phone))
         shutil.rmtree(phone)
         peak_mb = peak_kib * 1024 / 1e6
-        return Row('peak memory, cebridge ls of %d entries' % entries, '%.1f MB (%.1f s)' % (peak_mb, seconds), '',
-                    '', '<= 100 MB', peak_mb <= 100)
+        return Row('peak memory, cebridge ls of %d entries' % entries, '%.1f MB (%.1f s)' % (peak_mb, seconds), '-',
+                   '-', '<= 100 MB', peak_mb <= 100)
 
 
 HEADER = ['measure', 'ours', 'baseline (same run)', 'ratio', 'goal', 'goal met']
