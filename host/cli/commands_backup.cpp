@@ -276,7 +276,7 @@ int BackupItems(Context &context, const fs::path &side, const nlohmann::json &pr
     for (const ItemPart &part : kItemParts) {
         InteropReport report;
         Outcome outcome = part.write(context, (side / part.file).string(), &report);
-        if (!outcome.ok && report.localFileFailed) return context.FailLocal("backup: " + outcome.message);
+        if (!outcome.ok && IsPcFailure(outcome.kind)) return context.FailLocal("backup: " + outcome.message);
         if (!outcome.ok) return context.Fail(outcome);
         (*counts)[part.count] = report.written;
         for (const std::string &line : report.mayBeCutLines) mayBeCut->text += part.file + (": " + line) + "\n";
@@ -578,7 +578,7 @@ int RestoreItems(Context &context, const fs::path &folder, bool contacts, bool c
         if (!part.chosen) continue;
         InteropReport added;
         Outcome outcome = part.add(context, (folder / part.file).string(), true, &added);
-        if (!outcome.ok && added.localFileFailed) return context.FailLocal("restore: " + outcome.message);
+        if (!outcome.ok && IsPcFailure(outcome.kind)) return context.FailLocal("restore: " + outcome.message);
         if (!outcome.ok) return context.Fail(outcome);
         (*report)[part.key] = ImportJson(added);
     }

@@ -45,7 +45,7 @@ Outcome LocateFile(Context &context, const std::vector<std::string> &folder, con
     const FolderEntry *entry = FindEntry(entries, name);
     std::vector<std::string> path = folder;
     path.push_back(entry ? entry->name : name);
-    if (!entry) return Outcome::Failed(0, "no such file on the phone: " + JoinDevicePath(path));
+    if (!entry) return Outcome::Failed(0, "no such file on the phone: " + JoinDevicePath(path), ErrorKind::kNotFound);
     if (entry->folder) return Outcome::Failed(0, "a folder, not a file: " + JoinDevicePath(path));
     *found = *entry;
     return outcome;
@@ -61,9 +61,11 @@ Outcome CheckRoom(Context &context, const std::vector<std::string> &target, uint
     if (!store) return outcome;
     uint64_t room = store->freeBytes + (existing && !existing->folder ? existing->Size() : 0);
     if (size <= room) return outcome;
-    return Outcome::Failed(0, "not enough space for " + JoinDevicePath(target) + ": it needs " + std::to_string(size) +
-                                  " bytes, " + StoreName(*store) + " has " + std::to_string(store->freeBytes) +
-                                  " bytes free");
+    return Outcome::Failed(0,
+                           "not enough space for " + JoinDevicePath(target) + ": it needs " + std::to_string(size) +
+                               " bytes, " + StoreName(*store) + " has " + std::to_string(store->freeBytes) +
+                               " bytes free",
+                           ErrorKind::kNoRoomOnPhone);
 }
 
 }  // namespace
@@ -79,6 +81,7 @@ Outcome SayWhenRefused(Context &context, const std::vector<std::string> &folder,
     path.push_back(before.name);
     failed.message = "the phone refused to change " + JoinDevicePath(path) +
                      ": it is read-only (or open on the phone); it is as it was";
+    failed.kind = ErrorKind::kReadOnly;
     return failed;  // (with its note of what was done about it)
 }
 
@@ -211,7 +214,8 @@ int CmdList(Context &context, const std::string &path) {
                 entries = {*entry};
                 outcome = Outcome::Ok();
             } else if (!entry) {
-                outcome = Outcome::Failed(0, "no such file or folder on the phone: " + JoinDevicePath(folder));
+                outcome = Outcome::Failed(0, "no such file or folder on the phone: " + JoinDevicePath(folder),
+                                          ErrorKind::kNotFound);
             }
         }
     }
@@ -246,7 +250,7 @@ int CmdGet(Context &context, const std::string &remote, const std::string &local
     progress.Finish(outcome.ok);
     // The plug-in answers a PC disk that refused the bytes as a failure on the phone.
     if (!outcome.ok && !context.link.Interrupted() && target.ShortOfSpace(uint32_t(entry.size), &error))
-        return context.FailLocal("get: " + error);
+        return context.FailLocal("get: " + error, ErrorKind::kNoRoomOnPc);
     if (!outcome.ok) return context.Fail(outcome);
     if (!target.Commit(&error)) return context.FailLocal("get: " + error);
     if (options.keepTimes && local != "-" && !KeepPhoneTime(target.Destination(), entry, &error))

@@ -30,12 +30,9 @@ namespace {
 const char kContactType[] = "phonebook/private";
 const char kAppointmentType[] = "schedule";
 
-Outcome Interrupted() { return Outcome::Failed(0, "interrupted"); }
+Outcome Interrupted() { return Outcome::Failed(0, "interrupted", ErrorKind::kInterrupted); }
 
-Outcome LocalFailure(InteropReport *report, const std::string &message) {
-    report->localFileFailed = true;
-    return Outcome::Failed(0, message);
-}
+Outcome LocalFailure(const std::string &message) { return Outcome::Failed(0, message, ErrorKind::kPcFile); }
 
 // The whole file, or standard input for "-".
 bool ReadInput(const std::string &path, std::string *text, std::string *error) {
@@ -66,13 +63,13 @@ Outcome WriteOutput(const std::string &path, const std::string &defaultName, con
                     InteropReport *report) {
     DownloadTarget target;
     std::string error;
-    if (!target.Prepare(path, defaultName, &error)) return LocalFailure(report, error);
+    if (!target.Prepare(path, defaultName, &error)) return LocalFailure(error);
     std::FILE *file = OpenLocal(target.TemporaryPath(), "wb");
-    if (!file) return LocalFailure(report, SystemReason(target.TemporaryPath()));
+    if (!file) return LocalFailure(SystemReason(target.TemporaryPath()));
     bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
     written = std::fclose(file) == 0 && written;
-    if (!written) return LocalFailure(report, SystemReason(target.Destination()));
-    if (!target.Commit(&error)) return LocalFailure(report, error);
+    if (!written) return LocalFailure(SystemReason(target.Destination()));
+    if (!target.Commit(&error)) return LocalFailure(error);
     return Outcome::Ok();
 }
 
@@ -290,9 +287,9 @@ Outcome ExportMessages(Context &context, const std::string &path, InteropReport 
 
 Outcome ImportContacts(Context &context, const std::string &path, bool skipExisting, InteropReport *report) {
     std::string text, error;
-    if (!ReadInput(path, &text, &error)) return LocalFailure(report, error);
+    if (!ReadInput(path, &text, &error)) return LocalFailure(error);
     std::vector<ReadCard> cards = ReadVCards(text);
-    if (cards.empty()) return LocalFailure(report, path + ": no vCard (BEGIN:VCARD) in it");
+    if (cards.empty()) return LocalFailure(path + ": no vCard (BEGIN:VCARD) in it");
     std::set<std::string> onPhone;
     if (skipExisting) {
         std::vector<ContactFields> contacts;
@@ -322,9 +319,9 @@ Outcome ImportCalendar(Context &context, const std::string &path, bool skipExist
     if (!CanReadICalendar())
         return Outcome::Failed(0, "this build reads no iCalendar files (it has no iCalendar library); export works");
     std::string text, error;
-    if (!ReadInput(path, &text, &error)) return LocalFailure(report, error);
+    if (!ReadInput(path, &text, &error)) return LocalFailure(error);
     std::vector<ReadEvent> events;
-    if (!ReadICalendar(text, &events, &error)) return LocalFailure(report, path + ": " + error);
+    if (!ReadICalendar(text, &events, &error)) return LocalFailure(path + ": " + error);
     std::set<std::string> onPhone;
     if (skipExisting) {
         std::vector<ItemFields> appointments;
@@ -378,7 +375,7 @@ const ExportKind kExports[] = {{"contacts", "contacts", ExportContacts},
                                {"sms", "messages", ExportMessages}};
 
 int Failed(Context &context, const Outcome &outcome, const InteropReport &report, const std::string &what) {
-    if (report.localFileFailed) return context.FailLocal(what + ": " + outcome.message);
+    if (IsPcFailure(outcome.kind)) return context.FailLocal(what + ": " + outcome.message);
     return context.Fail(Outcome::Failed(outcome.status, what + ": " + outcome.message));
 }
 

@@ -55,7 +55,8 @@ Outcome Select(Context &context, const std::vector<std::string> &typed, const Tr
         if (entry->folder) return AddFolder(context, path, {}, selection);  // a folder named whole: its content
         chosen.push_back(*entry);
     } else {
-        return Outcome::Failed(0, "no such file or folder on the phone: " + JoinDevicePath(typed));
+        return Outcome::Failed(0, "no such file or folder on the phone: " + JoinDevicePath(typed),
+                               ErrorKind::kNotFound);
     }
     for (const FolderEntry &entry : chosen) {
         std::vector<std::string> path = parent;

@@ -102,10 +102,11 @@ int Context::LockPhoneForWriting(const char *command) {
     }
     if (!error.empty()) return FailLocal(std::string(command) + ": " + error);
     return Report(kExitFailed,
-                  std::string(command) + ": another cebridge is writing to this phone; try again when it is done", 0);
+                  std::string(command) + ": another cebridge is writing to this phone; try again when it is done", 0,
+                  ErrorKind::kBusy);
 }
 
-int Context::Report(int exitCode, const std::string &message, uint32_t status) {
+int Context::Report(int exitCode, const std::string &message, uint32_t status, ErrorKind kind) {
     std::string text = batchLine > 0 ? "line " + std::to_string(batchLine) + ": " + message : message;
     if (!captured) {  // (else the failure document carries it)
         if (status != 0)
@@ -115,18 +116,21 @@ int Context::Report(int exitCode, const std::string &message, uint32_t status) {
     }
     m_failure = message;
     m_failureStatus = status;
+    m_failureKind = kind;
     return exitCode;
 }
 
 int Context::Fail(const Outcome &outcome) {
     std::string note = outcome.note.empty() ? "" : "; " + DeviceToTerminal(outcome.note);
-    if (g_interrupted.load()) return Report(kExitInterrupted, "interrupted" + note, 0);
-    return Report(kExitFailed, DeviceToTerminal(outcome.message) + note, outcome.status);
+    if (g_interrupted.load()) return Report(kExitInterrupted, "interrupted" + note, 0, ErrorKind::kInterrupted);
+    return Report(kExitFailed, DeviceToTerminal(outcome.message) + note, outcome.status, outcome.kind);
 }
 
-int Context::FailUsage(const std::string &message) { return Report(kExitUsage, message, 0); }
-int Context::FailLocal(const std::string &message) { return Report(kExitLocalFile, message, 0); }
-int Context::FailConnect(const std::string &message) { return Report(kExitNoConnection, message, 0); }
+int Context::FailUsage(const std::string &message) { return Report(kExitUsage, message, 0, ErrorKind::kBadInput); }
+int Context::FailLocal(const std::string &message, ErrorKind kind) { return Report(kExitLocalFile, message, 0, kind); }
+int Context::FailConnect(const std::string &message) {
+    return Report(kExitNoConnection, message, 0, ErrorKind::kNoConnection);
+}
 
 void Context::Emit(const std::string &tableText, const nlohmann::json &document) {
     m_emitted = true;
@@ -151,6 +155,7 @@ void Context::BeginCommand() {
     m_emitted = false;
     m_failure.clear();
     m_failureStatus = 0;
+    m_failureKind = ErrorKind::kNone;
     jsonToStderr = false;
 }
 

@@ -52,7 +52,7 @@ public:
     // Prints a failed outcome and gives its exit code.
     int Fail(const Outcome &outcome);
     int FailUsage(const std::string &message);
-    int FailLocal(const std::string &message);
+    int FailLocal(const std::string &message, ErrorKind kind = ErrorKind::kPcFile);
     int FailConnect(const std::string &message);
 
     // Data: the table text in table mode, the JSON document in --json mode.
@@ -62,6 +62,8 @@ public:
     // own gets one for its failure, so every exit prints exactly one.
     void BeginCommand();
     void EndCommand(int exitCode);
+    // The kind of the last command's failure (kNone when it did not fail).
+    ErrorKind FailureKind() const { return m_failureKind; }
     bool compactJson = false;   // one document per line (batch, shell)
     int batchLine = 0;          // the batch file's line being run, 0 outside a batch
     bool jsonToStderr = false;  // standard output carries a file (get -)
@@ -82,12 +84,13 @@ public:
     std::map<std::string, std::vector<ContentItem>> lastListings;  // by object type
 
 private:
-    int Report(int exitCode, const std::string &message, uint32_t status);
+    int Report(int exitCode, const std::string &message, uint32_t status, ErrorKind kind);
 
     std::unique_ptr<ProcessLock> m_phoneLock;
     bool m_emitted = false;
     std::string m_failure;
     uint32_t m_failureStatus = 0;
+    ErrorKind m_failureKind = ErrorKind::kNone;
 };
 
 }  // namespace host

@@ -45,9 +45,8 @@ bool SetModified(const std::string &path, int64_t instant, std::string *error) {
     return !failure;
 }
 
-CopyResult LocalFailure(CopyResult result, const std::string &message) {
-    result.outcome = Outcome::Failed(0, message);
-    result.localFailure = true;
+CopyResult LocalFailure(CopyResult result, const std::string &message, ErrorKind kind = ErrorKind::kPcFile) {
+    result.outcome = Outcome::Failed(0, message, kind);
     return result;
 }
 
@@ -85,7 +84,8 @@ CopyResult DownloadOne(Context &context, const PlannedDownload &item, bool keepT
         return result;
     }
     if (!result.outcome.ok && !context.link.Interrupted() && target.ShortOfSpace(item.source.Size(), &error))
-        return LocalFailure(result, error);  // (the plug-in answers a full PC disk as a failure on the phone)
+        return LocalFailure(result, error,
+                            ErrorKind::kNoRoomOnPc);  // (the plug-in answers a full PC disk as a failure on the phone)
     if (!result.outcome.ok) {
         result.outcome.message += ": " + JoinDevicePath(item.source.Path());  // (device text, as outcomes carry)
         return result;
@@ -335,7 +335,8 @@ Outcome UploadWhole(DeviceLink &link, const std::string &localPath, const std::s
 }
 
 int FailCopy(Context &context, const char *command, const CopyResult &result) {
-    if (result.localFailure) return context.FailLocal(std::string(command) + ": " + result.outcome.message);
+    if (IsPcFailure(result.outcome.kind))
+        return context.FailLocal(std::string(command) + ": " + result.outcome.message, result.outcome.kind);
     return context.Fail(result.outcome);
 }
 

@@ -50,7 +50,6 @@ struct PlannedDownload {
 
 struct CopyResult {
     Outcome outcome = Outcome::Ok();
-    bool localFailure = false;         // the failure was the PC's (exit 3)
     uint64_t files = 0, bytes = 0;     // what was copied
     std::vector<std::string> skipped;  // "PATH: why", files left out
 };

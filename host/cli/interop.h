@@ -27,7 +27,6 @@ struct InteropReport {
     // export: the items with values the phone's widths may have cut, as lines and as JSON
     std::vector<std::string> mayBeCutLines;
     nlohmann::json mayBeCut = nlohmann::json::array();
-    bool localFileFailed = false;  // a failed outcome was the PC file's, not the phone's
 };
 
 // Every contact of the phone into a vCard 3.0 file.

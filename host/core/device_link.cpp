@@ -106,6 +106,26 @@ const FolderEntry *FindEntry(const std::vector<FolderEntry> &entries, const std:
     return loose;
 }
 
+const char *ErrorKindName(ErrorKind kind) {
+    switch (kind) {
+    case ErrorKind::kNone: return "none";
+    case ErrorKind::kPhoneRefused: return "phoneRefused";
+    case ErrorKind::kNotFound: return "notFound";
+    case ErrorKind::kNotAFolder: return "notAFolder";
+    case ErrorKind::kNoRoomOnPhone: return "noRoomOnPhone";
+    case ErrorKind::kNoRoomOnPc: return "noRoomOnPc";
+    case ErrorKind::kReadOnly: return "readOnly";
+    case ErrorKind::kInterrupted: return "interrupted";
+    case ErrorKind::kPcFile: return "pcFile";
+    case ErrorKind::kBadInput: return "badInput";
+    case ErrorKind::kBusy: return "busy";
+    case ErrorKind::kNoConnection: return "noConnection";
+    }
+    return "phoneRefused";
+}
+
+bool IsPcFailure(ErrorKind kind) { return kind == ErrorKind::kPcFile || kind == ErrorKind::kNoRoomOnPc; }
+
 std::string StatusName(uint32_t status) {
     switch (status) {
     case 0: return "no answer";
@@ -128,11 +148,13 @@ Answer DeviceLink::Exchange(const Request &request, int idleSeconds, const Progr
 }
 
 Outcome DeviceLink::FromAnswer(const Answer &answer, const char *what) const {
-    if (!answer.received) {
-        if (m_interrupted.load()) return Outcome::Failed(0, std::string(what) + ": interrupted");
-        return Outcome::Failed(0, std::string(what) + ": the plug-in did not answer");
+    if (answer.received && answer.status == ST_OK) return Outcome::Ok();
+    if (m_interrupted.load()) {  // (an aborted request is answered as failed)
+        const std::string said = answer.received ? "interrupted (" + StatusName(answer.status) + ")" : "interrupted";
+        return Outcome::Failed(answer.received ? answer.status : 0, std::string(what) + ": " + said,
+                               ErrorKind::kInterrupted);
     }
-    if (answer.status == ST_OK) return Outcome::Ok();
+    if (!answer.received) return Outcome::Failed(0, std::string(what) + ": the plug-in did not answer");
     return Outcome::Failed(answer.status, std::string(what) + ": " + StatusName(answer.status));
 }
 
@@ -149,6 +171,7 @@ Outcome DeviceLink::Connect() {
     Answer answer = Exchange(MakeRequest(CMD_APP_CON, 0), kConnectSeconds);
     Outcome outcome = FromAnswer(answer, "connect");
     if (!outcome.ok && answer.status == ST_CONNECT_FAILED) {
+        outcome.kind = ErrorKind::kNoConnection;
         std::string code = answer.Value(PAR_ERRCODE);
         outcome.message = code == "00000020" ? "could not connect: the phone did not give its number"
                                              : "could not connect: the phone's link did not come up";
@@ -274,7 +297,8 @@ Outcome DeviceLink::MakeFolders(const std::vector<std::string> &folders) {
         const FolderEntry *entry = FindEntry(entries, folders[i]);
         if (entry && !entry->folder)
             return Outcome::Failed(
-                0, "a file is in the way: " + JoinDevicePath({folders.begin(), folders.begin() + i + 1}));
+                0, "a file is in the way: " + JoinDevicePath({folders.begin(), folders.begin() + i + 1}),
+                ErrorKind::kNotAFolder);
         outcome = Into(entry ? entry->name : folders[i], entry == nullptr);
     }
     // The plug-in answers a create the phone refused as done: look whether it is there.
@@ -292,8 +316,8 @@ Outcome DeviceLink::EnterFolder(const std::vector<std::string> &folders, std::ve
         if (!outcome.ok) break;
         const FolderEntry *entry = FindEntry(entries, folders[i]);
         const std::string shown = JoinDevicePath({folders.begin(), folders.begin() + i + 1});
-        if (!entry) return Outcome::Failed(0, "no such folder on the phone: " + shown);
-        if (!entry->folder) return Outcome::Failed(0, "not a folder on the phone: " + shown);
+        if (!entry) return Outcome::Failed(0, "no such folder on the phone: " + shown, ErrorKind::kNotFound);
+        if (!entry->folder) return Outcome::Failed(0, "not a folder on the phone: " + shown, ErrorKind::kNotAFolder);
         // A name typed with a run of spaces is the phone's; the listing's has one.
         outcome = Into(SameDeviceName(entry->name, folders[i]) ? entry->name : folders[i], false);
         std::string phoneName;

@@ -13,6 +13,27 @@
 
 namespace host {
 
+// What kind of failure an outcome is: front ends answer by kind (an exit code, an
+// HTTP status), never by the words of the message.
+enum class ErrorKind {
+    kNone,          // it did not fail
+    kPhoneRefused,  // the phone or the plug-in said no
+    kNotFound,
+    kNotAFolder,  // a file is where a folder is wanted
+    kNoRoomOnPhone,
+    kNoRoomOnPc,
+    kReadOnly,
+    kInterrupted,
+    kPcFile,  // a PC file could not be read or written
+    kBadInput,
+    kBusy,  // another process is writing to the phone
+    kNoConnection,
+};
+// "notFound", "noRoomOnPhone"...
+const char *ErrorKindName(ErrorKind kind);
+// The PC's failures (a file it could not read or write, a full disk), not the phone's.
+bool IsPcFailure(ErrorKind kind);
+
 // How an operation ended. `status` is the plug-in's status code (0 when no answer).
 struct Outcome {
     bool ok = false;
@@ -20,9 +41,12 @@ struct Outcome {
     std::string message;    // a sentence for people when it failed
     std::string note;       // what was done about a failure (said also when it was interrupted)
     bool nameLost = false;  // the listing's name is not the phone's, and the phone's cannot be said
+    ErrorKind kind = ErrorKind::kNone;
 
     static Outcome Ok() { return {true, ST_OK, {}, {}}; }
-    static Outcome Failed(uint32_t status, std::string message) { return {false, status, std::move(message), {}}; }
+    static Outcome Failed(uint32_t status, std::string message, ErrorKind kind = ErrorKind::kPhoneRefused) {
+        return {false, status, std::move(message), {}, false, kind};
+    }
 };
 
 struct Memory {

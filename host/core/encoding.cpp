@@ -81,7 +81,8 @@ public:
     // The converter from `from` to `to` in its initial state, or kNone.
     iconv_t Get(const std::string &from, const std::string &to) {
         auto found = m_open.find({from, to});
-        if (found == m_open.end()) found = m_open.emplace(std::make_pair(from, to), iconv_open(to.c_str(), from.c_str())).first;
+        if (found == m_open.end())
+            found = m_open.emplace(std::make_pair(from, to), iconv_open(to.c_str(), from.c_str())).first;
         if (found->second != kNone) iconv(found->second, nullptr, nullptr, nullptr, nullptr);
         return found->second;
     }
@@ -94,11 +95,11 @@ thread_local Converters t_converters;
 
 // Character sets that spell ASCII as ASCII, so that ASCII text needs no converting.
 bool KeepsAscii(const std::string &charset) {
-    static const char *const kSets[] = {"UTF-8",   "US-ASCII", "ASCII", "CP874",  "CP932",     "CP936",   "CP949",
-                                        "CP950",   "EUC-KR",   "EUC-JP", "GBK",   "GB2312",    "BIG5",    "SHIFT_JIS",
-                                        "KOI8-R",  "CP1250",   "CP1251", "CP1252", "CP1253",   "CP1254",  "CP1255",
-                                        "CP1256",  "CP1257",   "CP1258", "ISO-8859-1", "ISO-8859-2", "ISO-8859-15",
-                                        "WINDOWS-1251", "WINDOWS-1252"};
+    static const char *const kSets[] = {
+        "UTF-8",      "US-ASCII",   "ASCII",       "CP874",        "CP932",       "CP936",     "CP949",  "CP950",
+        "EUC-KR",     "EUC-JP",     "GBK",         "GB2312",       "BIG5",        "SHIFT_JIS", "KOI8-R", "CP1250",
+        "CP1251",     "CP1252",     "CP1253",      "CP1254",       "CP1255",      "CP1256",    "CP1257", "CP1258",
+        "ISO-8859-1", "ISO-8859-2", "ISO-8859-15", "WINDOWS-1251", "WINDOWS-1252"};
     std::string name = charset;
     for (char &c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return std::find(std::begin(kSets), std::end(kSets), name) != std::end(kSets);

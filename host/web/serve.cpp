@@ -47,6 +47,7 @@ void StopOnSignals() {
 
 struct Answer {
     int exitCode = kExitOk;
+    ErrorKind kind = ErrorKind::kNone;
     nlohmann::json document;
 };
 
@@ -111,6 +112,7 @@ public:
         int exitCode = kExitOk;
         AddCommands(app, m_context, exitCode, false);
         answer.exitCode = ParseAndRun(app, m_context, exitCode, words);
+        answer.kind = m_context.FailureKind();
         m_busy = false;
         m_context.captured = nullptr;
         m_events.Publish({{"event", "connection"}, {"connected", m_context.connected}});
@@ -130,22 +132,19 @@ private:
     std::atomic<bool> m_busy{false};
 };
 
-// The HTTP status of a command's outcome. Until the host's results carry kinds,
-// the phone's failures are told apart by their status names.
+// The HTTP status of a command's outcome, by the kind of its failure.
 int HttpStatus(const Answer &answer) {
-    switch (answer.exitCode) {
-    case kExitOk: return 200;
-    case kExitUsage: return 400;
-    case kExitLocalFile: return 500;
-    case kExitInterrupted: return 409;
-    case kExitNoConnection: return 503;
-    default: break;
+    if (answer.exitCode == kExitOk) return 200;
+    switch (answer.kind) {
+    case ErrorKind::kBadInput: return 400;
+    case ErrorKind::kReadOnly: return 403;
+    case ErrorKind::kNotFound: return 404;
+    case ErrorKind::kNoRoomOnPhone:
+    case ErrorKind::kNoRoomOnPc: return 507;
+    case ErrorKind::kPcFile: return 500;
+    case ErrorKind::kNoConnection: return 503;
+    default: return 409;  // refused, busy, interrupted, in the way
     }
-    const std::string name = answer.document.value("statusName", "");
-    const std::string message = answer.document.value("error", "");
-    if (name.find("NOT_FOUND") != std::string::npos || message.find("no such") != std::string::npos) return 404;
-    if (message.find("no room") != std::string::npos) return 507;
-    return 409;
 }
 
 void Reply(httplib::Response &response, const Answer &answer) {

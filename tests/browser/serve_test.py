@@ -97,6 +97,18 @@ class ApiTest(unittest.TestCase):
         self.assertEqual(self.server.json('GET', '/api/file?path=' + q('/My Documents/새 파일.bin'))[0], 404)
         self.assertEqual(os.listdir(self.server.tmp), [])
 
+    def test_failures_answer_with_the_status_of_their_kind(self):
+        with open(os.path.join(self.server.phone, 'device.json')) as file:
+            device = json.load(file)
+        device['stores']['My Storage'].update(freeToCaller=1000, totalFree=1000)
+        with open(os.path.join(self.server.phone, 'device.json'), 'w') as file:
+            json.dump(device, file)
+        status, answer = self.server.request('PUT', '/api/file?path=' + q('/My Storage/big.bin'), b'x' * 300_000)
+        self.assertEqual(status, 507, answer)
+        self.assertEqual(self.server.json('GET', '/api/files?path=' + q('/My Documents/none'))[0], 404)
+        self.assertEqual(self.server.json('GET', '/api/file?path=' + q('/My Documents/none.txt'))[0], 404)
+        self.assertEqual(self.server.json('POST', '/api/folder?path=' + q('/My Documents/회의록.txt/sub'))[0], 409)
+
     def test_a_page_that_goes_away_mid_upload_leaves_nothing(self):
         connection = http.client.HTTPConnection('127.0.0.1', self.server.port)
         connection.putrequest('PUT', '/api/file?path=' + q('/My Documents/half.bin'))
