@@ -1,6 +1,5 @@
-// The state one run of the host keeps: options, the plug-in session, the phone's
-// connection, the current device folder (for the shell) and the last listings
-// (IDs belong to the last listing of their kind), plus how results are printed.
+// The state one run of the host keeps: options, the phone's session (the core's
+// PhoneSession), plus how results are printed.
 #ifndef CEBRIDGE_HOST_CONTEXT_H
 #define CEBRIDGE_HOST_CONTEXT_H
 
@@ -12,9 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "agent_client.h"
-#include "device_link.h"
-#include "safeguards.h"
+#include "phone_session.h"
 
 namespace host {
 
@@ -28,21 +25,17 @@ enum ExitCode : int {
     kExitNoConnection = 5,  // could not connect
 };
 
-struct Options {
+struct Options : SessionOptions {
     bool json = false;
     bool verbose = false;
     bool progress = false;  // progress even when stderr is not a terminal
-    std::string device;     // CEBRIDGE_DEVICE
-    std::string rapi;       // CEBRIDGE_RAPI
-    std::string plugin;     // CEBRIDGE_PLUGIN
-    std::string logDir;     // CEBRIDGE_LOG_DIR
 };
 
 extern std::atomic<bool> g_interrupted;
 
-class Context {
+class Context : public PhoneSession {
 public:
-    explicit Context(Options options) : options(std::move(options)), link(client, g_interrupted) {}
+    explicit Context(Options options) : PhoneSession(g_interrupted), options(std::move(options)) {}
 
     // Loads the plug-in (once) and connects the phone (once); prints why not.
     int Connect();
@@ -71,22 +64,11 @@ public:
     // included, lands here instead of on standard output, and nothing is printed.
     nlohmann::json *captured = nullptr;
 
-    // A device path as typed (relative to the shell's folder) split into parts, in
-    // the device's code page.
-    std::vector<std::string> ResolveDevicePath(const std::string &typed) const;
-
     Options options;
-    AgentClient client;
-    DeviceLink link;
-    bool pluginOpen = false;
-    bool connected = false;
-    std::vector<std::string> currentFolder;                        // device code page
-    std::map<std::string, std::vector<ContentItem>> lastListings;  // by object type
 
 private:
     int Report(int exitCode, const std::string &message, uint32_t status, ErrorKind kind);
 
-    std::unique_ptr<ProcessLock> m_phoneLock;
     bool m_emitted = false;
     std::string m_failure;
     uint32_t m_failureStatus = 0;

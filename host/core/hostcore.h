@@ -2,6 +2,7 @@
 // `cebridge serve`, tests). It prints nothing: results are values, and the plug-in's own
 // printing goes to the log (console.h). What it offers, by header:
 //
+//   phone_session.h     one phone as a front end holds it: connect, the write lock, folders
 //   agent_client.h      loads the plug-in and drives it through its four exports
 //   device_link.h       the phone's operations in the plug-in's protocol, outcomes as data
 //   xml_answer.h        the plug-in's XML answers (written unescaped) read as a tree
@@ -30,6 +31,7 @@
 #include "local_files.h"
 #include "pc_setup.h"
 #include "phone_keeps.h"
+#include "phone_session.h"
 #include "safeguards.h"
 #include "sha256.h"
 #include "vcard.h"

@@ -1,0 +1,121 @@
+#include "phone_session.h"
+
+#include <chrono>
+#include <filesystem>
+
+#include "console.h"
+#include "encoding.h"
+#include "local_files.h"
+#include "pc_setup.h"
+
+namespace fs = std::filesystem;
+
+namespace host {
+namespace {
+
+constexpr int kKeptLogDays = 7;
+constexpr uint64_t kKeptLogBytes = uint64_t(64) << 20;
+
+// Why the link did not come up, as far as the agent's side can tell: the RAPI
+// provider, the phone image the emulator was told to open, or the time it took.
+std::string WhyNoLink(const SessionOptions &options, const std::string &pluginPath,
+                      std::chrono::steady_clock::duration waited) {
+    std::string provider = !options.rapi.empty() ? options.rapi : Environment("CEBRIDGE_RAPI");
+#if !defined(_WIN32)
+    if (provider.empty()) provider = (fs::path(pluginPath).parent_path() / "libceemu.so").string();
+#endif
+    std::string error;
+    if (!provider.empty() && !ProbeLibrary(provider, &error)) return "no RAPI provider: " + error;
+    std::string device = !options.device.empty() ? options.device : Environment("CEBRIDGE_DEVICE");
+    if (!device.empty()) {
+        std::error_code failure;
+        fs::file_status status = fs::status(LocalPath(device), failure);
+        if (!fs::exists(status)) return "the phone image is missing: " + device;
+        if (!fs::is_directory(status)) return "the phone image is not a folder: " + device;
+        fs::directory_iterator probe(LocalPath(device), failure);
+        if (failure) return "the phone image is unreadable: " + device + ": " + failure.message();
+    }
+    if (waited >= std::chrono::seconds(29)) return "the phone's link did not come up within 30 seconds";
+    return "the phone refused the link";
+}
+
+Outcome OpenPlugin(AgentClient &client, const SessionOptions &options, ConnectReport *report) {
+    SetEnvironment("CEBRIDGE_DEVICE", options.device);
+    SetEnvironment("CEBRIDGE_RAPI", options.rapi);
+    std::string error;
+    if (!InstallDtdsAndSaPath(&error)) report->warnings.push_back(error);
+    std::string logDir = options.logDir.empty() ? DefaultLogDirectory() : options.logDir;
+    if (std::string why = PrepareLogFolder(logDir); !why.empty())
+        report->warnings.push_back("no log this session: " + logDir + ": " + why);
+    if (options.logDir.empty())                               // (it holds CEBRIDGE_LOG_DIR when that is set)
+        PruneDailyLogs(logDir, kKeptLogDays, kKeptLogBytes);  // a folder of one's own choosing is left alone
+    if (options.routeProcessOutput)                           // (to the null device when the folder is unusable)
+        RouteProcessOutputTo(ConsoleLogPath(logDir));
+    std::string plugin = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
+    std::string pluginLogDir = PluginPcPath(logDir);  // the plug-in's form, when it has one
+    if (!client.Open(plugin, pluginLogDir.empty() ? logDir : pluginLogDir, &error))
+        return Outcome::Failed(0, "cannot load the plug-in: " + error, ErrorKind::kNoConnection);
+    KeepLogsPrivate(logDir);
+    return Outcome::Ok();
+}
+
+}  // namespace
+
+Outcome PhoneSession::Connect(const SessionOptions &options, ConnectReport *report) {
+    if (connected) return Outcome::Ok();
+    if (std::string problem = CodePageProblem(); !problem.empty())
+        return Outcome::Failed(0, problem, ErrorKind::kBadInput);
+    if (!pluginOpen) {
+        Outcome opened = OpenPlugin(client, options, report);
+        if (!opened.ok) return opened;
+        pluginOpen = true;
+    }
+    auto started = std::chrono::steady_clock::now();
+    const uint64_t printedBefore = ProcessOutputMark();
+    Outcome outcome = link.Connect();
+    if (outcome.ok) {
+        connected = true;
+        return outcome;
+    }
+    if (link.Interrupted()) {
+        outcome.kind = ErrorKind::kInterrupted;
+        return outcome;
+    }
+    report->phoneSaid = ProcessOutputSince(printedBefore);
+    std::string plugin = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
+    if (outcome.status == ST_CONNECT_FAILED && outcome.message.find("number") == std::string::npos)
+        outcome.message = "could not connect: " + WhyNoLink(options, plugin, std::chrono::steady_clock::now() - started);
+    outcome.kind = ErrorKind::kNoConnection;
+    return outcome;
+}
+
+Outcome PhoneSession::LockForWriting(const SessionOptions &options) {
+    if (m_phoneLock) return Outcome::Ok();
+    std::string device = !options.device.empty() ? options.device : Environment("CEBRIDGE_DEVICE"), error;
+    std::error_code ignored;
+    if (!device.empty()) device = fs::weakly_canonical(LocalPath(device), ignored).string();
+    auto lock = std::make_unique<ProcessLock>();
+    if (lock->Take("phone " + device, &error)) {
+        m_phoneLock = std::move(lock);
+        return Outcome::Ok();
+    }
+    if (!error.empty()) return Outcome::Failed(0, error, ErrorKind::kPcFile);
+    return Outcome::Failed(0, "another cebridge is writing to this phone; try again when it is done", ErrorKind::kBusy);
+}
+
+std::vector<std::string> PhoneSession::ResolveDevicePath(const std::string &typed) const {
+    std::vector<std::string> parts;
+    bool absolute = !typed.empty() && (typed[0] == '/' || typed[0] == '\\');
+    if (!absolute) parts = currentFolder;
+    for (const std::string &part : SplitDevicePath(TerminalToDeviceName(typed))) {
+        if (part == ".") continue;
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+            continue;
+        }
+        parts.push_back(part);
+    }
+    return parts;
+}
+
+}  // namespace host

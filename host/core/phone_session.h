@@ -1,0 +1,66 @@
+// One phone as a front end holds it: the plug-in's session, the phone's connection,
+// the current device folder (for the shell) and the last listings (IDs belong to the
+// last listing of their kind), and the lock that keeps a second process from writing
+// to the same phone.
+#ifndef CEBRIDGE_HOST_PHONE_SESSION_H
+#define CEBRIDGE_HOST_PHONE_SESSION_H
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "agent_client.h"
+#include "device_link.h"
+#include "safeguards.h"
+
+namespace host {
+
+// Where the phone and the plug-in are; empty: the environment's or the default.
+struct SessionOptions {
+    std::string device;  // CEBRIDGE_DEVICE
+    std::string rapi;    // CEBRIDGE_RAPI
+    std::string plugin;  // CEBRIDGE_PLUGIN
+    std::string logDir;  // CEBRIDGE_LOG_DIR
+    // The plug-in prints on the process's standard output and error: they go to a file
+    // of the log folder (console.h). Off where the process's own must stay (a test).
+    bool routeProcessOutput = true;
+};
+
+// What a connect has to say besides its outcome.
+struct ConnectReport {
+    std::vector<std::string> warnings;  // what did not stop it: no log, the DTD files not installed
+    std::string phoneSaid;              // what the phone's side printed when it refused the link
+};
+
+class PhoneSession {
+public:
+    explicit PhoneSession(const std::atomic<bool> &interrupted) : link(client, interrupted) {}
+
+    // Loads the plug-in (once) and connects the phone (once). Fails with kBadInput
+    // (no such code page), kNoConnection or kInterrupted.
+    Outcome Connect(const SessionOptions &options, ConnectReport *report);
+    // One process at a time writes to a phone: fails with kBusy while another does
+    // (kPcFile when the lock cannot be made). Held until ReleaseWriteLock.
+    Outcome LockForWriting(const SessionOptions &options);
+    void ReleaseWriteLock() { m_phoneLock.reset(); }
+
+    // A device path as typed (relative to the current folder) split into parts, in
+    // the device's code page.
+    std::vector<std::string> ResolveDevicePath(const std::string &typed) const;
+
+    AgentClient client;
+    DeviceLink link;
+    bool pluginOpen = false;
+    bool connected = false;
+    std::vector<std::string> currentFolder;                        // device code page
+    std::map<std::string, std::vector<ContentItem>> lastListings;  // by object type
+
+private:
+    std::unique_ptr<ProcessLock> m_phoneLock;
+};
+
+}  // namespace host
+
+#endif  // CEBRIDGE_HOST_PHONE_SESSION_H
