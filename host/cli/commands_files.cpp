@@ -51,23 +51,6 @@ Outcome LocateFile(Context &context, const std::vector<std::string> &folder, con
     return outcome;
 }
 
-// Refuses an upload the target store cannot hold (a replaced file gives its bytes back).
-Outcome CheckRoom(Context &context, const std::vector<std::string> &target, uint64_t size,
-                  const FolderEntry *existing) {
-    Capability capability;
-    Outcome outcome = context.link.ReadCapability(&capability);
-    if (!outcome.ok) return outcome;
-    const Memory *store = StoreFor(capability, target);
-    if (!store) return outcome;
-    uint64_t room = store->freeBytes + (existing && !existing->folder ? existing->Size() : 0);
-    if (size <= room) return outcome;
-    return Outcome::Failed(0,
-                           "not enough space for " + JoinDevicePath(target) + ": it needs " + std::to_string(size) +
-                               " bytes, " + StoreName(*store) + " has " + std::to_string(store->freeBytes) +
-                               " bytes free",
-                           ErrorKind::kNoRoomOnPhone);
-}
-
 }  // namespace
 
 Outcome SayWhenRefused(Context &context, const std::vector<std::string> &folder, const FolderEntry &before,
@@ -294,7 +277,7 @@ int CmdPut(Context &context, const std::string &local, const std::string &remote
     }
     std::vector<std::string> target = folder;
     target.push_back(name);
-    if (outcome.ok) outcome = CheckRoom(context, target, source.Size(), existing);
+    if (outcome.ok) outcome = CheckRoom(context.link, target, source.Size(), existing);
     if (!outcome.ok) return context.Fail(outcome);
     if (name.size() > kMaxDownloadName)
         std::fprintf(ConsoleErr(),

@@ -267,23 +267,7 @@ std::string LocalPathFor(const std::string &folder, const std::vector<std::strin
     return path.string();
 }
 
-const Memory *StoreFor(const Capability &capability, const std::vector<std::string> &path) {
-    const Memory *objectStore = nullptr;
-    for (const Memory &memory : capability.memories) {
-        std::vector<std::string> location = SplitDevicePath(memory.location);
-        if (memory.location == "0")
-            objectStore = &memory;
-        else if (!path.empty() && location.size() == 1 && SameDeviceName(location[0], path[0]))
-            return &memory;
-    }
-    return objectStore;
-}
-
 std::string ShownPath(const std::vector<std::string> &parts) { return DeviceToTerminal(JoinDevicePath(parts)); }
-
-std::string StoreName(const Memory &store) {
-    return store.location == "0" ? "the phone's internal memory" : store.location;
-}
 
 CopyResult DownloadFiles(Context &context, std::vector<PlannedDownload> plan, bool keepTimes) {
     CopyResult result;

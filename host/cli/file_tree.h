@@ -63,13 +63,8 @@ struct PlannedUpload {
     std::string name;                 // device name
 };
 
-// The memory that holds a device path: the storage card or store whose folder is
-// its first part, else the object store (null when the capability lists none).
-const Memory *StoreFor(const Capability &capability, const std::vector<std::string> &path);
 // A device path as the terminal shows it.
 std::string ShownPath(const std::vector<std::string> &parts);
-// The store as an outcome names it (device text, as outcomes carry).
-std::string StoreName(const Memory &store);
 
 // Downloads a file of the current phone folder listed as `listed`; when the phone
 // does not know that name, under the phone's own name (see DeviceLink::PhoneName),

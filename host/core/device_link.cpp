@@ -106,6 +106,22 @@ const FolderEntry *FindEntry(const std::vector<FolderEntry> &entries, const std:
     return loose;
 }
 
+const Memory *StoreFor(const Capability &capability, const std::vector<std::string> &path) {
+    const Memory *objectStore = nullptr;
+    for (const Memory &memory : capability.memories) {
+        std::vector<std::string> location = SplitDevicePath(memory.location);
+        if (memory.location == "0")
+            objectStore = &memory;
+        else if (!path.empty() && location.size() == 1 && SameDeviceName(location[0], path[0]))
+            return &memory;
+    }
+    return objectStore;
+}
+
+std::string StoreName(const Memory &store) {
+    return store.location == "0" ? "the phone's internal memory" : store.location;
+}
+
 const char *ErrorKindName(ErrorKind kind) {
     switch (kind) {
     case ErrorKind::kNone: return "none";
@@ -443,6 +459,22 @@ Outcome DeviceLink::AddItem(const std::string &type, const std::string &itemText
 Outcome DeviceLink::DeleteItem(const std::string &type, const std::string &id) {
     Request request = MakeRequest(CMD_PUT, SUB_PUT_DELETE, {{PAR_TYPE, type}, {PAR_APP_ID, id}});
     return FromAnswer(Exchange(request, kRequestSeconds), "delete item");
+}
+
+Outcome CheckRoom(DeviceLink &link, const std::vector<std::string> &target, uint64_t size,
+                  const FolderEntry *existing) {
+    Capability capability;
+    Outcome outcome = link.ReadCapability(&capability);
+    if (!outcome.ok) return outcome;
+    const Memory *store = StoreFor(capability, target);
+    if (!store) return outcome;
+    uint64_t room = store->freeBytes + (existing && !existing->folder ? existing->Size() : 0);
+    if (size <= room) return outcome;
+    return Outcome::Failed(0,
+                           "not enough space for " + JoinDevicePath(target) + ": it needs " + std::to_string(size) +
+                               " bytes, " + StoreName(*store) + " has " + std::to_string(store->freeBytes) +
+                               " bytes free",
+                           ErrorKind::kNoRoomOnPhone);
 }
 
 }  // namespace host

@@ -97,6 +97,12 @@ bool SameDeviceName(const std::string &a, const std::string &b);
 // its entry too.
 const FolderEntry *FindEntry(const std::vector<FolderEntry> &entries, const std::string &name);
 
+// The memory that holds a device path: the storage card or store whose folder is
+// its first part, else the object store (null when the capability lists none).
+const Memory *StoreFor(const Capability &capability, const std::vector<std::string> &path);
+// The store as an outcome names it (device text, as outcomes carry).
+std::string StoreName(const Memory &store);
+
 // Answers of a status code in words.
 std::string StatusName(uint32_t status);
 
@@ -160,6 +166,10 @@ private:
     AgentClient &m_client;
     const std::atomic<bool> &m_interrupted;
 };
+
+// Refuses `size` bytes the store that holds `target` cannot take (kNoRoomOnPhone); a
+// file it replaces gives its bytes back.
+Outcome CheckRoom(DeviceLink &link, const std::vector<std::string> &target, uint64_t size, const FolderEntry *existing);
 
 }  // namespace host
 

@@ -84,7 +84,8 @@ Outcome PhoneSession::Connect(const SessionOptions &options, ConnectReport *repo
     report->phoneSaid = ProcessOutputSince(printedBefore);
     std::string plugin = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
     if (outcome.status == ST_CONNECT_FAILED && outcome.message.find("number") == std::string::npos)
-        outcome.message = "could not connect: " + WhyNoLink(options, plugin, std::chrono::steady_clock::now() - started);
+        outcome.message =
+            "could not connect: " + WhyNoLink(options, plugin, std::chrono::steady_clock::now() - started);
     outcome.kind = ErrorKind::kNoConnection;
     return outcome;
 }

@@ -10,6 +10,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 
 #include "commands.h"
@@ -118,6 +119,16 @@ public:
         m_events.Publish({{"event", "connection"}, {"connected", m_context.connected}});
         return answer;
     }
+    // An operation of the host's core on the phone (connected first), one at a time
+    // with the commands.
+    Outcome Do(const std::function<Outcome(PhoneSession &)> &operation) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ConnectReport report;
+        Outcome outcome = m_context.PhoneSession::Connect(m_context.options, &report);
+        for (const std::string &warning : report.warnings)
+            std::fprintf(ConsoleErr(), "cebridge: warning: %s\n", warning.c_str());
+        return outcome.ok ? operation(m_context) : outcome;
+    }
     // Stops the operation in flight as Ctrl-C stops a command.
     bool Cancel() {
         if (!m_busy) return false;
@@ -132,10 +143,9 @@ private:
     std::atomic<bool> m_busy{false};
 };
 
-// The HTTP status of a command's outcome, by the kind of its failure.
-int HttpStatus(const Answer &answer) {
-    if (answer.exitCode == kExitOk) return 200;
-    switch (answer.kind) {
+// The HTTP status of a failure of this kind.
+int HttpStatus(ErrorKind kind) {
+    switch (kind) {
     case ErrorKind::kBadInput: return 400;
     case ErrorKind::kReadOnly: return 403;
     case ErrorKind::kNotFound: return 404;
@@ -146,6 +156,8 @@ int HttpStatus(const Answer &answer) {
     default: return 409;  // refused, busy, interrupted, in the way
     }
 }
+
+int HttpStatus(const Answer &answer) { return answer.exitCode == kExitOk ? 200 : HttpStatus(answer.kind); }
 
 void Reply(httplib::Response &response, const Answer &answer) {
     web::SendJson(response, HttpStatus(answer), answer.document);
@@ -260,7 +272,11 @@ private:
         });
         http.Put("/api/file", [this](const httplib::Request &request, httplib::Response &response,
                                      const httplib::ContentReader &reader) {
-            TakeBody(reader, "upload", {"put", "--", kFile, Query(request, "path")}, response);
+            const std::string path = Query(request, "path");
+            const std::string length = request.get_header_value("Content-Length");
+            Outcome room = RoomForUpload(path, std::strtoull(length.c_str(), nullptr, 10));
+            if (!room.ok) return web::SendError(response, HttpStatus(room.kind), DeviceToTerminal(room.message));
+            TakeBody(reader, "upload", {"put", "--", kFile, path}, response);
         });
         http.Delete("/api/file", [this](const httplib::Request &request, httplib::Response &response) {
             Command(response, {"rm", "--", Query(request, "path")});
@@ -348,6 +364,19 @@ private:
                                           return file->gcount() > 0 &&
                                                  sink.write(buffer.data(), size_t(file->gcount()));
                                       });
+    }
+
+    // An upload the phone's store cannot hold is refused before its body comes: a page
+    // need not send gigabytes to hear that. Anything else the put itself says.
+    Outcome RoomForUpload(const std::string &path, uint64_t size) {
+        return m_desk.Do([&](PhoneSession &session) {
+            const std::vector<std::string> target = session.ResolveDevicePath(path);
+            if (target.empty()) return Outcome::Ok();
+            std::vector<FolderEntry> listing;
+            const std::vector<std::string> folder(target.begin(), target.end() - 1);
+            if (!session.link.EnterFolder(folder, &listing).ok) return Outcome::Ok();
+            return CheckRoom(session.link, target, size, FindEntry(listing, target.back()));
+        });
     }
 
     // The body goes to a private PC file named `name` as it arrives; `words` run on it

@@ -105,6 +105,14 @@ class ApiTest(unittest.TestCase):
             json.dump(device, file)
         status, answer = self.server.request('PUT', '/api/file?path=' + q('/My Storage/big.bin'), b'x' * 300_000)
         self.assertEqual(status, 507, answer)
+        # Refused on its length alone: the page need not send the body to hear it.
+        connection = http.client.HTTPConnection('127.0.0.1', self.server.port, timeout=10)
+        connection.putrequest('PUT', '/api/file?path=' + q('/My Storage/huge.bin'))
+        for name, value in (('Authorization', 'Bearer ' + self.server.token), ('Content-Length', str(10**10))):
+            connection.putheader(name, value)
+        connection.endheaders()
+        self.assertEqual(connection.getresponse().status, 507)
+        connection.close()
         self.assertEqual(self.server.json('GET', '/api/files?path=' + q('/My Documents/none'))[0], 404)
         self.assertEqual(self.server.json('GET', '/api/file?path=' + q('/My Documents/none.txt'))[0], 404)
         self.assertEqual(self.server.json('POST', '/api/folder?path=' + q('/My Documents/회의록.txt/sub'))[0], 409)
