@@ -3,6 +3,7 @@
 // a time reach the phone's single session, whichever tab or script sent it.
 #include "serve.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -403,12 +404,21 @@ private:
         Command(response, words);
     }
 
+    // Event streams leave workers for the requests: past this many open pages, one
+    // more is told to close some rather than hang them all.
+    static constexpr size_t kMostEventStreams = web::Server::kWorkers - 16;
+
     void Stream(httplib::Response &response) {
+        if (m_openStreams.fetch_add(1) >= kMostEventStreams) {
+            --m_openStreams;
+            return web::SendError(response, 503, "too many pages of this server are open: close some and reload");
+        }
         uint64_t seen = m_events.Published();
         EventHub &events = m_events;
         response.set_header("Cache-Control", "no-store");
         response.set_chunked_content_provider(
-            "text/event-stream", [&events, seen](size_t, httplib::DataSink &sink) mutable {
+            "text/event-stream",
+            [&events, seen](size_t, httplib::DataSink &sink) mutable {
                 std::string text;
                 for (const std::string &event : events.After(&seen, std::chrono::seconds(15)))
                     text += "data: " + event + "\n\n";
@@ -418,11 +428,13 @@ private:
                 }
                 if (text.empty()) text = ": still here\n\n";
                 return sink.write(text.data(), text.size());
-            });
+            },
+            [this](bool) { --m_openStreams; });
     }
 
     PhoneDesk &m_desk;
     EventHub &m_events;
+    std::atomic<size_t> m_openStreams{0};
 };
 
 void OpenBrowser(const std::string &address) {

@@ -49,6 +49,10 @@ void SendError(httplib::Response &response, int status, const std::string &messa
 Server::Server(ServeOptions options, std::string token) : m_options(std::move(options)) {
     m_identity.hostNames = HostNames(m_options.bind);
     m_identity.token = std::move(token);
+    // Each open page holds a worker for its event stream as long as it stays open, and
+    // a browser keeps a few more connections alive: the library's default of eight
+    // workers hung the API with a few pages open.
+    m_http.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
     m_http.set_pre_routing_handler(
         [this](const httplib::Request &request, httplib::Response &response) { return Guard(request, response); });
 }

@@ -15,6 +15,9 @@ namespace web {
 
 class Server {
 public:
+    // The requests served at once; an event stream holds one for as long as it is open.
+    static constexpr size_t kWorkers = 64;
+
     Server(ServeOptions options, std::string token);
 
     // Binds the address and port; false with `error` set.

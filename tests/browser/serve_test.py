@@ -60,7 +60,7 @@ class Server:
         return code
 
     def request(self, method, path, body=None, headers=None):
-        connection = http.client.HTTPConnection('127.0.0.1', self.port, timeout=60)
+        connection = http.client.HTTPConnection('127.0.0.1', self.port, timeout=30)
         connection.request(method, path, body=body,
                            headers={'Authorization': 'Bearer ' + self.token, **(headers or {})})
         response = connection.getresponse()
@@ -165,6 +165,20 @@ class ApiTest(unittest.TestCase):
         self.assertEqual(status, 200)
         self.assertNotIn('slow.bin', [entry['name'] for entry in listing['entries']])
         self.assertEqual(os.listdir(self.server.tmp), [])
+
+    def test_many_open_pages_leave_the_api_answering(self):
+        import socket
+        streams = []
+        for _ in range(12):  # each page holds one event stream open
+            stream = socket.create_connection(('127.0.0.1', self.server.port), timeout=10)
+            stream.sendall(('GET /api/events HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nAuthorization: Bearer %s\r\n\r\n'
+                            % (self.server.port, self.server.token)).encode())
+            streams.append(stream)
+        self.assertIn(b' 200 ', streams[-1].recv(100))
+        status, document = self.server.json('GET', '/api/info')
+        self.assertEqual(status, 200, document)
+        for stream in streams:
+            stream.close()
 
     def test_every_list_answers_in_its_command_line_shape(self):
         for path, key in (('/api/info', 'memories'), ('/api/calendar', 'items'), ('/api/calls', 'items'),
