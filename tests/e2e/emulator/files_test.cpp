@@ -255,15 +255,6 @@ TEST_F(EmulatorFilesTest, WritesTakeFromTheStoreFreeSpaceAndFailDiskFullBeyondIt
     EXPECT_TRUE(PutFile(u"\\Storage Card\\big.bin", bytes));  // the card has room
 }
 
-TEST_F(EmulatorFilesTest, ChangesPersistAcrossReconnects) {
-    ASSERT_TRUE(PutFile(u"\\Storage Card\\Music\\new.mp3", "tune"));
-    ASSERT_TRUE(api.CeCreateDirectory(CE_TEXT("\\Storage Card\\Playlists"), nullptr));
-    Disconnect();
-    Connect();
-    EXPECT_EQ(GetFile(u"\\Storage Card\\Music\\new.mp3"), "tune");
-    EXPECT_NE(Named(FindAll(u"\\Storage Card\\*.*", FAF_NAME), u"Playlists"), nullptr);
-}
-
 TEST_F(EmulatorFilesTest, HandlesEndWithTheLink) {
     HANDLE file = Open(u"\\My Documents\\readme.txt", OPEN_EXISTING);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);

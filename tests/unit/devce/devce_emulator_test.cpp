@@ -1,7 +1,6 @@
 // The DevCe wrappers against the emulated phone through the real RAPI table: the
-// demo phone's files and PIM volume, writes through the volume's journal that
-// survive reopening the image and crashes, the device.json switches and an injected
-// fault.
+// demo phone's PIM volume, writes through the volume's journal that
+// survive reopening the image and crashes, and an injected fault.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -147,30 +146,6 @@ protected:
     uint8_t *m_buffer = nullptr;
     DWORD m_size = 0;
 };
-
-TEST_F(DevCeEmulatorTest, ListsMyDocumentsAndReadsAFile) {
-    Connect();
-    DWORD count = 0;
-    CE_FIND_DATA *found = nullptr;
-    ASSERT_TRUE(m_table.CeFindAllFiles(CE_TEXT("\\My Documents\\*.*"), FAF_NAME | FAF_ATTRIBUTES | FAF_SIZE_LOW, &count,
-                                       &found));
-    std::map<std::u16string, DWORD> sizes;
-    for (DWORD i = 0; i < count; ++i) sizes[U16Text(found[i].cFileName)] = found[i].nFileSizeLow;
-    m_table.CeRapiFreeBuffer(found);
-    const std::string expected = ReadFileText(m_phone.fs() / "My Documents" / "readme.txt");
-    ASSERT_EQ(sizes.count(u"readme.txt"), 1u);
-    EXPECT_EQ(sizes[u"readme.txt"], expected.size());
-
-    HANDLE file = m_table.CeCreateFile(CE_TEXT("\\My Documents\\readme.txt"), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    std::string bytes(expected.size() + 16, '\0');
-    DWORD read = 0;
-    ASSERT_TRUE(m_table.CeReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr));
-    bytes.resize(read);
-    EXPECT_EQ(bytes, expected);
-    m_table.CeCloseHandle(file);
-}
 
 TEST_F(DevCeEmulatorTest, PimVolumeHoldsTheDemoDatabasesAndEveryContactReads) {
     Connect();
@@ -383,26 +358,6 @@ TEST_F(DevCeEmulatorTest, InjectedFaultSurfacesAsThatReadsFailure) {
     EXPECT_EQ(ReadRecord(contacts, &strings), 0u);
     EXPECT_EQ(platform::GetLastError(), 1359u);
     EXPECT_NE(ReadRecord(contacts, &strings), 0u) << "the fault was for the second call only";
-}
-
-TEST_F(DevCeEmulatorTest, DeviceSwitchesForTheVolumeAndThePhoneNumber) {
-    Connect();
-    char number[32];
-    ASSERT_TRUE(DevCeGetPhoneNumber(number));
-    EXPECT_EQ(std::string(number), m_phone.ReadDevice().value("phoneNumber", std::string()));
-
-    m_phone.EditDevice([](nlohmann::json &device) {
-        device["pimVolumeMissing"] = true;
-        device["phoneNumberUnreadable"] = true;
-    });
-    Reconnect();
-    EXPECT_FALSE(DevCeMountDBVolEx(&m_volume, CE_TEXT("\\pim.vol"), nullptr, kOpenExisting));
-    EXPECT_EQ(platform::GetLastError(), 2u);
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(DevCeGetPhoneNumber(number));
-    const uint32_t error = platform::GetLastError();  // before the capture's own file calls
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Could not get Min information!\r\n");
-    EXPECT_LT(static_cast<int32_t>(error), 0);
 }
 
 // Every server function, fed requests of many sizes and random content, answers
