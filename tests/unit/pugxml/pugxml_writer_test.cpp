@@ -143,31 +143,6 @@ TEST_F(PugxmlWriter, FormatFlagsChooseTheForm) {
     EXPECT_EQ(spaces.str(), "<R>\n <A>1</A>\n</R>\n");
 }
 
-TEST_F(PugxmlWriter, ContentsListingLayout) {
-    XmlNodeRef declaration = document().add_child(node_pi);
-    declaration.set_name("xml");
-    declaration.attribute("version") = "1.0";
-    XmlNodeRef listing = AddElement(document(), "Contents-listing");
-    listing.attribute("Version") = "1.0";
-    for (const char *id : {"1a", "2b"}) {
-        XmlNodeRef content = AddElement(listing, "Content");
-        AddElement(content, "ID", id);
-        AddElement(content, "Name", "Kim & Lee");
-    }
-    EXPECT_EQ(Indented(document()),
-              "<?xml version=\"1.0\"?>\n"
-              "<Contents-listing Version=\"1.0\">\n"
-              "\t<Content>\n"
-              "\t\t<ID>1a</ID>\n"
-              "\t\t<Name>Kim & Lee</Name>\n"
-              "\t</Content>\n"
-              "\t<Content>\n"
-              "\t\t<ID>2b</ID>\n"
-              "\t\t<Name>Kim & Lee</Name>\n"
-              "\t</Content>\n"
-              "</Contents-listing>\n");
-}
-
 TEST_F(PugxmlWriter, DocumentTypeDeclarations) {
     XmlNodeRecord *doctype = AddRecord(document().record(), node_doctype);
     AddAttributeRecord(doctype, "folder-listing", nullptr);
