@@ -84,12 +84,6 @@ TEST(Dispatch, ARefusedOrFailedLinkIsAnsweredWithItsErrorCode) {
     ExpectConnectFailure(failed, kLinkFailedBody);
 }
 
-TEST(Dispatch, AMissingPimVolumeStillConnects) {
-    AgentSession session([](nlohmann::json &device) { device["pimVolumeMissing"] = true; });
-    session.Connect();
-    ExpectStatus(session, CMD_CONNECT, 0, ST_OK);
-}
-
 TEST(Dispatch, AnUnreadablePhoneNumberFailsTheConnectButKeepsTheLink) {
     AgentSession session([](nlohmann::json &device) { device["phoneNumberUnreadable"] = true; });
     ExpectConnectFailure(session, kNoPhoneNumberBody);

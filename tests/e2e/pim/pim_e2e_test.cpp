@@ -291,36 +291,23 @@ TEST_F(PimTest, CallListingNamesEveryKindAndAnyCallhistoryTypeListsAll) {
     });
     EXPECT_EQ(Get("callhistory", "40001").header.nStatus, ST_FAILED);  // no call list yet
     std::vector<Content> contents = ListContents("callhistory/miss");
-    ASSERT_EQ(contents.size(), 6u);
-    const std::vector<Content> expected = {
-        {{"ID", "40001"},
-         {"Title", "0101;Kim"},
-         {"Group", "TRG-CALLLIST"},
-         {"Type", "callhistory/sent"},
-         {"StartTime", "20090601T102030Z"}},
-        {{"ID", "40002"},
-         {"Title", "0102"},
-         {"Group", "TRG-CALLLIST"},
-         {"Type", "callhistory/sent"},
-         {"StartTime", "20090601T102030Z"}},
-        {{"ID", "40003"}, {"Group", "TRG-CALLLIST"}, {"Type", "callhistory/recv"}, {"StartTime", "20090601T102030Z"}},
-        {{"ID", "40004"},
-         {"Title", "0104;Park"},
-         {"Group", "TRG-CALLLIST"},
-         {"Type", "callhistory/unknown"},
-         {"StartTime", "20090601T102030Z"}},
-        {{"ID", "40005"},
-         {"Title", "0105;Choi"},
-         {"Group", "TRG-CALLLIST"},
-         {"Type", "callhistory/miss"},
-         {"StartTime", "20090601T102030Z"}},
-        {{"ID", "40006"},
-         {"Title", "0106"},
-         {"Group", "TRG-CALLLIST"},
-         {"Type", "callhistory/callfail"},
-         {"StartTime", "20090601T102030Z"}},
+    // Every call is in the call list group with its start time; the kind names its type.
+    const struct {
+        const char *id, *title, *type;  // no title: neither name nor number
+    } expected[] = {
+        {"40001", "0101;Kim", "callhistory/sent"},  {"40002", "0102", "callhistory/sent"},
+        {"40003", nullptr, "callhistory/recv"},     {"40004", "0104;Park", "callhistory/unknown"},
+        {"40005", "0105;Choi", "callhistory/miss"}, {"40006", "0106", "callhistory/callfail"},
     };
-    EXPECT_EQ(contents, expected);
+    ASSERT_EQ(contents.size(), std::size(expected));
+    for (size_t i = 0; i < contents.size(); ++i) {
+        Content want = {{"ID", expected[i].id},
+                        {"Group", "TRG-CALLLIST"},
+                        {"Type", expected[i].type},
+                        {"StartTime", "20090601T102030Z"}};
+        if (expected[i].title) want["Title"] = expected[i].title;
+        EXPECT_EQ(contents[i], want);
+    }
     EXPECT_NE(session.LogText().find("[40001][Kim][0101][20090601T102030Z][7]"), std::string::npos);
     // A call has no item text of its own.
     Answer item = Get("callhistory", "40001");
@@ -349,6 +336,7 @@ TEST_F(PimTest, EmptyAndMissingDatabasesAnswerAnEmptyListing) {
 
 TEST_F(PimTest, WithoutPimVolumeTheConnectionStandsAndListingsAreEmpty) {
     Connect(nullptr, [](json &device) { device["pimVolumeMissing"] = true; });
+    EXPECT_EQ(session.agent.Request(CMD_CONNECT, 0).header.nStatus, ST_OK);
     std::string log = session.LogText();
     EXPECT_NE(log.find("CeEdbMountDBVolEx(pim) FAIL"), std::string::npos);
     EXPECT_NE(log.find("EDB Mount Error Fail ("), std::string::npos);
