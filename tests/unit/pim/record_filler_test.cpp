@@ -1,12 +1,8 @@
 // Device properties into the fixed-size records: which property lands in which
-// field, the cuts, and the appointment's end in the PC's local time.
+// field, and the cuts.
 #include <gtest/gtest.h>
 
-#include "support/scoped_time_zone.h"
-
 #include <cstdlib>
-#include <ctime>
-#include <optional>
 #include <string>
 
 #include "pim/pim.h"
@@ -58,22 +54,6 @@ TEST(RecordFiller, CallsKeepNameNumberStartAndType) {
     EXPECT_STREQ(call.record->callType, "2055");
     call.filler.Int32(0x0004, -3);
     EXPECT_STREQ(call.record->callType, "-3");
-}
-
-TEST(RecordFiller, AppointmentEndIsStartPlusDurationInLocalTime) {
-    for (auto [zone, end] : {std::pair{"Asia/Seoul", "20090601T203000Z"}, std::pair{"UTC", "20090601T113000Z"}}) {
-        ScopedTimeZone tz(zone);
-        Owned<AppointmentRecord> appointment(KIND_APPOINTMENTS, 1);
-        appointment.filler.String(0x0020, "Meeting");
-        appointment.filler.FileTime(0x1042, kJune1st2009 + 10 * kHour);
-        appointment.filler.UInt32(0x1040, 90);
-        appointment.filler.Bool(0x0044, 0);
-        appointment.filler.FinishAppointment();
-        EXPECT_STREQ(appointment.record->TITLE, "Meeting");
-        EXPECT_STREQ(appointment.record->STARTTIME, "20090601T100000Z") << zone;  // as the phone stores it
-        EXPECT_STREQ(appointment.record->ENDTIME, end) << zone;
-        EXPECT_EQ(appointment.record->DURATION, 90u);
-    }
 }
 
 }  // namespace
