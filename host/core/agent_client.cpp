@@ -146,11 +146,19 @@ void AgentClient::Accept(const AgentPacket &packet) {
     answer.tid = packet.tid;
     answer.parameters = DecodeParameters(packet.pBody, packet.pBody ? packet.nBodyLength : 0);
     answer.received = true;
+    const bool final = answer.status != ST_CONTINUE;
+    bool wake = final;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_answers.push_back(std::move(answer));
+        // Progress wakes the waiter at most once per kProgressWake: a big file sends
+        // thousands of progress packets, and the waiter takes those queued on each wake
+        // (it wakes on its own at least that often).
+        const auto now = std::chrono::steady_clock::now();
+        if (!final && now - m_lastWake >= kProgressWake) wake = true;
+        if (wake) m_lastWake = now;
     }
-    m_arrived.notify_all();
+    if (wake) m_arrived.notify_all();
 }
 
 uint32_t AgentClient::Send(const Request &request) {
@@ -186,7 +194,7 @@ bool AgentClient::TakeFor(uint32_t tid, Answer *answer, std::chrono::millisecond
 Answer AgentClient::Exchange(const Request &request, std::chrono::milliseconds idleTimeout, const ProgressFn &progress,
                              const std::atomic<bool> *interrupted) {
     const uint32_t tid = Send(request);
-    const auto slice = std::chrono::milliseconds(50);
+    const auto slice = kProgressWake;
     auto lastActivity = std::chrono::steady_clock::now();
     for (;;) {
         if (interrupted && interrupted->load()) {

@@ -90,9 +90,12 @@ private:
     bool m_sessionOpen = false;
     uint32_t m_nextTid = 1;
 
+    static constexpr std::chrono::milliseconds kProgressWake{50};
+
     std::mutex m_mutex;
     std::condition_variable m_arrived;
     std::deque<Answer> m_answers;
+    std::chrono::steady_clock::time_point m_lastWake;
 };
 
 }  // namespace host
