@@ -60,6 +60,28 @@ bool CreateTemporary(const fs::path &folder, std::string *path, std::string *err
     return false;
 }
 
+// A new empty folder of our own in `parent`, made in one step (a name taken already
+// is just the next try).
+bool CreatePrivateFolder(const fs::path &parent, std::string *path, std::string *error) {
+    static std::mt19937 random{std::random_device{}()};
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        char name[48];
+        std::snprintf(name, sizeof name, ".cebridge-%08x.part", static_cast<unsigned>(random()));
+        fs::path candidate = parent / name;
+        std::error_code failure;
+        if (fs::create_directory(candidate, failure)) {
+            *path = candidate.string();
+            return true;
+        }
+        if (failure) {
+            *error = Reason(candidate, failure);
+            return false;
+        }
+    }
+    *error = parent.string() + ": no free temporary name";
+    return false;
+}
+
 bool SpoolFolder(fs::path *folder, std::string *error) {
     std::error_code failure;
     *folder = fs::temp_directory_path(failure);
@@ -285,15 +307,17 @@ bool DownloadTarget::Prepare(const std::string &typed, const std::string &fileNa
         *error = folder.string() + ": " + (failure ? failure.message() : "not a folder");
         return false;
     }
-    if (!CreateTemporary(folder, &m_beside, error)) {
+    // The plug-in creates the file itself, in a folder of ours beside the destination:
+    // a file it reopened with truncation would be written back to disk as it closes.
+    if (!CreatePrivateFolder(folder, &m_privateFolder, error)) {
         // The temporary is ours, hidden: the user is told about the file they named.
         size_t reason = error->rfind(": ");
         if (reason != std::string::npos) *error = m_destination + error->substr(reason);
         return false;
     }
+    m_beside = (LocalPath(m_privateFolder) / "file").string();
     if (!PluginPcPath(m_beside).empty()) {
         m_temporary = m_beside;
-        m_beside.clear();
         return true;
     }
     // The plug-in cannot take this path: it writes a spool file that is copied beside.
@@ -329,21 +353,22 @@ bool DownloadTarget::Commit(std::string *error) {
         RemoveQuietly(m_temporary);
         return ok;
     }
-    if (!m_beside.empty()) {
+    if (m_temporary != m_beside) {
         if (!CopyFileToPath(m_temporary, m_beside, error)) return false;
         RemoveQuietly(m_temporary);
         m_temporary = m_beside;
-        m_beside.clear();
     }
     // An existing destination keeps its permissions.
     fs::file_status old = fs::status(LocalPath(m_destination), failure);
-    if (fs::exists(old)) fs::permissions(LocalPath(m_temporary), old.permissions(), failure);
-    fs::rename(LocalPath(m_temporary), LocalPath(m_destination), failure);
+    if (fs::exists(old)) fs::permissions(LocalPath(m_beside), old.permissions(), failure);
+    fs::rename(LocalPath(m_beside), LocalPath(m_destination), failure);
     if (failure) {
         *error = Reason(m_destination, failure);
         return false;
     }
     m_temporary.clear();
+    m_beside.clear();
+    RemoveQuietly(m_privateFolder);
     return true;
 }
 
@@ -354,7 +379,7 @@ bool DownloadTarget::ShortOfSpace(uint64_t expected, std::string *error) const {
     if (failure || written >= expected) return false;
     fs::space_info space = fs::space(temporary.parent_path(), failure);
     if (failure || space.available >= expected - written) return false;
-    const bool beside = m_beside.empty() && !m_toStdout && !m_stream;
+    const bool beside = m_temporary == m_beside;
     *error = (beside ? m_destination : "the temporary folder " + temporary.parent_path().string()) + ": " +
              std::strerror(ENOSPC) + " (" + std::to_string(expected - written) + " more bytes needed, " +
              std::to_string(space.available) + " free)";
@@ -366,8 +391,10 @@ void DownloadTarget::Discard() {
         m_pipe.reset();  // (its FIFO and folder go with it, once its reader is done)
         m_temporary.clear();
     }
+    if (m_temporary == m_beside) m_temporary.clear();
     RemoveQuietly(m_temporary);
     RemoveQuietly(m_beside);
+    RemoveQuietly(m_privateFolder);  // (empty by now)
 }
 
 UploadSource::~UploadSource() { RemoveQuietly(m_spool); }

@@ -58,8 +58,9 @@ public:
 
 private:
     std::string m_destination;
-    std::string m_temporary;  // what the plug-in writes
-    std::string m_beside;     // beside the destination, when the plug-in writes elsewhere
+    std::string m_temporary;      // what the plug-in writes
+    std::string m_privateFolder;  // ours, beside the destination: holds m_beside
+    std::string m_beside;         // renamed to the destination (m_temporary, or a copy of it)
     bool m_toStdout = false;
     bool m_stream = false;  // the destination is written in place (FIFO, device)
     uint64_t m_bytes = 0;
