@@ -64,14 +64,10 @@ Outcome DownloadByPhoneName(DeviceLink &link, const std::string &listed, const s
 
 namespace {
 
-// Downloads one file of the current phone folder to `local`.
+// Downloads one file of the current phone folder to `local`, whose PC folder exists.
 CopyResult DownloadOne(Context &context, const PlannedDownload &item, bool keepTimes, Progress &progress,
                        CopyResult result) {
     std::string error;
-    std::error_code failure;
-    const fs::path folder = LocalPath(item.local).parent_path();
-    fs::create_directories(folder, failure);
-    if (failure) return LocalFailure(result, folder.string() + ": " + failure.message());
     DownloadTarget target;
     if (!target.Prepare(item.local, DeviceToTerminal(item.source.entry.name), &error))
         return LocalFailure(result, error);
@@ -286,11 +282,21 @@ CopyResult DownloadFiles(Context &context, std::vector<PlannedDownload> plan, bo
     for (const PlannedDownload &item : plan) total += item.source.Size();
     Progress progress("", total, plan.size(), context.options.json, context.options.progress);
     const std::vector<std::string> *current = nullptr;
+    fs::path made;  // the PC folder last made
     for (const PlannedDownload &item : plan) {
         if (!current || *current != item.source.folder) {
             result.outcome = context.link.EnterFolder(item.source.folder);
             if (!result.outcome.ok) break;
             current = &item.source.folder;
+        }
+        if (fs::path folder = LocalPath(item.local).parent_path(); folder != made) {
+            std::error_code failure;
+            fs::create_directories(folder, failure);
+            if (failure) {
+                result = LocalFailure(std::move(result), folder.string() + ": " + failure.message());
+                break;
+            }
+            made = folder;
         }
         result = DownloadOne(context, item, keepTimes, progress, std::move(result));
         if (!result.outcome.ok) break;
