@@ -87,16 +87,21 @@ int RefuseStoredName(Context &context, const char *command, std::vector<std::str
                              std::to_string(name.size()));
 }
 
+// Only the form that is printed is built: a folder may hold 100,000 entries.
 int EmitListing(Context &context, const std::vector<std::string> &path, const std::vector<FolderEntry> &entries) {
+    if (context.WantsDocument()) {
+        nlohmann::json document = {{"path", Shown(path)}, {"entries", nlohmann::json::array()}};
+        nlohmann::json &items = document["entries"];
+        for (const FolderEntry &entry : entries) items.push_back(EntryJson(entry));
+        context.Emit("", document);
+        return kExitOk;
+    }
     Table table({"", "NAME", "SIZE", "MODIFIED"});
     table.AlignRight(2);
-    nlohmann::json items = nlohmann::json::array();
-    for (const FolderEntry &entry : entries) {
+    for (const FolderEntry &entry : entries)
         table.Add({entry.folder ? "d" : "-", DeviceToTerminal(entry.name), entry.folder ? "" : HumanSize(entry.Size()),
                    ListingTimeToLocal(entry.modified)});
-        items.push_back(EntryJson(entry));
-    }
-    context.Emit(table.Render(), {{"path", Shown(path)}, {"entries", items}});
+    context.Emit(table.Render(), nullptr);
     return kExitOk;
 }
 

@@ -50,6 +50,8 @@ public:
 
     // Data: the table text in table mode, the JSON document in --json mode.
     void Emit(const std::string &tableText, const nlohmann::json &document);
+    // Whether Emit prints (or hands over) the document rather than the table.
+    bool WantsDocument() const { return captured || options.json; }
 
     // Around each command: with --json, a command that printed no document of its
     // own gets one for its failure, so every exit prints exactly one.

@@ -85,10 +85,15 @@ std::vector<Parameter> DecodeParameters(const uint8_t *body, size_t length) {
     return parameters;
 }
 
-std::string Answer::Value(uint8_t code) const {
+const std::string *Answer::Find(uint8_t code) const {
     for (const Parameter &parameter : parameters)
-        if (parameter.code == code) return parameter.value;
-    return {};
+        if (parameter.code == code) return &parameter.value;
+    return nullptr;
+}
+
+std::string Answer::Value(uint8_t code) const {
+    const std::string *value = Find(code);
+    return value ? *value : std::string();
 }
 
 AgentClient::~AgentClient() { Close(); }

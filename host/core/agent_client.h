@@ -47,6 +47,8 @@ struct Answer {
 
     // The value of the first parameter with `code`, or "".
     std::string Value(uint8_t code) const;
+    // The first parameter with `code` in place (no copy), or null.
+    const std::string *Find(uint8_t code) const;
 };
 
 // Called for each ST_CONTINUE packet of a transaction, with its PAR_LENGTH figure.

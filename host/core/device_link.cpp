@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
 
 #include "encoding.h"
 
@@ -174,11 +175,14 @@ Outcome DeviceLink::FromAnswer(const Answer &answer, const char *what) const {
     return Outcome::Failed(answer.status, std::string(what) + ": " + StatusName(answer.status));
 }
 
-Outcome DeviceLink::XmlDocument(const Answer &answer, const char *what, XmlElement *root) const {
+Outcome DeviceLink::XmlDocument(const Answer &answer, const char *what, XmlElement *root,
+                                const std::function<void(XmlElement &&)> &eachTopChild) const {
     Outcome outcome = FromAnswer(answer, what);
     if (!outcome.ok) return outcome;
+    static const std::string none;
+    const std::string *body = answer.Find(PAR_XMLBODY);
     std::string error;
-    if (!ParseXmlAnswer(answer.Value(PAR_XMLBODY), root, &error))
+    if (!ParseXmlAnswer(body ? *body : none, root, &error, eachTopChild))
         return Outcome::Failed(answer.status, std::string(what) + ": unreadable answer (" + error + ")");
     return outcome;
 }
@@ -353,19 +357,24 @@ Outcome DeviceLink::EnterFolder(const std::vector<std::string> &folders, std::ve
 Outcome DeviceLink::ListFolder(std::vector<FolderEntry> *entries) {
     XmlElement root;
     Answer answer = Exchange(MakeRequest(CMD_GET, SUB_GET_SVC, {{PAR_TYPE, kFolderListing}}), kRequestSeconds);
-    Outcome outcome = XmlDocument(answer, "list folder", &root);
-    if (!outcome.ok) return outcome;
-    for (const XmlElement &child : root.children) {
-        if (child.name != "folder" && child.name != "file") continue;
-        FolderEntry entry;
+    std::vector<FolderEntry> read;
+    // Entries are taken as they are read: the listing's element tree is never whole.
+    auto take = [&read](XmlElement &&child) {
+        if (child.name != "folder" && child.name != "file") return;
+        FolderEntry &entry = read.emplace_back();
         entry.folder = child.name == "folder";
         entry.name = child.Attribute("name");
         entry.size = std::strtoll(child.Attribute("size").c_str(), nullptr, 10);
         entry.modified = child.Attribute("modified");
         entry.created = child.Attribute("created");
         entry.accessed = child.Attribute("accessed");
-        entries->push_back(entry);
-    }
+    };
+    Outcome outcome = XmlDocument(answer, "list folder", &root, take);
+    if (!outcome.ok) return outcome;
+    if (entries->empty())
+        *entries = std::move(read);
+    else
+        entries->insert(entries->end(), std::make_move_iterator(read.begin()), std::make_move_iterator(read.end()));
     return outcome;
 }
 

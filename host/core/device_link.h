@@ -161,7 +161,8 @@ private:
     Outcome Holds(const std::string &pattern, bool *found);
     Answer Exchange(const Request &request, int idleSeconds, const ProgressFn &progress = {});
     Outcome FromAnswer(const Answer &answer, const char *what) const;
-    Outcome XmlDocument(const Answer &answer, const char *what, XmlElement *root) const;
+    Outcome XmlDocument(const Answer &answer, const char *what, XmlElement *root,
+                        const std::function<void(XmlElement &&)> &eachTopChild = {}) const;
 
     AgentClient &m_client;
     const std::atomic<bool> &m_interrupted;

@@ -55,7 +55,8 @@ bool IsNameEnd(char c) { return std::isspace(static_cast<unsigned char>(c)) || c
 
 class Reader {
 public:
-    explicit Reader(const std::string &text) : m_text(text) {}
+    Reader(const std::string &text, const std::function<void(XmlElement &&)> &eachTopChild)
+        : m_text(text), m_eachTopChild(eachTopChild) {}
 
     bool Document(XmlElement *root, std::string *error) {
         if (!Prolog(error)) return false;
@@ -124,7 +125,10 @@ private:
                 return Fail(error, "unexpected <" + childName + "> in <" + element->name + ">");
             XmlElement child;
             if (!Element(&child, error)) return false;
-            element->children.push_back(std::move(child));
+            if (m_eachTopChild && m_open.size() == 1)
+                m_eachTopChild(std::move(child));
+            else
+                element->children.push_back(std::move(child));
         }
     }
 
@@ -268,6 +272,7 @@ private:
     }
 
     const std::string &m_text;
+    const std::function<void(XmlElement &&)> &m_eachTopChild;
     size_t m_pos = 0;
     std::string m_dtd;
     std::vector<std::string> m_open;  // the elements holding elements that are open, outermost first
@@ -275,8 +280,9 @@ private:
 
 }  // namespace
 
-bool ParseXmlAnswer(const std::string &text, XmlElement *root, std::string *error) {
-    Reader reader(text);
+bool ParseXmlAnswer(const std::string &text, XmlElement *root, std::string *error,
+                    const std::function<void(XmlElement &&)> &eachTopChild) {
+    Reader reader(text, eachTopChild);
     return reader.Document(root, error);
 }
 

@@ -8,6 +8,7 @@
 #ifndef CEBRIDGE_HOST_XML_ANSWER_H
 #define CEBRIDGE_HOST_XML_ANSWER_H
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -27,8 +28,11 @@ struct XmlElement {
 };
 
 // The document's root element; false with `error` set when the text is not a
-// document this reader understands.
-bool ParseXmlAnswer(const std::string &text, XmlElement *root, std::string *error);
+// document this reader understands. With `eachTopChild`, each child of the root is
+// handed over as soon as it is read instead of kept in the root (a listing may hold
+// 100,000 of them); on a failure some may have been handed over already.
+bool ParseXmlAnswer(const std::string &text, XmlElement *root, std::string *error,
+                    const std::function<void(XmlElement &&)> &eachTopChild = {});
 
 }  // namespace host
 
