@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <system_error>
 #include <vector>
@@ -34,52 +35,52 @@ std::string Reason(const fs::path &path, const std::error_code &error) {
     return path.string() + ": " + error.message();
 }
 
-// A new empty file with a name of its own in `folder`.
-bool CreateTemporary(const fs::path &folder, std::string *path, std::string *error) {
+// Makes something new under a hidden name of its own in `folder` with `create`, which
+// answers no error once it made it, file_exists when the name is taken (the next
+// name is tried), or another error.
+bool CreateUniquelyNamed(const fs::path &folder, const std::function<std::error_code(const fs::path &)> &create,
+                         std::string *path, std::string *error) {
     static std::mt19937 random{std::random_device{}()};
     for (int attempt = 0; attempt < 50; ++attempt) {
         char name[48];
         std::snprintf(name, sizeof name, ".cebridge-%08x.part", static_cast<unsigned>(random()));
         fs::path candidate = folder / name;
-        std::error_code failure;
-        if (fs::exists(candidate, failure)) continue;
-        if (failure) {
+        std::error_code failure = create(candidate);
+        if (!failure) {
+            *path = candidate.string();
+            return true;
+        }
+        if (failure != std::errc::file_exists) {
             *error = Reason(candidate, failure);
             return false;
         }
-        std::FILE *file = OpenLocal(candidate.string(), "wb");
-        if (!file) {
-            *error = SystemReason(candidate.string());
-            return false;
-        }
-        std::fclose(file);
-        *path = candidate.string();
-        return true;
     }
     *error = folder.string() + ": no free temporary name";
     return false;
 }
 
-// A new empty folder of our own in `parent`, made in one step (a name taken already
-// is just the next try).
-bool CreatePrivateFolder(const fs::path &parent, std::string *path, std::string *error) {
-    static std::mt19937 random{std::random_device{}()};
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        char name[48];
-        std::snprintf(name, sizeof name, ".cebridge-%08x.part", static_cast<unsigned>(random()));
-        fs::path candidate = parent / name;
+// A new empty file in `folder`.
+bool CreateTemporary(const fs::path &folder, std::string *path, std::string *error) {
+    auto create = [](const fs::path &candidate) {
         std::error_code failure;
-        if (fs::create_directory(candidate, failure)) {
-            *path = candidate.string();
-            return true;
-        }
-        if (failure) {
-            *error = Reason(candidate, failure);
-            return false;
-        }
-    }
-    *error = parent.string() + ": no free temporary name";
-    return false;
+        if (fs::exists(candidate, failure)) return std::make_error_code(std::errc::file_exists);
+        if (failure) return failure;
+        std::FILE *file = OpenLocal(candidate.string(), "wb");
+        if (!file) return std::error_code(errno, std::generic_category());
+        std::fclose(file);
+        return std::error_code();
+    };
+    return CreateUniquelyNamed(folder, create, path, error);
+}
+
+// A new empty folder in `parent`, made in one step.
+bool CreatePrivateFolder(const fs::path &parent, std::string *path, std::string *error) {
+    auto create = [](const fs::path &candidate) {
+        std::error_code failure;
+        if (fs::create_directory(candidate, failure)) return std::error_code();
+        return failure ? failure : std::make_error_code(std::errc::file_exists);
+    };
+    return CreateUniquelyNamed(parent, create, path, error);
 }
 
 bool SpoolFolder(fs::path *folder, std::string *error) {
