@@ -66,10 +66,10 @@ namespace {
 
 // Downloads one file of the current phone folder to `local`, whose PC folder exists.
 CopyResult DownloadOne(Context &context, const PlannedDownload &item, bool keepTimes, Progress &progress,
-                       CopyResult result) {
+                       SharedPrivateFolder &privateFolder, CopyResult result) {
     std::string error;
     DownloadTarget target;
-    if (!target.Prepare(item.local, DeviceToTerminal(item.source.entry.name), &error))
+    if (!target.Prepare(item.local, DeviceToTerminal(item.source.entry.name), &error, &privateFolder))
         return LocalFailure(result, error);
     progress.StartFile(DeviceToTerminal(item.source.entry.name));
     result.outcome = DownloadByPhoneName(context.link, item.source.entry.name, target.TemporaryForPlugin(),
@@ -283,6 +283,7 @@ CopyResult DownloadFiles(Context &context, std::vector<PlannedDownload> plan, bo
     Progress progress("", total, plan.size(), context.options.json, context.options.progress);
     const std::vector<std::string> *current = nullptr;
     fs::path made;  // the PC folder last made
+    SharedPrivateFolder privateFolder;
     for (const PlannedDownload &item : plan) {
         if (!current || *current != item.source.folder) {
             result.outcome = context.link.EnterFolder(item.source.folder);
@@ -298,7 +299,7 @@ CopyResult DownloadFiles(Context &context, std::vector<PlannedDownload> plan, bo
             }
             made = folder;
         }
-        result = DownloadOne(context, item, keepTimes, progress, std::move(result));
+        result = DownloadOne(context, item, keepTimes, progress, privateFolder, std::move(result));
         if (!result.outcome.ok) break;
     }
     progress.Finish(result.outcome.ok);

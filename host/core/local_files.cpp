@@ -258,7 +258,20 @@ private:
 DownloadTarget::DownloadTarget() = default;
 DownloadTarget::~DownloadTarget() { Discard(); }
 
-bool DownloadTarget::Prepare(const std::string &typed, const std::string &fileName, std::string *error) {
+SharedPrivateFolder::~SharedPrivateFolder() { RemoveQuietly(m_folder); }
+
+bool SharedPrivateFolder::Beside(const std::string &parent, std::string *folder, std::string *error) {
+    if (m_folder.empty() || parent != m_parent) {
+        RemoveQuietly(m_folder);
+        if (!CreatePrivateFolder(LocalPath(parent), &m_folder, error)) return false;
+        m_parent = parent;
+    }
+    *folder = m_folder;
+    return true;
+}
+
+bool DownloadTarget::Prepare(const std::string &typed, const std::string &fileName, std::string *error,
+                             SharedPrivateFolder *shared) {
     fs::path folder;
     if (typed == "-") {
         m_toStdout = true;
@@ -310,7 +323,9 @@ bool DownloadTarget::Prepare(const std::string &typed, const std::string &fileNa
     }
     // The plug-in creates the file itself, in a folder of ours beside the destination:
     // a file it reopened with truncation would be written back to disk as it closes.
-    if (!CreatePrivateFolder(folder, &m_privateFolder, error)) {
+    m_ownsFolder = !shared;
+    if (shared ? !shared->Beside(folder.string(), &m_privateFolder, error)
+               : !CreatePrivateFolder(folder, &m_privateFolder, error)) {
         // The temporary is ours, hidden: the user is told about the file they named.
         size_t reason = error->rfind(": ");
         if (reason != std::string::npos) *error = m_destination + error->substr(reason);
@@ -369,7 +384,7 @@ bool DownloadTarget::Commit(std::string *error) {
     }
     m_temporary.clear();
     m_beside.clear();
-    RemoveQuietly(m_privateFolder);
+    ReleaseFolder();
     return true;
 }
 
@@ -395,7 +410,14 @@ void DownloadTarget::Discard() {
     if (m_temporary == m_beside) m_temporary.clear();
     RemoveQuietly(m_temporary);
     RemoveQuietly(m_beside);
-    RemoveQuietly(m_privateFolder);  // (empty by now)
+    ReleaseFolder();
+}
+
+void DownloadTarget::ReleaseFolder() {
+    if (m_ownsFolder)
+        RemoveQuietly(m_privateFolder);  // (empty by now)
+    else
+        m_privateFolder.clear();
 }
 
 UploadSource::~UploadSource() { RemoveQuietly(m_spool); }

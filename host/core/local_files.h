@@ -31,6 +31,22 @@ std::string PluginPcPath(const std::string &utf8);
 
 class StdoutPipe;
 
+// A private folder kept for a run of downloads into the same PC folders (get -r), so
+// that each file does not make and remove one; removed once empty.
+class SharedPrivateFolder {
+public:
+    SharedPrivateFolder() = default;
+    ~SharedPrivateFolder();
+    SharedPrivateFolder(const SharedPrivateFolder &) = delete;
+    SharedPrivateFolder &operator=(const SharedPrivateFolder &) = delete;
+
+    // Ours, in `parent` (a new one when `parent` changes); false with *error.
+    bool Beside(const std::string &parent, std::string *folder, std::string *error);
+
+private:
+    std::string m_parent, m_folder;
+};
+
 // Where a download lands. The temporary is removed unless Commit succeeds.
 class DownloadTarget {
 public:
@@ -42,7 +58,9 @@ public:
     // `typed`: a path, a folder (the phone's name is kept), "" (the current
     // folder) or "-" (standard output: on POSIX a FIFO the plug-in writes into, copied
     // out as the bytes arrive). Makes the temporary; false with *error.
-    bool Prepare(const std::string &typed, const std::string &fileName, std::string *error);
+    // With `shared`, the file is written in its folder (one download at a time).
+    bool Prepare(const std::string &typed, const std::string &fileName, std::string *error,
+                 SharedPrivateFolder *shared = nullptr);
     const std::string &TemporaryPath() const { return m_temporary; }
     std::string TemporaryForPlugin() const { return PluginPcPath(m_temporary); }
     // Moves the complete temporary to the destination; false with *error, and then
@@ -57,10 +75,13 @@ public:
     uint64_t Bytes() const { return m_bytes; }
 
 private:
+    void ReleaseFolder();
+
     std::string m_destination;
     std::string m_temporary;      // what the plug-in writes
     std::string m_privateFolder;  // ours, beside the destination: holds m_beside
     std::string m_beside;         // renamed to the destination (m_temporary, or a copy of it)
+    bool m_ownsFolder = true;     // false: m_privateFolder is a SharedPrivateFolder's
     bool m_toStdout = false;
     bool m_stream = false;  // the destination is written in place (FIFO, device)
     uint64_t m_bytes = 0;
