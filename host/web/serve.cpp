@@ -15,6 +15,7 @@
 #include <mutex>
 
 #include "commands.h"
+#include "encoding.h"
 #include "progress.h"
 #include "server.h"
 
