@@ -3,6 +3,7 @@
 // printing goes to the log (console.h). What it offers, by header:
 //
 //   phone_session.h     one phone as a front end holds it: connect, the write lock, folders
+//   progress_sink.h     what a long operation reports while it runs; how it is cancelled
 //   agent_client.h      loads the plug-in and drives it through its four exports
 //   device_link.h       the phone's operations in the plug-in's protocol, outcomes as data
 //   xml_answer.h        the plug-in's XML answers (written unescaped) read as a tree
@@ -32,6 +33,7 @@
 #include "pc_setup.h"
 #include "phone_keeps.h"
 #include "phone_session.h"
+#include "progress_sink.h"
 #include "safeguards.h"
 #include "sha256.h"
 #include "vcard.h"
