@@ -1,37 +1,12 @@
 // The host's core in-process, through the real exports against the emulated phone:
 // its failures carry the kind front ends answer by (an exit code, an HTTP status).
-#include <atomic>
-
-#include <gtest/gtest.h>
-
-#include "phone_session.h"
-#include "support/phone_copy.h"
+#include "core_fixture.h"
 
 namespace {
 
 using host::ErrorKind;
 
-class HostCoreSession : public ::testing::Test {
-protected:
-    host::Outcome Connect() {
-        host::ConnectReport report;
-        return m_session.Connect({m_phone.path().string(), "", CEBRIDGE_TEST_PLUGIN, m_logs.str(), false}, &report);
-    }
-    void TearDown() override {
-        if (m_session.connected) m_session.link.Disconnect();
-    }
-
-    PhoneCopy m_phone;
-    TempDir m_logs;
-#if defined(_WIN32)
-    ScopedEnv m_dataHome{"LOCALAPPDATA", m_logs.str()};  // where the DTD files are installed
-#else
-    ScopedEnv m_dataHome{"XDG_DATA_HOME", m_logs.str()};
-    ScopedEnv m_stateHome{"XDG_STATE_HOME", m_logs.str()};
-#endif
-    std::atomic<bool> m_interrupted{false};
-    host::PhoneSession m_session{m_interrupted};
-};
+using HostCoreSession = CoreSessionTest;
 
 TEST_F(HostCoreSession, FolderFailuresSayWhatWasInTheWay) {
     ASSERT_TRUE(Connect().ok);
