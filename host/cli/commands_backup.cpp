@@ -13,6 +13,7 @@
 #include "file_tree.h"
 #include "interop.h"
 #include "local_files.h"
+#include "progress.h"
 #include "safeguards.h"
 #include "sha256.h"
 #include "text.h"
@@ -189,8 +190,9 @@ int BackupFiles(Context &context, const BackupPaths &folders, const nlohmann::js
     for (const auto &[path, entry] : previous)
         if (path.rfind(std::string(kFilesFolder) + "/", 0) == 0 && !onPhone.count(path)) part->gone.push_back(path);
     SweepSide(folders.side, onPhone);
-    CopyResult copied = DownloadFiles(context, plan, true);
-    if (!copied.outcome.ok) return FailCopy(context, "backup", copied);
+    Progress progress(context.options.json, context.options.progress);
+    CopyResult copied = DownloadFiles(context.link, plan, true, progress);
+    if (!copied.outcome.ok) return context.FailOperation("backup", copied.outcome);
     copied.skipped.insert(copied.skipped.end(), lostFolders.begin(), lostFolders.end());
     part->copied = copied.files;
     for (const std::string &skipped : copied.skipped) {
@@ -554,8 +556,9 @@ int RestoreFiles(Context &context, const fs::path &folder, const nlohmann::json 
                 plan.push_back({localPaths[phoneFolder][i], phoneFolder, names[i]});
         }
     }
-    CopyResult result = UploadFiles(context, std::move(plan));
-    if (!result.outcome.ok) return FailCopy(context, "restore", result);
+    Progress progress(context.options.json, context.options.progress);
+    CopyResult result = UploadFiles(context.link, std::move(plan), progress);
+    if (!result.outcome.ok) return context.FailOperation("restore", result.outcome);
     (*report)["files"] = {{"restored", result.files}, {"kept", kept}};
     return kExitOk;
 }

@@ -291,9 +291,7 @@ int CmdPut(Context &context, const std::string &local, const std::string &remote
                      command, Shown(target).c_str(), name.size(), kMaxDownloadName);
 
     Progress progress(source.Shown(), source.Size(), context.options.json, context.options.progress);
-    outcome = UploadWhole(context.link, source.PathForPlugin(), name, FindEntry(entries, name),
-                          [&](uint64_t bytes) { progress.Add(bytes); });
-    if (outcome.ok && progress.Done() < source.Size()) progress.Add(source.Size() - progress.Done());
+    outcome = UploadWhole(context.link, source, name, FindEntry(entries, name), progress);
     progress.Finish(outcome.ok);
     if (!outcome.ok && existing && !existing->folder) outcome = SayWhenRefused(context, folder, *existing, outcome);
     if (!outcome.ok) return context.Fail(outcome);

@@ -5,6 +5,7 @@
 #include "commands.h"
 #include "file_tree.h"
 #include "local_files.h"
+#include "progress.h"
 #include "text.h"
 
 namespace fs = std::filesystem;
@@ -107,7 +108,7 @@ nlohmann::json CopyJson(const CopyResult &result) {
 // The end of a many-file command: the summary, and exit 1 when files were left out.
 int Finish(Context &context, const char *command, const CopyResult &result, nlohmann::json document,
            const std::string &text) {
-    if (!result.outcome.ok) return FailCopy(context, command, result);
+    if (!result.outcome.ok) return context.FailOperation(command, result.outcome);
     for (const std::string &skipped : result.skipped)
         std::fprintf(ConsoleErr(), "cebridge: skipped %s\n", skipped.c_str());
     int code = kExitOk;
@@ -143,7 +144,8 @@ int CmdGetMany(Context &context, const std::string &remote, const std::string &l
         fs::create_directories(LocalPath(folder), failure);
         if (failure) return context.FailLocal("get: " + folder + ": " + failure.message());
     }
-    CopyResult result = DownloadFiles(context, std::move(plan), options.keepTimes);
+    Progress progress(context.options.json, context.options.progress);
+    CopyResult result = DownloadFiles(context.link, std::move(plan), options.keepTimes, progress);
     result.skipped.insert(result.skipped.end(), selection.lost.begin(), selection.lost.end());
     nlohmann::json document = CopyJson(result);
     document["remote"] = ShownPath(typed);
@@ -193,7 +195,8 @@ int CmdPutTree(Context &context, const std::string &local, const std::string &re
     }
     std::stable_sort(plan.begin(), plan.end(),
                      [](const PlannedUpload &a, const PlannedUpload &b) { return a.folder < b.folder; });
-    CopyResult result = UploadFiles(context, std::move(plan));
+    Progress progress(context.options.json, context.options.progress);
+    CopyResult result = UploadFiles(context.link, std::move(plan), progress);
     result.skipped.insert(result.skipped.end(), skipped.begin(), skipped.end());
     nlohmann::json document = CopyJson(result);
     document["local"] = local;

@@ -60,6 +60,11 @@ int Context::Fail(const Outcome &outcome) {
     return Report(kExitFailed, DeviceToTerminal(outcome.message) + note, outcome.status, outcome.kind);
 }
 
+int Context::FailOperation(const char *command, const Outcome &outcome) {
+    if (IsPcFailure(outcome.kind)) return FailLocal(std::string(command) + ": " + outcome.message, outcome.kind);
+    return Fail(outcome);
+}
+
 int Context::FailUsage(const std::string &message) { return Report(kExitUsage, message, 0, ErrorKind::kBadInput); }
 int Context::FailLocal(const std::string &message, ErrorKind kind) { return Report(kExitLocalFile, message, 0, kind); }
 int Context::FailConnect(const std::string &message) {

@@ -47,6 +47,8 @@ public:
     int FailUsage(const std::string &message);
     int FailLocal(const std::string &message, ErrorKind kind = ErrorKind::kPcFile);
     int FailConnect(const std::string &message);
+    // An engine's failed outcome: the PC's failures as `command: ...` (exit 3), the others as Fail.
+    int FailOperation(const char *command, const Outcome &outcome);
 
     // Data: the table text in table mode, the JSON document in --json mode.
     void Emit(const std::string &tableText, const nlohmann::json &document);

@@ -26,14 +26,20 @@ Progress::Progress(std::string label, uint64_t total, bool json, bool force)
       m_json(json),
       m_line(!json && (force || isatty(fileno(ConsoleErr())))) {}
 
-Progress::Progress(std::string label, uint64_t total, uint64_t files, bool json, bool force)
-    : Progress(std::move(label), total, json, force) {
+void Progress::Begin(uint64_t totalBytes, uint64_t files) {
+    m_total = totalBytes;
     m_files = files;
 }
 
-void Progress::StartFile(std::string name) {
-    m_label = std::move(name);
+void Progress::StartFile(const std::string &name) {
+    m_label = name;
     ++m_fileNumber;
+}
+
+void Progress::Warning(const std::string &text) {
+    if (m_line && m_shownWidth) std::fprintf(ConsoleErr(), "\n");
+    m_shownWidth = 0;
+    std::fprintf(ConsoleErr(), "cebridge: warning: %s\n", text.c_str());
 }
 
 void Progress::Event(const char *name) const {

@@ -12,22 +12,27 @@
 
 #include <nlohmann/json.hpp>
 
+#include "progress_sink.h"
+
 namespace host {
 
 // When set (cebridge serve), a Progress in JSON mode hands its events here instead
 // of writing them on standard error.
 extern std::function<void(const nlohmann::json &)> g_progressEvents;
 
-class Progress {
+class Progress : public TransferSink {
 public:
     Progress(std::string label, uint64_t total, bool json, bool force);
+    // A copy whose total and files the engine gives (Begin).
+    Progress(bool json, bool force) : Progress("", 0, json, force) {}
     // A copy of `files` files whose sizes add up to the total.
-    Progress(std::string label, uint64_t total, uint64_t files, bool json, bool force);
+    void Begin(uint64_t totalBytes, uint64_t files) override;
     // The next file of a many-file copy: its name takes the label's place.
-    void StartFile(std::string name);
-    void Add(uint64_t bytes);
-    void Finish(bool ok);
-    uint64_t Done() const { return m_done; }
+    void StartFile(const std::string &name) override;
+    void Add(uint64_t bytes) override;
+    void Finish(bool ok) override;
+    // "cebridge: warning: TEXT" on standard error, on a line of its own.
+    void Warning(const std::string &text) override;
 
 private:
     // The folder listing gives a size modulo 4 GiB: past it, the total is unknown.

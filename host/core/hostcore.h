@@ -13,6 +13,7 @@
 //                       contacts and appointments as PC files, times both ways
 //   encoding.h          the phone's code page and the PC's UTF-8, converters per thread
 //   local_files.h       the PC side of transfers: download targets, upload sources
+//   file_tree.h         walking phone folders, wildcards, copying many files whole
 //   safeguards.h        per-phone and per-path locks, the kept original of a replace
 //   backup_folder.h     backup generations, their manifest, SHA-256 digests (sha256.h)
 //   pc_setup.h          the DTD files, SAPATH and the plug-in's place on this PC
@@ -27,6 +28,7 @@
 #include "content_line.h"
 #include "device_link.h"
 #include "encoding.h"
+#include "file_tree.h"
 #include "icalendar.h"
 #include "item_text.h"
 #include "local_files.h"

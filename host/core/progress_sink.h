@@ -27,6 +27,8 @@ public:
     virtual void Add(uint64_t bytes) { (void)bytes; }
     // After the last byte, or the failure that ended the copy.
     virtual void Finish(bool ok) { (void)ok; }
+    // What the user should know that does not stop the copy.
+    virtual void Warning(const std::string &text) { (void)text; }
 };
 
 // A run over many items (an import's cards or events).

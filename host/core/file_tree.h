@@ -1,6 +1,6 @@
 // Folder trees and many files between the phone and the PC, one file at a time
 // through the plug-in: walking a phone folder, wildcard names, and copying a planned
-// list of files under one progress line. Every download lands whole or not at all
+// list of files, reporting to a TransferSink. Every download lands whole or not at all
 // (see local_files.h); a copy stops at the first failure or interrupt, so the files
 // copied before it are complete and the one being copied leaves nothing behind.
 #ifndef CEBRIDGE_HOST_FILE_TREE_H
@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "context.h"
+#include "device_link.h"
+#include "local_files.h"
+#include "progress_sink.h"
 
 namespace host {
 
@@ -55,7 +57,8 @@ struct CopyResult {
 };
 
 // Downloads each planned file; `keepTimes` gives each the phone's modification time.
-CopyResult DownloadFiles(Context &context, std::vector<PlannedDownload> plan, bool keepTimes);
+// Names the link cannot fetch are left out, said in `skipped`.
+CopyResult DownloadFiles(DeviceLink &link, std::vector<PlannedDownload> plan, bool keepTimes, TransferSink &sink);
 
 struct PlannedUpload {
     std::string local;
@@ -72,19 +75,17 @@ std::string ShownPath(const std::vector<std::string> &parts);
 Outcome DownloadByPhoneName(DeviceLink &link, const std::string &listed, const std::string &localPath,
                             const ProgressFn &progress);
 
-// Uploads into the current phone folder. Half a file is worse than none: a failed
-// upload is deleted from the phone again, and the outcome's note says whether it
-// was. `existing`, the phone's file of that name, is first fetched into the kept
-// folder (safeguards.h) and put back when the replace fails or is interrupted; when
-// it cannot be fetched, nothing is sent.
-Outcome UploadWhole(DeviceLink &link, const std::string &localPath, const std::string &name,
-                    const FolderEntry *existing, const ProgressFn &progress);
+// Uploads into the current phone folder, the sink counting all of the source's bytes
+// once it is whole. Half a file is worse than none: a failed upload is deleted from
+// the phone again, and the outcome's note says whether it was. `existing`, the
+// phone's file of that name, is first fetched into the kept folder (safeguards.h) and
+// put back when the replace fails or is interrupted; when it cannot be fetched,
+// nothing is sent.
+Outcome UploadWhole(DeviceLink &link, const UploadSource &source, const std::string &name, const FolderEntry *existing,
+                    TransferSink &sink);
 
 // Uploads each planned file, after checking the target stores have room for all of them.
-CopyResult UploadFiles(Context &context, std::vector<PlannedUpload> plan);
-
-// Prints a failed copy as `command: ...` and gives its exit code (3 for the PC's failures).
-int FailCopy(Context &context, const char *command, const CopyResult &result);
+CopyResult UploadFiles(DeviceLink &link, std::vector<PlannedUpload> plan, TransferSink &sink);
 
 }  // namespace host
 

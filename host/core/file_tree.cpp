@@ -8,11 +8,9 @@
 #include <memory>
 
 #include "appointment_time.h"
-#include "console.h"
+#include "encoding.h"
 #include "local_files.h"
-#include "progress.h"
 #include "safeguards.h"
-#include "text.h"
 
 namespace fs = std::filesystem;
 
@@ -65,21 +63,21 @@ Outcome DownloadByPhoneName(DeviceLink &link, const std::string &listed, const s
 namespace {
 
 // Downloads one file of the current phone folder to `local`, whose PC folder exists.
-CopyResult DownloadOne(Context &context, const PlannedDownload &item, bool keepTimes, Progress &progress,
+CopyResult DownloadOne(DeviceLink &link, const PlannedDownload &item, bool keepTimes, TransferSink &sink,
                        SharedPrivateFolder &privateFolder, CopyResult result) {
     std::string error;
     DownloadTarget target;
     if (!target.Prepare(item.local, DeviceToTerminal(item.source.entry.name), &error, &privateFolder))
         return LocalFailure(result, error);
-    progress.StartFile(DeviceToTerminal(item.source.entry.name));
-    result.outcome = DownloadByPhoneName(context.link, item.source.entry.name, target.TemporaryForPlugin(),
-                                         [&](uint64_t bytes) { progress.Add(bytes); });
+    sink.StartFile(DeviceToTerminal(item.source.entry.name));
+    result.outcome = DownloadByPhoneName(link, item.source.entry.name, target.TemporaryForPlugin(),
+                                         [&](uint64_t bytes) { sink.Add(bytes); });
     if (result.outcome.nameLost) {  // left out with the reason; the others still come
         result.skipped.push_back(ShownPath(item.source.Path()) + ": " + DeviceToTerminal(result.outcome.message));
         result.outcome = Outcome::Ok();
         return result;
     }
-    if (!result.outcome.ok && !context.link.Interrupted() && target.ShortOfSpace(item.source.Size(), &error))
+    if (!result.outcome.ok && !link.Interrupted() && target.ShortOfSpace(item.source.Size(), &error))
         return LocalFailure(result, error,
                             ErrorKind::kNoRoomOnPc);  // (the plug-in answers a full PC disk as a failure on the phone)
     if (!result.outcome.ok) {
@@ -103,11 +101,10 @@ public:
     KeptOriginal &operator=(const KeptOriginal &) = delete;
 
     // Fetches `name` of the current phone folder; a failure says nothing was changed.
-    Outcome Fetch(DeviceLink &link, const std::string &name) {
+    Outcome Fetch(DeviceLink &link, const std::string &name, TransferSink &sink) {
         if (name.size() > kMaxDownloadName) {
-            std::string warning = DeviceToTerminal(name) + " is replaced without a copy kept first (a name of " +
-                                  std::to_string(name.size()) + " bytes cannot be fetched; at most 31)";
-            std::fprintf(ConsoleErr(), "cebridge: warning: %s\n", warning.c_str());
+            sink.Warning(DeviceToTerminal(name) + " is replaced without a copy kept first (a name of " +
+                         std::to_string(name.size()) + " bytes cannot be fetched; at most 31)");
             return Outcome::Ok();
         }
         auto stamp = std::chrono::system_clock::now().time_since_epoch().count();
@@ -265,7 +262,7 @@ std::string LocalPathFor(const std::string &folder, const std::vector<std::strin
 
 std::string ShownPath(const std::vector<std::string> &parts) { return DeviceToTerminal(JoinDevicePath(parts)); }
 
-CopyResult DownloadFiles(Context &context, std::vector<PlannedDownload> plan, bool keepTimes) {
+CopyResult DownloadFiles(DeviceLink &link, std::vector<PlannedDownload> plan, bool keepTimes, TransferSink &sink) {
     CopyResult result;
     std::erase_if(plan, [&](const PlannedDownload &item) {
         bool tooLong = item.source.entry.name.size() > kMaxDownloadName;
@@ -280,13 +277,13 @@ CopyResult DownloadFiles(Context &context, std::vector<PlannedDownload> plan, bo
     });
     uint64_t total = 0;
     for (const PlannedDownload &item : plan) total += item.source.Size();
-    Progress progress("", total, plan.size(), context.options.json, context.options.progress);
+    sink.Begin(total, plan.size());
     const std::vector<std::string> *current = nullptr;
     fs::path made;  // the PC folder last made
     SharedPrivateFolder privateFolder;
     for (const PlannedDownload &item : plan) {
         if (!current || *current != item.source.folder) {
-            result.outcome = context.link.EnterFolder(item.source.folder);
+            result.outcome = link.EnterFolder(item.source.folder);
             if (!result.outcome.ok) break;
             current = &item.source.folder;
         }
@@ -299,21 +296,27 @@ CopyResult DownloadFiles(Context &context, std::vector<PlannedDownload> plan, bo
             }
             made = folder;
         }
-        result = DownloadOne(context, item, keepTimes, progress, privateFolder, std::move(result));
+        result = DownloadOne(link, item, keepTimes, sink, privateFolder, std::move(result));
         if (!result.outcome.ok) break;
     }
-    progress.Finish(result.outcome.ok);
+    sink.Finish(result.outcome.ok);
     return result;
 }
 
-Outcome UploadWhole(DeviceLink &link, const std::string &localPath, const std::string &name,
-                    const FolderEntry *existing, const ProgressFn &progress) {
+Outcome UploadWhole(DeviceLink &link, const UploadSource &source, const std::string &name, const FolderEntry *existing,
+                    TransferSink &sink) {
     KeptOriginal kept;
     if (existing && !existing->folder) {
-        Outcome fetched = kept.Fetch(link, existing->name);
+        Outcome fetched = kept.Fetch(link, existing->name, sink);
         if (!fetched.ok) return fetched;
     }
-    Outcome outcome = link.Upload(localPath, name, progress);
+    uint64_t sent = 0;
+    Outcome outcome = link.Upload(source.PathForPlugin(), name, [&](uint64_t bytes) {
+        sent += bytes;
+        sink.Add(bytes);
+    });
+    // The plug-in reports what it read, not always up to the end.
+    if (outcome.ok && sent < source.Size()) sink.Add(source.Size() - sent);
     if (outcome.ok) return outcome;
     outcome.message += " of " + name;
     if (kept.Held()) {
@@ -325,18 +328,12 @@ Outcome UploadWhole(DeviceLink &link, const std::string &localPath, const std::s
     return outcome;
 }
 
-int FailCopy(Context &context, const char *command, const CopyResult &result) {
-    if (IsPcFailure(result.outcome.kind))
-        return context.FailLocal(std::string(command) + ": " + result.outcome.message, result.outcome.kind);
-    return context.Fail(result.outcome);
-}
-
-CopyResult UploadFiles(Context &context, std::vector<PlannedUpload> plan) {
+CopyResult UploadFiles(DeviceLink &link, std::vector<PlannedUpload> plan, TransferSink &sink) {
     CopyResult result;
     std::vector<std::unique_ptr<UploadSource>> sources;
     std::map<const Memory *, uint64_t> needed;
     Capability capability;
-    result.outcome = context.link.ReadCapability(&capability);
+    result.outcome = link.ReadCapability(&capability);
     if (!result.outcome.ok) return result;
     uint64_t total = 0;
     for (const PlannedUpload &item : plan) {
@@ -353,26 +350,23 @@ CopyResult UploadFiles(Context &context, std::vector<PlannedUpload> plan) {
                                    StoreName(*store) + " has " + std::to_string(store->freeBytes) + " bytes free");
         return result;
     }
-    Progress progress("", total, plan.size(), context.options.json, context.options.progress);
+    sink.Begin(total, plan.size());
     const std::vector<std::string> *current = nullptr;
     std::vector<FolderEntry> entries;  // the current folder's
     for (size_t i = 0; i < plan.size() && result.outcome.ok; ++i) {
         const PlannedUpload &item = plan[i];
         if (!current || *current != item.folder) {
-            result.outcome = context.link.EnterFolder(item.folder, &entries);
+            result.outcome = link.EnterFolder(item.folder, &entries);
             if (!result.outcome.ok) break;
             current = &item.folder;
         }
-        progress.StartFile(sources[i]->Shown());
-        uint64_t before = progress.Done();
-        result.outcome = UploadWhole(context.link, sources[i]->PathForPlugin(), item.name,
-                                     FindEntry(entries, item.name), [&](uint64_t bytes) { progress.Add(bytes); });
+        sink.StartFile(sources[i]->Shown());
+        result.outcome = UploadWhole(link, *sources[i], item.name, FindEntry(entries, item.name), sink);
         if (!result.outcome.ok) break;
-        if (progress.Done() < before + sources[i]->Size()) progress.Add(before + sources[i]->Size() - progress.Done());
         ++result.files;
         result.bytes += sources[i]->Size();
     }
-    progress.Finish(result.outcome.ok);
+    sink.Finish(result.outcome.ok);
     return result;
 }
 
