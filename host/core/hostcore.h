@@ -3,6 +3,7 @@
 // printing goes to the log (console.h). What it offers, by header:
 //
 //   phone_session.h     one phone as a front end holds it: connect, the write lock, folders
+//   phone_worker.h      one thread that runs the operations of many callers on one session
 //   progress_sink.h     what a long operation reports while it runs; how it is cancelled
 //   agent_client.h      loads the plug-in and drives it through its four exports
 //   device_link.h       the phone's operations in the plug-in's protocol, outcomes as data
@@ -35,6 +36,7 @@
 #include "pc_setup.h"
 #include "phone_keeps.h"
 #include "phone_session.h"
+#include "phone_worker.h"
 #include "progress_sink.h"
 #include "safeguards.h"
 #include "sha256.h"
