@@ -1,6 +1,6 @@
 // Each API request runs the command line's own command in this process, so its
-// document is the --json document of that command; one mutex lets one operation at
-// a time reach the phone's single session, whichever tab or script sent it.
+// document is the --json document of that command; the phone's worker runs one
+// operation at a time on the phone's single session, whichever tab or script sent it.
 #include "serve.h"
 
 #include <atomic>
@@ -16,6 +16,7 @@
 
 #include "commands.h"
 #include "encoding.h"
+#include "phone_worker.h"
 #include "progress.h"
 #include "server.h"
 
@@ -32,7 +33,7 @@ namespace host {
 namespace {
 
 // Set by Ctrl-C, TERM and HUP: the server ends (and the operation in flight with it).
-// A page's cancel sets only g_interrupted, which ends the operation alone.
+// A page's cancel goes through the phone's worker, which ends the operation alone.
 std::atomic<bool> g_stopServing{false};
 
 extern "C" void OnStopSignal(int) {
@@ -96,53 +97,6 @@ private:
     std::deque<std::string> m_events;
     uint64_t m_published = 0;
     bool m_closed = false;
-};
-
-// The one way to the phone: a command at a time, its document captured.
-class PhoneDesk {
-public:
-    PhoneDesk(Context &context, EventHub &events) : m_context(context), m_events(events) {
-        m_context.options.json = true;
-    }
-
-    Answer Run(const std::vector<std::string> &words) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        Answer answer;
-        m_context.captured = &answer.document;
-        g_interrupted = g_stopServing.load();  // a page's cancel ended with its operation
-        m_busy = true;
-        CLI::App app("cebridge serve", "");
-        int exitCode = kExitOk;
-        AddCommands(app, m_context, exitCode, false);
-        answer.exitCode = ParseAndRun(app, m_context, exitCode, words);
-        answer.kind = m_context.FailureKind();
-        m_busy = false;
-        m_context.captured = nullptr;
-        m_events.Publish({{"event", "connection"}, {"connected", m_context.connected}});
-        return answer;
-    }
-    // An operation of the host's core on the phone (connected first), one at a time
-    // with the commands.
-    Outcome Do(const std::function<Outcome(PhoneSession &)> &operation) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        ConnectReport report;
-        Outcome outcome = m_context.PhoneSession::Connect(m_context.options, &report);
-        for (const std::string &warning : report.warnings)
-            std::fprintf(ConsoleErr(), "cebridge: warning: %s\n", warning.c_str());
-        return outcome.ok ? operation(m_context) : outcome;
-    }
-    // Stops the operation in flight as Ctrl-C stops a command.
-    bool Cancel() {
-        if (!m_busy) return false;
-        g_interrupted = true;
-        return true;
-    }
-
-private:
-    Context &m_context;
-    EventHub &m_events;
-    std::mutex m_mutex;
-    std::atomic<bool> m_busy{false};
 };
 
 // The HTTP status of a failure of this kind.
@@ -220,21 +174,49 @@ private:
 
 class Api {
 public:
-    Api(web::Server &server, PhoneDesk &desk, EventHub &events) : m_desk(desk), m_events(events) {
+    Api(web::Server &server, Context &context, PhoneWorker &worker, EventHub &events)
+        : m_context(context), m_worker(worker), m_events(events) {
+        m_context.options.json = true;
         httplib::Server &http = server.Http();
         AddReads(http);
         AddFiles(http);
         AddPim(http);
         AddChanges(http);
         http.Post("/api/cancel", [this](const httplib::Request &, httplib::Response &response) {
-            web::SendJson(response, 200, {{"cancelled", m_desk.Cancel()}});
+            web::SendJson(response, 200, {{"cancelled", m_worker.CancelCurrent()}});
         });
         http.Get("/api/events", [this](const httplib::Request &, httplib::Response &response) { Stream(response); });
     }
 
 private:
-    void Command(httplib::Response &response, const std::vector<std::string> &words) {
-        Reply(response, m_desk.Run(words));
+    // Runs the command line's command `words` on the phone's worker, its document
+    // captured.
+    Answer Run(const std::vector<std::string> &words) {
+        Answer answer;
+        const Outcome ran = m_worker.Run([&](PhoneSession &, const JobSinks &) {
+            m_context.captured = &answer.document;
+            CLI::App app("cebridge serve", "");
+            int exitCode = kExitOk;
+            AddCommands(app, m_context, exitCode, false);
+            answer.exitCode = ParseAndRun(app, m_context, exitCode, words);
+            answer.kind = m_context.FailureKind();
+            m_context.captured = nullptr;
+            m_events.Publish({{"event", "connection"}, {"connected", m_context.connected}});
+            return Outcome::Ok();
+        });
+        if (!ran.ok) answer = {kExitInterrupted, ran.kind, {{"error", ran.message}, {"exitCode", kExitInterrupted}}};
+        return answer;
+    }
+    void Command(httplib::Response &response, const std::vector<std::string> &words) { Reply(response, Run(words)); }
+    // An operation of the host's core on the phone (connected first), on the worker.
+    Outcome OnPhone(const std::function<Outcome(PhoneSession &)> &operation) {
+        return m_worker.Run([&](PhoneSession &session, const JobSinks &) {
+            ConnectReport report;
+            Outcome outcome = session.Connect(m_context.options, &report);
+            for (const std::string &warning : report.warnings)
+                std::fprintf(ConsoleErr(), "cebridge: warning: %s\n", warning.c_str());
+            return outcome.ok ? operation(session) : outcome;
+        });
     }
 
     void AddReads(httplib::Server &http) {
@@ -353,7 +335,7 @@ private:
         const fs::path produced = spool->File(name);
         for (std::string &word : words)
             if (word == kFile) word = produced.string();
-        Answer answer = m_desk.Run(words);
+        Answer answer = Run(words);
         if (answer.exitCode != kExitOk) return Reply(response, answer);
         if (!fs::is_regular_file(produced)) return web::SendError(response, 400, "name one file");
         auto file = std::make_shared<std::ifstream>(produced, std::ios::binary);
@@ -369,14 +351,15 @@ private:
     }
 
     // An upload the phone's store cannot hold is refused before its body comes: a page
-    // need not send gigabytes to hear that. Anything else the put itself says.
+    // need not send gigabytes to hear that. Anything else but a cancel the put itself says.
     Outcome RoomForUpload(const std::string &path, uint64_t size) {
-        return m_desk.Do([&](PhoneSession &session) {
+        return OnPhone([&](PhoneSession &session) {
             const std::vector<std::string> target = session.ResolveDevicePath(path);
             if (target.empty()) return Outcome::Ok();
             std::vector<FolderEntry> listing;
             const std::vector<std::string> folder(target.begin(), target.end() - 1);
-            if (!session.link.EnterFolder(folder, &listing).ok) return Outcome::Ok();
+            const Outcome entered = session.link.EnterFolder(folder, &listing);
+            if (!entered.ok) return entered.kind == ErrorKind::kInterrupted ? entered : Outcome::Ok();
             return CheckRoom(session.link, target, size, FindEntry(listing, target.back()));
         });
     }
@@ -433,7 +416,8 @@ private:
             [this](bool) { --m_openStreams; });
     }
 
-    PhoneDesk &m_desk;
+    Context &m_context;
+    PhoneWorker &m_worker;
     EventHub &m_events;
     std::atomic<size_t> m_openStreams{0};
 };
@@ -462,8 +446,8 @@ int CmdServe(Context &context, const web::ServeOptions &options) {
                      "cebridge: warning: serving on %s: whoever reaches it with the token can use the phone\n",
                      options.bind.c_str());
     EventHub events;
-    PhoneDesk desk(context, events);
-    Api api(server, desk, events);
+    PhoneWorker worker(context, g_interrupted);
+    Api api(server, context, worker, events);
     g_progressEvents = [&events](const nlohmann::json &event) { events.Publish(event); };
     std::fprintf(ConsoleOut(), "cebridge: serving %s\n", server.OpeningAddress().c_str());
     std::fflush(ConsoleOut());
@@ -471,7 +455,10 @@ int CmdServe(Context &context, const web::ServeOptions &options) {
     StopOnSignals();
     server.Run([&] {
         const bool stop = g_stopServing.load();
-        if (stop) events.Close();  // the event streams end first: the server waits for them
+        if (stop) {
+            events.Close();  // the event streams end first: the server waits for them
+            worker.Stop();   // the operation in flight is cancelled, the waiting ones refused
+        }
         return stop;
     });
     g_progressEvents = nullptr;
