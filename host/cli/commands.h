@@ -24,12 +24,6 @@ int RefuseBadName(Context &context, const char *command, const std::vector<std::
 // As RefuseBadName, for a folder that must also be listable afterwards (its path and "\*.*").
 int RefuseUnlistableFolder(Context &context, const char *command, const std::vector<std::string> &folder);
 
-// A change of the phone file `before` (in `folder`) that `failed` with the file
-// still as it was: the phone refused it, as it does a read-only file (the listing
-// carries no attributes, so that is said after the fact). Else `failed` itself.
-Outcome SayWhenRefused(Context &context, const std::vector<std::string> &folder, const FolderEntry &before,
-                       Outcome failed);
-
 int CmdInfo(Context &context);
 int CmdList(Context &context, const std::string &path);
 struct TreeOptions {

@@ -7,6 +7,7 @@
 #include "commands.h"
 #include "file_tree.h"
 #include "local_files.h"
+#include "phone_files.h"
 #include "progress.h"
 #include "text.h"
 
@@ -35,38 +36,7 @@ bool SplitFilePath(Context &context, const std::string &typed, std::vector<std::
     return true;
 }
 
-// Enters `folder` and finds the file `name` in it: a missing file or a folder
-// fails with a sentence that names it.
-Outcome LocateFile(Context &context, const std::vector<std::string> &folder, const std::string &name,
-                   FolderEntry *found) {
-    std::vector<FolderEntry> entries;
-    Outcome outcome = context.link.EnterFolder(folder, &entries);
-    if (!outcome.ok) return outcome;
-    const FolderEntry *entry = FindEntry(entries, name);
-    std::vector<std::string> path = folder;
-    path.push_back(entry ? entry->name : name);
-    if (!entry) return Outcome::Failed(0, "no such file on the phone: " + JoinDevicePath(path), ErrorKind::kNotFound);
-    if (entry->folder) return Outcome::Failed(0, "a folder, not a file: " + JoinDevicePath(path));
-    *found = *entry;
-    return outcome;
-}
-
 }  // namespace
-
-Outcome SayWhenRefused(Context &context, const std::vector<std::string> &folder, const FolderEntry &before,
-                       Outcome failed) {
-    std::vector<FolderEntry> entries;
-    if (failed.status == 0 || context.link.Interrupted() || !context.link.EnterFolder(folder, &entries).ok)
-        return failed;
-    const FolderEntry *after = FindEntry(entries, before.name);
-    if (!after || after->Size() != before.Size() || after->modified != before.modified) return failed;
-    std::vector<std::string> path = folder;
-    path.push_back(before.name);
-    failed.message = "the phone refused to change " + JoinDevicePath(path) +
-                     ": it is read-only (or open on the phone); it is as it was";
-    failed.kind = ErrorKind::kReadOnly;
-    return failed;  // (with its note of what was done about it)
-}
 
 namespace {
 
@@ -77,14 +47,9 @@ bool ManyFiles(const std::string &typed, const TreeOptions &options) {
 }
 
 // A file name the upload carries whole, in a folder the phone can list.
-int RefuseStoredName(Context &context, const char *command, std::vector<std::string> folder, const std::string &name) {
-    if (int code = RefuseUnlistableFolder(context, command, folder)) return code;
-    folder.push_back(name);
-    if (int code = RefuseBadName(context, command, folder)) return code;
-    if (name.size() <= kMaxStoredName) return kExitOk;
-    return context.FailUsage(std::string(command) + ": the phone's link carries names of at most " +
-                             std::to_string(kMaxStoredName) + " bytes; " + DeviceToTerminal(name) + " has " +
-                             std::to_string(name.size()));
+int RefuseStoredName(Context &context, const char *command, const std::vector<std::string> &folder,
+                     const std::string &name) {
+    return context.FailInput(command, CheckUploadName(folder, name));
 }
 
 // Only the form that is printed is built: a folder may hold 100,000 entries.
@@ -124,34 +89,11 @@ int ListMatches(Context &context, const std::vector<std::string> &pattern) {
 }  // namespace
 
 int RefuseBadName(Context &context, const char *command, const std::vector<std::string> &parts, bool wildcardLast) {
-    for (size_t i = 0; i < parts.size(); ++i) {
-        if (parts[i].find(kUnsayable) != std::string::npos)
-            return context.FailUsage(std::string(command) + ": the code page " + DeviceCodePageName() +
-                                     " cannot say the name '" + ShownUnsayable(parts[i]) +
-                                     "' (? marks what it cannot say); " + CodePageWayOut());
-        for (unsigned char c : parts[i]) {
-            bool wildcard = wildcardLast && i + 1 == parts.size() && (c == '*' || c == '?');
-            if (!wildcard && (c < 0x20 || std::strchr(":*?\"<>|", c)))
-                return context.FailUsage(std::string(command) + ": the phone cannot hold the name '" +
-                                         DeviceToTerminal(parts[i]) +
-                                         "' (no \\ / : * ? \" < > | or control characters)");
-        }
-    }
-    const size_t pathBytes = JoinDevicePath(parts).size();
-    if (pathBytes > kMaxDevicePath)
-        return context.FailUsage(std::string(command) + ": the phone's link carries paths of at most " +
-                                 std::to_string(kMaxDevicePath) + " bytes; " + Shown(parts) + " has " +
-                                 std::to_string(pathBytes));
-    return kExitOk;
+    return context.FailInput(command, CheckPhonePath(parts, wildcardLast));
 }
 
 int RefuseUnlistableFolder(Context &context, const char *command, const std::vector<std::string> &folder) {
-    if (int code = RefuseBadName(context, command, folder)) return code;
-    const size_t pathBytes = JoinDevicePath(folder).size();
-    if (pathBytes <= kMaxListedFolderPath) return kExitOk;
-    return context.FailUsage(std::string(command) + ": the phone's link lists folders of paths of at most " +
-                             std::to_string(kMaxListedFolderPath) + " bytes; " + Shown(folder) + " has " +
-                             std::to_string(pathBytes));
+    return context.FailInput(command, CheckListableFolder(folder));
 }
 
 int CmdInfo(Context &context) {
@@ -226,7 +168,7 @@ int CmdGet(Context &context, const std::string &remote, const std::string &local
     if (int code = context.Connect()) return code;
 
     FolderEntry entry;
-    Outcome outcome = LocateFile(context, folder, name, &entry);
+    Outcome outcome = LocateFile(context.link, folder, name, &entry);
     if (!outcome.ok) return context.Fail(outcome);
     std::vector<std::string> shown = folder;
     shown.push_back(entry.name);
@@ -293,7 +235,8 @@ int CmdPut(Context &context, const std::string &local, const std::string &remote
     Progress progress(source.Shown(), source.Size(), context.options.json, context.options.progress);
     outcome = UploadWhole(context.link, source, name, FindEntry(entries, name), progress);
     progress.Finish(outcome.ok);
-    if (!outcome.ok && existing && !existing->folder) outcome = SayWhenRefused(context, folder, *existing, outcome);
+    if (!outcome.ok && existing && !existing->folder)
+        outcome = SayWhenRefused(context.link, folder, *existing, outcome);
     if (!outcome.ok) return context.Fail(outcome);
     if (report) context.Emit("", {{"local", source.Shown()}, {"remote", Shown(target)}, {"bytes", source.Size()}});
     return kExitOk;
@@ -308,9 +251,10 @@ int CmdRemove(Context &context, const std::string &remote, TreeOptions options) 
     if (int code = context.LockPhoneForWriting("rm")) return code;
     if (int code = context.Connect()) return code;
     FolderEntry entry;
-    Outcome outcome = LocateFile(context, folder, name, &entry);
+    Outcome outcome = LocateFile(context.link, folder, name, &entry);
     if (outcome.ok) outcome = context.link.RemoveFile(entry.name);
-    if (!outcome.ok && outcome.status == ST_BAD_PARAMETER) outcome = SayWhenRefused(context, folder, entry, outcome);
+    if (!outcome.ok && outcome.status == ST_BAD_PARAMETER)
+        outcome = SayWhenRefused(context.link, folder, entry, outcome);
     if (!outcome.ok) return context.Fail(outcome);
     folder.push_back(entry.name);
     context.Emit("", {{"removed", Shown(folder)}});
@@ -349,7 +293,7 @@ int CmdInstall(Context &context, const std::string &package) {
         FolderEntry entry;
         std::string name = path.back();
         path.pop_back();
-        Outcome outcome = LocateFile(context, path, name, &entry);
+        Outcome outcome = LocateFile(context.link, path, name, &entry);
         if (!outcome.ok) return context.Fail(outcome);
         path.push_back(entry.name);
         devicePath = JoinDevicePath(path);

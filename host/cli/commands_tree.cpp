@@ -5,6 +5,7 @@
 #include "commands.h"
 #include "file_tree.h"
 #include "local_files.h"
+#include "phone_files.h"
 #include "progress.h"
 #include "text.h"
 
@@ -12,65 +13,6 @@ namespace fs = std::filesystem;
 
 namespace host {
 namespace {
-
-// What a typed phone path names: every entry of its folder that matches a wildcard
-// last name, or the one entry it names, or with -r a folder's content. Each file and
-// folder carries its path below what was named (a match's path starts with its name).
-struct Selection {
-    std::vector<PhoneFile> files;
-    std::vector<std::vector<std::string>> folders, relativeFolders;  // walked, each before what it holds
-    std::vector<std::string> leftOut;                                // folders met without -r
-    std::vector<std::string> lost;                                   // folders the code page cannot name
-};
-
-// The folder `path` with everything in it, named `prefix` below the selection.
-Outcome AddFolder(Context &context, const std::vector<std::string> &path, const std::vector<std::string> &prefix,
-                  Selection *selection) {
-    size_t firstFile = selection->files.size(), firstFolder = selection->folders.size();
-    Outcome outcome = WalkPhoneTree(context.link, path, &selection->files, &selection->folders, {}, &selection->lost);
-    for (size_t i = firstFile; i < selection->files.size(); ++i)
-        selection->files[i].relative.insert(selection->files[i].relative.begin(), prefix.begin(), prefix.end());
-    for (size_t i = firstFolder; i < selection->folders.size(); ++i) {
-        std::vector<std::string> relative = prefix;
-        relative.insert(relative.end(), selection->folders[i].begin() + long(path.size()), selection->folders[i].end());
-        selection->relativeFolders.push_back(relative);
-    }
-    return outcome;
-}
-
-Outcome Select(Context &context, const std::vector<std::string> &typed, const TreeOptions &options,
-               Selection *selection) {
-    if (typed.empty()) return AddFolder(context, typed, {}, selection);  // the whole phone
-    std::vector<std::string> parent(typed.begin(), typed.end() - 1);
-    std::vector<FolderEntry> entries;
-    Outcome outcome = context.link.EnterFolder(parent, &entries);
-    if (!outcome.ok) return outcome;
-    std::vector<FolderEntry> chosen;
-    if (HasWildcard(typed.back())) {
-        for (const FolderEntry &entry : entries)
-            if (MatchesWildcard(DeviceToTerminal(typed.back()), DeviceToTerminal(entry.name))) chosen.push_back(entry);
-        if (chosen.empty()) return Outcome::Failed(0, "nothing on the phone matches " + JoinDevicePath(typed));
-    } else if (const FolderEntry *entry = FindEntry(entries, typed.back())) {
-        std::vector<std::string> path = parent;
-        path.push_back(entry->name);
-        if (entry->folder) return AddFolder(context, path, {}, selection);  // a folder named whole: its content
-        chosen.push_back(*entry);
-    } else {
-        return Outcome::Failed(0, "no such file or folder on the phone: " + JoinDevicePath(typed),
-                               ErrorKind::kNotFound);
-    }
-    for (const FolderEntry &entry : chosen) {
-        std::vector<std::string> path = parent;
-        path.push_back(entry.name);
-        if (!entry.folder)
-            selection->files.push_back({parent, {entry.name}, entry});
-        else if (!options.recursive)
-            selection->leftOut.push_back(ShownPath(path));
-        else if (!(outcome = AddFolder(context, path, {entry.name}, selection)).ok)
-            return outcome;
-    }
-    return Outcome::Ok();
-}
 
 // Why `put -r` leaves out a symbolic link, or "" for one it copies. A link to a
 // file is copied under its own name with its target's content; a link to a folder
@@ -82,18 +24,6 @@ std::string LinkLeftOut(const fs::directory_entry &entry) {
     if (!fs::exists(target)) return "a symbolic link that leads nowhere";
     if (fs::is_directory(target)) return "a symbolic link to a folder (links to folders are not followed)";
     return "";
-}
-
-// The folder of the phone's own programs, at its root.
-const char *const kSystemFolder = "Windows";
-
-bool TouchesSystemFolder(const Selection &selection) {
-    auto inSystem = [](const std::vector<std::string> &path) {
-        return !path.empty() && SameDeviceName(path[0], kSystemFolder);
-    };
-    return std::any_of(selection.files.begin(), selection.files.end(),
-                       [&](const PhoneFile &file) { return inSystem(file.folder); }) ||
-           std::any_of(selection.folders.begin(), selection.folders.end(), inSystem);
 }
 
 // "1 file", "2 files".
@@ -129,8 +59,8 @@ int CmdGetMany(Context &context, const std::string &remote, const std::string &l
     // A folder named whole lands in LOCAL (default: its own name here); matches land inside LOCAL.
     std::string into = !local.empty() ? local : wildcard ? "." : DeviceToTerminal(typed.back());
     if (int code = context.Connect()) return code;
-    Selection selection;
-    Outcome outcome = Select(context, typed, options, &selection);
+    PhoneSelection selection;
+    Outcome outcome = SelectPhoneFiles(context.link, typed, options.recursive, &selection);
     if (!outcome.ok) return context.Fail(outcome);
     if (local.empty() && !wildcard && selection.folders.empty()) into = ".";  // -r naming one file
     for (const std::string &folder : selection.leftOut)
@@ -213,8 +143,8 @@ int CmdRemoveMany(Context &context, const std::string &remote, TreeOptions optio
     if (int code = RefuseBadName(context, "rm", typed, true)) return code;
     if (int code = context.LockPhoneForWriting("rm")) return code;
     if (int code = context.Connect()) return code;
-    Selection selection;
-    Outcome outcome = Select(context, typed, options, &selection);
+    PhoneSelection selection;
+    Outcome outcome = SelectPhoneFiles(context.link, typed, options.recursive, &selection);
     if (!outcome.ok) return context.Fail(outcome);
     if (TouchesSystemFolder(selection))
         return context.FailUsage("rm: " + ShownPath({kSystemFolder}) +
@@ -222,22 +152,9 @@ int CmdRemoveMany(Context &context, const std::string &remote, TreeOptions optio
                                  "it alone; name one file to remove it");
     for (const std::string &folder : selection.leftOut)
         std::fprintf(ConsoleErr(), "cebridge: left out the folder %s (-r removes what folders hold)\n", folder.c_str());
-    std::stable_sort(selection.files.begin(), selection.files.end(),
-                     [](const PhoneFile &a, const PhoneFile &b) { return a.folder < b.folder; });
-    nlohmann::json removed = nlohmann::json::array();
-    const std::vector<std::string> *current = nullptr;
-    for (const PhoneFile &file : selection.files) {
-        if (!current || *current != file.folder) {
-            if (!(outcome = context.link.EnterFolder(file.folder)).ok) return context.Fail(outcome);
-            current = &file.folder;
-        }
-        if (!(outcome = context.link.RemoveFile(file.entry.name)).ok) {
-            outcome.message += ": " + JoinDevicePath(file.Path());
-            if (outcome.status == ST_BAD_PARAMETER) outcome = SayWhenRefused(context, file.folder, file.entry, outcome);
-            return context.Fail(outcome);
-        }
-        removed.push_back(ShownPath(file.Path()));
-    }
+    std::vector<std::string> removed;
+    outcome = RemoveSelectedFiles(context.link, selection, &removed);
+    if (!outcome.ok) return context.Fail(outcome);
     // The plug-in deletes files only: the folders stay, empty.
     nlohmann::json folders = nlohmann::json::array();
     for (const auto &folder : selection.folders) folders.push_back(ShownPath(folder));

@@ -66,6 +66,9 @@ int Context::FailOperation(const char *command, const Outcome &outcome) {
 }
 
 int Context::FailUsage(const std::string &message) { return Report(kExitUsage, message, 0, ErrorKind::kBadInput); }
+int Context::FailInput(const char *command, const Outcome &check) {
+    return check.ok ? kExitOk : FailUsage(std::string(command) + ": " + check.message);
+}
 int Context::FailLocal(const std::string &message, ErrorKind kind) { return Report(kExitLocalFile, message, 0, kind); }
 int Context::FailConnect(const std::string &message) {
     return Report(kExitNoConnection, message, 0, ErrorKind::kNoConnection);

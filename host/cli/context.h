@@ -45,6 +45,8 @@ public:
     // Prints a failed outcome and gives its exit code.
     int Fail(const Outcome &outcome);
     int FailUsage(const std::string &message);
+    // 0 when `check` passed, else its message as `command: ...` with exit 2.
+    int FailInput(const char *command, const Outcome &check);
     int FailLocal(const std::string &message, ErrorKind kind = ErrorKind::kPcFile);
     int FailConnect(const std::string &message);
     // An engine's failed outcome: the PC's failures as `command: ...` (exit 3), the others as Fail.

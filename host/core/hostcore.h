@@ -15,6 +15,7 @@
 //   encoding.h          the phone's code page and the PC's UTF-8, converters per thread
 //   local_files.h       the PC side of transfers: download targets, upload sources
 //   file_tree.h         walking phone folders, wildcards, copying many files whole
+//   phone_files.h       typed names checked, a file found, a selection of files, removing it
 //   safeguards.h        per-phone and per-path locks, the kept original of a replace
 //   backup_folder.h     backup generations, their manifest, SHA-256 digests (sha256.h)
 //   pc_setup.h          the DTD files, SAPATH and the plug-in's place on this PC
@@ -34,6 +35,7 @@
 #include "item_text.h"
 #include "local_files.h"
 #include "pc_setup.h"
+#include "phone_files.h"
 #include "phone_keeps.h"
 #include "phone_session.h"
 #include "phone_worker.h"

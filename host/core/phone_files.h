@@ -1,0 +1,60 @@
+// Phone files as the user names them: checks of typed names and paths before
+// anything is sent, finding a named file, what a typed path selects (a file, the
+// matches of a wildcard, a folder with everything in it), and removing a selection.
+// Paths are device paths split into names, in the device's code page.
+#ifndef CEBRIDGE_HOST_PHONE_FILES_H
+#define CEBRIDGE_HOST_PHONE_FILES_H
+
+#include <string>
+#include <vector>
+
+#include "device_link.h"
+#include "file_tree.h"
+
+namespace host {
+
+// kBadInput for a path holding a name the phone cannot hold or the code page cannot
+// say, or longer than the phone's link carries. `wildcardLast`: the last name may
+// hold '*' and '?'.
+Outcome CheckPhonePath(const std::vector<std::string> &parts, bool wildcardLast = false);
+// As CheckPhonePath, for a folder that must also be listable afterwards (its path and "\*.*").
+Outcome CheckListableFolder(const std::vector<std::string> &folder);
+// As CheckListableFolder for `folder`, and a name an upload carries whole.
+Outcome CheckUploadName(const std::vector<std::string> &folder, const std::string &name);
+
+// Enters `folder` and finds the file `name` in it: a missing file (kNotFound) or a
+// folder (kNotAFolder) fails with a sentence that names it.
+Outcome LocateFile(DeviceLink &link, const std::vector<std::string> &folder, const std::string &name,
+                   FolderEntry *found);
+
+// A change of the phone file `before` (in `folder`) that `failed` with the file
+// still as it was: the phone refused it, as it does a read-only file (the listing
+// carries no attributes, so that is said after the fact). Else `failed` itself.
+Outcome SayWhenRefused(DeviceLink &link, const std::vector<std::string> &folder, const FolderEntry &before,
+                       Outcome failed);
+
+// What a typed phone path names: every entry of its folder that matches a wildcard
+// last name, or the one entry it names, or with `recursive` a folder's content. Each
+// file and folder carries its path below what was named (a match's path starts with
+// its name).
+struct PhoneSelection {
+    std::vector<PhoneFile> files;
+    std::vector<std::vector<std::string>> folders, relativeFolders;  // walked, each before what it holds
+    std::vector<std::string> leftOut;                                // folders met without `recursive`
+    std::vector<std::string> lost;                                   // folders the code page cannot name
+};
+Outcome SelectPhoneFiles(DeviceLink &link, const std::vector<std::string> &typed, bool recursive,
+                         PhoneSelection *selection);
+
+// The folder of the phone's own programs, at its root.
+extern const char *const kSystemFolder;
+bool TouchesSystemFolder(const PhoneSelection &selection);
+
+// Removes the selection's files, folder by folder (the plug-in deletes files only:
+// its folders stay), stopping at the first the phone refuses; `removed` gets each
+// removed file's path as shown.
+Outcome RemoveSelectedFiles(DeviceLink &link, PhoneSelection selection, std::vector<std::string> *removed);
+
+}  // namespace host
+
+#endif  // CEBRIDGE_HOST_PHONE_FILES_H
