@@ -12,8 +12,7 @@ Outcome CheckPhonePath(const std::vector<std::string> &parts, bool wildcardLast)
         if (parts[i].find(kUnsayable) != std::string::npos)
             return Outcome::Failed(0,
                                    "the code page " + DeviceCodePageName() + " cannot say the name '" +
-                                       ShownUnsayable(parts[i]) + "' (? marks what it cannot say); " +
-                                       CodePageWayOut(),
+                                       ShownUnsayable(parts[i]) + "' (? marks what it cannot say); " + CodePageWayOut(),
                                    ErrorKind::kBadInput);
         for (unsigned char c : parts[i]) {
             bool wildcard = wildcardLast && i + 1 == parts.size() && (c == '*' || c == '?');
@@ -51,8 +50,8 @@ Outcome CheckUploadName(const std::vector<std::string> &folder, const std::strin
     if (Outcome outcome = CheckPhonePath(path); !outcome.ok) return outcome;
     if (name.size() <= kMaxStoredName) return Outcome::Ok();
     return Outcome::Failed(0,
-                           "the phone's link carries names of at most " + std::to_string(kMaxStoredName) +
-                               " bytes; " + DeviceToTerminal(name) + " has " + std::to_string(name.size()),
+                           "the phone's link carries names of at most " + std::to_string(kMaxStoredName) + " bytes; " +
+                               DeviceToTerminal(name) + " has " + std::to_string(name.size()),
                            ErrorKind::kBadInput);
 }
 
@@ -65,7 +64,8 @@ Outcome LocateFile(DeviceLink &link, const std::vector<std::string> &folder, con
     std::vector<std::string> path = folder;
     path.push_back(entry ? entry->name : name);
     if (!entry) return Outcome::Failed(0, "no such file on the phone: " + JoinDevicePath(path), ErrorKind::kNotFound);
-    if (entry->folder) return Outcome::Failed(0, "a folder, not a file: " + JoinDevicePath(path), ErrorKind::kNotAFolder);
+    if (entry->folder)
+        return Outcome::Failed(0, "a folder, not a file: " + JoinDevicePath(path), ErrorKind::kNotAFolder);
     *found = *entry;
     return outcome;
 }

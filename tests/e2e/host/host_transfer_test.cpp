@@ -73,57 +73,30 @@ TEST_F(HostCli, FailedPutTakesItsPartialFileOffThePhone) {
     EXPECT_FALSE(fs::exists(m_phone.fs() / "My Documents" / "big.bin"));
 }
 
-// A replace that fails puts the phone's original back (a PC copy is kept while the
-// new file is sent): a write error, the same in a folder copy, and Ctrl-C.
-TEST_F(HostCli, FailedReplaceLeavesTheOriginalOnThePhone) {
+#if !defined(_WIN32)
+// Ctrl-C in the middle of a replace puts the phone's original back (the failures
+// themselves are the core's, tested there).
+TEST_F(HostCli, CtrlCInAReplaceLeavesTheOriginalOnThePhone) {
     const fs::path original = m_phone.fs() / "Storage Card" / "orig.bin";
     const std::string before = RandomBytes(300000);
-    fs::path tree = m_home.path() / "tree";
-    fs::create_directories(tree);
-    WriteFileText(tree / "orig.bin", std::string(400000, 'n'));
-    struct Case {
-        const char *name;
-        std::vector<std::string> args;
-        nlohmann::json fault;
-        int exitCode;
-    } cases[] = {
-        {"write error",
-         {"put", (tree / "orig.bin").string(), "/Storage Card/orig.bin"},
-         {{"operation", "CeWriteFile"}, {"nth", 2}, {"error", 112}},
-         1},
-        {"put -r",
-         {"put", "-r", tree.string(), "/Storage Card"},
-         {{"operation", "CeWriteFile"}, {"nth", 3}, {"error", 5}},
-         1},
-#if !defined(_WIN32)
-        {"Ctrl-C",
-         {"put", (tree / "orig.bin").string(), "/Storage Card/orig.bin"},
-         {{"operation", "CeWriteFile"}, {"persistent", true}, {"delayMs", 500}},
-         4},
-#endif
-    };
-    for (const Case &c : cases) {
-        WriteFileText(original, before);
-        m_phone.EditDevice([&](nlohmann::json &device) { device["faults"] = nlohmann::json::array({c.fault}); });
-        HostRun failed;
-#if !defined(_WIN32)
-        if (c.exitCode == 4) {
-            fs::path err = m_home.path() / "err";
-            std::string command = HostCommandLine(c.args);
-            command.append(" 2>").append(ShellCommand({err.string()})).append(" & sleep 2; kill -INT $!; wait $!");
-            int status = std::system(command.c_str());
-            failed = {WIFEXITED(status) ? WEXITSTATUS(status) : -1, "", ReadFileText(err)};
-        }
-#endif
-        if (c.exitCode != 4) failed = Host(c.args);
-        EXPECT_EQ(failed.exitCode, c.exitCode) << c.name << ": " << failed.err;
-        EXPECT_NE(failed.err.find("the original orig.bin is back on the phone"), std::string::npos)
-            << c.name << ": " << failed.err;
-        EXPECT_EQ(ReadFileText(original), before) << c.name;
-        const fs::path kept = m_home.path() / "state" / "cebridge" / "kept";  // (on POSIX)
-        EXPECT_TRUE(!fs::exists(kept) || fs::is_empty(kept)) << c.name;
-    }
+    WriteFileText(original, before);
+    fs::path local = m_home.path() / "orig.bin";
+    WriteFileText(local, std::string(400000, 'n'));
+    m_phone.EditDevice([&](nlohmann::json &device) {
+        device["faults"] = {{{"operation", "CeWriteFile"}, {"persistent", true}, {"delayMs", 500}}};
+    });
+    fs::path err = m_home.path() / "err";
+    std::string command = HostCommandLine({"put", local.string(), "/Storage Card/orig.bin"});
+    command.append(" 2>").append(ShellCommand({err.string()})).append(" & sleep 2; kill -INT $!; wait $!");
+    int status = std::system(command.c_str());
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 4) << ReadFileText(err);
+    EXPECT_NE(ReadFileText(err).find("the original orig.bin is back on the phone"), std::string::npos)
+        << ReadFileText(err);
+    EXPECT_TRUE(ReadFileText(original) == before);
+    const fs::path kept = m_home.path() / "state" / "cebridge" / "kept";
+    EXPECT_TRUE(!fs::exists(kept) || fs::is_empty(kept));
 }
+#endif
 
 TEST_F(HostCli, PutThatCannotFitIsRefusedBeforeItStarts) {
     m_phone.EditDevice([](nlohmann::json &device) { device["stores"]["My Storage"]["freeToCaller"] = 1000; });

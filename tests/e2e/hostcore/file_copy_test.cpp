@@ -1,0 +1,210 @@
+// The core's file engines in-process: what a typed path selects, copies of many
+// files both ways with their progress, and what a failed or cancelled copy leaves.
+#include <chrono>
+#include <map>
+
+#include "core_fixture.h"
+#include "e2e/host/host_fixture.h"
+#include "phone_files.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using host::ErrorKind;
+
+// Every file (its content) and folder ("/") below `root`, by relative path.
+std::map<std::string, std::string> TreeOf(const fs::path &root) {
+    std::map<std::string, std::string> tree;
+    for (const auto &entry : fs::recursive_directory_iterator(root))
+        tree[fs::relative(entry.path(), root).generic_string()] =
+            entry.is_directory() ? "/" : ReadFileText(entry.path());
+    return tree;
+}
+
+// A phone file's time: 2010-03-05 00:07:03 UTC.
+const auto kPhoneTime = std::chrono::file_clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(1267747623)));
+
+void MakeTree(const fs::path &root) {
+    fs::create_directories(root / u8"하위" / u8"깊은 곳");
+    fs::create_directories(root / "empty");
+    WriteFileText(root / "a.txt", "alpha");
+    WriteFileText(root / u8"하위" / "b.bin", RandomBytes(70000));
+    WriteFileText(root / u8"하위" / u8"깊은 곳" / u8"메모.txt", "깊은");
+    fs::last_write_time(root / "a.txt", kPhoneTime);
+}
+
+// Records what a copy reported; `onFile` runs as each file starts.
+struct RecordingSink : host::TransferSink {
+    void Begin(uint64_t total, uint64_t count) override { totalBytes = total, files = count; }
+    void StartFile(const std::string &shown) override {
+        started.push_back(shown);
+        if (onFile) onFile(started.size());
+    }
+    void Add(uint64_t bytes) override { done += bytes; }
+    void Finish(bool ok) override { finished = ok ? 1 : 0; }
+    uint64_t totalBytes = 0, files = 0, done = 0;
+    int finished = -1;
+    std::vector<std::string> started;
+    std::function<void(size_t)> onFile;
+};
+
+class CoreFiles : public CoreSessionTest {
+protected:
+    std::vector<std::string> Phone(const std::string &typed) { return m_session.ResolveDevicePath(typed); }
+    host::PhoneSelection Select(const std::string &typed, bool recursive = true) {
+        host::PhoneSelection selection;
+        host::Outcome outcome = host::SelectPhoneFiles(m_session.link, Phone(typed), recursive, &selection);
+        EXPECT_TRUE(outcome.ok) << typed << ": " << outcome.message;
+        return selection;
+    }
+    host::CopyResult Download(const std::string &typed, const fs::path &into, RecordingSink &sink,
+                              bool keepTimes = false) {
+        std::vector<host::PlannedDownload> plan;
+        for (host::PhoneFile &file : Select(typed).files)
+            plan.push_back({file, host::LocalPathFor(into.string(), file.relative)});
+        return host::DownloadFiles(m_session.link, std::move(plan), keepTimes, sink);
+    }
+    // The files below `root` planned into the phone folder `into` (its folders made).
+    std::vector<host::PlannedUpload> UploadPlan(const fs::path &root, const std::string &into) {
+        std::vector<host::PlannedUpload> plan;
+        for (const auto &entry : fs::recursive_directory_iterator(root)) {
+            std::vector<std::string> folder = Phone(into + "/" + fs::relative(entry.path(), root).generic_string());
+            EXPECT_TRUE(m_session.link.MakeFolders(entry.is_directory() ? folder : std::vector<std::string>(
+                                                                                       folder.begin(), folder.end() - 1))
+                            .ok);
+            if (entry.is_directory()) continue;
+            std::string name = folder.back();
+            folder.pop_back();
+            plan.push_back({entry.path().string(), folder, name});
+        }
+        return plan;
+    }
+    // The emulator reads its faults when the link comes up.
+    void Reconnect(const std::function<void(nlohmann::json &)> &edit) {
+        if (m_session.connected) m_session.link.Disconnect();
+        m_session.connected = false;
+        m_phone.EditDevice(edit);
+        ConnectOrFail();
+    }
+    fs::path m_pc = m_logs.path() / "pc";
+};
+
+TEST_F(CoreFiles, TreesGoBothWaysWholeUnderOneProgress) {
+    const fs::path phoneTree = m_phone.fs() / "My Documents" / u8"트리";
+    MakeTree(phoneTree);
+    ConnectOrFail();
+    RecordingSink down;
+    host::CopyResult got = Download("/My Documents/트리", m_pc / "tree", down, true);
+    ASSERT_TRUE(got.outcome.ok) << got.outcome.message;
+    std::map<std::string, std::string> want = TreeOf(phoneTree);
+    want.erase("empty");  // (the front end makes the empty folders it wants)
+    EXPECT_EQ(TreeOf(m_pc / "tree"), want);
+    EXPECT_EQ(fs::last_write_time(m_pc / "tree" / "a.txt"), kPhoneTime);
+    EXPECT_EQ(got.files, 3u);
+    EXPECT_EQ(down.files, 3u);
+    EXPECT_EQ(down.totalBytes, 70000 + 5 + std::string("깊은").size());
+    EXPECT_EQ(down.done, down.totalBytes);
+    EXPECT_EQ(down.started.size(), 3u);
+    EXPECT_EQ(down.finished, 1);
+
+    RecordingSink up;
+    host::CopyResult put = host::UploadFiles(m_session.link, UploadPlan(m_pc / "tree", "/Storage Card/사본"), up);
+    ASSERT_TRUE(put.outcome.ok) << put.outcome.message;
+    EXPECT_EQ(TreeOf(m_phone.fs() / "Storage Card" / u8"사본"), TreeOf(m_pc / "tree"));
+    EXPECT_EQ(up.done, down.totalBytes);
+}
+
+TEST_F(CoreFiles, WildcardsSelectNamesOfTheLastFolderAndRemoveOnlyThem) {
+    ConnectOrFail();
+    auto names = [](const host::PhoneSelection &selection) {
+        std::vector<std::string> shown;
+        for (const host::PhoneFile &file : selection.files) shown.push_back(host::ShownPath(file.Path()));
+        return shown;
+    };
+    EXPECT_EQ(names(Select("/My Documents/*.TXT")),
+              (std::vector<std::string>{"\\My Documents\\readme.txt", "\\My Documents\\회의록.txt"}));
+    EXPECT_EQ(names(Select("/My Documents/?SC_000?.jpg")), std::vector<std::string>{"\\My Documents\\DSC_0001.jpg"});
+    EXPECT_EQ(names(Select("/Storage Card/여행*")), std::vector<std::string>{"\\Storage Card\\여행 사진.jpg"});
+    host::PhoneSelection folders = Select("/My Documents/T*", false);
+    EXPECT_TRUE(folders.files.empty());
+    EXPECT_EQ(folders.leftOut, std::vector<std::string>{"\\My Documents\\Templates"});
+    host::PhoneSelection none;
+    EXPECT_EQ(host::SelectPhoneFiles(m_session.link, Phone("/My Documents/*.doc"), false, &none).kind,
+              ErrorKind::kNotFound);
+    EXPECT_TRUE(host::TouchesSystemFolder(Select("/*")));
+    EXPECT_FALSE(host::TouchesSystemFolder(Select("/My Documents")));
+
+    std::vector<std::string> removed;
+    ASSERT_TRUE(host::RemoveSelectedFiles(m_session.link, Select("/My Documents/*.txt"), &removed).ok);
+    EXPECT_EQ(removed.size(), 2u);
+    EXPECT_FALSE(fs::exists(m_phone.fs() / "My Documents" / "readme.txt"));
+    EXPECT_TRUE(fs::exists(m_phone.fs() / "My Documents" / "DSC_0001.jpg"));
+    EXPECT_TRUE(fs::exists(m_phone.fs() / "My Documents" / "Templates" / "memo.txt"));
+}
+
+// A copy that stops (the phone fails a read, or the user cancels as the second file
+// starts) leaves the files before it whole, and nothing of the one it was copying.
+TEST_F(CoreFiles, AStoppedTreeCopyLeavesOnlyWholeFiles) {
+    MakeTree(m_phone.fs() / "My Documents" / u8"트리");
+    Reconnect([](nlohmann::json &device) {
+        device["faults"].push_back({{"operation", "CeReadFile"}, {"nth", 3}, {"persistent", true}});
+    });
+    auto onlyWholeFiles = [&](const fs::path &root) {
+        EXPECT_EQ(ReadFileText(root / "a.txt"), "alpha");
+        for (const auto &[path, content] : TreeOf(root)) {
+            EXPECT_EQ(path.find(".cebridge-"), std::string::npos) << path;
+            if (content != "/") {
+                EXPECT_TRUE(content == ReadFileText(m_phone.fs() / "My Documents" / u8"트리" / Utf8Path(path))) << path;
+            }
+        }
+    };
+    RecordingSink failing;
+    host::CopyResult failed = Download("/My Documents/트리", m_pc / "failed", failing);
+    EXPECT_FALSE(failed.outcome.ok);
+    EXPECT_EQ(failing.finished, 0);
+    onlyWholeFiles(m_pc / "failed");
+
+    Reconnect([](nlohmann::json &device) { device["faults"] = nlohmann::json::array(); });
+    RecordingSink cancelling;
+    cancelling.onFile = [&](size_t started) { m_interrupted = started == 2; };
+    host::CopyResult cancelled = Download("/My Documents/트리", m_pc / "cancelled", cancelling);
+    EXPECT_EQ(cancelled.outcome.kind, ErrorKind::kInterrupted) << cancelled.outcome.message;
+    EXPECT_EQ(cancelled.files, 1u);
+    onlyWholeFiles(m_pc / "cancelled");
+}
+
+// A replace that fails puts the phone's original back (a PC copy is kept while the
+// new file is sent, and removed after), alone or in a copy of many files.
+TEST_F(CoreFiles, AFailedReplaceLeavesTheOriginalOnThePhone) {
+    const fs::path original = m_phone.fs() / "Storage Card" / "orig.bin";
+    const std::string before = RandomBytes(300000);
+    const fs::path tree = m_pc / "tree";
+    fs::create_directories(tree);
+    WriteFileText(tree / "orig.bin", std::string(400000, 'n'));
+    for (bool many : {false, true}) {
+        WriteFileText(original, before);
+        Reconnect([&](nlohmann::json &device) {
+            device["faults"] = {{{"operation", "CeWriteFile"}, {"nth", many ? 3 : 2}, {"error", 112}}};
+        });
+        RecordingSink sink;
+        host::Outcome failed;
+        if (many) {
+            failed = host::UploadFiles(m_session.link, UploadPlan(tree, "/Storage Card"), sink).outcome;
+        } else {
+            host::UploadSource source;
+            std::string error;
+            ASSERT_TRUE(source.Prepare((tree / "orig.bin").string(), &error)) << error;
+            std::vector<host::FolderEntry> entries;
+            ASSERT_TRUE(m_session.link.EnterFolder(Phone("/Storage Card"), &entries).ok);
+            failed = host::UploadWhole(m_session.link, source, "orig.bin", host::FindEntry(entries, "orig.bin"), sink);
+        }
+        EXPECT_FALSE(failed.ok) << many;
+        EXPECT_EQ(failed.note, "the original orig.bin is back on the phone") << many;
+        EXPECT_TRUE(ReadFileText(original) == before) << many;
+        const fs::path kept = m_logs.path() / "cebridge" / "kept";
+        EXPECT_TRUE(!fs::exists(kept) || fs::is_empty(kept)) << many;
+    }
+}
+
+}  // namespace
