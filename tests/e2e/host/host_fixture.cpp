@@ -1,5 +1,6 @@
 #include "host_fixture.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -175,4 +176,24 @@ std::filesystem::path LatestGeneration(const std::filesystem::path &backup) {
     std::ifstream in(backup / "latest.json");
     nlohmann::json latest = nlohmann::json::parse(in, nullptr, false);
     return latest.is_object() && latest["latest"].is_string() ? backup / latest["latest"].get<std::string>() : backup;
+}
+
+std::map<std::string, std::string> TreeOf(const fs::path &root) {
+    std::map<std::string, std::string> tree;
+    for (const auto &entry : fs::recursive_directory_iterator(root))
+        tree[fs::relative(entry.path(), root).generic_string()] =
+            entry.is_directory() ? "/" : ReadFileText(entry.path());
+    return tree;
+}
+
+const fs::file_time_type kTreeTime =
+    std::chrono::file_clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(1267747623)));
+
+void MakeTree(const fs::path &root) {
+    fs::create_directories(root / u8"하위" / u8"깊은 곳");
+    fs::create_directories(root / "empty");
+    WriteFileText(root / "a.txt", "alpha");
+    WriteFileText(root / u8"하위" / "b.bin", RandomBytes(70000));
+    WriteFileText(root / u8"하위" / u8"깊은 곳" / u8"메모.txt", "깊은");
+    fs::last_write_time(root / "a.txt", kTreeTime);
 }

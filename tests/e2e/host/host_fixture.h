@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,11 @@ bool PythonHas(const std::string &modules);
 // Runs a python3 snippet with `file` as its argument; its output (also kept in `out`).
 std::string RunPython(const std::string &code, const std::string &file, const std::filesystem::path &out);
 #endif
+// Every file (its content) and folder ("/") below `root`, by relative path.
+std::map<std::string, std::string> TreeOf(const std::filesystem::path &root);
+// A small tree of files and folders with Korean names, "a.txt" of kTreeTime.
+void MakeTree(const std::filesystem::path &root);
+extern const std::filesystem::file_time_type kTreeTime;  // 2010-03-05 00:07:03 UTC
 // The folder of the latest whole generation of a backup (latest.json names it).
 std::filesystem::path LatestGeneration(const std::filesystem::path &backup);
 

@@ -1,8 +1,5 @@
 // The core's file engines in-process: what a typed path selects, copies of many
 // files both ways with their progress, and what a failed or cancelled copy leaves.
-#include <chrono>
-#include <map>
-
 #include "core_fixture.h"
 #include "e2e/host/host_fixture.h"
 #include "phone_files.h"
@@ -12,27 +9,6 @@ namespace fs = std::filesystem;
 namespace {
 
 using host::ErrorKind;
-
-// Every file (its content) and folder ("/") below `root`, by relative path.
-std::map<std::string, std::string> TreeOf(const fs::path &root) {
-    std::map<std::string, std::string> tree;
-    for (const auto &entry : fs::recursive_directory_iterator(root))
-        tree[fs::relative(entry.path(), root).generic_string()] =
-            entry.is_directory() ? "/" : ReadFileText(entry.path());
-    return tree;
-}
-
-// A phone file's time: 2010-03-05 00:07:03 UTC.
-const auto kPhoneTime = std::chrono::file_clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(1267747623)));
-
-void MakeTree(const fs::path &root) {
-    fs::create_directories(root / u8"하위" / u8"깊은 곳");
-    fs::create_directories(root / "empty");
-    WriteFileText(root / "a.txt", "alpha");
-    WriteFileText(root / u8"하위" / "b.bin", RandomBytes(70000));
-    WriteFileText(root / u8"하위" / u8"깊은 곳" / u8"메모.txt", "깊은");
-    fs::last_write_time(root / "a.txt", kPhoneTime);
-}
 
 // Records what a copy reported; `onFile` runs as each file starts.
 struct RecordingSink : host::TransferSink {
@@ -70,8 +46,10 @@ protected:
         std::vector<host::PlannedUpload> plan;
         for (const auto &entry : fs::recursive_directory_iterator(root)) {
             std::vector<std::string> folder = Phone(into + "/" + fs::relative(entry.path(), root).generic_string());
-            EXPECT_TRUE(m_session.link.MakeFolders(entry.is_directory() ? folder : std::vector<std::string>(
-                                                                                       folder.begin(), folder.end() - 1))
+            EXPECT_TRUE(m_session.link
+                            .MakeFolders(entry.is_directory()
+                                             ? folder
+                                             : std::vector<std::string>(folder.begin(), folder.end() - 1))
                             .ok);
             if (entry.is_directory()) continue;
             std::string name = folder.back();
@@ -100,7 +78,7 @@ TEST_F(CoreFiles, TreesGoBothWaysWholeUnderOneProgress) {
     std::map<std::string, std::string> want = TreeOf(phoneTree);
     want.erase("empty");  // (the front end makes the empty folders it wants)
     EXPECT_EQ(TreeOf(m_pc / "tree"), want);
-    EXPECT_EQ(fs::last_write_time(m_pc / "tree" / "a.txt"), kPhoneTime);
+    EXPECT_EQ(fs::last_write_time(m_pc / "tree" / "a.txt"), kTreeTime);
     EXPECT_EQ(got.files, 3u);
     EXPECT_EQ(down.files, 3u);
     EXPECT_EQ(down.totalBytes, 70000 + 5 + std::string("깊은").size());
