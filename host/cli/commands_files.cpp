@@ -55,10 +55,8 @@ int RefuseStoredName(Context &context, const char *command, const std::vector<st
 // Only the form that is printed is built: a folder may hold 100,000 entries.
 int EmitListing(Context &context, const std::vector<std::string> &path, const std::vector<FolderEntry> &entries) {
     if (context.WantsDocument()) {
-        nlohmann::json document = {{"path", Shown(path)}, {"entries", nlohmann::json::array()}};
-        nlohmann::json &items = document["entries"];
-        for (const FolderEntry &entry : entries) items.push_back(EntryJson(entry));
-        context.Emit("", document);
+        context.EmitArray({{"path", Shown(path)}}, "entries", entries.size(),
+                          [&](size_t i) { return EntryJson(entries[i]); });
         return kExitOk;
     }
     Table table({"", "NAME", "SIZE", "MODIFIED"});

@@ -84,13 +84,50 @@ void Context::Emit(const std::string &tableText, const nlohmann::json &document)
         std::cout << tableText << std::flush;
         return;
     }
-    // PC names need not be UTF-8: such bytes are shown as U+FFFD rather than refused.
-    const auto replace = nlohmann::json::error_handler_t::replace;
-    std::string text = compactJson ? document.dump(-1, ' ', false, replace) : document.dump(2, ' ', false, replace);
+    Print(Dump(document, compactJson ? -1 : 2));
+}
+
+// PC names need not be UTF-8: such bytes are shown as U+FFFD rather than refused.
+std::string Context::Dump(const nlohmann::json &document, int indent) const {
+    return document.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+void Context::Print(const std::string &text) {
     if (jsonToStderr)
         std::fprintf(ConsoleErr(), "%s\n", text.c_str());
     else
         std::cout << text << std::endl;
+}
+
+void Context::EmitArray(nlohmann::json head, const char *key, size_t count,
+                        const std::function<nlohmann::json(size_t)> &element) {
+    if (captured || !options.json || count == 0) {
+        nlohmann::json &items = head[key] = nlohmann::json::array();
+        for (size_t i = 0; i < count; ++i) items.push_back(element(i));
+        return Emit("", head);
+    }
+    m_emitted = true;
+    // The document with a mark where the array goes, printed around it.
+    const std::string mark = "\x01array\x01";
+    head[key] = mark;
+    const int indent = compactJson ? -1 : 2;
+    const std::string whole = Dump(head, indent), quotedMark = Dump(mark, -1);
+    const size_t at = whole.find(quotedMark);
+    std::ostream &out = jsonToStderr ? std::cerr : std::cout;
+    if (jsonToStderr) std::fflush(ConsoleErr());
+    out << whole.substr(0, at) << '[';
+    // Pretty: each element on lines of its own, indented two levels (the array is a
+    // member of the top object); its values hold no line breaks (JSON escapes them).
+    for (size_t i = 0; i < count; ++i) {
+        std::string text = Dump(element(i), indent);
+        if (indent > 0) {
+            std::string indented = "\n    ";
+            for (char c : text) indented += c == '\n' ? std::string("\n    ") : std::string(1, c);
+            text = std::move(indented);
+        }
+        out << (i ? "," : "") << text;
+    }
+    out << (indent > 0 ? "\n  ]" : "]") << whole.substr(at + quotedMark.size()) << std::endl;
 }
 
 void Context::BeginCommand() {

@@ -4,6 +4,7 @@
 #define CEBRIDGE_HOST_CONTEXT_H
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -54,6 +55,11 @@ public:
 
     // Data: the table text in table mode, the JSON document in --json mode.
     void Emit(const std::string &tableText, const nlohmann::json &document);
+    // As Emit of `head` with the array `key` holding `count` elements made one at a
+    // time by `element`: a listing of 100,000 entries is printed without its whole
+    // document in memory, byte for byte as Emit would print it.
+    void EmitArray(nlohmann::json head, const char *key, size_t count,
+                   const std::function<nlohmann::json(size_t)> &element);
     // Whether Emit prints (or hands over) the document rather than the table.
     bool WantsDocument() const { return captured || options.json; }
 
@@ -73,6 +79,8 @@ public:
     Options options;
 
 private:
+    std::string Dump(const nlohmann::json &document, int indent) const;
+    void Print(const std::string &text);
     int Report(int exitCode, const std::string &message, uint32_t status, ErrorKind kind);
 
     bool m_emitted = false;
