@@ -45,6 +45,7 @@ void PhoneWorker::Stop() {
         m_wake.notify_one();
     }
     for (Pending &pending : refused) pending.done.set_value(Refused());
+    refused.clear();  // what the refused jobs held goes now, not after the join
     if (thread.joinable()) thread.join();
 }
 
@@ -68,6 +69,7 @@ void PhoneWorker::Serve() {
         } catch (...) {
             thrown = std::current_exception();
         }
+        next.job = nullptr;  // what it held goes before its caller hears
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_running = false;
@@ -112,6 +114,9 @@ void PhoneWorker::Broadcast::Add(uint64_t bytes) {
 }
 void PhoneWorker::Broadcast::Finish(bool ok) {
     Each<TransferSink>([&](TransferSink &sink) { sink.Finish(ok); });
+}
+void PhoneWorker::Broadcast::Warning(const std::string &text) {
+    Each<TransferSink>([&](TransferSink &sink) { sink.Warning(text); });
 }
 void PhoneWorker::Broadcast::Begin(const std::string &label, size_t total) {
     Each<ItemSink>([&](ItemSink &sink) { sink.Begin(label, total); });

@@ -67,6 +67,7 @@ private:
         void StartFile(const std::string &shown) override;
         void Add(uint64_t bytes) override;
         void Finish(bool ok) override;
+        void Warning(const std::string &text) override;
         void Begin(const std::string &label, size_t total) override;
         void Step() override;
         void End() override;
