@@ -12,14 +12,23 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <mutex>
+#include <optional>
+#include <thread>
 
 #include "commands.h"
 #include "encoding.h"
+#include "file_tree.h"
+#include "local_files.h"
 #include "phone_worker.h"
 #include "progress.h"
 #include "server.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #if !defined(_WIN32)
 #include <spawn.h>
 #include <sys/wait.h>
@@ -99,6 +108,29 @@ private:
     bool m_closed = false;
 };
 
+// The progress of the phone worker's jobs as the progress events of --json, to every
+// page (a command's own Progress reaches them through g_progressEvents).
+class PageProgress : public TransferSink {
+public:
+    void Begin(uint64_t totalBytes, uint64_t files) override {
+        m_copy.emplace(true, false);
+        m_copy->Begin(totalBytes, files);
+    }
+    void StartFile(const std::string &shown) override {
+        if (m_copy) m_copy->StartFile(shown);
+    }
+    void Add(uint64_t bytes) override {
+        if (m_copy) m_copy->Add(bytes);
+    }
+    void Finish(bool ok) override {
+        if (m_copy) m_copy->Finish(ok);
+        m_copy.reset();
+    }
+
+private:
+    std::optional<Progress> m_copy;
+};
+
 // The HTTP status of a failure of this kind.
 int HttpStatus(ErrorKind kind) {
     switch (kind) {
@@ -172,6 +204,76 @@ private:
     std::string m_folder, m_problem;
 };
 
+// A download on its way to a page: the plug-in writes the phone's bytes into a FIFO
+// of a private folder, and the answer's body reads them out as they come. Our end is
+// open from the start and never blocks, so the plug-in never waits for a reader.
+class FifoStream {
+public:
+    ~FifoStream() {
+        if (m_in >= 0) close(m_in);
+    }
+    bool Open(std::string *error) {
+        if (!m_spool.Ready()) {
+            *error = m_spool.Problem();
+            return false;
+        }
+        m_path = m_spool.File("download").string();
+        if (mkfifo(m_path.c_str(), 0600) != 0 || (m_in = open(m_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) < 0) {
+            *error = SystemReason(m_path);
+            return false;
+        }
+        return true;
+    }
+    const std::string &Path() const { return m_path; }
+
+    // The next bytes into `sink`, or its end once `copied` ended well. False cuts the
+    // answer short (the copy failed, or the page went away).
+    bool Pass(httplib::DataSink &sink, const std::shared_future<Outcome> &copied) {
+        for (;;) {
+            // Asked before reading: what the plug-in wrote before it ended is read first.
+            const bool ended = copied.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+            const ssize_t got = read(m_in, m_buffer.data(), m_buffer.size());
+            if (got > 0) return sink.write(m_buffer.data(), size_t(got));
+            if (got < 0 && errno != EAGAIN && errno != EINTR) return false;
+            if (got == 0 && ended) {
+                if (!copied.get().ok) return false;
+                sink.done();
+                return true;
+            }
+            pollfd in = {m_in, POLLIN, 0};
+            if (got < 0)
+                poll(&in, 1, 100);  // the plug-in has the FIFO open: wait for its bytes
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));  // not open yet: poll would not wait
+        }
+    }
+    // Reads and drops what comes until `copied` ended, so the plug-in never waits on
+    // a full FIFO after the page went away.
+    void Drain(const std::shared_future<Outcome> &copied) {
+        while (copied.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready)
+            while (read(m_in, m_buffer.data(), m_buffer.size()) > 0) {
+            }
+    }
+
+private:
+    Spool m_spool;
+    std::string m_path;
+    int m_in = -1;
+    std::vector<char> m_buffer = std::vector<char>(1 << 16);
+};
+
+// What the handler, the job and the answer's body of one download share.
+struct StreamedDownload {
+    FifoStream fifo;
+    std::shared_future<Outcome> copied;
+    std::atomic<bool> abandoned{false};  // the page went away: the copy is cancelled
+};
+
+// The answer to a request the phone's worker refused (it is stopping).
+Answer Refused(const Outcome &outcome) {
+    return {kExitInterrupted, outcome.kind, {{"error", outcome.message}, {"exitCode", kExitInterrupted}}};
+}
+
 class Api {
 public:
     Api(web::Server &server, Context &context, PhoneWorker &worker, EventHub &events)
@@ -204,7 +306,7 @@ private:
             m_events.Publish({{"event", "connection"}, {"connected", m_context.connected}});
             return Outcome::Ok();
         });
-        if (!ran.ok) answer = {kExitInterrupted, ran.kind, {{"error", ran.message}, {"exitCode", kExitInterrupted}}};
+        if (!ran.ok) answer = Refused(ran);
         return answer;
     }
     void Command(httplib::Response &response, const std::vector<std::string> &words) { Reply(response, Run(words)); }
@@ -251,8 +353,7 @@ private:
 
     void AddFiles(httplib::Server &http) {
         http.Get("/api/file", [this](const httplib::Request &request, httplib::Response &response) {
-            const std::string path = Query(request, "path");
-            SendProduced({"get", "--", path, kFile}, LastName(path), response);
+            SendDownload(Query(request, "path"), response);
         });
         http.Put("/api/file", [this](const httplib::Request &request, httplib::Response &response,
                                      const httplib::ContentReader &reader) {
@@ -325,6 +426,99 @@ private:
             words->push_back(field + "=" + value.get<std::string>());
         }
         return true;
+    }
+
+    // GET /api/file: the file goes to the page as it comes from the phone. The checks
+    // before the first byte answer as `get` does; a failure or a cancel after it cuts
+    // the answer short (no last chunk), so the browser keeps no partial file; a page
+    // that goes away cancels the copy.
+    void SendDownload(const std::string &path, httplib::Response &response) {
+        auto download = std::make_shared<StreamedDownload>();
+        std::string error;
+        if (!download->fifo.Open(&error)) return web::SendError(response, 500, error);
+        auto checked = std::make_shared<std::promise<Answer>>();  // dropped unanswered when the job is refused
+        std::future<Answer> check = checked->get_future();
+        download->copied = m_worker
+                               .Submit([this, download, checked, path](PhoneSession &, const JobSinks &sinks) {
+                                   return CopyToPage(path, *download, *checked, sinks);
+                               })
+                               .share();
+        Answer answer;
+        try {
+            answer = check.get();
+        } catch (const std::future_error &) {
+            answer = Refused(download->copied.get());
+        }
+        if (answer.exitCode != kExitOk) return Reply(response, answer);
+        response.set_header("Content-Disposition", AttachmentHeader(LastName(path)));
+        response.set_chunked_content_provider(
+            "application/octet-stream",
+            [download](size_t, httplib::DataSink &sink) { return download->fifo.Pass(sink, download->copied); },
+            [download](bool whole) {
+                if (whole) return;
+                download->abandoned = true;
+                download->fifo.Drain(download->copied);
+            });
+    }
+
+    // The download job: `get`'s checks (`checked` gets their answer), then the bytes
+    // into the FIFO.
+    Outcome CopyToPage(const std::string &path, StreamedDownload &download, std::promise<Answer> &checked,
+                       const JobSinks &sinks) {
+        Answer answer;
+        std::vector<std::string> folder;
+        FolderEntry entry;
+        m_context.captured = &answer.document;
+        m_context.BeginCommand();
+        answer.exitCode = LocateDownload(path, &folder, &entry);
+        m_context.EndCommand(answer.exitCode);
+        answer.kind = m_context.FailureKind();
+        m_context.captured = nullptr;
+        m_events.Publish({{"event", "connection"}, {"connected", m_context.connected}});
+        checked.set_value(answer);
+        if (answer.exitCode != kExitOk) return Outcome::Failed(0, "get refused the path", answer.kind);
+
+        const std::string &asked = SameDeviceName(entry.name, folder.back()) ? entry.name : folder.back();
+        sinks.transfer.Begin(entry.Size(), 1);
+        sinks.transfer.StartFile(DeviceToTerminal(entry.name));
+        Outcome outcome =
+            DownloadByPhoneName(m_context.link, asked, PluginPcPath(download.fifo.Path()), [&](uint64_t bytes) {
+                if (download.abandoned) m_worker.CancelCurrent();
+                sinks.transfer.Add(bytes);
+            });
+        sinks.transfer.Finish(outcome.ok);
+        return outcome;
+    }
+
+    // What `get PATH` checks before its first byte, with its failures; `path` then
+    // ends with the name asked for, and `entry` is the file's listing.
+    int LocateDownload(const std::string &typed, std::vector<std::string> *path, FolderEntry *entry) {
+        *path = m_context.ResolveDevicePath(typed);
+        if (path->empty()) return m_context.FailUsage("get: name a file on the phone");
+        if (HasWildcard(path->back())) {
+            const int code = m_context.FailUsage("name one file");
+            m_context.Emit("", {{"error", "name one file"}});
+            return code;
+        }
+        const std::string name = path->back();
+        if (name.size() > kMaxDownloadName)
+            return m_context.FailUsage("get: the phone's link fetches names of at most " +
+                                       std::to_string(kMaxDownloadName) + " bytes: " + DeviceToTerminal(name));
+        if (int code = RefuseBadName(m_context, "get", *path)) return code;
+        if (int code = m_context.Connect()) return code;
+        std::vector<FolderEntry> entries;
+        const std::vector<std::string> folder(path->begin(), path->end() - 1);
+        Outcome outcome = m_context.link.EnterFolder(folder, &entries);
+        if (!outcome.ok) return m_context.Fail(outcome);
+        const FolderEntry *found = FindEntry(entries, name);
+        std::vector<std::string> shown = folder;
+        shown.push_back(found ? found->name : name);
+        if (!found)
+            return m_context.Fail(
+                Outcome::Failed(0, "no such file on the phone: " + JoinDevicePath(shown), ErrorKind::kNotFound));
+        if (found->folder) return m_context.Fail(Outcome::Failed(0, "a folder, not a file: " + JoinDevicePath(shown)));
+        *entry = *found;
+        return kExitOk;
     }
 
     // Runs `words` (a command that writes the PC file kFile) and sends that file as
@@ -446,7 +640,9 @@ int CmdServe(Context &context, const web::ServeOptions &options) {
                      "cebridge: warning: serving on %s: whoever reaches it with the token can use the phone\n",
                      options.bind.c_str());
     EventHub events;
+    PageProgress pageProgress;  // (outlives the worker that calls it)
     PhoneWorker worker(context, g_interrupted);
+    worker.Subscribe(&pageProgress, nullptr);
     Api api(server, context, worker, events);
     g_progressEvents = [&events](const nlohmann::json &event) { events.Publish(event); };
     std::fprintf(ConsoleOut(), "cebridge: serving %s\n", server.OpeningAddress().c_str());

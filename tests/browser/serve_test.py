@@ -11,6 +11,7 @@ import http.client
 import json
 import os
 import shutil
+import stat
 import subprocess
 import sys
 import tempfile
@@ -71,6 +72,12 @@ class Server:
     def json(self, method, path, body=None):
         status, data = self.request(method, path, body, {'Content-Type': 'application/json'})
         return status, json.loads(data)
+
+    def stream(self, path):
+        """An answer to read as it comes (server-sent events)."""
+        connection = http.client.HTTPConnection('127.0.0.1', self.port, timeout=60)
+        connection.request('GET', path, headers={'Authorization': 'Bearer ' + self.token})
+        return connection.getresponse()
 
 
 def q(path):
@@ -143,13 +150,27 @@ class ApiTest(unittest.TestCase):
         self.assertEqual(self.server.json('DELETE', '/api/contacts/' + ids[0])[0], 200)
         self.assertEqual(self.server.json('POST', '/api/contacts', '["not", "fields"]')[0], 400)
 
-    def test_a_cancelled_upload_leaves_nothing_and_the_server_serving(self):
-        import threading
+    def slow_down(self, operation):
+        """Each call of `operation` on the emulated phone takes 50 ms from the next link on."""
         with open(os.path.join(self.server.phone, 'device.json')) as file:
             device = json.load(file)
-        device['faults'] = [{'operation': 'CeWriteFile', 'persistent': True, 'delayMs': 50}]
+        device['faults'] = [{'operation': operation, 'persistent': True, 'delayMs': 50}]
         with open(os.path.join(self.server.phone, 'device.json'), 'w') as file:
             json.dump(device, file)
+
+    @staticmethod
+    def next_copy_end(events):
+        """"done" or "failed", the next copy's end among the server's events."""
+        while True:
+            line = events.readline()
+            if line.startswith(b'data: '):
+                event = json.loads(line[len(b'data: '):])
+                if event['event'] in ('done', 'failed'):
+                    return event['event']
+
+    def test_a_cancelled_upload_leaves_nothing_and_the_server_serving(self):
+        import threading
+        self.slow_down('CeWriteFile')
         answers = []
         upload = threading.Thread(target=lambda: answers.append(self.server.request(
             'PUT', '/api/file?path=' + q('/My Documents/slow.bin'), os.urandom(2_000_000))))
@@ -165,6 +186,28 @@ class ApiTest(unittest.TestCase):
         self.assertEqual(status, 200)
         self.assertNotIn('slow.bin', [entry['name'] for entry in listing['entries']])
         self.assertEqual(os.listdir(self.server.tmp), [])
+
+    def test_a_download_streams_and_a_page_that_goes_away_cancels_it(self):
+        with open(os.path.join(self.server.phone, 'fs', 'My Documents', 'big.bin'), 'wb') as file:
+            file.write(b'x' * 3_000_000)
+        self.slow_down('CeReadFile')
+        events = self.server.stream('/api/events')
+        connection = http.client.HTTPConnection('127.0.0.1', self.server.port, timeout=30)
+        connection.request('GET', '/api/file?path=' + q('/My Documents/big.bin'),
+                           headers={'Authorization': 'Bearer ' + self.server.token})
+        response = connection.getresponse()
+        self.assertEqual(response.status, 200)
+        self.assertEqual(response.getheader('Transfer-Encoding'), 'chunked')
+        self.assertEqual(response.read(1000), b'x' * 1000)
+        # Mid-copy, the bytes pass through a FIFO: nothing of the file lands on the PC.
+        spools = [os.path.join(self.server.tmp, name) for name in os.listdir(self.server.tmp)]
+        kept = [os.path.join(spool, name) for spool in spools for name in os.listdir(spool)]
+        self.assertEqual([stat.S_ISFIFO(os.stat(path).st_mode) for path in kept], [True])
+        connection.close()
+        self.assertEqual(self.next_copy_end(events), 'failed')
+        self.assertEqual(self.server.json('GET', '/api/files?path=' + q('/My Documents'))[0], 200)
+        while os.listdir(self.server.tmp):  # the answer's end lets the FIFO go
+            time.sleep(0.05)
 
     def test_many_open_pages_leave_the_api_answering(self):
         import socket
