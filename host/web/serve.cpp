@@ -21,6 +21,7 @@
 #include "encoding.h"
 #include "file_tree.h"
 #include "local_files.h"
+#include "phone_files.h"
 #include "phone_worker.h"
 #include "progress.h"
 #include "server.h"
@@ -506,19 +507,9 @@ private:
                                        std::to_string(kMaxDownloadName) + " bytes: " + DeviceToTerminal(name));
         if (int code = RefuseBadName(m_context, "get", *path)) return code;
         if (int code = m_context.Connect()) return code;
-        std::vector<FolderEntry> entries;
         const std::vector<std::string> folder(path->begin(), path->end() - 1);
-        Outcome outcome = m_context.link.EnterFolder(folder, &entries);
-        if (!outcome.ok) return m_context.Fail(outcome);
-        const FolderEntry *found = FindEntry(entries, name);
-        std::vector<std::string> shown = folder;
-        shown.push_back(found ? found->name : name);
-        if (!found)
-            return m_context.Fail(
-                Outcome::Failed(0, "no such file on the phone: " + JoinDevicePath(shown), ErrorKind::kNotFound));
-        if (found->folder) return m_context.Fail(Outcome::Failed(0, "a folder, not a file: " + JoinDevicePath(shown)));
-        *entry = *found;
-        return kExitOk;
+        const Outcome found = LocateFile(m_context.link, folder, name, entry);
+        return found.ok ? kExitOk : m_context.Fail(found);
     }
 
     // Runs `words` (a command that writes the PC file kFile) and sends that file as
