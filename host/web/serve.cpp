@@ -210,6 +210,8 @@ private:
 // open from the start and never blocks, so the plug-in never waits for a reader.
 class FifoStream {
 public:
+    static constexpr size_t kBuffer = 1 << 20;
+
     ~FifoStream() {
         if (m_in >= 0) close(m_in);
     }
@@ -223,6 +225,9 @@ public:
             *error = SystemReason(m_path);
             return false;
         }
+#if defined(F_SETPIPE_SZ)
+        fcntl(m_in, F_SETPIPE_SZ, int(kBuffer));  // (the default 64 KiB if refused)
+#endif
         return true;
     }
     const std::string &Path() const { return m_path; }
@@ -233,7 +238,7 @@ public:
         for (;;) {
             // Asked before reading: what the plug-in wrote before it ended is read first.
             const bool ended = copied.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
-            const ssize_t got = read(m_in, m_buffer.data(), m_buffer.size());
+            const ssize_t got = ReadAvailable();
             if (got > 0) return sink.write(m_buffer.data(), size_t(got));
             if (got < 0 && errno != EAGAIN && errno != EINTR) return false;
             if (got == 0 && ended) {
@@ -257,10 +262,22 @@ public:
     }
 
 private:
+    // What the FIFO holds now, up to a buffer's worth: few large chunks go out faster
+    // than many small ones. -1 (errno EAGAIN) when it holds nothing yet.
+    ssize_t ReadAvailable() {
+        size_t filled = 0;
+        while (filled < m_buffer.size()) {
+            const ssize_t got = read(m_in, m_buffer.data() + filled, m_buffer.size() - filled);
+            if (got <= 0) return filled > 0 ? ssize_t(filled) : got;
+            filled += size_t(got);
+        }
+        return ssize_t(filled);
+    }
+
     Spool m_spool;
     std::string m_path;
     int m_in = -1;
-    std::vector<char> m_buffer = std::vector<char>(1 << 16);
+    std::vector<char> m_buffer = std::vector<char>(kBuffer);
 };
 
 // What the handler, the job and the answer's body of one download share.
