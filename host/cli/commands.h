@@ -9,6 +9,7 @@
 
 #include "console.h"
 #include "context.h"
+#include "pim_items.h"
 
 namespace host {
 
@@ -65,27 +66,14 @@ int CmdPimList(Context &context, const std::string &kind, const std::string &typ
 int CmdPimShow(Context &context, const std::string &type, const std::string &id);
 int CmdPimAdd(Context &context, const std::string &type, const std::vector<std::string> &fields);
 int CmdPimRemove(Context &context, const std::string &type, const std::string &id);
-// The fields an add may name for a PIM object type.
-std::vector<std::string> AddableFields(const std::string &type);
-// A call's kind ("recv", "sent", "miss"...) and its title "number;name" split.
-std::string CallKind(const ContentItem &call);
-std::pair<std::string, std::string> CallNumberAndName(const ContentItem &call);
 
 // Files other programs read (see interop.h): contacts and calendar export and
 // import, calls and messages export.
 int CmdExport(Context &context, const std::string &kind, const std::string &path);
 int CmdImport(Context &context, const std::string &kind, const std::string &path, bool skipExisting);
 
-// Text messages, received or sent: the listing and one message whole; removing one
-// is CmdPimRemove with SmsType.
-std::string SmsType(bool sent);
-struct SmsMessage {
-    std::string id, number, stamp, text;  // UTF-8; stamp: "YYYYMMDDTHHMMSSZ" in PC local time (StampText)
-};
-// One box's messages; IDs belong to this listing.
-Outcome ListMessages(Context &context, bool sent, std::vector<SmsMessage> *messages);
-// The fields ("number", "text") the phone's widths may have cut, with the bytes reads give.
-std::vector<std::pair<std::string, size_t>> MessageMayBeCut(const SmsMessage &message);
+// Text messages, received or sent (pim_items.h): the listing and one message whole;
+// removing one is CmdPimRemove with SmsType.
 int CmdSmsList(Context &context, bool sent);
 int CmdSmsShow(Context &context, bool sent, const std::string &id);
 

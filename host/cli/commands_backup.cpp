@@ -234,7 +234,7 @@ int BackupApps(Context &context, const fs::path &side, size_t *count) {
 struct ItemPart {
     const char *file;
     const char *count;
-    Outcome (*write)(Context &, const std::string &, InteropReport *);
+    Outcome (*write)(PhoneSession &, const std::string &, InteropReport *);
 };
 
 const ItemPart kItemParts[] = {
@@ -574,13 +574,14 @@ int RestoreItems(Context &context, const fs::path &folder, bool contacts, bool c
     struct {
         bool chosen;
         const char *file, *key;
-        Outcome (*add)(Context &, const std::string &, bool, InteropReport *);
+        Outcome (*add)(PhoneSession &, const std::string &, bool, ItemSink &, InteropReport *);
     } parts[] = {{contacts, "contacts.vcf", "contacts", ImportContacts},
                  {calendar, "calendar.ics", "calendar", ImportCalendar}};
     for (const auto &part : parts) {
         if (!part.chosen) continue;
         InteropReport added;
-        Outcome outcome = part.add(context, (folder / part.file).string(), true, &added);
+        ItemProgress progress(context.options.json, context.options.progress);
+        Outcome outcome = part.add(context, (folder / part.file).string(), true, progress, &added);
         if (!outcome.ok && IsPcFailure(outcome.kind)) return context.FailLocal("restore: " + outcome.message);
         if (!outcome.ok) return context.Fail(outcome);
         (*report)[part.key] = ImportJson(added);

@@ -1,380 +1,24 @@
-// Contacts, appointments, calls and messages as files other programs read
-// (interop.h), and the export and import commands that use them.
-#include <algorithm>
-#include <cctype>
+// The export and import commands: files other programs read (the core's interop.h).
 #include <cstdio>
-#include <fstream>
-#include <iostream>
-#include <iterator>
-#include <set>
-#include <sstream>
-
-#if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
-#endif
 
 #include "commands.h"
-#include "icalendar.h"
 #include "interop.h"
-#include "item_text.h"
-#include "local_files.h"
-#include "phone_keeps.h"
 #include "progress.h"
-#include "text.h"
-#include "vcard.h"
 
 namespace host {
-namespace {
-
-const char kContactType[] = "phonebook/private";
-const char kAppointmentType[] = "schedule";
-
-Outcome Interrupted() { return Outcome::Failed(0, "interrupted", ErrorKind::kInterrupted); }
-
-Outcome LocalFailure(const std::string &message) { return Outcome::Failed(0, message, ErrorKind::kPcFile); }
-
-// The whole file, or standard input for "-".
-bool ReadInput(const std::string &path, std::string *text, std::string *error) {
-    if (path == "-") {
-#if defined(_WIN32)
-        _setmode(_fileno(stdin), _O_BINARY);
-#endif
-        text->assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-        return true;
-    }
-    std::error_code ignored;
-    if (std::filesystem::is_directory(LocalPath(path), ignored)) {
-        *error = path + ": a folder, not a file";
-        return false;
-    }
-    std::ifstream file(LocalPath(path), std::ios::binary);
-    if (!file) {
-        *error = SystemReason(path);
-        return false;
-    }
-    text->assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    return true;
-}
-
-// Writes `text` the way downloads land: a temporary beside the destination, renamed
-// over it when complete ("-": standard output).
-Outcome WriteOutput(const std::string &path, const std::string &defaultName, const std::string &text,
-                    InteropReport *report) {
-    DownloadTarget target;
-    std::string error;
-    if (!target.Prepare(path, defaultName, &error)) return LocalFailure(error);
-    std::FILE *file = OpenLocal(target.TemporaryPath(), "wb");
-    if (!file) return LocalFailure(SystemReason(target.TemporaryPath()));
-    bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    written = std::fclose(file) == 0 && written;
-    if (!written) return LocalFailure(SystemReason(target.Destination()));
-    if (!target.Commit(&error)) return LocalFailure(error);
-    return Outcome::Ok();
-}
-
-// Every item of `type` with its item text split into fields (UTF-8).
-Outcome ReadAllItems(Context &context, const std::string &type, std::vector<ItemFields> *all) {
-    std::vector<ContentItem> items;
-    Outcome outcome = context.link.Listing(type, &items);
-    if (!outcome.ok) return outcome;
-    context.lastListings[type] = items;
-    for (const ContentItem &item : items) {
-        if (context.link.Interrupted()) return Interrupted();
-        std::string text;
-        outcome = context.link.ItemText(type, item.id, &text);
-        if (!outcome.ok) return outcome;
-        all->push_back(ReadItemText(type, text, item));
-        all->back().emplace_back("ID", item.id);
-    }
-    return outcome;
-}
-
-std::string Field(const ItemFields &fields, const char *name) {
-    for (const auto &[key, value] : fields)
-        if (key == name) return value;
-    return {};
-}
-
-// Notes the values of one exported item that the phone's widths may have cut.
-void NoteMayBeCut(const std::string &kind, const std::string &id, const std::string &shown, const ItemFields &fields,
-                  InteropReport *report) {
-    const auto cut = MayBeCut(kind, fields);
-    if (cut.empty()) return;
-    report->mayBeCutLines.push_back(kMayBeCutIntro + ("\"" + shown + "\" ") + MayBeCutText(cut));
-    report->mayBeCut.push_back({{"id", id}, {"item", shown}, {"fields", MayBeCutJson(cut)}});
-}
-
-CalendarEvent EventOf(const ItemFields &fields) {
-    AppointmentTimes times = ReadAppointmentTimes(fields);
-    CalendarEvent event;
-    event.title = Field(fields, "TITLE");
-    event.location = Field(fields, "LOCATION");
-    event.wholeDay = times.wholeDay;
-    event.start = times.wholeDay ? DayOf(times.start, false) : times.start;
-    // Whole days end at the midnight after their last day.
-    event.end = times.wholeDay ? event.start + WholeDays(times) * 86400 : times.start + times.minutes * 60;
-    event.uid = "cebridge-" + Field(fields, "ID") + "-" + std::to_string(event.start);
-    return event;
-}
-
-// "title\nstart": what --skip-existing compares for appointments.
-std::string EventKey(const std::string &title, Instant start) { return title + "\n" + std::to_string(start); }
-
-std::string CsvCell(const std::string &text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return quoted + "\"";
-}
-
-// Rows as JSON objects (a ".json" path) or CSV with a header row.
-std::string Rows(const std::string &path, const std::vector<std::string> &columns,
-                 const std::vector<std::vector<std::string>> &rows) {
-    std::string extension = path.size() >= 5 ? path.substr(path.size() - 5) : "";
-    for (char &c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    bool json = extension == ".json";
-    if (json) {
-        nlohmann::ordered_json list = nlohmann::ordered_json::array();
-        for (const auto &row : rows) {
-            nlohmann::ordered_json object = nlohmann::ordered_json::object();
-            for (size_t i = 0; i < columns.size(); ++i) object[columns[i]] = row[i];
-            list.push_back(object);
-        }
-        return list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-    }
-    auto line = [](const std::vector<std::string> &cells) {
-        std::string text;
-        for (size_t i = 0; i < cells.size(); ++i) text += (i ? "," : "") + CsvCell(cells[i]);
-        return text + "\r\n";
-    };
-    std::string csv = line(columns);
-    for (const auto &row : rows) csv += line(row);
-    return csv;
-}
-
-// A contact's TITLE and SUFFIX are parts of the name, not the job.
-std::string ReadableFieldName(const std::string &name) {
-    if (name == "TITLE") return "honorific (TITLE, as in Dr.)";
-    if (name == "SUFFIX") return "name suffix (SUFFIX, as in Jr.)";
-    return name;
-}
-
-// The fields of an add that can travel, as the phone will keep them (what a read
-// gives back, what changed on the way). A field that cannot is left out with a note.
-KeptItem Sendable(const std::string &type, const ItemFields &fields, std::vector<std::string> *notKept) {
-    const std::vector<std::string> addable = AddableFields(type);
-    ItemFields sendable;
-    for (const auto &[name, value] : fields) {
-        if (std::find(addable.begin(), addable.end(), name) == addable.end() && name != kNicknameOrId) {
-            notKept->push_back(ReadableFieldName(name) + " (the phone's add cannot write it)");
-        } else if (value.find('|') != std::string::npos) {
-            notKept->push_back(name + " (holds '|', which the plug-in's item text cannot carry)");
-        } else {
-            sendable.emplace_back(name, value);
-        }
-    }
-    return AsThePhoneKeepsIt(type, sendable);
-}
-
-// The plug-in's item text of `fields`, in the phone's code page.
-std::string ItemText(const ItemFields &fields) {
-    std::string text;
-    for (const auto &[name, value] : fields) text += (text.empty() ? "" : "||") + name + "=" + value;
-    return TerminalToDevice(text);
-}
-
-std::string Joined(const std::vector<std::string> &parts) {
-    std::string out;
-    for (const std::string &part : parts) out += (out.empty() ? "" : "; ") + part;
-    return out;
-}
-
-void Note(const std::string &note, nlohmann::json item, bool remark, InteropReport *report) {
-    report->notes.push_back(note);
-    if (remark) report->remarks.push_back(note);
-    report->items.push_back(std::move(item));
-}
-
-void Skip(const std::string &shown, const std::string &why, bool refused, InteropReport *report) {
-    ++(refused ? report->refused : report->skipped);
-    Note((refused ? "refused " : "skipped ") + shown + ": " + why,
-         {{"name", shown}, {"result", refused ? "refused" : "skipped"}, {"why", why}}, refused, report);
-}
-
-// Adds one item; a refusal by the phone is the item's, a lost link ends the import.
-Outcome AddOne(Context &context, const std::string &type, const KeptItem &kept, const std::string &shown,
-               const std::vector<std::string> &notKept, InteropReport *report) {
-    Outcome outcome = context.link.AddItem(type, ItemText(kept.sent));
-    if (!outcome.ok && outcome.status == 0) return outcome;
-    if (!outcome.ok) {
-        Skip(shown, DeviceToTerminal(outcome.message), true, report);
-        return Outcome::Ok();
-    }
-    ++report->added;
-    std::vector<std::string> changed;
-    nlohmann::json changes = nlohmann::json::array();
-    for (const FieldChange &change : kept.changes) {
-        changed.push_back(change.Text());
-        changes.push_back(change.Json());
-    }
-    Note("added " + shown + (notKept.empty() ? "" : " (not kept: " + Joined(notKept) + ")") +
-             (changed.empty() ? "" : " (" + Joined(changed) + ")"),
-         {{"name", shown}, {"result", "added"}, {"notKept", notKept}, {"changes", changes}},
-         !notKept.empty() || !changed.empty(), report);
-    return Outcome::Ok();
-}
-
-}  // namespace
-
-Outcome ExportContacts(Context &context, const std::string &path, InteropReport *report) {
-    std::vector<ContactFields> contacts;
-    Outcome outcome = ReadAllItems(context, kContactType, &contacts);
-    if (!outcome.ok) return outcome;
-    for (ContactFields &fields : contacts) {
-        const std::string id = Field(fields, "ID");
-        std::erase_if(fields, [](const auto &field) { return field.first == "ID"; });
-        NoteMayBeCut(kContactType, id, Field(fields, "LASTNAME") + Field(fields, "FIRSTNAME"), fields, report);
-    }
-    report->written = contacts.size();
-    return WriteOutput(path, "contacts.vcf", WriteVCards(contacts), report);
-}
-
-Outcome ExportCalendar(Context &context, const std::string &path, InteropReport *report) {
-    std::vector<ItemFields> appointments;
-    Outcome outcome = ReadAllItems(context, kAppointmentType, &appointments);
-    if (!outcome.ok) return outcome;
-    std::vector<CalendarEvent> events;
-    for (const ItemFields &fields : appointments) {
-        events.push_back(EventOf(fields));
-        NoteMayBeCut(kAppointmentType, Field(fields, "ID"), events.back().title, fields, report);
-    }
-    report->written = events.size();
-    return WriteOutput(path, "calendar.ics", WriteICalendar(events), report);
-}
-
-Outcome ExportCalls(Context &context, const std::string &path, InteropReport *report) {
-    std::vector<ContentItem> calls;
-    Outcome outcome = context.link.Listing("callhistory", &calls);
-    if (!outcome.ok) return outcome;
-    context.lastListings["callhistory"] = calls;
-    std::vector<std::vector<std::string>> rows;
-    for (const ContentItem &call : calls) {
-        auto [number, name] = CallNumberAndName(call);
-        rows.push_back({call.id, CallKind(call), number, name, StampText(call.startTime, false, true)});
-        NoteMayBeCut(kCallKind, call.id, number, {{"number", number}, {"name", name}}, report);
-    }
-    report->written = rows.size();
-    return WriteOutput(path, "calls.csv", Rows(path, {"id", "kind", "number", "name", "time"}, rows), report);
-}
-
-Outcome ExportMessages(Context &context, const std::string &path, InteropReport *report) {
-    std::vector<std::vector<std::string>> rows;
-    for (bool sent : {false, true}) {
-        std::vector<SmsMessage> messages;
-        Outcome outcome = ListMessages(context, sent, &messages);
-        if (!outcome.ok) return outcome;
-        for (const SmsMessage &message : messages) {
-            rows.push_back({sent ? "sent" : "recv", message.id, message.number, StampText(message.stamp, true, true),
-                            message.text});
-            NoteMayBeCut(kMessageKind, message.id, message.number, {{"number", message.number}, {"text", message.text}},
-                         report);
-        }
-    }
-    report->written = rows.size();
-    return WriteOutput(path, "sms.csv", Rows(path, {"box", "id", "number", "time", "text"}, rows), report);
-}
-
-Outcome ImportContacts(Context &context, const std::string &path, bool skipExisting, InteropReport *report) {
-    std::string text, error;
-    if (!ReadInput(path, &text, &error)) return LocalFailure(error);
-    std::vector<ReadCard> cards = ReadVCards(text);
-    if (cards.empty()) return LocalFailure(path + ": no vCard (BEGIN:VCARD) in it");
-    std::set<std::string> onPhone;
-    if (skipExisting) {
-        std::vector<ContactFields> contacts;
-        Outcome outcome = ReadAllItems(context, kContactType, &contacts);
-        if (!outcome.ok) return outcome;
-        for (const ContactFields &fields : contacts) onPhone.insert(ContactKey(fields));
-    }
-    ItemProgress progress("contacts import", cards.size(), context.options.json, context.options.progress);
-    for (ReadCard &card : cards) {
-        if (context.link.Interrupted()) return Interrupted();
-        progress.Step();
-        std::string shown =
-            "\"" + card.shownName + "\"" + (card.changed.empty() ? "" : " (" + Joined(card.changed) + ")");
-        const KeptItem kept = Sendable(kContactType, card.fields, &card.notKept);
-        if (kept.sent.empty()) {
-            Skip(shown, "nothing in it the phone can keep", true, report);
-        } else if (skipExisting && !onPhone.insert(ContactKey(kept.read)).second) {
-            Skip(shown, "its name and first number are on the phone already", false, report);
-        } else if (Outcome outcome = AddOne(context, kContactType, kept, shown, card.notKept, report); !outcome.ok) {
-            return outcome;
-        }
-    }
-    return Outcome::Ok();
-}
-
-Outcome ImportCalendar(Context &context, const std::string &path, bool skipExisting, InteropReport *report) {
-    if (!CanReadICalendar())
-        return Outcome::Failed(0, "this build reads no iCalendar files (it has no iCalendar library); export works");
-    std::string text, error;
-    if (!ReadInput(path, &text, &error)) return LocalFailure(error);
-    std::vector<ReadEvent> events;
-    if (!ReadICalendar(text, &events, &error)) return LocalFailure(path + ": " + error);
-    std::set<std::string> onPhone;
-    if (skipExisting) {
-        std::vector<ItemFields> appointments;
-        Outcome outcome = ReadAllItems(context, kAppointmentType, &appointments);
-        if (!outcome.ok) return outcome;
-        for (const ItemFields &fields : appointments) {
-            CalendarEvent event = EventOf(fields);
-            onPhone.insert(EventKey(event.title, event.start));
-        }
-    }
-    ItemProgress progress("calendar import", events.size(), context.options.json, context.options.progress);
-    for (const ReadEvent &read : events) {
-        if (context.link.Interrupted()) return Interrupted();
-        progress.Step();
-        const CalendarEvent &event = read.event;
-        if (!read.problem.empty() || !read.leftOut.empty()) {
-            Skip(read.shown, read.problem.empty() ? read.leftOut : read.problem, read.leftOut.empty(), report);
-            continue;
-        }
-        // Timed appointments go as start and minutes: the plug-in makes an end exactly
-        // a day after the start a whole day.
-        ItemFields fields = {{"TITLE", event.title},
-                             {"LOCATION", event.location},
-                             {"WHOLEDAY", event.wholeDay ? "TRUE" : "FALSE"},
-                             {"STARTTIME", PluginTimeText(event.start)}};
-        if (event.wholeDay)
-            fields.emplace_back("ENDTIME", PluginTimeText(event.end));
-        else
-            fields.emplace_back("DURATION", std::to_string((event.end - event.start) / 60));
-        std::erase_if(fields, [](const auto &field) { return field.second.empty(); });
-        std::vector<std::string> notKept = read.notKept;
-        const KeptItem kept = Sendable(kAppointmentType, fields, &notKept);
-        if (skipExisting && !onPhone.insert(EventKey(Field(kept.read, "TITLE"), event.start)).second)
-            Skip(read.shown, "its title and start are on the phone already", false, report);
-        else if (Outcome outcome = AddOne(context, kAppointmentType, kept, read.shown, notKept, report); !outcome.ok)
-            return outcome;
-    }
-    return Outcome::Ok();
-}
-
 namespace {
 
 struct ExportKind {
     const char *kind;
     const char *noun;
-    Outcome (*run)(Context &, const std::string &, InteropReport *);
+    Outcome (*run)(PhoneSession &, const std::string &, InteropReport *);
 };
 const ExportKind kExports[] = {{"contacts", "contacts", ExportContacts},
                                {"calendar", "appointments", ExportCalendar},
                                {"calls", "calls", ExportCalls},
                                {"sms", "messages", ExportMessages}};
 
-int Failed(Context &context, const Outcome &outcome, const InteropReport &report, const std::string &what) {
+int Failed(Context &context, const Outcome &outcome, const std::string &what) {
     if (IsPcFailure(outcome.kind)) return context.FailLocal(what + ": " + outcome.message);
     return context.Fail(Outcome::Failed(outcome.status, what + ": " + outcome.message));
 }
@@ -389,7 +33,7 @@ int CmdExport(Context &context, const std::string &kind, const std::string &path
     if (int code = context.Connect()) return code;
     InteropReport report;
     Outcome outcome = chosen->run(context, path, &report);
-    if (!outcome.ok) return Failed(context, outcome, report, kind + " export");
+    if (!outcome.ok) return Failed(context, outcome, kind + " export");
     context.jsonToStderr = path == "-";  // standard output carries the file
     std::string shown =
         path == "-" ? "" : "wrote " + std::to_string(report.written) + " " + chosen->noun + " to " + path + "\n";
@@ -397,27 +41,22 @@ int CmdExport(Context &context, const std::string &kind, const std::string &path
         if (path == "-" && !context.options.json) std::fprintf(ConsoleErr(), "cebridge: %s\n", line.c_str());
         if (path != "-") shown += line + "\n";
     }
-    context.Emit(shown, {{"kind", kind}, {"file", path}, {"written", report.written}, {"mayBeCut", report.mayBeCut}});
+    context.Emit(shown, ExportResultJson(kind, path, report));
     return kExitOk;
 }
 
 int CmdImport(Context &context, const std::string &kind, const std::string &path, bool skipExisting) {
     if (int code = context.Connect()) return code;
     InteropReport report;
-    Outcome outcome = kind == "contacts" ? ImportContacts(context, path, skipExisting, &report)
-                                         : ImportCalendar(context, path, skipExisting, &report);
-    if (!outcome.ok) return Failed(context, outcome, report, kind + " import");
+    ItemProgress progress(context.options.json, context.options.progress);
+    Outcome outcome = kind == "contacts" ? ImportContacts(context, path, skipExisting, progress, &report)
+                                         : ImportCalendar(context, path, skipExisting, progress, &report);
+    if (!outcome.ok) return Failed(context, outcome, kind + " import");
     std::string shown;
     for (const std::string &note : report.notes) shown += note + "\n";
     shown += "added " + std::to_string(report.added) + ", skipped " + std::to_string(report.skipped) + ", refused " +
              std::to_string(report.refused) + "\n";
-    context.Emit(shown, {{"kind", kind},
-                         {"file", path},
-                         {"added", report.added},
-                         {"skipped", report.skipped},
-                         {"refused", report.refused},
-                         {"notes", report.notes},
-                         {"items", report.items}});
+    context.Emit(shown, ImportResultJson(kind, path, report));
     return report.refused ? kExitFailed : kExitOk;
 }
 

@@ -79,19 +79,6 @@ int ListContacts(Context &context, const std::vector<ContentItem> &items) {
     return kExitOk;
 }
 
-// The fields an add writes to the phone: what a contact or appointment text may name.
-// clang-format off
-const char *const kContactFields[] = {
-    "ASSISTANTNAME", "ASSISTANTTELEPHONENUMBER", "BUSINESSFAXNUMBER", "CHILDREN", "COMPANYNAME", "DEPARTMENT",
-    "EMAIL1ADDRESS", "EMAIL2ADDRESS", "EMAIL3ADDRESS", "FIRSTNAME", "HOMEADDRESSSTATE", "HOMEADDRESSCOUNTRY",
-    "HOMEADDRESSPOSTALCODE", "HOMEADDRESSCITY", "HOMEADDRESSSTREET", "HOMETELEPHONENUMBER", "HOME2TELEPHONENUMBER",
-    "MOBILETELEPHONENUMBER", "BUSINESSADDRESSSTATE", "BUSINESSADDRESSCOUNTRY", "BUSINESSADDRESSPOSTALCODE",
-    "BUSINESSADDRESSCITY", "BUSINESSADDRESSSTREET", "OFFICELOCATION", "BUSINESSTELEPHONENUMBER",
-    "BUSINESS2TELEPHONENUMBER", "OTHERADDRESSSTATE", "OTHERADDRESSCOUNTRY", "OTHERADDRESSPOSTALCODE",
-    "OTHERADDRESSCITY", "OTHERADDRESSSTREET", "PAGERNUMBER", "SPOUSE", "LASTNAME", "JOBTITLE", "WEBPAGE",
-    "RADIOTELEPHONENUMBER", "MANAGER", "IM1ADDRESS", "NICKNAME", "GOVERNMENTID"};
-// clang-format on
-const char *const kAppointmentFields[] = {"TITLE", "LOCATION", "STARTTIME", "ENDTIME", "WHOLEDAY", "DURATION"};
 // Contact fields the phone gives when read that its add does not write.
 const char *const kReadOnlyContactFields[] = {
     "ANNIVERSARY", "BIRTHDAY", "BODY", "CARTELEPHONENUMBER", "CATEGORIES", "COMPANYTELEPHONENUMBER", "SUFFIX", "TITLE"};
@@ -332,22 +319,6 @@ int ListAppointments(Context &context, const std::vector<ContentItem> &items) {
 }
 
 }  // namespace
-
-std::string CallKind(const ContentItem &call) {
-    size_t slash = call.type.find('/');  // "callhistory/recv" -> "recv"
-    return slash == std::string::npos ? call.type : call.type.substr(slash + 1);
-}
-
-std::pair<std::string, std::string> CallNumberAndName(const ContentItem &call) {
-    std::string title = DeviceToTerminal(call.title);
-    size_t split = title.find(';');
-    return {title.substr(0, split), split == std::string::npos ? "" : title.substr(split + 1)};
-}
-
-std::vector<std::string> AddableFields(const std::string &type) {
-    if (type == "schedule") return {std::begin(kAppointmentFields), std::end(kAppointmentFields)};
-    return {std::begin(kContactFields), std::end(kContactFields)};
-}
 
 int CmdPimList(Context &context, const std::string &kind, const std::string &type) {
     if (int code = context.Connect()) return code;

@@ -8,17 +8,6 @@
 namespace host {
 namespace {
 
-std::string Extra(const ContentItem &item, const std::string &name) {
-    for (const auto &[key, value] : item.extras)
-        if (key == name) return value;
-    return {};
-}
-
-// The listing's party is the Title; the plug-in gives the date and time in PC local time.
-SmsMessage FromItem(const ContentItem &item) {
-    return {item.id, DeviceToTerminal(item.title), Extra(item, "DateTime"), DeviceToTerminal(Extra(item, "Message"))};
-}
-
 nlohmann::json MessageJson(const SmsMessage &message, bool sent) {
     return {{"id", message.id},
             {"box", sent ? "sent" : "recv"},
@@ -28,23 +17,6 @@ nlohmann::json MessageJson(const SmsMessage &message, bool sent) {
 }
 
 }  // namespace
-
-std::vector<std::pair<std::string, size_t>> MessageMayBeCut(const SmsMessage &message) {
-    return MayBeCut(kMessageKind, {{"number", message.number}, {"text", message.text}});
-}
-
-std::string SmsType(bool sent) { return sent ? "smsdata/send" : "smsdata/recv"; }
-
-// IDs belong to the last listing of their box in this session.
-Outcome ListMessages(Context &context, bool sent, std::vector<SmsMessage> *messages) {
-    const std::string type = SmsType(sent);
-    std::vector<ContentItem> items;
-    Outcome outcome = context.link.Listing(type, &items);
-    if (!outcome.ok) return outcome;
-    context.lastListings[type] = items;
-    for (const ContentItem &item : items) messages->push_back(FromItem(item));
-    return outcome;
-}
 
 int CmdSmsList(Context &context, bool sent) {
     if (int code = context.Connect()) return code;

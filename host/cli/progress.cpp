@@ -99,11 +99,19 @@ void Progress::Finish(bool ok) {
     }
 }
 
-ItemProgress::ItemProgress(std::string label, size_t total, bool json, bool force)
-    : m_label(std::move(label)), m_total(total), m_line(!json && (force || isatty(fileno(ConsoleErr())))) {}
+ItemProgress::ItemProgress(bool json, bool force) : m_line(!json && (force || isatty(fileno(ConsoleErr())))) {}
 
-ItemProgress::~ItemProgress() {
+void ItemProgress::Begin(const std::string &label, size_t total) {
+    m_label = label;
+    m_total = total;
+    m_done = 0;
+    m_start = std::chrono::steady_clock::now();
+    m_lastDrawn = {};
+}
+
+void ItemProgress::End() {
     if (m_drawn) std::fprintf(ConsoleErr(), "\n");
+    m_drawn = false;
 }
 
 void ItemProgress::Step() {

@@ -56,22 +56,21 @@ private:
 // Counts the items of a long run (an import's cards or events) on one line of
 // standard error, redrawn in place at most ten times a second, on a terminal or with
 // --progress; nothing with --json (its documents stay whole). The line ends when
-// the count does.
-class ItemProgress {
+// the run does.
+class ItemProgress : public ItemSink {
 public:
-    ItemProgress(std::string label, size_t total, bool json, bool force);
-    ~ItemProgress();
-    ItemProgress(const ItemProgress &) = delete;
-    ItemProgress &operator=(const ItemProgress &) = delete;
-    void Step();  // one more item done
+    ItemProgress(bool json, bool force);
+    void Begin(const std::string &label, size_t total) override;
+    void Step() override;
+    void End() override;
 
 private:
     std::string m_label;
-    size_t m_total;
+    size_t m_total = 0;
     size_t m_done = 0;
     bool m_line;
     bool m_drawn = false;
-    std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now(), m_lastDrawn;
+    std::chrono::steady_clock::time_point m_start, m_lastDrawn;
 };
 
 }  // namespace host

@@ -9,6 +9,9 @@
 //   device_link.h       the phone's operations in the plug-in's protocol, outcomes as data
 //   xml_answer.h        the plug-in's XML answers (written unescaped) read as a tree
 //   item_text.h         a contact's or appointment's item text as fields
+//   pim_items.h         the fields an add may name, calls' parties, a box's messages
+//   interop.h           contacts, calendar, calls and messages exported and imported
+//                       as vCard, iCalendar, CSV and JSON files; their results' JSON
 //   phone_keeps.h       what the phone keeps of a value (widths, code page, shared fields)
 //   vcard.h, icalendar.h, content_line.h, appointment_time.h
 //                       contacts and appointments as PC files, times both ways
@@ -32,6 +35,7 @@
 #include "encoding.h"
 #include "file_tree.h"
 #include "icalendar.h"
+#include "interop.h"
 #include "item_text.h"
 #include "local_files.h"
 #include "pc_setup.h"
@@ -39,6 +43,7 @@
 #include "phone_keeps.h"
 #include "phone_session.h"
 #include "phone_worker.h"
+#include "pim_items.h"
 #include "progress_sink.h"
 #include "safeguards.h"
 #include "sha256.h"

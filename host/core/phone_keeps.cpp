@@ -7,6 +7,8 @@
 namespace host {
 
 const char kNicknameOrId[] = "NICKNAME/GOVERNMENTID";
+const char kContactType[] = "phonebook/private";
+const char kAppointmentType[] = "schedule";
 const char kCallKind[] = "callhistory";
 const char kMessageKind[] = "sms";
 const char kMayBeCutIntro[] = "may have been cut by the phone's field widths: ";
@@ -14,9 +16,6 @@ const char kMayBeCutMark[] = "\u2026";
 const char kMayBeCutFootnote[] = "\u2026: as long as the phone's field allows, so it may have been cut\n";
 
 namespace {
-
-const char kContactType[] = "phonebook/private";
-const char kAppointmentType[] = "schedule";
 
 // Every string a read gives passes a buffer of this many bytes and a terminator.
 constexpr size_t kReadBytes = 123;

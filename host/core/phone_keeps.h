@@ -22,8 +22,11 @@ using ItemFields = std::vector<std::pair<std::string, std::string>>;
 // it gives the value under this name.
 extern const char kNicknameOrId[];  // "NICKNAME/GOVERNMENTID"
 
-// The kinds of read-only items whose values may be cut, besides the PIM item types
-// ("phonebook/private", "schedule"): fields "name" and "number"; "text" and "number".
+// The PIM object types of contacts and appointments.
+extern const char kContactType[];      // "phonebook/private"
+extern const char kAppointmentType[];  // "schedule"
+// The kinds of read-only items whose values may be cut, besides the PIM item types:
+// fields "name" and "number"; "text" and "number".
 extern const char kCallKind[];
 extern const char kMessageKind[];
 

@@ -1,7 +1,6 @@
 // What the phone cannot keep of a contact or appointment is named where it happens:
 // fields cut to the phone's widths, characters its code page lacks, the nickname and
-// ID number that share one phone property; and a second import skips what the first
-// one added, as the phone keeps it.
+// ID number that share one phone property. (Exports and imports: hostcore/interop_test.cpp.)
 #include <set>
 
 #include "host_fixture.h"
@@ -65,7 +64,7 @@ TEST_F(HostPimKept, AnAddNamesWhatThePhoneCutReplacedAndMerged) {
     EXPECT_NE(title.out.find("reads give only its first 123 bytes of the 200"), std::string::npos) << title.out;
 }
 
-TEST_F(HostPimKept, AnIdNumberIsNeverShownOrExportedAsANickname) {
+TEST_F(HostPimKept, AnIdNumberIsNeverShownAsANickname) {
     ASSERT_EQ(Host({"contacts", "add", "FIRSTNAME=Id", "GOVERNMENTID=" + kIdNumber}).exitCode, 0);
     ASSERT_EQ(Host({"contacts", "add", "FIRSTNAME=Nick", "NICKNAME=Gil"}).exitCode, 0);
     for (const auto &[name, value] : {std::pair<std::string, std::string>{"Id", kIdNumber}, {"Nick", "Gil"}}) {
@@ -73,20 +72,9 @@ TEST_F(HostPimKept, AnIdNumberIsNeverShownOrExportedAsANickname) {
         EXPECT_FALSE(fields.contains("NICKNAME") || fields.contains("GOVERNMENTID")) << fields.dump();
         EXPECT_EQ(fields["NICKNAME/GOVERNMENTID"], value) << fields.dump();
     }
-    ASSERT_EQ(Host({"contacts", "export", File("all.vcf")}).exitCode, 0);
-    const std::string vcf = ReadFileText(File("all.vcf"));
-    EXPECT_EQ(vcf.find("\r\nNICKNAME:"), std::string::npos) << vcf;
-    EXPECT_NE(vcf.find("X-CEBRIDGE-NICKNAME-OR-ID:" + kIdNumber + "\r\n"), std::string::npos);
-    // A card with both, imported: the ID number is kept, and the report says so.
-    WriteFileText(File("both.vcf"),
-                  "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Both;Ann\r\nNICKNAME:Annie\r\n"
-                  "X-CEBRIDGE-GOVERNMENTID:" +
-                      kIdNumber + "\r\nEND:VCARD\r\n");
-    HostRun import = Host({"contacts", "import", File("both.vcf")});
-    EXPECT_NE(import.out.find("NICKNAME Annie not kept"), std::string::npos) << import.out;
 }
 
-TEST_F(HostPimKept, ShowsAndExportsSayWhatThePhonesWidthsMayHaveCut) {
+TEST_F(HostPimKept, ShowsAndBackupsSayWhatThePhonesWidthsMayHaveCut) {
     ASSERT_EQ(Host({"contacts", "add", "FIRSTNAME=Mail", "EMAIL1ADDRESS=" + kLongMail}).exitCode, 0);
     ASSERT_EQ(Host({"calendar", "add", "TITLE=" + std::string(200, 'T'), "STARTTIME=2026-06-10 10:00"}).exitCode, 0);
     nlohmann::json contact = Json(Host({"--json", "contacts", "show", IdOf("contacts", "Mail")}));
@@ -103,12 +91,7 @@ TEST_F(HostPimKept, ShowsAndExportsSayWhatThePhonesWidthsMayHaveCut) {
     });
     nlohmann::json message = Json(Host({"--json", "sms", "show", Json(Host({"--json", "sms"}))["items"][0]["id"]}));
     EXPECT_EQ(message["mayBeCut"]["text"], 123) << message.dump();
-    for (const char *kind : {"contacts", "calendar", "calls", "sms"}) {
-        HostRun exported = Host({kind, "export", File(std::string("out.") + kind)});
-        EXPECT_NE(exported.out.find("may have been cut by the phone's field widths"), std::string::npos)
-            << kind << exported.out;
-    }
-    // A backup writes the same files, and says the same of them.
+    // A backup writes the files of the exports, and says what they may hold cut.
     nlohmann::json backup = Json(Host({"--json", "backup", File("phone")}));
     std::set<std::string> files;
     for (const auto &item : backup["mayBeCut"]) files.insert(item.value("file", ""));
@@ -138,48 +121,5 @@ TEST_F(HostPimKept, ContactsListByReadableNames) {
     for (const auto &item : listing["items"]) composed |= item["title"] == "SmithJohn" && item["name"] == "John Smith";
     EXPECT_TRUE(composed);
 }
-
-// An import counts its items on a terminal's standard error (--progress stands in
-// for the terminal here), and writes nothing there otherwise.
-TEST_F(HostPimKept, AnImportCountsItsItemsOnATerminal) {
-    std::string cards;
-    for (int i = 0; i < 3; ++i) cards += "BEGIN:VCARD\r\nVERSION:3.0\r\nN:P;" + std::to_string(i) + "\r\nEND:VCARD\r\n";
-    WriteFileText(File("p.vcf"), cards);
-    HostRun counted = Host({"--progress", "contacts", "import", File("p.vcf")});
-    EXPECT_NE(counted.err.find("\rcontacts import  3/3  100%"), std::string::npos) << counted.err;
-    EXPECT_EQ(Host({"contacts", "import", File("p.vcf")}).err, "");
-}
-
-#if defined(CEBRIDGE_HOST_READS_ICALENDAR)
-TEST_F(HostPimKept, ASecondSkipExistingImportAddsNothing) {
-    const std::string cards =
-        "BEGIN:VCARD\r\nVERSION:3.0\r\nN:M\u00fcller;Hans\r\nEND:VCARD\r\n"
-        "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Pipe;A|B\r\nTEL:010-1\r\nEND:VCARD\r\n"
-        "BEGIN:VCARD\r\nVERSION:3.0\r\nN:;Zo\u00eb's caf\u00e9 \u2615\r\nEND:VCARD\r\n"
-        "BEGIN:VCARD\r\nVERSION:3.0\r\nN:" +
-        std::string(40, 'L') + ";" + std::string(70, 'F') +
-        "\r\nEND:VCARD\r\n"
-        "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Ext;Tom\r\nTEL:+82-10-1234-5678;ext=1234567890123456\r\nEND:VCARD\r\n";
-    const std::string events =
-        "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//t//EN\r\n"
-        "BEGIN:VEVENT\r\nUID:1\r\nDTSTART:20260610T100000Z\r\nDTEND:20260610T110000Z\r\nSUMMARY:" +
-        std::string(200, 'T') +
-        "\r\nEND:VEVENT\r\n"
-        "BEGIN:VEVENT\r\nUID:2\r\nDTSTART:20260611T100000Z\r\nDTEND:20260611T110000Z\r\nSUMMARY:Zo\u00eb's caf\u00e9 "
-        "\u2615\r\nEND:VEVENT\r\n"
-        "BEGIN:VEVENT\r\nUID:3\r\nDTSTART:20260612T100000Z\r\nDTEND:20260612T110000Z\r\nSUMMARY:" +
-        std::string(121, 'H') + "\ud55c\uae00\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
-    WriteFileText(File("cards.vcf"), cards);
-    WriteFileText(File("events.ics"), events);
-    for (const char *kind : {"contacts", "calendar"}) {
-        const std::string file = File(kind == std::string("contacts") ? "cards.vcf" : "events.ics");
-        nlohmann::json first = Json(Host({"--json", kind, "import", "--skip-existing", file}));
-        EXPECT_GT(first["added"], 2) << first.dump();
-        nlohmann::json second = Json(Host({"--json", kind, "import", "--skip-existing", file}));
-        EXPECT_EQ(second["added"], 0) << second.dump();
-        EXPECT_EQ(second["skipped"], first["added"]) << second.dump();
-    }
-}
-#endif
 
 }  // namespace
