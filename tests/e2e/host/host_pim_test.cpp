@@ -163,8 +163,6 @@ TEST_F(HostCli, ShowGivesDatesAsDaysAndOneFieldPerLine) {
     EXPECT_NE(shown.find("HOMEADDRESSSTREET: Main 1\n                   Floor 2\n"), std::string::npos) << shown;
     ASSERT_EQ(Host({"contacts", "add", "FIRSTNAME=Web", "WEBPAGE=https://example.com/a,b;c"}).exitCode, 0);
     EXPECT_NE(Host({"contacts", "export", "-"}).out.find("URL:https://example.com/a,b;c\r\n"), std::string::npos);
-    ASSERT_EQ(Host({"calls", "export", (m_home.path() / "CALLS.JSON").string()}).exitCode, 0);
-    EXPECT_EQ(ReadFileText(m_home.path() / "CALLS.JSON").substr(0, 1), "[");
 }
 
 // The box may come before the subcommand, as the usage shows.

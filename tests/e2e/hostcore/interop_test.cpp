@@ -113,19 +113,18 @@ TEST_F(HostCoreInterop, ExportWipeImportInAnotherZoneGivesTheSameItems) {
     EXPECT_NE(vcf.find("X-CEBRIDGE-NICKNAME-OR-ID:800101-1234567\r\n"), std::string::npos);
     if (PythonHas("vobject, icalendar")) {
         EXPECT_EQ(
-            RunPython("import sys, vobject\n"
-                      "cards = list(vobject.readComponents(open(sys.argv[1], encoding=\"utf-8\").read()))\n"
-                      "named = {c.n.value.family: c for c in cards}\n"
-                      "print(len(cards), cards[0].fn.value, named[\"길\"].adr.value.street)\n"
-                      "print(named[\"<3\"].fn.value, named[\"<3\"].n.value.given, named[\"<3\"].org.value)",
-                      File("all.vcf"), File("py.txt")),
-            std::to_string(Listing(kContacts).size()) + " 홍길동 " + street + "\nAT&T <3 AT&T ['A&B ]]> <Co>']\n");
-        EXPECT_EQ(RunPython("import sys, icalendar\n"
-                            "events = icalendar.Calendar.from_ical(open(sys.argv[1], \"rb\").read()).walk(\"VEVENT\")\n"
-                            "days = [str(e[\"DTSTART\"].dt) for e in events if e[\"SUMMARY\"] == \"가족 생일\"]\n"
-                            "print(len(events), days)",
-                            File("all.ics"), File("py.txt")),
-                  std::to_string(appointments.size()) + " ['2026-12-12']\n");
+            RunPython(
+                "import sys, vobject, icalendar\n"
+                "cards = list(vobject.readComponents(open(sys.argv[1] + \"/all.vcf\", encoding=\"utf-8\").read()))\n"
+                "named = {c.n.value.family: c for c in cards}\n"
+                "print(len(cards), cards[0].fn.value, named[\"길\"].adr.value.street)\n"
+                "print(named[\"<3\"].fn.value, named[\"<3\"].n.value.given, named[\"<3\"].org.value)\n"
+                "events = icalendar.Calendar.from_ical(open(sys.argv[1] + \"/all.ics\", \"rb\").read())\n"
+                "print(len(events.walk(\"VEVENT\")), [str(e[\"DTSTART\"].dt) for e in events.walk(\"VEVENT\")\n"
+                "    if e[\"SUMMARY\"] == \"가족 생일\"])",
+                m_logs.str(), File("py.txt")),
+            std::to_string(Listing(kContacts).size()) + " 홍길동 " + street + "\nAT&T <3 AT&T ['A&B ]]> <Co>']\n" +
+                std::to_string(appointments.size()) + " ['2026-12-12']\n");
     }
     Wipe(kContacts);
     Wipe(kCalendar);
@@ -142,7 +141,6 @@ TEST_F(HostCoreInterop, ExportWipeImportInAnotherZoneGivesTheSameItems) {
         EXPECT_EQ(back[name], fields) << name;
     }
     EXPECT_EQ(Items(kCalendar), appointments);
-    EXPECT_TRUE(appointments.count("가족 생일") && appointments["가족 생일"]["WHOLEDAY"] == "TRUE");
 }
 
 TEST_F(HostCoreInterop, CalendarFilesOfOtherProgramsImportAtTheirInstantsOrSayWhatIsNotKept) {
@@ -290,10 +288,8 @@ TEST_F(HostCoreInterop, VCardsOfOtherProgramsImportTheirFields) {
         "MOBILETELEPHONENUMBER": "+1-555-0100", "HOMETELEPHONENUMBER": "+1-555-0101", "BUSINESSADDRESSSTREET":
         "1 Loop, Suite 2", "BUSINESSADDRESSCITY": "Cupertino", "BUSINESSADDRESSSTATE": "CA", "BUSINESSADDRESSPOSTALCODE":
         "95014", "BUSINESSADDRESSCOUNTRY": "USA", "COMPANYNAME": "Acme", "DEPARTMENT": "R&D", "JOBTITLE": "Engineer"})"));
-    Fields doe = items["DoeJane Mary Ann"];
-    EXPECT_EQ(doe["FIRSTNAME"], "Jane Mary Ann");
-    EXPECT_EQ(doe["BUSINESSTELEPHONENUMBER"], "+1-555-0100 ext. 42");
-    EXPECT_EQ(doe["HOMETELEPHONENUMBER"], "+1-555-0199");
+    EXPECT_EQ(nlohmann::json(items["DoeJane Mary Ann"]), nlohmann::json::parse(R"({"LASTNAME": "Doe", "FIRSTNAME":
+        "Jane Mary Ann", "BUSINESSTELEPHONENUMBER": "+1-555-0100 ext. 42", "HOMETELEPHONENUMBER": "+1-555-0199"})"));
     const std::string notes = Notes(report);
     for (const char *named :
          {"FIRSTNAME: \u00e9 became", "PHOTO", "middle", "honorific (TITLE", "NICKNAME Annie not kept"})
@@ -318,37 +314,35 @@ TEST_F(HostCoreInterop, VCardsWithoutEndOrWithStrayBytesLoseNoCard) {
         std::vector<std::string> added;
         for (const auto &[name, fields] : Items(kContacts)) added.push_back(name);
         EXPECT_EQ(added, names) << Notes(report);
-        if (text.find("Beta") != std::string::npos) {
-            EXPECT_NE(Notes(report).find("no END:VCARD"), std::string::npos) << Notes(report);
-        }
+        EXPECT_TRUE(text.find("Beta") == std::string::npos || Notes(report).find("no END:VCARD") != std::string::npos)
+            << Notes(report);
     }
 }
 
 TEST_F(HostCoreInterop, CallsAndMessagesExportAsJsonAndCsv) {
-    EXPECT_EQ(Export(host::ExportCalls, "calls.JSON").written, Listing("callhistory").size());
-    nlohmann::json calls = nlohmann::json::parse(ReadFileText(File("calls.JSON")));
-    EXPECT_EQ(calls.size(), Listing("callhistory").size());
-    EXPECT_EQ(calls.at(0).size(), 5u) << calls[0].dump();  // id, kind, number, name, time
+    const size_t calls = Export(host::ExportCalls, "calls.JSON").written;  // a .json name in any letter case
+    const nlohmann::json rows = nlohmann::json::parse(ReadFileText(File("calls.JSON")));
+    EXPECT_EQ(rows.size(), Listing("callhistory").size());
+    EXPECT_EQ(rows.size(), calls);
+    EXPECT_EQ(rows.at(0).size(), 5u) << rows[0].dump();  // id, kind, number, name, time
     const size_t messages = Export(host::ExportMessages, "sms.CSV").written;
     EXPECT_EQ(messages, Listing(host::SmsType(false)).size() + Listing(host::SmsType(true)).size());
     const std::string csv = ReadFileText(File("sms.CSV"));
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), messages + 1);  // a header row
-    EXPECT_EQ(csv.rfind("box,id,number,time,text\r\n", 0), 0u);
 }
 
 // A file with no card or event in it, or a folder, is the PC file's fault.
 TEST_F(HostCoreInterop, ImportsOfAnEmptyFileOrAFolderFailAlike) {
     WriteFileText(File("empty"), "");
-    for (const std::string &path : {File("empty"), m_logs.str()}) {
+    host::ItemSink quiet;
+    InteropReport report;
+    for (const std::string &path : {File("empty"), m_logs.str()})
         for (auto import : {host::ImportContacts, host::ImportCalendar}) {
-            host::ItemSink quiet;
-            InteropReport report;
             host::Outcome outcome = import(m_session, path, false, quiet, &report);
-            if (import == host::ImportCalendar && !host::CanReadICalendar()) continue;
-            EXPECT_EQ(outcome.kind, ErrorKind::kPcFile) << path << ": " << outcome.message;
-            EXPECT_EQ(outcome.message.find("basic_"), std::string::npos) << outcome.message;
+            EXPECT_TRUE((outcome.kind == ErrorKind::kPcFile && outcome.message.find("basic_") == std::string::npos) ||
+                        (import == host::ImportCalendar && !host::CanReadICalendar()))
+                << path << ": " << outcome.message;
         }
-    }
 }
 
 // An import tells its sink each item as it goes; the session's cancel flag, set
