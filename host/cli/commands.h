@@ -7,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "backup.h"
 #include "console.h"
 #include "context.h"
 #include "pim_items.h"
@@ -55,10 +56,7 @@ struct BackupOptions {
     std::string generation;             // the one --verify reads ("": the latest)
 };
 int CmdBackup(Context &context, const std::string &folder, const BackupOptions &options);
-struct RestoreParts {
-    bool files = false, contacts = false, calendar = false;  // none chosen: all of them
-};
-// `generation`: the one restored ("": the latest).
+// `parts`: none chosen, all of them. `generation`: the one restored ("": the latest).
 int CmdRestore(Context &context, const std::string &folder, RestoreParts parts, const std::string &generation);
 
 // PIM kinds: "contacts", "calendar", "calls".

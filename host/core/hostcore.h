@@ -20,6 +20,7 @@
 //   file_tree.h         walking phone folders, wildcards, copying many files whole
 //   phone_files.h       typed names checked, a file found, a selection of files, removing it
 //   safeguards.h        per-phone and per-path locks, the kept original of a replace
+//   backup.h            backup, verify, list and restore of a whole phone
 //   backup_folder.h     backup generations, their manifest, SHA-256 digests (sha256.h)
 //   pc_setup.h          the DTD files, SAPATH and the plug-in's place on this PC
 //   console.h           the host's own standard streams, apart from the plug-in's
@@ -28,6 +29,7 @@
 
 #include "agent_client.h"
 #include "appointment_time.h"
+#include "backup.h"
 #include "backup_folder.h"
 #include "console.h"
 #include "content_line.h"
