@@ -14,7 +14,8 @@ namespace {
 
 // A failure of the core's backup or restore, named by the command.
 int Failed(Context &context, const char *command, const Outcome &outcome) {
-    if (IsPcFailure(outcome.kind)) return context.FailLocal(std::string(command) + ": " + outcome.message, outcome.kind);
+    if (IsPcFailure(outcome.kind))
+        return context.FailLocal(std::string(command) + ": " + outcome.message, outcome.kind);
     return context.Fail(Outcome::Failed(outcome.status, std::string(command) + ": " + outcome.message, outcome.kind));
 }
 
@@ -26,9 +27,7 @@ int Backup(Context &context, BackupFolder &folder, const BackupOptions &options)
     BackupResult result;
     Outcome outcome = MakeBackup(context, folder, options.acceptFewer, options.keep, progress, &result);
     nlohmann::json &summary = result.summary;
-    for (const nlohmann::json &skipped : summary.value("skipped", nlohmann::json::array()))
-        std::fprintf(ConsoleErr(), "cebridge: backup: left out %s\n", skipped.get<std::string>().c_str());
-    if (!outcome.ok && !summary.contains("generation")) {
+    if (!summary.contains("generation")) {  // (no generation was made)
         int code = Failed(context, "backup", outcome);
         std::fprintf(ConsoleErr(),
                      "cebridge: backup: the latest backup in %s stays as it was; the files copied so far wait in %s "
@@ -36,6 +35,8 @@ int Backup(Context &context, BackupFolder &folder, const BackupOptions &options)
                      folder.Path().string().c_str(), folder.Unfinished().string().c_str());
         return code;
     }
+    for (const nlohmann::json &skipped : summary["skipped"])
+        std::fprintf(ConsoleErr(), "cebridge: backup: left out %s\n", skipped.get<std::string>().c_str());
     for (const nlohmann::json &path : summary["gone"])
         std::fprintf(ConsoleErr(), "cebridge: backup: no longer on the phone, so not in this backup: %s\n",
                      path.get<std::string>().c_str());
