@@ -225,60 +225,6 @@ TEST_F(HostCli, RestoreRefusesAPhoneWithoutTheBackupsCard) {
     EXPECT_FALSE(fs::exists(m_phone.fs() / "Storage Card"));
 }
 
-// Each backup is a generation of its own: a file changed on the phone since is still
-// the earlier copy in the earlier generation, which verifies and restores; a backup
-// the phone cuts short leaves the latest generation as it was; --keep drops the oldest.
-TEST_F(HostCli, EachBackupIsAGenerationAndTheEarlierOnesStay) {
-    fs::path backup = m_home.path() / "phone", readme = m_phone.fs() / "My Documents" / "readme.txt";
-    const std::string original = ReadFileText(readme);
-    HostRun first = Host({"--json", "backup", backup.string()});
-    ASSERT_EQ(first.exitCode, 0) << first.err;
-    WriteFileText(readme, "changed on the phone");
-    HostRun second = Host({"--json", "backup", backup.string()});
-    ASSERT_EQ(second.exitCode, 0) << second.err;
-    const std::string older = Json(first)["generation"], newer = Json(second)["generation"];
-    ASSERT_NE(older, newer);
-    EXPECT_EQ(ReadFileText(backup / older / "files" / "My Documents" / "readme.txt"), original);
-    EXPECT_EQ(ReadFileText(backup / newer / "files" / "My Documents" / "readme.txt"), "changed on the phone");
-
-    WriteFileText(readme, "changed again");
-    m_phone.EditDevice([](nlohmann::json &device) {
-        device["faults"].push_back({{"operation", "CeReadFile"}, {"nth", 2}, {"linkDrop", true}});
-    });
-    EXPECT_EQ(Host({"backup", backup.string()}).exitCode, 1);
-    EXPECT_TRUE(fs::exists(backup / "unfinished"));  // what was copied, for the next run
-    m_phone.EditDevice([](nlohmann::json &device) { device["faults"] = nlohmann::json::array(); });
-    nlohmann::json list = Json(Host({"--json", "backup", "--list", backup.string()}));
-    EXPECT_EQ(list["latest"], newer) << list.dump();
-    ASSERT_EQ(list["generations"].size(), 2u) << list.dump();
-    EXPECT_EQ(list["generations"][0]["name"], older);
-    EXPECT_EQ(Host({"backup", "--verify", backup.string()}).exitCode, 0);
-    EXPECT_EQ(Host({"backup", "--verify", "--generation", older, backup.string()}).exitCode, 0);
-    HostRun unknown = Host({"restore", "--generation", "../x", backup.string()});
-    EXPECT_EQ(unknown.exitCode, 3) << unknown.err;
-    EXPECT_NE(unknown.err.find(older), std::string::npos) << unknown.err;  // the ones there are
-
-    fs::remove(readme);
-    HostRun restore = Host({"restore", "--files", "--generation", older, backup.string()});
-    EXPECT_EQ(restore.exitCode, 0) << restore.err;
-    EXPECT_EQ(ReadFileText(readme), original);
-
-    HostRun third = Host({"--json", "backup", "--keep", "2", backup.string()});
-    ASSERT_EQ(third.exitCode, 0) << third.err;
-    EXPECT_EQ(Json(third)["removed"], nlohmann::json::array({older})) << third.out;
-    EXPECT_FALSE(fs::exists(backup / older));
-    EXPECT_EQ(ReadFileText(backup / newer / "files" / "My Documents" / "readme.txt"), "changed on the phone");
-
-    // Contacts gone from the phone on purpose: a backup with --accept-fewer; the
-    // earlier generation keeps them.
-    m_phone.EditDevice([](nlohmann::json &device) { device["pimVolumeMissing"] = true; });
-    EXPECT_EQ(Host({"backup", backup.string()}).exitCode, 1);
-    HostRun fewer = Host({"--json", "backup", "--accept-fewer", backup.string()});
-    ASSERT_EQ(fewer.exitCode, 0) << fewer.err;
-    EXPECT_EQ(Json(fewer)["counts"]["contacts"], 0);
-    EXPECT_EQ(Manifest(backup / newer)["counts"]["contacts"], 20);
-}
-
 // A backup of the earlier layout (one backup, its manifest at the top) verifies and
 // restores in place; the next backup moves it into a generation of its own, and a
 // move cut short is finished by the next command.
