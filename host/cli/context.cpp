@@ -23,8 +23,7 @@ int Context::Connect() {
     if (options.verbose && !pluginOpen) client.trace = TracePacket;
     ConnectReport report;
     Outcome outcome = PhoneSession::Connect(options, &report);
-    for (const std::string &warning : report.warnings)
-        std::fprintf(ConsoleErr(), "cebridge: warning: %s\n", warning.c_str());
+    for (const std::string &warning : report.warnings) PrintWarning(warning);
     std::fputs(report.phoneSaid.c_str(), ConsoleErr());  // the phone's side says why it refused
     if (outcome.ok) return kExitOk;
     if (outcome.kind == ErrorKind::kBadInput) return FailUsage(outcome.message);

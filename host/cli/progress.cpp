@@ -39,7 +39,7 @@ void Progress::StartFile(const std::string &name) {
 void Progress::Warning(const std::string &text) {
     if (m_line && m_shownWidth) std::fprintf(ConsoleErr(), "\n");
     m_shownWidth = 0;
-    std::fprintf(ConsoleErr(), "cebridge: warning: %s\n", text.c_str());
+    PrintWarning(text);
 }
 
 void Progress::Event(const char *name) const {

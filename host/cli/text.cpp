@@ -137,4 +137,6 @@ std::string Table::Render() const {
     return out;
 }
 
+void PrintWarning(const std::string &text) { std::fprintf(ConsoleErr(), "cebridge: warning: %s\n", text.c_str()); }
+
 }  // namespace host

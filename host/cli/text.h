@@ -42,6 +42,8 @@ std::string CutToWidth(const std::string &utf8, size_t width);
 // The width of the terminal on standard output (or standard error): $COLUMNS when
 // set, else the terminal's own; 0 when the output is no terminal.
 size_t TerminalColumns(bool standardError = false);
+// "cebridge: warning: TEXT" on a line of the host's standard error.
+void PrintWarning(const std::string &text);
 
 }  // namespace host
 

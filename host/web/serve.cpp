@@ -25,6 +25,7 @@
 #include "phone_worker.h"
 #include "progress.h"
 #include "server.h"
+#include "text.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -333,8 +334,7 @@ private:
         return m_worker.Run([&](PhoneSession &session, const JobSinks &) {
             ConnectReport report;
             Outcome outcome = session.Connect(m_context.options, &report);
-            for (const std::string &warning : report.warnings)
-                std::fprintf(ConsoleErr(), "cebridge: warning: %s\n", warning.c_str());
+            for (const std::string &warning : report.warnings) PrintWarning(warning);
             return outcome.ok ? operation(session) : outcome;
         });
     }
