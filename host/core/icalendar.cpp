@@ -228,6 +228,9 @@ bool ReadICalendar(const std::string &text, std::vector<ReadEvent> *events, std:
     }
     CollectEvents(root, events);
     icalcomponent_free(root);
+    // The library keeps its temporary strings in a ring of this thread until the
+    // thread ends; every one of them is copied by now, and the host's threads live long.
+    icalmemory_free_ring();
     return true;
 #else
     (void)text;
