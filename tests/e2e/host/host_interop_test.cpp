@@ -39,7 +39,7 @@ TEST_F(HostInterop, ExportAndImportPrintTheirDocumentsAndExitCodes) {
     EXPECT_NE(document["items"][0]["changes"].dump().find("FIRSTNAME"), std::string::npos) << document;
     // On a terminal (--progress stands in for one) an import counts its items.
     HostRun counted = Host({"--progress", "contacts", "import", File("two.vcf")});
-    EXPECT_NE(counted.out.find("added 1, skipped 0, refused 1\n"), std::string::npos) << counted.out;
+    EXPECT_NE(WithLfEnds(counted.out).find("added 1, skipped 0, refused 1\n"), std::string::npos) << counted.out;
     EXPECT_NE(counted.err.find("\rcontacts import  2/2  100%"), std::string::npos) << counted.err;
     // A file the import cannot read is the PC's fault: exit 3.
     EXPECT_EQ(Host({"--json", "contacts", "import", m_home.str()}).exitCode, 3);
