@@ -156,10 +156,7 @@ int CmdGet(Context &context, const std::string &remote, const std::string &local
     std::vector<std::string> folder;
     std::string name;
     if (!SplitFilePath(context, remote, &folder, &name)) return context.FailUsage("get: name a file on the phone");
-    if (name.size() > kMaxDownloadName)
-        return context.FailUsage("get: the phone's link fetches names of at most " + std::to_string(kMaxDownloadName) +
-                                 " bytes: " + DeviceToTerminal(name));
-    if (int code = RefuseBadName(context, "get", context.ResolveDevicePath(remote))) return code;
+    if (int code = context.FailInput("get", CheckDownloadPath(context.ResolveDevicePath(remote)))) return code;
     DownloadTarget target;
     std::string error;
     if (!target.Prepare(local, DeviceToTerminal(name), &error)) return context.FailLocal("get: " + error);

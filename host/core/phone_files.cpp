@@ -43,6 +43,15 @@ Outcome CheckListableFolder(const std::vector<std::string> &folder) {
                            ErrorKind::kBadInput);
 }
 
+Outcome CheckDownloadPath(const std::vector<std::string> &path) {
+    if (!path.empty() && path.back().size() > kMaxDownloadName)
+        return Outcome::Failed(0,
+                               "the phone's link fetches names of at most " + std::to_string(kMaxDownloadName) +
+                                   " bytes: " + DeviceToTerminal(path.back()),
+                               ErrorKind::kBadInput);
+    return CheckPhonePath(path);
+}
+
 Outcome CheckUploadName(const std::vector<std::string> &folder, const std::string &name) {
     if (Outcome outcome = CheckListableFolder(folder); !outcome.ok) return outcome;
     std::vector<std::string> path = folder;

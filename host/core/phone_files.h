@@ -19,6 +19,8 @@ namespace host {
 Outcome CheckPhonePath(const std::vector<std::string> &parts, bool wildcardLast = false);
 // As CheckPhonePath, for a folder that must also be listable afterwards (its path and "\*.*").
 Outcome CheckListableFolder(const std::vector<std::string> &folder);
+// As CheckPhonePath, for a file to download: its name no longer than the link fetches.
+Outcome CheckDownloadPath(const std::vector<std::string> &path);
 // As CheckListableFolder for `folder`, and a name an upload carries whole.
 Outcome CheckUploadName(const std::vector<std::string> &folder, const std::string &name);
 

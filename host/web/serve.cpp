@@ -519,10 +519,7 @@ private:
             return code;
         }
         const std::string name = path->back();
-        if (name.size() > kMaxDownloadName)
-            return m_context.FailUsage("get: the phone's link fetches names of at most " +
-                                       std::to_string(kMaxDownloadName) + " bytes: " + DeviceToTerminal(name));
-        if (int code = RefuseBadName(m_context, "get", *path)) return code;
+        if (int code = m_context.FailInput("get", CheckDownloadPath(*path))) return code;
         if (int code = m_context.Connect()) return code;
         const std::vector<std::string> folder(path->begin(), path->end() - 1);
         const Outcome found = LocateFile(m_context.link, folder, name, entry);
