@@ -12,6 +12,7 @@
 #include "file_tree.h"
 #include "interop.h"
 #include "local_files.h"
+#include "phone_files.h"
 #include "sha256.h"
 
 namespace fs = std::filesystem;
@@ -26,7 +27,7 @@ Outcome PcFailure(const std::string &message) { return Outcome::Failed(0, messag
 // The phone's own programs live in \Windows, most of them in ROM where nothing can
 // be written back: a backup leaves that folder out.
 bool SystemFolder(const std::vector<std::string> &path) {
-    return path.size() == 1 && SameDeviceName(path[0], "Windows");
+    return path.size() == 1 && SameDeviceName(path[0], kSystemFolder);
 }
 
 // A path inside the backup folder, as the manifest writes it: '/' between UTF-8 names.
