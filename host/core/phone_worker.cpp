@@ -14,8 +14,12 @@ Outcome PhoneWorker::Refused() {
                            ErrorKind::kInterrupted);
 }
 
-std::future<Outcome> PhoneWorker::Submit(Job job) {
-    Pending pending{std::move(job), {}};
+Outcome PhoneWorker::Cancelled() {
+    return Outcome::Failed(0, "interrupted: cancelled before it ran", ErrorKind::kInterrupted);
+}
+
+std::future<Outcome> PhoneWorker::Submit(Job job, std::string operation) {
+    Pending pending{std::move(job), {}, std::move(operation)};
     std::future<Outcome> outcome = pending.done.get_future();
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_stopping) {
@@ -31,6 +35,25 @@ bool PhoneWorker::CancelCurrent() {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_running) m_cancel = true;
     return m_running;
+}
+
+bool PhoneWorker::Cancel(const std::string &operation) {
+    if (operation.empty()) return false;
+    Pending cancelled;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_running && m_runningOperation == operation) {
+            m_cancel = true;
+            return true;
+        }
+        auto waiting = std::find_if(m_queue.begin(), m_queue.end(),
+                                    [&](const Pending &pending) { return pending.operation == operation; });
+        if (waiting == m_queue.end()) return false;
+        cancelled = std::move(*waiting);
+        m_queue.erase(waiting);
+    }
+    cancelled.done.set_value(Cancelled());
+    return true;
 }
 
 void PhoneWorker::Stop() {
@@ -60,6 +83,7 @@ void PhoneWorker::Serve() {
             next = std::move(m_queue.front());
             m_queue.pop_front();
             m_running = true;
+            m_runningOperation = next.operation;
             m_cancel = false;  // a cancel was meant for the job before
         }
         Outcome outcome;

@@ -11,6 +11,7 @@
 #include <functional>
 #include <future>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -37,15 +38,20 @@ public:
     PhoneWorker(const PhoneWorker &) = delete;
     PhoneWorker &operator=(const PhoneWorker &) = delete;
 
-    // Queues `job`. The future holds its outcome (or what it threw), or kInterrupted
-    // when the worker stopped before the job ran. What the job refers to must last
+    // Queues `job`, named `operation` when its caller may cancel it by name. The
+    // future holds its outcome (or what it threw), or kInterrupted when the worker
+    // stopped or it was cancelled before it ran. What the job refers to must last
     // until then.
-    std::future<Outcome> Submit(Job job);
+    std::future<Outcome> Submit(Job job, std::string operation = {});
     // Submits `job` and waits for its outcome.
-    Outcome Run(Job job) { return Submit(std::move(job)).get(); }
+    Outcome Run(Job job, std::string operation = {}) { return Submit(std::move(job), std::move(operation)).get(); }
 
     // Cancels the job in flight, not the queued ones; false when none runs.
     bool CancelCurrent();
+    // Cancels the job named `operation`: in flight, or waiting (then it never runs).
+    // The others go on: one caller cannot cancel what another one asked for. False
+    // when no such job is in flight or waiting.
+    bool Cancel(const std::string &operation);
     // Cancels the job in flight, refuses the queued ones and later submissions, and
     // waits for the thread to end.
     void Stop();
@@ -59,6 +65,7 @@ private:
     struct Pending {
         Job job;
         std::promise<Outcome> done;
+        std::string operation;
     };
     // Hands every call on to the subscribers.
     class Broadcast : public TransferSink, public ItemSink {
@@ -87,6 +94,7 @@ private:
 
     void Serve();
     static Outcome Refused();
+    static Outcome Cancelled();
 
     PhoneSession &m_session;
     std::atomic<bool> &m_cancel;
@@ -95,6 +103,7 @@ private:
     std::condition_variable m_wake;
     std::deque<Pending> m_queue;
     bool m_running = false;  // a job is in flight
+    std::string m_runningOperation;
     bool m_stopping = false;
     std::thread m_thread;  // last: starts when the rest is ready
 };

@@ -99,20 +99,27 @@ TEST_F(PhoneWorkerTest, CallersOfManyThreadsEachGetTheirOwnOutcomeInSubmissionOr
     EXPECT_TRUE(watcher.finished);
 }
 
-TEST_F(PhoneWorkerTest, CancelEndsTheJobInFlightAndTheNextRunsNormally) {
+TEST_F(PhoneWorkerTest, CancelReachesOnlyTheJobItNames) {
     host::PhoneWorker worker(m_session, m_interrupted);
     EXPECT_FALSE(worker.CancelCurrent());  // nothing in flight: nothing to cancel
     std::promise<void> started;
-    std::future<host::Outcome> held = worker.Submit(HeldDownload(started));
-    std::future<host::Outcome> next = worker.Submit(
-        [this](host::PhoneSession &session, const host::JobSinks &sinks) { return DownloadBig(session, sinks); });
+    std::future<host::Outcome> held = worker.Submit(HeldDownload(started), "held");
+    auto download = [this](host::PhoneSession &session, const host::JobSinks &sinks) {
+        return DownloadBig(session, sinks);
+    };
+    std::future<host::Outcome> waiting = worker.Submit(download, "waiting"), next = worker.Submit(download, "next");
     started.get_future().wait();
-    EXPECT_TRUE(worker.CancelCurrent());
+    EXPECT_FALSE(worker.Cancel("someone else's"));
+    EXPECT_FALSE(worker.Cancel(""));  // an unnamed job is cancelled by no name
+    EXPECT_TRUE(worker.Cancel("waiting"));
+    EXPECT_EQ(waiting.get().kind, host::ErrorKind::kInterrupted);  // at once, while "held" still runs
+    EXPECT_TRUE(worker.Cancel("held"));
     host::Outcome cut = held.get();
     EXPECT_EQ(cut.kind, host::ErrorKind::kInterrupted) << cut.message;
     host::Outcome whole = next.get();
     EXPECT_TRUE(whole.ok) << whole.message;
     EXPECT_EQ(std::filesystem::file_size(m_logs.path() / "big.bin"), kBigFile);
+    EXPECT_FALSE(worker.Cancel("held"));  // it ended
 }
 
 TEST_F(PhoneWorkerTest, StopCancelsTheJobInFlightRefusesTheQueuedAndJoins) {
