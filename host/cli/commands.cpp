@@ -225,6 +225,7 @@ void AddCommands(CLI::App &app, Context &context, int &exitCode, bool interactiv
     AddCallsCommand(app, context, exitCode);
     AddMessageCommand(app, context, exitCode);
     AddBackupCommands(app, context, exitCode);
+    AddSyncCommand(app, context, exitCode);
     if (interactive) {
         AddSimple(
             app, "cd", "change the current folder", {"PATH"}, 0,

@@ -70,6 +70,9 @@ int CmdPimRemove(Context &context, const std::string &type, const std::string &i
 int CmdExport(Context &context, const std::string &kind, const std::string &path);
 int CmdImport(Context &context, const std::string &kind, const std::string &path, bool skipExisting);
 
+// `sync NAME`, `sync add`, `sync list`, `sync rm` (commands_sync.cpp).
+void AddSyncCommand(CLI::App &app, Context &context, int &exitCode);
+
 // Text messages, received or sent (pim_items.h): the listing and one message whole;
 // removing one is CmdPimRemove with SmsType.
 int CmdSmsList(Context &context, bool sent);

@@ -22,6 +22,8 @@
 //   safeguards.h        per-phone and per-path locks, the kept original of a replace
 //   backup.h            backup, verify, list and restore of a whole phone
 //   backup_folder.h     backup generations, their manifest, SHA-256 digests (sha256.h)
+//   sync.h              two-way sync of contacts and calendar with PC folders; its sides
+//                       (sync_sides.h) and its state in SQLite (sync_state.h)
 //   pc_setup.h          the DTD files, SAPATH and the plug-in's place on this PC
 //   console.h           the host's own standard streams, apart from the plug-in's
 #ifndef CEBRIDGE_HOST_CORE_H
@@ -49,6 +51,9 @@
 #include "progress_sink.h"
 #include "safeguards.h"
 #include "sha256.h"
+#if defined(CEBRIDGE_HAVE_SYNC)
+#include "sync.h"
+#endif
 #include "vcard.h"
 #include "xml_answer.h"
 

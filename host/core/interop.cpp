@@ -68,6 +68,8 @@ Outcome WriteOutput(const std::string &path, const std::string &defaultName, con
     return Outcome::Ok();
 }
 
+}  // namespace
+
 // Every item of `type` with its item text split into fields (UTF-8).
 Outcome ReadAllItems(PhoneSession &session, const std::string &type, std::vector<ItemFields> *all) {
     std::vector<ContentItem> items;
@@ -85,6 +87,8 @@ Outcome ReadAllItems(PhoneSession &session, const std::string &type, std::vector
     return outcome;
 }
 
+namespace {
+
 std::string Field(const ItemFields &fields, const char *name) {
     for (const auto &[key, value] : fields)
         if (key == name) return value;
@@ -100,6 +104,8 @@ void NoteMayBeCut(const std::string &kind, const std::string &id, const std::str
     report->mayBeCut.push_back({{"id", id}, {"item", shown}, {"fields", MayBeCutJson(cut)}});
 }
 
+}  // namespace
+
 CalendarEvent EventOf(const ItemFields &fields) {
     AppointmentTimes times = ReadAppointmentTimes(fields);
     CalendarEvent event;
@@ -112,6 +118,8 @@ CalendarEvent EventOf(const ItemFields &fields) {
     event.uid = "cebridge-" + Field(fields, "ID") + "-" + std::to_string(event.start);
     return event;
 }
+
+namespace {
 
 // "title\nstart": what --skip-existing compares for appointments.
 std::string EventKey(const std::string &title, Instant start) { return title + "\n" + std::to_string(start); }
@@ -155,6 +163,8 @@ std::string ReadableFieldName(const std::string &name) {
     return name;
 }
 
+}  // namespace
+
 // The fields of an add that can travel, as the phone will keep them (what a read
 // gives back, what changed on the way). A field that cannot is left out with a note.
 KeptItem Sendable(const std::string &type, const ItemFields &fields, std::vector<std::string> *notKept) {
@@ -178,6 +188,8 @@ std::string ItemText(const ItemFields &fields) {
     for (const auto &[name, value] : fields) text += (text.empty() ? "" : "||") + name + "=" + value;
     return TerminalToDevice(text);
 }
+
+namespace {
 
 std::string Joined(const std::vector<std::string> &parts) {
     std::string out;
@@ -235,6 +247,8 @@ Outcome AddEach(PhoneSession &session, ItemSink &sink, const char *label, std::v
     return outcome;
 }
 
+}  // namespace
+
 // An event as the fields of an appointment add. Timed appointments go as start and
 // minutes: the plug-in makes an end exactly a day after the start a whole day.
 ItemFields AppointmentFieldsOf(const CalendarEvent &event) {
@@ -249,8 +263,6 @@ ItemFields AppointmentFieldsOf(const CalendarEvent &event) {
     std::erase_if(fields, [](const auto &field) { return field.second.empty(); });
     return fields;
 }
-
-}  // namespace
 
 Outcome ExportContacts(PhoneSession &session, const std::string &path, InteropReport *report) {
     std::vector<ContactFields> contacts;

@@ -17,6 +17,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "icalendar.h"
+#include "phone_keeps.h"
 #include "phone_session.h"
 #include "progress_sink.h"
 
@@ -55,6 +57,19 @@ Outcome ImportContacts(PhoneSession &session, const std::string &path, bool skip
 // reader (CanReadICalendar) fail it. `sink` counts the events ("calendar import").
 Outcome ImportCalendar(PhoneSession &session, const std::string &path, bool skipExisting, ItemSink &sink,
                        InteropReport *report);
+
+// The pieces the exports, imports and the sync share.
+// Every item of `type` with its item text split into fields (UTF-8), its ID last as "ID".
+Outcome ReadAllItems(PhoneSession &session, const std::string &type, std::vector<ItemFields> *all);
+// An appointment read from the phone as an event (its UID made of its ID and start).
+CalendarEvent EventOf(const ItemFields &fields);
+// An event as the fields of an appointment add.
+ItemFields AppointmentFieldsOf(const CalendarEvent &event);
+// The fields of an add that can travel, as the phone will keep them (what a read
+// gives back, what changed on the way). A field that cannot is left out with a note.
+KeptItem Sendable(const std::string &type, const ItemFields &fields, std::vector<std::string> *notKept);
+// The plug-in's item text of `fields`, in the phone's code page.
+std::string ItemText(const ItemFields &fields);
 
 // The results as every front end answers them (`export --json`, `import --json`):
 // {"kind", "file", "written", "mayBeCut"} and

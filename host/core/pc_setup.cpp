@@ -252,6 +252,8 @@ bool InstallDtdsAndSaPath(std::string *error) {
     return false;
 }
 
+std::string UserDataDirectory() { return UserDataFolder().string(); }
+
 std::string DefaultPluginPath() {
     std::string named = Environment("CEBRIDGE_PLUGIN");
     if (!named.empty()) return named;

@@ -20,6 +20,8 @@ std::string Environment(const char *name);
 void SetEnvironment(const char *name, const std::string &utf8);
 
 std::string DefaultPluginPath();
+// This user's data folder of cebridge: $XDG_DATA_HOME/cebridge (%LOCALAPPDATA%\cebridge).
+std::string UserDataDirectory();
 // CEBRIDGE_LOG_DIR, else a folder of this user's own in memory-backed storage
 // ($XDG_RUNTIME_DIR/cebridge, else /dev/shm/cebridge-UID, 0700), else the user's
 // state folder.

@@ -1,0 +1,151 @@
+// `cebridge sync`: two-way sync of the phone's contacts and calendar with PC folders
+// (the core's sync.h); the pairs and their state live in the user's data folder.
+#include <filesystem>
+#include <memory>
+
+#include "commands.h"
+#include "local_files.h"
+#include "progress.h"
+#if defined(CEBRIDGE_HAVE_SYNC)
+#include "sync.h"
+#endif
+
+namespace host {
+namespace {
+
+#if defined(CEBRIDGE_HAVE_SYNC)
+
+struct SyncArguments {
+    std::string name, contacts, calendar, conflict = "keep-both";
+    SyncOptions options;
+};
+
+// The state, or exit 3 with why not.
+int OpenState(Context &context, SyncState &state) {
+    std::string error;
+    return state.Open(DefaultSyncStatePath(), &error) ? kExitOk : context.FailLocal("sync: " + error);
+}
+
+std::string Absolute(const std::string &folder) {
+    std::error_code ignored;
+    return std::filesystem::absolute(LocalPath(folder), ignored).string();
+}
+
+int CmdSyncAdd(Context &context, const SyncArguments &arguments) {
+    if (arguments.contacts.empty() && arguments.calendar.empty())
+        return context.FailUsage("sync add: name --contacts DIR, --calendar DIR or both");
+    for (const std::string &folder : {arguments.contacts, arguments.calendar}) {
+        std::error_code error;
+        if (!folder.empty() && !std::filesystem::is_directory(LocalPath(folder), error))
+            return context.FailLocal("sync add: " + folder + ": no such folder");
+    }
+    SyncState state;
+    if (int code = OpenState(context, state)) return code;
+    SyncPair pair;
+    bool found = false;
+    if (!state.LoadPair(arguments.name, &pair, &found)) return context.FailLocal("sync add: " + state.Error());
+    if (found) return context.FailUsage("sync add: a pair named " + arguments.name + " exists (sync rm it first)");
+    pair = {arguments.name, arguments.contacts.empty() ? "" : Absolute(arguments.contacts),
+            arguments.calendar.empty() ? "" : Absolute(arguments.calendar), ""};
+    if (!state.SavePair(pair)) return context.FailLocal("sync add: " + state.Error());
+    context.Emit("added sync pair " + pair.name + "\n",
+                 {{"pair", pair.name}, {"contacts", pair.contacts}, {"calendar", pair.calendar}});
+    return kExitOk;
+}
+
+int CmdSyncList(Context &context) {
+    SyncState state;
+    if (int code = OpenState(context, state)) return code;
+    std::vector<SyncPair> pairs;
+    if (!state.Pairs(&pairs)) return context.FailLocal("sync list: " + state.Error());
+    std::string text;
+    nlohmann::json list = nlohmann::json::array();
+    for (const SyncPair &pair : pairs) {
+        text += pair.name + "\n" + (pair.contacts.empty() ? "" : "  contacts  " + pair.contacts + "\n") +
+                (pair.calendar.empty() ? "" : "  calendar  " + pair.calendar + "\n") +
+                "  phone     " + (pair.phone.empty() ? "(not synced yet)" : pair.phone) + "\n";
+        list.push_back(
+            {{"pair", pair.name}, {"contacts", pair.contacts}, {"calendar", pair.calendar}, {"phone", pair.phone}});
+    }
+    context.Emit(text, {{"pairs", list}});
+    return kExitOk;
+}
+
+int CmdSyncRemove(Context &context, const std::string &name) {
+    SyncState state;
+    if (int code = OpenState(context, state)) return code;
+    SyncPair pair;
+    bool found = false;
+    if (!state.LoadPair(name, &pair, &found) || (found && !state.RemovePair(name)))
+        return context.FailLocal("sync rm: " + state.Error());
+    if (!found) return context.Fail(Outcome::Failed(0, "sync rm: no sync pair named " + name, ErrorKind::kNotFound));
+    context.Emit("removed sync pair " + name + " (its folders and the phone keep their items)\n", {{"removed", name}});
+    return kExitOk;
+}
+
+std::string ReportText(const SyncReport &report) {
+    std::string text;
+    for (const SyncAction &done : report.actions)
+        text += (report.dryRun ? "would " : "") + done.action + " on the " + done.side + ": " + done.kind + " \"" +
+                done.item + "\" (" + done.why + ")\n";
+    for (const std::string &note : report.notes) text += note + "\n";
+    return text + std::to_string(report.actions.size()) + (report.dryRun ? " changes planned" : " changes") + ", " +
+           std::to_string(report.unchanged) + " unchanged, " + std::to_string(report.conflicts) +
+           " conflicts (policy " + ConflictPolicyName(report.conflict) + ")\n";
+}
+
+int CmdSync(Context &context, SyncArguments arguments) {
+    if (arguments.name.empty()) return context.FailUsage("sync: name the pair (sync list shows them)");
+    if (!ParseConflictPolicy(arguments.conflict, &arguments.options.conflict))
+        return context.FailUsage("sync: --conflict is phone, pc or keep-both");
+    SyncState state;
+    if (int code = OpenState(context, state)) return code;
+    if (int code = context.Connect()) return code;
+    if (!arguments.options.dryRun)
+        if (int code = context.LockPhoneForWriting("sync")) return code;
+    ItemProgress progress(context.options.json, context.options.progress);
+    SyncReport report;
+    Outcome outcome = RunSync(context, state, arguments.name, arguments.options, progress, &report);
+    if (!outcome.ok) {
+        if (outcome.kind == ErrorKind::kBadInput)
+            outcome.message += " (cebridge sync rm " + arguments.name + ", then sync add it again)";
+        return context.FailOperation("sync", outcome);
+    }
+    context.Emit(ReportText(report), SyncReportJson(report));
+    return kExitOk;
+}
+
+#endif
+
+}  // namespace
+
+void AddSyncCommand(CLI::App &app, Context &context, int &exitCode) {
+    CLI::App *sync = app.add_subcommand("sync", "two-way sync of contacts and calendar with PC folders");
+#if defined(CEBRIDGE_HAVE_SYNC)
+    auto arguments = std::make_shared<SyncArguments>();
+    sync->add_option("NAME", arguments->name, "the pair to sync");
+    sync->add_flag("--dry-run", arguments->options.dryRun, "print the plan, change nothing");
+    sync->add_flag("--force", arguments->options.force, "delete even more than a quarter of a side's items");
+    sync->add_option("--conflict", arguments->conflict, "changed on both sides: phone, pc or keep-both (default)");
+    CLI::App *add = sync->add_subcommand("add", "a new pair: the phone and PC folders of .vcf and .ics files");
+    add->add_option("NAME", arguments->name, "the pair's name")->required();
+    add->add_option("--contacts", arguments->contacts, "the folder of contacts, one .vcf file each");
+    add->add_option("--calendar", arguments->calendar, "the folder of appointments, one .ics file each");
+    CLI::App *list = sync->add_subcommand("list", "the pairs");
+    CLI::App *remove = sync->add_subcommand("rm", "forget a pair (its items stay on both sides)");
+    remove->add_option("NAME", arguments->name, "the pair's name")->required();
+    sync->callback([&context, &exitCode, arguments, sync, add, list, remove] {
+        if (sync->got_subcommand(add)) exitCode = CmdSyncAdd(context, *arguments);
+        else if (sync->got_subcommand(list)) exitCode = CmdSyncList(context);
+        else if (sync->got_subcommand(remove)) exitCode = CmdSyncRemove(context, arguments->name);
+        else exitCode = CmdSync(context, *arguments);
+    });
+#else
+    sync->allow_extras();
+    sync->callback([&context, &exitCode] {
+        exitCode = context.Fail(Outcome::Failed(0, "sync is not in this build (it was built without SQLite)"));
+    });
+#endif
+}
+
+}  // namespace host

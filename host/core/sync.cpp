@@ -1,0 +1,375 @@
+#include "sync.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+
+#include "encoding.h"
+#include "local_files.h"
+
+namespace host {
+namespace {
+
+enum class Op { kPcCreate, kPcUpdate, kPcDelete, kPhoneCreate, kPhoneUpdate, kPhoneDelete, kKeepBoth, kForget, kRecord };
+
+constexpr size_t kNoMapping = size_t(-1);
+
+struct Step {
+    Op op;
+    size_t mapping = kNoMapping;  // into KindSync::m_mappings
+    SyncItem *phone = nullptr, *pc = nullptr;
+    std::string why;
+};
+
+Outcome StateFailure(const SyncState &state) {
+    return Outcome::Failed(0, "the sync state: " + state.Error(), ErrorKind::kPcFile);
+}
+
+// A side's failure that ends the run: the PC's, a lost link, a cancel. The phone's
+// refusal of one item is that item's note.
+bool EndsRun(const Outcome &outcome) {
+    return IsPcFailure(outcome.kind) || outcome.kind == ErrorKind::kInterrupted || outcome.status == 0;
+}
+
+// One kind (contacts or calendar) of one pair, run once.
+class KindSync {
+public:
+    KindSync(PhoneSession &session, SyncState &state, const std::string &pair, SyncKind kind,
+             const std::string &folder, const SyncOptions &options, SyncReport *report)
+        : m_session(session), m_state(state), m_pair(pair), m_kind(kind), m_options(options), m_report(*report),
+          m_phone(session, kind), m_pc(folder, kind) {}
+
+    Outcome Run(ItemSink &sink) {
+        Outcome outcome = Load();
+        if (!outcome.ok || !(outcome = PairUnremembered()).ok) return outcome;
+        Plan();
+        HoldMassDeletions();
+        if (m_options.dryRun) {
+            for (const Step &step : m_steps) Tell(step);
+            return Outcome::Ok();
+        }
+        sink.Begin(std::string(SyncKindName(m_kind)) + " sync", m_steps.size());
+        for (const Step &step : m_steps) {
+            outcome = m_session.link.Interrupted() ? Outcome::Failed(0, "interrupted", ErrorKind::kInterrupted)
+                                                   : Execute(step);
+            if (!outcome.ok) break;
+            sink.Step();
+        }
+        sink.End();
+        return outcome;
+    }
+
+private:
+    Outcome Load() {
+        Outcome outcome = m_phone.List(&m_phoneItems);
+        if (!outcome.ok || !(outcome = m_pc.List(&m_pcItems)).ok) return outcome;
+        if (!m_state.Mappings(m_pair, SyncKindName(m_kind), &m_mappings)) return StateFailure(m_state);
+        for (SyncItem &item : m_phoneItems) m_phoneById[item.id] = &item;
+        for (SyncItem &item : m_pcItems) m_pcById[item.id] = &item;
+        std::map<std::string, const SyncMapping *> byFile;
+        for (const SyncMapping &mapping : m_mappings) byFile[mapping.otherId] = &mapping;
+        for (SyncItem &item : m_pcItems) {
+            auto mapped = byFile.find(item.id);
+            if (mapped != byFile.end() && mapped->second->otherVersion == item.version) {
+                item.hash = mapped->second->otherHash;  // untouched since: not read again
+                continue;
+            }
+            if (!(outcome = m_pc.Read(&item)).ok) return outcome;
+            if (!item.problem.empty()) {
+                m_report.notes.push_back(std::string(SyncKindName(m_kind)) + ": left alone " + item.id + ": " +
+                                         item.problem);
+                m_pcById.erase(item.id);
+                if (mapped != byFile.end()) m_leftAlone.push_back(item.id);
+            }
+        }
+        return Outcome::Ok();
+    }
+
+    bool Mapped(const std::string &id, bool phone) const {
+        return std::any_of(m_mappings.begin(), m_mappings.end(), [&](const SyncMapping &mapping) {
+            return (phone ? mapping.phoneId : mapping.otherId) == id;
+        });
+    }
+    SyncItem *Phone(const std::string &id) const {
+        auto found = m_phoneById.find(id);
+        return found == m_phoneById.end() ? nullptr : found->second;
+    }
+    SyncItem *Pc(const std::string &id) const {
+        auto found = m_pcById.find(id);
+        return found == m_pcById.end() ? nullptr : found->second;
+    }
+    bool LeftAlone(const std::string &id) const {
+        return std::find(m_leftAlone.begin(), m_leftAlone.end(), id) != m_leftAlone.end();
+    }
+
+    // Items on both sides with nothing remembered of them, and items whose remembered
+    // partner is gone while one of the same form is there unremembered (what a run
+    // cut off between writing and remembering leaves): paired by their phone form.
+    Outcome PairUnremembered() {
+        for (SyncItem &phone : m_phoneItems) {
+            if (Mapped(phone.id, true)) continue;
+            auto pc = std::find_if(m_pcItems.begin(), m_pcItems.end(), [&](const SyncItem &item) {
+                return Pc(item.id) && item.hash == phone.hash && !Mapped(item.id, false);
+            });
+            if (pc != m_pcItems.end()) {
+                m_mappings.push_back({0, phone.id, pc->id, pc->version, phone.hash, pc->hash});
+                if (Outcome outcome = Remember(m_mappings.back()); !outcome.ok) return outcome;
+                continue;
+            }
+            for (SyncMapping &mapping : m_mappings) {
+                const SyncItem *partner = Pc(mapping.otherId);
+                if (Phone(mapping.phoneId) || !partner || partner->hash != phone.hash) continue;
+                mapping.phoneId = phone.id;
+                mapping.phoneHash = phone.hash;
+                mapping.otherHash = partner->hash;
+                mapping.otherVersion = partner->version;
+                if (Outcome outcome = Remember(mapping); !outcome.ok) return outcome;
+                break;
+            }
+        }
+        for (SyncItem &pc : m_pcItems) {
+            if (!Pc(pc.id) || Mapped(pc.id, false)) continue;
+            for (SyncMapping &mapping : m_mappings) {
+                const SyncItem *partner = Phone(mapping.phoneId);
+                if (Pc(mapping.otherId) || LeftAlone(mapping.otherId) || !partner || partner->hash != pc.hash)
+                    continue;
+                mapping.otherId = pc.id;
+                mapping.otherVersion = pc.version;
+                mapping.otherHash = pc.hash;
+                if (Outcome outcome = Remember(mapping); !outcome.ok) return outcome;
+                break;
+            }
+        }
+        return Outcome::Ok();
+    }
+
+    void Plan() {
+        const std::string policy = std::string("conflict (") + ConflictPolicyName(m_options.conflict) + ")";
+        for (size_t i = 0; i < m_mappings.size(); ++i) {
+            const SyncMapping &mapping = m_mappings[i];
+            if (LeftAlone(mapping.otherId)) continue;
+            SyncItem *phone = Phone(mapping.phoneId), *pc = Pc(mapping.otherId);
+            const bool phoneChanged = phone && phone->hash != mapping.phoneHash;
+            const bool pcChanged = pc && pc->hash != mapping.otherHash;
+            auto add = [&](Op op, const char *why) { m_steps.push_back({op, i, phone, pc, why}); };
+            if (!phone && !pc) {
+                add(Op::kForget, "");
+            } else if (!phone) {
+                pcChanged ? add(Op::kPhoneCreate, "changed on the pc, deleted on the phone")
+                          : add(Op::kPcDelete, "deleted on the phone");
+            } else if (!pc) {
+                phoneChanged ? add(Op::kPcCreate, "changed on the phone, deleted on the pc")
+                             : add(Op::kPhoneDelete, "deleted on the pc");
+            } else if ((!phoneChanged && !pcChanged) || phone->hash == pc->hash) {
+                ++m_report.unchanged;
+                if (phoneChanged || pcChanged || pc->version != mapping.otherVersion) add(Op::kRecord, "");
+            } else if (!pcChanged) {
+                add(Op::kPcUpdate, "changed on the phone");
+            } else if (!phoneChanged) {
+                add(Op::kPhoneUpdate, "changed on the pc");
+            } else {
+                ++m_report.conflicts;
+                const Op op = m_options.conflict == ConflictPolicy::kPhone ? Op::kPcUpdate
+                              : m_options.conflict == ConflictPolicy::kPc  ? Op::kPhoneUpdate
+                                                                           : Op::kKeepBoth;
+                m_steps.push_back({op, i, phone, pc, policy});
+            }
+        }
+        for (SyncItem &phone : m_phoneItems)
+            if (!Mapped(phone.id, true)) m_steps.push_back({Op::kPcCreate, kNoMapping, &phone, nullptr, "new on the phone"});
+        for (SyncItem &pc : m_pcItems)
+            if (Pc(pc.id) && !Mapped(pc.id, false))
+                m_steps.push_back({Op::kPhoneCreate, kNoMapping, nullptr, &pc, "new on the pc"});
+    }
+
+    // More than a quarter of one side's items to delete: nothing is deleted unless forced.
+    void HoldMassDeletions() {
+        auto count = [&](Op op) {
+            return size_t(std::count_if(m_steps.begin(), m_steps.end(), [&](const Step &step) { return step.op == op; }));
+        };
+        const size_t fromPc = count(Op::kPcDelete), fromPhone = count(Op::kPhoneDelete);
+        const bool many = fromPc * 4 > m_pcItems.size() || fromPhone * 4 > m_phoneItems.size();
+        if (!many || m_options.force) return;
+        std::erase_if(m_steps, [](const Step &step) { return step.op == Op::kPcDelete || step.op == Op::kPhoneDelete; });
+        m_report.deletionsHeld = true;
+        m_report.notes.push_back(std::string(SyncKindName(m_kind)) + ": nothing deleted: " + std::to_string(fromPhone) +
+                                 " of " + std::to_string(m_phoneItems.size()) + " on the phone and " +
+                                 std::to_string(fromPc) + " of " + std::to_string(m_pcItems.size()) +
+                                 " on the pc would go, more than a quarter of a side; force the sync if that is meant");
+    }
+
+    void Tell(const Step &step) {
+        auto act = [&](const char *side, const char *action, const SyncItem *item) {
+            m_report.actions.push_back({SyncKindName(m_kind), side, action, item->shown.empty() ? item->id : item->shown,
+                                        step.why});
+        };
+        switch (step.op) {
+        case Op::kPcCreate: return act("pc", "create", step.phone);
+        case Op::kPcUpdate: return act("pc", "update", step.phone);
+        case Op::kPcDelete: return act("pc", "delete", step.pc);
+        case Op::kPhoneCreate: return act("phone", "create", step.pc);
+        case Op::kPhoneUpdate: return act("phone", "update", step.pc);
+        case Op::kPhoneDelete: return act("phone", "delete", step.phone);
+        case Op::kKeepBoth: return act("pc", "create", step.phone), act("phone", "create", step.pc);
+        case Op::kForget:
+        case Op::kRecord: return;
+        }
+    }
+
+    Outcome Remember(SyncMapping &mapping) {
+        if (m_options.dryRun || m_state.SaveMapping(m_pair, SyncKindName(m_kind), &mapping)) return Outcome::Ok();
+        return StateFailure(m_state);
+    }
+    Outcome Forget(const SyncMapping &mapping) {
+        return m_state.ForgetMapping(mapping.row) ? Outcome::Ok() : StateFailure(m_state);
+    }
+
+    // The phone form of `pc` written to the phone, remembered as `mapping`.
+    Outcome ToPhone(const SyncItem &pc, SyncMapping &mapping, bool update) {
+        SyncItem made;
+        Outcome outcome = update ? m_phone.Update(mapping.phoneId, pc, &made) : m_phone.Create(pc, &made);
+        if (!outcome.ok) return outcome;
+        mapping = {mapping.row, made.id, pc.id, pc.version, made.hash, pc.hash};
+        return Remember(mapping);
+    }
+    Outcome ToPc(const SyncItem &phone, SyncMapping &mapping, bool update) {
+        SyncItem made;
+        Outcome outcome = update ? m_pc.Update(mapping.otherId, phone, &made) : m_pc.Create(phone, &made);
+        if (!outcome.ok) return outcome;
+        mapping = {mapping.row, phone.id, made.id, made.version, phone.hash, phone.hash};
+        return Remember(mapping);
+    }
+
+    Outcome Execute(const Step &step) {
+        SyncMapping fresh;
+        SyncMapping &mapping = step.mapping == kNoMapping ? fresh : m_mappings[step.mapping];
+        Outcome outcome = Outcome::Ok();
+        switch (step.op) {
+        case Op::kPcCreate: outcome = ToPc(*step.phone, mapping, false); break;
+        case Op::kPcUpdate: outcome = ToPc(*step.phone, mapping, true); break;
+        case Op::kPhoneCreate: outcome = ToPhone(*step.pc, mapping, false); break;
+        case Op::kPhoneUpdate: outcome = ToPhone(*step.pc, mapping, true); break;
+        case Op::kPcDelete: outcome = m_pc.Remove(mapping.otherId); break;
+        case Op::kPhoneDelete: outcome = m_phone.Remove(mapping.phoneId); break;
+        case Op::kKeepBoth:
+            if ((outcome = ToPc(*step.phone, mapping, false)).ok) outcome = ToPhone(*step.pc, fresh, false);
+            break;
+        case Op::kForget: return Forget(mapping);
+        case Op::kRecord:
+            mapping.phoneHash = step.phone->hash;
+            mapping.otherHash = step.pc->hash;
+            mapping.otherVersion = step.pc->version;
+            return Remember(mapping);
+        }
+        if ((step.op == Op::kPcDelete || step.op == Op::kPhoneDelete) && outcome.ok) outcome = Forget(mapping);
+        if (outcome.ok) {
+            Tell(step);
+        } else if (!EndsRun(outcome)) {
+            const SyncItem *item = step.pc ? step.pc : step.phone;
+            m_report.notes.push_back(std::string(SyncKindName(m_kind)) + ": the phone refused " + item->shown + ": " +
+                                     DeviceToTerminal(outcome.message));
+            return Outcome::Ok();
+        }
+        return outcome;
+    }
+
+    PhoneSession &m_session;
+    SyncState &m_state;
+    const std::string m_pair;
+    const SyncKind m_kind;
+    const SyncOptions &m_options;
+    SyncReport &m_report;
+    PhoneSide m_phone;
+    FolderSide m_pc;
+    std::vector<SyncItem> m_phoneItems, m_pcItems;
+    std::map<std::string, SyncItem *> m_phoneById, m_pcById;  // the PC's: the items that take part
+    std::vector<std::string> m_leftAlone;                      // remembered PC items that cannot be read now
+    std::vector<SyncMapping> m_mappings;
+    std::vector<Step> m_steps;
+};
+
+nlohmann::json CountsBySide(const SyncReport &report, const char *action) {
+    nlohmann::json counts = {{"phone", 0}, {"pc", 0}};
+    for (const SyncAction &done : report.actions)
+        if (done.action == action) counts[done.side] = counts[done.side].get<size_t>() + 1;
+    return counts;
+}
+
+}  // namespace
+
+const char *ConflictPolicyName(ConflictPolicy policy) {
+    return policy == ConflictPolicy::kPhone ? "phone" : policy == ConflictPolicy::kPc ? "pc" : "keep-both";
+}
+
+bool ParseConflictPolicy(const std::string &name, ConflictPolicy *policy) {
+    for (ConflictPolicy each : {ConflictPolicy::kPhone, ConflictPolicy::kPc, ConflictPolicy::kKeepBoth})
+        if (name == ConflictPolicyName(each)) return *policy = each, true;
+    return false;
+}
+
+nlohmann::json SyncReportJson(const SyncReport &report) {
+    nlohmann::json actions = nlohmann::json::array();
+    for (const SyncAction &done : report.actions)
+        actions.push_back({{"kind", done.kind},
+                           {"side", done.side},
+                           {"action", done.action},
+                           {"item", done.item},
+                           {"why", done.why}});
+    return {{"pair", report.pair},
+            {"dryRun", report.dryRun},
+            {"conflict", ConflictPolicyName(report.conflict)},
+            {"unchanged", report.unchanged},
+            {"conflicts", report.conflicts},
+            {"deletionsHeld", report.deletionsHeld},
+            {"created", CountsBySide(report, "create")},
+            {"updated", CountsBySide(report, "update")},
+            {"deleted", CountsBySide(report, "delete")},
+            {"actions", actions},
+            {"notes", report.notes}};
+}
+
+Outcome PhoneIdentity(PhoneSession &session, std::string *identity) {
+    Capability capability;
+    Outcome outcome = session.link.ReadCapability(&capability);
+    if (!outcome.ok) return outcome;
+    *identity = DeviceToTerminal(capability.manufacturer + " " + capability.model +
+                                 (capability.phoneNumber.empty() ? "" : " " + capability.phoneNumber));
+    return outcome;
+}
+
+Outcome RunSync(PhoneSession &session, SyncState &state, const std::string &name, const SyncOptions &options,
+                ItemSink &sink, SyncReport *report) {
+    report->pair = name;
+    report->dryRun = options.dryRun;
+    report->conflict = options.conflict;
+    SyncPair pair;
+    bool found = false;
+    if (!state.LoadPair(name, &pair, &found)) return StateFailure(state);
+    if (!found) return Outcome::Failed(0, "no sync pair named " + name, ErrorKind::kNotFound);
+    std::string identity;
+    Outcome outcome = PhoneIdentity(session, &identity);
+    if (!outcome.ok) return outcome;
+    if (!pair.phone.empty() && pair.phone != identity)
+        return Outcome::Failed(0,
+                               "the pair " + name + " was first synced with the phone \"" + pair.phone +
+                                   "\", not this one (\"" + identity +
+                                   "\"): syncing it here would delete and duplicate items; to start over with this "
+                                   "phone, remove the pair and add it again",
+                               ErrorKind::kBadInput);
+    if (pair.phone.empty() && !options.dryRun) {
+        pair.phone = identity;
+        if (!state.SavePair(pair)) return StateFailure(state);
+    }
+    for (SyncKind kind : {SyncKind::kContacts, SyncKind::kCalendar}) {
+        const std::string &folder = kind == SyncKind::kContacts ? pair.contacts : pair.calendar;
+        if (folder.empty()) continue;
+        std::error_code error;
+        if (!std::filesystem::is_directory(LocalPath(folder), error))
+            return Outcome::Failed(0, folder + ": no such folder", ErrorKind::kPcFile);
+        outcome = KindSync(session, state, name, kind, folder, options, report).Run(sink);
+        if (!outcome.ok) return outcome;
+    }
+    return outcome;
+}
+
+}  // namespace host

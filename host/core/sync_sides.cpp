@@ -1,0 +1,318 @@
+#include "sync_sides.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "encoding.h"
+#include "appointment_time.h"
+#include "interop.h"
+#include "item_text.h"
+#include "local_files.h"
+#include "sha256.h"
+#include "vcard.h"
+
+namespace host {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string FieldValue(const ItemFields &fields, const char *name) {
+    for (const auto &[key, value] : fields)
+        if (key == name) return value;
+    return {};
+}
+
+// A contact as the phone keeps it: its non-empty fields, sorted (reads and adds order them differently).
+std::string ContactHash(const ItemFields &fields) {
+    std::vector<std::string> lines;
+    for (const auto &[name, value] : fields)
+        if (!value.empty() && name != "ID") lines.push_back(name + "=" + value);
+    std::sort(lines.begin(), lines.end());
+    std::string all;
+    for (const std::string &line : lines) all += line + "\n";
+    return Sha256Hex(all);
+}
+
+// The phone keeps timed appointments to the minute.
+CalendarEvent PhoneFormEvent(CalendarEvent event) {
+    if (!event.wholeDay) event.end = event.start + (event.end - event.start) / 60 * 60;
+    event.uid.clear();
+    return event;
+}
+
+std::string EventHash(const CalendarEvent &event) {
+    return Sha256Hex(event.title + "\n" + event.location + "\n" + (event.wholeDay ? "day" : "timed") + "\n" +
+                     std::to_string(event.start) + "\n" + std::to_string(event.end));
+}
+
+void Fill(SyncKind kind, SyncItem *item) {
+    item->read = true;
+    if (kind == SyncKind::kContacts) {
+        // What an add keeps of it: a field the add cannot write (a birthday) goes one way only.
+        std::vector<std::string> notKept;
+        item->hash = ContactHash(Sendable(kContactType, item->contact, &notKept).read);
+        item->shown = FormattedName(item->contact);
+    } else {
+        item->event = PhoneFormEvent(item->event);
+        item->hash = EventHash(item->event);
+        item->shown = item->event.title + " (" + (item->event.wholeDay ? DayText(item->event.start)
+                                                                          : LocalText(item->event.start)) + ")";
+    }
+}
+
+// The fields the phone's add takes for `item`.
+KeptItem AddForm(SyncKind kind, const SyncItem &item) {
+    std::vector<std::string> notKept;
+    return kind == SyncKind::kContacts ? Sendable(kContactType, item.contact, &notKept)
+                                       : Sendable(kAppointmentType, AppointmentFieldsOf(item.event), &notKept);
+}
+
+// The UID a card or event of `text` names ("" for none): its first UID line, unfolded.
+std::string UidIn(const std::string &text) {
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
+        at = end + 1;
+        std::string head = line.substr(0, 4);
+        std::transform(head.begin(), head.end(), head.begin(), [](unsigned char c) { return char(std::toupper(c)); });
+        if (head != "UID:") continue;
+        std::string uid = line.substr(4);
+        while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) {
+            end = std::min(text.find('\n', at), text.size());
+            uid += text.substr(at + 1, end - at - 1);
+            at = end + 1;
+        }
+        uid.erase(std::remove(uid.begin(), uid.end(), '\r'), uid.end());
+        return uid;
+    }
+    return {};
+}
+
+// A UID no other item has: "cebridge-" and 24 hex digits.
+std::string NewUid(const std::string &seed) {
+    static std::atomic<uint64_t> counter{0};
+    const auto now = std::chrono::system_clock::now().time_since_epoch().count();
+    return "cebridge-" + Sha256Hex(seed + "/" + std::to_string(now) + "/" + std::to_string(++counter)).substr(0, 24);
+}
+
+std::string FileText(SyncKind kind, const std::string &uid, const SyncItem &item) {
+    if (kind == SyncKind::kCalendar) {
+        CalendarEvent event = item.event;
+        event.uid = uid;
+        return WriteICalendar({event});
+    }
+    std::string text = WriteVCards({item.contact});
+    const size_t end = text.rfind("END:VCARD");
+    return text.substr(0, end) + "UID:" + uid + "\r\n" + text.substr(end);
+}
+
+Outcome PcFailure(const std::string &message) { return Outcome::Failed(0, message, ErrorKind::kPcFile); }
+
+// "mtime-size" of a file; "" when it cannot be read.
+std::string VersionOf(const fs::path &path) {
+    std::error_code error;
+    const auto modified = fs::last_write_time(path, error);
+    const auto size = fs::file_size(path, error);
+    if (error) return {};
+    return std::to_string(modified.time_since_epoch().count()) + "-" + std::to_string(size);
+}
+
+}  // namespace
+
+const char *SyncKindName(SyncKind kind) { return kind == SyncKind::kContacts ? "contacts" : "calendar"; }
+
+SyncItem ItemOfText(SyncKind kind, const std::string &text) {
+    SyncItem item;
+    item.read = true;
+    if (kind == SyncKind::kContacts) {
+        std::vector<ReadCard> cards = ReadVCards(text);
+        if (cards.empty()) {
+            item.problem = "no vCard in it";
+            return item;
+        }
+        std::vector<std::string> notKept;
+        item.contact = Sendable(kContactType, cards.front().fields, &notKept).read;
+        if (item.contact.empty()) item.problem = "nothing in it the phone can keep";
+    } else {
+        std::vector<ReadEvent> events;
+        std::string error;
+        if (!ReadICalendar(text, &events, &error)) {
+            item.problem = error;
+            return item;
+        }
+        auto usable = std::find_if(events.begin(), events.end(),
+                                   [](const ReadEvent &read) { return read.problem.empty() && read.leftOut.empty(); });
+        if (usable == events.end()) {
+            item.problem = events.empty() ? "no event in it" : events.front().problem + events.front().leftOut;
+            return item;
+        }
+        item.event = usable->event;
+        std::vector<std::string> notKept;
+        const ItemFields kept = Sendable(kAppointmentType, AppointmentFieldsOf(item.event), &notKept).read;
+        item.event.title = FieldValue(kept, "TITLE");
+        item.event.location = FieldValue(kept, "LOCATION");
+    }
+    Fill(kind, &item);
+    return item;
+}
+
+const char *PhoneSide::Type() const { return m_kind == SyncKind::kContacts ? kContactType : kAppointmentType; }
+
+SyncItem PhoneSide::FromPhone(const ItemFields &fields) const {
+    SyncItem item;
+    item.id = FieldValue(fields, "ID");
+    if (m_kind == SyncKind::kContacts) {
+        item.contact = fields;
+        std::erase_if(item.contact, [](const auto &field) { return field.first == "ID"; });
+    } else {
+        item.event = EventOf(fields);
+    }
+    Fill(m_kind, &item);
+    return item;
+}
+
+Outcome PhoneSide::List(std::vector<SyncItem> *items) {
+    std::vector<ItemFields> all;
+    Outcome outcome = ReadAllItems(m_session, Type(), &all);
+    if (!outcome.ok) return outcome;
+    m_ids.clear();
+    for (const ItemFields &fields : all) {
+        items->push_back(FromPhone(fields));
+        m_ids.insert(items->back().id);
+    }
+    return outcome;
+}
+
+Outcome PhoneSide::Read(SyncItem *item) {
+    std::vector<ContentItem> listed;
+    Outcome outcome = m_session.link.Listing(Type(), &listed);
+    if (!outcome.ok) return outcome;
+    auto found = std::find_if(listed.begin(), listed.end(), [&](const ContentItem &each) { return each.id == item->id; });
+    if (found == listed.end()) return Outcome::Failed(0, "no item " + item->id + " on the phone", ErrorKind::kNotFound);
+    return ReadListed(*found, item);
+}
+
+Outcome PhoneSide::ReadListed(const ContentItem &listed, SyncItem *item) {
+    std::string text;
+    Outcome outcome = m_session.link.ItemText(Type(), listed.id, &text);
+    if (!outcome.ok) return outcome;
+    ItemFields fields = ReadItemText(Type(), text, listed);
+    fields.emplace_back("ID", listed.id);
+    *item = FromPhone(fields);
+    return outcome;
+}
+
+// The phone's add gives no ID: the new item is the one the next listing has and the
+// last one did not (when another program added one meanwhile, the one in our form).
+Outcome PhoneSide::Create(const SyncItem &from, SyncItem *made) {
+    const KeptItem kept = AddForm(m_kind, from);
+    if (kept.sent.empty()) return Outcome::Failed(0, "nothing in it the phone can keep", ErrorKind::kBadInput);
+    Outcome outcome = m_session.link.AddItem(Type(), ItemText(kept.sent));
+    if (!outcome.ok) return outcome;
+    std::vector<ContentItem> listed;
+    if (!(outcome = m_session.link.Listing(Type(), &listed)).ok) return outcome;
+    std::vector<SyncItem> fresh;
+    for (const ContentItem &each : listed) {
+        if (!m_ids.insert(each.id).second) continue;
+        SyncItem item;
+        if (!(outcome = ReadListed(each, &item)).ok) return outcome;
+        fresh.push_back(item);
+    }
+    if (fresh.empty()) return Outcome::Failed(0, "the phone took the item but lists no new one");
+    auto same = std::find_if(fresh.begin(), fresh.end(), [&](const SyncItem &item) { return item.hash == from.hash; });
+    *made = same == fresh.end() ? fresh.back() : *same;
+    return outcome;
+}
+
+Outcome PhoneSide::Update(const std::string &id, const SyncItem &from, SyncItem *made) {
+    Outcome outcome = Remove(id);
+    return outcome.ok ? Create(from, made) : outcome;
+}
+
+Outcome PhoneSide::Remove(const std::string &id) {
+    Outcome outcome = m_session.link.DeleteItem(Type(), id);
+    if (outcome.ok) m_ids.erase(id);
+    return outcome;
+}
+
+std::string FolderSide::PathOf(const std::string &id) const {
+    return (LocalPath(m_folder) / (id + (m_kind == SyncKind::kContacts ? ".vcf" : ".ics"))).string();
+}
+
+Outcome FolderSide::List(std::vector<SyncItem> *items) {
+    const std::string extension = m_kind == SyncKind::kContacts ? ".vcf" : ".ics";
+    std::error_code error;
+    fs::directory_iterator entries(LocalPath(m_folder), error);
+    if (error) return PcFailure(m_folder + ": " + error.message());
+    for (const fs::directory_entry &entry : entries) {
+        const fs::path &path = entry.path();
+        if (!entry.is_regular_file(error) || path.extension() != extension) continue;
+        if (path.filename().string().front() == '.') continue;  // temporaries
+        SyncItem item;
+        item.id = path.stem().string();
+        item.version = VersionOf(path);
+        items->push_back(item);
+    }
+    std::sort(items->begin(), items->end(), [](const SyncItem &a, const SyncItem &b) { return a.id < b.id; });
+    return Outcome::Ok();
+}
+
+Outcome FolderSide::Read(SyncItem *item) {
+    const std::string path = PathOf(item->id);
+    std::ifstream file(LocalPath(path), std::ios::binary);
+    if (!file) return PcFailure(SystemReason(path));
+    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    const std::string id = item->id;
+    *item = ItemOfText(m_kind, text);
+    item->id = id;
+    item->version = VersionOf(LocalPath(path));
+    if (item->shown.empty()) item->shown = id;
+    return Outcome::Ok();
+}
+
+Outcome FolderSide::Write(const std::string &id, const std::string &uid, const SyncItem &from, SyncItem *made) {
+    const std::string path = PathOf(id);
+    const std::string temporary = (LocalPath(m_folder) / ("." + id + ".cebridge-tmp")).string();
+    const std::string text = FileText(m_kind, uid, from);
+    std::FILE *file = OpenLocal(temporary, "wb");
+    if (!file) return PcFailure(SystemReason(temporary));
+    bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    written = std::fclose(file) == 0 && written;
+    std::error_code error;
+    if (written) fs::rename(LocalPath(temporary), LocalPath(path), error);
+    if (!written || error) {
+        fs::remove(LocalPath(temporary), error);
+        return PcFailure(SystemReason(path));
+    }
+    *made = from;
+    made->id = id;
+    made->version = VersionOf(LocalPath(path));
+    return Outcome::Ok();
+}
+
+Outcome FolderSide::Create(const SyncItem &from, SyncItem *made) {
+    const std::string uid = NewUid(from.hash);
+    return Write(uid, uid, from, made);
+}
+
+// The file keeps its UID (desktop programs know the item by it).
+Outcome FolderSide::Update(const std::string &id, const SyncItem &from, SyncItem *made) {
+    std::ifstream file(LocalPath(PathOf(id)), std::ios::binary);
+    const std::string uid = UidIn({std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()});
+    return Write(id, uid.empty() ? id : uid, from, made);
+}
+
+Outcome FolderSide::Remove(const std::string &id) {
+    std::error_code error;
+    fs::remove(LocalPath(PathOf(id)), error);
+    return error ? PcFailure(PathOf(id) + ": " + error.message()) : Outcome::Ok();
+}
+
+}  // namespace host

@@ -1,0 +1,149 @@
+#include "sync_state.h"
+
+#include <filesystem>
+#include <functional>
+
+#include <sqlite3.h>
+
+#include "local_files.h"
+#include "pc_setup.h"
+
+namespace host {
+namespace {
+
+const char kSchema[] =
+    "PRAGMA journal_mode=WAL;"
+    "PRAGMA synchronous=NORMAL;"
+    "CREATE TABLE IF NOT EXISTS pairs(name TEXT PRIMARY KEY, contacts TEXT NOT NULL, calendar TEXT NOT NULL,"
+    " phone TEXT NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS items(row INTEGER PRIMARY KEY, pair TEXT NOT NULL, kind TEXT NOT NULL,"
+    " phone_id TEXT NOT NULL, other_id TEXT NOT NULL, other_version TEXT NOT NULL, phone_hash TEXT NOT NULL,"
+    " other_hash TEXT NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS items_of_pair ON items(pair, kind);";
+
+// One prepared statement with its text arguments bound in order.
+class Statement {
+public:
+    Statement(sqlite3 *db, const char *sql, const std::vector<std::string> &arguments) {
+        if (sqlite3_prepare_v2(db, sql, -1, &m_statement, nullptr) != SQLITE_OK) return;
+        for (size_t i = 0; i < arguments.size(); ++i)
+            sqlite3_bind_text(m_statement, int(i + 1), arguments[i].c_str(), int(arguments[i].size()),
+                              SQLITE_TRANSIENT);
+    }
+    ~Statement() { sqlite3_finalize(m_statement); }
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
+
+    // Calls `row` for each row; false when the statement failed.
+    bool Each(const std::function<void(Statement &)> &row = {}) {
+        if (!m_statement) return false;
+        int result;
+        while ((result = sqlite3_step(m_statement)) == SQLITE_ROW)
+            if (row) row(*this);
+        return result == SQLITE_DONE;
+    }
+    std::string Text(int column) const {
+        const unsigned char *text = sqlite3_column_text(m_statement, column);
+        return text ? std::string(reinterpret_cast<const char *>(text), size_t(sqlite3_column_bytes(m_statement, column)))
+                    : std::string();
+    }
+    int64_t Integer(int column) const { return sqlite3_column_int64(m_statement, column); }
+
+private:
+    sqlite3_stmt *m_statement = nullptr;
+};
+
+SyncPair PairOf(const Statement &row) { return {row.Text(0), row.Text(1), row.Text(2), row.Text(3)}; }
+
+}  // namespace
+
+SyncState::~SyncState() { sqlite3_close(m_db); }
+
+bool SyncState::Open(const std::string &path, std::string *error) {
+    std::error_code ignored;
+    std::filesystem::create_directories(LocalPath(path).parent_path(), ignored);
+    if (sqlite3_open(path.c_str(), &m_db) != SQLITE_OK || !Run(kSchema)) {
+        *error = path + ": " + (m_db ? sqlite3_errmsg(m_db) : "cannot open");
+        return false;
+    }
+    sqlite3_busy_timeout(m_db, 5000);
+    return true;
+}
+
+bool SyncState::Run(const char *sql) { return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK || Failed(); }
+
+bool SyncState::Failed() {
+    m_error = sqlite3_errmsg(m_db);
+    return false;
+}
+
+bool SyncState::SavePair(const SyncPair &pair) {
+    return Statement(m_db, "INSERT OR REPLACE INTO pairs VALUES(?,?,?,?)",
+                     {pair.name, pair.contacts, pair.calendar, pair.phone})
+               .Each() ||
+           Failed();
+}
+
+bool SyncState::LoadPair(const std::string &name, SyncPair *pair, bool *found) {
+    *found = false;
+    return Statement(m_db, "SELECT * FROM pairs WHERE name=?", {name}).Each([&](Statement &row) {
+        *pair = PairOf(row);
+        *found = true;
+    }) || Failed();
+}
+
+bool SyncState::Pairs(std::vector<SyncPair> *pairs) {
+    return Statement(m_db, "SELECT * FROM pairs ORDER BY name", {}).Each([&](Statement &row) {
+        pairs->push_back(PairOf(row));
+    }) || Failed();
+}
+
+bool SyncState::RemovePair(const std::string &name) {
+    return (Statement(m_db, "DELETE FROM items WHERE pair=?", {name}).Each() &&
+            Statement(m_db, "DELETE FROM pairs WHERE name=?", {name}).Each()) ||
+           Failed();
+}
+
+bool SyncState::Mappings(const std::string &pair, const std::string &kind, std::vector<SyncMapping> *mappings) {
+    return Statement(m_db,
+                     "SELECT row, phone_id, other_id, other_version, phone_hash, other_hash FROM items"
+                     " WHERE pair=? AND kind=? ORDER BY row",
+                     {pair, kind})
+               .Each([&](Statement &row) {
+                   mappings->push_back({row.Integer(0), row.Text(1), row.Text(2), row.Text(3), row.Text(4),
+                                        row.Text(5)});
+               }) ||
+           Failed();
+}
+
+bool SyncState::SaveMapping(const std::string &pair, const std::string &kind, SyncMapping *mapping) {
+    const std::vector<std::string> values = {mapping->phoneId, mapping->otherId, mapping->otherVersion,
+                                             mapping->phoneHash, mapping->otherHash};
+    if (mapping->row) {
+        std::vector<std::string> arguments = values;
+        arguments.push_back(std::to_string(mapping->row));
+        return Statement(m_db,
+                         "UPDATE items SET phone_id=?, other_id=?, other_version=?, phone_hash=?, other_hash=?"
+                         " WHERE row=CAST(? AS INTEGER)",
+                         arguments)
+                   .Each() ||
+               Failed();
+    }
+    std::vector<std::string> arguments = {pair, kind};
+    arguments.insert(arguments.end(), values.begin(), values.end());
+    if (!Statement(m_db, "INSERT INTO items(pair, kind, phone_id, other_id, other_version, phone_hash, other_hash)"
+                         " VALUES(?,?,?,?,?,?,?)",
+                   arguments)
+             .Each())
+        return Failed();
+    mapping->row = sqlite3_last_insert_rowid(m_db);
+    return true;
+}
+
+bool SyncState::ForgetMapping(int64_t row) {
+    return Statement(m_db, "DELETE FROM items WHERE row=CAST(? AS INTEGER)", {std::to_string(row)}).Each() || Failed();
+}
+
+std::string DefaultSyncStatePath() { return UserDataDirectory() + "/sync.sqlite"; }
+
+}  // namespace host

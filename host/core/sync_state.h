@@ -1,0 +1,68 @@
+// What a sync remembers between runs, in one SQLite file of the user's data folder:
+// the pairs (a phone and PC folders), and per pair and item which phone item goes with
+// which PC item and how both looked when they last agreed. Every change is committed
+// on its own, so a run cut off anywhere leaves the state of the items it finished.
+#ifndef CEBRIDGE_HOST_SYNC_STATE_H
+#define CEBRIDGE_HOST_SYNC_STATE_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace host {
+
+struct SyncPair {
+    std::string name;
+    std::string contacts, calendar;  // the PC's folders; "" where that kind is not synced
+    std::string phone;               // the phone it was first synced with ("" before the first sync)
+};
+
+// One phone item and the PC item that goes with it, as they were when they last agreed.
+struct SyncMapping {
+    int64_t row = 0;  // 0 until saved
+    std::string phoneId, otherId;
+    std::string otherVersion;  // the PC item's version tag when last read
+    std::string phoneHash, otherHash;
+};
+
+class SyncState {
+public:
+    SyncState() = default;
+    SyncState(const SyncState &) = delete;
+    SyncState &operator=(const SyncState &) = delete;
+    ~SyncState();
+
+    // Opens (creating it and its folder) the state file; false with *error.
+    bool Open(const std::string &path, std::string *error);
+
+    bool SavePair(const SyncPair &pair);
+    // *found false when there is no such pair.
+    bool LoadPair(const std::string &name, SyncPair *pair, bool *found);
+    bool Pairs(std::vector<SyncPair> *pairs);
+    // The pair and everything remembered of its items.
+    bool RemovePair(const std::string &name);
+
+    // `kind`: "contacts" or "calendar".
+    bool Mappings(const std::string &pair, const std::string &kind, std::vector<SyncMapping> *mappings);
+    bool SaveMapping(const std::string &pair, const std::string &kind, SyncMapping *mapping);
+    bool ForgetMapping(int64_t row);
+
+    // Why the last call failed.
+    const std::string &Error() const { return m_error; }
+
+private:
+    bool Run(const char *sql);
+    bool Failed();
+
+    sqlite3 *m_db = nullptr;
+    std::string m_error;
+};
+
+// $XDG_DATA_HOME/cebridge/sync.sqlite (on Windows, under %LOCALAPPDATA%).
+std::string DefaultSyncStatePath();
+
+}  // namespace host
+
+#endif  // CEBRIDGE_HOST_SYNC_STATE_H
