@@ -62,8 +62,8 @@ int CmdSyncList(Context &context) {
     nlohmann::json list = nlohmann::json::array();
     for (const SyncPair &pair : pairs) {
         text += pair.name + "\n" + (pair.contacts.empty() ? "" : "  contacts  " + pair.contacts + "\n") +
-                (pair.calendar.empty() ? "" : "  calendar  " + pair.calendar + "\n") +
-                "  phone     " + (pair.phone.empty() ? "(not synced yet)" : pair.phone) + "\n";
+                (pair.calendar.empty() ? "" : "  calendar  " + pair.calendar + "\n") + "  phone     " +
+                (pair.phone.empty() ? "(not synced yet)" : pair.phone) + "\n";
         list.push_back(
             {{"pair", pair.name}, {"contacts", pair.contacts}, {"calendar", pair.calendar}, {"phone", pair.phone}});
     }
@@ -135,10 +135,14 @@ void AddSyncCommand(CLI::App &app, Context &context, int &exitCode) {
     CLI::App *remove = sync->add_subcommand("rm", "forget a pair (its items stay on both sides)");
     remove->add_option("NAME", arguments->name, "the pair's name")->required();
     sync->callback([&context, &exitCode, arguments, sync, add, list, remove] {
-        if (sync->got_subcommand(add)) exitCode = CmdSyncAdd(context, *arguments);
-        else if (sync->got_subcommand(list)) exitCode = CmdSyncList(context);
-        else if (sync->got_subcommand(remove)) exitCode = CmdSyncRemove(context, arguments->name);
-        else exitCode = CmdSync(context, *arguments);
+        if (sync->got_subcommand(add))
+            exitCode = CmdSyncAdd(context, *arguments);
+        else if (sync->got_subcommand(list))
+            exitCode = CmdSyncList(context);
+        else if (sync->got_subcommand(remove))
+            exitCode = CmdSyncRemove(context, arguments->name);
+        else
+            exitCode = CmdSync(context, *arguments);
     });
 #else
     sync->allow_extras();

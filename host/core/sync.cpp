@@ -10,7 +10,17 @@
 namespace host {
 namespace {
 
-enum class Op { kPcCreate, kPcUpdate, kPcDelete, kPhoneCreate, kPhoneUpdate, kPhoneDelete, kKeepBoth, kForget, kRecord };
+enum class Op {
+    kPcCreate,
+    kPcUpdate,
+    kPcDelete,
+    kPhoneCreate,
+    kPhoneUpdate,
+    kPhoneDelete,
+    kKeepBoth,
+    kForget,
+    kRecord
+};
 
 constexpr size_t kNoMapping = size_t(-1);
 
@@ -34,10 +44,16 @@ bool EndsRun(const Outcome &outcome) {
 // One kind (contacts or calendar) of one pair, run once.
 class KindSync {
 public:
-    KindSync(PhoneSession &session, SyncState &state, const std::string &pair, SyncKind kind,
-             const std::string &folder, const SyncOptions &options, SyncReport *report)
-        : m_session(session), m_state(state), m_pair(pair), m_kind(kind), m_options(options), m_report(*report),
-          m_phone(session, kind), m_pc(folder, kind) {}
+    KindSync(PhoneSession &session, SyncState &state, const std::string &pair, SyncKind kind, const std::string &folder,
+             const SyncOptions &options, SyncReport *report)
+        : m_session(session),
+          m_state(state),
+          m_pair(pair),
+          m_kind(kind),
+          m_options(options),
+          m_report(*report),
+          m_phone(session, kind),
+          m_pc(folder, kind) {}
 
     Outcome Run(ItemSink &sink) {
         Outcome outcome = Load();
@@ -131,8 +147,7 @@ private:
             if (!Pc(pc.id) || Mapped(pc.id, false)) continue;
             for (SyncMapping &mapping : m_mappings) {
                 const SyncItem *partner = Phone(mapping.phoneId);
-                if (Pc(mapping.otherId) || LeftAlone(mapping.otherId) || !partner || partner->hash != pc.hash)
-                    continue;
+                if (Pc(mapping.otherId) || LeftAlone(mapping.otherId) || !partner || partner->hash != pc.hash) continue;
                 mapping.otherId = pc.id;
                 mapping.otherVersion = pc.version;
                 mapping.otherHash = pc.hash;
@@ -176,7 +191,8 @@ private:
             }
         }
         for (SyncItem &phone : m_phoneItems)
-            if (!Mapped(phone.id, true)) m_steps.push_back({Op::kPcCreate, kNoMapping, &phone, nullptr, "new on the phone"});
+            if (!Mapped(phone.id, true))
+                m_steps.push_back({Op::kPcCreate, kNoMapping, &phone, nullptr, "new on the phone"});
         for (SyncItem &pc : m_pcItems)
             if (Pc(pc.id) && !Mapped(pc.id, false))
                 m_steps.push_back({Op::kPhoneCreate, kNoMapping, nullptr, &pc, "new on the pc"});
@@ -185,12 +201,14 @@ private:
     // More than a quarter of one side's items to delete: nothing is deleted unless forced.
     void HoldMassDeletions() {
         auto count = [&](Op op) {
-            return size_t(std::count_if(m_steps.begin(), m_steps.end(), [&](const Step &step) { return step.op == op; }));
+            return size_t(
+                std::count_if(m_steps.begin(), m_steps.end(), [&](const Step &step) { return step.op == op; }));
         };
         const size_t fromPc = count(Op::kPcDelete), fromPhone = count(Op::kPhoneDelete);
         const bool many = fromPc * 4 > m_pcItems.size() || fromPhone * 4 > m_phoneItems.size();
         if (!many || m_options.force) return;
-        std::erase_if(m_steps, [](const Step &step) { return step.op == Op::kPcDelete || step.op == Op::kPhoneDelete; });
+        std::erase_if(m_steps,
+                      [](const Step &step) { return step.op == Op::kPcDelete || step.op == Op::kPhoneDelete; });
         m_report.deletionsHeld = true;
         m_report.notes.push_back(std::string(SyncKindName(m_kind)) + ": nothing deleted: " + std::to_string(fromPhone) +
                                  " of " + std::to_string(m_phoneItems.size()) + " on the phone and " +
@@ -200,8 +218,8 @@ private:
 
     void Tell(const Step &step) {
         auto act = [&](const char *side, const char *action, const SyncItem *item) {
-            m_report.actions.push_back({SyncKindName(m_kind), side, action, item->shown.empty() ? item->id : item->shown,
-                                        step.why});
+            m_report.actions.push_back(
+                {SyncKindName(m_kind), side, action, item->shown.empty() ? item->id : item->shown, step.why});
         };
         switch (step.op) {
         case Op::kPcCreate: return act("pc", "create", step.phone);
@@ -283,7 +301,7 @@ private:
     FolderSide m_pc;
     std::vector<SyncItem> m_phoneItems, m_pcItems;
     std::map<std::string, SyncItem *> m_phoneById, m_pcById;  // the PC's: the items that take part
-    std::vector<std::string> m_leftAlone;                      // remembered PC items that cannot be read now
+    std::vector<std::string> m_leftAlone;                     // remembered PC items that cannot be read now
     std::vector<SyncMapping> m_mappings;
     std::vector<Step> m_steps;
 };

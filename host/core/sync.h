@@ -52,10 +52,10 @@ struct SyncReport {
     bool dryRun = false;
     ConflictPolicy conflict = ConflictPolicy::kKeepBoth;
     std::vector<SyncAction> actions;
-    size_t unchanged = 0;             // items in step before and after
-    size_t conflicts = 0;             // items changed on both sides
-    bool deletionsHeld = false;       // the safety stop held deletions back
-    std::vector<std::string> notes;   // items left alone and why, deletions held
+    size_t unchanged = 0;            // items in step before and after
+    size_t conflicts = 0;            // items changed on both sides
+    bool deletionsHeld = false;      // the safety stop held deletions back
+    std::vector<std::string> notes;  // items left alone and why, deletions held
 };
 // {"pair", "dryRun", "conflict", "unchanged", "conflicts", "deletionsHeld",
 //  "created": {"phone", "pc"}, "updated": {...}, "deleted": {...}, "actions": [...], "notes": [...]}

@@ -8,8 +8,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "encoding.h"
 #include "appointment_time.h"
+#include "encoding.h"
 #include "interop.h"
 #include "item_text.h"
 #include "local_files.h"
@@ -60,8 +60,8 @@ void Fill(SyncKind kind, SyncItem *item) {
     } else {
         item->event = PhoneFormEvent(item->event);
         item->hash = EventHash(item->event);
-        item->shown = item->event.title + " (" + (item->event.wholeDay ? DayText(item->event.start)
-                                                                          : LocalText(item->event.start)) + ")";
+        item->shown = item->event.title + " (" +
+                      (item->event.wholeDay ? DayText(item->event.start) : LocalText(item->event.start)) + ")";
     }
 }
 
@@ -194,7 +194,8 @@ Outcome PhoneSide::Read(SyncItem *item) {
     std::vector<ContentItem> listed;
     Outcome outcome = m_session.link.Listing(Type(), &listed);
     if (!outcome.ok) return outcome;
-    auto found = std::find_if(listed.begin(), listed.end(), [&](const ContentItem &each) { return each.id == item->id; });
+    auto found =
+        std::find_if(listed.begin(), listed.end(), [&](const ContentItem &each) { return each.id == item->id; });
     if (found == listed.end()) return Outcome::Failed(0, "no item " + item->id + " on the phone", ErrorKind::kNotFound);
     return ReadListed(*found, item);
 }

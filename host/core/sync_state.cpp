@@ -44,7 +44,8 @@ public:
     }
     std::string Text(int column) const {
         const unsigned char *text = sqlite3_column_text(m_statement, column);
-        return text ? std::string(reinterpret_cast<const char *>(text), size_t(sqlite3_column_bytes(m_statement, column)))
+        return text ? std::string(reinterpret_cast<const char *>(text),
+                                  size_t(sqlite3_column_bytes(m_statement, column)))
                     : std::string();
     }
     int64_t Integer(int column) const { return sqlite3_column_int64(m_statement, column); }
@@ -70,7 +71,9 @@ bool SyncState::Open(const std::string &path, std::string *error) {
     return true;
 }
 
-bool SyncState::Run(const char *sql) { return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK || Failed(); }
+bool SyncState::Run(const char *sql) {
+    return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK || Failed();
+}
 
 bool SyncState::Failed() {
     m_error = sqlite3_errmsg(m_db);
@@ -110,8 +113,8 @@ bool SyncState::Mappings(const std::string &pair, const std::string &kind, std::
                      " WHERE pair=? AND kind=? ORDER BY row",
                      {pair, kind})
                .Each([&](Statement &row) {
-                   mappings->push_back({row.Integer(0), row.Text(1), row.Text(2), row.Text(3), row.Text(4),
-                                        row.Text(5)});
+                   mappings->push_back(
+                       {row.Integer(0), row.Text(1), row.Text(2), row.Text(3), row.Text(4), row.Text(5)});
                }) ||
            Failed();
 }
@@ -131,8 +134,9 @@ bool SyncState::SaveMapping(const std::string &pair, const std::string &kind, Sy
     }
     std::vector<std::string> arguments = {pair, kind};
     arguments.insert(arguments.end(), values.begin(), values.end());
-    if (!Statement(m_db, "INSERT INTO items(pair, kind, phone_id, other_id, other_version, phone_hash, other_hash)"
-                         " VALUES(?,?,?,?,?,?,?)",
+    if (!Statement(m_db,
+                   "INSERT INTO items(pair, kind, phone_id, other_id, other_version, phone_hash, other_hash)"
+                   " VALUES(?,?,?,?,?,?,?)",
                    arguments)
              .Each())
         return Failed();

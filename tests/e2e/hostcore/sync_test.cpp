@@ -87,7 +87,8 @@ protected:
         std::vector<host::SyncMapping> mappings;
         ASSERT_TRUE(m_state.Mappings("p", "contacts", &mappings));
         for (host::SyncMapping &mapping : mappings)
-            if (mapping.phoneId == id) mapping.phoneId = PhoneId(newTitle), m_state.SaveMapping("p", "contacts", &mapping);
+            if (mapping.phoneId == id)
+                mapping.phoneId = PhoneId(newTitle), m_state.SaveMapping("p", "contacts", &mapping);
     }
     // Both sides hold the same contacts, once each, and a sync has nothing to do.
     void ExpectConverged() {
@@ -106,12 +107,14 @@ TEST_F(HostCoreSync, FirstSyncCopiesBothWaysAndRerunsChangeNothing) {
     ASSERT_TRUE(m_session.link.Listing(host::kAppointmentType, &appointments).ok);
     const size_t onPhone = PhoneNames().size() + appointments.size();
     const std::string longName(200, 'x');
-    WriteFileText(Contacts() / "a.vcf", SyncCard("Pc", "Ann", "TEL;TYPE=CELL:555-0101\r\nPHOTO;VALUE=uri:http://x/y\r\n"));
+    WriteFileText(Contacts() / "a.vcf",
+                  SyncCard("Pc", "Ann", "TEL;TYPE=CELL:555-0101\r\nPHOTO;VALUE=uri:http://x/y\r\n"));
     WriteFileText(Contacts() / "b.vcf", SyncCard(longName, "Bo \xF0\x9F\x98\x80"));
-    WriteFileText(Calendar() / "e.ics", "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//t//EN\r\nBEGIN:VEVENT\r\n"
-                                        "UID:e1\r\nDTSTAMP:20260101T000000Z\r\nDTSTART:20261201T100000Z\r\n"
-                                        "DTEND:20261201T110000Z\r\nSUMMARY:Pc event\r\nDESCRIPTION:not kept\r\n"
-                                        "END:VEVENT\r\nEND:VCALENDAR\r\n");
+    WriteFileText(Calendar() / "e.ics",
+                  "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//t//EN\r\nBEGIN:VEVENT\r\n"
+                  "UID:e1\r\nDTSTAMP:20260101T000000Z\r\nDTSTART:20261201T100000Z\r\n"
+                  "DTEND:20261201T110000Z\r\nSUMMARY:Pc event\r\nDESCRIPTION:not kept\r\n"
+                  "END:VEVENT\r\nEND:VCALENDAR\r\n");
     const SyncReport first = Sync();
     EXPECT_EQ(host::SyncReportJson(first)["created"], (nlohmann::json{{"phone", 3}, {"pc", onPhone}}))
         << host::SyncReportJson(first).dump(1);
@@ -202,7 +205,8 @@ TEST_P(HostCoreSyncCancel, ARerunConverges) {
         std::atomic<bool> &flag;
         int left;
     } cancel(m_interrupted, GetParam());
-    for (const char *name : {"One", "Two", "Three"}) WriteFileText(Contacts() / (std::string(name) + ".vcf"), SyncCard("Pc", name));
+    for (const char *name : {"One", "Two", "Three"})
+        WriteFileText(Contacts() / (std::string(name) + ".vcf"), SyncCard("Pc", name));
     host::Outcome outcome;
     Sync({}, &cancel, &outcome);
     EXPECT_EQ(outcome.kind, host::ErrorKind::kInterrupted) << outcome.message;
