@@ -1,4 +1,4 @@
-// Many files at once: get -r and get with wildcards, put -r, rm -r and rm with wildcards.
+// Many files at once: get -r and get with wildcards, put -r.
 #include <algorithm>
 #include <filesystem>
 
@@ -24,11 +24,6 @@ std::string LinkLeftOut(const fs::directory_entry &entry) {
     if (!fs::exists(target)) return "a symbolic link that leads nowhere";
     if (fs::is_directory(target)) return "a symbolic link to a folder (links to folders are not followed)";
     return "";
-}
-
-// "1 file", "2 files".
-std::string Counted(size_t count, const char *one, const char *many) {
-    return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
 nlohmann::json CopyJson(const CopyResult &result) {
@@ -132,38 +127,6 @@ int CmdPutTree(Context &context, const std::string &local, const std::string &re
     document["local"] = local;
     document["remote"] = ShownPath(into);
     return Finish(context, "put", result, document, "");
-}
-
-int CmdRemoveMany(Context &context, const std::string &remote, TreeOptions options) {
-    std::vector<std::string> typed = context.ResolveDevicePath(remote);
-    if (typed.empty() || (typed.size() == 1 && HasWildcard(typed[0]) && options.recursive))
-        return context.FailUsage(
-            "rm: the whole phone is not removed (its system folder \\Windows with it); name "
-            "the folders to remove");
-    if (int code = RefuseBadName(context, "rm", typed, true)) return code;
-    if (int code = context.LockPhoneForWriting("rm")) return code;
-    if (int code = context.Connect()) return code;
-    PhoneSelection selection;
-    Outcome outcome = SelectPhoneFiles(context.link, typed, options.recursive, &selection);
-    if (!outcome.ok) return context.Fail(outcome);
-    if (TouchesSystemFolder(selection))
-        return context.FailUsage("rm: " + ShownPath({kSystemFolder}) +
-                                 " holds the phone's own programs (install needs them): rm -r and wildcards leave "
-                                 "it alone; name one file to remove it");
-    for (const std::string &folder : selection.leftOut)
-        std::fprintf(ConsoleErr(), "cebridge: left out the folder %s (-r removes what folders hold)\n", folder.c_str());
-    std::vector<std::string> removed;
-    outcome = RemoveSelectedFiles(context.link, selection, &removed);
-    if (!outcome.ok) return context.Fail(outcome);
-    // The plug-in deletes files only: the folders stay, empty.
-    nlohmann::json folders = nlohmann::json::array();
-    for (const auto &folder : selection.folders) folders.push_back(ShownPath(folder));
-    std::string text = "removed " + Counted(removed.size(), "file", "files");
-    if (!folders.empty())
-        text +=
-            "; " + Counted(folders.size(), "folder stays", "folders stay") + " (the phone's link deletes files only)";
-    context.Emit(text + "\n", {{"removed", removed}, {"foldersLeft", folders}});
-    return kExitOk;
 }
 
 }  // namespace host

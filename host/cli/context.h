@@ -34,6 +34,12 @@ struct Options : SessionOptions {
 
 extern std::atomic<bool> g_interrupted;
 
+// How a command answers a failed outcome of the core: its exit code, its sentence,
+// and the failure document of --json (the web API's too).
+int ExitCodeFor(const Outcome &outcome);
+std::string FailureText(const char *command, const Outcome &outcome);
+nlohmann::json FailureDocument(const std::string &error, int exitCode, uint32_t status);
+
 class Context : public PhoneSession {
 public:
     explicit Context(Options options) : PhoneSession(g_interrupted), options(std::move(options)) {}
@@ -50,7 +56,8 @@ public:
     int FailInput(const char *command, const Outcome &check);
     int FailLocal(const std::string &message, ErrorKind kind = ErrorKind::kPcFile);
     int FailConnect(const std::string &message);
-    // An engine's failed outcome: the PC's failures as `command: ...` (exit 3), the others as Fail.
+    // An engine's failed outcome: bad input (exit 2) and the PC's failures (exit 3) as
+    // `command: ...`, the others as Fail.
     int FailOperation(const char *command, const Outcome &outcome);
 
     // Data: the table text in table mode, the JSON document in --json mode.

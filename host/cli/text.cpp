@@ -30,10 +30,8 @@ std::string HumanSize(uint64_t bytes) {
     return text;
 }
 
-std::string ListingTimeToLocal(const std::string &stamp) {
-    if (stamp.size() != 16 || stamp[8] != 'T') return stamp;
-    return stamp.substr(0, 4) + "-" + stamp.substr(4, 2) + "-" + stamp.substr(6, 2) + " " + stamp.substr(9, 2) + ":" +
-           stamp.substr(11, 2) + ":" + stamp.substr(13, 2);
+std::string Counted(size_t count, const char *one, const char *many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
 namespace {

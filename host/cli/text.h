@@ -14,8 +14,8 @@ namespace host {
 
 // "1.4 MiB", "512 B".
 std::string HumanSize(uint64_t bytes);
-// "20100305T090703Z" (already local time) -> "2010-03-05 09:07:03"; other text unchanged.
-std::string ListingTimeToLocal(const std::string &stamp);
+// "1 file", "2 files".
+std::string Counted(size_t count, const char *one, const char *many);
 
 // A table aligned for a terminal: column widths by display width (wide characters
 // such as Hangul count two).

@@ -171,4 +171,10 @@ AppointmentTimes ReadAppointmentTimes(const std::vector<std::pair<std::string, s
     return times;
 }
 
+std::string ListingTimeToLocal(const std::string &stamp) {
+    if (stamp.size() != 16 || stamp[8] != 'T') return stamp;
+    return stamp.substr(0, 4) + "-" + stamp.substr(4, 2) + "-" + stamp.substr(6, 2) + " " + stamp.substr(9, 2) + ":" +
+           stamp.substr(11, 2) + ":" + stamp.substr(13, 2);
+}
+
 }  // namespace host

@@ -45,6 +45,9 @@ std::string UtcStamp(Instant instant);
 // The STARTTIME or ENDTIME text that makes the phone keep `instant`.
 std::string PluginTimeText(Instant instant);
 
+// A folder listing's "20100305T090703Z" (already PC local time) as "2010-03-05
+// 09:07:03"; other text unchanged.
+std::string ListingTimeToLocal(const std::string &stamp);
 // The plug-in's "YYYYMMDDTHHMMSSZ" with its fields read as UTC or as PC local time.
 bool ParseStamp(const std::string &stamp, bool local, Instant *instant);
 

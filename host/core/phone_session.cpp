@@ -119,4 +119,10 @@ std::vector<std::string> PhoneSession::ResolveDevicePath(const std::string &type
     return parts;
 }
 
+std::vector<std::string> PhoneSession::ResolveUploadTarget(const std::string &typed, const std::string &pcName) const {
+    std::vector<std::string> target = ResolveDevicePath(typed);
+    if (typed.empty() || typed.back() == '/' || typed.back() == '\\' || target.empty()) target.push_back(pcName);
+    return target;
+}
+
 }  // namespace host

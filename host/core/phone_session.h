@@ -49,6 +49,10 @@ public:
     // A device path as typed (relative to the current folder) split into parts, in
     // the device's code page.
     std::vector<std::string> ResolveDevicePath(const std::string &typed) const;
+    // The phone file an upload of the PC file `pcName` (device text, "" for standard
+    // input) makes of a typed target: a folder (typed empty, or ending in a slash)
+    // takes the PC file's name.
+    std::vector<std::string> ResolveUploadTarget(const std::string &typed, const std::string &pcName) const;
 
     AgentClient client;
     DeviceLink link;

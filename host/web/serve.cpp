@@ -22,6 +22,7 @@
 #include "file_tree.h"
 #include "local_files.h"
 #include "phone_files.h"
+#include "phone_operations.h"
 #include "phone_worker.h"
 #include "progress.h"
 #include "server.h"
@@ -330,34 +331,88 @@ private:
     }
     void Command(httplib::Response &response, const std::vector<std::string> &words) { Reply(response, Run(words)); }
     // An operation of the host's core on the phone (connected first), on the worker.
-    Outcome OnPhone(const std::function<Outcome(PhoneSession &)> &operation) {
-        return m_worker.Run([&](PhoneSession &session, const JobSinks &) {
+    // `writes`: under the phone's write lock, as the command line takes it.
+    using Operation = std::function<Outcome(PhoneSession &, TransferSink &)>;
+    Outcome OnPhone(const Operation &operation, bool writes = false) {
+        return m_worker.Run(PhoneJob(operation, writes));
+    }
+    PhoneWorker::Job PhoneJob(Operation operation, bool writes = false) {
+        return [this, operation, writes](PhoneSession &session, const JobSinks &sinks) {
+            Outcome outcome = writes ? session.LockForWriting(m_context.options) : Outcome::Ok();
             ConnectReport report;
-            Outcome outcome = session.Connect(m_context.options, &report);
+            if (outcome.ok) outcome = session.Connect(m_context.options, &report);
             for (const std::string &warning : report.warnings) PrintWarning(warning);
-            return outcome.ok ? operation(session) : outcome;
-        });
+            if (outcome.ok) outcome = operation(session, sinks.transfer);
+            if (!outcome.ok && session.link.Interrupted()) outcome.kind = ErrorKind::kInterrupted;
+            session.ReleaseWriteLock();
+            m_events.Publish({{"event", "connection"}, {"connected", session.connected}});
+            return outcome;
+        };
+    }
+    // Answers the document an operation of `command` makes, or its failure document.
+    void Respond(httplib::Response &response, const char *command,
+                 const std::function<Outcome(PhoneSession &, TransferSink &, nlohmann::json *)> &operation,
+                 bool writes = false) {
+        nlohmann::json document;
+        const Outcome outcome = OnPhone(
+            [&](PhoneSession &session, TransferSink &sink) { return operation(session, sink, &document); }, writes);
+        if (outcome.ok) return web::SendJson(response, 200, document);
+        ReplyFailure(response, command, outcome);
+    }
+    static void ReplyFailure(httplib::Response &response, const char *command, const Outcome &outcome) {
+        web::SendJson(response, HttpStatus(outcome.kind),
+                      FailureDocument(FailureText(command, outcome), ExitCodeFor(outcome), outcome.status));
     }
 
     void AddReads(httplib::Server &http) {
-        http.Get("/api/info",
-                 [this](const httplib::Request &, httplib::Response &response) { Command(response, {"info"}); });
+        http.Get("/api/info", [this](const httplib::Request &, httplib::Response &response) {
+            Respond(response, "info", [](PhoneSession &session, TransferSink &, nlohmann::json *document) {
+                Capability capability;
+                const Outcome outcome = session.link.ReadCapability(&capability);
+                *document = InfoJson(capability);
+                return outcome;
+            });
+        });
         http.Get("/api/files", [this](const httplib::Request &request, httplib::Response &response) {
-            Command(response, {"ls", "--", Query(request, "path")});
+            Respond(response, "ls", [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
+                const std::vector<std::string> path = session.ResolveDevicePath(Query(request, "path"));
+                std::vector<FolderEntry> entries;
+                const Outcome outcome = ListPhonePath(session.link, path, &entries);
+                *document = ListingJson(path, entries);
+                return outcome;
+            });
         });
         http.Get("/api/calls",
                  [this](const httplib::Request &, httplib::Response &response) { Command(response, {"calls"}); });
         http.Get("/api/sms", [this](const httplib::Request &request, httplib::Response &response) {
             Command(response, {"sms", Query(request, "box") == "sent" ? "sent" : "recv"});
         });
-        http.Get("/api/apps",
-                 [this](const httplib::Request &, httplib::Response &response) { Command(response, {"apps"}); });
+        http.Get("/api/apps", [this](const httplib::Request &, httplib::Response &response) {
+            Respond(response, "apps", [](PhoneSession &session, TransferSink &, nlohmann::json *document) {
+                std::vector<ContentItem> packages;
+                const Outcome outcome = ListApps(session.link, &packages);
+                *document = AppsJson(packages);
+                return outcome;
+            });
+        });
     }
 
     void AddChanges(httplib::Server &http) {
         http.Post("/api/apps", [this](const httplib::Request &request, httplib::Response &response,
                                       const httplib::ContentReader &reader) {
-            TakeBody(reader, Query(request, "name"), {"install", "--", kFile}, response);
+            const std::string name = Query(request, "name");
+            TakeBody(reader, name, response, [&](const UploadSource &source) {
+                Respond(
+                    response, "install",
+                    [&](PhoneSession &session, TransferSink &sink, nlohmann::json *document) {
+                        std::string installed;
+                        const Outcome outcome =
+                            InstallPcPackage(session.link, source, LastName(name), sink, &installed);
+                        *document = InstallJson(installed);
+                        return outcome;
+                    },
+                    true);
+            });
         });
         http.Delete(R"(/api/sms/(\w+))", [this](const httplib::Request &request, httplib::Response &response) {
             std::vector<std::string> words = {"sms", "rm", "--", request.matches[1].str()};
@@ -379,13 +434,40 @@ private:
             const std::string length = request.get_header_value("Content-Length");
             Outcome room = RoomForUpload(path, std::strtoull(length.c_str(), nullptr, 10));
             if (!room.ok) return web::SendError(response, HttpStatus(room.kind), DeviceToTerminal(room.message));
-            TakeBody(reader, "upload", {"put", "--", kFile, path}, response);
+            TakeBody(reader, "upload", response, [&](const UploadSource &source) {
+                Respond(
+                    response, "put",
+                    [&](PhoneSession &session, TransferSink &sink, nlohmann::json *document) {
+                        std::vector<std::string> stored;
+                        const Outcome outcome = UploadFile(
+                            session.link, source, session.ResolveUploadTarget(path, "upload"), "upload", sink, &stored);
+                        *document = UploadJson(source, stored);
+                        return outcome;
+                    },
+                    true);
+            });
         });
         http.Delete("/api/file", [this](const httplib::Request &request, httplib::Response &response) {
-            Command(response, {"rm", "--", Query(request, "path")});
+            Respond(
+                response, "rm",
+                [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
+                    Removal removal;
+                    const Outcome outcome = RemovePhoneFiles(
+                        session.link, session.ResolveDevicePath(Query(request, "path")), false, &removal);
+                    *document = RemovalJson(removal);
+                    return outcome;
+                },
+                true);
         });
         http.Post("/api/folder", [this](const httplib::Request &request, httplib::Response &response) {
-            Command(response, {"mkdir", "--", Query(request, "path")});
+            Respond(
+                response, "mkdir",
+                [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
+                    const std::vector<std::string> folder = session.ResolveDevicePath(Query(request, "path"));
+                    *document = NewFolderJson(folder);
+                    return MakePhoneFolder(session.link, folder);
+                },
+                true);
         });
     }
 
@@ -454,20 +536,20 @@ private:
         auto download = std::make_shared<StreamedDownload>();
         std::string error;
         if (!download->fifo.Open(&error)) return web::SendError(response, 500, error);
-        auto checked = std::make_shared<std::promise<Answer>>();  // dropped unanswered when the job is refused
-        std::future<Answer> check = checked->get_future();
+        // Set once the file is found; else dropped unset with the job (only the job holds it).
+        auto checked = std::make_shared<std::promise<void>>();
+        std::future<void> check = checked->get_future();
         download->copied = m_worker
-                               .Submit([this, download, checked, path](PhoneSession &, const JobSinks &sinks) {
-                                   return CopyToPage(path, *download, *checked, sinks);
-                               })
+                               .Submit(PhoneJob([this, download, checked = std::move(checked), path](
+                                                    PhoneSession &session, TransferSink &sink) {
+                                   return CopyToPage(session, path, *download, *checked, sink);
+                               }))
                                .share();
-        Answer answer;
         try {
-            answer = check.get();
+            check.get();
         } catch (const std::future_error &) {
-            answer = Refused(download->copied.get());
+            return ReplyFailure(response, "get", download->copied.get());
         }
-        if (answer.exitCode != kExitOk) return Reply(response, answer);
         response.set_header("Content-Disposition", AttachmentHeader(LastName(path)));
         response.set_chunked_content_provider(
             "application/octet-stream",
@@ -479,51 +561,34 @@ private:
             });
     }
 
-    // The download job: `get`'s checks (`checked` gets their answer), then the bytes
-    // into the FIFO.
-    Outcome CopyToPage(const std::string &path, StreamedDownload &download, std::promise<Answer> &checked,
-                       const JobSinks &sinks) {
-        Answer answer;
-        std::vector<std::string> folder;
-        FolderEntry entry;
-        m_context.captured = &answer.document;
-        m_context.BeginCommand();
-        answer.exitCode = LocateDownload(path, &folder, &entry);
-        m_context.EndCommand(answer.exitCode);
-        answer.kind = m_context.FailureKind();
-        m_context.captured = nullptr;
-        m_events.Publish({{"event", "connection"}, {"connected", m_context.connected}});
-        checked.set_value(answer);
-        if (answer.exitCode != kExitOk) return Outcome::Failed(0, "get refused the path", answer.kind);
-
-        const std::string &asked = SameDeviceName(entry.name, folder.back()) ? entry.name : folder.back();
-        sinks.transfer.Begin(entry.Size(), 1);
-        sinks.transfer.StartFile(DeviceToTerminal(entry.name));
-        Outcome outcome =
-            DownloadByPhoneName(m_context.link, asked, PluginPcPath(download.fifo.Path()), [&](uint64_t bytes) {
-                if (download.abandoned) m_worker.CancelCurrent();
-                sinks.transfer.Add(bytes);
-            });
-        sinks.transfer.Finish(outcome.ok);
-        return outcome;
-    }
-
-    // What `get PATH` checks before its first byte, with its failures; `path` then
-    // ends with the name asked for, and `entry` is the file's listing.
-    int LocateDownload(const std::string &typed, std::vector<std::string> *path, FolderEntry *entry) {
-        *path = m_context.ResolveDevicePath(typed);
-        if (path->empty()) return m_context.FailUsage("get: name a file on the phone");
-        if (HasWildcard(path->back())) {
-            const int code = m_context.FailUsage("name one file");
-            m_context.Emit("", {{"error", "name one file"}});
-            return code;
+    // The progress of a download to a page; a page that went away cancels it.
+    class PageDownload : public TransferSink {
+    public:
+        PageDownload(TransferSink &sink, PhoneWorker &worker, const std::atomic<bool> &abandoned)
+            : m_sink(sink), m_worker(worker), m_abandoned(abandoned) {}
+        void Begin(uint64_t totalBytes, uint64_t files) override { m_sink.Begin(totalBytes, files); }
+        void StartFile(const std::string &shown) override { m_sink.StartFile(shown); }
+        void Add(uint64_t bytes) override {
+            if (m_abandoned) m_worker.CancelCurrent();
+            m_sink.Add(bytes);
         }
-        const std::string name = path->back();
-        if (int code = m_context.FailInput("get", CheckDownloadPath(*path))) return code;
-        if (int code = m_context.Connect()) return code;
-        const std::vector<std::string> folder(path->begin(), path->end() - 1);
-        const Outcome found = LocateFile(m_context.link, folder, name, entry);
-        return found.ok ? kExitOk : m_context.Fail(found);
+        void Finish(bool ok) override { m_sink.Finish(ok); }
+
+    private:
+        TransferSink &m_sink;
+        PhoneWorker &m_worker;
+        const std::atomic<bool> &m_abandoned;
+    };
+
+    // The download job: the file found (`checked` is set then), then its bytes into the FIFO.
+    Outcome CopyToPage(PhoneSession &session, const std::string &path, StreamedDownload &download,
+                       std::promise<void> &checked, TransferSink &sink) {
+        FoundFile file;
+        const Outcome found = FindDownload(session.link, session.ResolveDevicePath(path), &file);
+        if (!found.ok) return found;
+        checked.set_value();
+        PageDownload progress(sink, m_worker, download.abandoned);
+        return FetchFile(session.link, file, PluginPcPath(download.fifo.Path()), progress);
     }
 
     // Runs `words` (a command that writes the PC file kFile) and sends that file as
@@ -552,7 +617,7 @@ private:
     // An upload the phone's store cannot hold is refused before its body comes: a page
     // need not send gigabytes to hear that. Anything else but a cancel the put itself says.
     Outcome RoomForUpload(const std::string &path, uint64_t size) {
-        return OnPhone([&](PhoneSession &session) {
+        return OnPhone([&](PhoneSession &session, TransferSink &) {
             const std::vector<std::string> target = session.ResolveDevicePath(path);
             if (target.empty()) return Outcome::Ok();
             std::vector<FolderEntry> listing;
@@ -568,6 +633,24 @@ private:
     // before the end leaves nothing on either side.
     void TakeBody(const httplib::ContentReader &reader, const std::string &name, std::vector<std::string> words,
                   httplib::Response &response) {
+        SpoolBody(reader, name, response, [&](const fs::path &taken) {
+            for (std::string &word : words)
+                if (word == kFile) word = taken.string();
+            Command(response, words);
+        });
+    }
+    // As TakeBody, the whole body handed to `upload` as an upload's source.
+    void TakeBody(const httplib::ContentReader &reader, const std::string &name, httplib::Response &response,
+                  const std::function<void(const UploadSource &)> &upload) {
+        SpoolBody(reader, name, response, [&](const fs::path &taken) {
+            UploadSource source;
+            std::string error;
+            if (!source.Prepare(taken.string(), &error)) return web::SendError(response, 500, error);
+            upload(source);
+        });
+    }
+    void SpoolBody(const httplib::ContentReader &reader, const std::string &name, httplib::Response &response,
+                   const std::function<void(const fs::path &)> &use) {
         Spool spool;
         if (!spool.Ready()) return web::SendError(response, 500, spool.Problem());
         if (name.empty() || name == "." || name == "..")
@@ -582,9 +665,7 @@ private:
             out.close();
             if (!whole || !out) return web::SendError(response, whole ? 500 : 400, "the upload did not arrive whole");
         }
-        for (std::string &word : words)
-            if (word == kFile) word = taken.string();
-        Command(response, words);
+        use(taken);
     }
 
     // Event streams leave workers for the requests: past this many open pages, one
