@@ -215,7 +215,8 @@ Outcome UploadFile(DeviceLink &link, const UploadSource &source, std::vector<std
     sink.StartFile(source.Shown());
     outcome = UploadWhole(link, source, name, existing, sink);
     sink.Finish(outcome.ok);
-    if (!outcome.ok && existing && !existing->folder) outcome = SayWhenRefused(link, Parent(target), *existing, outcome);
+    if (!outcome.ok && existing && !existing->folder)
+        outcome = SayWhenRefused(link, Parent(target), *existing, outcome);
     if (outcome.ok) *stored = target;
     return outcome;
 }
@@ -234,8 +235,9 @@ nlohmann::json AppsJson(const std::vector<ContentItem> &packages) {
     // The phone keeps one package's identifier and version, and its listing leaves the
     // package out when either is empty: an empty list does not prove none is there.
     return {{"packages", listed},
-            {"note", "no package listed (the phone lists its one package only when the package names both an "
-                     "identifier and a version)"}};
+            {"note",
+             "no package listed (the phone lists its one package only when the package names both an "
+             "identifier and a version)"}};
 }
 
 Outcome CheckPackagePath(const std::vector<std::string> &path) {

@@ -42,9 +42,9 @@ nlohmann::json NewFolderJson(const std::vector<std::string> &folder);
 // the selection's folders stay. A file the phone will not delete is kReadOnly.
 struct Removal {
     bool many = false;
-    std::vector<std::string> removed;                    // shown paths
-    std::vector<std::vector<std::string>> foldersLeft;   // many: the selection's folders, now empty
-    std::vector<std::string> leftOut;                    // many: folders met without `recursive`
+    std::vector<std::string> removed;                   // shown paths
+    std::vector<std::vector<std::string>> foldersLeft;  // many: the selection's folders, now empty
+    std::vector<std::string> leftOut;                   // many: folders met without `recursive`
 };
 bool RemovesMany(const std::vector<std::string> &typed, bool recursive);
 Outcome CheckRemoval(const std::vector<std::string> &typed, bool recursive);

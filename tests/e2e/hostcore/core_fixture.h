@@ -4,11 +4,31 @@
 #define CEBRIDGE_TESTS_HOSTCORE_CORE_FIXTURE_H
 
 #include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "phone_session.h"
+#include "progress_sink.h"
 #include "support/phone_copy.h"
+
+// Records what a copy reported; `onFile` runs as each file starts.
+struct RecordingSink : host::TransferSink {
+    void Begin(uint64_t total, uint64_t count) override { totalBytes = total, files = count; }
+    void StartFile(const std::string &shown) override {
+        started.push_back(shown);
+        if (onFile) onFile(started.size());
+    }
+    void Add(uint64_t bytes) override { done += bytes; }
+    void Finish(bool ok) override { finished = ok ? 1 : 0; }
+    void Warning(const std::string &text) override { warnings.push_back(text); }
+    uint64_t totalBytes = 0, files = 0, done = 0;
+    int finished = -1;
+    std::vector<std::string> started, warnings;
+    std::function<void(size_t)> onFile;
+};
 
 class CoreSessionTest : public ::testing::Test {
 protected:
@@ -19,6 +39,13 @@ protected:
     void ConnectOrFail() {
         host::Outcome outcome = Connect();
         ASSERT_TRUE(outcome.ok) << outcome.message;
+    }
+    // The emulator reads its faults when the link comes up.
+    void Reconnect(const std::function<void(nlohmann::json &)> &edit) {
+        if (m_session.connected) m_session.link.Disconnect();
+        m_session.connected = false;
+        m_phone.EditDevice(edit);
+        ConnectOrFail();
     }
     void TearDown() override {
         if (m_session.connected) m_session.link.Disconnect();

@@ -1,0 +1,207 @@
+// The core's single operations in-process: what they refuse before anything is sent,
+// the kind of each failure, and that a file lands whole or leaves both sides as they were.
+#include <cstdlib>
+#include <fstream>
+
+#include "core_fixture.h"
+#include "e2e/host/host_fixture.h"
+#include "phone_operations.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using host::ErrorKind;
+using host::Outcome;
+
+class CoreOperations : public CoreSessionTest {
+protected:
+    void SetUp() override { ConnectOrFail(); }
+    std::vector<std::string> Phone(const std::string &typed) { return m_session.ResolveDevicePath(typed); }
+    Outcome Get(const std::string &typed, const fs::path &local, RecordingSink &sink) {
+        host::FoundFile file;
+        Outcome outcome = host::FindDownload(m_session.link, Phone(typed), &file);
+        host::DownloadTarget target;
+        std::string error;
+        if (outcome.ok && !target.Prepare(local.string(), "", &error)) return Outcome::Failed(0, error);
+        return outcome.ok ? host::DownloadFile(m_session.link, file, target, false, sink) : outcome;
+    }
+    Outcome Put(const fs::path &local, const std::string &typed, RecordingSink &sink) {
+        host::UploadSource source;
+        std::string error;
+        if (!source.Prepare(local.string(), &error)) return Outcome::Failed(0, error);
+        std::vector<std::string> stored;
+        return host::UploadFile(m_session.link, source, Phone(typed), "", sink, &stored);
+    }
+    Outcome Remove(const std::string &typed, bool recursive = false) {
+        host::Removal removal;
+        return host::RemovePhoneFiles(m_session.link, Phone(typed), recursive, &removal);
+    }
+    const fs::path m_pc = m_logs.path() / "pc";
+    const fs::path m_documents = m_phone.fs() / "My Documents";
+};
+
+// Names and paths the phone or its link cannot take, and what must never be removed,
+// are refused before anything changes.
+TEST_F(CoreOperations, WhatCannotWorkIsBadInputAndChangesNothing) {
+    fs::create_directories(m_pc);
+    const fs::path unsayable = m_pc / u8"caf\u0175.txt";  // (in neither CP949 nor CP1252)
+    WriteFileText(unsayable, "cafe");
+    std::string deep;
+    for (int i = 0; i < 5; ++i) deep += "/" + std::string(52, char('a' + i));  // 265 bytes
+    RecordingSink sink;
+    host::FoundFile found;
+    const std::vector<std::pair<std::string, Outcome>> refused = {
+        {"bad:name", host::MakePhoneFolder(m_session.link, Phone("/My Documents/bad:name"))},
+        {"at most", host::MakePhoneFolder(m_session.link, Phone(deep))},
+        {"65001", Put(unsayable, "/My Documents/" + unsayable.filename().string(), sink)},
+        {"at most 127 bytes", Put(unsayable, "/My Documents/" + std::string(128, 'n'), sink)},
+        {"name one file", host::FindDownload(m_session.link, Phone("/My Documents/*.txt"), &found)},
+        {"", Remove("/Windows/*.exe")},
+    };
+    for (const char *typed : {"/*", "/", "/Windows", "\\WINDOWS", "/W*", "/?indows", "/Storage Card/../*"})
+        EXPECT_EQ(Remove(typed, true).kind, ErrorKind::kBadInput) << typed;
+    for (const auto &[said, outcome] : refused) {
+        EXPECT_EQ(outcome.kind, ErrorKind::kBadInput) << said << ": " << outcome.message;
+        EXPECT_NE(outcome.message.find(said), std::string::npos) << outcome.message;
+    }
+    EXPECT_FALSE(fs::exists(m_phone.fs() / std::string(52, 'a')));
+    EXPECT_TRUE(fs::exists(m_phone.fs() / "Windows" / "wceload.exe"));
+    EXPECT_TRUE(fs::exists(m_documents / "readme.txt"));
+    EXPECT_TRUE(sink.started.empty());
+}
+
+// Each failure says what kind it is, and the phone's files stay as they were.
+TEST_F(CoreOperations, FailuresCarryTheirKind) {
+    std::vector<host::FolderEntry> entries;
+    host::FoundFile found;
+    std::string installed;
+    EXPECT_EQ(host::ListPhonePath(m_session.link, Phone("/My Documents/none"), &entries).kind, ErrorKind::kNotFound);
+    EXPECT_EQ(host::ListPhonePath(m_session.link, Phone("/My Documents/*.doc"), &entries).kind, ErrorKind::kNotFound);
+    EXPECT_EQ(host::FindDownload(m_session.link, Phone("/My Documents/none.txt"), &found).kind, ErrorKind::kNotFound);
+    EXPECT_EQ(host::FindDownload(m_session.link, Phone("/My Documents/Templates"), &found).kind,
+              ErrorKind::kNotAFolder);
+    EXPECT_EQ(host::InstallPhonePackage(m_session.link, Phone("/Storage Card/none.cab"), &installed).kind,
+              ErrorKind::kNotFound);
+    EXPECT_FALSE(fs::exists(m_phone.path() / "processes.log"));
+    const Outcome inTheWay = host::MakePhoneFolder(m_session.link, Phone("/My Documents/readme.txt/sub"));
+    EXPECT_EQ(inTheWay.kind, ErrorKind::kNotAFolder);
+    EXPECT_NE(inTheWay.message.find("a file is in the way: \\My Documents\\readme.txt"), std::string::npos);
+
+    // The phone refuses to change a read-only file, however it is named.
+    const fs::path readme = m_documents / "readme.txt";
+    const std::string before = ReadFileText(readme);
+    fs::permissions(readme, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    WriteFileText(m_logs.path() / "new.txt", "new");
+    RecordingSink sink;
+    for (const Outcome &outcome : {Remove("/My Documents/readme.txt"), Remove("/My Documents/*.txt"),
+                                   Put(m_logs.path() / "new.txt", "/My Documents/readme.txt", sink)}) {
+        EXPECT_EQ(outcome.kind, ErrorKind::kReadOnly) << outcome.message;
+        EXPECT_NE(outcome.message.find("read-only"), std::string::npos) << outcome.message;
+    }
+    EXPECT_EQ(ReadFileText(readme), before);
+
+    Reconnect([](nlohmann::json &device) { device["stores"]["My Storage"]["freeToCaller"] = 1000; });
+    WriteFileText(m_logs.path() / "big.bin", RandomBytes(5000));
+    RecordingSink unstarted;
+    const Outcome noRoom = Put(m_logs.path() / "big.bin", "/My Storage/큰 파일.txt", unstarted);
+    EXPECT_EQ(noRoom.kind, ErrorKind::kNoRoomOnPhone);
+    EXPECT_NE(noRoom.message.find("it needs 5000 bytes"), std::string::npos) << noRoom.message;
+    EXPECT_NE(noRoom.message.find("1000 bytes free"), std::string::npos) << noRoom.message;
+    EXPECT_TRUE(unstarted.started.empty());
+    EXPECT_FALSE(fs::exists(m_phone.fs() / "My Storage" / u8"큰 파일.txt"));
+}
+
+// A copy that fails or is cancelled in the middle leaves the PC's file as it was and
+// takes its partial file off the phone; a whole one is counted from the listing.
+TEST_F(CoreOperations, OneFileLandsWholeOrNotAtAll) {
+    fs::create_directories(m_pc);
+    WriteFileText(m_pc / "keep.txt", "precious");
+    WriteFileText(m_logs.path() / "big.bin", RandomBytes(1024 * 1024));
+    Reconnect([](nlohmann::json &device) {
+        device["faults"] = {{{"operation", "CeReadFile"}, {"nth", 2}, {"error", 5}},
+                            {{"operation", "CeWriteFile"}, {"nth", 5}, {"error", 112}}};
+    });
+    RecordingSink failing;
+    EXPECT_FALSE(Get("/My Documents/DSC_0001.jpg", m_pc / "keep.txt", failing).ok);
+    EXPECT_EQ(failing.finished, 0);
+    const Outcome put = Put(m_logs.path() / "big.bin", "/My Documents/big.bin", failing);
+    EXPECT_NE(put.note.find("removed the partial file"), std::string::npos) << put.note;
+    EXPECT_FALSE(fs::exists(m_documents / "big.bin"));
+
+    RecordingSink cancelling;
+    cancelling.onFile = [&](size_t) { m_interrupted = true; };
+    EXPECT_EQ(Get("/My Documents/DSC_0001.jpg", m_pc / "keep.txt", cancelling).kind, ErrorKind::kInterrupted);
+    m_interrupted = false;
+    EXPECT_EQ(ReadFileText(m_pc / "keep.txt"), "precious");
+    EXPECT_EQ(TreeOf(m_pc).size(), 1u);
+
+    RecordingSink whole;
+    ASSERT_TRUE(Get("/My Documents/DSC_0001.jpg", m_pc / "keep.txt", whole).ok);
+    EXPECT_EQ(fs::file_size(m_pc / "keep.txt"), 150000u);
+    EXPECT_EQ(whole.totalBytes, 150000u);
+    EXPECT_EQ(whole.done, 150000u);
+    EXPECT_EQ(TreeOf(m_pc).size(), 1u);
+}
+
+// Korean PC names go to the plug-in in the PC's code page; names it cannot spell
+// (Thai) through a spool file, both ways. A phone name too long to fetch back is said.
+TEST_F(CoreOperations, PcNamesInAnyScriptTransferBothWays) {
+    const std::string readme = ReadFileText(m_documents / "readme.txt");
+    for (const char *folderName : {"한글 폴더", "ภาษาไทย"}) {
+        const fs::path folder = m_pc / Utf8Path(folderName);
+        fs::create_directories(folder);
+        RecordingSink sink;
+        ASSERT_TRUE(Get("/My Documents/readme.txt", folder / u8"읽기.txt", sink).ok) << folderName;
+        EXPECT_EQ(ReadFileText(folder / u8"읽기.txt"), readme) << folderName;
+        ASSERT_TRUE(Put(folder / u8"읽기.txt", "/My Documents/back.txt", sink).ok) << folderName;
+        EXPECT_EQ(ReadFileText(m_documents / "back.txt"), readme) << folderName;
+        EXPECT_TRUE(sink.warnings.empty());
+    }
+    RecordingSink sink;
+    ASSERT_TRUE(Put(m_documents / "readme.txt", "/My Documents/" + std::string(40, 'x'), sink).ok);
+    ASSERT_EQ(sink.warnings.size(), 1u);
+    EXPECT_NE(sink.warnings[0].find("at most 31 bytes"), std::string::npos) << sink.warnings[0];
+}
+
+#if !defined(_WIN32)
+// A full PC disk is the PC's (no room on the PC), and a read-only folder a PC file
+// error naming the file asked for. (Needs small file systems of its own: root.)
+TEST_F(CoreOperations, PcDiskErrorsAreThePcs) {
+    const fs::path full = m_logs.path() / "full", readOnly = m_logs.path() / "ro";
+    fs::create_directories(full);
+    fs::create_directories(readOnly);
+    if (std::system(("mount -t tmpfs -o size=64k tmpfs '" + full.string() + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "cannot mount a small file system here";
+    std::system(("mount -t tmpfs -o ro,size=64k tmpfs '" + readOnly.string() + "'").c_str());
+    RecordingSink sink;
+    const Outcome noRoom = Get("/My Documents/DSC_0001.jpg", full / "d.jpg", sink);
+    const size_t left = TreeOf(full).size();
+    host::DownloadTarget target;
+    std::string refused;
+    target.Prepare((readOnly / "r.txt").string(), "", &refused);
+    std::system(("umount '" + full.string() + "' '" + readOnly.string() + "'").c_str());
+    EXPECT_EQ(noRoom.kind, ErrorKind::kNoRoomOnPc);
+    EXPECT_NE(noRoom.message.find((full / "d.jpg").string() + ": No space left on device"), std::string::npos)
+        << noRoom.message;
+    EXPECT_EQ(left, 0u);
+    EXPECT_NE(refused.find((readOnly / "r.txt").string() + ": Read-only file system"), std::string::npos) << refused;
+}
+#endif
+
+// A listing's sizes are never negative; a package is found as the phone names it.
+TEST_F(CoreOperations, ListingsAndInstallsReadThePhoneTrue) {
+    const fs::path big = m_phone.fs() / "Storage Card" / "big.bin";
+    { std::ofstream{big}; }
+    fs::resize_file(big, uint64_t(3) << 30);  // sparse
+    std::vector<host::FolderEntry> entries;
+    ASSERT_TRUE(host::ListPhonePath(m_session.link, Phone("/Storage Card/big.bin"), &entries).ok);
+    EXPECT_EQ(host::FolderEntryJson(entries.at(0))["size"], uint64_t(3) << 30);
+    std::string installed;
+    ASSERT_TRUE(host::InstallPhonePackage(m_session.link, Phone("/Storage Card/SETUP.CAB"), &installed).ok);
+    EXPECT_EQ(installed, "\\Storage Card\\setup.cab");
+    EXPECT_TRUE(fs::exists(m_phone.path() / "processes.log"));
+}
+
+}  // namespace
