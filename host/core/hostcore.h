@@ -19,6 +19,8 @@
 //   local_files.h       the PC side of transfers: download targets, upload sources
 //   file_tree.h         walking phone folders, wildcards, copying many files whole
 //   phone_files.h       typed names checked, a file found, a selection of files, removing it
+//   phone_operations.h  the single operations and their JSON: info, ls, mkdir, rm, one
+//                       file's get and put, apps, install
 //   safeguards.h        per-phone and per-path locks, the kept original of a replace
 //   backup.h            backup, verify, list and restore of a whole phone
 //   backup_folder.h     backup generations, their manifest, SHA-256 digests (sha256.h)
@@ -45,6 +47,7 @@
 #include "pc_setup.h"
 #include "phone_files.h"
 #include "phone_keeps.h"
+#include "phone_operations.h"
 #include "phone_session.h"
 #include "phone_worker.h"
 #include "pim_items.h"

@@ -1,6 +1,7 @@
-// Each API request runs the command line's own command in this process, so its
-// document is the --json document of that command; the phone's worker runs one
-// operation at a time on the phone's single session, whichever tab or script sent it.
+// Each API request runs an operation of the host's core (the info, files and apps
+// routes) or the command line's own command in this process; either way its document
+// is the --json document of that command. The phone's worker runs one operation at a
+// time on the phone's single session, whichever tab or script sent it.
 #include "serve.h"
 
 #include <atomic>
