@@ -121,13 +121,10 @@ int CmdRestore(Context &context, const std::string &typed, RestoreParts parts, c
     if (!parts.files && !parts.contacts && !parts.calendar) parts = {true, true, true};
     fs::path folder;
     nlohmann::json manifest;
-    Outcome outcome = ReadBackupGeneration(backup, generation, &folder, &manifest);
-    if (!outcome.ok) return context.FailLocal("restore: " + outcome.message);
-    // A backup that no longer matches its manifest is not put on a phone.
-    std::vector<std::string> problems = CheckBackup(folder, manifest);
+    std::vector<std::string> problems;
+    Outcome outcome = ReadBackupForRestore(backup, generation, &folder, &manifest, &problems);
     for (const std::string &problem : problems) std::fprintf(ConsoleErr(), "cebridge: %s\n", problem.c_str());
-    if (!problems.empty())
-        return context.FailLocal("restore: the backup does not match its manifest (see `backup --verify`)");
+    if (!outcome.ok) return context.FailLocal("restore: " + outcome.message);
     if (parts.files)
         if (int code = context.LockPhoneForWriting("restore")) return code;
     if (int code = context.Connect()) return code;

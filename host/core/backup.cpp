@@ -510,6 +510,14 @@ Outcome ReadBackupGeneration(BackupFolder &backup, const std::string &name, fs::
     return Outcome::Ok();
 }
 
+Outcome ReadBackupForRestore(BackupFolder &backup, const std::string &name, fs::path *folder, nlohmann::json *manifest,
+                             std::vector<std::string> *problems) {
+    if (Outcome outcome = ReadBackupGeneration(backup, name, folder, manifest); !outcome.ok) return outcome;
+    *problems = CheckBackup(*folder, *manifest);
+    if (!problems->empty()) return PcFailure("the backup does not match its manifest (see `backup --verify`)");
+    return Outcome::Ok();
+}
+
 Outcome VerifyBackup(BackupFolder &backup, const std::string &generation, nlohmann::json *report) {
     fs::path folder;
     nlohmann::json manifest;

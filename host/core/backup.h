@@ -40,6 +40,10 @@ Outcome MakeBackup(PhoneSession &session, BackupFolder &folder, bool acceptFewer
 // The generation `name` (the latest for "") and its manifest, for reading.
 Outcome ReadBackupGeneration(BackupFolder &backup, const std::string &name, std::filesystem::path *folder,
                              nlohmann::json *manifest);
+// The generation `name` read for a restore: a generation that no longer matches its
+// manifest (the differences in *problems) is not put on a phone (kPcFile).
+Outcome ReadBackupForRestore(BackupFolder &backup, const std::string &name, std::filesystem::path *folder,
+                             nlohmann::json *manifest, std::vector<std::string> *problems);
 // What differs between a generation's folder and its manifest: "PATH: what", none when nothing.
 std::vector<std::string> CheckBackup(const std::filesystem::path &folder, const nlohmann::json &manifest);
 // {"backup", "generation", "files", "verified", "problems"} of one generation.
