@@ -36,10 +36,7 @@ struct TreeOptions {
 int CmdGet(Context &context, const std::string &remote, const std::string &local, TreeOptions options = {});
 int CmdGetMany(Context &context, const std::string &remote, const std::string &local, TreeOptions options);
 int CmdPutTree(Context &context, const std::string &local, const std::string &remote);
-// `report`: print the result (an install's upload does not).
-// `command` names the command in messages (install uploads a local package first).
-int CmdPut(Context &context, const std::string &local, const std::string &remote, bool report = true,
-           const char *command = "put");
+int CmdPut(Context &context, const std::string &local, const std::string &remote);
 // `rm`: one file, or with a wildcard in the last name or -r, what it selects.
 int CmdRemove(Context &context, const std::string &remote, TreeOptions options = {});
 int CmdMakeDirectory(Context &context, const std::string &remote);

@@ -36,6 +36,17 @@ void EmitListing(Context &context, const std::vector<std::string> &path, const s
     context.Emit(table.Render(), nullptr);
 }
 
+// What an upload of `local` as the phone file `target` needs before its first byte:
+// the name checked, the source open, the phone locked and connected.
+int StartUpload(Context &context, const char *command, const std::string &local, const std::vector<std::string> &target,
+                UploadSource *source) {
+    if (int code = context.FailInput(command, CheckUpload(target))) return code;
+    std::string error;
+    if (!source->Prepare(local, &error)) return context.FailLocal(std::string(command) + ": " + error);
+    if (int code = context.LockPhoneForWriting(command)) return code;
+    return context.Connect();
+}
+
 }  // namespace
 
 int RefuseBadName(Context &context, const char *command, const std::vector<std::string> &parts, bool wildcardLast) {
@@ -97,25 +108,19 @@ int CmdGet(Context &context, const std::string &remote, const std::string &local
     return kExitOk;
 }
 
-int CmdPut(Context &context, const std::string &local, const std::string &remote, bool report, const char *command) {
-    const std::string verb = command;
+int CmdPut(Context &context, const std::string &local, const std::string &remote) {
     const std::string pcName =
         local == "-" ? std::string() : TerminalToDeviceName(LocalPath(local).filename().string());
     const std::vector<std::string> target = context.ResolveUploadTarget(remote, pcName);
     if (target.back().empty())
-        return context.FailUsage(verb + ": name the file on the phone (REMOTE) when reading standard input");
-    if (int code = context.FailInput(command, CheckUpload(target))) return code;
+        return context.FailUsage("put: name the file on the phone (REMOTE) when reading standard input");
     UploadSource source;
-    std::string error;
-    if (!source.Prepare(local, &error)) return context.FailLocal(verb + ": " + error);
-    if (int code = context.LockPhoneForWriting(command)) return code;
-    if (int code = context.Connect()) return code;
-
+    if (int code = StartUpload(context, "put", local, target, &source)) return code;
     Progress progress(context.options.json, context.options.progress);
     std::vector<std::string> stored;
     Outcome outcome = UploadFile(context.link, source, target, pcName, progress, &stored);
-    if (!outcome.ok) return context.FailOperation(command, outcome);
-    if (report) context.Emit("", UploadJson(source, stored));
+    if (!outcome.ok) return context.FailOperation("put", outcome);
+    context.Emit("", UploadJson(source, stored));
     return kExitOk;
 }
 
@@ -169,12 +174,8 @@ int CmdInstall(Context &context, const std::string &package) {
     } else {
         // A local package goes to the phone's root folder first.
         const std::string name = onDisk.filename().string();
-        if (int code = context.FailInput("install", CheckUpload({TerminalToDeviceName(name)}))) return code;
         UploadSource source;
-        std::string problem;
-        if (!source.Prepare(package, &problem)) return context.FailLocal("install: " + problem);
-        if (int code = context.LockPhoneForWriting("install")) return code;
-        if (int code = context.Connect()) return code;
+        if (int code = StartUpload(context, "install", package, {TerminalToDeviceName(name)}, &source)) return code;
         Progress progress(context.options.json, context.options.progress);
         outcome = InstallPcPackage(context.link, source, name, progress, &installed);
     }
