@@ -13,6 +13,7 @@
 #include "interop.h"
 #include "item_text.h"
 #include "local_files.h"
+#include "pim_items.h"
 #include "sha256.h"
 #include "vcard.h"
 
@@ -111,6 +112,85 @@ std::string FileText(SyncKind kind, const std::string &uid, const SyncItem &item
     std::string text = WriteVCards({item.contact});
     const size_t end = text.rfind("END:VCARD");
     return text.substr(0, end) + "UID:" + uid + "\r\n" + text.substr(end);
+}
+
+// A card's or event's content lines, each with its folded continuations; a nested
+// component (an alarm) is one entry, BEGIN to END.
+struct ContentEntry {
+    std::string name;  // upper case, before ';' or ':'; a nested component's own name
+    std::string text;  // as in the file, CR LF ends
+};
+
+std::string Upper(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return char(std::toupper(c)); });
+    return text;
+}
+
+// The entries of the first `component` ("VCARD", "VEVENT") of `text`, without its BEGIN and END.
+std::vector<ContentEntry> EntriesOf(const std::string &text, const std::string &component) {
+    std::vector<std::string> lines;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = std::min(text.find('\n', at), text.size());
+        std::string line = text.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!lines.empty() && !line.empty() && (line[0] == ' ' || line[0] == '\t'))
+            lines.back() += "\r\n" + line;
+        else
+            lines.push_back(line);
+        at = end + 1;
+    }
+    std::vector<ContentEntry> entries;
+    bool inside = false;
+    int depth = 0;
+    for (const std::string &line : lines) {
+        const std::string upper = Upper(line);
+        if (!inside) {
+            inside = upper == "BEGIN:" + component;
+            continue;
+        }
+        if (depth == 0 && upper == "END:" + component) break;
+        if (upper.rfind("BEGIN:", 0) == 0 && depth++ == 0) {
+            entries.push_back({upper.substr(6), ""});
+        } else if (upper.rfind("END:", 0) == 0 && depth > 0) {
+            --depth;
+        } else if (depth == 0) {
+            entries.push_back({upper.substr(0, upper.find_first_of(";:")), ""});
+        }
+        entries.back().text += line + "\r\n";
+    }
+    return entries;
+}
+
+// The properties this program writes for an item of `kind` (whatever its fields), and
+// those a file must not hold twice: what a rewrite replaces rather than keeps.
+std::set<std::string> WrittenProperties(SyncKind kind) {
+    std::string written;
+    if (kind == SyncKind::kContacts) {
+        ItemFields every;
+        for (const std::string &field : AddableFields(kContactType)) every.emplace_back(field, "1");
+        every.insert(every.end(), {{"BIRTHDAY", "20000101"}, {"ANNIVERSARY", "20000101"}, {kNicknameOrId, "1"}});
+        written = WriteVCards({every});
+    } else {
+        written = WriteICalendar({{"u", "t", "l", false, 0, 60}});
+    }
+    std::set<std::string> names = {"DURATION", "VERSION", "PRODID", "REV", "LAST-MODIFIED"};
+    for (const ContentEntry &entry : EntriesOf(written, kind == SyncKind::kContacts ? "VCARD" : "VEVENT"))
+        names.insert(entry.name);
+    return names;
+}
+
+// `written` with what `old` held that the phone has no place for (a photo, a
+// description, an alarm), so a change made on the phone loses nothing on the PC.
+std::string KeepPcOnly(SyncKind kind, const std::string &written, const std::string &old) {
+    const char *component = kind == SyncKind::kContacts ? "VCARD" : "VEVENT";
+    static const std::set<std::string> replaced[] = {WrittenProperties(SyncKind::kContacts),
+                                                     WrittenProperties(SyncKind::kCalendar)};
+    std::string kept;
+    for (const ContentEntry &entry : EntriesOf(old, component))
+        if (!replaced[kind == SyncKind::kCalendar].count(entry.name)) kept += entry.text;
+    const size_t end = Upper(written).rfind(std::string("END:") + component);
+    return end == std::string::npos ? written : written.substr(0, end) + kept + written.substr(end);
 }
 
 Outcome PcFailure(const std::string &message) { return Outcome::Failed(0, message, ErrorKind::kPcFile); }
@@ -278,10 +358,9 @@ Outcome FolderSide::Read(SyncItem *item) {
     return Outcome::Ok();
 }
 
-Outcome FolderSide::Write(const std::string &id, const std::string &uid, const SyncItem &from, SyncItem *made) {
+Outcome FolderSide::Write(const std::string &id, const std::string &text, const SyncItem &from, SyncItem *made) {
     const std::string path = PathOf(id);
     const std::string temporary = (LocalPath(m_folder) / ("." + id + ".cebridge-tmp")).string();
-    const std::string text = FileText(m_kind, uid, from);
     std::FILE *file = OpenLocal(temporary, "wb");
     if (!file) return PcFailure(SystemReason(temporary));
     bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
@@ -300,14 +379,16 @@ Outcome FolderSide::Write(const std::string &id, const std::string &uid, const S
 
 Outcome FolderSide::Create(const SyncItem &from, SyncItem *made) {
     const std::string uid = NewUid(from.hash);
-    return Write(uid, uid, from, made);
+    return Write(uid, FileText(m_kind, uid, from), from, made);
 }
 
-// The file keeps its UID (desktop programs know the item by it).
+// The file keeps its UID (desktop programs know the item by it) and what the phone
+// has no place for.
 Outcome FolderSide::Update(const std::string &id, const SyncItem &from, SyncItem *made) {
     std::ifstream file(LocalPath(PathOf(id)), std::ios::binary);
-    const std::string uid = UidIn({std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()});
-    return Write(id, uid.empty() ? id : uid, from, made);
+    const std::string old{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    const std::string uid = UidIn(old);
+    return Write(id, KeepPcOnly(m_kind, FileText(m_kind, uid.empty() ? id : uid, from), old), from, made);
 }
 
 Outcome FolderSide::Remove(const std::string &id) {

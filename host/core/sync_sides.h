@@ -9,6 +9,7 @@
 
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "icalendar.h"
@@ -80,7 +81,7 @@ public:
 
 private:
     std::string PathOf(const std::string &id) const;
-    Outcome Write(const std::string &id, const std::string &uid, const SyncItem &from, SyncItem *made);
+    Outcome Write(const std::string &id, const std::string &text, const SyncItem &from, SyncItem *made);
 
     std::string m_folder;
     SyncKind m_kind;

@@ -133,7 +133,7 @@ TEST_F(HostCoreSync, FirstSyncCopiesBothWaysAndRerunsChangeNothing) {
 
 // After a first sync: an edit and a deletion on each side travel in one sync.
 TEST_F(HostCoreSync, EditsAndDeletionsOnEachSideTravel) {
-    PhoneAdd("LASTNAME=Kim||FIRSTNAME=Edit");
+    WriteFileText(Contacts() / "kim.vcf", SyncCard("Kim", "Edit", "X-PC-ONLY:kept\r\nTEL;TYPE=CELL:555\r\n"));
     PhoneAdd("LASTNAME=Lee||FIRSTNAME=Gone");
     WriteFileText(Contacts() / "pc-edit.vcf", SyncCard("Park", "Edit", "UID:pc-edit\r\n"));
     WriteFileText(Contacts() / "pc-gone.vcf", SyncCard("Choi", "Gone"));
@@ -145,7 +145,10 @@ TEST_F(HostCoreSync, EditsAndDeletionsOnEachSideTravel) {
     const nlohmann::json report = host::SyncReportJson(Sync());
     EXPECT_EQ(report["updated"], (nlohmann::json{{"phone", 1}, {"pc", 1}})) << report.dump(1);
     EXPECT_EQ(report["deleted"], (nlohmann::json{{"phone", 1}, {"pc", 1}}));
-    EXPECT_EQ(FilesHolding("N:Kim;Edited;"), 1u);
+    const std::string kim = ReadFileText(Contacts() / "kim.vcf");
+    EXPECT_NE(kim.find("N:Kim;Edited;"), std::string::npos) << kim;  // what the phone has no place for stays
+    EXPECT_NE(kim.find("X-PC-ONLY:kept\r\n"), std::string::npos);
+    EXPECT_EQ(kim.find("TEL"), std::string::npos);
     EXPECT_EQ(FilesHolding("Gone"), 0u);
     EXPECT_EQ(ReadFileText(Contacts() / "pc-edit.vcf").find("UID:pc-edit\r\n") != std::string::npos, true);
     const auto names = PhoneNames();
