@@ -6,10 +6,12 @@
 #include <set>
 
 #include "core_fixture.h"
+#include "emulator/ceemu_test_hooks.h"
 #include "encoding.h"
 #include "item_text.h"
 #include "phone_keeps.h"
 #include "sync.h"
+#include "tests/e2e/emulator/emulator_fixture.h"
 #include "tests/e2e/host/host_fixture.h"
 
 namespace {
@@ -220,6 +222,21 @@ TEST_P(HostCoreSyncCancel, ARerunConverges) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, HostCoreSyncCancel, ::testing::Values(1, 10, 22));
+
+// The phone fails its second write: the rerun brings every item over once.
+TEST_F(HostCoreSync, ARerunAfterAPhoneFaultConverges) {
+    auto setFaults = reinterpret_cast<decltype(&CeEmuSetFaults)>(ceemu_test::EmulatorSymbol("CeEmuSetFaults"));
+    for (const char *name : {"One", "Two", "Three"})
+        WriteFileText(Contacts() / (std::string(name) + ".vcf"), SyncCard("Pc", name));
+    ASSERT_EQ(setFaults(R"([{"operation": "DevCeWriteRecordProps", "nth": 2}])"), 0);
+    host::Outcome outcome;
+    const SyncReport faulted = Sync({}, nullptr, &outcome);
+    setFaults(nullptr);
+    EXPECT_FALSE(outcome.ok && faulted.notes.empty()) << host::SyncReportJson(faulted).dump(1);
+    Sync();
+    EXPECT_EQ(PhoneNames().count("PcTwo"), 1u);
+    ExpectConverged();
+}
 
 // A pair first synced with another phone refuses to run against this one.
 TEST_F(HostCoreSync, AnotherPhoneIsRefused) {
