@@ -305,8 +305,12 @@ public:
         AddFiles(http);
         AddPim(http);
         AddChanges(http);
-        http.Post("/api/cancel", [this](const httplib::Request &, httplib::Response &response) {
-            web::SendJson(response, 200, {{"cancelled", m_worker.CancelCurrent()}});
+        // ?operation=NAME cancels the operation a request named so (X-Operation), in
+        // flight or waiting, and nothing else; without it, whatever runs now.
+        http.Post("/api/cancel", [this](const httplib::Request &request, httplib::Response &response) {
+            const std::string operation = Query(request, "operation");
+            const bool cancelled = operation.empty() ? m_worker.CancelCurrent() : m_worker.Cancel(operation);
+            web::SendJson(response, 200, {{"cancelled", cancelled}});
         });
         http.Get("/api/events", [this](const httplib::Request &, httplib::Response &response) { Stream(response); });
     }
@@ -316,17 +320,19 @@ private:
     // captured.
     Answer Run(const std::vector<std::string> &words) {
         Answer answer;
-        const Outcome ran = m_worker.Run([&](PhoneSession &, const JobSinks &) {
-            m_context.captured = &answer.document;
-            CLI::App app("cebridge serve", "");
-            int exitCode = kExitOk;
-            AddCommands(app, m_context, exitCode, false);
-            answer.exitCode = ParseAndRun(app, m_context, exitCode, words);
-            answer.kind = m_context.FailureKind();
-            m_context.captured = nullptr;
-            m_events.Publish({{"event", "connection"}, {"connected", m_context.connected}});
-            return Outcome::Ok();
-        });
+        const Outcome ran = m_worker.Run(
+            [&](PhoneSession &, const JobSinks &) {
+                m_context.captured = &answer.document;
+                CLI::App app("cebridge serve", "");
+                int exitCode = kExitOk;
+                AddCommands(app, m_context, exitCode, false);
+                answer.exitCode = ParseAndRun(app, m_context, exitCode, words);
+                answer.kind = m_context.FailureKind();
+                m_context.captured = nullptr;
+                m_events.Publish({{"event", "connection"}, {"connected", m_context.connected}});
+                return Outcome::Ok();
+            },
+            web::Server::RequestOperation());
         if (!ran.ok) answer = Refused(ran);
         return answer;
     }
@@ -335,7 +341,7 @@ private:
     // `writes`: under the phone's write lock, as the command line takes it.
     using Operation = std::function<Outcome(PhoneSession &, TransferSink &)>;
     Outcome OnPhone(const Operation &operation, bool writes = false) {
-        return m_worker.Run(PhoneJob(operation, writes));
+        return m_worker.Run(PhoneJob(operation, writes), web::Server::RequestOperation());
     }
     PhoneWorker::Job PhoneJob(Operation operation, bool writes = false) {
         return [this, operation, writes](PhoneSession &session, const JobSinks &sinks) {
@@ -543,8 +549,9 @@ private:
         download->copied = m_worker
                                .Submit(PhoneJob([this, download, checked = std::move(checked), path](
                                                     PhoneSession &session, TransferSink &sink) {
-                                   return CopyToPage(session, path, *download, *checked, sink);
-                               }))
+                                           return CopyToPage(session, path, *download, *checked, sink);
+                                       }),
+                                       web::Server::RequestOperation())
                                .share();
         try {
             check.get();

@@ -89,8 +89,15 @@ void Server::Run(const std::function<bool()> &stopRequested) {
     watcher.join();
 }
 
+namespace {
+thread_local std::string t_requestOperation;  // (each request runs on one of the server's threads)
+}  // namespace
+
+const std::string &Server::RequestOperation() { return t_requestOperation; }
+
 httplib::Server::HandlerResponse Server::Guard(const httplib::Request &request, httplib::Response &response) {
     using Handled = httplib::Server::HandlerResponse;
+    t_requestOperation = request.get_header_value("X-Operation");
     response.set_header("X-Content-Type-Options", "nosniff");
     response.set_header("Referrer-Policy", "no-referrer");
     response.set_header("Content-Security-Policy", kContentPolicy);

@@ -30,6 +30,9 @@ public:
 
     // The API's routes are added here.
     httplib::Server &Http() { return m_http; }
+    // The name the request being served on this thread gives its operation (its
+    // X-Operation header, "" when none): a page cancels its own operations by it.
+    static const std::string &RequestOperation();
     const Identity &Who() const { return m_identity; }
 
 private:

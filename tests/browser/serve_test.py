@@ -159,6 +159,13 @@ class ApiTest(unittest.TestCase):
             json.dump(device, file)
 
     @staticmethod
+    def next_event(events):
+        while True:
+            line = events.readline()
+            if line.startswith(b'data: '):
+                return json.loads(line[len(b'data: '):])
+
+    @staticmethod
     def next_copy_end(events):
         """"done" or "failed", the next copy's end among the server's events."""
         while True:
@@ -168,23 +175,33 @@ class ApiTest(unittest.TestCase):
                 if event['event'] in ('done', 'failed'):
                     return event['event']
 
-    def test_a_cancelled_upload_leaves_nothing_and_the_server_serving(self):
+    def test_a_page_cancels_its_own_uploads_and_no_one_elses(self):
         import threading
         self.slow_down('CeWriteFile')
-        answers = []
-        upload = threading.Thread(target=lambda: answers.append(self.server.request(
-            'PUT', '/api/file?path=' + q('/My Documents/slow.bin'), os.urandom(2_000_000))))
-        upload.start()
-        for _ in range(100):  # until the copy to the phone runs
-            time.sleep(0.1)
-            if self.server.json('POST', '/api/cancel')[1]['cancelled']:
-                break
-        upload.join()
-        self.assertEqual(answers[0][0], 409, answers[0][1])
-        self.assertIn(b'interrupted', answers[0][1])
+        events = self.server.stream('/api/events')
+        answers = {}
+
+        def upload(name, size):
+            answers[name] = self.server.request('PUT', '/api/file?path=' + q('/My Documents/%s.bin' % name),
+                                                os.urandom(size), {'X-Operation': name})
+        uploads = {name: threading.Thread(target=upload, args=(name, size))
+                   for name, size in (('first', 6_000_000), ('second', 1000))}
+        uploads['first'].start()
+        while 'bytes' not in self.next_event(events):  # until its copy to the phone runs
+            pass
+        uploads['second'].start()  # it waits behind the first
+        while not self.server.json('POST', '/api/cancel?operation=second')[1]['cancelled']:
+            time.sleep(0.05)
+        uploads['second'].join()
+        self.assertEqual(answers['second'][0], 409, answers['second'][1])
+        self.assertTrue(uploads['first'].is_alive())  # the first one's copy goes on...
+        self.assertTrue(self.server.json('POST', '/api/cancel?operation=first')[1]['cancelled'])
+        uploads['first'].join()  # ...until its own page cancels it
+        self.assertEqual(answers['first'][0], 409, answers['first'][1])
+        self.assertIn(b'interrupted', answers['first'][1])
         status, listing = self.server.json('GET', '/api/files?path=' + q('/My Documents'))
         self.assertEqual(status, 200)
-        self.assertNotIn('slow.bin', [entry['name'] for entry in listing['entries']])
+        self.assertFalse({'first.bin', 'second.bin'} & {entry['name'] for entry in listing['entries']})
         self.assertEqual(os.listdir(self.server.tmp), [])
 
     def test_a_download_streams_and_a_page_that_goes_away_cancels_it(self):

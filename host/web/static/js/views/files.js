@@ -28,9 +28,17 @@ function sorted(entries) {
 
 function upload(file, target, status, render) {
   // XMLHttpRequest, not fetch: it reports the upload's progress and can be aborted.
+  // The upload is named, so that its Cancel reaches it alone, not another tab's operation.
   const request = new XMLHttpRequest();
+  // (getRandomValues, not randomUUID: a page served on another address than loopback
+  // with --bind is no secure context, and randomUUID is only given to those.)
+  const operation = Array.from(crypto.getRandomValues(new Uint8Array(16)),
+    (byte) => byte.toString(16).padStart(2, '0')).join('');
   const bar = el('progress', { max: file.size || 1, value: 0, 'aria-label': 'Uploading ' + file.name });
-  const cancel = el('button', { onclick: () => { request.abort(); fetch('/api/cancel', { method: 'POST' }); } }, 'Cancel');
+  const cancel = el('button', { onclick: () => {
+    request.abort();
+    fetch('/api/cancel?' + query('operation', operation), { method: 'POST' });
+  } }, 'Cancel');
   const row = el('p', {}, 'Uploading ' + file.name + ' ', bar, ' ', cancel);
   status.append(row);
   request.upload.onprogress = (event) => { bar.value = event.loaded; };
@@ -41,6 +49,7 @@ function upload(file, target, status, render) {
     else status.append(el('p', {}, file.name + ': cancelled'));
   };
   request.open('PUT', '/api/file?' + query('path', join(target, file.name)));
+  request.setRequestHeader('X-Operation', operation);
   request.send(file);
 }
 
