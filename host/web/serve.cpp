@@ -18,6 +18,7 @@
 #include <optional>
 #include <thread>
 
+#include "backup.h"
 #include "commands.h"
 #include "encoding.h"
 #include "file_tree.h"
@@ -519,9 +520,45 @@ private:
         const std::string action = request.is_object() ? request.value("action", "backup") : "";
         if (folder.empty() || (action != "backup" && action != "verify" && action != "restore"))
             return web::SendError(response, 400, R"(send {"folder": PATH, "action": "backup"|"verify"|"restore"})");
-        if (action == "restore") return Command(response, {"restore", "--", folder});
-        if (action == "verify") return Command(response, {"backup", "--verify", "--", folder});
-        Command(response, {"backup", "--", folder});
+        BackupFolder backup(folder);
+        ProcessLock lock;
+        const char *command = action == "verify" ? "backup --verify" : action.c_str();
+        if (Outcome locked = LockBackupFolder(backup, &lock); !locked.ok)
+            return ReplyFailure(response, command, locked);
+        if (action == "verify") {
+            nlohmann::json report;  // (a backup that does not match its manifest is an answer, not a failure)
+            const Outcome outcome = VerifyBackup(backup, "", &report);
+            return outcome.ok ? web::SendJson(response, 200, report) : ReplyFailure(response, command, outcome);
+        }
+        if (action == "restore") return Restore(backup, response);
+        std::string error;
+        if (!backup.PrepareForBackup(&error))
+            return ReplyFailure(response, command, Outcome::Failed(0, error, ErrorKind::kPcFile));
+        // A backup that left files out is made all the same: its summary names them.
+        Respond(response, command, [&](PhoneSession &session, TransferSink &sink, nlohmann::json *document) {
+            BackupResult result;
+            const Outcome outcome = MakeBackup(session, backup, false, 0, sink, &result);
+            *document = result.summary;
+            return outcome;
+        });
+    }
+    // Everything the phone lacks of the latest generation goes back on it.
+    void Restore(BackupFolder &backup, httplib::Response &response) {
+        fs::path generation;
+        nlohmann::json manifest;
+        std::vector<std::string> problems;
+        if (Outcome read = ReadBackupForRestore(backup, "", &generation, &manifest, &problems); !read.ok) {
+            nlohmann::json document = FailureDocument(FailureText("restore", read), ExitCodeFor(read), read.status);
+            document["problems"] = problems;
+            return web::SendJson(response, problems.empty() ? HttpStatus(read.kind) : 409, document);
+        }
+        Respond(
+            response, "restore",
+            [&](PhoneSession &session, TransferSink &sink, nlohmann::json *document) {
+                ItemSink items;
+                return RestoreBackup(session, generation, manifest, {true, true, true}, sink, items, document);
+            },
+            true);
     }
 
     // {"FIRSTNAME": "Ann", ...} as the command line's FIELD=VALUE words.

@@ -204,6 +204,23 @@ class ApiTest(unittest.TestCase):
         self.assertFalse({'first.bin', 'second.bin'} & {entry['name'] for entry in listing['entries']})
         self.assertEqual(os.listdir(self.server.tmp), [])
 
+    def test_a_backup_verifies_restores_and_refuses_a_changed_copy(self):
+        folder = os.path.join(self.server.home, 'backup')
+
+        def call(action):
+            return self.server.json('POST', '/api/backup', json.dumps({'folder': folder, 'action': action}))
+        status, made = call('backup')
+        self.assertEqual(status, 200, made)
+        os.remove(os.path.join(self.server.phone, 'fs', 'My Documents', 'readme.txt'))
+        status, restored = call('restore')
+        self.assertEqual((status, restored['files']['restored']), (200, 1), restored)
+        with open(os.path.join(folder, made['generation'], 'files', 'My Documents', 'readme.txt'), 'ab') as copy:
+            copy.write(b'!')
+        status, verified = call('verify')
+        self.assertEqual((status, verified['verified']), (200, False), verified)
+        status, refused = call('restore')
+        self.assertEqual((status, refused['problems']), (409, verified['problems']), refused)
+
     def test_a_download_streams_and_a_page_that_goes_away_cancels_it(self):
         with open(os.path.join(self.server.phone, 'fs', 'My Documents', 'big.bin'), 'wb') as file:
             file.write(b'x' * 3_000_000)
