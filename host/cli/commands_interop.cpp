@@ -18,9 +18,11 @@ const ExportKind kExports[] = {{"contacts", "contacts", ExportContacts},
                                {"calls", "calls", ExportCalls},
                                {"sms", "messages", ExportMessages}};
 
-int Failed(Context &context, const Outcome &outcome, const std::string &what) {
-    if (IsPcFailure(outcome.kind)) return context.FailLocal(what + ": " + outcome.message);
-    return context.Fail(Outcome::Failed(outcome.status, what + ": " + outcome.message));
+// The failure under the command's name, its kind kept (a front end answers by it).
+int Failed(Context &context, Outcome outcome, const std::string &what) {
+    outcome.message = what + ": " + outcome.message;
+    if (IsPcFailure(outcome.kind)) return context.FailLocal(outcome.message, outcome.kind);
+    return context.Fail(outcome);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -28,6 +29,11 @@ namespace {
 Outcome Interrupted() { return Outcome::Failed(0, "interrupted", ErrorKind::kInterrupted); }
 
 Outcome LocalFailure(const std::string &message) { return Outcome::Failed(0, message, ErrorKind::kPcFile); }
+
+// A PC file not written: a full disk (the last system error) is no room on the PC.
+Outcome WriteFailure(const std::string &message) {
+    return Outcome::Failed(0, message, errno == ENOSPC ? ErrorKind::kNoRoomOnPc : ErrorKind::kPcFile);
+}
 
 // The whole file, or standard input for "-".
 bool ReadInput(const std::string &path, std::string *text, std::string *error) {
@@ -59,12 +65,13 @@ Outcome WriteOutput(const std::string &path, const std::string &defaultName, con
     DownloadTarget target;
     std::string error;
     if (!target.Prepare(path, defaultName, &error)) return LocalFailure(error);
+    errno = 0;
     std::FILE *file = OpenLocal(target.TemporaryPath(), "wb");
-    if (!file) return LocalFailure(SystemReason(target.TemporaryPath()));
+    if (!file) return WriteFailure(SystemReason(target.TemporaryPath()));
     bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
     written = std::fclose(file) == 0 && written;
-    if (!written) return LocalFailure(SystemReason(target.Destination()));
-    if (!target.Commit(&error)) return LocalFailure(error);
+    if (!written) return WriteFailure(SystemReason(target.Destination()));
+    if (!target.Commit(&error)) return WriteFailure(error);
     return Outcome::Ok();
 }
 

@@ -345,6 +345,17 @@ TEST_F(HostCoreInterop, ImportsOfAnEmptyFileOrAFolderFailAlike) {
         }
 }
 
+#if defined(__linux__)
+// A full PC disk is no room on the PC (a front end says so: HTTP 507), not any PC file fault.
+TEST_F(HostCoreInterop, AnExportToAFullDiskIsNoRoomOnThePc) {
+    InteropReport report;
+    for (auto run : {host::ExportContacts, host::ExportCalls}) {
+        const host::Outcome outcome = run(m_session, "/dev/full", &report);
+        EXPECT_EQ(outcome.kind, ErrorKind::kNoRoomOnPc) << outcome.message;
+    }
+}
+#endif
+
 // An import tells its sink each item as it goes; the session's cancel flag, set
 // part way, stops it before the next item, with kInterrupted.
 TEST_F(HostCoreInterop, AnImportReportsEachItemAndStopsWhenCancelled) {
