@@ -52,11 +52,11 @@ void AddPimCommand(CLI::App &app, Context &context, int &exitCode, const PimKind
     CLI::App *parent = app.add_subcommand(kind.command, kind.help);
     parent->require_subcommand(0, 1);
     const std::string name = kind.command, type = kind.type;
-    parent->callback([&context, &exitCode, parent, name, type] {
-        if (parent->get_subcommands().empty()) exitCode = CmdPimList(context, name, type);
+    parent->callback([&context, &exitCode, parent, name] {
+        if (parent->get_subcommands().empty()) exitCode = CmdPimList(context, name);
     });
-    parent->add_subcommand("list", "list them (IDs for show and rm)")->callback([&context, &exitCode, name, type] {
-        exitCode = CmdPimList(context, name, type);
+    parent->add_subcommand("list", "list them (IDs for show and rm)")->callback([&context, &exitCode, name] {
+        exitCode = CmdPimList(context, name);
     });
     auto id = std::make_shared<std::string>();
     CLI::App *show = parent->add_subcommand("show", "show one as its fields");
@@ -82,7 +82,7 @@ void AddCallsCommand(CLI::App &app, Context &context, int &exitCode) {
     CLI::App *calls = app.add_subcommand("calls", "list the call history; export it");
     calls->require_subcommand(0, 1);
     calls->callback([&context, &exitCode, calls] {
-        if (calls->get_subcommands().empty()) exitCode = CmdPimList(context, "calls", "callhistory");
+        if (calls->get_subcommands().empty()) exitCode = CmdPimList(context, "calls");
     });
     AddExport(calls, context, exitCode, "calls", "the call history into FILE.csv or FILE.json");
 }

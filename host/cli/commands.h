@@ -56,8 +56,8 @@ int CmdBackup(Context &context, const std::string &folder, const BackupOptions &
 // `parts`: none chosen, all of them. `generation`: the one restored ("": the latest).
 int CmdRestore(Context &context, const std::string &folder, RestoreParts parts, const std::string &generation);
 
-// PIM kinds: "contacts", "calendar", "calls".
-int CmdPimList(Context &context, const std::string &kind, const std::string &type);
+// PIM kinds: "contacts", "calendar", "calls" (pim_operations.h).
+int CmdPimList(Context &context, const std::string &kind);
 int CmdPimShow(Context &context, const std::string &type, const std::string &id);
 int CmdPimAdd(Context &context, const std::string &type, const std::vector<std::string> &fields);
 int CmdPimRemove(Context &context, const std::string &type, const std::string &id);

@@ -10,6 +10,8 @@
 //   xml_answer.h        the plug-in's XML answers (written unescaped) read as a tree
 //   item_text.h         a contact's or appointment's item text as fields
 //   pim_items.h         the fields an add may name, calls' parties, a box's messages
+//   pim_operations.h    contacts, calendar, calls and messages listed, shown, added and
+//                       removed; their results' JSON for every front end
 //   interop.h           contacts, calendar, calls and messages exported and imported
 //                       as vCard, iCalendar, CSV and JSON files; their results' JSON
 //   phone_keeps.h       what the phone keeps of a value (widths, code page, shared fields)
@@ -51,6 +53,7 @@
 #include "phone_session.h"
 #include "phone_worker.h"
 #include "pim_items.h"
+#include "pim_operations.h"
 #include "progress_sink.h"
 #include "safeguards.h"
 #include "sha256.h"

@@ -21,6 +21,7 @@
 #include "local_files.h"
 #include "phone_keeps.h"
 #include "pim_items.h"
+#include "pim_operations.h"
 #include "vcard.h"
 
 namespace host {
@@ -219,7 +220,7 @@ void Skip(const std::string &shown, const std::string &why, bool refused, Intero
 // Adds one item; a refusal by the phone is the item's, a lost link ends the import.
 Outcome AddOne(PhoneSession &session, const std::string &type, const KeptItem &kept, const std::string &shown,
                const std::vector<std::string> &notKept, InteropReport *report) {
-    Outcome outcome = session.link.AddItem(type, ItemText(kept.sent));
+    Outcome outcome = AddPimItem(session, type, kept);
     if (!outcome.ok && outcome.status == 0) return outcome;
     if (!outcome.ok) {
         Skip(shown, DeviceToTerminal(outcome.message), true, report);

@@ -1,0 +1,86 @@
+// Contacts, appointments, calls and messages listed, shown, added and removed, for
+// every front end: results are values, and each has one JSON shape (the command
+// line's --json document, the web API's answer). IDs belong to the session's last
+// listing of their kind, so a show or remove lists first. The session must be
+// connected. Failures keep their kind: an ID the listing lacks is kNotFound, fields
+// an add cannot take kBadInput, the phone's refusals kPhoneRefused.
+#ifndef CEBRIDGE_HOST_PIM_OPERATIONS_H
+#define CEBRIDGE_HOST_PIM_OPERATIONS_H
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "appointment_time.h"
+#include "phone_keeps.h"
+#include "phone_session.h"
+#include "pim_items.h"
+
+namespace host {
+
+// One contact, appointment or call of a listing, with what people read of it.
+struct ListedItem {
+    ContentItem item;                   // as the listing gives it (the phone's code page)
+    std::string name;                   // contacts: the readable name; calls: the party's name (UTF-8)
+    std::vector<std::string> nameFrom;  // contacts: the fields `name` was made of
+    std::string number;                 // calls: the party's number
+    bool nameListed = true;             // calls: the listing gives a name only with a number
+    AppointmentTimes times;             // appointments: from each one's text (the listing has none)
+    CutFields mayBeCut;
+};
+
+// kind: "contacts", "calendar" or "calls" (newest first).
+struct PimListing {
+    std::string kind;
+    std::vector<ListedItem> items;
+};
+// The PIM object type of a listing's kind.
+std::string PimType(const std::string &kind);
+Outcome ListPimItems(PhoneSession &session, const std::string &kind, PimListing *listing);
+// {"kind", "items": [{"id", "title", "type", ...}]}
+nlohmann::json PimListingJson(const PimListing &listing);
+
+// One contact or appointment read whole.
+struct ShownItem {
+    std::string id;  // the listing's spelling of the typed ID
+    ItemFields fields;
+    AppointmentTimes times;  // appointments
+    CutFields mayBeCut;
+};
+// `typedId` in any letter case.
+Outcome ShowPimItem(PhoneSession &session, const std::string &type, const std::string &typedId, ShownItem *shown);
+// The fields as people read them: an appointment's times in PC local time (`iso`:
+// as JSON gives them) and its DURATION in minutes, birthdays as days.
+ItemFields ShownFields(const std::string &type, const ShownItem &shown, bool iso);
+// {"id", "fields", "mayBeCut"}
+nlohmann::json ShownItemJson(const std::string &type, const ShownItem &shown);
+
+// An appointment's start and end as people read them ("" when unknown), whole days
+// as days.
+std::string AppointmentStartText(const AppointmentTimes &times, bool iso);
+std::string AppointmentEndText(const AppointmentTimes &times, bool iso);
+
+// The item an add of NAME=VALUE `words` (names in any letter case) sends, as the
+// phone keeps it; an appointment's typed times made what the plug-in must be given.
+// kBadInput, naming why, for words it cannot take. Needs no phone.
+Outcome PrepareAdd(const std::string &type, const std::vector<std::string> &words, KeptItem *kept);
+Outcome AddPimItem(PhoneSession &session, const std::string &type, const KeptItem &kept);
+// {"added": true, "changes": [...]}
+nlohmann::json AddedJson(const KeptItem &kept);
+
+// Removes a contact, appointment or message (SmsType); *removedId: the listing's spelling.
+Outcome RemovePimItem(PhoneSession &session, const std::string &type, const std::string &typedId,
+                      std::string *removedId);
+nlohmann::json RemovedJson(const std::string &id);  // {"removed"}
+
+// One message of `sent`'s box, with what may have been cut ({"id", "box", "number",
+// "time", "text", "mayBeCut"}), and a box's listing ({"kind": "sms", "box", "items"}).
+nlohmann::json MessageJson(const SmsMessage &message, bool sent);
+nlohmann::json MessageListJson(const std::vector<SmsMessage> &messages, bool sent);
+// The message `id` of a box, listed now; kNotFound when the box lacks it.
+Outcome FindMessage(PhoneSession &session, bool sent, const std::string &id, SmsMessage *message);
+
+}  // namespace host
+
+#endif  // CEBRIDGE_HOST_PIM_OPERATIONS_H
