@@ -90,7 +90,7 @@ int CmdPimShow(Context &context, const std::string &type, const std::string &typ
 
 int CmdPimAdd(Context &context, const std::string &type, const std::vector<std::string> &words) {
     KeptItem kept;
-    if (Outcome prepared = PrepareAdd(type, words, &kept); !prepared.ok) return context.FailUsage(prepared.message);
+    if (Outcome prepared = PrepareAdd(type, words, &kept); !prepared.ok) return context.FailOperation("add", prepared);
     if (int code = context.Connect()) return code;
     Outcome outcome = AddPimItem(context, type, kept);
     if (!outcome.ok) return context.Fail(outcome);

@@ -17,8 +17,6 @@ const char *const kReadOnlyContactFields[] = {
 // The longest appointment an add takes: a year, in minutes.
 constexpr long long kLongestMinutes = 366 * 24 * 60;
 
-Outcome BadInput(const std::string &message) { return Outcome::Failed(0, message, ErrorKind::kBadInput); }
-
 std::string UpperName(std::string text) {
     for (char &c : text)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -344,7 +342,7 @@ Outcome PrepareAdd(const std::string &type, const std::vector<std::string> &word
     std::string error;
     if (!ParseFields(type, words, &fields, &error) ||
         (type == kAppointmentType && !TranslateAppointment(fields, &error)))
-        return BadInput("add: " + error);
+        return Outcome::Failed(0, error, ErrorKind::kBadInput);
     *kept = AsThePhoneKeepsIt(type, fields);
     return Outcome::Ok();
 }

@@ -1,7 +1,8 @@
-// Each API request runs an operation of the host's core (the info, files and apps
-// routes) or the command line's own command in this process; either way its document
-// is the --json document of that command. The phone's worker runs one operation at a
-// time on the phone's single session, whichever tab or script sent it.
+// Each API request runs an operation of the host's core (the info, files, apps,
+// contacts, calendar, calls and messages routes) or the command line's own command
+// in this process; either way its document is the --json document of that command.
+// The phone's worker runs one operation at a time on the phone's single session,
+// whichever tab or script sent it.
 #include "serve.h"
 
 #include <atomic>
@@ -22,10 +23,12 @@
 #include "commands.h"
 #include "encoding.h"
 #include "file_tree.h"
+#include "interop.h"
 #include "local_files.h"
 #include "phone_files.h"
 #include "phone_operations.h"
 #include "phone_worker.h"
+#include "pim_operations.h"
 #include "progress.h"
 #include "server.h"
 #include "text.h"
@@ -390,11 +393,6 @@ private:
                 return outcome;
             });
         });
-        http.Get("/api/calls",
-                 [this](const httplib::Request &, httplib::Response &response) { Command(response, {"calls"}); });
-        http.Get("/api/sms", [this](const httplib::Request &request, httplib::Response &response) {
-            Command(response, {"sms", Query(request, "box") == "sent" ? "sent" : "recv"});
-        });
         http.Get("/api/apps", [this](const httplib::Request &, httplib::Response &response) {
             Respond(response, "apps", [](PhoneSession &session, TransferSink &, nlohmann::json *document) {
                 std::vector<ContentItem> packages;
@@ -421,11 +419,6 @@ private:
                     },
                     true);
             });
-        });
-        http.Delete(R"(/api/sms/(\w+))", [this](const httplib::Request &request, httplib::Response &response) {
-            std::vector<std::string> words = {"sms", "rm", "--", request.matches[1].str()};
-            if (Query(request, "box") == "sent") words.insert(words.begin() + 2, "--sent");
-            Command(response, words);
         });
         http.Post("/api/backup", [this](const httplib::Request &request, httplib::Response &response) {
             Backup(request.body, response);
@@ -480,36 +473,103 @@ private:
     }
 
     void AddPim(httplib::Server &http) {
-        for (const char *kind : {"contacts", "calendar"}) {
-            const std::string base = std::string("/api/") + kind, name = kind;
-            http.Get(base, [this, name](const httplib::Request &, httplib::Response &response) {
-                Command(response, {name});
+        for (const char *kind : {"contacts", "calendar"}) AddPimKind(http, kind);
+        http.Get("/api/calls",
+                 [this](const httplib::Request &, httplib::Response &response) { RespondList(response, "calls"); });
+        http.Get("/api/sms", [this](const httplib::Request &request, httplib::Response &response) {
+            const bool sent = Query(request, "box") == "sent";
+            Respond(response, "sms", [sent](PhoneSession &session, TransferSink &, nlohmann::json *document) {
+                std::vector<SmsMessage> messages;
+                const Outcome outcome = ListMessages(session, sent, &messages);
+                *document = MessageListJson(messages, sent);
+                return outcome;
             });
-            http.Get(base + R"(/(\d+))", [this, name](const httplib::Request &request, httplib::Response &response) {
-                Command(response, {name, "show", "--", request.matches[1].str()});
+        });
+        http.Delete(R"(/api/sms/(\w+))", [this](const httplib::Request &request, httplib::Response &response) {
+            RespondRemove(response, SmsType(Query(request, "box") == "sent"), request.matches[1].str());
+        });
+    }
+
+    // The routes of contacts or appointments (`kind` "contacts" or "calendar").
+    void AddPimKind(httplib::Server &http, const std::string &kind) {
+        const std::string base = "/api/" + kind, type = PimType(kind);
+        http.Get(base,
+                 [this, kind](const httplib::Request &, httplib::Response &response) { RespondList(response, kind); });
+        http.Get(base + R"(/(\d+))", [this, type](const httplib::Request &request, httplib::Response &response) {
+            Respond(response, "show", [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
+                ShownItem shown;
+                const Outcome outcome = ShowPimItem(session, type, request.matches[1].str(), &shown);
+                *document = ShownItemJson(type, shown);
+                return outcome;
             });
-            http.Delete(base + R"(/(\d+))", [this, name](const httplib::Request &request, httplib::Response &response) {
-                Command(response, {name, "rm", "--", request.matches[1].str()});
+        });
+        http.Delete(base + R"(/(\d+))", [this, type](const httplib::Request &request, httplib::Response &response) {
+            RespondRemove(response, type, request.matches[1].str());
+        });
+        http.Post(base, [this, type](const httplib::Request &request, httplib::Response &response) {
+            std::vector<std::string> words;
+            if (!AddFields(request.body, &words))
+                return web::SendError(response, 400, "send the fields as a JSON object of texts");
+            KeptItem kept;
+            if (const Outcome prepared = PrepareAdd(type, words, &kept); !prepared.ok)
+                return ReplyFailure(response, "add", prepared);
+            Respond(response, "add", [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
+                *document = AddedJson(kept);
+                return AddPimItem(session, type, kept);
             });
-            const std::string extension = name == "contacts" ? ".vcf" : ".ics";
-            http.Get(base + "/export", [this, name, extension](const httplib::Request &, httplib::Response &response) {
-                SendProduced({name, "export", "--", kFile}, name + extension, response);
+        });
+        const bool contacts = kind == "contacts";
+        const std::string fileName = kind + (contacts ? ".vcf" : ".ics");
+        http.Get(
+            base + "/export", [this, kind, contacts, fileName](const httplib::Request &, httplib::Response &response) {
+                SendProduced(fileName, response, kind + " export", [&](PhoneSession &session, const std::string &file) {
+                    InteropReport report;
+                    return contacts ? ExportContacts(session, file, &report) : ExportCalendar(session, file, &report);
+                });
             });
-            http.Post(base + "/import",
-                      [this, name, extension](const httplib::Request &request, httplib::Response &response,
-                                              const httplib::ContentReader &reader) {
-                          std::vector<std::string> words = {name, "import"};
-                          if (Query(request, "skipExisting") == "true") words.push_back("--skip-existing");
-                          words.insert(words.end(), {"--", kFile});
-                          TakeBody(reader, "import" + extension, words, response);
-                      });
-            http.Post(base, [this, name](const httplib::Request &request, httplib::Response &response) {
-                std::vector<std::string> words = {name, "add", "--"};
-                if (!AddFields(request.body, &words))
-                    return web::SendError(response, 400, "send the fields as a JSON object of texts");
-                Command(response, words);
+        http.Post(base + "/import", [this, kind, contacts](const httplib::Request &request, httplib::Response &response,
+                                                           const httplib::ContentReader &reader) {
+            const bool skipExisting = Query(request, "skipExisting") == "true";
+            const std::string command = kind + " import";
+            SpoolBody(reader, contacts ? "import.vcf" : "import.ics", response, [&](const fs::path &taken) {
+                InteropReport report;
+                ItemSink quiet;  // (the page shows the answer's per-item report)
+                const Outcome outcome = OnPhone([&](PhoneSession &session, TransferSink &) {
+                    return contacts ? ImportContacts(session, taken.string(), skipExisting, quiet, &report)
+                                    : ImportCalendar(session, taken.string(), skipExisting, quiet, &report);
+                });
+                if (!outcome.ok) return ReplyFailure(response, command.c_str(), Named(command, outcome));
+                // Items refused, the others added: the report answers, as a refusal.
+                web::SendJson(response, report.refused ? HttpStatus(ErrorKind::kPhoneRefused) : 200,
+                              ImportResultJson(kind, taken.string(), report));
             });
-        }
+        });
+    }
+
+    void RespondList(httplib::Response &response, const std::string &kind) {
+        Respond(response, "list", [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
+            PimListing listing;
+            const Outcome outcome = ListPimItems(session, kind, &listing);
+            *document = PimListingJson(listing);
+            return outcome;
+        });
+    }
+
+    void RespondRemove(httplib::Response &response, const std::string &type, const std::string &typedId) {
+        Respond(response, "rm", [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
+            std::string id;
+            const Outcome outcome = RemovePimItem(session, type, typedId, &id);
+            *document = RemovedJson(id);
+            return outcome;
+        });
+    }
+
+    // An export's or import's failure as the command line says it: the phone's too
+    // under the command's name (FailureText names it for the PC's and bad input).
+    static Outcome Named(const std::string &command, Outcome outcome) {
+        if (!IsPcFailure(outcome.kind) && outcome.kind != ErrorKind::kBadInput)
+            outcome.message = command + ": " + outcome.message;
+        return outcome;
     }
 
     // {"folder": PATH, "action": "backup"|"verify"|"restore"}: a backup of the whole
@@ -636,17 +696,17 @@ private:
         return FetchFile(session.link, file, PluginPcPath(download.fifo.Path()), progress);
     }
 
-    // Runs `words` (a command that writes the PC file kFile) and sends that file as
-    // `name`; the file lives in a private folder that goes when the answer has gone.
-    void SendProduced(std::vector<std::string> words, const std::string &name, httplib::Response &response) {
+    // Runs `produce` (an operation of the core that writes the PC file it is given)
+    // and sends that file as `name`; the file lives in a private folder that goes
+    // when the answer has gone.
+    void SendProduced(const std::string &name, httplib::Response &response, const std::string &command,
+                      const std::function<Outcome(PhoneSession &, const std::string &)> &produce) {
         auto spool = std::make_shared<Spool>();
         if (!spool->Ready()) return web::SendError(response, 500, spool->Problem());
         const fs::path produced = spool->File(name);
-        for (std::string &word : words)
-            if (word == kFile) word = produced.string();
-        Answer answer = Run(words);
-        if (answer.exitCode != kExitOk) return Reply(response, answer);
-        if (!fs::is_regular_file(produced)) return web::SendError(response, 400, "name one file");
+        const Outcome outcome =
+            OnPhone([&](PhoneSession &session, TransferSink &) { return produce(session, produced.string()); });
+        if (!outcome.ok) return ReplyFailure(response, command.c_str(), Named(command, outcome));
         auto file = std::make_shared<std::ifstream>(produced, std::ios::binary);
         response.set_header("Content-Disposition", AttachmentHeader(name));
         response.set_content_provider(fs::file_size(produced), "application/octet-stream",

@@ -148,6 +148,7 @@ class ApiTest(unittest.TestCase):
         status, shown = self.server.json('GET', '/api/contacts/' + ids[0])
         self.assertEqual(shown['fields']['FIRSTNAME'], 'AT&T')
         self.assertEqual(self.server.json('DELETE', '/api/contacts/' + ids[0])[0], 200)
+        self.assertEqual(self.server.json('DELETE', '/api/contacts/' + ids[0])[0], 404)
         self.assertEqual(self.server.json('POST', '/api/contacts', '["not", "fields"]')[0], 400)
 
     def slow_down(self, operation):
