@@ -21,7 +21,6 @@ std::string Keys(const nlohmann::json &object) {
 TEST_F(HostInterop, ExportAndImportPrintTheirDocumentsAndExitCodes) {
     nlohmann::json exported = Json(Host({"--json", "contacts", "export", File("all.vcf")}));
     EXPECT_EQ(Keys(exported), "file kind mayBeCut written ");
-    EXPECT_EQ(exported["written"], Json(Host({"--json", "contacts"}))["items"].size());
     // "-": the file on standard output, the document on standard error.
     HostRun csv = Host({"--json", "sms", "export", "-"});
     EXPECT_EQ(csv.out.rfind("box,id,number,time,text\r\n", 0), 0u) << csv.out;
@@ -36,7 +35,6 @@ TEST_F(HostInterop, ExportAndImportPrintTheirDocumentsAndExitCodes) {
     EXPECT_EQ(Keys(document), "added file items kind notes refused skipped ");
     EXPECT_EQ(Keys(document["items"].at(0)), "changes name notKept result ") << document;
     EXPECT_EQ(Keys(document["items"].at(1)), "name result why ") << document;
-    EXPECT_NE(document["items"][0]["changes"].dump().find("FIRSTNAME"), std::string::npos) << document;
     // On a terminal (--progress stands in for one) an import counts its items.
     HostRun counted = Host({"--progress", "contacts", "import", File("two.vcf")});
     EXPECT_NE(WithLfEnds(counted.out).find("added 1, skipped 0, refused 1\n"), std::string::npos) << counted.out;

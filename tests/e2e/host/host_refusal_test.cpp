@@ -6,21 +6,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-TEST_F(HostCli, AddTakesFieldNamesInAnyCaseAndRefusesUnknownOnes) {
+TEST_F(HostCli, AddRefusesUnknownFieldsAndShowUnknownIds) {
     HostRun bogus = Host({"contacts", "add", "BOGUSFIELD=x"});
     EXPECT_EQ(bogus.exitCode, 2);
     EXPECT_NE(bogus.err.find("unknown field 'BOGUSFIELD'"), std::string::npos) << bogus.err;
-    HostRun typo = Host({"contacts", "add", "firstnme=x"});
-    EXPECT_EQ(typo.exitCode, 2);
-    EXPECT_NE(typo.err.find("did you mean FIRSTNAME?"), std::string::npos) << typo.err;
-    EXPECT_EQ(Host({"contacts", "add", "FIRSTNAME="}).exitCode, 2);
     EXPECT_EQ(Host({"calendar", "add", "SUBJECT=x"}).exitCode, 2);
-
-    ASSERT_EQ(Host({"contacts", "add", "firstname=Zed"}).exitCode, 0);
-    nlohmann::json listing = Json(Host({"--json", "contacts"}));
-    bool found = false;
-    for (const auto &item : listing["items"]) found |= item["title"] == "Zed";
-    EXPECT_TRUE(found) << listing.dump();
 
     HostRun missing = Host({"contacts", "show", "1"});
     EXPECT_EQ(missing.exitCode, 1);
