@@ -196,7 +196,8 @@ TEST_F(CorePim, AddsRefuseFieldsTheyWouldDropOrGuess) {
     for (const auto &[message, words] : refused) {
         host::KeptItem kept;
         const bool appointment = words[0].rfind("TITLE=", 0) == 0;
-        const host::Outcome outcome = host::PrepareAdd(appointment ? host::kAppointmentType : host::kContactType, words, &kept);
+        const host::Outcome outcome =
+            host::PrepareAdd(appointment ? host::kAppointmentType : host::kContactType, words, &kept);
         EXPECT_EQ(outcome.kind, ErrorKind::kBadInput) << message;
         EXPECT_NE(outcome.message.find(message), std::string::npos) << outcome.message;
     }
@@ -208,7 +209,8 @@ TEST_F(CorePim, ItemsAreFoundByTheirIdInAnyLetterCase) {
     EXPECT_EQ(Show(host::kContactType, "1000A")["id"], "1000a");
     EXPECT_EQ(Show(host::kContactType, "10002")["fields"]["BIRTHDAY"], "1971-02-02");
     std::string removed;
-    for (const std::string &type : {std::string(host::kContactType), std::string(host::kAppointmentType), host::SmsType(true)})
+    for (const std::string &type :
+         {std::string(host::kContactType), std::string(host::kAppointmentType), host::SmsType(true)})
         EXPECT_EQ(host::RemovePimItem(m_session, type, "77777", &removed).kind, ErrorKind::kNotFound) << type;
     host::SmsMessage message;
     EXPECT_EQ(host::FindMessage(m_session, false, "77777", &message).kind, ErrorKind::kNotFound);
@@ -249,8 +251,9 @@ const std::string kIdNumber = "800101-1234567";
 
 TEST_F(CorePim, AnAddNamesWhatThePhoneCutReplacedAndMerged) {
     ConnectOrFail();
-    const nlohmann::json changes = Add(host::kContactType, {"FIRSTNAME=Zo\u00eb", "LASTNAME=" + std::string(40, 'L'),
-                                                   "EMAIL1ADDRESS=" + kLongMail, "NICKNAME=Gil", "GOVERNMENTID=" + kIdNumber});
+    const nlohmann::json changes =
+        Add(host::kContactType, {"FIRSTNAME=Zo\u00eb", "LASTNAME=" + std::string(40, 'L'), "EMAIL1ADDRESS=" + kLongMail,
+                                 "NICKNAME=Gil", "GOVERNMENTID=" + kIdNumber});
     std::map<std::string, nlohmann::json> of;  // field -> its change
     for (const auto &change : changes) of[change["field"]] = change;
     for (const auto &[field, change] : std::map<std::string, std::string>{
@@ -264,7 +267,8 @@ TEST_F(CorePim, AnAddNamesWhatThePhoneCutReplacedAndMerged) {
     EXPECT_TRUE(Listed("contacts", "Zo? ?").is_object());
     // An appointment whose title the phone keeps but whose reads give only its start.
     host::KeptItem kept;
-    ASSERT_TRUE(TryAdd(host::kAppointmentType, {"TITLE=" + std::string(200, 'T'), "STARTTIME=2026-06-10 10:00"}, &kept).ok);
+    ASSERT_TRUE(
+        TryAdd(host::kAppointmentType, {"TITLE=" + std::string(200, 'T'), "STARTTIME=2026-06-10 10:00"}, &kept).ok);
     ASSERT_FALSE(kept.changes.empty());
     EXPECT_NE(kept.changes[0].Text().find("reads give only its first 123 bytes of the 200"), std::string::npos);
 }
@@ -343,7 +347,8 @@ TEST_F(CorePim, TextHoldingMarkupListsShowsBacksUpAndRestores) {
     host::TransferSink files;
     host::ItemSink items;
     const bool calendar = host::CanReadICalendar();
-    const host::Outcome outcome = host::RestoreBackup(m_session, folder, manifest, {false, true, calendar}, files, items, &report);
+    const host::Outcome outcome =
+        host::RestoreBackup(m_session, folder, manifest, {false, true, calendar}, files, items, &report);
     ASSERT_TRUE(outcome.ok) << outcome.message;
     EXPECT_EQ(ShownFields("contacts", "<3AT&T"), contact);
     if (calendar) {
@@ -400,8 +405,7 @@ TEST_F(CorePim, AListShortenedByAFailedReadIsNeverTakenForWhole) {
         [&] { return host::ListPimItems(m_session, "contacts", &listing); },
         [&] { return host::ListPimItems(m_session, "calendar", &listing); },
         [&] { return host::ListPimItems(m_session, "calls", &listing); },
-        [&] { return host::ExportContacts(m_session, File("c.vcf"), &report); },
-        [&] { return Backup("phone"); }};
+        [&] { return host::ExportContacts(m_session, File("c.vcf"), &report); }, [&] { return Backup("phone"); }};
     for (size_t i = 0; i < runs.size(); ++i) {
         // (a changed configuration starts the emulator's call counts again)
         Relink([&](nlohmann::json &device) { device["faults"] = {fault}, device["faults"][0]["run"] = i; });
