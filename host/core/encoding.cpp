@@ -224,4 +224,10 @@ std::string Utf16ToUtf8(const std::string &bytes, bool bigEndian) {
     return out;
 }
 
+std::string AsciiUpper(std::string text) {
+    for (char &c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
 }  // namespace host

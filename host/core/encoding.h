@@ -34,6 +34,10 @@ std::string Utf8FromWide(const std::wstring &wide);
 // as UTF-8; unchanged when the set is unknown here.
 std::string CharsetToUtf8(const std::string &text, const std::string &charset);
 
+// `text` with its ASCII letters in upper case; other bytes (UTF-8, the code page's)
+// stay as they are.
+std::string AsciiUpper(std::string text);
+
 // UTF-16 bytes (little- or big-endian) as UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string Utf16ToUtf8(const std::string &bytes, bool bigEndian);
 

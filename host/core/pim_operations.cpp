@@ -17,12 +17,6 @@ const char *const kReadOnlyContactFields[] = {
 // The longest appointment an add takes: a year, in minutes.
 constexpr long long kLongestMinutes = 366 * 24 * 60;
 
-std::string UpperName(std::string text) {
-    for (char &c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
 size_t EditDistance(const std::string &a, const std::string &b) {
     std::vector<size_t> row(b.size() + 1);
     for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
@@ -41,7 +35,7 @@ size_t EditDistance(const std::string &a, const std::string &b) {
 // Why `name` cannot be added: a field the phone only reads, or one it does not have
 // (with the closest known name when one is close).
 std::string UnknownFieldError(const std::string &type, const std::string &name, const std::vector<std::string> &known) {
-    const std::string upper = UpperName(name);
+    const std::string upper = AsciiUpper(name);
     if (type != kAppointmentType && std::find(std::begin(kReadOnlyContactFields), std::end(kReadOnlyContactFields),
                                               upper) != std::end(kReadOnlyContactFields))
         return upper + " is shown when read, but the phone's add cannot write it";
@@ -63,7 +57,7 @@ bool ParseFields(const std::string &type, const std::vector<std::string> &words,
             *error = "fields are NAME=VALUE without '|': " + word;
             return false;
         }
-        std::string name = UpperName(word.substr(0, equals));
+        std::string name = AsciiUpper(word.substr(0, equals));
         if (std::find(known.begin(), known.end(), name) == known.end()) {
             *error = UnknownFieldError(type, word.substr(0, equals), known);
             return false;
@@ -90,9 +84,9 @@ std::string *FieldValue(ItemFields &fields, const char *name) {
 // to keep them (see appointment_time.h); false with *error for what cannot be.
 bool TranslateAppointment(ItemFields &fields, std::string *error) {
     std::string *wholeDayText = FieldValue(fields, "WHOLEDAY");
-    bool wholeDay = wholeDayText && UpperName(*wholeDayText) == "TRUE";
+    bool wholeDay = wholeDayText && AsciiUpper(*wholeDayText) == "TRUE";
     if (wholeDayText) {
-        if (!wholeDay && UpperName(*wholeDayText) != "FALSE") {
+        if (!wholeDay && AsciiUpper(*wholeDayText) != "FALSE") {
             *error = "WHOLEDAY is TRUE or FALSE, not " + *wholeDayText;
             return false;
         }
@@ -177,7 +171,7 @@ Outcome FindListed(PhoneSession &session, const std::string &type, const std::st
     Outcome outcome = RefreshListing(session, type);
     if (!outcome.ok) return outcome;
     for (const ContentItem &item : session.lastListings[type]) {
-        if (UpperName(item.id) != UpperName(typedId)) continue;
+        if (AsciiUpper(item.id) != AsciiUpper(typedId)) continue;
         *listed = item;
         return outcome;
     }

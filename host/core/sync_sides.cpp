@@ -121,11 +121,6 @@ struct ContentEntry {
     std::string text;  // as in the file, CR LF ends
 };
 
-std::string Upper(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return char(std::toupper(c)); });
-    return text;
-}
-
 // The entries of the first `component` ("VCARD", "VEVENT") of `text`, without its BEGIN and END.
 std::vector<ContentEntry> EntriesOf(const std::string &text, const std::string &component) {
     std::vector<std::string> lines;
@@ -144,7 +139,7 @@ std::vector<ContentEntry> EntriesOf(const std::string &text, const std::string &
     bool inside = false;
     int depth = 0;
     for (const std::string &line : lines) {
-        const std::string upper = Upper(line);
+        const std::string upper = AsciiUpper(line);
         if (!inside) {
             inside = upper == "BEGIN:" + component;
             continue;
@@ -189,7 +184,7 @@ std::string KeepPcOnly(SyncKind kind, const std::string &written, const std::str
     std::string kept;
     for (const ContentEntry &entry : EntriesOf(old, component))
         if (!replaced[kind == SyncKind::kCalendar].count(entry.name)) kept += entry.text;
-    const size_t end = Upper(written).rfind(std::string("END:") + component);
+    const size_t end = AsciiUpper(written).rfind(std::string("END:") + component);
     return end == std::string::npos ? written : written.substr(0, end) + kept + written.substr(end);
 }
 

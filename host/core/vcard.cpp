@@ -74,12 +74,6 @@ std::string WithoutByteOrderMark(const std::string &text) {
     return text;
 }
 
-std::string Upper(std::string text) {
-    for (char &c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
 std::string Get(const ContactFields &fields, const std::string &name) {
     for (const auto &[key, value] : fields)
         if (key == name) return value;
@@ -188,7 +182,7 @@ std::vector<std::string> LogicalLines(const std::string &text) {
         }
         const std::string &last = lines.back();
         softBreak = !last.empty() && last.back() == '=' &&
-                    Upper(last.substr(0, last.find(':'))).find("QUOTED-PRINTABLE") != std::string::npos;
+                    AsciiUpper(last.substr(0, last.find(':'))).find("QUOTED-PRINTABLE") != std::string::npos;
         if (softBreak) lines.back().pop_back();
     }
     return lines;
@@ -203,10 +197,10 @@ bool ParseProperty(const std::string &line, Property *property) {
     }
     if (colon == std::string::npos) return false;
     std::vector<std::string> head = SplitOutsideQuotes(line.substr(0, colon), ';');
-    std::string name = Upper(head[0]);
+    std::string name = AsciiUpper(head[0]);
     property->name = name.substr(name.find('.') == std::string::npos ? 0 : name.find('.') + 1);
     for (size_t i = 1; i < head.size(); ++i) {
-        std::string parameter = Upper(head[i]);
+        std::string parameter = AsciiUpper(head[i]);
         size_t equals = parameter.find('=');
         std::string key = equals == std::string::npos ? "" : parameter.substr(0, equals);
         std::string values = parameter.substr(equals == std::string::npos ? 0 : equals + 1);
@@ -324,12 +318,12 @@ public:
     // A tel: URI (RFC 3966) as the number a person dials: "+1-555-0100;ext=42" becomes
     // "+1-555-0100 ext. 42"; other URI parameters are named as left out.
     std::string TelUriNumber(const std::string &value) {
-        if (Upper(value.substr(0, 4)) != "TEL:") return value;
+        if (AsciiUpper(value.substr(0, 4)) != "TEL:") return value;
         std::vector<std::string> parts = SplitOutsideQuotes(value.substr(4), ';');
         std::string number = HexEscapesDecoded(parts[0], '%');
         for (size_t i = 1; i < parts.size(); ++i) {
             std::string parameter = HexEscapesDecoded(parts[i], '%');
-            if (Upper(parameter.substr(0, 4)) == "EXT=")
+            if (AsciiUpper(parameter.substr(0, 4)) == "EXT=")
                 number += " ext. " + parameter.substr(4);
             else if (!parameter.empty())
                 card.changed.push_back("TEL " + parts[0] + " without its URI parameter " + parameter);
@@ -497,7 +491,7 @@ std::vector<ReadCard> ReadVCards(const std::string &input) {
     for (const std::string &line : LogicalLines(text)) {
         Property property;
         if (!ParseProperty(line, &property)) continue;
-        std::string value = Upper(Trimmed(property.value));
+        std::string value = AsciiUpper(Trimmed(property.value));
         if (property.name == "BEGIN" && value == "VCARD") {
             if (!open.empty() && !open.back().agentFollows) closeUnended("the next card");
             open.emplace_back();
