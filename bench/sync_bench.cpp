@@ -48,8 +48,8 @@ int main(int argc, char **argv) {
         host::ItemSink quiet;
         const Clock::time_point start = Clock::now();
         outcome = host::RunSync(session, state, "bench", {}, quiet, &report);
-        std::printf("%-16s %5d contacts  %7.2f s  %zu changes  %s\n", run, count, Seconds(start),
-                    report.actions.size(), outcome.ok ? "" : outcome.message.c_str());
+        std::printf("%-16s %5d contacts  %7.2f s  %zu changes  %s\n", run, count, Seconds(start), report.actions.size(),
+                    outcome.ok ? "" : outcome.message.c_str());
     }
     session.link.Disconnect();
     return 0;
