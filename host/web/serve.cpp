@@ -1,8 +1,6 @@
-// Each API request runs an operation of the host's core (the info, files, apps,
-// contacts, calendar, calls and messages routes) or the command line's own command
-// in this process; either way its document is the --json document of that command.
-// The phone's worker runs one operation at a time on the phone's single session,
-// whichever tab or script sent it.
+// Each API request runs an operation of the host's core; its document is the one the
+// core makes for the command line's --json too. The phone's worker runs one operation
+// at a time on the phone's single session, whichever tab or script sent it.
 #include "serve.h"
 
 #include <atomic>
@@ -20,7 +18,6 @@
 #include <thread>
 
 #include "backup.h"
-#include "commands.h"
 #include "encoding.h"
 #include "file_tree.h"
 #include "interop.h"
@@ -65,12 +62,6 @@ void StopOnSignals() {
     for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaction(number, &stop, nullptr);
     signal(SIGPIPE, SIG_IGN);  // a page that goes away is the server's to notice, not a stop
 }
-
-struct Answer {
-    int exitCode = kExitOk;
-    ErrorKind kind = ErrorKind::kNone;
-    nlohmann::json document;
-};
 
 // Server-sent events: progress of the operation in flight and the connection state,
 // to every page that listens.
@@ -153,12 +144,6 @@ int HttpStatus(ErrorKind kind) {
     }
 }
 
-int HttpStatus(const Answer &answer) { return answer.exitCode == kExitOk ? 200 : HttpStatus(answer.kind); }
-
-void Reply(httplib::Response &response, const Answer &answer) {
-    web::SendJson(response, HttpStatus(answer), answer.document);
-}
-
 std::string Query(const httplib::Request &request, const char *name) {
     return request.has_param(name) ? request.get_param_value(name) : "";
 }
@@ -182,9 +167,6 @@ std::string LastName(const std::string &path) {
     const size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
-
-// Stands for the spooled PC file in a command's words.
-const char *const kFile = "\x01file";
 
 // A private folder for the transfers' PC side, removed with everything in it.
 class Spool {
@@ -294,11 +276,6 @@ struct StreamedDownload {
     std::atomic<bool> abandoned{false};  // the page went away: the copy is cancelled
 };
 
-// The answer to a request the phone's worker refused (it is stopping).
-Answer Refused(const Outcome &outcome) {
-    return {kExitInterrupted, outcome.kind, {{"error", outcome.message}, {"exitCode", kExitInterrupted}}};
-}
-
 class Api {
 public:
     Api(web::Server &server, Context &context, PhoneWorker &worker, EventHub &events)
@@ -320,27 +297,6 @@ public:
     }
 
 private:
-    // Runs the command line's command `words` on the phone's worker, its document
-    // captured.
-    Answer Run(const std::vector<std::string> &words) {
-        Answer answer;
-        const Outcome ran = m_worker.Run(
-            [&](PhoneSession &, const JobSinks &) {
-                m_context.captured = &answer.document;
-                CLI::App app("cebridge serve", "");
-                int exitCode = kExitOk;
-                AddCommands(app, m_context, exitCode, false);
-                answer.exitCode = ParseAndRun(app, m_context, exitCode, words);
-                answer.kind = m_context.FailureKind();
-                m_context.captured = nullptr;
-                m_events.Publish({{"event", "connection"}, {"connected", m_context.connected}});
-                return Outcome::Ok();
-            },
-            web::Server::RequestOperation());
-        if (!ran.ok) answer = Refused(ran);
-        return answer;
-    }
-    void Command(httplib::Response &response, const std::vector<std::string> &words) { Reply(response, Run(words)); }
     // An operation of the host's core on the phone (connected first), on the worker.
     // `writes`: under the phone's write lock, as the command line takes it.
     using Operation = std::function<Outcome(PhoneSession &, TransferSink &)>;
@@ -733,17 +689,6 @@ private:
         });
     }
 
-    // The body goes to a private PC file named `name` as it arrives; `words` run on it
-    // (kFile stands for it) only when it arrived whole, so a page that goes away
-    // before the end leaves nothing on either side.
-    void TakeBody(const httplib::ContentReader &reader, const std::string &name, std::vector<std::string> words,
-                  httplib::Response &response) {
-        SpoolBody(reader, name, response, [&](const fs::path &taken) {
-            for (std::string &word : words)
-                if (word == kFile) word = taken.string();
-            Command(response, words);
-        });
-    }
     // As TakeBody, the whole body handed to `upload` as an upload's source.
     void TakeBody(const httplib::ContentReader &reader, const std::string &name, httplib::Response &response,
                   const std::function<void(const UploadSource &)> &upload) {
