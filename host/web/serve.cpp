@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "backup.h"
+#include "console.h"
 #include "encoding.h"
 #include "file_tree.h"
 #include "interop.h"
