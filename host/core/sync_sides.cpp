@@ -14,6 +14,7 @@
 #include "item_text.h"
 #include "local_files.h"
 #include "pim_items.h"
+#include "pim_operations.h"
 #include "sha256.h"
 #include "vcard.h"
 
@@ -290,7 +291,7 @@ Outcome PhoneSide::ReadListed(const ContentItem &listed, SyncItem *item) {
 Outcome PhoneSide::Create(const SyncItem &from, SyncItem *made) {
     const KeptItem kept = AddForm(m_kind, from);
     if (kept.sent.empty()) return Outcome::Failed(0, "nothing in it the phone can keep", ErrorKind::kBadInput);
-    Outcome outcome = m_session.link.AddItem(Type(), ItemText(kept.sent));
+    Outcome outcome = AddPimItem(m_session, Type(), kept);
     if (!outcome.ok) return outcome;
     std::vector<ContentItem> listed;
     if (!(outcome = m_session.link.Listing(Type(), &listed)).ok) return outcome;
