@@ -30,6 +30,9 @@
 #include "progress.h"
 #include "server.h"
 #include "text.h"
+#if defined(CEBRIDGE_HAVE_SYNC)
+#include "sync.h"
+#endif
 
 #include <fcntl.h>
 #include <poll.h>
@@ -287,6 +290,9 @@ public:
         AddFiles(http);
         AddPim(http);
         AddChanges(http);
+#if defined(CEBRIDGE_HAVE_SYNC)
+        AddSync(http);
+#endif
         // ?operation=NAME cancels the operation a request named so (X-Operation), in
         // flight or waiting, and nothing else; without it, whatever runs now.
         http.Post("/api/cancel", [this](const httplib::Request &request, httplib::Response &response) {
@@ -520,6 +526,122 @@ private:
             return outcome;
         });
     }
+
+#if defined(CEBRIDGE_HAVE_SYNC)
+    // The sync pairs the command line made, and a sync of one of them. The state file
+    // is opened per request: the command line may add, remove or sync pairs meanwhile
+    // (SQLite serialises the writers; the phone's write lock keeps two syncs apart).
+    void AddSync(httplib::Server &http) {
+        http.Get("/api/sync", [](const httplib::Request &, httplib::Response &response) {
+            SyncState state;
+            std::vector<SyncPair> pairs;
+            std::string error;
+            if (!state.Open(DefaultSyncStatePath(), &error) || !state.Pairs(&pairs))
+                return ReplyFailure(response, "sync list", SyncStateFailure(state, error));
+            nlohmann::json list = nlohmann::json::array();
+            for (const SyncPair &pair : pairs)
+                list.push_back({{"pair", pair.name},
+                                {"contacts", pair.contacts},
+                                {"calendar", pair.calendar},
+                                {"phone", pair.phone}});
+            web::SendJson(response, 200, {{"pairs", list}});
+        });
+        http.Post(R"(/api/sync/([^/]+))", [this](const httplib::Request &request, httplib::Response &response) {
+            SyncOptions options;
+            if (const std::string problem = ReadSyncOptions(request, &options); !problem.empty())
+                return web::SendError(response, 400, problem);
+            Sync(request.matches[1].str(), options, response);
+        });
+    }
+
+    static Outcome SyncStateFailure(const SyncState &state, const std::string &openError) {
+        return Outcome::Failed(0, "the sync state: " + (openError.empty() ? state.Error() : openError),
+                               ErrorKind::kPcFile);
+    }
+
+    // dryRun, force and conflict, from the query or a JSON body (the body's win);
+    // what is wrong with them, or "".
+    static std::string ReadSyncOptions(const httplib::Request &request, SyncOptions *options) {
+        nlohmann::json given = nlohmann::json::object();
+        for (const char *name : {"dryRun", "force", "conflict"}) {
+            const std::string value = Query(request, name);
+            if (value == "true" || value == "false")
+                given[name] = value == "true";
+            else if (!value.empty())
+                given[name] = value;
+        }
+        if (!request.body.empty()) {
+            const nlohmann::json body = nlohmann::json::parse(request.body, nullptr, false);
+            if (!body.is_object()) return "send the options as a JSON object";
+            given.update(body);
+        }
+        const nlohmann::json dryRun = given.value("dryRun", nlohmann::json(false));
+        const nlohmann::json force = given.value("force", nlohmann::json(false));
+        if (!dryRun.is_boolean() || !force.is_boolean()) return "dryRun and force are true or false";
+        options->dryRun = dryRun.get<bool>();
+        options->force = force.get<bool>();
+        const nlohmann::json conflict = given.value("conflict", nlohmann::json("keep-both"));
+        if (!conflict.is_string() || !ParseConflictPolicy(conflict.get<std::string>(), &options->conflict))
+            return "conflict is phone, pc or keep-both";
+        return "";
+    }
+
+    // Answers the sync's report; deletions the safety stop held back are in it, not a
+    // failure. A pair first synced with another phone is in the way (409), as is a
+    // cancel: every item done before it stays remembered, so a rerun goes on from there.
+    void Sync(const std::string &name, const SyncOptions &options, httplib::Response &response) {
+        SyncState state;
+        SyncPair pair;
+        bool found = false;
+        std::string error;
+        if (!state.Open(DefaultSyncStatePath(), &error) || !state.LoadPair(name, &pair, &found))
+            return ReplyFailure(response, "sync", SyncStateFailure(state, error));
+        if (!found)
+            return ReplyFailure(response, "sync",
+                                Outcome::Failed(0, "no sync pair named " + name, ErrorKind::kNotFound));
+        SyncReport report;
+        Outcome outcome = OnPhone(
+            [&](PhoneSession &session, TransferSink &) {
+                ItemEvents progress(m_events, name);
+                return RunSync(session, state, name, options, progress, &report);
+            },
+            !options.dryRun);
+        if (outcome.ok) return web::SendJson(response, 200, SyncReportJson(report));
+        nlohmann::json document = FailureDocument(FailureText("sync", outcome), ExitCodeFor(outcome), outcome.status);
+        web::SendJson(response, outcome.kind == ErrorKind::kBadInput ? 409 : HttpStatus(outcome.kind), document);
+    }
+
+    // A sync's items as events for the pages: {"event": "items", "pair": NAME, "label":
+    // "contacts sync", "done": N, "total": M}, at most ten a second, and the last one.
+    class ItemEvents : public ItemSink {
+    public:
+        ItemEvents(EventHub &events, const std::string &pair) : m_events(events), m_pair(pair) {}
+        void Begin(const std::string &label, size_t total) override {
+            m_label = label;
+            m_total = total;
+            m_done = 0;
+            Publish();
+        }
+        void Step() override {
+            ++m_done;
+            const auto now = std::chrono::steady_clock::now();
+            if (m_done < m_total && now - m_published < std::chrono::milliseconds(100)) return;
+            Publish();
+        }
+
+    private:
+        void Publish() {
+            m_published = std::chrono::steady_clock::now();
+            m_events.Publish(
+                {{"event", "items"}, {"pair", m_pair}, {"label", m_label}, {"done", m_done}, {"total", m_total}});
+        }
+
+        EventHub &m_events;
+        std::string m_pair, m_label;
+        size_t m_total = 0, m_done = 0;
+        std::chrono::steady_clock::time_point m_published;
+    };
+#endif
 
     // An export's or import's failure as the command line says it: the phone's too
     // under the command's name (FailureText names it for the PC's and bad input).

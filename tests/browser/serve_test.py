@@ -15,6 +15,7 @@ import stat
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 import urllib.parse
@@ -31,7 +32,7 @@ class Server:
         shutil.copytree(os.path.join(ARGS.source, 'data', 'phones', 'demo'), self.phone)
         self.tmp = os.path.join(self.home, 'tmp')
         os.mkdir(self.tmp)
-        env = dict(os.environ, HOME=self.home, TMPDIR=self.tmp, CEBRIDGE_DEVICE=self.phone,
+        self.env = env = dict(os.environ, HOME=self.home, TMPDIR=self.tmp, CEBRIDGE_DEVICE=self.phone,
                    CEBRIDGE_RAPI=os.path.join(ARGS.bin, 'libceemu.so'),
                    CEBRIDGE_REGISTRY=os.path.join(self.home, 'registry.reg'),
                    CEBRIDGE_LOG_DIR=os.path.join(self.home, 'logs'),
@@ -59,6 +60,21 @@ class Server:
                     sys.stderr.write(file.read())
         shutil.rmtree(self.home, ignore_errors=True)
         return code
+
+    def cli(self, *arguments):
+        """`cebridge ARGUMENTS` with the server's phone and data folder; its exit code."""
+        return subprocess.run([os.path.join(ARGS.bin, 'cebridge'), *arguments], env=self.env,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
+
+    def sync_pair(self, *cards):
+        """A sync pair "home" of a contacts folder holding `cards` (file name, N value); the folder."""
+        folder = os.path.join(self.home, 'contacts')
+        os.mkdir(folder)
+        for name, n in cards:
+            with open(os.path.join(folder, name), 'w', newline='') as card:
+                card.write('BEGIN:VCARD\r\nVERSION:3.0\r\nN:%s;;;\r\nFN:%s\r\nEND:VCARD\r\n' % (n, n.replace(';', ' ')))
+        assert self.cli('sync', 'add', 'home', '--contacts', folder) == 0
+        return folder
 
     def request(self, method, path, body=None, headers=None):
         connection = http.client.HTTPConnection('127.0.0.1', self.port, timeout=30)
@@ -178,7 +194,6 @@ class ApiTest(unittest.TestCase):
                     return event['event']
 
     def test_a_page_cancels_its_own_uploads_and_no_one_elses(self):
-        import threading
         self.slow_down('CeWriteFile')
         events = self.server.stream('/api/events')
         answers = {}
@@ -258,6 +273,57 @@ class ApiTest(unittest.TestCase):
         self.assertEqual(status, 200, document)
         for stream in streams:
             stream.close()
+
+    def contact_titles(self):
+        status, listing = self.server.json('GET', '/api/contacts')
+        self.assertEqual(status, 200, listing)
+        return sorted(item['title'] for item in listing['items'])
+
+    def test_a_sync_pair_is_listed_previewed_and_synced_both_ways(self):
+        folder = self.server.sync_pair(('pc.vcf', 'Pc;Only'))
+        status, listing = self.server.json('GET', '/api/sync')
+        self.assertEqual((status, listing['pairs']),
+                         (200, [{'pair': 'home', 'contacts': folder, 'calendar': '', 'phone': ''}]))
+        on_phone = self.contact_titles()
+        status, preview = self.server.json('POST', '/api/sync/home?dryRun=true')
+        self.assertEqual((status, preview['dryRun'], preview['created']),
+                         (200, True, {'phone': 1, 'pc': len(on_phone)}), preview)
+        self.assertEqual((self.contact_titles(), os.listdir(folder)), (on_phone, ['pc.vcf']))
+        status, done = self.server.json('POST', '/api/sync/home', json.dumps({'conflict': 'pc'}))
+        self.assertEqual((status, done['created'], done['conflict']), (200, preview['created'], 'pc'), done)
+        self.assertEqual(len(os.listdir(folder)), len(on_phone) + 1)
+        self.assertEqual(len(self.contact_titles()), len(on_phone) + 1)
+        self.assertNotEqual(self.server.json('GET', '/api/sync')[1]['pairs'][0]['phone'], '')
+        self.assertEqual(self.server.json('POST', '/api/sync/home')[1]['actions'], [])
+        self.assertEqual(self.server.json('POST', '/api/sync/nobody')[0], 404)
+        self.assertEqual(self.server.json('POST', '/api/sync/home?conflict=mine')[0], 400)
+        self.assertEqual(self.server.json('POST', '/api/sync/home', '{"force": "yes"}')[0], 400)
+
+    def test_a_cancelled_sync_is_finished_by_a_rerun(self):
+        self.server.sync_pair(*[('%d.vcf' % n, 'Many;No%d' % n) for n in range(4)])
+        self.slow_down('DevCeWriteRecordProps')
+        events = self.server.stream('/api/events')
+        before = self.contact_titles()
+        answer = {}
+
+        def sync():
+            answer['cut'] = self.server.request('POST', '/api/sync/home', headers={'X-Operation': 'mine'})
+        running = threading.Thread(target=sync)
+        running.start()
+        while True:  # until some items are done
+            event = self.next_event(events)
+            if event['event'] == 'items' and event['done'] > 0:
+                break
+        self.assertEqual(event['pair'], 'home')
+        self.assertTrue(self.server.json('POST', '/api/cancel?operation=mine')[1]['cancelled'])
+        running.join()
+        self.assertEqual(answer['cut'][0], 409, answer['cut'][1])
+        status, rerun = self.server.json('POST', '/api/sync/home')
+        self.assertEqual(status, 200, rerun)
+        added = [title for title in self.contact_titles() if title not in before]
+        self.assertEqual(sorted(added), sorted(set(added)))
+        self.assertEqual(len(added), 4)
+        self.assertEqual(self.server.json('POST', '/api/sync/home')[1]['actions'], [])
 
     def test_every_list_answers_in_its_command_line_shape(self):
         for path, key in (('/api/info', 'memories'), ('/api/calendar', 'items'), ('/api/calls', 'items'),
@@ -382,6 +448,24 @@ class PageTest(unittest.TestCase):
         self.browser.find_element(By.XPATH, '//p[contains(text(), "Generation")]')
         self.shot('backup-done')
         self.assertTrue(os.path.exists(os.path.join(self.server.home, 'backup', 'latest.json')))
+
+    def test_a_user_syncs_and_forces_the_held_deletions(self):
+        from selenium.webdriver.common.by import By
+        folder = self.server.sync_pair(('pc.vcf', 'Pc;Only'))
+        self.view('sync', '//td[text()="home"]')
+        self.browser.find_element(By.XPATH, '//button[text()="Sync now"]').click()
+        self.browser.find_element(By.XPATH, '//h3[text()="home is in step"]')
+        self.shot('sync-report')
+        for name in os.listdir(folder):  # every contact gone from the PC: the phone keeps them...
+            os.remove(os.path.join(folder, name))
+        self.browser.find_element(By.XPATH, '//button[text()="Sync now"]').click()
+        self.browser.find_element(By.XPATH, '//button[text()="Sync with force"]')
+        self.shot('sync-held')
+        self.assertTrue(self.server.json('GET', '/api/contacts')[1]['items'])
+        self.browser.find_element(By.XPATH, '//button[text()="Sync with force"]').click()
+        self.browser.switch_to.alert.accept()  # ...until the user confirms the force
+        self.browser.find_element(By.XPATH, '//h3[text()="home is in step"]')
+        self.assertEqual(self.server.json('GET', '/api/contacts')[1]['items'], [])
 
 
 def main():

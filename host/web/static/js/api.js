@@ -12,6 +12,13 @@ export async function api(path, options = {}) {
   return body;
 }
 
+// A name for one operation (its X-Operation header), so that its Cancel reaches it
+// alone, not another tab's. (getRandomValues, not randomUUID: a page served on another
+// address than loopback with --bind is no secure context, and randomUUID is only
+// given to those.)
+export const operationName = () => Array.from(crypto.getRandomValues(new Uint8Array(16)),
+  (byte) => byte.toString(16).padStart(2, '0')).join('');
+
 export const query = (name, value) => name + '=' + encodeURIComponent(value);
 
 export function humanSize(bytes) {

@@ -2,10 +2,11 @@
 import { api, el, humanSize } from './api.js';
 import { showFiles } from './views/files.js';
 import { showApps, showBackup, showCalendar, showCalls, showContacts, showMessages } from './views/pim.js';
+import { showSync } from './views/sync.js';
 
 const views = {
   phone: showPhone, files: showFiles, contacts: showContacts, calendar: showCalendar,
-  calls: showCalls, messages: showMessages, apps: showApps, backup: showBackup,
+  calls: showCalls, messages: showMessages, apps: showApps, backup: showBackup, sync: showSync,
 };
 
 function showProblem(error) {

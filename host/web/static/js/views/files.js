@@ -1,6 +1,6 @@
 // Files: breadcrumbs, a sortable table, selection, download, upload (picker or drop)
 // with progress and cancel, new folder, delete with confirmation.
-import { api, el, humanSize, query } from '../api.js';
+import { api, el, humanSize, operationName, query } from '../api.js';
 
 let folder = '/';
 let sortKey = 'name', sortUp = true;
@@ -30,10 +30,7 @@ function upload(file, target, status, render) {
   // XMLHttpRequest, not fetch: it reports the upload's progress and can be aborted.
   // The upload is named, so that its Cancel reaches it alone, not another tab's operation.
   const request = new XMLHttpRequest();
-  // (getRandomValues, not randomUUID: a page served on another address than loopback
-  // with --bind is no secure context, and randomUUID is only given to those.)
-  const operation = Array.from(crypto.getRandomValues(new Uint8Array(16)),
-    (byte) => byte.toString(16).padStart(2, '0')).join('');
+  const operation = operationName();
   const bar = el('progress', { max: file.size || 1, value: 0, 'aria-label': 'Uploading ' + file.name });
   const cancel = el('button', { onclick: () => {
     request.abort();
