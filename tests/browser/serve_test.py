@@ -11,6 +11,7 @@ import http.client
 import json
 import os
 import shutil
+import sqlite3
 import stat
 import subprocess
 import sys
@@ -298,6 +299,12 @@ class ApiTest(unittest.TestCase):
         self.assertEqual(self.server.json('POST', '/api/sync/nobody')[0], 404)
         self.assertEqual(self.server.json('POST', '/api/sync/home?conflict=mine')[0], 400)
         self.assertEqual(self.server.json('POST', '/api/sync/home', '{"force": "yes"}')[0], 400)
+        state = sqlite3.connect(os.path.join(self.server.home, 'data', 'cebridge', 'sync.sqlite'))
+        state.execute("UPDATE pairs SET phone = 'Another Phone'")
+        state.commit()
+        state.close()
+        status, refused = self.server.json('POST', '/api/sync/home')
+        self.assertEqual(status, 409, refused)
 
     def test_a_cancelled_sync_is_finished_by_a_rerun(self):
         self.server.sync_pair(*[('%d.vcf' % n, 'Many;No%d' % n) for n in range(4)])
