@@ -1,7 +1,10 @@
 // `cebridge sync`: its arguments, documents and exit codes (what it decides:
 // tests/e2e/hostcore/sync_test.cpp).
 #if defined(CEBRIDGE_HAVE_SYNC)
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "host_fixture.h"
 
@@ -31,6 +34,51 @@ TEST_F(HostCli, SyncPairsAreAddedRunListedAndRemoved) {
     EXPECT_NE(list["pairs"][0]["phone"], "");  // the phone it was first synced with
     EXPECT_EQ(Host({"sync", "rm", "p"}).exitCode, 0);
     EXPECT_EQ(Host({"sync", "p"}).exitCode, 1);
+}
+
+// A sync killed outright (no chance to tidy up) among its phone writes, some written
+// and not yet remembered: the rerun pairs them, so nothing is duplicated or lost.
+TEST_F(HostCli, ASyncKilledMidwayConvergesOnTheRerun) {
+    const std::filesystem::path folder = m_home.path() / "contacts";
+    std::filesystem::create_directories(folder);
+    constexpr size_t kPcCards = 12;
+    for (size_t i = 0; i < kPcCards; ++i) {
+        const std::string name = "Killed" + std::to_string(i);
+        std::ofstream(folder / (name + ".vcf")) << "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:" << name << "\r\nN:" << name
+                                                << ";Ann;;;\r\nFN:Ann " << name << "\r\nEND:VCARD\r\n";
+    }
+    const auto phoneContacts = [this] {
+        const nlohmann::json volume = m_phone.ReadVolume("pim.vol");
+        for (const nlohmann::json &database : volume["databases"])
+            if (database["type"] == 24) return database["records"].size();  // the contacts database
+        return size_t(0);
+    };
+    const size_t before = phoneContacts();
+    ASSERT_EQ(Host({"sync", "add", "p", "--contacts", folder.string()}).exitCode, 0);
+
+    // Every phone write waits; the PC's side is written first, and the kill lands
+    // among the phone's writes.
+    m_phone.EditDevice([](nlohmann::json &device) {
+        device["faults"].push_back({{"operation", "DevCeWriteRecordProps"}, {"persistent", true}, {"delayMs", 200}});
+    });
+    const std::string pcFiles = "$(ls " + ShellCommand({folder.string()}) + " | grep -c 'vcf$')";
+    const std::string killed =
+        HostCommandLine({"sync", "p"}) + " >/dev/null 2>&1 & i=0; while [ " + pcFiles + " -lt " +
+        std::to_string(before + kPcCards) +
+        " ] && [ $i -lt 600 ]; do sleep 0.05; i=$((i+1)); done; sleep 0.6; kill -KILL $!; wait $!";
+    EXPECT_NE(std::system(killed.c_str()), 0);
+    m_phone.EditDevice([](nlohmann::json &device) { device["faults"] = nlohmann::json::array(); });
+    EXPECT_GT(phoneContacts(), before);
+    EXPECT_LT(phoneContacts(), before + kPcCards);
+
+    ASSERT_EQ(Host({"sync", "p"}).exitCode, 0);
+    EXPECT_EQ(phoneContacts(), before + kPcCards);
+    size_t files = 0;
+    for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator(folder)) ++files;
+    EXPECT_EQ(files, before + kPcCards);
+    const nlohmann::json again = Json(Host({"--json", "sync", "p"}));
+    EXPECT_TRUE(again["actions"].empty()) << again.dump();
+    EXPECT_EQ(again["unchanged"], before + kPcCards);
 }
 
 }  // namespace
