@@ -56,7 +56,7 @@ bool DeviceSession::FbsList(void *scratchRecord, AgentPacket *response) {
     ComposeFolderPath(folderPath, sizeof folderPath);
     LogLine(LOG_TRACE, "%s", folderPath);
 
-    XmlTree tree(0xffff, true, 4);
+    XmlTree tree(0xffff, true);
     tree.create();
     XmlNodeRef document = tree.document();
     if (document.empty()) return false;

@@ -57,7 +57,7 @@ void DeviceSession::GetPackageList(const char *) {
     LogLine(LOG_TRACE, "AID[%s] VER[%s]", package.applicationId, package.version);
     ClosePackageKey(key);
 
-    XmlTree tree(0xffff, true, 4);
+    XmlTree tree(0xffff, true);
     tree.create();
     if (tree.document().empty()) return;
     XmlNodeRef root = StartContentsListing(tree);

@@ -31,7 +31,7 @@ using RecordStep = void (*)(void *record);
 // Answers the listing request with one Content per record of `list` (none when
 // the refresh failed).
 void AnswerListing(DeviceSession &session, PtrArray *list, bool refreshed, uint32_t kind, RecordStep beforeContent) {
-    XmlTree tree(0xffff, true, 4);
+    XmlTree tree(0xffff, true);
     tree.create();
     XmlNodeRef root = StartContentsListing(tree);
     if (refreshed) {

@@ -94,7 +94,7 @@ bool DeviceSession::MakeCapability(CapabilityInfo *info, AgentPacket *packet) {
     static const CapabilityInfo kBlank{};
     LogLine(LOG_TRACE, "Make Capability");
 
-    XmlTree tree(0xffff, true, 4);
+    XmlTree tree(0xffff, true);
     tree.create();
     XmlNodeRef document = tree.document();
     if (document.empty()) {

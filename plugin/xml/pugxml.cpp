@@ -1,113 +1,52 @@
 // pugxml: node records, handles, building operations and the serializer.
 #include "pugxml.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
 namespace {
 
-struct InitialSlots {
-    uint32_t attributes;
-    uint32_t children;
-};
-
-InitialSlots InitialSlotsOf(XmlNodeKind kind) {
-    switch (kind) {
-    case node_document: return {0, 1};
-    case node_element:
-    case node_doctype: return {1, 1};
-    case node_pi:
-    case node_dtd_entity:
-    case node_dtd_attlist:
-    case node_dtd_element:
-    case node_dtd_notation: return {1, 0};
-    default: return {0, 0};
-    }
-}
-
 bool IsKnownKind(XmlNodeKind kind) { return kind <= node_dtd_notation; }
 
-void FreeText(char *text, bool inBuffer) {
-    if (!inBuffer) {
-        delete[] text;
-    }
-}
-
-// Frees the attribute's owned texts, and the record itself when it is a heap block.
-void FreeAttribute(XmlAttributeRecord *attribute, bool inArena) {
-    if (attribute == nullptr) {
-        return;
-    }
-    FreeText(attribute->name, attribute->nameInBuffer);
-    FreeText(attribute->value, attribute->valueInBuffer);
-    if (!inArena) {
-        delete attribute;
-    }
-}
-
-char *HeapCopy(const char *text) {
-    const size_t size = std::strlen(text) + 1;
-    char *copy = new (std::nothrow) char[size];
-    if (copy != nullptr) {
-        std::memcpy(copy, text, size);
-    }
-    return copy;
-}
-
-// Puts `arenaText` (null when the arena ran out of memory) in `*slot` in place of
-// the present text.
-bool TakeArenaText(char **slot, char *arenaText, bool *inBuffer) {
-    if (arenaText == nullptr) {
+// Puts `stored` (null when the arena ran out of memory) in `*slot`.
+bool TakeStoredText(char **slot, char *stored) {
+    if (stored == nullptr) {
         return false;
     }
-    FreeText(*slot, *inBuffer);
-    *slot = arenaText;
-    *inBuffer = true;
+    *slot = stored;
     return true;
 }
 
-// Stores a value for a record of `arena` as copy_text does, with the fresh copy in
-// the arena when there is one. A value is its record's alone, so it may be written over.
-bool StoreValue(XmlArena *arena, char **slot, const char *text, bool *inBuffer) {
-    if (arena == nullptr || text == nullptr || (*slot != nullptr && std::strlen(*slot) >= std::strlen(text))) {
-        return copy_text(slot, text, inBuffer);
-    }
-    return TakeArenaText(slot, arena->copy(text), inBuffer);
+bool StoreText(XmlArena *arena, char **slot, const char *text) {
+    return arena != nullptr && text != nullptr && TakeStoredText(slot, arena->copy(text));
 }
 
-// Stores a name: in an arena, the arena's shared copy, which is never written over.
-bool StoreName(XmlArena *arena, char **slot, const char *text, bool *inBuffer) {
-    if (arena == nullptr || text == nullptr) {
-        return copy_text(slot, text, inBuffer);
-    }
-    return TakeArenaText(slot, arena->name(text), inBuffer);
+bool StoreName(XmlArena *arena, char **slot, const char *text) {
+    return arena != nullptr && text != nullptr && TakeStoredText(slot, arena->name(text));
 }
 
-XmlNodeRecord *CreateRecordIn(XmlArena *arena, XmlNodeKind kind, XmlNodeRecord *parent) {
-    XmlNodeRecord *record = arena != nullptr ? arena->make<XmlNodeRecord>() : new (std::nothrow) XmlNodeRecord;
-    if (record == nullptr) {
-        return nullptr;
-    }
-    record->arena = arena;
-    record->kind = kind;
-    record->parent = parent;
-    // The initial slots are counted, not allocated: storage comes with the first append.
-    const InitialSlots slots = InitialSlotsOf(kind);
-    record->attributeCapacity = slots.attributes;
-    record->childCapacity = slots.children;
-    return record;
+bool StoreAttributeValue(XmlArena *arena, XmlAttributeRecord *attribute, const char *text) {
+    return arena != nullptr && text != nullptr &&
+           TakeStoredText(&attribute->value, arena->value(attribute->name, text));
 }
 
-// The logical capacity is raised by `step` whenever `count` passes it.
-void RaiseCapacity(uint32_t count, uint32_t &capacity, uint32_t step) {
-    if (count > capacity) {
-        capacity += step == 0 ? 1 : step;
+// Runs the destructors of the record and its descendants; their storage stays in the arena.
+void DestroyRecords(XmlNodeRecord *record) {
+    for (XmlNodeRecord *child : record->children) {
+        if (child != nullptr) {
+            DestroyRecords(child);
+        }
     }
+    record->~XmlNodeRecord();
 }
 
-// An arena block: large enough that a listing takes few of them.
-constexpr size_t kArenaBlockSize = 256 * 1024;
-// At most this many distinct names are shared; past them, names are copied.
+// Blocks start small, so that the many small answers stay small, and double up to
+// a size that a listing takes few of.
+constexpr size_t kFirstBlockSize = 4 * 1024;
+constexpr size_t kLargestBlockSize = 256 * 1024;
+// At most this many distinct names are shared (and as many last values remembered);
+// past them, names are copied.
 constexpr size_t kMaxSharedNames = 64;
 
 }  // namespace
@@ -120,7 +59,8 @@ void *XmlArena::allocate(size_t size, size_t alignment) {
     const size_t padding = (alignment - reinterpret_cast<uintptr_t>(m_free) % alignment) % alignment;
     if (m_free == nullptr || padding + size > m_left) {
         // A new block starts at the heap's own alignment, enough for any record.
-        const size_t blockSize = size > kArenaBlockSize ? size : kArenaBlockSize;
+        m_nextBlockSize = m_nextBlockSize == 0 ? kFirstBlockSize : std::min(2 * m_nextBlockSize, kLargestBlockSize);
+        const size_t blockSize = std::max(size, m_nextBlockSize);
         char *block = new (std::nothrow) char[blockSize];
         if (block == nullptr) {
             return nullptr;
@@ -167,60 +107,83 @@ char *XmlArena::name(const char *text) {
     return stored;
 }
 
+char *XmlArena::value(const char *storedName, const char *text) {
+    auto last = std::find_if(m_lastValues.begin(), m_lastValues.end(),
+                             [storedName](const LastValue &entry) { return entry.name == storedName; });
+    if (last != m_lastValues.end() && std::strcmp(last->value, text) == 0) {
+        return last->value;
+    }
+    char *stored = copy(text);
+    if (stored == nullptr) {
+        return nullptr;
+    }
+    if (last != m_lastValues.end()) {
+        last->value = stored;
+    } else if (m_lastValues.size() < kMaxSharedNames) {
+        try {
+            m_lastValues.push_back({storedName, stored});
+        } catch (const std::bad_alloc &) {
+            // Remembered or not, the copy is good.
+        }
+    }
+    return stored;
+}
+
 void XmlArena::release() {
     for (char *block : m_blocks) {
         delete[] block;
     }
     std::vector<char *>().swap(m_blocks);
     std::vector<char *>().swap(m_names);
+    std::vector<LastValue>().swap(m_lastValues);
     m_free = nullptr;
     m_left = 0;
+    m_nextBlockSize = 0;
 }
 
 // --- records ---------------------------------------------------------------------
 
 XmlNodeRecord *create_record(XmlNodeKind kind, XmlNodeRecord *parent) {
-    return CreateRecordIn(parent != nullptr ? parent->arena : nullptr, kind, parent);
+    const bool root = parent == nullptr;
+    XmlArena *arena = root ? new (std::nothrow) XmlArena : parent->arena;
+    XmlNodeRecord *record = arena != nullptr ? arena->make<XmlNodeRecord>() : nullptr;
+    if (record == nullptr) {
+        if (root) {
+            delete arena;
+        }
+        return nullptr;
+    }
+    record->arena = arena;
+    record->ownsArena = root;
+    record->kind = kind;
+    record->parent = parent;
+    return record;
 }
 
 XmlAttributeRecord *create_attribute(XmlNodeRecord *node) {
     XmlArena *arena = node != nullptr ? node->arena : nullptr;
-    return arena != nullptr ? arena->make<XmlAttributeRecord>() : new (std::nothrow) XmlAttributeRecord;
+    return arena != nullptr ? arena->make<XmlAttributeRecord>() : nullptr;
 }
 
 void free_record(XmlNodeRecord *record) {
     if (record == nullptr) {
         return;
     }
-    for (XmlNodeRecord *child : record->children) {
-        free_record(child);
-    }
-    const bool inArena = record->arena != nullptr;
-    for (XmlAttributeRecord *attribute = record->firstAttribute; attribute != nullptr;) {
-        XmlAttributeRecord *next = attribute->next;
-        FreeAttribute(attribute, inArena);
-        attribute = next;
-    }
-    FreeText(record->name, record->nameInBuffer);
-    FreeText(record->value, record->valueInBuffer);
-    if (inArena) {
-        record->~XmlNodeRecord();
-    } else {
-        delete record;
-    }
+    XmlArena *owned = record->ownsArena ? record->arena : nullptr;
+    DestroyRecords(record);
+    delete owned;
 }
 
-bool append_child(XmlNodeRecord *parent, XmlNodeRecord *child, uint32_t step) {
+bool append_child(XmlNodeRecord *parent, XmlNodeRecord *child) {
     try {
         parent->children.push_back(child);
     } catch (const std::bad_alloc &) {
         return false;
     }
-    RaiseCapacity(static_cast<uint32_t>(parent->children.size()), parent->childCapacity, step);
     return true;
 }
 
-void append_attribute(XmlNodeRecord *node, XmlAttributeRecord *attribute, uint32_t step) {
+void append_attribute(XmlNodeRecord *node, XmlAttributeRecord *attribute) {
     attribute->next = nullptr;
     if (node->lastAttribute != nullptr) {
         node->lastAttribute->next = attribute;
@@ -228,21 +191,7 @@ void append_attribute(XmlNodeRecord *node, XmlAttributeRecord *attribute, uint32
         node->firstAttribute = attribute;
     }
     node->lastAttribute = attribute;
-    RaiseCapacity(++node->attributeCount, node->attributeCapacity, step);
-}
-
-bool copy_text(char **slot, const char *text, bool *inBuffer) {
-    if (slot == nullptr || text == nullptr || inBuffer == nullptr) {
-        return false;
-    }
-    if (*slot != nullptr && std::strlen(*slot) >= std::strlen(text)) {
-        std::memmove(*slot, text, std::strlen(text) + 1);
-        return true;
-    }
-    FreeText(*slot, *inBuffer);
-    *slot = HeapCopy(text);
-    *inBuffer = false;
-    return *slot != nullptr;
+    ++node->attributeCount;
 }
 
 // --- attribute handles -------------------------------------------------------------
@@ -261,7 +210,7 @@ XmlAttributeRecord *XmlAttributeRef::record() const { return m_record; }
 
 XmlAttributeRef &XmlAttributeRef::operator=(const char *text) {
     if (m_record != nullptr && text != nullptr) {
-        StoreValue(m_arena, &m_record->value, text, &m_record->valueInBuffer);
+        StoreAttributeValue(m_arena, m_record, text);
     }
     return *this;
 }
@@ -331,9 +280,7 @@ XmlNodeRef XmlNodeRef::add_child(XmlNodeKind kind) {
     if (child == nullptr) {
         return XmlNodeRef();
     }
-    child->nameInBuffer = false;
-    child->valueInBuffer = false;
-    if (!append_child(m_record, child, 1)) {
+    if (!append_child(m_record, child)) {
         free_record(child);
         return XmlNodeRef();
     }
@@ -344,14 +291,14 @@ bool XmlNodeRef::set_name(const char *text) {
     if (!type_element() && !type_instruction()) {
         return false;
     }
-    return StoreName(m_record->arena, &m_record->name, text, &m_record->nameInBuffer);
+    return StoreName(m_record->arena, &m_record->name, text);
 }
 
 bool XmlNodeRef::set_value(const char *text) {
     if (!type_text() && !type_cdata() && !type_comment()) {
         return false;
     }
-    return StoreValue(m_record->arena, &m_record->value, text, &m_record->valueInBuffer);
+    return StoreText(m_record->arena, &m_record->value, text);
 }
 
 XmlAttributeRef XmlNodeRef::add_attribute(const char *name, const char *value) {
@@ -363,12 +310,10 @@ XmlAttributeRef XmlNodeRef::add_attribute(const char *name, const char *value) {
         return XmlAttributeRef();
     }
     XmlArena *arena = m_record->arena;
-    if (!StoreName(arena, &attribute->name, name, &attribute->nameInBuffer) ||
-        !StoreValue(arena, &attribute->value, value, &attribute->valueInBuffer)) {
-        FreeAttribute(attribute, arena != nullptr);
-        return XmlAttributeRef();
+    if (!StoreName(arena, &attribute->name, name) || !StoreAttributeValue(arena, attribute, value)) {
+        return XmlAttributeRef();  // the record stays behind in the arena, unused
     }
-    append_attribute(m_record, attribute, 1);
+    append_attribute(m_record, attribute);
     return XmlAttributeRef(attribute, arena);
 }
 
@@ -632,8 +577,7 @@ std::ostream &operator<<(std::ostream &stream, XmlNodeRef node) {
 
 // --- the tree ----------------------------------------------------------------------
 
-XmlTree::XmlTree(uint32_t optionMask, bool autoDelete, int32_t growthStep)
-    : m_growthStep(growthStep), m_autoDelete(autoDelete), m_optionMask(optionMask) {}
+XmlTree::XmlTree(uint32_t optionMask, bool autoDelete) : m_autoDelete(autoDelete), m_optionMask(optionMask) {}
 
 XmlTree::~XmlTree() {
     if (m_autoDelete) {
@@ -644,8 +588,7 @@ XmlTree::~XmlTree() {
 
 void XmlTree::create() {
     clear();
-    // A tree whose root someone else takes over keeps its records on the heap.
-    m_root = CreateRecordIn(m_autoDelete ? &m_arena : nullptr, node_document, nullptr);
+    m_root = create_record(node_document, nullptr);
     if (m_root != nullptr) {
         m_root->parent = m_root;
     }
@@ -656,7 +599,6 @@ XmlNodeRef XmlTree::document() const { return XmlNodeRef(m_root); }
 void XmlTree::clear() {
     free_record(m_root);
     m_root = nullptr;
-    m_arena.release();
     delete[] m_parseBuffer;
     m_parseBuffer = nullptr;
     m_parsePosition = 0;

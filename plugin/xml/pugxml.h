@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-enum XmlNodeKind : uint32_t {
+enum XmlNodeKind : uint8_t {
     node_null = 0,      // blank record, kind of an empty handle
     node_document = 1,  // the tree's root
     node_element = 2,
@@ -27,10 +27,12 @@ enum XmlNodeKind : uint32_t {
     node_dtd_notation = 12,
 };
 
-// Storage for the records and texts of a tree built through handles: carved from
-// large blocks that are all given back at once when the tree is cleared, instead of
-// one heap block per record and per text (a 100,000-entry listing holds over a
-// million). Names, few and repeated on every element, are stored once each.
+// Storage for the records and texts of one tree: carved from blocks that are all
+// given back at once when the tree is freed, instead of one heap block per record
+// and per text (a 100,000-entry listing holds over a million). Names, few and
+// repeated on every element, are stored once each; an attribute value equal to the
+// last one stored under the same name is shared with it (sizes, dates and types
+// repeat from entry to entry). Stored texts are therefore never written over.
 class XmlArena {
 public:
     XmlArena() = default;
@@ -49,41 +51,41 @@ public:
     }
     // A copy of `text`; null when out of memory.
     char *copy(const char *text);
-    // The one stored copy of the name `text`, shared by every record that bears it:
-    // never to be written over. Null when out of memory.
+    // The one stored copy of the name `text`, shared by every record that bears it.
+    // Null when out of memory.
     char *name(const char *text);
+    // A stored copy of the value `text` of an attribute named `storedName` (a text
+    // of this arena): the previous value stored under that name when equal. Null when
+    // out of memory.
+    char *value(const char *storedName, const char *text);
     // Gives back every block; whatever was taken from them is gone.
     void release();
 
 private:
+    struct LastValue {
+        const char *name;
+        char *value;
+    };
+
     std::vector<char *> m_blocks;
     char *m_free = nullptr;
     size_t m_left = 0;
+    size_t m_nextBlockSize = 0;
     std::vector<char *> m_names;
+    std::vector<LastValue> m_lastValues;
 };
 
-// Texts are zero-ended character arrays. An "in buffer" flag is true while the record
-// does not own the text: it points into the reader's buffer or the tree's arena (or is
-// null) and must not be freed; false when the record owns a heap copy.
+// Texts are zero-ended character arrays that no record owns: they lie in the
+// reader's buffer or in the arena of the record's tree (or are null).
 struct XmlAttributeRecord {
     char *name = nullptr;
     char *value = nullptr;
     XmlAttributeRecord *next = nullptr;  // the node's next attribute
-    bool nameInBuffer = true;
-    bool valueInBuffer = true;
 };
 
 // One node. The document record's parent is the record itself: that is what marks a
-// root. The tree owns every record below the root, every attribute record and every
-// text whose in-buffer flag is false. A record of a tree built through handles, and
-// its attribute records, live in that tree's arena (`arena`); the reader's records
-// and their attribute records are heap blocks (`arena` null).
-//
-// Capacity: `attributeCapacity` and `childCapacity` follow the library's growth rule
-// (initial slots by kind; when full, building adds one slot and the reader adds the
-// tree's growth step). Attributes are a linked list and children a std::vector, which
-// grows geometrically, so appending n of either costs O(n), not O(n^2): the rule is
-// kept where it can be seen (these fields) and not where it would cost.
+// root. Every record and attribute record of a tree lives in the arena its root
+// created (`arena`, owned by the root: `ownsArena`), and goes when the root is freed.
 struct XmlNodeRecord {
     XmlNodeRecord *parent = nullptr;
     char *name = nullptr;
@@ -93,34 +95,23 @@ struct XmlNodeRecord {
     XmlAttributeRecord *lastAttribute = nullptr;
     std::vector<XmlNodeRecord *> children;
     uint32_t attributeCount = 0;
-    uint32_t attributeCapacity = 0;
-    uint32_t childCapacity = 0;
     XmlNodeKind kind = node_null;
-    bool nameInBuffer = true;
-    bool valueInBuffer = true;
+    bool ownsArena = false;
 };
 
 // Record-level operations shared by the building handles and the reader.
-// A new record of `kind` with the initial capacities of its kind, stored as its
-// parent's records are (in the parent's arena, else on the heap); null when out of memory.
+// A new record of `kind` in its parent's arena; without a parent, the root of a new
+// tree in an arena of its own. Null when out of memory.
 XmlNodeRecord *create_record(XmlNodeKind kind, XmlNodeRecord *parent);
-// A blank attribute record for `node`, stored as the node's records are; null when
-// out of memory. Not yet appended.
+// A blank attribute record in the node's arena; null when out of memory. Not yet appended.
 XmlAttributeRecord *create_attribute(XmlNodeRecord *node);
-// Frees the record, its owned texts, its attributes and, depth first, its descendants
-// (records in an arena give back nothing but what they hold on the heap).
+// Frees the record and, depth first, its descendants; a root gives back its arena
+// (with every record and text in it).
 void free_record(XmlNodeRecord *record);
-// Appends as last child, growing the capacity by `step` when full. False (and
-// nothing changed) when memory runs out.
-bool append_child(XmlNodeRecord *parent, XmlNodeRecord *child, uint32_t step);
-// Appends as last attribute (made by create_attribute for this node), growing the
-// capacity by `step` when full.
-void append_attribute(XmlNodeRecord *node, XmlAttributeRecord *attribute, uint32_t step);
-
-// Stores `text` in `*slot`: over the present text when that is at least as long
-// (the flag is kept), else as a fresh heap copy (the old text freed when owned,
-// the flag set false). False when an argument is missing or memory runs out.
-bool copy_text(char **slot, const char *text, bool *inBuffer);
+// Appends as last child. False (and nothing changed) when memory runs out.
+bool append_child(XmlNodeRecord *parent, XmlNodeRecord *child);
+// Appends as last attribute (made by create_attribute for this node).
+void append_attribute(XmlNodeRecord *node, XmlAttributeRecord *attribute);
 
 class XmlAttributeRef {
 public:
@@ -145,7 +136,7 @@ private:
     XmlAttributeRef(XmlAttributeRecord *record, XmlArena *arena);
 
     XmlAttributeRecord *m_record;
-    XmlArena *m_arena = nullptr;  // where a longer value goes; null: the heap
+    XmlArena *m_arena = nullptr;  // where assigned values go; null: assignment does nothing
 };
 
 class XmlNodeRef {
@@ -232,7 +223,7 @@ enum XmlParseOption : uint32_t {
 
 class XmlTree {
 public:
-    XmlTree(uint32_t optionMask = 0xffff, bool autoDelete = true, int32_t growthStep = 4);
+    explicit XmlTree(uint32_t optionMask = 0xffff, bool autoDelete = true);
     // Frees the tree when auto-delete is set (otherwise whoever took the root frees
     // it with free_record), and always the parse buffer: texts the reader left in
     // that buffer go with the holder either way.
@@ -253,8 +244,6 @@ public:
 
 private:
     XmlNodeRecord *m_root = nullptr;
-    XmlArena m_arena;  // holds the tree built after create() when auto-delete is set
-    int32_t m_growthStep;
     bool m_autoDelete;
     char *m_parseBuffer = nullptr;
     size_t m_parsePosition = 0;

@@ -65,11 +65,7 @@ struct OpenNode {
 
 class Reader {
 public:
-    Reader(char *text, size_t length, uint32_t options, int32_t growthStep)
-        : m_text(text),
-          m_length(length),
-          m_options(options),
-          m_step(growthStep > 0 ? static_cast<uint32_t>(growthStep) : 1) {}
+    Reader(char *text, size_t length, uint32_t options) : m_text(text), m_length(length), m_options(options) {}
 
     // The document read; throws ParseError for malformed text.
     XmlNodeRecord *Read() {
@@ -161,7 +157,7 @@ private:
     XmlNodeRecord *AddNode(XmlNodeRecord *parent, XmlNodeKind kind) {
         XmlNodeRecord *node = create_record(kind, parent);
         CheckMemory(node);
-        if (!append_child(parent, node, m_step)) {
+        if (!append_child(parent, node)) {
             free_record(node);
             throw std::bad_alloc();
         }
@@ -181,7 +177,7 @@ private:
         if (attribute == nullptr) {
             throw std::bad_alloc();
         }
-        append_attribute(node, attribute, m_step);
+        append_attribute(node, attribute);
         return attribute;
     }
     XmlNodeRecord *Current() const { return m_open.back().node; }
@@ -571,7 +567,6 @@ private:
     size_t m_length;
     size_t m_pos = 0;
     uint32_t m_options;
-    uint32_t m_step;
     std::vector<OpenNode> m_open;
     std::vector<size_t> m_ends;  // where the zeros go once the text is read
 };
@@ -618,7 +613,7 @@ bool XmlTree::parse(const char *text, size_t length, std::string *error) {
         std::memcpy(m_parseBuffer, text, length);
     }
     m_parseBuffer[length] = '\0';
-    Reader reader(m_parseBuffer, length, m_optionMask, m_growthStep);
+    Reader reader(m_parseBuffer, length, m_optionMask);
     try {
         m_root = reader.Read();
         m_parsePosition = reader.position();

@@ -37,30 +37,26 @@ inline XmlNodeRef AddElement(XmlNodeRef parent, const char *name, const char *te
 inline XmlNodeRecord *AddRecord(XmlNodeRecord *parent, XmlNodeKind kind, const char *name = nullptr,
                                 const char *value = nullptr) {
     XmlNodeRecord *record = create_record(kind, parent);
-    record->nameInBuffer = false;
-    record->valueInBuffer = false;
     if (name != nullptr) {
-        copy_text(&record->name, name, &record->nameInBuffer);
+        record->name = record->arena->copy(name);
     }
     if (value != nullptr) {
-        copy_text(&record->value, value, &record->valueInBuffer);
+        record->value = record->arena->copy(value);
     }
-    append_child(parent, record, 1);
+    append_child(parent, record);
     return record;
 }
 
 // An attribute record with either text missing, which builders cannot make.
 inline XmlAttributeRecord *AddAttributeRecord(XmlNodeRecord *node, const char *name, const char *value) {
     XmlAttributeRecord *attribute = create_attribute(node);
-    attribute->nameInBuffer = false;
-    attribute->valueInBuffer = false;
     if (name != nullptr) {
-        copy_text(&attribute->name, name, &attribute->nameInBuffer);
+        attribute->name = node->arena->copy(name);
     }
     if (value != nullptr) {
-        copy_text(&attribute->value, value, &attribute->valueInBuffer);
+        attribute->value = node->arena->copy(value);
     }
-    append_attribute(node, attribute, 1);
+    append_attribute(node, attribute);
     return attribute;
 }
 

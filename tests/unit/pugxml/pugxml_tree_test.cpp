@@ -51,8 +51,6 @@ TEST(PugxmlTree, ChildrenOnlyUnderDocumentsAndElements) {
     XmlNodeRef text = root.add_child(node_pcdata);
     ASSERT_TRUE(text.type_text());
     EXPECT_EQ(text.record()->parent, root.record());
-    EXPECT_FALSE(text.record()->nameInBuffer);
-    EXPECT_FALSE(text.record()->valueInBuffer);
 
     EXPECT_TRUE(text.add_child(node_element).empty());
     XmlNodeRef instruction = tree.document().add_child(node_pi);
@@ -101,22 +99,21 @@ TEST(PugxmlTree, ValuesCanShrinkGrowAndEmpty) {
     }
 }
 
-TEST(PugxmlTree, CopyTextRefusesMissingArgumentsAndFreesOnlyOwnedTexts) {
-    char *slot = nullptr;
-    bool inBuffer = true;
-    EXPECT_FALSE(copy_text(nullptr, "x", &inBuffer));
-    EXPECT_FALSE(copy_text(&slot, nullptr, &inBuffer));
-    EXPECT_FALSE(copy_text(&slot, "x", nullptr));
-
-    char buffer[] = "in a buffer";
-    slot = buffer;
-    ASSERT_TRUE(copy_text(&slot, "short", &inBuffer));
-    EXPECT_EQ(slot, buffer);  // written over in place, still in the buffer
-    EXPECT_TRUE(inBuffer);
-    ASSERT_TRUE(copy_text(&slot, "longer than the buffer text", &inBuffer));
-    EXPECT_NE(slot, buffer);  // the buffer text was not freed, a copy is owned now
-    EXPECT_FALSE(inBuffer);
-    delete[] slot;
+TEST(PugxmlTree, EqualAttributeValuesStayApartWhenOneIsReassigned) {
+    XmlTree tree;
+    tree.create();
+    XmlNodeRef first = AddElement(tree.document(), "file");
+    XmlNodeRef second = AddElement(tree.document(), "file");
+    for (XmlNodeRef element : {first, second}) {
+        element.add_attribute("size", "1");
+        element.add_attribute("created", "1");
+    }
+    first.attribute("size") = "123456";
+    second.attribute("created") = "";
+    EXPECT_STREQ(first.attribute_at(0).value(), "123456");
+    EXPECT_STREQ(first.attribute_at(1).value(), "1");
+    EXPECT_STREQ(second.attribute_at(0).value(), "1");
+    EXPECT_STREQ(second.attribute_at(1).value(), "");
 }
 
 TEST(PugxmlTree, AttributeFindsTheFirstMatchOrAppendsAnEmptyOne) {
