@@ -11,8 +11,8 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64
   wine64 locales
   clang libclang-rt-dev clang-format
-  libical-dev libcpp-httplib-dev libsqlite3-dev
-  python3 python3-vobject python3-icalendar
+  libical-dev libcpp-httplib-dev libsqlite3-dev libcurl4-openssl-dev libxml2-dev
+  python3 python3-vobject python3-icalendar radicale
   chromium chromium-driver python3-selenium fonts-nanum
 )
 

@@ -137,6 +137,7 @@ const char *ErrorKindName(ErrorKind kind) {
     case ErrorKind::kBadInput: return "badInput";
     case ErrorKind::kBusy: return "busy";
     case ErrorKind::kNoConnection: return "noConnection";
+    case ErrorKind::kChanged: return "changed";
     }
     return "phoneRefused";
 }

@@ -28,6 +28,7 @@ enum class ErrorKind {
     kBadInput,
     kBusy,  // another process is writing to the phone
     kNoConnection,
+    kChanged,  // the item changed on its side since it was listed (a sync's server answered 412)
 };
 // "notFound", "noRoomOnPhone"...
 const char *ErrorKindName(ErrorKind kind);

@@ -6,6 +6,7 @@
 
 #include "encoding.h"
 #include "local_files.h"
+#include "sync_dav.h"
 
 namespace host {
 namespace {
@@ -44,8 +45,8 @@ bool EndsRun(const Outcome &outcome) {
 // One kind (contacts or calendar) of one pair, run once.
 class KindSync {
 public:
-    KindSync(PhoneSession &session, SyncState &state, const std::string &pair, SyncKind kind, const std::string &folder,
-             const SyncOptions &options, SyncReport *report)
+    KindSync(PhoneSession &session, SyncState &state, const std::string &pair, SyncKind kind,
+             std::unique_ptr<SyncSide> pc, const SyncOptions &options, SyncReport *report)
         : m_session(session),
           m_state(state),
           m_pair(pair),
@@ -53,7 +54,7 @@ public:
           m_options(options),
           m_report(*report),
           m_phone(session, kind),
-          m_pc(folder, kind) {}
+          m_pc(std::move(pc)) {}
 
     Outcome Run(ItemSink &sink) {
         Outcome outcome = Load();
@@ -78,7 +79,7 @@ public:
 private:
     Outcome Load() {
         Outcome outcome = m_phone.List(&m_phoneItems);
-        if (!outcome.ok || !(outcome = m_pc.List(&m_pcItems)).ok) return outcome;
+        if (!outcome.ok || !(outcome = m_pc->List(&m_pcItems)).ok) return outcome;
         if (!m_state.Mappings(m_pair, SyncKindName(m_kind), &m_mappings)) return StateFailure(m_state);
         for (SyncItem &item : m_phoneItems) m_phoneById[item.id] = &item;
         for (SyncItem &item : m_pcItems) m_pcById[item.id] = &item;
@@ -90,7 +91,7 @@ private:
                 item.hash = mapped->second->otherHash;  // untouched since: not read again
                 continue;
             }
-            if (!(outcome = m_pc.Read(&item)).ok) return outcome;
+            if (!(outcome = m_pc->Read(&item)).ok) return outcome;
             if (!item.problem.empty()) {
                 m_report.notes.push_back(std::string(SyncKindName(m_kind)) + ": left alone " + item.id + ": " +
                                          item.problem);
@@ -158,37 +159,38 @@ private:
         return Outcome::Ok();
     }
 
+    // The step mapping `i`'s items call for; false when they are in step.
+    bool Decide(size_t i, Step *step) {
+        const SyncMapping &mapping = m_mappings[i];
+        if (LeftAlone(mapping.otherId)) return false;
+        SyncItem *phone = Phone(mapping.phoneId), *pc = Pc(mapping.otherId);
+        const bool phoneChanged = phone && phone->hash != mapping.phoneHash;
+        const bool pcChanged = pc && pc->hash != mapping.otherHash;
+        auto take = [&](Op op, std::string why) { return *step = {op, i, phone, pc, std::move(why)}, true; };
+        if (!phone && !pc) return take(Op::kForget, "");
+        if (!phone)
+            return pcChanged ? take(Op::kPhoneCreate, "changed on the pc, deleted on the phone")
+                             : take(Op::kPcDelete, "deleted on the phone");
+        if (!pc)
+            return phoneChanged ? take(Op::kPcCreate, "changed on the phone, deleted on the pc")
+                                : take(Op::kPhoneDelete, "deleted on the pc");
+        if ((!phoneChanged && !pcChanged) || phone->hash == pc->hash) {
+            ++m_report.unchanged;
+            return (phoneChanged || pcChanged || pc->version != mapping.otherVersion) && take(Op::kRecord, "");
+        }
+        if (!pcChanged) return take(Op::kPcUpdate, "changed on the phone");
+        if (!phoneChanged) return take(Op::kPhoneUpdate, "changed on the pc");
+        ++m_report.conflicts;
+        const Op op = m_options.conflict == ConflictPolicy::kPhone ? Op::kPcUpdate
+                      : m_options.conflict == ConflictPolicy::kPc  ? Op::kPhoneUpdate
+                                                                   : Op::kKeepBoth;
+        return take(op, std::string("conflict (") + ConflictPolicyName(m_options.conflict) + ")");
+    }
+
     void Plan() {
-        const std::string policy = std::string("conflict (") + ConflictPolicyName(m_options.conflict) + ")";
         for (size_t i = 0; i < m_mappings.size(); ++i) {
-            const SyncMapping &mapping = m_mappings[i];
-            if (LeftAlone(mapping.otherId)) continue;
-            SyncItem *phone = Phone(mapping.phoneId), *pc = Pc(mapping.otherId);
-            const bool phoneChanged = phone && phone->hash != mapping.phoneHash;
-            const bool pcChanged = pc && pc->hash != mapping.otherHash;
-            auto add = [&](Op op, const char *why) { m_steps.push_back({op, i, phone, pc, why}); };
-            if (!phone && !pc) {
-                add(Op::kForget, "");
-            } else if (!phone) {
-                pcChanged ? add(Op::kPhoneCreate, "changed on the pc, deleted on the phone")
-                          : add(Op::kPcDelete, "deleted on the phone");
-            } else if (!pc) {
-                phoneChanged ? add(Op::kPcCreate, "changed on the phone, deleted on the pc")
-                             : add(Op::kPhoneDelete, "deleted on the pc");
-            } else if ((!phoneChanged && !pcChanged) || phone->hash == pc->hash) {
-                ++m_report.unchanged;
-                if (phoneChanged || pcChanged || pc->version != mapping.otherVersion) add(Op::kRecord, "");
-            } else if (!pcChanged) {
-                add(Op::kPcUpdate, "changed on the phone");
-            } else if (!phoneChanged) {
-                add(Op::kPhoneUpdate, "changed on the pc");
-            } else {
-                ++m_report.conflicts;
-                const Op op = m_options.conflict == ConflictPolicy::kPhone ? Op::kPcUpdate
-                              : m_options.conflict == ConflictPolicy::kPc  ? Op::kPhoneUpdate
-                                                                           : Op::kKeepBoth;
-                m_steps.push_back({op, i, phone, pc, policy});
-            }
+            Step step{Op::kForget, kNoMapping, nullptr, nullptr, ""};
+            if (Decide(i, &step)) m_steps.push_back(step);
         }
         for (SyncItem &phone : m_phoneItems)
             if (!Mapped(phone.id, true))
@@ -252,7 +254,7 @@ private:
     }
     Outcome ToPc(const SyncItem &phone, SyncMapping &mapping, bool update) {
         SyncItem made;
-        Outcome outcome = update ? m_pc.Update(mapping.otherId, phone, &made) : m_pc.Create(phone, &made);
+        Outcome outcome = update ? m_pc->Update(mapping.otherId, phone, &made) : m_pc->Create(phone, &made);
         if (!outcome.ok) return outcome;
         mapping = {mapping.row, phone.id, made.id, made.version, phone.hash, phone.hash};
         return Remember(mapping);
@@ -267,7 +269,7 @@ private:
         case Op::kPcUpdate: outcome = ToPc(*step.phone, mapping, true); break;
         case Op::kPhoneCreate: outcome = ToPhone(*step.pc, mapping, false); break;
         case Op::kPhoneUpdate: outcome = ToPhone(*step.pc, mapping, true); break;
-        case Op::kPcDelete: outcome = m_pc.Remove(mapping.otherId); break;
+        case Op::kPcDelete: outcome = m_pc->Remove(mapping.otherId); break;
         case Op::kPhoneDelete: outcome = m_phone.Remove(mapping.phoneId); break;
         case Op::kKeepBoth:
             if ((outcome = ToPc(*step.phone, mapping, false)).ok) outcome = ToPhone(*step.pc, fresh, false);
@@ -279,6 +281,7 @@ private:
             mapping.otherVersion = step.pc->version;
             return Remember(mapping);
         }
+        if (outcome.kind == ErrorKind::kChanged) return Redecide(step);
         if ((step.op == Op::kPcDelete || step.op == Op::kPhoneDelete) && outcome.ok) outcome = Forget(mapping);
         if (outcome.ok) {
             Tell(step);
@@ -291,6 +294,33 @@ private:
         return outcome;
     }
 
+    // The PC's item changed after it was listed (a server refused the write): it is read
+    // again and decided again, once; changed once more, the next sync decides.
+    Outcome Redecide(const Step &step) {
+        const SyncItem *item = step.pc ? step.pc : step.phone;
+        if (step.mapping == kNoMapping || !step.pc || m_redeciding) {
+            m_report.notes.push_back(std::string(SyncKindName(m_kind)) + ": " + item->shown +
+                                     " changed on the pc during the sync; the next sync takes it");
+            return Outcome::Ok();
+        }
+        SyncItem fresh;
+        fresh.id = step.pc->id;
+        Outcome outcome = m_pc->Read(&fresh);
+        if (outcome.kind == ErrorKind::kNotFound || (outcome.ok && !fresh.problem.empty())) {
+            m_pcById.erase(fresh.id);
+        } else if (!outcome.ok) {
+            return outcome;
+        } else {
+            *step.pc = fresh;
+        }
+        Step again{Op::kForget, kNoMapping, nullptr, nullptr, ""};
+        if (!Decide(step.mapping, &again)) return Outcome::Ok();
+        m_redeciding = true;
+        outcome = Execute(again);
+        m_redeciding = false;
+        return outcome;
+    }
+
     PhoneSession &m_session;
     SyncState &m_state;
     const std::string m_pair;
@@ -298,12 +328,13 @@ private:
     const SyncOptions &m_options;
     SyncReport &m_report;
     PhoneSide m_phone;
-    FolderSide m_pc;
+    std::unique_ptr<SyncSide> m_pc;
     std::vector<SyncItem> m_phoneItems, m_pcItems;
     std::map<std::string, SyncItem *> m_phoneById, m_pcById;  // the PC's: the items that take part
     std::vector<std::string> m_leftAlone;                     // remembered PC items that cannot be read now
     std::vector<SyncMapping> m_mappings;
     std::vector<Step> m_steps;
+    bool m_redeciding = false;
 };
 
 nlohmann::json CountsBySide(const SyncReport &report, const char *action) {
@@ -378,13 +409,27 @@ Outcome RunSync(PhoneSession &session, SyncState &state, const std::string &name
         pair.phone = identity;
         if (!state.SavePair(pair)) return StateFailure(state);
     }
+    DavAccount account;
+    if (IsCollectionUrl(pair.contacts) || IsCollectionUrl(pair.calendar)) {
+        std::string error;
+        if (!ReadSyncPassword(pair.passwordFile, &account.password, &error))
+            return Outcome::Failed(0, error, ErrorKind::kPcFile);
+        account.user = pair.user;
+        account.caFile = pair.caFile;
+        account.cancelled = [&session] { return session.link.Interrupted(); };
+    }
     for (SyncKind kind : {SyncKind::kContacts, SyncKind::kCalendar}) {
-        const std::string &folder = kind == SyncKind::kContacts ? pair.contacts : pair.calendar;
-        if (folder.empty()) continue;
+        const std::string &place = kind == SyncKind::kContacts ? pair.contacts : pair.calendar;
+        if (place.empty()) continue;
+        std::unique_ptr<SyncSide> pc;
         std::error_code error;
-        if (!std::filesystem::is_directory(LocalPath(folder), error))
-            return Outcome::Failed(0, folder + ": no such folder", ErrorKind::kPcFile);
-        outcome = KindSync(session, state, name, kind, folder, options, report).Run(sink);
+        if (IsCollectionUrl(place))
+            pc = std::make_unique<DavSide>(place, account, kind);
+        else if (std::filesystem::is_directory(LocalPath(place), error))
+            pc = std::make_unique<FolderSide>(place, kind);
+        else
+            return Outcome::Failed(0, place + ": no such folder", ErrorKind::kPcFile);
+        outcome = KindSync(session, state, name, kind, std::move(pc), options, report).Run(sink);
         if (!outcome.ok) return outcome;
     }
     return outcome;

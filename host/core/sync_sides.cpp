@@ -204,6 +204,16 @@ std::string VersionOf(const fs::path &path) {
 
 const char *SyncKindName(SyncKind kind) { return kind == SyncKind::kContacts ? "contacts" : "calendar"; }
 
+std::string NewItemText(SyncKind kind, const SyncItem &from, std::string *uid) {
+    *uid = NewUid(from.hash);
+    return FileText(kind, *uid, from);
+}
+
+std::string RewrittenText(SyncKind kind, const SyncItem &from, const std::string &old, const std::string &fallbackUid) {
+    const std::string uid = UidIn(old);
+    return KeepPcOnly(kind, FileText(kind, uid.empty() ? fallbackUid : uid, from), old);
+}
+
 SyncItem ItemOfText(SyncKind kind, const std::string &text) {
     SyncItem item;
     item.read = true;
@@ -374,17 +384,15 @@ Outcome FolderSide::Write(const std::string &id, const std::string &text, const 
 }
 
 Outcome FolderSide::Create(const SyncItem &from, SyncItem *made) {
-    const std::string uid = NewUid(from.hash);
-    return Write(uid, FileText(m_kind, uid, from), from, made);
+    std::string uid;
+    const std::string text = NewItemText(m_kind, from, &uid);
+    return Write(uid, text, from, made);
 }
 
-// The file keeps its UID (desktop programs know the item by it) and what the phone
-// has no place for.
 Outcome FolderSide::Update(const std::string &id, const SyncItem &from, SyncItem *made) {
     std::ifstream file(LocalPath(PathOf(id)), std::ios::binary);
     const std::string old{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    const std::string uid = UidIn(old);
-    return Write(id, KeepPcOnly(m_kind, FileText(m_kind, uid.empty() ? id : uid, from), old), from, made);
+    return Write(id, RewrittenText(m_kind, from, old, id), from, made);
 }
 
 Outcome FolderSide::Remove(const std::string &id) {

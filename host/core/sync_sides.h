@@ -90,6 +90,13 @@ private:
 // The item a vCard card or an iCalendar event gives, in the phone's form (read, hash).
 SyncItem ItemOfText(SyncKind kind, const std::string &text);
 
+// `from` as the text of a new card or calendar of one event, under a fresh *uid.
+std::string NewItemText(SyncKind kind, const SyncItem &from, std::string *uid);
+// `from` written over the text `old`: it keeps old's UID (programs know the item by
+// it; `fallbackUid` where it has none) and what the phone has no place for (a photo,
+// a description, an alarm), so a change made on the phone loses nothing on the PC.
+std::string RewrittenText(SyncKind kind, const SyncItem &from, const std::string &old, const std::string &fallbackUid);
+
 }  // namespace host
 
 #endif  // CEBRIDGE_HOST_SYNC_SIDES_H

@@ -21,6 +21,17 @@ const char kSchema[] =
     " other_hash TEXT NOT NULL);"
     "CREATE INDEX IF NOT EXISTS items_of_pair ON items(pair, kind);";
 
+// What files of an earlier schema (user_version 0) lack: a collection's account.
+const char kAccounts[] =
+    "BEGIN;"
+    "ALTER TABLE pairs ADD COLUMN user TEXT NOT NULL DEFAULT '';"
+    "ALTER TABLE pairs ADD COLUMN password_file TEXT NOT NULL DEFAULT '';"
+    "ALTER TABLE pairs ADD COLUMN ca_file TEXT NOT NULL DEFAULT '';"
+    "PRAGMA user_version=1;"
+    "COMMIT;";
+
+const char kPairColumns[] = "SELECT name, contacts, calendar, phone, user, password_file, ca_file FROM pairs";
+
 // One prepared statement with its text arguments bound in order.
 class Statement {
 public:
@@ -54,7 +65,9 @@ private:
     sqlite3_stmt *m_statement = nullptr;
 };
 
-SyncPair PairOf(const Statement &row) { return {row.Text(0), row.Text(1), row.Text(2), row.Text(3)}; }
+SyncPair PairOf(const Statement &row) {
+    return {row.Text(0), row.Text(1), row.Text(2), row.Text(3), row.Text(4), row.Text(5), row.Text(6)};
+}
 
 }  // namespace
 
@@ -63,12 +76,25 @@ SyncState::~SyncState() { sqlite3_close(m_db); }
 bool SyncState::Open(const std::string &path, std::string *error) {
     std::error_code ignored;
     std::filesystem::create_directories(LocalPath(path).parent_path(), ignored);
-    if (sqlite3_open(path.c_str(), &m_db) != SQLITE_OK || !Run(kSchema)) {
-        *error = path + ": " + (m_db ? sqlite3_errmsg(m_db) : "cannot open");
+    if (sqlite3_open(path.c_str(), &m_db) == SQLITE_OK) sqlite3_busy_timeout(m_db, 5000);
+    if (!m_db || !Run(kSchema) || !Migrate()) {
+        *error = path + ": " + (!m_db ? "cannot open" : !m_error.empty() ? m_error : sqlite3_errmsg(m_db));
         return false;
     }
-    sqlite3_busy_timeout(m_db, 5000);
     return true;
+}
+
+bool SyncState::Migrate() {
+    int64_t version = 0;
+    if (!Statement(m_db, "PRAGMA user_version", {}).Each([&](Statement &row) { version = row.Integer(0); }))
+        return Failed();
+    if (version >= 1 || Run(kAccounts)) return true;
+    const std::string why = m_error;
+    sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    // Another process may have brought it up meanwhile.
+    Statement(m_db, "PRAGMA user_version", {}).Each([&](Statement &row) { version = row.Integer(0); });
+    m_error = why;
+    return version >= 1;
 }
 
 bool SyncState::Run(const char *sql) {
@@ -81,22 +107,24 @@ bool SyncState::Failed() {
 }
 
 bool SyncState::SavePair(const SyncPair &pair) {
-    return Statement(m_db, "INSERT OR REPLACE INTO pairs VALUES(?,?,?,?)",
-                     {pair.name, pair.contacts, pair.calendar, pair.phone})
+    return Statement(m_db,
+                     "INSERT OR REPLACE INTO pairs(name, contacts, calendar, phone, user, password_file, ca_file)"
+                     " VALUES(?,?,?,?,?,?,?)",
+                     {pair.name, pair.contacts, pair.calendar, pair.phone, pair.user, pair.passwordFile, pair.caFile})
                .Each() ||
            Failed();
 }
 
 bool SyncState::LoadPair(const std::string &name, SyncPair *pair, bool *found) {
     *found = false;
-    return Statement(m_db, "SELECT * FROM pairs WHERE name=?", {name}).Each([&](Statement &row) {
+    return Statement(m_db, (std::string(kPairColumns) + " WHERE name=?").c_str(), {name}).Each([&](Statement &row) {
         *pair = PairOf(row);
         *found = true;
     }) || Failed();
 }
 
 bool SyncState::Pairs(std::vector<SyncPair> *pairs) {
-    return Statement(m_db, "SELECT * FROM pairs ORDER BY name", {}).Each([&](Statement &row) {
+    return Statement(m_db, (std::string(kPairColumns) + " ORDER BY name").c_str(), {}).Each([&](Statement &row) {
         pairs->push_back(PairOf(row));
     }) || Failed();
 }

@@ -15,8 +15,11 @@ namespace host {
 
 struct SyncPair {
     std::string name;
-    std::string contacts, calendar;  // the PC's folders; "" where that kind is not synced
+    std::string contacts, calendar;  // the PC's folders or collections' URLs; "" where that kind is not synced
     std::string phone;               // the phone it was first synced with ("" before the first sync)
+    // For collections: the user, the file that holds the password ("": the environment's;
+    // the password itself is never stored) and trusted certificates ("": the system's).
+    std::string user = {}, passwordFile = {}, caFile = {};
 };
 
 // One phone item and the PC item that goes with it, as they were when they last agreed.
@@ -54,6 +57,7 @@ public:
 
 private:
     bool Run(const char *sql);
+    bool Migrate();  // brings a file of an earlier schema up to this one
     bool Failed();
 
     sqlite3 *m_db = nullptr;

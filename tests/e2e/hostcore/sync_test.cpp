@@ -3,14 +3,19 @@
 #if defined(CEBRIDGE_HAVE_SYNC)
 #include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <set>
+#include <utility>
 
 #include "core_fixture.h"
 #include "emulator/ceemu_test_hooks.h"
 #include "encoding.h"
 #include "item_text.h"
 #include "phone_keeps.h"
+#include "radicale_server.h"
 #include "sync.h"
+#include "sync_dav.h"
 #include "tests/e2e/emulator/emulator_fixture.h"
 #include "tests/e2e/host/host_fixture.h"
 
@@ -62,14 +67,15 @@ protected:
         return {};
     }
     // The PC folder's cards by file, as text.
-    std::vector<std::string> Files() {
+    virtual std::vector<std::string> Files() {
         std::vector<std::string> texts;
         for (const auto &entry : fs::directory_iterator(Contacts())) texts.push_back(ReadFileText(entry.path()));
         return texts;
     }
-    fs::path FileHolding(const std::string &text) {
-        for (const auto &entry : fs::directory_iterator(Contacts()))
-            if (ReadFileText(entry.path()).find(text) != std::string::npos) return entry.path();
+    fs::path FileHolding(const std::string &text, const fs::path &folder = {}) {
+        for (const auto &entry : fs::directory_iterator(folder.empty() ? Contacts() : folder))
+            if (entry.is_regular_file() && ReadFileText(entry.path()).find(text) != std::string::npos)
+                return entry.path();
         return {};
     }
     size_t FilesHolding(const std::string &text) {
@@ -245,6 +251,215 @@ TEST_F(HostCoreSync, AnotherPhoneIsRefused) {
     Sync({}, nullptr, &outcome);
     EXPECT_EQ(outcome.kind, host::ErrorKind::kBadInput);
     EXPECT_TRUE(Files().empty());
+}
+
+// The same engine against a server's address book and calendar (Radicale), what lands
+// there checked with python's own vCard and iCalendar readers.
+class HostCoreDavSync : public HostCoreSync {
+protected:
+    void SetUp() override {
+        if (!RadicaleServer::Installed())
+            GTEST_SKIP() << "radicale is not installed (scripts/setup.sh installs it): sync with a server untested";
+        m_server = std::make_unique<RadicaleServer>();
+        ASSERT_TRUE(m_server->Ready()) << m_server->Log();
+        HostCoreSync::SetUp();
+        ASSERT_TRUE(m_state.SavePair(
+            {"p", m_server->Url("contacts"), m_server->Url("calendar"), "", RadicaleServer::kUser, "", ""}));
+    }
+    std::vector<std::string> Files() override {
+        std::vector<std::string> texts;
+        for (const auto &entry : fs::directory_iterator(m_server->Storage("contacts")))
+            if (entry.path().extension() == ".vcf") texts.push_back(ReadFileText(entry.path()));
+        return texts;
+    }
+    void Put(const std::string &name, const std::string &card) {
+        const int status = m_server->Request("PUT", m_server->Url("contacts") + name, card);
+        EXPECT_TRUE(status == 201 || status == 204) << status << m_server->Log();
+    }
+    void Delete(const std::string &name) {
+        EXPECT_EQ(m_server->Request("DELETE", m_server->Url("contacts") + name), 200);
+    }
+    std::string ServerFile(const std::string &text) {
+        const fs::path file = FileHolding(text, m_server->Storage("contacts"));
+        return file.empty() ? "" : ReadFileText(file);
+    }
+
+    ScopedEnv m_password{host::kSyncPasswordVariable, RadicaleServer::kPassword};
+    std::unique_ptr<RadicaleServer> m_server;
+};
+
+TEST_F(HostCoreDavSync, FirstSyncBothWaysThenNothingChanges) {
+    std::vector<host::ContentItem> appointments;
+    ASSERT_TRUE(m_session.link.Listing(host::kAppointmentType, &appointments).ok);
+    const size_t contacts = PhoneNames().size();
+    Put("a.vcf", SyncCard("Pc", "Ann", "UID:a\r\nTEL;TYPE=CELL:555-0101\r\nPHOTO;VALUE=uri:http://x/y\r\n"));
+    ASSERT_EQ(m_server->Request("PUT", m_server->Url("calendar") + "e.ics",
+                                "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//t//EN\r\nBEGIN:VEVENT\r\nUID:e1\r\n"
+                                "DTSTAMP:20260101T000000Z\r\nDTSTART:20261201T100000Z\r\nDTEND:20261201T110000Z\r\n"
+                                "SUMMARY:Server event\r\nDESCRIPTION:not kept\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n"),
+              201);
+    const nlohmann::json first = host::SyncReportJson(Sync());
+    EXPECT_EQ(first["created"], (nlohmann::json{{"phone", 2}, {"pc", contacts + appointments.size()}}))
+        << first.dump(1);
+    EXPECT_EQ(PhoneNames().count("PcAnn"), 1u);
+    for (int run = 0; run < 3; ++run) ExpectConverged();
+    if (!PythonHas("vobject, icalendar")) return;
+    EXPECT_EQ(RunPython("import sys, os, vobject\n"
+                        "for name in sorted(os.listdir(sys.argv[1])):\n"
+                        "    if not name.endswith('.vcf'): continue\n"
+                        "    card = vobject.readOne(open(os.path.join(sys.argv[1], name), encoding='utf-8').read())\n"
+                        "    if card.fn.value == '홍길동': print(card.fn.value, card.uid.value + '.vcf' == name)\n",
+                        m_server->Storage("contacts").string(), m_logs.path() / "py.txt"),
+              "홍길동 True\n");
+    const std::string summaries = RunPython(
+        "import sys, os, icalendar\n"
+        "for name in os.listdir(sys.argv[1]):\n"
+        "    if name.endswith('.ics'):\n"
+        "        for event in icalendar.Calendar.from_ical(open(os.path.join(sys.argv[1], name), 'rb').read())"
+        ".walk('VEVENT'): print(event['SUMMARY'])\n",
+        m_server->Storage("calendar").string(), m_logs.path() / "py.txt");
+    EXPECT_EQ(size_t(std::count(summaries.begin(), summaries.end(), '\n')), appointments.size() + 1) << summaries;
+}
+
+// An edit and a deletion on each side; a phone edit keeps what the phone has no place for.
+TEST_F(HostCoreDavSync, EditsAndDeletionsOnEachSideTravel) {
+    Put("kim.vcf", SyncCard("Kim", "Edit", "UID:kim\r\nX-PC-ONLY:kept\r\nTEL;TYPE=CELL:555\r\n"));
+    Put("park.vcf", SyncCard("Park", "Edit", "UID:park\r\n"));
+    Put("choi.vcf", SyncCard("Choi", "Gone", "UID:choi\r\n"));
+    PhoneAdd("LASTNAME=Lee||FIRSTNAME=Gone");
+    Sync();
+    PhoneEdit("KimEdit", "LASTNAME=Kim||FIRSTNAME=Edited", "KimEdited");
+    Put("park.vcf", SyncCard("Park", "Edited", "UID:park\r\n"));
+    ASSERT_TRUE(m_session.link.DeleteItem(host::kContactType, PhoneId("LeeGone")).ok);
+    Delete("choi.vcf");
+    const nlohmann::json report = host::SyncReportJson(Sync());
+    EXPECT_EQ(report["updated"], (nlohmann::json{{"phone", 1}, {"pc", 1}})) << report.dump(1);
+    EXPECT_EQ(report["deleted"], (nlohmann::json{{"phone", 1}, {"pc", 1}}));
+    const std::string kim = ReadFileText(m_server->Storage("contacts") / "kim.vcf");
+    EXPECT_NE(kim.find("N:Kim;Edited;"), std::string::npos) << kim;
+    EXPECT_NE(kim.find("X-PC-ONLY:kept"), std::string::npos);
+    EXPECT_NE(kim.find("UID:kim"), std::string::npos);
+    EXPECT_EQ(FilesHolding("Gone"), 0u);
+    const auto names = PhoneNames();
+    EXPECT_EQ(names.count("ParkEdited") + names.count("KimEdited"), 2u);
+    EXPECT_EQ(names.count("ChoiGone") + names.count("ParkEdit"), 0u);
+    ExpectConverged();
+}
+
+class HostCoreDavConflict : public HostCoreDavSync, public ::testing::WithParamInterface<ConflictPolicy> {};
+
+TEST_P(HostCoreDavConflict, ThePolicyDecides) {
+    Put("han.vcf", SyncCard("Han", "Both", "UID:han\r\n"));
+    Sync();
+    PhoneEdit("HanBoth", "LASTNAME=Han||FIRSTNAME=Phone", "HanPhone");
+    Put("han.vcf", SyncCard("Han", "Pc", "UID:han\r\n"));
+    EXPECT_EQ(Sync({false, false, GetParam()}).conflicts, 1u);
+    const bool phoneWins = GetParam() != ConflictPolicy::kPc, pcWins = GetParam() != ConflictPolicy::kPhone;
+    EXPECT_EQ(PhoneNames().count("HanPhone") + FilesHolding("N:Han;Phone;"), phoneWins ? 2u : 0u);
+    EXPECT_EQ(PhoneNames().count("HanPc") + FilesHolding("N:Han;Pc;"), pcWins ? 2u : 0u);
+    ExpectConverged();
+}
+
+INSTANTIATE_TEST_SUITE_P(Policies, HostCoreDavConflict,
+                         ::testing::Values(ConflictPolicy::kPhone, ConflictPolicy::kPc, ConflictPolicy::kKeepBoth));
+
+// The server's item changes after the listing, before the phone's change is written:
+// the write is refused (412) and the engine decides again with both changes in hand.
+TEST_F(HostCoreDavSync, AChangeOnTheServerDuringTheSyncIsNotOverwritten) {
+    Put("han.vcf", SyncCard("Han", "Both", "UID:han\r\n"));
+    Sync();
+    PhoneEdit("HanBoth", "LASTNAME=Han||FIRSTNAME=Phone", "HanPhone");
+    struct EditOnBegin : host::ItemSink {
+        std::function<void()> edit;
+        void Begin(const std::string &, size_t) override {
+            if (edit) std::exchange(edit, nullptr)();
+        }
+    } sink;
+    sink.edit = [&] { Put("han.vcf", SyncCard("Han", "Server", "UID:han\r\n")); };
+    const SyncReport report = Sync({}, &sink);
+    EXPECT_EQ(report.conflicts, 1u) << host::SyncReportJson(report).dump(1);
+    EXPECT_EQ(PhoneNames().count("HanPhone") + PhoneNames().count("HanServer"), 2u);
+    EXPECT_EQ(FilesHolding("N:Han;Phone;") + FilesHolding("N:Han;Server;"), 2u);
+    ExpectConverged();
+}
+
+// Deleting everything on the server waits for force; a cancelled sync converges on rerun.
+TEST_F(HostCoreDavSync, MassDeletionsWaitAndACancelledSyncConverges) {
+    struct CancelAfter : host::ItemSink {
+        CancelAfter(std::atomic<bool> &flag, int steps) : flag(flag), left(steps) {}
+        void Step() override {
+            if (--left == 0) flag = true;
+        }
+        std::atomic<bool> &flag;
+        int left;
+    } cancel(m_interrupted, 2);
+    for (const char *name : {"One", "Two", "Three"})
+        Put(std::string(name) + ".vcf", SyncCard("Pc", name, std::string("UID:") + name + "\r\n"));
+    host::Outcome outcome;
+    Sync({}, &cancel, &outcome);
+    EXPECT_EQ(outcome.kind, host::ErrorKind::kInterrupted) << outcome.message;
+    m_interrupted = false;
+    Sync();
+    EXPECT_EQ(PhoneNames().count("PcTwo"), 1u);
+    ExpectConverged();
+
+    const size_t onPhone = PhoneNames().size();
+    for (const auto &entry : fs::directory_iterator(m_server->Storage("contacts")))
+        if (entry.path().extension() == ".vcf") Delete(entry.path().filename().string());
+    EXPECT_TRUE(Sync().deletionsHeld);
+    EXPECT_EQ(PhoneNames().size(), onPhone);
+    Sync({false, true, ConflictPolicy::kKeepBoth});
+    EXPECT_TRUE(PhoneNames().empty());
+}
+
+// A wrong password ends the sync with the server's refusal, never the password.
+TEST_F(HostCoreDavSync, AWrongPasswordIsAClearFailure) {
+    ScopedEnv wrong(host::kSyncPasswordVariable, "not-the-Pa55word");
+    host::Outcome outcome;
+    Sync({}, nullptr, &outcome);
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_NE(outcome.message.find("401"), std::string::npos) << outcome.message;
+    EXPECT_EQ(outcome.message.find("Pa55"), std::string::npos);
+    EXPECT_TRUE(Files().empty());
+}
+
+// What a server answers is checked before use: hrefs stay inside the collection, and a
+// multistatus document loads nothing.
+TEST(DavSide, RefusesHrefsOutsideTheCollectionAndEntities) {
+    host::DavSide side("http://Example.org/u/book", {}, host::SyncKind::kContacts);
+    EXPECT_EQ(side.ItemPath("/u/book/a%20b.vcf"), "/u/book/a%20b.vcf");
+    EXPECT_EQ(side.ItemPath("a.vcf"), "/u/book/a.vcf");
+    EXPECT_EQ(side.ItemPath("http://example.org:80/u/book/a.vcf"), "/u/book/a.vcf");
+    for (const char *outside :
+         {"/u/other/a.vcf", "/u/book/", "/u/book/x/a.vcf", "/u/book/../a.vcf", "/u/book/%2e%2e", "/u/book/a%2Fb.vcf",
+          "http://evil.org/u/book/a.vcf", "https://example.org/u/book/a.vcf", "file:///etc/passwd"})
+        EXPECT_EQ(side.ItemPath(outside), "") << outside;
+    std::vector<host::DavEntry> entries;
+    std::string error;
+    ASSERT_TRUE(host::ReadMultistatus(
+        "<?xml version=\"1.0\"?><!DOCTYPE m [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>"
+        "<d:multistatus xmlns:d=\"DAV:\"><d:response><d:href>/u/book/a.vcf</d:href><d:propstat><d:prop>"
+        "<d:getetag>&x;\"e1\"</d:getetag></d:prop><d:status>HTTP/1.1 200 OK</d:status></d:propstat>"
+        "</d:response></d:multistatus>",
+        &entries, &error))
+        << error;
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].etag, "\"e1\"");
+    EXPECT_FALSE(host::ReadMultistatus("<html/>", &entries, &error));
+}
+
+// The password file is refused while others may read it.
+TEST(DavSide, APasswordFileOthersCanReadIsRefused) {
+    TempDir home;
+    const fs::path file = home.path() / "password";
+    WriteFileText(file, "Pa55\n");
+    std::string password, error;
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_FALSE(host::ReadSyncPassword(file.string(), &password, &error));
+    EXPECT_NE(error.find("0640"), std::string::npos) << error;
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_TRUE(host::ReadSyncPassword(file.string(), &password, &error)) << error;
+    EXPECT_EQ(password, "Pa55");
 }
 
 }  // namespace

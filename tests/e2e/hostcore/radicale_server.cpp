@@ -1,0 +1,121 @@
+#include "radicale_server.h"
+#if defined(CEBRIDGE_HAVE_SYNC)
+#include <fcntl.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "tests/e2e/host/host_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+const char kRadicale[] = "/usr/bin/radicale";
+
+sockaddr_in Loopback(int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(uint16_t(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+// A port nothing listens on now (the kernel's pick).
+int FreePort() {
+    const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = Loopback(0);
+    socklen_t size = sizeof address;
+    int port = 0;
+    if (bind(socket, reinterpret_cast<sockaddr *>(&address), size) == 0 &&
+        getsockname(socket, reinterpret_cast<sockaddr *>(&address), &size) == 0)
+        port = ntohs(address.sin_port);
+    close(socket);
+    return port;
+}
+
+bool Listening(int port) {
+    const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = Loopback(port);
+    const bool connected = connect(socket, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    close(socket);
+    return connected;
+}
+
+}  // namespace
+
+bool RadicaleServer::Installed() { return fs::exists(kRadicale); }
+
+RadicaleServer::RadicaleServer() : m_port(FreePort()) {
+    const fs::path root = m_home.path() / "storage" / "collection-root" / kUser;
+    fs::create_directories(root / "contacts");
+    fs::create_directories(root / "calendar");
+    WriteFileText(root / "contacts" / ".Radicale.props", R"({"tag": "VADDRESSBOOK"})");
+    WriteFileText(root / "calendar" / ".Radicale.props", R"({"tag": "VCALENDAR"})");
+    WriteFileText(m_home.path() / "users", std::string(kUser) + ":" + kPassword + "\n");
+    WriteFileText(m_home.path() / "config",
+                  "[server]\nhosts = 127.0.0.1:" + std::to_string(m_port) +
+                      "\n[auth]\ntype = htpasswd\nhtpasswd_filename = " + (m_home.path() / "users").string() +
+                      "\nhtpasswd_encryption = plain\ndelay = 0\n[storage]\nfilesystem_folder = " +
+                      (m_home.path() / "storage").string() + "\n[rights]\ntype = owner_only\n");
+    const std::string config = (m_home.path() / "config").string(), log = (m_home.path() / "log").string();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    const char *argv[] = {kRadicale, "--config", config.c_str(), nullptr};
+    if (posix_spawn(&m_pid, kRadicale, &actions, nullptr, const_cast<char **>(argv), environ) != 0) m_pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    for (int wait = 0; m_pid > 0 && wait < 200 && !m_ready; ++wait) {
+        m_ready = Listening(m_port);
+        if (!m_ready) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+RadicaleServer::~RadicaleServer() {
+    if (m_pid <= 0) return;
+    kill(m_pid, SIGTERM);
+    int status = 0;
+    waitpid(m_pid, &status, 0);
+}
+
+std::string RadicaleServer::Url(const std::string &collection) const {
+    return "http://127.0.0.1:" + std::to_string(m_port) + "/" + kUser + "/" + collection + "/";
+}
+
+fs::path RadicaleServer::Storage(const std::string &collection) const {
+    return m_home.path() / "storage" / "collection-root" / kUser / collection;
+}
+
+int RadicaleServer::Request(const std::string &method, const std::string &url, const std::string &body) const {
+    const fs::path file = m_home.path() / "request-body";
+    WriteFileText(file, body);
+    const std::string code =
+        "import sys, base64, urllib.request, urllib.error\n"
+        "method, url, user, password, path = sys.argv[1:6]\n"
+        "data = open(path, 'rb').read() if method == 'PUT' else None\n"
+        "request = urllib.request.Request(url, data=data, method=method)\n"
+        "request.add_header('Authorization', 'Basic ' + base64.b64encode((user + ':' + password).encode()).decode())\n"
+        "try:\n    print(urllib.request.urlopen(request).status)\n"
+        "except urllib.error.HTTPError as error:\n    print(error.code)\n";
+    const std::string command =
+        ShellCommand({"/usr/bin/python3", "-c", code, method, url, kUser, kPassword, file.string()}) + " 2>&1";
+    std::string out;
+    if (FILE *pipe = popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (fgets(buffer, sizeof buffer, pipe)) out += buffer;
+        pclose(pipe);
+    }
+    return std::atoi(out.c_str());
+}
+
+std::string RadicaleServer::Log() const { return ReadFileText(m_home.path() / "log"); }
+#endif
