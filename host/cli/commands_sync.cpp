@@ -1,5 +1,6 @@
-// `cebridge sync`: two-way sync of the phone's contacts and calendar with PC folders
-// (the core's sync.h); the pairs and their state live in the user's data folder.
+// `cebridge sync`: two-way sync of the phone's contacts and calendar with PC folders or
+// a server's CardDAV/CalDAV collections (the core's sync.h); the pairs and their state
+// live in the user's data folder.
 #include <filesystem>
 #include <memory>
 
@@ -8,6 +9,7 @@
 #include "progress.h"
 #if defined(CEBRIDGE_HAVE_SYNC)
 #include "sync.h"
+#include "sync_dav.h"
 #endif
 
 namespace host {
@@ -17,6 +19,7 @@ namespace {
 
 struct SyncArguments {
     std::string name, contacts, calendar, conflict = "keep-both";
+    std::string user, passwordFile, caFile;
     SyncOptions options;
 };
 
@@ -26,30 +29,59 @@ int OpenState(Context &context, SyncState &state) {
     return state.Open(DefaultSyncStatePath(), &error) ? kExitOk : context.FailLocal("sync: " + error);
 }
 
-std::string Absolute(const std::string &folder) {
+// A pair as `sync add` and `sync list` give it in JSON (no password: it is never stored).
+nlohmann::json PairJson(const SyncPair &pair) {
+    return {{"pair", pair.name},    {"contacts", pair.contacts}, {"calendar", pair.calendar},
+            {"phone", pair.phone},  {"user", pair.user},         {"passwordFile", pair.passwordFile},
+            {"caFile", pair.caFile}};
+}
+
+// A folder that exists, or a collection's URL without a user or password in it.
+int CheckPlace(Context &context, const std::string &place) {
+    if (IsCollectionUrl(place)) {
+        const std::string problem = CollectionUrlProblem(place);
+        return problem.empty() ? kExitOk : context.FailUsage("sync add: " + place + ": " + problem);
+    }
+    std::error_code error;
+    if (!place.empty() && !std::filesystem::is_directory(LocalPath(place), error))
+        return context.FailLocal("sync add: " + place + ": no such folder");
+    return kExitOk;
+}
+
+// A collection's account: its user, and the password file checked now (mode 0600).
+int CheckAccount(Context &context, const SyncArguments &arguments) {
+    const bool collection = IsCollectionUrl(arguments.contacts) || IsCollectionUrl(arguments.calendar);
+    if (!collection && !(arguments.user.empty() && arguments.passwordFile.empty() && arguments.caFile.empty()))
+        return context.FailUsage("sync add: --user, --password-file and --ca-file are for a collection's URL");
+    if (collection && arguments.user.empty()) return context.FailUsage("sync add: a collection's URL needs --user");
+    std::string password, error;
+    if (!arguments.passwordFile.empty() && !ReadSyncPassword(arguments.passwordFile, &password, &error))
+        return context.FailLocal("sync add: " + error);
+    return kExitOk;
+}
+
+std::string Absolute(const std::string &place) {
+    if (place.empty() || IsCollectionUrl(place)) return place;
     std::error_code ignored;
-    return std::filesystem::absolute(LocalPath(folder), ignored).string();
+    return std::filesystem::absolute(LocalPath(place), ignored).string();
 }
 
 int CmdSyncAdd(Context &context, const SyncArguments &arguments) {
     if (arguments.contacts.empty() && arguments.calendar.empty())
-        return context.FailUsage("sync add: name --contacts DIR, --calendar DIR or both");
-    for (const std::string &folder : {arguments.contacts, arguments.calendar}) {
-        std::error_code error;
-        if (!folder.empty() && !std::filesystem::is_directory(LocalPath(folder), error))
-            return context.FailLocal("sync add: " + folder + ": no such folder");
-    }
+        return context.FailUsage("sync add: name --contacts DIR|URL, --calendar DIR|URL or both");
+    for (const std::string &place : {arguments.contacts, arguments.calendar})
+        if (int code = CheckPlace(context, place)) return code;
+    if (int code = CheckAccount(context, arguments)) return code;
     SyncState state;
     if (int code = OpenState(context, state)) return code;
     SyncPair pair;
     bool found = false;
     if (!state.LoadPair(arguments.name, &pair, &found)) return context.FailLocal("sync add: " + state.Error());
     if (found) return context.FailUsage("sync add: a pair named " + arguments.name + " exists (sync rm it first)");
-    pair = {arguments.name, arguments.contacts.empty() ? "" : Absolute(arguments.contacts),
-            arguments.calendar.empty() ? "" : Absolute(arguments.calendar), ""};
+    pair = {arguments.name, Absolute(arguments.contacts),     Absolute(arguments.calendar), "",
+            arguments.user, Absolute(arguments.passwordFile), Absolute(arguments.caFile)};
     if (!state.SavePair(pair)) return context.FailLocal("sync add: " + state.Error());
-    context.Emit("added sync pair " + pair.name + "\n",
-                 {{"pair", pair.name}, {"contacts", pair.contacts}, {"calendar", pair.calendar}});
+    context.Emit("added sync pair " + pair.name + "\n", PairJson(pair));
     return kExitOk;
 }
 
@@ -61,11 +93,14 @@ int CmdSyncList(Context &context) {
     std::string text;
     nlohmann::json list = nlohmann::json::array();
     for (const SyncPair &pair : pairs) {
-        text += pair.name + "\n" + (pair.contacts.empty() ? "" : "  contacts  " + pair.contacts + "\n") +
-                (pair.calendar.empty() ? "" : "  calendar  " + pair.calendar + "\n") + "  phone     " +
+        auto line = [](const char *label, const std::string &value) {
+            return value.empty() ? std::string() : "  " + std::string(label) + value + "\n";
+        };
+        text += pair.name + "\n" + line("contacts  ", pair.contacts) + line("calendar  ", pair.calendar) +
+                line("user      ", pair.user) + line("password  ", pair.passwordFile) +
+                line("CA file   ", pair.caFile) + "  phone     " +
                 (pair.phone.empty() ? "(not synced yet)" : pair.phone) + "\n";
-        list.push_back(
-            {{"pair", pair.name}, {"contacts", pair.contacts}, {"calendar", pair.calendar}, {"phone", pair.phone}});
+        list.push_back(PairJson(pair));
     }
     context.Emit(text, {{"pairs", list}});
     return kExitOk;
@@ -120,17 +155,24 @@ int CmdSync(Context &context, SyncArguments arguments) {
 }  // namespace
 
 void AddSyncCommand(CLI::App &app, Context &context, int &exitCode) {
-    CLI::App *sync = app.add_subcommand("sync", "two-way sync of contacts and calendar with PC folders");
+    CLI::App *sync = app.add_subcommand("sync", "two-way sync of contacts and calendar with PC folders or a server");
 #if defined(CEBRIDGE_HAVE_SYNC)
     auto arguments = std::make_shared<SyncArguments>();
     sync->add_option("NAME", arguments->name, "the pair to sync");
     sync->add_flag("--dry-run", arguments->options.dryRun, "print the plan, change nothing");
     sync->add_flag("--force", arguments->options.force, "delete even more than a quarter of a side's items");
     sync->add_option("--conflict", arguments->conflict, "changed on both sides: phone, pc or keep-both (default)");
-    CLI::App *add = sync->add_subcommand("add", "a new pair: the phone and PC folders of .vcf and .ics files");
+    CLI::App *add = sync->add_subcommand(
+        "add", "a new pair: the phone and PC folders of .vcf and .ics files or a server's collections");
     add->add_option("NAME", arguments->name, "the pair's name")->required();
-    add->add_option("--contacts", arguments->contacts, "the folder of contacts, one .vcf file each");
-    add->add_option("--calendar", arguments->calendar, "the folder of appointments, one .ics file each");
+    add->add_option("--contacts", arguments->contacts,
+                    "the folder of contacts, one .vcf file each, or an address book's http(s):// URL");
+    add->add_option("--calendar", arguments->calendar,
+                    "the folder of appointments, one .ics file each, or a calendar's http(s):// URL");
+    add->add_option("--user", arguments->user, "the user name on the collections' server");
+    add->add_option("--password-file", arguments->passwordFile,
+                    "a file of mode 0600 holding the password (else $CEBRIDGE_SYNC_PASSWORD)");
+    add->add_option("--ca-file", arguments->caFile, "certificates to trust for https (else the system's)");
     CLI::App *list = sync->add_subcommand("list", "the pairs");
     CLI::App *remove = sync->add_subcommand("rm", "forget a pair (its items stay on both sides)");
     remove->add_option("NAME", arguments->name, "the pair's name")->required();

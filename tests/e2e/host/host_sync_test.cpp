@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "host_fixture.h"
+#include "tests/e2e/hostcore/radicale_server.h"
 
 namespace {
 
@@ -79,6 +80,47 @@ TEST_F(HostCli, ASyncKilledMidwayConvergesOnTheRerun) {
     const nlohmann::json again = Json(Host({"--json", "sync", "p"}));
     EXPECT_TRUE(again["actions"].empty()) << again.dump();
     EXPECT_EQ(again["unchanged"], before + kPcCards);
+}
+
+// A pair of a server's collections: the password from a file of mode 0600 only, never
+// printed or stored; a wrong one is the server's refusal, exit 3.
+TEST_F(HostCli, SyncWithAServerTakesItsPasswordFromAPrivateFile) {
+    if (!RadicaleServer::Installed()) GTEST_SKIP() << "radicale is not installed (scripts/setup.sh installs it)";
+    RadicaleServer server;
+    ASSERT_TRUE(server.Ready()) << server.Log();
+    const std::filesystem::path file = m_home.path() / "password";
+    WriteFileText(file, std::string(RadicaleServer::kPassword) + "\n");
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                                           std::filesystem::perms::others_read);
+    const std::vector<std::string> add = {"sync",
+                                          "add",
+                                          "p",
+                                          "--contacts",
+                                          server.Url("contacts"),
+                                          "--calendar",
+                                          server.Url("calendar"),
+                                          "--user",
+                                          RadicaleServer::kUser};
+    std::vector<std::string> withFile = add;
+    withFile.insert(withFile.end(), {"--password-file", file.string()});
+    const HostRun loose = Host(withFile);
+    EXPECT_EQ(loose.exitCode, 3);
+    EXPECT_NE(loose.err.find("chmod 600"), std::string::npos) << loose.err;
+    EXPECT_EQ(Host({"sync", "add", "q", "--contacts", "http://u:pw@127.0.0.1/x/", "--user", "u"}).exitCode, 2);
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    ASSERT_EQ(Host(withFile).exitCode, 0);
+
+    const nlohmann::json done = Json(Host({"--json", "sync", "p"}));
+    EXPECT_GT(done["created"]["pc"].get<size_t>(), 0u) << done.dump(1);
+    const HostRun list = Host({"sync", "list"});
+    EXPECT_NE(list.out.find(server.Url("contacts")), std::string::npos) << list.out;
+    WriteFileText(file, "wrong\n");
+    const HostRun refused = Host({"sync", "p"});
+    EXPECT_EQ(refused.exitCode, 3);
+    EXPECT_NE(refused.err.find("HTTP 401"), std::string::npos) << refused.err;
+    const std::string state = ReadFileText(m_home.path() / "data" / "cebridge" / "sync.sqlite");
+    for (const std::string &text : {list.out, refused.out + refused.err, state, LogText()})
+        EXPECT_EQ(text.find(RadicaleServer::kPassword), std::string::npos);
 }
 
 }  // namespace
