@@ -193,9 +193,11 @@ struct HttpAnswer {
     bool tooLarge = false;
 };
 
+// One handle for a side's requests: its connection is kept open between them.
 struct DavSide::Http {
-    CURL *curl = curl_easy_init();
+    Http() : curl((InitLibraries(), curl_easy_init())) {}
     ~Http() { curl_easy_cleanup(curl); }
+    CURL *curl;
 };
 
 namespace {
@@ -235,7 +237,6 @@ std::string CollectionUrlProblem(const std::string &url) {
 
 DavSide::DavSide(const std::string &url, DavAccount account, SyncKind kind)
     : m_account(std::move(account)), m_kind(kind), m_http(std::make_unique<Http>()) {
-    InitLibraries();
     Url parsed(curl_url(), curl_url_cleanup);
     m_error = CollectionUrlProblem(url);
     if (m_error.empty() && curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) == CURLUE_OK) {

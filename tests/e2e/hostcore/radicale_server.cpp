@@ -13,8 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <thread>
-
-#include "tests/e2e/host/host_fixture.h"
+#include <vector>
 
 namespace {
 
@@ -40,6 +39,17 @@ int FreePort() {
         port = ntohs(address.sin_port);
     close(socket);
     return port;
+}
+
+// `words` as one sh command line, each word quoted.
+std::string Quoted(const std::vector<std::string> &words) {
+    std::string line;
+    for (const std::string &word : words) {
+        line += " '";
+        for (char c : word) line += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        line += '\'';
+    }
+    return line;
 }
 
 bool Listening(int port) {
@@ -107,7 +117,7 @@ int RadicaleServer::Request(const std::string &method, const std::string &url, c
         "try:\n    print(urllib.request.urlopen(request).status)\n"
         "except urllib.error.HTTPError as error:\n    print(error.code)\n";
     const std::string command =
-        ShellCommand({"/usr/bin/python3", "-c", code, method, url, kUser, kPassword, file.string()}) + " 2>&1";
+        Quoted({"/usr/bin/python3", "-c", code, method, url, kUser, kPassword, file.string()}) + " 2>&1";
     std::string out;
     if (FILE *pipe = popen(command.c_str(), "r")) {
         char buffer[256];
