@@ -29,13 +29,6 @@ int OpenState(Context &context, SyncState &state) {
     return state.Open(DefaultSyncStatePath(), &error) ? kExitOk : context.FailLocal("sync: " + error);
 }
 
-// A pair as `sync add` and `sync list` give it in JSON (no password: it is never stored).
-nlohmann::json PairJson(const SyncPair &pair) {
-    return {{"pair", pair.name},    {"contacts", pair.contacts}, {"calendar", pair.calendar},
-            {"phone", pair.phone},  {"user", pair.user},         {"passwordFile", pair.passwordFile},
-            {"caFile", pair.caFile}};
-}
-
 // A folder that exists, or a collection's URL without a user or password in it.
 int CheckPlace(Context &context, const std::string &place) {
     if (IsCollectionUrl(place)) {
@@ -81,7 +74,7 @@ int CmdSyncAdd(Context &context, const SyncArguments &arguments) {
     pair = {arguments.name, Absolute(arguments.contacts),     Absolute(arguments.calendar), "",
             arguments.user, Absolute(arguments.passwordFile), Absolute(arguments.caFile)};
     if (!state.SavePair(pair)) return context.FailLocal("sync add: " + state.Error());
-    context.Emit("added sync pair " + pair.name + "\n", PairJson(pair));
+    context.Emit("added sync pair " + pair.name + "\n", SyncPairJson(pair));
     return kExitOk;
 }
 
@@ -100,7 +93,7 @@ int CmdSyncList(Context &context) {
                 line("user      ", pair.user) + line("password  ", pair.passwordFile) +
                 line("CA file   ", pair.caFile) + "  phone     " +
                 (pair.phone.empty() ? "(not synced yet)" : pair.phone) + "\n";
-        list.push_back(PairJson(pair));
+        list.push_back(SyncPairJson(pair));
     }
     context.Emit(text, {{"pairs", list}});
     return kExitOk;

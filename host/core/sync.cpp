@@ -356,6 +356,12 @@ bool ParseConflictPolicy(const std::string &name, ConflictPolicy *policy) {
     return false;
 }
 
+nlohmann::json SyncPairJson(const SyncPair &pair) {
+    return {{"pair", pair.name},    {"contacts", pair.contacts}, {"calendar", pair.calendar},
+            {"phone", pair.phone},  {"user", pair.user},         {"passwordFile", pair.passwordFile},
+            {"caFile", pair.caFile}};
+}
+
 nlohmann::json SyncReportJson(const SyncReport &report) {
     nlohmann::json actions = nlohmann::json::array();
     for (const SyncAction &done : report.actions)

@@ -60,6 +60,9 @@ struct SyncReport {
 // {"pair", "dryRun", "conflict", "unchanged", "conflicts", "deletionsHeld",
 //  "created": {"phone", "pc"}, "updated": {...}, "deleted": {...}, "actions": [...], "notes": [...]}
 nlohmann::json SyncReportJson(const SyncReport &report);
+// A pair as `sync add`, `sync list` and serve give it: {"pair", "contacts", "calendar",
+// "phone", "user", "passwordFile", "caFile"} (no password: it is never stored).
+nlohmann::json SyncPairJson(const SyncPair &pair);
 
 // The phone as a pair remembers it: maker, model and number.
 Outcome PhoneIdentity(PhoneSession &session, std::string *identity);

@@ -539,11 +539,7 @@ private:
             if (!state.Open(DefaultSyncStatePath(), &error) || !state.Pairs(&pairs))
                 return ReplyFailure(response, "sync list", SyncStateFailure(state, error));
             nlohmann::json list = nlohmann::json::array();
-            for (const SyncPair &pair : pairs)
-                list.push_back({{"pair", pair.name},
-                                {"contacts", pair.contacts},
-                                {"calendar", pair.calendar},
-                                {"phone", pair.phone}});
+            for (const SyncPair &pair : pairs) list.push_back(SyncPairJson(pair));
             web::SendJson(response, 200, {{"pairs", list}});
         });
         http.Post(R"(/api/sync/([^/]+))", [this](const httplib::Request &request, httplib::Response &response) {

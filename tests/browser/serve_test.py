@@ -284,7 +284,8 @@ class ApiTest(unittest.TestCase):
         folder = self.server.sync_pair(('pc.vcf', 'Pc;Only'))
         status, listing = self.server.json('GET', '/api/sync')
         self.assertEqual((status, listing['pairs']),
-                         (200, [{'pair': 'home', 'contacts': folder, 'calendar': '', 'phone': ''}]))
+                         (200, [{'pair': 'home', 'contacts': folder, 'calendar': '', 'phone': '',
+                                 'user': '', 'passwordFile': '', 'caFile': ''}]))
         on_phone = self.contact_titles()
         status, preview = self.server.json('POST', '/api/sync/home?dryRun=true')
         self.assertEqual((status, preview['dryRun'], preview['created']),
