@@ -204,18 +204,21 @@ TEST_F(HostCoreSync, MassDeletionsWaitForForce) {
     EXPECT_TRUE(PhoneNames().empty());
 }
 
+// Sets the session's cancel flag once `steps` items are done.
+struct CancelAfter : host::ItemSink {
+    CancelAfter(std::atomic<bool> &flag, int steps) : flag(flag), left(steps) {}
+    void Step() override {
+        if (--left == 0) flag = true;
+    }
+    std::atomic<bool> &flag;
+    int left;
+};
+
 // A sync cancelled after N items, then run again, ends with every item once on each side.
 class HostCoreSyncCancel : public HostCoreSync, public ::testing::WithParamInterface<int> {};
 
 TEST_P(HostCoreSyncCancel, ARerunConverges) {
-    struct CancelAfter : host::ItemSink {
-        CancelAfter(std::atomic<bool> &flag, int steps) : flag(flag), left(steps) {}
-        void Step() override {
-            if (--left == 0) flag = true;
-        }
-        std::atomic<bool> &flag;
-        int left;
-    } cancel(m_interrupted, GetParam());
+    CancelAfter cancel(m_interrupted, GetParam());
     for (const char *name : {"One", "Two", "Three"})
         WriteFileText(Contacts() / (std::string(name) + ".vcf"), SyncCard("Pc", name));
     host::Outcome outcome;
@@ -385,14 +388,7 @@ TEST_F(HostCoreDavSync, AChangeOnTheServerDuringTheSyncIsNotOverwritten) {
 
 // Deleting everything on the server waits for force; a cancelled sync converges on rerun.
 TEST_F(HostCoreDavSync, MassDeletionsWaitAndACancelledSyncConverges) {
-    struct CancelAfter : host::ItemSink {
-        CancelAfter(std::atomic<bool> &flag, int steps) : flag(flag), left(steps) {}
-        void Step() override {
-            if (--left == 0) flag = true;
-        }
-        std::atomic<bool> &flag;
-        int left;
-    } cancel(m_interrupted, 2);
+    CancelAfter cancel(m_interrupted, 2);
     for (const char *name : {"One", "Two", "Three"})
         Put(std::string(name) + ".vcf", SyncCard("Pc", name, std::string("UID:") + name + "\r\n"));
     host::Outcome outcome;
