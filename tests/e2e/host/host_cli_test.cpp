@@ -280,8 +280,13 @@ int InterruptedHost(const std::vector<std::string> &args, const fs::path &err) {
 }
 
 TEST_F(HostCli, CtrlCDuringATransferAbortsLeavesNoPartialFileAndExitsWithFour) {
+    // Each chunk takes a while on the phone, so that the signal comes mid-transfer.
+    m_phone.EditDevice([](nlohmann::json &device) {
+        for (const char *operation : {"CeReadFile", "CeWriteFile"})
+            device["faults"].push_back({{"operation", operation}, {"persistent", true}, {"delayMs", 20}});
+    });
     fs::path local = m_home.path() / "huge.bin";
-    WriteFileText(local, RandomBytes(48 * 1024 * 1024));
+    WriteFileText(local, RandomBytes(8 * 1024 * 1024));
     fs::path err = m_home.path() / "abort.err";
     EXPECT_EQ(InterruptedHost({"put", local.string(), "/Storage Card/huge.bin"}, err), 4) << ReadFileText(err);
     const std::string log = LogText();
