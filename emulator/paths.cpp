@@ -67,6 +67,11 @@ public:
         return item;
     }
 
+    static std::u16string Folded(std::u16string name) {
+        for (char16_t &c : name) c = FoldCase(c);
+        return name;
+    }
+
 private:
     using Key = std::pair<fs::path, std::u16string>;
     struct Match {
@@ -74,11 +79,6 @@ private:
         fs::path item;
     };
     static constexpr size_t kMaxMatches = 4096;
-
-    static std::u16string Folded(std::u16string name) {
-        for (char16_t &c : name) c = FoldCase(c);
-        return name;
-    }
 
     std::mutex m_lock;
     std::map<Key, Match> m_matches;
@@ -115,6 +115,52 @@ bool MatchFrom(const std::u16string &pattern, const std::u16string &name) {
     }
     while (p < pattern.size() && pattern[p] == u'*') ++p;
     return p == pattern.size();
+}
+
+// Folders already resolved, by image and folded device path: the plug-in names the
+// same few folders on every call, and a folder taken again costs one stat instead of
+// a walk of lookups from the root.
+class ResolvedFolders {
+public:
+    std::optional<fs::path> Find(const std::u16string &key) {
+        std::optional<fs::path> folder;
+        {
+            std::lock_guard guard(m_lock);
+            const auto found = m_folders.find(key);
+            if (found != m_folders.end()) folder = found->second;
+        }
+        if (folder && !IsFolder(*folder)) folder.reset();
+        return folder;
+    }
+    void Remember(const std::u16string &key, const fs::path &folder) {
+        std::lock_guard guard(m_lock);
+        if (m_folders.size() >= kMaxFolders) m_folders.clear();
+        m_folders[key] = folder;
+    }
+
+private:
+    static constexpr size_t kMaxFolders = 4096;
+    std::mutex m_lock;
+    std::map<std::u16string, fs::path> m_folders;
+};
+
+// The host folder of the first `count` parts; fails with "path not found" when one of
+// them is missing or no folder.
+fs::path ResolveFolder(const std::vector<std::u16string> &parts, size_t count) {
+    const fs::path root = FsRoot();
+    if (count == 0) return root;
+    std::u16string key = Utf16(PathText(root));
+    for (size_t i = 0; i < count; ++i) key += u'\\' + CaseMatches::Folded(parts[i]);
+    static ResolvedFolders resolved;
+    if (std::optional<fs::path> known = resolved.Find(key)) return *known;
+    fs::path current = root;
+    for (size_t i = 0; i < count; ++i) {
+        const std::optional<fs::path> child = FindChild(current, parts[i]);
+        if (!child || !IsFolder(*child)) Fail(CE_ERROR_PATH_NOT_FOUND);
+        current = *child;
+    }
+    resolved.Remember(key, current);
+    return current;
 }
 
 }  // namespace
@@ -165,27 +211,13 @@ DevicePath ParseDevicePath(const std::u16string &text) {
 }
 
 std::optional<fs::path> ResolveExisting(const DevicePath &path) {
-    fs::path current = FsRoot();
-    for (size_t i = 0; i < path.parts.size(); ++i) {
-        const bool last = i + 1 == path.parts.size();
-        const std::optional<fs::path> child = FindChild(current, path.parts[i]);
-        if (!child) {
-            if (last) return std::nullopt;
-            Fail(CE_ERROR_PATH_NOT_FOUND);
-        }
-        if (!last && !IsFolder(*child)) Fail(CE_ERROR_PATH_NOT_FOUND);
-        current = *child;
-    }
-    return current;
+    if (path.parts.empty()) return FsRoot();
+    return FindChild(ResolveFolder(path.parts, path.parts.size() - 1), path.parts.back());
 }
 
 fs::path ResolveParent(const DevicePath &path) {
     if (path.parts.empty()) Fail(CE_ERROR_PATH_NOT_FOUND);
-    DevicePath parent = path;
-    parent.parts.pop_back();
-    const std::optional<fs::path> folder = ResolveExisting(parent);
-    if (!folder || !IsFolder(*folder)) Fail(CE_ERROR_PATH_NOT_FOUND);
-    return *folder;
+    return ResolveFolder(path.parts, path.parts.size() - 1);
 }
 
 }  // namespace ceemu
