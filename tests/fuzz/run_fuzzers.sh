@@ -2,16 +2,18 @@
 # The fuzz stage of the test command: builds every fuzz target (the fuzz preset, into
 # build/fuzz-clang/fuzzers/) and runs each from its committed seeds for a bounded time. A crash, leak, hang or
 # sanitizer report fails the stage; the report's end and the input, in hex, are printed.
-#   CEBRIDGE_FUZZ_SECONDS   seconds per target (default 75: about ten minutes in all)
+#   CEBRIDGE_FUZZ_SECONDS   seconds per target (default 40; the targets run as many at
+#                           once as CEBRIDGE_JOBS says, 2 by default: about three minutes)
 #   CEBRIDGE_FUZZ_TARGETS   the targets to run (default: every tests/fuzz/*_fuzz.cpp)
 # The emulator's target serves a throw-away copy of the demo phone.
 set -uo pipefail
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 cd "${source_dir}"
 build_dir=build/fuzz-clang
-seconds=${CEBRIDGE_FUZZ_SECONDS:-75}
+seconds=${CEBRIDGE_FUZZ_SECONDS:-40}
+jobs=${CEBRIDGE_JOBS:-2}
 
-cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j "${CEBRIDGE_JOBS:-2}" || exit 1
+cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j "${jobs}" || exit 1
 
 seed_folders() {
   case "$1" in
@@ -33,16 +35,15 @@ print_findings() {
   done
 }
 
-targets=${CEBRIDGE_FUZZ_TARGETS:-$(for f in tests/fuzz/*_fuzz.cpp; do basename "$f" _fuzz.cpp; done)}
-failed=()
-for target in ${targets}; do
-  corpus="${build_dir}/corpus/${target}"
-  artifacts="${build_dir}/artifacts/${target}"
-  log="${build_dir}/logs/${target}.log"
+# Fuzzes one target; its one-line result (and a finding's report) on stdout, and a
+# nonzero exit when it found something.
+fuzz_one() {
+  local target=$1
+  local corpus="${build_dir}/corpus/${target}" artifacts="${build_dir}/artifacts/${target}"
+  local log="${build_dir}/logs/${target}.log" phone="" runs status
   rm -rf "${artifacts}"
   mkdir -p "${corpus}" "${artifacts}" "$(dirname "${log}")"
-  environment=()
-  options=()
+  local environment=() options=()
   if [ "${target}" = emulator_tobrann ]; then
     phone=$(mktemp -d)
     cp -r data/phones/demo/. "${phone}"
@@ -57,16 +58,30 @@ for target in ${targets}; do
       -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix="${artifacts}/" \
       "${corpus}" $(seed_folders "${target}") > "${log}" 2>&1
   status=$?
-  [ "${target}" = emulator_tobrann ] && rm -rf "${phone}"
+  [ -n "${phone}" ] && rm -rf "${phone}"
   runs=$(awk '/stat::number_of_executed_units/ {print $2}' "${log}" | tail -n 1)
   if [ "${status}" -ne 0 ] || compgen -G "${artifacts}/*" >/dev/null; then
     echo "fuzz ${target}: FAILED after ${runs:-?} runs (exit ${status}); log: ${log}"
     print_findings "${artifacts}" "${log}"
-    failed+=("${target}")
-  else
-    echo "fuzz ${target}: ${runs} runs in ${seconds} s, no finding"
+    return 1
   fi
+  echo "fuzz ${target}: ${runs} runs in ${seconds} s, no finding"
+}
+
+# shellcheck disable=SC2206  # one word per target
+targets=(${CEBRIDGE_FUZZ_TARGETS:-$(for f in tests/fuzz/*_fuzz.cpp; do basename "$f" _fuzz.cpp; done)})
+results=$(mktemp -d)
+for target in "${targets[@]}"; do
+  while [ "$(jobs -rp | wc -l)" -ge "${jobs}" ]; do wait -n; done
+  { fuzz_one "${target}" > "${results}/${target}" || touch "${results}/${target}.failed"; } &
 done
+wait
+failed=()
+for target in "${targets[@]}"; do
+  cat "${results}/${target}"
+  [ -e "${results}/${target}.failed" ] && failed+=("${target}")
+done
+rm -rf "${results}"
 
 if [ "${#failed[@]}" -gt 0 ]; then
   echo "fuzz: findings in ${failed[*]}"
