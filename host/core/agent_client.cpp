@@ -198,7 +198,11 @@ bool AgentClient::TakeFor(uint32_t tid, Answer *answer, std::chrono::millisecond
 
 Answer AgentClient::Exchange(const Request &request, std::chrono::milliseconds idleTimeout, const ProgressFn &progress,
                              const std::atomic<bool> *interrupted) {
-    const uint32_t tid = Send(request);
+    return Await(Send(request), idleTimeout, progress, interrupted);
+}
+
+Answer AgentClient::Await(uint32_t tid, std::chrono::milliseconds idleTimeout, const ProgressFn &progress,
+                          const std::atomic<bool> *interrupted) {
     const auto slice = kProgressWake;
     auto lastActivity = std::chrono::steady_clock::now();
     for (;;) {

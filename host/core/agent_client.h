@@ -71,6 +71,15 @@ public:
     Answer Exchange(const Request &request, std::chrono::milliseconds idleTimeout, const ProgressFn &progress = {},
                     const std::atomic<bool> *interrupted = nullptr);
 
+    // Exchange in two halves, for a request sent while an earlier one is still under
+    // way (the plug-in serves requests one at a time, in arrival order): Send returns
+    // the request's tid, Await waits for that tid's final answer as Exchange does.
+    uint32_t Send(const Request &request);
+    Answer Await(uint32_t tid, std::chrono::milliseconds idleTimeout, const ProgressFn &progress = {},
+                 const std::atomic<bool> *interrupted = nullptr);
+    // Forgets the packets that came for `tid` (a request no longer waited for).
+    void DropAnswersFor(uint32_t tid);
+
     // Sends CMD_ABORT; its answer comes back before this returns.
     Answer Abort();
 
@@ -80,9 +89,7 @@ public:
 private:
     static int32_t CEBRIDGE_CALL Callback(uint32_t event, AgentPacket *packet, uint32_t reserved);
     void Accept(const AgentPacket &packet);
-    uint32_t Send(const Request &request);
     bool TakeFor(uint32_t tid, Answer *answer, std::chrono::milliseconds wait);
-    void DropAnswersFor(uint32_t tid);
 
     void *m_library = nullptr;
     SE_InitializeFn m_initialize = nullptr;

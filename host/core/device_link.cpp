@@ -380,9 +380,24 @@ Outcome DeviceLink::ListFolder(std::vector<FolderEntry> *entries) {
 }
 
 Outcome DeviceLink::Download(const std::string &name, const std::string &localPath, const ProgressFn &progress) {
-    Request request =
-        MakeRequest(CMD_GET, SUB_GET_OBJECT, {{PAR_TYPE, kFile}, {PAR_APP_ID, name}, {PAR_APP_FILEPATH, localPath}});
-    return FromAnswer(Exchange(request, kRequestSeconds, progress), "download");
+    return FinishDownload(SendDownload(name, localPath), progress);
+}
+
+uint32_t DeviceLink::SendDownload(const std::string &name, const std::string &localPath) {
+    return m_client.Send(
+        MakeRequest(CMD_GET, SUB_GET_OBJECT, {{PAR_TYPE, kFile}, {PAR_APP_ID, name}, {PAR_APP_FILEPATH, localPath}}));
+}
+
+Outcome DeviceLink::FinishDownload(uint32_t tid, const ProgressFn &progress) {
+    return FromAnswer(m_client.Await(tid, std::chrono::seconds(kRequestSeconds), progress, &m_interrupted), "download");
+}
+
+void DeviceLink::SettleDownload(uint32_t tid) {
+    // The plug-in answers in arrival order, so a request sent after the download is
+    // answered after it; CONNECT touches nothing on the phone. Waited for also after
+    // Ctrl-C: the file must not be written once the run has ended.
+    m_client.Exchange(MakeRequest(CMD_CONNECT, 0), std::chrono::seconds(kRequestSeconds));
+    m_client.DropAnswersFor(tid);
 }
 
 Outcome DeviceLink::Upload(const std::string &localPath, const std::string &name, const ProgressFn &progress) {

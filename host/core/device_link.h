@@ -124,6 +124,13 @@ public:
     Outcome EnterFolder(const std::vector<std::string> &folders, std::vector<FolderEntry> *listing = nullptr);
     Outcome ListFolder(std::vector<FolderEntry> *entries);
     Outcome Download(const std::string &name, const std::string &localPath, const ProgressFn &progress);
+    // A download sent ahead, to run on the phone while the PC finishes the one before
+    // it. Its outcome is taken with FinishDownload, or it is let go with SettleDownload.
+    uint32_t SendDownload(const std::string &name, const std::string &localPath);
+    Outcome FinishDownload(uint32_t tid, const ProgressFn &progress);
+    // Once this returns, the plug-in has run the download or dropped it (an abort
+    // drops what waits in its queue), and writes its file no more.
+    void SettleDownload(uint32_t tid);
     Outcome Upload(const std::string &localPath, const std::string &name, const ProgressFn &progress);
     Outcome RemoveFile(const std::string &name);
     // Deletes what a failed or interrupted upload left, also after Ctrl-C.

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "appointment_time.h"
 #include "encoding.h"
@@ -50,28 +51,56 @@ CopyResult LocalFailure(CopyResult result, const std::string &message, ErrorKind
 
 }  // namespace
 
-Outcome DownloadByPhoneName(DeviceLink &link, const std::string &listed, const std::string &localPath,
-                            const ProgressFn &progress) {
-    Outcome outcome = link.Download(listed, localPath, progress);
-    if (outcome.ok || outcome.status != ST_BAD_PARAMETER || link.Interrupted()) return outcome;
+namespace {
+
+// After the listed name was refused as a bad parameter, the phone's own name is
+// looked up and tried (the listing may have said the name another way).
+Outcome RetryUnderPhoneName(DeviceLink &link, const std::string &listed, const std::string &localPath,
+                            const ProgressFn &progress, Outcome first) {
+    if (first.ok || first.status != ST_BAD_PARAMETER || link.Interrupted()) return first;
     std::string phoneName;
     Outcome named = link.PhoneName(listed, &phoneName);
-    if (!named.ok) return named.nameLost ? named : outcome;
-    return phoneName == listed ? outcome : link.Download(phoneName, localPath, progress);
+    if (!named.ok) return named.nameLost ? named : first;
+    return phoneName == listed ? first : link.Download(phoneName, localPath, progress);
+}
+
+}  // namespace
+
+Outcome DownloadByPhoneName(DeviceLink &link, const std::string &listed, const std::string &localPath,
+                            const ProgressFn &progress) {
+    return RetryUnderPhoneName(link, listed, localPath, progress, link.Download(listed, localPath, progress));
 }
 
 namespace {
 
-// Downloads one file of the current phone folder to `local`, whose PC folder exists.
-CopyResult DownloadOne(DeviceLink &link, const PlannedDownload &item, bool keepTimes, TransferSink &sink,
-                       SharedPrivateFolder &privateFolder, CopyResult result) {
+// A download of the current phone folder whose request is on its way to the plug-in.
+struct SentDownload {
+    const PlannedDownload *item = nullptr;
+    std::unique_ptr<DownloadTarget> target = std::make_unique<DownloadTarget>();
+    uint32_t tid = 0;
+};
+
+// Makes the item's temporary (its PC folder exists) and sends its request; null with
+// *error when the temporary cannot be made.
+std::optional<SentDownload> SendDownload(DeviceLink &link, const PlannedDownload &item,
+                                         SharedPrivateFolder &privateFolder, std::string *error) {
+    SentDownload sent;
+    sent.item = &item;
+    if (!sent.target->Prepare(item.local, DeviceToTerminal(item.source.entry.name), error, &privateFolder))
+        return std::nullopt;
+    sent.tid = link.SendDownload(item.source.entry.name, sent.target->TemporaryForPlugin());
+    return sent;
+}
+
+// Takes the answer of a sent download and puts the file in place.
+CopyResult FinishDownload(DeviceLink &link, SentDownload &sent, bool keepTimes, TransferSink &sink, CopyResult result) {
+    const PlannedDownload &item = *sent.item;
+    DownloadTarget &target = *sent.target;
     std::string error;
-    DownloadTarget target;
-    if (!target.Prepare(item.local, DeviceToTerminal(item.source.entry.name), &error, &privateFolder))
-        return LocalFailure(result, error);
     sink.StartFile(DeviceToTerminal(item.source.entry.name));
-    result.outcome = DownloadByPhoneName(link, item.source.entry.name, target.TemporaryForPlugin(),
-                                         [&](uint64_t bytes) { sink.Add(bytes); });
+    const ProgressFn progress = [&](uint64_t bytes) { sink.Add(bytes); };
+    result.outcome = RetryUnderPhoneName(link, item.source.entry.name, target.TemporaryForPlugin(), progress,
+                                         link.FinishDownload(sent.tid, progress));
     if (result.outcome.nameLost) {  // left out with the reason; the others still come
         result.skipped.push_back(ShownPath(item.source.Path()) + ": " + DeviceToTerminal(result.outcome.message));
         result.outcome = Outcome::Ok();
@@ -262,6 +291,11 @@ std::string LocalPathFor(const std::string &folder, const std::vector<std::strin
 
 std::string ShownPath(const std::vector<std::string> &parts) { return DeviceToTerminal(JoinDevicePath(parts)); }
 
+// Files up to this size are sent ahead: the phone copies one while the PC puts the one
+// before it in place. (A file sent ahead still runs after Ctrl-C when the plug-in has
+// already taken it; its copy is dropped, and a small one keeps that wait short.)
+constexpr uint64_t kSentAheadMaxBytes = 256 * 1024;
+
 CopyResult DownloadFiles(DeviceLink &link, std::vector<PlannedDownload> plan, bool keepTimes, TransferSink &sink) {
     CopyResult result;
     std::erase_if(plan, [&](const PlannedDownload &item) {
@@ -281,24 +315,48 @@ CopyResult DownloadFiles(DeviceLink &link, std::vector<PlannedDownload> plan, bo
     const std::vector<std::string> *current = nullptr;
     fs::path made;  // the PC folder last made
     SharedPrivateFolder privateFolder;
-    for (const PlannedDownload &item : plan) {
-        if (!current || *current != item.source.folder) {
-            result.outcome = link.EnterFolder(item.source.folder);
-            if (!result.outcome.ok) break;
-            current = &item.source.folder;
-        }
-        if (fs::path folder = LocalPath(item.local).parent_path(); folder != made) {
-            std::error_code failure;
-            fs::create_directories(folder, failure);
-            if (failure) {
-                result = LocalFailure(std::move(result), folder.string() + ": " + failure.message());
+    std::optional<SentDownload> ahead;  // the next item's download, already sent
+    // Whether the item after `index` may be sent before `index` is finished.
+    auto mayGoAhead = [&](size_t index) {
+        if (index + 1 >= plan.size() || link.Interrupted()) return false;
+        const PlannedDownload &next = plan[index + 1];
+        return next.source.folder == plan[index].source.folder && next.source.Size() <= kSentAheadMaxBytes &&
+               LocalPath(next.local).parent_path() == made;
+    };
+    for (size_t index = 0; index < plan.size(); ++index) {
+        const PlannedDownload &item = plan[index];
+        std::optional<SentDownload> sent = std::move(ahead);
+        ahead.reset();
+        if (!sent) {
+            if (!current || *current != item.source.folder) {
+                result.outcome = link.EnterFolder(item.source.folder);
+                if (!result.outcome.ok) break;
+                current = &item.source.folder;
+            }
+            if (fs::path folder = LocalPath(item.local).parent_path(); folder != made) {
+                std::error_code failure;
+                fs::create_directories(folder, failure);
+                if (failure) {
+                    result = LocalFailure(std::move(result), folder.string() + ": " + failure.message());
+                    break;
+                }
+                made = folder;
+            }
+            std::string error;
+            sent = SendDownload(link, item, privateFolder, &error);
+            if (!sent) {
+                result = LocalFailure(std::move(result), error);
                 break;
             }
-            made = folder;
         }
-        result = DownloadOne(link, item, keepTimes, sink, privateFolder, std::move(result));
+        if (mayGoAhead(index)) {
+            std::string ignored;  // (a temporary that cannot be made is said in its turn)
+            ahead = SendDownload(link, plan[index + 1], privateFolder, &ignored);
+        }
+        result = FinishDownload(link, *sent, keepTimes, sink, std::move(result));
         if (!result.outcome.ok) break;
     }
+    if (ahead) link.SettleDownload(ahead->tid);  // (its temporary goes with it)
     sink.Finish(result.outcome.ok);
     return result;
 }

@@ -331,7 +331,7 @@ bool DownloadTarget::Prepare(const std::string &typed, const std::string &fileNa
         if (reason != std::string::npos) *error = m_destination + error->substr(reason);
         return false;
     }
-    m_beside = (LocalPath(m_privateFolder) / "file").string();
+    m_beside = (LocalPath(m_privateFolder) / LocalPath(shared ? shared->NextFileName() : "file")).string();
     if (!PluginPcPath(m_beside).empty()) {
         m_temporary = m_beside;
         return true;

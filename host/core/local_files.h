@@ -42,9 +42,13 @@ public:
 
     // Ours, in `parent` (a new one when `parent` changes); false with *error.
     bool Beside(const std::string &parent, std::string *folder, std::string *error);
+    // A name of its own for each file written in it: a download may be sent ahead
+    // while the one before it is still in the folder.
+    std::string NextFileName() { return std::to_string(m_files++); }
 
 private:
     std::string m_parent, m_folder;
+    uint64_t m_files = 0;
 };
 
 // Where a download lands. The temporary is removed unless Commit succeeds.
@@ -58,7 +62,7 @@ public:
     // `typed`: a path, a folder (the phone's name is kept), "" (the current
     // folder) or "-" (standard output: on POSIX a FIFO the plug-in writes into, copied
     // out as the bytes arrive). Makes the temporary; false with *error.
-    // With `shared`, the file is written in its folder (one download at a time).
+    // With `shared`, the file is written in its folder.
     bool Prepare(const std::string &typed, const std::string &fileName, std::string *error,
                  SharedPrivateFolder *shared = nullptr);
     const std::string &TemporaryPath() const { return m_temporary; }

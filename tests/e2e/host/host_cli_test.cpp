@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <sstream>
 
 #if !defined(_WIN32)
 #include <fcntl.h>
@@ -301,6 +302,36 @@ TEST_F(HostCli, CtrlCDuringATransferAbortsLeavesNoPartialFileAndExitsWithFour) {
         << ReadFileText(err);
     EXPECT_EQ(ReadFileText(pc / "keep.bin"), "precious");
     EXPECT_EQ(std::distance(fs::directory_iterator(pc), fs::directory_iterator()), 1);
+}
+
+// The files of a tree are fetched one ahead of the other: after Ctrl-C the PC holds
+// exactly the files said to be done before the one under way, each whole, and
+// nothing of the file sent ahead.
+TEST_F(HostCli, CtrlCDuringAGetOfManyFilesLeavesExactlyTheWholeOnes) {
+    m_phone.EditDevice([](nlohmann::json &device) {
+        device["faults"].push_back({{"operation", "CeReadFile"}, {"persistent", true}, {"delayMs", 2}});
+    });
+    const fs::path source = m_phone.fs() / "My Documents" / "many";
+    fs::create_directories(source);
+    const size_t count = 300;
+    for (size_t i = 0; i < count; ++i) WriteFileText(source / ("f" + std::to_string(i)), RandomBytes(100 + i));
+    const fs::path pc = m_home.path() / "many", err = m_home.path() / "get.err";
+    EXPECT_EQ(InterruptedHost({"get", "-r", "/My Documents/many", pc.string()}, err), 4) << ReadFileText(err);
+
+    uint64_t underWay = 0;
+    std::istringstream events(ReadFileText(err));
+    for (std::string line; std::getline(events, line);) {
+        const nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
+        if (event.is_object() && event.value("event", "") == "failed") underWay = event["files"]["current"];
+    }
+    size_t whole = 0;
+    for (const auto &entry : fs::directory_iterator(pc)) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_EQ(ReadFileText(entry.path()), ReadFileText(source / name)) << name;
+        ++whole;
+    }
+    EXPECT_EQ(whole + 1, underWay);
+    EXPECT_LT(whole, count);
 }
 #endif
 
