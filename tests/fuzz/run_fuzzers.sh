@@ -2,15 +2,15 @@
 # The fuzz stage of the test command: builds every fuzz target (the fuzz preset, into
 # build/fuzz-clang/fuzzers/) and runs each from its committed seeds for a bounded time. A crash, leak, hang or
 # sanitizer report fails the stage; the report's end and the input, in hex, are printed.
-#   CEBRIDGE_FUZZ_SECONDS   seconds per target (default 40; the targets run as many at
-#                           once as CEBRIDGE_JOBS says, 2 by default: about three minutes)
+#   CEBRIDGE_FUZZ_SECONDS   seconds per target (default 30; the targets run as many at
+#                           once as CEBRIDGE_JOBS says, 2 by default: two minutes in all)
 #   CEBRIDGE_FUZZ_TARGETS   the targets to run (default: every tests/fuzz/*_fuzz.cpp)
 # The emulator's target serves a throw-away copy of the demo phone.
 set -uo pipefail
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 cd "${source_dir}"
 build_dir=build/fuzz-clang
-seconds=${CEBRIDGE_FUZZ_SECONDS:-40}
+seconds=${CEBRIDGE_FUZZ_SECONDS:-30}
 jobs=${CEBRIDGE_JOBS:-2}
 
 cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j "${jobs}" || exit 1
