@@ -49,10 +49,6 @@ CopyResult LocalFailure(CopyResult result, const std::string &message, ErrorKind
     return result;
 }
 
-}  // namespace
-
-namespace {
-
 // After the listed name was refused as a bad parameter, the phone's own name is
 // looked up and tried (the listing may have said the name another way).
 Outcome RetryUnderPhoneName(DeviceLink &link, const std::string &listed, const std::string &localPath,
@@ -82,8 +78,8 @@ struct SentDownload {
 
 // Makes the item's temporary (its PC folder exists) and sends its request; null with
 // *error when the temporary cannot be made.
-std::optional<SentDownload> SendDownload(DeviceLink &link, const PlannedDownload &item,
-                                         SharedPrivateFolder &privateFolder, std::string *error) {
+std::optional<SentDownload> SendItem(DeviceLink &link, const PlannedDownload &item, SharedPrivateFolder &privateFolder,
+                                     std::string *error) {
     SentDownload sent;
     sent.item = &item;
     if (!sent.target->Prepare(item.local, DeviceToTerminal(item.source.entry.name), error, &privateFolder))
@@ -93,7 +89,7 @@ std::optional<SentDownload> SendDownload(DeviceLink &link, const PlannedDownload
 }
 
 // Takes the answer of a sent download and puts the file in place.
-CopyResult FinishDownload(DeviceLink &link, SentDownload &sent, bool keepTimes, TransferSink &sink, CopyResult result) {
+CopyResult FinishItem(DeviceLink &link, SentDownload &sent, bool keepTimes, TransferSink &sink, CopyResult result) {
     const PlannedDownload &item = *sent.item;
     DownloadTarget &target = *sent.target;
     std::string error;
@@ -343,7 +339,7 @@ CopyResult DownloadFiles(DeviceLink &link, std::vector<PlannedDownload> plan, bo
                 made = folder;
             }
             std::string error;
-            sent = SendDownload(link, item, privateFolder, &error);
+            sent = SendItem(link, item, privateFolder, &error);
             if (!sent) {
                 result = LocalFailure(std::move(result), error);
                 break;
@@ -351,9 +347,9 @@ CopyResult DownloadFiles(DeviceLink &link, std::vector<PlannedDownload> plan, bo
         }
         if (mayGoAhead(index)) {
             std::string ignored;  // (a temporary that cannot be made is said in its turn)
-            ahead = SendDownload(link, plan[index + 1], privateFolder, &ignored);
+            ahead = SendItem(link, plan[index + 1], privateFolder, &ignored);
         }
-        result = FinishDownload(link, *sent, keepTimes, sink, std::move(result));
+        result = FinishItem(link, *sent, keepTimes, sink, std::move(result));
         if (!result.outcome.ok) break;
     }
     if (ahead) link.SettleDownload(ahead->tid);  // (its temporary goes with it)

@@ -37,18 +37,6 @@ void UnsetEnv(const char *name) {
 #endif
 }
 
-#if !defined(_WIN32)
-// The tests' folders go to memory where the machine has room there: the plug-in
-// writes its log through line by line, and on a busy disk each line waits for it,
-// which made the suites spend most of their time waiting.
-fs::path TestScratchBase() {
-    constexpr uintmax_t kRoomWanted = uintmax_t(2) << 30;
-    std::error_code error;
-    const fs::space_info memory = fs::space("/dev/shm", error);
-    return !error && memory.available >= kRoomWanted ? fs::path("/dev/shm") : fs::temp_directory_path();
-}
-#endif
-
 fs::path MakeUniqueFolder() {
 #if defined(_WIN32)
     static std::atomic<unsigned> counter{0};
@@ -61,7 +49,7 @@ fs::path MakeUniqueFolder() {
         if (error) return {};
     }
 #else
-    std::string pattern = (TestScratchBase() / "cebridge-test-XXXXXX").string();
+    std::string pattern = (ScratchBase() / "cebridge-test-XXXXXX").string();
     if (!mkdtemp(pattern.data())) return {};
     return pattern;
 #endif
@@ -106,6 +94,15 @@ std::string RegistryQuoted(const std::string &text) {
 }  // namespace
 
 // ---- TempDir, ScopedEnv -------------------------------------------------------------
+
+#if !defined(_WIN32)
+fs::path ScratchBase() {
+    constexpr uintmax_t kRoomWanted = uintmax_t(2) << 30;
+    std::error_code error;
+    const fs::space_info memory = fs::space("/dev/shm", error);
+    return !error && memory.available >= kRoomWanted ? fs::path("/dev/shm") : fs::temp_directory_path();
+}
+#endif
 
 TempDir::TempDir() : m_path(MakeUniqueFolder()) {
     if (m_path.empty()) ADD_FAILURE() << "cannot create a temporary folder";

@@ -23,7 +23,14 @@
 
 #include "support/windows_registry.h"
 
-// A fresh empty folder, removed with everything in it at the end.
+#if !defined(_WIN32)
+// Where the tests' folders go: memory (/dev/shm) where it has room, else the system's
+// temporary folder. The plug-in writes its log through line by line, and on a busy
+// disk each line waits for it.
+std::filesystem::path ScratchBase();
+#endif
+
+// A fresh empty folder (in ScratchBase), removed with everything in it at the end.
 class TempDir {
 public:
     TempDir();

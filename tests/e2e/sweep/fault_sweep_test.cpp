@@ -267,13 +267,12 @@ std::string CaseName(const RequestKind &kind, const FaultCase &fault) {
            (fault.persistent ? "persistent" : "once");
 }
 
-// TMPDIR on a memory file system, where the machine has one.
+// TMPDIR on a memory file system, where the machine has room there.
 std::unique_ptr<ScopedEnv> TempInMemory() {
 #if defined(_WIN32)
     return nullptr;
 #else
-    std::error_code error;
-    return fs::is_directory("/dev/shm", error) ? std::make_unique<ScopedEnv>("TMPDIR", "/dev/shm") : nullptr;
+    return std::make_unique<ScopedEnv>("TMPDIR", ScratchBase().string());
 #endif
 }
 
