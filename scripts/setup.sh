@@ -19,12 +19,24 @@ packages=(
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
 export DEBIAN_FRONTEND=noninteractive
 
+# A mirror in the middle of a sync serves indexes of the wrong size for a while
+# ("Mirror sync in progress?"); apt keeps what it did fetch, so try a few times and
+# then install from the indexes it has. Only a failed install stops the setup.
+apt_update() {
+  local try
+  for try in 1 2 3; do
+    $SUDO apt-get update -qq && return 0
+    [ "${try}" -lt 3 ] && sleep 20
+  done
+  echo "setup: apt-get update kept failing; installing from the package indexes apt has"
+}
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ "${#missing[@]}" -gt 0 ]; then
-  $SUDO apt-get update -qq
+  apt_update
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
@@ -37,13 +49,16 @@ fi
 
 # Where the kernel runs 32-bit programs, the real target (the 32-bit Windows DLL) runs
 # its suite under 32-bit wine, which Debian ships for the i386 architecture only.
-# Elsewhere wine32 could not start, so it is not installed.
+# Elsewhere wine32 could not start, so it is not installed. When the i386 indexes are
+# not to be had (a mirror mid-sync leaves i386 libraries a version behind amd64 ones),
+# the setup goes on without wine32 and the test command says which suites it skipped.
 if bash "$(dirname "$0")/probe32.sh" >/dev/null; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $SUDO dpkg --add-architecture i386
   fi
   if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
-    $SUDO apt-get update -qq
-    $SUDO apt-get install -y -qq --no-install-recommends wine32:i386
+    apt_update
+    $SUDO apt-get install -y -qq --no-install-recommends wine32:i386 ||
+      echo "setup: wine32 could not be installed; the 32-bit Windows suites cannot run"
   fi
 fi

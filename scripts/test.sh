@@ -34,6 +34,11 @@ bash scripts/setup.sh || { echo "setup: failed"; exit 1; }
 jobs=${CEBRIDGE_JOBS:-2}
 stages=(${CEBRIDGE_TEST_STAGES:-${CEBRIDGE_TEST_PRESETS:-format default asan tsan i686 release headers mingw-i686 mingw-i686-release mingw-x64 fuzz browser bench}})
 no_32bit_reason=$(bash scripts/probe32.sh)
+# The 32-bit Windows suites need wine32 as well, which the setup may have failed to get.
+no_wine32_reason=${no_32bit_reason}
+if [ -z "${no_wine32_reason}" ] && [ ! -x /usr/lib/wine/wine ]; then
+  no_wine32_reason="wine32 is not installed (the setup could not install it, see its output)"
+fi
 skip_reason=
 
 build_preset() {
@@ -80,11 +85,11 @@ run_stage() {
       cmake --preset release >/dev/null && cmake --build --preset release --target cebridge_headers -j "${jobs}"
       ;;
     mingw-i686)
-      if [ -n "${no_32bit_reason}" ]; then
+      if [ -n "${no_wine32_reason}" ]; then
         cmake --preset mingw-i686 >/dev/null &&
           cmake --build --preset mingw-i686 --target cebridge ceemu cebridge_host -j "${jobs}" &&
           check_windows_exports mingw-i686 || return 1
-        skip_reason="products built, exports checked; unit tests neither built nor run under wine32: ${no_32bit_reason}"
+        skip_reason="products built, exports checked; unit tests neither built nor run under wine32: ${no_wine32_reason}"
         return 0
       fi
       build_preset mingw-i686 && check_windows_exports mingw-i686 && run_under_wine mingw-i686 /usr/lib/wine/wine win32
@@ -94,8 +99,8 @@ run_stage() {
       build_preset mingw-i686-release && check_windows_exports mingw-i686-release &&
         cmake -DLIBRARY=build/mingw-i686-release/bin/cebridge.dll -DOBJDUMP=i686-w64-mingw32-objdump \
               -P tests/abi/check_imports.cmake || return 1
-      if [ -n "${no_32bit_reason}" ]; then
-        skip_reason="built, exports and imports checked; end-to-end suite not run under wine32: ${no_32bit_reason}"
+      if [ -n "${no_wine32_reason}" ]; then
+        skip_reason="built, exports and imports checked; end-to-end suite not run under wine32: ${no_wine32_reason}"
         return 0
       fi
       cmake --build --preset mingw-i686-release --target cebridge_e2e_tests -j "${jobs}" &&
