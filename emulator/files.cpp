@@ -192,16 +192,12 @@ DevicePath ParseFileName(const WCHAR *name) {
     return path;
 }
 
-bool IsFolderPath(const fs::path &host) {
-    std::error_code error;
-    return fs::is_directory(host, error);
-}
-
 // Opens an existing item for CeCreateFile; checks folder, read-only and sharing.
-HostFile::Mode ExistingFileMode(const fs::path &host, DWORD access, DWORD share, DWORD creation) {
-    if (IsFolderPath(host)) Fail(CE_ERROR_ACCESS_DENIED);
+HostFile::Mode ExistingFileMode(const fs::path &host, const HostItem &facts, DWORD access, DWORD share,
+                                DWORD creation) {
+    if (facts.folder) Fail(CE_ERROR_ACCESS_DENIED);
     const bool truncates = creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING;
-    if ((access & GENERIC_WRITE || truncates) && StatItem(host).readOnly) Fail(CE_ERROR_ACCESS_DENIED);
+    if ((access & GENERIC_WRITE || truncates) && facts.readOnly) Fail(CE_ERROR_ACCESS_DENIED);
     CheckSharing(host, access, share);
     if (truncates) return HostFile::Mode::Truncate;
     return (access & GENERIC_WRITE) ? HostFile::Mode::ReadWrite : HostFile::Mode::Read;
@@ -281,10 +277,10 @@ HANDLE OpenFileHandle(const WCHAR *name, DWORD access, DWORD share, DWORD creati
 
     std::unique_ptr<OpenFile> open;
     if (existing) {
-        const uint64_t sizeBefore = StatItem(*existing).size;
-        open = std::make_unique<OpenFile>(*existing, ExistingFileMode(*existing, access, share, creation),
+        const HostItem facts = StatItem(*existing);
+        open = std::make_unique<OpenFile>(*existing, ExistingFileMode(*existing, facts, access, share, creation),
                                           CrossProcessLock(access, share));
-        AccountSpace(device, -static_cast<int64_t>(sizeBefore - open->file.Size()));
+        AccountSpace(device, -static_cast<int64_t>(facts.size - open->file.Size()));
     } else {
         const fs::path host = ResolveParent(device) / HostPath(Utf8(device.parts.back()));
         open = std::make_unique<OpenFile>(host, HostFile::Mode::CreateNew, CrossProcessLock(access, share));

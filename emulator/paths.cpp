@@ -84,11 +84,16 @@ private:
     std::map<Key, Match> m_matches;
 };
 
+std::optional<fs::path> ExactChild(const fs::path &folder, const std::u16string &name) {
+    std::error_code error;
+    fs::path exact = folder / HostPath(Utf8(name));
+    if (fs::exists(fs::symlink_status(exact, error))) return exact;
+    return std::nullopt;
+}
+
 // The item called `name` in `folder`: the exact name first, then any letter case.
 std::optional<fs::path> FindChild(const fs::path &folder, const std::u16string &name) {
-    std::error_code error;
-    const fs::path exact = folder / HostPath(Utf8(name));
-    if (fs::exists(fs::symlink_status(exact, error))) return exact;
+    if (std::optional<fs::path> exact = ExactChild(folder, name)) return exact;
     static CaseMatches matches;
     return matches.Find(folder, name);
 }
@@ -122,13 +127,15 @@ bool MatchFrom(const std::u16string &pattern, const std::u16string &name) {
 // a walk of lookups from the root.
 class ResolvedFolders {
 public:
+    // The folder remembered under `key`, unchecked: it may have gone since.
+    std::optional<fs::path> Remembered(const std::u16string &key) {
+        std::lock_guard guard(m_lock);
+        const auto found = m_folders.find(key);
+        if (found == m_folders.end()) return std::nullopt;
+        return found->second;
+    }
     std::optional<fs::path> Find(const std::u16string &key) {
-        std::optional<fs::path> folder;
-        {
-            std::lock_guard guard(m_lock);
-            const auto found = m_folders.find(key);
-            if (found != m_folders.end()) folder = found->second;
-        }
+        std::optional<fs::path> folder = Remembered(key);
         if (folder && !IsFolder(*folder)) folder.reset();
         return folder;
     }
@@ -144,14 +151,24 @@ private:
     std::map<std::u16string, fs::path> m_folders;
 };
 
+ResolvedFolders &Resolved() {
+    static ResolvedFolders resolved;
+    return resolved;
+}
+
+std::u16string FolderKey(const fs::path &root, const std::vector<std::u16string> &parts, size_t count) {
+    std::u16string key = Utf16(PathText(root));
+    for (size_t i = 0; i < count; ++i) key += u'\\' + CaseMatches::Folded(parts[i]);
+    return key;
+}
+
 // The host folder of the first `count` parts; fails with "path not found" when one of
 // them is missing or no folder.
 fs::path ResolveFolder(const std::vector<std::u16string> &parts, size_t count) {
     const fs::path root = FsRoot();
     if (count == 0) return root;
-    std::u16string key = Utf16(PathText(root));
-    for (size_t i = 0; i < count; ++i) key += u'\\' + CaseMatches::Folded(parts[i]);
-    static ResolvedFolders resolved;
+    const std::u16string key = FolderKey(root, parts, count);
+    ResolvedFolders &resolved = Resolved();
     if (std::optional<fs::path> known = resolved.Find(key)) return *known;
     fs::path current = root;
     for (size_t i = 0; i < count; ++i) {
@@ -212,7 +229,16 @@ DevicePath ParseDevicePath(const std::u16string &text) {
 
 std::optional<fs::path> ResolveExisting(const DevicePath &path) {
     if (path.parts.empty()) return FsRoot();
-    return FindChild(ResolveFolder(path.parts, path.parts.size() - 1), path.parts.back());
+    const size_t folderParts = path.parts.size() - 1;
+    // An item found under its exact name in a remembered folder shows that the folder is
+    // still there; the folder's own check waits until an item is not found in it.
+    if (folderParts > 0) {
+        const std::optional<fs::path> folder = Resolved().Remembered(FolderKey(FsRoot(), path.parts, folderParts));
+        if (folder) {
+            if (std::optional<fs::path> exact = ExactChild(*folder, path.parts.back())) return exact;
+        }
+    }
+    return FindChild(ResolveFolder(path.parts, folderParts), path.parts.back());
 }
 
 fs::path ResolveParent(const DevicePath &path) {

@@ -153,6 +153,28 @@ TEST_F(EmulatorFilesTest, WrittenFilesAreRealHostFilesWithUtf8Names) {
     EXPECT_EQ(api.CeGetFileSize(file, nullptr), 0xFFFFFFFFu);
 }
 
+// Folders once resolved are remembered; one moved or replaced on the host since is
+// looked up again, never read or written through its old place.
+TEST_F(EmulatorFilesTest, FoldersChangedOnTheHostAreLookedUpAgain) {
+    namespace fs = std::filesystem;
+    fs::create_directories(phone.fs() / "Moving");
+    ASSERT_TRUE(PutFile(u"\\moving\\a.txt", "first"));
+    fs::rename(phone.fs() / "Moving", phone.fs() / "Elsewhere");
+    EXPECT_EQ(Open(u"\\moving\\a.txt", OPEN_EXISTING), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(api.CeGetLastError(), CE_ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(Open(u"\\moving\\b.txt", CREATE_NEW), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(api.CeGetLastError(), CE_ERROR_PATH_NOT_FOUND);
+
+    fs::create_directories(phone.fs() / "MOVING");
+    WriteFileText(phone.fs() / "MOVING" / "A.TXT", "second");
+    EXPECT_EQ(GetFile(u"\\moving\\a.txt"), "second");
+    fs::remove_all(phone.fs() / "MOVING");
+    WriteFileText(phone.fs() / "moving", "a file where the folder was");
+    EXPECT_EQ(Open(u"\\moving\\a.txt", OPEN_EXISTING), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(api.CeGetLastError(), CE_ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(ReadFileText(phone.fs() / "Elsewhere" / "a.txt"), "first");
+}
+
 TEST_F(EmulatorFilesTest, CreationDispositionsAndTheirErrors) {
     ASSERT_TRUE(PutFile(u"\\My Documents\\a.txt", "long first text"));
     ASSERT_TRUE(PutFile(u"\\My Documents\\a.txt", "short"));
