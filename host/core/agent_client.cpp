@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -156,6 +157,7 @@ void AgentClient::Accept(const AgentPacket &packet) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_answers.push_back(std::move(answer));
+        m_arrivals.fetch_add(1, std::memory_order_release);
         // Progress wakes the waiter at most once per kProgressWake: a big file sends
         // thousands of progress packets, and the waiter takes those queued on each wake
         // (it wakes on its own at least that often).
@@ -182,6 +184,25 @@ uint32_t AgentClient::Send(const Request &request) {
     return packet.tid;
 }
 
+namespace {
+
+// How long a waiter watches for the next packet before it sleeps. A small file's answer
+// mostly comes within it, and a waiter that slept instead costs the plug-in's worker a
+// wake-up call and each thread a context switch: a fifth of a small file's time on a
+// virtual machine. With a single core the watch would only hold the worker up.
+std::chrono::microseconds ArrivalWatch() {
+    static const bool manyCores = std::thread::hardware_concurrency() > 1;
+    return std::chrono::microseconds(manyCores ? 250 : 0);
+}
+
+}  // namespace
+
+void AgentClient::WatchForArrival(uint32_t seen) const {
+    const auto until = std::chrono::steady_clock::now() + ArrivalWatch();
+    while (m_arrivals.load(std::memory_order_acquire) == seen && std::chrono::steady_clock::now() < until) {
+    }
+}
+
 bool AgentClient::TakeFor(uint32_t tid, Answer *answer, std::chrono::milliseconds wait) {
     std::unique_lock<std::mutex> lock(m_mutex);
     auto found = [&] {
@@ -193,6 +214,11 @@ bool AgentClient::TakeFor(uint32_t tid, Answer *answer, std::chrono::millisecond
         }
         return false;
     };
+    if (found()) return true;
+    const uint32_t seen = m_arrivals.load(std::memory_order_relaxed);
+    lock.unlock();
+    WatchForArrival(seen);
+    lock.lock();
     return m_arrived.wait_for(lock, wait, found);
 }
 

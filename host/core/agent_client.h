@@ -90,6 +90,7 @@ private:
     static int32_t CEBRIDGE_CALL Callback(uint32_t event, AgentPacket *packet, uint32_t reserved);
     void Accept(const AgentPacket &packet);
     bool TakeFor(uint32_t tid, Answer *answer, std::chrono::milliseconds wait);
+    void WatchForArrival(uint32_t seen) const;
 
     void *m_library = nullptr;
     SE_InitializeFn m_initialize = nullptr;
@@ -104,6 +105,8 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_arrived;
     std::deque<Answer> m_answers;
+    // Packets taken in so far; a waiter watches it for a moment before it sleeps.
+    std::atomic<uint32_t> m_arrivals{0};
     std::chrono::steady_clock::time_point m_lastWake;
 };
 
