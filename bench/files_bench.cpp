@@ -31,7 +31,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int kRounds = 3;
+// A disk shared with other machines only ever slows a copy down, by up to a fifth
+// from one round to the next here; the best of five comes near the undisturbed time.
+constexpr int kRounds = 5;
 
 double Seconds(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 

@@ -26,7 +26,7 @@ import traceback
 CHUNK = 65535  # the plug-in copies a file in chunks of this many bytes
 UPLOAD_CHUNKS_PER_WAIT = 10  # an upload waits 1 ms after every tenth chunk's progress report
 COMMAND_TIMEOUT = 600
-ROUNDS = 3  # as files_bench's
+ROUNDS = 5  # as files_bench's
 
 
 class Row:
@@ -106,7 +106,7 @@ class Bench:
 
     def transfer_seconds(self, mib, part, direction, tool):
         """files_bench's best times of a transfer through the plug-in's real exports and
-        of `tool` on the same file, in its three interleaved rounds."""
+        of `tool` on the same file, in its interleaved rounds."""
         output = run([os.path.join(self.bin, 'files_bench'), str(mib), 'memlog', part], env=self.env,
                      stdout=subprocess.PIPE).stdout
         for line in output.splitlines():
