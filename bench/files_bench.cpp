@@ -31,8 +31,8 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// A disk shared with other machines only ever slows a copy down, by up to a fifth
-// from one round to the next here; the best of five comes near the undisturbed time.
+// Whatever else the machine does only ever slows a copy down, here by up to a fifth
+// from one round to the next; the best of five comes near the undisturbed time.
 constexpr int kRounds = 5;
 
 double Seconds(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
@@ -47,9 +47,9 @@ void WriteRandomFile(const fs::path &path, uint64_t bytes) {
     }
 }
 
-// Removes the last copy and writes back whatever the disk still holds dirty, so that
-// each copy starts from a clean page cache: left as it is, the copy timed after two
-// others would pay for their writeback too.
+// Removes the last copy and writes back whatever is still dirty: where the copies go
+// to a disk (no room in memory), the copy timed after two others would otherwise pay
+// for their writeback too.
 void ClearTarget(const fs::path &target) {
     fs::remove(target);
     ::sync();
