@@ -292,6 +292,32 @@ std::string ShownPath(const std::vector<std::string> &parts) { return DeviceToTe
 // already taken it; its copy is dropped, and a small one keeps that wait short.)
 constexpr uint64_t kSentAheadMaxBytes = 256 * 1024;
 
+// The phone folder entered last and the PC folder made last: each is done once per folder.
+struct DownloadFolders {
+    const std::vector<std::string> *phone = nullptr;
+    fs::path pc;
+};
+
+// Enters the item's phone folder and makes its PC folder where they changed; false
+// with the failure in `result`.
+bool ReachFolders(DeviceLink &link, const PlannedDownload &item, DownloadFolders &folders, CopyResult &result) {
+    if (!folders.phone || *folders.phone != item.source.folder) {
+        result.outcome = link.EnterFolder(item.source.folder);
+        if (!result.outcome.ok) return false;
+        folders.phone = &item.source.folder;
+    }
+    if (fs::path folder = LocalPath(item.local).parent_path(); folder != folders.pc) {
+        std::error_code failure;
+        fs::create_directories(folder, failure);
+        if (failure) {
+            result = LocalFailure(std::move(result), folder.string() + ": " + failure.message());
+            return false;
+        }
+        folders.pc = folder;
+    }
+    return true;
+}
+
 CopyResult DownloadFiles(DeviceLink &link, std::vector<PlannedDownload> plan, bool keepTimes, TransferSink &sink) {
     CopyResult result;
     std::erase_if(plan, [&](const PlannedDownload &item) {
@@ -308,8 +334,7 @@ CopyResult DownloadFiles(DeviceLink &link, std::vector<PlannedDownload> plan, bo
     uint64_t total = 0;
     for (const PlannedDownload &item : plan) total += item.source.Size();
     sink.Begin(total, plan.size());
-    const std::vector<std::string> *current = nullptr;
-    fs::path made;  // the PC folder last made
+    DownloadFolders folders;
     SharedPrivateFolder privateFolder;
     std::optional<SentDownload> ahead;  // the next item's download, already sent
     // Whether the item after `index` may be sent before `index` is finished.
@@ -317,27 +342,14 @@ CopyResult DownloadFiles(DeviceLink &link, std::vector<PlannedDownload> plan, bo
         if (index + 1 >= plan.size() || link.Interrupted()) return false;
         const PlannedDownload &next = plan[index + 1];
         return next.source.folder == plan[index].source.folder && next.source.Size() <= kSentAheadMaxBytes &&
-               LocalPath(next.local).parent_path() == made;
+               LocalPath(next.local).parent_path() == folders.pc;
     };
     for (size_t index = 0; index < plan.size(); ++index) {
         const PlannedDownload &item = plan[index];
         std::optional<SentDownload> sent = std::move(ahead);
         ahead.reset();
         if (!sent) {
-            if (!current || *current != item.source.folder) {
-                result.outcome = link.EnterFolder(item.source.folder);
-                if (!result.outcome.ok) break;
-                current = &item.source.folder;
-            }
-            if (fs::path folder = LocalPath(item.local).parent_path(); folder != made) {
-                std::error_code failure;
-                fs::create_directories(folder, failure);
-                if (failure) {
-                    result = LocalFailure(std::move(result), folder.string() + ": " + failure.message());
-                    break;
-                }
-                made = folder;
-            }
+            if (!ReachFolders(link, item, folders, result)) break;
             std::string error;
             sent = SendItem(link, item, privateFolder, &error);
             if (!sent) {
