@@ -162,12 +162,10 @@ std::u16string FolderKey(const fs::path &root, const std::vector<std::u16string>
     return key;
 }
 
-// The host folder of the first `count` parts; fails with "path not found" when one of
-// them is missing or no folder.
-fs::path ResolveFolder(const std::vector<std::u16string> &parts, size_t count) {
-    const fs::path root = FsRoot();
-    if (count == 0) return root;
-    const std::u16string key = FolderKey(root, parts, count);
+// The host folder of the first `count` (> 0) parts, remembered under `key`; fails with
+// "path not found" when one of them is missing or no folder.
+fs::path ResolveFolder(const fs::path &root, const std::u16string &key, const std::vector<std::u16string> &parts,
+                       size_t count) {
     ResolvedFolders &resolved = Resolved();
     if (std::optional<fs::path> known = resolved.Find(key)) return *known;
     fs::path current = root;
@@ -178,6 +176,12 @@ fs::path ResolveFolder(const std::vector<std::u16string> &parts, size_t count) {
     }
     resolved.Remember(key, current);
     return current;
+}
+
+fs::path ResolveFolder(const std::vector<std::u16string> &parts, size_t count) {
+    const fs::path root = FsRoot();
+    if (count == 0) return root;
+    return ResolveFolder(root, FolderKey(root, parts, count), parts, count);
 }
 
 }  // namespace
@@ -230,15 +234,15 @@ DevicePath ParseDevicePath(const std::u16string &text) {
 std::optional<fs::path> ResolveExisting(const DevicePath &path) {
     if (path.parts.empty()) return FsRoot();
     const size_t folderParts = path.parts.size() - 1;
+    const fs::path root = FsRoot();
+    if (folderParts == 0) return FindChild(root, path.parts.back());
     // An item found under its exact name in a remembered folder shows that the folder is
     // still there; the folder's own check waits until an item is not found in it.
-    if (folderParts > 0) {
-        const std::optional<fs::path> folder = Resolved().Remembered(FolderKey(FsRoot(), path.parts, folderParts));
-        if (folder) {
-            if (std::optional<fs::path> exact = ExactChild(*folder, path.parts.back())) return exact;
-        }
+    const std::u16string key = FolderKey(root, path.parts, folderParts);
+    if (const std::optional<fs::path> folder = Resolved().Remembered(key)) {
+        if (std::optional<fs::path> exact = ExactChild(*folder, path.parts.back())) return exact;
     }
-    return FindChild(ResolveFolder(path.parts, folderParts), path.parts.back());
+    return FindChild(ResolveFolder(root, key, path.parts, folderParts), path.parts.back());
 }
 
 fs::path ResolveParent(const DevicePath &path) {
