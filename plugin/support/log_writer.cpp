@@ -15,6 +15,8 @@ namespace {
 constexpr size_t kFieldSize = 1024;    // directory and base name, terminator included
 constexpr size_t kMessageSize = 1025;  // 1024 characters and the terminator
 constexpr size_t kLineSize = 4196;
+// The stamp takes at most 7 numbers of 5 digits and 9 separators; then the message.
+static_assert(kLineSize >= 7 * 5 + 9 + kMessageSize + 2, "a log line always fits");
 constexpr size_t kFileNameSize = 2 * kFieldSize + 32;
 constexpr intptr_t kNoFile = -1;
 
@@ -27,6 +29,47 @@ bool SameDay(const platform::SystemTime &a, const platform::SystemTime &b) {
 }
 
 std::atomic<LogWriter *> g_processLog{nullptr};
+
+// `value` in decimal, zero-padded to `width` digits (more when it needs them).
+char *PutDigits(char *out, unsigned value, int width) {
+    char digits[10];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    for (int pad = width - count; pad > 0; --pad) *out++ = '0';
+    while (count > 0) *out++ = digits[--count];
+    return out;
+}
+
+char *PutText(char *out, const char *text, size_t length) {
+    std::memcpy(out, text, length);
+    return out + length;
+}
+
+// "YYYY:MM:DD hh:mm:ss.mmm] message\r\n" into `line` (kLineSize bytes, room for the
+// longest message); returns its length. Composed by hand: the download writes two
+// lines per chunk, and a general formatter cost more than the line's own write.
+size_t ComposeLine(char *line, const platform::SystemTime &now, unsigned milliseconds, const char *message) {
+    char *out = PutDigits(line, now.year, 4);
+    *out++ = ':';
+    out = PutDigits(out, now.month, 2);
+    *out++ = ':';
+    out = PutDigits(out, now.day, 2);
+    *out++ = ' ';
+    out = PutDigits(out, now.hour, 2);
+    *out++ = ':';
+    out = PutDigits(out, now.minute, 2);
+    *out++ = ':';
+    out = PutDigits(out, now.second, 2);
+    *out++ = '.';
+    out = PutDigits(out, milliseconds, 3);
+    out = PutText(out, "] ", 2);
+    out = PutText(out, message, std::strlen(message));
+    out = PutText(out, "\r\n", 2);
+    return static_cast<size_t>(out - line);
+}
 
 }  // namespace
 
@@ -95,10 +138,8 @@ void LogWriter::WriteV(uint32_t level, const char *format, va_list arguments) {
     m_state->OpenFileFor(now);
     if (m_state->file == kNoFile) return;  // lost; the next line tries to open again
     char line[kLineSize];
-    int length =
-        std::snprintf(line, sizeof line, "%04d:%02d:%02d %02d:%02d:%02d.%03d] %s\r\n", now.year, now.month, now.day,
-                      now.hour, now.minute, now.second, static_cast<int>(platform::TickCountMs() % 1000), message);
-    if (length > 0) platform::WriteAll(m_state->file, line, static_cast<size_t>(length));
+    const size_t length = ComposeLine(line, now, platform::TickCountMs() % 1000, message);
+    platform::WriteAll(m_state->file, line, length);
 }
 
 void LogWriter::FileNameFor(const char *directory, const char *baseName, const platform::SystemTime &now, char *out,
