@@ -1,4 +1,5 @@
 #include "sync_dav.h"
+#include "sync_curl.h"
 
 #include <strings.h>
 #include <sys/stat.h>
@@ -11,7 +12,6 @@
 #include <fstream>
 #include <mutex>
 
-#include <curl/curl.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
@@ -75,28 +75,27 @@ void ReadProperties(const xmlNode *propstat, DavEntry *entry) {
 
 // --- HTTP -------------------------------------------------------------------------
 
-void InitLibraries() {
+void InitXml() {
     static std::once_flag once;
-    std::call_once(once, [] {
-        curl_global_init(CURL_GLOBAL_DEFAULT);
-        xmlInitParser();
-    });
+    std::call_once(once, [] { xmlInitParser(); });
 }
 
-using Url = std::unique_ptr<CURLU, decltype(&curl_url_cleanup)>;
+using Url = std::unique_ptr<CURLU, void (*)(CURLU *)>;
 
-std::string UrlPart(CURLU *url, CURLUPart part, unsigned flags = 0) {
+Url NewUrl(const CurlFunctions &curl) { return Url(curl.url(), curl.url_cleanup); }
+
+std::string UrlPart(const CurlFunctions &curl, CURLU *url, CURLUPart part, unsigned flags = 0) {
     char *text = nullptr;
-    if (curl_url_get(url, part, &text, flags) != CURLUE_OK) return {};
+    if (curl.url_get(url, part, &text, flags) != CURLUE_OK) return {};
     std::string value = text;
-    curl_free(text);
+    curl.free(text);
     return value;
 }
 
 // "scheme://host:port" of `url`, in lower case with the port always written.
-std::string OriginOf(CURLU *url) {
-    std::string origin = UrlPart(url, CURLUPART_SCHEME) + "://" + UrlPart(url, CURLUPART_HOST) + ":" +
-                         UrlPart(url, CURLUPART_PORT, CURLU_DEFAULT_PORT);
+std::string OriginOf(const CurlFunctions &curl, CURLU *url) {
+    std::string origin = UrlPart(curl, url, CURLUPART_SCHEME) + "://" + UrlPart(curl, url, CURLUPART_HOST) + ":" +
+                         UrlPart(curl, url, CURLUPART_PORT, CURLU_DEFAULT_PORT);
     std::transform(origin.begin(), origin.end(), origin.begin(), [](unsigned char c) { return char(std::tolower(c)); });
     return origin;
 }
@@ -164,7 +163,7 @@ bool ReadSyncPassword(const std::string &file, std::string *password, std::strin
 }
 
 bool ReadMultistatus(const std::string &xml, std::vector<DavEntry> *entries, std::string *error) {
-    InitLibraries();
+    InitXml();
     if (xml.size() > size_t(INT_MAX)) return *error = "the server's answer is too large", false;
     // No entity substitution and no network: the answer cannot make the parser load anything.
     std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> doc(
@@ -195,8 +194,12 @@ struct HttpAnswer {
 
 // One handle for a side's requests: its connection is kept open between them.
 struct DavSide::Http {
-    Http() : curl((InitLibraries(), curl_easy_init())) {}
-    ~Http() { curl_easy_cleanup(curl); }
+    explicit Http(const CurlFunctions *functions)
+        : api(functions), curl(functions ? functions->easy_init() : nullptr) {}
+    ~Http() {
+        if (curl) api->easy_cleanup(curl);
+    }
+    const CurlFunctions *api;
     CURL *curl;
 };
 
@@ -227,25 +230,32 @@ int CheckCancel(void *context, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 }  // namespace
 
 std::string CollectionUrlProblem(const std::string &url) {
-    Url parsed(curl_url(), curl_url_cleanup);
-    if (!IsCollectionUrl(url) || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK)
+    if (!IsCollectionUrl(url)) return "not an http:// or https:// URL";
+    std::string why;
+    const CurlFunctions *curl = Curl(&why);
+    if (!curl) return "servers cannot be reached without libcurl (" + why + ")";
+    Url parsed = NewUrl(*curl);
+    if (curl->url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK)
         return "not an http:// or https:// URL";
-    if (!UrlPart(parsed.get(), CURLUPART_USER).empty() || !UrlPart(parsed.get(), CURLUPART_PASSWORD).empty())
+    if (!UrlPart(*curl, parsed.get(), CURLUPART_USER).empty() ||
+        !UrlPart(*curl, parsed.get(), CURLUPART_PASSWORD).empty())
         return "a collection's URL holds no user or password (give the user and a password file instead)";
     return {};
 }
 
 DavSide::DavSide(const std::string &url, DavAccount account, SyncKind kind)
-    : m_account(std::move(account)), m_kind(kind), m_http(std::make_unique<Http>()) {
-    Url parsed(curl_url(), curl_url_cleanup);
+    : m_account(std::move(account)), m_kind(kind), m_http(std::make_unique<Http>(Curl(nullptr))) {
     m_error = CollectionUrlProblem(url);
-    if (m_error.empty() && curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) == CURLUE_OK) {
-        m_origin = OriginOf(parsed.get());
-        m_path = UrlPart(parsed.get(), CURLUPART_PATH);
-        if (m_path.empty() || m_path.back() != '/') m_path += '/';
-    } else {
+    if (!m_error.empty()) {
         m_error = url + ": " + m_error;
+        return;
     }
+    const CurlFunctions &curl = *m_http->api;
+    Url parsed = NewUrl(curl);
+    curl.url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0);
+    m_origin = OriginOf(curl, parsed.get());
+    m_path = UrlPart(curl, parsed.get(), CURLUPART_PATH);
+    if (m_path.empty() || m_path.back() != '/') m_path += '/';
     if (!m_http->curl) m_error = "cannot start the HTTP client";
 }
 
@@ -253,13 +263,14 @@ DavSide::~DavSide() = default;
 
 std::string DavSide::ItemPath(const std::string &href) const {
     if (href.empty() || href.size() > 4096 || !m_error.empty()) return {};
-    Url url(curl_url(), curl_url_cleanup);
+    const CurlFunctions &curl = *m_http->api;
+    Url url = NewUrl(curl);
     // An href is resolved against the collection, as a browser resolves a link.
-    if (curl_url_set(url.get(), CURLUPART_URL, (m_origin + m_path).c_str(), 0) != CURLUE_OK ||
-        curl_url_set(url.get(), CURLUPART_URL, href.c_str(), 0) != CURLUE_OK || OriginOf(url.get()) != m_origin)
+    if (curl.url_set(url.get(), CURLUPART_URL, (m_origin + m_path).c_str(), 0) != CURLUE_OK ||
+        curl.url_set(url.get(), CURLUPART_URL, href.c_str(), 0) != CURLUE_OK || OriginOf(curl, url.get()) != m_origin)
         return {};
-    const std::string path = UrlPart(url.get(), CURLUPART_PATH);
-    const std::string decoded = UrlPart(url.get(), CURLUPART_PATH, CURLU_URLDECODE);
+    const std::string path = UrlPart(curl, url.get(), CURLUPART_PATH);
+    const std::string decoded = UrlPart(curl, url.get(), CURLUPART_PATH, CURLU_URLDECODE);
     if (path.compare(0, m_path.size(), m_path) != 0 || decoded.size() < m_path.size()) return {};
     const std::string name = decoded.substr(decoded.rfind('/') + 1);
     if (path.size() == m_path.size() || name.empty() || name == "." || name == ".." ||
@@ -271,48 +282,49 @@ std::string DavSide::ItemPath(const std::string &href) const {
 Outcome DavSide::Exchange(const std::string &method, const std::string &path, const std::vector<std::string> &headers,
                           const std::string &body, size_t limit, HttpAnswer *answer) {
     if (!m_error.empty()) return ServerFailure(m_error);
+    const CurlFunctions &api = *m_http->api;
     CURL *curl = m_http->curl;
-    curl_easy_reset(curl);  // keeps the open connection
+    api.easy_reset(curl);  // keeps the open connection
     answer->limit = limit;
     const std::string url = m_origin + path;
     char reason[CURL_ERROR_SIZE] = "";
-    curl_slist *list = curl_slist_append(nullptr, "Expect:");
-    for (const std::string &header : headers) list = curl_slist_append(list, header.c_str());
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
+    curl_slist *list = api.slist_append(nullptr, "Expect:");
+    for (const std::string &header : headers) list = api.slist_append(list, header.c_str());
+    api.easy_setopt(curl, CURLOPT_URL, url.c_str());
+    api.easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
     if (method != "GET" && method != "DELETE") {
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.size()));
+        api.easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
+        api.easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.size()));
     }
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
-    curl_easy_setopt(curl, CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC));
-    curl_easy_setopt(curl, CURLOPT_USERNAME, m_account.user.c_str());
-    curl_easy_setopt(curl, CURLOPT_PASSWORD, m_account.password.c_str());
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);  // the password goes to no other host
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kRedirects);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectSeconds);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kStalledSeconds);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, "cebridge/" CEBRIDGE_VERSION);
-    if (!m_account.caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, m_account.caFile.c_str());
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, reason);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, TakeBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, answer);
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, TakeHeader);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, answer);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, CheckCancel);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &m_account);
-    const CURLcode code = curl_easy_perform(curl);
-    curl_slist_free_all(list);
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &answer->status);
+    api.easy_setopt(curl, CURLOPT_HTTPHEADER, list);
+    api.easy_setopt(curl, CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC));
+    api.easy_setopt(curl, CURLOPT_USERNAME, m_account.user.c_str());
+    api.easy_setopt(curl, CURLOPT_PASSWORD, m_account.password.c_str());
+    api.easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    api.easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    api.easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);  // the password goes to no other host
+    api.easy_setopt(curl, CURLOPT_MAXREDIRS, kRedirects);
+    api.easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectSeconds);
+    api.easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    api.easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kStalledSeconds);
+    api.easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    api.easy_setopt(curl, CURLOPT_USERAGENT, "cebridge/" CEBRIDGE_VERSION);
+    if (!m_account.caFile.empty()) api.easy_setopt(curl, CURLOPT_CAINFO, m_account.caFile.c_str());
+    api.easy_setopt(curl, CURLOPT_ERRORBUFFER, reason);
+    api.easy_setopt(curl, CURLOPT_WRITEFUNCTION, TakeBody);
+    api.easy_setopt(curl, CURLOPT_WRITEDATA, answer);
+    api.easy_setopt(curl, CURLOPT_HEADERFUNCTION, TakeHeader);
+    api.easy_setopt(curl, CURLOPT_HEADERDATA, answer);
+    api.easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    api.easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, CheckCancel);
+    api.easy_setopt(curl, CURLOPT_XFERINFODATA, &m_account);
+    const CURLcode code = api.easy_perform(curl);
+    api.slist_free_all(list);
+    api.easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &answer->status);
     if (code == CURLE_ABORTED_BY_CALLBACK) return Outcome::Failed(0, "interrupted", ErrorKind::kInterrupted);
     if (answer->tooLarge)
         return ServerFailure(url + ": the server's answer is larger than " + std::to_string(limit >> 20) + " MiB");
-    if (code != CURLE_OK) return ServerFailure(url + ": " + (*reason ? reason : curl_easy_strerror(code)));
+    if (code != CURLE_OK) return ServerFailure(url + ": " + (*reason ? reason : api.easy_strerror(code)));
     return Outcome::Ok();
 }
 
