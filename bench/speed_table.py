@@ -45,10 +45,12 @@ def run(command, env=None, stdout=subprocess.DEVNULL):
 
 
 def best_interleaved(rounds, actions):
-    """Runs each action once per round, in turn; the best time of each, in seconds."""
+    """Runs each (prepare, action) pair once per round, in turn; the best time of each
+    action, in seconds. `prepare` (removing the last round's copy) is not timed."""
     best = [float('inf')] * len(actions)
     for _ in range(rounds):
-        for index, action in enumerate(actions):
+        for index, (prepare, action) in enumerate(actions):
+            prepare()
             started = time.perf_counter()
             action()
             best[index] = min(best[index], time.perf_counter() - started)
@@ -149,12 +151,14 @@ class Bench:
         target = os.path.join(pc, 'big.bin')
         env = dict(self.env, CEBRIDGE_DEVICE=phone)
 
-        def get():
+        def remove_copy():
             if os.path.exists(target):
                 os.remove(target)
+
+        def get():
             run([self.host, 'get', '/Storage Card/big.bin', target], env=env)
 
-        (ours,) = best_interleaved(ROUNDS, [get])
+        (ours,) = best_interleaved(ROUNDS, [(remove_copy, get)])
         os.remove(target)
         os.remove(device_file)
         ratio = round(ours / self.plugin_download_seconds, 2)
@@ -188,14 +192,13 @@ class Bench:
         env = dict(self.env, CEBRIDGE_DEVICE=phone)
 
         def get_many():
-            shutil.rmtree(ours_target, ignore_errors=True)
             run([self.host, 'get', '-r', remote, ours_target], env=env)
 
         def copy_many():
-            shutil.rmtree(cp_target, ignore_errors=True)
             run(['cp', '-r', folder, cp_target])
 
-        ours, cp = best_interleaved(ROUNDS, [get_many, copy_many])
+        ours, cp = best_interleaved(ROUNDS, [(lambda: shutil.rmtree(ours_target, ignore_errors=True), get_many),
+                                             (lambda: shutil.rmtree(cp_target, ignore_errors=True), copy_many)])
         if len(os.listdir(ours_target)) != files:
             raise ValueError('get -r copied %d of %d files' % (len(os.listdir(ours_target)), files))
         for path in (ours_target, cp_target, folder):
