@@ -13,6 +13,9 @@
 #include "local_files.h"
 #include "text.h"
 #if defined(CEBRIDGE_HAVE_SERVE)
+#include <dlfcn.h>
+
+#include "pc_setup.h"
 #include "serve.h"
 #endif
 
@@ -187,6 +190,22 @@ void AddBackupCommands(CLI::App &app, Context &context, int &exitCode) {
     });
 }
 
+#if defined(CEBRIDGE_HAVE_SERVE)
+// The server is loaded only for serve: its HTTP and TLS libraries set themselves up
+// when loaded, which every other command would pay for at its start. The module
+// stays loaded until the program ends.
+int ServeFromModule(Context &context, const web::ServeOptions &options) {
+    const std::string path = ServeModulePath();
+    void *module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    const auto serve = module ? reinterpret_cast<decltype(&cebridge_serve)>(dlsym(module, "cebridge_serve")) : nullptr;
+    if (!serve) {
+        const char *why = dlerror();
+        return context.FailLocal("serve: cannot load the server (" + (why ? std::string(why) : path) + ")");
+    }
+    return serve(&context, &options);
+}
+#endif
+
 void AddServeCommand(CLI::App &app, Context &context, int &exitCode) {
 #if defined(CEBRIDGE_HAVE_SERVE)
     auto options = std::make_shared<web::ServeOptions>();
@@ -194,7 +213,7 @@ void AddServeCommand(CLI::App &app, Context &context, int &exitCode) {
     serve->add_option("--port", options->port, "the port (default: a free one)")->check(CLI::Range(0, 65535));
     serve->add_option("--bind", options->bind, "the address to listen on (default 127.0.0.1)");
     serve->add_flag("--open", options->open, "open the page in the browser");
-    serve->callback([&context, &exitCode, options] { exitCode = CmdServe(context, *options); });
+    serve->callback([&context, &exitCode, options] { exitCode = ServeFromModule(context, *options); });
 #else
     (void)app, (void)context, (void)exitCode;
 #endif

@@ -264,6 +264,8 @@ std::string DefaultPluginPath() {
 #endif
 }
 
+std::string ServeModulePath() { return (ExecutableFolder() / "libcebridge_serve.so").string(); }
+
 std::string DefaultLogDirectory() {
     std::string named = Environment("CEBRIDGE_LOG_DIR");
     if (!named.empty()) return named;

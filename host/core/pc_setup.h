@@ -20,6 +20,8 @@ std::string Environment(const char *name);
 void SetEnvironment(const char *name, const std::string &utf8);
 
 std::string DefaultPluginPath();
+// `cebridge serve`'s server, a module beside the program (POSIX builds).
+std::string ServeModulePath();
 // This user's data folder of cebridge: $XDG_DATA_HOME/cebridge (%LOCALAPPDATA%\cebridge).
 std::string UserDataDirectory();
 // CEBRIDGE_LOG_DIR, else a folder of this user's own in memory-backed storage

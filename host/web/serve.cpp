@@ -918,3 +918,7 @@ int CmdServe(Context &context, const web::ServeOptions &options) {
 }
 
 }  // namespace host
+
+int cebridge_serve(host::Context *context, const web::ServeOptions *options) {
+    return host::CmdServe(*context, *options);
+}

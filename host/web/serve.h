@@ -14,4 +14,8 @@ int CmdServe(Context &context, const web::ServeOptions &options);
 
 }  // namespace host
 
+// CmdServe as the module libcebridge_serve.so offers it to the program that loads it.
+extern "C" __attribute__((visibility("default"))) int cebridge_serve(host::Context *context,
+                                                                     const web::ServeOptions *options);
+
 #endif  // CEBRIDGE_HOST_WEB_SERVE_H

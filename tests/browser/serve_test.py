@@ -353,6 +353,23 @@ class ApiTest(unittest.TestCase):
             self.assertIn(key, document, path)
 
 
+class ModuleTest(unittest.TestCase):
+    def test_a_program_without_its_server_module_says_so(self):
+        # A cebridge copied away from the module beside it: serve is refused with the
+        # reason, as a local file that cannot be read (exit 3), and nothing listens.
+        folder = tempfile.mkdtemp(prefix='cebridge-alone-', dir=scratch_base())
+        try:
+            shutil.copy2(os.path.join(ARGS.bin, 'cebridge'), folder)
+            run = subprocess.run([os.path.join(folder, 'cebridge'), 'serve'], capture_output=True, text=True,
+                                 timeout=60)
+            self.assertEqual(run.returncode, 3, run.stderr)
+            self.assertIn('serve: cannot load the server', run.stderr)
+            self.assertIn('libcebridge_serve.so', run.stderr)
+            self.assertEqual(run.stdout, '')
+        finally:
+            shutil.rmtree(folder)
+
+
 def start_chromium():
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
@@ -496,7 +513,8 @@ def main():
     parser.add_argument('--api-only', action='store_true')
     parser.add_argument('--screenshots')
     ARGS, rest = parser.parse_known_args()
-    suite = unittest.TestSuite([unittest.defaultTestLoader.loadTestsFromTestCase(ApiTest)])
+    suite = unittest.TestSuite([unittest.defaultTestLoader.loadTestsFromTestCase(test)
+                                for test in (ApiTest, ModuleTest)])
     if not ARGS.api_only:
         problem = chromium_problem()
         if problem:
