@@ -30,10 +30,13 @@ void EmitListing(Context &context, const std::vector<std::string> &path, const s
                                  [&](size_t i) { return FolderEntryJson(entries[i]); });
     Table table({"", "NAME", "SIZE", "MODIFIED"});
     table.AlignRight(2);
-    for (const FolderEntry &entry : entries)
-        table.Add({entry.folder ? "d" : "-", DeviceToTerminal(entry.name), entry.folder ? "" : HumanSize(entry.Size()),
-                   ListingTimeToLocal(entry.modified)});
-    context.Emit(table.Render(), nullptr);
+    // Printed row by row: a folder of 100,000 entries is not held again as text.
+    context.EmitTable(table, entries.size(), [&](size_t i) {
+        const FolderEntry &entry = entries[i];
+        return std::vector<std::string>{entry.folder ? "d" : "-", DeviceToTerminal(entry.name),
+                                        entry.folder ? "" : HumanSize(entry.Size()),
+                                        ListingTimeToLocal(entry.modified)};
+    });
 }
 
 // What an upload of `local` as the phone file `target` needs before its first byte:

@@ -115,6 +115,12 @@ void Context::Emit(const std::string &tableText, const nlohmann::json &document)
     Print(Dump(document, compactJson ? -1 : 2));
 }
 
+void Context::EmitTable(const Table &table, size_t count, const std::function<std::vector<std::string>(size_t)> &row) {
+    m_emitted = true;
+    table.Print(std::cout, count, row);
+    std::cout << std::flush;
+}
+
 // PC names need not be UTF-8: such bytes are shown as U+FFFD rather than refused.
 std::string Context::Dump(const nlohmann::json &document, int indent) const {
     return document.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "phone_session.h"
+#include "text.h"
 
 namespace host {
 
@@ -67,6 +68,9 @@ public:
     // document in memory, byte for byte as Emit would print it.
     void EmitArray(nlohmann::json head, const char *key, size_t count,
                    const std::function<nlohmann::json(size_t)> &element);
+    // In table mode (not WantsDocument): the table of `count` rows made by `row`,
+    // printed line by line, byte for byte as Emit of its Render.
+    void EmitTable(const Table &table, size_t count, const std::function<std::vector<std::string>(size_t)> &row);
     // Whether Emit prints (or hands over) the document rather than the table.
     bool WantsDocument() const { return captured || options.json; }
 

@@ -100,39 +100,59 @@ size_t TerminalColumns(bool standardError) {
     return 0;
 }
 
-std::string Table::Render() const {
-    std::vector<size_t> widths(m_headers.size(), 0);
+Table::Layout Table::Measure(
+    const std::function<void(const std::function<void(const std::vector<std::string> &)> &)> &measureRows) const {
+    Layout layout;
+    std::vector<size_t> &widths = layout.widths;
+    widths.assign(m_headers.size(), 0);
     auto measure = [&](const std::vector<std::string> &row) {
         for (size_t c = 0; c < row.size() && c < widths.size(); ++c)
             widths[c] = std::max(widths[c], DisplayWidth(row[c]));
     };
     measure(m_headers);
-    for (const auto &row : m_rows) measure(row);
+    measureRows(measure);
     // The last column takes what the others leave of the line, but never less
     // than its header or a few characters.
-    size_t lastWidth = SIZE_MAX;
     if (m_columns > 0 && !widths.empty()) {
         size_t others = 0;
         for (size_t c = 0; c + 1 < widths.size(); ++c) others += widths[c] + 2;
         constexpr size_t kNarrowest = 10;
-        lastWidth = std::max({m_columns > others ? m_columns - others : 0, DisplayWidth(m_headers.back()), kNarrowest});
-        widths.back() = std::min(widths.back(), lastWidth);
+        layout.lastWidth =
+            std::max({m_columns > others ? m_columns - others : 0, DisplayWidth(m_headers.back()), kNarrowest});
+        widths.back() = std::min(widths.back(), layout.lastWidth);
     }
-    auto line = [&](const std::vector<std::string> &row) {
-        std::string out;
-        for (size_t c = 0; c < widths.size(); ++c) {
-            std::string cell = c < row.size() ? row[c] : std::string();
-            if (c + 1 == widths.size() && lastWidth != SIZE_MAX) cell = CutToWidth(cell, lastWidth);
-            std::string pad(widths[c] - DisplayWidth(cell), ' ');
-            bool right = std::find(m_right.begin(), m_right.end(), c) != m_right.end();
-            out += right ? pad + cell : cell + (c + 1 < widths.size() ? pad : std::string());
-            if (c + 1 < widths.size()) out += "  ";
-        }
-        return out + "\n";
-    };
-    std::string out = line(m_headers);
-    for (const auto &row : m_rows) out += line(row);
+    return layout;
+}
+
+std::string Table::Line(const Layout &layout, const std::vector<std::string> &row) const {
+    const std::vector<size_t> &widths = layout.widths;
+    std::string out;
+    for (size_t c = 0; c < widths.size(); ++c) {
+        std::string cell = c < row.size() ? row[c] : std::string();
+        if (c + 1 == widths.size() && layout.lastWidth != SIZE_MAX) cell = CutToWidth(cell, layout.lastWidth);
+        std::string pad(widths[c] - DisplayWidth(cell), ' ');
+        bool right = std::find(m_right.begin(), m_right.end(), c) != m_right.end();
+        out += right ? pad + cell : cell + (c + 1 < widths.size() ? pad : std::string());
+        if (c + 1 < widths.size()) out += "  ";
+    }
+    return out + "\n";
+}
+
+std::string Table::Render() const {
+    const Layout layout = Measure([&](const auto &measure) {
+        for (const auto &row : m_rows) measure(row);
+    });
+    std::string out = Line(layout, m_headers);
+    for (const auto &row : m_rows) out += Line(layout, row);
     return out;
+}
+
+void Table::Print(std::ostream &out, size_t count, const std::function<std::vector<std::string>(size_t)> &row) const {
+    const Layout layout = Measure([&](const auto &measure) {
+        for (size_t i = 0; i < count; ++i) measure(row(i));
+    });
+    out << Line(layout, m_headers);
+    for (size_t i = 0; i < count; ++i) out << Line(layout, row(i));
 }
 
 void PrintWarning(const std::string &text) { std::fprintf(ConsoleErr(), "cebridge: warning: %s\n", text.c_str()); }

@@ -4,6 +4,8 @@
 #define CEBRIDGE_HOST_TEXT_H
 
 #include <cstdint>
+#include <functional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,8 +30,20 @@ public:
     // Cuts the last column's cells so that every line fits `columns` (0: no limit).
     void FitTo(size_t columns) { m_columns = columns; }
     std::string Render() const;
+    // As Render of `count` rows made by `row`, written line by line without keeping
+    // the rows: each row is made twice, once to measure the columns, once to print.
+    void Print(std::ostream &out, size_t count, const std::function<std::vector<std::string>(size_t)> &row) const;
 
 private:
+    struct Layout {
+        std::vector<size_t> widths;
+        size_t lastWidth = SIZE_MAX;  // what the last column's cells are cut to
+    };
+    // The widths of the headers and of every row `measureRows` hands to its argument.
+    Layout Measure(
+        const std::function<void(const std::function<void(const std::vector<std::string> &)> &)> &measureRows) const;
+    std::string Line(const Layout &layout, const std::vector<std::string> &row) const;
+
     std::vector<std::string> m_headers;
     std::vector<std::vector<std::string>> m_rows;
     std::vector<size_t> m_right;
