@@ -494,6 +494,7 @@ private:
                                                            const httplib::ContentReader &reader) {
             const bool skipExisting = Query(request, "skipExisting") == "true";
             const std::string command = kind + " import";
+            const std::string pageFile = Query(request, "name").empty() ? "the uploaded file" : Query(request, "name");
             SpoolBody(reader, contacts ? "import.vcf" : "import.ics", response, [&](const fs::path &taken) {
                 InteropReport report;
                 ItemSink quiet;  // (the page shows the answer's per-item report)
@@ -501,10 +502,11 @@ private:
                     return contacts ? ImportContacts(session, taken.string(), skipExisting, quiet, &report)
                                     : ImportCalendar(session, taken.string(), skipExisting, quiet, &report);
                 });
-                if (!outcome.ok) return ReplyFailure(response, command.c_str(), Named(command, outcome));
+                if (!outcome.ok)
+                    return ReplyFailure(response, command.c_str(), Named(command, AsUpload(outcome, taken, pageFile)));
                 // Items refused, the others added: the report answers, as a refusal.
                 web::SendJson(response, report.refused ? HttpStatus(ErrorKind::kPhoneRefused) : 200,
-                              ImportResultJson(kind, taken.string(), report));
+                              ImportResultJson(kind, pageFile, report));
             });
         });
     }
@@ -638,6 +640,17 @@ private:
         std::chrono::steady_clock::time_point m_published;
     };
 #endif
+
+    // A failure of what a page uploaded: its spooled copy arrived whole, so a PC file
+    // failure is its content, the page's mistake (400). The message names the page's
+    // file (`shown`); the spool is the server's own business.
+    static Outcome AsUpload(Outcome outcome, const fs::path &taken, const std::string &shown) {
+        if (outcome.kind == ErrorKind::kPcFile) outcome.kind = ErrorKind::kBadInput;
+        const std::string spooled = taken.string();
+        for (size_t at; (at = outcome.message.find(spooled)) != std::string::npos;)
+            outcome.message.replace(at, spooled.size(), shown);
+        return outcome;
+    }
 
     // An export's or import's failure as the command line says it: the phone's too
     // under the command's name (FailureText names it for the PC's and bad input).

@@ -154,6 +154,24 @@ class ApiTest(unittest.TestCase):
         self.assertEqual(self.server.json('GET', '/api/file?path=' + q('/My Documents/none.txt'))[0], 404)
         self.assertEqual(self.server.json('POST', '/api/folder?path=' + q('/My Documents/회의록.txt/sub'))[0], 409)
 
+    def test_an_import_of_what_is_no_card_or_calendar_is_the_pages_mistake(self):
+        # The page's file, not the server's: a 400 that names it, never the spool's path.
+        for kind, name, body, missing in (('contacts', 'notes.txt', b'hello, not a card\n', 'no vCard'),
+                                          ('calendar', 'week.ics', b'BEGIN:VCARD\r\nEND:VCARD\r\n', 'no iCalendar'),
+                                          ('contacts', None, b'', 'no vCard')):
+            path = '/api/%s/import' % kind + ('?name=' + q(name) if name else '')
+            status, data = self.server.request('POST', path, body)
+            answer = json.loads(data)
+            self.assertEqual(status, 400, answer)
+            self.assertIn(missing, answer['error'])
+            self.assertIn(name or 'the uploaded file', answer['error'])
+            self.assertNotIn(self.server.tmp, answer['error'])
+        # A good one still names the page's file in its answer.
+        card = b'BEGIN:VCARD\r\nVERSION:3.0\r\nN:Imported;Ida;;;\r\nFN:Ida Imported\r\nEND:VCARD\r\n'
+        status, data = self.server.request('POST', '/api/contacts/import?name=' + q('ida.vcf'), card)
+        self.assertEqual(status, 200, data)
+        self.assertEqual(json.loads(data)['file'], 'ida.vcf')
+
     def test_a_page_that_goes_away_mid_upload_leaves_nothing(self):
         connection = http.client.HTTPConnection('127.0.0.1', self.server.port)
         connection.putrequest('PUT', '/api/file?path=' + q('/My Documents/half.bin'))

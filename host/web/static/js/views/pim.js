@@ -93,7 +93,8 @@ function pimView(kind, title, line, addFields) {
     const extension = kind === 'contacts' ? '.vcf' : '.ics';
     const importer = el('input', { type: 'file', accept: extension, 'aria-label': 'Import ' + extension });
     const take = async (file) => {
-      const done = await api(kind + '/import?skipExisting=true', { method: 'POST', body: file });
+      const done = await api(kind + '/import?skipExisting=true&name=' + encodeURIComponent(file.name),
+        { method: 'POST', body: file });
       // What the phone could not keep, per item, as the command line says it.
       view.replaceChildren();
       show(view, el('div', { class: 'notes' }, el('p', {}, done.added + ' added, ' + done.skipped + ' already there'),
