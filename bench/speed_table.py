@@ -44,13 +44,20 @@ def run(command, env=None, stdout=subprocess.DEVNULL):
                           timeout=COMMAND_TIMEOUT)
 
 
+def remove(path):
+    if os.path.isdir(path):
+        shutil.rmtree(path)
+    elif os.path.exists(path):
+        os.remove(path)
+
+
 def best_interleaved(rounds, actions):
-    """Runs each (prepare, action) pair once per round, in turn; the best time of each
-    action, in seconds. `prepare` (removing the last round's copy) is not timed."""
+    """Runs each (target, action) pair once per round, in turn; the best time of each
+    action, in seconds. The last round's copy at `target` is removed untimed."""
     best = [float('inf')] * len(actions)
     for _ in range(rounds):
-        for index, (prepare, action) in enumerate(actions):
-            prepare()
+        for index, (target, action) in enumerate(actions):
+            remove(target)
             started = time.perf_counter()
             action()
             best[index] = min(best[index], time.perf_counter() - started)
@@ -151,14 +158,10 @@ class Bench:
         target = os.path.join(pc, 'big.bin')
         env = dict(self.env, CEBRIDGE_DEVICE=phone)
 
-        def remove_copy():
-            if os.path.exists(target):
-                os.remove(target)
-
         def get():
             run([self.host, 'get', '/Storage Card/big.bin', target], env=env)
 
-        (ours,) = best_interleaved(ROUNDS, [(remove_copy, get)])
+        (ours,) = best_interleaved(ROUNDS, [(target, get)])
         os.remove(target)
         os.remove(device_file)
         ratio = round(ours / self.plugin_download_seconds, 2)
@@ -197,8 +200,7 @@ class Bench:
         def copy_many():
             run(['cp', '-r', folder, cp_target])
 
-        ours, cp = best_interleaved(ROUNDS, [(lambda: shutil.rmtree(ours_target, ignore_errors=True), get_many),
-                                             (lambda: shutil.rmtree(cp_target, ignore_errors=True), copy_many)])
+        ours, cp = best_interleaved(ROUNDS, [(ours_target, get_many), (cp_target, copy_many)])
         if len(os.listdir(ours_target)) != files:
             raise ValueError('get -r copied %d of %d files' % (len(os.listdir(ours_target)), files))
         for path in (ours_target, cp_target, folder):

@@ -115,7 +115,7 @@ void Context::Emit(const std::string &tableText, const nlohmann::json &document)
     Print(Dump(document, compactJson ? -1 : 2));
 }
 
-void Context::EmitTable(const Table &table, size_t count, const std::function<std::vector<std::string>(size_t)> &row) {
+void Context::EmitTable(const Table &table, size_t count, const Table::RowMaker &row) {
     m_emitted = true;
     table.Print(std::cout, count, row);
     std::cout << std::flush;

@@ -70,7 +70,7 @@ public:
                    const std::function<nlohmann::json(size_t)> &element);
     // In table mode (not WantsDocument): the table of `count` rows made by `row`,
     // printed line by line, byte for byte as Emit of its Render.
-    void EmitTable(const Table &table, size_t count, const std::function<std::vector<std::string>(size_t)> &row);
+    void EmitTable(const Table &table, size_t count, const Table::RowMaker &row);
     // Whether Emit prints (or hands over) the document rather than the table.
     bool WantsDocument() const { return captured || options.json; }
 

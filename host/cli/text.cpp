@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 
 #if defined(_WIN32)
 #include <io.h>
@@ -100,17 +101,16 @@ size_t TerminalColumns(bool standardError) {
     return 0;
 }
 
-Table::Layout Table::Measure(
-    const std::function<void(const std::function<void(const std::vector<std::string> &)> &)> &measureRows) const {
+Table::Layout Table::Measure(size_t count, const RowMaker &row) const {
     Layout layout;
     std::vector<size_t> &widths = layout.widths;
     widths.assign(m_headers.size(), 0);
-    auto measure = [&](const std::vector<std::string> &row) {
-        for (size_t c = 0; c < row.size() && c < widths.size(); ++c)
-            widths[c] = std::max(widths[c], DisplayWidth(row[c]));
+    auto measure = [&](const std::vector<std::string> &cells) {
+        for (size_t c = 0; c < cells.size() && c < widths.size(); ++c)
+            widths[c] = std::max(widths[c], DisplayWidth(cells[c]));
     };
     measure(m_headers);
-    measureRows(measure);
+    for (size_t i = 0; i < count; ++i) measure(row(i));
     // The last column takes what the others leave of the line, but never less
     // than its header or a few characters.
     if (m_columns > 0 && !widths.empty()) {
@@ -139,18 +139,13 @@ std::string Table::Line(const Layout &layout, const std::vector<std::string> &ro
 }
 
 std::string Table::Render() const {
-    const Layout layout = Measure([&](const auto &measure) {
-        for (const auto &row : m_rows) measure(row);
-    });
-    std::string out = Line(layout, m_headers);
-    for (const auto &row : m_rows) out += Line(layout, row);
-    return out;
+    std::ostringstream out;
+    Print(out, m_rows.size(), [&](size_t i) { return m_rows[i]; });
+    return out.str();
 }
 
-void Table::Print(std::ostream &out, size_t count, const std::function<std::vector<std::string>(size_t)> &row) const {
-    const Layout layout = Measure([&](const auto &measure) {
-        for (size_t i = 0; i < count; ++i) measure(row(i));
-    });
+void Table::Print(std::ostream &out, size_t count, const RowMaker &row) const {
+    const Layout layout = Measure(count, row);
     out << Line(layout, m_headers);
     for (size_t i = 0; i < count; ++i) out << Line(layout, row(i));
 }

@@ -30,18 +30,17 @@ public:
     // Cuts the last column's cells so that every line fits `columns` (0: no limit).
     void FitTo(size_t columns) { m_columns = columns; }
     std::string Render() const;
+    using RowMaker = std::function<std::vector<std::string>(size_t)>;
     // As Render of `count` rows made by `row`, written line by line without keeping
     // the rows: each row is made twice, once to measure the columns, once to print.
-    void Print(std::ostream &out, size_t count, const std::function<std::vector<std::string>(size_t)> &row) const;
+    void Print(std::ostream &out, size_t count, const RowMaker &row) const;
 
 private:
     struct Layout {
         std::vector<size_t> widths;
         size_t lastWidth = SIZE_MAX;  // what the last column's cells are cut to
     };
-    // The widths of the headers and of every row `measureRows` hands to its argument.
-    Layout Measure(
-        const std::function<void(const std::function<void(const std::vector<std::string> &)> &)> &measureRows) const;
+    Layout Measure(size_t count, const RowMaker &row) const;
     std::string Line(const Layout &layout, const std::vector<std::string> &row) const;
 
     std::vector<std::string> m_headers;

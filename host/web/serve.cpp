@@ -494,7 +494,8 @@ private:
                                                            const httplib::ContentReader &reader) {
             const bool skipExisting = Query(request, "skipExisting") == "true";
             const std::string command = kind + " import";
-            const std::string pageFile = Query(request, "name").empty() ? "the uploaded file" : Query(request, "name");
+            std::string pageFile = Query(request, "name");
+            if (pageFile.empty()) pageFile = "the uploaded file";
             SpoolBody(reader, contacts ? "import.vcf" : "import.ics", response, [&](const fs::path &taken) {
                 InteropReport report;
                 ItemSink quiet;  // (the page shows the answer's per-item report)

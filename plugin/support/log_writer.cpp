@@ -49,8 +49,8 @@ char *PutText(char *out, const char *text, size_t length) {
 }
 
 // "YYYY:MM:DD hh:mm:ss.mmm] message\r\n" into `line` (kLineSize bytes, room for the
-// longest message); returns its length. Composed by hand: the download writes two
-// lines per chunk, and a general formatter cost more than the line's own write.
+// longest message); returns its length. Composed by hand: a download writes two
+// lines per chunk, and a general formatter took more than half of their user time.
 size_t ComposeLine(char *line, const platform::SystemTime &now, unsigned milliseconds, const char *message) {
     char *out = PutDigits(line, now.year, 4);
     *out++ = ':';
