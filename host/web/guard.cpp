@@ -5,8 +5,6 @@
 
 namespace web {
 
-const char *const kTokenCookie = "cebridge_token";
-
 std::string NewToken() {
     std::random_device source;  // the system's random source (getrandom, or the OS's on Windows)
     static const char digits[] = "0123456789abcdef";
@@ -15,10 +13,22 @@ std::string NewToken() {
     return token;
 }
 
-std::string TokenCookieHeader(const std::string &token) {
-    // (Appended piece by piece: GCC 12's -O3 restrict check misreads "x" + std::string.)
-    std::string header = kTokenCookie;
-    return header.append("=").append(token).append("; Path=/; HttpOnly; SameSite=Strict");
+std::string TicketBook::Issue() {
+    const std::string ticket = NewToken();
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (auto at = m_issued.begin(); at != m_issued.end();) at = at->second < now ? m_issued.erase(at) : std::next(at);
+    m_issued[ticket] = now + kTicketLife;
+    return ticket;
+}
+
+bool TicketBook::Redeem(const std::string &ticket) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto found = m_issued.find(ticket);
+    if (found == m_issued.end()) return false;
+    const bool fresh = std::chrono::steady_clock::now() <= found->second;
+    m_issued.erase(found);
+    return fresh;
 }
 
 namespace {
@@ -43,21 +53,21 @@ bool SameSecret(const std::string &given, const std::string &secret) {
 }  // namespace
 
 Verdict Judge(const RequestFacts &request, const Identity &identity) {
-    if (!NamesThisServer(request.host, identity)) return Verdict::kWrongHost;
-    if (request.path.rfind("/api/", 0) != 0) return Verdict::kAllowed;
-    const std::string bearer = "Bearer ";
-    // A script's header: a page of another site cannot send it without a preflight
-    // this server never grants, so no Origin is needed with it.
-    if (request.authorization.rfind(bearer, 0) == 0 &&
-        SameSecret(request.authorization.substr(bearer.size()), identity.token))
-        return Verdict::kAllowed;
-    if (!SameSecret(request.tokenCookie, identity.token)) return Verdict::kNoToken;
-    if (ChangesSomething(request.method)) {
+    if (request.hostHeaders != 1 || !NamesThisServer(request.host, identity)) return Verdict::kWrongHost;
+    // A page of another site that got through to here (a simple request needs no
+    // preflight) is refused before its credential is even looked at.
+    if (!request.origin.empty()) {
         const std::string prefix = "http://";
         if (request.origin.rfind(prefix, 0) != 0 || !NamesThisServer(request.origin.substr(prefix.size()), identity))
             return Verdict::kWrongOrigin;
     }
-    return Verdict::kAllowed;
+    if (request.path.rfind("/api/", 0) != 0) return Verdict::kAllowed;
+    const std::string bearer = "Bearer ";
+    if (request.authorization.rfind(bearer, 0) == 0 &&
+        SameSecret(request.authorization.substr(bearer.size()), identity.token))
+        return Verdict::kAllowed;
+    if (request.ticket && !ChangesSomething(request.method)) return Verdict::kAllowed;
+    return Verdict::kNoToken;
 }
 
 int VerdictStatus(Verdict verdict) {

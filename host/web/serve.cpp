@@ -301,6 +301,14 @@ public:
             web::SendJson(response, 200, {{"cancelled", cancelled}});
         });
         http.Get("/api/events", [this](const httplib::Request &, httplib::Response &response) { Stream(response); });
+        // A plain link cannot carry the token's header: the page asks for a ticket first.
+        http.Post("/api/ticket", [&server](const httplib::Request &, httplib::Response &response) {
+            web::SendJson(response, 200, {{"ticket", server.IssueTicket()}});
+        });
+        server.AllowLargeBodies("PUT", "/api/file");
+        server.AllowLargeBodies("POST", "/api/apps");
+        for (const char *kind : {"contacts", "calendar"})
+            server.AllowLargeBodies("POST", std::string("/api/") + kind + "/import");
     }
 
 private:
@@ -406,6 +414,7 @@ private:
                         const Outcome outcome = UploadFile(
                             session.link, source, session.ResolveUploadTarget(path, "upload"), "upload", sink, &stored);
                         *document = UploadJson(source, stored);
+                        (*document)["local"] = LastName(path);  // the page's file, not the spool's
                         return outcome;
                     },
                     true);
@@ -853,7 +862,7 @@ private:
 
     // Event streams leave workers for the requests: past this many open pages, one
     // more is told to close some rather than hang them all.
-    static constexpr size_t kMostEventStreams = web::Server::kWorkers - 16;
+    static constexpr size_t kMostEventStreams = 48;
 
     void Stream(httplib::Response &response) {
         if (m_openStreams.fetch_add(1) >= kMostEventStreams) {
@@ -885,18 +894,56 @@ private:
     std::atomic<size_t> m_openStreams{0};
 };
 
-void OpenBrowser(const std::string &address) {
+// `serve --open`: the browser is handed a private file that leads it to the address,
+// so the token is on no command line any local user could read. The opener is not
+// waited for (a browser may stay in the foreground); Reap collects it once it ends.
+class BrowserOpener {
+public:
+    ~BrowserOpener() {
+        Reap();
+        std::error_code ignored;
+        if (!m_folder.empty()) fs::remove_all(m_folder, ignored);
+    }
+    void Open(const std::string &address) {
 #if defined(_WIN32)
-    (void)address;
+        (void)address;
 #else
-    pid_t child = 0;
-    const char *argv[] = {"xdg-open", address.c_str(), nullptr};
-    if (posix_spawnp(&child, "xdg-open", nullptr, nullptr, const_cast<char **>(argv), environ) == 0)
-        waitpid(child, nullptr, 0);
-    else
-        std::fprintf(ConsoleErr(), "cebridge: serve: cannot start xdg-open; open the address above yourself\n");
+        std::error_code failure;
+        std::string folder = (fs::temp_directory_path(failure) / "cebridge-open-XXXXXX").string();
+        if (failure || !mkdtemp(folder.data())) return Say("no private temporary folder for the opener");
+        m_folder = folder;
+        const std::string page = (fs::path(folder) / "open.html").string();
+        {
+            std::ofstream out(page, std::ios::binary);
+            out << "<!doctype html><meta charset=\"utf-8\"><meta name=\"referrer\" content=\"no-referrer\">"
+                << "<meta http-equiv=\"refresh\" content=\"0;url=" << address << "\"><title>cebridge</title>";
+            if (!out) return Say("cannot write the opener's page in " + folder);
+        }
+        chmod(page.c_str(), 0600);
+        const std::string url = "file://" + page;
+        const char *argv[] = {"xdg-open", url.c_str(), nullptr};
+        if (posix_spawnp(&m_child, "xdg-open", nullptr, nullptr, const_cast<char **>(argv), environ) != 0) {
+            m_child = 0;
+            Say("cannot start xdg-open");
+        }
 #endif
-}
+    }
+    // Collects the opener if it has ended; asked about ten times a second.
+    void Reap() {
+#if !defined(_WIN32)
+        if (m_child > 0 && waitpid(m_child, nullptr, WNOHANG) != 0) m_child = 0;
+#endif
+    }
+
+private:
+    static void Say(const std::string &why) {
+        std::fprintf(ConsoleErr(), "cebridge: serve: %s; open the address above yourself\n", why.c_str());
+    }
+    std::string m_folder;
+#if !defined(_WIN32)
+    pid_t m_child = 0;
+#endif
+};
 
 }  // namespace
 
@@ -916,9 +963,11 @@ int CmdServe(Context &context, const web::ServeOptions &options) {
     g_progressEvents = [&events](const nlohmann::json &event) { events.Publish(event); };
     std::fprintf(ConsoleOut(), "cebridge: serving %s\n", server.OpeningAddress().c_str());
     std::fflush(ConsoleOut());
-    if (options.open) OpenBrowser(server.OpeningAddress());
     StopOnSignals();
+    BrowserOpener opener;
+    if (options.open) opener.Open(server.OpeningAddress());
     server.Run([&] {
+        opener.Reap();
         const bool stop = g_stopServing.load();
         if (stop) {
             events.Close();  // the event streams end first: the server waits for them

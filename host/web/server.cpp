@@ -1,7 +1,13 @@
 #include "server.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <system_error>
 #include <thread>
+#include <vector>
 
 namespace web {
 
@@ -11,19 +17,6 @@ namespace {
 const char *const kContentPolicy =
     "default-src 'self'; img-src 'self' data: blob:; object-src 'none'; frame-ancestors 'none'; base-uri 'none'";
 
-std::string CookieValue(const std::string &cookies, const std::string &name) {
-    size_t at = 0;
-    while (at < cookies.size()) {
-        size_t end = cookies.find(';', at);
-        if (end == std::string::npos) end = cookies.size();
-        std::string pair = cookies.substr(at, end - at);
-        pair.erase(0, pair.find_first_not_of(' '));
-        if (pair.rfind(name + "=", 0) == 0) return pair.substr(name.size() + 1);
-        at = end + 1;
-    }
-    return "";
-}
-
 // The names a Host header may carry; the bound address last (it is the one printed).
 std::vector<std::string> HostNames(const std::string &bind) {
     std::vector<std::string> names = {"localhost", "[::1]", "127.0.0.1"};
@@ -32,6 +25,62 @@ std::vector<std::string> HostNames(const std::string &bind) {
 }
 
 bool AnyAddress(const std::string &bind) { return bind == "0.0.0.0" || bind == "::" || bind.empty(); }
+
+// Runs each connection on a thread of its own, up to `most` threads, made when no
+// idle one is waiting and kept for later connections. (The library's pool makes a
+// fixed number up front: 64 of them were all held by clients that sent a header
+// line every few seconds, and no other request was read.)
+class ConnectionThreads : public httplib::TaskQueue {
+public:
+    explicit ConnectionThreads(size_t most) : m_most(most) {}
+    ~ConnectionThreads() override { shutdown(); }
+
+    void enqueue(std::function<void()> connection) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_waiting.push_back(std::move(connection));
+        if (m_waiting.size() > m_idle && m_threads.size() < m_most) {
+            try {
+                m_threads.emplace_back([this] { Serve(); });
+                return;
+            } catch (const std::system_error &) {  // no thread to be had now: it waits for one
+            }
+        }
+        m_wake.notify_one();
+    }
+    void shutdown() override {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopping = true;
+        }
+        m_wake.notify_all();
+        for (std::thread &thread : m_threads)
+            if (thread.joinable()) thread.join();
+    }
+
+private:
+    void Serve() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            ++m_idle;
+            m_wake.wait(lock, [this] { return m_stopping || !m_waiting.empty(); });
+            --m_idle;
+            if (m_waiting.empty()) return;  // stopping, with nothing left to serve
+            std::function<void()> connection = std::move(m_waiting.front());
+            m_waiting.pop_front();
+            lock.unlock();
+            connection();
+            lock.lock();
+        }
+    }
+
+    const size_t m_most;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::function<void()>> m_waiting;
+    std::vector<std::thread> m_threads;
+    size_t m_idle = 0;
+    bool m_stopping = false;
+};
 
 }  // namespace
 
@@ -49,10 +98,7 @@ void SendError(httplib::Response &response, int status, const std::string &messa
 Server::Server(ServeOptions options, std::string token) : m_options(std::move(options)) {
     m_identity.hostNames = HostNames(m_options.bind);
     m_identity.token = std::move(token);
-    // Each open page holds a worker for its event stream as long as it stays open, and
-    // a browser keeps a few more connections alive: the library's default of eight
-    // workers hung the API with a few pages open.
-    m_http.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+    m_http.new_task_queue = [] { return new ConnectionThreads(kMostConnections); };
     m_http.set_pre_routing_handler(
         [this](const httplib::Request &request, httplib::Response &response) { return Guard(request, response); });
 }
@@ -74,10 +120,11 @@ bool Server::Bind(std::string *error) {
     return true;
 }
 
-std::string Server::OpeningAddress() const {
-    return "http://" + m_identity.hostNames.back() + ":" + std::to_string(m_identity.port) +
-           "/?token=" + m_identity.token;
+std::string Server::Address() const {
+    return "http://" + m_identity.hostNames.back() + ":" + std::to_string(m_identity.port) + "/";
 }
+
+std::string Server::OpeningAddress() const { return Address() + "#token=" + m_identity.token; }
 
 void Server::Run(const std::function<bool()> &stopRequested) {
     std::thread watcher([&] {
@@ -106,10 +153,20 @@ httplib::Server::HandlerResponse Server::Guard(const httplib::Request &request, 
                        request.get_header_value("Host"),
                        request.get_header_value("Origin"),
                        request.get_header_value("Authorization"),
-                       CookieValue(request.get_header_value("Cookie"), kTokenCookie)};
+                       request.get_header_value_count("Host"),
+                       false};
+    // (A ticket is used up by being shown, also by a request the guard then refuses.)
+    if (request.method == "GET" && request.has_param("ticket"))
+        facts.ticket = m_tickets.Redeem(request.get_param_value("ticket"));
     const Verdict verdict = Judge(facts, m_identity);
     if (verdict != Verdict::kAllowed) {
         SendError(response, VerdictStatus(verdict), VerdictMessage(verdict));
+        return Handled::Handled;
+    }
+    if (BodyTooLarge(request)) {
+        // (Closed after the answer: the unread body must not be taken for the next request.)
+        response.set_header("Connection", "close");
+        SendError(response, 413, "this request's body is too large");
         return Handled::Handled;
     }
     if (request.path.rfind("/api/", 0) == 0) return Handled::Unhandled;
@@ -117,19 +174,18 @@ httplib::Server::HandlerResponse Server::Guard(const httplib::Request &request, 
         SendError(response, 405, "the page's files can only be read");
         return Handled::Handled;
     }
-    // Opened with the printed address: the token moves into the cookie and out of the
-    // address bar (and the browser's history).
-    if (request.has_param("token")) {
-        if (request.get_param_value("token") != m_identity.token) {
-            SendError(response, 401, VerdictMessage(Verdict::kNoToken));
-            return Handled::Handled;
-        }
-        response.set_header("Set-Cookie", TokenCookieHeader(m_identity.token));
-        response.set_redirect(request.path);
-        return Handled::Handled;
-    }
     if (!ServeStatic(request, response)) SendError(response, 404, "no such page: " + request.path);
     return Handled::Handled;
+}
+
+bool Server::BodyTooLarge(const httplib::Request &request) const {
+    for (const auto &[method, prefix] : m_largeBodies)
+        if (request.method == method && request.path.rfind(prefix, 0) == 0) return false;
+    if (request.get_header_value("Transfer-Encoding").find("chunked") != std::string::npos) return true;
+    const std::string length = request.get_header_value("Content-Length");
+    if (length.empty()) return false;
+    if (length.size() > 19 || length.find_first_not_of("0123456789") != std::string::npos) return true;
+    return std::strtoull(length.c_str(), nullptr, 10) > kMostSmallBody;
 }
 
 bool Server::ServeStatic(const httplib::Request &request, httplib::Response &response) {

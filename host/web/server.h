@@ -3,8 +3,11 @@
 #ifndef CEBRIDGE_HOST_WEB_SERVER_H
 #define CEBRIDGE_HOST_WEB_SERVER_H
 
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
@@ -15,14 +18,19 @@ namespace web {
 
 class Server {
 public:
-    // The requests served at once; an event stream holds one for as long as it is open.
-    static constexpr size_t kWorkers = 64;
+    // The connections served at once, each on a thread of its own (made when wanted,
+    // kept for the next): a connection holds its thread while its client sends the
+    // request, however slowly, so a few hundred slow clients must not take them all.
+    // Past this many, connections wait for a thread. An event stream holds one too.
+    static constexpr size_t kMostConnections = sizeof(void *) >= 8 ? 1024 : 256;
 
     Server(ServeOptions options, std::string token);
 
     // Binds the address and port; false with `error` set.
     bool Bind(std::string *error);
-    // The address to open, with the token: "http://127.0.0.1:PORT/?token=TOKEN".
+    // The page's address, "http://127.0.0.1:PORT/", and the one to open, with the
+    // token in its fragment: "http://127.0.0.1:PORT/#token=TOKEN".
+    std::string Address() const;
     std::string OpeningAddress() const;
     // Serves until `stopRequested` says so (asked about ten times a second).
     void Run(const std::function<bool()> &stopRequested);
@@ -34,13 +42,24 @@ public:
     // X-Operation header, "" when none): a page cancels its own operations by it.
     static const std::string &RequestOperation();
     const Identity &Who() const { return m_identity; }
+    // A ticket for one plain link (a download the browser fetches itself).
+    std::string IssueTicket() { return m_tickets.Issue(); }
+    // Bodies are refused past kMostSmallBody (413, before they are read) except on
+    // routes that stream theirs to a file, named here.
+    static constexpr uint64_t kMostSmallBody = 1 << 20;
+    void AllowLargeBodies(const std::string &method, const std::string &pathPrefix) {
+        m_largeBodies.emplace_back(method, pathPrefix);
+    }
 
 private:
     httplib::Server::HandlerResponse Guard(const httplib::Request &request, httplib::Response &response);
     bool ServeStatic(const httplib::Request &request, httplib::Response &response);
+    bool BodyTooLarge(const httplib::Request &request) const;
 
     ServeOptions m_options;
     Identity m_identity;
+    TicketBook m_tickets;
+    std::vector<std::pair<std::string, std::string>> m_largeBodies;  // method, path prefix
     httplib::Server m_http;
 };
 

@@ -39,7 +39,7 @@ def scratch_base():
 class Server:
     """A `cebridge serve` of its own, with a private phone copy, home and temporary folder."""
 
-    def __init__(self):
+    def __init__(self, *options, path=None):
         self.home = tempfile.mkdtemp(prefix='cebridge-serve-', dir=scratch_base())
         self.phone = os.path.join(self.home, 'phone')
         shutil.copytree(os.path.join(ARGS.source, 'data', 'phones', 'demo'), self.phone)
@@ -50,7 +50,9 @@ class Server:
                    CEBRIDGE_REGISTRY=os.path.join(self.home, 'registry.reg'),
                    CEBRIDGE_LOG_DIR=os.path.join(self.home, 'logs'),
                    XDG_DATA_HOME=os.path.join(self.home, 'data'), XDG_STATE_HOME=os.path.join(self.home, 'state'))
-        self.process = subprocess.Popen([os.path.join(ARGS.bin, 'cebridge'), 'serve'], env=env,
+        if path:
+            env['PATH'] = path
+        self.process = subprocess.Popen([os.path.join(ARGS.bin, 'cebridge'), 'serve', *options], env=env,
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         line = self.process.stdout.readline()
         prefix = 'cebridge: serving '
@@ -58,7 +60,8 @@ class Server:
         self.address = line[len(prefix):].strip()
         parts = urllib.parse.urlsplit(self.address)
         self.port = parts.port
-        self.token = urllib.parse.parse_qs(parts.query)['token'][0]
+        self.token = urllib.parse.parse_qs(parts.fragment)['token'][0]
+        self.page = self.address.split('#')[0]
 
     def stop(self):
         """The exit code; when it is not 0, what the server said goes to our stderr (the
@@ -371,6 +374,71 @@ class ApiTest(unittest.TestCase):
             self.assertIn(key, document, path)
 
 
+class SlowClientTest(unittest.TestCase):
+    def test_two_hundred_slow_clients_leave_the_api_answering(self):
+        import socket
+        server = Server()
+        stop = threading.Event()
+        clients = []
+        try:
+            for _ in range(200):
+                client = socket.create_connection(('127.0.0.1', server.port), timeout=30)
+                client.sendall(b'GET /api/info HTTP/1.1\r\n')
+                clients.append(client)
+
+            def trickle():  # one header line a second each, as long as the test runs
+                while not stop.wait(1):
+                    for client in clients:
+                        try:
+                            client.sendall(b'X-Slow: 1\r\n')
+                        except OSError:  # one the server gave up on
+                            pass
+            trickler = threading.Thread(target=trickle)
+            trickler.start()
+            status, document = server.json('GET', '/api/info')
+            self.assertEqual(status, 200, document)
+        finally:
+            stop.set()
+            if 'trickler' in locals():
+                trickler.join()
+            for client in clients:
+                client.close()
+            self.assertEqual(server.stop(), 0)
+
+
+class OpenTest(unittest.TestCase):
+    def test_open_hands_the_browser_a_private_file_and_does_not_wait_for_it(self):
+        # A stand-in for xdg-open that records what it was given and stays running,
+        # as a browser started in the foreground does.
+        tools = tempfile.mkdtemp(prefix='cebridge-opener-', dir=scratch_base())
+        record = os.path.join(tools, 'record')
+        with open(os.path.join(tools, 'xdg-open'), 'w') as opener:
+            opener.write('#!/bin/sh\necho "$$" > %s.pid\nprintf "%%s\\n" "$@" > %s.args\n'
+                         'cat "${1#file://}" > %s.page\nstat -c %%a "${1#file://}" > %s.mode\n'
+                         'mv %s.pid %s.done\nexec sleep 600\n' % ((record,) * 6))
+        os.chmod(os.path.join(tools, 'xdg-open'), 0o755)
+        server = Server('--open', path=tools + ':' + os.environ['PATH'])
+        try:
+            status, document = server.json('GET', '/api/info')  # answered while the opener runs
+            self.assertEqual(status, 200, document)
+            while not os.path.exists(record + '.done'):
+                time.sleep(0.05)
+            with open(record + '.args') as args:
+                self.assertNotIn(server.token, args.read())
+            with open(record + '.page') as page:
+                self.assertIn(server.address, page.read())
+            with open(record + '.mode') as mode:
+                self.assertEqual(mode.read().strip(), '600')
+        finally:
+            server.process.send_signal(15)  # TERM stops it while the opener still runs
+            self.assertEqual(server.process.wait(timeout=30), 0)
+            if os.path.exists(record + '.done'):
+                with open(record + '.done') as pid:
+                    os.kill(int(pid.read()), 9)
+            shutil.rmtree(server.home, ignore_errors=True)
+            shutil.rmtree(tools, ignore_errors=True)
+
+
 class ModuleTest(unittest.TestCase):
     def test_a_program_without_its_server_module_says_so(self):
         # A cebridge copied away from the module beside it: serve is refused with the
@@ -438,7 +506,7 @@ class PageTest(unittest.TestCase):
 
     def test_a_user_browses_uploads_and_adds(self):
         from selenium.webdriver.common.by import By
-        self.assertNotIn('token', self.browser.current_url)  # moved into the cookie
+        self.assertNotIn('token', self.browser.current_url)  # moved into the tab's session storage
         self.view('phone', '//h2[text()="MV-2400"]')
         self.view('files', '//button[text()="My Documents/"]')
         self.browser.find_element(By.XPATH, '//button[text()="My Documents/"]').click()
@@ -465,6 +533,63 @@ class PageTest(unittest.TestCase):
         self.view('messages', '//section[h3[text()="+1-206-555-0110"]]//li[contains(., "Are we still on")]')
         self.view('apps', '//li[contains(text(), "MORVANE-SYNC-0001")]')
 
+    def test_no_other_server_on_this_address_receives_a_usable_credential(self):
+        import http.server
+        from selenium.webdriver.common.by import By
+        self.view('phone', '//h2[text()="MV-2400"]')
+        heard = []
+
+        class Recorder(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                heard.append(dict(self.headers))
+                self.send_response(200)
+                self.send_header('Content-Type', 'text/html')
+                self.end_headers()
+                self.wfile.write(b'<title>other</title>')
+
+            def log_message(self, *args):
+                pass
+        other = http.server.HTTPServer(('127.0.0.1', 0), Recorder)
+        listener = threading.Thread(target=other.serve_forever)
+        listener.start()
+        try:
+            self.browser.get('http://127.0.0.1:%d/' % other.server_port)
+            self.browser.find_element(By.XPATH, '//title[text()="other"]')
+        finally:
+            other.shutdown()
+            listener.join()
+        self.assertTrue(heard)
+        for headers in heard:
+            self.assertNotIn('Cookie', headers)
+            self.assertNotIn(self.server.token, json.dumps(headers))
+        # A second server in the same browser, then back to the first tab: both answer.
+        second = Server()
+        try:
+            first_tab = self.browser.current_window_handle
+            self.browser.switch_to.new_window('tab')
+            self.browser.get(second.address)
+            self.browser.find_element(By.XPATH, '//h2[text()="MV-2400"]')
+            self.browser.switch_to.window(first_tab)
+            self.browser.get(self.server.page + '#contacts')
+            self.browser.find_element(By.XPATH, '//button[text()="홍길동"]')
+        finally:
+            self.assertEqual(second.stop(), 0)
+
+    def test_a_download_link_carries_a_ticket_and_no_token(self):
+        from selenium.webdriver.common.by import By
+        downloads = os.path.join(self.server.home, 'downloads')
+        os.mkdir(downloads)
+        self.browser.execute_cdp_cmd('Page.setDownloadBehavior', {'behavior': 'allow', 'downloadPath': downloads})
+        self.view('files', '//button[text()="My Documents/"]')
+        self.browser.find_element(By.XPATH, '//button[text()="My Documents/"]').click()
+        self.browser.find_element(By.XPATH, '//a[text()="회의록.txt"]').click()
+        target = os.path.join(downloads, '회의록.txt')
+        while not os.path.exists(target):
+            time.sleep(0.05)
+        with open(target, 'rb') as got, open(os.path.join(self.server.phone, 'fs', 'My Documents', '회의록.txt'),
+                                               'rb') as phone:
+            self.assertEqual(got.read(), phone.read())
+
     def test_appointments_show_at_the_browsers_local_time(self):
         from selenium.webdriver.common.by import By
         # The demo phone's weekly meeting starts 2026-12-07 09:00 UTC.
@@ -472,7 +597,7 @@ class PageTest(unittest.TestCase):
                                        ('Pacific/Auckland', '2026-12-07', '22:00')):
             self.browser.get('about:blank')  # a new page: the zone applies from its start
             self.browser.execute_cdp_cmd('Emulation.setTimezoneOverride', {'timezoneId': zone})
-            self.browser.get(self.server.address.split('?')[0] + '#calendar')
+            self.browser.get(self.server.page + '#calendar')
             self.browser.find_element(By.CSS_SELECTOR, '.month td')
             self.browser.implicitly_wait(0)
             for _ in range(36):  # from this month to the meeting's
@@ -532,7 +657,7 @@ def main():
     parser.add_argument('--screenshots')
     ARGS, rest = parser.parse_known_args()
     suite = unittest.TestSuite([unittest.defaultTestLoader.loadTestsFromTestCase(test)
-                                for test in (ApiTest, ModuleTest)])
+                                for test in (ApiTest, SlowClientTest, OpenTest, ModuleTest)])
     if not ARGS.api_only:
         problem = chromium_problem()
         if problem:

@@ -1,15 +1,53 @@
-// The server's JSON API. The token travels in the cookie the server set when the
-// page was opened with it; errors come back as {"error": message}.
+// The server's JSON API. The token arrives in the printed address's fragment (which
+// no request carries), moves into this tab's session storage and out of the address
+// bar and history, and goes with every request as a bearer header: no cookie, which
+// every other server on this address would receive too. Errors come back as
+// {"error": message}.
 export class ApiError extends Error {
   constructor(status, message) { super(message); this.status = status; }
 }
 
+const tokenKey = 'cebridge-token';
+
+export function takeTokenFromAddress() {
+  const match = /^#token=([0-9a-f]+)$/.exec(location.hash);
+  if (!match) return;
+  sessionStorage.setItem(tokenKey, match[1]);
+  history.replaceState(null, '', location.pathname);
+}
+
+export const authorization = () => ({ Authorization: 'Bearer ' + (sessionStorage.getItem(tokenKey) || '') });
+
 export async function api(path, options = {}) {
-  const response = await fetch('/api/' + path, { credentials: 'same-origin', ...options });
+  const response = await fetch('/api/' + path,
+    { ...options, credentials: 'omit', headers: { ...authorization(), ...(options.headers || {}) } });
   const type = response.headers.get('Content-Type') || '';
   const body = type.startsWith('application/json') ? await response.json() : null;
   if (!response.ok) throw new ApiError(response.status, body && body.error ? body.error : response.statusText);
   return body;
+}
+
+// Lets the browser fetch `path` of the API itself (a download to a file): a plain
+// link carries no header, so it carries a ticket good for that one request.
+export async function download(path, fileName) {
+  const { ticket } = await api('ticket', { method: 'POST' });
+  const link = el('a', { href: '/api/' + path + (path.includes('?') ? '&' : '?') + query('ticket', ticket),
+    download: fileName, hidden: true });
+  document.body.append(link);
+  link.click();
+  link.remove();
+}
+
+// A link that downloads `path` of the API when followed.
+export const downloadLink = (path, fileName, ...children) => el('a', { href: '#', download: fileName,
+  onclick: (event) => { event.preventDefault(); download(path, fileName).catch(showFailure); } }, ...children);
+
+// Where failures of actions that have no place of their own are shown.
+export function showFailure(error) {
+  const box = document.getElementById('problem');
+  box.textContent = error.message;
+  box.hidden = false;
+  setTimeout(() => { box.hidden = true; }, 8000);
 }
 
 // A name for one operation (its X-Operation header), so that its Cancel reaches it

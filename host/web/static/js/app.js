@@ -1,5 +1,6 @@
 // The page: one view at a time, chosen by the address's #fragment.
-import { api, el, humanSize } from './api.js';
+import { api, el, humanSize, showFailure, takeTokenFromAddress } from './api.js';
+import { listen, onStreamState, startEvents } from './events.js';
 import { showFiles } from './views/files.js';
 import { showApps, showBackup, showCalendar, showCalls, showContacts, showMessages } from './views/pim.js';
 import { showSync } from './views/sync.js';
@@ -8,13 +9,6 @@ const views = {
   phone: showPhone, files: showFiles, contacts: showContacts, calendar: showCalendar,
   calls: showCalls, messages: showMessages, apps: showApps, backup: showBackup, sync: showSync,
 };
-
-function showProblem(error) {
-  const box = document.getElementById('problem');
-  box.textContent = error.message;
-  box.hidden = false;
-  setTimeout(() => { box.hidden = true; }, 8000);
-}
 
 async function showPhone(view) {
   const info = await api('info');
@@ -43,17 +37,20 @@ async function route() {
   view.replaceChildren();
   const show = views[name];
   if (!show) { view.append(el('p', {}, 'This view is not here yet.')); return; }
-  try { await show(view); } catch (error) { showProblem(error); }
+  try { await show(view); } catch (error) { showFailure(error); }
 }
 
 // The connection's state, live: the server tells every page after each operation.
-const events = new EventSource('/api/events');
-events.onmessage = (message) => {
-  const event = JSON.parse(message.data);
-  if (event.event === 'connection')
-    document.getElementById('connection').textContent = event.connected ? 'connected' : 'not connected';
-};
-events.onerror = () => { document.getElementById('connection').textContent = 'the server is not answering'; };
+const connection = document.getElementById('connection');
+listen((event) => {
+  if (event.event === 'connection') connection.textContent = event.connected ? 'connected' : 'not connected';
+});
+onStreamState((answering, status) => {
+  if (status === 401) connection.textContent = 'no token: open the address cebridge serve printed';
+  else if (!answering) connection.textContent = 'the server is not answering';
+});
 
+takeTokenFromAddress();
 window.addEventListener('hashchange', route);
 route();
+startEvents();

@@ -1,6 +1,6 @@
 // Files: breadcrumbs, a sortable table, selection, download, upload (picker or drop)
 // with progress and cancel, new folder, delete with confirmation.
-import { api, el, humanSize, operationName, query } from '../api.js';
+import { api, authorization, downloadLink, el, humanSize, operationName, query } from '../api.js';
 
 let folder = '/';
 let sortKey = 'name', sortUp = true;
@@ -34,7 +34,7 @@ function upload(file, target, status, render) {
   const bar = el('progress', { max: file.size || 1, value: 0, 'aria-label': 'Uploading ' + file.name });
   const cancel = el('button', { onclick: () => {
     request.abort();
-    fetch('/api/cancel?' + query('operation', operation), { method: 'POST' });
+    api('cancel?' + query('operation', operation), { method: 'POST' }).catch(() => {});
   } }, 'Cancel');
   const row = el('p', {}, 'Uploading ' + file.name + ' ', bar, ' ', cancel);
   status.append(row);
@@ -47,6 +47,7 @@ function upload(file, target, status, render) {
   };
   request.open('PUT', '/api/file?' + query('path', join(target, file.name)));
   request.setRequestHeader('X-Operation', operation);
+  for (const [name, value] of Object.entries(authorization())) request.setRequestHeader(name, value);
   request.send(file);
 }
 
@@ -68,7 +69,7 @@ export async function showFiles(view) {
       const path = join(folder, entry.name);
       const open = entry.folder
         ? el('button', { class: 'link', onclick: () => { folder = path; render(); } }, entry.name + '/')
-        : el('a', { href: '/api/file?' + query('path', path), download: entry.name }, entry.name);
+        : downloadLink('file?' + query('path', path), entry.name, entry.name);
       const box = el('input', { type: 'checkbox', 'aria-label': 'Select ' + entry.name,
         onchange: (event) => { event.target.checked ? selected.add(entry) : selected.delete(entry);
           row.classList.toggle('selected', event.target.checked); } });

@@ -1,6 +1,7 @@
 // Contacts and calendar: a searchable list, one item's fields, add and delete;
 // calls, messages and apps as lists.
-import { api, el } from '../api.js';
+import { api, downloadLink, el } from '../api.js';
+import { listen } from '../events.js';
 
 const localTime = (stamp) => (stamp ? new Date(stamp).toLocaleString() : '');
 // A time the browser took in its own zone, as the UTC form the phone's add takes.
@@ -108,7 +109,7 @@ function pimView(kind, title, line, addFields) {
     };
     view.append(el('h2', {}, title), form,
       el('div', { class: 'toolbar' }, el('label', {}, 'Import ', importer),
-        el('a', { href: '/api/' + kind + '/export', download: kind + extension }, 'Export ' + extension)),
+        downloadLink(kind + '/export', kind + extension, 'Export ' + extension)),
       el('div', { role: 'status' }, notice));
     if (kind === 'calendar') view.append(month(listing.items));
     searchable(view, title, listing.items, line, open);
@@ -197,15 +198,13 @@ export async function showBackup(view) {
         : el('ul', {}, done.problems.map((line) => el('li', {}, line)));
     return el('pre', {}, JSON.stringify(done, null, 2));
   };
-  const events = new EventSource('/api/events');
-  events.onmessage = (message) => {
-    const event = JSON.parse(message.data);
+  const stopListening = listen((event) => {
     if (event.event !== 'progress' || !event.total) return;
     progress.hidden = false;
     progress.max = event.total;
     progress.value = event.bytes;
-  };
-  window.addEventListener('hashchange', () => events.close(), { once: true });
+  });
+  window.addEventListener('hashchange', stopListening, { once: true });
   const run = (action) => async () => {
     if (!folder.value) return folder.reportValidity();
     if (action === 'restore' && !confirm('Put the backup in ' + folder.value + ' back on the phone?')) return;

@@ -1,6 +1,7 @@
 // Sync: the pairs the command line made (the phone and PC folders), each with a
 // preview (nothing written) and a sync, its progress item by item, then its report.
 import { api, ApiError, el, operationName, query } from '../api.js';
+import { listen } from '../events.js';
 
 const sides = (counts) => counts.phone + ' on the phone, ' + counts.pc + ' on the PC';
 
@@ -40,14 +41,12 @@ async function run(pair, options, status) {
   const cancel = el('button', { onclick: () => api('cancel?' + query('operation', operation), { method: 'POST' }) },
     'Cancel');
   status.replaceChildren(el('p', {}, pair.pair + ': ', counter, ' ', bar, ' ', cancel));
-  const events = new EventSource('/api/events');
-  events.onmessage = (message) => {
-    const event = JSON.parse(message.data);
+  const stopListening = listen((event) => {
     if (event.event !== 'items' || event.pair !== pair.pair) return;
     bar.max = event.total || 1;
     bar.value = event.done;
     counter.textContent = event.label + ': ' + event.done + ' of ' + event.total;
-  };
+  });
   try {
     const done = await api('sync/' + encodeURIComponent(pair.pair), { method: 'POST', body: JSON.stringify(options),
       headers: { 'Content-Type': 'application/json', 'X-Operation': operation } });
@@ -60,7 +59,7 @@ async function run(pair, options, status) {
       : pair.pair + ': ' + error.message));
     return null;
   } finally {
-    events.close();
+    stopListening();
   }
 }
 
