@@ -23,6 +23,7 @@
 #include "file_tree.h"
 #include "interop.h"
 #include "local_files.h"
+#include "pc_setup.h"
 #include "phone_files.h"
 #include "phone_operations.h"
 #include "phone_worker.h"
@@ -425,8 +426,9 @@ private:
                 response, "rm",
                 [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
                     Removal removal;
+                    const bool recursive = Query(request, "recursive") == "true";  // rm -r
                     const Outcome outcome = RemovePhoneFiles(
-                        session.link, session.ResolveDevicePath(Query(request, "path")), false, &removal);
+                        session.link, session.ResolveDevicePath(Query(request, "path")), recursive, &removal);
                     *document = RemovalJson(removal);
                     return outcome;
                 },
@@ -674,10 +676,26 @@ private:
     // phone into a PC folder, its check, or putting it back.
     void Backup(const std::string &body, httplib::Response &response) {
         const nlohmann::json request = nlohmann::json::parse(body, nullptr, false);
-        const std::string folder = request.is_object() ? request.value("folder", "") : "";
-        const std::string action = request.is_object() ? request.value("action", "backup") : "";
+        const auto text = [&](const char *name, const char *otherwise) -> std::string {
+            if (!request.is_object() || !request.contains(name)) return otherwise;
+            return request[name].is_string() ? request[name].get<std::string>() : "";
+        };
+        const std::string action = text("action", "backup");
+        std::string folder = text("folder", "");
         if (folder.empty() || (action != "backup" && action != "verify" && action != "restore"))
             return web::SendError(response, 400, R"(send {"folder": PATH, "action": "backup"|"verify"|"restore"})");
+        // The server's working folder is nowhere a user of the page can see: a folder is
+        // a full path of this PC, or one in the home folder (~/...).
+        if (folder == "~" || folder.rfind("~/", 0) == 0) {
+            const std::string home = Environment("HOME");
+            if (home.empty())
+                return web::SendError(response, 400, "no home folder (HOME) to put ~ in: give a full path");
+            folder = home + folder.substr(1);
+        }
+        if (!fs::path(LocalPath(folder)).is_absolute())
+            return web::SendError(response, 400,
+                                  "give the backup folder as a full path of this PC, or as ~/...: " + folder +
+                                      " would be relative to the server's working folder");
         BackupFolder backup(folder);
         ProcessLock lock;
         const char *command = action == "verify" ? "backup --verify" : action.c_str();

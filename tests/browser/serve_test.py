@@ -294,6 +294,15 @@ class ApiTest(unittest.TestCase):
         while os.listdir(self.server.tmp):  # the answer's end lets the FIFO go
             time.sleep(0.05)
 
+    def test_a_backup_folder_is_a_full_path_or_in_the_home_folder(self):
+        for body, status in (({'folder': 5}, 400), ({'folder': ['x']}, 400), ({'folder': 'relative/backup'}, 400),
+                             ({'folder': '~/phone-backup'}, 200)):
+            answer_status, document = self.server.json('POST', '/api/backup', json.dumps(body))
+            self.assertEqual(answer_status, status, (body, document))
+            self.assertIn('generation' if status == 200 else 'error', document)
+        self.assertTrue(os.path.exists(os.path.join(self.server.home, 'phone-backup', 'latest.json')))
+        self.assertFalse(os.path.exists('relative'))
+
     def test_many_open_pages_leave_the_api_answering(self):
         import socket
         streams = []
@@ -589,6 +598,56 @@ class PageTest(unittest.TestCase):
         with open(target, 'rb') as got, open(os.path.join(self.server.phone, 'fs', 'My Documents', '회의록.txt'),
                                                'rb') as phone:
             self.assertEqual(got.read(), phone.read())
+
+    def opened_by_drop(self, file_name):
+        """Drops a file on the view shown now; the addresses the page then asked for."""
+        return self.browser.execute_script("""
+            const opened = [];
+            const open = XMLHttpRequest.prototype.open, fetched = window.fetch;
+            XMLHttpRequest.prototype.open = function (method, url) { opened.push(url); return open.apply(this, arguments); };
+            window.fetch = (url, options) => { opened.push(String(url)); return fetched(url, options); };
+            const files = new DataTransfer();
+            files.items.add(new File(['dropped'], arguments[0]));
+            for (const type of ['dragover', 'drop'])
+                document.querySelector('#view > *').dispatchEvent(new DragEvent(type, { dataTransfer: files, bubbles: true }));
+            XMLHttpRequest.prototype.open = open;
+            window.fetch = fetched;
+            return opened.filter((url) => !url.includes('/api/events'));""", file_name)
+
+    def test_a_view_ends_with_its_handlers_and_says_what_failed(self):
+        from selenium.webdriver.common.by import By
+        self.view('files', '//button[text()="My Documents/"]')
+        self.view('calls', '//li[contains(text(), "010-2222-3333")]')
+        self.assertEqual(self.opened_by_drop('dropped.txt'), [])  # the Files view's drop ended with it
+        self.view('contacts', '//button[text()="홍길동"]')
+        self.view('apps', '//li[contains(text(), "MORVANE-SYNC-0001")]')
+        self.assertEqual(self.opened_by_drop('cards.vcf'), [])
+        # An empty contact: the phone's refusal is shown, in words.
+        self.view('contacts', '//button[text()="홍길동"]')
+        self.browser.find_element(By.CSS_SELECTOR, 'form button[type=submit]').click()
+        problem = self.browser.find_element(By.XPATH, '//p[@id="problem" and not(@hidden)]')
+        self.assertEqual(problem.text, "Fill in at least one field to add.")
+        self.assertTrue(problem.text.strip())
+        self.shot('contacts-refused')
+        # A contact's fields show in sight of the click.
+        self.browser.find_element(By.XPATH, '//button[text()="홍길동"]').click()
+        detail = self.browser.find_element(By.XPATH, '//section[@class="detail"]/h3[text()="홍길동"]/..')
+        self.assertTrue(self.browser.execute_script(
+            'const box = arguments[0].getBoundingClientRect(); return box.top >= 0 && box.top < innerHeight;', detail))
+        self.shot('contacts-detail')
+
+    def test_a_running_action_keeps_its_buttons_from_starting_it_again(self):
+        from selenium.webdriver.common.by import By
+        self.view('backup', '//button[text()="Back up"]')
+        self.browser.find_element(By.NAME, 'folder').send_keys(os.path.join(self.server.home, 'backup'))
+        disabled = self.browser.execute_script("""
+            const buttons = [...document.querySelectorAll('#view button')];
+            buttons.find((button) => button.textContent === 'Back up').click();
+            return buttons.map((button) => button.disabled);""")
+        self.assertEqual(disabled, [True, True, True])
+        self.browser.find_element(By.XPATH, '//p[contains(text(), "Generation")]')
+        self.assertFalse(any(button.get_attribute('disabled')
+                             for button in self.browser.find_elements(By.CSS_SELECTOR, '#view button')))
 
     def test_appointments_show_at_the_browsers_local_time(self):
         from selenium.webdriver.common.by import By

@@ -19,8 +19,14 @@ export function takeTokenFromAddress() {
 export const authorization = () => ({ Authorization: 'Bearer ' + (sessionStorage.getItem(tokenKey) || '') });
 
 export async function api(path, options = {}) {
-  const response = await fetch('/api/' + path,
-    { ...options, credentials: 'omit', headers: { ...authorization(), ...(options.headers || {}) } });
+  let response;
+  try {
+    response = await fetch('/api/' + path,
+      { ...options, credentials: 'omit', headers: { ...authorization(), ...(options.headers || {}) } });
+  } catch (error) {
+    if (options.signal && options.signal.aborted) throw error;
+    throw new ApiError(0, 'cebridge serve is not answering: is it still running?');
+  }
   const type = response.headers.get('Content-Type') || '';
   const body = type.startsWith('application/json') ? await response.json() : null;
   if (!response.ok) throw new ApiError(response.status, body && body.error ? body.error : response.statusText);
@@ -66,12 +72,31 @@ export function humanSize(bytes) {
   return (unit ? value.toFixed(1) : String(value)) + ' ' + units[unit];
 }
 
+// Runs an action a control started: the control stays disabled until the action
+// ends (a second click cannot start it twice), and a failure is shown, not lost.
+export function act(control, action) {
+  const result = action();
+  if (!result || typeof result.then !== 'function') return result;
+  control.disabled = true;
+  control.setAttribute('aria-busy', 'true');
+  return result.catch(showFailure).finally(() => {
+    control.disabled = false;
+    control.removeAttribute('aria-busy');
+  });
+}
+
 // Builds an element: el('td', {class: 'number'}, 'text', child...). Text is set as
-// text, never as markup (names on the phone may hold anything).
+// text, never as markup (names on the phone may hold anything). A button's onclick
+// and a form's onsubmit run through act().
 export function el(name, attributes = {}, ...children) {
   const element = document.createElement(name);
   for (const [key, value] of Object.entries(attributes)) {
-    if (key.startsWith('on')) element.addEventListener(key.slice(2), value);
+    if (key === 'onclick' && name === 'button') element.addEventListener('click', (event) => act(element, () => value(event)));
+    else if (key === 'onsubmit') element.addEventListener('submit', (event) => {
+      event.preventDefault();
+      act(element.querySelector('button[type=submit]') || element, () => value(event));
+    });
+    else if (key.startsWith('on')) element.addEventListener(key.slice(2), value);
     else if (value !== false && value != null) element.setAttribute(key, value === true ? '' : value);
   }
   for (const child of children.flat()) if (child != null) element.append(child);

@@ -27,18 +27,35 @@ async function showPhone(view) {
   }
 }
 
+// Each visit of a view gets an element of its own: what the view hangs on it (drop
+// handlers, listeners) ends with it, and a view still loading when the user moved on
+// fills an element no longer on the page. `view.signal` is aborted when it is left.
+let leaving = null;
 async function route() {
   const name = location.hash.slice(1) || 'phone';
   for (const link of document.querySelectorAll('nav a')) {
-    if (link.getAttribute('href') === '#' + name) link.setAttribute('aria-current', 'page');
-    else link.removeAttribute('aria-current');
+    if (link.getAttribute('href') === '#' + name) {
+      link.setAttribute('aria-current', 'page');
+      link.scrollIntoView({ block: 'nearest', inline: 'nearest' });
+    } else {
+      link.removeAttribute('aria-current');
+    }
   }
-  const view = document.getElementById('view');
-  view.replaceChildren();
+  if (leaving) leaving.abort();
+  leaving = new AbortController();
+  const view = el('div', { class: 'view' });
+  view.signal = leaving.signal;
+  document.getElementById('view').replaceChildren(view);
   const show = views[name];
   if (!show) { view.append(el('p', {}, 'This view is not here yet.')); return; }
-  try { await show(view); } catch (error) { showFailure(error); }
+  try { await show(view); } catch (error) { if (!view.signal.aborted) showFailure(error); }
 }
+
+// An action's failure that nothing else showed (a rejected API call in a handler).
+window.addEventListener('unhandledrejection', (event) => {
+  event.preventDefault();
+  showFailure(event.reason instanceof Error ? event.reason : new Error(String(event.reason)));
+});
 
 // The connection's state, live: the server tells every page after each operation.
 const connection = document.getElementById('connection');

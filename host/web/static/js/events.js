@@ -6,10 +6,13 @@ import { authorization } from './api.js';
 const listeners = new Set();
 let stateListener = () => {};
 
-// Calls `listener` with each event until the returned function is called.
-export function listen(listener) {
+// Calls `listener` with each event until the returned function is called, or
+// `signal` (a view's) is aborted.
+export function listen(listener, signal) {
   listeners.add(listener);
-  return () => listeners.delete(listener);
+  const stop = () => listeners.delete(listener);
+  if (signal) signal.addEventListener('abort', stop, { once: true });
+  return stop;
 }
 
 // `listener(answering, status)` hears whether the stream is open (status: the HTTP

@@ -1,6 +1,6 @@
 // Files: breadcrumbs, a sortable table, selection, download, upload (picker or drop)
 // with progress and cancel, new folder, delete with confirmation.
-import { api, authorization, downloadLink, el, humanSize, operationName, query } from '../api.js';
+import { api, authorization, downloadLink, el, humanSize, operationName, query, showFailure } from '../api.js';
 
 let folder = '/';
 let sortKey = 'name', sortUp = true;
@@ -61,7 +61,16 @@ export async function showFiles(view) {
     const selected = new Set();
     const status = el('div', { 'aria-live': 'polite' });
     const picker = el('input', { type: 'file', multiple: true, 'aria-label': 'Upload files' });
-    picker.addEventListener('change', () => { for (const file of picker.files) upload(file, folder, status, render); });
+    // A file of the same name is replaced only when the user says so.
+    const names = new Set(listing.entries.map((entry) => entry.name.toLowerCase()));
+    const send = (files) => {
+      for (const file of files) {
+        if (names.has(file.name.toLowerCase()) &&
+            !confirm(file.name + ' is already in this folder on the phone. Replace it?')) continue;
+        upload(file, folder, status, render);
+      }
+    };
+    picker.addEventListener('change', () => send(picker.files));
     const header = (key, label, numeric) => el('th', { class: numeric ? 'number' : '', 'aria-sort':
         sortKey === key ? (sortUp ? 'ascending' : 'descending') : 'none' },
       el('button', { onclick: () => { sortUp = sortKey === key ? !sortUp : true; sortKey = key; render(); } }, label));
@@ -78,14 +87,27 @@ export async function showFiles(view) {
       return row;
     });
     const remove = async () => {
-      const files = [...selected].filter((entry) => !entry.folder);
-      if (!files.length || !confirm('Delete ' + files.map((f) => f.name).join(', ') + ' from the phone?')) return;
-      for (const entry of files) await api('file?' + query('path', join(folder, entry.name)), { method: 'DELETE' });
-      render();
+      const chosen = [...selected];
+      if (!chosen.length) return showFailure(new Error('Select the files or folders to delete first.'));
+      const folders = chosen.filter((entry) => entry.folder).length;
+      const what = chosen.map((entry) => entry.name + (entry.folder ? '/' : '')).join(', ');
+      if (!confirm('Delete ' + what + (folders ? ' (folders with everything in them)' : '') + ' from the phone?'))
+        return;
+      try {
+        for (const entry of chosen)
+          await api('file?' + query('path', join(folder, entry.name)) + (entry.folder ? '&recursive=true' : ''),
+            { method: 'DELETE' });
+      } finally {
+        await render();
+      }
     };
     const makeFolder = async () => {
-      const name = prompt('New folder name');
-      if (name) { await api('folder?' + query('path', join(folder, name)), { method: 'POST' }); render(); }
+      const name = (prompt('New folder name') || '').trim();
+      if (!name) return;
+      if (/[\\/:*?"<>|]/.test(name) || name === '.' || name === '..')
+        return showFailure(new Error('A folder name cannot hold \\ / : * ? " < > | (nor be . or ..)'));
+      await api('folder?' + query('path', join(folder, name)), { method: 'POST' });
+      await render();
     };
     const table = el('table', {}, el('thead', {}, el('tr', {}, el('th', {}, ''), header('name', 'Name'),
       header('size', 'Size', true), header('modified', 'Modified'))), el('tbody', {}, rows));
@@ -97,7 +119,7 @@ export async function showFiles(view) {
     view.ondrop = (event) => {
       event.preventDefault();
       view.classList.remove('drop');
-      for (const file of event.dataTransfer.files) upload(file, folder, status, render);
+      send(event.dataTransfer.files);
     };
   };
   await render();

@@ -63,7 +63,8 @@ function month(items) {
 function pimView(kind, title, line, addFields) {
   return async function show(view, notice) {
     const listing = await api(kind);
-    const detail = el('section', { 'aria-live': 'polite' });
+    // One item's fields, shown above the list (in sight of the click that asked for it).
+    const detail = el('section', { class: 'detail', 'aria-live': 'polite', tabindex: '-1' });
     const open = async (item) => {
       const shown = await api(kind + '/' + item.id);
       const pairs = Object.entries(shown.fields || {}).flatMap(([name, value]) => [el('dt', {}, name), el('dd', {}, value)]);
@@ -73,24 +74,25 @@ function pimView(kind, title, line, addFields) {
           await api(kind + '/' + item.id, { method: 'DELETE' });
           view.replaceChildren(); show(view);
         } }, 'Delete'));
+      detail.scrollIntoView({ block: 'nearest' });
+      detail.focus();
     };
-    const form = el('form', { class: 'toolbar', 'aria-label': 'Add' },
-      ...addFields.map(([field, label, type]) =>
-        el('input', { name: field, type: type || 'text', placeholder: label, 'aria-label': label })),
-      el('button', { type: 'submit' }, 'Add'));
-    form.addEventListener('submit', async (event) => {
-      event.preventDefault();
+    const form = el('form', { class: 'toolbar', 'aria-label': 'Add', onsubmit: async () => {
       const fields = {};
       for (const [field, , type] of addFields) {
-        const value = form.elements[field].value;
+        const value = form.elements[field].value.trim();
         if (value) fields[field] = type === 'datetime-local' ? utcStamp(value) : value;
       }
+      if (!Object.keys(fields).length) throw new Error('Fill in at least one field to add.');
       const done = await api(kind, { method: 'POST', headers: { 'Content-Type': 'application/json' },
         body: JSON.stringify(fields) });
       // What the phone changed of it (cut, replaced, merged), as the command line says it.
       view.replaceChildren();
-      show(view, el('ul', { class: 'notes' }, (done.changes || []).map((change) => el('li', {}, change))));
-    });
+      show(view, el('ul', { class: 'notes' }, (done.changes || []).map((change) => el('li', {}, change.text || ''))));
+    } },
+    ...addFields.map(([field, label, type, extra]) => el('label', {}, label + ' ',
+      el('input', { name: field, type: type || 'text', ...(extra || {}) }))),
+    el('button', { type: 'submit' }, 'Add'));
     const extension = kind === 'contacts' ? '.vcf' : '.ics';
     const importer = el('input', { type: 'file', accept: extension, 'aria-label': 'Import ' + extension });
     const take = async (file) => {
@@ -111,9 +113,9 @@ function pimView(kind, title, line, addFields) {
       el('div', { class: 'toolbar' }, el('label', {}, 'Import ', importer),
         downloadLink(kind + '/export', kind + extension, 'Export ' + extension)),
       el('div', { role: 'status' }, notice));
+    view.append(detail);
     if (kind === 'calendar') view.append(month(listing.items));
     searchable(view, title, listing.items, line, open);
-    view.append(detail);
   };
 }
 
@@ -122,7 +124,8 @@ export const showContacts = pimView('contacts', 'Contacts', (item) => item.name 
   [['FIRSTNAME', 'First name'], ['LASTNAME', 'Last name'], ['MOBILETELEPHONENUMBER', 'Mobile']]);
 export const showCalendar = pimView('calendar', 'Calendar',
   (item) => localTime(item.start) + ' ' + item.title,
-  [['TITLE', 'Title'], ['STARTTIME', 'Start', 'datetime-local'], ['DURATION', 'Minutes', 'number']]);
+  [['TITLE', 'Title', 'text', { required: true }], ['STARTTIME', 'Start', 'datetime-local', { required: true }],
+    ['DURATION', 'Minutes', 'number', { min: 0, step: 1 }]]);
 
 export async function showCalls(view) {
   const listing = await api('calls');
@@ -182,8 +185,7 @@ export async function showApps(view) {
 // Backup: the whole phone into a PC folder (a new generation each time), its check,
 // and putting it back, with the copy's progress.
 export async function showBackup(view) {
-  const folder = el('input', { name: 'folder', required: true, placeholder: '/home/me/phone-backup',
-    'aria-label': 'Backup folder on this PC', size: 40 });
+  const folder = el('input', { name: 'folder', required: true, placeholder: '~/phone-backup', size: 40 });
   const result = el('div', { 'aria-live': 'polite' });
   const progress = el('progress', { hidden: true, 'aria-label': 'Backup progress' });
   const say = (action, done) => {
@@ -198,28 +200,32 @@ export async function showBackup(view) {
         : el('ul', {}, done.problems.map((line) => el('li', {}, line)));
     return el('pre', {}, JSON.stringify(done, null, 2));
   };
-  const stopListening = listen((event) => {
+  listen((event) => {
     if (event.event !== 'progress' || !event.total) return;
     progress.hidden = false;
     progress.max = event.total;
     progress.value = event.bytes;
-  });
-  window.addEventListener('hashchange', stopListening, { once: true });
+  }, view.signal);
+  const buttons = [];
   const run = (action) => async () => {
     if (!folder.value) return folder.reportValidity();
     if (action === 'restore' && !confirm('Put the backup in ' + folder.value + ' back on the phone?')) return;
     result.textContent = action + '…';
+    // One backup folder, one action at a time: the others wait for this one's end.
+    for (const button of buttons) button.disabled = true;
     try {
       const done = await api('backup', { method: 'POST', headers: { 'Content-Type': 'application/json' },
         body: JSON.stringify({ folder: folder.value, action }) });
       result.replaceChildren(say(action, done));
     } catch (error) {
-      result.textContent = error.message;
+      result.replaceChildren(el('p', { role: 'alert' }, error.message));
     } finally {
       progress.hidden = true;
+      for (const button of buttons) button.disabled = false;
     }
   };
-  view.append(el('h2', {}, 'Backup'), el('div', { class: 'toolbar' }, folder,
-    el('button', { onclick: run('backup') }, 'Back up'), el('button', { onclick: run('verify') }, 'Verify'),
-    el('button', { onclick: run('restore') }, 'Restore')), progress, result);
+  buttons.push(el('button', { onclick: run('backup') }, 'Back up'), el('button', { onclick: run('verify') }, 'Verify'),
+    el('button', { onclick: run('restore') }, 'Restore'));
+  view.append(el('h2', {}, 'Backup'), el('div', { class: 'toolbar' }, el('label', {}, 'Folder on this PC ', folder),
+    ...buttons), progress, result);
 }
