@@ -67,6 +67,12 @@ onStreamState((answering, status) => {
   else if (!answering) connection.textContent = 'the server is not answering';
 });
 
+// (The skip link's target is no view's name: it moves the focus, not the route.)
+document.querySelector('.skip').addEventListener('click', (event) => {
+  event.preventDefault();
+  document.getElementById('view').focus();
+});
+
 takeTokenFromAddress();
 window.addEventListener('hashchange', route);
 route();

@@ -2,7 +2,8 @@
 // with progress and cancel, new folder, delete with confirmation.
 import { api, authorization, downloadLink, el, humanSize, operationName, query, showFailure } from '../api.js';
 
-let folder = '/';
+// The folder shown, kept for this tab across reloads.
+let folder = sessionStorage.getItem('cebridge-folder') || '/';
 let sortKey = 'name', sortUp = true;
 
 const join = (base, name) => (base.endsWith('/') ? base : base + '/') + name;
@@ -10,9 +11,10 @@ const join = (base, name) => (base.endsWith('/') ? base : base + '/') + name;
 function crumbs(render) {
   const parts = folder.split('/').filter(Boolean);
   const nav = el('div', { class: 'crumbs', role: 'navigation', 'aria-label': 'Folder' },
-    el('button', { onclick: () => { folder = '/'; render(); } }, 'Phone'));
+    el('button', { onclick: () => { folder = '/'; return render(true); } }, 'Phone'));
   parts.forEach((part, i) => {
-    nav.append(' / ', el('button', { onclick: () => { folder = '/' + parts.slice(0, i + 1).join('/'); render(); } }, part));
+    nav.append(' / ', el('button', { onclick: () => { folder = '/' + parts.slice(0, i + 1).join('/'); return render(true); } },
+      part));
   });
   return nav;
 }
@@ -56,8 +58,10 @@ function errorOf(request) {
 }
 
 export async function showFiles(view) {
-  const render = async () => {
+  // `focus`: a folder was opened, so the focus moves to the new folder's heading.
+  const render = async (focus) => {
     const listing = await api('files?' + query('path', folder));
+    sessionStorage.setItem('cebridge-folder', folder);
     const selected = new Set();
     const status = el('div', { 'aria-live': 'polite' });
     const picker = el('input', { type: 'file', multiple: true, 'aria-label': 'Upload files' });
@@ -77,7 +81,7 @@ export async function showFiles(view) {
     const rows = sorted(listing.entries).map((entry) => {
       const path = join(folder, entry.name);
       const open = entry.folder
-        ? el('button', { class: 'link', onclick: () => { folder = path; render(); } }, entry.name + '/')
+        ? el('button', { class: 'link', onclick: () => { folder = path; return render(true); } }, entry.name + '/')
         : downloadLink('file?' + query('path', path), entry.name, entry.name);
       const box = el('input', { type: 'checkbox', 'aria-label': 'Select ' + entry.name,
         onchange: (event) => { event.target.checked ? selected.add(entry) : selected.delete(entry);
@@ -109,9 +113,14 @@ export async function showFiles(view) {
       await api('folder?' + query('path', join(folder, name)), { method: 'POST' });
       await render();
     };
-    const table = el('table', {}, el('thead', {}, el('tr', {}, el('th', {}, ''), header('name', 'Name'),
+    const all = el('input', { type: 'checkbox', 'aria-label': 'Select all', onchange: () => {
+      for (const box of table.querySelectorAll('tbody input[type=checkbox]'))
+        if (box.checked !== all.checked) box.click();
+    } });
+    const table = el('table', {}, el('thead', {}, el('tr', {}, el('th', {}, all), header('name', 'Name'),
       header('size', 'Size', true), header('modified', 'Modified'))), el('tbody', {}, rows));
-    view.replaceChildren(el('h2', {}, 'Files'), crumbs(render),
+    const heading = el('h2', { tabindex: '-1' }, 'Files');
+    view.replaceChildren(heading, crumbs(render),
       el('div', { class: 'toolbar' }, picker, el('button', { onclick: makeFolder }, 'New folder'),
         el('button', { class: 'danger', onclick: remove }, 'Delete selected')), status, table);
     view.ondragover = (event) => { event.preventDefault(); view.classList.add('drop'); };
@@ -121,6 +130,7 @@ export async function showFiles(view) {
       view.classList.remove('drop');
       send(event.dataTransfer.files);
     };
+    if (focus === true) heading.focus();
   };
   await render();
 }

@@ -3,9 +3,37 @@
 import { api, downloadLink, el } from '../api.js';
 import { listen } from '../events.js';
 
-const localTime = (stamp) => (stamp ? new Date(stamp).toLocaleString() : '');
+const localTime = (stamp) => (stamp ? new Date(stamp).toLocaleString([], { dateStyle: 'medium', timeStyle: 'short' }) : '');
 // A time the browser took in its own zone, as the UTC form the phone's add takes.
 const utcStamp = (local) => new Date(local).toISOString().replace(/[-:]/g, '').replace(/\.\d+Z$/, 'Z');
+
+// The phone's field names as people read them; a name not here is shown as it is.
+const fieldNames = {
+  FIRSTNAME: 'First name', LASTNAME: 'Last name', NICKNAME: 'Nickname', TITLE: 'Title', SUFFIX: 'Suffix',
+  COMPANYNAME: 'Company', DEPARTMENT: 'Department', JOBTITLE: 'Job title', OFFICELOCATION: 'Office',
+  MOBILETELEPHONENUMBER: 'Mobile', HOMETELEPHONENUMBER: 'Home phone', HOME2TELEPHONENUMBER: 'Home phone 2',
+  BUSINESSTELEPHONENUMBER: 'Work phone', BUSINESS2TELEPHONENUMBER: 'Work phone 2', BUSINESSFAXNUMBER: 'Work fax',
+  CARTELEPHONENUMBER: 'Car phone', PAGERNUMBER: 'Pager', RADIOTELEPHONENUMBER: 'Radio phone',
+  ASSISTANTNAME: 'Assistant', ASSISTANTTELEPHONENUMBER: "Assistant's phone", MANAGER: 'Manager',
+  EMAIL1ADDRESS: 'E-mail', EMAIL2ADDRESS: 'E-mail 2', EMAIL3ADDRESS: 'E-mail 3', IM1ADDRESS: 'Instant messaging',
+  WEBPAGE: 'Web page', BIRTHDAY: 'Birthday', ANNIVERSARY: 'Anniversary', SPOUSE: 'Spouse', CHILDREN: 'Children',
+  GOVERNMENTID: 'Government ID', CATEGORIES: 'Categories', BODY: 'Notes',
+  HOMEADDRESSSTREET: 'Home street', HOMEADDRESSCITY: 'Home city', HOMEADDRESSSTATE: 'Home state',
+  HOMEADDRESSPOSTALCODE: 'Home postal code', HOMEADDRESSCOUNTRY: 'Home country',
+  BUSINESSADDRESSSTREET: 'Work street', BUSINESSADDRESSCITY: 'Work city', BUSINESSADDRESSSTATE: 'Work state',
+  BUSINESSADDRESSPOSTALCODE: 'Work postal code', BUSINESSADDRESSCOUNTRY: 'Work country',
+  OTHERADDRESSSTREET: 'Other street', OTHERADDRESSCITY: 'Other city', OTHERADDRESSSTATE: 'Other state',
+  OTHERADDRESSPOSTALCODE: 'Other postal code', OTHERADDRESSCOUNTRY: 'Other country',
+  LOCATION: 'Location', STARTTIME: 'Starts', ENDTIME: 'Ends', DURATION: 'Minutes', WHOLEDAY: 'All day',
+};
+// A field's value as people read it: the phone's YYYYMMDDTHHMMSSZ times and booleans.
+function fieldValue(name, value) {
+  if (name === 'WHOLEDAY') return /^(1|true)$/i.test(value) ? 'yes' : 'no';
+  const time = /^(\d{4})(\d{2})(\d{2})T(\d{2})(\d{2})(\d{2})Z$/.exec(value);
+  if (!time) return value;
+  const [, y, mo, d, h, mi] = time;
+  return name === 'BIRTHDAY' || name === 'ANNIVERSARY' ? y + '-' + mo + '-' + d : y + '-' + mo + '-' + d + ' ' + h + ':' + mi;
+}
 
 function searchable(view, title, items, line, onOpen, onDelete) {
   const search = el('input', { type: 'search', placeholder: 'Search', 'aria-label': 'Search ' + title });
@@ -24,7 +52,7 @@ function searchable(view, title, items, line, onOpen, onDelete) {
 
 // A month of appointments in the browser's local time, a week a row.
 let shownMonth = new Date();
-function month(items) {
+function month(items, open) {
   const box = el('section', { class: 'month', 'aria-label': 'Month' });
   const draw = () => {
     const first = new Date(shownMonth.getFullYear(), shownMonth.getMonth(), 1);
@@ -41,9 +69,12 @@ function month(items) {
         // A whole-day appointment is a day, the same in every zone; a timed one an instant.
         const events = items.filter((item) =>
           item.wholeDay ? item.start.slice(0, 10) === date : sameDay(new Date(item.start), today));
-        cells.push(el('td', { class: today.getMonth() === first.getMonth() ? '' : 'other', 'data-date': date },
+        const classes = [today.getMonth() === first.getMonth() ? '' : 'other', sameDay(today, new Date()) ? 'today' : '']
+          .filter(Boolean).join(' ');
+        cells.push(el('td', { class: classes, 'data-date': date,
+          'aria-current': sameDay(today, new Date()) ? 'date' : false },
           el('div', { class: 'day' }, String(today.getDate())),
-          events.map((item) => el('div', { class: 'event' },
+          events.map((item) => el('button', { class: 'event', onclick: () => open(item) },
             (item.wholeDay ? '' : new Date(item.start).toLocaleTimeString([], { hour: '2-digit', minute: '2-digit', hourCycle: 'h23' }) + ' ') +
             item.title))));
       }
@@ -63,11 +94,15 @@ function month(items) {
 function pimView(kind, title, line, addFields) {
   return async function show(view, notice) {
     const listing = await api(kind);
+    const items = kind === 'contacts'
+      ? [...listing.items].sort((a, b) => line(a).localeCompare(line(b)))
+      : [...listing.items].sort((a, b) => String(a.start).localeCompare(String(b.start)));
     // One item's fields, shown above the list (in sight of the click that asked for it).
     const detail = el('section', { class: 'detail', 'aria-live': 'polite', tabindex: '-1' });
     const open = async (item) => {
       const shown = await api(kind + '/' + item.id);
-      const pairs = Object.entries(shown.fields || {}).flatMap(([name, value]) => [el('dt', {}, name), el('dd', {}, value)]);
+      const pairs = Object.entries(shown.fields || {}).flatMap(([name, value]) =>
+        [el('dt', { title: name }, fieldNames[name] || name), el('dd', {}, fieldValue(name, value))]);
       detail.replaceChildren(el('h3', {}, line(item)), el('dl', {}, pairs),
         el('button', { class: 'danger', onclick: async () => {
           if (!confirm('Delete ' + line(item) + ' from the phone?')) return;
@@ -114,8 +149,9 @@ function pimView(kind, title, line, addFields) {
         downloadLink(kind + '/export', kind + extension, 'Export ' + extension)),
       el('div', { role: 'status' }, notice));
     view.append(detail);
-    if (kind === 'calendar') view.append(month(listing.items));
-    searchable(view, title, listing.items, line, open);
+    // (At a phone's width the month gives way to the list: its cells are too small to read.)
+    if (kind === 'calendar') view.append(month(items, open));
+    searchable(view, title, items, line, open);
   };
 }
 
@@ -123,15 +159,30 @@ function pimView(kind, title, line, addFields) {
 export const showContacts = pimView('contacts', 'Contacts', (item) => item.name || item.title,
   [['FIRSTNAME', 'First name'], ['LASTNAME', 'Last name'], ['MOBILETELEPHONENUMBER', 'Mobile']]);
 export const showCalendar = pimView('calendar', 'Calendar',
-  (item) => localTime(item.start) + ' ' + item.title,
+  // (A whole-day appointment is a day, the same in every zone: its date as it stands.)
+  (item) => (item.wholeDay ? item.start.slice(0, 10) + ', all day' : localTime(item.start)) + ' ' + item.title,
   [['TITLE', 'Title', 'text', { required: true }], ['STARTTIME', 'Start', 'datetime-local', { required: true }],
     ['DURATION', 'Minutes', 'number', { min: 0, step: 1 }]]);
 
+const callKinds = { recv: 'Received', sent: 'Dialled', miss: 'Missed', callfail: 'Failed' };
+
 export async function showCalls(view) {
   const listing = await api('calls');
-  view.append(el('h2', {}, 'Calls'));
-  searchable(view, 'Calls', listing.items, (call) =>
-    localTime(call.startTime) + '  ' + call.type.replace('callhistory/', '') + '  ' + call.number + '  ' + (call.name || ''));
+  const calls = [...listing.items].sort((a, b) => String(b.startTime).localeCompare(String(a.startTime)));
+  const search = el('input', { type: 'search', placeholder: 'Search', 'aria-label': 'Search calls' });
+  const body = el('tbody');
+  const fill = () => {
+    const wanted = search.value.toLowerCase();
+    body.replaceChildren(...calls.filter((call) => (call.number + ' ' + (call.name || '')).toLowerCase().includes(wanted))
+      .map((call) => el('tr', {}, el('td', {}, localTime(call.startTime)),
+        el('td', {}, callKinds[call.type.replace('callhistory/', '')] || call.type),
+        el('td', {}, call.name || ''), el('td', {}, call.number))));
+  };
+  search.addEventListener('input', fill);
+  fill();
+  view.append(el('h2', {}, 'Calls'), el('div', { class: 'toolbar' }, search),
+    el('table', { class: 'calls' }, el('thead', {}, el('tr', {}, el('th', {}, 'When'), el('th', {}, 'Kind'),
+      el('th', {}, 'Name'), el('th', {}, 'Number'))), body));
 }
 
 // Messages as conversations: received and sent together under each number, newest
@@ -160,7 +211,9 @@ export async function showMessages(view) {
       el('ul', { class: 'items' }, thread.map((message) => el('li', { class: message.box },
         el('span', { class: 'when' }, (message.box === 'sent' ? 'sent ' : 'received ') + localTime(message.time)),
         ' ', message.text, ' ',
-        el('button', { class: 'danger', 'aria-label': 'Delete message', onclick: () => remove(message) }, 'Delete')))))));
+        el('button', { class: 'danger', onclick: () => remove(message),
+          'aria-label': 'Delete the message ' + (message.box === 'sent' ? 'to ' : 'from ') + (number || 'no number') +
+            ' of ' + localTime(message.time) }, 'Delete')))))));
   };
   search.addEventListener('input', fill);
   fill();
