@@ -172,7 +172,10 @@ void AddBackupCommands(CLI::App &app, Context &context, int &exitCode) {
     backup->add_option("--keep", options->keep, "after a whole backup, remove the oldest generations beyond N")
         ->check(CLI::PositiveNumber);
     backup->add_flag("--accept-fewer", options->acceptFewer,
-                     "back up although the phone lists fewer contacts or appointments than the latest backup");
+                     "back up although the phone lists far fewer files, messages or calls, or fewer contacts or "
+                     "appointments, than the latest backup");
+    backup->add_flag("--force", options->force,
+                     "with --keep: remove also an older generation holding the last copy of a file the phone lacks");
     backup->callback(
         [&context, &exitCode, backupFolder, options] { exitCode = CmdBackup(context, *backupFolder, *options); });
     auto restoreFolder = std::make_shared<std::string>();

@@ -9,7 +9,7 @@ TEST_F(HostCli, BackupCommandsNameWhatFailedWithTheirExitCodes) {
     const std::string longName = "a name longer than the 31 bytes.txt";
     WriteFileText(m_phone.fs() / "My Storage" / longName, "long");
     m_phone.EditDevice([](nlohmann::json &device) {  // the first backup breaks at its third file
-        device["faults"].push_back({{"operation", "CeReadFile"}, {"nth", 8}, {"error", 5}});
+        device["faults"].push_back({{"operation", "CeReadFile"}, {"nth", 8}, {"linkDrop", true}});
     });
     HostRun broken = Host({"backup", backup.string()});
     EXPECT_EQ(broken.exitCode, 1) << broken.err;
