@@ -104,15 +104,16 @@ bool OnStore(const std::string &path, const std::set<std::string> &stores) {
     return false;
 }
 
-// The previous backup's copy of a phone file that has not changed since, or null.
-// The copy must still hold what the manifest says: a damaged one is fetched again.
-const nlohmann::json *Unchanged(const std::map<std::string, nlohmann::json> &previous, const fs::path &target,
-                                const std::string &path, const PhoneFile &file) {
-    auto found = previous.find(path);
-    if (found == previous.end()) return nullptr;
+// The copy in `folder` of the entry `path` of `entries` when it is still the phone's
+// `file` (its size and time) and still holds what the entry says, or null: a copy
+// damaged on the PC is fetched again.
+const nlohmann::json *StillThePhones(const std::map<std::string, nlohmann::json> &entries, const fs::path &folder,
+                                     const std::string &path, const PhoneFile &file) {
+    auto found = entries.find(path);
+    if (found == entries.end()) return nullptr;
     const nlohmann::json &entry = found->second;
     bool same = NumberIn(entry, "size", ~uint64_t(0)) == file.Size() &&
-                TextIn(entry, "modified") == PhoneTime(file.entry) && HoldsWhatItSays(target, entry);
+                TextIn(entry, "modified") == PhoneTime(file.entry) && HoldsWhatItSays(folder, entry);
     return same ? &entry : nullptr;
 }
 
@@ -131,12 +132,7 @@ public:
     }
     // The entry of a copy in `side` fetched earlier from the phone's `file`, or null.
     const nlohmann::json *Fetched(const fs::path &side, const std::string &path, const PhoneFile &file) const {
-        auto found = m_entries.find(path);
-        if (found == m_entries.end()) return nullptr;
-        const nlohmann::json &entry = found->second;
-        bool same = NumberIn(entry, "size", ~uint64_t(0)) == file.Size() &&
-                    TextIn(entry, "modified") == PhoneTime(file.entry) && HoldsWhatItSays(side, entry);
-        return same ? &entry : nullptr;
+        return StillThePhones(m_entries, side, path, file);
     }
     bool Record(const nlohmann::json &entry, std::string *error) {
         std::ofstream out(m_path, std::ios::binary | std::ios::app);
@@ -346,7 +342,7 @@ Outcome BackupFiles(DeviceLink &link, const BackupPaths &folders, const nlohmann
         if (const nlohmann::json *entry = journal.Fetched(folders.side, path, file)) {
             described[path] = *entry;
             ++part->reused;
-        } else if (const nlohmann::json *entry = Unchanged(previous, folders.previous, path, file)) {
+        } else if (const nlohmann::json *entry = StillThePhones(previous, folders.previous, path, file)) {
             fs::remove(OnDisk(folders.side, path), ignored);
             if (!Reuse(OnDisk(folders.previous, path), OnDisk(folders.side, path), &error)) return PcFailure(error);
             described[path] = *entry;
