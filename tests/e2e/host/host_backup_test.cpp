@@ -79,4 +79,29 @@ TEST_F(HostCli, ABackupKilledMidCopyLeavesNothingInTheNextGeneration) {
     EXPECT_EQ(temporaries(backup), 0u);
     EXPECT_EQ(Host({"backup", "--verify", backup.string()}).exitCode, 0);
 }
+
+// A restore killed outright while a file is on its way leaves it cut on the phone;
+// the next restore replaces it (it never calls the cut file "kept").
+TEST_F(HostCli, ARestoreKilledMidFileIsMadeWholeByTheNext) {
+    const fs::path backup = m_home.path() / "phone", big = m_phone.fs() / "My Documents" / "p7.bin";
+    const std::string content = RandomBytes(2000000);
+    WriteFileText(big, content);
+    ASSERT_EQ(Host({"backup", backup.string()}).exitCode, 0);
+    fs::remove(big);
+    m_phone.EditDevice([](nlohmann::json &device) {
+        device["faults"].push_back({{"operation", "CeWriteFile"}, {"persistent", true}, {"delayMs", 30}});
+    });
+    const std::string started = "[ -s " + ShellCommand({big.string()}) + " ]";
+    const std::string killed = HostCommandLine({"restore", "--files", backup.string()}) +
+                               " >/dev/null 2>&1 & i=0; until " + started +
+                               " || [ $i -ge 2400 ]; do sleep 0.05; i=$((i+1)); done; kill -KILL $!; wait $!";
+    EXPECT_NE(std::system(killed.c_str()), 0);
+    ASSERT_TRUE(fs::exists(big));
+    ASSERT_LT(fs::file_size(big), content.size());  // cut
+    m_phone.EditDevice([](nlohmann::json &device) { device["faults"] = nlohmann::json::array(); });
+    HostRun again = Host({"--json", "restore", "--files", backup.string()});
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(Json(again)["files"]["replacedCut"], 1) << again.out;
+    EXPECT_TRUE(ReadFileText(big) == content);
+}
 #endif
