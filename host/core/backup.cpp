@@ -786,8 +786,8 @@ Outcome RestoreFiles(DeviceLink &link, const fs::path &folder, const nlohmann::j
     CopyResult result = UploadFiles(link, plan, journaling);
     if (!result.outcome.ok) {
         if (result.outcome.note.find("may remain") != std::string::npos && !journal.InFlight().empty())
-            result.outcome.note =
-                "a partial file may remain on the phone: " + journal.InFlight() + " (the next restore replaces it)";
+            result.outcome.note = "a partial file may remain on the phone: " + TerminalToDevice(journal.InFlight()) +
+                                  " (the next restore replaces it)";  // (device text, as notes carry)
         else
             journal.Clear();
         return result.outcome;
