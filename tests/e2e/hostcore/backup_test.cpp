@@ -258,6 +258,14 @@ TEST_F(CoreBackup, ARestorePutsBackWhatMatchesAndNamesTheRest) {
     fs::create_directories(documents / u8"회의록.txt");
     fs::remove_all(documents / "Templates");
     WriteFileText(documents / "Templates", "a file where a folder was");
+    // A name the phone's code page cannot say (a backup made under another one).
+    const std::string unsayable = "files/My Documents/smile 😀.txt";
+    WriteFileText(generation / "files" / "My Documents" / u8"smile 😀.txt", "x");
+    nlohmann::json manifest = nlohmann::json::parse(ReadFileText(generation / "manifest.json"));
+    manifest["files"].push_back({{"path", unsayable},
+                                 {"size", 1},
+                                 {"sha256", "2d711642b726b04401627ca9fbac32f5c8530fb1903cc4db02258717921a4881"}});
+    WriteFileText(generation / "manifest.json", manifest.dump());
     EmptyPim(m_phone);
     Reconnect();
 
@@ -267,7 +275,8 @@ TEST_F(CoreBackup, ARestorePutsBackWhatMatchesAndNamesTheRest) {
     for (const std::string &part : {std::string("files/My Documents/readme.txt: the backup's copy does not match"),
                                     std::string("files/Storage Card: the phone has no such store now"),
                                     std::string("files/My Documents/회의록.txt: the phone has a folder of that name"),
-                                    std::string("files/My Documents/Templates: the folder could not be made")})
+                                    std::string("files/My Documents/Templates: the folder could not be made"),
+                                    unsayable + ": a name the code page"})
         EXPECT_NE(notRestored.find(part), std::string::npos) << part << " in " << notRestored;
     EXPECT_EQ(TreeOf(card), (std::map<std::string, std::string>{}));  // nothing of the card's went into the memory
     EXPECT_FALSE(fs::exists(documents / "readme.txt"));
