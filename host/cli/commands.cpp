@@ -169,10 +169,21 @@ void AddBackupCommands(CLI::App &app, Context &context, int &exitCode) {
     backup->add_flag("--verify", options->verify, "check a generation against its manifest instead");
     backup->add_flag("--list", options->list, "list the generations instead");
     backup->add_option("--generation", options->generation, "the generation --verify checks (default: the latest)");
+    const CLI::Validator atLeastOne(
+        [](std::string &value) {
+            return value.find_first_not_of("0123456789") == std::string::npos &&
+                           value.find_first_not_of('0') != std::string::npos
+                       ? std::string()
+                       : "how many generations to keep, 1 or more (without --keep, all are kept)";
+        },
+        "N>=1");
     backup->add_option("--keep", options->keep, "after a whole backup, remove the oldest generations beyond N")
-        ->check(CLI::PositiveNumber);
+        ->check(atLeastOne);
     backup->add_flag("--accept-fewer", options->acceptFewer,
-                     "back up although the phone lists fewer contacts or appointments than the latest backup");
+                     "back up although the phone lists far fewer files, messages or calls, or fewer contacts or "
+                     "appointments, than the latest backup");
+    backup->add_flag("--force", options->force,
+                     "with --keep: remove also an older generation holding the last copy of a file the phone lacks");
     backup->callback(
         [&context, &exitCode, backupFolder, options] { exitCode = CmdBackup(context, *backupFolder, *options); });
     auto restoreFolder = std::make_shared<std::string>();

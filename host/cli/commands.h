@@ -50,6 +50,7 @@ struct BackupOptions {
     bool verify = false, list = false;  // read the backups instead of making one
     bool acceptFewer = false;           // fewer contacts or appointments than the latest backup are meant
     size_t keep = 0;                    // the generations kept after a whole backup (0: all)
+    bool force = false;                 // --keep removes also the last copy of a file the phone lacks now
     std::string generation;             // the one --verify reads ("": the latest)
 };
 int CmdBackup(Context &context, const std::string &folder, const BackupOptions &options);

@@ -25,7 +25,7 @@ int Backup(Context &context, BackupFolder &folder, const BackupOptions &options)
     if (int code = context.Connect()) return code;
     Progress progress(context.options.json, context.options.progress);
     BackupResult result;
-    Outcome outcome = MakeBackup(context, folder, options.acceptFewer, options.keep, progress, &result);
+    Outcome outcome = MakeBackup(context, folder, options.acceptFewer, options.keep, progress, &result, options.force);
     nlohmann::json &summary = result.summary;
     if (!summary.contains("generation")) {  // (no generation was made)
         int code = Failed(context, "backup", outcome);
@@ -40,6 +40,11 @@ int Backup(Context &context, BackupFolder &folder, const BackupOptions &options)
     for (const nlohmann::json &path : summary["gone"])
         std::fprintf(ConsoleErr(), "cebridge: backup: no longer on the phone, so not in this backup: %s\n",
                      path.get<std::string>().c_str());
+    for (const nlohmann::json &store : summary["notPresent"])
+        std::fprintf(ConsoleErr(),
+                     "cebridge: backup: %s is not on the phone now, so its files are not in this backup; the "
+                     "earlier generations keep them\n",
+                     store.get<std::string>().c_str());
     if (!outcome.ok) return Failed(context, "backup", outcome);  // (an older one was not removed)
     const nlohmann::json &counts = summary["counts"];
     std::string text = "backed up " + counts["files"].dump() + " files (" + HumanSize(counts["bytes"].get<uint64_t>()) +
@@ -48,6 +53,9 @@ int Backup(Context &context, BackupFolder &folder, const BackupOptions &options)
                        "\n" + result.mayBeCutText;
     for (const nlohmann::json &name : summary["removed"])
         text += "removed the older backup " + name.get<std::string>() + " (--keep)\n";
+    for (const nlohmann::json &name : summary["held"])
+        text += "kept the older backup " + name.get<std::string>() +
+                ": it holds the last copy of files the phone lacks now (--force removes it)\n";
     int code = kExitOk;
     if (!summary["skipped"].empty())
         code = context.Fail(Outcome::Failed(
@@ -105,6 +113,8 @@ int CmdBackup(Context &context, const std::string &typed, const BackupOptions &o
     const char *command = options.verify ? "backup --verify" : options.list ? "backup --list" : "backup";
     if (!options.generation.empty() && !options.verify)
         return context.FailUsage("backup: --generation chooses what --verify reads; a backup always makes a new one");
+    if (options.force && options.keep == 0)
+        return context.FailUsage("backup: --force goes with --keep (it lets --keep remove the last copy of a file)");
     if (options.keep > 0 && (options.verify || options.list))
         return context.FailUsage(std::string(command) + ": --keep goes with a backup only");
     BackupFolder folder(typed);
@@ -121,9 +131,7 @@ int CmdRestore(Context &context, const std::string &typed, RestoreParts parts, c
     if (!parts.files && !parts.contacts && !parts.calendar) parts = {true, true, true};
     fs::path folder;
     nlohmann::json manifest;
-    std::vector<std::string> problems;
-    Outcome outcome = ReadBackupForRestore(backup, generation, &folder, &manifest, &problems);
-    for (const std::string &problem : problems) std::fprintf(ConsoleErr(), "cebridge: %s\n", problem.c_str());
+    Outcome outcome = ReadBackupGeneration(backup, generation, &folder, &manifest);
     if (!outcome.ok) return context.FailLocal("restore: " + outcome.message);
     if (parts.files)
         if (int code = context.LockPhoneForWriting("restore")) return code;
@@ -135,8 +143,10 @@ int CmdRestore(Context &context, const std::string &typed, RestoreParts parts, c
     if (!outcome.ok) return Failed(context, "restore", outcome);
     std::string text;
     if (report.contains("files"))
-        text += "files: " + report["files"]["restored"].dump() + " restored, " + report["files"]["kept"].dump() +
-                " already on the phone (kept)\n";
+        text += "files: " + report["files"]["restored"].dump() + " restored (" + report["files"]["replacedCut"].dump() +
+                " of them over a file an interrupted restore left cut), " + report["files"]["kept"].dump() +
+                " already on the phone (kept); the restored files carry the time of the restore, not the "
+                "backup's (the phone dates what it receives)\n";
     for (const char *key : {"contacts", "calendar"}) {
         if (!report.contains(key)) continue;
         for (const auto &remark : report[key]["remarks"])
@@ -144,8 +154,15 @@ int CmdRestore(Context &context, const std::string &typed, RestoreParts parts, c
         text += std::string(key) + ": " + report[key]["added"].dump() + " added, " + report[key]["skipped"].dump() +
                 " already on the phone, " + report[key]["refused"].dump() + " refused\n";
     }
+    for (const nlohmann::json &line : report["notRestored"])
+        std::fprintf(ConsoleErr(), "cebridge: restore: not restored: %s\n", line.get<std::string>().c_str());
+    int code = kExitOk;
+    if (!report["notRestored"].empty())
+        code =
+            context.Fail(Outcome::Failed(0, "restore: " + std::to_string(report["notRestored"].size()) +
+                                                " parts of the backup were not restored (named above); the rest was"));
     context.Emit(text, report);
-    return kExitOk;
+    return code;
 }
 
 }  // namespace host

@@ -1,5 +1,6 @@
 #include "backup.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -21,6 +22,8 @@ namespace host {
 namespace {
 
 const char *const kFilesFolder = "files";
+// In the side folder only: the copies fetched so far, each with its digest.
+const char *const kFetchJournal = "fetched.journal";
 
 Outcome PcFailure(const std::string &message) { return Outcome::Failed(0, message, ErrorKind::kPcFile); }
 
@@ -84,48 +87,94 @@ bool Describe(const fs::path &folder, const std::string &path, nlohmann::json *e
     return true;
 }
 
-// The previous backup's copy of a phone file that has not changed since, or null.
-// The copy must still hold what the manifest says: a damaged one is fetched again.
-const nlohmann::json *Unchanged(const std::map<std::string, nlohmann::json> &previous, const fs::path &target,
-                                const std::string &path, const PhoneFile &file) {
-    auto found = previous.find(path);
-    if (found == previous.end()) return nullptr;
-    const nlohmann::json &entry = found->second;
+// Whether the copy of a manifest entry in `folder` still has the entry's size and digest.
+bool HoldsWhatItSays(const fs::path &folder, const nlohmann::json &entry) {
+    const std::string path = TextIn(entry, "path");
     std::error_code failure;
     std::string hex, error;
+    return InsideBackup(path) &&
+           fs::file_size(OnDisk(folder, path), failure) == NumberIn(entry, "size", ~uint64_t(0)) && !failure &&
+           FileSha256(OnDisk(folder, path).string(), &hex, &error) && hex == TextIn(entry, "sha256");
+}
+
+// Whether a manifest path lies on one of `stores` (manifest paths of store folders).
+bool OnStore(const std::string &path, const std::set<std::string> &stores) {
+    for (const std::string &store : stores)
+        if (path.rfind(store + "/", 0) == 0) return true;
+    return false;
+}
+
+// The copy in `folder` of the entry `path` of `entries` when it is still the phone's
+// `file` (its size and time) and still holds what the entry says, or null: a copy
+// damaged on the PC is fetched again.
+const nlohmann::json *StillThePhones(const std::map<std::string, nlohmann::json> &entries, const fs::path &folder,
+                                     const std::string &path, const PhoneFile &file) {
+    auto found = entries.find(path);
+    if (found == entries.end()) return nullptr;
+    const nlohmann::json &entry = found->second;
     bool same = NumberIn(entry, "size", ~uint64_t(0)) == file.Size() &&
-                TextIn(entry, "modified") == PhoneTime(file.entry) &&
-                fs::file_size(OnDisk(target, path), failure) == file.Size() && !failure &&
-                FileSha256(OnDisk(target, path).string(), &hex, &error) && hex == TextIn(entry, "sha256");
+                TextIn(entry, "modified") == PhoneTime(file.entry) && HoldsWhatItSays(folder, entry);
     return same ? &entry : nullptr;
 }
 
-// A copy an interrupted backup left in the side folder that is still the phone's
-// file: a download lands whole or not at all and carries the phone's time.
-bool CopiedBefore(const fs::path &side, const std::string &path, const PhoneFile &file) {
-    std::error_code failure;
-    fs::path copy = OnDisk(side, path);
-    if (fs::file_size(copy, failure) != file.Size() || failure) return false;
-    int64_t instant = 0;
-    if (!ListingInstant(file.entry.modified, &instant)) return false;
-    auto written = fs::last_write_time(copy, failure);
-    auto phone = std::chrono::file_clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(instant)));
-    return !failure && std::chrono::floor<std::chrono::seconds>(written) == phone;
-}
+// The journal of the copies a backup fetched into the side folder, each hashed as it
+// landed: a later backup takes a copy an interrupted one left only when it still
+// holds what the journal says and the phone's file is still the one fetched. One
+// JSON entry a line, appended as each copy lands; a line a kill cut is not read.
+class FetchJournal {
+public:
+    explicit FetchJournal(const fs::path &side) : m_path(side / kFetchJournal) {
+        std::ifstream in(m_path, std::ios::binary);
+        for (std::string line; std::getline(in, line);) {
+            nlohmann::json entry = nlohmann::json::parse(line, nullptr, false);
+            if (entry.is_object() && entry.contains("path")) m_entries[TextIn(entry, "path")] = entry;
+        }
+    }
+    // The entry of a copy in `side` fetched earlier from the phone's `file`, or null.
+    const nlohmann::json *Fetched(const fs::path &side, const std::string &path, const PhoneFile &file) const {
+        return StillThePhones(m_entries, side, path, file);
+    }
+    bool Record(const nlohmann::json &entry, std::string *error) {
+        std::ofstream out(m_path, std::ios::binary | std::ios::app);
+        out << entry.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+        out.flush();
+        if (!out) *error = SystemReason(m_path.string());
+        return bool(out);
+    }
+    // Before the side folder becomes a generation: the journal is no part of it.
+    bool Remove(std::string *error) {
+        std::error_code failure;
+        fs::remove(m_path, failure);
+        if (failure) *error = m_path.string() + ": " + failure.message();
+        return !failure;
+    }
 
-// Removes what the side folder holds beyond `kept` (copies of phone files gone since
-// an interrupted backup, temporaries of a killed one); the parts beside files/ are
-// written anew.
-void SweepSide(const fs::path &side, const std::set<std::string> &kept) {
+private:
+    fs::path m_path;
+    std::map<std::string, nlohmann::json> m_entries;
+};
+
+// Clears the side folder of all but what the new backup can still use: the journal,
+// the copies of files the phone holds (`kept`) and the phone's folders. Everything
+// else goes: copies of phone files gone since an interrupted backup, the parts
+// beside files/ (written anew), and every temporary a killed run left (a download's
+// or an export's `.cebridge-*.part` folder, a `.part` of a JSON file).
+void SweepSide(const fs::path &side, const std::set<std::string> &kept, const std::set<std::string> &folders) {
     std::error_code failure;
     std::vector<fs::path> strays;
-    for (const auto &item : fs::directory_iterator(side, failure))
-        if (item.path().filename() != kFilesFolder) strays.push_back(item.path());
+    for (const auto &item : fs::directory_iterator(side, failure)) {
+        const std::string name = item.path().filename().string();
+        if (name != kFilesFolder && name != kFetchJournal) strays.push_back(item.path());
+    }
     for (fs::recursive_directory_iterator walk(side / kFilesFolder, failure), end; !failure && walk != end;
-         walk.increment(failure))
-        if (!walk->is_directory() && !kept.count(fs::relative(walk->path(), side).generic_string()))
-            strays.push_back(walk->path());
-    for (const fs::path &stray : strays) fs::remove(stray, failure);
+         walk.increment(failure)) {
+        const std::string path = fs::relative(walk->path(), side).generic_string();
+        const bool folder = walk->is_directory(failure);
+        if (folder ? folders.count(path) != 0 : kept.count(path) != 0) continue;
+        if (folder) walk.disable_recursion_pending();
+        strays.push_back(walk->path());
+    }
+    for (const fs::path &stray : strays) fs::remove_all(stray, failure);
 }
 
 // Shares the previous copy (a hard link, or a copy where links cannot be made).
@@ -145,8 +194,10 @@ struct FilesPart {
     nlohmann::json entries = nlohmann::json::array();
     nlohmann::json folders = nlohmann::json::array();
     nlohmann::json skipped = nlohmann::json::array();
-    nlohmann::json gone = nlohmann::json::array();  // in the previous backup, no longer on the phone
+    nlohmann::json gone = nlohmann::json::array();        // in the previous backup, no longer on the phone
+    nlohmann::json notPresent = nlohmann::json::array();  // stores of the previous backup the phone lacks now
     uint64_t files = 0, bytes = 0, copied = 0, reused = 0;
+    uint64_t onMissingStores = 0;  // files of the previous backup on those stores
 };
 
 // The folder a new generation is made in, and the latest generation before it ("" for none).
@@ -154,10 +205,112 @@ struct BackupPaths {
     fs::path side, previous;
 };
 
-// Every phone file into side/files/, copying only what changed since the previous generation.
+// Hashes each download of a plan as it lands, into the journal: the copy transfer
+// starts the next file only once the one before it is in place, and runs the plan
+// in the order this one keeps (by phone folder; names it cannot fetch left out).
+class HashingSink : public TransferSink {
+public:
+    HashingSink(TransferSink &inner, const fs::path &side, FetchJournal &journal,
+                const std::vector<PlannedDownload> &plan)
+        : m_inner(inner), m_side(side), m_journal(journal) {
+        for (const PlannedDownload &item : plan)
+            if (item.source.entry.name.size() <= kMaxDownloadName) m_order.push_back(&item);
+        std::stable_sort(m_order.begin(), m_order.end(), [](const PlannedDownload *a, const PlannedDownload *b) {
+            return a->source.folder < b->source.folder;
+        });
+    }
+    void Begin(uint64_t totalBytes, uint64_t files) override { m_inner.Begin(totalBytes, files); }
+    void StartFile(const std::string &shown) override {
+        HashLanded(m_started);
+        m_started = std::min(m_started + 1, m_order.size());
+        m_inner.StartFile(shown);
+    }
+    void Add(uint64_t bytes) override { m_inner.Add(bytes); }
+    void Finish(bool ok) override { m_inner.Finish(ok); }
+    void Warning(const std::string &text) override { m_inner.Warning(text); }
 
+    // After the copy: every download that landed is hashed; false with *error.
+    bool Done(std::map<std::string, nlohmann::json> *described, std::string *error) {
+        HashLanded(m_order.size());
+        *described = std::move(m_described);
+        *error = m_error;
+        return m_error.empty();
+    }
+    // The item whose download was under way when the copy stopped, or null.
+    const PlannedDownload *Current() const { return m_started > 0 ? m_order[m_started - 1] : nullptr; }
+    // The plan from that item on, in the order it runs.
+    std::vector<PlannedDownload> FromCurrent() const {
+        std::vector<PlannedDownload> rest;
+        for (size_t i = m_started > 0 ? m_started - 1 : 0; i < m_order.size(); ++i) rest.push_back(*m_order[i]);
+        return rest;
+    }
+
+private:
+    void HashLanded(size_t upTo) {
+        for (; m_hashed < upTo && m_hashed < m_order.size(); ++m_hashed) {
+            const PlannedDownload &item = *m_order[m_hashed];
+            const std::string path = fs::relative(LocalPath(item.local), m_side).generic_string();
+            std::error_code failure;
+            nlohmann::json entry;
+            if (!m_error.empty() || !fs::exists(LocalPath(item.local), failure)) continue;  // left out
+            if (!Describe(m_side, path, &entry, &m_error)) continue;
+            entry["modified"] = PhoneTime(item.source.entry);
+            if (m_journal.Record(entry, &m_error)) m_described[path] = entry;
+        }
+    }
+
+    TransferSink &m_inner;
+    fs::path m_side;
+    FetchJournal &m_journal;
+    std::vector<const PlannedDownload *> m_order;
+    size_t m_started = 0, m_hashed = 0;
+    std::map<std::string, nlohmann::json> m_described;
+    std::string m_error;
+};
+
+// Whether the phone still answers after a download failed: a file the phone could
+// not open (another program holds it) fails alone, a link that fell fails them all.
+bool PhoneStillAnswers(DeviceLink &link, const PhoneFile &file) {
+    return !link.Interrupted() && link.EnterFolder(file.folder).ok;
+}
+
+// Downloads the plan; a file the phone refuses twice while the phone still answers
+// is left out and named (as a name too long to fetch is), and the rest still come.
+Outcome DownloadAll(DeviceLink &link, const fs::path &side, FetchJournal &journal, std::vector<PlannedDownload> plan,
+                    TransferSink &sink, FilesPart *part, std::map<std::string, nlohmann::json> *described) {
+    std::string refusedOnce;  // the local copy of the file refused the last time
+    while (!plan.empty()) {
+        HashingSink hashing(sink, side, journal, plan);
+        CopyResult copied = DownloadFiles(link, plan, true, hashing);
+        std::map<std::string, nlohmann::json> landed;
+        std::string error;
+        const bool hashed = hashing.Done(&landed, &error);
+        described->insert(landed.begin(), landed.end());
+        for (const std::string &skipped : copied.skipped) part->skipped.push_back(skipped);
+        part->copied += copied.files;
+        if (!hashed) return PcFailure(error);
+        const PlannedDownload *failed = hashing.Current();
+        if (copied.outcome.ok || !failed || IsPcFailure(copied.outcome.kind) ||
+            copied.outcome.kind == ErrorKind::kInterrupted || !PhoneStillAnswers(link, failed->source))
+            return copied.outcome;
+        const std::string local = failed->local, shown = ShownPath(failed->source.Path());
+        plan = hashing.FromCurrent();
+        if (refusedOnce != local) {  // once more, from the file that failed
+            refusedOnce = local;
+            continue;
+        }
+        part->skipped.push_back(shown + ": the phone could not open or read it (" +
+                                DeviceToTerminal(copied.outcome.message) + ")");
+        plan.erase(plan.begin());
+    }
+    return Outcome::Ok();
+}
+
+// Every phone file into side/files/, copying only what changed since the previous
+// generation; files of a store the previous one had and the phone lacks now are
+// not present, not gone.
 Outcome BackupFiles(DeviceLink &link, const BackupPaths &folders, const nlohmann::json &previousManifest,
-                    TransferSink &sink, FilesPart *part) {
+                    const std::set<std::string> &missingStores, TransferSink &sink, FilesPart *part) {
     std::map<std::string, nlohmann::json> previous;
     for (const nlohmann::json &entry : FilesOf(previousManifest))
         if (InsideBackup(TextIn(entry, "path"))) previous[TextIn(entry, "path")] = entry;
@@ -166,43 +319,46 @@ Outcome BackupFiles(DeviceLink &link, const BackupPaths &folders, const nlohmann
     std::vector<std::string> lostFolders;
     Outcome outcome = WalkPhoneTree(link, {}, &files, &phoneFolders, SystemFolder, &lostFolders);
     if (!outcome.ok) return outcome;
+    std::set<std::string> folderPaths = {kFilesFolder}, onPhone;
     for (const auto &folder : phoneFolders)
-        if (!folder.empty()) part->folders.push_back(ManifestPath(folder));
+        if (!folder.empty()) part->folders.push_back(ManifestPath(folder)), folderPaths.insert(ManifestPath(folder));
+    for (const PhoneFile &file : files) onPhone.insert(ManifestPath(file.Path()));
+    for (const auto &[path, entry] : previous) {
+        if (path.rfind(std::string(kFilesFolder) + "/", 0) != 0 || onPhone.count(path)) continue;
+        if (OnStore(path, missingStores))
+            ++part->onMissingStores;
+        else
+            part->gone.push_back(path);
+    }
+    for (const std::string &store : missingStores) part->notPresent.push_back(store);
+    SweepSide(folders.side, onPhone, folderPaths);
+
+    FetchJournal journal(folders.side);
     std::vector<PlannedDownload> plan;
     std::map<std::string, nlohmann::json> described;
     for (const PhoneFile &file : files) {
         std::string path = ManifestPath(file.Path()), error;
-        if (CopiedBefore(folders.side, path, file)) {
-            ++part->reused;  // (described below, as a downloaded file is)
-        } else if (const nlohmann::json *entry = Unchanged(previous, folders.previous, path, file)) {
-            std::error_code ignored;
+        std::error_code ignored;
+        if (const nlohmann::json *entry = journal.Fetched(folders.side, path, file)) {
+            described[path] = *entry;
+            ++part->reused;
+        } else if (const nlohmann::json *entry = StillThePhones(previous, folders.previous, path, file)) {
             fs::remove(OnDisk(folders.side, path), ignored);
             if (!Reuse(OnDisk(folders.previous, path), OnDisk(folders.side, path), &error)) return PcFailure(error);
             described[path] = *entry;
             ++part->reused;
         } else {
+            fs::remove(OnDisk(folders.side, path), ignored);  // a copy not known whole is fetched again
             plan.push_back({file, OnDisk(folders.side, path).string()});
         }
     }
-    std::set<std::string> onPhone;
-    for (const PhoneFile &file : files) onPhone.insert(ManifestPath(file.Path()));
-    for (const auto &[path, entry] : previous)
-        if (path.rfind(std::string(kFilesFolder) + "/", 0) == 0 && !onPhone.count(path)) part->gone.push_back(path);
-    SweepSide(folders.side, onPhone);
-    CopyResult copied = DownloadFiles(link, plan, true, sink);
-    if (!copied.outcome.ok) return copied.outcome;
-    copied.skipped.insert(copied.skipped.end(), lostFolders.begin(), lostFolders.end());
-    part->copied = copied.files;
-    for (const std::string &skipped : copied.skipped) part->skipped.push_back(skipped);
+    outcome = DownloadAll(link, folders.side, journal, std::move(plan), sink, part, &described);
+    if (!outcome.ok) return outcome;
+    for (const std::string &lost : lostFolders) part->skipped.push_back(lost);
     for (const PhoneFile &file : files) {
-        std::string path = ManifestPath(file.Path()), error;
-        nlohmann::json entry = described.count(path) ? described[path] : nlohmann::json();
-        if (entry.is_null()) {
-            if (!fs::exists(OnDisk(folders.side, path))) continue;  // left out
-            if (!Describe(folders.side, path, &entry, &error)) return PcFailure(error);
-            entry["modified"] = PhoneTime(file.entry);
-        }
-        part->entries.push_back(entry);
+        auto entry = described.find(ManifestPath(file.Path()));
+        if (entry == described.end()) continue;  // left out
+        part->entries.push_back(entry->second);
         ++part->files;
         part->bytes += file.Size();
     }
@@ -238,20 +394,32 @@ const ItemPart kItemParts[] = {
     {"sms.json", "messages", ExportMessages},
 };
 
-// A phone that lists fewer contacts or appointments than the last backup holds may
-// have failed to read them (the plug-in answers a PIM volume it cannot open with an
-// empty list): the last backup is not replaced by such a drop.
-Outcome RefuseDrop(const nlohmann::json &counts, const nlohmann::json &previous) {
-    for (const char *kind : {"contacts", "appointments"}) {
-        const nlohmann::json &before = previous.value("counts", nlohmann::json::object());
-        if (!before.contains(kind) || !before[kind].is_number_unsigned()) continue;
-        size_t had = before[kind].get<size_t>(), has = counts[kind].get<size_t>();
-        if (has < had)
+// What the phone holds of each kind, against the latest generation. A phone that
+// could not read a kind answers as if it held less: a PIM volume it cannot open, or a
+// message volume that does not mount, lists nothing with OK; a find that fails part
+// way ends a folder's listing early. So a new generation that holds much less than
+// the latest does not replace it: no fewer contacts or appointments at all (the
+// phone changes them one by one), no more than a quarter fewer files, messages or
+// calls (which come and go in numbers). Files of a store the phone lacks now are not
+// counted as held before: they are not present, not deleted.
+Outcome RefuseShrink(const nlohmann::json &counts, const nlohmann::json &previous, uint64_t onMissingStores) {
+    const struct {
+        const char *kind;
+        bool anyDrop;
+    } rules[] = {{"contacts", true}, {"appointments", true}, {"files", false}, {"messages", false}, {"calls", false}};
+    const nlohmann::json before = previous.value("counts", nlohmann::json::object());
+    for (const auto &rule : rules) {
+        if (!before.contains(rule.kind) || !before[rule.kind].is_number_unsigned()) continue;
+        uint64_t had = before[rule.kind].get<uint64_t>(), has = counts.value(rule.kind, uint64_t{0});
+        if (std::string(rule.kind) == "files") had -= std::min(had, onMissingStores);
+        const bool shrank = rule.anyDrop ? has < had : (had - std::min(had, has)) * 4 > had;
+        if (shrank)
             return Outcome::Failed(
-                0, "the phone lists " + std::to_string(has) + " " + kind + " where the last backup has " +
+                0, "the phone lists " + std::to_string(has) + " " + rule.kind + " where the last backup has " +
                        std::to_string(had) +
-                       ": a read may have failed (or the phone's PIM volume is missing), so no new backup was made "
-                       "and the last one keeps them; if they were removed on purpose, back up with --accept-fewer");
+                       ": a read may have failed (or a volume or store of the phone is missing), so no new backup "
+                       "was made and the last one keeps them; if they were removed on purpose, back up with "
+                       "--accept-fewer");
     }
     return Outcome::Ok();
 }
@@ -264,8 +432,7 @@ struct MayBeCutNotes {
 };
 
 // The other parts of a phone, beside files/: each is written into `side` and counted.
-Outcome BackupItems(PhoneSession &session, const fs::path &side, const nlohmann::json &previous, nlohmann::json *counts,
-                    MayBeCutNotes *mayBeCut) {
+Outcome BackupItems(PhoneSession &session, const fs::path &side, nlohmann::json *counts, MayBeCutNotes *mayBeCut) {
     size_t apps = 0;
     if (Outcome outcome = BackupApps(session.link, side, &apps); !outcome.ok) return outcome;
     (*counts)["apps"] = apps;
@@ -280,7 +447,7 @@ Outcome BackupItems(PhoneSession &session, const fs::path &side, const nlohmann:
             mayBeCut->items.push_back(item);
         }
     }
-    return RefuseDrop(*counts, previous);
+    return Outcome::Ok();
 }
 
 // A phone whose PIM volume did not open connects all the same, without its number
@@ -291,9 +458,33 @@ bool NoPimItems(const nlohmann::json &counts) {
     return true;
 }
 
+// The phone's stores now, as manifest paths. A storage card is listed whenever a
+// folder of its name exists: a plain folder of the phone's memory standing in its
+// name measures as the object store, to the byte, and is no store.
+std::set<std::string> StoresNow(const Capability &capability) {
+    const Memory *objectStore = nullptr;
+    for (const Memory &memory : capability.memories)
+        if (memory.location == "0") objectStore = &memory;
+    std::set<std::string> stores;
+    for (const Memory &memory : capability.memories) {
+        const bool standIn =
+            objectStore && memory.freeBytes == objectStore->freeBytes && memory.usedBytes == objectStore->usedBytes;
+        if (memory.location != "0" && !standIn) stores.insert(ManifestPath(SplitDevicePath(memory.location)));
+    }
+    return stores;
+}
+
 std::string Now() {
     return LocalIso(
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count());
+}
+
+// The stores of the latest generation (manifest paths) the phone lacks now.
+std::set<std::string> MissingStores(const nlohmann::json &previous, const std::set<std::string> &now) {
+    std::set<std::string> missing;
+    for (const nlohmann::json &store : ArrayIn(previous, "stores"))
+        if (store.is_string() && !now.count(store.get<std::string>())) missing.insert(store.get<std::string>());
+    return missing;
 }
 
 // The new backup, whole, in the side folder; *summary tells what it did.
@@ -306,31 +497,32 @@ Outcome WriteBackup(PhoneSession &session, const BackupPaths &folders, const nlo
     fs::create_directories(folders.side / kFilesFolder, failure);
     if (failure) return PcFailure(folders.side.string() + ": " + failure.message());
 
+    const std::set<std::string> stores = StoresNow(capability);
     FilesPart files;
     nlohmann::json counts = nlohmann::json::object();
     MayBeCutNotes mayBeCut;
-    if (!(outcome = BackupFiles(session.link, folders, previous, sink, &files)).ok) return outcome;
-    outcome = BackupItems(session, folders.side, acceptFewer ? nlohmann::json::object() : previous, &counts, &mayBeCut);
+    outcome = BackupFiles(session.link, folders, previous, MissingStores(previous, stores), sink, &files);
     if (!outcome.ok) return outcome;
+    if (!(outcome = BackupItems(session, folders.side, &counts, &mayBeCut)).ok) return outcome;
+    counts["files"] = files.files;
+    counts["bytes"] = files.bytes;
+    if (!acceptFewer && !(outcome = RefuseShrink(counts, previous, files.onMissingStores)).ok) return outcome;
     if (!acceptFewer && capability.phoneNumber.empty() && NoPimItems(counts))
         return Outcome::Failed(
             0,
             "the phone gave neither its number nor any contact, appointment or call: its PIM volume did "
             "not open, so no backup was made; if the phone holds none, back up with --accept-fewer");
-    counts["files"] = files.files;
-    counts["bytes"] = files.bytes;
     nlohmann::json entries = files.entries;
     std::string error;
-    for (const auto &item : fs::directory_iterator(folders.side)) {
+    std::vector<std::string> parts = {"apps.json"};
+    for (const ItemPart &part : kItemParts) parts.push_back(part.file);
+    for (const std::string &name : parts) {
         nlohmann::json entry;
-        std::string name = item.path().filename().string();
-        if (name == kFilesFolder) continue;
         if (!Describe(folders.side, name, &entry, &error)) return PcFailure(error);
         entries.push_back(entry);
     }
-    nlohmann::json stores = nlohmann::json::array();
-    for (const Memory &memory : capability.memories)
-        if (memory.location != "0") stores.push_back(ManifestPath(SplitDevicePath(memory.location)));
+    fs::remove(folders.side / kFetchJournal, failure);  // (no part of the generation)
+    if (failure) return PcFailure((folders.side / kFetchJournal).string() + ": " + failure.message());
     nlohmann::json manifest = {{"format", kManifestFormat},
                                {"model", DeviceToTerminal(capability.model)},
                                {"manufacturer", DeviceToTerminal(capability.manufacturer)},
@@ -342,8 +534,9 @@ Outcome WriteBackup(PhoneSession &session, const BackupPaths &folders, const nlo
                                {"files", entries},
                                {"skipped", files.skipped}};
     if (!WriteJsonFile(folders.side / kManifestName, manifest, &error)) return PcFailure(error);
-    *summary = {{"counts", counts},         {"copied", files.copied}, {"unchanged", files.reused},
-                {"skipped", files.skipped}, {"gone", files.gone},     {"mayBeCut", mayBeCut.items}};
+    *summary = {{"counts", counts},          {"copied", files.copied}, {"unchanged", files.reused},
+                {"skipped", files.skipped},  {"gone", files.gone},     {"notPresent", files.notPresent},
+                {"mayBeCut", mayBeCut.items}};
     *notes = mayBeCut.text;
     return Outcome::Ok();
 }
@@ -357,8 +550,44 @@ void LatestBackup(const BackupFolder &folder, fs::path *latest, nlohmann::json *
 
 }  // namespace
 
+namespace {
+
+// Which older generations --keep may remove: one that holds the last copy of a phone
+// file the new generation lacks (removed on the phone, or on a store that is not
+// there now) stays, unless the user says otherwise (--force).
+class LastCopies {
+public:
+    explicit LastCopies(const BackupFolder &folder) {
+        for (const std::string &name : folder.Generations()) {
+            fs::path path;
+            nlohmann::json manifest;
+            std::string none;
+            if (!folder.Choose(name, &path, &none) || !ReadJsonFile(path / kManifestName, &manifest)) continue;
+            for (const nlohmann::json &entry : FilesOf(manifest)) {
+                const std::string file = TextIn(entry, "path");
+                if (file.rfind(std::string(kFilesFolder) + "/", 0) != 0) continue;
+                m_held[name].insert(file);
+                ++m_holders[file];
+            }
+        }
+    }
+    // Whether `generation` may go; when it may, it counts as gone.
+    bool MayRemove(const std::string &generation) {
+        for (const std::string &file : m_held[generation])
+            if (m_holders[file] < 2) return false;
+        for (const std::string &file : m_held[generation]) --m_holders[file];
+        return true;
+    }
+
+private:
+    std::map<std::string, std::set<std::string>> m_held;
+    std::map<std::string, size_t> m_holders;
+};
+
+}  // namespace
+
 Outcome MakeBackup(PhoneSession &session, BackupFolder &folder, bool acceptFewer, size_t keep, TransferSink &sink,
-                   BackupResult *result) {
+                   BackupResult *result, bool force) {
     BackupPaths paths{folder.Unfinished(), {}};
     nlohmann::json previous;
     LatestBackup(folder, &paths.previous, &previous);
@@ -370,78 +599,202 @@ Outcome MakeBackup(PhoneSession &session, BackupFolder &folder, bool acceptFewer
     summary["backup"] = folder.Path().string();
     summary["generation"] = generation;
     summary["removed"] = nlohmann::json::array();
+    summary["held"] = nlohmann::json::array();
     // A backup that left files out is made, but is not a whole one: no older
     // generation goes for it.
-    if (!summary["skipped"].empty()) return outcome;
-    std::vector<std::string> removed;
-    bool pruned = keep == 0 || folder.Prune(keep, &removed, &error);
+    if (!summary["skipped"].empty() || keep == 0) return outcome;
+    LastCopies lastCopies(folder);
+    auto mayRemove = [&](const std::string &name) { return force || lastCopies.MayRemove(name); };
+    std::vector<std::string> removed, held;
+    bool pruned = folder.Prune(keep, mayRemove, &removed, &held, &error);
     summary["removed"] = removed;
+    summary["held"] = held;
     if (!pruned) return PcFailure("the new backup is whole, but an older one was not removed: " + error);
     return outcome;
 }
 
 namespace {
 
-// A store the backup's files were on (a storage card) that the phone lacks now, or
-// "": its files would land in a plain folder of the phone's memory instead.
-std::string MissingStore(const Capability &capability, const nlohmann::json &manifest) {
-    for (const nlohmann::json &store : ArrayIn(manifest, "stores")) {
-        if (!store.is_string()) continue;
-        const std::string path = store.get<std::string>();
-        bool used = false;
-        for (const nlohmann::json &entry : FilesOf(manifest))
-            used = used || TextIn(entry, "path").rfind(path + "/", 0) == 0;
-        std::vector<std::string> parts =
-            SplitDevicePath(TerminalToDevice(path.substr(std::string(kFilesFolder).size())));
-        const Memory *now = StoreFor(capability, parts);
-        if (used && (!now || now->location == "0")) return ShownPath(parts);
+// The file a restore is sending, kept in the PC's state folder while it is sent (one
+// per backup folder): a restore that was killed or lost the link left that file cut
+// on the phone, and the next restore replaces it, where it would otherwise take the
+// cut file for one of the phone's own and keep it.
+class RestoreJournal {
+public:
+    explicit RestoreJournal(const fs::path &generation)
+        : m_path(LocalPath(StateFolder()) / "restore" /
+                 (Sha256Hex(generation.parent_path().lexically_normal().string()).substr(0, 32) + ".json")) {
+        nlohmann::json entry;
+        if (ReadJsonFile(m_path, &entry)) m_inFlight = entry;
     }
-    return "";
+    // Whether `existing`, at the manifest path `path`, is the cut file an earlier
+    // restore left: it was being sent, and its size is not the manifest's.
+    bool LeftCut(const std::string &path, const FolderEntry &existing, uint64_t size) const {
+        return !existing.folder && TextIn(m_inFlight, "path") == path && existing.Size() != size;
+    }
+    bool Begin(const std::string &path, const std::string &shown, std::string *error) {
+        std::error_code failure;
+        fs::create_directories(m_path.parent_path(), failure);
+        m_inFlight = {{"path", path}, {"phone", shown}};
+        return WriteJsonFile(m_path, m_inFlight, error);
+    }
+    // The phone file in flight when the restore stopped ("" for none).
+    std::string InFlight() const { return TextIn(m_inFlight, "phone"); }
+    void Clear() {
+        std::error_code ignored;
+        fs::remove(m_path, ignored);
+        m_inFlight = nlohmann::json::object();
+    }
+
+private:
+    fs::path m_path;
+    nlohmann::json m_inFlight = nlohmann::json::object();
+};
+
+// Journals each file of an upload plan as it starts.
+class JournalingSink : public TransferSink {
+public:
+    JournalingSink(TransferSink &inner, RestoreJournal &journal, const std::vector<PlannedUpload> &plan,
+                   const std::vector<std::string> &paths)
+        : m_inner(inner), m_journal(journal), m_plan(plan), m_paths(paths) {}
+    void Begin(uint64_t totalBytes, uint64_t files) override { m_inner.Begin(totalBytes, files); }
+    void StartFile(const std::string &shown) override {
+        if (m_next < m_plan.size()) {
+            std::vector<std::string> phone = m_plan[m_next].folder;
+            phone.push_back(m_plan[m_next].name);
+            if (!m_journal.Begin(m_paths[m_next], DeviceToTerminal(JoinDevicePath(phone)), &m_error))
+                m_inner.Warning("the restore's journal was not written (" + m_error + ")");
+            ++m_next;
+        }
+        m_inner.StartFile(shown);
+    }
+    void Add(uint64_t bytes) override { m_inner.Add(bytes); }
+    void Finish(bool ok) override { m_inner.Finish(ok); }
+    void Warning(const std::string &text) override { m_inner.Warning(text); }
+
+private:
+    TransferSink &m_inner;
+    RestoreJournal &m_journal;
+    const std::vector<PlannedUpload> &m_plan;
+    const std::vector<std::string> &m_paths;
+    size_t m_next = 0;
+    std::string m_error;
+};
+
+// A file of the backup as a restore puts it back.
+struct BackedUpFile {
+    const nlohmann::json *entry;
+    std::string path;                 // in the manifest
+    std::vector<std::string> folder;  // on the phone
+    std::string name;
+};
+
+// What a restore could not put back: "PATH: why".
+using NotRestored = nlohmann::json;
+
+// The backup's phone files by phone folder, and its folders; names the code page
+// cannot say are named, up front, and left out.
+std::map<std::vector<std::string>, std::vector<BackedUpFile>> FilesByFolder(const nlohmann::json &manifest,
+                                                                            NotRestored *notRestored) {
+    std::map<std::vector<std::string>, std::vector<BackedUpFile>> byFolder;
+    const std::string prefix = std::string(kFilesFolder) + "/";
+    auto phonePath = [&](const std::string &path, std::vector<std::string> *parts) {
+        std::string device = TerminalToDeviceName(path.substr(prefix.size()));
+        if (device.find(kUnsayable) == std::string::npos) {
+            *parts = SplitDevicePath(device);
+            return true;
+        }
+        notRestored->push_back(path + ": a name the code page " + DeviceCodePageName() + " cannot say (" +
+                               CodePageWayOut() + ")");
+        return false;
+    };
+    for (const nlohmann::json &path : ArrayIn(manifest, "folders")) {
+        std::vector<std::string> parts;
+        if (path.is_string() && path.get<std::string>().rfind(prefix, 0) == 0 && phonePath(path, &parts))
+            byFolder[parts];
+    }
+    for (const nlohmann::json &entry : FilesOf(manifest)) {
+        BackedUpFile file{&entry, TextIn(entry, "path"), {}, {}};
+        if (file.path.rfind(prefix, 0) != 0 || !InsideBackup(file.path) || !phonePath(file.path, &file.folder) ||
+            file.folder.empty())
+            continue;
+        file.name = file.folder.back();
+        file.folder.pop_back();
+        byFolder[file.folder].push_back(file);
+    }
+    return byFolder;
 }
 
-// The backup's phone files the phone lacks, back where they were.
+// The stores the backup's files were on (storage cards) that the phone lacks now: a
+// plain folder of its memory in a card's name is no card, and the card's files
+// would land in the phone's memory.
+std::set<std::string> StoresLacking(const Capability &capability, const nlohmann::json &manifest) {
+    std::set<std::string> lacking, now = StoresNow(capability);
+    for (const nlohmann::json &store : ArrayIn(manifest, "stores"))
+        if (store.is_string() && !now.count(store.get<std::string>())) lacking.insert(store.get<std::string>());
+    return lacking;
+}
+
+// The backup's phone files the phone lacks, back where they were; each that cannot
+// go back (damaged on the PC, on a store the phone lacks, where the phone has a
+// folder or a file is in the way of its folder) is named and the others still go.
 Outcome RestoreFiles(DeviceLink &link, const fs::path &folder, const nlohmann::json &manifest, TransferSink &sink,
-                     nlohmann::json *report) {
+                     nlohmann::json *report, NotRestored *notRestored) {
     Capability capability;
     Outcome outcome = link.ReadCapability(&capability);
     if (!outcome.ok) return outcome;
-    if (std::string store = MissingStore(capability, manifest); !store.empty())
-        return Outcome::Failed(
-            0, "the backup holds files of the store " + TerminalToDevice(store) +
-                   ", which this phone does not have now; insert it, or restore without --files (nothing was changed)");
-    std::map<std::vector<std::string>, std::vector<std::string>> byFolder;  // phone folder -> names
-    std::map<std::vector<std::string>, std::vector<std::string>> localPaths;
-    const std::string prefix = std::string(kFilesFolder) + "/";
-    for (const nlohmann::json &entry : FilesOf(manifest)) {
-        std::string path = TextIn(entry, "path");
-        if (path.rfind(prefix, 0) != 0) continue;
-        std::vector<std::string> phonePath = SplitDevicePath(TerminalToDevice(path.substr(prefix.size())));
-        if (phonePath.empty()) continue;
-        std::string name = phonePath.back();
-        phonePath.pop_back();
-        byFolder[phonePath].push_back(name);
-        localPaths[phonePath].push_back(OnDisk(folder, path).string());
-    }
-    for (const nlohmann::json &path : ArrayIn(manifest, "folders"))
-        if (path.is_string() && path.get<std::string>().rfind(prefix, 0) == 0)
-            byFolder[SplitDevicePath(TerminalToDevice(path.get<std::string>().substr(prefix.size())))];
+    const std::set<std::string> lacking = StoresLacking(capability, manifest);
+    for (const std::string &store : lacking)
+        notRestored->push_back(store +
+                               ": the phone has no such store now (insert the card, or restore without "
+                               "--files)");
+    RestoreJournal journal(folder);
     std::vector<PlannedUpload> plan;
-    size_t kept = 0;
-    for (const auto &[phoneFolder, names] : byFolder) {
+    std::vector<std::string> planned;  // their manifest paths
+    size_t kept = 0, replaced = 0;
+    for (const auto &[phoneFolder, files] : FilesByFolder(manifest, notRestored)) {
+        if (!phoneFolder.empty() && OnStore(ManifestPath(phoneFolder) + "/", lacking)) continue;
         std::vector<FolderEntry> entries;
         outcome = link.EnterFolder(phoneFolder, &entries);
-        if (!outcome.ok && !(outcome = link.MakeFolders(phoneFolder)).ok) return outcome;
-        for (size_t i = 0; i < names.size(); ++i) {
-            if (FindEntry(entries, names[i]))
+        if (!outcome.ok && outcome.kind != ErrorKind::kInterrupted) outcome = link.MakeFolders(phoneFolder);
+        if (!outcome.ok && outcome.kind == ErrorKind::kInterrupted) return outcome;
+        if (!outcome.ok) {  // (a file of the phone stands where the folder goes)
+            notRestored->push_back(ManifestPath(phoneFolder) + ": the folder could not be made (" +
+                                   DeviceToTerminal(outcome.message) + ")");
+            continue;
+        }
+        for (const BackedUpFile &file : files) {
+            const FolderEntry *existing = FindEntry(entries, file.name);
+            const uint64_t size = NumberIn(*file.entry, "size", ~uint64_t(0));
+            if (existing && existing->folder) {
+                notRestored->push_back(file.path + ": the phone has a folder of that name");
+                continue;
+            }
+            const bool cut = existing && journal.LeftCut(file.path, *existing, size);
+            if (existing && !cut) {
                 ++kept;  // the phone's own file stays
-            else
-                plan.push_back({localPaths[phoneFolder][i], phoneFolder, names[i]});
+            } else if (!HoldsWhatItSays(folder, *file.entry)) {
+                notRestored->push_back(file.path + ": the backup's copy does not match its manifest");
+            } else {
+                replaced += cut;
+                plan.push_back({OnDisk(folder, file.path).string(), phoneFolder, file.name});
+                planned.push_back(file.path);
+            }
         }
     }
-    CopyResult result = UploadFiles(link, std::move(plan), sink);
-    if (!result.outcome.ok) return result.outcome;
-    (*report)["files"] = {{"restored", result.files}, {"kept", kept}};
-    return outcome;
+    JournalingSink journaling(sink, journal, plan, planned);
+    CopyResult result = UploadFiles(link, plan, journaling);
+    if (!result.outcome.ok) {
+        if (result.outcome.note.find("may remain") != std::string::npos && !journal.InFlight().empty())
+            result.outcome.note = "a partial file may remain on the phone: " + TerminalToDevice(journal.InFlight()) +
+                                  " (the next restore replaces it)";  // (device text, as notes carry)
+        else
+            journal.Clear();
+        return result.outcome;
+    }
+    journal.Clear();
+    (*report)["files"] = {{"restored", result.files}, {"kept", kept}, {"replacedCut", replaced}, {"timesKept", false}};
+    return Outcome::Ok();
 }
 
 nlohmann::json ImportJson(const InteropReport &report) {
@@ -450,9 +803,10 @@ nlohmann::json ImportJson(const InteropReport &report) {
 }
 
 // The contacts and appointments of the backup that the phone lacks (same name and
-// first number, same title and start), added.
-Outcome RestoreItems(PhoneSession &session, const fs::path &folder, const RestoreParts &parts, ItemSink &sink,
-                     nlohmann::json *report) {
+// first number, same title and start: each on the phone stands for one of the
+// backup's), added; a file damaged on the PC is named and its kind left out.
+Outcome RestoreItems(PhoneSession &session, const fs::path &folder, const nlohmann::json &manifest,
+                     const RestoreParts &parts, ItemSink &sink, nlohmann::json *report, NotRestored *notRestored) {
     struct {
         bool chosen;
         const char *file, *key;
@@ -461,6 +815,13 @@ Outcome RestoreItems(PhoneSession &session, const fs::path &folder, const Restor
                  {parts.calendar, "calendar.ics", "calendar", ImportCalendar}};
     for (const auto &item : items) {
         if (!item.chosen) continue;
+        const nlohmann::json *entry = nullptr;
+        for (const nlohmann::json &each : FilesOf(manifest))
+            if (TextIn(each, "path") == item.file) entry = &each;
+        if (!entry || !HoldsWhatItSays(folder, *entry)) {
+            notRestored->push_back(std::string(item.file) + ": the backup's copy does not match its manifest");
+            continue;
+        }
         InteropReport added;
         Outcome outcome = item.add(session, (folder / item.file).string(), true, sink, &added);
         if (!outcome.ok) return outcome;
@@ -510,14 +871,6 @@ Outcome ReadBackupGeneration(BackupFolder &backup, const std::string &name, fs::
     return Outcome::Ok();
 }
 
-Outcome ReadBackupForRestore(BackupFolder &backup, const std::string &name, fs::path *folder, nlohmann::json *manifest,
-                             std::vector<std::string> *problems) {
-    if (Outcome outcome = ReadBackupGeneration(backup, name, folder, manifest); !outcome.ok) return outcome;
-    *problems = CheckBackup(*folder, *manifest);
-    if (!problems->empty()) return PcFailure("the backup does not match its manifest (see `backup --verify`)");
-    return Outcome::Ok();
-}
-
 Outcome VerifyBackup(BackupFolder &backup, const std::string &generation, nlohmann::json *report) {
     fs::path folder;
     nlohmann::json manifest;
@@ -553,9 +906,12 @@ Outcome ListBackups(BackupFolder &backup, nlohmann::json *document) {
 Outcome RestoreBackup(PhoneSession &session, const fs::path &folder, const nlohmann::json &manifest,
                       const RestoreParts &parts, TransferSink &files, ItemSink &items, nlohmann::json *report) {
     *report = {{"generation", folder.filename().string()}};
-    if (parts.files)
-        if (Outcome outcome = RestoreFiles(session.link, folder, manifest, files, report); !outcome.ok) return outcome;
-    return RestoreItems(session, folder, parts, items, report);
+    NotRestored notRestored = nlohmann::json::array();
+    Outcome outcome = Outcome::Ok();
+    if (parts.files) outcome = RestoreFiles(session.link, folder, manifest, files, report, &notRestored);
+    if (outcome.ok) outcome = RestoreItems(session, folder, manifest, parts, items, report, &notRestored);
+    (*report)["notRestored"] = notRestored;
+    return outcome;
 }
 
 Outcome LockBackupFolder(const BackupFolder &folder, ProcessLock *lock) {

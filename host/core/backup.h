@@ -22,8 +22,8 @@
 namespace host {
 
 struct BackupResult {
-    // {"counts", "copied", "unchanged", "skipped", "gone", "mayBeCut", "backup",
-    // "generation", "removed"}: the document of `backup --json`. A backup with files
+    // {"counts", "copied", "unchanged", "skipped", "gone", "notPresent", "mayBeCut",
+    // "backup", "generation", "removed", "held"}: the document of `backup --json`. A backup with files
     // left out ("skipped") is made but is not a whole one, and removes no older one.
     nlohmann::json summary;
     std::string mayBeCutText;  // "FILE: what may have been cut" lines
@@ -31,19 +31,16 @@ struct BackupResult {
 
 // A new generation in `folder` (PrepareForBackup first) from the connected phone;
 // `acceptFewer`: fewer contacts or appointments than the latest holds are meant;
-// `keep`: the generations kept after a whole backup (0: all). A failure leaves the
-// latest as it was and the copies made so far in folder.Unfinished(), where the
-// next backup continues from them.
+// `keep`: the generations kept after a whole backup (0: all), and older ones that
+// hold the last copy of a file the phone lacks now ("held"), unless `force`. A
+// failure leaves the latest as it was and the copies made so far in
+// folder.Unfinished(), where the next backup continues from those it knows whole.
 Outcome MakeBackup(PhoneSession &session, BackupFolder &folder, bool acceptFewer, size_t keep, TransferSink &sink,
-                   BackupResult *result);
+                   BackupResult *result, bool force = false);
 
 // The generation `name` (the latest for "") and its manifest, for reading.
 Outcome ReadBackupGeneration(BackupFolder &backup, const std::string &name, std::filesystem::path *folder,
                              nlohmann::json *manifest);
-// The generation `name` read for a restore: a generation that no longer matches its
-// manifest (the differences in *problems) is not put on a phone (kPcFile).
-Outcome ReadBackupForRestore(BackupFolder &backup, const std::string &name, std::filesystem::path *folder,
-                             nlohmann::json *manifest, std::vector<std::string> *problems);
 // What differs between a generation's folder and its manifest: "PATH: what", none when nothing.
 std::vector<std::string> CheckBackup(const std::filesystem::path &folder, const nlohmann::json &manifest);
 // {"backup", "generation", "files", "verified", "problems"} of one generation.
@@ -55,10 +52,15 @@ struct RestoreParts {
     bool files = false, contacts = false, calendar = false;
 };
 // What the phone lacks of a generation read with ReadBackupGeneration: its files
-// (the phone's own stay), and its contacts and appointments (same name and first
-// number, same title and start, stay). *report: {"generation", "files": {"restored",
-// "kept"}, "contacts"/"calendar": {"added", "skipped", "refused", "notes", "items",
-// "remarks"}}, the parts chosen.
+// (the phone's own stay; a file an interrupted restore left cut is replaced), and
+// its contacts and appointments (each on the phone with the same name and first
+// number, or title and start, stands for one of the backup's). Each copy is checked
+// against the manifest as it is restored: what does not match, or cannot go back
+// (a store the phone lacks, a folder where a file was, a name the code page cannot
+// say), is named in "notRestored" and the rest still goes back. *report:
+// {"generation", "files": {"restored", "kept", "replacedCut", "timesKept"},
+// "contacts"/"calendar": {"added", "skipped", "refused", "notes", "items",
+// "remarks"}, "notRestored": ["PATH: why"]}, the parts chosen.
 Outcome RestoreBackup(PhoneSession &session, const std::filesystem::path &folder, const nlohmann::json &manifest,
                       const RestoreParts &parts, TransferSink &files, ItemSink &items, nlohmann::json *report);
 

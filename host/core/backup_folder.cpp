@@ -170,7 +170,10 @@ bool BackupFolder::PrepareForBackup(std::string *why) {
     nlohmann::json marker, manifest;
     const std::string refused = m_root.string() + ": ";
     if (fs::exists(Marker(), failure)) {
-        if (ReadJsonFile(Marker(), &marker) && IsMarker(marker)) return true;
+        if (ReadJsonFile(Marker(), &marker) && IsMarker(marker)) {
+            RemoveLeftovers();
+            return true;
+        }
         *why = refused + "its latest.json is not one of cebridge's backups; choose an empty or new folder";
         return false;
     }
@@ -198,7 +201,23 @@ bool BackupFolder::PrepareForBackup(std::string *why) {
     fs::path side = m_root;
     side += ".cebridge-new";
     if (fs::exists(side, failure) && !fs::exists(Unfinished(), failure)) fs::rename(side, Unfinished(), failure);
+    RemoveLeftovers();
     return true;
+}
+
+// What a killed run leaves beside the generations: latest.json's temporary (the
+// latest.json it was to replace still names a whole generation), and a generation
+// whose removal was cut short (its manifest goes first, so it is no generation).
+void BackupFolder::RemoveLeftovers() {
+    std::error_code failure;
+    fs::path temporary = Marker();
+    temporary += ".part";
+    fs::remove(temporary, failure);
+    std::vector<fs::path> cut;
+    for (const auto &item : fs::directory_iterator(m_root, failure))
+        if (IsGenerationName(item.path().filename().string()) && !fs::exists(item.path() / kManifestName, failure))
+            cut.push_back(item.path());
+    for (const fs::path &folder : cut) fs::remove_all(folder, failure);
 }
 
 std::vector<std::string> BackupFolder::Generations() const {
@@ -245,18 +264,27 @@ bool BackupFolder::Finish(std::string *name, std::string *error) {
     const std::string base = GenerationNameAt(std::chrono::system_clock::now());
     *name = base;
     std::error_code failure;
-    for (int again = 2; fs::exists(m_root / *name, failure) && again < 100; ++again)
+    // After every generation there is, also one made in the same second whose name
+    // an older one held before --keep removed it.
+    const std::vector<std::string> names = Generations();
+    auto taken = [&] { return fs::exists(m_root / *name, failure) || (!names.empty() && *name <= names.back()); };
+    for (int again = 2; taken() && again < 100; ++again)
         *name = base + (again < 10 ? "-0" : "-") + std::to_string(again);
     fs::rename(Unfinished(), m_root / *name, failure);
     if (failure) *error = Failed(m_root / *name, failure);
     return !failure && WriteJsonFile(Marker(), {{"format", kFolderFormat}, {"latest", *name}}, error);
 }
 
-bool BackupFolder::Prune(size_t keep, std::vector<std::string> *removed, std::string *error) {
-    std::vector<std::string> names = Generations();
+bool BackupFolder::Prune(size_t keep, const std::function<bool(const std::string &)> &mayRemove,
+                         std::vector<std::string> *removed, std::vector<std::string> *held, std::string *error) {
+    const std::vector<std::string> names = Generations();
     const std::string latest = Latest();
-    for (size_t i = 0; i < names.size() && names.size() - removed->size() > keep; ++i) {
+    for (size_t i = 0; i + keep < names.size(); ++i) {
         if (names[i] == latest) continue;
+        if (!mayRemove(names[i])) {
+            held->push_back(names[i]);
+            continue;
+        }
         // Without its manifest a folder is no generation: one only partly removed is not taken for whole.
         std::error_code failure;
         fs::remove(m_root / names[i] / kManifestName, failure);

@@ -10,6 +10,7 @@
 #define CEBRIDGE_HOST_BACKUP_FOLDER_H
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -52,14 +53,17 @@ public:
 
     // Makes the unfinished backup the latest generation, named *name.
     bool Finish(std::string *name, std::string *error);
-    // Removes the oldest generations until `keep` are left (the latest always stays).
-    bool Prune(size_t keep, std::vector<std::string> *removed, std::string *error);
+    // Removes the generations older than the `keep` newest (the latest always stays)
+    // that `mayRemove` lets go; *held: those it kept.
+    bool Prune(size_t keep, const std::function<bool(const std::string &)> &mayRemove,
+               std::vector<std::string> *removed, std::vector<std::string> *held, std::string *error);
 
 private:
     std::filesystem::path Marker() const { return m_root / "latest.json"; }
     bool EarlierLayout() const;
     std::string EarlierLayoutName() const;
     bool MoveEarlierLayout(std::string *error);
+    void RemoveLeftovers();
 
     std::filesystem::path m_root;
 };

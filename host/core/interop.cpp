@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -330,18 +331,36 @@ Outcome ExportMessages(PhoneSession &session, const std::string &path, InteropRe
     return WriteOutput(path, "sms.csv", Rows(path, {"box", "id", "number", "time", "text"}, rows), report);
 }
 
+// What an import with skipExisting finds on the phone, counted: each item on the
+// phone stands for one item of the file with its key, so two items that share a key
+// (two contacts of one name and no number) are two, not one.
+class PhoneHolds {
+public:
+    void Add(const std::string &key) { ++m_counts[key]; }
+    // Whether one more item of `key` is on the phone; it then stands for this one.
+    bool Take(const std::string &key) {
+        auto found = m_counts.find(key);
+        if (found == m_counts.end() || found->second == 0) return false;
+        --found->second;
+        return true;
+    }
+
+private:
+    std::map<std::string, size_t> m_counts;
+};
+
 Outcome ImportContacts(PhoneSession &session, const std::string &path, bool skipExisting, ItemSink &sink,
                        InteropReport *report) {
     std::string text, error;
     if (!ReadInput(path, &text, &error)) return LocalFailure(error);
     std::vector<ReadCard> cards = ReadVCards(text);
     if (cards.empty()) return LocalFailure(path + ": no vCard (BEGIN:VCARD) in it");
-    std::set<std::string> onPhone;
+    PhoneHolds onPhone;
     if (skipExisting) {
         std::vector<ContactFields> contacts;
         Outcome outcome = ReadAllItems(session, kContactType, &contacts);
         if (!outcome.ok) return outcome;
-        for (const ContactFields &fields : contacts) onPhone.insert(ContactKey(fields));
+        for (const ContactFields &fields : contacts) onPhone.Add(ContactKey(fields));
     }
     return AddEach(session, sink, "contacts import", cards, [&](ReadCard &card) {
         std::string shown =
@@ -349,7 +368,7 @@ Outcome ImportContacts(PhoneSession &session, const std::string &path, bool skip
         const KeptItem kept = Sendable(kContactType, card.fields, &card.notKept);
         if (kept.sent.empty()) {
             Skip(shown, "nothing in it the phone can keep", true, report);
-        } else if (skipExisting && !onPhone.insert(ContactKey(kept.read)).second) {
+        } else if (skipExisting && onPhone.Take(ContactKey(kept.read))) {
             Skip(shown, "its name and first number are on the phone already", false, report);
         } else {
             return AddOne(session, kContactType, kept, shown, card.notKept, report);
@@ -366,14 +385,14 @@ Outcome ImportCalendar(PhoneSession &session, const std::string &path, bool skip
     if (!ReadInput(path, &text, &error)) return LocalFailure(error);
     std::vector<ReadEvent> events;
     if (!ReadICalendar(text, &events, &error)) return LocalFailure(path + ": " + error);
-    std::set<std::string> onPhone;
+    PhoneHolds onPhone;
     if (skipExisting) {
         std::vector<ItemFields> appointments;
         Outcome outcome = ReadAllItems(session, kAppointmentType, &appointments);
         if (!outcome.ok) return outcome;
         for (const ItemFields &fields : appointments) {
             CalendarEvent event = EventOf(fields);
-            onPhone.insert(EventKey(event.title, event.start));
+            onPhone.Add(EventKey(event.title, event.start));
         }
     }
     return AddEach(session, sink, "calendar import", events, [&](const ReadEvent &read) {
@@ -384,7 +403,7 @@ Outcome ImportCalendar(PhoneSession &session, const std::string &path, bool skip
         }
         std::vector<std::string> notKept = read.notKept;
         const KeptItem kept = Sendable(kAppointmentType, AppointmentFieldsOf(event), &notKept);
-        if (skipExisting && !onPhone.insert(EventKey(Field(kept.read, "TITLE"), event.start)).second) {
+        if (skipExisting && onPhone.Take(EventKey(Field(kept.read, "TITLE"), event.start))) {
             Skip(read.shown, "its title and start are on the phone already", false, report);
             return Outcome::Ok();
         }

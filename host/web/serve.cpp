@@ -722,12 +722,9 @@ private:
     void Restore(BackupFolder &backup, httplib::Response &response) {
         fs::path generation;
         nlohmann::json manifest;
-        std::vector<std::string> problems;
-        if (Outcome read = ReadBackupForRestore(backup, "", &generation, &manifest, &problems); !read.ok) {
-            nlohmann::json document = FailureDocument(FailureText("restore", read), ExitCodeFor(read), read.status);
-            document["problems"] = problems;
-            return web::SendJson(response, problems.empty() ? HttpStatus(read.kind) : 409, document);
-        }
+        if (Outcome read = ReadBackupGeneration(backup, "", &generation, &manifest); !read.ok)
+            return web::SendJson(response, HttpStatus(read.kind),
+                                 FailureDocument(FailureText("restore", read), ExitCodeFor(read), read.status));
         Respond(
             response, "restore",
             [&](PhoneSession &session, TransferSink &sink, nlohmann::json *document) {
