@@ -145,6 +145,9 @@ int CmdRestore(Context &context, const std::string &typed, RestoreParts parts, c
                 " already on the phone, " + report[key]["refused"].dump() + " refused\n";
     }
     context.Emit(text, report);
+    // Items the phone refused fail the restore, as they fail an import.
+    for (const char *key : {"contacts", "calendar"})
+        if (report.contains(key) && report[key].value("refused", size_t{0}) > 0) return kExitFailed;
     return kExitOk;
 }
 
