@@ -208,6 +208,10 @@ Outcome DeviceLink::ReadCapability(Capability *capability) {
     XmlElement root;
     Answer answer = Exchange(MakeRequest(CMD_GET, SUB_GET_CAPABILITY, {{PAR_TYPE, kCapability}}), kRequestSeconds);
     Outcome outcome = XmlDocument(answer, "capability", &root);
+    // Asked only of a connected phone, the plug-in answers "not connected" when it
+    // could not read the object store's figures.
+    if (!outcome.ok && outcome.status == ST_DISCONNECTED && !Interrupted())
+        outcome.message = "capability: the phone did not answer when asked for its memory (a store read failed)";
     if (!outcome.ok) return outcome;
     const XmlElement *general = root.Child("General");
     if (!general) return Outcome::Failed(answer.status, "capability: no General element in the answer");

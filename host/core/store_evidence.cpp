@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -43,9 +43,9 @@ const StoreType *FindStoreType(const std::string &listingType) {
 
 // The lines that say a listing's read of the store did not happen.
 const char *const kFailures[] = {
-    "This Session is not initialized",   // the volume did not open at connect
-    "CeEdbFindNextDatabaseEx FAIL",      // the volume's databases could not be walked
-    "CeEdbOpenDatabaseInSession Fail",   // the database could not be opened
+    "This Session is not initialized",  // the volume did not open at connect
+    "CeEdbFindNextDatabaseEx FAIL",     // the volume's databases could not be walked
+    "CeEdbOpenDatabaseInSession Fail",  // the database could not be opened
 };
 const char kInfoFailure[] = "CeOidGetInfoEx2 FAIL";  // one database's description: the walk goes on
 const char kOpened[] = "CeEdbOpenDatabaseInSession Success";
@@ -198,12 +198,14 @@ void ListingJudge::Line(std::string_view line) {
 StoreVerdict ListingJudge::Verdict(size_t listed) const {
     auto unreadable = [](std::string why) { return StoreVerdict{StoreReading::kUnreadable, std::move(why)}; };
     if (m_lines == 0)
-        return {StoreReading::kUnproven, "the plug-in's log holds nothing of this listing, so it cannot show that the "
-                                         "phone read all of it"};
+        return {StoreReading::kUnproven,
+                "the plug-in's log holds nothing of this listing, so it cannot show that the "
+                "phone read all of it"};
     // A description that failed is another database's when this type's was found after it.
     const bool infoOnly = StartsWith(m_failure, kInfoFailure);
     const std::string logged = " (the plug-in logged \"" + m_failure + "\")";
-    if (StartsWith(m_failure, kFailures[0])) return unreadable("its volume did not open when the phone connected" + logged);
+    if (StartsWith(m_failure, kFailures[0]))
+        return unreadable("its volume did not open when the phone connected" + logged);
     if (!m_failure.empty() && !(infoOnly && m_counted >= 0)) return unreadable("the phone could not read it" + logged);
     if (m_counted < 0 || !m_opened) return unreadable("the plug-in did not find and open its database on the phone");
     if (m_countsDiffer || m_counted != static_cast<long long>(listed))

@@ -62,6 +62,21 @@ TEST_F(HostEvidence, ItemsThePhoneRefusedExitOneInEveryCommand) {
 #endif
 }
 
+// A store read that failed is the phone's, not a lost connection; a number the phone
+// did not give is said once, the plug-in's own line kept in its console log.
+TEST_F(HostEvidence, FailuresAreNamedAfterTheirParty) {
+    Faults({{{"operation", "CeGetStoreInformation"}, {"nth", 1}}});
+    const HostRun info = Host({"info"});
+    EXPECT_EQ(info.exitCode, 1);
+    EXPECT_EQ(info.err.find("not connected"), std::string::npos) << info.err;
+    EXPECT_NE(info.err.find("store read failed"), std::string::npos) << info.err;
+    Faults({{{"operation", "DevCeGetPhoneNumber"}, {"nth", 1}}});
+    const HostRun noNumber = Host({"contacts"});
+    EXPECT_EQ(noNumber.exitCode, 5);
+    EXPECT_NE(noNumber.err.find("did not give its number"), std::string::npos) << noNumber.err;
+    EXPECT_EQ(noNumber.err.find("Could not get Min"), std::string::npos) << noNumber.err;
+}
+
 #if defined(CEBRIDGE_HAVE_SYNC)
 // A first sync while the PIM volume is missing binds the pair to no phone: the phone
 // gave no number, so it cannot be told which it is (exit 1, nothing synced).
@@ -85,14 +100,14 @@ TEST_F(HostEvidence, APairIsNeverBoundToAPhoneThatGaveNoNumber) {
 // interruption.
 TEST_F(HostEvidence, AFullStandardOutputIsThePcsFailure) {
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    for (const std::vector<std::string> &args :
-         {std::vector<std::string>{"get", "/My Documents/DSC_0001.jpg", "-"},
-          std::vector<std::string>{"contacts", "export", "-"}}) {
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"get", "/My Documents/DSC_0001.jpg", "-"},
+                                                 std::vector<std::string>{"contacts", "export", "-"}}) {
         const std::string command = HostCommandLine(args) + " > /dev/full 2>" + File("err.txt");
         const int status = std::system(command.c_str());
         EXPECT_TRUE(WIFEXITED(status)) << args[0];
         EXPECT_EQ(WEXITSTATUS(status), 3) << args[0] << ReadFileText(File("err.txt"));
-        EXPECT_EQ(ReadFileText(File("err.txt")).find("interrupted"), std::string::npos) << ReadFileText(File("err.txt"));
+        EXPECT_EQ(ReadFileText(File("err.txt")).find("interrupted"), std::string::npos)
+            << ReadFileText(File("err.txt"));
     }
 }
 #endif

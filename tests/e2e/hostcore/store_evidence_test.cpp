@@ -80,7 +80,9 @@ TEST(ListingJudge, OnlyAReadTheLogShowsWholeIsWhole) {
         {{"DBNAME[Contacts Database][0x18][20]", opened}, 20, StoreReading::kWhole},
         {{"DBNAME[Contacts Database][0x18][20]", opened}, 19, StoreReading::kUnreadable},  // cut short
         {{"DBNAME[Contacts Database][0x18][0]", opened}, 0, StoreReading::kWhole},         // truly empty
-        {{"DBNAME[Contacts Database][0x18][20]", "CeEdbOpenDatabaseInSession Fail (0x5)"}, 0, StoreReading::kUnreadable},
+        {{"DBNAME[Contacts Database][0x18][20]", "CeEdbOpenDatabaseInSession Fail (0x5)"},
+         0,
+         StoreReading::kUnreadable},
         {{"This Session is not initialized Session Handle is Invalid"}, 0, StoreReading::kUnreadable},
         {{"CeEdbFindNextDatabaseEx FAIL[5]"}, 0, StoreReading::kUnreadable},
         {{"CBSList"}, 0, StoreReading::kUnreadable},  // nothing opened
@@ -139,13 +141,15 @@ protected:
             {"contacts", listing("contacts")},
             {"calendar", listing("calendar")},
             {"calls", listing("calls")},
-            {"sms", [this](std::string *result) {
+            {"sms",
+             [this](std::string *result) {
                  std::vector<host::SmsMessage> messages;
                  host::Outcome outcome = host::ListMessages(m_session, false, &messages);
                  *result = host::MessageListJson(messages, false).dump();
                  return outcome;
              }},
-            {"show", [this](std::string *result) {
+            {"show",
+             [this](std::string *result) {
                  host::ShownItem shown;
                  host::Outcome outcome = host::ShowPimItem(m_session, host::kContactType, m_shownId, &shown);
                  *result = host::ShownItemJson(host::kContactType, shown).dump();
@@ -169,9 +173,9 @@ protected:
 };
 
 TEST_F(StoreSweep, AnOperationThatSucceedsGaveWhatThePhoneHolds) {
-    const char *const calls[] = {"DevCeMountDBVolEx",         "DevCeCreateSession",     "DevCeFindFirstDatabaseEx",
-                                 "DevCeFindNextDatabaseEx",   "DevCeOidGetInfoEx2",     "DevCeOpenDatabaseInSession",
-                                 "DevCeReadRecordPropsEx",    "DevCeSeekDatabaseEx"};
+    const char *const calls[] = {"DevCeMountDBVolEx",       "DevCeCreateSession", "DevCeFindFirstDatabaseEx",
+                                 "DevCeFindNextDatabaseEx", "DevCeOidGetInfoEx2", "DevCeOpenDatabaseInSession",
+                                 "DevCeReadRecordPropsEx",  "DevCeSeekDatabaseEx"};
     Relink(nlohmann::json::array(), m_logs.str());
     std::vector<host::ContentItem> contacts;
     ASSERT_TRUE(m_session.link.Listing(host::kContactType, &contacts).ok);
