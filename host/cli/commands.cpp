@@ -36,9 +36,11 @@ const PimKind kPimKinds[] = {
 // `KIND export FILE`: the kind's items into a file other programs read.
 void AddExport(CLI::App *parent, Context &context, int &exitCode, const std::string &kind, const char *help) {
     auto path = std::make_shared<std::string>();
+    auto force = std::make_shared<bool>(false);
     CLI::App *command = parent->add_subcommand("export", help);
     command->add_option("FILE", *path, "the file to write, - for standard output")->required();
-    command->callback([&context, &exitCode, kind, path] { exitCode = CmdExport(context, kind, *path); });
+    command->add_flag("--force", *force, "replace a file that holds something even when the phone lists nothing");
+    command->callback([&context, &exitCode, kind, path, force] { exitCode = CmdExport(context, kind, *path, *force); });
 }
 
 void AddImport(CLI::App *parent, Context &context, int &exitCode, const std::string &kind, const char *help) {

@@ -65,7 +65,7 @@ int CmdPimRemove(Context &context, const std::string &type, const std::string &i
 
 // Files other programs read (see interop.h): contacts and calendar export and
 // import, calls and messages export.
-int CmdExport(Context &context, const std::string &kind, const std::string &path);
+int CmdExport(Context &context, const std::string &kind, const std::string &path, bool force);
 int CmdImport(Context &context, const std::string &kind, const std::string &path, bool skipExisting);
 
 // `sync NAME`, `sync add`, `sync list`, `sync rm` (commands_sync.cpp).

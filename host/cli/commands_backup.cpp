@@ -162,6 +162,9 @@ int CmdRestore(Context &context, const std::string &typed, RestoreParts parts, c
             context.Fail(Outcome::Failed(0, "restore: " + std::to_string(report["notRestored"].size()) +
                                                 " parts of the backup were not restored (named above); the rest was"));
     context.Emit(text, report);
+    // Items the phone refused fail the restore, as they fail an import.
+    for (const char *key : {"contacts", "calendar"})
+        if (report.contains(key) && report[key].value("refused", size_t{0}) > 0) return kExitFailed;
     return code;
 }
 

@@ -27,13 +27,14 @@ int Failed(Context &context, Outcome outcome, const std::string &what) {
 
 }  // namespace
 
-int CmdExport(Context &context, const std::string &kind, const std::string &path) {
+int CmdExport(Context &context, const std::string &kind, const std::string &path, bool force) {
     const ExportKind *chosen = nullptr;
     for (const ExportKind &candidate : kExports)
         if (kind == candidate.kind) chosen = &candidate;
     if (!chosen) return context.FailUsage("export: unknown kind " + kind);
     if (int code = context.Connect()) return code;
     InteropReport report;
+    report.force = force;
     Outcome outcome = chosen->run(context, path, &report);
     if (!outcome.ok) return Failed(context, outcome, kind + " export");
     context.jsonToStderr = path == "-";  // standard output carries the file

@@ -140,7 +140,7 @@ int CmdSync(Context &context, SyncArguments arguments) {
         return context.FailOperation("sync", outcome);
     }
     context.Emit(ReportText(report), SyncReportJson(report));
-    return kExitOk;
+    return report.refused > 0 ? kExitFailed : kExitOk;  // as an import the phone refused items of
 }
 
 #endif

@@ -208,6 +208,10 @@ Outcome DeviceLink::ReadCapability(Capability *capability) {
     XmlElement root;
     Answer answer = Exchange(MakeRequest(CMD_GET, SUB_GET_CAPABILITY, {{PAR_TYPE, kCapability}}), kRequestSeconds);
     Outcome outcome = XmlDocument(answer, "capability", &root);
+    // Asked only of a connected phone, the plug-in answers "not connected" when it
+    // could not read the object store's figures.
+    if (!outcome.ok && outcome.status == ST_DISCONNECTED && !Interrupted())
+        outcome.message = "capability: the phone did not answer when asked for its memory (a store read failed)";
     if (!outcome.ok) return outcome;
     const XmlElement *general = root.Child("General");
     if (!general) return Outcome::Failed(answer.status, "capability: no General element in the answer");
@@ -452,6 +456,8 @@ Outcome DeviceLink::ReadListing(const std::string &type, std::vector<ContentItem
 // first was whole.
 Outcome DeviceLink::Listing(const std::string &type, std::vector<ContentItem> *items) {
     std::vector<ContentItem> first, second;
+    m_verdicts.erase(type);
+    const PluginLog::Mark mark = pluginLog.Take();
     Outcome outcome = ReadListing(type, &first);
     if (outcome.ok) outcome = ReadListing(type, &second);
     if (!outcome.ok) return outcome;
@@ -464,8 +470,38 @@ Outcome DeviceLink::Listing(const std::string &type, std::vector<ContentItem> *i
         return Outcome::Failed(0, "listing: the phone gave " + std::to_string(first.size()) + " items, then " +
                                       std::to_string(second.size()) +
                                       " on a second read: a read failed part way, so the list may be short");
+    uint32_t databaseType = 0;
+    if (StoreDatabaseType(type, &databaseType)) {
+        StoreVerdict verdict = JudgeStore(type, mark, second.size());
+        if (verdict.reading == StoreReading::kUnreadable)
+            return Outcome::Failed(0, "the phone's " + StoreContentName(type) + " could not be read: " + verdict.why);
+        m_verdicts[type] = verdict;
+    }
     *items = std::move(second);
     return outcome;
+}
+
+StoreVerdict DeviceLink::JudgeStore(const std::string &type, const PluginLog::Mark &mark, size_t listed) {
+    uint32_t databaseType = 0;
+    StoreDatabaseType(type, &databaseType);
+    ListingJudge judge(databaseType);
+    StoreVerdict verdict = {StoreReading::kUnproven, "there is no log this session (" + pluginLog.WhyNone() +
+                                                         "), and only the plug-in's log says when a read failed"};
+    if (pluginLog.Watched() && pluginLog.LinesSince(mark, [&judge](std::string_view line) { judge.Line(line); }))
+        verdict = judge.Verdict(listed);
+    // A phone whose PIM volume did not open connects all the same, without its number
+    // (the plug-in asks for it only of an open volume), and lists nothing.
+    Capability capability;
+    if (verdict.reading == StoreReading::kUnproven && listed == 0 && OnPimVolume(type) &&
+        ReadCapability(&capability).ok && capability.phoneNumber.empty())
+        verdict = {StoreReading::kUnreadable,
+                   "the phone gave no number when it connected: its PIM volume did not open (" + verdict.why + ")"};
+    return verdict;
+}
+
+StoreVerdict DeviceLink::ListingVerdict(const std::string &type) const {
+    auto found = m_verdicts.find(type);
+    return found != m_verdicts.end() ? found->second : StoreVerdict{StoreReading::kUnproven, "it was not listed"};
 }
 
 Outcome DeviceLink::ItemText(const std::string &type, const std::string &id, std::string *text) {

@@ -5,10 +5,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "agent_client.h"
+#include "store_evidence.h"
 #include "xml_answer.h"
 
 namespace host {
@@ -151,8 +153,16 @@ public:
     Outcome PhoneNamesListedAs(const std::vector<std::string> &folder, const std::string &listed, size_t count,
                                bool folders, std::vector<std::string> *names);
 
-    // A listing read twice: fails when the two reads differ.
+    // A listing read twice: fails when the two reads differ. A listing of the PIM
+    // store (contacts, calendar, calls, messages) fails too when the plug-in's log or
+    // the connect shows that the phone could not read it all (store_evidence.h);
+    // ListingVerdict then tells whether the list was proved whole.
     Outcome Listing(const std::string &type, std::vector<ContentItem> *items);
+    // What the last listing of `type` showed of the phone's store; a consumer that
+    // deletes or replaces anything because an item is not listed needs it whole.
+    StoreVerdict ListingVerdict(const std::string &type) const;
+    // Where the plug-in writes its log this session (store_evidence.h).
+    PluginLog pluginLog;
     Outcome ItemText(const std::string &type, const std::string &id, std::string *text);
     Outcome AddItem(const std::string &type, const std::string &itemText);
     Outcome DeleteItem(const std::string &type, const std::string &id);
@@ -161,6 +171,8 @@ public:
 
 private:
     Outcome ReadListing(const std::string &type, std::vector<ContentItem> *items);
+    // The verdict on a PIM listing of `listed` items answered since `mark`.
+    StoreVerdict JudgeStore(const std::string &type, const PluginLog::Mark &mark, size_t listed);
     Outcome ToRoot();
     // One step down; create: SETPATH flag 0 makes a missing folder, flag 2 does not.
     Outcome Into(const std::string &name, bool create);
@@ -174,6 +186,7 @@ private:
 
     AgentClient &m_client;
     const std::atomic<bool> &m_interrupted;
+    std::map<std::string, StoreVerdict> m_verdicts;  // by listing type
 };
 
 // Refuses `size` bytes the store that holds `target` cannot take (kNoRoomOnPhone); a

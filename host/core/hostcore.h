@@ -8,6 +8,8 @@
 //   agent_client.h      loads the plug-in and drives it through its four exports
 //   device_link.h       the phone's operations in the plug-in's protocol, outcomes as data
 //   xml_answer.h        the plug-in's XML answers (written unescaped) read as a tree
+//   store_evidence.h    whether the phone's PIM store was readable: its listings judged
+//                       by the plug-in's log and the connect
 //   item_text.h         a contact's or appointment's item text as fields
 //   pim_items.h         the fields an add may name, calls' parties, a box's messages
 //   pim_operations.h    contacts, calendar, calls and messages listed, shown, added and
@@ -57,6 +59,7 @@
 #include "progress_sink.h"
 #include "safeguards.h"
 #include "sha256.h"
+#include "store_evidence.h"
 #if defined(CEBRIDGE_HAVE_SYNC)
 #include "sync.h"
 #endif

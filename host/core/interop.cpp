@@ -60,6 +60,17 @@ bool ReadInput(const std::string &path, std::string *text, std::string *error) {
     return true;
 }
 
+// An export that found nothing never empties a file that holds something: the phone
+// may have failed to read what it holds.
+Outcome KeepNonEmptyFile(const std::string &destination, const InteropReport &report) {
+    std::error_code failure;
+    const auto size = std::filesystem::file_size(LocalPath(destination), failure);
+    if (report.written > 0 || report.force || destination == "-" || failure || size == 0) return Outcome::Ok();
+    return Outcome::Failed(0, destination + " holds " + std::to_string(size) +
+                                  " bytes and the phone listed nothing: it was not replaced with an empty file; "
+                                  "export with --force to replace it");
+}
+
 // Writes `text` the way downloads land: a temporary beside the destination, renamed
 // over it when complete ("-": standard output).
 Outcome WriteOutput(const std::string &path, const std::string &defaultName, const std::string &text,
@@ -67,6 +78,10 @@ Outcome WriteOutput(const std::string &path, const std::string &defaultName, con
     DownloadTarget target;
     std::string error;
     if (!target.Prepare(path, defaultName, &error)) return LocalFailure(error);
+    if (Outcome kept = KeepNonEmptyFile(target.Destination(), *report); !kept.ok) {
+        target.Discard();
+        return kept;
+    }
     errno = 0;
     std::FILE *file = OpenLocal(target.TemporaryPath(), "wb");
     if (!file) return WriteFailure(SystemReason(target.TemporaryPath()));

@@ -24,8 +24,11 @@
 
 namespace host {
 
-// What an export or import did.
+// What an export or import did (and, set before an export, what it may do).
 struct InteropReport {
+    // export: replace a file that holds something even when the export found nothing
+    // (unforced, such a file is kept: the phone may have failed to read it).
+    bool force = false;
     size_t written = 0;                              // export: items in the file
     size_t added = 0;                                // import: items added to the phone
     size_t skipped = 0;                              // import: already on the phone

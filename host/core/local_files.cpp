@@ -225,10 +225,13 @@ private:
     void Copy() {
         int in = open(m_fifo.c_str(), O_RDONLY | O_CLOEXEC);
         std::vector<char> buffer(1 << 16);
+        // Once standard output refuses bytes the rest is read and dropped: a FIFO closed
+        // under the plug-in's writes would end the process with SIGPIPE, and the PC's
+        // refusal is what the copy reports.
         for (ssize_t got; in >= 0 && (got = read(in, buffer.data(), buffer.size())) != 0;) {
             if (got < 0 && errno == EINTR) continue;
-            if (got < 0 || !WriteAll(buffer.data(), size_t(got))) break;
-            m_bytes += uint64_t(got);
+            if (got < 0) break;
+            if (m_errno == 0 && WriteAll(buffer.data(), size_t(got))) m_bytes += uint64_t(got);
         }
         if (in >= 0) close(in);
         m_done = true;

@@ -39,14 +39,18 @@ std::string WhyNoLink(const SessionOptions &options, const std::string &pluginPa
     return "the phone refused the link";
 }
 
-Outcome OpenPlugin(AgentClient &client, const SessionOptions &options, ConnectReport *report) {
+Outcome OpenPlugin(AgentClient &client, DeviceLink &link, const SessionOptions &options, ConnectReport *report) {
     SetEnvironment("CEBRIDGE_DEVICE", options.device);
     SetEnvironment("CEBRIDGE_RAPI", options.rapi);
     std::string error;
     if (!InstallDtdsAndSaPath(&error)) report->warnings.push_back(error);
     std::string logDir = options.logDir.empty() ? DefaultLogDirectory() : options.logDir;
-    if (std::string why = PrepareLogFolder(logDir); !why.empty())
+    if (std::string why = PrepareLogFolder(logDir); !why.empty()) {
         report->warnings.push_back("no log this session: " + logDir + ": " + why);
+        link.pluginLog.Watch("", logDir + ": " + why);
+    } else {
+        link.pluginLog.Watch(logDir, "");
+    }
     if (options.logDir.empty())                               // (it holds CEBRIDGE_LOG_DIR when that is set)
         PruneDailyLogs(logDir, kKeptLogDays, kKeptLogBytes);  // a folder of one's own choosing is left alone
     if (options.routeProcessOutput)                           // (to the null device when the folder is unusable)
@@ -66,7 +70,7 @@ Outcome PhoneSession::Connect(const SessionOptions &options, ConnectReport *repo
     if (std::string problem = CodePageProblem(); !problem.empty())
         return Outcome::Failed(0, problem, ErrorKind::kBadInput);
     if (!pluginOpen) {
-        Outcome opened = OpenPlugin(client, options, report);
+        Outcome opened = OpenPlugin(client, link, options, report);
         if (!opened.ok) return opened;
         pluginOpen = true;
     }
@@ -81,9 +85,12 @@ Outcome PhoneSession::Connect(const SessionOptions &options, ConnectReport *repo
         outcome.kind = ErrorKind::kInterrupted;
         return outcome;
     }
-    report->phoneSaid = ProcessOutputSince(printedBefore);
+    // What the phone's side printed says why a link did not come up; a number it could
+    // not read the message says already (its line stays in the console log).
+    const bool noNumber = outcome.message.find("number") != std::string::npos;
+    if (!noNumber) report->phoneSaid = ProcessOutputSince(printedBefore);
     std::string plugin = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
-    if (outcome.status == ST_CONNECT_FAILED && outcome.message.find("number") == std::string::npos)
+    if (outcome.status == ST_CONNECT_FAILED && !noNumber)
         outcome.message =
             "could not connect: " + WhyNoLink(options, plugin, std::chrono::steady_clock::now() - started);
     outcome.kind = ErrorKind::kNoConnection;

@@ -80,6 +80,7 @@ private:
     Outcome Load() {
         Outcome outcome = m_phone.List(&m_phoneItems);
         if (!outcome.ok || !(outcome = m_pc->List(&m_pcItems)).ok) return outcome;
+        m_phoneVerdict = m_session.link.ListingVerdict(PhoneType());
         if (!m_state.Mappings(m_pair, SyncKindName(m_kind), &m_mappings)) return StateFailure(m_state);
         for (SyncItem &item : m_phoneItems) m_phoneById[item.id] = &item;
         for (SyncItem &item : m_pcItems) m_pcById[item.id] = &item;
@@ -164,6 +165,8 @@ private:
         const SyncMapping &mapping = m_mappings[i];
         if (LeftAlone(mapping.otherId)) return false;
         SyncItem *phone = Phone(mapping.phoneId), *pc = Pc(mapping.otherId);
+        // An item the phone did not list is gone only when its list was proved whole.
+        if (!phone && !m_phoneVerdict.Whole()) return ++m_unprovenAbsent, false;
         const bool phoneChanged = phone && phone->hash != mapping.phoneHash;
         const bool pcChanged = pc && pc->hash != mapping.otherHash;
         auto take = [&](Op op, std::string why) { return *step = {op, i, phone, pc, std::move(why)}, true; };
@@ -192,6 +195,10 @@ private:
             Step step{Op::kForget, kNoMapping, nullptr, nullptr, ""};
             if (Decide(i, &step)) m_steps.push_back(step);
         }
+        if (m_unprovenAbsent > 0)
+            m_report.notes.push_back(
+                std::string(SyncKindName(m_kind)) + ": " + std::to_string(m_unprovenAbsent) +
+                " items the phone did not list were left alone on both sides: " + m_phoneVerdict.why);
         for (SyncItem &phone : m_phoneItems)
             if (!Mapped(phone.id, true))
                 m_steps.push_back({Op::kPcCreate, kNoMapping, &phone, nullptr, "new on the phone"});
@@ -200,22 +207,29 @@ private:
                 m_steps.push_back({Op::kPhoneCreate, kNoMapping, nullptr, &pc, "new on the pc"});
     }
 
-    // More than a quarter of one side's items to delete: nothing is deleted unless forced.
+    // A side that lost more than a quarter of the items it had at the last sync holds
+    // every deletion its losses imply (whatever the other side gained), unless forced.
     void HoldMassDeletions() {
-        auto count = [&](Op op) {
-            return size_t(
-                std::count_if(m_steps.begin(), m_steps.end(), [&](const Step &step) { return step.op == op; }));
-        };
-        const size_t fromPc = count(Op::kPcDelete), fromPhone = count(Op::kPhoneDelete);
-        const bool many = fromPc * 4 > m_pcItems.size() || fromPhone * 4 > m_phoneItems.size();
-        if (!many || m_options.force) return;
-        std::erase_if(m_steps,
-                      [](const Step &step) { return step.op == Op::kPcDelete || step.op == Op::kPhoneDelete; });
+        const size_t had = m_mappings.size();
+        size_t lostOnPhone = 0, lostOnPc = 0;
+        for (const SyncMapping &mapping : m_mappings) {
+            if (!Phone(mapping.phoneId)) ++lostOnPhone;
+            if (!Pc(mapping.otherId) && !LeftAlone(mapping.otherId)) ++lostOnPc;
+        }
+        if (m_options.force) return;
+        HoldDeletions(Op::kPcDelete, "phone", lostOnPhone, had);
+        HoldDeletions(Op::kPhoneDelete, "pc", lostOnPc, had);
+    }
+    void HoldDeletions(Op deletion, const char *losingSide, size_t lost, size_t had) {
+        if (lost * 4 <= had) return;
+        const size_t held = size_t(std::erase_if(m_steps, [&](const Step &step) { return step.op == deletion; }));
+        if (held == 0) return;
         m_report.deletionsHeld = true;
-        m_report.notes.push_back(std::string(SyncKindName(m_kind)) + ": nothing deleted: " + std::to_string(fromPhone) +
-                                 " of " + std::to_string(m_phoneItems.size()) + " on the phone and " +
-                                 std::to_string(fromPc) + " of " + std::to_string(m_pcItems.size()) +
-                                 " on the pc would go, more than a quarter of a side; force the sync if that is meant");
+        m_report.notes.push_back(std::string(SyncKindName(m_kind)) + ": nothing deleted on the " +
+                                 (deletion == Op::kPcDelete ? "pc" : "phone") + ": the " + losingSide + " lost " +
+                                 std::to_string(lost) + " of the " + std::to_string(had) +
+                                 " items it had at the last sync, more than a quarter; force the sync if that is "
+                                 "meant");
     }
 
     void Tell(const Step &step) {
@@ -289,10 +303,24 @@ private:
             const SyncItem *item = step.pc ? step.pc : step.phone;
             m_report.notes.push_back(std::string(SyncKindName(m_kind)) + ": the phone refused " + item->shown + ": " +
                                      DeviceToTerminal(outcome.message));
-            return Outcome::Ok();
+            ++m_report.refused;
+            return StoreStillReadable();
         }
         return outcome;
     }
+
+    // After a refusal: a phone that can no longer read its store (a lost link) stops
+    // the run, so nothing is decided from what it cannot say.
+    Outcome StoreStillReadable() {
+        std::vector<ContentItem> listed;
+        Outcome outcome = m_session.link.Listing(PhoneType(), &listed);
+        if (outcome.ok || outcome.kind == ErrorKind::kInterrupted) return outcome;
+        outcome.message = "the sync stopped: after a refusal the phone no longer reads its " +
+                          StoreContentName(PhoneType()) + " (was the link lost?): " + outcome.message;
+        return outcome;
+    }
+
+    const char *PhoneType() const { return m_kind == SyncKind::kContacts ? kContactType : kAppointmentType; }
 
     // The PC's item changed after it was listed (a server refused the write): it is read
     // again and decided again, once; changed once more, the next sync decides.
@@ -335,6 +363,8 @@ private:
     std::vector<SyncMapping> m_mappings;
     std::vector<Step> m_steps;
     bool m_redeciding = false;
+    StoreVerdict m_phoneVerdict;  // whether the phone's list was proved whole
+    size_t m_unprovenAbsent = 0;  // remembered items the phone did not list, left alone
 };
 
 nlohmann::json CountsBySide(const SyncReport &report, const char *action) {
@@ -376,6 +406,7 @@ nlohmann::json SyncReportJson(const SyncReport &report) {
             {"unchanged", report.unchanged},
             {"conflicts", report.conflicts},
             {"deletionsHeld", report.deletionsHeld},
+            {"refused", report.refused},
             {"created", CountsBySide(report, "create")},
             {"updated", CountsBySide(report, "update")},
             {"deleted", CountsBySide(report, "delete")},
@@ -387,8 +418,16 @@ Outcome PhoneIdentity(PhoneSession &session, std::string *identity) {
     Capability capability;
     Outcome outcome = session.link.ReadCapability(&capability);
     if (!outcome.ok) return outcome;
-    *identity = DeviceToTerminal(capability.manufacturer + " " + capability.model +
-                                 (capability.phoneNumber.empty() ? "" : " " + capability.phoneNumber));
+    // The plug-in names a model it could not read from the registry "UNKNOWN".
+    if (capability.model.empty() || capability.model == "UNKNOWN")
+        return Outcome::Failed(0,
+                               "the phone did not answer when asked for its model, so the sync cannot tell which "
+                               "phone this is; nothing was synced: try again");
+    if (capability.phoneNumber.empty())
+        return Outcome::Failed(0,
+                               "the phone gave no number when it connected (its PIM volume did not open), so the "
+                               "sync cannot tell which phone this is nor read its items; nothing was synced");
+    *identity = DeviceToTerminal(capability.manufacturer + " " + capability.model + " " + capability.phoneNumber);
     return outcome;
 }
 
@@ -404,7 +443,12 @@ Outcome RunSync(PhoneSession &session, SyncState &state, const std::string &name
     std::string identity;
     Outcome outcome = PhoneIdentity(session, &identity);
     if (!outcome.ok) return outcome;
-    if (!pair.phone.empty() && pair.phone != identity)
+    // A pair bound without the number (before the number was required) is this
+    // phone's when maker and model match: it learns the number.
+    const bool boundWithoutNumber =
+        identity.rfind(pair.phone + " ", 0) == 0 && identity.find(' ', pair.phone.size() + 1) == std::string::npos;
+    if (boundWithoutNumber && !options.dryRun) pair.phone.clear();
+    if (!pair.phone.empty() && pair.phone != identity && !boundWithoutNumber)
         return Outcome::Failed(0,
                                "the pair " + name + " was first synced with the phone \"" + pair.phone +
                                    "\", not this one (\"" + identity +

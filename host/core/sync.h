@@ -55,20 +55,24 @@ struct SyncReport {
     size_t unchanged = 0;            // items in step before and after
     size_t conflicts = 0;            // items changed on both sides
     bool deletionsHeld = false;      // the safety stop held deletions back
+    size_t refused = 0;              // items the phone refused (each has a note)
     std::vector<std::string> notes;  // items left alone and why, deletions held
 };
-// {"pair", "dryRun", "conflict", "unchanged", "conflicts", "deletionsHeld",
+// {"pair", "dryRun", "conflict", "unchanged", "conflicts", "deletionsHeld", "refused",
 //  "created": {"phone", "pc"}, "updated": {...}, "deleted": {...}, "actions": [...], "notes": [...]}
 nlohmann::json SyncReportJson(const SyncReport &report);
 // A pair as `sync add`, `sync list` and serve give it: {"pair", "contacts", "calendar",
 // "phone", "user", "passwordFile", "caFile"} (no password: it is never stored).
 nlohmann::json SyncPairJson(const SyncPair &pair);
 
-// The phone as a pair remembers it: maker, model and number.
+// The phone as a pair remembers it: maker, model and number. Fails (kPhoneRefused)
+// when the phone did not give its model or its number: a pair is never bound to, nor
+// compared with, an identity that could not be read.
 Outcome PhoneIdentity(PhoneSession &session, std::string *identity);
 
 // Syncs the pair `name` of `state`. Refuses (kBadInput) a phone other than the one the
-// pair was first synced with.
+// pair was first synced with. A phone that refuses an item leaves a note and counts in
+// `refused`; one that then can no longer read its store stops the run.
 Outcome RunSync(PhoneSession &session, SyncState &state, const std::string &name, const SyncOptions &options,
                 ItemSink &sink, SyncReport *report);
 

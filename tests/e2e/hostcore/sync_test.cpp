@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <utility>
@@ -254,6 +255,106 @@ TEST_F(HostCoreSync, AnotherPhoneIsRefused) {
     Sync({}, nullptr, &outcome);
     EXPECT_EQ(outcome.kind, host::ErrorKind::kBadInput);
     EXPECT_TRUE(Files().empty());
+}
+
+// What the PC folders hold, file by file.
+std::map<std::string, std::string> FolderTexts(const fs::path &folder) {
+    std::map<std::string, std::string> texts;
+    for (const auto &entry : fs::directory_iterator(folder))
+        texts[entry.path().filename().string()] = ReadFileText(entry.path());
+    return texts;
+}
+
+host::Outcome SetFaults(const char *json) {
+    auto setFaults = reinterpret_cast<decltype(&CeEmuSetFaults)>(ceemu_test::EmulatorSymbol("CeEmuSetFaults"));
+    return setFaults(json) == 0 ? host::Outcome::Ok() : host::Outcome::Failed(0, "faults not taken");
+}
+
+// The phone cannot open its contacts database (the plug-in lists 0 contacts with OK)
+// while 70 new cards wait in the folder: no remembered card is taken for deleted.
+TEST_F(HostCoreSync, AContactsDatabaseThePhoneCannotOpenDeletesNothing) {
+    Sync();
+    for (int i = 0; i < 70; ++i)
+        WriteFileText(Contacts() / ("new" + std::to_string(i) + ".vcf"), SyncCard("New", std::to_string(i)));
+    const auto before = FolderTexts(Contacts());
+    ASSERT_TRUE(SetFaults(R"([{"operation": "DevCeOpenDatabaseInSession", "persistent": true}])").ok);
+    host::Outcome outcome;
+    const SyncReport faulted = Sync({false, true, ConflictPolicy::kKeepBoth}, nullptr, &outcome);  // even forced
+    SetFaults(nullptr);
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_NE(outcome.message.find("could not be read"), std::string::npos) << outcome.message;
+    EXPECT_EQ(FolderTexts(Contacts()), before);
+    EXPECT_TRUE(faulted.actions.empty());
+    Sync();
+    ExpectConverged();
+}
+
+// The guard counts per side of origin: a phone that lost 6 of its 20 items holds the
+// deletions they imply, however many the PC gained.
+TEST_F(HostCoreSync, ASideThatLostAQuarterHoldsItsDeletionsWhateverTheOtherGained) {
+    Sync();
+    std::vector<host::ContentItem> listed;
+    ASSERT_TRUE(m_session.link.Listing(host::kContactType, &listed).ok);
+    for (size_t i = 0; i < 6; ++i) ASSERT_TRUE(m_session.link.DeleteItem(host::kContactType, listed[i].id).ok);
+    for (int i = 0; i < 70; ++i)
+        WriteFileText(Contacts() / ("new" + std::to_string(i) + ".vcf"), SyncCard("New", std::to_string(i)));
+    const size_t files = Files().size();
+    const SyncReport held = Sync();
+    EXPECT_TRUE(held.deletionsHeld) << host::SyncReportJson(held).dump(1);
+    EXPECT_EQ(Files().size(), files);
+    EXPECT_EQ(PhoneNames().size(), 14u + 70u);  // the PC's new cards travel all the same
+    Sync({false, true, ConflictPolicy::kKeepBoth});
+    EXPECT_EQ(Files().size(), files - 6);
+}
+
+// The link falls with the first write: the sync stops (a refusal, then a store the
+// phone cannot read), and a forced rerun without a link deletes nothing either.
+TEST_F(HostCoreSync, ALinkLostMidSyncStopsItAndDeletesNothing) {
+    Sync();
+    for (const char *name : {"One", "Two", "Three"})
+        WriteFileText(Contacts() / (std::string(name) + ".vcf"), SyncCard("Pc", name));
+    const auto contacts = FolderTexts(Contacts()), calendar = FolderTexts(Calendar());
+    ASSERT_TRUE(SetFaults(R"([{"operation": "DevCeWriteRecordProps", "linkDrop": true}])").ok);
+    host::Outcome outcome;
+    Sync({}, nullptr, &outcome);
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_NE(outcome.message.find("link"), std::string::npos) << outcome.message;
+    Sync({false, true, ConflictPolicy::kKeepBoth}, nullptr, &outcome);
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(FolderTexts(Contacts()), contacts);
+    EXPECT_EQ(FolderTexts(Calendar()), calendar);
+    SetFaults(nullptr);
+    Reconnect([](nlohmann::json &) {});
+    Sync();
+    ExpectConverged();
+}
+
+// A phone that did not give its model (a failed registry read) is not told apart from
+// the pair's: the run fails as the phone's, never as bad arguments with advice to drop
+// the pair. (No number: e2e/host/host_evidence_test.cpp, a first connect of a process.)
+TEST_F(HostCoreSync, APhoneWhoseModelCouldNotBeReadIsNotAnotherPhone) {
+    host::Outcome outcome;
+    Sync();
+    ASSERT_TRUE(SetFaults(R"([{"operation": "CeRegOpenKeyEx", "persistent": true}])").ok);
+    Sync({}, nullptr, &outcome);
+    SetFaults(nullptr);
+    EXPECT_EQ(outcome.kind, host::ErrorKind::kPhoneRefused) << outcome.message;
+    EXPECT_EQ(outcome.message.find("remove"), std::string::npos) << outcome.message;
+    Sync();
+}
+
+// A pair bound to the maker and model alone (before the number was required) learns
+// the number of the same phone instead of refusing it.
+TEST_F(HostCoreSync, APairBoundWithoutANumberLearnsIt) {
+    std::string identity;
+    ASSERT_TRUE(host::PhoneIdentity(m_session, &identity).ok);
+    const std::string withoutNumber = identity.substr(0, identity.rfind(' '));
+    ASSERT_TRUE(m_state.SavePair({"p", Contacts().string(), Calendar().string(), withoutNumber}));
+    Sync();
+    host::SyncPair pair;
+    bool found = false;
+    ASSERT_TRUE(m_state.LoadPair("p", &pair, &found));
+    EXPECT_EQ(pair.phone, identity);
 }
 
 // The same engine against a server's address book and calendar (Radicale), what lands
