@@ -139,17 +139,19 @@ void AddTransferCommands(CLI::App &app, Context &context, int &exitCode) {
     getCommand->add_option("LOCAL", get->second);
     getCommand->add_flag("-r,--recursive", getOptions->recursive, "folders with everything in them");
     getCommand->add_flag("-p,--preserve", getOptions->keepTimes, "keep the phone's modification times");
+    getCommand->add_flag("-f,--force", getOptions->replace, "with -r or a wildcard: replace existing PC files");
     getCommand->callback(
         [&context, &exitCode, get, getOptions] { exitCode = CmdGet(context, get->first, get->second, *getOptions); });
     auto put = std::make_shared<std::pair<std::string, std::string>>();
-    auto putRecursive = std::make_shared<bool>(false);
+    auto putOptions = std::make_shared<TreeOptions>();
     CLI::App *putCommand = app.add_subcommand("put", "copy a file, or with -r a folder, to the phone");
     putCommand->add_option("LOCAL", put->first)->required();
     putCommand->add_option("REMOTE", put->second);
-    putCommand->add_flag("-r,--recursive", *putRecursive, "a folder with everything in it");
-    putCommand->callback([&context, &exitCode, put, putRecursive] {
-        exitCode =
-            *putRecursive ? CmdPutTree(context, put->first, put->second) : CmdPut(context, put->first, put->second);
+    putCommand->add_flag("-r,--recursive", putOptions->recursive, "a folder with everything in it");
+    putCommand->add_flag("-f,--force", putOptions->replace, "with -r: replace existing phone files");
+    putCommand->callback([&context, &exitCode, put, putOptions] {
+        exitCode = putOptions->recursive ? CmdPutTree(context, put->first, put->second, *putOptions)
+                                         : CmdPut(context, put->first, put->second);
     });
     auto remove = std::make_shared<std::string>();
     auto removeOptions = std::make_shared<TreeOptions>();
@@ -170,7 +172,13 @@ void AddBackupCommands(CLI::App &app, Context &context, int &exitCode) {
     backup->add_flag("--list", options->list, "list the generations instead");
     backup->add_option("--generation", options->generation, "the generation --verify checks (default: the latest)");
     backup->add_option("--keep", options->keep, "after a whole backup, remove the oldest generations beyond N")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::Validator(
+            [](std::string &value) {
+                const bool whole = !value.empty() && value.size() < 10 &&
+                                   value.find_first_not_of("0123456789") == std::string::npos && std::stoul(value) > 0;
+                return whole ? std::string() : "--keep takes the number of generations to keep, 1 or more: " + value;
+            },
+            "N"));
     backup->add_flag("--accept-fewer", options->acceptFewer,
                      "back up although the phone lists fewer contacts or appointments than the latest backup");
     backup->callback(

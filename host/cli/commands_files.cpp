@@ -45,9 +45,17 @@ int StartUpload(Context &context, const char *command, const std::string &local,
                 UploadSource *source) {
     if (int code = context.FailInput(command, CheckUpload(target))) return code;
     std::string error;
-    if (!source->Prepare(local, &error)) return context.FailLocal(std::string(command) + ": " + error);
+    // Standard input is read once the phone's folder is known to be there: a user
+    // must not pour data into a copy that cannot land.
+    const bool fromStdin = local == "-";
+    if (!fromStdin && !source->Prepare(local, &error)) return context.FailLocal(std::string(command) + ": " + error);
     if (int code = context.LockPhoneForWriting(command)) return code;
-    return context.Connect();
+    if (int code = context.Connect()) return code;
+    if (!fromStdin) return kExitOk;
+    if (Outcome folder = context.link.EnterFolder({target.begin(), target.end() - 1}); !folder.ok)
+        return context.Fail(folder);
+    if (!source->Prepare(local, &error)) return context.FailLocal(std::string(command) + ": " + error);
+    return kExitOk;
 }
 
 }  // namespace
