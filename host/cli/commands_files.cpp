@@ -144,6 +144,16 @@ int CmdRemove(Context &context, const std::string &remote, TreeOptions options) 
     Outcome outcome = RemovePhoneFiles(context.link, typed, options.recursive, &removal);
     for (const std::string &folder : removal.leftOut)
         std::fprintf(ConsoleErr(), "cebridge: left out the folder %s (-r removes what folders hold)\n", folder.c_str());
+    if (!outcome.ok && removal.many) {  // what was removed before it stopped stays removed: said
+        outcome.note += (outcome.note.empty() ? "" : "; ") +
+                        ("removed " + Counted(removal.removed.size(), "file", "files") + " before it stopped");
+        const int code = context.FailOperation("rm", outcome);
+        nlohmann::json document = RemovalJson(removal);
+        document["error"] = FailureText("rm", outcome);
+        document["exitCode"] = code;
+        if (context.options.json) context.Emit("", document);
+        return code;
+    }
     if (!outcome.ok) return context.FailOperation("rm", outcome);
     std::string text;
     if (removal.many) {

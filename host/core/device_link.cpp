@@ -338,7 +338,7 @@ Outcome DeviceLink::MakeFolders(const std::vector<std::string> &folders) {
                                                       ErrorKind::kNotAFolder)
                                     : named.KindUnknown();
         if (outcome.ok) outcome = Into(folders[i], !named.exists);
-        if (!outcome.ok) outcome.message += ": " + JoinDevicePath(named.Path());
+        if (!outcome.ok) outcome.message += ": " + JoinDevicePath({folders.begin(), folders.begin() + long(i) + 1});
     }
     // The plug-in answers a create the phone refused as done: look whether it is there.
     if (outcome.ok && !EnterFolder(folders).ok)

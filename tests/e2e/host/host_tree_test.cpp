@@ -256,3 +256,32 @@ TEST_F(HostCli, TreeCopiesRefusedOrStoppedSayWhatTheyDid) {
     EXPECT_EQ(document["done"].size(), 1u) << stopped.out;
     EXPECT_TRUE(document.contains("error")) << stopped.out;
 }
+
+// A bulk removal that stops says what it removed (text and JSON); a nested mkdir
+// that fails names the folder; --keep 0 is refused in words.
+TEST_F(HostCli, StoppedRemovalsAndFailedFoldersSayWhere) {
+    const fs::path folder = m_phone.fs() / "My Documents" / "many";
+    fs::create_directories(folder);
+    for (const char *name : {"1.txt", "2.txt", "3.txt"}) WriteFileText(folder / name, name);
+    fs::permissions(folder / "2.txt", fs::perms::owner_write, fs::perm_options::remove);
+    HostRun rm = Host({"--json", "rm", "-r", "/My Documents/many"});
+    fs::permissions(folder / "2.txt", fs::perms::owner_write, fs::perm_options::add);
+    EXPECT_EQ(rm.exitCode, 1) << rm.err;
+    EXPECT_NE(rm.err.find("removed 1 file before it stopped"), std::string::npos) << rm.err;
+    nlohmann::json document = Json(rm);
+    EXPECT_EQ(document["removed"].size(), 1u) << rm.out;
+    EXPECT_TRUE(document.contains("error")) << rm.out;
+
+    m_phone.EditDevice([](nlohmann::json &device) {
+        device["faults"] = {{{"operation", "CeCreateDirectory"}, {"nth", 2}, {"error", 5}}};
+    });
+    HostRun mkdir = Host({"mkdir", "/My Documents/a/b/c"});
+    EXPECT_EQ(mkdir.exitCode, 1) << mkdir.err;
+    EXPECT_NE(mkdir.err.find("\\My Documents\\a\\b"), std::string::npos) << mkdir.err;
+
+    HostRun keep = Host({"backup", "--keep", "0", (m_home.path() / "b").string()});
+    EXPECT_EQ(keep.exitCode, 2);
+    EXPECT_NE(keep.err.find("--keep takes the number of generations to keep, 1 or more"), std::string::npos)
+        << keep.err;
+    EXPECT_LT(keep.err.size(), 300u) << keep.err;
+}
