@@ -141,17 +141,19 @@ void AddTransferCommands(CLI::App &app, Context &context, int &exitCode) {
     getCommand->add_option("LOCAL", get->second);
     getCommand->add_flag("-r,--recursive", getOptions->recursive, "folders with everything in them");
     getCommand->add_flag("-p,--preserve", getOptions->keepTimes, "keep the phone's modification times");
+    getCommand->add_flag("-f,--force", getOptions->replace, "with -r or a wildcard: replace existing PC files");
     getCommand->callback(
         [&context, &exitCode, get, getOptions] { exitCode = CmdGet(context, get->first, get->second, *getOptions); });
     auto put = std::make_shared<std::pair<std::string, std::string>>();
-    auto putRecursive = std::make_shared<bool>(false);
+    auto putOptions = std::make_shared<TreeOptions>();
     CLI::App *putCommand = app.add_subcommand("put", "copy a file, or with -r a folder, to the phone");
     putCommand->add_option("LOCAL", put->first)->required();
     putCommand->add_option("REMOTE", put->second);
-    putCommand->add_flag("-r,--recursive", *putRecursive, "a folder with everything in it");
-    putCommand->callback([&context, &exitCode, put, putRecursive] {
-        exitCode =
-            *putRecursive ? CmdPutTree(context, put->first, put->second) : CmdPut(context, put->first, put->second);
+    putCommand->add_flag("-r,--recursive", putOptions->recursive, "a folder with everything in it");
+    putCommand->add_flag("-f,--force", putOptions->replace, "with -r: replace existing phone files");
+    putCommand->callback([&context, &exitCode, put, putOptions] {
+        exitCode = putOptions->recursive ? CmdPutTree(context, put->first, put->second, *putOptions)
+                                         : CmdPut(context, put->first, put->second);
     });
     auto remove = std::make_shared<std::string>();
     auto removeOptions = std::make_shared<TreeOptions>();
@@ -176,7 +178,7 @@ void AddBackupCommands(CLI::App &app, Context &context, int &exitCode) {
             return value.find_first_not_of("0123456789") == std::string::npos &&
                            value.find_first_not_of('0') != std::string::npos
                        ? std::string()
-                       : "how many generations to keep, 1 or more (without --keep, all are kept)";
+                       : "--keep takes the number of generations to keep, 1 or more (without it, all are kept)";
         },
         "N>=1");
     backup->add_option("--keep", options->keep, "after a whole backup, remove the oldest generations beyond N")

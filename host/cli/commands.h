@@ -31,11 +31,12 @@ int CmdList(Context &context, const std::string &path);
 struct TreeOptions {
     bool recursive = false;  // -r: folders with everything in them
     bool keepTimes = false;  // -p: downloads keep the phone's modification times
+    bool replace = false;    // -f: a recursive copy may replace existing files
 };
 // `get`: one file, or with a wildcard in the last name or -r, many (commands_tree.cpp).
 int CmdGet(Context &context, const std::string &remote, const std::string &local, TreeOptions options = {});
 int CmdGetMany(Context &context, const std::string &remote, const std::string &local, TreeOptions options);
-int CmdPutTree(Context &context, const std::string &local, const std::string &remote);
+int CmdPutTree(Context &context, const std::string &local, const std::string &remote, TreeOptions options);
 int CmdPut(Context &context, const std::string &local, const std::string &remote);
 // `rm`: one file, or with a wildcard in the last name or -r, what it selects.
 int CmdRemove(Context &context, const std::string &remote, TreeOptions options = {});

@@ -45,9 +45,17 @@ int StartUpload(Context &context, const char *command, const std::string &local,
                 UploadSource *source) {
     if (int code = context.FailInput(command, CheckUpload(target))) return code;
     std::string error;
-    if (!source->Prepare(local, &error)) return context.FailLocal(std::string(command) + ": " + error);
+    // Standard input is read once the phone's folder is known to be there: a user
+    // must not pour data into a copy that cannot land.
+    const bool fromStdin = local == "-";
+    if (!fromStdin && !source->Prepare(local, &error)) return context.FailLocal(std::string(command) + ": " + error);
     if (int code = context.LockPhoneForWriting(command)) return code;
-    return context.Connect();
+    if (int code = context.Connect()) return code;
+    if (!fromStdin) return kExitOk;
+    if (Outcome folder = context.link.EnterFolder({target.begin(), target.end() - 1}); !folder.ok)
+        return context.Fail(folder);
+    if (!source->Prepare(local, &error)) return context.FailLocal(std::string(command) + ": " + error);
+    return kExitOk;
 }
 
 }  // namespace
@@ -136,6 +144,16 @@ int CmdRemove(Context &context, const std::string &remote, TreeOptions options) 
     Outcome outcome = RemovePhoneFiles(context.link, typed, options.recursive, &removal);
     for (const std::string &folder : removal.leftOut)
         std::fprintf(ConsoleErr(), "cebridge: left out the folder %s (-r removes what folders hold)\n", folder.c_str());
+    if (!outcome.ok && removal.many) {  // what was removed before it stopped stays removed: said
+        outcome.note += (outcome.note.empty() ? "" : "; ") +
+                        ("removed " + Counted(removal.removed.size(), "file", "files") + " before it stopped");
+        const int code = context.FailOperation("rm", outcome);
+        nlohmann::json document = RemovalJson(removal);
+        document["error"] = FailureText("rm", outcome);
+        document["exitCode"] = code;
+        if (context.options.json) context.Emit("", document);
+        return code;
+    }
     if (!outcome.ok) return context.FailOperation("rm", outcome);
     std::string text;
     if (removal.many) {

@@ -1,6 +1,7 @@
 #include "appointment_time.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -130,14 +131,35 @@ Instant DayOf(Instant instant, bool local) {
 std::string UtcStamp(Instant instant) { return Format(UtcFields(instant), "%Y%m%dT%H%M%SZ"); }
 std::string PluginTimeText(Instant instant) { return UtcStamp(instant + kPluginShift); }
 
+namespace {
+
+// "YYYYMMDDTHHMMSSZ" split into its fields; the year has four or five digits (a
+// phone's FILETIME reaches from 1601 to 30828). False for any other text.
+bool StampFields(const std::string &stamp, int *year, int *month, int *day, int *hour, int *minute, int *second) {
+    if (stamp.size() != 16 && stamp.size() != 17) return false;
+    const size_t digits = stamp.size() - 12;  // the year's
+    for (size_t i = 0; i < stamp.size(); ++i) {
+        const bool letter = i == digits + 4 || i + 1 == stamp.size();
+        if (letter ? stamp[i] != (i + 1 == stamp.size() ? 'Z' : 'T')
+                   : !std::isdigit(static_cast<unsigned char>(stamp[i])))
+            return false;
+    }
+    auto number = [&](size_t at, size_t count) { return std::stoi(stamp.substr(at, count)); };
+    *year = number(0, digits);
+    *month = number(digits, 2);
+    *day = number(digits + 2, 2);
+    *hour = number(digits + 5, 2);
+    *minute = number(digits + 7, 2);
+    *second = number(digits + 9, 2);
+    return true;
+}
+
+}  // namespace
+
 bool ParseStamp(const std::string &stamp, bool local, Instant *instant) {
     std::tm fields{};
-    int year = 0, month = 0, day = 0, used = 0;
-    if (stamp.size() != 16 ||
-        std::sscanf(stamp.c_str(), "%4d%2d%2dT%2d%2d%2dZ%n", &year, &month, &day, &fields.tm_hour, &fields.tm_min,
-                    &fields.tm_sec, &used) != 6 ||
-        used != 16)
-        return false;
+    int year = 0, month = 0, day = 0;
+    if (!StampFields(stamp, &year, &month, &day, &fields.tm_hour, &fields.tm_min, &fields.tm_sec)) return false;
     fields.tm_year = year - 1900;
     fields.tm_mon = month - 1;
     fields.tm_mday = day;
@@ -172,9 +194,11 @@ AppointmentTimes ReadAppointmentTimes(const std::vector<std::pair<std::string, s
 }
 
 std::string ListingTimeToLocal(const std::string &stamp) {
-    if (stamp.size() != 16 || stamp[8] != 'T') return stamp;
-    return stamp.substr(0, 4) + "-" + stamp.substr(4, 2) + "-" + stamp.substr(6, 2) + " " + stamp.substr(9, 2) + ":" +
-           stamp.substr(11, 2) + ":" + stamp.substr(13, 2);
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    if (!StampFields(stamp, &year, &month, &day, &hour, &minute, &second)) return stamp;
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", year, month, day, hour, minute, second);
+    return text;
 }
 
 }  // namespace host

@@ -33,14 +33,6 @@ std::string ExtValue(const XmlElement &parent, const std::string &name) {
     return {};
 }
 
-// A name as the listing gives it: each run of spaces as one space.
-std::string AsListed(const std::string &name) {
-    std::string listed;
-    for (char c : name)
-        if (c != ' ' || listed.empty() || listed.back() != ' ') listed += c;
-    return listed;
-}
-
 // The listed name with the space runs of `counts` in place of its single spaces
 // (a count of 0 stands for any run: '*').
 std::string WithSpaceRuns(const std::string &listed, const std::vector<size_t> &counts) {
@@ -87,6 +79,13 @@ std::string JoinDevicePath(const std::vector<std::string> &parts) {
     return path;
 }
 
+std::string ListedForm(const std::string &name) {
+    std::string listed;
+    for (char c : name)
+        if (c != ' ' || listed.empty() || listed.back() != ' ') listed += c;
+    return listed;
+}
+
 bool SameDeviceName(const std::string &a, const std::string &b) {
     auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
     if (a.size() != b.size()) return false;
@@ -101,9 +100,9 @@ const FolderEntry *FindEntry(const std::vector<FolderEntry> &entries, const std:
         if (entry.name == name) return &entry;
         if (!loose && SameDeviceName(entry.name, name)) loose = &entry;
     }
-    if (!loose && name != AsListed(name))
+    if (!loose && name != ListedForm(name))
         for (const FolderEntry &entry : entries)
-            if (SameDeviceName(entry.name, AsListed(name))) return &entry;
+            if (SameDeviceName(entry.name, ListedForm(name))) return &entry;
     return loose;
 }
 
@@ -236,6 +235,13 @@ Outcome DeviceLink::ToRoot() {
     return FromAnswer(answer, "change folder");
 }
 
+Outcome DeviceLink::ToParent() {
+    // Flag 1 with an empty name moves up one folder.
+    Answer answer =
+        Exchange(MakeRequest(CMD_SETPATH, 0, {{PAR_APP_FLAGS, std::string(1, '\1')}, {PAR_NAME, ""}}), kRequestSeconds);
+    return FromAnswer(answer, "change folder");
+}
+
 Outcome DeviceLink::Into(const std::string &name, bool create) {
     Answer answer =
         Exchange(MakeRequest(CMD_SETPATH, 0, {{PAR_APP_FLAGS, std::string(1, create ? '\0' : '\2')}, {PAR_NAME, name}}),
@@ -284,6 +290,7 @@ Outcome DeviceLink::PhoneName(const std::string &listed, std::string *phoneName)
         *phoneName = WithSpaceRuns(listed, lengths);
         return Outcome::Ok();
     }
+    if (!(outcome = FindWorks(listed)).ok) return outcome;
     Outcome lost = Outcome::Failed(0, "the phone's name for " + listed + " holds characters the code page " +
                                           DeviceCodePageName() + " cannot say; " + CodePageWayOut());
     lost.nameLost = true;
@@ -309,26 +316,80 @@ Outcome DeviceLink::PhoneNamesListedAs(const std::vector<std::string> &folder, c
         if (run == runs) break;
         ++lengths[run];
     }
-    return Outcome::Ok();
+    return names->size() < count ? FindWorks(listed) : Outcome::Ok();
+}
+
+Outcome DeviceLink::FindWorks(const std::string &listed) {
+    // The folder lists `listed`, so a lookup of any name finds something there; when
+    // it finds nothing, the phone's lookup itself fails, and no name can be told.
+    bool found = false;
+    Outcome outcome = Holds("*", &found);
+    if (!outcome.ok || found) return outcome;
+    return Outcome::Failed(0, "the phone could not look up " + listed +
+                                  ": its search of the folder finds nothing, though the folder lists it; try again");
 }
 
 Outcome DeviceLink::MakeFolders(const std::vector<std::string> &folders) {
     Outcome outcome = ToRoot();
-    std::vector<FolderEntry> entries;
     for (size_t i = 0; outcome.ok && i < folders.size(); ++i) {
-        entries.clear();
+        const std::vector<std::string> folder(folders.begin(), folders.begin() + long(i));
+        std::vector<FolderEntry> entries;
+        NamedEntry named;
         outcome = ListFolder(&entries);
-        if (!outcome.ok) break;
-        const FolderEntry *entry = FindEntry(entries, folders[i]);
-        if (entry && !entry->folder)
-            return Outcome::Failed(
-                0, "a file is in the way: " + JoinDevicePath({folders.begin(), folders.begin() + i + 1}),
-                ErrorKind::kNotAFolder);
-        outcome = Into(entry ? entry->name : folders[i], entry == nullptr);
+        if (outcome.ok) outcome = Identify(folder, entries, folders[i], &named);
+        if (outcome.ok && named.exists && !named.AllFolders())
+            return named.AllFiles() ? Outcome::Failed(0, "a file is in the way: " + JoinDevicePath(named.Path()),
+                                                      ErrorKind::kNotAFolder)
+                                    : named.KindUnknown();
+        if (outcome.ok) outcome = Into(folders[i], !named.exists);
+        if (!outcome.ok) outcome.message += ": " + JoinDevicePath({folders.begin(), folders.begin() + long(i) + 1});
     }
     // The plug-in answers a create the phone refused as done: look whether it is there.
     if (outcome.ok && !EnterFolder(folders).ok)
         return Outcome::Failed(0, "the phone did not create " + JoinDevicePath(folders));
+    return outcome;
+}
+
+std::vector<std::string> NamedEntry::Path() const {
+    std::vector<std::string> path = folder;
+    path.push_back(name);
+    return path;
+}
+
+bool NamedEntry::AllFolders() const {
+    return std::all_of(alike.begin(), alike.end(), [](const FolderEntry &entry) { return entry.folder; });
+}
+
+bool NamedEntry::AllFiles() const {
+    return std::none_of(alike.begin(), alike.end(), [](const FolderEntry &entry) { return entry.folder; });
+}
+
+Outcome NamedEntry::KindUnknown() const {
+    return Outcome::Failed(0,
+                           JoinDevicePath(Path()) + ": " + std::to_string(alike.size()) + " entries list as " +
+                               ListedForm(name) +
+                               ", files and folders, and the phone's link cannot tell which one this name is; "
+                               "nothing was changed",
+                           ErrorKind::kBadInput);
+}
+
+Outcome DeviceLink::Identify(const std::vector<std::string> &folder, const std::vector<FolderEntry> &entries,
+                             const std::string &name, NamedEntry *named) {
+    named->folder = folder;
+    named->name = name;
+    named->alike.clear();
+    for (const FolderEntry &entry : entries)
+        if (SameDeviceName(entry.name, ListedForm(name))) named->alike.push_back(entry);
+    Outcome outcome = Holds(name, &named->exists);
+    if (!outcome.ok || !named->exists) return outcome;
+    // The probe entered the entry when it is a folder: back to `folder`.
+    // (A phone that does not answer the parent move's probe is walked down again.)
+    if (named->AllFolders() && !named->alike.empty() && ToParent().ok) return outcome;
+    if (!named->AllFiles()) return EnterFolder(folder);
+    if (named->alike.empty())  // (the phone has it, the listing does not show it)
+        return Outcome::Failed(0, "the phone holds " + JoinDevicePath(named->Path()) +
+                                      " but its listing of the folder does not show it (the listing may be short); "
+                                      "nothing was changed");
     return outcome;
 }
 
@@ -343,12 +404,24 @@ Outcome DeviceLink::EnterFolder(const std::vector<std::string> &folders, std::ve
         const std::string shown = JoinDevicePath({folders.begin(), folders.begin() + i + 1});
         if (!entry) return Outcome::Failed(0, "no such folder on the phone: " + shown, ErrorKind::kNotFound);
         if (!entry->folder) return Outcome::Failed(0, "not a folder on the phone: " + shown, ErrorKind::kNotAFolder);
-        // A name typed with a run of spaces is the phone's; the listing's has one.
-        outcome = Into(SameDeviceName(entry->name, folders[i]) ? entry->name : folders[i], false);
-        std::string phoneName;
+        // The typed name first: the phone's own lookup is exact. Only a name typed as
+        // the listing gives it, of a folder no other entry lists alike, is looked up
+        // under the phone's name (a run of spaces the listing made one).
+        outcome = Into(folders[i], false);
+        const bool asListed = SameDeviceName(entry->name, folders[i]);
         if (!outcome.ok && outcome.status == ST_UNSUPPORTED && !Interrupted()) {
-            Outcome named = PhoneName(entry->name, &phoneName);  // entering it when found
-            if (named.ok || named.nameLost) outcome = named;
+            const auto alike = std::count_if(entries.begin(), entries.end(), [&](const FolderEntry &other) {
+                return SameDeviceName(other.name, entry->name);
+            });
+            if (!asListed || alike > 1)
+                return Outcome::Failed(0,
+                                       "no such folder on the phone: " + shown +
+                                           (alike > 1 ? " (" + std::to_string(alike) + " entries list as " +
+                                                            entry->name + "; name one with its runs of spaces)"
+                                                      : ""),
+                                       ErrorKind::kNotFound);
+            std::string phoneName;
+            outcome = PhoneName(entry->name, &phoneName);  // entering it when found
             if (!outcome.ok) outcome.message += ": " + shown;
         }
     }

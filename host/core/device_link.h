@@ -99,6 +99,28 @@ bool SameDeviceName(const std::string &a, const std::string &b);
 // listing gives each run of spaces as one space, so a name typed with a run finds
 // its entry too.
 const FolderEntry *FindEntry(const std::vector<FolderEntry> &entries, const std::string &name);
+// A name as the folder listing gives it: each run of spaces as one space. Names
+// whose listed forms differ are different entries; names that list alike may be too.
+std::string ListedForm(const std::string &name);
+
+// What a typed phone name is on the phone. The folder listing gives each run of
+// spaces as one space, so entries may list alike and a listed name may not be the
+// phone's: the listing alone never proves which entry a name is. The phone's own
+// lookup of exactly the typed name does (letter case aside, as the phone's store
+// keeps names), so only `exists` makes an entry the one the user named.
+struct NamedEntry {
+    std::vector<std::string> folder;
+    std::string name;                // as typed; the phone holds it when `exists`
+    bool exists = false;             // the phone's lookup found the name
+    std::vector<FolderEntry> alike;  // the folder's entries that list as `name` does
+    // The entry as listed, when no other lists alike.
+    const FolderEntry *Listed() const { return alike.size() == 1 ? &alike[0] : nullptr; }
+    bool AllFolders() const;
+    bool AllFiles() const;
+    // Refuses acting on it when the look-alikes are files and folders (kBadInput).
+    Outcome KindUnknown() const;
+    std::vector<std::string> Path() const;
+};
 
 // The memory that holds a device path: the storage card or store whose folder is
 // its first part, else the object store (null when the capability lists none).
@@ -146,6 +168,10 @@ public:
     // as '?' or a look-alike letter). Fails with nameLost when the phone's name
     // cannot be found or said. Probing a folder's name enters that folder.
     Outcome PhoneName(const std::string &listed, std::string *phoneName);
+    // What `name` is in the current folder `folder`, listed as `entries`; the current
+    // folder stays. Fails when the phone holds the name but the listing lacks it.
+    Outcome Identify(const std::vector<std::string> &folder, const std::vector<FolderEntry> &entries,
+                     const std::string &name, NamedEntry *named);
     // The phone's names of the `count` entries of the folder `folder` (the current
     // one) that all list as `listed`: each run of spaces tried at each length. Fewer
     // names than entries: the others hold characters the code page cannot say.
@@ -169,16 +195,23 @@ public:
 
     bool Interrupted() const { return m_interrupted.load(); }
 
+    // *found: whether the current folder holds an entry matching `pattern` ('*' and
+    // '?' as the phone takes them; a plain name is the phone's own lookup of exactly
+    // that name, letter case aside); fails when the phone gave no such answer. Probing
+    // a folder's exact name enters that folder.
+    Outcome Holds(const std::string &pattern, bool *found);
+
 private:
     Outcome ReadListing(const std::string &type, std::vector<ContentItem> *items);
     // The verdict on a PIM listing of `listed` items answered since `mark`.
     StoreVerdict JudgeStore(const std::string &type, const PluginLog::Mark &mark, size_t listed);
     Outcome ToRoot();
+    Outcome ToParent();
+    // Fails when the phone's lookup of names in the current folder (which lists
+    // `listed`) finds nothing at all: a failed search, not a name the code page lacks.
+    Outcome FindWorks(const std::string &listed);
     // One step down; create: SETPATH flag 0 makes a missing folder, flag 2 does not.
     Outcome Into(const std::string &name, bool create);
-    // *found: whether the current folder holds an entry matching `pattern` ('*' and
-    // '?' as the phone takes them); fails when the phone gave no such answer.
-    Outcome Holds(const std::string &pattern, bool *found);
     Answer Exchange(const Request &request, int idleSeconds, const ProgressFn &progress = {});
     Outcome FromAnswer(const Answer &answer, const char *what) const;
     Outcome XmlDocument(const Answer &answer, const char *what, XmlElement *root,

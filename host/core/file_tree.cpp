@@ -8,9 +8,15 @@
 #include <memory>
 #include <optional>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
+
 #include "appointment_time.h"
 #include "encoding.h"
 #include "local_files.h"
+#include "phone_files.h"
 #include "safeguards.h"
 
 namespace fs = std::filesystem;
@@ -35,13 +41,26 @@ std::vector<uint32_t> CodePoints(const std::string &text) {
     return codes;
 }
 
+// The PC file's modification time, over the phone's whole range (1601 to 30828):
+// the standard file clock holds only some 292 years either side of its epoch, so a
+// time outside them goes through the system's own call where there is one.
 bool SetModified(const std::string &path, int64_t instant, std::string *error) {
+#if !defined(_WIN32)
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(instant), 0}};
+    if (::utimensat(AT_FDCWD, LocalPath(path).c_str(), times, 0) == 0) return true;
+    *error = SystemReason(path);
+    return false;
+#else
     using namespace std::chrono;
+    constexpr int64_t kFileClockSeconds = 292LL * 365 * 86400;  // (each side of its epoch, 1601 on Windows)
+    const int64_t since =
+        instant - duration_cast<seconds>(file_clock::to_sys(file_clock::time_point{}).time_since_epoch()).count();
+    if (since < -kFileClockSeconds || since > kFileClockSeconds) return true;  // (the PC keeps the copy's own time)
     std::error_code failure;
-    auto when = file_clock::from_sys(sys_seconds(seconds(instant)));
-    fs::last_write_time(LocalPath(path), when, failure);
+    fs::last_write_time(LocalPath(path), file_clock::from_sys(sys_seconds(seconds(instant))), failure);
     if (failure) *error = path + ": " + failure.message();
     return !failure;
+#endif
 }
 
 CopyResult LocalFailure(CopyResult result, const std::string &message, ErrorKind kind = ErrorKind::kPcFile) {
@@ -125,25 +144,33 @@ public:
     KeptOriginal(const KeptOriginal &) = delete;
     KeptOriginal &operator=(const KeptOriginal &) = delete;
 
-    // Fetches `name` of the current phone folder; a failure says nothing was changed.
-    Outcome Fetch(DeviceLink &link, const std::string &name, TransferSink &sink) {
-        if (name.size() > kMaxDownloadName) {
-            sink.Warning(DeviceToTerminal(name) + " is replaced without a copy kept first (a name of " +
-                         std::to_string(name.size()) + " bytes cannot be fetched; at most 31)");
-            return Outcome::Ok();
-        }
-        auto stamp = std::chrono::system_clock::now().time_since_epoch().count();
-        std::string path = (LocalPath(KeptFolder()) / LocalPath(std::to_string(stamp) + " " + DeviceToTerminal(name)))
+    // Fetches the phone file `phonePath` of the current phone folder (`size` bytes as
+    // listed); a failure says nothing was changed, and names the PC's path when the PC
+    // failed. Copies an earlier run kept of the same file and never removed (it was
+    // killed) are found too.
+    Outcome Fetch(DeviceLink &link, const std::vector<std::string> &phonePath, uint64_t size) {
+        const std::string &name = phonePath.back();
+        const std::string stamp = std::to_string(std::chrono::system_clock::now().time_since_epoch().count());
+        const std::string key = KeyOf(phonePath);
+        m_earlier = KeptBefore(key);
+        std::string path = (LocalPath(KeptFolder()) / LocalPath(stamp + " " + key + " " + DeviceToTerminal(name)))
                                .string(),
                     error;
         DownloadTarget target;
         Outcome outcome = Outcome::Ok();
-        if (!target.Prepare(path, "", &error)) outcome = Outcome::Failed(0, error);
+        if (!target.Prepare(path, "", &error)) outcome = Outcome::Failed(0, error, ErrorKind::kPcFile);
         if (outcome.ok) outcome = link.Download(name, target.TemporaryForPlugin(), {});
-        if (outcome.ok && !target.Commit(&error)) outcome = Outcome::Failed(0, error);
+        // (the plug-in answers a full PC disk as a failure on the phone)
+        if (!outcome.ok && !link.Interrupted() && target.ShortOfSpace(size, &error))
+            outcome = Outcome::Failed(0, error, ErrorKind::kNoRoomOnPc);
+        if (outcome.ok && !target.Commit(&error)) outcome = Outcome::Failed(0, error, ErrorKind::kPcFile);
         if (!outcome.ok) {
-            outcome.message = "could not keep a copy of the phone's " + name + " before replacing it (" +
+            const std::string what = IsPcFailure(outcome.kind)                 ? "the PC could not keep it: "
+                                     : outcome.kind == ErrorKind::kInterrupted ? ""
+                                                                               : "the phone could not read it: ";
+            outcome.message = "could not keep a copy of the phone's " + name + " before replacing it (" + what +
                               outcome.message + "); nothing was changed";
+            outcome.note = EarlierNote();
             return outcome;
         }
         m_name = name;
@@ -151,15 +178,41 @@ public:
         return outcome;
     }
     bool Held() const { return !m_path.empty(); }
+    // The original is still on the phone: the PC copy is not needed.
+    void Drop() { Forget(); }
     // Puts the original back over what a failed replace left; what happened, as a note.
     std::string PutBack(DeviceLink &link) {
         if (link.PutBack(PluginPcPath(m_path), m_name).ok) {
             Forget();
-            return "the original " + m_name + " is back on the phone";
+            return "the original " + m_name + " is back on the phone" + EarlierNote();
         }
         std::string where = m_path;
         m_path.clear();  // (stays on the PC)
-        return "the original " + m_name + " could not be put back; it is kept on the PC at " + TerminalToDevice(where);
+        return "the original " + m_name +
+               " could not be put back (another program may hold it open on the phone, or have changed it); it is "
+               "kept on the PC at " +
+               TerminalToDevice(where) + EarlierNote();
+    }
+    // "; an earlier put ...": the copies a killed run kept, for a failure's note.
+    std::string EarlierNote() const {
+        std::string note;
+        for (const std::string &earlier : m_earlier)
+            note += "; an earlier put of it that did not finish kept its original on the PC at " +
+                    TerminalToDevice(earlier);
+        return note;
+    }
+    // Once the replace is whole, the copies a killed run kept of the file are spent:
+    // each is removed, and said.
+    void RemoveEarlier(TransferSink &sink) {
+        for (const std::string &earlier : m_earlier) {
+            std::error_code failure;
+            fs::remove(LocalPath(earlier), failure);
+            sink.Warning(failure ? earlier + " (the original an earlier put that did not finish kept of " +
+                                       DeviceToTerminal(m_name) + ") could not be removed: " + failure.message()
+                                 : "removed " + earlier + ", the original an earlier put that did not finish kept of " +
+                                       DeviceToTerminal(m_name));
+        }
+        m_earlier.clear();
     }
 
 private:
@@ -168,7 +221,32 @@ private:
         if (!m_path.empty()) fs::remove(LocalPath(m_path), ignored);
         m_path.clear();
     }
+    // A phone path as kept copies' names carry it: 16 hex digits of its letters
+    // folded, as the phone matches names.
+    static std::string KeyOf(const std::vector<std::string> &phonePath) {
+        uint64_t hash = 1469598103934665603ULL;
+        for (char c : JoinDevicePath(phonePath)) {
+            hash ^= static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+            hash *= 1099511628211ULL;
+        }
+        char text[17];
+        std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+        return text;
+    }
+    static std::vector<std::string> KeptBefore(const std::string &key) {
+        std::vector<std::string> found;
+        std::error_code failure;
+        for (const auto &entry : fs::directory_iterator(LocalPath(KeptFolder()), failure)) {
+            const std::string name = entry.path().filename().string();
+            const size_t space = name.find(' ');
+            if (space != std::string::npos && name.compare(space + 1, key.size() + 1, key + " ") == 0)
+                found.push_back(entry.path().string());
+        }
+        return found;
+    }
+
     std::string m_name, m_path;
+    std::vector<std::string> m_earlier;
 };
 
 }  // namespace
@@ -179,8 +257,6 @@ std::vector<std::string> PhoneFile::Path() const {
     return path;
 }
 
-namespace {
-
 // Entries of `folder` that list alike (runs of spaces come as one) get the phone's
 // names; those whose names cannot be found are left out, said in `lost`.
 Outcome NameEntriesThatListAlike(DeviceLink &link, const std::vector<std::string> &folder,
@@ -189,7 +265,10 @@ Outcome NameEntriesThatListAlike(DeviceLink &link, const std::vector<std::string
     for (size_t i = 0; i < entries->size(); ++i) alike[{(*entries)[i].folder, (*entries)[i].name}].push_back(i);
     std::vector<bool> leftOut(entries->size(), false);
     for (const auto &[key, members] : alike) {
-        if (members.size() < 2) continue;
+        // A lone name with a space may stand for a run of them: the phone says which.
+        const bool mayHideRun =
+            key.second.find(' ') != std::string::npos && key.second.find_first_of("?*") == std::string::npos;
+        if (members.size() < 2 && !mayHideRun) continue;
         std::vector<std::string> names;
         Outcome outcome = link.PhoneNamesListedAs(folder, key.second, members.size(), key.first, &names);
         if (!outcome.ok) return outcome;
@@ -201,10 +280,12 @@ Outcome NameEntriesThatListAlike(DeviceLink &link, const std::vector<std::string
             leftOut[members[m]] = true;
             std::vector<std::string> path = folder;
             path.push_back(key.second);
-            if (lost)
-                lost->push_back(ShownPath(path) + ": " + std::to_string(members.size()) +
-                                " names list alike; the code page " + DeviceCodePageName() +
-                                " cannot say one of them; " + CodePageWayOut());
+            const std::string why = members.size() > 1
+                                        ? std::to_string(members.size()) + " names list alike; the code page " +
+                                              DeviceCodePageName() + " cannot say one of them; "
+                                        : "the phone's own name for it cannot be found; the code page " +
+                                              DeviceCodePageName() + " may not say it; ";
+            if (lost) lost->push_back(ShownPath(path) + ": " + why + CodePageWayOut());
         }
     }
     std::vector<FolderEntry> kept;
@@ -213,8 +294,6 @@ Outcome NameEntriesThatListAlike(DeviceLink &link, const std::vector<std::string
     *entries = std::move(kept);
     return Outcome::Ok();
 }
-
-}  // namespace
 
 Outcome WalkPhoneTree(DeviceLink &link, const std::vector<std::string> &root, std::vector<PhoneFile> *files,
                       std::vector<std::vector<std::string>> *folders,
@@ -369,11 +448,13 @@ CopyResult DownloadFiles(DeviceLink &link, std::vector<PlannedDownload> plan, bo
     return result;
 }
 
-Outcome UploadWhole(DeviceLink &link, const UploadSource &source, const std::string &name, const FolderEntry *existing,
+Outcome UploadWhole(DeviceLink &link, const UploadSource &source, const std::string &name, const NamedEntry *existing,
                     TransferSink &sink) {
     KeptOriginal kept;
-    if (existing && !existing->folder) {
-        Outcome fetched = kept.Fetch(link, existing->name, sink);
+    if (existing) {
+        if (Outcome keepable = CheckKeepable(*existing); !keepable.ok) return keepable;
+        const FolderEntry *listed = existing->Listed();
+        Outcome fetched = kept.Fetch(link, existing->Path(), listed ? listed->Size() : 0);
         if (!fetched.ok) return fetched;
     }
     uint64_t sent = 0;
@@ -383,8 +464,17 @@ Outcome UploadWhole(DeviceLink &link, const UploadSource &source, const std::str
     });
     // The plug-in reports what it read, not always up to the end.
     if (outcome.ok && sent < source.Size()) sink.Add(source.Size() - sent);
+    if (outcome.ok) kept.RemoveEarlier(sink);
     if (outcome.ok) return outcome;
     outcome.message += " of " + name;
+    if (std::string changed; !link.Interrupted() && source.ChangedOnPc(&changed))
+        outcome = Outcome::Failed(0, changed, ErrorKind::kPcFile);  // (what the phone holds is undone below)
+    if (existing && outcome.status != 0 && StillAsItWas(link, *existing)) {
+        kept.Drop();
+        outcome = SayWhenRefused(link, *existing, outcome);
+        outcome.note = kept.EarlierNote().empty() ? "" : kept.EarlierNote().substr(2);
+        return outcome;
+    }
     if (kept.Held()) {
         outcome.note = kept.PutBack(link);
     } else {
@@ -394,43 +484,105 @@ Outcome UploadWhole(DeviceLink &link, const UploadSource &source, const std::str
     return outcome;
 }
 
+Outcome CheckKeepable(const NamedEntry &existing) {
+    if (existing.name.size() <= kMaxDownloadName) return Outcome::Ok();
+    return Outcome::Failed(
+        0,
+        ShownPath(existing.Path()) + " is not replaced: its name has " + std::to_string(existing.name.size()) +
+            " bytes, and the phone's link fetches names of at most " + std::to_string(kMaxDownloadName) +
+            ", so no copy of it can be kept first to put back if the new file fails; remove it "
+            "first (rm) to replace it; nothing was changed",
+        ErrorKind::kBadInput);
+}
+
+Outcome RefuseCaseClashes(const std::vector<std::vector<std::string>> &paths, const std::string &what) {
+    std::map<std::string, const std::vector<std::string> *> seen;
+    for (const std::vector<std::string> &path : paths) {
+        std::string key = JoinDevicePath(path);
+        for (char &c : key) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        auto [at, fresh] = seen.emplace(key, &path);
+        if (fresh || *at->second == path) continue;
+        return Outcome::Failed(0,
+                               ShownPath(*at->second) + " and " + ShownPath(path) +
+                                   " differ only in letter case, and the phone keeps names in any case as one: " +
+                                   what + " would leave one of them; rename one (nothing was sent)",
+                               ErrorKind::kBadInput);
+    }
+    return Outcome::Ok();
+}
+
+namespace {
+
+std::vector<std::vector<std::string>> TargetsOf(const std::vector<PlannedUpload> &plan) {
+    std::vector<std::vector<std::string>> targets;
+    for (const PlannedUpload &item : plan) {
+        targets.push_back(item.folder);
+        targets.back().push_back(item.name);
+    }
+    return targets;
+}
+
+}  // namespace
+
+Outcome CheckRoomForAll(DeviceLink &link, const std::vector<PlannedUpload> &plan, const std::vector<uint64_t> &sizes) {
+    Capability capability;
+    Outcome outcome = link.ReadCapability(&capability);
+    if (!outcome.ok) return outcome;
+    std::map<const Memory *, uint64_t> needed;
+    for (size_t i = 0; i < plan.size(); ++i) needed[StoreFor(capability, plan[i].folder)] += sizes[i];
+    for (const auto &[store, bytes] : needed) {
+        if (!store || bytes <= store->freeBytes) continue;
+        return Outcome::Failed(0,
+                               "not enough space: the files need " + std::to_string(bytes) + " bytes, " +
+                                   StoreName(*store) + " has " + std::to_string(store->freeBytes) +
+                                   " bytes free (nothing was sent)",
+                               ErrorKind::kNoRoomOnPhone);
+    }
+    return outcome;
+}
+
 CopyResult UploadFiles(DeviceLink &link, std::vector<PlannedUpload> plan, TransferSink &sink) {
     CopyResult result;
+    if (!(result.outcome = RefuseCaseClashes(TargetsOf(plan), "the copy")).ok) return result;
     std::vector<std::unique_ptr<UploadSource>> sources;
-    std::map<const Memory *, uint64_t> needed;
-    Capability capability;
-    result.outcome = link.ReadCapability(&capability);
-    if (!result.outcome.ok) return result;
+    std::vector<uint64_t> sizes;
     uint64_t total = 0;
     for (const PlannedUpload &item : plan) {
         std::string error;
         sources.push_back(std::make_unique<UploadSource>());
         if (!sources.back()->Prepare(item.local, &error)) return LocalFailure(result, error);
-        total += sources.back()->Size();
-        needed[StoreFor(capability, item.folder)] += sources.back()->Size();
+        sizes.push_back(sources.back()->Size());
+        total += sizes.back();
     }
-    for (const auto &[store, bytes] : needed) {
-        if (!store || bytes <= store->freeBytes) continue;
-        result.outcome =
-            Outcome::Failed(0, "not enough space: the files need " + std::to_string(bytes) + " bytes, " +
-                                   StoreName(*store) + " has " + std::to_string(store->freeBytes) + " bytes free");
-        return result;
-    }
+    if (!(result.outcome = CheckRoomForAll(link, plan, sizes)).ok) return result;
     sink.Begin(total, plan.size());
     const std::vector<std::string> *current = nullptr;
     std::vector<FolderEntry> entries;  // the current folder's
     for (size_t i = 0; i < plan.size() && result.outcome.ok; ++i) {
         const PlannedUpload &item = plan[i];
         if (!current || *current != item.folder) {
+            entries.clear();
             result.outcome = link.EnterFolder(item.folder, &entries);
             if (!result.outcome.ok) break;
             current = &item.folder;
         }
+        NamedEntry named;
+        if (!(result.outcome = link.Identify(item.folder, entries, item.name, &named)).ok) break;
+        if (named.exists && !named.AllFiles()) {
+            result.outcome =
+                named.AllFolders()
+                    ? Outcome::Failed(0, "a folder is in the way: " + ShownPath(named.Path()), ErrorKind::kNotAFolder)
+                    : named.KindUnknown();
+            break;
+        }
         sink.StartFile(sources[i]->Shown());
-        result.outcome = UploadWhole(link, *sources[i], item.name, FindEntry(entries, item.name), sink);
+        result.outcome = UploadWhole(link, *sources[i], item.name, named.exists ? &named : nullptr, sink);
         if (!result.outcome.ok) break;
+        FolderEntry &sent = entries.emplace_back();  // (as the listing would give it)
+        sent.name = ListedForm(item.name);
         ++result.files;
         result.bytes += sources[i]->Size();
+        result.done.push_back(ShownPath(named.Path()));
     }
     sink.Finish(result.outcome.ok);
     return result;

@@ -34,6 +34,12 @@ Outcome WalkPhoneTree(DeviceLink &link, const std::vector<std::string> &root, st
                       const std::function<bool(const std::vector<std::string> &)> &skip = {},
                       std::vector<std::string> *lost = nullptr);
 
+// Gives the entries of the current phone folder `folder` the phone's own names where
+// the listing may not (entries that list alike, a space that may stand for a run);
+// an entry whose name cannot be found is left out, "PATH: why" in `lost`.
+Outcome NameEntriesThatListAlike(DeviceLink &link, const std::vector<std::string> &folder,
+                                 std::vector<FolderEntry> *entries, std::vector<std::string> *lost);
+
 bool HasWildcard(const std::string &name);
 // `*` any run of characters, `?` one character (UTF-8 code points), letter case ignored as on the phone.
 bool MatchesWildcard(const std::string &pattern, const std::string &name);
@@ -54,6 +60,7 @@ struct CopyResult {
     Outcome outcome = Outcome::Ok();
     uint64_t files = 0, bytes = 0;     // what was copied
     std::vector<std::string> skipped;  // "PATH: why", files left out
+    std::vector<std::string> done;     // the shown paths of the files copied
 };
 
 // Downloads each planned file; `keepTimes` gives each the phone's modification time.
@@ -81,10 +88,23 @@ Outcome DownloadByPhoneName(DeviceLink &link, const std::string &listed, const s
 // phone's file of that name, is first fetched into the kept folder (safeguards.h) and
 // put back when the replace fails or is interrupted; when it cannot be fetched,
 // nothing is sent.
-Outcome UploadWhole(DeviceLink &link, const UploadSource &source, const std::string &name, const FolderEntry *existing,
+// A failed replace whose file is still as it was is not put back: it is said as refused
+// (SayWhenRefused). A file whose name is too long to fetch is not replaced (CheckKeepable).
+Outcome UploadWhole(DeviceLink &link, const UploadSource &source, const std::string &name, const NamedEntry *existing,
                     TransferSink &sink);
+// kBadInput for an existing phone file whose copy cannot be kept before it is replaced.
+Outcome CheckKeepable(const NamedEntry &existing);
 
-// Uploads each planned file, after checking the target stores have room for all of them.
+// kBadInput when two of `paths` name one phone entry (they differ only in letter
+// case, which the phone's store does not tell apart), before anything is sent; `what`
+// names the step ("the copy").
+Outcome RefuseCaseClashes(const std::vector<std::vector<std::string>> &paths, const std::string &what);
+// kNoRoomOnPhone when the stores of the plan's folders lack room for `sizes` (one per item).
+Outcome CheckRoomForAll(DeviceLink &link, const std::vector<PlannedUpload> &plan, const std::vector<uint64_t> &sizes);
+
+// Uploads each planned file, after refusing case clashes and checking the target
+// stores have room for all of them. A file replaced is first proven to be the one
+// named (DeviceLink::Identify); a folder in its way stops the copy.
 CopyResult UploadFiles(DeviceLink &link, std::vector<PlannedUpload> plan, TransferSink &sink);
 
 }  // namespace host

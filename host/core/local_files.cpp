@@ -425,6 +425,16 @@ void DownloadTarget::ReleaseFolder() {
 
 UploadSource::~UploadSource() { RemoveQuietly(m_spool); }
 
+bool UploadSource::ChangedOnPc(std::string *error) const {
+    if (!m_spool.empty() || m_path.empty()) return false;  // (a spool copy is ours alone)
+    std::error_code failure;
+    const uint64_t now = fs::file_size(LocalPath(m_path), failure);
+    if (failure || now == m_size) return false;
+    *error = m_shown + ": changed on the PC while it was sent (" + std::to_string(m_size) + " bytes when it began, " +
+             std::to_string(now) + " now); send it again once it is complete";
+    return true;
+}
+
 bool UploadSource::Prepare(const std::string &typed, std::string *error) {
     m_shown = typed;
     std::FILE *in = nullptr;

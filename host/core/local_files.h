@@ -106,6 +106,9 @@ public:
     std::string PathForPlugin() const { return PluginPcPath(m_path); }
     std::string Shown() const { return m_shown; }
     uint64_t Size() const { return m_size; }
+    // After a failed upload: true when the PC file read in place changed its size
+    // since Prepare (the plug-in sends up to its end), with *error naming it.
+    bool ChangedOnPc(std::string *error) const;
 
 private:
     std::string m_path;

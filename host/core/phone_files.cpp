@@ -79,18 +79,69 @@ Outcome LocateFile(DeviceLink &link, const std::vector<std::string> &folder, con
     return outcome;
 }
 
-Outcome SayWhenRefused(DeviceLink &link, const std::vector<std::string> &folder, const FolderEntry &before,
-                       Outcome failed) {
+namespace {
+
+// "'x  y.txt', 'x   y.txt'": the phone's names of the entries that list alike, quoted
+// so that their runs of spaces show.
+std::string LookAlikes(DeviceLink &link, const NamedEntry &named) {
+    std::vector<std::string> names;
+    const bool folders = !named.AllFiles();
+    if (!link.PhoneNamesListedAs(named.folder, named.alike[0].name, named.alike.size(), folders, &names).ok ||
+        names.empty())
+        return "'" + DeviceToTerminal(named.alike[0].name) + "' as listed";
+    std::string shown;
+    for (const std::string &name : names) shown += (shown.empty() ? "'" : ", '") + DeviceToTerminal(name) + "'";
+    return shown;
+}
+
+std::vector<std::pair<uint64_t, std::string>> Fingerprint(const std::vector<FolderEntry> &alike) {
+    std::vector<std::pair<uint64_t, std::string>> prints;
+    for (const FolderEntry &entry : alike) prints.emplace_back(entry.Size(), entry.modified);
+    std::sort(prints.begin(), prints.end());
+    return prints;
+}
+
+}  // namespace
+
+Outcome NameForChange(DeviceLink &link, const std::vector<std::string> &folder, const std::string &name, bool mayBeNew,
+                      bool folderTakes, NamedEntry *named) {
     std::vector<FolderEntry> entries;
-    if (failed.status == 0 || link.Interrupted() || !link.EnterFolder(folder, &entries).ok) return failed;
-    const FolderEntry *after = FindEntry(entries, before.name);
-    if (!after || after->Size() != before.Size() || after->modified != before.modified) return failed;
-    std::vector<std::string> path = folder;
-    path.push_back(before.name);
-    failed.message = "the phone refused to change " + JoinDevicePath(path) +
-                     ": it is read-only (or open on the phone); it is as it was";
+    Outcome outcome = link.EnterFolder(folder, &entries);
+    if (outcome.ok) outcome = link.Identify(folder, entries, name, named);
+    if (!outcome.ok) return outcome;
+    const std::string path = JoinDevicePath(named->Path());
+    if (!named->exists && (mayBeNew || named->alike.empty()))
+        return mayBeNew ? outcome : Outcome::Failed(0, "no such file on the phone: " + path, ErrorKind::kNotFound);
+    if (!named->exists) {
+        outcome =
+            Outcome::Failed(0,
+                            "no such file on the phone: " + path + " (the phone holds " + LookAlikes(link, *named) +
+                                ", which the listing gives alike; name it as the phone keeps it)",
+                            ErrorKind::kNotFound);
+        link.EnterFolder(folder);  // (finding a folder's name entered it)
+        return outcome;
+    }
+    if (named->AllFiles() || (folderTakes && named->AllFolders())) return outcome;
+    if (named->AllFolders()) return Outcome::Failed(0, "a folder, not a file: " + path, ErrorKind::kNotAFolder);
+    return named->KindUnknown();
+}
+
+bool StillAsItWas(DeviceLink &link, const NamedEntry &before) {
+    std::vector<FolderEntry> entries;
+    NamedEntry after;
+    if (link.Interrupted() || !link.EnterFolder(before.folder, &entries).ok ||
+        !link.Identify(before.folder, entries, before.name, &after).ok)
+        return false;
+    return after.exists && Fingerprint(after.alike) == Fingerprint(before.alike);
+}
+
+Outcome SayWhenRefused(DeviceLink &link, const NamedEntry &before, Outcome failed) {
+    if (failed.status == 0 || !StillAsItWas(link, before)) return failed;
+    failed.message = "the phone refused to change " + JoinDevicePath(before.Path()) +
+                     ": it is read-only, or open on the phone or by another program; it is as it was";
     failed.kind = ErrorKind::kReadOnly;
-    return failed;  // (with its note of what was done about it)
+    failed.note.clear();  // (nothing of this change stayed to undo)
+    return failed;
 }
 
 namespace {
@@ -121,8 +172,11 @@ Outcome SelectPhoneFiles(DeviceLink &link, const std::vector<std::string> &typed
     if (!outcome.ok) return outcome;
     std::vector<FolderEntry> chosen;
     if (HasWildcard(typed.back())) {
+        if (!(outcome = NameEntriesThatListAlike(link, parent, &entries, &selection->lost)).ok) return outcome;
         for (const FolderEntry &entry : entries)
-            if (MatchesWildcard(DeviceToTerminal(typed.back()), DeviceToTerminal(entry.name))) chosen.push_back(entry);
+            if (MatchesWildcard(DeviceToTerminal(typed.back()), DeviceToTerminal(entry.name)) ||
+                MatchesWildcard(DeviceToTerminal(typed.back()), DeviceToTerminal(ListedForm(entry.name))))
+                chosen.push_back(entry);  // (typed as the phone keeps the name, or as ls shows it)
         if (chosen.empty())
             return Outcome::Failed(0, "nothing on the phone matches " + JoinDevicePath(typed), ErrorKind::kNotFound);
     } else if (const FolderEntry *entry = FindEntry(entries, typed.back())) {
@@ -158,6 +212,16 @@ bool TouchesSystemFolder(const PhoneSelection &selection) {
            std::any_of(selection.folders.begin(), selection.folders.end(), inSystem);
 }
 
+Outcome RefuseSystemFolder(const std::vector<std::vector<std::string>> &paths, const std::string &why) {
+    for (const std::vector<std::string> &path : paths)
+        if (!path.empty() && SameDeviceName(path[0], kSystemFolder))
+            return Outcome::Failed(0,
+                                   ShownPath({kSystemFolder}) + " holds the phone's own programs: " + why + " (" +
+                                       ShownPath(path) + "; nothing was changed)",
+                                   ErrorKind::kBadInput);
+    return Outcome::Ok();
+}
+
 Outcome RemoveSelectedFiles(DeviceLink &link, PhoneSelection selection, std::vector<std::string> *removed) {
     std::stable_sort(selection.files.begin(), selection.files.end(),
                      [](const PhoneFile &a, const PhoneFile &b) { return a.folder < b.folder; });
@@ -169,7 +233,8 @@ Outcome RemoveSelectedFiles(DeviceLink &link, PhoneSelection selection, std::vec
         }
         if (Outcome outcome = link.RemoveFile(file.entry.name); !outcome.ok) {
             outcome.message += ": " + JoinDevicePath(file.Path());
-            if (outcome.status == ST_BAD_PARAMETER) outcome = SayWhenRefused(link, file.folder, file.entry, outcome);
+            NamedEntry named{file.folder, file.entry.name, true, {file.entry}};
+            if (outcome.status == ST_BAD_PARAMETER) outcome = SayWhenRefused(link, named, outcome);
             return outcome;
         }
         removed->push_back(ShownPath(file.Path()));

@@ -29,11 +29,21 @@ Outcome CheckUploadName(const std::vector<std::string> &folder, const std::strin
 Outcome LocateFile(DeviceLink &link, const std::vector<std::string> &folder, const std::string &name,
                    FolderEntry *found);
 
-// A change of the phone file `before` (in `folder`) that `failed` with the file
-// still as it was: the phone refused it, as it does a read-only file (the listing
-// carries no attributes, so that is said after the fact). Else `failed` itself.
-Outcome SayWhenRefused(DeviceLink &link, const std::vector<std::string> &folder, const FolderEntry &before,
-                       Outcome failed);
+// The phone entry `name` of `folder` as the phone holds it (see NamedEntry), for a
+// step that removes or replaces it: a file, proven to be the one named. A name the
+// phone lacks fails kNotFound, naming the entries that list alike and their phone
+// names (unless `mayBeNew`: then `named->exists` is false); a folder fails
+// kNotAFolder (unless `folderTakes`: then it is named), look-alikes of both kinds
+// kBadInput. The current phone folder is `folder` afterwards.
+Outcome NameForChange(DeviceLink &link, const std::vector<std::string> &folder, const std::string &name, bool mayBeNew,
+                      bool folderTakes, NamedEntry *named);
+
+// A change of the phone file `before` that `failed`, with its folder's entries that
+// list alike still as they were: the phone refused it, as it does a read-only file or
+// one open elsewhere (the listing carries no attributes, so that is said after the
+// fact). Else `failed` itself.
+bool StillAsItWas(DeviceLink &link, const NamedEntry &before);
+Outcome SayWhenRefused(DeviceLink &link, const NamedEntry &before, Outcome failed);
 
 // What a typed phone path names: every entry of its folder that matches a wildcard
 // last name, or the one entry it names, or with `recursive` a folder's content. Each
@@ -51,6 +61,9 @@ Outcome SelectPhoneFiles(DeviceLink &link, const std::vector<std::string> &typed
 // The folder of the phone's own programs, at its root.
 extern const char *const kSystemFolder;
 bool TouchesSystemFolder(const PhoneSelection &selection);
+// kBadInput when any of `paths` lies in the system folder; `why` says what the step
+// leaves alone there ("put does not replace files in it").
+Outcome RefuseSystemFolder(const std::vector<std::vector<std::string>> &paths, const std::string &why);
 
 // Removes the selection's files, folder by folder (the plug-in deletes files only:
 // its folders stay), stopping at the first the phone refuses; `removed` gets each

@@ -30,12 +30,12 @@ Outcome ListMatches(DeviceLink &link, const std::vector<std::string> &pattern, s
 }
 
 Outcome RemoveOne(DeviceLink &link, const std::vector<std::string> &path, Removal *removal) {
-    const std::vector<std::string> folder = Parent(path);
-    FolderEntry entry;
-    Outcome outcome = LocateFile(link, folder, path.back(), &entry);
-    if (outcome.ok) outcome = link.RemoveFile(entry.name);
-    if (!outcome.ok && outcome.status == ST_BAD_PARAMETER) outcome = SayWhenRefused(link, folder, entry, outcome);
-    if (outcome.ok) removal->removed = {ShownPath(Child(folder, entry.name))};
+    NamedEntry named;
+    Outcome outcome = NameForChange(link, Parent(path), path.back(), false, false, &named);
+    if (!outcome.ok) return outcome;
+    outcome = link.RemoveFile(named.name);
+    if (!outcome.ok && outcome.status == ST_BAD_PARAMETER) outcome = SayWhenRefused(link, named, outcome);
+    if (outcome.ok) removal->removed = {ShownPath(named.Path())};
     return outcome;
 }
 
@@ -192,19 +192,20 @@ Outcome CheckUpload(const std::vector<std::string> &target) {
 Outcome UploadFile(DeviceLink &link, const UploadSource &source, std::vector<std::string> target,
                    const std::string &pcName, TransferSink &sink, std::vector<std::string> *stored) {
     if (Outcome check = CheckUpload(target); !check.ok) return check;
-    std::vector<FolderEntry> entries;
-    Outcome outcome = link.EnterFolder(Parent(target), &entries);
-    const FolderEntry *existing = outcome.ok ? FindEntry(entries, target.back()) : nullptr;
-    if (existing && existing->folder) {
+    NamedEntry named;
+    Outcome outcome = NameForChange(link, Parent(target), target.back(), true, true, &named);
+    if (outcome.ok && named.exists && named.AllFolders()) {
         // An existing folder takes the file inside it, as cp takes it.
-        target = Child(Parent(target), existing->name);
         if (pcName.empty()) return BadInput("name the file inside " + ShownPath(target) + " for standard input");
         target.push_back(pcName);
         if (Outcome check = CheckUpload(target); !check.ok) return check;
-        outcome = link.EnterFolder(Parent(target), &entries);
-        existing = outcome.ok ? FindEntry(entries, target.back()) : nullptr;
+        outcome = NameForChange(link, Parent(target), target.back(), true, false, &named);
     }
-    if (outcome.ok) outcome = CheckRoom(link, target, source.Size(), existing);
+    if (!outcome.ok) return outcome;
+    const NamedEntry *existing = named.exists ? &named : nullptr;
+    if (existing) outcome = CheckKeepable(*existing);
+    if (outcome.ok && existing) outcome = RefuseSystemFolder({target}, "put does not replace files in it");
+    if (outcome.ok) outcome = CheckRoom(link, target, source.Size(), existing ? existing->Listed() : nullptr);
     if (!outcome.ok) return outcome;
     const std::string &name = target.back();
     if (name.size() > kMaxDownloadName)
@@ -215,8 +216,6 @@ Outcome UploadFile(DeviceLink &link, const UploadSource &source, std::vector<std
     sink.StartFile(source.Shown());
     outcome = UploadWhole(link, source, name, existing, sink);
     sink.Finish(outcome.ok);
-    if (!outcome.ok && existing && !existing->folder)
-        outcome = SayWhenRefused(link, Parent(target), *existing, outcome);
     if (outcome.ok) *stored = target;
     return outcome;
 }
@@ -258,7 +257,14 @@ Outcome InstallPcPackage(DeviceLink &link, const UploadSource &source, const std
                          std::string *installed) {
     std::vector<std::string> stored;
     const std::string deviceName = TerminalToDeviceName(name);
-    Outcome outcome = UploadFile(link, source, {deviceName}, deviceName, sink, &stored);
+    NamedEntry named;
+    Outcome outcome = NameForChange(link, {}, deviceName, true, true, &named);
+    if (outcome.ok && named.exists)
+        return BadInput(ShownPath(named.Path()) +
+                        " is already on the phone, and a PC package is sent there first: install that one with "
+                        "`install " +
+                        ShownPath(named.Path()) + "`, or remove it first (nothing was changed)");
+    if (outcome.ok) outcome = UploadFile(link, source, {deviceName}, deviceName, sink, &stored);
     if (outcome.ok) outcome = link.Install(JoinDevicePath(stored));
     if (outcome.ok) *installed = ShownPath(stored);
     return outcome;

@@ -47,7 +47,9 @@ size_t EnvNumber(const char *name, size_t fallback) {
 class ModelTest : public HostCli {
 protected:
     std::mt19937 random{unsigned(EnvNumber("CEBRIDGE_MODEL_SEED", 2026))};
-    const std::vector<std::string> names = {"a.bin", "b.txt", "다.dat"};
+    // (a run of spaces the listing gives as one; a name longer than get fetches)
+    const std::vector<std::string> names = {"a.bin", "b.txt", "다.dat", "x  y.txt",
+                                            "Quarterly_report_final_2010_v2.doc"};
     fs::path pc = m_home.path() / "pc", staging = m_home.path() / "staging", backup = m_home.path() / "backup";
     fs::path phoneFolder = m_phone.fs() / "My Documents" / "model";
     Files phone, local;
@@ -150,11 +152,11 @@ protected:
         case 3:  // put -r of the staging folder
             *what = "put -r";
             change->phone = FilesIn(staging);
-            return Run({"put", "-r", staging.string(), "/My Documents/model"});
+            return Run({"put", "-r", "-f", staging.string() + "/.", "/My Documents/model"});
         case 4:  // get -r into pc
             *what = "get -r";
             change->local = phone;
-            return Run({"get", "-r", "/My Documents/model", pc.string()});
+            return Run({"get", "-r", "-f", "/My Documents/model/.", pc.string()});
         case 5: {  // restore: the latest backup's files the phone lacks come back
             if (!backedUp) return 0;
             *what = "restore";

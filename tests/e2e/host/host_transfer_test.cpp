@@ -159,3 +159,57 @@ TEST_F(HostCli, TheProgressLineFitsTheTerminal) {
 }
 
 }  // namespace
+
+#if !defined(_WIN32)
+// Failures of a replace named after the party and step that failed: the phone could
+// not read the original (nothing changed, not "read-only"); the phone refused the
+// file itself (nothing to put back); a put-back that failed leaves the original in
+// the kept folder, which the next whole put of that file removes and names; a
+// failed search of the phone is no code-page problem.
+TEST_F(HostCli, FailedReplacesNameWhoFailedAndWhatWasLeft) {
+    const fs::path original = m_phone.fs() / "My Documents" / "orig.txt";
+    const fs::path mine = m_home.path() / "mine.txt";
+    WriteFileText(original, "original");
+    WriteFileText(mine, std::string(200000, 'm'));
+    const std::string target = "/My Documents/orig.txt";
+    auto fault = [&](nlohmann::json faults) {
+        m_phone.EditDevice([&](nlohmann::json &device) { device["faults"] = faults; });
+    };
+    fault({{{"operation", "CeReadFile"}, {"nth", 1}, {"error", 5}}});
+    HostRun unreadable = Host({"put", mine.string(), target});
+    EXPECT_EQ(unreadable.exitCode, 1) << unreadable.err;
+    EXPECT_NE(unreadable.err.find("the phone could not read it"), std::string::npos) << unreadable.err;
+    EXPECT_EQ(unreadable.err.find("read-only"), std::string::npos) << unreadable.err;
+    EXPECT_EQ(ReadFileText(original), "original");
+
+    fault({{{"operation", "CeWriteFile"}, {"persistent", true}, {"error", 5}}});
+    HostRun stuck = Host({"put", mine.string(), target});
+    EXPECT_EQ(stuck.exitCode, 1) << stuck.err;
+    EXPECT_NE(stuck.err.find("could not be put back"), std::string::npos) << stuck.err;
+    const fs::path kept = m_home.path() / "state" / "cebridge" / "kept";
+    ASSERT_FALSE(fs::is_empty(kept));
+    fault(nlohmann::json::array());
+    HostRun rerun = Host({"put", mine.string(), target});
+    EXPECT_EQ(rerun.exitCode, 0) << rerun.err;
+    EXPECT_NE(rerun.err.find("an earlier put that did not finish"), std::string::npos) << rerun.err;
+    EXPECT_TRUE(fs::is_empty(kept));
+    EXPECT_EQ(ReadFileText(original), ReadFileText(mine));
+
+    fs::permissions(original, fs::perms::owner_write, fs::perm_options::remove);
+    HostRun readOnly = Host({"put", mine.string(), target});
+    fs::permissions(original, fs::perms::owner_write, fs::perm_options::add);
+    EXPECT_EQ(readOnly.exitCode, 1) << readOnly.err;
+    EXPECT_NE(readOnly.err.find("it is as it was"), std::string::npos) << readOnly.err;
+    EXPECT_EQ(readOnly.err.find("put back"), std::string::npos) << readOnly.err;
+    EXPECT_TRUE(fs::is_empty(kept));
+
+    WriteFileText(m_phone.fs() / "My Documents" / "two  spaces.txt", "two");
+    fault({{{"operation", "CeFindFirstFile"}, {"nth", 1}, {"persistent", true}, {"error", 5}}});
+    HostRun search = Host({"get", "/My Documents/two spaces.txt", m_home.path().string()});
+    EXPECT_NE(search.exitCode, 0);
+    EXPECT_EQ(search.err.find("code page"), std::string::npos) << search.err;
+    HostRun tree = Host({"get", "-r", "/My Documents", (m_home.path() / "tree").string()});
+    EXPECT_NE(tree.exitCode, 0);
+    EXPECT_EQ(tree.err.find("code page"), std::string::npos) << tree.err;
+}
+#endif

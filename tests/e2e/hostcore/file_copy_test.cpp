@@ -3,6 +3,9 @@
 #include "core_fixture.h"
 #include "e2e/host/host_fixture.h"
 #include "phone_files.h"
+#include "phone_operations.h"
+
+#include <cctype>
 
 namespace fs = std::filesystem;
 
@@ -149,15 +152,84 @@ TEST_F(CoreFiles, AFailedReplaceLeavesTheOriginalOnThePhone) {
             host::UploadSource source;
             std::string error;
             ASSERT_TRUE(source.Prepare((tree / "orig.bin").string(), &error)) << error;
-            std::vector<host::FolderEntry> entries;
-            ASSERT_TRUE(m_session.link.EnterFolder(Phone("/Storage Card"), &entries).ok);
-            failed = host::UploadWhole(m_session.link, source, "orig.bin", host::FindEntry(entries, "orig.bin"), sink);
+            host::NamedEntry named;
+            ASSERT_TRUE(
+                host::NameForChange(m_session.link, Phone("/Storage Card"), "orig.bin", false, false, &named).ok);
+            failed = host::UploadWhole(m_session.link, source, "orig.bin", &named, sink);
         }
         EXPECT_FALSE(failed.ok) << many;
         EXPECT_EQ(failed.note, "the original orig.bin is back on the phone") << many;
         EXPECT_TRUE(ReadFileText(original) == before) << many;
         const fs::path kept = m_logs.path() / "cebridge" / "kept";
         EXPECT_TRUE(!fs::exists(kept) || fs::is_empty(kept)) << many;
+    }
+}
+
+// The identity sweep: in folders whose names list alike (runs of spaces come as
+// one), differ only in case or are too long to fetch, every name typed for rm and
+// for put (whole, or failing part way) changes the phone file of exactly that name
+// (letter case aside) and nothing else; a name the phone lacks changes nothing.
+TEST_F(CoreFiles, ARemoveOrReplaceTouchesOnlyTheEntryNamed) {
+    const std::vector<std::vector<std::string>> folders = {
+        {"a b.txt", "a  b.txt", "a   b.txt"}, {"x  y.txt"}, {"Case.txt"}, {"Long_quarterly_report_final_2010.doc"}};
+    const std::vector<std::string> typedAlso = {"a    b.txt", "x y.txt", "x   y.txt", "CASE.TXT", "a b c.txt"};
+    const fs::path folder = m_phone.fs() / "My Documents" / "sweep";
+    fs::create_directories(m_pc);
+    bool flip = false;
+    std::vector<std::string> typedNames = typedAlso;
+    for (const auto &names : folders) typedNames.insert(typedNames.end(), names.begin(), names.end());
+    ConnectOrFail();
+    auto lower = [](std::string text) {
+        for (char &c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
+        return text;
+    };
+    for (int op = 0; op < 3; ++op) {  // rm, put, put failing part way
+        for (const auto &names : folders) {
+            for (const std::string &typed : typedNames) {
+                fs::remove_all(folder);
+                fs::create_directories(folder);
+                std::map<std::string, std::string> before;
+                for (const std::string &name : names) WriteFileText(folder / name, before[name] = RandomBytes(70000));
+                // (the emulator counts a fault's calls anew when its faults change)
+                if (op == 2 && (flip = !flip, true))
+                    Reconnect([&](nlohmann::json &device) {
+                        device["faults"] = {{{"operation", "CeWriteFile"}, {"nth", 2}, {"error", flip ? 112 : 5}}};
+                    });
+                std::string held;  // the phone's entry of the typed name
+                for (const std::string &name : names)
+                    if (lower(name) == lower(typed)) held = name;
+                const std::string trace = typed + " in " + names[0] + " op " + std::to_string(op);
+                host::Outcome outcome;
+                const std::string content = std::string(400000, 'n');
+                if (op == 0) {
+                    host::Removal removal;
+                    outcome =
+                        host::RemovePhoneFiles(m_session.link, Phone("/My Documents/sweep/" + typed), false, &removal);
+                } else {
+                    WriteFileText(m_pc / "new", content);
+                    host::UploadSource source;
+                    std::string error;
+                    ASSERT_TRUE(source.Prepare((m_pc / "new").string(), &error)) << error;
+                    RecordingSink sink;
+                    std::vector<std::string> stored;
+                    outcome = host::UploadFile(m_session.link, source, Phone("/My Documents/sweep/" + typed), "", sink,
+                                               &stored);
+                }
+                std::map<std::string, std::string> after;
+                for (const auto &entry : fs::directory_iterator(folder))
+                    after[entry.path().filename().string()] = ReadFileText(entry.path());
+                std::map<std::string, std::string> want = before;
+                const bool longName = typed.size() > 31 && !held.empty();
+                if (op == 0 && !held.empty()) want.erase(held);
+                if (op == 1 && !longName) want[held.empty() ? typed : held] = content;
+                EXPECT_EQ(outcome.ok, op == 0 ? !held.empty() : op == 1 && !longName)
+                    << trace << ": " << outcome.message;
+                EXPECT_TRUE(after == want) << trace << ": " << outcome.message;
+                if (op == 0 && held.empty()) {
+                    EXPECT_EQ(outcome.kind, ErrorKind::kNotFound) << trace;
+                }
+            }
+        }
     }
 }
 

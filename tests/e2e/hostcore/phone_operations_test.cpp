@@ -3,9 +3,15 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "appointment_time.h"
 #include "core_fixture.h"
 #include "e2e/host/host_fixture.h"
 #include "phone_operations.h"
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -203,5 +209,57 @@ TEST_F(CoreOperations, ListingsAndInstallsReadThePhoneTrue) {
     EXPECT_EQ(installed, "\\Storage Card\\setup.cab");
     EXPECT_TRUE(fs::exists(m_phone.path() / "processes.log"));
 }
+
+}  // namespace
+
+namespace {
+
+// Phone times over the FILETIME's whole range (1601 to 30828, a five-digit year) read
+// and shown without wrapping; other text is left as it is.
+TEST(PhoneTimes, ListingStampsOverTheWholeRangeLocalTime) {
+    const struct {
+        const char *stamp, *shown, *utc;
+    } table[] = {
+        {"16010101T000000Z", "1601-01-01 00:00:00", "1601-01-01T00:00:00Z"},
+        {"20100305T090703Z", "2010-03-05 09:07:03", "2010-03-05T09:07:03Z"},
+        {"21850721T000000Z", "2185-07-21 00:00:00", "2185-07-21T00:00:00Z"},
+        {"308280914T024805Z", "30828-09-14 02:48:05", "30828-09-14T02:48:05Z"},
+        {"2010030T090703Z", "2010030T090703Z", nullptr},
+        {"20100305X090703Z", "20100305X090703Z", nullptr},
+        {"", "", nullptr},
+    };
+    for (const auto &row : table) {
+        EXPECT_EQ(host::ListingTimeToLocal(row.stamp), row.shown) << row.stamp;
+        host::Instant instant = 0;
+        EXPECT_EQ(host::ParseStamp(row.stamp, false, &instant), row.utc != nullptr) << row.stamp;
+        host::Instant local = 0;
+        if (row.utc) {
+            EXPECT_EQ(host::UtcIso(instant), row.utc) << row.stamp;
+            EXPECT_TRUE(host::ParseStamp(row.stamp, true, &local)) << row.stamp;
+        }
+    }
+}
+
+#if !defined(_WIN32)
+// A phone file of 1601 keeps its time on the PC (the standard file clock wraps it).
+TEST_F(CoreOperations, KeptTimesReachTheFiletimesEarliestYear) {
+    const fs::path file = m_phone.fs() / "My Documents" / "old.txt";
+    WriteFileText(file, "old");
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {-11644473600LL, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    host::FoundFile found;
+    ASSERT_TRUE(host::FindDownload(m_session.link, Phone("/My Documents/old.txt"), &found).ok);
+    host::DownloadTarget target;
+    std::string error;
+    const fs::path local = m_logs.path() / "old.txt";
+    ASSERT_TRUE(target.Prepare(local.string(), "", &error)) << error;
+    RecordingSink sink;
+    Outcome outcome = host::DownloadFile(m_session.link, found, target, true, sink);
+    ASSERT_TRUE(outcome.ok) << outcome.message;
+    struct stat status {};
+    ASSERT_EQ(::stat(local.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mtime, -11644473600LL);
+}
+#endif
 
 }  // namespace
