@@ -160,35 +160,9 @@ void SetFaults(const Place &place, const nlohmann::json &faults) {
     WriteFileText(file, device.dump(2));
 }
 
-// A database volume as the phone holds it: its file with its journal applied.
-nlohmann::json ReadVolume(const fs::path &phone, const std::string &leaf) {
-    nlohmann::json volume = nlohmann::json::parse(ReadFileText(phone / "volumes" / (leaf + ".json")), nullptr, false);
-    if (!volume.is_object()) return nlohmann::json::object();
-    std::istringstream journal(ReadFileText(phone / "volumes" / (leaf + ".journal")));
-    for (std::string line; std::getline(journal, line) && !journal.eof();) {
-        const nlohmann::json change = nlohmann::json::parse(line, nullptr, false);
-        if (!change.is_object()) continue;
-        const bool removes = change.contains("delete");
-        const nlohmann::json oid = removes ? change["delete"] : change["put"]["oid"];
-        for (nlohmann::json &database : volume["databases"]) {
-            if (database["oid"] != change["database"]) continue;
-            nlohmann::json &records = database["records"];
-            auto found = std::find_if(records.begin(), records.end(), [&](const auto &r) { return r["oid"] == oid; });
-            if (found != records.end() && removes) {
-                records.erase(found);
-            } else if (found != records.end()) {
-                *found = change["put"];
-            } else if (!removes) {
-                records.push_back(change["put"]);
-            }
-        }
-    }
-    return volume;
-}
-
 // Rewrites a volume of the phone (journal folded in) through `edit`.
 void EditVolume(const fs::path &phone, const std::string &leaf, const std::function<void(nlohmann::json &)> &edit) {
-    nlohmann::json volume = ReadVolume(phone, leaf);
+    nlohmann::json volume = ReadImageVolume(phone, leaf);
     edit(volume);
     WriteFileText(phone / "volumes" / (leaf + ".json"), volume.dump(2));
     fs::remove(phone / "volumes" / (leaf + ".journal"));
@@ -203,7 +177,7 @@ void AddTree(World &world, const std::string &prefix, const fs::path &root) {
 }
 
 void AddRecords(World &world, const fs::path &phone, const std::string &leaf) {
-    const nlohmann::json volume = ReadVolume(phone, leaf);
+    const nlohmann::json volume = ReadImageVolume(phone, leaf);
     if (!volume.contains("databases")) return;
     for (const nlohmann::json &database : volume["databases"]) {
         std::map<std::string, int> seen;
