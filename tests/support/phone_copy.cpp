@@ -203,9 +203,11 @@ nlohmann::json PhoneCopy::ReadDevice() const {
     return device;
 }
 
-nlohmann::json PhoneCopy::ReadVolume(const std::string &leaf) const {
-    nlohmann::json volume = nlohmann::json::parse(ReadFileText(m_imagePath / "volumes" / (leaf + ".json")));
-    std::istringstream journal(ReadFileText(m_imagePath / "volumes" / (leaf + ".journal")));
+nlohmann::json PhoneCopy::ReadVolume(const std::string &leaf) const { return ReadImageVolume(m_imagePath, leaf); }
+
+nlohmann::json ReadImageVolume(const fs::path &image, const std::string &leaf) {
+    nlohmann::json volume = nlohmann::json::parse(ReadFileText(image / "volumes" / (leaf + ".json")));
+    std::istringstream journal(ReadFileText(image / "volumes" / (leaf + ".journal")));
     for (std::string line; std::getline(journal, line) && !journal.eof();) {
         if (line.empty()) continue;
         const nlohmann::json change = nlohmann::json::parse(line);

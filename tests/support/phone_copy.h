@@ -105,6 +105,9 @@ private:
     std::vector<std::unique_ptr<ScopedEnv>> m_env;
 };
 
+// The volume `leaf` of the phone image folder `image`, as PhoneCopy::ReadVolume reads it.
+nlohmann::json ReadImageVolume(const std::filesystem::path &image, const std::string &leaf);
+
 // The text of a PC registry file holding one key with the given string values.
 std::string RegistryFileText(const std::string &keyPath,
                              const std::vector<std::pair<std::string, std::string>> &values);
