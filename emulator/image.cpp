@@ -16,6 +16,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -72,13 +73,42 @@ fs::path UserPhonesFolder() {
     return HostPath(base) / "cebridge" / "phones";
 }
 
+// This library's own folder.
+fs::path LibraryFolder() {
+#if defined(_WIN32)
+    HMODULE self = nullptr;
+    wchar_t path[MAX_PATH] = {};
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(&LibraryFolder), &self) ||
+        GetModuleFileNameW(self, path, MAX_PATH) == 0)
+        return {};
+    return fs::path(path).parent_path();
+#else
+    Dl_info info = {};
+    if (dladdr(reinterpret_cast<void *>(&LibraryFolder), &info) == 0 || info.dli_fname == nullptr) return {};
+    return fs::path(info.dli_fname).parent_path();
+#endif
+}
+
+// The demo phone shipped with an installed emulator (relative to this library), or
+// else the one of the source tree it was built from.
+fs::path ShippedDemoPhone() {
+    const fs::path folder = LibraryFolder();
+    std::error_code error;
+    if (!folder.empty()) {
+        const fs::path installed = folder / CEEMU_INSTALLED_DATA / "phones" / "demo";
+        if (fs::exists(installed / "device.json", error)) return installed;
+    }
+    return HostPath(CEEMU_SHIPPED_DEMO_PHONE);
+}
+
 // Copies the shipped demo phone once; the copy goes to a sibling first and is
 // renamed into place, so a half-finished copy is never taken for the phone.
 fs::path UserDemoPhone() {
     const fs::path target = UserPhonesFolder() / "demo";
     std::error_code error;
     if (fs::exists(target / "device.json", error)) return target;
-    const fs::path shipped = HostPath(CEEMU_SHIPPED_DEMO_PHONE);
+    const fs::path shipped = ShippedDemoPhone();
     fs::create_directories(target.parent_path(), error);
     const fs::path partial = target.parent_path() / ("demo.partial-" + std::to_string(std::random_device{}()));
     fs::copy(shipped, partial, fs::copy_options::recursive, error);

@@ -14,6 +14,7 @@ packages=(
   libical-dev libcpp-httplib-dev libsqlite3-dev libcurl4-openssl-dev libxml2-dev
   python3 python3-vobject python3-icalendar radicale
   chromium chromium-driver python3-selenium fonts-nanum
+  help2man lintian dpkg-dev
 )
 
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi

@@ -14,6 +14,8 @@
 #                         imports checked; the end-to-end suite runs against it under
 #                         wine32 where 32-bit programs run
 #   mingw-x64             64-bit Windows build, its suite under wine64
+#   package               the Debian package (lintian-clean) and the x64 Windows zip, each
+#                         unpacked and run from there (scripts/check_package.sh)
 #   fuzz                  every fuzz target from its seeds (tests/fuzz/run_fuzzers.sh)
 #   browser               the `cebridge serve` page driven in headless Chromium, a
 #                         screenshot of each view in build/default/browser-screenshots
@@ -32,7 +34,7 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh || { echo "setup: failed"; exit 1; }
 
 jobs=${CEBRIDGE_JOBS:-2}
-stages=(${CEBRIDGE_TEST_STAGES:-${CEBRIDGE_TEST_PRESETS:-format default asan tsan i686 release headers mingw-i686 mingw-i686-release mingw-x64 fuzz browser bench}})
+stages=(${CEBRIDGE_TEST_STAGES:-${CEBRIDGE_TEST_PRESETS:-format default asan tsan i686 release headers mingw-i686 mingw-i686-release mingw-x64 package fuzz browser bench}})
 no_32bit_reason=$(bash scripts/probe32.sh)
 # The 32-bit Windows suites need wine32 as well, which the setup may have failed to get.
 no_wine32_reason=${no_32bit_reason}
@@ -108,6 +110,16 @@ run_stage() {
       ;;
     mingw-x64)
       build_preset mingw-x64 && run_under_wine mingw-x64 /usr/lib/wine/wine64 win64
+      ;;
+    package)
+      # The presets' own products, packed as users get them (built again only where a
+      # stage before this one did not build them).
+      build_preset release && build_preset mingw-x64 || return 1
+      (cd build/release && cpack -G DEB >/dev/null) && (cd build/mingw-x64 && cpack -G ZIP >/dev/null) || return 1
+      local deb zip
+      deb=$(ls build/release/cebridge_*.deb) && zip=$(ls build/mingw-x64/cebridge-*-windows-x64.zip) || return 1
+      lintian --fail-on error "${deb}" &&
+        bash scripts/check_package.sh "${deb}" "${zip}"
       ;;
     fuzz)
       bash tests/fuzz/run_fuzzers.sh

@@ -50,10 +50,10 @@ fs::path UserDataFolder() {
 #endif
 }
 
-// The shipped DTD files: beside an installed host (../share/cebridge/dtd), or in
-// the source tree the host was built from.
+// The shipped DTD files: where an installed host keeps its data (share/cebridge/dtd,
+// or dtd beside cebridge.exe), or in the source tree the host was built from.
 fs::path ShippedDtdFolder() {
-    fs::path installed = ExecutableFolder() / ".." / "share" / "cebridge" / "dtd";
+    fs::path installed = ExecutableFolder() / CEBRIDGE_INSTALLED_DATA / "dtd";
     std::error_code error;
     if (fs::exists(installed / kDtdFiles[0], error)) return installed;
 #ifdef CEBRIDGE_SOURCE_DATA_DIR
@@ -254,17 +254,27 @@ bool InstallDtdsAndSaPath(std::string *error) {
 
 std::string UserDataDirectory() { return UserDataFolder().string(); }
 
+// A library of ours: beside the program (the build tree, and Windows), or in the
+// private folder of an installed one.
+static std::string OwnLibraryPath(const char *name) {
+    const fs::path beside = ExecutableFolder() / name;
+    std::error_code error;
+    if (fs::exists(beside, error)) return beside.string();
+    const fs::path installed = ExecutableFolder() / CEBRIDGE_INSTALLED_LIBS / name;
+    return fs::exists(installed, error) ? installed.lexically_normal().string() : beside.string();
+}
+
 std::string DefaultPluginPath() {
     std::string named = Environment("CEBRIDGE_PLUGIN");
     if (!named.empty()) return named;
 #if defined(_WIN32)
-    return (ExecutableFolder() / "cebridge.dll").string();
+    return OwnLibraryPath("cebridge.dll");
 #else
-    return (ExecutableFolder() / "libcebridge.so").string();
+    return OwnLibraryPath("libcebridge.so");
 #endif
 }
 
-std::string ServeModulePath() { return (ExecutableFolder() / "libcebridge_serve.so").string(); }
+std::string ServeModulePath() { return OwnLibraryPath("libcebridge_serve.so"); }
 
 std::string DefaultLogDirectory() {
     std::string named = Environment("CEBRIDGE_LOG_DIR");
