@@ -765,6 +765,21 @@ Outcome RestoreFiles(DeviceLink &link, const fs::path &folder, const nlohmann::j
         }
         for (const BackedUpFile &file : files) {
             const FolderEntry *existing = FindEntry(entries, file.name);
+            NamedEntry named;
+            if (existing) {  // (the listing joins runs of spaces and ignores case: the phone is asked for the name)
+                const Outcome identified = link.Identify(phoneFolder, entries, file.name, &named);
+                if (identified.kind == ErrorKind::kInterrupted) return identified;
+                if (!identified.ok) {
+                    notRestored->push_back(file.path + ": the phone could not say whether it holds it (" +
+                                           DeviceToTerminal(identified.message) + ")");
+                    continue;
+                }
+                if (named.exists && !named.Listed()) {  // several list alike: the named one is there, and stays
+                    ++kept;
+                    continue;
+                }
+                existing = named.exists ? named.Listed() : nullptr;  // else a look-alike, not the file backed up
+            }
             const uint64_t size = NumberIn(*file.entry, "size", ~uint64_t(0));
             if (existing && existing->folder) {
                 notRestored->push_back(file.path + ": the phone has a folder of that name");

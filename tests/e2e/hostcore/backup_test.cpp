@@ -619,4 +619,24 @@ TEST_F(CoreBackup, ItemsThatShareAKeyAreRestoredOneForOne) {
 #endif
 }
 
+// The listing joins runs of spaces and ignores case: a look-alike on the phone is not
+// the file the backup holds, and the one of exactly its name is put back.
+TEST_F(CoreBackup, ARestoreTellsTheNamedFileFromItsLookAlikes) {
+    const fs::path documents = m_phone.fs() / "My Documents";
+    WriteFileText(documents / "a  b.txt", "two spaces");
+    WriteFileText(documents / "Case.txt", "upper");
+    ConnectOrFail();
+    BackupOrFail();
+    fs::remove(documents / "a  b.txt");
+    WriteFileText(documents / "a b.txt", "one space");  // lists as the backed-up name does
+    Reconnect();
+    nlohmann::json report;
+    host::Outcome restored = Restore(m_folder, {true, false, false}, &report);
+    ASSERT_TRUE(restored.ok) << restored.message;
+    EXPECT_EQ(ReadFileText(documents / "a  b.txt"), "two spaces");
+    EXPECT_EQ(ReadFileText(documents / "a b.txt"), "one space");
+    EXPECT_EQ(ReadFileText(documents / "Case.txt"), "upper");  // the same name, kept
+    EXPECT_EQ(report["files"]["restored"], 1) << report.dump();
+}
+
 }  // namespace
