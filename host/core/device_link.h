@@ -159,6 +159,9 @@ public:
 
     bool Interrupted() const { return m_interrupted.load(); }
 
+    // Called before each request, when the plug-in is between two (its log's cap is kept there).
+    std::function<void()> beforeRequest;
+
 private:
     Outcome ReadListing(const std::string &type, std::vector<ContentItem> *items);
     Outcome ToRoot();

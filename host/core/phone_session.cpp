@@ -1,7 +1,9 @@
 #include "phone_session.h"
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <utility>
 
 #include "console.h"
 #include "encoding.h"
@@ -69,6 +71,7 @@ Outcome PhoneSession::Connect(const SessionOptions &options, ConnectReport *repo
         Outcome opened = OpenPlugin(client, options, report);
         if (!opened.ok) return opened;
         pluginOpen = true;
+        WatchLog(options.logDir.empty() ? DefaultLogDirectory() : options.logDir);
     }
     auto started = std::chrono::steady_clock::now();
     const uint64_t printedBefore = ProcessOutputMark();
@@ -88,6 +91,25 @@ Outcome PhoneSession::Connect(const SessionOptions &options, ConnectReport *repo
             "could not connect: " + WhyNoLink(options, plugin, std::chrono::steady_clock::now() - started);
     outcome.kind = ErrorKind::kNoConnection;
     return outcome;
+}
+
+void PhoneSession::WatchLog(const std::string &folder) {
+    // One session may write more than the cap (a large phone's listings trace every
+    // field): the file starts again between two requests, said once.
+    link.beforeRequest = [this, folder] {
+        bool cut = false;
+        m_logBytes = DailyLogSize(folder, kKeptLogBytes, &cut);
+        if (cut && !std::exchange(m_logCutTold, true))
+            std::fprintf(ConsoleErr(),
+                         "cebridge: warning: the plug-in's log passed %llu MiB in this session; it was emptied and "
+                         "goes on (%s)\n",
+                         static_cast<unsigned long long>(kKeptLogBytes >> 20), folder.c_str());
+    };
+    // A request the plug-in still works on writes its log: a long wait is no lost plug-in.
+    client.working = [this, folder] {
+        const uint64_t now = DailyLogSize(folder);
+        return std::exchange(m_logBytes, now) != now;
+    };
 }
 
 Outcome PhoneSession::LockForWriting(const SessionOptions &options) {
