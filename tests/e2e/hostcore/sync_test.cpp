@@ -550,6 +550,26 @@ TEST_F(HostCoreDavSync, EditsAndDeletionsOnEachSideTravel) {
     ExpectConverged();
 }
 
+// A phone edit changes only that field of the server's card, as python's reader sees it.
+TEST_F(HostCoreDavSync, APhoneEditChangesOnlyThatFieldOfTheCard) {
+    Put("rich.vcf", kRichCard);
+    Sync();
+    EditOnThePhone(m_session, m_state, host::kContactType, "Schmidt", SetField("JOBTITLE", "Manager"));
+    EXPECT_EQ(host::SyncReportJson(Sync())["updated"]["pc"], 1);
+    const std::string card = ReadFileText(m_server->Storage("contacts") / "rich.vcf");
+    EXPECT_NE(card.find("X-PC-ONLY:kept"), std::string::npos) << card;  // (the server orders and folds lines)
+    if (PythonHas("vobject")) {
+        EXPECT_EQ(RunPython("import sys, vobject\n"
+                            "c = vobject.readOne(open(sys.argv[1], encoding='utf-8').read())\n"
+                            "print(c.title.value, c.nickname.value, c.bday.value, len(c.contents['email']),"
+                            " len(c.contents['uid']), c.n.value.family)",
+                            (m_server->Storage("contacts") / "rich.vcf").string(), m_logs.path() / "py.txt"),
+                  "Manager Hansi 1970-03-04 4 1 Schmidt-L\xC3\xBC"
+                  "denscheid\n");
+    }
+    ExpectConverged();
+}
+
 class HostCoreDavConflict : public HostCoreDavSync, public ::testing::WithParamInterface<ConflictPolicy> {};
 
 TEST_P(HostCoreDavConflict, ThePolicyDecides) {
