@@ -71,7 +71,8 @@ Outcome PhoneSession::Connect(const SessionOptions &options, ConnectReport *repo
         Outcome opened = OpenPlugin(client, options, report);
         if (!opened.ok) return opened;
         pluginOpen = true;
-        WatchLog(options.logDir.empty() ? DefaultLogDirectory() : options.logDir);
+        // (a folder of one's own choosing is never cut)
+        WatchLog(options.logDir.empty() ? DefaultLogDirectory() : options.logDir, options.logDir.empty());
     }
     auto started = std::chrono::steady_clock::now();
     const uint64_t printedBefore = ProcessOutputMark();
@@ -93,12 +94,12 @@ Outcome PhoneSession::Connect(const SessionOptions &options, ConnectReport *repo
     return outcome;
 }
 
-void PhoneSession::WatchLog(const std::string &folder) {
+void PhoneSession::WatchLog(const std::string &folder, bool capped) {
     // One session may write more than the cap (a large phone's listings trace every
     // field): the file starts again between two requests, said once.
-    link.beforeRequest = [this, folder] {
+    link.beforeRequest = [this, folder, capped] {
         bool cut = false;
-        m_logBytes = DailyLogSize(folder, kKeptLogBytes, &cut);
+        m_logBytes = DailyLogSize(folder, capped ? kKeptLogBytes : 0, &cut);
         if (cut && !std::exchange(m_logCutTold, true))
             std::fprintf(ConsoleErr(),
                          "cebridge: warning: the plug-in's log passed %llu MiB in this session; it was emptied and "
