@@ -161,7 +161,13 @@ std::string ReadTimes(icalcomponent *event, CalendarEvent *out) {
     if (!problem.empty()) return problem;
     out->wholeDay = start.is_date;
     if (!ToInstant(start, &out->start)) return "its DTSTART is no time the phone can hold";
-    if (icaltime_is_null_time(end)) {
+    icalproperty *duration = icalcomponent_get_first_property(event, ICAL_DURATION_PROPERTY);
+    const icaldurationtype length = duration ? icalproperty_get_duration(duration) : icaldurationtype{};
+    if (duration && !out->wholeDay && length.days == 0 && length.weeks == 0 &&
+        !icalcomponent_get_first_property(event, ICAL_DTEND_PROPERTY)) {
+        // A duration of hours, minutes and seconds is exact time, across a change of offset too.
+        out->end = out->start + (length.is_neg ? -1 : 1) * (length.hours * 3600 + length.minutes * 60 + length.seconds);
+    } else if (icaltime_is_null_time(end)) {
         out->end = out->start + (out->wholeDay ? 86400 : 0);
     } else {
         if (end.is_date != start.is_date) return "DTSTART and DTEND are not both days or both times";

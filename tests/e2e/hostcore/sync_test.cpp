@@ -640,6 +640,22 @@ TEST_F(HostCoreDavSync, AWrongPasswordIsAClearFailure) {
     EXPECT_TRUE(Files().empty());
 }
 
+// A duration of hours is exact time: an hour from 01:30 on the night New York's clocks
+// go back ends at the second 01:00, an hour later, not two.
+TEST(ReadICalendar, ATimedDurationIsExactAcrossAChangeOfOffset) {
+    if (!host::CanReadICalendar()) GTEST_SKIP() << "this build reads no iCalendar";
+    std::vector<host::ReadEvent> events;
+    std::string error;
+    ASSERT_TRUE(
+        host::ReadICalendar("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//t//EN\r\nBEGIN:VEVENT\r\nUID:d\r\n"
+                            "DTSTAMP:20260101T000000Z\r\nDTSTART;TZID=America/New_York:20261101T013000\r\n"
+                            "DURATION:PT1H\r\nSUMMARY:Night\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
+                            &events, &error))
+        << error;
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].event.end - events[0].event.start, 3600) << events[0].problem;
+}
+
 // What a server answers is checked before use: hrefs stay inside the collection, and a
 // multistatus document loads nothing.
 TEST(DavSide, RefusesHrefsOutsideTheCollectionAndEntities) {
