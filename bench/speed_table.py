@@ -250,6 +250,22 @@ class Bench:
         return rows
 
 
+    def sync_to_phone(self):
+        """sync_bench's sync of 2,000 new cards from a PC folder to a phone without
+        contacts, and the size of the plug-in's log after it."""
+        output = run([os.path.join(self.bin, 'sync_bench'), '2000', 'to-phone'],
+                     env=dict(self.env, TMPDIR=self.runtime), stdout=subprocess.PIPE).stdout
+        for line in output.splitlines():
+            fields = line.split()
+            if fields[:2] == ['to-phone', 'new']:
+                seconds, log_mb = float(fields[5]), int(fields[10]) / 1e6
+                return [Row('sync of 2000 new cards to the phone', '%.1f s' % seconds, '-', '-', '< 10 s',
+                            seconds < 10),
+                        Row('plug-in log after that sync', '%.1f MB' % log_mb, '-', '-', '<= 64 MiB',
+                            log_mb <= 64 * 1.048576)]
+        raise ValueError('sync_bench printed no sync to the phone:\n' + output)
+
+
 HEADER = ['measure', 'ours', 'baseline (same run)', 'ratio', 'goal', 'goal met']
 
 
@@ -280,7 +296,7 @@ def main():
     failed = False
     try:
         for measure in (bench.download, bench.upload, bench.host_get, bench.host_get_many,
-                        bench.plugin_listing_memory, bench.host_listing_memory):
+                        bench.plugin_listing_memory, bench.host_listing_memory, bench.sync_to_phone):
             started = time.perf_counter()
             try:
                 measured = measure()

@@ -4,12 +4,16 @@
 // changed. It measures and prints; it never passes or fails on speed. Goal: the sync
 // with nothing changed of 2,000 contacts under 5 s.
 //
-//   build/<dir>/bin/sync_bench [contacts]
+// With "to-phone": a PC folder of N new cards synced to a phone without contacts, and
+// the size of the plug-in's log after it. Goal: 2,000 cards under 10 s.
+//
+//   build/<dir>/bin/sync_bench [contacts] [to-phone]
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 
 #include "generated_records.h"
 #include "phone_session.h"
@@ -36,10 +40,52 @@ void SyncTwice(host::PhoneSession &session, host::SyncState &state, const char *
     }
 }
 
+// N new cards from a PC folder to a phone without contacts; the log in a folder of its own.
+int SyncToPhone(int count) {
+    PhoneCopy phone;
+    bench::ReplaceRecords(phone.path() / "volumes" / "pim.vol.json", bench::kContactsDatabaseType, 0, bench::Contact);
+    TempDir home, logs;
+    ScopedEnv data("XDG_DATA_HOME", home.str());
+    const std::filesystem::path folder = home.path() / "contacts";
+    std::filesystem::create_directories(folder);
+    for (int i = 0; i < count; ++i) {
+        const std::string n = std::to_string(i);
+        WriteFileText(folder / ("card-" + n + ".vcf"), "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:card-" + n + "\r\nN:Last" +
+                                                           n + ";First" + n + ";;;\r\nFN:First" + n + " Last" + n +
+                                                           "\r\nTEL;TYPE=CELL:010-" + std::to_string(1000 + i % 9000) +
+                                                           "-5678\r\nEMAIL:person" + n +
+                                                           "@example.kr\r\nORG:Example Electronics\r\nEND:VCARD\r\n");
+    }
+    std::atomic<bool> interrupted{false};
+    host::PhoneSession session(interrupted);
+    host::ConnectReport connected;
+    host::Outcome outcome =
+        session.Connect({phone.path().string(), "", CEBRIDGE_TEST_PLUGIN, logs.str(), false}, &connected);
+    host::SyncState state;
+    std::string error;
+    if (!outcome.ok || !state.Open((home.path() / "sync.sqlite").string(), &error) ||
+        !state.SavePair({"to-phone", folder.string(), "", ""})) {
+        std::fprintf(stderr, "sync_bench: %s%s\n", outcome.message.c_str(), error.c_str());
+        return 1;
+    }
+    host::SyncReport report;
+    host::ItemSink quiet;
+    const Clock::time_point start = Clock::now();
+    outcome = host::RunSync(session, state, "to-phone", {}, quiet, &report);
+    const double seconds = Seconds(start);
+    session.link.Disconnect();
+    std::uintmax_t logBytes = 0;
+    for (const auto &entry : std::filesystem::directory_iterator(logs.path())) logBytes += entry.file_size();
+    std::printf("to-phone new cards       %5d contacts  %7.2f s  %zu changes  log %ju bytes  %s\n", count, seconds,
+                report.actions.size(), logBytes, outcome.ok ? "" : outcome.message.c_str());
+    return outcome.ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     const int count = argc > 1 ? std::atoi(argv[1]) : 2000;
+    if (argc > 2 && std::string(argv[2]) == "to-phone") return SyncToPhone(count);
     PhoneCopy phone;
     bench::ReplaceRecords(phone.path() / "volumes" / "pim.vol.json", bench::kContactsDatabaseType, count,
                           bench::Contact);

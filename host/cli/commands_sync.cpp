@@ -134,6 +134,12 @@ int CmdSync(Context &context, SyncArguments arguments) {
     ItemProgress progress(context.options.json, context.options.progress);
     SyncReport report;
     Outcome outcome = RunSync(context, state, arguments.name, arguments.options, progress, &report);
+    if (outcome.kind == ErrorKind::kInterrupted) {  // what was done before the stop, and then the stop
+        nlohmann::json document = SyncReportJson(report);
+        document["error"] = "interrupted";
+        context.Emit(ReportText(report), document);
+        return context.FailOperation("sync", outcome);
+    }
     if (!outcome.ok) {
         if (outcome.kind == ErrorKind::kBadInput)
             outcome.message += " (cebridge sync rm " + arguments.name + ", then sync add it again)";

@@ -244,7 +244,9 @@ Answer AgentClient::Await(uint32_t tid, std::chrono::milliseconds idleTimeout, c
             if (progress) progress(std::strtoull(answer.Value(PAR_LENGTH).c_str(), nullptr, 10));
             continue;
         }
-        if (std::chrono::steady_clock::now() - lastActivity > idleTimeout) return Answer{};
+        if (std::chrono::steady_clock::now() - lastActivity <= idleTimeout) continue;
+        if (!working || !working()) return Answer{};
+        lastActivity = std::chrono::steady_clock::now();  // slow, not gone: a large phone, a log on disk
     }
 }
 

@@ -65,6 +65,10 @@ public:
     bool Open(const std::string &pluginPath, const std::string &logDirectory, std::string *error);
     void Close();
 
+    // Whether the plug-in shows it is still at work on a request (its log grew): a
+    // wait past the idle time-out goes on while it does. Unset: the time-out decides.
+    std::function<bool()> working;
+
     // Sends one request and waits for its final answer. `idleTimeout` bounds the wait
     // between two packets of the transaction (progress restarts it). `interrupted`
     // is polled while waiting: when it turns true, CMD_ABORT is sent and the wait ends.

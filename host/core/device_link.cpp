@@ -161,6 +161,7 @@ std::string StatusName(uint32_t status) {
 }
 
 Answer DeviceLink::Exchange(const Request &request, int idleSeconds, const ProgressFn &progress) {
+    if (beforeRequest) beforeRequest();
     return m_client.Exchange(request, std::chrono::seconds(idleSeconds), progress, &m_interrupted);
 }
 

@@ -200,6 +200,8 @@ public:
     // that name, letter case aside); fails when the phone gave no such answer. Probing
     // a folder's exact name enters that folder.
     Outcome Holds(const std::string &pattern, bool *found);
+    // Called before each request, when the plug-in is between two (its log's cap is kept there).
+    std::function<void()> beforeRequest;
 
 private:
     Outcome ReadListing(const std::string &type, std::vector<ContentItem> *items);

@@ -1,8 +1,10 @@
 #include "icalendar.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <ctime>
+#include <utility>
 
 #if defined(CEBRIDGE_HAVE_LIBICAL)
 #include <libical/ical.h>
@@ -159,7 +161,13 @@ std::string ReadTimes(icalcomponent *event, CalendarEvent *out) {
     if (!problem.empty()) return problem;
     out->wholeDay = start.is_date;
     if (!ToInstant(start, &out->start)) return "its DTSTART is no time the phone can hold";
-    if (icaltime_is_null_time(end)) {
+    icalproperty *duration = icalcomponent_get_first_property(event, ICAL_DURATION_PROPERTY);
+    const icaldurationtype length = duration ? icalproperty_get_duration(duration) : icaldurationtype{};
+    if (duration && !out->wholeDay && length.days == 0 && length.weeks == 0 &&
+        !icalcomponent_get_first_property(event, ICAL_DTEND_PROPERTY)) {
+        // A duration of hours, minutes and seconds is exact time, across a change of offset too.
+        out->end = out->start + (length.is_neg ? -1 : 1) * (length.hours * 3600 + length.minutes * 60 + length.seconds);
+    } else if (icaltime_is_null_time(end)) {
         out->end = out->start + (out->wholeDay ? 86400 : 0);
     } else {
         if (end.is_date != start.is_date) return "DTSTART and DTEND are not both days or both times";
@@ -206,6 +214,121 @@ std::string WriteICalendar(const std::vector<CalendarEvent> &events) {
                       ContentLine("CALSCALE", "GREGORIAN");
     for (const CalendarEvent &event : events) out += WriteEvent(event, now);
     return out + ContentLine("END", "VCALENDAR");
+}
+
+namespace {
+
+// One logical line of a text: where it starts and ends (its CR LF and continuations
+// included), and its upper-case name.
+struct Line {
+    size_t start, end;
+    std::string name, unfolded;
+};
+
+std::vector<Line> LinesOf(const std::string &text) {
+    std::vector<Line> lines;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        end = end == std::string::npos ? text.size() : end + 1;
+        std::string physical = text.substr(at, end - at);
+        while (!physical.empty() && (physical.back() == '\n' || physical.back() == '\r')) physical.pop_back();
+        if (!lines.empty() && !physical.empty() && (physical[0] == ' ' || physical[0] == '\t')) {
+            lines.back().end = end;
+            lines.back().unfolded += physical.substr(1);
+        } else {
+            lines.push_back({at, end, "", physical});
+        }
+        at = end;
+    }
+    for (Line &line : lines) {
+        const size_t stop = line.unfolded.find_first_of(";:");
+        line.name = line.unfolded.substr(0, stop);
+        std::transform(line.name.begin(), line.name.end(), line.name.begin(),
+                       [](unsigned char c) { return char(std::toupper(c)); });
+    }
+    return lines;
+}
+
+// A line's name and parameters (before its first ':' outside quotes).
+std::string HeadOf(const std::string &unfolded) {
+    bool quoted = false;
+    for (size_t i = 0; i < unfolded.size(); ++i) {
+        if (unfolded[i] == '"') quoted = !quoted;
+        if (unfolded[i] == ':' && !quoted) return unfolded.substr(0, i);
+    }
+    return unfolded;
+}
+
+std::string ValueOf(const std::string &unfolded) {
+    const std::string head = HeadOf(unfolded);
+    return head.size() < unfolded.size() ? unfolded.substr(head.size() + 1) : std::string();
+}
+
+std::string Upper(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return char(std::toupper(c)); });
+    return text;
+}
+
+}  // namespace
+
+std::string EventWithChanges(const std::string &text, const std::string &uid, const CalendarEvent &event,
+                             const EventChanges &changes) {
+    const std::vector<Line> lines = LinesOf(text);
+    // The event: the VEVENT of `uid` that changes no single occurrence.
+    size_t begin = lines.size(), end = lines.size();
+    for (size_t i = 0; i < lines.size() && end == lines.size(); ++i) {
+        if (Upper(lines[i].unfolded) != "BEGIN:VEVENT") continue;
+        size_t close = i + 1;
+        bool ours = uid.empty(), occurrence = false;
+        int depth = 0;
+        for (; close < lines.size(); ++close) {
+            const std::string upper = Upper(lines[close].unfolded);
+            if (depth == 0 && upper == "END:VEVENT") break;
+            if (upper.rfind("BEGIN:", 0) == 0) ++depth;
+            if (upper.rfind("END:", 0) == 0 && depth > 0) --depth;
+            if (depth == 0 && lines[close].name == "UID") ours = ours || ValueOf(lines[close].unfolded) == uid;
+            if (depth == 0 && lines[close].name == "RECURRENCE-ID") occurrence = true;
+        }
+        if (ours && !occurrence && close < lines.size()) begin = i, end = close;
+    }
+    if (begin == lines.size()) return text;
+    std::string times;
+    if (event.wholeDay)
+        times = ContentLine("DTSTART;VALUE=DATE", DateStamp(event.start)) +
+                ContentLine("DTEND;VALUE=DATE", DateStamp(event.end));
+    else
+        times = ContentLine("DTSTART", UtcStamp(event.start)) + ContentLine("DTEND", UtcStamp(event.end));
+    auto textLine = [](const std::string &unfolded, const std::string &name, const std::string &value) {
+        return value.empty() ? std::string()
+                             : ContentLine(unfolded.empty() ? name : HeadOf(unfolded), EscapeText(value));
+    };
+    bool titleWritten = false, locationWritten = false;
+    std::string out = text.substr(0, lines[begin].end);
+    int depth = 0;
+    for (size_t i = begin + 1; i < end; ++i) {
+        const Line &line = lines[i];
+        const std::string original = text.substr(line.start, line.end - line.start);
+        const std::string upper = Upper(line.unfolded);
+        if (upper.rfind("BEGIN:", 0) == 0) ++depth;
+        if (upper.rfind("END:", 0) == 0 && depth > 0) --depth;
+        if (depth > 0 || upper.rfind("END:", 0) == 0) {
+            out += original;
+        } else if (line.name == "SUMMARY" && changes.title) {
+            out += titleWritten ? "" : textLine(line.unfolded, "SUMMARY", event.title);
+            titleWritten = true;
+        } else if (line.name == "LOCATION" && changes.location) {
+            out += locationWritten ? "" : textLine(line.unfolded, "LOCATION", event.location);
+            locationWritten = true;
+        } else if ((line.name == "DTSTART" || line.name == "DTEND" || line.name == "DURATION") && changes.times) {
+            out += std::exchange(times, "");
+        } else {
+            out += original;
+        }
+    }
+    if (changes.title && !titleWritten) out += textLine("", "SUMMARY", event.title);
+    if (changes.location && !locationWritten) out += textLine("", "LOCATION", event.location);
+    if (changes.times) out += times;
+    return out + text.substr(lines[end].start);
 }
 
 bool CanReadICalendar() {

@@ -30,6 +30,17 @@ struct ReadEvent {
     std::vector<std::string> notKept;  // what of it the phone has no place for: "DESCRIPTION", "alarm (VALARM)"
 };
 
+// What a change on the phone changed of an appointment.
+struct EventChanges {
+    bool title = false, location = false, times = false;
+};
+// `text` with the VEVENT of `uid` (the first one when "") given `event`'s changed
+// values in place: SUMMARY and LOCATION keep their parameters, DTSTART, DTEND and
+// DURATION give way to a DTSTART and DTEND in UTC (or days); every other line, and
+// every other component, stays byte for byte.
+std::string EventWithChanges(const std::string &text, const std::string &uid, const CalendarEvent &event,
+                             const EventChanges &changes);
+
 // Whether this build reads iCalendar files at all.
 bool CanReadICalendar();
 

@@ -336,6 +336,18 @@ void PruneDailyLogs(const std::string &folder, int keepDays, uint64_t keepBytes)
     }
 }
 
+uint64_t DailyLogSize(const std::string &folder, uint64_t capBytes, bool *cut) {
+    const std::vector<fs::path> logs = DailyLogs(folder);
+    if (logs.empty()) return 0;
+    std::error_code error;
+    const uint64_t size = fs::file_size(logs.back(), error);
+    if (error) return 0;
+    if (capBytes == 0 || size <= capBytes) return size;
+    fs::resize_file(logs.back(), 0, error);
+    if (cut) *cut = !error;
+    return error ? size : 0;
+}
+
 std::string PrepareLogFolder(const std::string &folder) {
     if (!MakeDirectories(folder)) return "cannot make the folder";
     const fs::path probe = LocalPath(folder) / ".cebridge-write-test";

@@ -34,6 +34,11 @@ std::string ConsoleLogPath(const std::string &folder);
 // and the oldest ones while all of them hold more than `keepBytes` (the newest
 // alone over it is emptied); the console file starts again over an eighth of it.
 void PruneDailyLogs(const std::string &folder, int keepDays, uint64_t keepBytes);
+// The size of the plug-in's newest daily log in `folder` (0 when there is none). Over
+// `capBytes` (when not 0), the file is first emptied and *cut set: the plug-in holds it
+// open and writes each line at its end, so it goes on at the start. Only between two
+// requests, when the plug-in writes no line.
+uint64_t DailyLogSize(const std::string &folder, uint64_t capBytes = 0, bool *cut = nullptr);
 // Makes the log folder; "" when the plug-in can write there, else why not.
 std::string PrepareLogFolder(const std::string &folder);
 // The daily files readable by this user only (they hold contacts and messages).

@@ -1,7 +1,9 @@
 #include "phone_session.h"
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <utility>
 
 #include "console.h"
 #include "encoding.h"
@@ -73,6 +75,8 @@ Outcome PhoneSession::Connect(const SessionOptions &options, ConnectReport *repo
         Outcome opened = OpenPlugin(client, link, options, report);
         if (!opened.ok) return opened;
         pluginOpen = true;
+        // (a folder of one's own choosing is never cut)
+        WatchLog(options.logDir.empty() ? DefaultLogDirectory() : options.logDir, options.logDir.empty());
     }
     auto started = std::chrono::steady_clock::now();
     const uint64_t printedBefore = ProcessOutputMark();
@@ -95,6 +99,25 @@ Outcome PhoneSession::Connect(const SessionOptions &options, ConnectReport *repo
             "could not connect: " + WhyNoLink(options, plugin, std::chrono::steady_clock::now() - started);
     outcome.kind = ErrorKind::kNoConnection;
     return outcome;
+}
+
+void PhoneSession::WatchLog(const std::string &folder, bool capped) {
+    // One session may write more than the cap (a large phone's listings trace every
+    // field): the file starts again between two requests, said once.
+    link.beforeRequest = [this, folder, capped] {
+        bool cut = false;
+        m_logBytes = DailyLogSize(folder, capped ? kKeptLogBytes : 0, &cut);
+        if (cut && !std::exchange(m_logCutTold, true))
+            std::fprintf(ConsoleErr(),
+                         "cebridge: warning: the plug-in's log passed %llu MiB in this session; it was emptied and "
+                         "goes on (%s)\n",
+                         static_cast<unsigned long long>(kKeptLogBytes >> 20), folder.c_str());
+    };
+    // A request the plug-in still works on writes its log: a long wait is no lost plug-in.
+    client.working = [this, folder] {
+        const uint64_t now = DailyLogSize(folder);
+        return std::exchange(m_logBytes, now) != now;
+    };
 }
 
 Outcome PhoneSession::LockForWriting(const SessionOptions &options) {

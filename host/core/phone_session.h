@@ -62,7 +62,13 @@ public:
     std::map<std::string, std::vector<ContentItem>> lastListings;  // by object type
 
 private:
+    // Keeps the plug-in's log in `folder` under its cap (when `capped`), and takes its
+    // growth as a sign of a plug-in at work.
+    void WatchLog(const std::string &folder, bool capped);
+
     std::unique_ptr<ProcessLock> m_phoneLock;
+    uint64_t m_logBytes = 0;  // the plug-in's log when last looked at
+    bool m_logCutTold = false;
 };
 
 }  // namespace host

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <utility>
 
 #include "encoding.h"
 #include "local_files.h"
@@ -36,6 +37,22 @@ Outcome StateFailure(const SyncState &state) {
     return Outcome::Failed(0, "the sync state: " + state.Error(), ErrorKind::kPcFile);
 }
 
+// A contact's fields as the sync state keeps them, and back.
+std::string FormText(const ItemFields &fields) { return nlohmann::json(fields).dump(); }
+ItemFields FormOf(const std::string &text) {
+    const nlohmann::json form = nlohmann::json::parse(text, nullptr, false);
+    return form.is_array() ? form.get<ItemFields>() : ItemFields{};
+}
+
+// The fields a phone item holds that the phone's update (a delete and an add) would
+// lose: the add cannot write them.
+std::vector<std::string> LostByAnUpdate(const SyncItem &phone) {
+    std::vector<std::string> lost;
+    for (const auto &[name, value] : phone.contact)
+        if (!value.empty() && (name == "BIRTHDAY" || name == "ANNIVERSARY")) lost.push_back(name);
+    return lost;
+}
+
 // A side's failure that ends the run: the PC's, a lost link, a cancel. The phone's
 // refusal of one item is that item's note.
 bool EndsRun(const Outcome &outcome) {
@@ -45,11 +62,12 @@ bool EndsRun(const Outcome &outcome) {
 // One kind (contacts or calendar) of one pair, run once.
 class KindSync {
 public:
-    KindSync(PhoneSession &session, SyncState &state, const std::string &pair, SyncKind kind,
+    KindSync(PhoneSession &session, SyncState &state, const std::string &pair, const std::string &phone, SyncKind kind,
              std::unique_ptr<SyncSide> pc, const SyncOptions &options, SyncReport *report)
         : m_session(session),
           m_state(state),
           m_pair(pair),
+          m_phoneIdentity(phone),
           m_kind(kind),
           m_options(options),
           m_report(*report),
@@ -72,8 +90,10 @@ public:
             if (!outcome.ok) break;
             sink.Step();
         }
+        // What was added is remembered also when the run ends early (a cancel).
+        Outcome settled = SettleAdds();
         sink.End();
-        return outcome;
+        return outcome.ok ? settled : outcome;
     }
 
 private:
@@ -83,6 +103,7 @@ private:
         m_phoneVerdict = m_session.link.ListingVerdict(PhoneType());
         if (!m_state.Mappings(m_pair, SyncKindName(m_kind), &m_mappings)) return StateFailure(m_state);
         for (SyncItem &item : m_phoneItems) m_phoneById[item.id] = &item;
+        if (!(outcome = FollowRenames()).ok) return outcome;
         for (SyncItem &item : m_pcItems) m_pcById[item.id] = &item;
         std::map<std::string, const SyncMapping *> byFile;
         for (const SyncMapping &mapping : m_mappings) byFile[mapping.otherId] = &mapping;
@@ -99,6 +120,23 @@ private:
                 m_pcById.erase(item.id);
                 if (mapped != byFile.end()) m_leftAlone.push_back(item.id);
             }
+        }
+        return Outcome::Ok();
+    }
+
+    // Another pair of this phone updated items on it (each update gives a new ID): the
+    // remembered items follow them, so their change reaches this pair as a change.
+    Outcome FollowRenames() {
+        std::vector<std::pair<std::string, std::string>> renamed;
+        if (m_phoneIdentity.empty()) return Outcome::Ok();
+        if (!m_state.Renamed(m_phoneIdentity, SyncKindName(m_kind), &renamed)) return StateFailure(m_state);
+        std::map<std::string, std::string> next(renamed.begin(), renamed.end());
+        for (SyncMapping &mapping : m_mappings) {
+            std::string id = mapping.phoneId;
+            for (size_t hops = 0; !Phone(id) && next.count(id) && hops < renamed.size(); ++hops) id = next[id];
+            if (id == mapping.phoneId || !Phone(id) || Mapped(id, true)) continue;
+            mapping.phoneId = id;
+            if (Outcome outcome = Remember(mapping); !outcome.ok) return outcome;
         }
         return Outcome::Ok();
     }
@@ -169,10 +207,12 @@ private:
         if (!phone && !m_phoneVerdict.Whole()) return ++m_unprovenAbsent, false;
         const bool phoneChanged = phone && phone->hash != mapping.phoneHash;
         const bool pcChanged = pc && pc->hash != mapping.otherHash;
+        // Touched at all, also where the phone's form cannot show it (a note, a photo).
+        const bool pcTouched = pcChanged || (pc && pc->version != mapping.otherVersion);
         auto take = [&](Op op, std::string why) { return *step = {op, i, phone, pc, std::move(why)}, true; };
         if (!phone && !pc) return take(Op::kForget, "");
         if (!phone)
-            return pcChanged ? take(Op::kPhoneCreate, "changed on the pc, deleted on the phone")
+            return pcTouched ? take(Op::kPhoneCreate, "changed on the pc, deleted on the phone")
                              : take(Op::kPcDelete, "deleted on the phone");
         if (!pc)
             return phoneChanged ? take(Op::kPcCreate, "changed on the phone, deleted on the pc")
@@ -258,41 +298,103 @@ private:
         return m_state.ForgetMapping(mapping.row) ? Outcome::Ok() : StateFailure(m_state);
     }
 
-    // The phone form of `pc` written to the phone, remembered as `mapping`.
-    Outcome ToPhone(const SyncItem &pc, SyncMapping &mapping, bool update) {
+    // The phone form of `pc` written to the phone, remembered as `mapping`; `phone`:
+    // the item it replaces (nullptr for a new one).
+    Outcome ToPhone(const SyncItem &pc, SyncMapping &mapping, const SyncItem *phone) {
         SyncItem made;
-        Outcome outcome = update ? m_phone.Update(mapping.phoneId, pc, &made) : m_phone.Create(pc, &made);
+        Outcome outcome = phone ? m_phone.Update(mapping.phoneId, pc, &made) : m_phone.Create(pc, &made);
         if (!outcome.ok) return outcome;
-        mapping = {mapping.row, made.id, pc.id, pc.version, made.hash, pc.hash};
+        for (const FieldChange &change : m_phone.LastChanges())
+            m_report.notes.push_back(std::string(SyncKindName(m_kind)) + ": " + pc.shown + ": " + change.Text());
+        if (phone && !m_options.dryRun && !m_phoneIdentity.empty() &&
+            !m_state.SaveRenamed(m_phoneIdentity, SyncKindName(m_kind), mapping.phoneId, made.id))
+            return StateFailure(m_state);
+        mapping = {mapping.row, made.id, pc.id, pc.version, made.hash, pc.hash, FormText(made.contact)};
         return Remember(mapping);
     }
     Outcome ToPc(const SyncItem &phone, SyncMapping &mapping, bool update) {
-        SyncItem made;
-        Outcome outcome = update ? m_pc->Update(mapping.otherId, phone, &made) : m_pc->Create(phone, &made);
+        SyncItem made, from = phone;
+        from.remembered = FormOf(mapping.phoneForm.empty() ? "[]" : mapping.phoneForm);
+        Outcome outcome = update ? m_pc->Update(mapping.otherId, from, &made) : m_pc->Create(from, &made);
         if (!outcome.ok) return outcome;
-        mapping = {mapping.row, phone.id, made.id, made.version, phone.hash, phone.hash};
+        mapping = {mapping.row, phone.id, made.id, made.version, phone.hash, phone.hash, FormText(phone.contact)};
         return Remember(mapping);
     }
 
+    // A new PC item added to the phone; its ID is learnt with the others' (SettleAdds).
+    Outcome AddToPhone(const Step &step) {
+        Outcome outcome = m_phone.Add(*step.pc);
+        if (outcome.ok) {
+            for (const FieldChange &change : m_phone.LastChanges())
+                m_report.notes.push_back(std::string(SyncKindName(m_kind)) + ": " + step.pc->shown + ": " +
+                                         change.Text());
+            m_adding.push_back(step.pc);
+            Tell(step);
+        } else if (!EndsRun(outcome)) {
+            m_report.notes.push_back(std::string(SyncKindName(m_kind)) + ": the phone refused " + step.pc->shown +
+                                     ": " + DeviceToTerminal(outcome.message));
+            return Outcome::Ok();
+        }
+        return outcome;
+    }
+
+    // The phone's IDs of the items added since the last listing, remembered.
+    Outcome SettleAdds() {
+        if (m_adding.empty()) return Outcome::Ok();
+        const std::vector<const SyncItem *> adding = std::exchange(m_adding, {});
+        std::vector<std::pair<size_t, SyncItem>> made;
+        Outcome outcome = m_phone.Settle(&made);
+        if (!outcome.ok) return outcome;
+        std::vector<bool> known(adding.size());
+        for (const auto &[index, item] : made) {
+            const SyncItem &pc = *adding[index];
+            known[index] = true;
+            SyncMapping mapping{0, item.id, pc.id, pc.version, item.hash, pc.hash, FormText(item.contact)};
+            if (!(outcome = Remember(mapping)).ok) return outcome;
+        }
+        for (size_t i = 0; i < adding.size(); ++i)
+            if (!known[i])
+                m_report.notes.push_back(std::string(SyncKindName(m_kind)) + ": " + adding[i]->shown +
+                                         " was added to the phone, which lists it in another form; the next sync "
+                                         "pairs it");
+        return outcome;
+    }
+
+    // A phone item the phone's update would lose fields of stays as it is, with a note.
+    bool KeptOnThePhone(const Step &step) {
+        if (step.op != Op::kPhoneUpdate || LostByAnUpdate(*step.phone).empty()) return false;
+        std::string lost;
+        for (const std::string &field : LostByAnUpdate(*step.phone)) lost += (lost.empty() ? "" : " and ") + field;
+        m_report.notes.push_back(std::string(SyncKindName(m_kind)) + ": " + step.pc->shown +
+                                 " left as it is on the phone: its change on the pc would reach the phone as a delete "
+                                 "and an add, which loses its " +
+                                 lost + " (an add cannot write it); make the change on the phone");
+        return true;
+    }
+
     Outcome Execute(const Step &step) {
+        if (step.op == Op::kPhoneCreate && step.mapping == kNoMapping) return AddToPhone(step);
+        if (KeptOnThePhone(step)) return Outcome::Ok();
+        if (Outcome settled = SettleAdds(); !settled.ok) return settled;
         SyncMapping fresh;
         SyncMapping &mapping = step.mapping == kNoMapping ? fresh : m_mappings[step.mapping];
         Outcome outcome = Outcome::Ok();
         switch (step.op) {
         case Op::kPcCreate: outcome = ToPc(*step.phone, mapping, false); break;
         case Op::kPcUpdate: outcome = ToPc(*step.phone, mapping, true); break;
-        case Op::kPhoneCreate: outcome = ToPhone(*step.pc, mapping, false); break;
-        case Op::kPhoneUpdate: outcome = ToPhone(*step.pc, mapping, true); break;
+        case Op::kPhoneCreate: outcome = ToPhone(*step.pc, mapping, nullptr); break;
+        case Op::kPhoneUpdate: outcome = ToPhone(*step.pc, mapping, step.phone); break;
         case Op::kPcDelete: outcome = m_pc->Remove(mapping.otherId); break;
         case Op::kPhoneDelete: outcome = m_phone.Remove(mapping.phoneId); break;
         case Op::kKeepBoth:
-            if ((outcome = ToPc(*step.phone, mapping, false)).ok) outcome = ToPhone(*step.pc, fresh, false);
+            if ((outcome = ToPc(*step.phone, mapping, false)).ok) outcome = ToPhone(*step.pc, fresh, nullptr);
             break;
         case Op::kForget: return Forget(mapping);
         case Op::kRecord:
             mapping.phoneHash = step.phone->hash;
             mapping.otherHash = step.pc->hash;
             mapping.otherVersion = step.pc->version;
+            mapping.phoneForm = FormText(step.phone->contact);
             return Remember(mapping);
         }
         if (outcome.kind == ErrorKind::kChanged) return Redecide(step);
@@ -352,6 +454,7 @@ private:
     PhoneSession &m_session;
     SyncState &m_state;
     const std::string m_pair;
+    const std::string m_phoneIdentity;  // the phone as pairs know it
     const SyncKind m_kind;
     const SyncOptions &m_options;
     SyncReport &m_report;
@@ -362,6 +465,7 @@ private:
     std::vector<std::string> m_leftAlone;                     // remembered PC items that cannot be read now
     std::vector<SyncMapping> m_mappings;
     std::vector<Step> m_steps;
+    std::vector<const SyncItem *> m_adding;  // PC items added to the phone, their IDs not yet learnt
     bool m_redeciding = false;
     StoreVerdict m_phoneVerdict;  // whether the phone's list was proved whole
     size_t m_unprovenAbsent = 0;  // remembered items the phone did not list, left alone
@@ -479,7 +583,7 @@ Outcome RunSync(PhoneSession &session, SyncState &state, const std::string &name
             pc = std::make_unique<FolderSide>(place, kind);
         else
             return Outcome::Failed(0, place + ": no such folder", ErrorKind::kPcFile);
-        outcome = KindSync(session, state, name, kind, std::move(pc), options, report).Run(sink);
+        outcome = KindSync(session, state, name, identity, kind, std::move(pc), options, report).Run(sink);
         if (!outcome.ok) return outcome;
     }
     return outcome;

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <utility>
 
 #include "appointment_time.h"
 #include "encoding.h"
@@ -115,79 +117,46 @@ std::string FileText(SyncKind kind, const std::string &uid, const SyncItem &item
     return text.substr(0, end) + "UID:" + uid + "\r\n" + text.substr(end);
 }
 
-// A card's or event's content lines, each with its folded continuations; a nested
-// component (an alarm) is one entry, BEGIN to END.
-struct ContentEntry {
-    std::string name;  // upper case, before ';' or ':'; a nested component's own name
-    std::string text;  // as in the file, CR LF ends
-};
-
-// The entries of the first `component` ("VCARD", "VEVENT") of `text`, without its BEGIN and END.
-std::vector<ContentEntry> EntriesOf(const std::string &text, const std::string &component) {
-    std::vector<std::string> lines;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = std::min(text.find('\n', at), text.size());
-        std::string line = text.substr(at, end - at);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!lines.empty() && !line.empty() && (line[0] == ' ' || line[0] == '\t'))
-            lines.back() += "\r\n" + line;
-        else
-            lines.push_back(line);
-        at = end + 1;
-    }
-    std::vector<ContentEntry> entries;
-    bool inside = false;
-    int depth = 0;
-    for (const std::string &line : lines) {
-        const std::string upper = AsciiUpper(line);
-        if (!inside) {
-            inside = upper == "BEGIN:" + component;
-            continue;
-        }
-        if (depth == 0 && upper == "END:" + component) break;
-        if (upper.rfind("BEGIN:", 0) == 0 && depth++ == 0) {
-            entries.push_back({upper.substr(6), ""});
-        } else if (upper.rfind("END:", 0) == 0 && depth > 0) {
-            --depth;
-        } else if (depth == 0) {
-            entries.push_back({upper.substr(0, upper.find_first_of(";:")), ""});
-        }
-        entries.back().text += line + "\r\n";
-    }
-    return entries;
+// The value of the phone's field `name` in a card's fields as read.
+std::string CardValue(const ItemFields &card, const std::string &name) {
+    if (name != kNicknameOrId) return FieldValue(card, name.c_str());
+    const std::string id = FieldValue(card, "GOVERNMENTID");
+    return id.empty() ? FieldValue(card, "NICKNAME") : id;
 }
 
-// The properties this program writes for an item of `kind` (whatever its fields), and
-// those a file must not hold twice: what a rewrite replaces rather than keeps.
-std::set<std::string> WrittenProperties(SyncKind kind) {
-    std::string written;
-    if (kind == SyncKind::kContacts) {
-        ItemFields every;
-        for (const std::string &field : AddableFields(kContactType)) every.emplace_back(field, "1");
-        every.insert(every.end(), {{"BIRTHDAY", "20000101"}, {"ANNIVERSARY", "20000101"}, {kNicknameOrId, "1"}});
-        written = WriteVCards({every});
-    } else {
-        written = WriteICalendar({{"u", "t", "l", false, 0, 60}});
-    }
-    std::set<std::string> names = {"DURATION", "VERSION", "PRODID", "REV", "LAST-MODIFIED"};
-    for (const ContentEntry &entry : EntriesOf(written, kind == SyncKind::kContacts ? "VCARD" : "VEVENT"))
-        names.insert(entry.name);
-    return names;
+// `value` of the field `name` as the phone's reads would give it.
+std::string AsRead(const std::string &name, const std::string &value) {
+    const KeptItem kept = AsThePhoneKeepsIt(kContactType, {{name, value}});
+    return kept.read.empty() ? std::string() : kept.read.front().second;
 }
 
-// `written` with what `old` held that the phone has no place for (a photo, a
-// description, an alarm), so a change made on the phone loses nothing on the PC.
-std::string KeepPcOnly(SyncKind kind, const std::string &written, const std::string &old) {
-    const char *component = kind == SyncKind::kContacts ? "VCARD" : "VEVENT";
-    static const std::set<std::string> replaced[] = {WrittenProperties(SyncKind::kContacts),
-                                                     WrittenProperties(SyncKind::kCalendar)};
-    std::string kept;
-    for (const ContentEntry &entry : EntriesOf(old, component))
-        if (!replaced[kind == SyncKind::kCalendar].count(entry.name)) kept += entry.text;
-    const size_t end = AsciiUpper(written).rfind(std::string("END:") + component);
-    return end == std::string::npos ? written : written.substr(0, end) + kept + written.substr(end);
+bool IsDate(const std::string &name) { return name == "BIRTHDAY" || name == "ANNIVERSARY"; }
+
+// The fields the phone changed since the sides last agreed (its form then: `phone`'s
+// remembered form, or where none is remembered, the PC card's), each with its new
+// value; a field whose PC value the phone would read as the phone's value (cut, or
+// with '?' for characters its code page cannot say) is no change: the PC keeps its own.
+ItemFields ChangedOnThePhone(const SyncItem &phone, const SyncItem &pc, const ItemFields &card) {
+    const ItemFields &before = phone.remembered.empty() ? pc.contact : phone.remembered;
+    std::vector<std::string> names;
+    for (const ItemFields *fields : {&before, &phone.contact})
+        for (const auto &[name, value] : *fields)
+            if (name != "ID" && std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+    ItemFields changes;
+    for (const std::string &name : names) {
+        const std::string was = FieldValue(before, name.c_str()), now = FieldValue(phone.contact, name.c_str());
+        const std::string pcValue = CardValue(card, name);
+        if (was == now || pcValue == now || AsRead(name, pcValue) == now) continue;
+        if (IsDate(name) && !now.empty() && SameDay(pcValue, now)) continue;
+        changes.emplace_back(name, now);
+    }
+    return changes;
 }
+
+// Why a file of several items is not synced.
+const char kSeveralItems[] =
+    "the phone would hold one item of it, and a change made there could not be written back without touching the "
+    "others; a file of one item each syncs";
 
 Outcome PcFailure(const std::string &message) { return Outcome::Failed(0, message, ErrorKind::kPcFile); }
 
@@ -210,8 +179,18 @@ std::string NewItemText(SyncKind kind, const SyncItem &from, std::string *uid) {
 }
 
 std::string RewrittenText(SyncKind kind, const SyncItem &from, const std::string &old, const std::string &fallbackUid) {
-    const std::string uid = UidIn(old);
-    return KeepPcOnly(kind, FileText(kind, uid.empty() ? fallbackUid : uid, from), old);
+    const SyncItem pc = ItemOfText(kind, old);
+    if (!pc.problem.empty()) {
+        const std::string uid = UidIn(old);
+        return FileText(kind, uid.empty() ? fallbackUid : uid, from);
+    }
+    if (kind == SyncKind::kCalendar) {
+        const EventChanges changes{from.event.title != pc.event.title, from.event.location != pc.event.location,
+                                   from.event.wholeDay != pc.event.wholeDay || from.event.start != pc.event.start ||
+                                       from.event.end != pc.event.end};
+        return EventWithChanges(old, pc.uid, from.event, changes);
+    }
+    return CardWithFields(old, ChangedOnThePhone(from, pc, CardFields(old)));
 }
 
 SyncItem ItemOfText(SyncKind kind, const std::string &text) {
@@ -221,6 +200,14 @@ SyncItem ItemOfText(SyncKind kind, const std::string &text) {
         std::vector<ReadCard> cards = ReadVCards(text);
         if (cards.empty()) {
             item.problem = "no vCard in it";
+            return item;
+        }
+        if (cards.size() > 1) {
+            item.problem = std::to_string(cards.size()) + " cards in one file: " + kSeveralItems;
+            return item;
+        }
+        if (cards.front().kind == "GROUP") {
+            item.problem = "a group (KIND:group): the phone keeps people and companies only";
             return item;
         }
         std::vector<std::string> notKept;
@@ -239,7 +226,14 @@ SyncItem ItemOfText(SyncKind kind, const std::string &text) {
             item.problem = events.empty() ? "no event in it" : events.front().problem + events.front().leftOut;
             return item;
         }
+        std::set<std::string> uids;
+        for (const ReadEvent &read : events) uids.insert(read.event.uid);
+        if (uids.size() > 1) {
+            item.problem = std::to_string(uids.size()) + " items in one file: " + kSeveralItems;
+            return item;
+        }
         item.event = usable->event;
+        item.uid = usable->event.uid;
         std::vector<std::string> notKept;
         const ItemFields kept = Sendable(kAppointmentType, AppointmentFieldsOf(item.event), &notKept).read;
         item.event.title = FieldValue(kept, "TITLE");
@@ -296,15 +290,24 @@ Outcome PhoneSide::ReadListed(const ContentItem &listed, SyncItem *item) {
     return outcome;
 }
 
-// The phone's add gives no ID: the new item is the one the next listing has and the
-// last one did not (when another program added one meanwhile, the one in our form).
-Outcome PhoneSide::Create(const SyncItem &from, SyncItem *made) {
+Outcome PhoneSide::Add(const SyncItem &from) {
     const KeptItem kept = AddForm(m_kind, from);
+    m_lastChanges = kept.changes;
     if (kept.sent.empty()) return Outcome::Failed(0, "nothing in it the phone can keep", ErrorKind::kBadInput);
     Outcome outcome = AddPimItem(m_session, Type(), kept);
-    if (!outcome.ok) return outcome;
+    if (outcome.ok) m_added.push_back(from.hash);
+    return outcome;
+}
+
+// The phone's add gives no ID: the new items are the ones the next listing has and the
+// last one did not, each paired with the add of its form (one listing for any number
+// of adds). What no form tells apart pairs in the order the phone lists them.
+Outcome PhoneSide::Settle(std::vector<std::pair<size_t, SyncItem>> *made) {
+    if (m_added.empty()) return Outcome::Ok();
+    const std::vector<std::string> added = std::exchange(m_added, {});
     std::vector<ContentItem> listed;
-    if (!(outcome = m_session.link.Listing(Type(), &listed)).ok) return outcome;
+    Outcome outcome = m_session.link.Listing(Type(), &listed);
+    if (!outcome.ok) return outcome;
     std::vector<SyncItem> fresh;
     for (const ContentItem &each : listed) {
         if (!m_ids.insert(each.id).second) continue;
@@ -312,9 +315,34 @@ Outcome PhoneSide::Create(const SyncItem &from, SyncItem *made) {
         if (!(outcome = ReadListed(each, &item)).ok) return outcome;
         fresh.push_back(item);
     }
-    if (fresh.empty()) return Outcome::Failed(0, "the phone took the item but lists no new one");
-    auto same = std::find_if(fresh.begin(), fresh.end(), [&](const SyncItem &item) { return item.hash == from.hash; });
-    *made = same == fresh.end() ? fresh.back() : *same;
+    std::vector<bool> taken(fresh.size()), paired(added.size());
+    std::multimap<std::string, size_t> byHash;
+    for (size_t j = 0; j < fresh.size(); ++j) byHash.emplace(fresh[j].hash, j);
+    for (size_t i = 0; i < added.size(); ++i) {
+        auto same = byHash.find(added[i]);
+        if (same == byHash.end()) continue;
+        taken[same->second] = paired[i] = true;
+        made->emplace_back(i, fresh[same->second]);
+        byHash.erase(same);
+    }
+    const auto unpaired = std::count(paired.begin(), paired.end(), false);
+    if (unpaired != std::count(taken.begin(), taken.end(), false)) return outcome;
+    for (size_t i = 0, j = 0; i < added.size(); ++i) {
+        if (paired[i]) continue;
+        while (taken[j]) ++j;
+        taken[j] = true;
+        made->emplace_back(i, fresh[j]);
+    }
+    return outcome;
+}
+
+Outcome PhoneSide::Create(const SyncItem &from, SyncItem *made) {
+    Outcome outcome = Add(from);
+    std::vector<std::pair<size_t, SyncItem>> settled;
+    if (outcome.ok) outcome = Settle(&settled);
+    if (!outcome.ok) return outcome;
+    if (settled.empty()) return Outcome::Failed(0, "the phone took the item but lists no new one");
+    *made = settled.front().second;
     return outcome;
 }
 

@@ -31,6 +31,9 @@ struct SyncItem {
     std::string shown;    // its name or title, for reports
     ItemFields contact;   // contacts: the fields as the phone's reads give them
     CalendarEvent event;  // calendar: title and location as the phone keeps them
+    std::string uid;      // the PC's: the card's or event's UID
+    // The phone's: its contact fields when the sides last agreed (empty when not remembered).
+    ItemFields remembered;
 };
 
 class SyncSide {
@@ -56,6 +59,14 @@ public:
     Outcome Create(const SyncItem &from, SyncItem *made) override;
     Outcome Update(const std::string &id, const SyncItem &from, SyncItem *made) override;
     Outcome Remove(const std::string &id) override;
+    // Adds `from` without learning its new ID: Settle learns the IDs of every item added
+    // since the last listing, with one listing.
+    Outcome Add(const SyncItem &from);
+    // Each item added since (its Add's index among them) as the phone lists it; an add
+    // left out could not be told from the others.
+    Outcome Settle(std::vector<std::pair<size_t, SyncItem>> *made);
+    // What the phone did not keep as given of the item the last Add, Create or Update wrote.
+    const std::vector<FieldChange> &LastChanges() const { return m_lastChanges; }
 
 private:
     const char *Type() const;
@@ -66,6 +77,8 @@ private:
     PhoneSession &m_session;
     SyncKind m_kind;
     std::set<std::string> m_ids;  // as the last listing gave them
+    std::vector<FieldChange> m_lastChanges;
+    std::vector<std::string> m_added;  // the hashes of the items added since the last listing
 };
 
 // A PC folder of ".vcf" or ".ics" files. Files are written whole: a temporary beside
@@ -92,9 +105,11 @@ SyncItem ItemOfText(SyncKind kind, const std::string &text);
 
 // `from` as the text of a new card or calendar of one event, under a fresh *uid.
 std::string NewItemText(SyncKind kind, const SyncItem &from, std::string *uid);
-// `from` written over the text `old`: it keeps old's UID (programs know the item by
-// it; `fallbackUid` where it has none) and what the phone has no place for (a photo,
-// a description, an alarm), so a change made on the phone loses nothing on the PC.
+// The change the phone item `from` made written into the text `old`, in place: only
+// the fields the phone changed since the sides last agreed, and of those only the ones
+// whose PC value the phone would not read as its own; every other line (a photo, a
+// description, an alarm, a value longer than the phone keeps, other items of the file)
+// stays byte for byte. `fallbackUid` names a new text where `old` holds no item.
 std::string RewrittenText(SyncKind kind, const SyncItem &from, const std::string &old, const std::string &fallbackUid);
 
 }  // namespace host

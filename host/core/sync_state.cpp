@@ -30,6 +30,16 @@ const char kAccounts[] =
     "PRAGMA user_version=1;"
     "COMMIT;";
 
+// What files of schema 1 lack: the phone form last agreed on, and the phone's
+// renamed items that pairs share.
+const char kForms[] =
+    "BEGIN;"
+    "ALTER TABLE items ADD COLUMN phone_form TEXT NOT NULL DEFAULT '';"
+    "CREATE TABLE IF NOT EXISTS renamed(row INTEGER PRIMARY KEY, phone TEXT NOT NULL, kind TEXT NOT NULL,"
+    " old_id TEXT NOT NULL, new_id TEXT NOT NULL);"
+    "PRAGMA user_version=2;"
+    "COMMIT;";
+
 const char kPairColumns[] = "SELECT name, contacts, calendar, phone, user, password_file, ca_file FROM pairs";
 
 // One prepared statement with its text arguments bound in order.
@@ -85,16 +95,20 @@ bool SyncState::Open(const std::string &path, std::string *error) {
 }
 
 bool SyncState::Migrate() {
-    int64_t version = 0;
-    if (!Statement(m_db, "PRAGMA user_version", {}).Each([&](Statement &row) { version = row.Integer(0); }))
-        return Failed();
-    if (version >= 1 || Run(kAccounts)) return true;
-    const std::string why = m_error;
-    sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-    // Another process may have brought it up meanwhile.
-    Statement(m_db, "PRAGMA user_version", {}).Each([&](Statement &row) { version = row.Integer(0); });
-    m_error = why;
-    return version >= 1;
+    const char *const steps[] = {kAccounts, kForms};  // step i brings version i to i + 1
+    for (int64_t target = 1; target <= int64_t(std::size(steps)); ++target) {
+        int64_t version = 0;
+        if (!Statement(m_db, "PRAGMA user_version", {}).Each([&](Statement &row) { version = row.Integer(0); }))
+            return Failed();
+        if (version >= target || Run(steps[target - 1])) continue;
+        const std::string why = m_error;
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        // Another process may have brought it up meanwhile.
+        Statement(m_db, "PRAGMA user_version", {}).Each([&](Statement &row) { version = row.Integer(0); });
+        m_error = why;
+        if (version < target) return false;
+    }
+    return true;
 }
 
 bool SyncState::Run(const char *sql) {
@@ -137,25 +151,25 @@ bool SyncState::RemovePair(const std::string &name) {
 
 bool SyncState::Mappings(const std::string &pair, const std::string &kind, std::vector<SyncMapping> *mappings) {
     return Statement(m_db,
-                     "SELECT row, phone_id, other_id, other_version, phone_hash, other_hash FROM items"
+                     "SELECT row, phone_id, other_id, other_version, phone_hash, other_hash, phone_form FROM items"
                      " WHERE pair=? AND kind=? ORDER BY row",
                      {pair, kind})
                .Each([&](Statement &row) {
                    mappings->push_back(
-                       {row.Integer(0), row.Text(1), row.Text(2), row.Text(3), row.Text(4), row.Text(5)});
+                       {row.Integer(0), row.Text(1), row.Text(2), row.Text(3), row.Text(4), row.Text(5), row.Text(6)});
                }) ||
            Failed();
 }
 
 bool SyncState::SaveMapping(const std::string &pair, const std::string &kind, SyncMapping *mapping) {
-    const std::vector<std::string> values = {mapping->phoneId, mapping->otherId, mapping->otherVersion,
-                                             mapping->phoneHash, mapping->otherHash};
+    const std::vector<std::string> values = {mapping->phoneId,   mapping->otherId,   mapping->otherVersion,
+                                             mapping->phoneHash, mapping->otherHash, mapping->phoneForm};
     if (mapping->row) {
         std::vector<std::string> arguments = values;
         arguments.push_back(std::to_string(mapping->row));
         return Statement(m_db,
-                         "UPDATE items SET phone_id=?, other_id=?, other_version=?, phone_hash=?, other_hash=?"
-                         " WHERE row=CAST(? AS INTEGER)",
+                         "UPDATE items SET phone_id=?, other_id=?, other_version=?, phone_hash=?, other_hash=?,"
+                         " phone_form=? WHERE row=CAST(? AS INTEGER)",
                          arguments)
                    .Each() ||
                Failed();
@@ -163,8 +177,8 @@ bool SyncState::SaveMapping(const std::string &pair, const std::string &kind, Sy
     std::vector<std::string> arguments = {pair, kind};
     arguments.insert(arguments.end(), values.begin(), values.end());
     if (!Statement(m_db,
-                   "INSERT INTO items(pair, kind, phone_id, other_id, other_version, phone_hash, other_hash)"
-                   " VALUES(?,?,?,?,?,?,?)",
+                   "INSERT INTO items(pair, kind, phone_id, other_id, other_version, phone_hash, other_hash,"
+                   " phone_form) VALUES(?,?,?,?,?,?,?,?)",
                    arguments)
              .Each())
         return Failed();
@@ -174,6 +188,21 @@ bool SyncState::SaveMapping(const std::string &pair, const std::string &kind, Sy
 
 bool SyncState::ForgetMapping(int64_t row) {
     return Statement(m_db, "DELETE FROM items WHERE row=CAST(? AS INTEGER)", {std::to_string(row)}).Each() || Failed();
+}
+
+bool SyncState::SaveRenamed(const std::string &phone, const std::string &kind, const std::string &oldId,
+                            const std::string &newId) {
+    return Statement(m_db, "INSERT INTO renamed(phone, kind, old_id, new_id) VALUES(?,?,?,?)",
+                     {phone, kind, oldId, newId})
+               .Each() ||
+           Failed();
+}
+
+bool SyncState::Renamed(const std::string &phone, const std::string &kind,
+                        std::vector<std::pair<std::string, std::string>> *renamed) {
+    return Statement(m_db, "SELECT old_id, new_id FROM renamed WHERE phone=? AND kind=? ORDER BY row", {phone, kind})
+               .Each([&](Statement &row) { renamed->emplace_back(row.Text(0), row.Text(1)); }) ||
+           Failed();
 }
 
 std::string DefaultSyncStatePath() { return UserDataDirectory() + "/sync.sqlite"; }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct sqlite3;
@@ -28,6 +29,7 @@ struct SyncMapping {
     std::string phoneId, otherId;
     std::string otherVersion;  // the PC item's version tag when last read
     std::string phoneHash, otherHash;
+    std::string phoneForm = {};  // the phone item's contact fields then (JSON; "" when not remembered)
 };
 
 class SyncState {
@@ -51,6 +53,14 @@ public:
     bool Mappings(const std::string &pair, const std::string &kind, std::vector<SyncMapping> *mappings);
     bool SaveMapping(const std::string &pair, const std::string &kind, SyncMapping *mapping);
     bool ForgetMapping(int64_t row);
+
+    // The phone gave the item `oldId` of `kind` a new ID (an update is a delete and an
+    // add): every pair with that phone follows it to `newId`.
+    bool SaveRenamed(const std::string &phone, const std::string &kind, const std::string &oldId,
+                     const std::string &newId);
+    // The IDs renamed on `phone`, old ID to new, in the order they were renamed.
+    bool Renamed(const std::string &phone, const std::string &kind,
+                 std::vector<std::pair<std::string, std::string>> *renamed);
 
     // Why the last call failed.
     const std::string &Error() const { return m_error; }

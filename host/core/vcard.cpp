@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
+#include <map>
 
 #include "appointment_time.h"
 #include "content_line.h"
@@ -163,11 +165,13 @@ std::vector<std::string> SplitOutsideQuotes(const std::string &text, char separa
 }
 
 // Unfolded logical lines. 2.1's quoted-printable values continue after a final '='.
-std::vector<std::string> LogicalLines(const std::string &text) {
+// *starts (when given): where each logical line starts in `text`.
+std::vector<std::string> LogicalLines(const std::string &text, std::vector<size_t> *starts = nullptr) {
     std::vector<std::string> lines;
     bool softBreak = false;
     size_t start = 0;
     while (start < text.size()) {
+        const size_t lineStart = start;
         size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
         std::string line = text.substr(start, end - start);
@@ -179,6 +183,7 @@ std::vector<std::string> LogicalLines(const std::string &text) {
             lines.back() += line.substr(1);
         } else {
             lines.push_back(line);
+            if (starts) starts->push_back(lineStart);
         }
         const std::string &last = lines.back();
         softBreak = !last.empty() && last.back() == '=' &&
@@ -292,13 +297,16 @@ class CardBuilder {
 public:
     ReadCard card;
     std::string formattedName;
-    bool agentFollows = false;  // the last property was 2.1's AGENT with its card to follow
+    bool agentFollows = false;             // the last property was 2.1's AGENT with its card to follow
+    size_t line = 0;                       // the logical line being read
+    std::map<std::string, size_t> origin;  // field -> the logical line its value came from
 
     // Sets `field` unless it has a value already; false then.
     bool Set(const std::string &field, const std::string &value) {
         if (value.empty()) return true;
         if (Has(card.fields, field)) return false;
         card.fields.emplace_back(field, value);
+        origin[field] = line;
         return true;
     }
 
@@ -407,6 +415,8 @@ public:
             if (!Set("IM1ADDRESS", value)) card.notKept.push_back("IMPP " + value);
         } else if (name == "ANNIVERSARY") {
             Set("ANNIVERSARY", value);
+        } else if (name == "KIND" || name == "X-ADDRESSBOOKSERVER-KIND" || name == "X-ABSHOWAS") {
+            card.kind = AsciiUpper(Trimmed(value)) == "COMPANY" ? "ORG" : AsciiUpper(Trimmed(value));
         } else if (!Simple(name, value) && !Private(name, value) && !Ignored(name)) {
             card.notKept.push_back(name);
         }
@@ -414,12 +424,22 @@ public:
 
     // Without N, the whole formatted name is the first name.
     ReadCard Finish() {
-        if (!Has(card.fields, "FIRSTNAME") && !Has(card.fields, "LASTNAME")) Set("FIRSTNAME", formattedName);
+        if (!Has(card.fields, "FIRSTNAME") && !Has(card.fields, "LASTNAME") && !OrganizationOnly()) {
+            Set("FIRSTNAME", formattedName);
+            origin.erase("FIRSTNAME");  // no N line holds it
+        }
         card.shownName = !formattedName.empty() ? formattedName : FormattedName(card.fields);
         return card;
     }
 
 private:
+    // A company's card: KIND:org, or no names while FN is the company's name.
+    bool OrganizationOnly() const {
+        if (card.kind == "ORG") return true;
+        const std::string company = Get(card.fields, "COMPANYNAME");
+        return !company.empty() && (formattedName.empty() || formattedName == company);
+    }
+
     bool Simple(const std::string &name, const std::string &value) {
         for (const SimpleField &simple : kSimple) {
             if (name != simple.property) continue;
@@ -513,6 +533,221 @@ std::string ContactKey(const ContactFields &fields) {
     for (const NumberField &candidate : kNumbers)
         if (number.empty()) number = Get(fields, candidate.field);
     return Get(fields, "LASTNAME") + "\n" + Get(fields, "FIRSTNAME") + "\n" + number;
+}
+
+}  // namespace host
+
+namespace host {
+namespace {
+
+// A line's head (group, name, parameters) without what said how its old value was
+// encoded: the value written in its place is plain UTF-8.
+std::string PlainHead(const std::string &line) {
+    bool quoted = false;
+    size_t colon = 0;
+    for (; colon < line.size(); ++colon) {
+        if (line[colon] == '"') quoted = !quoted;
+        if (line[colon] == ':' && !quoted) break;
+    }
+    std::vector<std::string> head = SplitOutsideQuotes(line.substr(0, colon), ';');
+    std::string out = head[0];
+    for (size_t i = 1; i < head.size(); ++i) {
+        const std::string upper = AsciiUpper(head[i]);
+        if (upper.rfind("ENCODING=", 0) == 0 || upper.rfind("CHARSET=", 0) == 0 || upper == "QUOTED-PRINTABLE" ||
+            upper == "BASE64")
+            continue;
+        out += ";" + (head[i].find_first_of(",:;") != std::string::npos ? "\"" + head[i] + "\"" : head[i]);
+    }
+    return out;
+}
+
+// The value of `property` decoded to UTF-8, still escaped.
+std::string DecodedValue(const Property &property) {
+    std::string raw = property.value;
+    if (property.encoding == "QUOTED-PRINTABLE") raw = HexEscapesDecoded(raw, '=');
+    if (!property.charset.empty()) raw = CharsetToUtf8(raw, property.charset);
+    return raw;
+}
+
+// The escaped components of a structured value (split at unescaped ';').
+std::vector<std::string> RawComponents(const std::string &value) {
+    std::vector<std::string> parts(1);
+    for (size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\\' && i + 1 < value.size()) {
+            parts.back() += value.substr(i++, 2);
+        } else if (value[i] == ';') {
+            parts.emplace_back();
+        } else {
+            parts.back() += value[i];
+        }
+    }
+    return parts;
+}
+
+// Where a field sits in a structured property's value; npos when the property is not structured.
+size_t ComponentOf(const std::string &property, const std::string &field) {
+    if (property == "N") {
+        static const std::map<std::string, size_t> name = {
+            {"LASTNAME", 0}, {"FIRSTNAME", 1}, {"TITLE", 3}, {"SUFFIX", 4}};
+        auto found = name.find(field);
+        return found == name.end() ? std::string::npos : found->second;
+    }
+    if (property == "ORG") return field == "COMPANYNAME" ? 0 : 1;
+    if (property == "ADR") {
+        for (size_t i = 0; i < std::size(kAddressParts); ++i)
+            if (field.size() > std::strlen(kAddressParts[i]) &&
+                field.compare(field.size() - std::strlen(kAddressParts[i]), std::string::npos, kAddressParts[i]) == 0)
+                return i == 0 ? 2 : i + 2;
+    }
+    return std::string::npos;
+}
+
+// `value` of `field` as the line of `property` holds it, `old` its old (escaped) value.
+std::string PropertyValue(const std::string &property, const std::string &field, const std::string &value,
+                          const std::string &old) {
+    if (property == "BDAY" || property == "ANNIVERSARY" || property == "X-ANNIVERSARY") return DateValue(value);
+    if (property == "URL") return UriValue(value);
+    if (property == "TEL" && AsciiUpper(old.substr(0, 4)) == "TEL:") return "tel:" + UriValue(value);
+    (void)field;
+    return EscapeText(value);
+}
+
+// The structured value `old` with `field` set to `value`.
+std::string WithComponent(const std::string &property, const std::string &field, const std::string &value,
+                          const std::string &old) {
+    std::vector<std::string> parts = RawComponents(old);
+    const size_t at = ComponentOf(property, field);
+    if (parts.size() <= at) parts.resize(at + 1);
+    parts[at] = EscapeText(value);
+    if (property == "N" && field == "FIRSTNAME" && parts.size() > 2) parts[2].clear();  // the phone joins middle names
+    if (property == "ORG" && field == "DEPARTMENT") parts.resize(2);
+    if (property == "ADR" && at == 2) parts[0].clear(), parts[1].clear();  // the phone joins the street's parts
+    std::string out;
+    for (size_t i = 0; i < parts.size(); ++i) out += (i ? ";" : "") + parts[i];
+    return out;
+}
+
+bool AllEmpty(const std::string &structured) { return structured.find_first_not_of(";") == std::string::npos; }
+
+}  // namespace
+
+std::string CardWithFields(const std::string &input, const ContactFields &changes) {
+    const std::string text = WithoutByteOrderMark(input);
+    std::vector<size_t> starts;
+    const std::vector<std::string> lines = LogicalLines(text, &starts);
+    CardBuilder builder;
+    size_t begin = lines.size(), end = lines.size(), fnLine = lines.size();
+    for (size_t i = 0; i < lines.size() && end == lines.size(); ++i) {
+        Property property;
+        if (!ParseProperty(lines[i], &property)) continue;
+        const std::string value = AsciiUpper(Trimmed(property.value));
+        if (begin == lines.size()) {
+            if (property.name == "BEGIN" && value == "VCARD") begin = i;
+            continue;
+        }
+        if (property.name == "END" && value == "VCARD") {
+            end = i;
+        } else {
+            if (property.name == "FN") fnLine = i;
+            builder.line = i;
+            builder.Add(property);
+        }
+    }
+    if (begin == lines.size()) return input;
+    const ReadCard before = builder.Finish();
+    // The phone's one place for a nickname or an ID number is the card's ID number
+    // line, else its nickname line.
+    auto originOf = [&](std::string field) -> size_t {
+        if (field == kNicknameOrId) field = builder.origin.count("GOVERNMENTID") ? "GOVERNMENTID" : "NICKNAME";
+        auto found = builder.origin.find(field);
+        return found == builder.origin.end() ? lines.size() : found->second;
+    };
+    std::map<size_t, std::string> rewritten;  // line -> its new text ("" removes it)
+    std::map<size_t, std::string> values;     // line -> its new (escaped) value
+    std::map<size_t, Property> properties;
+    ContactFields fresh;
+    bool nameChanged = false;
+    for (const auto &[field, value] : changes) {
+        nameChanged = nameChanged || field == "FIRSTNAME" || field == "LASTNAME";
+        const size_t line = originOf(field);
+        if (line == lines.size()) {
+            if (!value.empty()) fresh.emplace_back(field == kNicknameOrId ? "NICKNAME" : field, value);
+            continue;
+        }
+        Property &property = properties[line];
+        if (property.name.empty()) ParseProperty(lines[line], &property);
+        if (!values.count(line)) values[line] = DecodedValue(property);
+        values[line] = ComponentOf(property.name, field) == std::string::npos
+                           ? (value.empty() ? "" : PropertyValue(property.name, field, value, values[line]))
+                           : WithComponent(property.name, field, value, values[line]);
+    }
+    for (const auto &[line, value] : values)
+        rewritten[line] = AllEmpty(value) ? "" : ContentLine(PlainHead(lines[line]), value);
+    if (nameChanged && fnLine < lines.size()) {
+        ContactFields after = before.fields;
+        for (const auto &[field, value] : changes) {
+            std::erase_if(after, [&](const auto &kept) { return kept.first == field; });
+            after.emplace_back(field, value);
+        }
+        std::string shown = Unescaped(DecodedValue([&] {
+            Property fn;
+            ParseProperty(lines[fnLine], &fn);
+            return fn;
+        }()));
+        // A name written with more than the phone holds (a degree, a middle name)
+        // keeps it: only the changed name is replaced in it.
+        bool replaced = false;
+        for (const char *name : {"FIRSTNAME", "LASTNAME"}) {
+            const std::string was = Get(before.fields, name), now = Get(after, name);
+            const size_t at = was.empty() ? std::string::npos : shown.find(was);
+            if (was == now || at == std::string::npos) continue;
+            shown.replace(at, was.size(), now);
+            replaced = true;
+        }
+        if (!replaced) shown = FormattedName(after);
+        rewritten[fnLine] = ContentLine(PlainHead(lines[fnLine]), EscapeText(shown));
+    }
+    std::string added;
+    if (!fresh.empty()) {
+        const bool name = std::any_of(fresh.begin(), fresh.end(), [](const auto &field) {
+            return field.first == "FIRSTNAME" || field.first == "LASTNAME" || field.first == "TITLE" ||
+                   field.first == "SUFFIX";
+        });
+        if (name)
+            for (const char *part : {"LASTNAME", "FIRSTNAME", "TITLE", "SUFFIX"})
+                if (!Has(fresh, part) && Has(before.fields, part)) fresh.emplace_back(part, Get(before.fields, part));
+        for (const std::string &line : LogicalLines(WriteCard(fresh))) {
+            Property property;
+            if (!ParseProperty(line, &property) || property.name == "BEGIN" || property.name == "END" ||
+                property.name == "VERSION" || property.name == "FN" || (property.name == "N" && !name))
+                continue;
+            added += ContentLine(line.substr(0, line.size() - property.value.size() - 1), property.value);
+        }
+    }
+    std::string out;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (i == end) out += added;
+        const size_t next = i + 1 < starts.size() ? starts[i + 1] : text.size();
+        auto change = rewritten.find(i);
+        out += change == rewritten.end() ? text.substr(starts[i], next - starts[i]) : change->second;
+    }
+    if (end == lines.size()) out += added;
+    return out;
+}
+
+std::vector<std::pair<std::string, std::string>> CardFields(const std::string &text) {
+    std::vector<ReadCard> cards = ReadVCards(text);
+    return cards.empty() ? ContactFields{} : cards.front().fields;
+}
+
+bool SameDay(const std::string &a, const std::string &b) {
+    auto digits = [](const std::string &value) {
+        std::string day = DateValue(value), out;
+        for (char c : day)
+            if (std::isdigit(static_cast<unsigned char>(c))) out += c;
+        return out.substr(0, 8);
+    };
+    return digits(a) == digits(b);
 }
 
 }  // namespace host

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <sys/wait.h>
+
 #include "host_fixture.h"
 #include "tests/e2e/hostcore/radicale_server.h"
 
@@ -80,6 +82,31 @@ TEST_F(HostCli, ASyncKilledMidwayConvergesOnTheRerun) {
     const nlohmann::json again = Json(Host({"--json", "sync", "p"}));
     EXPECT_TRUE(again["actions"].empty()) << again.dump();
     EXPECT_EQ(again["unchanged"], before + kPcCards);
+}
+
+// Interrupted (Ctrl-C) among its phone writes: exit 4, and its document counts what it
+// did before the stop.
+TEST_F(HostCli, AnInterruptedSyncSaysWhatItDid) {
+    const std::filesystem::path folder = m_home.path() / "contacts", out = m_home.path() / "out.json";
+    std::filesystem::create_directories(folder);
+    for (int i = 0; i < 12; ++i)
+        WriteFileText(folder / ("Stopped" + std::to_string(i) + ".vcf"),
+                      "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Stopped" + std::to_string(i) + ";Ann;;;\r\nEND:VCARD\r\n");
+    ASSERT_EQ(Host({"sync", "add", "p", "--contacts", folder.string()}).exitCode, 0);
+    m_phone.EditDevice([](nlohmann::json &device) {
+        device["faults"].push_back({{"operation", "DevCeWriteRecordProps"}, {"persistent", true}, {"delayMs", 200}});
+    });
+    const std::string pcFiles = "$(ls " + ShellCommand({folder.string()}) + " | grep -c 'vcf$')";
+    const std::string stopped = HostCommandLine({"--json", "sync", "p"}) + " >" + ShellCommand({out.string()}) +
+                                " 2>/dev/null & i=0; while [ " + pcFiles +
+                                " -le 12 ] && [ $i -lt 600 ]; do sleep 0.05; i=$((i+1)); done; sleep 0.6; "
+                                "kill -INT $!; wait $!";
+    const int status = std::system(stopped.c_str());
+    m_phone.EditDevice([](nlohmann::json &device) { device["faults"] = nlohmann::json::array(); });
+    EXPECT_EQ(WEXITSTATUS(status), 4);
+    const nlohmann::json document = nlohmann::json::parse(ReadFileText(out), nullptr, false);
+    EXPECT_EQ(document["error"], "interrupted") << ReadFileText(out);
+    EXPECT_GT(document["created"]["phone"].get<size_t>() + document["created"]["pc"].get<size_t>(), 0u);
 }
 
 // A pair of a server's collections: the password from a file of mode 0600 only, never

@@ -12,6 +12,7 @@
 #include "core_fixture.h"
 #include "emulator/ceemu_test_hooks.h"
 #include "encoding.h"
+#include "interop.h"
 #include "item_text.h"
 #include "phone_keeps.h"
 #include "radicale_server.h"
@@ -164,6 +165,206 @@ TEST_F(HostCoreSync, EditsAndDeletionsOnEachSideTravel) {
     EXPECT_EQ(names.count("ParkEdited") + names.count("KimEdited"), 2u);
     EXPECT_EQ(names.count("ChoiGone") + names.count("KimEdit") + names.count("ParkEdit"), 0u);
     ExpectConverged();
+}
+
+// A card with more than the phone holds: names it cannot keep, a birthday an add cannot
+// write, a fourth e-mail, a value past its field's width, characters its code page lacks.
+const std::string kRichCard =
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:rich\r\nN:Schmidt-L\xC3\xBC"
+    "denscheid;Hans;Peter;Dr.;PhD\r\n"
+    "FN:Dr. Hans Peter Schmidt-L\xC3\xBC"
+    "denscheid PhD\r\nNICKNAME:Hansi\r\nTITLE:Engineer\r\n"
+    "BDAY:1970-03-04\r\nEMAIL;TYPE=HOME:a@x.org\r\nEMAIL;TYPE=WORK:b@x.org\r\nEMAIL:c@x.org\r\n"
+    "EMAIL:d@x.org\r\nTEL;TYPE=PREF,CELL:+49 170 1\r\nADR;TYPE=WORK:;;" +
+    std::string(150, 's') + ";Berlin;;10115;Germany\r\nNOTE:\xF0\x9F\x98\x80 note\r\nX-PC-ONLY:kept\r\nEND:VCARD\r\n";
+
+// The phone's item of `type` whose listed title holds `part`, changed on the phone
+// (`change` given its fields, as reads give them) as the phone's own editor would: same
+// ID for the sync state, which the plug-in's delete and add cannot keep.
+void EditOnThePhone(host::PhoneSession &session, host::SyncState &state, const char *type, const std::string &part,
+                    const std::function<void(host::ItemFields &)> &change) {
+    std::vector<host::ContentItem> listed;
+    ASSERT_TRUE(session.link.Listing(type, &listed).ok);
+    auto item = std::find_if(listed.begin(), listed.end(), [&](const host::ContentItem &each) {
+        return host::DeviceToTerminal(each.title).find(part) != std::string::npos;
+    });
+    ASSERT_NE(item, listed.end()) << part;
+    std::string text;
+    ASSERT_TRUE(session.link.ItemText(type, item->id, &text).ok);
+    host::ItemFields fields = host::ReadItemText(type, text, *item);
+    change(fields);
+    std::string body;
+    for (const auto &[name, value] : fields)
+        if (name != "ID" && name != "BIRTHDAY" && name != "ANNIVERSARY")  // (what an add cannot write)
+            body += (body.empty() ? "" : "||") + (name == host::kNicknameOrId ? "NICKNAME" : name) + "=" + value;
+    ASSERT_TRUE(session.link.DeleteItem(type, item->id).ok);
+    ASSERT_TRUE(session.link.AddItem(type, host::TerminalToDevice(body)).ok) << body;
+    std::vector<host::ContentItem> after;
+    ASSERT_TRUE(session.link.Listing(type, &after).ok);
+    std::string made;
+    for (const auto &each : after)
+        if (std::none_of(listed.begin(), listed.end(), [&](const auto &old) { return old.id == each.id; }))
+            made = each.id;
+    const std::string kind = std::string(type) == host::kContactType ? "contacts" : "calendar";
+    std::vector<host::SyncPair> pairs;
+    ASSERT_TRUE(state.Pairs(&pairs));
+    for (const host::SyncPair &pair : pairs) {
+        std::vector<host::SyncMapping> mappings;
+        ASSERT_TRUE(state.Mappings(pair.name, kind, &mappings));
+        for (host::SyncMapping &mapping : mappings)
+            if (mapping.phoneId == item->id) mapping.phoneId = made, state.SaveMapping(pair.name, kind, &mapping);
+    }
+}
+
+// A contact's field set to `value` on the phone.
+std::function<void(host::ItemFields &)> SetField(const std::string &name, const std::string &value) {
+    return [=](host::ItemFields &fields) {
+        for (auto &field : fields)
+            if (field.first == name) field.second = value;
+    };
+}
+
+std::string Replaced(std::string text, const std::string &from, const std::string &to) {
+    const size_t at = text.find(from);
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+// A change on the phone changes that field in the card and nothing else of it: byte
+// for byte, the rest of the file is the user's.
+TEST_F(HostCoreSync, APhoneEditChangesOnlyThatFieldOfTheCard) {
+    WriteFileText(Contacts() / "rich.vcf", kRichCard);
+    Sync();
+    EditOnThePhone(m_session, m_state, host::kContactType, "Schmidt", SetField("JOBTITLE", "Manager"));
+    const SyncReport report = Sync();
+    EXPECT_EQ(host::SyncReportJson(report)["updated"]["pc"], 1) << host::SyncReportJson(report).dump(1);
+    EXPECT_EQ(ReadFileText(Contacts() / "rich.vcf"), Replaced(kRichCard, "TITLE:Engineer", "TITLE:Manager"));
+    ExpectConverged();
+    // A changed name changes only that name, in N and in FN.
+    EditOnThePhone(m_session, m_state, host::kContactType, "Schmidt", SetField("FIRSTNAME", "Hannes"));
+    Sync();
+    const std::string renamed = ReadFileText(Contacts() / "rich.vcf");
+    EXPECT_NE(renamed.find("N:Schmidt-L\xC3\xBC"
+                           "denscheid;Hannes;;Dr.;PhD\r\n"),
+              std::string::npos)
+        << renamed;
+    EXPECT_NE(renamed.find("FN:Dr. Hannes Schmidt-L\xC3\xBC"
+                           "denscheid PhD\r\n"),
+              std::string::npos);
+    EXPECT_NE(renamed.find("BDAY:1970-03-04\r\nEMAIL;TYPE=HOME:a@x.org"), std::string::npos);
+    ExpectConverged();
+}
+
+// Moving an event on the phone moves it on the pc; its title and place, longer than the
+// phone reads them, and what the phone has no place for stay as they were.
+TEST_F(HostCoreSync, MovingAnEventOnThePhoneKeepsItsLongTitleAndPlace) {
+    const std::string event =
+        "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//t//EN\r\nBEGIN:VEVENT\r\nUID:long\r\n"
+        "DTSTAMP:20260101T000000Z\r\nDTSTART:20261201T100000Z\r\nDTEND:20261201T110000Z\r\n"
+        "SUMMARY:Review " +
+        std::string(180, 't') +
+        "\r\nLOCATION;LANGUAGE=de:M\xC3\xBC"
+        "nchen " +
+        std::string(180, 'l') +
+        "\r\nDESCRIPTION:kept\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT15M\r\n"
+        "END:VALARM\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+    WriteFileText(Calendar() / "long.ics", event);
+    Sync();
+    EditOnThePhone(m_session, m_state, host::kAppointmentType, "Review", [](host::ItemFields &fields) {
+        host::CalendarEvent event = host::EventOf(fields);
+        event.start += 2 * 86400, event.end += 2 * 86400;
+        fields = host::AppointmentFieldsOf(event);
+    });
+    const SyncReport report = Sync();
+    EXPECT_EQ(host::SyncReportJson(report)["updated"]["pc"], 1) << host::SyncReportJson(report).dump(1);
+    const std::string moved = ReadFileText(Calendar() / "long.ics");
+    EXPECT_EQ(moved, Replaced(Replaced(event, "20261201T1", "20261203T1"), "20261201T1", "20261203T1"));
+    if (PythonHas("icalendar")) {
+        EXPECT_EQ(RunPython("import sys, icalendar\n"
+                            "e = icalendar.Calendar.from_ical(open(sys.argv[1], 'rb').read()).walk('VEVENT')[0]\n"
+                            "print(len(e['SUMMARY']), len(e['LOCATION']), e['DTSTART'].dt.isoformat())",
+                            (Calendar() / "long.ics").string(), m_logs.path() / "py.txt"),
+                  "187 188 2026-12-03T10:00:00+00:00\n");
+    }
+    ExpectConverged();
+}
+
+// A file of several cards or events is left alone with a note, never cut to one item.
+TEST_F(HostCoreSync, AFileOfSeveralItemsIsLeftAloneWithANote) {
+    const std::string cards = SyncCard("Many", "One") + SyncCard("Many", "Two");
+    const std::string events =
+        "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//t//EN\r\nBEGIN:VEVENT\r\nUID:m1\r\n"
+        "DTSTAMP:20260101T000000Z\r\nDTSTART:20261201T100000Z\r\nSUMMARY:One\r\nEND:VEVENT\r\nBEGIN:VEVENT\r\n"
+        "UID:m2\r\nDTSTAMP:20260101T000000Z\r\nDTSTART:20261202T100000Z\r\nSUMMARY:Two\r\nEND:VEVENT\r\n"
+        "END:VCALENDAR\r\n";
+    WriteFileText(Contacts() / "many.vcf", cards);
+    WriteFileText(Calendar() / "many.ics", events);
+    for (int run = 0; run < 2; ++run) {
+        const SyncReport report = Sync();
+        const std::string notes = host::SyncReportJson(report)["notes"].dump();
+        EXPECT_NE(notes.find("many: 2 cards in one file"), std::string::npos) << notes;
+        EXPECT_NE(notes.find("many: 2 items in one file"), std::string::npos) << notes;
+    }
+    EXPECT_EQ(ReadFileText(Contacts() / "many.vcf"), cards);
+    EXPECT_EQ(ReadFileText(Calendar() / "many.ics"), events);
+    EXPECT_EQ(PhoneNames().count("ManyOne"), 0u);
+}
+
+// Deleted on the phone while the pc changed what the phone does not hold (its note):
+// the change wins, and the card comes back to the phone.
+TEST_F(HostCoreSync, APcEditTheFormCannotShowBeatsAPhoneDelete) {
+    WriteFileText(Contacts() / "note.vcf", SyncCard("Note", "Kept", "NOTE:first\r\n"));
+    Sync();
+    WriteFileText(Contacts() / "note.vcf", SyncCard("Note", "Kept", "NOTE:second, longer\r\n"));
+    ASSERT_TRUE(m_session.link.DeleteItem(host::kContactType, PhoneId("NoteKept")).ok);
+    const SyncReport report = Sync();
+    EXPECT_EQ(ReadFileText(Contacts() / "note.vcf"), SyncCard("Note", "Kept", "NOTE:second, longer\r\n"))
+        << host::SyncReportJson(report).dump(1);
+    EXPECT_EQ(PhoneNames().count("NoteKept"), 1u);
+    ExpectConverged();
+}
+
+// A pc change to a contact whose phone copy holds a birthday: the phone's update could
+// not keep it, so the item is left alone there with a note; the card keeps its BDAY.
+TEST_F(HostCoreSync, APcEditNeverDropsThePhonesBirthday) {
+    Sync();
+    const fs::path file = FileHolding("N:Garcia;Maria;");
+    ASSERT_FALSE(file.empty());
+    const std::string card = ReadFileText(file);
+    ASSERT_NE(card.find("BDAY:1983-02-14"), std::string::npos) << card;
+    WriteFileText(file, Replaced(card, "N:Garcia;Maria;", "N:Garcia;Mariana;"));
+    const std::string notes = host::SyncReportJson(Sync())["notes"].dump();
+    EXPECT_NE(notes.find("BIRTHDAY"), std::string::npos) << notes;
+    std::string text;
+    ASSERT_TRUE(m_session.link.ItemText(host::kContactType, PhoneId("GarciaMaria"), &text).ok);
+    EXPECT_NE(text.find("BIRTHDAY="), std::string::npos) << text;
+    EXPECT_NE(ReadFileText(file).find("BDAY:1983-02-14"), std::string::npos);
+}
+
+// Two pairs of one phone: what one writes to the phone reaches the other as a change
+// of its own card (same file, its note kept), never as a deletion and a new card.
+TEST_F(HostCoreSync, TwoPairsOfOnePhoneSeeEachOthersChangesAsChanges) {
+    const fs::path other = m_logs.path() / "other";
+    fs::create_directories(other);
+    ASSERT_TRUE(m_state.SavePair({"q", other.string(), "", ""}));
+    WriteFileText(Contacts() / "two.vcf", SyncCard("Two", "Pairs"));
+    Sync();
+    SyncReport second;
+    host::ItemSink quiet;
+    ASSERT_TRUE(host::RunSync(m_session, m_state, "q", {}, quiet, &second).ok);
+    const fs::path theirs = FileHolding("N:Two;Pairs;", other);
+    ASSERT_FALSE(theirs.empty());
+    WriteFileText(theirs, Replaced(ReadFileText(theirs), "END:VCARD", "NOTE:only in q\r\nEND:VCARD"));
+    WriteFileText(Contacts() / "two.vcf", SyncCard("Two", "Changed"));
+    Sync();
+    SyncReport followed;
+    ASSERT_TRUE(host::RunSync(m_session, m_state, "q", {}, quiet, &followed).ok);
+    const nlohmann::json json = host::SyncReportJson(followed);
+    EXPECT_EQ(json["updated"]["pc"], 1) << json.dump(1);
+    EXPECT_EQ(json["created"]["pc"], 0);
+    EXPECT_EQ(json["deleted"]["pc"], 0);
+    const std::string card = ReadFileText(theirs);
+    EXPECT_NE(card.find("N:Two;Changed;"), std::string::npos) << card;
+    EXPECT_NE(card.find("NOTE:only in q"), std::string::npos);
 }
 
 // Changed on both sides: each policy, and what each side holds afterwards.
@@ -450,6 +651,26 @@ TEST_F(HostCoreDavSync, EditsAndDeletionsOnEachSideTravel) {
     ExpectConverged();
 }
 
+// A phone edit changes only that field of the server's card, as python's reader sees it.
+TEST_F(HostCoreDavSync, APhoneEditChangesOnlyThatFieldOfTheCard) {
+    Put("rich.vcf", kRichCard);
+    Sync();
+    EditOnThePhone(m_session, m_state, host::kContactType, "Schmidt", SetField("JOBTITLE", "Manager"));
+    EXPECT_EQ(host::SyncReportJson(Sync())["updated"]["pc"], 1);
+    const std::string card = ReadFileText(m_server->Storage("contacts") / "rich.vcf");
+    EXPECT_NE(card.find("X-PC-ONLY:kept"), std::string::npos) << card;  // (the server orders and folds lines)
+    if (PythonHas("vobject")) {
+        EXPECT_EQ(RunPython("import sys, vobject\n"
+                            "c = vobject.readOne(open(sys.argv[1], encoding='utf-8').read())\n"
+                            "print(c.title.value, c.nickname.value, c.bday.value, len(c.contents['email']),"
+                            " len(c.contents['uid']), c.n.value.family)",
+                            (m_server->Storage("contacts") / "rich.vcf").string(), m_logs.path() / "py.txt"),
+                  "Manager Hansi 1970-03-04 4 1 Schmidt-L\xC3\xBC"
+                  "denscheid\n");
+    }
+    ExpectConverged();
+}
+
 class HostCoreDavConflict : public HostCoreDavSync, public ::testing::WithParamInterface<ConflictPolicy> {};
 
 TEST_P(HostCoreDavConflict, ThePolicyDecides) {
@@ -518,6 +739,22 @@ TEST_F(HostCoreDavSync, AWrongPasswordIsAClearFailure) {
     EXPECT_NE(outcome.message.find("401"), std::string::npos) << outcome.message;
     EXPECT_EQ(outcome.message.find("Pa55"), std::string::npos);
     EXPECT_TRUE(Files().empty());
+}
+
+// A duration of hours is exact time: an hour from 01:30 on the night New York's clocks
+// go back ends at the second 01:00, an hour later, not two.
+TEST(ReadICalendar, ATimedDurationIsExactAcrossAChangeOfOffset) {
+    if (!host::CanReadICalendar()) GTEST_SKIP() << "this build reads no iCalendar";
+    std::vector<host::ReadEvent> events;
+    std::string error;
+    ASSERT_TRUE(
+        host::ReadICalendar("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//t//EN\r\nBEGIN:VEVENT\r\nUID:d\r\n"
+                            "DTSTAMP:20260101T000000Z\r\nDTSTART;TZID=America/New_York:20261101T013000\r\n"
+                            "DURATION:PT1H\r\nSUMMARY:Night\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
+                            &events, &error))
+        << error;
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].event.end - events[0].event.start, 3600) << events[0].problem;
 }
 
 // What a server answers is checked before use: hrefs stay inside the collection, and a
