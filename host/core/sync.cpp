@@ -333,7 +333,8 @@ private:
         } else if (!EndsRun(outcome)) {
             m_report.notes.push_back(std::string(SyncKindName(m_kind)) + ": the phone refused " + step.pc->shown +
                                      ": " + DeviceToTerminal(outcome.message));
-            return Outcome::Ok();
+            ++m_report.refused;
+            return StoreStillReadable();
         }
         return outcome;
     }

@@ -447,13 +447,15 @@ std::vector<Command> Commands() {
          .killed = true},
         {.name = "put_tree",
          .setup = [](const Place &p) { MakeFolderTree(p.work() / "tree"); },
-         .args = {"put", "-r", "tree", "/My Storage/tree"},
+         // (Into the parent, -f: as cp -r, a rerun into the folder a failed run made
+         // would copy into a folder inside it, and would not replace what it left.)
+         .args = {"put", "-r", "-f", "tree", "/My Storage/"},
          .view = Keep(kPhone)},
         {.name = "get_file",
          .setup = [](const Place &p) { WriteFileText(p.work() / "photo.jpg", "an older photo"); },
          .args = {"get", "/My Documents/DSC_0001.jpg", "photo.jpg"},
          .view = Keep(kPc)},
-        {.name = "get_tree", .setup = none, .args = {"get", "-r", "/My Documents", "docs"}, .view = Keep(kPc)},
+        {.name = "get_tree", .setup = none, .args = {"get", "-r", "-f", "/My Documents", "."}, .view = Keep(kPc)},
         {.name = "get_stdout",
          .setup = none,
          .args = {"get", "/My Documents/DSC_0001.jpg", "-"},
