@@ -65,7 +65,8 @@ nlohmann::json InfoJson(const Capability &capability) {
     return {{"model", DeviceToTerminal(capability.model)},
             {"manufacturer", DeviceToTerminal(capability.manufacturer)},
             {"phoneNumber", DeviceToTerminal(capability.phoneNumber)},
-            {"memories", memories}};
+            {"memories", memories},
+            {"cebridge", CEBRIDGE_VERSION}};  // (this program's version, for reports and the page)
 }
 
 Outcome CheckListing(const std::vector<std::string> &path) {

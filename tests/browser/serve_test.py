@@ -524,6 +524,7 @@ class PageTest(unittest.TestCase):
         from selenium.webdriver.common.by import By
         self.assertNotIn('token', self.browser.current_url)  # moved into the tab's session storage
         self.view('phone', '//h2[text()="MV-2400"]')
+        self.browser.find_element(By.XPATH, '//footer[starts-with(text(), "cebridge ")]')
         self.view('files', '//button[text()="My Documents/"]')
         self.browser.find_element(By.XPATH, '//button[text()="My Documents/"]').click()
         self.browser.find_element(By.XPATH, '//a[text()="회의록.txt"]')

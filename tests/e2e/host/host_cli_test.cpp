@@ -28,6 +28,7 @@ TEST_F(HostCli, InfoShowsTheDemoPhoneAsTableAndJson) {
     nlohmann::json info = Json(Host({"--json", "info"}));
     EXPECT_EQ(info["model"], "MV-2400");
     EXPECT_EQ(info["phoneNumber"], "010-2345-6789");
+    EXPECT_EQ(info["cebridge"], CEBRIDGE_VERSION);
     ASSERT_GE(info["memories"].size(), 2u);
     EXPECT_EQ(info["memories"][0]["location"], "0");
     EXPECT_EQ(info["memories"][0]["type"], "Internal");

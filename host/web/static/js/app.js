@@ -13,6 +13,7 @@ const views = {
 async function showPhone(view) {
   const info = await api('info');
   document.getElementById('connection').textContent = 'connected: ' + info.model;
+  document.getElementById('version').textContent = 'cebridge ' + info.cebridge;
   view.append(el('h2', {}, info.model),
     el('dl', {}, el('dt', {}, 'Manufacturer'), el('dd', {}, info.manufacturer),
       el('dt', {}, 'Phone number'), el('dd', {}, info.phoneNumber || 'not known')));
