@@ -13,14 +13,37 @@ namespace {
 // What the plug-in takes off the times it is given.
 constexpr Instant kPluginShift = 9 * 3600;
 
+// Days since 1970-01-01 of a date of the proleptic Gregorian calendar, and back, for
+// any year: the phone's times run from 1601 to 30828, beyond what gmtime, timegm and
+// strftime take on some systems (Windows' stop before 1970 and after 3000).
+int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
+    year -= month <= 2;
+    const int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const int64_t yearOfEra = year - era * 400;
+    const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
 std::tm UtcFields(Instant instant) {
-    std::time_t time = static_cast<std::time_t>(instant);
+    const int64_t days = (instant >= 0 ? instant : instant - 86399) / 86400, seconds = instant - days * 86400;
+    const int64_t shifted = days + 719468;
+    const int64_t era = (shifted >= 0 ? shifted : shifted - 146096) / 146097;
+    const int64_t dayOfEra = shifted - era * 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t monthIndex = (5 * dayOfYear + 2) / 153;
+    const int64_t month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
+    const int64_t year = yearOfEra + era * 400 + (month <= 2);
     std::tm fields{};
-#if defined(_WIN32)
-    gmtime_s(&fields, &time);
-#else
-    gmtime_r(&time, &fields);
-#endif
+    fields.tm_year = static_cast<int>(year - 1900);
+    fields.tm_mon = static_cast<int>(month - 1);
+    fields.tm_mday = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
+    fields.tm_hour = static_cast<int>(seconds / 3600);
+    fields.tm_min = static_cast<int>(seconds / 60 % 60);
+    fields.tm_sec = static_cast<int>(seconds % 60);
+    fields.tm_wday = static_cast<int>(((days + 4) % 7 + 7) % 7);  // 1970-01-01 was a Thursday
+    fields.tm_yday = static_cast<int>(days - DaysFromCivil(year, 1, 1));
     return fields;
 }
 
@@ -43,21 +66,36 @@ std::string Offset(Instant instant) {
     return text;
 }
 
+// The fields in `format`, whose %Y %m %d %H %M %S are the only conversions (any year).
 std::string Format(const std::tm &fields, const char *format) {
-    char text[64];
-    std::strftime(text, sizeof text, format, &fields);
+    std::string text;
+    for (const char *at = format; *at; ++at) {
+        if (*at != '%' || !at[1]) {
+            text += *at;
+            continue;
+        }
+        char number[24];
+        const int width = *++at == 'Y' ? 4 : 2;
+        const long long value = *at == 'Y'   ? fields.tm_year + 1900LL
+                                : *at == 'm' ? fields.tm_mon + 1
+                                : *at == 'd' ? fields.tm_mday
+                                : *at == 'H' ? fields.tm_hour
+                                : *at == 'M' ? fields.tm_min
+                                             : fields.tm_sec;
+        std::snprintf(number, sizeof number, "%0*lld", width, value);
+        text += number;
+    }
     return text;
 }
 
 }  // namespace
 
 Instant FromUtcFields(const std::tm &fields) {
-    std::tm copy = fields;
-#if defined(_WIN32)
-    return _mkgmtime(&copy);
-#else
-    return timegm(&copy);
-#endif
+    // (Fields out of their range carry over, as timegm takes them: month 12 is the next January.)
+    const int64_t months = int64_t(fields.tm_year) * 12 + fields.tm_mon;
+    const int64_t year = 1900 + (months >= 0 ? months : months - 11) / 12, month = months - (year - 1900) * 12 + 1;
+    const int64_t days = DaysFromCivil(year, month, 1) + fields.tm_mday - 1;
+    return days * 86400 + int64_t(fields.tm_hour) * 3600 + int64_t(fields.tm_min) * 60 + fields.tm_sec;
 }
 
 Instant FromZoneFields(const std::tm &fields, const ZoneOffset &offsetAt) {

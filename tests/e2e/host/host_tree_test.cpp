@@ -156,6 +156,7 @@ TEST_F(HostCli, TreeCopiesKeepThePhonesNamesAndRefuseCaseClashes) {
     ASSERT_EQ(matches.exitCode, 0) << matches.err;
     EXPECT_EQ(ReadFileText(pc / "matches" / "top  level.txt"), "top");
 
+#if !defined(_WIN32)  // (a Windows PC's own file system cannot hold both names either)
     const fs::path clash = pc / "clash";
     fs::create_directories(clash);
     WriteFileText(clash / "Photo.txt", "upper");
@@ -164,6 +165,7 @@ TEST_F(HostCli, TreeCopiesKeepThePhonesNamesAndRefuseCaseClashes) {
     EXPECT_EQ(put.exitCode, 2) << put.err;
     EXPECT_NE(put.err.find("differ only in letter case"), std::string::npos) << put.err;
     EXPECT_FALSE(fs::exists(m_phone.fs() / "My Documents" / "clash"));
+#endif
 }
 
 // Recursive copies behave as cp -r: an existing folder takes the copy under its own

@@ -610,7 +610,12 @@ TEST_F(CoreBackup, ItemsThatShareAKeyAreRestoredOneForOne) {
     WriteFileText(volume, one.dump());
     Reconnect();
     nlohmann::json report;
-    host::Outcome restored = Restore(m_folder, {false, true, true}, &report);
+#if defined(CEBRIDGE_HOST_READS_ICALENDAR)
+    const bool calendar = true;
+#else  // (this build reads no iCalendar file: the calendar cannot be restored at all)
+    const bool calendar = false;
+#endif
+    host::Outcome restored = Restore(m_folder, {false, true, calendar}, &report);
     ASSERT_TRUE(restored.ok) << restored.message;
     EXPECT_EQ(report["contacts"]["added"], 1) << report.dump();
     EXPECT_EQ(report["contacts"]["skipped"], 1) << report.dump();
