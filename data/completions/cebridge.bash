@@ -18,7 +18,13 @@ _cebridge_phone_paths() {
 
 _cebridge() {
     local cur prev words cword
-    _init_completion -n : || return
+    if declare -F _init_completion >/dev/null; then
+        _init_completion -n : || return
+    else  # (without the bash-completion package's helpers)
+        cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]} cword=${COMP_CWORD}
+        words=("${COMP_WORDS[@]}")
+    fi
+    declare -F _filedir >/dev/null || _filedir() { COMPREPLY=($(compgen -f -- "${cur}")); }
     local commands="info ls get put rm mkdir install apps contacts calendar calls sms backup restore sync shell batch serve"
     local global="--help --json --verbose --progress --device --rapi --plugin --log-dir --version"
     local command= sub= i
