@@ -320,26 +320,6 @@ const KnownFailure kKnownToFail[] = {
      "exit 0 with parts unread: an empty sms.json, a manifest short of what the phone said"},
     {"backup", "^(CeCreateFile|CeFindFirstFile|CeGetFileSize|CeReadFile) ",
      "names the wrong party: backup: download: bad parameter, or the operation failed: /My Docum..."},
-    {"calendar_export",
-     "^(DevCeCreateSession|DevCeFindFirstDatabaseEx|DevCeFindNextDatabaseEx|DevCeMountDBVolEx|DevCeOidGetInfoEx2|"
-     "DevCeOpenDatabaseInSession|DevCeReadRecordPropsEx|DevCeSeekDatabaseEx) ",
-     "exit 0, result not whole: pc:mine.ics"},
-    {"calendar_rm",
-     "^(DevCeCreateSession|DevCeFindFirstDatabaseEx|DevCeFindNextDatabaseEx|DevCeMountDBVolEx|DevCeOidGetInfoEx2|"
-     "DevCeOpenDatabaseInSession|DevCeReadRecordPropsEx|DevCeSeekDatabaseEx) ",
-     "names the wrong party: no appointment with ID 20002 (IDs are those `cebridge calendar` lists)"},
-    {"calls_export",
-     "^(DevCeCreateSession|DevCeFindFirstDatabaseEx|DevCeFindNextDatabaseEx|DevCeMountDBVolEx|DevCeOidGetInfoEx2|"
-     "DevCeOpenDatabaseInSession|DevCeReadRecordPropsEx|DevCeSeekDatabaseEx) ",
-     "exit 0, result not whole: pc:calls.csv"},
-    {"contacts_export",
-     "^(DevCeCreateSession|DevCeFindFirstDatabaseEx|DevCeFindNextDatabaseEx|DevCeMountDBVolEx|DevCeOidGetInfoEx2|"
-     "DevCeOpenDatabaseInSession|DevCeReadRecordPropsEx|DevCeSeekDatabaseEx) ",
-     "exit 0, result not whole: pc:mine.vcf"},
-    {"contacts_rm",
-     "^(DevCeCreateSession|DevCeFindFirstDatabaseEx|DevCeFindNextDatabaseEx|DevCeMountDBVolEx|DevCeOidGetInfoEx2|"
-     "DevCeOpenDatabaseInSession|DevCeReadRecordPropsEx|DevCeSeekDatabaseEx) ",
-     "names the wrong party: no contact with ID 10003 (IDs are those `cebridge contacts` lists)"},
     {"get_file", "^(CeCreateFile|CeFindFirstFile|CeGetFileSize|CeReadFile) ",
      "names the wrong party: download: bad parameter, or the operation failed "},
     {"get_stdout", "^(CeCreateFile|CeFindFirstFile|CeGetFileSize|CeReadFile) ",
@@ -355,23 +335,8 @@ const KnownFailure kKnownToFail[] = {
      "names the wrong party: says 'read-only': the phone refused to change /My Documents/readme...."},
     {"put_tree", "^(CeFindFirstFile) ", "names the wrong party: change folder: unsupported or refused "},
     {"restore", "^(CeWriteFile) ", "with the link dropped a cut file stays on the phone (readme.txt, p7.bin)"},
-    {"restore",
-     "^(DevCeCreateSession|DevCeFindFirstDatabaseEx|DevCeFindNextDatabaseEx|DevCeMountDBVolEx|DevCeOidGetInfoEx2|"
-     "DevCeOpenDatabaseInSession|DevCeReadRecordPropsEx|DevCeSeekDatabaseEx|DevCeWriteRecordProps) ",
-     "exit 0 although records the backup holds were not added"},
-    {"restore",
-     "^(CeFindAllFiles|CeFindFirstFile|CeGetDiskFreeSpaceEx|CeRegEnumKeyEx|CeRegOpenKeyEx|CeRegQueryValueEx) ",
-     "names the wrong party: says 'insert it': restore: the backup holds files of the store /My..."},
     {"rm_tree", "^(CeDeleteFile|CeFindFirstFile) ",
      "names the wrong party: says 'read-only': the phone refused to change /My Storage/old/a.txt..."},
-    {"sms_export",
-     "^(DevCeCreateSession|DevCeFindFirstDatabaseEx|DevCeFindNextDatabaseEx|DevCeMountDBVolEx|DevCeOidGetInfoEx2|"
-     "DevCeOpenDatabaseInSession|DevCeReadRecordPropsEx|DevCeSeekDatabaseEx) ",
-     "exit 0, result not whole: pc:sms.json"},
-    {"sms_rm",
-     "^(DevCeCreateSession|DevCeFindFirstDatabaseEx|DevCeFindNextDatabaseEx|DevCeMountDBVolEx|DevCeOidGetInfoEx2|"
-     "DevCeOpenDatabaseInSession|DevCeReadRecordPropsEx|DevCeSeekDatabaseEx) ",
-     "names the wrong party: no message with ID 50002 (IDs are those `cebridge sms` lists)"},
     {"sync_folder", "^(DevCeReadRecordPropsEx) ", "a healthy rerun does not converge: a card missing on the PC"},
     {"sync_folder",
      "^(DevCeDeleteRecord|DevCeFindFirstDatabaseEx|DevCeFindNextDatabaseEx|DevCeOidGetInfoEx2|"
