@@ -214,7 +214,15 @@ int CmdPutTree(Context &context, const std::string &local, const std::string &re
     if (remote.empty() && !content) into.push_back(ownName);
     if (int code = context.LockPhoneForWriting("put")) return code;
     if (int code = context.Connect()) return code;
-    if (!remote.empty() && !content && context.link.EnterFolder(into).ok) into.push_back(ownName);
+    if (!remote.empty() && !content) {
+        // Only an answer that REMOTE is not there (or is a file) makes it the copy: a
+        // listing that failed says nothing of it, and the copy would land beside it.
+        const Outcome entered = context.link.EnterFolder(into);
+        if (entered.ok)
+            into.push_back(ownName);
+        else if (entered.kind != ErrorKind::kNotFound && entered.kind != ErrorKind::kNotAFolder)
+            return context.Fail(entered);
+    }
     std::vector<PlannedUpload> plan;
     std::vector<std::vector<std::string>> folders;
     std::vector<std::string> skipped;
