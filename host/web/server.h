@@ -45,7 +45,7 @@ public:
     // A ticket for one plain link (a download the browser fetches itself).
     std::string IssueTicket() { return m_tickets.Issue(); }
     // Bodies are refused past kMostSmallBody (413, before they are read) except on
-    // routes that stream theirs to a file, named here.
+    // routes that stream theirs to a file, named here (before Run).
     static constexpr uint64_t kMostSmallBody = 1 << 20;
     void AllowLargeBodies(const std::string &method, const std::string &pathPrefix) {
         m_largeBodies.emplace_back(method, pathPrefix);
