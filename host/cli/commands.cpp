@@ -217,7 +217,10 @@ int ServeFromModule(Context &context, const web::ServeOptions &options) {
         const char *why = dlerror();
         return context.FailLocal("serve: cannot load the server (" + (why ? std::string(why) : path) + ")");
     }
-    return serve(&context, &options);
+    ServeCall call{context, context.options, g_interrupted, options, Outcome::Ok()};
+    serve(&call);
+    if (call.outcome.kind == ErrorKind::kBadInput) return context.FailUsage("serve: " + call.outcome.message);
+    return call.outcome.ok ? kExitOk : context.FailOperation("serve", call.outcome);
 }
 #endif
 

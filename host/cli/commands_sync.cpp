@@ -141,7 +141,7 @@ int CmdSync(Context &context, SyncArguments arguments) {
         return context.FailOperation("sync", outcome);
     }
     if (!outcome.ok) {
-        if (outcome.kind == ErrorKind::kBadInput)
+        if (outcome.kind == ErrorKind::kOtherPhone)
             outcome.message += " (cebridge sync rm " + arguments.name + ", then sync add it again)";
         return context.FailOperation("sync", outcome);
     }

@@ -19,34 +19,6 @@ void TracePacket(const char *direction, const AgentPacket &packet) {
 
 }  // namespace
 
-int ExitCodeFor(const Outcome &outcome) {
-    switch (outcome.kind) {
-    case ErrorKind::kBadInput: return kExitUsage;
-    case ErrorKind::kPcFile:
-    case ErrorKind::kNoRoomOnPc: return kExitLocalFile;
-    case ErrorKind::kInterrupted: return kExitInterrupted;
-    case ErrorKind::kNoConnection: return kExitNoConnection;
-    default: return kExitFailed;
-    }
-}
-
-std::string FailureText(const char *command, const Outcome &outcome) {
-    const std::string note = outcome.note.empty() ? "" : "; " + DeviceToTerminal(outcome.note);
-    if (outcome.kind == ErrorKind::kInterrupted) return "interrupted" + note;
-    if (outcome.kind == ErrorKind::kBadInput || IsPcFailure(outcome.kind))
-        return std::string(command) + ": " + outcome.message;
-    return DeviceToTerminal(outcome.message) + note;
-}
-
-nlohmann::json FailureDocument(const std::string &error, int exitCode, uint32_t status) {
-    nlohmann::json document = {{"error", error.empty() ? "failed" : error}, {"exitCode", exitCode}};
-    if (status != 0) {
-        document["status"] = status;
-        document["statusName"] = StatusName(status);
-    }
-    return document;
-}
-
 int Context::Connect() {
     if (options.verbose && !pluginOpen) client.trace = TracePacket;
     ConnectReport report;
@@ -88,7 +60,8 @@ int Context::Fail(const Outcome &outcome) {
 }
 
 int Context::FailOperation(const char *command, const Outcome &outcome) {
-    if (outcome.kind == ErrorKind::kBadInput) return FailInput(command, outcome);
+    if (outcome.kind == ErrorKind::kBadInput || outcome.kind == ErrorKind::kOtherPhone)
+        return Report(kExitUsage, std::string(command) + ": " + outcome.message, 0, outcome.kind);
     if (IsPcFailure(outcome.kind)) return FailLocal(std::string(command) + ": " + outcome.message, outcome.kind);
     return Fail(outcome);
 }
@@ -175,7 +148,7 @@ void Context::BeginCommand() {
 void Context::EndCommand(int exitCode) {
     ReleaseWriteLock();
     if (!options.json || m_emitted || exitCode == kExitOk) return;
-    nlohmann::json document = FailureDocument(m_failure, exitCode, m_failureStatus);
+    nlohmann::json document = FailureDocument(m_failure, exitCode, m_failureKind, m_failureStatus);
     if (batchLine > 0) document["line"] = batchLine;
     Emit("", document);
 }

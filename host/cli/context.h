@@ -12,20 +12,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "failure.h"
 #include "phone_session.h"
 #include "text.h"
 
 namespace host {
-
-// Documented exit codes.
-enum ExitCode : int {
-    kExitOk = 0,
-    kExitFailed = 1,        // the phone refused or the operation failed
-    kExitUsage = 2,         // bad arguments
-    kExitLocalFile = 3,     // a local file could not be read or written
-    kExitInterrupted = 4,   // Ctrl-C
-    kExitNoConnection = 5,  // could not connect
-};
 
 struct Options : SessionOptions {
     bool json = false;
@@ -34,12 +25,6 @@ struct Options : SessionOptions {
 };
 
 extern std::atomic<bool> g_interrupted;
-
-// How a command answers a failed outcome of the core: its exit code, its sentence,
-// and the failure document of --json (the web API's too).
-int ExitCodeFor(const Outcome &outcome);
-std::string FailureText(const char *command, const Outcome &outcome);
-nlohmann::json FailureDocument(const std::string &error, int exitCode, uint32_t status);
 
 class Context : public PhoneSession {
 public:

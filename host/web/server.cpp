@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
+#include <exception>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -91,14 +92,42 @@ void SendJson(httplib::Response &response, int status, const nlohmann::json &doc
                          "application/json; charset=utf-8");
 }
 
+namespace {
+
+// The kind a failure document of the server's own carries, as the core's failures do.
+const char *KindOfStatus(int status) {
+    if (status == 404) return "notFound";
+    if (status == 503) return "busy";
+    return status < 500 ? "badInput" : "internal";
+}
+
+}  // namespace
+
 void SendError(httplib::Response &response, int status, const std::string &message) {
-    SendJson(response, status, {{"error", message}});
+    SendJson(response, status, {{"error", message}, {"kind", KindOfStatus(status)}});
 }
 
 Server::Server(ServeOptions options, std::string token) : m_options(std::move(options)) {
     m_identity.hostNames = HostNames(m_options.bind);
     m_identity.token = std::move(token);
     m_http.new_task_queue = [] { return new ConnectionThreads(kMostConnections); };
+    // What no route answers (an unknown /api/ path, a method a route lacks) is answered
+    // as JSON as well.
+    m_http.set_error_handler([](const httplib::Request &request, httplib::Response &response) {
+        if (response.body.empty())
+            SendError(response, response.status, "no such request: " + request.method + " " + request.path);
+    });
+    // A fault of the host while a route ran is answered as JSON too.
+    m_http.set_exception_handler([](const httplib::Request &, httplib::Response &response, std::exception_ptr fault) {
+        std::string what = "unknown";
+        try {
+            std::rethrow_exception(fault);
+        } catch (const std::exception &exception) {
+            what = exception.what();
+        } catch (...) {
+        }
+        SendError(response, 500, "internal error of cebridge serve: " + what);
+    });
     m_http.set_pre_routing_handler(
         [this](const httplib::Request &request, httplib::Response &response) { return Guard(request, response); });
 }

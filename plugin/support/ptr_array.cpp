@@ -1,6 +1,6 @@
 // PtrArray: the plug-in's growable array of pointers. Its growth steps are part of
-// its observable behaviour (capacity), so they follow the container the agent's
-// platform has always used rather than a doubling vector.
+// its observable behaviour (capacity), so they follow the agent platform's own
+// container rather than a doubling vector.
 #include "support/support.h"
 
 #include <cstdint>

@@ -12,7 +12,7 @@ struct SystemTime;
 }
 
 // A growable array of pointers that owns its storage, not the pointees.
-// Capacity grows as the system's container always has: by the grow step, or when
+// Capacity grows as the agent platform's container grows: by the grow step, or when
 // that is 0 by size / 8 bounded to 4..1024.
 class PtrArray {
 public:

@@ -68,7 +68,7 @@ const char *CallTypeText(const std::string &callType) {
 }
 
 // "number;name", or the number alone; nothing without a number. Formed in 64
-// characters, as the agent has always received it.
+// characters: the agent reads the title in a field of that size.
 std::string CallTitle(const CallRecord &call) {
     const std::string number = FieldText(call.number);
     const std::string name = FieldText(call.name);

@@ -153,9 +153,15 @@ class ApiTest(unittest.TestCase):
         connection.endheaders()
         self.assertEqual(connection.getresponse().status, 507)
         connection.close()
-        self.assertEqual(self.server.json('GET', '/api/files?path=' + q('/My Documents/none'))[0], 404)
-        self.assertEqual(self.server.json('GET', '/api/file?path=' + q('/My Documents/none.txt'))[0], 404)
-        self.assertEqual(self.server.json('POST', '/api/folder?path=' + q('/My Documents/회의록.txt/sub'))[0], 409)
+        # Every failure document says what kind of failure it is, as the command line's do.
+        for method, path, status, kind in (
+                ('GET', '/api/files?path=' + q('/My Documents/none'), 404, 'notFound'),
+                ('GET', '/api/file?path=' + q('/My Documents/none.txt'), 404, 'notFound'),
+                ('POST', '/api/folder?path=' + q('/My Documents/회의록.txt/sub'), 409, 'notAFolder'),
+                ('GET', '/api/nowhere', 404, 'notFound'),
+                ('POST', '/api/contacts', 400, 'badInput')):
+            answer = self.server.json(method, path)
+            self.assertEqual(answer[:1] + (answer[1].get('kind'),), (status, kind), (method, path, answer))
 
     def test_an_import_of_what_is_no_card_or_calendar_is_the_pages_mistake(self):
         # The page's file, not the server's: a 400 that names it, never the spool's path.

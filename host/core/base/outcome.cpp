@@ -17,6 +17,8 @@ const char *ErrorKindName(ErrorKind kind) {
     case ErrorKind::kBusy: return "busy";
     case ErrorKind::kNoConnection: return "noConnection";
     case ErrorKind::kChanged: return "changed";
+    case ErrorKind::kOtherPhone: return "otherPhone";
+    case ErrorKind::kInternal: return "internal";
     }
     return "phoneRefused";
 }

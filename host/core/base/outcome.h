@@ -24,7 +24,9 @@ enum class ErrorKind {
     kBadInput,
     kBusy,  // another process is writing to the phone
     kNoConnection,
-    kChanged,  // the item changed on its side since it was listed (a sync's server answered 412)
+    kChanged,     // the item changed on its side since it was listed (a sync's server answered 412)
+    kOtherPhone,  // a sync pair first synced with another phone
+    kInternal,    // a fault of the host itself (an exception caught at a front end's edge)
 };
 // "notFound", "noRoomOnPhone"...
 const char *ErrorKindName(ErrorKind kind);

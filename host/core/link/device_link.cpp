@@ -88,11 +88,12 @@ Outcome DeviceLink::XmlDocument(const Answer &answer, const char *what, XmlEleme
 Outcome DeviceLink::Connect() {
     Answer answer = Exchange(MakeRequest(CMD_APP_CON, 0), kConnectSeconds);
     Outcome outcome = FromAnswer(answer, "connect");
+    m_connectGaveNoNumber = false;
     if (!outcome.ok && answer.status == ST_CONNECT_FAILED) {
         outcome.kind = ErrorKind::kNoConnection;
-        std::string code = answer.Value(PAR_ERRCODE);
-        outcome.message = code == "00000020" ? "could not connect: the phone did not give its number"
-                                             : "could not connect: the phone's link did not come up";
+        m_connectGaveNoNumber = answer.Value(PAR_ERRCODE) == "00000020";
+        outcome.message = m_connectGaveNoNumber ? "could not connect: the phone did not give its number"
+                                                : "could not connect: the phone's link did not come up";
     }
     return outcome;
 }

@@ -42,6 +42,8 @@ public:
         : m_client(client), m_interrupted(interrupted) {}
 
     Outcome Connect();
+    // Whether the last connect failed because the phone gave no number.
+    bool ConnectGaveNoNumber() const { return m_connectGaveNoNumber; }
     Outcome Disconnect();
     Outcome ReadCapability(Capability *capability);
 
@@ -126,6 +128,7 @@ private:
 
     AgentClient &m_client;
     const std::atomic<bool> &m_interrupted;
+    bool m_connectGaveNoNumber = false;
     std::map<std::string, StoreVerdict> m_verdicts;  // by listing type
 };
 

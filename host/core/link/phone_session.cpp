@@ -91,7 +91,7 @@ Outcome PhoneSession::Connect(const SessionOptions &options, ConnectReport *repo
     }
     // What the phone's side printed says why a link did not come up; a number it could
     // not read the message says already (its line stays in the console log).
-    const bool noNumber = outcome.message.find("number") != std::string::npos;
+    const bool noNumber = link.ConnectGaveNoNumber();
     if (!noNumber) report->phoneSaid = ProcessOutputSince(printedBefore);
     std::string plugin = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
     if (outcome.status == ST_CONNECT_FAILED && !noNumber)

@@ -559,7 +559,7 @@ Outcome RunSync(PhoneSession &session, SyncState &state, const std::string &name
                                    "\", not this one (\"" + identity +
                                    "\"): syncing it here would delete and duplicate items; to start over with this "
                                    "phone, remove the pair and add it again",
-                               ErrorKind::kBadInput);
+                               ErrorKind::kOtherPhone);
     if (pair.phone.empty() && !options.dryRun) {
         pair.phone = identity;
         if (!state.SavePair(pair)) return StateFailure(state);

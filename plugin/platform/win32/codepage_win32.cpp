@@ -1,5 +1,5 @@
 // The PC's ANSI code page on Windows: CP_ACP, with the runtime's locale set to
-// "korean" first, as the plug-in has always done before converting.
+// "korean" first: the plug-in converts under that locale before every conversion.
 #include "platform/platform.h"
 
 #include <clocale>

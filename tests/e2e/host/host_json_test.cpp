@@ -11,11 +11,12 @@ TEST_F(HostCli, EveryExitPrintsOneJsonDocument) {
         std::vector<std::string> args;
         int exitCode;
         std::string error;
+        std::string kind;
     };
     const std::vector<Case> cases = {
-        {{"--json", "frobnicate"}, 2, "unknown command 'frobnicate'"},
-        {{"--json", "put", (m_home.path() / "missing.bin").string()}, 3, "missing.bin"},
-        {{"--json", "get", "/My Documents/nothere.txt", m_home.str()}, 1, "no such file on the phone"},
+        {{"--json", "frobnicate"}, 2, "unknown command 'frobnicate'", "badInput"},
+        {{"--json", "put", (m_home.path() / "missing.bin").string()}, 3, "missing.bin", "pcFile"},
+        {{"--json", "get", "/My Documents/nothere.txt", m_home.str()}, 1, "no such file on the phone", "notFound"},
     };
     for (const Case &c : cases) {
         HostRun run = Host(c.args);
@@ -23,12 +24,14 @@ TEST_F(HostCli, EveryExitPrintsOneJsonDocument) {
         nlohmann::json document = Json(run);
         EXPECT_EQ(document["exitCode"], c.exitCode) << run.out;
         EXPECT_NE(document.value("error", "").find(c.error), std::string::npos) << run.out;
+        EXPECT_EQ(document["kind"], c.kind) << run.out;
     }
 
     m_phone.EditDevice([](nlohmann::json &device) { device["link"]["initRefused"] = true; });
     HostRun refused = Host({"--json", "info"});
     EXPECT_EQ(refused.exitCode, 5);
     EXPECT_EQ(Json(refused)["exitCode"], 5);
+    EXPECT_EQ(Json(refused)["kind"], "noConnection");
 }
 
 // The plug-in prints on the process's standard output (here: the phone number could

@@ -454,7 +454,7 @@ TEST_F(HostCoreSync, AnotherPhoneIsRefused) {
     ASSERT_TRUE(m_state.SavePair({"p", Contacts().string(), Calendar().string(), "Other Phone"}));
     host::Outcome outcome;
     Sync({}, nullptr, &outcome);
-    EXPECT_EQ(outcome.kind, host::ErrorKind::kBadInput);
+    EXPECT_EQ(outcome.kind, host::ErrorKind::kOtherPhone);
     EXPECT_TRUE(Files().empty());
 }
 

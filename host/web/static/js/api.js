@@ -2,9 +2,9 @@
 // no request carries), moves into this tab's session storage and out of the address
 // bar and history, and goes with every request as a bearer header: no cookie, which
 // every other server on this address would receive too. Errors come back as
-// {"error": message}.
+// {"error": message, "kind": what failed ("interrupted", "notFound"...)}.
 export class ApiError extends Error {
-  constructor(status, message) { super(message); this.status = status; }
+  constructor(status, message, kind) { super(message); this.status = status; this.kind = kind || ''; }
 }
 
 const tokenKey = 'cebridge-token';
@@ -29,7 +29,9 @@ export async function api(path, options = {}) {
   }
   const type = response.headers.get('Content-Type') || '';
   const body = type.startsWith('application/json') ? await response.json() : null;
-  if (!response.ok) throw new ApiError(response.status, body && body.error ? body.error : response.statusText);
+  if (!response.ok) {
+    throw new ApiError(response.status, body && body.error ? body.error : response.statusText, body && body.kind);
+  }
   return body;
 }
 

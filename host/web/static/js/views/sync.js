@@ -53,7 +53,7 @@ async function run(pair, options, status) {
     status.replaceChildren();
     return done;
   } catch (error) {
-    const cancelled = error instanceof ApiError && /interrupted/.test(error.message);
+    const cancelled = error instanceof ApiError && error.kind === 'interrupted';
     status.replaceChildren(el('p', { role: 'alert' }, cancelled
       ? pair.pair + ': cancelled. What was done is remembered: Sync now goes on from there.'
       : pair.pair + ': ' + error.message));

@@ -18,13 +18,12 @@
 
 namespace host {
 
-std::function<void(const nlohmann::json &)> g_progressEvents;
-
-Progress::Progress(std::string label, uint64_t total, bool json, bool force)
+Progress::Progress(std::string label, uint64_t total, bool json, bool force, Events events)
     : m_label(std::move(label)),
       m_total(total),
       m_json(json),
-      m_line(!json && (force || isatty(fileno(ConsoleErr())))) {}
+      m_line(!json && (force || isatty(fileno(ConsoleErr())))),
+      m_events(std::move(events)) {}
 
 void Progress::Begin(uint64_t totalBytes, uint64_t files) {
     m_total = totalBytes;
@@ -46,7 +45,7 @@ void Progress::Event(const char *name) const {
     nlohmann::json event = {{"event", name}, {"file", m_label}, {"bytes", m_done}, {"total", nullptr}};
     if (TotalKnown()) event["total"] = m_total;
     if (m_files) event["files"] = {{"current", m_fileNumber}, {"total", m_files}};
-    if (g_progressEvents) return g_progressEvents(event);
+    if (m_events) return m_events(event);
     std::fprintf(ConsoleErr(), "%s\n", event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -16,15 +17,14 @@
 
 namespace host {
 
-// When set (cebridge serve), a Progress in JSON mode hands its events here instead
-// of writing them on standard error.
-extern std::function<void(const nlohmann::json &)> g_progressEvents;
-
 class Progress : public TransferSink {
 public:
-    Progress(std::string label, uint64_t total, bool json, bool force);
+    // In JSON mode the events go to `events` when given (cebridge serve's pages),
+    // else to standard error.
+    using Events = std::function<void(const nlohmann::json &)>;
+    Progress(std::string label, uint64_t total, bool json, bool force, Events events = nullptr);
     // A copy whose total and files the engine gives (Begin).
-    Progress(bool json, bool force) : Progress("", 0, json, force) {}
+    Progress(bool json, bool force, Events events = nullptr) : Progress("", 0, json, force, std::move(events)) {}
     // A copy of `files` files whose sizes add up to the total.
     void Begin(uint64_t totalBytes, uint64_t files) override;
     // The next file of a many-file copy: its name takes the label's place.
@@ -49,6 +49,7 @@ private:
     uint64_t m_fileNumber = 0;  // the file being copied, from 1
     bool m_json;
     bool m_line;
+    Events m_events;
     size_t m_shownWidth = 0;  // of the line drawn last
     std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
 };

@@ -1,0 +1,81 @@
+// The routes of backups: make one, check one, put one back on the phone.
+#include <string>
+
+#include "backup.h"
+#include "local_files.h"
+#include "pc_setup.h"
+#include "serve_api.h"
+
+namespace host::serve {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Everything the phone lacks of the latest generation goes back on it.
+void Restore(PhoneRoutes &routes, BackupFolder &backup, httplib::Response &response) {
+    fs::path generation;
+    nlohmann::json manifest;
+    if (Outcome read = ReadBackupGeneration(backup, "", &generation, &manifest); !read.ok)
+        return ReplyFailure(response, "restore", read);
+    routes.Respond(
+        response, "restore",
+        [&](PhoneSession &session, TransferSink &sink, nlohmann::json *document) {
+            ItemSink items;
+            return RestoreBackup(session, generation, manifest, {true, true, true}, sink, items, document);
+        },
+        true);
+}
+
+// {"folder": PATH, "action": "backup"|"verify"|"restore"}: a backup of the whole
+// phone into a PC folder, its check, or putting it back.
+void Backup(PhoneRoutes &routes, const std::string &body, httplib::Response &response) {
+    const nlohmann::json request = nlohmann::json::parse(body, nullptr, false);
+    const auto text = [&](const char *name, const char *otherwise) -> std::string {
+        if (!request.is_object() || !request.contains(name)) return otherwise;
+        return request[name].is_string() ? request[name].get<std::string>() : "";
+    };
+    const std::string action = text("action", "backup");
+    std::string folder = text("folder", "");
+    if (folder.empty() || (action != "backup" && action != "verify" && action != "restore"))
+        return web::SendError(response, 400, R"(send {"folder": PATH, "action": "backup"|"verify"|"restore"})");
+    // The server's working folder is nowhere a user of the page can see: a folder is
+    // a full path of this PC, or one in the home folder (~/...).
+    if (folder == "~" || folder.rfind("~/", 0) == 0) {
+        const std::string home = Environment("HOME");
+        if (home.empty()) return web::SendError(response, 400, "no home folder (HOME) to put ~ in: give a full path");
+        folder = home + folder.substr(1);
+    }
+    if (!fs::path(LocalPath(folder)).is_absolute())
+        return web::SendError(response, 400,
+                              "give the backup folder as a full path of this PC, or as ~/...: " + folder +
+                                  " would be relative to the server's working folder");
+    BackupFolder backup(folder);
+    ProcessLock lock;
+    const char *command = action == "verify" ? "backup --verify" : action.c_str();
+    if (Outcome locked = LockBackupFolder(backup, &lock); !locked.ok) return ReplyFailure(response, command, locked);
+    if (action == "verify") {
+        nlohmann::json report;  // (a backup that does not match its manifest is an answer, not a failure)
+        const Outcome outcome = VerifyBackup(backup, "", &report);
+        return outcome.ok ? web::SendJson(response, 200, report) : ReplyFailure(response, command, outcome);
+    }
+    if (action == "restore") return Restore(routes, backup, response);
+    std::string error;
+    if (!backup.PrepareForBackup(&error))
+        return ReplyFailure(response, command, Outcome::Failed(0, error, ErrorKind::kPcFile));
+    // A backup that left files out is made all the same: its summary names them.
+    routes.Respond(response, command, [&](PhoneSession &session, TransferSink &sink, nlohmann::json *document) {
+        BackupResult result;
+        const Outcome outcome = MakeBackup(session, backup, false, 0, sink, &result);
+        *document = result.summary;
+        return outcome;
+    });
+}
+}  // namespace
+
+void AddBackupRoutes(web::Server &server, PhoneRoutes &routes) {
+    server.Http().Post("/api/backup", [&routes](const httplib::Request &request, httplib::Response &response) {
+        Backup(routes, request.body, response);
+    });
+}
+
+}  // namespace host::serve

@@ -1,0 +1,93 @@
+// The PC side of `cebridge serve`'s transfers: bodies spooled into private folders,
+// downloads streamed through a FIFO as the phone's bytes come, names in headers.
+#ifndef CEBRIDGE_HOST_WEB_SERVE_STREAMS_H
+#define CEBRIDGE_HOST_WEB_SERVE_STREAMS_H
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+#include <httplib.h>
+
+#include "outcome.h"
+#include "phone_operations.h"
+
+namespace host::serve {
+
+std::string Query(const httplib::Request &request, const char *name);
+// RFC 5987: a download keeps its phone name, whatever characters it holds.
+std::string AttachmentHeader(const std::string &name);
+std::string LastName(const std::string &path);
+
+// A private folder for the transfers' PC side, removed with everything in it.
+class Spool {
+public:
+    Spool();
+    ~Spool();
+    Spool(const Spool &) = delete;
+    Spool &operator=(const Spool &) = delete;
+    bool Ready() const { return !m_folder.empty(); }
+    const std::string &Problem() const { return m_problem; }
+    // A file of the folder under the last name of `name`.
+    std::filesystem::path File(const std::string &name) const {
+        return std::filesystem::path(m_folder) / LastName(name);
+    }
+
+private:
+    std::string m_folder, m_problem;
+};
+
+// A download on its way to a page: the plug-in writes the phone's bytes into a FIFO
+// of a private folder, and the answer's body reads them out as they come. Our end is
+// open from the start and never blocks, so the plug-in never waits for a reader.
+class FifoStream {
+public:
+    static constexpr size_t kBuffer = 1 << 20;
+
+    FifoStream() = default;
+    FifoStream(const FifoStream &) = delete;
+    FifoStream &operator=(const FifoStream &) = delete;
+    ~FifoStream();
+    bool Open(std::string *error);
+    const std::string &Path() const { return m_path; }
+    // The next bytes into `sink`, or its end once `copied` ended well. False cuts the
+    // answer short (the copy failed, or the page went away).
+    bool Pass(httplib::DataSink &sink, const std::shared_future<Outcome> &copied);
+    // Reads and drops what comes until `copied` ended, so the plug-in never waits on
+    // a full FIFO after the page went away.
+    void Drain(const std::shared_future<Outcome> &copied);
+
+private:
+    // What the FIFO holds now, up to a buffer's worth: few large chunks go out faster
+    // than many small ones. -1 (errno EAGAIN) when it holds nothing yet.
+    ssize_t ReadAvailable();
+
+    Spool m_spool;
+    std::string m_path;
+    int m_in = -1;
+    std::vector<char> m_buffer = std::vector<char>(kBuffer);
+};
+
+// What the handler, the job and the answer's body of one download share.
+struct StreamedDownload {
+    FifoStream fifo;
+    std::shared_future<Outcome> copied;
+    std::atomic<bool> abandoned{false};  // the page went away: the copy is cancelled
+};
+
+// A request's body into a private folder as `name`, then `use` of it; a body that did
+// not arrive whole is answered 400 (500 when the PC could not hold it).
+void SpoolBody(const httplib::ContentReader &reader, const std::string &name, httplib::Response &response,
+               const std::function<void(const std::filesystem::path &)> &use);
+// As SpoolBody, the whole body handed to `upload` as an upload's source.
+void TakeBody(const httplib::ContentReader &reader, const std::string &name, httplib::Response &response,
+              const std::function<void(const UploadSource &)> &upload);
+
+}  // namespace host::serve
+
+#endif  // CEBRIDGE_HOST_WEB_SERVE_STREAMS_H
