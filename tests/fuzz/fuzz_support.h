@@ -16,29 +16,12 @@
 #include <memory>
 #include <string>
 
+#include "heap_copy.h"
 #include "core/session.h"
 #include "platform/platform.h"
 #include "support/support.h"
 
 namespace fuzz {
-
-// A heap block of exactly `size` bytes holding `data` (none for an empty input), or
-// with `withZero` one byte more, a zero, as a text the plug-in was handed.
-class HeapCopy {
-public:
-    HeapCopy(const uint8_t *data, size_t size, bool withZero = false)
-        : m_bytes(new uint8_t[size + (withZero ? 1 : 0)]), m_size(size) {
-        if (size > 0) std::memcpy(m_bytes.get(), data, size);
-        if (withZero) m_bytes[size] = 0;
-    }
-    uint8_t *data() const { return m_bytes.get(); }
-    size_t size() const { return m_size; }
-    char *text() const { return reinterpret_cast<char *>(m_bytes.get()); }
-
-private:
-    std::unique_ptr<uint8_t[]> m_bytes;
-    size_t m_size;
-};
 
 // Reads every byte of a block a parser handed out, so that a block shorter than
 // it claims shows under AddressSanitizer.

@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "../../fuzz/fuzz_support.h"
+#include "../../fuzz/heap_copy.h"
 
 namespace fuzz {
 
