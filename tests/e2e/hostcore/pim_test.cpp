@@ -2,6 +2,7 @@
 // in PC local time, what the phone cannot keep named where it happens, text holding
 // markup or the item text's separator, partial reads never taken for whole lists.
 // (The commands' arguments, tables and exit codes: e2e/host/host_pim_test.cpp.)
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -244,6 +245,33 @@ TEST_F(CorePim, CallsListNumberAndNameApartNewestFirst) {
             EXPECT_EQ(call["title"], call["number"].get<std::string>() + ";" + call["name"].get<std::string>());
     }
     EXPECT_EQ(unlisted, 1);
+}
+
+// A call the phone keeps without a time (0) shows no time, not a moment of 1601 in the
+// zone's old local mean time; messages list oldest first in both boxes, whatever order
+// the phone keeps them in.
+TEST_F(CorePim, ACallWithoutATimeShowsNoneAndMessagesListInTimeOrder) {
+    EditVolume("pim.vol.json", [](nlohmann::json &image) {
+        for (auto &database : image["databases"])
+            if (database["name"] == "clog.db")
+                for (auto &property : database["records"][0]["props"])
+                    if (property["id"] == "0x0002") property["value"] = "1601-01-01T00:00:00";
+    });
+    ConnectOrFail();
+    const nlohmann::json calls = List("calls");
+    EXPECT_EQ(std::count_if(calls["items"].begin(), calls["items"].end(),
+                            [](const nlohmann::json &call) { return call["startTime"] == ""; }),
+              1)
+        << calls.dump(1);
+    EXPECT_EQ(calls.dump().find("1601"), std::string::npos);
+    for (bool sent : {false, true}) {
+        std::vector<host::SmsMessage> messages;
+        ASSERT_TRUE(host::ListMessages(m_session, sent, &messages).ok);
+        ASSERT_GT(messages.size(), 2u);
+        EXPECT_TRUE(std::is_sorted(messages.begin(), messages.end(), [](const auto &a, const auto &b) {
+            return a.stamp < b.stamp;
+        })) << sent;
+    }
 }
 
 const std::string kLongMail = std::string(60, 'x') + "@example.kr";  // 71 bytes
