@@ -64,7 +64,11 @@ int main(int argc, char **argv) {
     fs::create_directories(many);
     for (int i = 0; i < files; ++i) std::ofstream(many / ("file_" + std::to_string(i) + ".txt")) << i;
 
-    TempDir home, diskLogs;
+    TempDir home;
+    // On the disk: TempDir prefers memory-backed storage, the system's temporary folder
+    // (TMPDIR, else /tmp) is taken to be a disk.
+    const fs::path diskLogs = fs::temp_directory_path() / ("host_log_bench_disk_" + std::to_string(getpid()));
+    fs::create_directories(diskLogs);
     // A runtime folder as systems give one: memory-backed.
     const fs::path runtime = fs::path("/dev/shm") / ("host_log_bench_" + std::to_string(getpid()));
     fs::create_directories(runtime);
@@ -87,8 +91,8 @@ int main(int argc, char **argv) {
         ScopedEnv withoutRuntime("XDG_RUNTIME_DIR", "");
         std::printf("  without XDG_RUNTIME_DIR (log in /dev/shm/cebridge-%d): %.3f s\n", int(getuid()),
                     MedianSeconds(command));
-        ScopedEnv onDisk("CEBRIDGE_LOG_DIR", diskLogs.str());
-        std::printf("  log on the disk (%s):   %.3f s\n", diskLogs.str().c_str(), MedianSeconds(command));
+        ScopedEnv onDisk("CEBRIDGE_LOG_DIR", diskLogs.string());
+        std::printf("  log on the disk (%s):   %.3f s\n", diskLogs.c_str(), MedianSeconds(command));
     }
     // A phone of 10,000 contacts listed by one `contacts`: the plug-in writes several
     // log lines per record, so on a disk the listing is slow but live; the host waits
@@ -101,8 +105,9 @@ int main(int argc, char **argv) {
         ScopedEnv withRuntime("XDG_RUNTIME_DIR", runtime.string());
         std::printf("  log in %s/cebridge:   %s\n", runtime.c_str(), TimedRun(contacts).c_str());
     }
-    ScopedEnv onDisk("CEBRIDGE_LOG_DIR", diskLogs.str());
-    std::printf("  log on the disk (%s):   %s\n", diskLogs.str().c_str(), TimedRun(contacts).c_str());
+    ScopedEnv onDisk("CEBRIDGE_LOG_DIR", diskLogs.string());
+    std::printf("  log on the disk (%s):   %s\n", diskLogs.c_str(), TimedRun(contacts).c_str());
     fs::remove_all(runtime);
+    fs::remove_all(diskLogs);
     return 0;
 }
