@@ -383,6 +383,22 @@ TEST_F(HostCoreSync, WhatTheCodePageCannotSayIsNeverWrittenOverThePhone) {
         EXPECT_TRUE(report.actions.empty()) << page << host::SyncReportJson(report).dump(1);
     }
     EXPECT_EQ(Files(), files);
+    // An event made on the pc and sent under a code page that says it all reads as
+    // "Cafe ?" under CP949: still the pc's, so its file is never rewritten with that.
+    const std::string event =
+        "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//t//EN\r\nBEGIN:VEVENT\r\nUID:cafe\r\n"
+        "DTSTAMP:20260101T000000Z\r\nDTSTART:20261203T100000Z\r\nDTEND:20261203T110000Z\r\n"
+        "SUMMARY:Caf\u00e9 \u2615\r\nLOCATION:Gr\u00fcn\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+    WriteFileText(Calendar() / "cafe.ics", event);
+    size_t created = 0;
+    for (const char *page : {"65001", "949", "65001"}) {
+        ScopedEnv codePage("CEBRIDGE_CODEPAGE", page);
+        const nlohmann::json report = host::SyncReportJson(Sync());
+        created += report["created"]["phone"].get<size_t>();
+        EXPECT_EQ(report["updated"], (nlohmann::json{{"phone", 0}, {"pc", 0}})) << page << report.dump(1);
+    }
+    EXPECT_EQ(created, 1u);
+    EXPECT_EQ(ReadFileText(Calendar() / "cafe.ics"), event);
     ScopedEnv utf8("CEBRIDGE_CODEPAGE", "65001");
     EXPECT_EQ(PhoneNames().count("Gr\u00fcnHansi"), 1u);
     EXPECT_EQ(PhoneNames().count("Caf\u00e9Zo\u00eb"), 1u);
