@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <utility>
 
 #include "encoding.h"
@@ -171,12 +172,23 @@ private:
     // partner is gone while one of the same form is there unremembered (what a run
     // cut off between writing and remembering leaves): paired by their phone form.
     Outcome PairUnremembered() {
+        std::multimap<std::string, SyncItem *> byHash, byShape;  // the PC items unremembered
+        for (SyncItem &pc : m_pcItems)
+            if (Pc(pc.id) && !Mapped(pc.id, false))
+                byHash.emplace(pc.hash, &pc), byShape.emplace(ItemShape(m_kind, pc), &pc);
+        std::set<const SyncItem *> taken;
+        // One of the same form, else one the phone's form cannot tell from it.
+        auto partnerOf = [&](const SyncItem &phone) -> SyncItem * {
+            for (auto [at, end] = byHash.equal_range(phone.hash); at != end; ++at)
+                if (!taken.count(at->second)) return at->second;
+            for (auto [at, end] = byShape.equal_range(ItemShape(m_kind, phone)); at != end; ++at)
+                if (!taken.count(at->second) && SameOnBothSides(m_kind, phone, *at->second)) return at->second;
+            return nullptr;
+        };
         for (SyncItem &phone : m_phoneItems) {
             if (Mapped(phone.id, true)) continue;
-            auto pc = std::find_if(m_pcItems.begin(), m_pcItems.end(), [&](const SyncItem &item) {
-                return Pc(item.id) && !Mapped(item.id, false) && SameOnBothSides(m_kind, phone, item);
-            });
-            if (pc != m_pcItems.end()) {
+            if (SyncItem *pc = partnerOf(phone)) {
+                taken.insert(pc);
                 m_mappings.push_back({0, phone.id, pc->id, pc->version, phone.hash, pc->hash});
                 if (Outcome outcome = Remember(m_mappings.back()); !outcome.ok) return outcome;
                 continue;

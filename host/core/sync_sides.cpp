@@ -264,6 +264,19 @@ bool SameOnBothSides(SyncKind kind, const SyncItem &phone, const SyncItem &pc) {
     });
 }
 
+std::string ItemShape(SyncKind kind, const SyncItem &item) {
+    if (kind == SyncKind::kCalendar)
+        return std::to_string(item.event.start) + "/" + std::to_string(item.event.end) +
+               (item.event.wholeDay ? "/day" : "");
+    // A look-alike or '?' stands for one character, as the characters it stands for.
+    auto characters = [&](const char *name) {
+        const std::string value = FieldValue(item.contact, name);
+        return std::to_string(std::count_if(value.begin(), value.end(),
+                                            [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+    };
+    return NumberForComparing(FirstNumber(item.contact)) + "/" + characters("LASTNAME") + "/" + characters("FIRSTNAME");
+}
+
 const char *PhoneSide::Type() const { return m_kind == SyncKind::kContacts ? kContactType : kAppointmentType; }
 
 SyncItem PhoneSide::FromPhone(const ItemFields &fields) const {

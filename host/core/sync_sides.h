@@ -108,6 +108,9 @@ private:
 // gives it, as far as the phone can tell: the same hash, or each field ReadsAs the
 // PC's value (a look-alike letter, a '?', a cut, a number spaced otherwise).
 bool SameOnBothSides(SyncKind kind, const SyncItem &phone, const SyncItem &pc);
+// What SameOnBothSides never tells apart: items it finds alike have the same shape
+// (their first number compared, the characters of their names counted; an event's times).
+std::string ItemShape(SyncKind kind, const SyncItem &item);
 
 // The item a vCard card or an iCalendar event gives, in the phone's form (read, hash).
 SyncItem ItemOfText(SyncKind kind, const std::string &text);
