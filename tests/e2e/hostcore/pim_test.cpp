@@ -9,6 +9,7 @@
 #include "backup.h"
 #include "core_fixture.h"
 #include "interop.h"
+#include "phone_keeps.h"
 #include "pim_operations.h"
 #include "support/pc_time_zone.h"
 #include "tests/e2e/host/host_fixture.h"
@@ -272,6 +273,37 @@ TEST_F(CorePim, ACallWithoutATimeShowsNoneAndMessagesListInTimeOrder) {
             return a.stamp < b.stamp;
         })) << sent;
     }
+}
+
+// What the phone's reads give of a PC value under CP949 is that value: cut where the
+// phone cuts, '?' or the letter without its accent where the code page lacks one, a
+// number spaced otherwise. Nothing else is: another letter, a '?' the PC typed itself.
+TEST(ReadsAs, ThePhonesReadOfAPcValue) {
+    ScopedEnv codePage("CEBRIDGE_CODEPAGE", "949");
+    const struct {
+        const char *field;
+        std::string given, read;
+        bool same;
+    } table[] = {
+        {"LASTNAME", "M\u00fcller", "Muller", true},
+        {"LASTNAME", "M\u00fcller", "M?ller", true},
+        {"LASTNAME", "M\u00fcller", "Mueller", false},
+        {"LASTNAME", "M\u00e4ller", "Muller", false},  // ä reads as a
+        {"LASTNAME", "Muller", "M\u00fcller", false},
+        {"LASTNAME", "Wh?", "Wha", false},
+        {"FIRSTNAME", "Zo\u00eb \u2615", "Zoe ?", true},
+        {"FIRSTNAME", "\u2615", "a", false},
+        {"LASTNAME", "\ud64d\uae38\ub3d9", "\ud64d\uae38\ub3d9", true},
+        {"LASTNAME", std::string(40, 'x'), std::string(31, 'x'), true},
+        {"LASTNAME", std::string(40, 'x'), std::string(30, 'x'), false},
+        {"MOBILETELEPHONENUMBER", "+34-91-555-0112", "+34 91 555 0112", true},
+        {"MOBILETELEPHONENUMBER", "(02) 555.0101", "025550101", true},
+        {"MOBILETELEPHONENUMBER", "+34-91-555-0112", "+34 91 555 0113", false},
+        {"LASTNAME", "+34-91", "+34 91", false},  // only numbers are compared so
+    };
+    for (const auto &row : table)
+        EXPECT_EQ(host::ReadsAs(host::kContactType, row.field, row.given, row.read), row.same)
+            << row.field << " " << row.given << " / " << row.read;
 }
 
 const std::string kLongMail = std::string(60, 'x') + "@example.kr";  // 71 bytes
