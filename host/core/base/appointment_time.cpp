@@ -98,7 +98,7 @@ Instant FromUtcFields(const std::tm &fields) {
     return days * 86400 + int64_t(fields.tm_hour) * 3600 + int64_t(fields.tm_min) * 60 + fields.tm_sec;
 }
 
-Instant FromZoneFields(const std::tm &fields, const ZoneOffset &offsetAt) {
+Instant FromZoneFields(const std::tm &fields, const ZoneOffset &offsetAt, bool *repeated) {
     const Instant wall = FromUtcFields(fields);  // the fields as if they were UTC
     // A day either side lies outside any change near the time (offsets change at most
     // once in two days).
@@ -106,6 +106,7 @@ Instant FromZoneFields(const std::tm &fields, const ZoneOffset &offsetAt) {
     std::vector<Instant> fits;
     for (int64_t offset : {before, after})
         if (offsetAt(wall - offset) == offset) fits.push_back(wall - offset);
+    if (repeated) *repeated = fits.size() == 2 && fits[0] != fits[1];
     if (fits.empty()) return wall - before;  // skipped: the offset before the change
     return *std::min_element(fits.begin(), fits.end());
 }
@@ -194,14 +195,15 @@ bool StampFields(const std::string &stamp, int *year, int *month, int *day, int 
 
 }  // namespace
 
-bool ParseStamp(const std::string &stamp, bool local, Instant *instant) {
+bool ParseStamp(const std::string &stamp, bool local, Instant *instant, bool *repeated) {
     std::tm fields{};
     int year = 0, month = 0, day = 0;
     if (!StampFields(stamp, &year, &month, &day, &fields.tm_hour, &fields.tm_min, &fields.tm_sec)) return false;
     fields.tm_year = year - 1900;
     fields.tm_mon = month - 1;
     fields.tm_mday = day;
-    *instant = local ? FromLocalFields(fields) : FromUtcFields(fields);
+    if (repeated) *repeated = false;
+    *instant = local ? FromZoneFields(fields, LocalOffset, repeated) : FromUtcFields(fields);
     return true;
 }
 
@@ -210,6 +212,10 @@ std::string LocalIso(Instant instant) { return Format(LocalFields(instant), "%Y-
 std::string DayText(Instant day) { return Format(UtcFields(day), "%Y-%m-%d"); }
 std::string StampText(const std::string &stamp, bool local, bool json) {
     Instant instant = 0;
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    // The phone keeps "no time" as 0, the first moment of 1601 (in local time a few
+    // hours either side of it): it is shown as no time.
+    if (StampFields(stamp, &year, &month, &day, &hour, &minute, &second) && year <= 1601) return "";
     if (!ParseStamp(stamp, local, &instant)) return stamp;
     return json ? LocalIso(instant) : Format(LocalFields(instant), "%Y-%m-%d %H:%M:%S ") + Offset(instant);
 }

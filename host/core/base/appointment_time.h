@@ -27,9 +27,9 @@ bool ParseTypedTime(const std::string &text, Instant *instant, bool *dateOnly);
 using ZoneOffset = std::function<int64_t(Instant)>;
 
 // The instant a zone's wall-clock `fields` name (RFC 5545 3.3.5): a time a change of
-// offset repeats is its first occurrence; one a change skips is read with the offset
-// before the change.
-Instant FromZoneFields(const std::tm &fields, const ZoneOffset &offsetAt);
+// offset repeats is its first occurrence (*repeated set, when given); one a change
+// skips is read with the offset before the change.
+Instant FromZoneFields(const std::tm &fields, const ZoneOffset &offsetAt, bool *repeated = nullptr);
 // The UTC date and time fields as an instant.
 Instant FromUtcFields(const std::tm &fields);
 
@@ -49,7 +49,11 @@ std::string PluginTimeText(Instant instant);
 // 09:07:03"; other text unchanged.
 std::string ListingTimeToLocal(const std::string &stamp);
 // The plug-in's "YYYYMMDDTHHMMSSZ" with its fields read as UTC or as PC local time.
-bool ParseStamp(const std::string &stamp, bool local, Instant *instant);
+// Local time carries no offset: in the hour the clocks repeat when they go back it
+// names two instants an hour apart, and the earlier is taken (*repeated set, when
+// given; nothing the phone sends tells which it was); in the hour they skip, it is
+// read with the offset before the change.
+bool ParseStamp(const std::string &stamp, bool local, Instant *instant, bool *repeated = nullptr);
 
 // "2009-06-01 10:00 +09:00" (people) or "2009-06-01T10:00:00+09:00" (JSON), in PC
 // local time; "2009-06-01" for a day.
@@ -58,7 +62,8 @@ std::string LocalIso(Instant instant);
 std::string DayText(Instant day);
 // A listing's "YYYYMMDDTHHMMSSZ", its fields UTC (a call's start, as the phone keeps
 // it) or PC local time (a message's, as the plug-in gives it), as "2009-06-01
-// 10:00:00 +09:00" or, for JSON, LocalIso; other text unchanged.
+// 10:00:00 +09:00" or, for JSON, LocalIso; "" for the phone's "no time" (a time of
+// 1601); other text unchanged.
 std::string StampText(const std::string &stamp, bool local, bool json);
 // "2009-06-01T01:00:00Z": the instant in UTC.
 std::string UtcIso(Instant instant);

@@ -1,6 +1,8 @@
 #include "phone_keeps.h"
 
 #include <algorithm>
+#include <cctype>
+#include <string_view>
 
 #include "encoding.h"
 
@@ -140,6 +142,45 @@ void ReadSharedPlace(ItemFields &read) {
         if (name == "GOVERNMENTID" || name == "NICKNAME") name = kNicknameOrId;
 }
 
+// The code point of the UTF-8 character `character` (0 for a broken one).
+char32_t CodePoint(const std::string &character) {
+    const auto byte = [&](size_t i) { return char32_t(static_cast<unsigned char>(character[i])); };
+    switch (character.size()) {
+    case 1: return byte(0);
+    case 2: return (byte(0) & 0x1F) << 6 | (byte(1) & 0x3F);
+    case 3: return (byte(0) & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F);
+    case 4: return (byte(0) & 0x07) << 18 | (byte(1) & 0x3F) << 12 | (byte(2) & 0x3F) << 6 | (byte(3) & 0x3F);
+    default: return 0;
+    }
+}
+
+// Whether the phone's code page may read `character`, which it cannot say, as `read`:
+// '?', or for a Latin letter the letter without its accent (the PC's "best fit").
+bool ReadInsteadOf(const std::string &character, const std::string &read) {
+    static constexpr char32_t kFirstLatin = 0xC0;
+    static constexpr char kLatinLookAlikes[] = "AAAAAA.CEEEEIIII.NOOOOO..UUUUY..aaaaaa.ceeeeiiii.nooooo..uuuuy.y";
+    if (read == "?") return true;
+    if (read.size() != 1 || !std::isalpha(static_cast<unsigned char>(read[0]))) return false;
+    const char32_t point = CodePoint(character);
+    if (point >= kFirstLatin && point < kFirstLatin + sizeof kLatinLookAlikes - 1)
+        return kLatinLookAlikes[point - kFirstLatin] == read[0];
+    return point >= 0x100 && point < 0x250;  // Latin Extended-A and -B: ā as a, ł as l...
+}
+
+// `given` against what a read gave, character by character, where `asRead` (the read
+// of `given` with one '?' for each character the code page cannot say) differs.
+bool SameButUnsayable(const std::string &given, const std::string &asRead, const std::string &read) {
+    size_t g = 0, k = 0, r = 0;
+    for (; k < asRead.size() && r < read.size() && g < given.size();) {
+        const std::string original = given.substr(g, CharacterBytes(given, g));
+        const std::string kept = asRead.substr(k, CharacterBytes(asRead, k));
+        const std::string got = read.substr(r, CharacterBytes(read, r));
+        if (kept != got && !(kept == "?" && original != "?" && ReadInsteadOf(original, got))) return false;
+        g += original.size(), k += kept.size(), r += got.size();
+    }
+    return k == asRead.size() && r == read.size();
+}
+
 }  // namespace
 
 std::string FieldChange::Text() const {
@@ -215,6 +256,26 @@ KeptItem AsThePhoneKeepsIt(const std::string &type, const ItemFields &given) {
                 SizeChange(FieldChange::Kind::ListedNameCut, "listed name", listed.size(), composed.size()));
     }
     return item;
+}
+
+bool IsNumberField(const std::string &name) {
+    return name == "number" || (name.size() > 6 && name.compare(name.size() - 6, 6, "NUMBER") == 0);
+}
+
+std::string NumberForComparing(const std::string &number) {
+    std::string compared;
+    for (char c : number)
+        if (std::string_view(" \t-./()").find(c) == std::string_view::npos) compared += c;
+    return compared;
+}
+
+bool ReadsAs(const std::string &type, const std::string &name, const std::string &given, const std::string &read) {
+    if (given == read) return true;
+    const KeptItem kept = AsThePhoneKeepsIt(type, {{name, given}});
+    const std::string asRead = kept.read.empty() ? std::string() : kept.read.front().second;
+    if (asRead == read) return true;
+    if (IsNumberField(name)) return NumberForComparing(asRead) == NumberForComparing(read);
+    return SameButUnsayable(given, asRead, read);
 }
 
 CutFields MayBeCut(const std::string &type, const ItemFields &fields) {

@@ -60,6 +60,16 @@ struct KeptItem {
 // will keep them.
 KeptItem AsThePhoneKeepsIt(const std::string &type, const ItemFields &fields);
 
+// Whether `read`, the value the phone's reads gave for the field `name` of `type`, is
+// what the phone keeps of `given` (UTF-8, as the PC has it): the same, cut where the
+// phone cuts it, and where its code page cannot say a character, '?' or the letter it
+// reads as instead (ü as u); numbers the same digits, however spaced or dashed.
+// The one test of "the same value" wherever a PC value meets the phone's.
+bool ReadsAs(const std::string &type, const std::string &name, const std::string &given, const std::string &read);
+// A phone number as numbers are compared: its '+', digits and letters ("+34 91-555 (0112)" as "+34915550112").
+std::string NumberForComparing(const std::string &number);
+bool IsNumberField(const std::string &name);
+
 // The fields of an item read from the phone (UTF-8) that the phone's widths may have
 // cut, each with the bytes its reads give at most. Besides the phone's field names,
 // "title" is a listed item's title (a contact's composed name, an appointment's TITLE).

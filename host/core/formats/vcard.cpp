@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstring>
 #include <map>
+#include <set>
+#include <utility>
 
 #include "appointment_time.h"
 #include "content_line.h"
@@ -215,6 +217,8 @@ bool ParseProperty(const std::string &line, Property *property) {
             property->charset = values;
         else if (key == "TYPE" || key.empty())
             for (const std::string &type : SplitOutsideQuotes(values, ',')) property->types.push_back(type);
+        else if (key == "PREF")  // 4.0's PREF=1: as 3.0's TYPE=PREF
+            property->types.push_back("PREF");
     }
     property->value = line.substr(colon + 1);
     return true;
@@ -297,9 +301,10 @@ class CardBuilder {
 public:
     ReadCard card;
     std::string formattedName;
-    bool agentFollows = false;             // the last property was 2.1's AGENT with its card to follow
-    size_t line = 0;                       // the logical line being read
-    std::map<std::string, size_t> origin;  // field -> the logical line its value came from
+    bool agentFollows = false;               // the last property was 2.1's AGENT with its card to follow
+    size_t line = 0;                         // the logical line being read
+    std::map<std::string, size_t> origin;    // field -> the logical line its value came from
+    std::set<std::string> preferredNumbers;  // number fields a preferred (TYPE=PREF) number holds
 
     // Sets `field` unless it has a value already; false then.
     bool Set(const std::string &field, const std::string &value) {
@@ -362,9 +367,21 @@ public:
         else
             candidates = {"MOBILETELEPHONENUMBER", "HOMETELEPHONENUMBER", "HOME2TELEPHONENUMBER",
                           "BUSINESSTELEPHONENUMBER", "BUSINESS2TELEPHONENUMBER"};
+        const bool preferred = Typed(property, "PREF");
         for (const char *field : candidates)
-            if (Set(field, number)) return;
-        card.notKept.push_back("TEL " + number + " (no free number field of its kind)");
+            if (Set(field, number)) {
+                if (preferred) preferredNumbers.insert(field);
+                return;
+            }
+        // Every field of its kind is taken: the preferred number takes the first from a number not preferred.
+        std::string left = number;
+        if (preferred && preferredNumbers.insert(candidates.front()).second) {
+            auto taken = std::find_if(card.fields.begin(), card.fields.end(),
+                                      [&](const auto &field) { return field.first == candidates.front(); });
+            left = std::exchange(taken->second, number);
+            origin[candidates.front()] = line;
+        }
+        card.notKept.push_back("TEL " + left + " (no free number field of its kind)");
     }
 
     void Address(const Property &property, const std::vector<std::string> &parts) {
@@ -528,11 +545,13 @@ std::vector<ReadCard> ReadVCards(const std::string &input) {
     return cards;
 }
 
-std::string ContactKey(const ContactFields &fields) {
+const char kGroupIsNoContact[] = "a group (KIND:group): the phone keeps people and companies only";
+
+std::string FirstNumber(const ContactFields &fields) {
     std::string number;
     for (const NumberField &candidate : kNumbers)
         if (number.empty()) number = Get(fields, candidate.field);
-    return Get(fields, "LASTNAME") + "\n" + Get(fields, "FIRSTNAME") + "\n" + number;
+    return number;
 }
 
 }  // namespace host

@@ -27,6 +27,9 @@ struct ReadCard {
     std::string kind;                  // KIND in upper case ("GROUP", "ORG"; a company's card "ORG"); "" for none
 };
 
+// Why a group's card (KIND:group) is not added to the phone.
+extern const char kGroupIsNoContact[];
+
 // Every card of `text` (UTF-8, or UTF-16 after its byte-order mark), in order. A card
 // without END:VCARD ends where the next one begins or the text ends.
 std::vector<ReadCard> ReadVCards(const std::string &text);
@@ -41,8 +44,9 @@ ContactFields CardFields(const std::string &text);
 // Whether two dates (a card's "1980-05-17", the phone's "19800517T000000Z") name the same day.
 bool SameDay(const std::string &a, const std::string &b);
 
-// The name and the first number of a contact, as --skip-existing compares them.
-std::string ContactKey(const ContactFields &fields);
+// A contact's first number (mobile, home, work...), "" for none: with its names, what
+// --skip-existing compares.
+std::string FirstNumber(const ContactFields &fields);
 
 }  // namespace host
 

@@ -16,7 +16,6 @@ namespace host {
 namespace {
 
 constexpr int kKeptLogDays = 7;
-constexpr uint64_t kKeptLogBytes = uint64_t(64) << 20;
 
 // Why the link did not come up, as far as the agent's side can tell: the RAPI
 // provider, the phone image the emulator was told to open, or the time it took.
@@ -53,9 +52,9 @@ Outcome OpenPlugin(AgentClient &client, DeviceLink &link, const SessionOptions &
     } else {
         link.pluginLog.Watch(logDir, "");
     }
-    if (options.logDir.empty())                               // (it holds CEBRIDGE_LOG_DIR when that is set)
-        PruneDailyLogs(logDir, kKeptLogDays, kKeptLogBytes);  // a folder of one's own choosing is left alone
-    if (options.routeProcessOutput)                           // (to the null device when the folder is unusable)
+    if (options.logDir.empty())                                     // (it holds CEBRIDGE_LOG_DIR when that is set)
+        PruneDailyLogs(logDir, kKeptLogDays, options.logCapBytes);  // a folder of one's own choosing is left alone
+    if (options.routeProcessOutput)                                 // (to the null device when the folder is unusable)
         RouteProcessOutputTo(ConsoleLogPath(logDir));
     std::string plugin = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
     std::string pluginLogDir = PluginPcPath(logDir);  // the plug-in's form, when it has one
@@ -76,7 +75,8 @@ Outcome PhoneSession::Connect(const SessionOptions &options, ConnectReport *repo
         if (!opened.ok) return opened;
         pluginOpen = true;
         // (a folder of one's own choosing is never cut)
-        WatchLog(options.logDir.empty() ? DefaultLogDirectory() : options.logDir, options.logDir.empty());
+        WatchLog(options.logDir.empty() ? DefaultLogDirectory() : options.logDir,
+                 options.logDir.empty() ? options.logCapBytes : 0);
     }
     auto started = std::chrono::steady_clock::now();
     const uint64_t printedBefore = ProcessOutputMark();
@@ -101,17 +101,17 @@ Outcome PhoneSession::Connect(const SessionOptions &options, ConnectReport *repo
     return outcome;
 }
 
-void PhoneSession::WatchLog(const std::string &folder, bool capped) {
+void PhoneSession::WatchLog(const std::string &folder, uint64_t capBytes) {
     // One session may write more than the cap (a large phone's listings trace every
     // field): the file starts again between two requests, said once.
-    link.beforeRequest = [this, folder, capped] {
+    link.beforeRequest = [this, folder, capBytes] {
         bool cut = false;
-        m_logBytes = DailyLogSize(folder, capped ? kKeptLogBytes : 0, &cut);
+        m_logBytes = DailyLogSize(folder, capBytes, &cut);
         if (cut && !std::exchange(m_logCutTold, true))
             std::fprintf(ConsoleErr(),
-                         "cebridge: warning: the plug-in's log passed %llu MiB in this session; it was emptied and "
+                         "cebridge: warning: the plug-in's log passed %.3g MiB in this session; it was emptied and "
                          "goes on (%s)\n",
-                         static_cast<unsigned long long>(kKeptLogBytes >> 20), folder.c_str());
+                         double(capBytes) / (1 << 20), folder.c_str());
     };
     // A request the plug-in still works on writes its log: a long wait is no lost plug-in.
     client.working = [this, folder] {

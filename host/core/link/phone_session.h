@@ -6,6 +6,7 @@
 #define CEBRIDGE_HOST_PHONE_SESSION_H
 
 #include <atomic>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -26,6 +27,8 @@ struct SessionOptions {
     // The plug-in prints on the process's standard output and error: they go to a file
     // of the log folder (console.h). Off where the process's own must stay (a test).
     bool routeProcessOutput = true;
+    // The plug-in's log in the default folder starts again past this many bytes.
+    uint64_t logCapBytes = uint64_t(64) << 20;
 };
 
 // What a connect has to say besides its outcome.
@@ -62,9 +65,9 @@ public:
     std::map<std::string, std::vector<ContentItem>> lastListings;  // by object type
 
 private:
-    // Keeps the plug-in's log in `folder` under its cap (when `capped`), and takes its
+    // Keeps the plug-in's log in `folder` under `capBytes` (when not 0), and takes its
     // growth as a sign of a plug-in at work.
-    void WatchLog(const std::string &folder, bool capped);
+    void WatchLog(const std::string &folder, uint64_t capBytes);
 
     std::unique_ptr<ProcessLock> m_phoneLock;
     uint64_t m_logBytes = 0;  // the plug-in's log when last looked at

@@ -145,9 +145,6 @@ CalendarEvent EventOf(const ItemFields &fields) {
 
 namespace {
 
-// "title\nstart": what --skip-existing compares for appointments.
-std::string EventKey(const std::string &title, Instant start) { return title + "\n" + std::to_string(start); }
-
 std::string CsvCell(const std::string &text) {
     if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
     std::string quoted = "\"";
@@ -191,14 +188,20 @@ std::string ReadableFieldName(const std::string &name) {
 
 // The fields of an add that can travel, as the phone will keep them (what a read
 // gives back, what changed on the way). A field that cannot is left out with a note.
-KeptItem Sendable(const std::string &type, const ItemFields &fields, std::vector<std::string> *notKept) {
+std::string HoldsBarText(const std::string &name) {
+    return name + " (holds '|', which the plug-in's item text cannot carry)";
+}
+
+KeptItem Sendable(const std::string &type, const ItemFields &fields, std::vector<std::string> *notKept,
+                  std::vector<std::string> *barred) {
     const std::vector<std::string> addable = AddableFields(type);
     ItemFields sendable;
     for (const auto &[name, value] : fields) {
         if (std::find(addable.begin(), addable.end(), name) == addable.end() && name != kNicknameOrId) {
             notKept->push_back(ReadableFieldName(name) + " (the phone's add cannot write it)");
         } else if (value.find('|') != std::string::npos) {
-            notKept->push_back(name + " (holds '|', which the plug-in's item text cannot carry)");
+            notKept->push_back(HoldsBarText(name));
+            if (barred) barred->push_back(name);
         } else {
             sendable.emplace_back(name, value);
         }
@@ -340,23 +343,54 @@ Outcome ExportMessages(PhoneSession &session, const std::string &path, InteropRe
     return WriteOutput(path, "sms.csv", Rows(path, {"box", "id", "number", "time", "text"}, rows), report);
 }
 
-// What an import with skipExisting finds on the phone, counted: each item on the
-// phone stands for one item of the file with its key, so two items that share a key
-// (two contacts of one name and no number) are two, not one.
+// What an import with skipExisting finds on the phone: each item on the phone stands
+// for one item of the file that it holds, so two items alike (two contacts of one name
+// and no number) are two, not one. An item holds the PC's when what must be equal (a
+// number, a start) is and each compared field reads as the PC's value (ReadsAs: a
+// look-alike or '?' where the code page cannot say a character, a cut).
 class PhoneHolds {
 public:
-    void Add(const std::string &key) { ++m_counts[key]; }
-    // Whether one more item of `key` is on the phone; it then stands for this one.
-    bool Take(const std::string &key) {
-        auto found = m_counts.find(key);
-        if (found == m_counts.end() || found->second == 0) return false;
-        --found->second;
-        return true;
+    explicit PhoneHolds(const char *type) : m_type(type) {}
+    // An item of the phone: `fields` as read.
+    void Add(const std::string &equal, ItemFields fields) {
+        m_items[Bucket(equal, fields)].push_back({std::move(fields), false});
+    }
+    // Whether one more item on the phone holds `given` (the PC's values; `asRead`: as
+    // the phone would read them); it then stands for this one.
+    bool Take(const std::string &equal, const ItemFields &given, const ItemFields &asRead) {
+        auto found = m_items.find(Bucket(equal, asRead));
+        if (found == m_items.end()) return false;
+        const bool lost = given != asRead;
+        for (auto &[fields, taken] : found->second)
+            if (!taken && (fields == asRead || (lost && Holds(fields, given)))) return taken = true;
+        return false;
     }
 
 private:
-    std::map<std::string, size_t> m_counts;
+    // Items compared: the same `equal` and the same count of characters in each field
+    // (a look-alike or '?' stands for one character).
+    static std::string Bucket(const std::string &equal, const ItemFields &fields) {
+        std::string bucket = equal;
+        for (const auto &[name, value] : fields)
+            bucket += "\n" + std::to_string(std::count_if(value.begin(), value.end(), [](char c) {
+                          return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+                      }));
+        return bucket;
+    }
+    bool Holds(const ItemFields &read, const ItemFields &given) const {
+        for (size_t i = 0; i < given.size(); ++i)
+            if (!ReadsAs(m_type, given[i].first, given[i].second, read[i].second)) return false;
+        return true;
+    }
+
+    const char *m_type;
+    std::map<std::string, std::vector<std::pair<ItemFields, bool>>> m_items;
 };
+
+// The fields --skip-existing compares of a contact, in order.
+ItemFields ComparedNames(const ItemFields &fields) {
+    return {{"LASTNAME", Field(fields, "LASTNAME")}, {"FIRSTNAME", Field(fields, "FIRSTNAME")}};
+}
 
 Outcome ImportContacts(PhoneSession &session, const std::string &path, bool skipExisting, ItemSink &sink,
                        InteropReport *report) {
@@ -364,20 +398,24 @@ Outcome ImportContacts(PhoneSession &session, const std::string &path, bool skip
     if (!ReadInput(path, &text, &error)) return LocalFailure(error);
     std::vector<ReadCard> cards = ReadVCards(text);
     if (cards.empty()) return LocalFailure(path + ": no vCard (BEGIN:VCARD) in it");
-    PhoneHolds onPhone;
+    PhoneHolds onPhone(kContactType);
     if (skipExisting) {
         std::vector<ContactFields> contacts;
         Outcome outcome = ReadAllItems(session, kContactType, &contacts);
         if (!outcome.ok) return outcome;
-        for (const ContactFields &fields : contacts) onPhone.Add(ContactKey(fields));
+        for (const ContactFields &fields : contacts)
+            onPhone.Add(NumberForComparing(FirstNumber(fields)), ComparedNames(fields));
     }
     return AddEach(session, sink, "contacts import", cards, [&](ReadCard &card) {
         std::string shown =
             "\"" + card.shownName + "\"" + (card.changed.empty() ? "" : " (" + Joined(card.changed) + ")");
         const KeptItem kept = Sendable(kContactType, card.fields, &card.notKept);
-        if (kept.sent.empty()) {
+        if (card.kind == "GROUP") {
+            Skip(shown, kGroupIsNoContact, false, report);
+        } else if (kept.sent.empty()) {
             Skip(shown, "nothing in it the phone can keep", true, report);
-        } else if (skipExisting && onPhone.Take(ContactKey(kept.read))) {
+        } else if (skipExisting && onPhone.Take(NumberForComparing(FirstNumber(kept.read)), ComparedNames(kept.sent),
+                                                ComparedNames(kept.read))) {
             Skip(shown, "its name and first number are on the phone already", false, report);
         } else {
             return AddOne(session, kContactType, kept, shown, card.notKept, report);
@@ -394,14 +432,14 @@ Outcome ImportCalendar(PhoneSession &session, const std::string &path, bool skip
     if (!ReadInput(path, &text, &error)) return LocalFailure(error);
     std::vector<ReadEvent> events;
     if (!ReadICalendar(text, &events, &error)) return LocalFailure(path + ": " + error);
-    PhoneHolds onPhone;
+    PhoneHolds onPhone(kAppointmentType);
     if (skipExisting) {
         std::vector<ItemFields> appointments;
         Outcome outcome = ReadAllItems(session, kAppointmentType, &appointments);
         if (!outcome.ok) return outcome;
         for (const ItemFields &fields : appointments) {
             CalendarEvent event = EventOf(fields);
-            onPhone.Add(EventKey(event.title, event.start));
+            onPhone.Add(std::to_string(event.start), {{"TITLE", event.title}});
         }
     }
     return AddEach(session, sink, "calendar import", events, [&](const ReadEvent &read) {
@@ -412,7 +450,8 @@ Outcome ImportCalendar(PhoneSession &session, const std::string &path, bool skip
         }
         std::vector<std::string> notKept = read.notKept;
         const KeptItem kept = Sendable(kAppointmentType, AppointmentFieldsOf(event), &notKept);
-        if (skipExisting && onPhone.Take(EventKey(Field(kept.read, "TITLE"), event.start))) {
+        if (skipExisting && onPhone.Take(std::to_string(event.start), {{"TITLE", Field(kept.sent, "TITLE")}},
+                                         {{"TITLE", Field(kept.read, "TITLE")}})) {
             Skip(read.shown, "its title and start are on the phone already", false, report);
             return Outcome::Ok();
         }

@@ -69,8 +69,12 @@ CalendarEvent EventOf(const ItemFields &fields);
 // An event as the fields of an appointment add.
 ItemFields AppointmentFieldsOf(const CalendarEvent &event);
 // The fields of an add that can travel, as the phone will keep them (what a read
-// gives back, what changed on the way). A field that cannot is left out with a note.
-KeptItem Sendable(const std::string &type, const ItemFields &fields, std::vector<std::string> *notKept);
+// gives back, what changed on the way). A field that cannot is left out with a note;
+// *barred (when given): the fields left out because they hold '|'.
+KeptItem Sendable(const std::string &type, const ItemFields &fields, std::vector<std::string> *notKept,
+                  std::vector<std::string> *barred = nullptr);
+// Why a field holding '|' is not sent: "NAME (holds '|', ...)".
+std::string HoldsBarText(const std::string &name);
 
 // The results as every front end answers them (`export --json`, `import --json`):
 // {"kind", "file", "written", "mayBeCut"} and

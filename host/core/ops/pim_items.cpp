@@ -1,5 +1,6 @@
 #include "pim_items.h"
 
+#include <algorithm>
 #include <iterator>
 
 #include "encoding.h"
@@ -62,6 +63,9 @@ Outcome ListMessages(PhoneSession &session, bool sent, std::vector<SmsMessage> *
     if (!outcome.ok) return outcome;
     session.lastListings[type] = items;
     for (const ContentItem &item : items) messages->push_back(MessageOf(item));
+    // In time order (the phone keeps them in the order they were stored).
+    std::stable_sort(messages->begin(), messages->end(),
+                     [](const SmsMessage &a, const SmsMessage &b) { return a.stamp < b.stamp; });
     return outcome;
 }
 

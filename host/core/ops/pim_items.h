@@ -24,7 +24,7 @@ std::string SmsType(bool sent);
 struct SmsMessage {
     std::string id, number, stamp, text;  // UTF-8; stamp: "YYYYMMDDTHHMMSSZ" in PC local time (StampText)
 };
-// One box's messages; IDs belong to this listing.
+// One box's messages, oldest first; IDs belong to this listing.
 Outcome ListMessages(PhoneSession &session, bool sent, std::vector<SmsMessage> *messages);
 // The fields ("number", "text") the phone's widths may have cut, with the bytes reads give.
 std::vector<std::pair<std::string, size_t>> MessageMayBeCut(const SmsMessage &message);

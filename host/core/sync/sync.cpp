@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <utility>
 
 #include "encoding.h"
+#include "interop.h"
 #include "local_files.h"
 #include "sync_dav.h"
 
@@ -109,7 +111,8 @@ private:
         for (const SyncMapping &mapping : m_mappings) byFile[mapping.otherId] = &mapping;
         for (SyncItem &item : m_pcItems) {
             auto mapped = byFile.find(item.id);
-            if (mapped != byFile.end() && mapped->second->otherVersion == item.version) {
+            if (mapped != byFile.end() && mapped->second->otherVersion == item.version &&
+                !PhoneChanged(*mapped->second)) {
                 item.hash = mapped->second->otherHash;  // untouched since: not read again
                 continue;
             }
@@ -141,6 +144,13 @@ private:
         return Outcome::Ok();
     }
 
+    // The phone's item of `mapping` changed since the sides last agreed (its PC item is
+    // read to tell whether it changed only in what the phone cannot say).
+    bool PhoneChanged(const SyncMapping &mapping) const {
+        const SyncItem *phone = Phone(mapping.phoneId);
+        return phone && phone->hash != mapping.phoneHash;
+    }
+
     bool Mapped(const std::string &id, bool phone) const {
         return std::any_of(m_mappings.begin(), m_mappings.end(), [&](const SyncMapping &mapping) {
             return (phone ? mapping.phoneId : mapping.otherId) == id;
@@ -162,12 +172,23 @@ private:
     // partner is gone while one of the same form is there unremembered (what a run
     // cut off between writing and remembering leaves): paired by their phone form.
     Outcome PairUnremembered() {
+        std::multimap<std::string, SyncItem *> byHash, byShape;  // the PC items unremembered
+        for (SyncItem &pc : m_pcItems)
+            if (Pc(pc.id) && !Mapped(pc.id, false))
+                byHash.emplace(pc.hash, &pc), byShape.emplace(ItemShape(m_kind, pc), &pc);
+        std::set<const SyncItem *> taken;
+        // One of the same form, else one the phone's form cannot tell from it.
+        auto partnerOf = [&](const SyncItem &phone) -> SyncItem * {
+            for (auto [at, end] = byHash.equal_range(phone.hash); at != end; ++at)
+                if (!taken.count(at->second)) return at->second;
+            for (auto [at, end] = byShape.equal_range(ItemShape(m_kind, phone)); at != end; ++at)
+                if (!taken.count(at->second) && SameOnBothSides(m_kind, phone, *at->second)) return at->second;
+            return nullptr;
+        };
         for (SyncItem &phone : m_phoneItems) {
             if (Mapped(phone.id, true)) continue;
-            auto pc = std::find_if(m_pcItems.begin(), m_pcItems.end(), [&](const SyncItem &item) {
-                return Pc(item.id) && item.hash == phone.hash && !Mapped(item.id, false);
-            });
-            if (pc != m_pcItems.end()) {
+            if (SyncItem *pc = partnerOf(phone)) {
+                taken.insert(pc);
                 m_mappings.push_back({0, phone.id, pc->id, pc->version, phone.hash, pc->hash});
                 if (Outcome outcome = Remember(m_mappings.back()); !outcome.ok) return outcome;
                 continue;
@@ -217,7 +238,9 @@ private:
         if (!pc)
             return phoneChanged ? take(Op::kPcCreate, "changed on the phone, deleted on the pc")
                                 : take(Op::kPhoneDelete, "deleted on the pc");
-        if ((!phoneChanged && !pcChanged) || phone->hash == pc->hash) {
+        // Alike also where they differ only in what the phone cannot say of the PC's (its
+        // code page, its widths): the phone's form is never written over the PC's, nor back.
+        if ((!phoneChanged && !pcChanged) || SameOnBothSides(m_kind, *phone, *pc)) {
             ++m_report.unchanged;
             return (phoneChanged || pcChanged || pc->version != mapping.otherVersion) && take(Op::kRecord, "");
         }
@@ -304,8 +327,7 @@ private:
         SyncItem made;
         Outcome outcome = phone ? m_phone.Update(mapping.phoneId, pc, &made) : m_phone.Create(pc, &made);
         if (!outcome.ok) return outcome;
-        for (const FieldChange &change : m_phone.LastChanges())
-            m_report.notes.push_back(std::string(SyncKindName(m_kind)) + ": " + pc.shown + ": " + change.Text());
+        NoteWhatThePhoneKeepsOtherwise(pc);
         if (phone && !m_options.dryRun && !m_phoneIdentity.empty() &&
             !m_state.SaveRenamed(m_phoneIdentity, SyncKindName(m_kind), mapping.phoneId, made.id))
             return StateFailure(m_state);
@@ -321,13 +343,19 @@ private:
         return Remember(mapping);
     }
 
+    // What the phone did not take of `pc` as it is on the pc (a cut, a '?', a field
+    // holding '|'), each named in a note.
+    void NoteWhatThePhoneKeepsOtherwise(const SyncItem &pc) {
+        const std::string of = std::string(SyncKindName(m_kind)) + ": " + pc.shown + ": ";
+        for (const std::string &field : pc.barred) m_report.notes.push_back(of + "not sent: " + HoldsBarText(field));
+        for (const FieldChange &change : m_phone.LastChanges()) m_report.notes.push_back(of + change.Text());
+    }
+
     // A new PC item added to the phone; its ID is learnt with the others' (SettleAdds).
     Outcome AddToPhone(const Step &step) {
         Outcome outcome = m_phone.Add(*step.pc);
         if (outcome.ok) {
-            for (const FieldChange &change : m_phone.LastChanges())
-                m_report.notes.push_back(std::string(SyncKindName(m_kind)) + ": " + step.pc->shown + ": " +
-                                         change.Text());
+            NoteWhatThePhoneKeepsOtherwise(*step.pc);
             m_adding.push_back(step.pc);
             Tell(step);
         } else if (!EndsRun(outcome)) {

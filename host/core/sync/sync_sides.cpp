@@ -69,11 +69,17 @@ void Fill(SyncKind kind, SyncItem *item) {
     }
 }
 
-// The fields the phone's add takes for `item`.
+// The fields the phone's add takes for `item`: a PC item's values as the PC gives
+// them (the add then names what the phone cuts or cannot say), times in the phone's form.
 KeptItem AddForm(SyncKind kind, const SyncItem &item) {
     std::vector<std::string> notKept;
-    return kind == SyncKind::kContacts ? Sendable(kContactType, item.contact, &notKept)
-                                       : Sendable(kAppointmentType, AppointmentFieldsOf(item.event), &notKept);
+    if (kind == SyncKind::kContacts)
+        return Sendable(kContactType, item.given.empty() ? item.contact : item.given, &notKept);
+    ItemFields fields = AppointmentFieldsOf(item.event);
+    for (auto &[name, value] : fields)
+        if ((name == "TITLE" || name == "LOCATION") && !item.given.empty())
+            value = FieldValue(item.given, name.c_str());
+    return Sendable(kAppointmentType, fields, &notKept);
 }
 
 // The UID a card or event of `text` names ("" for none): its first UID line, unfolded.
@@ -120,14 +126,9 @@ std::string FileText(SyncKind kind, const std::string &uid, const SyncItem &item
 // The value of the phone's field `name` in a card's fields as read.
 std::string CardValue(const ItemFields &card, const std::string &name) {
     if (name != kNicknameOrId) return FieldValue(card, name.c_str());
-    const std::string id = FieldValue(card, "GOVERNMENTID");
-    return id.empty() ? FieldValue(card, "NICKNAME") : id;
-}
-
-// `value` of the field `name` as the phone's reads would give it.
-std::string AsRead(const std::string &name, const std::string &value) {
-    const KeptItem kept = AsThePhoneKeepsIt(kContactType, {{name, value}});
-    return kept.read.empty() ? std::string() : kept.read.front().second;
+    for (const char *place : {kNicknameOrId, "GOVERNMENTID", "NICKNAME"})
+        if (std::string value = FieldValue(card, place); !value.empty()) return value;
+    return {};
 }
 
 bool IsDate(const std::string &name) { return name == "BIRTHDAY" || name == "ANNIVERSARY"; }
@@ -146,7 +147,7 @@ ItemFields ChangedOnThePhone(const SyncItem &phone, const SyncItem &pc, const It
     for (const std::string &name : names) {
         const std::string was = FieldValue(before, name.c_str()), now = FieldValue(phone.contact, name.c_str());
         const std::string pcValue = CardValue(card, name);
-        if (was == now || pcValue == now || AsRead(name, pcValue) == now) continue;
+        if (was == now || ReadsAs(kContactType, name, pcValue, now)) continue;
         if (IsDate(name) && !now.empty() && SameDay(pcValue, now)) continue;
         changes.emplace_back(name, now);
     }
@@ -207,11 +208,13 @@ SyncItem ItemOfText(SyncKind kind, const std::string &text) {
             return item;
         }
         if (cards.front().kind == "GROUP") {
-            item.problem = "a group (KIND:group): the phone keeps people and companies only";
+            item.problem = kGroupIsNoContact;
             return item;
         }
         std::vector<std::string> notKept;
-        item.contact = Sendable(kContactType, cards.front().fields, &notKept).read;
+        const KeptItem kept = Sendable(kContactType, cards.front().fields, &notKept, &item.barred);
+        item.contact = kept.read;
+        item.given = kept.sent;
         if (item.contact.empty()) item.problem = "nothing in it the phone can keep";
     } else {
         std::vector<ReadEvent> events;
@@ -235,12 +238,43 @@ SyncItem ItemOfText(SyncKind kind, const std::string &text) {
         item.event = usable->event;
         item.uid = usable->event.uid;
         std::vector<std::string> notKept;
-        const ItemFields kept = Sendable(kAppointmentType, AppointmentFieldsOf(item.event), &notKept).read;
-        item.event.title = FieldValue(kept, "TITLE");
-        item.event.location = FieldValue(kept, "LOCATION");
+        const KeptItem kept = Sendable(kAppointmentType, AppointmentFieldsOf(item.event), &notKept, &item.barred);
+        item.given = kept.sent;
+        item.event.title = FieldValue(kept.read, "TITLE");
+        item.event.location = FieldValue(kept.read, "LOCATION");
     }
     Fill(kind, &item);
     return item;
+}
+
+bool SameOnBothSides(SyncKind kind, const SyncItem &phone, const SyncItem &pc) {
+    if (phone.hash == pc.hash) return true;
+    if (!pc.read || pc.given.empty()) return false;
+    if (kind == SyncKind::kCalendar)
+        return phone.event.wholeDay == pc.event.wholeDay && phone.event.start == pc.event.start &&
+               phone.event.end == pc.event.end &&
+               ReadsAs(kAppointmentType, "TITLE", FieldValue(pc.given, "TITLE"), phone.event.title) &&
+               ReadsAs(kAppointmentType, "LOCATION", FieldValue(pc.given, "LOCATION"), phone.event.location);
+    // The fields an add writes; the one place NICKNAME and GOVERNMENTID share under the name reads give it.
+    std::set<std::string> names;
+    for (const std::string &name : AddableFields(kContactType))
+        names.insert(name == "NICKNAME" || name == "GOVERNMENTID" ? kNicknameOrId : name);
+    return std::all_of(names.begin(), names.end(), [&](const std::string &name) {
+        return ReadsAs(kContactType, name, CardValue(pc.given, name), CardValue(phone.contact, name));
+    });
+}
+
+std::string ItemShape(SyncKind kind, const SyncItem &item) {
+    if (kind == SyncKind::kCalendar)
+        return std::to_string(item.event.start) + "/" + std::to_string(item.event.end) +
+               (item.event.wholeDay ? "/day" : "");
+    // A look-alike or '?' stands for one character, as the characters it stands for.
+    auto characters = [&](const char *name) {
+        const std::string value = FieldValue(item.contact, name);
+        return std::to_string(std::count_if(value.begin(), value.end(),
+                                            [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+    };
+    return NumberForComparing(FirstNumber(item.contact)) + "/" + characters("LASTNAME") + "/" + characters("FIRSTNAME");
 }
 
 const char *PhoneSide::Type() const { return m_kind == SyncKind::kContacts ? kContactType : kAppointmentType; }

@@ -32,6 +32,10 @@ struct SyncItem {
     ItemFields contact;   // contacts: the fields as the phone's reads give them
     CalendarEvent event;  // calendar: title and location as the phone keeps them
     std::string uid;      // the PC's: the card's or event's UID
+    // The PC's: the fields the phone is sent, as the PC gives them (before the phone's
+    // code page and widths), to tell what the phone reads back of them (ReadsAs).
+    ItemFields given;
+    std::vector<std::string> barred;  // the PC's: fields not sent to the phone, for they hold '|'
     // The phone's: its contact fields when the sides last agreed (empty when not remembered).
     ItemFields remembered;
 };
@@ -99,6 +103,14 @@ private:
     std::string m_folder;
     SyncKind m_kind;
 };
+
+// Whether the phone item `phone` holds what the PC item `pc` (read from its text)
+// gives it, as far as the phone can tell: the same hash, or each field ReadsAs the
+// PC's value (a look-alike letter, a '?', a cut, a number spaced otherwise).
+bool SameOnBothSides(SyncKind kind, const SyncItem &phone, const SyncItem &pc);
+// What SameOnBothSides never tells apart: items it finds alike have the same shape
+// (their first number compared, the characters of their names counted; an event's times).
+std::string ItemShape(SyncKind kind, const SyncItem &item);
 
 // The item a vCard card or an iCalendar event gives, in the phone's form (read, hash).
 SyncItem ItemOfText(SyncKind kind, const std::string &text);

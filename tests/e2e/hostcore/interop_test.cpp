@@ -254,6 +254,32 @@ TEST_F(HostCoreInterop, ASecondSkipExistingImportAddsNothing) {
 }
 #endif
 
+#if defined(CEBRIDGE_HOST_READS_ICALENDAR)
+// The phone's "M\u00fcller" reads as "Muller" in CP949, "\u2615" as '?': --skip-existing
+// still finds the items imported before (under a code page that says them all), and a
+// number spaced otherwise is the same number.
+TEST_F(HostCoreInterop, SkipExistingFindsWhatTheCodePageReadsAsALookAlike) {
+    const std::string card =
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nN:M\u00fcller;Hans\r\nTEL;TYPE=CELL:+34 91 555 0112\r\nEND:VCARD\r\n";
+    const std::string event =
+        "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//t//EN\r\nBEGIN:VEVENT\r\nUID:1\r\n"
+        "DTSTART:20260610T100000Z\r\nDTEND:20260610T110000Z\r\nSUMMARY:Caf\u00e9 M\u00fcller \u2615\r\n"
+        "END:VEVENT\r\nEND:VCALENDAR\r\n";
+    {
+        ScopedEnv utf8("CEBRIDGE_CODEPAGE", "65001");
+        EXPECT_EQ(Import("first.vcf", card).added, 1u);
+        EXPECT_EQ(Import("first.ics", event).added, 1u);
+    }
+    const size_t contacts = Listing(host::kContactType).size();
+    InteropReport again =
+        Import("again.vcf", card.substr(0, card.find("+34")) + "+34-91-555-0112\r\nEND:VCARD\r\n", true);
+    EXPECT_EQ(again.added, 0u) << Notes(again);
+    again = Import("again.ics", event, true);
+    EXPECT_EQ(again.added, 0u) << Notes(again);
+    EXPECT_EQ(Listing(host::kContactType).size(), contacts);
+}
+#endif
+
 TEST_F(HostCoreInterop, VCardsOfOtherProgramsImportTheirFields) {
     Wipe(kContacts);
     InteropReport report = Import(
@@ -266,14 +292,20 @@ TEST_F(HostCoreInterop, VCardsOfOtherProgramsImportTheirFields) {
         "VCARD\r\n"
         // 4.0: quoted type lists, a tel: URI, a group, escaped commas, a photo.
         "BEGIN:VCARD\nVERSION:4.0\nFN:Jane Roe\nN:Roe;Jane;;;\nTEL;VALUE=uri;TYPE=\"cell,voice\":tel:+1-555-0100\n"
-        "TEL;TYPE=home:+1-555-0101\nitem1.ADR;TYPE=work:;;1 Loop\\, Suite 2;Cupertino;CA;95014;USA\n"
+        "TEL;TYPE=cell;PREF=1:+1-555-0102\nTEL;TYPE=home:+1-555-0101\nitem1.ADR;TYPE=work:;;1 Loop\\, Suite "
+        "2;Cupertino;CA;95014;USA\n"
         "ORG:Acme;R&D\nTITLE:Engineer\nPHOTO:data:image/png;base64,AAAA\nEND:VCARD\n"
         // Values taken apart: additional names, honorifics, a number's extension.
         "BEGIN:VCARD\r\nVERSION:4.0\r\nN:Doe;Jane;Mary,Ann;Dr.,Prof.;\r\n"
-        "TEL;VALUE=uri;TYPE=work:tel:+1-555-0100;ext=42\r\nTEL;VALUE=uri;TYPE=home:tel:+1-555-0199\r\nEND:VCARD\r\n"
+        "TEL;VALUE=uri;TYPE=work:tel:+1-555-0100;ext=42\r\nTEL;VALUE=uri;TYPE=home:tel:+1-555-0199\r\n"
+        "TEL;TYPE=CELL:111\r\nTEL;TYPE=PREF,CELL:222\r\nTEL;TYPE=PREF,CELL:333\r\nEND:VCARD\r\n"
         // A nickname beside an ID number, which share one phone property: the ID number is kept.
-        "BEGIN:VCARD\r\nN:Both;Ann\r\nNICKNAME:Annie\r\nX-CEBRIDGE-GOVERNMENTID:800101-1234567\r\nEND:VCARD\r\n");
-    EXPECT_EQ(report.added, 5u) << Notes(report);
+        "BEGIN:VCARD\r\nN:Both;Ann\r\nNICKNAME:Annie\r\nX-CEBRIDGE-GOVERNMENTID:800101-1234567\r\nEND:VCARD\r\n"
+        // A company's card as address books write it (no names), and a group's.
+        "BEGIN:VCARD\r\nVERSION:3.0\r\nN:;;;;\r\nFN:Acme Corp\r\nORG:Acme Corp\r\nEND:VCARD\r\n"
+        "BEGIN:VCARD\r\nVERSION:4.0\r\nKIND:group\r\nFN:Friends\r\nMEMBER:urn:uuid:1\r\nEND:VCARD\r\n");
+    EXPECT_EQ(report.added, 6u) << Notes(report);
+    EXPECT_EQ(report.skipped, 1u) << Notes(report);
     std::map<std::string, Fields> items = Items(kContacts);
     EXPECT_EQ(nlohmann::json(items["송지은"]), nlohmann::json::parse(R"({"LASTNAME": "송", "FIRSTNAME": "지은",
         "MOBILETELEPHONENUMBER": "010-9999-0000", "BUSINESSTELEPHONENUMBER": "02-1111-2222", "HOMEADDRESSCITY":
@@ -285,14 +317,18 @@ TEST_F(HostCoreInterop, VCardsOfOtherProgramsImportTheirFields) {
     EXPECT_EQ(dupont->first.rfind("DupontRen", 0), 0u) << dupont->first;
     EXPECT_NE(dupont->first, "DupontRen\xc3\xa9");
     EXPECT_EQ(nlohmann::json(items["RoeJane"]), nlohmann::json::parse(R"({"LASTNAME": "Roe", "FIRSTNAME": "Jane",
-        "MOBILETELEPHONENUMBER": "+1-555-0100", "HOMETELEPHONENUMBER": "+1-555-0101", "BUSINESSADDRESSSTREET":
+        "MOBILETELEPHONENUMBER": "+1-555-0102", "HOMETELEPHONENUMBER": "+1-555-0101", "BUSINESSADDRESSSTREET":
         "1 Loop, Suite 2", "BUSINESSADDRESSCITY": "Cupertino", "BUSINESSADDRESSSTATE": "CA", "BUSINESSADDRESSPOSTALCODE":
         "95014", "BUSINESSADDRESSCOUNTRY": "USA", "COMPANYNAME": "Acme", "DEPARTMENT": "R&D", "JOBTITLE": "Engineer"})"));
+    EXPECT_EQ(items[""]["COMPANYNAME"], "Acme Corp");  // a company, no person's name
+    EXPECT_EQ(items.count("Friends") + items.count("Acme Corp"), 0u);
     EXPECT_EQ(nlohmann::json(items["DoeJane Mary Ann"]), nlohmann::json::parse(R"({"LASTNAME": "Doe", "FIRSTNAME":
-        "Jane Mary Ann", "BUSINESSTELEPHONENUMBER": "+1-555-0100 ext. 42", "HOMETELEPHONENUMBER": "+1-555-0199"})"));
+        "Jane Mary Ann", "BUSINESSTELEPHONENUMBER": "+1-555-0100 ext. 42", "HOMETELEPHONENUMBER": "+1-555-0199",
+        "MOBILETELEPHONENUMBER": "222"})"));
     const std::string notes = Notes(report);
-    for (const char *named :
-         {"FIRSTNAME: \u00e9 became", "PHOTO", "middle", "honorific (TITLE", "NICKNAME Annie not kept"})
+    for (const char *named : {"FIRSTNAME: \u00e9 became", "PHOTO", "middle", "honorific (TITLE",
+                              "NICKNAME Annie not kept", "TEL +1-555-0100 (no free", "TEL 111 (no free",
+                              "TEL 333 (no free", "skipped \\\"Friends\\\": a group (KIND:group)"})
         EXPECT_NE(notes.find(named), std::string::npos) << named << " in " << notes;
 }
 

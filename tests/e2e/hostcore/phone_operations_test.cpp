@@ -7,6 +7,7 @@
 #include "core_fixture.h"
 #include "e2e/host/host_fixture.h"
 #include "phone_operations.h"
+#include "support/scoped_time_zone.h"
 
 #if !defined(_WIN32)
 #include <fcntl.h>
@@ -241,6 +242,36 @@ TEST(PhoneTimes, ListingStampsOverTheWholeRangeLocalTime) {
 }
 
 #if !defined(_WIN32)
+// A listing's time is the PC's wall clock with no offset. In the hour the clocks
+// repeat it names two instants: the earlier is taken and the repetition said; in the
+// hour they skip, the offset before the change. The same reading everywhere a phone
+// file's time is used (get -p, the backup's manifest).
+TEST(PhoneTimes, ListingStampsInAChangeOfOffset) {
+    const struct {
+        const char *zone, *stamp, *utc;
+        bool repeated;
+    } table[] = {
+        {"EST5EDT,M3.2.0,M11.1.0", "20261101T003000Z", "2026-11-01T04:30:00Z", false},
+        {"EST5EDT,M3.2.0,M11.1.0", "20261101T010000Z", "2026-11-01T05:00:00Z", true},
+        {"EST5EDT,M3.2.0,M11.1.0", "20261101T015959Z", "2026-11-01T05:59:59Z", true},
+        {"EST5EDT,M3.2.0,M11.1.0", "20261101T020000Z", "2026-11-01T07:00:00Z", false},
+        {"EST5EDT,M3.2.0,M11.1.0", "20260308T015959Z", "2026-03-08T06:59:59Z", false},
+        {"EST5EDT,M3.2.0,M11.1.0", "20260308T023000Z", "2026-03-08T07:30:00Z", false},  // skipped
+        {"EST5EDT,M3.2.0,M11.1.0", "20260308T030000Z", "2026-03-08T07:00:00Z", false},
+        {"<+1030>-10:30<+11>-11,M10.1.0,M4.1.0", "20260405T014500Z", "2026-04-04T14:45:00Z", true},  // half an hour
+        {"<+1030>-10:30<+11>-11,M10.1.0,M4.1.0", "20260405T012959Z", "2026-04-04T14:29:59Z", false},
+        {"KST-9", "20261101T013000Z", "2026-10-31T16:30:00Z", false},
+    };
+    for (const auto &row : table) {
+        ScopedTimeZone zone(row.zone);
+        host::Instant instant = 0;
+        bool repeated = !row.repeated;
+        ASSERT_TRUE(host::ParseStamp(row.stamp, true, &instant, &repeated)) << row.stamp;
+        EXPECT_EQ(host::UtcIso(instant), row.utc) << row.zone << " " << row.stamp;
+        EXPECT_EQ(repeated, row.repeated) << row.zone << " " << row.stamp;
+    }
+}
+
 // A phone file of 1601 keeps its time on the PC (the standard file clock wraps it).
 TEST_F(CoreOperations, KeptTimesReachTheFiletimesEarliestYear) {
     const fs::path file = m_phone.fs() / "My Documents" / "old.txt";

@@ -1,6 +1,9 @@
 // The host's core in-process, through the real exports against the emulated phone:
 // its failures carry the kind front ends answer by (an exit code, an HTTP status).
+#include <algorithm>
+
 #include "core_fixture.h"
+#include "pc_setup.h"
 
 namespace {
 
@@ -29,6 +32,38 @@ TEST_F(HostCoreSession, ALinkThatNeverComesUpIsNoConnection) {
     host::Outcome outcome = Connect();
     EXPECT_EQ(outcome.kind, ErrorKind::kNoConnection) << outcome.message;
     EXPECT_FALSE(m_session.connected);
+}
+
+// One long session in the default log folder: the plug-in's log never grows past its
+// cap by more than one request's lines (it is emptied between two requests, again and
+// again), and the user is told once.
+TEST_F(HostCoreSession, TheLogCapHoldsWithinOneSession) {
+    TempDir runtime;
+    ScopedEnv runtimeDir("XDG_RUNTIME_DIR", runtime.str()), noLogDir("CEBRIDGE_LOG_DIR", "");
+    host::SessionOptions options{m_phone.path().string(), "", CEBRIDGE_TEST_PLUGIN, "", false};
+    options.logCapBytes = 64 << 10;
+    const std::string folder = host::DefaultLogDirectory();
+    ASSERT_EQ(folder.rfind(runtime.str(), 0), 0u) << folder;
+    testing::internal::CaptureStderr();
+    host::ConnectReport report;
+    ASSERT_TRUE(m_session.Connect(options, &report).ok);
+    uint64_t before = host::DailyLogSize(folder), largestRequest = 0, largest = 0;
+    int emptied = 0;
+    for (int request = 0; request < 40; ++request) {
+        std::vector<host::ContentItem> listed;
+        ASSERT_TRUE(m_session.link.Listing("phonebook/private", &listed).ok);
+        const uint64_t after = host::DailyLogSize(folder);
+        if (after < before) ++emptied;
+        largestRequest = std::max(largestRequest, after < before ? after : after - before);
+        largest = std::max(largest, after);
+        before = after;
+    }
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_GE(emptied, 2);
+    EXPECT_LE(largest, options.logCapBytes + largestRequest);
+    size_t warnings = 0;
+    for (size_t at = said.find("log passed"); at != std::string::npos; at = said.find("log passed", at + 1)) ++warnings;
+    EXPECT_EQ(warnings, 1u) << said;
 }
 
 }  // namespace

@@ -2,12 +2,14 @@
 // in PC local time, what the phone cannot keep named where it happens, text holding
 // markup or the item text's separator, partial reads never taken for whole lists.
 // (The commands' arguments, tables and exit codes: e2e/host/host_pim_test.cpp.)
+#include <algorithm>
 #include <map>
 #include <set>
 
 #include "backup.h"
 #include "core_fixture.h"
 #include "interop.h"
+#include "phone_keeps.h"
 #include "pim_operations.h"
 #include "support/pc_time_zone.h"
 #include "tests/e2e/host/host_fixture.h"
@@ -244,6 +246,64 @@ TEST_F(CorePim, CallsListNumberAndNameApartNewestFirst) {
             EXPECT_EQ(call["title"], call["number"].get<std::string>() + ";" + call["name"].get<std::string>());
     }
     EXPECT_EQ(unlisted, 1);
+}
+
+// A call the phone keeps without a time (0) shows no time, not a moment of 1601 in the
+// zone's old local mean time; messages list oldest first in both boxes, whatever order
+// the phone keeps them in.
+TEST_F(CorePim, ACallWithoutATimeShowsNoneAndMessagesListInTimeOrder) {
+    EditVolume("pim.vol.json", [](nlohmann::json &image) {
+        for (auto &database : image["databases"])
+            if (database["name"] == "clog.db")
+                for (auto &property : database["records"][0]["props"])
+                    if (property["id"] == "0x0002") property["value"] = "1601-01-01T00:00:00";
+    });
+    ConnectOrFail();
+    const nlohmann::json calls = List("calls");
+    EXPECT_EQ(std::count_if(calls["items"].begin(), calls["items"].end(),
+                            [](const nlohmann::json &call) { return call["startTime"] == ""; }),
+              1)
+        << calls.dump(1);
+    EXPECT_EQ(calls.dump().find("1601"), std::string::npos);
+    for (bool sent : {false, true}) {
+        std::vector<host::SmsMessage> messages;
+        ASSERT_TRUE(host::ListMessages(m_session, sent, &messages).ok);
+        ASSERT_GT(messages.size(), 2u);
+        EXPECT_TRUE(std::is_sorted(messages.begin(), messages.end(), [](const auto &a, const auto &b) {
+            return a.stamp < b.stamp;
+        })) << sent;
+    }
+}
+
+// What the phone's reads give of a PC value under CP949 is that value: cut where the
+// phone cuts, '?' or the letter without its accent where the code page lacks one, a
+// number spaced otherwise. Nothing else is: another letter, a '?' the PC typed itself.
+TEST(ReadsAs, ThePhonesReadOfAPcValue) {
+    ScopedEnv codePage("CEBRIDGE_CODEPAGE", "949");
+    const struct {
+        const char *field;
+        std::string given, read;
+        bool same;
+    } table[] = {
+        {"LASTNAME", "M\u00fcller", "Muller", true},
+        {"LASTNAME", "M\u00fcller", "M?ller", true},
+        {"LASTNAME", "M\u00fcller", "Mueller", false},
+        {"LASTNAME", "M\u00e4ller", "Muller", false},  // ä reads as a
+        {"LASTNAME", "Muller", "M\u00fcller", false},
+        {"LASTNAME", "Wh?", "Wha", false},
+        {"FIRSTNAME", "Zo\u00eb \u2615", "Zoe ?", true},
+        {"FIRSTNAME", "\u2615", "a", false},
+        {"LASTNAME", "\ud64d\uae38\ub3d9", "\ud64d\uae38\ub3d9", true},
+        {"LASTNAME", std::string(40, 'x'), std::string(31, 'x'), true},
+        {"LASTNAME", std::string(40, 'x'), std::string(30, 'x'), false},
+        {"MOBILETELEPHONENUMBER", "+34-91-555-0112", "+34 91 555 0112", true},
+        {"MOBILETELEPHONENUMBER", "(02) 555.0101", "025550101", true},
+        {"MOBILETELEPHONENUMBER", "+34-91-555-0112", "+34 91 555 0113", false},
+        {"LASTNAME", "+34-91", "+34 91", false},  // only numbers are compared so
+    };
+    for (const auto &row : table)
+        EXPECT_EQ(host::ReadsAs(host::kContactType, row.field, row.given, row.read), row.same)
+            << row.field << " " << row.given << " / " << row.read;
 }
 
 const std::string kLongMail = std::string(60, 'x') + "@example.kr";  // 71 bytes

@@ -340,6 +340,90 @@ TEST_F(HostCoreSync, APcEditNeverDropsThePhonesBirthday) {
     EXPECT_NE(ReadFileText(file).find("BDAY:1983-02-14"), std::string::npos);
 }
 
+std::string ReplacedAll(std::string text, const std::string &from, const std::string &to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// The phone's "Gr\u00fcn" reads as "Grun" in CP949 (a look-alike), "Caf\u00e9" as
+// "Cafe": the same values as the pc's. A first sync pairs them (no duplicate), a number
+// spaced otherwise is the same number, the user restoring the accents on the pc writes
+// nothing over the phone's, and switching the code page rewrites neither side.
+TEST_F(HostCoreSync, WhatTheCodePageCannotSayIsNeverWrittenOverThePhone) {
+    {
+        ScopedEnv utf8("CEBRIDGE_CODEPAGE", "65001");
+        PhoneAdd("LASTNAME=Gr\u00fcn||FIRSTNAME=Hansi||MOBILETELEPHONENUMBER=+34 91 555 0112");
+        PhoneAdd("LASTNAME=Caf\u00e9||FIRSTNAME=Zo\u00eb");
+    }
+    WriteFileText(Contacts() / "hansi.vcf", SyncCard("Gr\u00fcn", "Hansi", "TEL;TYPE=CELL:+34-91-555-0112\r\n"));
+    const SyncReport first = Sync();
+    EXPECT_EQ(FilesHolding("Hansi"), 1u) << host::SyncReportJson(first).dump(1);
+    EXPECT_EQ(PhoneNames().count("GrunHansi"), 1u);
+    EXPECT_EQ(PhoneNames().count("Gr?nHansi"), 0u);
+    const fs::path zoe = FileHolding("Zoe");
+    ASSERT_FALSE(zoe.empty());
+    WriteFileText(zoe, ReplacedAll(ReplacedAll(ReadFileText(zoe), "Cafe", "Caf\u00e9"), "Zoe", "Zo\u00eb"));
+    const SyncReport restored = Sync();
+    EXPECT_TRUE(restored.actions.empty()) << host::SyncReportJson(restored).dump(1);
+    // Under a code page that says every letter, the phone's own letters reach the pc
+    // once (the demo phone's "M\u00fcller" was "Muller" there); then switching back and
+    // forth changes nothing on either side.
+    {
+        ScopedEnv utf8("CEBRIDGE_CODEPAGE", "65001");
+        const nlohmann::json learnt = host::SyncReportJson(Sync());
+        EXPECT_EQ(learnt["updated"]["phone"], 0) << learnt.dump(1);
+        for (const auto &action : learnt["actions"])
+            EXPECT_EQ(action["item"].get<std::string>().find("Hansi"), std::string::npos) << learnt.dump(1);
+    }
+    const std::vector<std::string> files = Files();
+    for (const char *page : {"949", "65001", "949", "65001"}) {
+        ScopedEnv codePage("CEBRIDGE_CODEPAGE", page);
+        const SyncReport report = Sync();
+        EXPECT_TRUE(report.actions.empty()) << page << host::SyncReportJson(report).dump(1);
+    }
+    EXPECT_EQ(Files(), files);
+    // An event made on the pc and sent under a code page that says it all reads as
+    // "Cafe ?" under CP949: still the pc's, so its file is never rewritten with that.
+    const std::string event =
+        "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//t//EN\r\nBEGIN:VEVENT\r\nUID:cafe\r\n"
+        "DTSTAMP:20260101T000000Z\r\nDTSTART:20261203T100000Z\r\nDTEND:20261203T110000Z\r\n"
+        "SUMMARY:Caf\u00e9 \u2615\r\nLOCATION:Gr\u00fcn\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+    WriteFileText(Calendar() / "cafe.ics", event);
+    size_t created = 0;
+    for (const char *page : {"65001", "949", "65001"}) {
+        ScopedEnv codePage("CEBRIDGE_CODEPAGE", page);
+        const nlohmann::json report = host::SyncReportJson(Sync());
+        created += report["created"]["phone"].get<size_t>();
+        EXPECT_EQ(report["updated"], (nlohmann::json{{"phone", 0}, {"pc", 0}})) << page << report.dump(1);
+    }
+    EXPECT_EQ(created, 1u);
+    EXPECT_EQ(ReadFileText(Calendar() / "cafe.ics"), event);
+    ScopedEnv utf8("CEBRIDGE_CODEPAGE", "65001");
+    EXPECT_EQ(PhoneNames().count("Gr\u00fcnHansi"), 1u);
+    EXPECT_EQ(PhoneNames().count("Caf\u00e9Zo\u00eb"), 1u);
+}
+
+// What the phone cannot take of a pc card as it is, sync names as import does: a field
+// holding '|' (the plug-in's item text cannot carry it) is not sent, a value past its
+// field's width is cut with a note saying how much was kept. The card stays as it is.
+TEST_F(HostCoreSync, WhatThePhoneCannotTakeAsItIsIsNamed) {
+    const std::string card = SyncCard("Pipe|Smith", "Ann",
+                                      "TEL:010|555\r\nEMAIL:" + std::string(58, 'a') +
+                                          "@example.org\r\nTEL;TYPE=WORK:" + std::string(40, '1') + "\r\n");
+    WriteFileText(Contacts() / "pipe.vcf", card);
+    const nlohmann::json report = host::SyncReportJson(Sync());
+    const std::string notes = report["notes"].dump();
+    EXPECT_EQ(report["created"]["phone"], 1) << report.dump(1);
+    EXPECT_NE(notes.find("LASTNAME (holds '|'"), std::string::npos) << notes;
+    EXPECT_NE(notes.find("TELEPHONENUMBER (holds '|'"), std::string::npos) << notes;
+    EXPECT_NE(notes.find("EMAIL1ADDRESS cut to 63 bytes of 70"), std::string::npos) << notes;
+    EXPECT_NE(notes.find("BUSINESSTELEPHONENUMBER cut to 31 bytes of 40"), std::string::npos) << notes;
+    EXPECT_EQ(PhoneNames().count("Ann"), 1u);
+    ExpectConverged();
+    EXPECT_EQ(ReadFileText(Contacts() / "pipe.vcf"), card);
+}
+
 // Two pairs of one phone: what one writes to the phone reaches the other as a change
 // of its own card (same file, its note kept), never as a deletion and a new card.
 TEST_F(HostCoreSync, TwoPairsOfOnePhoneSeeEachOthersChangesAsChanges) {
