@@ -11,34 +11,21 @@
 namespace host {
 namespace {
 
+// The state's tables; a file of another layout is refused by its user_version.
+constexpr int64_t kSchemaVersion = 1;
 const char kSchema[] =
     "PRAGMA journal_mode=WAL;"
     "PRAGMA synchronous=NORMAL;"
     "CREATE TABLE IF NOT EXISTS pairs(name TEXT PRIMARY KEY, contacts TEXT NOT NULL, calendar TEXT NOT NULL,"
-    " phone TEXT NOT NULL);"
+    " phone TEXT NOT NULL, user TEXT NOT NULL DEFAULT '', password_file TEXT NOT NULL DEFAULT '',"
+    " ca_file TEXT NOT NULL DEFAULT '');"
     "CREATE TABLE IF NOT EXISTS items(row INTEGER PRIMARY KEY, pair TEXT NOT NULL, kind TEXT NOT NULL,"
     " phone_id TEXT NOT NULL, other_id TEXT NOT NULL, other_version TEXT NOT NULL, phone_hash TEXT NOT NULL,"
-    " other_hash TEXT NOT NULL);"
-    "CREATE INDEX IF NOT EXISTS items_of_pair ON items(pair, kind);";
-
-// What files of an earlier schema (user_version 0) lack: a collection's account.
-const char kAccounts[] =
-    "BEGIN;"
-    "ALTER TABLE pairs ADD COLUMN user TEXT NOT NULL DEFAULT '';"
-    "ALTER TABLE pairs ADD COLUMN password_file TEXT NOT NULL DEFAULT '';"
-    "ALTER TABLE pairs ADD COLUMN ca_file TEXT NOT NULL DEFAULT '';"
-    "PRAGMA user_version=1;"
-    "COMMIT;";
-
-// What files of schema 1 lack: the phone form last agreed on, and the phone's
-// renamed items that pairs share.
-const char kForms[] =
-    "BEGIN;"
-    "ALTER TABLE items ADD COLUMN phone_form TEXT NOT NULL DEFAULT '';"
+    " other_hash TEXT NOT NULL, phone_form TEXT NOT NULL DEFAULT '');"
+    "CREATE INDEX IF NOT EXISTS items_of_pair ON items(pair, kind);"
+    // The phone's renamed items, which the pairs on one phone share.
     "CREATE TABLE IF NOT EXISTS renamed(row INTEGER PRIMARY KEY, phone TEXT NOT NULL, kind TEXT NOT NULL,"
-    " old_id TEXT NOT NULL, new_id TEXT NOT NULL);"
-    "PRAGMA user_version=2;"
-    "COMMIT;";
+    " old_id TEXT NOT NULL, new_id TEXT NOT NULL);";
 
 const char kPairColumns[] = "SELECT name, contacts, calendar, phone, user, password_file, ca_file FROM pairs";
 
@@ -87,28 +74,22 @@ bool SyncState::Open(const std::string &path, std::string *error) {
     std::error_code ignored;
     std::filesystem::create_directories(LocalPath(path).parent_path(), ignored);
     if (sqlite3_open(path.c_str(), &m_db) == SQLITE_OK) sqlite3_busy_timeout(m_db, 5000);
-    if (!m_db || !Run(kSchema) || !Migrate()) {
+    if (!m_db || !Run(kSchema) || !CheckVersion()) {
         *error = path + ": " + (!m_db ? "cannot open" : !m_error.empty() ? m_error : sqlite3_errmsg(m_db));
         return false;
     }
     return true;
 }
 
-bool SyncState::Migrate() {
-    const char *const steps[] = {kAccounts, kForms};  // step i brings version i to i + 1
-    for (int64_t target = 1; target <= int64_t(std::size(steps)); ++target) {
-        int64_t version = 0;
-        if (!Statement(m_db, "PRAGMA user_version", {}).Each([&](Statement &row) { version = row.Integer(0); }))
-            return Failed();
-        if (version >= target || Run(steps[target - 1])) continue;
-        const std::string why = m_error;
-        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-        // Another process may have brought it up meanwhile.
-        Statement(m_db, "PRAGMA user_version", {}).Each([&](Statement &row) { version = row.Integer(0); });
-        m_error = why;
-        if (version < target) return false;
-    }
-    return true;
+bool SyncState::CheckVersion() {
+    int64_t version = 0;
+    if (!Statement(m_db, "PRAGMA user_version", {}).Each([&](Statement &row) { version = row.Integer(0); }))
+        return Failed();
+    if (version == 0) return Run(("PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";").c_str());
+    if (version == kSchemaVersion) return true;
+    m_error = "written by another version of cebridge (its layout " + std::to_string(version) + ", this one's " +
+              std::to_string(kSchemaVersion) + ")";
+    return false;
 }
 
 bool SyncState::Run(const char *sql) {

@@ -67,7 +67,7 @@ public:
 
 private:
     bool Run(const char *sql);
-    bool Migrate();  // brings a file of an earlier schema up to this one
+    bool CheckVersion();  // a new file takes this layout's version; a file of another is refused
     bool Failed();
 
     sqlite3 *m_db = nullptr;
