@@ -704,9 +704,9 @@ std::string CardWithFields(const std::string &input, const ContactFields &change
         rewritten[line] = AllEmpty(value) ? "" : ContentLine(PlainHead(lines[line]), value);
     if (nameChanged && fnLine < lines.size()) {
         ContactFields after = before.fields;
-        for (const auto &[field, value] : changes) {
-            std::erase_if(after, [&](const auto &kept) { return kept.first == field; });
-            after.emplace_back(field, value);
+        for (const auto &change : changes) {
+            std::erase_if(after, [&](const auto &kept) { return kept.first == change.first; });
+            after.push_back(change);
         }
         std::string shown = Unescaped(DecodedValue([&] {
             Property fn;
