@@ -35,6 +35,7 @@ std::string ContentLine(const std::string &nameAndParameters, const std::string 
     while (line.size() - start > width) {
         size_t cut = start + width;
         while (cut > start && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;  // not inside a character
+        if (cut == start) cut = start + width;  // no character starts in it (not UTF-8): fold by octets
         out += line.substr(start, cut - start) + "\r\n ";
         start = cut;
         width = 74;
