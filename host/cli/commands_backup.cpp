@@ -16,7 +16,9 @@ namespace {
 int Failed(Context &context, const char *command, const Outcome &outcome) {
     if (IsPcFailure(outcome.kind))
         return context.FailLocal(std::string(command) + ": " + outcome.message, outcome.kind);
-    return context.Fail(Outcome::Failed(outcome.status, std::string(command) + ": " + outcome.message, outcome.kind));
+    Outcome named = outcome;  // (its note too: what was done about the failure, a partial file left)
+    named.message = std::string(command) + ": " + outcome.message;
+    return context.Fail(named);
 }
 
 int Backup(Context &context, BackupFolder &folder, const BackupOptions &options) {

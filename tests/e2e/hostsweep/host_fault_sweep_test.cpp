@@ -319,7 +319,6 @@ const KnownFailure kKnownToFail[] = {
      "^(CeFindAllFiles|CeGetDiskFreeSpaceEx|CeRegEnumKeyEx|CeRegOpenKeyEx|CeRegQueryValueEx|DevCeCreateSession|"
      "DevCeMountDBVolEx) ",
      "exit 0 with parts unread: an empty sms.json, a manifest short of what the phone said"},
-    {"restore", "^(CeWriteFile) ", "with the link dropped a cut file stays on the phone (readme.txt, p7.bin)"},
     {"sync_folder", "^(DevCeReadRecordPropsEx) ", "a healthy rerun does not converge: a card missing on the PC"},
     {"sync_folder",
      "^(DevCeDeleteRecord|DevCeFindFirstDatabaseEx|DevCeFindNextDatabaseEx|DevCeOidGetInfoEx2|"
