@@ -306,11 +306,36 @@ Outcome DownloadAll(DeviceLink &link, const fs::path &side, FetchJournal &journa
     return Outcome::Ok();
 }
 
+// The stores of the latest generation (manifest paths) the phone lacks now.
+std::set<std::string> MissingStores(const nlohmann::json &previous, const std::set<std::string> &now) {
+    std::set<std::string> missing;
+    for (const nlohmann::json &store : ArrayIn(previous, "stores"))
+        if (store.is_string() && !now.count(store.get<std::string>())) missing.insert(store.get<std::string>());
+    return missing;
+}
+
+// The latest generation's stores the capability leaves out altogether whose folders
+// the phone lists at its root. The plug-in leaves out without a word a store whose
+// registry entry, mount or free space it could not read, and a plain folder in a
+// store's name it measures as the phone's memory (so lists all the same): a store
+// missing from the capability whose folder is there is one whose read failed.
+std::set<std::string> StoresLeftOut(const Capability &capability, const nlohmann::json &previous,
+                                    const std::vector<std::vector<std::string>> &phoneFolders) {
+    std::set<std::string> measured, atRoot, leftOut;
+    for (const Memory &memory : capability.memories) measured.insert(ManifestPath(SplitDevicePath(memory.location)));
+    for (const auto &folder : phoneFolders)
+        if (folder.size() == 1) atRoot.insert(ManifestPath(folder));
+    for (const std::string &store : MissingStores(previous, measured))
+        if (atRoot.count(store)) leftOut.insert(store);
+    return leftOut;
+}
+
 // Every phone file into side/files/, copying only what changed since the previous
 // generation; files of a store the previous one had and the phone lacks now are
-// not present, not gone.
+// not present, not gone. `stores`: the phone's stores as its capability gives them,
+// and those it left out but the walk found (StoresLeftOut).
 Outcome BackupFiles(DeviceLink &link, const BackupPaths &folders, const nlohmann::json &previousManifest,
-                    const std::set<std::string> &missingStores, TransferSink &sink, FilesPart *part) {
+                    const Capability &capability, std::set<std::string> *stores, TransferSink &sink, FilesPart *part) {
     std::map<std::string, nlohmann::json> previous;
     for (const nlohmann::json &entry : FilesOf(previousManifest))
         if (InsideBackup(TextIn(entry, "path"))) previous[TextIn(entry, "path")] = entry;
@@ -319,6 +344,9 @@ Outcome BackupFiles(DeviceLink &link, const BackupPaths &folders, const nlohmann
     std::vector<std::string> lostFolders;
     Outcome outcome = WalkPhoneTree(link, {}, &files, &phoneFolders, SystemFolder, &lostFolders);
     if (!outcome.ok) return outcome;
+    const std::set<std::string> leftOut = StoresLeftOut(capability, previousManifest, phoneFolders);
+    stores->insert(leftOut.begin(), leftOut.end());
+    const std::set<std::string> missingStores = MissingStores(previousManifest, *stores);
     std::set<std::string> folderPaths = {kFilesFolder}, onPhone;
     for (const auto &folder : phoneFolders)
         if (!folder.empty()) part->folders.push_back(ManifestPath(folder)), folderPaths.insert(ManifestPath(folder));
@@ -400,13 +428,15 @@ const ItemPart kItemParts[] = {
 // way ends a folder's listing early. So a new generation that holds much less than
 // the latest does not replace it: no fewer contacts or appointments at all (the
 // phone changes them one by one), no more than a quarter fewer files, messages or
-// calls (which come and go in numbers). Files of a store the phone lacks now are not
+// calls (which come and go in numbers), nor the installed package the phone names
+// (its registry read fails as a missing key reads). Files of a store the phone lacks now are not
 // counted as held before: they are not present, not deleted.
 Outcome RefuseShrink(const nlohmann::json &counts, const nlohmann::json &previous, uint64_t onMissingStores) {
     const struct {
         const char *kind;
         bool anyDrop;
-    } rules[] = {{"contacts", true}, {"appointments", true}, {"files", false}, {"messages", false}, {"calls", false}};
+    } rules[] = {{"contacts", true},  {"appointments", true}, {"files", false},
+                 {"messages", false}, {"calls", false},       {"apps", false}};
     const nlohmann::json before = previous.value("counts", nlohmann::json::object());
     for (const auto &rule : rules) {
         if (!before.contains(rule.kind) || !before[rule.kind].is_number_unsigned()) continue;
@@ -479,29 +509,27 @@ std::string Now() {
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count());
 }
 
-// The stores of the latest generation (manifest paths) the phone lacks now.
-std::set<std::string> MissingStores(const nlohmann::json &previous, const std::set<std::string> &now) {
-    std::set<std::string> missing;
-    for (const nlohmann::json &store : ArrayIn(previous, "stores"))
-        if (store.is_string() && !now.count(store.get<std::string>())) missing.insert(store.get<std::string>());
-    return missing;
-}
-
 // The new backup, whole, in the side folder; *summary tells what it did.
 Outcome WriteBackup(PhoneSession &session, const BackupPaths &folders, const nlohmann::json &previous, bool acceptFewer,
                     TransferSink &sink, nlohmann::json *summary, std::string *notes) {
     Capability capability;
     Outcome outcome = session.link.ReadCapability(&capability);
     if (!outcome.ok) return outcome;
+    // The plug-in names a model it could not read "UNKNOWN": a phone of the latest
+    // generation's number is that generation's phone, whose model it named.
+    const std::string previousModel = TextIn(previous, "model");
+    if ((capability.model.empty() || capability.model == "UNKNOWN") && !capability.phoneNumber.empty() &&
+        DeviceToTerminal(capability.phoneNumber) == TextIn(previous, "phoneNumber") && !previousModel.empty())
+        capability.model = TerminalToDevice(previousModel);
     std::error_code failure;
     fs::create_directories(folders.side / kFilesFolder, failure);
     if (failure) return PcFailure(folders.side.string() + ": " + failure.message());
 
-    const std::set<std::string> stores = StoresNow(capability);
+    std::set<std::string> stores = StoresNow(capability);
     FilesPart files;
     nlohmann::json counts = nlohmann::json::object();
     MayBeCutNotes mayBeCut;
-    outcome = BackupFiles(session.link, folders, previous, MissingStores(previous, stores), sink, &files);
+    outcome = BackupFiles(session.link, folders, previous, capability, &stores, sink, &files);
     if (!outcome.ok) return outcome;
     if (!(outcome = BackupItems(session, folders.side, &counts, &mayBeCut)).ok) return outcome;
     counts["files"] = files.files;
