@@ -62,6 +62,17 @@ int Backup(Context &context, BackupFolder &folder, const BackupOptions &options)
     if (!summary["skipped"].empty())
         code = context.Fail(Outcome::Failed(
             0, "backup: " + std::to_string(summary["skipped"].size()) + " phone files were left out (named above)"));
+    for (const nlohmann::json &left : summary["unread"])
+        std::fprintf(ConsoleErr(), "cebridge: backup: not in this backup: %s: %s\n",
+                     left["part"].get<std::string>().c_str(), left["why"].get<std::string>().c_str());
+    if (!summary["unread"].empty()) {
+        const std::string latest = summary["latest"].get<std::string>();
+        code = context.Fail(Outcome::Failed(
+            0,
+            "backup: the phone could not give " + std::to_string(summary["unread"].size()) +
+                " parts (named above): " + summary["generation"].get<std::string>() + " holds the rest" +
+                (latest == summary["generation"] ? "" : "; the latest backup stays " + latest + ", which holds them")));
+    }
     context.Emit(text, summary);
     return code;
 }

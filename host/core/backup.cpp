@@ -439,7 +439,8 @@ Outcome RefuseShrink(const nlohmann::json &counts, const nlohmann::json &previou
                  {"messages", false}, {"calls", false},       {"apps", false}};
     const nlohmann::json before = previous.value("counts", nlohmann::json::object());
     for (const auto &rule : rules) {
-        if (!before.contains(rule.kind) || !before[rule.kind].is_number_unsigned()) continue;
+        if (!before.contains(rule.kind) || !before[rule.kind].is_number_unsigned() || !counts.contains(rule.kind))
+            continue;  // (a part not read is named, not counted)
         uint64_t had = before[rule.kind].get<uint64_t>(), has = counts.value(rule.kind, uint64_t{0});
         if (std::string(rule.kind) == "files") had -= std::min(had, onMissingStores);
         const bool shrank = rule.anyDrop ? has < had : (had - std::min(had, has)) * 4 > had;
@@ -461,14 +462,27 @@ struct MayBeCutNotes {
     nlohmann::json items = nlohmann::json::array();  // each {"file", "id", "item", "fields"}
 };
 
-// The other parts of a phone, beside files/: each is written into `side` and counted.
-Outcome BackupItems(PhoneSession &session, const fs::path &side, nlohmann::json *counts, MayBeCutNotes *mayBeCut) {
+// A part the phone failed to give (its store did not open, a read failed): left
+// out and named, {"part", "why"}; the PC's failures and Ctrl-C end the backup.
+bool LeftUnread(const Outcome &outcome, const char *part, nlohmann::json *unread) {
+    if (IsPcFailure(outcome.kind) || outcome.kind == ErrorKind::kInterrupted) return false;
+    unread->push_back({{"part", part}, {"why", DeviceToTerminal(outcome.message)}});
+    return true;
+}
+
+// The other parts of a phone, beside files/: each is written into `side` and counted;
+// those the phone could not read are named in `unread` and not counted.
+Outcome BackupItems(PhoneSession &session, const fs::path &side, nlohmann::json *counts, MayBeCutNotes *mayBeCut,
+                    nlohmann::json *unread) {
     size_t apps = 0;
-    if (Outcome outcome = BackupApps(session.link, side, &apps); !outcome.ok) return outcome;
-    (*counts)["apps"] = apps;
+    if (Outcome outcome = BackupApps(session.link, side, &apps); outcome.ok)
+        (*counts)["apps"] = apps;
+    else if (!LeftUnread(outcome, "apps.json", unread))
+        return outcome;
     for (const ItemPart &part : kItemParts) {
         InteropReport report;
         Outcome outcome = part.write(session, (side / part.file).string(), &report);
+        if (!outcome.ok && LeftUnread(outcome, part.file, unread)) continue;
         if (!outcome.ok) return outcome;
         (*counts)[part.count] = report.written;
         for (const std::string &line : report.mayBeCutLines) mayBeCut->text += part.file + (": " + line) + "\n";
@@ -531,11 +545,12 @@ Outcome WriteBackup(PhoneSession &session, const BackupPaths &folders, const nlo
     MayBeCutNotes mayBeCut;
     outcome = BackupFiles(session.link, folders, previous, capability, &stores, sink, &files);
     if (!outcome.ok) return outcome;
-    if (!(outcome = BackupItems(session, folders.side, &counts, &mayBeCut)).ok) return outcome;
+    nlohmann::json unread = nlohmann::json::array();
+    if (!(outcome = BackupItems(session, folders.side, &counts, &mayBeCut, &unread)).ok) return outcome;
     counts["files"] = files.files;
     counts["bytes"] = files.bytes;
     if (!acceptFewer && !(outcome = RefuseShrink(counts, previous, files.onMissingStores)).ok) return outcome;
-    if (!acceptFewer && capability.phoneNumber.empty() && NoPimItems(counts))
+    if (!acceptFewer && unread.empty() && capability.phoneNumber.empty() && NoPimItems(counts))
         return Outcome::Failed(
             0,
             "the phone gave neither its number nor any contact, appointment or call: its PIM volume did "
@@ -544,6 +559,10 @@ Outcome WriteBackup(PhoneSession &session, const BackupPaths &folders, const nlo
     std::string error;
     std::vector<std::string> parts = {"apps.json"};
     for (const ItemPart &part : kItemParts) parts.push_back(part.file);
+    std::erase_if(parts, [&](const std::string &name) {
+        return std::any_of(unread.begin(), unread.end(),
+                           [&](const nlohmann::json &left) { return left["part"] == name; });
+    });
     for (const std::string &name : parts) {
         nlohmann::json entry;
         if (!Describe(folders.side, name, &entry, &error)) return PcFailure(error);
@@ -561,10 +580,11 @@ Outcome WriteBackup(PhoneSession &session, const BackupPaths &folders, const nlo
                                {"folders", files.folders},
                                {"files", entries},
                                {"skipped", files.skipped}};
+    if (!unread.empty()) manifest["unread"] = unread;
     if (!WriteJsonFile(folders.side / kManifestName, manifest, &error)) return PcFailure(error);
-    *summary = {{"counts", counts},          {"copied", files.copied}, {"unchanged", files.reused},
-                {"skipped", files.skipped},  {"gone", files.gone},     {"notPresent", files.notPresent},
-                {"mayBeCut", mayBeCut.items}};
+    *summary = {{"counts", counts},           {"copied", files.copied}, {"unchanged", files.reused},
+                {"skipped", files.skipped},   {"gone", files.gone},     {"notPresent", files.notPresent},
+                {"mayBeCut", mayBeCut.items}, {"unread", unread}};
     *notes = mayBeCut.text;
     return Outcome::Ok();
 }
@@ -614,6 +634,20 @@ private:
 
 }  // namespace
 
+namespace {
+
+// Whether the generation `manifest` lacks every part of `unread` too (a new
+// generation without them is then no less than the latest: it may replace it).
+bool HoldsNoMoreThan(const nlohmann::json &manifest, const nlohmann::json &unread) {
+    if (!manifest.contains("files")) return true;  // (no generation yet)
+    std::set<std::string> held;
+    for (const nlohmann::json &entry : FilesOf(manifest)) held.insert(TextIn(entry, "path"));
+    return std::none_of(unread.begin(), unread.end(),
+                        [&](const nlohmann::json &left) { return held.count(TextIn(left, "part")) > 0; });
+}
+
+}  // namespace
+
 Outcome MakeBackup(PhoneSession &session, BackupFolder &folder, bool acceptFewer, size_t keep, TransferSink &sink,
                    BackupResult *result, bool force) {
     BackupPaths paths{folder.Unfinished(), {}};
@@ -622,15 +656,17 @@ Outcome MakeBackup(PhoneSession &session, BackupFolder &folder, bool acceptFewer
     nlohmann::json &summary = result->summary;
     Outcome outcome = WriteBackup(session, paths, previous, acceptFewer, sink, &summary, &result->mayBeCutText);
     std::string generation, error;
-    if (outcome.ok && !folder.Finish(&generation, &error)) outcome = PcFailure(error);
+    const bool latest = outcome.ok && (acceptFewer || HoldsNoMoreThan(previous, summary["unread"]));
+    if (outcome.ok && !folder.Finish(&generation, &error, latest)) outcome = PcFailure(error);
     if (!outcome.ok) return outcome;
     summary["backup"] = folder.Path().string();
     summary["generation"] = generation;
+    summary["latest"] = folder.Latest();
     summary["removed"] = nlohmann::json::array();
     summary["held"] = nlohmann::json::array();
-    // A backup that left files out is made, but is not a whole one: no older
+    // A backup that left files or parts out is made, but is not a whole one: no older
     // generation goes for it.
-    if (!summary["skipped"].empty() || keep == 0) return outcome;
+    if (!summary["skipped"].empty() || !summary["unread"].empty() || keep == 0) return outcome;
     LastCopies lastCopies(folder);
     auto mayRemove = [&](const std::string &name) { return force || lastCopies.MayRemove(name); };
     std::vector<std::string> removed, held;

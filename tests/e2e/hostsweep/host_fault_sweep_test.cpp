@@ -267,6 +267,25 @@ void NameGenerationsByOrder(World &world) {
     world = std::move(renamed);
 }
 
+// A generation that names parts the phone could not give ("unread") holds what it
+// could, beside the latest, which it never replaces: a failed run may leave one
+// (compared without it), a whole run never does (then it is missing).
+void DropPartialGenerations(World &world) {
+    static const std::regex manifest(R"(^(pc:[^/]+/[^/]+)/manifest\.json$)");
+    std::set<std::string> partial;
+    for (const auto &[name, value] : world) {
+        std::smatch match;
+        if (!std::regex_match(name, match, manifest)) continue;
+        const nlohmann::json parsed = nlohmann::json::parse(value, nullptr, false);
+        if (parsed.is_object() && parsed.contains("unread")) partial.insert(match[1].str());
+    }
+    std::erase_if(world, [&](const auto &item) {
+        return std::any_of(partial.begin(), partial.end(), [&](const std::string &generation) {
+            return item.first == generation || item.first.starts_with(generation + "/");
+        });
+    });
+}
+
 // A sync folder's files are named by UIDs the run makes up: they are named by their
 // content instead, UIDs left out.
 View NameFilesByContent(const std::string &folder) {
@@ -400,7 +419,7 @@ std::vector<Command> Commands() {
         {.name = "backup",
          .setup = earlierBackup,
          .args = {"backup", "bk"},
-         .view = Both(Keep(kPc), NameGenerationsByOrder),
+         .view = Both(Both(Keep(kPc), DropPartialGenerations), NameGenerationsByOrder),
          .mayDifferAfterFailure = "^pc:bk/unfinished(/|$)",
          .killed = true},
         {.name = "backup_verify",
