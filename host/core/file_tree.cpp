@@ -461,6 +461,22 @@ namespace {
 // would be lost under it.
 enum class LeftOnPhone { kOurCut, kAnother, kUnread };
 
+// The entry of `now` the replace changed: the one listed under the name, or of
+// entries that list alike, the one no longer as `before` listed it (null: not one).
+const FolderEntry *ChangedEntry(const NamedEntry &before, const NamedEntry &now) {
+    if (now.Listed()) return now.Listed();
+    const FolderEntry *changed = nullptr;
+    for (const FolderEntry &entry : now.alike) {
+        const bool asBefore = std::any_of(before.alike.begin(), before.alike.end(), [&](const FolderEntry &old) {
+            return old.Size() == entry.Size() && old.modified == entry.modified;
+        });
+        if (asBefore) continue;
+        if (changed) return nullptr;
+        changed = &entry;
+    }
+    return changed;
+}
+
 LeftOnPhone WhatTheReplaceLeft(DeviceLink &link, const NamedEntry &existing, const UploadSource &source,
                                std::string *found) {
     std::vector<FolderEntry> entries;
@@ -471,7 +487,7 @@ LeftOnPhone WhatTheReplaceLeft(DeviceLink &link, const NamedEntry &existing, con
         *found = "nothing (it was removed)";
         return LeftOnPhone::kAnother;
     }
-    const FolderEntry *listed = outcome.ok ? now.Listed() : nullptr;
+    const FolderEntry *listed = outcome.ok ? ChangedEntry(existing, now) : nullptr;
     if (!listed || listed->folder) {
         *found = outcome.ok ? "entries that list alike" : outcome.message;
         return LeftOnPhone::kUnread;
