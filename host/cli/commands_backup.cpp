@@ -63,8 +63,9 @@ int Backup(Context &context, BackupFolder &folder, const BackupOptions &options)
         code = context.Fail(Outcome::Failed(
             0, "backup: " + std::to_string(summary["skipped"].size()) + " phone files were left out (named above)"));
     for (const nlohmann::json &left : summary["unread"])
-        std::fprintf(ConsoleErr(), "cebridge: backup: not in this backup: %s: %s\n",
-                     left["part"].get<std::string>().c_str(), left["why"].get<std::string>().c_str());
+        if (left["part"].get<std::string>().rfind("files/", 0) != 0)  // (phone files: named above, left out)
+            std::fprintf(ConsoleErr(), "cebridge: backup: not in this backup: %s: %s\n",
+                         left["part"].get<std::string>().c_str(), left["why"].get<std::string>().c_str());
     if (!summary["unread"].empty()) {
         const std::string latest = summary["latest"].get<std::string>();
         code = context.Fail(Outcome::Failed(

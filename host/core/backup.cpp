@@ -197,7 +197,8 @@ struct FilesPart {
     nlohmann::json gone = nlohmann::json::array();        // in the previous backup, no longer on the phone
     nlohmann::json notPresent = nlohmann::json::array();  // stores of the previous backup the phone lacks now
     uint64_t files = 0, bytes = 0, copied = 0, reused = 0;
-    uint64_t onMissingStores = 0;  // files of the previous backup on those stores
+    uint64_t onMissingStores = 0;                     // files of the previous backup on those stores
+    nlohmann::json unread = nlohmann::json::array();  // {"part": manifest path, "why"}: the phone could not give them
 };
 
 // The folder a new generation is made in, and the latest generation before it ("" for none).
@@ -293,7 +294,9 @@ Outcome DownloadAll(DeviceLink &link, const fs::path &side, FetchJournal &journa
         if (copied.outcome.ok || !failed || IsPcFailure(copied.outcome.kind) ||
             copied.outcome.kind == ErrorKind::kInterrupted || !PhoneStillAnswers(link, failed->source))
             return copied.outcome;
-        const std::string local = failed->local, shown = ShownPath(failed->source.Path());
+        // (taken now: the plan `failed` points into is replaced)
+        const std::string local = failed->local, shown = ShownPath(failed->source.Path()),
+                          path = ManifestPath(failed->source.Path());
         plan = hashing.FromCurrent();
         if (refusedOnce != local) {  // once more, from the file that failed
             refusedOnce = local;
@@ -301,6 +304,7 @@ Outcome DownloadAll(DeviceLink &link, const fs::path &side, FetchJournal &journa
         }
         part->skipped.push_back(shown + ": the phone could not open or read it (" +
                                 DeviceToTerminal(copied.outcome.message) + ")");
+        part->unread.push_back({{"part", path}, {"why", "the phone could not open or read it"}});
         plan.erase(plan.begin());
     }
     return Outcome::Ok();
@@ -545,7 +549,7 @@ Outcome WriteBackup(PhoneSession &session, const BackupPaths &folders, const nlo
     MayBeCutNotes mayBeCut;
     outcome = BackupFiles(session.link, folders, previous, capability, &stores, sink, &files);
     if (!outcome.ok) return outcome;
-    nlohmann::json unread = nlohmann::json::array();
+    nlohmann::json unread = files.unread;
     if (!(outcome = BackupItems(session, folders.side, &counts, &mayBeCut, &unread)).ok) return outcome;
     counts["files"] = files.files;
     counts["bytes"] = files.bytes;
