@@ -16,7 +16,9 @@ namespace {
 int Failed(Context &context, const char *command, const Outcome &outcome) {
     if (IsPcFailure(outcome.kind))
         return context.FailLocal(std::string(command) + ": " + outcome.message, outcome.kind);
-    return context.Fail(Outcome::Failed(outcome.status, std::string(command) + ": " + outcome.message, outcome.kind));
+    Outcome named = outcome;  // (its note too: what was done about the failure, a partial file left)
+    named.message = std::string(command) + ": " + outcome.message;
+    return context.Fail(named);
 }
 
 int Backup(Context &context, BackupFolder &folder, const BackupOptions &options) {
@@ -60,6 +62,18 @@ int Backup(Context &context, BackupFolder &folder, const BackupOptions &options)
     if (!summary["skipped"].empty())
         code = context.Fail(Outcome::Failed(
             0, "backup: " + std::to_string(summary["skipped"].size()) + " phone files were left out (named above)"));
+    for (const nlohmann::json &left : summary["unread"])
+        if (left["part"].get<std::string>().rfind("files/", 0) != 0)  // (phone files: named above, left out)
+            std::fprintf(ConsoleErr(), "cebridge: backup: not in this backup: %s: %s\n",
+                         left["part"].get<std::string>().c_str(), left["why"].get<std::string>().c_str());
+    if (!summary["unread"].empty()) {
+        const std::string latest = summary["latest"].get<std::string>();
+        code = context.Fail(Outcome::Failed(
+            0,
+            "backup: the phone could not give " + std::to_string(summary["unread"].size()) +
+                " parts (named above): " + summary["generation"].get<std::string>() + " holds the rest" +
+                (latest == summary["generation"] ? "" : "; the latest backup stays " + latest + ", which holds them")));
+    }
     context.Emit(text, summary);
     return code;
 }

@@ -197,7 +197,8 @@ struct FilesPart {
     nlohmann::json gone = nlohmann::json::array();        // in the previous backup, no longer on the phone
     nlohmann::json notPresent = nlohmann::json::array();  // stores of the previous backup the phone lacks now
     uint64_t files = 0, bytes = 0, copied = 0, reused = 0;
-    uint64_t onMissingStores = 0;  // files of the previous backup on those stores
+    uint64_t onMissingStores = 0;                     // files of the previous backup on those stores
+    nlohmann::json unread = nlohmann::json::array();  // {"part": manifest path, "why"}: the phone could not give them
 };
 
 // The folder a new generation is made in, and the latest generation before it ("" for none).
@@ -293,7 +294,9 @@ Outcome DownloadAll(DeviceLink &link, const fs::path &side, FetchJournal &journa
         if (copied.outcome.ok || !failed || IsPcFailure(copied.outcome.kind) ||
             copied.outcome.kind == ErrorKind::kInterrupted || !PhoneStillAnswers(link, failed->source))
             return copied.outcome;
-        const std::string local = failed->local, shown = ShownPath(failed->source.Path());
+        // (taken now: the plan `failed` points into is replaced)
+        const std::string local = failed->local, shown = ShownPath(failed->source.Path()),
+                          path = ManifestPath(failed->source.Path());
         plan = hashing.FromCurrent();
         if (refusedOnce != local) {  // once more, from the file that failed
             refusedOnce = local;
@@ -301,16 +304,42 @@ Outcome DownloadAll(DeviceLink &link, const fs::path &side, FetchJournal &journa
         }
         part->skipped.push_back(shown + ": the phone could not open or read it (" +
                                 DeviceToTerminal(copied.outcome.message) + ")");
+        part->unread.push_back({{"part", path}, {"why", "the phone could not open or read it"}});
         plan.erase(plan.begin());
     }
     return Outcome::Ok();
 }
 
+// The stores of the latest generation (manifest paths) the phone lacks now.
+std::set<std::string> MissingStores(const nlohmann::json &previous, const std::set<std::string> &now) {
+    std::set<std::string> missing;
+    for (const nlohmann::json &store : ArrayIn(previous, "stores"))
+        if (store.is_string() && !now.count(store.get<std::string>())) missing.insert(store.get<std::string>());
+    return missing;
+}
+
+// The latest generation's stores the capability leaves out altogether whose folders
+// the phone lists at its root. The plug-in leaves out without a word a store whose
+// registry entry, mount or free space it could not read, and a plain folder in a
+// store's name it measures as the phone's memory (so lists all the same): a store
+// missing from the capability whose folder is there is one whose read failed.
+std::set<std::string> StoresLeftOut(const Capability &capability, const nlohmann::json &previous,
+                                    const std::vector<std::vector<std::string>> &phoneFolders) {
+    std::set<std::string> measured, atRoot, leftOut;
+    for (const Memory &memory : capability.memories) measured.insert(ManifestPath(SplitDevicePath(memory.location)));
+    for (const auto &folder : phoneFolders)
+        if (folder.size() == 1) atRoot.insert(ManifestPath(folder));
+    for (const std::string &store : MissingStores(previous, measured))
+        if (atRoot.count(store)) leftOut.insert(store);
+    return leftOut;
+}
+
 // Every phone file into side/files/, copying only what changed since the previous
 // generation; files of a store the previous one had and the phone lacks now are
-// not present, not gone.
+// not present, not gone. `stores`: the phone's stores as its capability gives them,
+// and those it left out but the walk found (StoresLeftOut).
 Outcome BackupFiles(DeviceLink &link, const BackupPaths &folders, const nlohmann::json &previousManifest,
-                    const std::set<std::string> &missingStores, TransferSink &sink, FilesPart *part) {
+                    const Capability &capability, std::set<std::string> *stores, TransferSink &sink, FilesPart *part) {
     std::map<std::string, nlohmann::json> previous;
     for (const nlohmann::json &entry : FilesOf(previousManifest))
         if (InsideBackup(TextIn(entry, "path"))) previous[TextIn(entry, "path")] = entry;
@@ -319,6 +348,9 @@ Outcome BackupFiles(DeviceLink &link, const BackupPaths &folders, const nlohmann
     std::vector<std::string> lostFolders;
     Outcome outcome = WalkPhoneTree(link, {}, &files, &phoneFolders, SystemFolder, &lostFolders);
     if (!outcome.ok) return outcome;
+    const std::set<std::string> leftOut = StoresLeftOut(capability, previousManifest, phoneFolders);
+    stores->insert(leftOut.begin(), leftOut.end());
+    const std::set<std::string> missingStores = MissingStores(previousManifest, *stores);
     std::set<std::string> folderPaths = {kFilesFolder}, onPhone;
     for (const auto &folder : phoneFolders)
         if (!folder.empty()) part->folders.push_back(ManifestPath(folder)), folderPaths.insert(ManifestPath(folder));
@@ -400,16 +432,19 @@ const ItemPart kItemParts[] = {
 // way ends a folder's listing early. So a new generation that holds much less than
 // the latest does not replace it: no fewer contacts or appointments at all (the
 // phone changes them one by one), no more than a quarter fewer files, messages or
-// calls (which come and go in numbers). Files of a store the phone lacks now are not
+// calls (which come and go in numbers), nor the installed package the phone names
+// (its registry read fails as a missing key reads). Files of a store the phone lacks now are not
 // counted as held before: they are not present, not deleted.
 Outcome RefuseShrink(const nlohmann::json &counts, const nlohmann::json &previous, uint64_t onMissingStores) {
     const struct {
         const char *kind;
         bool anyDrop;
-    } rules[] = {{"contacts", true}, {"appointments", true}, {"files", false}, {"messages", false}, {"calls", false}};
+    } rules[] = {{"contacts", true},  {"appointments", true}, {"files", false},
+                 {"messages", false}, {"calls", false},       {"apps", false}};
     const nlohmann::json before = previous.value("counts", nlohmann::json::object());
     for (const auto &rule : rules) {
-        if (!before.contains(rule.kind) || !before[rule.kind].is_number_unsigned()) continue;
+        if (!before.contains(rule.kind) || !before[rule.kind].is_number_unsigned() || !counts.contains(rule.kind))
+            continue;  // (a part not read is named, not counted)
         uint64_t had = before[rule.kind].get<uint64_t>(), has = counts.value(rule.kind, uint64_t{0});
         if (std::string(rule.kind) == "files") had -= std::min(had, onMissingStores);
         const bool shrank = rule.anyDrop ? has < had : (had - std::min(had, has)) * 4 > had;
@@ -431,14 +466,27 @@ struct MayBeCutNotes {
     nlohmann::json items = nlohmann::json::array();  // each {"file", "id", "item", "fields"}
 };
 
-// The other parts of a phone, beside files/: each is written into `side` and counted.
-Outcome BackupItems(PhoneSession &session, const fs::path &side, nlohmann::json *counts, MayBeCutNotes *mayBeCut) {
+// A part the phone failed to give (its store did not open, a read failed): left
+// out and named, {"part", "why"}; the PC's failures and Ctrl-C end the backup.
+bool LeftUnread(const Outcome &outcome, const char *part, nlohmann::json *unread) {
+    if (IsPcFailure(outcome.kind) || outcome.kind == ErrorKind::kInterrupted) return false;
+    unread->push_back({{"part", part}, {"why", DeviceToTerminal(outcome.message)}});
+    return true;
+}
+
+// The other parts of a phone, beside files/: each is written into `side` and counted;
+// those the phone could not read are named in `unread` and not counted.
+Outcome BackupItems(PhoneSession &session, const fs::path &side, nlohmann::json *counts, MayBeCutNotes *mayBeCut,
+                    nlohmann::json *unread) {
     size_t apps = 0;
-    if (Outcome outcome = BackupApps(session.link, side, &apps); !outcome.ok) return outcome;
-    (*counts)["apps"] = apps;
+    if (Outcome outcome = BackupApps(session.link, side, &apps); outcome.ok)
+        (*counts)["apps"] = apps;
+    else if (!LeftUnread(outcome, "apps.json", unread))
+        return outcome;
     for (const ItemPart &part : kItemParts) {
         InteropReport report;
         Outcome outcome = part.write(session, (side / part.file).string(), &report);
+        if (!outcome.ok && LeftUnread(outcome, part.file, unread)) continue;
         if (!outcome.ok) return outcome;
         (*counts)[part.count] = report.written;
         for (const std::string &line : report.mayBeCutLines) mayBeCut->text += part.file + (": " + line) + "\n";
@@ -479,35 +527,34 @@ std::string Now() {
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count());
 }
 
-// The stores of the latest generation (manifest paths) the phone lacks now.
-std::set<std::string> MissingStores(const nlohmann::json &previous, const std::set<std::string> &now) {
-    std::set<std::string> missing;
-    for (const nlohmann::json &store : ArrayIn(previous, "stores"))
-        if (store.is_string() && !now.count(store.get<std::string>())) missing.insert(store.get<std::string>());
-    return missing;
-}
-
 // The new backup, whole, in the side folder; *summary tells what it did.
 Outcome WriteBackup(PhoneSession &session, const BackupPaths &folders, const nlohmann::json &previous, bool acceptFewer,
                     TransferSink &sink, nlohmann::json *summary, std::string *notes) {
     Capability capability;
     Outcome outcome = session.link.ReadCapability(&capability);
     if (!outcome.ok) return outcome;
+    // The plug-in names a model it could not read "UNKNOWN": a phone of the latest
+    // generation's number is that generation's phone, whose model it named.
+    const std::string previousModel = TextIn(previous, "model");
+    if ((capability.model.empty() || capability.model == "UNKNOWN") && !capability.phoneNumber.empty() &&
+        DeviceToTerminal(capability.phoneNumber) == TextIn(previous, "phoneNumber") && !previousModel.empty())
+        capability.model = TerminalToDevice(previousModel);
     std::error_code failure;
     fs::create_directories(folders.side / kFilesFolder, failure);
     if (failure) return PcFailure(folders.side.string() + ": " + failure.message());
 
-    const std::set<std::string> stores = StoresNow(capability);
+    std::set<std::string> stores = StoresNow(capability);
     FilesPart files;
     nlohmann::json counts = nlohmann::json::object();
     MayBeCutNotes mayBeCut;
-    outcome = BackupFiles(session.link, folders, previous, MissingStores(previous, stores), sink, &files);
+    outcome = BackupFiles(session.link, folders, previous, capability, &stores, sink, &files);
     if (!outcome.ok) return outcome;
-    if (!(outcome = BackupItems(session, folders.side, &counts, &mayBeCut)).ok) return outcome;
+    nlohmann::json unread = files.unread;
+    if (!(outcome = BackupItems(session, folders.side, &counts, &mayBeCut, &unread)).ok) return outcome;
     counts["files"] = files.files;
     counts["bytes"] = files.bytes;
     if (!acceptFewer && !(outcome = RefuseShrink(counts, previous, files.onMissingStores)).ok) return outcome;
-    if (!acceptFewer && capability.phoneNumber.empty() && NoPimItems(counts))
+    if (!acceptFewer && unread.empty() && capability.phoneNumber.empty() && NoPimItems(counts))
         return Outcome::Failed(
             0,
             "the phone gave neither its number nor any contact, appointment or call: its PIM volume did "
@@ -516,6 +563,10 @@ Outcome WriteBackup(PhoneSession &session, const BackupPaths &folders, const nlo
     std::string error;
     std::vector<std::string> parts = {"apps.json"};
     for (const ItemPart &part : kItemParts) parts.push_back(part.file);
+    std::erase_if(parts, [&](const std::string &name) {
+        return std::any_of(unread.begin(), unread.end(),
+                           [&](const nlohmann::json &left) { return left["part"] == name; });
+    });
     for (const std::string &name : parts) {
         nlohmann::json entry;
         if (!Describe(folders.side, name, &entry, &error)) return PcFailure(error);
@@ -533,10 +584,11 @@ Outcome WriteBackup(PhoneSession &session, const BackupPaths &folders, const nlo
                                {"folders", files.folders},
                                {"files", entries},
                                {"skipped", files.skipped}};
+    if (!unread.empty()) manifest["unread"] = unread;
     if (!WriteJsonFile(folders.side / kManifestName, manifest, &error)) return PcFailure(error);
-    *summary = {{"counts", counts},          {"copied", files.copied}, {"unchanged", files.reused},
-                {"skipped", files.skipped},  {"gone", files.gone},     {"notPresent", files.notPresent},
-                {"mayBeCut", mayBeCut.items}};
+    *summary = {{"counts", counts},           {"copied", files.copied}, {"unchanged", files.reused},
+                {"skipped", files.skipped},   {"gone", files.gone},     {"notPresent", files.notPresent},
+                {"mayBeCut", mayBeCut.items}, {"unread", unread}};
     *notes = mayBeCut.text;
     return Outcome::Ok();
 }
@@ -586,6 +638,20 @@ private:
 
 }  // namespace
 
+namespace {
+
+// Whether the generation `manifest` lacks every part of `unread` too (a new
+// generation without them is then no less than the latest: it may replace it).
+bool HoldsNoMoreThan(const nlohmann::json &manifest, const nlohmann::json &unread) {
+    if (!manifest.contains("files")) return true;  // (no generation yet)
+    std::set<std::string> held;
+    for (const nlohmann::json &entry : FilesOf(manifest)) held.insert(TextIn(entry, "path"));
+    return std::none_of(unread.begin(), unread.end(),
+                        [&](const nlohmann::json &left) { return held.count(TextIn(left, "part")) > 0; });
+}
+
+}  // namespace
+
 Outcome MakeBackup(PhoneSession &session, BackupFolder &folder, bool acceptFewer, size_t keep, TransferSink &sink,
                    BackupResult *result, bool force) {
     BackupPaths paths{folder.Unfinished(), {}};
@@ -594,15 +660,17 @@ Outcome MakeBackup(PhoneSession &session, BackupFolder &folder, bool acceptFewer
     nlohmann::json &summary = result->summary;
     Outcome outcome = WriteBackup(session, paths, previous, acceptFewer, sink, &summary, &result->mayBeCutText);
     std::string generation, error;
-    if (outcome.ok && !folder.Finish(&generation, &error)) outcome = PcFailure(error);
+    const bool latest = outcome.ok && (acceptFewer || HoldsNoMoreThan(previous, summary["unread"]));
+    if (outcome.ok && !folder.Finish(&generation, &error, latest)) outcome = PcFailure(error);
     if (!outcome.ok) return outcome;
     summary["backup"] = folder.Path().string();
     summary["generation"] = generation;
+    summary["latest"] = folder.Latest();
     summary["removed"] = nlohmann::json::array();
     summary["held"] = nlohmann::json::array();
-    // A backup that left files out is made, but is not a whole one: no older
+    // A backup that left files or parts out is made, but is not a whole one: no older
     // generation goes for it.
-    if (!summary["skipped"].empty() || keep == 0) return outcome;
+    if (!summary["skipped"].empty() || !summary["unread"].empty() || keep == 0) return outcome;
     LastCopies lastCopies(folder);
     auto mayRemove = [&](const std::string &name) { return force || lastCopies.MayRemove(name); };
     std::vector<std::string> removed, held;

@@ -260,7 +260,7 @@ bool BackupFolder::Choose(const std::string &name, fs::path *folder, std::string
     return false;
 }
 
-bool BackupFolder::Finish(std::string *name, std::string *error) {
+bool BackupFolder::Finish(std::string *name, std::string *error, bool latest) {
     const std::string base = GenerationNameAt(std::chrono::system_clock::now());
     *name = base;
     std::error_code failure;
@@ -272,6 +272,7 @@ bool BackupFolder::Finish(std::string *name, std::string *error) {
         *name = base + (again < 10 ? "-0" : "-") + std::to_string(again);
     fs::rename(Unfinished(), m_root / *name, failure);
     if (failure) *error = Failed(m_root / *name, failure);
+    if (!failure && !latest && !Latest().empty()) return true;
     return !failure && WriteJsonFile(Marker(), {{"format", kFolderFormat}, {"latest", *name}}, error);
 }
 

@@ -51,8 +51,9 @@ public:
     // The folder generation `name` (the latest for "") is read from; false with *why.
     bool Choose(const std::string &name, std::filesystem::path *folder, std::string *why) const;
 
-    // Makes the unfinished backup the latest generation, named *name.
-    bool Finish(std::string *name, std::string *error);
+    // Makes the unfinished backup a generation, named *name, and the latest unless
+    // `latest` is false (a backup that holds less than the latest: the latest stays).
+    bool Finish(std::string *name, std::string *error, bool latest = true);
     // Removes the generations older than the `keep` newest (the latest always stays)
     // that `mayRemove` lets go; *held: those it kept.
     bool Prune(size_t keep, const std::function<bool(const std::string &)> &mayRemove,

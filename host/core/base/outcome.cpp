@@ -35,7 +35,7 @@ std::string StatusName(uint32_t status) {
     case ST_FAILED: return "failed on the phone";
     case ST_NOT_IMPLEMENTED: return "not implemented";
     case ST_UNSUPPORTED: return "unsupported or refused";
-    case ST_BAD_PARAMETER: return "bad parameter, or the operation failed";
+    case ST_BAD_PARAMETER: return "failed on the phone, or the phone refused a parameter";
     case ST_DISCONNECTED: return "phone not connected";
     case ST_CONNECT_FAILED: return "could not connect";
     default: return "unknown status";

@@ -81,6 +81,13 @@ Outcome RetryUnderPhoneName(DeviceLink &link, const std::string &listed, const s
 
 }  // namespace
 
+Outcome NameDownloadFailure(const DeviceLink &link, const DownloadTarget &target, uint64_t expected, Outcome failed) {
+    std::string error;
+    bool noRoom = false;
+    if (failed.ok || link.Interrupted() || !target.FailedOnPc(expected, &error, &noRoom)) return failed;
+    return Outcome::Failed(0, error, noRoom ? ErrorKind::kNoRoomOnPc : ErrorKind::kPcFile);
+}
+
 Outcome DownloadByPhoneName(DeviceLink &link, const std::string &listed, const std::string &localPath,
                             const ProgressFn &progress) {
     return RetryUnderPhoneName(link, listed, localPath, progress, link.Download(listed, localPath, progress));
@@ -121,9 +128,8 @@ CopyResult FinishItem(DeviceLink &link, SentDownload &sent, bool keepTimes, Tran
         result.outcome = Outcome::Ok();
         return result;
     }
-    if (!result.outcome.ok && !link.Interrupted() && target.ShortOfSpace(item.source.Size(), &error))
-        return LocalFailure(result, error,
-                            ErrorKind::kNoRoomOnPc);  // (the plug-in answers a full PC disk as a failure on the phone)
+    result.outcome = NameDownloadFailure(link, target, item.source.Size(), result.outcome);
+    if (!result.outcome.ok && IsPcFailure(result.outcome.kind)) return result;
     if (!result.outcome.ok) {
         result.outcome.message += ": " + JoinDevicePath(item.source.Path());  // (device text, as outcomes carry)
         return result;
@@ -159,10 +165,8 @@ public:
         DownloadTarget target;
         Outcome outcome = Outcome::Ok();
         if (!target.Prepare(path, "", &error)) outcome = Outcome::Failed(0, error, ErrorKind::kPcFile);
-        if (outcome.ok) outcome = link.Download(name, target.TemporaryForPlugin(), {});
-        // (the plug-in answers a full PC disk as a failure on the phone)
-        if (!outcome.ok && !link.Interrupted() && target.ShortOfSpace(size, &error))
-            outcome = Outcome::Failed(0, error, ErrorKind::kNoRoomOnPc);
+        if (outcome.ok)
+            outcome = NameDownloadFailure(link, target, size, link.Download(name, target.TemporaryForPlugin(), {}));
         if (outcome.ok && !target.Commit(&error)) outcome = Outcome::Failed(0, error, ErrorKind::kPcFile);
         if (!outcome.ok) {
             const std::string what = IsPcFailure(outcome.kind)                 ? "the PC could not keep it: "
@@ -182,16 +186,18 @@ public:
     void Drop() { Forget(); }
     // Puts the original back over what a failed replace left; what happened, as a note.
     std::string PutBack(DeviceLink &link) {
-        if (link.PutBack(PluginPcPath(m_path), m_name).ok) {
+        const Outcome back = link.PutBack(PluginPcPath(m_path), m_name);
+        if (back.ok) {
             Forget();
             return "the original " + m_name + " is back on the phone" + EarlierNote();
         }
+        return Leave("the original " + m_name + " could not be put back (" + back.message + ")");
+    }
+    // Leaves the original on the PC, saying why and where.
+    std::string Leave(const std::string &why) {
         std::string where = m_path;
         m_path.clear();  // (stays on the PC)
-        return "the original " + m_name +
-               " could not be put back (another program may hold it open on the phone, or have changed it); it is "
-               "kept on the PC at " +
-               TerminalToDevice(where) + EarlierNote();
+        return why + "; the original " + m_name + " is kept on the PC at " + TerminalToDevice(where) + EarlierNote();
     }
     // "; an earlier put ...": the copies a killed run kept, for a failure's note.
     std::string EarlierNote() const {
@@ -448,6 +454,63 @@ CopyResult DownloadFiles(DeviceLink &link, std::vector<PlannedDownload> plan, bo
     return result;
 }
 
+namespace {
+
+// What a replace that failed left at the file's name, looked at before the kept
+// original goes back: another writer's whole file (a second user on the same phone)
+// would be lost under it.
+enum class LeftOnPhone { kOurCut, kAnother, kUnread };
+
+// The entry of `now` the replace changed: the one listed under the name, or of
+// entries that list alike, the one no longer as `before` listed it (null: not one).
+const FolderEntry *ChangedEntry(const NamedEntry &before, const NamedEntry &now) {
+    if (now.Listed()) return now.Listed();
+    const FolderEntry *changed = nullptr;
+    for (const FolderEntry &entry : now.alike) {
+        const bool asBefore = std::any_of(before.alike.begin(), before.alike.end(), [&](const FolderEntry &old) {
+            return old.Size() == entry.Size() && old.modified == entry.modified;
+        });
+        if (asBefore) continue;
+        if (changed) return nullptr;
+        changed = &entry;
+    }
+    return changed;
+}
+
+LeftOnPhone WhatTheReplaceLeft(DeviceLink &link, const NamedEntry &existing, const UploadSource &source,
+                               std::string *found) {
+    std::vector<FolderEntry> entries;
+    NamedEntry now;
+    Outcome outcome = link.EnterFolder(existing.folder, &entries);
+    if (outcome.ok) outcome = link.Identify(existing.folder, entries, existing.name, &now);
+    if (outcome.ok && !now.exists) {
+        *found = "nothing (it was removed)";
+        return LeftOnPhone::kAnother;
+    }
+    const FolderEntry *listed = outcome.ok ? ChangedEntry(existing, now) : nullptr;
+    if (!listed || listed->folder) {
+        *found = outcome.ok ? "entries that list alike" : outcome.message;
+        return LeftOnPhone::kUnread;
+    }
+    *found = "a file of " + std::to_string(listed->Size()) + " bytes modified " + listed->modified;
+    if (listed->Size() > source.Size()) return LeftOnPhone::kAnother;
+    if (listed->Size() == 0) return LeftOnPhone::kOurCut;  // (nothing of anyone's to lose)
+    // The first bytes of what was sent, or another's: the phone's copy is compared.
+    DownloadTarget copy;
+    std::string error;
+    if (!copy.Prepare((LocalPath(KeptFolder()) / LocalPath("compared")).string(), "", &error)) {
+        *found = error;
+        return LeftOnPhone::kUnread;
+    }
+    if (!(outcome = link.Download(existing.name, copy.TemporaryForPlugin(), {})).ok) {
+        *found = outcome.message;
+        return LeftOnPhone::kUnread;
+    }
+    return source.BeginsWith(copy.TemporaryPath()) ? LeftOnPhone::kOurCut : LeftOnPhone::kAnother;
+}
+
+}  // namespace
+
 Outcome UploadWhole(DeviceLink &link, const UploadSource &source, const std::string &name, const NamedEntry *existing,
                     TransferSink &sink) {
     KeptOriginal kept;
@@ -476,7 +539,18 @@ Outcome UploadWhole(DeviceLink &link, const UploadSource &source, const std::str
         return outcome;
     }
     if (kept.Held()) {
-        outcome.note = kept.PutBack(link);
+        std::string found;
+        switch (link.Interrupted() ? LeftOnPhone::kOurCut : WhatTheReplaceLeft(link, *existing, source, &found)) {
+        case LeftOnPhone::kOurCut: outcome.note = kept.PutBack(link); break;
+        case LeftOnPhone::kAnother:
+            outcome.note = kept.Leave("the phone's " + name + " now holds " + found +
+                                      ", not what this put sent: another writer's, left as it is");
+            break;
+        case LeftOnPhone::kUnread:
+            outcome.note = kept.Leave("what the phone's " + name + " holds now could not be read (" + found +
+                                      "), so nothing was put over it");
+            break;
+        }
     } else {
         bool removed = link.RemovePartialUpload(name).ok;
         outcome.note = removed ? "removed the partial file from the phone" : "a partial file may remain on the phone";

@@ -81,6 +81,10 @@ std::string ShownPath(const std::vector<std::string> &parts);
 // failing with nameLost when it cannot be found or said.
 Outcome DownloadByPhoneName(DeviceLink &link, const std::string &listed, const std::string &localPath,
                             const ProgressFn &progress);
+// A failed download into `target` of a file of `expected` bytes, named after the
+// party that failed: the PC's (its path and reason) when the PC side failed it,
+// else the phone's as answered.
+Outcome NameDownloadFailure(const DeviceLink &link, const DownloadTarget &target, uint64_t expected, Outcome failed);
 
 // Uploads into the current phone folder, the sink counting all of the source's bytes
 // once it is whole. Half a file is worse than none: a failed upload is deleted from

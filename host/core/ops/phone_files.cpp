@@ -137,9 +137,11 @@ bool StillAsItWas(DeviceLink &link, const NamedEntry &before) {
 
 Outcome SayWhenRefused(DeviceLink &link, const NamedEntry &before, Outcome failed) {
     if (failed.status == 0 || !StillAsItWas(link, before)) return failed;
+    // (the link gives no reason: a file kept from writing, one open on the phone, or a
+    // phone that failed look alike to the host, so none of them is named)
     failed.message = "the phone refused to change " + JoinDevicePath(before.Path()) +
-                     ": it is read-only, or open on the phone or by another program; it is as it was";
-    failed.kind = ErrorKind::kReadOnly;
+                     " and gave no reason (the file may be protected or in use on the phone); it is as it was";
+    failed.kind = ErrorKind::kPhoneRefused;
     failed.note.clear();  // (nothing of this change stayed to undo)
     return failed;
 }

@@ -39,9 +39,8 @@ Outcome NameForChange(DeviceLink &link, const std::vector<std::string> &folder, 
                       bool folderTakes, NamedEntry *named);
 
 // A change of the phone file `before` that `failed`, with its folder's entries that
-// list alike still as they were: the phone refused it, as it does a read-only file or
-// one open elsewhere (the listing carries no attributes, so that is said after the
-// fact). Else `failed` itself.
+// list alike still as they were: the phone refused it (the listing carries no
+// attributes and the answer no reason, so none is given). Else `failed` itself.
 bool StillAsItWas(DeviceLink &link, const NamedEntry &before);
 Outcome SayWhenRefused(DeviceLink &link, const NamedEntry &before, Outcome failed);
 

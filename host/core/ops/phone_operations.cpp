@@ -170,12 +170,10 @@ Outcome FetchFile(DeviceLink &link, const FoundFile &file, const std::string &pc
 
 Outcome DownloadFile(DeviceLink &link, const FoundFile &file, DownloadTarget &target, bool keepTime,
                      TransferSink &sink) {
-    Outcome outcome = FetchFile(link, file, target.TemporaryForPlugin(), sink);
-    std::string error;
-    // The plug-in answers a PC disk that refused the bytes as a failure on the phone.
-    if (!outcome.ok && !link.Interrupted() && target.ShortOfSpace(file.entry.Size(), &error))
-        return Outcome::Failed(0, error, ErrorKind::kNoRoomOnPc);
+    Outcome outcome =
+        NameDownloadFailure(link, target, file.entry.Size(), FetchFile(link, file, target.TemporaryForPlugin(), sink));
     if (!outcome.ok) return outcome;
+    std::string error;
     if (!target.Commit(&error) ||
         (keepTime && target.Destination() != "-" && !KeepPhoneTime(target.Destination(), file.entry, &error)))
         return Outcome::Failed(0, error, ErrorKind::kPcFile);

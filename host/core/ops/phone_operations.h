@@ -39,7 +39,7 @@ nlohmann::json NewFolderJson(const std::vector<std::string> &folder);
 
 // rm: the one file `typed` names, or with `recursive` or a wildcard last name what
 // it selects (never the phone's system folder). The plug-in deletes files only, so
-// the selection's folders stay. A file the phone will not delete is kReadOnly.
+// the selection's folders stay. A file the phone will not delete is kPhoneRefused.
 struct Removal {
     bool many = false;
     std::vector<std::string> removed;                   // shown paths
@@ -75,7 +75,7 @@ nlohmann::json DownloadJson(const FoundFile &file, const DownloadTarget &target)
 // target that is an existing folder takes the file inside it under `pcName`
 // (kBadInput when there is none, as for standard input). The store's room is checked
 // first, and a failed upload leaves the phone's file as it was (UploadWhole); a file
-// the phone will not replace is kReadOnly. `stored` gets the path the file got.
+// the phone will not replace is kPhoneRefused. `stored` gets the path the file got.
 Outcome CheckUpload(const std::vector<std::string> &target);
 Outcome UploadFile(DeviceLink &link, const UploadSource &source, std::vector<std::string> target,
                    const std::string &pcName, TransferSink &sink, std::vector<std::string> *stored);

@@ -1,5 +1,6 @@
 #include "local_files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -391,17 +392,30 @@ bool DownloadTarget::Commit(std::string *error) {
     return true;
 }
 
-bool DownloadTarget::ShortOfSpace(uint64_t expected, std::string *error) const {
+bool DownloadTarget::FailedOnPc(uint64_t expected, std::string *error, bool *noRoom) const {
+    if (m_temporary.empty() || m_pipe) return false;  // (standard output's FIFO: its reader says what failed)
     std::error_code failure;
     const fs::path temporary = LocalPath(m_temporary);
-    uint64_t written = fs::file_size(temporary, failure);
-    if (failure || written >= expected) return false;
-    fs::space_info space = fs::space(temporary.parent_path(), failure);
-    if (failure || space.available >= expected - written) return false;
     const bool beside = m_temporary == m_beside;
-    *error = (beside ? m_destination : "the temporary folder " + temporary.parent_path().string()) + ": " +
-             std::strerror(ENOSPC) + " (" + std::to_string(expected - written) + " more bytes needed, " +
-             std::to_string(space.available) + " free)";
+    const std::string shown = beside ? m_destination : "the temporary file " + m_temporary;
+    const uint64_t written = fs::file_size(temporary, failure);
+    if (!failure && written < expected) {
+        const fs::space_info space = fs::space(temporary.parent_path(), failure);
+        if (!failure && space.available < expected - written) {
+            *error = shown + ": " + std::strerror(ENOSPC) + " (" + std::to_string(expected - written) +
+                     " more bytes needed, " + std::to_string(space.available) + " free)";
+            *noRoom = true;
+            return true;
+        }
+    }
+    // (appending changes nothing of what is there; the temporary is discarded after a failure)
+    std::FILE *probe = OpenLocal(m_temporary, "ab");
+    if (probe) {
+        std::fclose(probe);
+        return false;
+    }
+    *error = shown + ": " + std::strerror(errno);
+    *noRoom = false;
     return true;
 }
 
@@ -433,6 +447,24 @@ bool UploadSource::ChangedOnPc(std::string *error) const {
     *error = m_shown + ": changed on the PC while it was sent (" + std::to_string(m_size) + " bytes when it began, " +
              std::to_string(now) + " now); send it again once it is complete";
     return true;
+}
+
+bool UploadSource::BeginsWith(const std::string &other) const {
+    std::FILE *mine = OpenLocal(m_path, "rb");
+    std::FILE *theirs = OpenLocal(other, "rb");
+    bool same = mine && theirs;
+    std::vector<char> a(65536), b(65536);
+    while (same) {
+        const size_t got = std::fread(b.data(), 1, b.size(), theirs);
+        if (got == 0) {
+            same = !std::ferror(theirs);
+            break;
+        }
+        same = std::fread(a.data(), 1, got, mine) == got && std::equal(a.begin(), a.begin() + long(got), b.begin());
+    }
+    if (mine) std::fclose(mine);
+    if (theirs) std::fclose(theirs);
+    return same;
 }
 
 bool UploadSource::Prepare(const std::string &typed, std::string *error) {

@@ -71,9 +71,12 @@ public:
     // the destination is as it was.
     bool Commit(std::string *error);
     void Discard();
-    // After a failed copy: true when the PC's disk ran out of room for the
-    // `expected` bytes, with *error naming the file and the system's reason.
-    bool ShortOfSpace(uint64_t expected, std::string *error) const;
+    // After a failed copy: whether the PC's side failed it. The plug-in answers a PC
+    // file it could not create or write as it answers a phone file it could not read,
+    // so the PC's side is looked at: a disk out of room for the `expected` bytes
+    // (*noRoom) or a temporary the PC will not let be written, with *error naming
+    // the file and the system's reason. False: the phone failed it.
+    bool FailedOnPc(uint64_t expected, std::string *error, bool *noRoom) const;
 
     std::string Destination() const { return m_toStdout ? "-" : m_destination; }
     uint64_t Bytes() const { return m_bytes; }
@@ -109,6 +112,9 @@ public:
     // After a failed upload: true when the PC file read in place changed its size
     // since Prepare (the plug-in sends up to its end), with *error naming it.
     bool ChangedOnPc(std::string *error) const;
+    // Whether the PC file `other` holds the source's first bytes (all of it: no more
+    // bytes than the source has); false too when either cannot be read.
+    bool BeginsWith(const std::string &other) const;
 
 private:
     std::string m_path;

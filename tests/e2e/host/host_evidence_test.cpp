@@ -36,6 +36,38 @@ TEST_F(HostEvidence, AStoreThePhoneCouldNotReadExitsOneAndReplacesNothing) {
     EXPECT_EQ(ReadFileText(File("mine.vcf")), good);
 }
 
+// A phone whose PIM volume does not open is still backed up: its files go into a
+// generation that names the parts it could not read (exit 1). That generation is
+// never the latest over one that holds them unless --accept-fewer says so, and
+// --keep never removes the last generation that holds them.
+TEST_F(HostEvidence, ABackupKeepsTheFilesOfAPhoneWhosePimCouldNotBeRead) {
+    const std::string folder = File("bk");
+    auto latest = [&] { return nlohmann::json::parse(ReadFileText(folder + "/latest.json"))["latest"]; };
+    auto manifest = [&](const std::string &generation) {
+        return nlohmann::json::parse(ReadFileText(folder + "/" + generation + "/manifest.json"));
+    };
+    ASSERT_EQ(Host({"backup", folder}).exitCode, 0);
+    const std::string whole = latest();
+    for (const bool acceptFewer : {false, true}) {
+        Faults({{{"operation", "DevCeMountDBVolEx"}, {"persistent", true}}});
+        std::vector<std::string> args = {"--json", "backup", "--keep", "1", folder};
+        if (acceptFewer) args.insert(args.begin() + 2, "--accept-fewer");
+        const HostRun partial = Host(args);
+        Faults(nlohmann::json::array());
+        EXPECT_EQ(partial.exitCode, 1) << partial.err;
+        EXPECT_NE(partial.err.find("contacts.vcf"), std::string::npos) << partial.err;
+        const std::string made = Json(partial).value("generation", "");
+        ASSERT_FALSE(made.empty()) << partial.out << partial.err;
+        EXPECT_EQ(ReadFileText(folder + "/" + made + "/files/My Documents/readme.txt"),
+                  ReadFileText(m_phone.fs() / "My Documents" / "readme.txt"));
+        const nlohmann::json unread = manifest(made)["unread"];
+        EXPECT_EQ(unread.size(), 4u) << unread.dump();  // contacts, calendar, calls, messages (no session at all)
+        EXPECT_FALSE(fs::exists(folder + "/" + made + "/contacts.vcf"));
+        EXPECT_EQ(latest(), acceptFewer ? made : whole);
+        EXPECT_TRUE(fs::exists(folder + "/" + whole + "/contacts.vcf"));  // (--keep 1 left it)
+    }
+}
+
 // The phone refuses every write: import, restore and sync all exit 1.
 TEST_F(HostEvidence, ItemsThePhoneRefusedExitOneInEveryCommand) {
     const fs::path backup = m_home.path() / "backup";

@@ -95,7 +95,8 @@ TEST_F(CoreOperations, FailuresCarryTheirKind) {
     EXPECT_EQ(inTheWay.kind, ErrorKind::kNotAFolder);
     EXPECT_NE(inTheWay.message.find("a file is in the way: \\My Documents\\readme.txt"), std::string::npos);
 
-    // The phone refuses to change a read-only file, however it is named.
+    // The phone refuses to change a read-only file, however it is named: refused, and
+    // kept as it was, without a reason the host could not prove.
     const fs::path readme = m_documents / "readme.txt";
     const std::string before = ReadFileText(readme);
     fs::permissions(readme, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
@@ -104,8 +105,9 @@ TEST_F(CoreOperations, FailuresCarryTheirKind) {
     RecordingSink sink;
     for (const Outcome &outcome : {Remove("/My Documents/readme.txt"), Remove("/My Documents/*.txt"),
                                    Put(m_logs.path() / "new.txt", "/My Documents/readme.txt", sink)}) {
-        EXPECT_EQ(outcome.kind, ErrorKind::kReadOnly) << outcome.message;
-        EXPECT_NE(outcome.message.find("read-only"), std::string::npos) << outcome.message;
+        EXPECT_EQ(outcome.kind, ErrorKind::kPhoneRefused) << outcome.message;
+        EXPECT_NE(outcome.message.find("the phone refused to change"), std::string::npos) << outcome.message;
+        EXPECT_NE(outcome.message.find("it is as it was"), std::string::npos) << outcome.message;
     }
     EXPECT_EQ(ReadFileText(readme), before);
 
@@ -150,6 +152,38 @@ TEST_F(CoreOperations, OneFileLandsWholeOrNotAtAll) {
     EXPECT_EQ(whole.totalBytes, 150000u);
     EXPECT_EQ(whole.done, 150000u);
     EXPECT_EQ(TreeOf(m_pc).size(), 1u);
+}
+
+// Two users (each with a home of their own, so no lock between them) replace one
+// phone file: the one whose upload failed finds the other's whole file there and
+// leaves it, keeping its original on the PC; only its own cut file is replaced by
+// the original.
+TEST_F(CoreOperations, AFailedReplacePutsTheOriginalBackOverItsOwnCutOnly) {
+    const fs::path same = m_documents / "same.txt";
+    const std::string theirs(5000, 't');
+    WriteFileText(m_logs.path() / "mine.bin", std::string(200000, 'm'));
+    Reconnect([](nlohmann::json &device) {
+        device["faults"] = {{{"operation", "CeWriteFile"}, {"nth", 2}, {"error", 31}},
+                            {{"operation", "CeWriteFile"}, {"nth", 6}, {"error", 31}}};
+    });
+    for (const bool otherWriter : {true, false}) {
+        WriteFileText(same, "original");
+        // The other user's put lands once this one's has failed.
+        m_session.link.beforeRequest = [&] {
+            if (otherWriter && fs::exists(same) && fs::file_size(same) == 65535) WriteFileText(same, theirs);
+        };
+        RecordingSink sink;
+        const Outcome put = Put(m_logs.path() / "mine.bin", "/My Documents/same.txt", sink);
+        m_session.link.beforeRequest = nullptr;
+        EXPECT_FALSE(put.ok);
+        EXPECT_EQ(put.note.find("could not be put back"), std::string::npos) << put.note;
+        EXPECT_EQ(ReadFileText(same), otherWriter ? theirs : "original") << put.note;
+        if (!otherWriter) continue;
+        EXPECT_NE(put.note.find("now holds a file of 5000 bytes"), std::string::npos) << put.note;
+        const size_t at = put.note.find("kept on the PC at ");
+        ASSERT_NE(at, std::string::npos) << put.note;
+        EXPECT_EQ(ReadFileText(put.note.substr(at + 18)), "original");
+    }
 }
 
 // Korean PC names go to the plug-in in the PC's code page; names it cannot spell

@@ -455,7 +455,8 @@ TEST_F(CorePim, ValuesHoldingTheItemTextsSeparatorStayOneField) {
 }
 
 // The plug-in answers a listing whose record reads failed part way with what it had
-// and status OK: no listing, export or backup takes such a list for whole.
+// and status OK: no listing, export or backup takes such a list for whole (a backup
+// leaves that part out, named).
 TEST_F(CorePim, AListShortenedByAFailedReadIsNeverTakenForWhole) {
     ConnectOrFail();
     const nlohmann::json fault = {{"operation", "DevCeReadRecordPropsEx"}, {"nth", 5}, {"error", 5}};
@@ -465,7 +466,13 @@ TEST_F(CorePim, AListShortenedByAFailedReadIsNeverTakenForWhole) {
         [&] { return host::ListPimItems(m_session, "contacts", &listing); },
         [&] { return host::ListPimItems(m_session, "calendar", &listing); },
         [&] { return host::ListPimItems(m_session, "calls", &listing); },
-        [&] { return host::ExportContacts(m_session, File("c.vcf"), &report); }, [&] { return Backup("phone"); }};
+        [&] { return host::ExportContacts(m_session, File("c.vcf"), &report); },
+        [&] {  // (a backup is made without the part, which it names)
+            nlohmann::json summary;
+            const host::Outcome made = Backup("phone", &summary);
+            if (!made.ok || summary["unread"].empty()) return made;
+            return host::Outcome::Failed(0, summary["unread"][0]["why"].get<std::string>());
+        }};
     for (size_t i = 0; i < runs.size(); ++i) {
         // (a changed configuration starts the emulator's call counts again)
         Relink([&](nlohmann::json &device) { device["faults"] = {fault}, device["faults"][0]["run"] = i; });
@@ -478,13 +485,19 @@ TEST_F(CorePim, AListShortenedByAFailedReadIsNeverTakenForWhole) {
 
 // A phone whose PIM volume cannot be opened lists nothing, with status OK: a first
 // backup has no earlier one to compare with, and the plug-in's log tells. Nothing
-// read from such a store is written down, even when fewer items are accepted.
-TEST_F(CorePim, AFirstBackupOfAPhoneWhosePimVolumeDidNotOpenIsRefused) {
+// read from such a store is written down, even when fewer items are accepted: the
+// backup holds the files and names the parts it could not read.
+TEST_F(CorePim, AFirstBackupOfAPhoneWhosePimVolumeDidNotOpenNamesWhatItLacks) {
     m_phone.EditDevice([](nlohmann::json &device) { device["pimVolumeMissing"] = true; });
     ConnectOrFail();
-    const host::Outcome first = Backup("fresh");
-    EXPECT_NE(first.message.find("did not open"), std::string::npos) << first.message;
-    EXPECT_FALSE(Backup("fresh", nullptr, true).ok);
+    for (const bool acceptFewer : {false, true}) {
+        nlohmann::json summary;
+        ASSERT_TRUE(Backup("fresh", &summary, acceptFewer).ok);
+        ASSERT_GE(summary["unread"].size(), 3u) << summary.dump();
+        EXPECT_EQ(summary["unread"][0]["part"], "contacts.vcf");
+        EXPECT_NE(summary["unread"][0]["why"].get<std::string>().find("did not open"), std::string::npos);
+        EXPECT_FALSE(fs::exists(File("fresh") + "/" + summary["generation"].get<std::string>() + "/contacts.vcf"));
+    }
 }
 
 }  // namespace

@@ -10,7 +10,8 @@
 //   - exit 0: the state is the result, whole;
 //   - another exit: every item (phone file, PIM record, PC file) is as it was or as
 //     the result has it, nothing else appeared, the exit says the phone failed (1 or
-//     5) and the message names the phone;
+//     5) and the message names the phone (a new phone file it says may remain, and
+//     a phone file whose original it says is kept on the PC where it is, are named);
 //   - then a rerun on a healthy phone reaches the result.
 // A killed run is held to the last point only.
 //
@@ -266,6 +267,25 @@ void NameGenerationsByOrder(World &world) {
     world = std::move(renamed);
 }
 
+// A generation that names parts the phone could not give ("unread") holds what it
+// could, beside the latest, which it never replaces: a failed run may leave one
+// (compared without it), a whole run never does (then it is missing).
+void DropPartialGenerations(World &world) {
+    static const std::regex manifest(R"(^(pc:[^/]+/[^/]+)/manifest\.json$)");
+    std::set<std::string> partial;
+    for (const auto &[name, value] : world) {
+        std::smatch match;
+        if (!std::regex_match(name, match, manifest)) continue;
+        const nlohmann::json parsed = nlohmann::json::parse(value, nullptr, false);
+        if (parsed.is_object() && parsed.contains("unread")) partial.insert(match[1].str());
+    }
+    std::erase_if(world, [&](const auto &item) {
+        return std::any_of(partial.begin(), partial.end(), [&](const std::string &generation) {
+            return item.first == generation || item.first.starts_with(generation + "/");
+        });
+    });
+}
+
 // A sync folder's files are named by UIDs the run makes up: they are named by their
 // content instead, UIDs left out.
 View NameFilesByContent(const std::string &folder) {
@@ -311,42 +331,7 @@ struct KnownFailure {
     const char *casePattern;  // a regex over the case as printed
     const char *reason;
 };
-const KnownFailure kKnownToFail[] = {
-    {"backup", "^(kill) ",
-     "a healthy rerun does not converge: a .cebridge-*.part folder becomes part of the new generation"},
-    {"backup",
-     "^(CeFindAllFiles|CeGetDiskFreeSpaceEx|CeRegEnumKeyEx|CeRegOpenKeyEx|CeRegQueryValueEx|DevCeCreateSession|"
-     "DevCeMountDBVolEx) ",
-     "exit 0 with parts unread: an empty sms.json, a manifest short of what the phone said"},
-    {"backup", "^(CeCreateFile|CeFindFirstFile|CeGetFileSize|CeReadFile) ",
-     "names the wrong party: backup: download: bad parameter, or the operation failed: /My Docum..."},
-    {"get_file", "^(CeCreateFile|CeFindFirstFile|CeGetFileSize|CeReadFile) ",
-     "names the wrong party: download: bad parameter, or the operation failed "},
-    {"get_stdout", "^(CeCreateFile|CeFindFirstFile|CeGetFileSize|CeReadFile) ",
-     "names the wrong party: download: bad parameter, or the operation failed "},
-    {"get_tree", "^(CeCreateFile|CeFindFirstFile|CeGetFileSize|CeReadFile) ",
-     "names the wrong party: download: bad parameter, or the operation failed: /My Documents/DSC..."},
-    {"mkdir", "^(CeFindFirstFile) ", "names the wrong party: change folder: unsupported or refused "},
-    {"put_new", "^(CeFindFirstFile) ",
-     "names the wrong party: says 'code page': the phone's name for My Documents holds character..."},
-    {"put_replace", "^(CeWriteFile) ",
-     "with the link dropped the replaced phone file stays cut or empty, its original not put back"},
-    {"put_replace", "^(CeCreateFile|CeFindFirstFile|CeGetFileSize|CeReadFile|CeWriteFile) ",
-     "names the wrong party: says 'read-only': the phone refused to change /My Documents/readme...."},
-    {"put_tree", "^(CeFindFirstFile) ", "names the wrong party: change folder: unsupported or refused "},
-    {"restore", "^(CeWriteFile) ", "with the link dropped a cut file stays on the phone (readme.txt, p7.bin)"},
-    {"rm_tree", "^(CeDeleteFile|CeFindFirstFile) ",
-     "names the wrong party: says 'read-only': the phone refused to change /My Storage/old/a.txt..."},
-    {"sync_folder", "^(DevCeReadRecordPropsEx) ", "a healthy rerun does not converge: a card missing on the PC"},
-    {"sync_folder",
-     "^(DevCeDeleteRecord|DevCeFindFirstDatabaseEx|DevCeFindNextDatabaseEx|DevCeOidGetInfoEx2|"
-     "DevCeOpenDatabaseInSession|DevCeReadRecordPropsEx|DevCeSeekDatabaseEx|DevCeWriteRecordProps) ",
-     "exit 0 although cards and contacts were not synced"},
-    {"sync_folder",
-     "^(CeFindAllFiles|CeGetDiskFreeSpaceEx|CeRegEnumKeyEx|CeRegOpenKeyEx|CeRegQueryValueEx|DevCeCreateSession|"
-     "DevCeMountDBVolEx) ",
-     "names the wrong party: exit 2, 'first synced with another phone' when its model or number was unread"},
-};
+const std::vector<KnownFailure> kKnownToFail = {};
 
 void Host(const Place &place, const std::vector<std::string> &args) {
     const Outcome run = RunHost(place, args);
@@ -434,7 +419,7 @@ std::vector<Command> Commands() {
         {.name = "backup",
          .setup = earlierBackup,
          .args = {"backup", "bk"},
-         .view = Both(Keep(kPc), NameGenerationsByOrder),
+         .view = Both(Both(Keep(kPc), DropPartialGenerations), NameGenerationsByOrder),
          .mayDifferAfterFailure = "^pc:bk/unfinished(/|$)",
          .killed = true},
         {.name = "backup_verify",
@@ -585,9 +570,23 @@ bool NamedLeftover(const std::string &name, const World &before, const std::stri
     return message.find("may remain") != std::string::npos && message.find(leaf) != std::string::npos;
 }
 
+// A phone file whose original the message says is kept on the PC at a path that
+// holds it: the host could not put it back (the phone failed), and named where it is.
+bool KeptOnPc(const std::string &name, const World &before, const std::string &message, const Place &place) {
+    const fs::path kept = place.home() / "state" / "cebridge" / "kept";
+    if (!name.starts_with("phone:") || !before.count(name) || !fs::is_directory(kept)) return false;
+    for (const auto &entry : fs::directory_iterator(kept)) {
+        if (message.find("kept on the PC at " + entry.path().string()) != std::string::npos &&
+            ReadFileText(entry.path()) == before.at(name))
+            return true;
+    }
+    return false;
+}
+
 // The names whose state in `world` is neither in `before` nor in `result`.
 std::vector<std::string> ItemsNeitherBeforeNorAfter(const World &before, const World &result, const World &world,
-                                                    const std::string &mayDiffer, const std::string &message) {
+                                                    const std::string &mayDiffer, const std::string &message,
+                                                    const Place &place) {
     std::set<std::string> names;
     for (const World *w : {&before, &result, &world}) {
         for (const auto &item : *w) names.insert(item.first);
@@ -595,7 +594,9 @@ std::vector<std::string> ItemsNeitherBeforeNorAfter(const World &before, const W
     std::vector<std::string> problems;
     const std::regex free(mayDiffer.empty() ? "$^" : mayDiffer);
     for (const std::string &name : names) {
-        if (std::regex_search(name, free) || NamedLeftover(name, before, message)) continue;
+        if (std::regex_search(name, free) || NamedLeftover(name, before, message) ||
+            KeptOnPc(name, before, message, place))
+            continue;
         const std::string now = ItemState(world, name);
         if (now == ItemState(before, name) || now == ItemState(result, name)) continue;
         problems.push_back(name.substr(0, 120) + ": " + now + " (before " + ItemState(before, name) + ", result " +
@@ -710,8 +711,8 @@ protected:
         } else if (theCase.killAfter < 0) {
             if (std::string wrong = Misnamed(run); !wrong.empty())
                 problems.push_back("misnamed: " + wrong + ": " + FirstLine(run.err));
-            if (const auto lost =
-                    ItemsNeitherBeforeNorAfter(m_before, m_result, world, m_command.mayDifferAfterFailure, run.err);
+            if (const auto lost = ItemsNeitherBeforeNorAfter(m_before, m_result, world, m_command.mayDifferAfterFailure,
+                                                             run.err, place);
                 !lost.empty())
                 problems.push_back("exit " + std::to_string(run.exitCode) +
                                    " and items neither as before nor as the result:" + Lines(lost));
