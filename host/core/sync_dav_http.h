@@ -30,9 +30,7 @@ struct HttpAnswer {
     bool tooLarge = false;
 };
 
-inline Outcome DavServerFailure(const std::string &message) {
-    return Outcome::Failed(0, message, ErrorKind::kPcFile);
-}
+inline Outcome DavServerFailure(const std::string &message) { return Outcome::Failed(0, message, ErrorKind::kPcFile); }
 
 // `text` without the blanks around it.
 std::string DavUnpadded(std::string text);

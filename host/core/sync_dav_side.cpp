@@ -68,7 +68,7 @@ Outcome DavSide::List(std::vector<SyncItem> *items) {
         const std::string path = ItemPath(entry.href);
         if (path.empty())
             return DavServerFailure(m_origin + m_path + ": the server listed \"" + entry.href.substr(0, 200) +
-                                 "\", which is not an item of the collection");
+                                    "\", which is not an item of the collection");
         SyncItem item;
         item.id = path;
         item.version = entry.etag;
