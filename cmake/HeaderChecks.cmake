@@ -25,8 +25,13 @@ endfunction()
 cebridge_check_headers(plugin cebridge_objects
   ${PROJECT_SOURCE_DIR}/include/cebridge/*.h ${PROJECT_SOURCE_DIR}/plugin/*/*.h)
 cebridge_check_headers(emulator ceemu_objects ${PROJECT_SOURCE_DIR}/emulator/*.h)
-# The host's core is a library; the program's headers take what its sources are compiled with.
-cebridge_check_headers(hostcore cebridge_hostcore ${PROJECT_SOURCE_DIR}/host/core/*.h)
+# Each layer of the host's core alone: a header that reaches a layer above its own fails.
+foreach(layer base pc formats link ops backup sync)
+  if(TARGET cebridge_host_${layer})
+    cebridge_check_headers(host_${layer} cebridge_host_${layer} ${PROJECT_SOURCE_DIR}/host/core/${layer}/*.h)
+  endif()
+endforeach()
+# The program's headers take what its sources are compiled with.
 add_library(cebridge_host_usage INTERFACE)
 target_include_directories(cebridge_host_usage INTERFACE $<TARGET_PROPERTY:cebridge_host,INCLUDE_DIRECTORIES>)
 target_compile_definitions(cebridge_host_usage INTERFACE $<TARGET_PROPERTY:cebridge_host,COMPILE_DEFINITIONS>)

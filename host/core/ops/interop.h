@@ -71,8 +71,6 @@ ItemFields AppointmentFieldsOf(const CalendarEvent &event);
 // The fields of an add that can travel, as the phone will keep them (what a read
 // gives back, what changed on the way). A field that cannot is left out with a note.
 KeptItem Sendable(const std::string &type, const ItemFields &fields, std::vector<std::string> *notKept);
-// The plug-in's item text of `fields`, in the phone's code page.
-std::string ItemText(const ItemFields &fields);
 
 // The results as every front end answers them (`export --json`, `import --json`):
 // {"kind", "file", "written", "mayBeCut"} and

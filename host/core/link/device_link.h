@@ -10,98 +10,12 @@
 #include <vector>
 
 #include "agent_client.h"
+#include "outcome.h"
+#include "phone_types.h"
 #include "store_evidence.h"
 #include "xml_answer.h"
 
 namespace host {
-
-// What kind of failure an outcome is: front ends answer by kind (an exit code, an
-// HTTP status), never by the words of the message.
-enum class ErrorKind {
-    kNone,          // it did not fail
-    kPhoneRefused,  // the phone or the plug-in said no
-    kNotFound,
-    kNotAFolder,  // a file is where a folder is wanted
-    kNoRoomOnPhone,
-    kNoRoomOnPc,
-    kReadOnly,
-    kInterrupted,
-    kPcFile,  // a PC file could not be read or written
-    kBadInput,
-    kBusy,  // another process is writing to the phone
-    kNoConnection,
-    kChanged,  // the item changed on its side since it was listed (a sync's server answered 412)
-};
-// "notFound", "noRoomOnPhone"...
-const char *ErrorKindName(ErrorKind kind);
-// The PC's failures (a file it could not read or write, a full disk), not the phone's.
-bool IsPcFailure(ErrorKind kind);
-
-// How an operation ended. `status` is the plug-in's status code (0 when no answer).
-struct Outcome {
-    bool ok = false;
-    uint32_t status = 0;
-    std::string message;    // a sentence for people when it failed
-    std::string note;       // what was done about a failure (said also when it was interrupted)
-    bool nameLost = false;  // the listing's name is not the phone's, and the phone's cannot be said
-    ErrorKind kind = ErrorKind::kNone;
-
-    static Outcome Ok() { return {true, ST_OK, {}, {}}; }
-    static Outcome Failed(uint32_t status, std::string message, ErrorKind kind = ErrorKind::kPhoneRefused) {
-        return {false, status, std::move(message), {}, false, kind};
-    }
-};
-
-struct Memory {
-    std::string type;      // Internal / External
-    std::string location;  // "0" for the object store, else the store's folder
-    uint64_t freeBytes = 0;
-    uint64_t usedBytes = 0;
-    uint64_t TotalBytes() const { return freeBytes + usedBytes; }
-};
-
-struct Capability {
-    std::string model;
-    std::string manufacturer;
-    std::string phoneNumber;
-    std::vector<Memory> memories;
-};
-
-struct FolderEntry {
-    bool folder = false;
-    std::string name;
-    int64_t size = 0;                         // as the phone reports it (the low 32 bits, signed)
-    std::string modified, created, accessed;  // "YYYYMMDDTHHMMSSZ", PC local time
-    // The size the listing can tell: the true size modulo 4 GiB.
-    uint64_t Size() const { return uint32_t(size); }
-};
-
-// What the plug-in's fields and buffers carry, in bytes of the phone's code page: the
-// name of a file it fetches, the name of a file it stores or deletes, a whole device
-// path, and the path of a folder it lists (the listing adds "\*.*").
-constexpr size_t kMaxDownloadName = 31;
-constexpr size_t kMaxStoredName = 127;
-constexpr size_t kMaxDevicePath = 259;
-constexpr size_t kMaxListedFolderPath = kMaxDevicePath - 4;
-
-struct ContentItem {
-    std::string id, title, group, type, version, startTime;
-    std::vector<std::pair<std::string, std::string>> extras;  // Ext pairs (XNam, XVal)
-};
-
-// A device path split into folder names: "/My Documents/a.txt" -> {"My Documents", "a.txt"}.
-std::vector<std::string> SplitDevicePath(const std::string &path);
-std::string JoinDevicePath(const std::vector<std::string> &parts);  // "\A\B", "\" for none
-
-// Names on the phone match in any (ASCII) letter case.
-bool SameDeviceName(const std::string &a, const std::string &b);
-// The entry named `name` (letter case ignored, as on the phone), or null. The
-// listing gives each run of spaces as one space, so a name typed with a run finds
-// its entry too.
-const FolderEntry *FindEntry(const std::vector<FolderEntry> &entries, const std::string &name);
-// A name as the folder listing gives it: each run of spaces as one space. Names
-// whose listed forms differ are different entries; names that list alike may be too.
-std::string ListedForm(const std::string &name);
 
 // What a typed phone name is on the phone. The folder listing gives each run of
 // spaces as one space, so entries may list alike and a listed name may not be the
@@ -121,15 +35,6 @@ struct NamedEntry {
     Outcome KindUnknown() const;
     std::vector<std::string> Path() const;
 };
-
-// The memory that holds a device path: the storage card or store whose folder is
-// its first part, else the object store (null when the capability lists none).
-const Memory *StoreFor(const Capability &capability, const std::vector<std::string> &path);
-// The store as an outcome names it (device text, as outcomes carry).
-std::string StoreName(const Memory &store);
-
-// Answers of a status code in words.
-std::string StatusName(uint32_t status);
 
 class DeviceLink {
 public:

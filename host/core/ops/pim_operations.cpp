@@ -4,7 +4,6 @@
 #include <iterator>
 
 #include "encoding.h"
-#include "interop.h"
 #include "item_text.h"
 #include "vcard.h"
 

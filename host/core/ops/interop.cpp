@@ -207,12 +207,6 @@ KeptItem Sendable(const std::string &type, const ItemFields &fields, std::vector
 }
 
 // The plug-in's item text of `fields`, in the phone's code page.
-std::string ItemText(const ItemFields &fields) {
-    std::string text;
-    for (const auto &[name, value] : fields) text += (text.empty() ? "" : "||") + name + "=" + value;
-    return TerminalToDevice(text);
-}
-
 namespace {
 
 std::string Joined(const std::vector<std::string> &parts) {

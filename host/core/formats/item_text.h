@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "device_link.h"
+#include "phone_types.h"
 
 namespace host {
 
@@ -24,6 +24,9 @@ using ItemFields = std::vector<std::pair<std::string, std::string>>;
 // terminal's encoding; `listed` is the item as the last listing gave it (its ID and
 // title, in the phone's code page).
 ItemFields ReadItemText(const std::string &type, const std::string &text, const ContentItem &listed);
+// The item text the plug-in adds from `fields` (values in the terminal's encoding), in
+// the phone's code page.
+std::string ItemText(const ItemFields &fields);
 
 }  // namespace host
 

@@ -180,4 +180,10 @@ ItemFields ReadItemText(const std::string &type, const std::string &text, const 
     return fields;
 }
 
+std::string ItemText(const ItemFields &fields) {
+    std::string text;
+    for (const auto &[name, value] : fields) text += (text.empty() ? "" : "||") + name + "=" + value;
+    return TerminalToDevice(text);
+}
+
 }  // namespace host
