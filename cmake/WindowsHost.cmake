@@ -1,11 +1,11 @@
-# The host's sync and calendar reader in the Windows builds, on the dependencies that
-# cmake/WindowsDeps.cmake cross-builds. Included by host/CMakeLists.txt after its targets.
+# The host's sync layer and iCalendar reader in the Windows builds, on what
+# cmake/WindowsDeps.cmake cross-builds. Included by host/core/CMakeLists.txt, where
+# the layers are made.
 include(${PROJECT_SOURCE_DIR}/cmake/WindowsDeps.cmake)
-set(host_core ${PROJECT_SOURCE_DIR}/host/core)
 
 if(CEBRIDGE_ICALENDAR_IMPORT)
-  target_link_libraries(cebridge_hostcore PRIVATE cebridge_libical)
-  target_compile_definitions(cebridge_hostcore PRIVATE CEBRIDGE_HAVE_LIBICAL)
+  target_link_libraries(cebridge_host_formats PRIVATE cebridge_libical)
+  target_compile_definitions(cebridge_host_formats PRIVATE CEBRIDGE_HAVE_LIBICAL)
   # libical finds its zones in a "zoneinfo" folder beside the program.
   ExternalProject_Add_Step(libical_build zoneinfo
     COMMAND ${CMAKE_COMMAND} -E copy_directory ${CEBRIDGE_LIBICAL_ZONEINFO_INSTALLED}
@@ -14,11 +14,12 @@ if(CEBRIDGE_ICALENDAR_IMPORT)
 endif()
 
 if(CEBRIDGE_SYNC)
+  cebridge_host_layer(sync cebridge_host_ops)
   # The Linux files of the HTTP client and XML reader give way to Windows' own.
-  file(GLOB sync_sources CONFIGURE_DEPENDS ${host_core}/sync*.cpp)
-  list(FILTER sync_sources EXCLUDE REGEX "/sync_(curl|dav)\\.cpp$")
-  target_sources(cebridge_hostcore PRIVATE ${sync_sources} ${host_core}/win32/sync_dav_win.cpp)
-  set_source_files_properties(${host_core}/win32/sync_dav_win.cpp PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
-  target_link_libraries(cebridge_hostcore PRIVATE cebridge_sqlite3 winhttp shlwapi)
-  target_compile_definitions(cebridge_hostcore PUBLIC CEBRIDGE_HAVE_SYNC)
+  set_source_files_properties(sync/sync_dav.cpp sync/sync_curl.cpp PROPERTIES HEADER_FILE_ONLY ON)
+  target_sources(cebridge_host_sync PRIVATE sync/win32/sync_dav_win.cpp)
+  set_source_files_properties(sync/win32/sync_dav_win.cpp PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
+  target_link_libraries(cebridge_host_sync PRIVATE cebridge_sqlite3 winhttp shlwapi)
+  target_compile_definitions(cebridge_host_sync PUBLIC CEBRIDGE_HAVE_SYNC)
+  list(APPEND layers sync)
 endif()

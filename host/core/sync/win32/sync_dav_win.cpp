@@ -1,8 +1,8 @@
 // The Windows half of sync_dav_http.h: WinHTTP for the requests and XmlLite for the
 // answers, both parts of Windows itself, so nothing is shipped beside the program for
 // them. XmlLite has no import library in MinGW: it is loaded when first needed.
-#include <windows.h>
 #include <shlwapi.h>
+#include <windows.h>
 #include <winhttp.h>
 #include <xmllite.h>
 
@@ -258,10 +258,10 @@ struct Handle {
 
 std::string SystemMessage(DWORD code) {
     wchar_t *text = nullptr;
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                            FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        GetModuleHandleW(L"winhttp.dll"), code, 0, reinterpret_cast<wchar_t *>(&text),
-                                        0, nullptr);
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_FROM_HMODULE |
+                           FORMAT_MESSAGE_IGNORE_INSERTS,
+                       GetModuleHandleW(L"winhttp.dll"), code, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
     std::string message = text ? DavUnpadded(Narrow(text, length)) : "";
     LocalFree(text);
     return message.empty() ? "network error " + std::to_string(code) : message;
@@ -278,7 +278,9 @@ std::string Header(HINTERNET request, DWORD which) {
     return Narrow(value.c_str(), size / sizeof(wchar_t));
 }
 
-bool IsRedirect(long status) { return status == 301 || status == 302 || status == 303 || status == 307 || status == 308; }
+bool IsRedirect(long status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
 
 }  // namespace
 
@@ -414,8 +416,8 @@ Outcome DavSide::Exchange(const std::string &method, const std::string &path, co
         DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;
         if (!request.h ||
             !WinHttpSetOption(request.h, WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects, sizeof noRedirects) ||
-            !WinHttpSendRequest(request.h, extra.c_str(), DWORD(extra.size()),
-                                const_cast<char *>(body.data()), DWORD(body.size()), DWORD(body.size()), 0) ||
+            !WinHttpSendRequest(request.h, extra.c_str(), DWORD(extra.size()), const_cast<char *>(body.data()),
+                                DWORD(body.size()), DWORD(body.size()), 0) ||
             !WinHttpReceiveResponse(request.h, nullptr))
             return DavServerFailure(url + ": " + SystemMessage(GetLastError()));
         DWORD status = 0, size = sizeof status;
