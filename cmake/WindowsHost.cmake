@@ -23,3 +23,8 @@ if(CEBRIDGE_SYNC)
   target_compile_definitions(cebridge_host_sync PUBLIC CEBRIDGE_HAVE_SYNC)
   list(APPEND layers sync)
 endif()
+
+# The zip has the zones beside the program, where libical looks.
+if(CEBRIDGE_ICALENDAR_IMPORT)
+  install(DIRECTORY ${CEBRIDGE_LIBICAL_ZONEINFO_INSTALLED}/ DESTINATION ${CEBRIDGE_INSTALL_BIN}/zoneinfo)
+endif()
