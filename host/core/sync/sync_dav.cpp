@@ -87,34 +87,15 @@ std::string OriginOf(const CurlFunctions &curl, CURLU *url) {
 
 }  // namespace
 
-bool ReadSyncPassword(const std::string &file, std::string *password, std::string *error) {
-    if (file.empty()) {
-        const char *value = std::getenv(kSyncPasswordVariable);
-        if (value && *value) return *password = value, true;
-        *error = std::string("no password: name a password file (mode 0600) or set ") + kSyncPasswordVariable;
-        return false;
-    }
+std::string PasswordFileProblem(const std::string &file) {
     struct stat status {};
-    if (stat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        *error = file + ": no such password file";
-        return false;
-    }
+    if (stat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return file + ": no such password file";
     if (status.st_mode & 077) {
         char mode[8];
         std::snprintf(mode, sizeof mode, "%04o", unsigned(status.st_mode & 07777));
-        *error = file + ": others may read or change this password file (mode " + mode + "); chmod 600 " + file;
-        return false;
+        return file + ": others may read or change this password file (mode " + mode + "); chmod 600 " + file;
     }
-    std::ifstream in(file, std::ios::binary);
-    std::string line;
-    std::getline(in, line);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) {
-        *error = file + ": the password file is empty";
-        return false;
-    }
-    *password = line;
-    return true;
+    return {};
 }
 
 bool ReadMultistatus(const std::string &xml, std::vector<DavEntry> *entries, std::string *error) {

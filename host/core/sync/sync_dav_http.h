@@ -1,8 +1,8 @@
 // What a collection's side (sync_dav_side.cpp) asks of the platform's HTTP client and
 // XML reader: libcurl and libxml2 on Linux (sync_dav.cpp), WinHTTP and XmlLite on
 // Windows (win32/sync_dav_win.cpp). Each of those defines DavSide's constructor,
-// ItemPath and Exchange, and ReadMultistatus, CollectionUrlProblem and
-// ReadSyncPassword of sync_dav.h.
+// ItemPath and Exchange, ReadMultistatus and CollectionUrlProblem of sync_dav.h, and
+// PasswordFileProblem below.
 #ifndef CEBRIDGE_HOST_SYNC_DAV_HTTP_H
 #define CEBRIDGE_HOST_SYNC_DAV_HTTP_H
 
@@ -31,6 +31,10 @@ struct HttpAnswer {
 };
 
 inline Outcome DavServerFailure(const std::string &message) { return Outcome::Failed(0, message, ErrorKind::kPcFile); }
+
+// Why the password file `file` is not to be read ("" when it may be): it is missing,
+// or others may read it.
+std::string PasswordFileProblem(const std::string &file);
 
 // `text` without the blanks around it.
 std::string DavUnpadded(std::string text);

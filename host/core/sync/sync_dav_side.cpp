@@ -1,7 +1,10 @@
 // The side of a sync that is a server's collection: what it decides, on the requests
 // the platform's HTTP client makes (sync_dav_http.h).
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
 
+#include "local_files.h"
 #include "sync_dav.h"
 #include "sync_dav_http.h"
 
@@ -11,6 +14,27 @@ const char kDavNamespace[] = "DAV:";
 const char kCardDavNamespace[] = "urn:ietf:params:xml:ns:carddav";
 const char kCalDavNamespace[] = "urn:ietf:params:xml:ns:caldav";
 const char kSyncPasswordVariable[] = "CEBRIDGE_SYNC_PASSWORD";
+
+bool ReadSyncPassword(const std::string &file, std::string *password, std::string *error) {
+    if (file.empty()) {
+        const char *value = std::getenv(kSyncPasswordVariable);
+        if (value && *value) return *password = value, true;
+        *error = std::string("no password: name a password file (mode 0600) or set ") + kSyncPasswordVariable;
+        return false;
+    }
+    *error = PasswordFileProblem(file);
+    if (!error->empty()) return false;
+    std::ifstream in(LocalPath(file), std::ios::binary);
+    std::string line;
+    std::getline(in, line);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) {
+        *error = file + ": the password file is empty";
+        return false;
+    }
+    *password = line;
+    return true;
+}
 
 bool IsCollectionUrl(const std::string &place) {
     return place.rfind("http://", 0) == 0 || place.rfind("https://", 0) == 0;

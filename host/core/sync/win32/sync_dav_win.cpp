@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 
 #include "sync_dav.h"
@@ -284,30 +283,13 @@ bool IsRedirect(long status) {
 
 }  // namespace
 
-bool ReadSyncPassword(const std::string &file, std::string *password, std::string *error) {
-    if (file.empty()) {
-        const char *value = std::getenv(kSyncPasswordVariable);
-        if (value && *value) return *password = value, true;
-        *error = std::string("no password: name a password file or set ") + kSyncPasswordVariable;
-        return false;
-    }
-    // Windows keeps a file private by its folder's access list (a user's profile is
-    // theirs alone), not by mode bits: the file's place is the user's to choose.
+// Windows keeps a file private by its folder's access list (a user's profile is theirs
+// alone), not by mode bits: the file's place is the user's to choose.
+std::string PasswordFileProblem(const std::string &file) {
     std::error_code failure;
-    if (!std::filesystem::is_regular_file(std::filesystem::u8path(file), failure)) {
-        *error = file + ": no such password file";
-        return false;
-    }
-    std::ifstream in(std::filesystem::u8path(file), std::ios::binary);
-    std::string line;
-    std::getline(in, line);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) {
-        *error = file + ": the password file is empty";
-        return false;
-    }
-    *password = line;
-    return true;
+    if (!std::filesystem::is_regular_file(std::filesystem::u8path(file), failure))
+        return file + ": no such password file";
+    return {};
 }
 
 bool ReadMultistatus(const std::string &xml, std::vector<DavEntry> *entries, std::string *error) {
