@@ -386,6 +386,7 @@ Outcome DavSide::Exchange(const std::string &method, const std::string &path, co
     std::wstring extra = L"Authorization: Basic " + Wide(Base64(m_account.user + ":" + m_account.password)) + L"\r\n";
     for (const std::string &header : headers) extra += Wide(header) + L"\r\n";
     // Redirects are followed here, and only on this server: the password goes to no other.
+    bool resent = false;
     for (long hops = 0;; ++hops) {
         *answer = HttpAnswer{};
         answer->limit = limit;
@@ -400,8 +401,17 @@ Outcome DavSide::Exchange(const std::string &method, const std::string &path, co
             !WinHttpSetOption(request.h, WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects, sizeof noRedirects) ||
             !WinHttpSendRequest(request.h, extra.c_str(), DWORD(extra.size()), const_cast<char *>(body.data()),
                                 DWORD(body.size()), DWORD(body.size()), 0) ||
-            !WinHttpReceiveResponse(request.h, nullptr))
-            return DavServerFailure(url + ": " + SystemMessage(GetLastError()));
+            !WinHttpReceiveResponse(request.h, nullptr)) {
+            const DWORD code = GetLastError();
+            // A server may answer (a refused login) before it reads a request's body and
+            // then reset the connection, which can lose the answer: sent once more.
+            if (code == ERROR_WINHTTP_CONNECTION_ERROR && !resent) {
+                resent = true;
+                --hops;
+                continue;
+            }
+            return DavServerFailure(url + ": " + SystemMessage(code));
+        }
         DWORD status = 0, size = sizeof status;
         WinHttpQueryHeaders(request.h, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
