@@ -200,12 +200,7 @@ std::string DavSide::ItemPath(const std::string &href) const {
         return {};
     const std::string path = UrlPart(curl, url.get(), CURLUPART_PATH);
     const std::string decoded = UrlPart(curl, url.get(), CURLUPART_PATH, CURLU_URLDECODE);
-    if (path.compare(0, m_path.size(), m_path) != 0 || decoded.size() < m_path.size()) return {};
-    const std::string name = decoded.substr(decoded.rfind('/') + 1);
-    if (path.size() == m_path.size() || name.empty() || name == "." || name == ".." ||
-        decoded.find('/', m_path.size()) != std::string::npos)
-        return {};
-    return path;
+    return ItemInCollection(m_path, path, decoded);
 }
 
 Outcome DavSide::Exchange(const std::string &method, const std::string &path, const std::vector<std::string> &headers,

@@ -36,6 +36,10 @@ inline Outcome DavServerFailure(const std::string &message) { return Outcome::Fa
 // or others may read it.
 std::string PasswordFileProblem(const std::string &file);
 
+// `path` (as written) when it names an item directly inside the collection at
+// `collection` (ending in '/'), `decoded` being `path` with its escapes resolved; "" when not.
+std::string ItemInCollection(const std::string &collection, const std::string &path, const std::string &decoded);
+
 // `text` without the blanks around it.
 std::string DavUnpadded(std::string text);
 

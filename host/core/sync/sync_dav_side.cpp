@@ -36,6 +36,15 @@ bool ReadSyncPassword(const std::string &file, std::string *password, std::strin
     return true;
 }
 
+std::string ItemInCollection(const std::string &collection, const std::string &path, const std::string &decoded) {
+    if (path.compare(0, collection.size(), collection) != 0 || decoded.size() < collection.size()) return {};
+    const std::string name = decoded.substr(decoded.rfind('/') + 1);
+    if (path.size() == collection.size() || name.empty() || name == "." || name == ".." ||
+        decoded.find('/', collection.size()) != std::string::npos)
+        return {};
+    return path;
+}
+
 bool IsCollectionUrl(const std::string &place) {
     return place.rfind("http://", 0) == 0 || place.rfind("https://", 0) == 0;
 }

@@ -366,12 +366,7 @@ std::string DavSide::ItemPath(const std::string &href) const {
     }
     path = WithoutDotSegments(path.substr(0, path.find_first_of("?#")));
     const std::string decoded = PercentDecoded(path);
-    if (path.compare(0, m_path.size(), m_path) != 0 || decoded.size() < m_path.size()) return {};
-    const std::string name = decoded.substr(decoded.rfind('/') + 1);
-    if (path.size() == m_path.size() || name.empty() || name == "." || name == ".." ||
-        decoded.find('/', m_path.size()) != std::string::npos)
-        return {};
-    return path;
+    return ItemInCollection(m_path, path, decoded);
 }
 
 Outcome DavSide::Exchange(const std::string &method, const std::string &path, const std::vector<std::string> &headers,
