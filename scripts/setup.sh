@@ -15,6 +15,7 @@ packages=(
   python3 python3-vobject python3-icalendar radicale
   chromium chromium-driver python3-selenium fonts-nanum
   help2man lintian dpkg-dev
+  tcl  # makes SQLite's amalgamation from its Debian source (the Windows builds)
 )
 
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
@@ -62,4 +63,40 @@ if bash "$(dirname "$0")/probe32.sh" >/dev/null; then
     $SUDO apt-get install -y -qq --no-install-recommends wine32:i386 ||
       echo "setup: wine32 could not be installed; the 32-bit Windows suites cannot run"
   fi
+fi
+
+# The Windows builds cross-build what Debian ships only for Linux from Debian's own
+# source packages, fetched here once: SQLite (its single-file amalgamation), the
+# iCalendar reader and the full cpp-httplib header (the -dev package holds only its
+# declarations). apt reads them from the same archive as the binary packages.
+debian_sources=${CEBRIDGE_DEBIAN_SOURCES:-${HOME}/.cache/cebridge/debian-src}
+source_packages=(sqlite3 libical3 cpp-httplib)
+have_sources() {
+  local p
+  for p in "${source_packages[@]}"; do
+    [ -f "${debian_sources}/${p}.stamp" ] || return 1
+  done
+}
+if ! have_sources; then
+  if ! apt-get source --print-uris sqlite3 >/dev/null 2>&1; then
+    list=/etc/apt/sources.list.d/cebridge-deb-src.sources
+    if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+      sed 's/^Types:.*deb\b.*/Types: deb-src/' /etc/apt/sources.list.d/debian.sources | $SUDO tee "${list}" >/dev/null
+    else
+      sed -n 's/^deb \(.*debian.*\)/deb-src \1/p' /etc/apt/sources.list |
+        $SUDO tee "${list%.sources}.list" >/dev/null
+    fi
+    apt_update
+  fi
+  mkdir -p "${debian_sources}"
+  for p in "${source_packages[@]}"; do
+    [ -f "${debian_sources}/${p}.stamp" ] && continue
+    rm -rf "${debian_sources:?}/${p}" && mkdir -p "${debian_sources}/${p}"
+    # A mirror may lack a package's Debian part while it has the upstream tarball:
+    # then the tarball alone is unpacked (the build needs upstream's sources only).
+    (cd "${debian_sources}/${p}" && { apt-get source -qq "${p}" >/dev/null 2>&1 ||
+       { ls ./*.orig.tar.* >/dev/null 2>&1 && tar xf ./*.orig.tar.*; }; }) &&
+      touch "${debian_sources}/${p}.stamp" ||
+      echo "setup: apt-get source ${p} failed; the Windows builds lack what it gives"
+  done
 fi

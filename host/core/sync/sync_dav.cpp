@@ -1,5 +1,8 @@
+// The Linux half of sync_dav_http.h: libcurl (loaded when a server is first reached)
+// for the requests, libxml2 for the answers.
 #include "sync_dav.h"
 #include "sync_curl.h"
+#include "sync_dav_http.h"
 
 #include <strings.h>
 #include <sys/stat.h>
@@ -18,19 +21,6 @@
 namespace host {
 namespace {
 
-constexpr size_t kItemLimit = 4u << 20;      // one card or calendar
-constexpr size_t kListingLimit = 64u << 20;  // a collection's multistatus
-constexpr size_t kEntryLimit = 200000;       // items in one listing
-constexpr long kConnectSeconds = 20;
-constexpr long kStalledSeconds = 60;  // less than a byte a second for this long ends a request
-constexpr long kRedirects = 3;
-
-const char kDav[] = "DAV:";
-const char kCardDav[] = "urn:ietf:params:xml:ns:carddav";
-const char kCalDav[] = "urn:ietf:params:xml:ns:caldav";
-
-Outcome ServerFailure(const std::string &message) { return Outcome::Failed(0, message, ErrorKind::kPcFile); }
-
 // --- WebDAV's XML -------------------------------------------------------------------
 
 bool Named(const xmlNode *node, const char *space, const char *name) {
@@ -44,12 +34,6 @@ const xmlNode *Child(const xmlNode *node, const char *space, const char *name) {
     return nullptr;
 }
 
-std::string Unpadded(std::string text) {
-    const size_t first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return {};
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
-
 std::string TextOf(const xmlNode *node) {
     if (!node) return {};
     xmlChar *content = xmlNodeGetContent(node);
@@ -60,15 +44,16 @@ std::string TextOf(const xmlNode *node) {
 
 // The properties of one propstat whose status is 200.
 void ReadProperties(const xmlNode *propstat, DavEntry *entry) {
-    const std::string status = TextOf(Child(propstat, kDav, "status"));
-    const xmlNode *prop = Child(propstat, kDav, "prop");
+    const std::string status = TextOf(Child(propstat, kDavNamespace, "status"));
+    const xmlNode *prop = Child(propstat, kDavNamespace, "prop");
     if (status.find(" 200 ") == std::string::npos || !prop) return;
     for (const xmlNode *property = prop->children; property; property = property->next) {
-        if (Named(property, kDav, "getetag"))
-            entry->etag = Unpadded(TextOf(property));
-        else if (Named(property, kDav, "resourcetype"))
-            entry->collection = Child(property, kDav, "collection") != nullptr;
-        else if (Named(property, kCardDav, "address-data") || Named(property, kCalDav, "calendar-data"))
+        if (Named(property, kDavNamespace, "getetag"))
+            entry->etag = DavUnpadded(TextOf(property));
+        else if (Named(property, kDavNamespace, "resourcetype"))
+            entry->collection = Child(property, kDavNamespace, "collection") != nullptr;
+        else if (Named(property, kCardDavNamespace, "address-data") ||
+                 Named(property, kCalDavNamespace, "calendar-data"))
             entry->data = TextOf(property);
     }
 }
@@ -100,66 +85,17 @@ std::string OriginOf(const CurlFunctions &curl, CURLU *url) {
     return origin;
 }
 
-std::string HttpReason(long status) {
-    switch (status) {
-    case 401: return " (the server refused the user name or password)";
-    case 403: return " (the server does not allow it)";
-    case 404: return " (no such collection or item on the server)";
-    case 405: return " (not a collection this server can sync)";
-    case 507: return " (the server is full)";
-    default: return "";
-    }
-}
-
-Outcome HttpFailure(const std::string &what, long status) {
-    return ServerFailure(what + ": the server answered HTTP " + std::to_string(status) + HttpReason(status));
-}
-
-const char *ContentType(SyncKind kind) {
-    return kind == SyncKind::kContacts ? "Content-Type: text/vcard; charset=utf-8"
-                                       : "Content-Type: text/calendar; charset=utf-8";
-}
-
-Outcome ChangedMeanwhile(const std::string &path) {
-    return Outcome::Failed(0, path + " changed on the server during the sync", ErrorKind::kChanged);
-}
-
 }  // namespace
 
-const char kSyncPasswordVariable[] = "CEBRIDGE_SYNC_PASSWORD";
-
-bool IsCollectionUrl(const std::string &place) {
-    return place.rfind("http://", 0) == 0 || place.rfind("https://", 0) == 0;
-}
-
-bool ReadSyncPassword(const std::string &file, std::string *password, std::string *error) {
-    if (file.empty()) {
-        const char *value = std::getenv(kSyncPasswordVariable);
-        if (value && *value) return *password = value, true;
-        *error = std::string("no password: name a password file (mode 0600) or set ") + kSyncPasswordVariable;
-        return false;
-    }
+std::string PasswordFileProblem(const std::string &file) {
     struct stat status {};
-    if (stat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        *error = file + ": no such password file";
-        return false;
-    }
+    if (stat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return file + ": no such password file";
     if (status.st_mode & 077) {
         char mode[8];
         std::snprintf(mode, sizeof mode, "%04o", unsigned(status.st_mode & 07777));
-        *error = file + ": others may read or change this password file (mode " + mode + "); chmod 600 " + file;
-        return false;
+        return file + ": others may read or change this password file (mode " + mode + "); chmod 600 " + file;
     }
-    std::ifstream in(file, std::ios::binary);
-    std::string line;
-    std::getline(in, line);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) {
-        *error = file + ": the password file is empty";
-        return false;
-    }
-    *password = line;
-    return true;
+    return {};
 }
 
 bool ReadMultistatus(const std::string &xml, std::vector<DavEntry> *entries, std::string *error) {
@@ -171,26 +107,19 @@ bool ReadMultistatus(const std::string &xml, std::vector<DavEntry> *entries, std
                       XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING),
         xmlFreeDoc);
     const xmlNode *root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
-    if (!root || !Named(root, kDav, "multistatus"))
+    if (!root || !Named(root, kDavNamespace, "multistatus"))
         return *error = "the server's answer is no WebDAV multistatus", false;
     for (const xmlNode *response = root->children; response; response = response->next) {
-        if (!Named(response, kDav, "response")) continue;
-        if (entries->size() == kEntryLimit) return *error = "the server listed too many items", false;
+        if (!Named(response, kDavNamespace, "response")) continue;
+        if (entries->size() == kDavEntryLimit) return *error = "the server listed too many items", false;
         DavEntry entry;
-        entry.href = Unpadded(TextOf(Child(response, kDav, "href")));
+        entry.href = DavUnpadded(TextOf(Child(response, kDavNamespace, "href")));
         for (const xmlNode *propstat = response->children; propstat; propstat = propstat->next)
-            if (Named(propstat, kDav, "propstat")) ReadProperties(propstat, &entry);
+            if (Named(propstat, kDavNamespace, "propstat")) ReadProperties(propstat, &entry);
         entries->push_back(std::move(entry));
     }
     return true;
 }
-
-struct HttpAnswer {
-    long status = 0;
-    std::string body, etag;
-    size_t limit = 0;
-    bool tooLarge = false;
-};
 
 // One handle for a side's requests: its connection is kept open between them.
 struct DavSide::Http {
@@ -218,7 +147,7 @@ size_t TakeHeader(char *data, size_t size, size_t count, void *context) {
     auto *answer = static_cast<HttpAnswer *>(context);
     const std::string line(data, size * count);
     if (line.rfind("HTTP/", 0) == 0) answer->etag.clear();
-    if (line.size() > 5 && strncasecmp(line.c_str(), "etag:", 5) == 0) answer->etag = Unpadded(line.substr(5));
+    if (line.size() > 5 && strncasecmp(line.c_str(), "etag:", 5) == 0) answer->etag = DavUnpadded(line.substr(5));
     return size * count;
 }
 
@@ -271,17 +200,12 @@ std::string DavSide::ItemPath(const std::string &href) const {
         return {};
     const std::string path = UrlPart(curl, url.get(), CURLUPART_PATH);
     const std::string decoded = UrlPart(curl, url.get(), CURLUPART_PATH, CURLU_URLDECODE);
-    if (path.compare(0, m_path.size(), m_path) != 0 || decoded.size() < m_path.size()) return {};
-    const std::string name = decoded.substr(decoded.rfind('/') + 1);
-    if (path.size() == m_path.size() || name.empty() || name == "." || name == ".." ||
-        decoded.find('/', m_path.size()) != std::string::npos)
-        return {};
-    return path;
+    return ItemInCollection(m_path, path, decoded);
 }
 
 Outcome DavSide::Exchange(const std::string &method, const std::string &path, const std::vector<std::string> &headers,
                           const std::string &body, size_t limit, HttpAnswer *answer) {
-    if (!m_error.empty()) return ServerFailure(m_error);
+    if (!m_error.empty()) return DavServerFailure(m_error);
     const CurlFunctions &api = *m_http->api;
     CURL *curl = m_http->curl;
     api.easy_reset(curl);  // keeps the open connection
@@ -303,10 +227,10 @@ Outcome DavSide::Exchange(const std::string &method, const std::string &path, co
     api.easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     api.easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     api.easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);  // the password goes to no other host
-    api.easy_setopt(curl, CURLOPT_MAXREDIRS, kRedirects);
-    api.easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectSeconds);
+    api.easy_setopt(curl, CURLOPT_MAXREDIRS, kDavRedirects);
+    api.easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kDavConnectSeconds);
     api.easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    api.easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kStalledSeconds);
+    api.easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kDavStalledSeconds);
     api.easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     api.easy_setopt(curl, CURLOPT_USERAGENT, "cebridge/" CEBRIDGE_VERSION);
     if (!m_account.caFile.empty()) api.easy_setopt(curl, CURLOPT_CAINFO, m_account.caFile.c_str());
@@ -323,121 +247,8 @@ Outcome DavSide::Exchange(const std::string &method, const std::string &path, co
     api.easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &answer->status);
     if (code == CURLE_ABORTED_BY_CALLBACK) return Outcome::Failed(0, "interrupted", ErrorKind::kInterrupted);
     if (answer->tooLarge)
-        return ServerFailure(url + ": the server's answer is larger than " + std::to_string(limit >> 20) + " MiB");
-    if (code != CURLE_OK) return ServerFailure(url + ": " + (*reason ? reason : api.easy_strerror(code)));
-    return Outcome::Ok();
-}
-
-Outcome DavSide::List(std::vector<SyncItem> *items) {
-    static const char kPropfind[] =
-        "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
-        "<d:propfind xmlns:d=\"DAV:\"><d:prop><d:getetag/><d:resourcetype/></d:prop></d:propfind>";
-    HttpAnswer answer;
-    Outcome outcome = Exchange("PROPFIND", m_path, {"Depth: 1", "Content-Type: application/xml; charset=utf-8"},
-                               kPropfind, kListingLimit, &answer);
-    if (!outcome.ok) return outcome;
-    if (answer.status != 207) return HttpFailure(m_origin + m_path, answer.status);
-    std::vector<DavEntry> entries;
-    std::string error;
-    if (!ReadMultistatus(answer.body, &entries, &error)) return ServerFailure(m_origin + m_path + ": " + error);
-    m_listed.clear();
-    for (const DavEntry &entry : entries) {
-        if (entry.collection) continue;  // the collection itself, or one inside it
-        const std::string path = ItemPath(entry.href);
-        if (path.empty())
-            return ServerFailure(m_origin + m_path + ": the server listed \"" + entry.href.substr(0, 200) +
-                                 "\", which is not an item of the collection");
-        SyncItem item;
-        item.id = path;
-        item.version = entry.etag;
-        // Without an ETag a change cannot be seen from the listing: the item is read.
-        if (item.version.empty() && !(outcome = Read(&item)).ok) return outcome;
-        m_listed[path] = item.version;
-        items->push_back(std::move(item));
-    }
-    std::sort(items->begin(), items->end(), [](const SyncItem &a, const SyncItem &b) { return a.id < b.id; });
-    return Outcome::Ok();
-}
-
-Outcome DavSide::Read(SyncItem *item) {
-    const std::string path = ItemPath(item->id);
-    if (path.empty()) return ServerFailure(item->id + ": not an item of " + m_origin + m_path);
-    HttpAnswer answer;
-    Outcome outcome = Exchange("GET", path, {}, "", kItemLimit, &answer);
-    if (!outcome.ok) return outcome;
-    if (answer.status == 404 || answer.status == 410)
-        return Outcome::Failed(0, path + ": no longer on the server", ErrorKind::kNotFound);
-    if (answer.status != 200) return HttpFailure(m_origin + path, answer.status);
-    *item = ItemOfText(m_kind, answer.body);
-    item->id = path;
-    item->version = answer.etag;
-    if (item->shown.empty()) item->shown = path.substr(path.rfind('/') + 1);
-    return Outcome::Ok();
-}
-
-Outcome DavSide::Put(const std::string &path, const std::string &condition, const std::string &text,
-                     const SyncItem &from, SyncItem *made) {
-    std::vector<std::string> headers = {ContentType(m_kind)};
-    if (!condition.empty()) headers.push_back(condition);
-    HttpAnswer answer;
-    Outcome outcome = Exchange("PUT", path, headers, text, kItemLimit, &answer);
-    if (!outcome.ok) return outcome;
-    if (answer.status == 412) return ChangedMeanwhile(path);
-    if (answer.status != 200 && answer.status != 201 && answer.status != 204)
-        return HttpFailure(m_origin + path, answer.status);
-    *made = from;
-    made->id = path;
-    made->version = answer.etag;
-    if (made->version.empty()) {  // the server changed what it stores: its version is read back
-        SyncItem stored;
-        stored.id = path;
-        if (!(outcome = Read(&stored)).ok) return outcome;
-        made->version = stored.version;
-    }
-    m_listed[path] = made->version;
-    return Outcome::Ok();
-}
-
-Outcome DavSide::Create(const SyncItem &from, SyncItem *made) {
-    std::string uid;
-    const std::string text = NewItemText(m_kind, from, &uid);
-    const std::string path = m_path + uid + (m_kind == SyncKind::kContacts ? ".vcf" : ".ics");
-    Outcome outcome = Put(path, "If-None-Match: *", text, from, made);
-    if (outcome.kind == ErrorKind::kChanged)
-        return ServerFailure(m_origin + path + ": the server has an item of that name");
-    return outcome;
-}
-
-// Only the item as listed is changed: one changed on the server since is kChanged.
-Outcome DavSide::Update(const std::string &id, const SyncItem &from, SyncItem *made) {
-    const std::string path = ItemPath(id);
-    if (path.empty()) return ServerFailure(id + ": not an item of " + m_origin + m_path);
-    HttpAnswer old;
-    Outcome outcome = Exchange("GET", path, {}, "", kItemLimit, &old);
-    if (!outcome.ok) return outcome;
-    if (old.status == 404 || old.status == 410) return ChangedMeanwhile(path);
-    if (old.status != 200) return HttpFailure(m_origin + path, old.status);
-    const std::string listed = m_listed.count(path) ? m_listed[path] : "";
-    if (!listed.empty() && !old.etag.empty() && listed != old.etag) return ChangedMeanwhile(path);
-    const std::string etag = listed.empty() ? old.etag : listed;
-    std::string name = path.substr(path.rfind('/') + 1);
-    name = name.substr(0, name.rfind('.'));
-    return Put(path, etag.empty() ? "" : "If-Match: " + etag, RewrittenText(m_kind, from, old.body, name), from, made);
-}
-
-Outcome DavSide::Remove(const std::string &id) {
-    const std::string path = ItemPath(id);
-    if (path.empty()) return ServerFailure(id + ": not an item of " + m_origin + m_path);
-    const std::string listed = m_listed.count(path) ? m_listed[path] : "";
-    HttpAnswer answer;
-    Outcome outcome = Exchange(
-        "DELETE", path, listed.empty() ? std::vector<std::string>{} : std::vector<std::string>{"If-Match: " + listed},
-        "", kItemLimit, &answer);
-    if (!outcome.ok) return outcome;
-    if (answer.status == 412) return ChangedMeanwhile(path);
-    if (answer.status >= 300 && answer.status != 404 && answer.status != 410)
-        return HttpFailure(m_origin + path, answer.status);
-    m_listed.erase(path);
+        return DavServerFailure(url + ": the server's answer is larger than " + std::to_string(limit >> 20) + " MiB");
+    if (code != CURLE_OK) return DavServerFailure(url + ": " + (*reason ? reason : api.easy_strerror(code)));
     return Outcome::Ok();
 }
 

@@ -452,8 +452,11 @@ Outcome FolderSide::Create(const SyncItem &from, SyncItem *made) {
 }
 
 Outcome FolderSide::Update(const std::string &id, const SyncItem &from, SyncItem *made) {
-    std::ifstream file(LocalPath(PathOf(id)), std::ios::binary);
-    const std::string old{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    std::string old;
+    {  // closed before Write replaces it: Windows replaces no file that is open
+        std::ifstream file(LocalPath(PathOf(id)), std::ios::binary);
+        old.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    }
     return Write(id, RewrittenText(m_kind, from, old, id), from, made);
 }
 

@@ -103,12 +103,24 @@ std::string RunPython(const std::string &code, const std::string &file, const st
     EXPECT_EQ(std::system(command.c_str()), 0) << ReadFileText(out);
     return ReadFileText(out);
 }
+#else
+bool PythonHas(const std::string &) { return false; }
+
+std::string RunPython(const std::string &, const std::string &, const std::filesystem::path &) {
+    ADD_FAILURE() << "python3 is not run from a Windows test";
+    return {};
+}
 #endif
 
 HostCli::HostCli()
+#if defined(_WIN32)
+    : m_dataHome("LOCALAPPDATA", m_home.str() + "/data"),  // (the sync's state among them)
+#else
     : m_dataHome("XDG_DATA_HOME", m_home.str() + "/data"),
+#endif
       m_stateHome("XDG_STATE_HOME", m_home.str() + "/state"),
-      m_logDir("CEBRIDGE_LOG_DIR", m_home.str() + "/logs") {}
+      m_logDir("CEBRIDGE_LOG_DIR", m_home.str() + "/logs") {
+}
 
 std::string HostProgram() {
 #if defined(_WIN32)

@@ -46,11 +46,12 @@ std::string HostProgram();
 std::string ShellCommand(const std::vector<std::string> &words);
 // The host program with `args`, as one sh command line.
 std::string HostCommandLine(const std::vector<std::string> &args);
+#endif
 // Whether python3 imports `modules` ("vobject, icalendar"): the independent parsers.
+// (Never under wine: they are Linux programs, which the Windows tests do not run.)
 bool PythonHas(const std::string &modules);
 // Runs a python3 snippet with `file` as its argument; its output (also kept in `out`).
 std::string RunPython(const std::string &code, const std::string &file, const std::filesystem::path &out);
-#endif
 // Every file (its content) and folder ("/") below `root`, by relative path.
 std::map<std::string, std::string> TreeOf(const std::filesystem::path &root);
 // A small tree of files and folders with Korean names, "a.txt" of kTreeTime.

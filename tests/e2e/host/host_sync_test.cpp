@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <fstream>
 
+#if !defined(_WIN32)
 #include <sys/wait.h>
+#endif
 
 #include "host_fixture.h"
 #include "tests/e2e/hostcore/radicale_server.h"
@@ -39,6 +41,7 @@ TEST_F(HostCli, SyncPairsAreAddedRunListedAndRemoved) {
     EXPECT_EQ(Host({"sync", "p"}).exitCode, 1);
 }
 
+#if !defined(_WIN32)  // (a test can neither kill nor Ctrl-C one Windows process by a shell)
 // A sync killed outright (no chance to tidy up) among its phone writes, some written
 // and not yet remembered: the rerun pairs them, so nothing is duplicated or lost.
 TEST_F(HostCli, ASyncKilledMidwayConvergesOnTheRerun) {
@@ -109,6 +112,8 @@ TEST_F(HostCli, AnInterruptedSyncSaysWhatItDid) {
     EXPECT_GT(document["created"]["phone"].get<size_t>() + document["created"]["pc"].get<size_t>(), 0u);
 }
 
+#endif
+
 // A pair of a server's collections: the password from a file of mode 0600 only, never
 // printed or stored; a wrong one is the server's refusal, exit 3.
 TEST_F(HostCli, SyncWithAServerTakesItsPasswordFromAPrivateFile) {
@@ -130,9 +135,11 @@ TEST_F(HostCli, SyncWithAServerTakesItsPasswordFromAPrivateFile) {
                                           RadicaleServer::kUser};
     std::vector<std::string> withFile = add;
     withFile.insert(withFile.end(), {"--password-file", file.string()});
+#if !defined(_WIN32)  // (Windows keeps a file private by its folder's access list, not its mode)
     const HostRun loose = Host(withFile);
     EXPECT_EQ(loose.exitCode, 3);
     EXPECT_NE(loose.err.find("chmod 600"), std::string::npos) << loose.err;
+#endif
     EXPECT_EQ(Host({"sync", "add", "q", "--contacts", "http://u:pw@127.0.0.1/x/", "--user", "u"}).exitCode, 2);
     std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     ASSERT_EQ(Host(withFile).exitCode, 0);

@@ -1,5 +1,15 @@
+#if defined(_WIN32)
+// Under wine the server is a Linux program all the same: wine starts a Linux program
+// that a Windows one names (without a handle to wait on), so the server and the
+// requests run through sh with the files they use named by their Linux paths.
+#include <winsock2.h>  // (before any windows.h)
+
+#include <windows.h>
+#endif
+
 #include "radicale_server.h"
 #if defined(CEBRIDGE_HAVE_SYNC)
+#if !defined(_WIN32)
 #include <fcntl.h>
 
 #include <arpa/inet.h>
@@ -9,6 +19,7 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdlib>
@@ -18,7 +29,60 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+#if defined(_WIN32)
+const char kRadicale[] = "Z:\\usr\\bin\\radicale";
+using socklen_t = int;
+void CloseSocket(SOCKET socket) { closesocket(socket); }
+bool SocketsReady() {
+    static const bool ready = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    return ready;
+}
+
+// The Linux path of a file of the wine PC.
+std::string LinuxPath(const fs::path &path) {
+    using Function = char *(CDECL *)(const wchar_t *);
+    static const auto unixName = reinterpret_cast<Function>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char *name = unixName ? unixName(fs::absolute(path).wstring().c_str()) : nullptr;
+    const std::string unixPath = name ? name : "";
+    if (name) HeapFree(GetProcessHeap(), 0, name);
+    return unixPath;
+}
+
+// Starts `script` in sh on the Linux side; it runs on after this returns.
+bool StartScript(const fs::path &file, const std::string &script) {
+    WriteFileText(file, script);
+    std::wstring command = L"Z:\\bin\\sh " + fs::path(LinuxPath(file)).wstring();
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    if (process.hThread) CloseHandle(process.hThread);
+    if (process.hProcess) CloseHandle(process.hProcess);
+    return true;
+}
+
+// Waits (up to `seconds`) until `done` holds.
+template <typename Condition>
+bool WaitUntil(Condition done, int seconds) {
+    for (int step = 0; step < seconds * 50; ++step) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return done();
+}
+#else
 const char kRadicale[] = "/usr/bin/radicale";
+using SOCKET = int;
+void CloseSocket(SOCKET socket) { close(socket); }
+bool SocketsReady() { return true; }
+std::string LinuxPath(const fs::path &path) { return path.string(); }
+#endif
 
 sockaddr_in Loopback(int port) {
     sockaddr_in address{};
@@ -30,14 +94,15 @@ sockaddr_in Loopback(int port) {
 
 // A port nothing listens on now (the kernel's pick).
 int FreePort() {
-    const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (!SocketsReady()) return 0;
+    const SOCKET socket = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address = Loopback(0);
     socklen_t size = sizeof address;
     int port = 0;
     if (bind(socket, reinterpret_cast<sockaddr *>(&address), size) == 0 &&
         getsockname(socket, reinterpret_cast<sockaddr *>(&address), &size) == 0)
         port = ntohs(address.sin_port);
-    close(socket);
+    CloseSocket(socket);
     return port;
 }
 
@@ -53,10 +118,10 @@ std::string Quoted(const std::vector<std::string> &words) {
 }
 
 bool Listening(int port) {
-    const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    const SOCKET socket = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address = Loopback(port);
     const bool connected = connect(socket, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    close(socket);
+    CloseSocket(socket);
     return connected;
 }
 
@@ -73,9 +138,15 @@ RadicaleServer::RadicaleServer() : m_port(FreePort()) {
     WriteFileText(m_home.path() / "users", std::string(kUser) + ":" + kPassword + "\n");
     WriteFileText(m_home.path() / "config",
                   "[server]\nhosts = 127.0.0.1:" + std::to_string(m_port) +
-                      "\n[auth]\ntype = htpasswd\nhtpasswd_filename = " + (m_home.path() / "users").string() +
+                      "\n[auth]\ntype = htpasswd\nhtpasswd_filename = " + LinuxPath(m_home.path() / "users") +
                       "\nhtpasswd_encryption = plain\ndelay = 0\n[storage]\nfilesystem_folder = " +
-                      (m_home.path() / "storage").string() + "\n[rights]\ntype = owner_only\n");
+                      LinuxPath(m_home.path() / "storage") + "\n[rights]\ntype = owner_only\n");
+#if defined(_WIN32)
+    // (--config takes a list of files separated by ':', which wine's paths hold.)
+    if (StartScript(m_home.path() / "start.sh", "cd" + Quoted({LinuxPath(m_home.path())}) + " && echo $$ >pid && " +
+                                                    "exec /usr/bin/radicale --config config >log 2>&1\n"))
+        m_pid = 1;  // (known to the stopping script by its file)
+#else
     const std::string config = (m_home.path() / "config").string(), log = (m_home.path() / "log").string();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -84,6 +155,7 @@ RadicaleServer::RadicaleServer() : m_port(FreePort()) {
     const char *argv[] = {kRadicale, "--config", config.c_str(), nullptr};
     if (posix_spawn(&m_pid, kRadicale, &actions, nullptr, const_cast<char **>(argv), environ) != 0) m_pid = -1;
     posix_spawn_file_actions_destroy(&actions);
+#endif
     for (int wait = 0; m_pid > 0 && wait < 200 && !m_ready; ++wait) {
         m_ready = Listening(m_port);
         if (!m_ready) std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -92,9 +164,15 @@ RadicaleServer::RadicaleServer() : m_port(FreePort()) {
 
 RadicaleServer::~RadicaleServer() {
     if (m_pid <= 0) return;
+#if defined(_WIN32)
+    // Its storage goes with this object: the server is gone first.
+    if (StartScript(m_home.path() / "stop.sh", "kill $(cat " + Quoted({LinuxPath(m_home.path() / "pid")}) + ")\n"))
+        WaitUntil([this] { return !Listening(m_port); }, 30);
+#else
     kill(m_pid, SIGTERM);
     int status = 0;
     waitpid(m_pid, &status, 0);
+#endif
 }
 
 std::string RadicaleServer::Url(const std::string &collection) const {
@@ -117,13 +195,22 @@ int RadicaleServer::Request(const std::string &method, const std::string &url, c
         "try:\n    print(urllib.request.urlopen(request).status)\n"
         "except urllib.error.HTTPError as error:\n    print(error.code)\n";
     const std::string command =
-        Quoted({"/usr/bin/python3", "-c", code, method, url, kUser, kPassword, file.string()}) + " 2>&1";
+        Quoted({"/usr/bin/python3", "-c", code, method, url, kUser, kPassword, LinuxPath(file)}) + " 2>&1";
     std::string out;
+#if defined(_WIN32)
+    const fs::path answer = m_home.path() / "request-status", partial = m_home.path() / "request-status.part";
+    fs::remove(answer);
+    if (StartScript(m_home.path() / "request.sh", command + " >" + Quoted({LinuxPath(partial)}) + "; mv" +
+                                                      Quoted({LinuxPath(partial), LinuxPath(answer)}) + "\n") &&
+        WaitUntil([&answer] { return fs::exists(answer); }, 60))
+        out = ReadFileText(answer);
+#else
     if (FILE *pipe = popen(command.c_str(), "r")) {
         char buffer[256];
         while (fgets(buffer, sizeof buffer, pipe)) out += buffer;
         pclose(pipe);
     }
+#endif
     return std::atoi(out.c_str());
 }
 
