@@ -7,11 +7,12 @@
 #include "core_fixture.h"
 #include "e2e/host/host_fixture.h"
 #include "phone_operations.h"
-#include "support/scoped_time_zone.h"
 
 #if !defined(_WIN32)
 #include <fcntl.h>
 #include <sys/stat.h>
+
+#include "support/scoped_time_zone.h"
 #endif
 
 namespace fs = std::filesystem;
