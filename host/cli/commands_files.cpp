@@ -6,6 +6,7 @@
 
 #include "appointment_time.h"
 #include "commands.h"
+#include "file_results.h"
 #include "file_tree.h"
 #include "local_files.h"
 #include "phone_files.h"

@@ -3,6 +3,7 @@
 
 #include "commands.h"
 #include "interop.h"
+#include "pim_results.h"
 #include "progress.h"
 
 namespace host {

@@ -4,6 +4,7 @@
 
 #include "commands.h"
 #include "pim_operations.h"
+#include "pim_results.h"
 #include "text.h"
 
 namespace host {

@@ -7,6 +7,7 @@
 #include "commands.h"
 #include "local_files.h"
 #include "progress.h"
+#include "sync_results.h"
 #if defined(CEBRIDGE_HAVE_SYNC)
 #include "sync.h"
 #include "sync_dav.h"

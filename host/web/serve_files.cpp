@@ -3,6 +3,7 @@
 #include <future>
 #include <memory>
 
+#include "file_results.h"
 #include "phone_files.h"
 #include "phone_operations.h"
 #include "serve_api.h"

@@ -5,6 +5,7 @@
 #include "failure.h"
 #include "interop.h"
 #include "pim_operations.h"
+#include "pim_results.h"
 #include "serve_api.h"
 #include "serve_streams.h"
 

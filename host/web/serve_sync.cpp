@@ -1,6 +1,7 @@
 // The routes of sync pairs: the pairs the command line made, and a sync of one.
 #include "serve_api.h"
 #include "serve_streams.h"
+#include "sync_results.h"
 
 #if defined(CEBRIDGE_HAVE_SYNC)
 #include "sync.h"

@@ -16,8 +16,8 @@
 #include <memory>
 #include <string>
 
-#include "heap_copy.h"
 #include "core/session.h"
+#include "heap_copy.h"
 #include "platform/platform.h"
 #include "support/support.h"
 

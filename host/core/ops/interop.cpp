@@ -459,18 +459,4 @@ Outcome ImportCalendar(PhoneSession &session, const std::string &path, bool skip
     });
 }
 
-nlohmann::json ExportResultJson(const std::string &kind, const std::string &path, const InteropReport &report) {
-    return {{"kind", kind}, {"file", path}, {"written", report.written}, {"mayBeCut", report.mayBeCut}};
-}
-
-nlohmann::json ImportResultJson(const std::string &kind, const std::string &path, const InteropReport &report) {
-    return {{"kind", kind},
-            {"file", path},
-            {"added", report.added},
-            {"skipped", report.skipped},
-            {"refused", report.refused},
-            {"notes", report.notes},
-            {"items", report.items}};
-}
-
 }  // namespace host

@@ -76,12 +76,6 @@ KeptItem Sendable(const std::string &type, const ItemFields &fields, std::vector
 // Why a field holding '|' is not sent: "NAME (holds '|', ...)".
 std::string HoldsBarText(const std::string &name);
 
-// The results as every front end answers them (`export --json`, `import --json`):
-// {"kind", "file", "written", "mayBeCut"} and
-// {"kind", "file", "added", "skipped", "refused", "notes", "items"}.
-nlohmann::json ExportResultJson(const std::string &kind, const std::string &path, const InteropReport &report);
-nlohmann::json ImportResultJson(const std::string &kind, const std::string &path, const InteropReport &report);
-
 }  // namespace host
 
 #endif  // CEBRIDGE_HOST_INTEROP_H

@@ -54,21 +54,6 @@ Outcome RemoveSelection(DeviceLink &link, const std::vector<std::string> &typed,
 
 }  // namespace
 
-nlohmann::json InfoJson(const Capability &capability) {
-    nlohmann::json memories = nlohmann::json::array();
-    for (const Memory &memory : capability.memories)
-        memories.push_back({{"type", memory.type},
-                            {"location", DeviceToTerminal(memory.location)},
-                            {"free", memory.freeBytes},
-                            {"used", memory.usedBytes},
-                            {"total", memory.TotalBytes()}});
-    return {{"model", DeviceToTerminal(capability.model)},
-            {"manufacturer", DeviceToTerminal(capability.manufacturer)},
-            {"phoneNumber", DeviceToTerminal(capability.phoneNumber)},
-            {"memories", memories},
-            {"cebridge", CEBRIDGE_VERSION}};  // (this program's version, for reports and the page)
-}
-
 Outcome CheckListing(const std::vector<std::string> &path) {
     return CheckPhonePath(path, !path.empty() && HasWildcard(path.back()));
 }
@@ -89,24 +74,6 @@ Outcome ListPhonePath(DeviceLink &link, const std::vector<std::string> &path, st
     return Outcome::Ok();
 }
 
-nlohmann::json FolderEntryJson(const FolderEntry &entry) {
-    return {{"name", DeviceToTerminal(entry.name)},
-            {"folder", entry.folder},
-            {"size", entry.Size()},
-            {"modified", ListingTimeToLocal(entry.modified)},
-            {"created", ListingTimeToLocal(entry.created)},
-            {"accessed", ListingTimeToLocal(entry.accessed)}};
-}
-
-nlohmann::json ListingHead(const std::vector<std::string> &path) { return {{"path", ShownPath(path)}}; }
-
-nlohmann::json ListingJson(const std::vector<std::string> &path, const std::vector<FolderEntry> &entries) {
-    nlohmann::json listing = ListingHead(path);
-    nlohmann::json &items = listing["entries"] = nlohmann::json::array();
-    for (const FolderEntry &entry : entries) items.push_back(FolderEntryJson(entry));
-    return listing;
-}
-
 Outcome CheckNewFolder(const std::vector<std::string> &folder) {
     return folder.empty() ? BadInput("name a folder on the phone") : CheckListableFolder(folder);
 }
@@ -115,8 +82,6 @@ Outcome MakePhoneFolder(DeviceLink &link, const std::vector<std::string> &folder
     if (Outcome check = CheckNewFolder(folder); !check.ok) return check;
     return link.MakeFolders(folder);
 }
-
-nlohmann::json NewFolderJson(const std::vector<std::string> &folder) { return {{"created", ShownPath(folder)}}; }
 
 bool RemovesMany(const std::vector<std::string> &typed, bool recursive) {
     return recursive || (!typed.empty() && HasWildcard(typed.back()));
@@ -135,13 +100,6 @@ Outcome RemovePhoneFiles(DeviceLink &link, const std::vector<std::string> &typed
     if (Outcome check = CheckRemoval(typed, recursive); !check.ok) return check;
     removal->many = RemovesMany(typed, recursive);
     return removal->many ? RemoveSelection(link, typed, recursive, removal) : RemoveOne(link, typed, removal);
-}
-
-nlohmann::json RemovalJson(const Removal &removal) {
-    if (!removal.many) return {{"removed", removal.removed.empty() ? "" : removal.removed[0]}};
-    nlohmann::json folders = nlohmann::json::array();
-    for (const auto &folder : removal.foldersLeft) folders.push_back(ShownPath(folder));
-    return {{"removed", removal.removed}, {"foldersLeft", folders}};
 }
 
 std::vector<std::string> FoundFile::Path() const { return Child(folder, entry.name); }
@@ -180,10 +138,6 @@ Outcome DownloadFile(DeviceLink &link, const FoundFile &file, DownloadTarget &ta
     return outcome;
 }
 
-nlohmann::json DownloadJson(const FoundFile &file, const DownloadTarget &target) {
-    return {{"remote", ShownPath(file.Path())}, {"local", target.Destination()}, {"bytes", target.Bytes()}};
-}
-
 Outcome CheckUpload(const std::vector<std::string> &target) {
     return target.empty() ? BadInput("name the file on the phone") : CheckUploadName(Parent(target), target.back());
 }
@@ -219,24 +173,7 @@ Outcome UploadFile(DeviceLink &link, const UploadSource &source, std::vector<std
     return outcome;
 }
 
-nlohmann::json UploadJson(const UploadSource &source, const std::vector<std::string> &stored) {
-    return {{"local", source.Shown()}, {"remote", ShownPath(stored)}, {"bytes", source.Size()}};
-}
-
 Outcome ListApps(DeviceLink &link, std::vector<ContentItem> *packages) { return link.Listing("WG-REGISTRY", packages); }
-
-nlohmann::json AppsJson(const std::vector<ContentItem> &packages) {
-    nlohmann::json listed = nlohmann::json::array();
-    for (const ContentItem &item : packages)
-        listed.push_back({{"id", DeviceToTerminal(item.id)}, {"version", DeviceToTerminal(item.version)}});
-    if (!packages.empty()) return {{"packages", listed}};
-    // The phone keeps one package's identifier and version, and its listing leaves the
-    // package out when either is empty: an empty list does not prove none is there.
-    return {{"packages", listed},
-            {"note",
-             "no package listed (the phone lists its one package only when the package names both an "
-             "identifier and a version)"}};
-}
 
 Outcome CheckPackagePath(const std::vector<std::string> &path) {
     return path.empty() ? BadInput("name a package file") : CheckPhonePath(path);
@@ -268,7 +205,5 @@ Outcome InstallPcPackage(DeviceLink &link, const UploadSource &source, const std
     if (outcome.ok) *installed = ShownPath(stored);
     return outcome;
 }
-
-nlohmann::json InstallJson(const std::string &installed) { return {{"installing", installed}}; }
 
 }  // namespace host

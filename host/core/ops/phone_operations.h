@@ -2,15 +2,13 @@
 // listing, a folder made, files removed, one file downloaded or uploaded, the
 // installed packages and a package installed. Each checks what the user typed first
 // (kBadInput, before anything is sent); the Check functions are the same checks for a
-// front end that refuses bad input before it connects. Results are values, and their
-// JSON is the one every front end answers (`--json`, the web API).
+// front end that refuses bad input before it connects. Results are values
+// (host/api/file_results.h gives each its JSON).
 #ifndef CEBRIDGE_HOST_PHONE_OPERATIONS_H
 #define CEBRIDGE_HOST_PHONE_OPERATIONS_H
 
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "device_link.h"
 #include "local_files.h"
@@ -18,24 +16,14 @@
 
 namespace host {
 
-// {"model", "manufacturer", "phoneNumber", "memories": [{"type", "location", "free", "used", "total"}]}
-nlohmann::json InfoJson(const Capability &capability);
-
 // What `path` lists: a folder's entries, the entries of its folder that match a
 // wildcard last name (kNotFound when none does), or a file as its own entry.
 Outcome CheckListing(const std::vector<std::string> &path);
 Outcome ListPhonePath(DeviceLink &link, const std::vector<std::string> &path, std::vector<FolderEntry> *entries);
-// {"name", "folder", "size", "modified", "created", "accessed"}
-nlohmann::json FolderEntryJson(const FolderEntry &entry);
-// {"path", "entries"}; a front end that streams a long listing prints ListingHead's
-// members around the entries itself.
-nlohmann::json ListingHead(const std::vector<std::string> &path);
-nlohmann::json ListingJson(const std::vector<std::string> &path, const std::vector<FolderEntry> &entries);
 
 // Makes `folder` and every missing parent. {"created"}
 Outcome CheckNewFolder(const std::vector<std::string> &folder);
 Outcome MakePhoneFolder(DeviceLink &link, const std::vector<std::string> &folder);
-nlohmann::json NewFolderJson(const std::vector<std::string> &folder);
 
 // rm: the one file `typed` names, or with `recursive` or a wildcard last name what
 // it selects (never the phone's system folder). The plug-in deletes files only, so
@@ -49,8 +37,6 @@ struct Removal {
 bool RemovesMany(const std::vector<std::string> &typed, bool recursive);
 Outcome CheckRemoval(const std::vector<std::string> &typed, bool recursive);
 Outcome RemovePhoneFiles(DeviceLink &link, const std::vector<std::string> &typed, bool recursive, Removal *removal);
-// One file: {"removed": PATH}; many: {"removed": [PATH...], "foldersLeft": [PATH...]}
-nlohmann::json RemovalJson(const Removal &removal);
 
 // A phone file a download fetches: found by its typed path (one file, no wildcard).
 struct FoundFile {
@@ -68,8 +54,6 @@ Outcome FetchFile(DeviceLink &link, const FoundFile &file, const std::string &pc
 // phone's modification time. The PC's failures are kNoRoomOnPc and kPcFile.
 Outcome DownloadFile(DeviceLink &link, const FoundFile &file, DownloadTarget &target, bool keepTime,
                      TransferSink &sink);
-// {"remote", "local", "bytes"}
-nlohmann::json DownloadJson(const FoundFile &file, const DownloadTarget &target);
 
 // put: `source` becomes the phone file `target` (its folder, then its name). A
 // target that is an existing folder takes the file inside it under `pcName`
@@ -79,12 +63,9 @@ nlohmann::json DownloadJson(const FoundFile &file, const DownloadTarget &target)
 Outcome CheckUpload(const std::vector<std::string> &target);
 Outcome UploadFile(DeviceLink &link, const UploadSource &source, std::vector<std::string> target,
                    const std::string &pcName, TransferSink &sink, std::vector<std::string> *stored);
-// {"local", "remote", "bytes"}
-nlohmann::json UploadJson(const UploadSource &source, const std::vector<std::string> &stored);
 
 // The installed packages. {"packages": [{"id", "version"}], "note" when none is listed}
 Outcome ListApps(DeviceLink &link, std::vector<ContentItem> *packages);
-nlohmann::json AppsJson(const std::vector<ContentItem> &packages);
 // Starts the phone's installer on the package file `path` (found first), or on a
 // PC package uploaded to the phone's root folder as `name`. `installed` gets the
 // device path as shown. {"installing"}
@@ -92,7 +73,6 @@ Outcome CheckPackagePath(const std::vector<std::string> &path);
 Outcome InstallPhonePackage(DeviceLink &link, const std::vector<std::string> &path, std::string *installed);
 Outcome InstallPcPackage(DeviceLink &link, const UploadSource &source, const std::string &name, TransferSink &sink,
                          std::string *installed);
-nlohmann::json InstallJson(const std::string &installed);
 
 }  // namespace host
 

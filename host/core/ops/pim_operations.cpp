@@ -218,31 +218,6 @@ void ReadCallListed(ListedItem *listed) {
     listed->mayBeCut = MayBeCut(kCallKind, {{"number", listed->number}, {"name", listed->name}});
 }
 
-nlohmann::json ContentItemJson(const ContentItem &item) {
-    nlohmann::json out = {{"id", item.id}, {"title", DeviceToTerminal(item.title)}, {"type", item.type}};
-    if (!item.startTime.empty()) out["startTime"] = StampText(item.startTime, false, true);
-    for (const auto &[key, value] : item.extras) out[key] = DeviceToTerminal(value);
-    return out;
-}
-
-nlohmann::json ListedItemJson(const std::string &kind, const ListedItem &listed) {
-    nlohmann::json out = ContentItemJson(listed.item);
-    if (kind == "contacts") out["name"] = listed.name;
-    if (kind == "calendar" && listed.times.known) {
-        out["start"] = AppointmentStartText(listed.times, true);
-        out["end"] = AppointmentEndText(listed.times, true);
-        out["duration"] = listed.times.minutes;
-        out["wholeDay"] = listed.times.wholeDay;
-    }
-    if (kind == "calls") {
-        out["number"] = listed.number;
-        out["name"] = listed.name;
-        out["nameListed"] = listed.nameListed;
-    }
-    out["mayBeCut"] = MayBeCutJson(listed.mayBeCut);
-    return out;
-}
-
 // "19710202T000000Z" as the day "1971-02-02".
 std::string DayOrValue(const std::string &value) {
     Instant day = 0;
@@ -278,12 +253,6 @@ Outcome ListPimItems(PhoneSession &session, const std::string &kind, PimListing 
     return outcome;
 }
 
-nlohmann::json PimListingJson(const PimListing &listing) {
-    nlohmann::json items = nlohmann::json::array();
-    for (const ListedItem &listed : listing.items) items.push_back(ListedItemJson(listing.kind, listed));
-    return {{"kind", listing.kind}, {"items", items}};
-}
-
 Outcome ShowPimItem(PhoneSession &session, const std::string &type, const std::string &typedId, ShownItem *shown) {
     ContentItem listed;
     Outcome outcome = FindListed(session, type, typedId, &listed);
@@ -309,12 +278,6 @@ ItemFields ShownFields(const std::string &type, const ShownItem &shown, bool iso
         if (name == "ENDTIME") value = AppointmentEndText(shown.times, iso);
     }
     return fields;
-}
-
-nlohmann::json ShownItemJson(const std::string &type, const ShownItem &shown) {
-    nlohmann::json fields = nlohmann::json::object();
-    for (const auto &[name, value] : ShownFields(type, shown, true)) fields[name] = value;
-    return {{"id", shown.id}, {"fields", fields}, {"mayBeCut", MayBeCutJson(shown.mayBeCut)}};
 }
 
 std::string AppointmentStartText(const AppointmentTimes &times, bool iso) {
@@ -344,12 +307,6 @@ Outcome AddPimItem(PhoneSession &session, const std::string &type, const KeptIte
     return session.link.AddItem(type, ItemText(kept.sent));
 }
 
-nlohmann::json AddedJson(const KeptItem &kept) {
-    nlohmann::json changes = nlohmann::json::array();
-    for (const FieldChange &change : kept.changes) changes.push_back(change.Json());
-    return {{"added", true}, {"changes", changes}};
-}
-
 Outcome RemovePimItem(PhoneSession &session, const std::string &type, const std::string &typedId,
                       std::string *removedId) {
     ContentItem listed;
@@ -357,20 +314,6 @@ Outcome RemovePimItem(PhoneSession &session, const std::string &type, const std:
     if (outcome.ok) outcome = session.link.DeleteItem(type, listed.id);
     if (outcome.ok) *removedId = listed.id;
     return outcome;
-}
-
-nlohmann::json RemovedJson(const std::string &id) { return {{"removed", id}}; }
-
-nlohmann::json MessageJson(const SmsMessage &message, bool sent) {
-    return {{"id", message.id},         {"box", sent ? "sent" : "recv"},
-            {"number", message.number}, {"time", StampText(message.stamp, true, true)},
-            {"text", message.text},     {"mayBeCut", MayBeCutJson(MessageMayBeCut(message))}};
-}
-
-nlohmann::json MessageListJson(const std::vector<SmsMessage> &messages, bool sent) {
-    nlohmann::json items = nlohmann::json::array();
-    for (const SmsMessage &message : messages) items.push_back(MessageJson(message, sent));
-    return {{"kind", "sms"}, {"box", sent ? "sent" : "recv"}, {"items", items}};
 }
 
 Outcome FindMessage(PhoneSession &session, bool sent, const std::string &id, SmsMessage *message) {

@@ -1,6 +1,6 @@
 // Contacts, appointments, calls and messages listed, shown, added and removed, for
-// every front end: results are values, and each has one JSON shape (the command
-// line's --json document, the web API's answer). IDs belong to the session's last
+// every front end: results are values (host/api/pim_results.h gives each its one JSON
+// shape). IDs belong to the session's last
 // listing of their kind, so a show or remove lists first. The session must be
 // connected. Failures keep their kind: an ID the listing lacks is kNotFound, fields
 // an add cannot take kBadInput, the phone's refusals kPhoneRefused.
@@ -9,8 +9,6 @@
 
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "appointment_time.h"
 #include "phone_keeps.h"
@@ -38,8 +36,6 @@ struct PimListing {
 // The PIM object type of a listing's kind.
 std::string PimType(const std::string &kind);
 Outcome ListPimItems(PhoneSession &session, const std::string &kind, PimListing *listing);
-// {"kind", "items": [{"id", "title", "type", ...}]}
-nlohmann::json PimListingJson(const PimListing &listing);
 
 // One contact or appointment read whole.
 struct ShownItem {
@@ -53,8 +49,6 @@ Outcome ShowPimItem(PhoneSession &session, const std::string &type, const std::s
 // The fields as people read them: an appointment's times in PC local time (`iso`:
 // as JSON gives them) and its DURATION in minutes, birthdays as days.
 ItemFields ShownFields(const std::string &type, const ShownItem &shown, bool iso);
-// {"id", "fields", "mayBeCut"}
-nlohmann::json ShownItemJson(const std::string &type, const ShownItem &shown);
 
 // An appointment's start and end as people read them ("" when unknown), whole days
 // as days.
@@ -66,18 +60,11 @@ std::string AppointmentEndText(const AppointmentTimes &times, bool iso);
 // kBadInput, naming why, for words it cannot take. Needs no phone.
 Outcome PrepareAdd(const std::string &type, const std::vector<std::string> &words, KeptItem *kept);
 Outcome AddPimItem(PhoneSession &session, const std::string &type, const KeptItem &kept);
-// {"added": true, "changes": [...]}
-nlohmann::json AddedJson(const KeptItem &kept);
 
 // Removes a contact, appointment or message (SmsType); *removedId: the listing's spelling.
 Outcome RemovePimItem(PhoneSession &session, const std::string &type, const std::string &typedId,
                       std::string *removedId);
-nlohmann::json RemovedJson(const std::string &id);  // {"removed"}
 
-// One message of `sent`'s box, with what may have been cut ({"id", "box", "number",
-// "time", "text", "mayBeCut"}), and a box's listing ({"kind": "sms", "box", "items"}).
-nlohmann::json MessageJson(const SmsMessage &message, bool sent);
-nlohmann::json MessageListJson(const std::vector<SmsMessage> &messages, bool sent);
 // The message `id` of a box, listed now; kNotFound when the box lacks it.
 Outcome FindMessage(PhoneSession &session, bool sent, const std::string &id, SmsMessage *message);
 

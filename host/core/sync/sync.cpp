@@ -500,13 +500,6 @@ private:
     size_t m_unprovenAbsent = 0;  // remembered items the phone did not list, left alone
 };
 
-nlohmann::json CountsBySide(const SyncReport &report, const char *action) {
-    nlohmann::json counts = {{"phone", 0}, {"pc", 0}};
-    for (const SyncAction &done : report.actions)
-        if (done.action == action) counts[done.side] = counts[done.side].get<size_t>() + 1;
-    return counts;
-}
-
 }  // namespace
 
 const char *ConflictPolicyName(ConflictPolicy policy) {
@@ -517,34 +510,6 @@ bool ParseConflictPolicy(const std::string &name, ConflictPolicy *policy) {
     for (ConflictPolicy each : {ConflictPolicy::kPhone, ConflictPolicy::kPc, ConflictPolicy::kKeepBoth})
         if (name == ConflictPolicyName(each)) return *policy = each, true;
     return false;
-}
-
-nlohmann::json SyncPairJson(const SyncPair &pair) {
-    return {{"pair", pair.name},    {"contacts", pair.contacts}, {"calendar", pair.calendar},
-            {"phone", pair.phone},  {"user", pair.user},         {"passwordFile", pair.passwordFile},
-            {"caFile", pair.caFile}};
-}
-
-nlohmann::json SyncReportJson(const SyncReport &report) {
-    nlohmann::json actions = nlohmann::json::array();
-    for (const SyncAction &done : report.actions)
-        actions.push_back({{"kind", done.kind},
-                           {"side", done.side},
-                           {"action", done.action},
-                           {"item", done.item},
-                           {"why", done.why}});
-    return {{"pair", report.pair},
-            {"dryRun", report.dryRun},
-            {"conflict", ConflictPolicyName(report.conflict)},
-            {"unchanged", report.unchanged},
-            {"conflicts", report.conflicts},
-            {"deletionsHeld", report.deletionsHeld},
-            {"refused", report.refused},
-            {"created", CountsBySide(report, "create")},
-            {"updated", CountsBySide(report, "update")},
-            {"deleted", CountsBySide(report, "delete")},
-            {"actions", actions},
-            {"notes", report.notes}};
 }
 
 Outcome PhoneIdentity(PhoneSession &session, std::string *identity) {

@@ -58,12 +58,6 @@ struct SyncReport {
     size_t refused = 0;              // items the phone refused (each has a note)
     std::vector<std::string> notes;  // items left alone and why, deletions held
 };
-// {"pair", "dryRun", "conflict", "unchanged", "conflicts", "deletionsHeld", "refused",
-//  "created": {"phone", "pc"}, "updated": {...}, "deleted": {...}, "actions": [...], "notes": [...]}
-nlohmann::json SyncReportJson(const SyncReport &report);
-// A pair as `sync add`, `sync list` and serve give it: {"pair", "contacts", "calendar",
-// "phone", "user", "passwordFile", "caFile"} (no password: it is never stored).
-nlohmann::json SyncPairJson(const SyncPair &pair);
 
 // The phone as a pair remembers it: maker, model and number. Fails (kPhoneRefused)
 // when the phone did not give its model or its number: a pair is never bound to, nor

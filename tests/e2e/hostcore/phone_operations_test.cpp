@@ -6,6 +6,7 @@
 #include "appointment_time.h"
 #include "core_fixture.h"
 #include "e2e/host/host_fixture.h"
+#include "file_results.h"
 #include "phone_operations.h"
 
 #if !defined(_WIN32)

@@ -11,6 +11,7 @@
 #include "interop.h"
 #include "phone_keeps.h"
 #include "pim_operations.h"
+#include "pim_results.h"
 #include "support/pc_time_zone.h"
 #include "tests/e2e/host/host_fixture.h"
 

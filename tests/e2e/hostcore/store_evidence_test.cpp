@@ -12,6 +12,7 @@
 #include "interop.h"
 #include "pim_items.h"
 #include "pim_operations.h"
+#include "pim_results.h"
 #include "store_evidence.h"
 #include "tests/e2e/emulator/emulator_fixture.h"
 #include "tests/e2e/host/host_fixture.h"

@@ -18,6 +18,7 @@
 #include "radicale_server.h"
 #include "sync.h"
 #include "sync_dav.h"
+#include "sync_results.h"
 #include "tests/e2e/emulator/emulator_fixture.h"
 #include "tests/e2e/host/host_fixture.h"
 
