@@ -22,8 +22,7 @@ int Failed(Context &context, const char *command, const Outcome &outcome) {
 }
 
 int Backup(Context &context, BackupFolder &folder, const BackupOptions &options) {
-    std::string error;
-    if (!folder.PrepareForBackup(&error)) return context.FailLocal("backup: " + error);
+    if (Outcome prepared = folder.PrepareForBackup(); !prepared.ok) return context.FailOperation("backup", prepared);
     if (int code = context.Connect()) return code;
     Progress progress(context.options.json, context.options.progress);
     BackupResult result;

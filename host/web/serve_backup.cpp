@@ -59,9 +59,7 @@ void Backup(PhoneRoutes &routes, const std::string &body, httplib::Response &res
         return outcome.ok ? web::SendJson(response, 200, report) : ReplyFailure(response, command, outcome);
     }
     if (action == "restore") return Restore(routes, backup, response);
-    std::string error;
-    if (!backup.PrepareForBackup(&error))
-        return ReplyFailure(response, command, Outcome::Failed(0, error, ErrorKind::kPcFile));
+    if (Outcome prepared = backup.PrepareForBackup(); !prepared.ok) return ReplyFailure(response, command, prepared);
     // A backup that left files out is made all the same: its summary names them.
     routes.Respond(response, command, [&](PhoneSession &session, TransferSink &sink, nlohmann::json *document) {
         BackupResult result;

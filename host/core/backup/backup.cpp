@@ -25,8 +25,6 @@ const char *const kFilesFolder = "files";
 // In the side folder only: the copies fetched so far, each with its digest.
 const char *const kFetchJournal = "fetched.journal";
 
-Outcome PcFailure(const std::string &message) { return Outcome::Failed(0, message, ErrorKind::kPcFile); }
-
 // The phone's own programs live in \Windows, most of them in ROM where nothing can
 // be written back: a backup leaves that folder out.
 bool SystemFolder(const std::vector<std::string> &path) {
@@ -405,8 +403,7 @@ Outcome BackupApps(DeviceLink &link, const fs::path &side, size_t *count) {
     nlohmann::json packages = nlohmann::json::array();
     for (const ContentItem &item : items)
         packages.push_back({{"id", DeviceToTerminal(item.id)}, {"version", DeviceToTerminal(item.version)}});
-    std::string error;
-    if (!WriteJsonFile(side / "apps.json", {{"packages", packages}}, &error)) return PcFailure(error);
+    if (Outcome written = WriteJsonFile(side / "apps.json", {{"packages", packages}}); !written.ok) return written;
     *count = items.size();
     return outcome;
 }
@@ -585,7 +582,7 @@ Outcome WriteBackup(PhoneSession &session, const BackupPaths &folders, const nlo
                                {"files", entries},
                                {"skipped", files.skipped}};
     if (!unread.empty()) manifest["unread"] = unread;
-    if (!WriteJsonFile(folders.side / kManifestName, manifest, &error)) return PcFailure(error);
+    if (Outcome written = WriteJsonFile(folders.side / kManifestName, manifest); !written.ok) return written;
     *summary = {{"counts", counts},           {"copied", files.copied}, {"unchanged", files.reused},
                 {"skipped", files.skipped},   {"gone", files.gone},     {"notPresent", files.notPresent},
                 {"mayBeCut", mayBeCut.items}, {"unread", unread}};
@@ -595,8 +592,7 @@ Outcome WriteBackup(PhoneSession &session, const BackupPaths &folders, const nlo
 
 // The latest generation, which the new one is compared with and shares copies of.
 void LatestBackup(const BackupFolder &folder, fs::path *latest, nlohmann::json *manifest) {
-    std::string none;
-    if (!folder.Choose("", latest, &none) || !ReadJsonFile(*latest / kManifestName, manifest))
+    if (!folder.Choose("", latest).ok || !ReadJsonFile(*latest / kManifestName, manifest))
         *manifest = nlohmann::json::object();
 }
 
@@ -613,8 +609,7 @@ public:
         for (const std::string &name : folder.Generations()) {
             fs::path path;
             nlohmann::json manifest;
-            std::string none;
-            if (!folder.Choose(name, &path, &none) || !ReadJsonFile(path / kManifestName, &manifest)) continue;
+            if (!folder.Choose(name, &path).ok || !ReadJsonFile(path / kManifestName, &manifest)) continue;
             for (const nlohmann::json &entry : FilesOf(manifest)) {
                 const std::string file = TextIn(entry, "path");
                 if (file.rfind(std::string(kFilesFolder) + "/", 0) != 0) continue;
@@ -659,9 +654,9 @@ Outcome MakeBackup(PhoneSession &session, BackupFolder &folder, bool acceptFewer
     LatestBackup(folder, &paths.previous, &previous);
     nlohmann::json &summary = result->summary;
     Outcome outcome = WriteBackup(session, paths, previous, acceptFewer, sink, &summary, &result->mayBeCutText);
-    std::string generation, error;
+    std::string generation;
     const bool latest = outcome.ok && (acceptFewer || HoldsNoMoreThan(previous, summary["unread"]));
-    if (outcome.ok && !folder.Finish(&generation, &error, latest)) outcome = PcFailure(error);
+    if (outcome.ok) outcome = folder.Finish(&generation, latest);
     if (!outcome.ok) return outcome;
     summary["backup"] = folder.Path().string();
     summary["generation"] = generation;
@@ -674,10 +669,10 @@ Outcome MakeBackup(PhoneSession &session, BackupFolder &folder, bool acceptFewer
     LastCopies lastCopies(folder);
     auto mayRemove = [&](const std::string &name) { return force || lastCopies.MayRemove(name); };
     std::vector<std::string> removed, held;
-    bool pruned = folder.Prune(keep, mayRemove, &removed, &held, &error);
+    const Outcome pruned = folder.Prune(keep, mayRemove, &removed, &held);
     summary["removed"] = removed;
     summary["held"] = held;
-    if (!pruned) return PcFailure("the new backup is whole, but an older one was not removed: " + error);
+    if (!pruned.ok) return PcFailure("the new backup is whole, but an older one was not removed: " + pruned.message);
     return outcome;
 }
 
@@ -700,11 +695,11 @@ public:
     bool LeftCut(const std::string &path, const FolderEntry &existing, uint64_t size) const {
         return !existing.folder && TextIn(m_inFlight, "path") == path && existing.Size() != size;
     }
-    bool Begin(const std::string &path, const std::string &shown, std::string *error) {
+    Outcome Begin(const std::string &path, const std::string &shown) {
         std::error_code failure;
         fs::create_directories(m_path.parent_path(), failure);
         m_inFlight = {{"path", path}, {"phone", shown}};
-        return WriteJsonFile(m_path, m_inFlight, error);
+        return WriteJsonFile(m_path, m_inFlight);
     }
     // The phone file in flight when the restore stopped ("" for none).
     std::string InFlight() const { return TextIn(m_inFlight, "phone"); }
@@ -730,8 +725,8 @@ public:
         if (m_next < m_plan.size()) {
             std::vector<std::string> phone = m_plan[m_next].folder;
             phone.push_back(m_plan[m_next].name);
-            if (!m_journal.Begin(m_paths[m_next], DeviceToTerminal(JoinDevicePath(phone)), &m_error))
-                m_inner.Warning("the restore's journal was not written (" + m_error + ")");
+            const Outcome journaled = m_journal.Begin(m_paths[m_next], DeviceToTerminal(JoinDevicePath(phone)));
+            if (!journaled.ok) m_inner.Warning("the restore's journal was not written (" + journaled.message + ")");
             ++m_next;
         }
         m_inner.StartFile(shown);
@@ -746,7 +741,6 @@ private:
     const std::vector<PlannedUpload> &m_plan;
     const std::vector<std::string> &m_paths;
     size_t m_next = 0;
-    std::string m_error;
 };
 
 // A file of the backup as a restore puts it back.
@@ -945,8 +939,7 @@ std::vector<std::string> CheckBackup(const fs::path &folder, const nlohmann::jso
 
 Outcome ReadBackupGeneration(BackupFolder &backup, const std::string &name, fs::path *folder,
                              nlohmann::json *manifest) {
-    std::string error;
-    if (!backup.PrepareForReading(&error) || !backup.Choose(name, folder, &error)) return PcFailure(error);
+    if (Outcome chosen = backup.Choose(name, folder); !chosen.ok) return chosen;
     if (!ReadJsonFile(*folder / kManifestName, manifest))
         return PcFailure((*folder / kManifestName).string() + ": no readable manifest");
     if (NumberIn(*manifest, "format", 0) != kManifestFormat)
@@ -968,15 +961,13 @@ Outcome VerifyBackup(BackupFolder &backup, const std::string &generation, nlohma
 }
 
 Outcome ListBackups(BackupFolder &backup, nlohmann::json *document) {
-    std::string error;
-    if (!backup.PrepareForReading(&error)) return PcFailure(error);
     const std::vector<std::string> names = backup.Generations();
     fs::path folder;
-    if (names.empty() && !backup.Choose("", &folder, &error)) return PcFailure(error);
+    if (names.empty()) return backup.Choose("", &folder);
     nlohmann::json generations = nlohmann::json::array();
     for (const std::string &name : names) {
         nlohmann::json manifest;
-        if (!backup.Choose(name, &folder, &error) || !ReadJsonFile(folder / kManifestName, &manifest))
+        if (!backup.Choose(name, &folder).ok || !ReadJsonFile(folder / kManifestName, &manifest))
             manifest = nlohmann::json::object();
         auto counts = manifest.find("counts");
         nlohmann::json held = counts != manifest.end() && counts->is_object() ? *counts : nlohmann::json::object();

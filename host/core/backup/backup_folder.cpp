@@ -49,24 +49,8 @@ bool IsMarker(const nlohmann::json &marker) {
     return format != marker.end() && *format == kFolderFormat && marker.contains("latest");
 }
 
-std::string Failed(const fs::path &path, const std::error_code &failure) {
-    return path.string() + ": " + failure.message();
-}
-
-// The names a backup of the earlier layout holds at its top: files/, the manifest
-// and the files it lists there.
-std::set<std::string> EarlierLayoutNames(const nlohmann::json &manifest) {
-    std::set<std::string> names = {"files", kManifestName};
-    auto files = manifest.find("files");
-    if (files == manifest.end() || !files->is_array()) return names;
-    for (const nlohmann::json &entry : *files) {
-        auto found = entry.is_object() ? entry.find("path") : entry.end();
-        std::string path = found != entry.end() && found->is_string() ? found->get<std::string>() : "";
-        if (!path.empty() && path.find_first_of("/\\:") == std::string::npos && path[0] != '.' &&
-            path != "latest.json" && path != "unfinished" && !IsGenerationName(path))
-            names.insert(path);
-    }
-    return names;
+Outcome Failed(const fs::path &path, const std::error_code &failure) {
+    return PcFailure(path.string() + ": " + failure.message());
 }
 
 }  // namespace
@@ -78,20 +62,18 @@ bool ReadJsonFile(const fs::path &path, nlohmann::json *document) {
     return !document->is_discarded() && document->is_object();
 }
 
-bool WriteJsonFile(const fs::path &path, const nlohmann::json &document, std::string *error) {
+Outcome WriteJsonFile(const fs::path &path, const nlohmann::json &document) {
     fs::path temporary = path;
     temporary += ".part";
     std::ofstream out(temporary, std::ios::binary);
     out << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     out.close();
-    bool written = bool(out);
+    Outcome outcome = out ? Outcome::Ok() : PcFailure(SystemReason(temporary.string()));
     std::error_code failure;
-    if (!written) *error = SystemReason(temporary.string());
-    if (written) fs::rename(temporary, path, failure);
-    if (failure) *error = Failed(path, failure);
-    const bool ok = written && !failure;
-    if (!ok) fs::remove(temporary, failure);
-    return ok;
+    if (outcome.ok) fs::rename(temporary, path, failure);
+    if (failure) outcome = Failed(path, failure);
+    if (!outcome.ok) fs::remove(temporary, failure);
+    return outcome;
 }
 
 bool OwnManifest(const nlohmann::json &manifest) {
@@ -116,93 +98,26 @@ BackupFolder::BackupFolder(const std::string &typed) {
     }
 }
 
-bool BackupFolder::EarlierLayout() const {
-    nlohmann::json manifest;
+Outcome BackupFolder::PrepareForBackup() {
     std::error_code failure;
-    return !fs::exists(Marker(), failure) && ReadJsonFile(m_root / kManifestName, &manifest) && OwnManifest(manifest);
-}
-
-// The generation a backup of the earlier layout becomes: named for when it was made.
-std::string BackupFolder::EarlierLayoutName() const {
-    std::error_code failure;
-    auto written = fs::last_write_time(m_root / kManifestName, failure);
-    return GenerationNameAt(failure ? std::chrono::system_clock::now() : std::chrono::file_clock::to_sys(written));
-}
-
-// latest.json names the generation first; the manifest moves last, so a move cut
-// short is seen (latest.json and a manifest at the top) and finished by the next run.
-bool BackupFolder::MoveEarlierLayout(std::string *error) {
-    nlohmann::json manifest, marker;
-    if (!ReadJsonFile(m_root / kManifestName, &manifest)) return true;
-    std::string name = ReadJsonFile(Marker(), &marker) ? LatestIn(marker) : "";
-    if (!IsGenerationName(name)) {
-        name = EarlierLayoutName();
-        if (!WriteJsonFile(Marker(), {{"format", kFolderFormat}, {"latest", name}}, error)) return false;
-    }
-    const fs::path generation = m_root / name;
-    std::error_code failure;
-    fs::create_directories(generation, failure);
-    for (const std::string &item : EarlierLayoutNames(manifest))
-        if (!failure && item != kManifestName && fs::exists(m_root / item, failure))
-            fs::rename(m_root / item, generation / item, failure);
-    if (!failure) fs::rename(m_root / kManifestName, generation / kManifestName, failure);
-    if (failure) *error = Failed(generation, failure);
-    return !failure;
-}
-
-bool BackupFolder::PrepareForReading(std::string *why) {
-    // A backup of the earlier layout stopped between its two renames: put it back.
-    fs::path previous = m_root;
-    previous += ".cebridge-old";
-    std::error_code failure;
-    if (!fs::exists(m_root, failure) && fs::exists(previous, failure)) fs::rename(previous, m_root, failure);
-    if (failure) {
-        *why = Failed(previous, failure);
-        return false;
-    }
-    if (fs::exists(Marker(), failure) && fs::exists(m_root / kManifestName, failure)) return MoveEarlierLayout(why);
-    return true;
-}
-
-bool BackupFolder::PrepareForBackup(std::string *why) {
-    if (!PrepareForReading(why)) return false;
-    std::error_code failure;
-    nlohmann::json marker, manifest;
+    nlohmann::json marker;
     const std::string refused = m_root.string() + ": ";
     if (fs::exists(Marker(), failure)) {
-        if (ReadJsonFile(Marker(), &marker) && IsMarker(marker)) {
-            RemoveLeftovers();
-            return true;
-        }
-        *why = refused + "its latest.json is not one of cebridge's backups; choose an empty or new folder";
-        return false;
-    }
-    if (ReadJsonFile(m_root / kManifestName, &manifest) && OwnManifest(manifest)) {
-        std::set<std::string> own = EarlierLayoutNames(manifest);
-        for (const auto &item : fs::directory_iterator(m_root, failure))
-            if (!own.count(item.path().filename().string())) {
-                *why = refused + "a folder that holds no backup of cebridge's alone (" +
-                       item.path().filename().string() +
-                       " is not one of a backup's files); move it away or choose another folder";
-                return false;
-            }
-        if (!MoveEarlierLayout(why)) return false;
+        if (!ReadJsonFile(Marker(), &marker) || !IsMarker(marker))
+            return PcFailure(refused +
+                             "its latest.json is not one of cebridge's backups; choose an empty or new folder");
     } else if (fs::exists(m_root, failure) && (!fs::is_directory(m_root, failure) || !fs::is_empty(m_root, failure))) {
-        *why = refused + (fs::is_directory(m_root, failure)
-                              ? "a folder that holds no backup of cebridge's; choose an empty or new one"
-                              : "not a folder");
-        return false;
+        return PcFailure(refused + (fs::is_directory(m_root, failure)
+                                        ? "a folder that holds no backup of cebridge's; choose an empty or new one"
+                                        : "not a folder"));
     } else {
         fs::create_directories(m_root, failure);
-        if (failure) *why = Failed(m_root, failure);
-        if (failure || !WriteJsonFile(Marker(), {{"format", kFolderFormat}, {"latest", nullptr}}, why)) return false;
+        if (failure) return Failed(m_root, failure);
+        if (Outcome made = WriteJsonFile(Marker(), {{"format", kFolderFormat}, {"latest", nullptr}}); !made.ok)
+            return made;
     }
-    // What a backup of the earlier layout had copied when it was cut short.
-    fs::path side = m_root;
-    side += ".cebridge-new";
-    if (fs::exists(side, failure) && !fs::exists(Unfinished(), failure)) fs::rename(side, Unfinished(), failure);
     RemoveLeftovers();
-    return true;
+    return Outcome::Ok();
 }
 
 // What a killed run leaves beside the generations: latest.json's temporary (the
@@ -221,7 +136,6 @@ void BackupFolder::RemoveLeftovers() {
 }
 
 std::vector<std::string> BackupFolder::Generations() const {
-    if (EarlierLayout()) return {EarlierLayoutName()};
     std::vector<std::string> names;
     std::error_code failure;
     for (const auto &item : fs::directory_iterator(m_root, failure)) {
@@ -240,27 +154,26 @@ std::string BackupFolder::Latest() const {
     return names.empty() ? "" : names.back();  // a switch cut short, or the latest removed by hand
 }
 
-bool BackupFolder::Choose(const std::string &name, fs::path *folder, std::string *why) const {
+Outcome BackupFolder::Choose(const std::string &name, fs::path *folder) const {
     std::vector<std::string> names = Generations();
     std::string chosen = name.empty() ? Latest() : name;
     if (!chosen.empty() && std::find(names.begin(), names.end(), chosen) != names.end()) {
-        *folder = EarlierLayout() ? m_root : m_root / chosen;
-        return true;
+        *folder = m_root / chosen;
+        return Outcome::Ok();
     }
     std::error_code failure;
     if (!name.empty()) {
-        *why = "no generation " + name + " in " + m_root.string() + "; there are: ";
-        for (const std::string &each : names) *why += (each == names.front() ? "" : ", ") + each;
-        if (names.empty()) *why += "none";
-    } else if (fs::exists(Unfinished(), failure)) {
-        *why = m_root.string() + " holds no whole backup yet: the first one was cut short (run backup again)";
-    } else {
-        *why = m_root.string() + " holds no backup of cebridge's";
+        std::string why = "no generation " + name + " in " + m_root.string() + "; there are: ";
+        for (const std::string &each : names) why += (each == names.front() ? "" : ", ") + each;
+        return PcFailure(names.empty() ? why + "none" : why);
     }
-    return false;
+    if (fs::exists(Unfinished(), failure))
+        return PcFailure(m_root.string() +
+                         " holds no whole backup yet: the first one was cut short (run backup again)");
+    return PcFailure(m_root.string() + " holds no backup of cebridge's");
 }
 
-bool BackupFolder::Finish(std::string *name, std::string *error, bool latest) {
+Outcome BackupFolder::Finish(std::string *name, bool latest) {
     const std::string base = GenerationNameAt(std::chrono::system_clock::now());
     *name = base;
     std::error_code failure;
@@ -271,13 +184,13 @@ bool BackupFolder::Finish(std::string *name, std::string *error, bool latest) {
     for (int again = 2; taken() && again < 100; ++again)
         *name = base + (again < 10 ? "-0" : "-") + std::to_string(again);
     fs::rename(Unfinished(), m_root / *name, failure);
-    if (failure) *error = Failed(m_root / *name, failure);
-    if (!failure && !latest && !Latest().empty()) return true;
-    return !failure && WriteJsonFile(Marker(), {{"format", kFolderFormat}, {"latest", *name}}, error);
+    if (failure) return Failed(m_root / *name, failure);
+    if (!latest && !Latest().empty()) return Outcome::Ok();
+    return WriteJsonFile(Marker(), {{"format", kFolderFormat}, {"latest", *name}});
 }
 
-bool BackupFolder::Prune(size_t keep, const std::function<bool(const std::string &)> &mayRemove,
-                         std::vector<std::string> *removed, std::vector<std::string> *held, std::string *error) {
+Outcome BackupFolder::Prune(size_t keep, const std::function<bool(const std::string &)> &mayRemove,
+                            std::vector<std::string> *removed, std::vector<std::string> *held) {
     const std::vector<std::string> names = Generations();
     const std::string latest = Latest();
     for (size_t i = 0; i + keep < names.size(); ++i) {
@@ -290,13 +203,10 @@ bool BackupFolder::Prune(size_t keep, const std::function<bool(const std::string
         std::error_code failure;
         fs::remove(m_root / names[i] / kManifestName, failure);
         if (!failure) fs::remove_all(m_root / names[i], failure);
-        if (failure) {
-            *error = Failed(m_root / names[i], failure);
-            return false;
-        }
+        if (failure) return Failed(m_root / names[i], failure);
         removed->push_back(names[i]);
     }
-    return true;
+    return Outcome::Ok();
 }
 
 }  // namespace host

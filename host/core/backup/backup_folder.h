@@ -4,8 +4,6 @@
 // A backup is made in `unfinished` and becomes a generation by one rename once it is
 // whole; latest.json, written beside and renamed over the old one, then names it.
 // latest.json also marks the folder as cebridge's: no other folder is written into.
-// A folder of the earlier layout (one backup, its manifest.json at the top) reads as
-// one generation, and the next backup moves it into a generation of its own.
 #ifndef CEBRIDGE_HOST_BACKUP_FOLDER_H
 #define CEBRIDGE_HOST_BACKUP_FOLDER_H
 
@@ -16,6 +14,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "outcome.h"
+
 namespace host {
 
 // The file each generation describes itself in, and the format it is written in.
@@ -25,7 +25,7 @@ constexpr int kManifestFormat = 1;
 // A JSON object file; false when it is missing, unreadable or not an object.
 bool ReadJsonFile(const std::filesystem::path &path, nlohmann::json *document);
 // Writes the file whole: a temporary beside it, renamed over it.
-bool WriteJsonFile(const std::filesystem::path &path, const nlohmann::json &document, std::string *error);
+Outcome WriteJsonFile(const std::filesystem::path &path, const nlohmann::json &document);
 // A manifest this program wrote: every key a backup writes, of its kind.
 bool OwnManifest(const nlohmann::json &manifest);
 
@@ -37,33 +37,28 @@ public:
     const std::filesystem::path &Path() const { return m_root; }
     std::filesystem::path Unfinished() const { return m_root / "unfinished"; }
 
-    // Before a backup: a new or empty folder becomes a backup folder, and one of the
-    // earlier layout has its backup moved into a generation. False with *why: the
-    // folder is not a backup of cebridge's, or the PC failed.
-    bool PrepareForBackup(std::string *why);
-    // Before reading: a move of the earlier layout that was cut short is finished.
-    bool PrepareForReading(std::string *why);
+    // Before a backup: a new or empty folder becomes a backup folder; what a killed
+    // run left is cleared. kPcFile: the folder is not a backup of cebridge's, or the PC
+    // failed.
+    Outcome PrepareForBackup();
 
     // The whole generations, oldest first.
     std::vector<std::string> Generations() const;
     // The latest whole generation, "" when there is none yet.
     std::string Latest() const;
-    // The folder generation `name` (the latest for "") is read from; false with *why.
-    bool Choose(const std::string &name, std::filesystem::path *folder, std::string *why) const;
+    // The folder generation `name` (the latest for "") is read from.
+    Outcome Choose(const std::string &name, std::filesystem::path *folder) const;
 
     // Makes the unfinished backup a generation, named *name, and the latest unless
     // `latest` is false (a backup that holds less than the latest: the latest stays).
-    bool Finish(std::string *name, std::string *error, bool latest = true);
+    Outcome Finish(std::string *name, bool latest = true);
     // Removes the generations older than the `keep` newest (the latest always stays)
     // that `mayRemove` lets go; *held: those it kept.
-    bool Prune(size_t keep, const std::function<bool(const std::string &)> &mayRemove,
-               std::vector<std::string> *removed, std::vector<std::string> *held, std::string *error);
+    Outcome Prune(size_t keep, const std::function<bool(const std::string &)> &mayRemove,
+                  std::vector<std::string> *removed, std::vector<std::string> *held);
 
 private:
     std::filesystem::path Marker() const { return m_root / "latest.json"; }
-    bool EarlierLayout() const;
-    std::string EarlierLayoutName() const;
-    bool MoveEarlierLayout(std::string *error);
     void RemoveLeftovers();
 
     std::filesystem::path m_root;

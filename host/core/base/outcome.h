@@ -48,6 +48,9 @@ struct Outcome {
     }
 };
 
+// A failure of the PC's side (a file it could not read or write), in these words.
+inline Outcome PcFailure(const std::string &message) { return Outcome::Failed(0, message, ErrorKind::kPcFile); }
+
 // Answers of a status code in words.
 std::string StatusName(uint32_t status);
 

@@ -30,8 +30,6 @@ namespace {
 
 Outcome Interrupted() { return Outcome::Failed(0, "interrupted", ErrorKind::kInterrupted); }
 
-Outcome LocalFailure(const std::string &message) { return Outcome::Failed(0, message, ErrorKind::kPcFile); }
-
 // A PC file not written: a full disk (the last system error) is no room on the PC.
 Outcome WriteFailure(const std::string &message) {
     return Outcome::Failed(0, message, errno == ENOSPC ? ErrorKind::kNoRoomOnPc : ErrorKind::kPcFile);
@@ -77,7 +75,7 @@ Outcome WriteOutput(const std::string &path, const std::string &defaultName, con
                     InteropReport *report) {
     DownloadTarget target;
     std::string error;
-    if (!target.Prepare(path, defaultName, &error)) return LocalFailure(error);
+    if (!target.Prepare(path, defaultName, &error)) return PcFailure(error);
     if (Outcome kept = KeepNonEmptyFile(target.Destination(), *report); !kept.ok) {
         target.Discard();
         return kept;
@@ -395,9 +393,9 @@ ItemFields ComparedNames(const ItemFields &fields) {
 Outcome ImportContacts(PhoneSession &session, const std::string &path, bool skipExisting, ItemSink &sink,
                        InteropReport *report) {
     std::string text, error;
-    if (!ReadInput(path, &text, &error)) return LocalFailure(error);
+    if (!ReadInput(path, &text, &error)) return PcFailure(error);
     std::vector<ReadCard> cards = ReadVCards(text);
-    if (cards.empty()) return LocalFailure(path + ": no vCard (BEGIN:VCARD) in it");
+    if (cards.empty()) return PcFailure(path + ": no vCard (BEGIN:VCARD) in it");
     PhoneHolds onPhone(kContactType);
     if (skipExisting) {
         std::vector<ContactFields> contacts;
@@ -429,9 +427,9 @@ Outcome ImportCalendar(PhoneSession &session, const std::string &path, bool skip
     if (!CanReadICalendar())
         return Outcome::Failed(0, "this build reads no iCalendar files (it has no iCalendar library); export works");
     std::string text, error;
-    if (!ReadInput(path, &text, &error)) return LocalFailure(error);
+    if (!ReadInput(path, &text, &error)) return PcFailure(error);
     std::vector<ReadEvent> events;
-    if (!ReadICalendar(text, &events, &error)) return LocalFailure(path + ": " + error);
+    if (!ReadICalendar(text, &events, &error)) return PcFailure(path + ": " + error);
     PhoneHolds onPhone(kAppointmentType);
     if (skipExisting) {
         std::vector<ItemFields> appointments;

@@ -159,8 +159,6 @@ const char kSeveralItems[] =
     "the phone would hold one item of it, and a change made there could not be written back without touching the "
     "others; a file of one item each syncs";
 
-Outcome PcFailure(const std::string &message) { return Outcome::Failed(0, message, ErrorKind::kPcFile); }
-
 // "mtime-size" of a file; "" when it cannot be read.
 std::string VersionOf(const fs::path &path) {
     std::error_code error;

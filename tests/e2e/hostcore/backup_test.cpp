@@ -68,8 +68,8 @@ protected:
     nlohmann::json Backup(host::Outcome *outcome, size_t keep = 0, bool acceptFewer = false, size_t cancelAt = 0,
                           host::BackupFolder *folder = nullptr, bool force = false) {
         host::BackupFolder &into = folder ? *folder : m_folder;
-        std::string error;
-        EXPECT_TRUE(into.PrepareForBackup(&error)) << error;
+        const host::Outcome prepared = into.PrepareForBackup();
+        EXPECT_TRUE(prepared.ok) << prepared.message;
         CancellingSink sink(m_interrupted, cancelAt);
         host::BackupResult result;
         *outcome = host::MakeBackup(m_session, into, acceptFewer, keep, sink, &result, force);
@@ -317,9 +317,9 @@ TEST_F(CoreBackup, FoldersThatHoldNoBackupOfItsOwnAreRefused) {
         fs::create_directories((folder / c.extra).parent_path());
         WriteFileText(folder / "manifest.json", c.manifest);
         WriteFileText(folder / c.extra, "code");
-        std::string error;
-        EXPECT_FALSE(host::BackupFolder(folder.string()).PrepareForBackup(&error)) << c.name;
-        EXPECT_NE(error.find("holds no backup"), std::string::npos) << c.name << ": " << error;
+        const host::Outcome prepared = host::BackupFolder(folder.string()).PrepareForBackup();
+        EXPECT_FALSE(prepared.ok) << c.name;
+        EXPECT_NE(prepared.message.find("holds no backup"), std::string::npos) << c.name << ": " << prepared.message;
         EXPECT_EQ(ReadFileText(folder / c.extra), "code") << c.name;
         EXPECT_EQ(ReadFileText(folder / "manifest.json"), c.manifest) << c.name;
     }
@@ -361,46 +361,6 @@ TEST_F(CoreBackup, ABackupContinuesRepairsAndNamesWhatIsGone) {
     EXPECT_EQ(again["copied"], 1) << again.dump();
     EXPECT_EQ(again["gone"], nlohmann::json::array({"files/My Storage/notes.txt"})) << again.dump();
     EXPECT_TRUE(Verified(""));
-}
-
-// A backup of the earlier layout (one backup, its manifest at the top) verifies and
-// restores in place; the next backup moves it into a generation of its own, and a
-// move cut short is finished by the next command.
-TEST_F(CoreBackup, ABackupOfTheEarlierLayoutReadsAsOneGenerationAndIsKept) {
-    ConnectOrFail();
-    BackupOrFail();
-    const fs::path earlierPath = m_pc.path() / "earlier", cutPath = m_pc.path() / "cut";
-    for (const fs::path &folder : {earlierPath, cutPath})
-        fs::copy(LatestGeneration(m_folder.Path()), folder, fs::copy_options::recursive);
-    host::BackupFolder earlier(earlierPath.string()), cut(cutPath.string());
-    const std::string manifest = ReadFileText(earlierPath / "manifest.json");
-    EXPECT_TRUE(Verified("", &earlier));
-    const fs::path readme = m_phone.fs() / "My Documents" / "readme.txt";
-    const std::string original = ReadFileText(readme);
-    fs::remove(readme);
-    nlohmann::json report;
-    host::Outcome restored = Restore(earlier, {true, false, false}, &report);
-    EXPECT_TRUE(restored.ok) << restored.message;
-    EXPECT_EQ(ReadFileText(readme), original);
-
-    WriteFileText(readme, "changed");
-    EXPECT_EQ(BackupOrFail(0, &earlier)["copied"], 1);  // the rest shared with the earlier backup
-    nlohmann::json list;
-    ASSERT_TRUE(host::ListBackups(earlier, &list).ok);
-    ASSERT_EQ(list["generations"].size(), 2u) << list.dump();
-    const std::string moved = list["generations"][0]["name"];
-    EXPECT_EQ(ReadFileText(earlierPath / moved / "manifest.json"), manifest);
-    EXPECT_EQ(ReadFileText(earlierPath / moved / "files" / "My Documents" / "readme.txt"), original);
-    EXPECT_TRUE(Verified(moved, &earlier));
-
-    // Cut short after files/ moved: latest.json names the generation, the manifest is still at the top.
-    WriteFileText(cutPath / "latest.json", R"({"format": 2, "latest": "2026-01-02T030405Z"})");
-    fs::create_directories(cutPath / "2026-01-02T030405Z");
-    fs::rename(cutPath / "files", cutPath / "2026-01-02T030405Z" / "files");
-    ASSERT_TRUE(host::VerifyBackup(cut, "", &report).ok);
-    EXPECT_EQ(report["generation"], "2026-01-02T030405Z") << report.dump();
-    EXPECT_TRUE(report["verified"].get<bool>()) << report.dump();
-    EXPECT_FALSE(fs::exists(cutPath / "manifest.json"));
 }
 
 }  // namespace

@@ -84,8 +84,8 @@ protected:
     }
     host::Outcome Backup(const std::string &folder, nlohmann::json *summary = nullptr, bool acceptFewer = false) {
         host::BackupFolder backup(File(folder));
-        std::string error;
-        EXPECT_TRUE(backup.PrepareForBackup(&error)) << error;
+        const host::Outcome prepared = backup.PrepareForBackup();
+        EXPECT_TRUE(prepared.ok) << prepared.message;
         host::TransferSink quiet;
         host::BackupResult result;
         const host::Outcome outcome = host::MakeBackup(m_session, backup, acceptFewer, 0, quiet, &result);
