@@ -369,10 +369,13 @@ private:
     // (a look-alike or '?' stands for one character).
     static std::string Bucket(const std::string &equal, const ItemFields &fields) {
         std::string bucket = equal;
-        for (const auto &[name, value] : fields)
-            bucket += "\n" + std::to_string(std::count_if(value.begin(), value.end(), [](char c) {
-                          return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-                      }));
+        for (const auto &[name, value] : fields) {
+            const auto characters = std::count_if(value.begin(), value.end(), [](char c) {
+                return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+            });
+            bucket += '\n';
+            bucket += std::to_string(characters);
+        }
         return bucket;
     }
     bool Holds(const ItemFields &read, const ItemFields &given) const {
