@@ -109,7 +109,7 @@ export async function showSync(view) {
     return;
   }
   view.append(el('div', { class: 'toolbar' }, el('label', {}, 'Changed on both sides: ', policy)),
-    el('table', {}, el('thead', {}, el('tr', {}, el('th', {}, 'Pair'), el('th', {}, 'Folders'), el('th', {}, 'Phone'),
+    el('table', { class: 'pairs' }, el('thead', {}, el('tr', {}, el('th', {}, 'Pair'), el('th', {}, 'Folders'), el('th', {}, 'Phone'),
       el('th', { 'aria-label': 'Actions' }))), el('tbody', {}, rows)),
     status, result);
 }
