@@ -370,9 +370,8 @@ private:
     static std::string Bucket(const std::string &equal, const ItemFields &fields) {
         std::string bucket = equal;
         for (const auto &[name, value] : fields) {
-            const auto characters = std::count_if(value.begin(), value.end(), [](char c) {
-                return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-            });
+            const auto characters = std::count_if(
+                value.begin(), value.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
             bucket += '\n';
             bucket += std::to_string(characters);
         }
