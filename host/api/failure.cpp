@@ -41,7 +41,6 @@ nlohmann::json FailureDocument(const std::string &error, const Outcome &outcome)
 int HttpStatusFor(ErrorKind kind) {
     switch (kind) {
     case ErrorKind::kBadInput: return 400;
-    case ErrorKind::kReadOnly: return 403;
     case ErrorKind::kNotFound: return 404;
     case ErrorKind::kNoRoomOnPhone:
     case ErrorKind::kNoRoomOnPc: return 507;

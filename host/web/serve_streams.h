@@ -14,8 +14,8 @@
 
 #include <httplib.h>
 
+#include "local_files.h"
 #include "outcome.h"
-#include "phone_operations.h"
 
 namespace host::serve {
 

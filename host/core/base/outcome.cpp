@@ -10,7 +10,6 @@ const char *ErrorKindName(ErrorKind kind) {
     case ErrorKind::kNotAFolder: return "notAFolder";
     case ErrorKind::kNoRoomOnPhone: return "noRoomOnPhone";
     case ErrorKind::kNoRoomOnPc: return "noRoomOnPc";
-    case ErrorKind::kReadOnly: return "readOnly";
     case ErrorKind::kInterrupted: return "interrupted";
     case ErrorKind::kPcFile: return "pcFile";
     case ErrorKind::kBadInput: return "badInput";

@@ -18,7 +18,6 @@ enum class ErrorKind {
     kNotAFolder,  // a file is where a folder is wanted
     kNoRoomOnPhone,
     kNoRoomOnPc,
-    kReadOnly,
     kInterrupted,
     kPcFile,  // a PC file could not be read or written
     kBadInput,
