@@ -4,6 +4,11 @@ import { api, downloadLink, el } from '../api.js';
 import { listen } from '../events.js';
 
 const localTime = (stamp) => (stamp ? new Date(stamp).toLocaleString([], { dateStyle: 'medium', timeStyle: 'short' }) : '');
+// A whole day ("2026-12-12") in the page's locale, as that calendar day wherever the browser is.
+const localDay = (day) => {
+  const [year, month, date] = day.slice(0, 10).split('-').map(Number);
+  return new Date(year, month - 1, date).toLocaleDateString([], { dateStyle: 'medium' });
+};
 // A time the browser took in its own zone, as the UTC form the phone's add takes.
 const utcStamp = (local) => new Date(local).toISOString().replace(/[-:]/g, '').replace(/\.\d+Z$/, 'Z');
 
@@ -160,7 +165,7 @@ export const showContacts = pimView('contacts', 'Contacts', (item) => item.name 
   [['FIRSTNAME', 'First name'], ['LASTNAME', 'Last name'], ['MOBILETELEPHONENUMBER', 'Mobile']]);
 export const showCalendar = pimView('calendar', 'Calendar',
   // (A whole-day appointment is a day, the same in every zone: its date as it stands.)
-  (item) => (item.wholeDay ? item.start.slice(0, 10) + ', all day' : localTime(item.start)) + ' ' + item.title,
+  (item) => (item.wholeDay ? localDay(item.start) + ', all day' : localTime(item.start)) + ' ' + item.title,
   [['TITLE', 'Title', 'text', { required: true }], ['STARTTIME', 'Start', 'datetime-local', { required: true }],
     ['DURATION', 'Minutes', 'number', { min: 0, step: 1 }]]);
 
