@@ -342,7 +342,10 @@ bool CanReadICalendar() {
 bool ReadICalendar(const std::string &text, std::vector<ReadEvent> *events, std::string *error) {
 #if defined(CEBRIDGE_HAVE_LIBICAL)
     icalerror_set_errors_are_fatal(0);
-    icalcomponent *root = icalparser_parse_string(text.c_str());
+    // The library skips one byte order mark, not a second (files joined as saved).
+    size_t from = 0;
+    while (text.compare(from, 3, "\xef\xbb\xbf") == 0) from += 3;
+    icalcomponent *root = icalparser_parse_string(text.c_str() + from);
     if (!root ||
         (icalcomponent_isa(root) != ICAL_VCALENDAR_COMPONENT && icalcomponent_isa(root) != ICAL_XROOT_COMPONENT)) {
         if (root) icalcomponent_free(root);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 #include <set>
+#include <string_view>
 #include <utility>
 
 #include "appointment_time.h"
@@ -65,14 +66,17 @@ const SimpleField kSimple[] = {{"NICKNAME", "NICKNAME"},
                                {"CATEGORIES", "CATEGORIES"},
                                {kNicknameOrId, "X-CEBRIDGE-NICKNAME-OR-ID"}};
 
+constexpr std::string_view kByteOrderMark = "\xef\xbb\xbf";
+
 std::string Trimmed(const std::string &text) {
     size_t first = text.find_first_not_of(" \t");
     return first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-// UTF-8 without a byte-order mark; UTF-16 (marked) as UTF-8.
-std::string WithoutByteOrderMark(const std::string &text) {
-    if (text.rfind("\xef\xbb\xbf", 0) == 0) return text.substr(3);
+// The file as UTF-8: UTF-16 (marked) converted, UTF-8 as it is. UTF-8 byte order marks
+// stay where they are: the line reader skips them wherever a line starts (files joined
+// as they were saved carry one each), and a card rewritten in place keeps the file's.
+std::string AsUtf8(const std::string &text) {
     if (text.rfind("\xff\xfe", 0) == 0) return Utf16ToUtf8(text.substr(2), false);
     if (text.rfind("\xfe\xff", 0) == 0) return Utf16ToUtf8(text.substr(2), true);
     return text;
@@ -179,6 +183,7 @@ std::vector<std::string> LogicalLines(const std::string &text, std::vector<size_
         std::string line = text.substr(start, end - start);
         start = end + 1;
         if (!line.empty() && line.back() == '\r') line.pop_back();
+        while (line.rfind(kByteOrderMark, 0) == 0) line.erase(0, kByteOrderMark.size());
         if (softBreak) {
             lines.back() += line;
         } else if (!lines.empty() && !line.empty() && (line[0] == ' ' || line[0] == '\t')) {
@@ -515,7 +520,7 @@ std::string WriteVCards(const std::vector<ContactFields> &contacts) {
 }
 
 std::vector<ReadCard> ReadVCards(const std::string &input) {
-    const std::string text = WithoutByteOrderMark(input);
+    const std::string text = AsUtf8(input);
     std::vector<ReadCard> cards;
     std::vector<CardBuilder> open;  // nested cards (2.1's AGENT) are read and dropped
     // A card left open (no END:VCARD) is kept as far as it was read, with a remark.
@@ -651,7 +656,7 @@ bool AllEmpty(const std::string &structured) { return structured.find_first_not_
 }  // namespace
 
 std::string CardWithFields(const std::string &input, const ContactFields &changes) {
-    const std::string text = WithoutByteOrderMark(input);
+    const std::string text = AsUtf8(input);
     std::vector<size_t> starts;
     const std::vector<std::string> lines = LogicalLines(text, &starts);
     CardBuilder builder;

@@ -346,6 +346,7 @@ TEST_F(HostCoreInterop, VCardsOfOtherProgramsImportTheirFields) {
 TEST_F(HostCoreInterop, VCardsWithoutEndOrWithStrayBytesLoseNoCard) {
     const std::string one = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Alpha;One\r\nEND:VCARD\r\n";
     const std::string open = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Beta;Two\r\n";  // no END:VCARD
+    const std::string two = "BEGIN:VCARD\nVERSION:2.1\nN:Delta;Four\nEND:VCARD\n";
     std::string utf16 = "\xff\xfe";  // little-endian, as some address books save
     for (char c : std::string("BEGIN:VCARD\nN:U;Wide\nEND:VCARD\n")) utf16 += std::string{c, '\0'};
     const std::pair<std::string, std::vector<std::string>> files[] = {
@@ -353,6 +354,9 @@ TEST_F(HostCoreInterop, VCardsWithoutEndOrWithStrayBytesLoseNoCard) {
         {one + one + open, {"AlphaOne", "BetaTwo"}},
         {"BEGIN:VCARD \r\nN:Gamma;Three\r\nend:vcard\t\r\n", {"GammaThree"}},
         {"\xef\xbb\xbf" + one, {"AlphaOne"}},
+        // files joined as they were saved, each with its byte order mark
+        {"\xef\xbb\xbf" + one + "\xef\xbb\xbf" + two, {"AlphaOne", "DeltaFour"}},
+        {"\xef\xbb\xbf\xef\xbb\xbf" + two, {"DeltaFour"}},
         {utf16, {"UWide"}}};
     for (const auto &[text, names] : files) {
         Wipe(kContacts);
@@ -362,6 +366,20 @@ TEST_F(HostCoreInterop, VCardsWithoutEndOrWithStrayBytesLoseNoCard) {
         EXPECT_EQ(added, names) << Notes(report);
         EXPECT_TRUE(text.find("Beta") == std::string::npos || Notes(report).find("no END:VCARD") != std::string::npos)
             << Notes(report);
+    }
+}
+
+TEST_F(HostCoreInterop, CalendarFilesJoinedAsSavedLoseNoEvent) {
+    if (!host::CanReadICalendar()) GTEST_SKIP() << "this build reads no iCalendar files";
+    auto calendar = [](const std::string &summary) {
+        return "\xef\xbb\xbf\xef\xbb\xbf"
+               "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nSUMMARY:" +
+               summary + "\r\nDTSTART:20261210T100000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+    };
+    for (const std::string &text : {calendar("One"), calendar("One") + calendar("Two")}) {
+        Wipe(kCalendar);
+        InteropReport report = Import("joined.ics", text);
+        EXPECT_EQ(report.added, text.size() / calendar("One").size()) << Notes(report);
     }
 }
 
