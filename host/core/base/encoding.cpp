@@ -224,6 +224,12 @@ std::string Utf16ToUtf8(const std::string &bytes, bool bigEndian) {
     return out;
 }
 
+std::string TextFileAsUtf8(const std::string &bytes) {
+    if (bytes.rfind("\xff\xfe", 0) == 0) return Utf16ToUtf8(bytes.substr(2), false);
+    if (bytes.rfind("\xfe\xff", 0) == 0) return Utf16ToUtf8(bytes.substr(2), true);
+    return bytes;
+}
+
 std::string AsciiUpper(std::string text) {
     for (char &c : text)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');

@@ -40,6 +40,9 @@ std::string AsciiUpper(std::string text);
 
 // UTF-16 bytes (little- or big-endian) as UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string Utf16ToUtf8(const std::string &bytes, bool bigEndian);
+// A text file's bytes as UTF-8: UTF-16 marked by its byte order mark converted, any
+// other text as it is (a UTF-8 byte order mark kept for the reader to skip).
+std::string TextFileAsUtf8(const std::string &bytes);
 
 }  // namespace host
 

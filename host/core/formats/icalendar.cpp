@@ -18,6 +18,7 @@ extern "C" __attribute__((visibility("default"), used)) const char *__lsan_defau
 #endif
 
 #include "content_line.h"
+#include "encoding.h"
 
 namespace host {
 namespace {
@@ -342,10 +343,17 @@ bool CanReadICalendar() {
 bool ReadICalendar(const std::string &text, std::vector<ReadEvent> *events, std::string *error) {
 #if defined(CEBRIDGE_HAVE_LIBICAL)
     icalerror_set_errors_are_fatal(0);
+    const std::string utf8 = TextFileAsUtf8(text);
+    // The library reads up to the first NUL byte: what follows one would be left out
+    // without a word, so a file with one is refused.
+    if (const size_t nul = utf8.find('\0'); nul != std::string::npos) {
+        *error = "a NUL byte at offset " + std::to_string(nul) + ": not iCalendar text";
+        return false;
+    }
     // The library skips one byte order mark, not a second (files joined as saved).
     size_t from = 0;
-    while (text.compare(from, 3, "\xef\xbb\xbf") == 0) from += 3;
-    icalcomponent *root = icalparser_parse_string(text.c_str() + from);
+    while (utf8.compare(from, 3, "\xef\xbb\xbf") == 0) from += 3;
+    icalcomponent *root = icalparser_parse_string(utf8.c_str() + from);
     if (!root ||
         (icalcomponent_isa(root) != ICAL_VCALENDAR_COMPONENT && icalcomponent_isa(root) != ICAL_XROOT_COMPONENT)) {
         if (root) icalcomponent_free(root);

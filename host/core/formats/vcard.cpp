@@ -73,15 +73,6 @@ std::string Trimmed(const std::string &text) {
     return first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-// The file as UTF-8: UTF-16 (marked) converted, UTF-8 as it is. UTF-8 byte order marks
-// stay where they are: the line reader skips them wherever a line starts (files joined
-// as they were saved carry one each), and a card rewritten in place keeps the file's.
-std::string AsUtf8(const std::string &text) {
-    if (text.rfind("\xff\xfe", 0) == 0) return Utf16ToUtf8(text.substr(2), false);
-    if (text.rfind("\xfe\xff", 0) == 0) return Utf16ToUtf8(text.substr(2), true);
-    return text;
-}
-
 std::string Get(const ContactFields &fields, const std::string &name) {
     for (const auto &[key, value] : fields)
         if (key == name) return value;
@@ -520,7 +511,7 @@ std::string WriteVCards(const std::vector<ContactFields> &contacts) {
 }
 
 std::vector<ReadCard> ReadVCards(const std::string &input) {
-    const std::string text = AsUtf8(input);
+    const std::string text = TextFileAsUtf8(input);
     std::vector<ReadCard> cards;
     std::vector<CardBuilder> open;  // nested cards (2.1's AGENT) are read and dropped
     // A card left open (no END:VCARD) is kept as far as it was read, with a remark.
@@ -656,7 +647,7 @@ bool AllEmpty(const std::string &structured) { return structured.find_first_not_
 }  // namespace
 
 std::string CardWithFields(const std::string &input, const ContactFields &changes) {
-    const std::string text = AsUtf8(input);
+    const std::string text = TextFileAsUtf8(input);
     std::vector<size_t> starts;
     const std::vector<std::string> lines = LogicalLines(text, &starts);
     CardBuilder builder;

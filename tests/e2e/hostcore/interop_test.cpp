@@ -369,18 +369,26 @@ TEST_F(HostCoreInterop, VCardsWithoutEndOrWithStrayBytesLoseNoCard) {
     }
 }
 
-TEST_F(HostCoreInterop, CalendarFilesJoinedAsSavedLoseNoEvent) {
+// Calendar files as other programs save them: every event read, or the file refused.
+TEST_F(HostCoreInterop, CalendarFilesAsSavedLoseNoEventUnsaid) {
     if (!host::CanReadICalendar()) GTEST_SKIP() << "this build reads no iCalendar files";
     auto calendar = [](const std::string &summary) {
         return "\xef\xbb\xbf\xef\xbb\xbf"
                "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nSUMMARY:" +
                summary + "\r\nDTSTART:20261210T100000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
     };
-    for (const std::string &text : {calendar("One"), calendar("One") + calendar("Two")}) {
+    std::string utf16 = "\xfe\xff";  // big-endian
+    for (char c : calendar("Wide").substr(6)) utf16 += std::string{'\0', c};
+    for (const std::string &text : {calendar("One"), calendar("One") + calendar("Two"), utf16}) {
         Wipe(kCalendar);
-        InteropReport report = Import("joined.ics", text);
-        EXPECT_EQ(report.added, text.size() / calendar("One").size()) << Notes(report);
+        InteropReport report = Import("saved.ics", text);
+        EXPECT_EQ(report.added, text.size() % calendar("One").size() ? 1u : text.size() / calendar("One").size())
+            << Notes(report);
     }
+    // The reader stops at a NUL byte: what follows it would be lost without a word.
+    host::Outcome outcome;
+    Import("nul.ics", calendar("One") + std::string(1, '\0') + calendar("Two"), false, nullptr, &outcome);
+    EXPECT_EQ(outcome.kind, ErrorKind::kPcFile) << outcome.message;
 }
 
 TEST_F(HostCoreInterop, CallsAndMessagesExportAsJsonAndCsv) {
