@@ -5,6 +5,7 @@
 #include "backup.h"
 #include "commands.h"
 #include "progress.h"
+#include "shortfall.h"
 #include "text.h"
 
 namespace fs = std::filesystem;
@@ -57,22 +58,12 @@ int Backup(Context &context, BackupFolder &folder, const BackupOptions &options)
     for (const nlohmann::json &name : summary["held"])
         text += "kept the older backup " + name.get<std::string>() +
                 ": it holds the last copy of files the phone lacks now (--force removes it)\n";
-    int code = kExitOk;
-    if (!summary["skipped"].empty())
-        code = context.Fail(Outcome::Failed(
-            0, "backup: " + std::to_string(summary["skipped"].size()) + " phone files were left out (named above)"));
     for (const nlohmann::json &left : summary["unread"])
         if (left["part"].get<std::string>().rfind("files/", 0) != 0)  // (phone files: named above, left out)
             std::fprintf(ConsoleErr(), "cebridge: backup: not in this backup: %s: %s\n",
                          left["part"].get<std::string>().c_str(), left["why"].get<std::string>().c_str());
-    if (!summary["unread"].empty()) {
-        const std::string latest = summary["latest"].get<std::string>();
-        code = context.Fail(Outcome::Failed(
-            0,
-            "backup: the phone could not give " + std::to_string(summary["unread"].size()) +
-                " parts (named above): " + summary["generation"].get<std::string>() + " holds the rest" +
-                (latest == summary["generation"] ? "" : "; the latest backup stays " + latest + ", which holds them")));
-    }
+    const Outcome shortfall = BackupShortfall(summary);
+    const int code = shortfall.ok ? kExitOk : context.Fail(shortfall);
     context.Emit(text, summary);
     return code;
 }
@@ -169,15 +160,9 @@ int CmdRestore(Context &context, const std::string &typed, RestoreParts parts, c
     }
     for (const nlohmann::json &line : report["notRestored"])
         std::fprintf(ConsoleErr(), "cebridge: restore: not restored: %s\n", line.get<std::string>().c_str());
-    int code = kExitOk;
-    if (!report["notRestored"].empty())
-        code =
-            context.Fail(Outcome::Failed(0, "restore: " + std::to_string(report["notRestored"].size()) +
-                                                " parts of the backup were not restored (named above); the rest was"));
+    const Outcome shortfall = RestoreShortfall(report);  // (items the phone refused among it, as in an import)
+    const int code = shortfall.ok ? kExitOk : context.Fail(shortfall);
     context.Emit(text, report);
-    // Items the phone refused fail the restore, as they fail an import.
-    for (const char *key : {"contacts", "calendar"})
-        if (report.contains(key) && report[key].value("refused", size_t{0}) > 0) return kExitFailed;
     return code;
 }
 

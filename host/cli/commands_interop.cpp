@@ -5,6 +5,7 @@
 #include "interop.h"
 #include "pim_results.h"
 #include "progress.h"
+#include "shortfall.h"
 
 namespace host {
 namespace {
@@ -61,7 +62,8 @@ int CmdImport(Context &context, const std::string &kind, const std::string &path
     shown += "added " + std::to_string(report.added) + ", skipped " + std::to_string(report.skipped) + ", refused " +
              std::to_string(report.refused) + "\n";
     context.Emit(shown, ImportResultJson(kind, path, report));
-    return report.refused ? kExitFailed : kExitOk;
+    const Outcome shortfall = RefusedItems(kind + " import", report.refused);
+    return shortfall.ok ? kExitOk : context.Fail(shortfall);
 }
 
 }  // namespace host

@@ -7,6 +7,7 @@
 #include "commands.h"
 #include "local_files.h"
 #include "progress.h"
+#include "shortfall.h"
 #include "sync_results.h"
 #if defined(CEBRIDGE_HAVE_SYNC)
 #include "sync.h"
@@ -147,7 +148,8 @@ int CmdSync(Context &context, SyncArguments arguments) {
         return context.FailOperation("sync", outcome);
     }
     context.Emit(ReportText(report), SyncReportJson(report));
-    return report.refused > 0 ? kExitFailed : kExitOk;  // as an import the phone refused items of
+    const Outcome shortfall = RefusedItems("sync", report.refused);  // as an import the phone refused items of
+    return shortfall.ok ? kExitOk : context.Fail(shortfall);
 }
 
 #endif

@@ -6,6 +6,7 @@
 
 #include "failure.h"
 #include "serve_streams.h"
+#include "shortfall.h"
 #include "text.h"
 
 namespace host::serve {
@@ -30,12 +31,13 @@ PhoneWorker::Job PhoneRoutes::PhoneJob(Operation operation, bool writes) {
     };
 }
 
-void PhoneRoutes::Respond(httplib::Response &response, const char *command, const Documented &operation, bool writes) {
+void PhoneRoutes::Respond(httplib::Response &response, const char *command, const Documented &operation, bool writes,
+                          const Shortfall &shortfall) {
     nlohmann::json document;
     const Outcome outcome =
         OnPhone([&](PhoneSession &session, TransferSink &sink) { return operation(session, sink, &document); }, writes);
-    if (outcome.ok) return web::SendJson(response, 200, document);
-    ReplyFailure(response, command, outcome);
+    if (!outcome.ok) return ReplyFailure(response, command, outcome);
+    ReplyResult(response, document, shortfall ? shortfall(document) : Outcome::Ok());
 }
 
 void PhoneRoutes::SendProduced(const std::string &name, httplib::Response &response, const std::string &command,
@@ -61,6 +63,11 @@ void PhoneRoutes::SendProduced(const std::string &name, httplib::Response &respo
                                       file->read(buffer.data(), std::streamsize(buffer.size()));
                                       return file->gcount() > 0 && sink.write(buffer.data(), size_t(file->gcount()));
                                   });
+}
+
+void ReplyResult(httplib::Response &response, const nlohmann::json &result, const Outcome &shortfall) {
+    if (shortfall.ok) return web::SendJson(response, 200, result);
+    web::SendJson(response, HttpStatusFor(shortfall.kind), WithShortfall(result, shortfall));
 }
 
 void ReplyFailure(httplib::Response &response, const char *command, const Outcome &outcome) {

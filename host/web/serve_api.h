@@ -29,9 +29,13 @@ public:
     using Operation = std::function<Outcome(PhoneSession &, TransferSink &)>;
     Outcome OnPhone(const Operation &operation, bool writes = false);
     PhoneWorker::Job PhoneJob(Operation operation, bool writes = false);
-    // Answers the document an operation of `command` makes, or its failure document.
+    // Answers the document an operation of `command` makes, or its failure document;
+    // a document `shortfall` finds less than was asked in answers with its failure
+    // (shortfall.h).
     using Documented = std::function<Outcome(PhoneSession &, TransferSink &, nlohmann::json *)>;
-    void Respond(httplib::Response &response, const char *command, const Documented &operation, bool writes = false);
+    using Shortfall = std::function<Outcome(const nlohmann::json &)>;
+    void Respond(httplib::Response &response, const char *command, const Documented &operation, bool writes = false,
+                 const Shortfall &shortfall = {});
     // Runs `produce` (an operation of the core that writes the PC file it is given)
     // and sends that file as `name`; the file lives in a private folder that goes
     // when the answer has gone.
@@ -45,6 +49,8 @@ private:
     const SessionOptions &m_options;
 };
 
+// A result whole (200), or with its shortfall (shortfall.h) and that failure's status.
+void ReplyResult(httplib::Response &response, const nlohmann::json &result, const Outcome &shortfall);
 // The failure document of `outcome`, with the HTTP status of its kind.
 void ReplyFailure(httplib::Response &response, const char *command, const Outcome &outcome);
 // An export's or import's failure as the command line says it: the phone's too

@@ -5,6 +5,7 @@
 #include "local_files.h"
 #include "pc_setup.h"
 #include "serve_api.h"
+#include "shortfall.h"
 
 namespace host::serve {
 namespace {
@@ -23,7 +24,7 @@ void Restore(PhoneRoutes &routes, BackupFolder &backup, httplib::Response &respo
             ItemSink items;
             return RestoreBackup(session, generation, manifest, {true, true, true}, sink, items, document);
         },
-        true);
+        true, RestoreShortfall);
 }
 
 // {"folder": PATH, "action": "backup"|"verify"|"restore"}: a backup of the whole
@@ -61,12 +62,15 @@ void Backup(PhoneRoutes &routes, const std::string &body, httplib::Response &res
     if (action == "restore") return Restore(routes, backup, response);
     if (Outcome prepared = backup.PrepareForBackup(); !prepared.ok) return ReplyFailure(response, command, prepared);
     // A backup that left files out is made all the same: its summary names them.
-    routes.Respond(response, command, [&](PhoneSession &session, TransferSink &sink, nlohmann::json *document) {
-        BackupResult result;
-        const Outcome outcome = MakeBackup(session, backup, false, 0, sink, &result);
-        *document = result.summary;
-        return outcome;
-    });
+    routes.Respond(
+        response, command,
+        [&](PhoneSession &session, TransferSink &sink, nlohmann::json *document) {
+            BackupResult result;
+            const Outcome outcome = MakeBackup(session, backup, false, 0, sink, &result);
+            *document = result.summary;
+            return outcome;
+        },
+        false, BackupShortfall);
 }
 }  // namespace
 

@@ -8,6 +8,7 @@
 #include "pim_results.h"
 #include "serve_api.h"
 #include "serve_streams.h"
+#include "shortfall.h"
 
 namespace host::serve {
 namespace {
@@ -108,9 +109,8 @@ void AddPimKind(httplib::Server &http, PhoneRoutes &routes, const std::string &k
             });
             if (!outcome.ok)
                 return ReplyFailure(response, command.c_str(), Named(command, AsUpload(outcome, taken, pageFile)));
-            // Items refused, the others added: the report answers, as a refusal.
-            web::SendJson(response, report.refused ? HttpStatusFor(ErrorKind::kPhoneRefused) : 200,
-                          ImportResultJson(kind, pageFile, report));
+            // Items refused, the others added: the report answers, with the refusal.
+            ReplyResult(response, ImportResultJson(kind, pageFile, report), RefusedItems(command, report.refused));
         });
     });
 }

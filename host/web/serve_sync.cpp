@@ -1,6 +1,7 @@
 // The routes of sync pairs: the pairs the command line made, and a sync of one.
 #include "serve_api.h"
 #include "serve_streams.h"
+#include "shortfall.h"
 #include "sync_results.h"
 
 #if defined(CEBRIDGE_HAVE_SYNC)
@@ -62,7 +63,7 @@ void Sync(PhoneRoutes &routes, const std::string &name, const SyncOptions &optio
             return RunSync(session, state, name, options, progress, &report);
         },
         !options.dryRun);
-    if (outcome.ok) return web::SendJson(response, 200, SyncReportJson(report));
+    if (outcome.ok) return ReplyResult(response, SyncReportJson(report), RefusedItems("sync", report.refused));
     ReplyFailure(response, "sync", outcome);
 }
 

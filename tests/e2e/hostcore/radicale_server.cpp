@@ -8,7 +8,7 @@
 #endif
 
 #include "radicale_server.h"
-#if defined(CEBRIDGE_HAVE_SYNC)
+
 #if !defined(_WIN32)
 #include <fcntl.h>
 
@@ -129,25 +129,30 @@ bool Listening(int port) {
 
 bool RadicaleServer::Installed() { return fs::exists(kRadicale); }
 
-RadicaleServer::RadicaleServer() : m_port(FreePort()) {
-    const fs::path root = m_home.path() / "storage" / "collection-root" / kUser;
-    fs::create_directories(root / "contacts");
-    fs::create_directories(root / "calendar");
-    WriteFileText(root / "contacts" / ".Radicale.props", R"({"tag": "VADDRESSBOOK"})");
-    WriteFileText(root / "calendar" / ".Radicale.props", R"({"tag": "VCALENDAR"})");
-    WriteFileText(m_home.path() / "users", std::string(kUser) + ":" + kPassword + "\n");
-    WriteFileText(m_home.path() / "config",
+RadicaleServer::RadicaleServer() : RadicaleServer(fs::path(), 0) {}
+
+RadicaleServer::RadicaleServer(const fs::path &home, int port)
+    : m_home(home.empty() ? m_ownHome.path() : home), m_port(port ? port : FreePort()) {
+    const fs::path root = m_home / "storage" / "collection-root" / kUser;
+    if (!fs::exists(root)) {
+        fs::create_directories(root / "contacts");
+        fs::create_directories(root / "calendar");
+        WriteFileText(root / "contacts" / ".Radicale.props", R"({"tag": "VADDRESSBOOK"})");
+        WriteFileText(root / "calendar" / ".Radicale.props", R"({"tag": "VCALENDAR"})");
+    }
+    WriteFileText(m_home / "users", std::string(kUser) + ":" + kPassword + "\n");
+    WriteFileText(m_home / "config",
                   "[server]\nhosts = 127.0.0.1:" + std::to_string(m_port) +
-                      "\n[auth]\ntype = htpasswd\nhtpasswd_filename = " + LinuxPath(m_home.path() / "users") +
+                      "\n[auth]\ntype = htpasswd\nhtpasswd_filename = " + LinuxPath(m_home / "users") +
                       "\nhtpasswd_encryption = plain\ndelay = 0\n[storage]\nfilesystem_folder = " +
-                      LinuxPath(m_home.path() / "storage") + "\n[rights]\ntype = owner_only\n");
+                      LinuxPath(m_home / "storage") + "\n[rights]\ntype = owner_only\n");
 #if defined(_WIN32)
     // (--config takes a list of files separated by ':', which wine's paths hold.)
-    if (StartScript(m_home.path() / "start.sh", "cd" + Quoted({LinuxPath(m_home.path())}) + " && echo $$ >pid && " +
-                                                    "exec /usr/bin/radicale --config config >log 2>&1\n"))
+    if (StartScript(m_home / "start.sh", "cd" + Quoted({LinuxPath(m_home)}) + " && echo $$ >pid && " +
+                                             "exec /usr/bin/radicale --config config >log 2>&1\n"))
         m_pid = 1;  // (known to the stopping script by its file)
 #else
-    const std::string config = (m_home.path() / "config").string(), log = (m_home.path() / "log").string();
+    const std::string config = (m_home / "config").string(), log = (m_home / "log").string();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -166,7 +171,7 @@ RadicaleServer::~RadicaleServer() {
     if (m_pid <= 0) return;
 #if defined(_WIN32)
     // Its storage goes with this object: the server is gone first.
-    if (StartScript(m_home.path() / "stop.sh", "kill $(cat " + Quoted({LinuxPath(m_home.path() / "pid")}) + ")\n"))
+    if (StartScript(m_home / "stop.sh", "kill $(cat " + Quoted({LinuxPath(m_home / "pid")}) + ")\n"))
         WaitUntil([this] { return !Listening(m_port); }, 30);
 #else
     kill(m_pid, SIGTERM);
@@ -180,11 +185,11 @@ std::string RadicaleServer::Url(const std::string &collection) const {
 }
 
 fs::path RadicaleServer::Storage(const std::string &collection) const {
-    return m_home.path() / "storage" / "collection-root" / kUser / collection;
+    return m_home / "storage" / "collection-root" / kUser / collection;
 }
 
 int RadicaleServer::Request(const std::string &method, const std::string &url, const std::string &body) const {
-    const fs::path file = m_home.path() / "request-body";
+    const fs::path file = m_home / "request-body";
     WriteFileText(file, body);
     const std::string code =
         "import sys, base64, urllib.request, urllib.error\n"
@@ -198,10 +203,10 @@ int RadicaleServer::Request(const std::string &method, const std::string &url, c
         Quoted({"/usr/bin/python3", "-c", code, method, url, kUser, kPassword, LinuxPath(file)}) + " 2>&1";
     std::string out;
 #if defined(_WIN32)
-    const fs::path answer = m_home.path() / "request-status", partial = m_home.path() / "request-status.part";
+    const fs::path answer = m_home / "request-status", partial = m_home / "request-status.part";
     fs::remove(answer);
-    if (StartScript(m_home.path() / "request.sh", command + " >" + Quoted({LinuxPath(partial)}) + "; mv" +
-                                                      Quoted({LinuxPath(partial), LinuxPath(answer)}) + "\n") &&
+    if (StartScript(m_home / "request.sh", command + " >" + Quoted({LinuxPath(partial)}) + "; mv" +
+                                               Quoted({LinuxPath(partial), LinuxPath(answer)}) + "\n") &&
         WaitUntil([&answer] { return fs::exists(answer); }, 60))
         out = ReadFileText(answer);
 #else
@@ -214,5 +219,4 @@ int RadicaleServer::Request(const std::string &method, const std::string &url, c
     return std::atoi(out.c_str());
 }
 
-std::string RadicaleServer::Log() const { return ReadFileText(m_home.path() / "log"); }
-#endif
+std::string RadicaleServer::Log() const { return ReadFileText(m_home / "log"); }

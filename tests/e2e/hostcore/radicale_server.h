@@ -3,7 +3,6 @@
 // an address book and a calendar of that user. Stopped when it goes.
 #ifndef CEBRIDGE_TESTS_HOSTCORE_RADICALE_SERVER_H
 #define CEBRIDGE_TESTS_HOSTCORE_RADICALE_SERVER_H
-#if defined(CEBRIDGE_HAVE_SYNC)
 
 #include <sys/types.h>
 
@@ -19,11 +18,16 @@ public:
     static bool Installed();  // the test skips with a message when it is not
 
     RadicaleServer();
+    // A server over the storage kept in `home` (made there the first time), on `port`
+    // (0: any free one). A server started again on the same home and port serves the
+    // same collections at the same addresses.
+    RadicaleServer(const std::filesystem::path &home, int port);
     ~RadicaleServer();
     RadicaleServer(const RadicaleServer &) = delete;
     RadicaleServer &operator=(const RadicaleServer &) = delete;
 
     bool Ready() const { return m_ready; }
+    int Port() const { return m_port; }
     // "http://127.0.0.1:PORT/sync-user/contacts/" ("contacts" or "calendar").
     std::string Url(const std::string &collection) const;
     // Where Radicale keeps that collection's items, one file each.
@@ -33,11 +37,11 @@ public:
     std::string Log() const;
 
 private:
-    TempDir m_home;
+    TempDir m_ownHome;
+    std::filesystem::path m_home;
     int m_port = 0;
     pid_t m_pid = -1;
     bool m_ready = false;
 };
 
-#endif
 #endif  // CEBRIDGE_TESTS_HOSTCORE_RADICALE_SERVER_H

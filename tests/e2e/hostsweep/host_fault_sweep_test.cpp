@@ -13,7 +13,8 @@
 //     5) and the message names the phone (a new phone file it says may remain, and
 //     a phone file whose original it says is kept on the PC where it is, are named);
 //   - then a rerun on a healthy phone reaches the result.
-// A killed run is held to the last point only.
+// A killed run is held to the last point only. A sync with a CardDAV/CalDAV server has
+// a Radicale server of its own in the case's place (its storage is part of the state).
 //
 // The test command runs a seeded sample of each command's cases (the seed is
 // printed; CEBRIDGE_HOST_SWEEP_SEED picks another); CEBRIDGE_HOST_SWEEP=all runs
@@ -37,6 +38,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <random>
 #include <regex>
 #include <set>
@@ -47,6 +49,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "e2e/hostcore/radicale_server.h"
 #include "support/phone_copy.h"
 
 extern char **environ;
@@ -73,9 +76,17 @@ struct Outcome {
 // commands run in).
 struct Place {
     fs::path root;
+    int davPort = 0;  // the case's Radicale server, where the command has one
     fs::path phone() const { return root / "phone"; }
     fs::path home() const { return root / "home"; }
     fs::path work() const { return home() / "work"; }
+    fs::path dav() const { return root / "dav"; }
+    std::string DavUrl(const std::string &collection) const {
+        return "http://127.0.0.1:" + std::to_string(davPort) + "/" + RadicaleServer::kUser + "/" + collection + "/";
+    }
+    fs::path DavStorage(const std::string &collection) const {
+        return dav() / "storage" / "collection-root" / RadicaleServer::kUser / collection;
+    }
 };
 
 std::string CebridgeProgram() { return std::string(CEBRIDGE_TEST_BIN_DIR) + "/cebridge"; }
@@ -86,6 +97,7 @@ std::vector<std::string> EnvironmentFor(const Place &place, const std::map<std::
                                                  {"XDG_STATE_HOME", (place.home() / "state").string()},
                                                  {"CEBRIDGE_LOG_DIR", (place.home() / "logs").string()},
                                                  {"HOME", place.home().string()},
+                                                 {"CEBRIDGE_SYNC_PASSWORD", RadicaleServer::kPassword},
                                                  {"TZ", "UTC0"}};
     values.insert(extra.begin(), extra.end());
     std::vector<std::string> environment;
@@ -137,15 +149,89 @@ Outcome RunHost(const Place &place, const std::vector<std::string> &args,
     return FinishHost(place, StartHost(place, args, extraEnv), started);
 }
 
-// The phone operations a healthy run of `args` reaches, in call order.
-std::vector<std::string> TraceHost(const Place &place, const std::vector<std::string> &args, Outcome *run) {
+pid_t StartProgram(const std::string &program, std::vector<std::string> args) {
+    args.insert(args.begin(), program);
+    std::vector<char *> argv;
+    for (std::string &word : args) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) pid = -1;
+    return pid;
+}
+
+// A request to the API of `cebridge serve`: {METHOD, PATH (escaped as in a URL)[, a file
+// of the work folder as its body]}.
+using Request = std::vector<std::string>;
+
+// The token and port of a `cebridge serve` from the line it prints ("" when it ended
+// or printed none within a minute).
+std::string ServedAddress(const Place &place, pid_t pid) {
+    static const std::regex served(R"(serving http://127\.0\.0\.1:(\d+)/#token=(\S+))");
+    for (int wait = 0; wait < 3000; ++wait) {
+        std::smatch match;
+        const std::string out = ReadFileText(place.home() / "stdout");
+        if (std::regex_search(out, match, served)) return match[1].str() + " " + match[2].str();
+        if (waitpid(pid, nullptr, WNOHANG) == pid) return "";
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return "";
+}
+
+// Runs `request` against a `cebridge serve` of the case's place, which stops after
+// its answer: a run whose exit is the failure document's exit code (0 for a 2xx),
+// whose output is the answer's body and whose error output is the document's error.
+Outcome RunServe(const Place &place, const Request &request, const std::map<std::string, std::string> &extraEnv) {
+    const auto started = std::chrono::steady_clock::now();
+    const pid_t pid = StartHost(place, {"serve"}, extraEnv);
+    std::istringstream address(ServedAddress(place, pid));
+    std::string port, token;
+    address >> port >> token;
+    const fs::path answer = place.home() / "answer";
+    const std::string client =
+        "import sys, urllib.request, urllib.error\n"
+        "port, token, method, path, body, out = sys.argv[1:7]\n"
+        "data = open(body, 'rb').read() if body else (b'' if method in ('POST', 'PUT') else None)\n"
+        "request = urllib.request.Request('http://127.0.0.1:' + port + path, data=data, method=method)\n"
+        "request.add_header('Authorization', 'Bearer ' + token)\n"
+        "request.add_header('Content-Type', 'application/json' if body.endswith('.json') else "
+        "'application/octet-stream')\n"
+        "try:\n    reply = urllib.request.urlopen(request, timeout=600); status, text = reply.status, reply.read()\n"
+        "except urllib.error.HTTPError as error:\n    status, text = error.code, error.read()\n"
+        "open(out, 'wb').write(str(status).encode() + b'\\n' + text)\n";
+    fs::remove(answer);
+    if (!token.empty()) {
+        const std::string body = request.size() > 2 ? (place.work() / request[2]).string() : "";
+        const pid_t python = StartProgram("/usr/bin/python3",
+                                          {"-c", client, port, token, request[0], request[1], body, answer.string()});
+        waitpid(python, nullptr, 0);
+    }
+    kill(pid, SIGTERM);
+    Outcome run = FinishHost(place, pid, started);
+    const std::string text = ReadFileText(answer);
+    const int status = std::atoi(text.c_str());
+    run.out = text.substr(std::min(text.size(), text.find('\n') + 1));
+    if (status >= 200 && status < 300) {
+        run.exitCode = 0;
+        run.err.clear();
+        return run;
+    }
+    const nlohmann::json failure = nlohmann::json::parse(run.out, nullptr, false);
+    run.exitCode = failure.is_object() ? failure.value("exitCode", 99) : 99;
+    run.err = "HTTP " + std::to_string(status) + ": " +
+              (failure.is_object() ? failure.value("error", run.out) : run.out + run.err);
+    return run;
+}
+
+// The phone operations a healthy run (`run`) reaches, in call order.
+std::vector<std::string> TraceHost(const Place &place,
+                                   const std::function<Outcome(const std::map<std::string, std::string> &)> &runner,
+                                   Outcome *run) {
     const fs::path trace = place.home() / "trace";
     const char *asan = std::getenv("ASAN_OPTIONS");
-    *run = RunHost(place, args,
-                   {{"LD_PRELOAD", CEBRIDGE_CALL_TRACE_LIBRARY},
-                    {"CEBRIDGE_CALL_TRACE", trace.string()},
-                    // (the preloaded library comes before the sanitizer's runtime)
-                    {"ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0"}});
+    *run = runner({{"LD_PRELOAD", CEBRIDGE_CALL_TRACE_LIBRARY},
+                   {"CEBRIDGE_CALL_TRACE", trace.string()},
+                   // (the preloaded library comes before the sanitizer's runtime)
+                   {"ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0"}});
     std::vector<std::string> calls;
     // (an empty file is a command that reaches no phone operation: backup --verify)
     if (!fs::exists(trace)) calls.push_back("no trace: the preloaded library did not load");
@@ -195,16 +281,30 @@ void AddRecords(World &world, const fs::path &phone, const std::string &leaf) {
     }
 }
 
+// The items a Radicale server keeps, one file each (not its own dot files).
+void AddDavItems(World &world, const Place &place) {
+    for (const char *collection : {"contacts", "calendar"}) {
+        const fs::path folder = place.DavStorage(collection);
+        if (!fs::is_directory(folder)) continue;
+        for (const auto &entry : fs::directory_iterator(folder)) {
+            if (entry.is_regular_file() && !entry.path().filename().string().starts_with("."))
+                world["dav:" + std::string(collection) + "/" + entry.path().filename().string()] =
+                    ReadFileText(entry.path());
+        }
+    }
+}
+
 World Snapshot(const Place &place, const Outcome &run) {
     World world;
     AddTree(world, "phone:", place.phone() / "fs");
     AddRecords(world, place.phone(), "pim.vol");
     AddRecords(world, place.phone(), "sms.vol");
     AddTree(world, "pc:", place.work());
+    AddDavItems(world, place);
     // (an iCalendar file says when it was written)
     static const std::regex stamp("DTSTAMP:\\d{8}T\\d{6}Z");
     for (auto &[name, value] : world) {
-        if (name.starts_with("pc:")) value = std::regex_replace(value, stamp, "DTSTAMP:");
+        if (name.starts_with("pc:") || name.starts_with("dav:")) value = std::regex_replace(value, stamp, "DTSTAMP:");
     }
     world["stdout"] = run.out;
     return world;
@@ -315,13 +415,17 @@ using Setup = std::function<void(const Place &)>;
 struct Command {
     std::string name;
     Setup setup;
-    std::vector<std::string> args;
+    std::vector<std::string> args = {};
     View view;  // the items the command's result is made of
     // Items a failure may leave in any state (what the command promises to keep for
     // the next run, such as a backup's unfinished folder).
     std::string mayDifferAfterFailure = "";
     std::vector<std::string> rerunArgs = {};  // empty: `args` again
     bool killed = false;                      // also killed at seeded moments
+    bool dav = false;                         // a Radicale server in the case's place
+    // Not empty: the command is this request to `cebridge serve` (`args` unused).
+    Request request = {};
+    Request rerunRequest = {};  // empty: `request` again
 };
 
 // Cases that violate the invariant on today's code: left out of the sample until their
@@ -376,6 +480,13 @@ void DropRecords(const Place &place, const std::string &database, size_t count) 
     });
 }
 
+Setup Then(Setup first, Setup second) {
+    return [first, second](const Place &place) {
+        first(place);
+        second(place);
+    };
+}
+
 const std::string kPhone = "^phone:", kPim = "^pim:", kPc = "^pc:", kStdout = "^stdout$";
 
 std::vector<Command> Commands() {
@@ -385,13 +496,48 @@ std::vector<Command> Commands() {
         WriteFileText(p.phone() / "fs" / "My Documents" / "readme.txt", "changed since the backup");
         WriteFileText(p.phone() / "fs" / "My Storage" / "new.bin", Bytes(90000, 3));
     };
+#if defined(CEBRIDGE_HAVE_SYNC)
+    const Setup folderPair = [](const Place &p) {
+        fs::create_directories(p.work() / "cards");
+        fs::create_directories(p.work() / "events");
+        Host(p, {"sync", "add", "s", "--contacts", "cards", "--calendar", "events"});
+        Host(p, {"sync", "s"});
+        // Changes on both sides: a deleted card and a new one on the PC, a new
+        // contact and a deleted appointment on the phone.
+        fs::remove(*fs::directory_iterator(p.work() / "cards"));
+        WriteFileText(p.work() / "cards" / "sweep-new.vcf",
+                      std::string(kCards).substr(0, std::string(kCards).find("BEGIN", 10)));
+        Host(p, {"contacts", "add", "FIRSTNAME=Dan", "LASTNAME=Phone"});
+        Host(p, {"calendar", "rm", "20003"});
+    };
+    const View folderPairView =
+        Both(Keep("^(pim|pc):"), Both(NameFilesByContent("pc:cards/"), NameFilesByContent("pc:events/")));
+#endif
+    const Setup newReadme = [](const Place &p) { WriteFileText(p.work() / "readme.txt", Bytes(120000, 2)); };
+    const Setup oldTree = [](const Place &p) { MakeFolderTree(p.phone() / "fs" / "My Storage" / "old"); };
+    const Setup backupThenLoss = [](const Place &p) {
+        WriteFileText(p.phone() / "fs" / "My Storage" / "p7.bin", Bytes(500000, 4));
+        Host(p, {"backup", "bk"});
+        fs::remove(p.phone() / "fs" / "My Storage" / "p7.bin");
+        fs::remove(p.phone() / "fs" / "My Documents" / "readme.txt");
+        DropRecords(p, "Contacts Database", 3);
+        DropRecords(p, "Appointments Database", 2);
+    };
+    // The body of a backup route's request: the folder "bk" of the work folder.
+    const auto backupBody = [](const std::string &action) {
+        return [action](const Place &p) {
+            WriteFileText(p.work() / "backup.json",
+                          nlohmann::json{{"folder", (p.work() / "bk").string()}, {"action", action}}.dump());
+        };
+    };
+    const View backupView = Both(Both(Keep(kPc), DropPartialGenerations), NameGenerationsByOrder);
     std::vector<Command> commands = {
         {.name = "put_new",
          .setup = [](const Place &p) { WriteFileText(p.work() / "new.bin", Bytes(200000, 1)); },
          .args = {"put", "new.bin", "/My Documents/"},
          .view = Keep(kPhone)},
         {.name = "put_replace",
-         .setup = [](const Place &p) { WriteFileText(p.work() / "readme.txt", Bytes(120000, 2)); },
+         .setup = newReadme,
          .args = {"put", "readme.txt", "/My Documents/readme.txt"},
          .view = Keep(kPhone),
          .killed = true},
@@ -411,15 +557,12 @@ std::vector<Command> Commands() {
          .args = {"get", "/My Documents/DSC_0001.jpg", "-"},
          .view = Keep(kStdout),
          .mayDifferAfterFailure = kStdout},
-        {.name = "rm_tree",
-         .setup = [](const Place &p) { MakeFolderTree(p.phone() / "fs" / "My Storage" / "old"); },
-         .args = {"rm", "-r", "/My Storage/old"},
-         .view = Keep(kPhone)},
+        {.name = "rm_tree", .setup = oldTree, .args = {"rm", "-r", "/My Storage/old"}, .view = Keep(kPhone)},
         {.name = "mkdir", .setup = none, .args = {"mkdir", "/My Storage/a/b/c"}, .view = Keep(kPhone)},
         {.name = "backup",
          .setup = earlierBackup,
          .args = {"backup", "bk"},
-         .view = Both(Both(Keep(kPc), DropPartialGenerations), NameGenerationsByOrder),
+         .view = backupView,
          .mayDifferAfterFailure = "^pc:bk/unfinished(/|$)",
          .killed = true},
         {.name = "backup_verify",
@@ -427,15 +570,7 @@ std::vector<Command> Commands() {
          .args = {"backup", "--verify", "bk"},
          .view = Both(Keep(kPc), NameGenerationsByOrder)},
         {.name = "restore",
-         .setup =
-             [](const Place &p) {
-                 WriteFileText(p.phone() / "fs" / "My Storage" / "p7.bin", Bytes(500000, 4));
-                 Host(p, {"backup", "bk"});
-                 fs::remove(p.phone() / "fs" / "My Storage" / "p7.bin");
-                 fs::remove(p.phone() / "fs" / "My Documents" / "readme.txt");
-                 DropRecords(p, "Contacts Database", 3);
-                 DropRecords(p, "Appointments Database", 2);
-             },
+         .setup = backupThenLoss,
          .args = {"restore", "bk"},
          .view = Keep("^(phone|pim):"),
          .killed = true},
@@ -460,25 +595,76 @@ std::vector<Command> Commands() {
          .view = Keep(kPim)},
         {.name = "calendar_rm", .setup = none, .args = {"calendar", "rm", "20002"}, .view = Keep(kPim)},
         {.name = "sms_rm", .setup = none, .args = {"sms", "rm", "50002"}, .view = Keep(kPim)},
-        {.name = "sync_folder",
+#if defined(CEBRIDGE_HAVE_SYNC)
+        {.name = "sync_folder", .setup = folderPair, .args = {"sync", "s"}, .view = folderPairView, .killed = true},
+        {.name = "sync_dav",
          .setup =
              [](const Place &p) {
-                 fs::create_directories(p.work() / "cards");
-                 fs::create_directories(p.work() / "events");
-                 Host(p, {"sync", "add", "s", "--contacts", "cards", "--calendar", "events"});
+                 Host(p, {"sync", "add", "s", "--contacts", p.DavUrl("contacts"), "--calendar", p.DavUrl("calendar"),
+                          "--user", RadicaleServer::kUser});
                  Host(p, {"sync", "s"});
-                 // Changes on both sides: a deleted card and a new one on the PC, a new
-                 // contact and a deleted appointment on the phone.
-                 fs::remove(*fs::directory_iterator(p.work() / "cards"));
-                 WriteFileText(p.work() / "cards" / "sweep-new.vcf",
-                               std::string(kCards).substr(0, std::string(kCards).find("BEGIN", 10)));
+                 // Changes on both sides: a card deleted and one added on the server
+                 // (its storage written as another client would), a new contact and a
+                 // deleted appointment on the phone.
+                 for (const auto &entry : fs::directory_iterator(p.DavStorage("contacts"))) {
+                     if (entry.path().extension() != ".vcf") continue;
+                     fs::remove(entry.path());
+                     break;
+                 }
+                 WriteFileText(p.DavStorage("contacts") / "sweep-new.vcf",
+                               "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:sweep-new\r\nN:Sweep;Eve;;;\r\nFN:Eve Sweep\r\n"
+                               "TEL;TYPE=CELL:010-1111-0005\r\nEND:VCARD\r\n");
                  Host(p, {"contacts", "add", "FIRSTNAME=Dan", "LASTNAME=Phone"});
                  Host(p, {"calendar", "rm", "20003"});
              },
          .args = {"sync", "s"},
-         .view = Both(Keep("^(pim|pc):"), Both(NameFilesByContent("pc:cards/"), NameFilesByContent("pc:events/"))),
-         .killed = true},
+         .view =
+             Both(Keep("^(pim|dav):"), Both(NameFilesByContent("dav:contacts/"), NameFilesByContent("dav:calendar/"))),
+         .killed = true,
+         .dav = true},
+#endif
     };
+    // The same operations as requests to `cebridge serve`: its routes keep the invariant
+    // the commands keep, and answer a failure with the document of the command's.
+    const Request put = {"PUT", "/api/file?path=%2FMy%20Documents%2Freadme.txt", "readme.txt"};
+    const std::vector<Command> served = {
+        {.name = "serve_put_replace", .setup = newReadme, .view = Keep(kPhone), .request = put},
+        {.name = "serve_rm_tree",
+         .setup = oldTree,
+         .view = Keep(kPhone),
+         .request = {"DELETE", "/api/file?path=%2FMy%20Storage%2Fold&recursive=true"}},
+        {.name = "serve_mkdir",
+         .setup = none,
+         .view = Keep(kPhone),
+         .request = {"POST", "/api/folder?path=%2FMy%20Storage%2Fa%2Fb%2Fc"}},
+        {.name = "serve_contacts_import",
+         .setup = [](const Place &p) { WriteFileText(p.work() / "new.vcf", kCards); },
+         .view = Keep(kPim),
+         .request = {"POST", "/api/contacts/import?name=new.vcf", "new.vcf"},
+         .rerunRequest = {"POST", "/api/contacts/import?skipExisting=true&name=new.vcf", "new.vcf"}},
+        {.name = "serve_contacts_add",
+         .setup =
+             [](const Place &p) {
+                 WriteFileText(p.work() / "contact.json", R"({"FIRSTNAME": "Ann", "LASTNAME": "Sweep"})");
+             },
+         .view = Keep(kPim),
+         .request = {"POST", "/api/contacts", "contact.json"}},
+        {.name = "serve_calendar_rm", .setup = none, .view = Keep(kPim), .request = {"DELETE", "/api/calendar/20002"}},
+        {.name = "serve_backup",
+         .setup = Then(earlierBackup, backupBody("backup")),
+         .view = backupView,
+         .mayDifferAfterFailure = "^pc:bk/unfinished(/|$)",
+         .request = {"POST", "/api/backup", "backup.json"}},
+        {.name = "serve_restore",
+         .setup = Then(backupThenLoss, backupBody("restore")),
+         .view = Keep("^(phone|pim):"),
+         .request = {"POST", "/api/backup", "backup.json"}},
+    };
+    commands.insert(commands.end(), served.begin(), served.end());
+#if defined(CEBRIDGE_HAVE_SYNC)
+    commands.push_back(
+        {.name = "serve_sync_folder", .setup = folderPair, .view = folderPairView, .request = {"POST", "/api/sync/s"}});
+#endif
     for (const auto &[kind, file] : std::vector<std::pair<std::string, std::string>>{
              {"contacts", "mine.vcf"}, {"calendar", "mine.ics"}, {"calls", "calls.csv"}, {"sms", "sms.json"}}) {
         commands.push_back({.name = kind + "_export",
@@ -652,6 +838,7 @@ protected:
     HostFaultSweep() : m_command(GetParam()) {}
 
     void SetUp() override {
+        if (m_command.dav && !RadicaleServer::Installed()) GTEST_SKIP() << "no Radicale server: install radicale";
         // Every run happens in the one folder the setup ran in: the state it leaves
         // (a sync pair's folders) names paths there.
         const Place place = Fresh();
@@ -659,26 +846,47 @@ protected:
         fs::create_directories(place.work());
         m_command.setup(place);
         if (HasFatalFailure()) return;
+        m_server.reset();
         fs::rename(place.root, m_template);
         Place reference = Fresh();
         m_before = Snapshot(reference, {});
         Outcome run;
-        m_trace = TraceHost(reference, m_command.args, &run);
+        m_trace = TraceHost(
+            reference, [&](const std::map<std::string, std::string> &env) { return Run(reference, false, env); }, &run);
         ASSERT_EQ(run.exitCode, 0) << "the healthy run fails: " << run.err;
         ASSERT_TRUE(m_trace.empty() || !m_trace[0].starts_with("no trace")) << m_trace[0];
         m_seconds = run.seconds;
         m_result = Snapshot(reference, run);
         m_command.view(m_before);
         m_command.view(m_result);
+        ASSERT_TRUE(!m_command.dav || std::any_of(m_result.begin(), m_result.end(), [](const auto &item) {
+            return item.first.starts_with("dav:");
+        })) << "the server holds no item after the healthy run";
     }
 
     // The place of a run, as the setup left it (empty before the setup).
     Place Fresh() {
+        m_server.reset();
         Place place{m_dirs.path() / "place"};
         fs::remove_all(place.root);
         fs::create_directories(place.root);
         if (fs::exists(m_template)) fs::copy(m_template, place.root, fs::copy_options::recursive);
+        if (m_command.dav) {
+            // (the same port every time: the pair the setup added names it)
+            m_server = std::make_unique<RadicaleServer>(place.dav(), m_davPort);
+            m_davPort = m_server->Port();
+            EXPECT_TRUE(m_server->Ready()) << m_server->Log();
+        }
+        place.davPort = m_davPort;
         return place;
+    }
+
+    // One run of the command (`rerun`: as a healthy rerun runs it).
+    Outcome Run(const Place &place, bool rerun, const std::map<std::string, std::string> &env = {}) const {
+        const Command &c = m_command;
+        if (!c.request.empty())
+            return RunServe(place, rerun && !c.rerunRequest.empty() ? c.rerunRequest : c.request, env);
+        return RunHost(place, rerun && !c.rerunArgs.empty() ? c.rerunArgs : c.args, env);
     }
 
     World Seen(const Place &place, const Outcome &run) {
@@ -700,7 +908,7 @@ protected:
             run = FinishHost(place, pid, started);
         } else {
             SetFaults(place, theCase.Faults());
-            run = RunHost(place, m_command.args);
+            run = Run(place, false);
             SetFaults(place, nlohmann::json::array());
         }
         std::vector<std::string> problems;
@@ -718,7 +926,7 @@ protected:
                                    " and items neither as before nor as the result:" + Lines(lost));
         }
         if (run.exitCode != 0) {
-            const Outcome rerun = RunHost(place, m_command.rerunArgs.empty() ? m_command.args : m_command.rerunArgs);
+            const Outcome rerun = Run(place, true);
             if (const auto differences = Differences(m_result, Seen(place, rerun)); !differences.empty())
                 problems.push_back("a healthy rerun (exit " + std::to_string(rerun.exitCode) +
                                    ") does not reach the result:" + Lines(differences) +
@@ -769,6 +977,8 @@ protected:
     World m_before, m_result;
     std::vector<std::string> m_trace;
     double m_seconds = 0;
+    std::unique_ptr<RadicaleServer> m_server;  // (declared last: stopped before its storage goes)
+    int m_davPort = 0;
 };
 
 TEST_P(HostFaultSweep, EveryFaultKeepsTheInvariant) {
