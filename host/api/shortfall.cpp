@@ -34,19 +34,19 @@ Outcome BackupShortfall(const nlohmann::json &summary) {
     if (!unread.empty()) {
         const std::string generation = TextOf(summary.value("generation", nlohmann::json(""))),
                           latest = TextOf(summary.value("latest", nlohmann::json("")));
-        return Outcome::Failed(0, "backup: the phone could not give " + std::to_string(unread.size()) + " parts (" +
-                                      FirstOf(unread,
-                                              [](const nlohmann::json &part) {
-                                                  return TextOf(part.value("part", nlohmann::json(""))) + ": " +
-                                                         TextOf(part.value("why", nlohmann::json("")));
-                                              }) +
-                                      "): " + generation + " holds the rest" +
-                                      (latest == generation ? ""
-                                                            : "; the latest backup stays " + latest + ", which holds them"));
+        return Outcome::Failed(
+            0, "backup: the phone could not give " + std::to_string(unread.size()) + " parts (" +
+                   FirstOf(unread,
+                           [](const nlohmann::json &part) {
+                               return TextOf(part.value("part", nlohmann::json(""))) + ": " +
+                                      TextOf(part.value("why", nlohmann::json("")));
+                           }) +
+                   "): " + generation + " holds the rest" +
+                   (latest == generation ? "" : "; the latest backup stays " + latest + ", which holds them"));
     }
     if (!skipped.empty())
-        return Outcome::Failed(0, "backup: " + std::to_string(skipped.size()) +
-                                      " phone files were left out: " + FirstOf(skipped, TextOf));
+        return Outcome::Failed(
+            0, "backup: " + std::to_string(skipped.size()) + " phone files were left out: " + FirstOf(skipped, TextOf));
     return Outcome::Ok();
 }
 

@@ -276,9 +276,13 @@ class ApiTest(unittest.TestCase):
         status, verified = call('verify')
         self.assertEqual((status, verified['verified']), (200, False), verified)
         os.remove(os.path.join(self.server.phone, 'fs', 'My Documents', 'readme.txt'))
+        # Less put back than the backup holds fails as the command line fails (exit 1),
+        # the report answering with the failure.
         status, partly = call('restore')
-        self.assertEqual((status, partly['notRestored']),
-                         (200, ["files/My Documents/readme.txt: the backup's copy does not match its manifest"]), partly)
+        self.assertEqual((status, partly['exitCode'], partly['notRestored']),
+                         (409, 1, ["files/My Documents/readme.txt: the backup's copy does not match its manifest"]),
+                         partly)
+        self.assertIn('not restored', partly['error'])
 
     def test_a_download_streams_and_a_page_that_goes_away_cancels_it(self):
         with open(os.path.join(self.server.phone, 'fs', 'My Documents', 'big.bin'), 'wb') as file:

@@ -2,9 +2,16 @@
 // no request carries), moves into this tab's session storage and out of the address
 // bar and history, and goes with every request as a bearer header: no cookie, which
 // every other server on this address would receive too. Errors come back as
-// {"error": message, "kind": what failed ("interrupted", "notFound"...)}.
+// {"error": message, "kind": what failed ("interrupted", "notFound"...)}; a result that
+// holds less than was asked (a backup missing parts) comes back whole with them, as
+// the error's `document`.
 export class ApiError extends Error {
-  constructor(status, message, kind) { super(message); this.status = status; this.kind = kind || ''; }
+  constructor(status, message, kind, document) {
+    super(message);
+    this.status = status;
+    this.kind = kind || '';
+    this.document = document || null;
+  }
 }
 
 const tokenKey = 'cebridge-token';
@@ -30,7 +37,7 @@ export async function api(path, options = {}) {
   const type = response.headers.get('Content-Type') || '';
   const body = type.startsWith('application/json') ? await response.json() : null;
   if (!response.ok) {
-    throw new ApiError(response.status, body && body.error ? body.error : response.statusText, body && body.kind);
+    throw new ApiError(response.status, body && body.error ? body.error : response.statusText, body && body.kind, body);
   }
   return body;
 }

@@ -276,7 +276,9 @@ export async function showBackup(view) {
         body: JSON.stringify({ folder: folder.value, action }) });
       result.replaceChildren(say(action, done));
     } catch (error) {
-      result.replaceChildren(el('p', { role: 'alert' }, error.message));
+      // (a backup or restore that holds less than asked answers its summary too)
+      const partial = error.document && error.document.generation ? [say(action, error.document)] : [];
+      result.replaceChildren(el('p', { role: 'alert' }, error.message), ...partial);
     } finally {
       progress.hidden = true;
       for (const button of buttons) button.disabled = false;
