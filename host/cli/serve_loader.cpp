@@ -18,7 +18,7 @@ ServeEntry LoadServeModule(const std::string &path, std::string *why) {
                                     LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
     const FARPROC entry = module ? GetProcAddress(module, "cebridge_serve") : nullptr;
     const auto serve = reinterpret_cast<ServeEntry>(reinterpret_cast<void (*)()>(entry));
-    if (!serve) *why = path + ": Windows error " + std::to_string(GetLastError());
+    if (!serve) *why = path + ": error " + std::to_string(GetLastError());
     return serve;
 }
 #else

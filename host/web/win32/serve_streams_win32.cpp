@@ -21,11 +21,11 @@ bool DownloadStream::Open(std::string *error) {
         return false;
     }
     m_path = Utf8(m_spool.File("download"));
-    HANDLE file = CreateFileW(WideFromUtf8(m_path).c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    HANDLE file =
+        CreateFileW(WideFromUtf8(m_path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        *error = m_path + ": Windows error " + std::to_string(GetLastError());
+        *error = m_path + ": error " + std::to_string(GetLastError());
         return false;
     }
     m_in = file;
@@ -57,7 +57,8 @@ ptrdiff_t DownloadStream::ReadAvailable() {
     while (filled < m_buffer.size()) {
         DWORD got = 0;
         const DWORD wanted = DWORD(m_buffer.size() - filled);
-        if (!ReadFile(m_in, m_buffer.data() + filled, wanted, &got, nullptr)) return filled > 0 ? ptrdiff_t(filled) : -1;
+        if (!ReadFile(m_in, m_buffer.data() + filled, wanted, &got, nullptr))
+            return filled > 0 ? ptrdiff_t(filled) : -1;
         if (got == 0) break;  // all the plug-in wrote so far
         filled += got;
     }
