@@ -337,6 +337,17 @@ class ApiTest(unittest.TestCase):
         while self.server.spools():  # the answer's end lets the FIFO go
             time.sleep(0.05)
 
+    def test_ctrl_c_mid_download_cuts_the_answer_and_ends_the_server_well(self):
+        with open(os.path.join(self.server.phone, 'fs', 'My Documents', 'big.bin'), 'wb') as file:
+            file.write(b'x' * 3_000_000)
+        self.slow_down('CeReadFile')
+        response = self.server.stream('/api/file?path=' + q('/My Documents/big.bin'))
+        self.assertEqual(response.read(1000), b'x' * 1000)
+        self.server.process.send_signal(2)  # (the console's Ctrl-C on Windows, through wine)
+        with self.assertRaises(http.client.IncompleteRead):  # no last chunk: the browser keeps nothing
+            response.read()
+        self.assertEqual(self.server.process.wait(timeout=30), 0)  # (tearDown asks again)
+
     def test_a_backup_folder_is_a_full_path_or_in_the_home_folder(self):
         for body, status in (({'folder': 5}, 400), ({'folder': ['x']}, 400), ({'folder': 'relative/backup'}, 400),
                              ({'folder': '~/phone-backup'}, 200)):
@@ -768,6 +779,7 @@ WINDOWS_TESTS = [
     'ApiTest.test_a_contact_with_markup_characters_is_added_shown_and_removed',
     'ApiTest.test_a_backup_verifies_restores_and_names_a_changed_copy',
     'ApiTest.test_a_download_streams_and_a_page_that_goes_away_cancels_it',
+    'ApiTest.test_ctrl_c_mid_download_cuts_the_answer_and_ends_the_server_well',
     'ApiTest.test_a_sync_pair_is_listed_previewed_and_synced_both_ways',
     'ApiTest.test_every_list_answers_in_its_command_line_shape',
     'OpenTest',
