@@ -4,7 +4,7 @@
 #   cebridge_sqlite3   SQLite, from the single-file amalgamation its source tree makes
 #                      (`cebridge sync` keeps its state in it)
 #   cebridge_libical   the iCalendar reader (calendar import, restore --calendar, sync)
-#   CEBRIDGE_HTTPLIB_INCLUDE  the folder of cpp-httplib's full header (`cebridge serve`)
+#   cebridge_httplib   cpp-httplib, its whole library in one header (`cebridge serve`)
 # Each is built once per build tree, in it, and reused by every later build of it.
 include(ExternalProject)
 
@@ -90,3 +90,6 @@ cebridge_debian_source(cpp-httplib httplib_source)
 set(CEBRIDGE_HTTPLIB_INCLUDE ${windows_deps}/httplib)
 file(MAKE_DIRECTORY ${CEBRIDGE_HTTPLIB_INCLUDE})
 configure_file(${httplib_source}/httplib.h ${CEBRIDGE_HTTPLIB_INCLUDE}/httplib.h COPYONLY)
+add_library(cebridge_httplib INTERFACE)
+target_include_directories(cebridge_httplib SYSTEM INTERFACE ${CEBRIDGE_HTTPLIB_INCLUDE})
+target_link_libraries(cebridge_httplib INTERFACE ws2_32)

@@ -13,7 +13,8 @@
 #   mingw-i686-release    the DLL users get (Release, no answer checks): exports and
 #                         imports checked; the end-to-end suite runs against it under
 #                         wine32 where 32-bit programs run
-#   mingw-x64             64-bit Windows build, its suite under wine64
+#   mingw-x64             64-bit Windows build, its suite under wine64 (with a subset of
+#                         the serve API tests against cebridge.exe)
 #   package               the Debian package (lintian-clean) and the x64 Windows zip, each
 #                         unpacked and run from there (scripts/check_package.sh)
 #   fuzz                  every fuzz target from its seeds (tests/fuzz/run_fuzzers.sh)
@@ -89,7 +90,7 @@ run_stage() {
     mingw-i686)
       if [ -n "${no_wine32_reason}" ]; then
         cmake --preset mingw-i686 >/dev/null &&
-          cmake --build --preset mingw-i686 --target cebridge ceemu cebridge_host -j "${jobs}" &&
+          cmake --build --preset mingw-i686 --target cebridge ceemu cebridge_host cebridge_serve -j "${jobs}" &&
           check_windows_exports mingw-i686 || return 1
         skip_reason="products built, exports checked; unit tests neither built nor run under wine32: ${no_wine32_reason}"
         return 0

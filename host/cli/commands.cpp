@@ -13,10 +13,9 @@
 #include "local_files.h"
 #include "text.h"
 #if defined(CEBRIDGE_HAVE_SERVE)
-#include <dlfcn.h>
-
 #include "pc_setup.h"
 #include "serve.h"
+#include "serve_loader.h"
 #endif
 
 namespace host {
@@ -210,13 +209,9 @@ void AddBackupCommands(CLI::App &app, Context &context, int &exitCode) {
 // when loaded, which every other command would pay for at its start. The module
 // stays loaded until the program ends.
 int ServeFromModule(Context &context, const web::ServeOptions &options) {
-    const std::string path = ServeModulePath();
-    void *module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    const auto serve = module ? reinterpret_cast<decltype(&cebridge_serve)>(dlsym(module, "cebridge_serve")) : nullptr;
-    if (!serve) {
-        const char *why = dlerror();
-        return context.FailLocal("serve: cannot load the server (" + (why ? std::string(why) : path) + ")");
-    }
+    std::string why;
+    const auto serve = LoadServeModule(ServeModulePath(), &why);
+    if (!serve) return context.FailLocal("serve: cannot load the server (" + why + ")");
     ServeCall call{context, context.options, g_interrupted, options, Outcome::Ok()};
     serve(&call);
     if (call.outcome.kind == ErrorKind::kBadInput) return context.FailUsage("serve: " + call.outcome.message);

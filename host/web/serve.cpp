@@ -9,94 +9,50 @@
 #include <system_error>
 
 #include "console.h"
+#include "local_files.h"
 #include "phone_worker.h"
 #include "serve_api.h"
 #include "serve_events.h"
+#include "serve_system.h"
 #include "server.h"
-
-#if !defined(_WIN32)
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <csignal>
-#include <cstdlib>
-extern char **environ;
-#endif
 
 namespace fs = std::filesystem;
 
 namespace host {
 namespace {
 
-// Set by Ctrl-C, TERM and HUP: the server ends, and the operation in flight with it
-// (through the session's cancel flag). A page's cancel goes through the phone's
-// worker, which ends the operation alone.
-std::atomic<bool> g_stopServing{false};
-std::atomic<std::atomic<bool> *> g_cancelOnStop{nullptr};
-
-extern "C" void OnStopSignal(int) {
-    g_stopServing = true;
-    if (std::atomic<bool> *cancel = g_cancelOnStop.load()) *cancel = true;
-}
-
-void StopOnSignals(std::atomic<bool> &cancel) {
-    g_cancelOnStop = &cancel;
-    struct sigaction stop = {};
-    stop.sa_handler = OnStopSignal;
-    sigemptyset(&stop.sa_mask);
-    for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaction(number, &stop, nullptr);
-    signal(SIGPIPE, SIG_IGN);  // a page that goes away is the server's to notice, not a stop
-}
-
 // `serve --open`: the browser is handed a private file that leads it to the address,
-// so the token is on no command line any local user could read. The opener is not
-// waited for (a browser may stay in the foreground); Reap collects it once it ends.
+// so the token is on no command line any local user could read.
 class BrowserOpener {
 public:
     ~BrowserOpener() {
-        Reap();
+        m_opener.Reap();
         std::error_code ignored;
-        if (!m_folder.empty()) fs::remove_all(m_folder, ignored);
+        if (!m_folder.empty()) fs::remove_all(LocalPath(m_folder), ignored);
     }
     void Open(const std::string &address) {
-#if defined(_WIN32)
-        (void)address;
-#else
-        std::error_code failure;
-        std::string folder = (fs::temp_directory_path(failure) / "cebridge-open-XXXXXX").string();
-        if (failure || !mkdtemp(folder.data())) return Say("no private temporary folder for the opener");
-        m_folder = folder;
-        const std::string page = (fs::path(folder) / "open.html").string();
+        m_folder = serve::NewPrivateFolder("cebridge-open-");
+        if (m_folder.empty()) return Say("no private temporary folder for the opener");
+        const std::string page = m_folder + char(fs::path::preferred_separator) + "open.html";
         {
-            std::ofstream out(page, std::ios::binary);
+            std::ofstream out(LocalPath(page), std::ios::binary);
             out << "<!doctype html><meta charset=\"utf-8\"><meta name=\"referrer\" content=\"no-referrer\">"
                 << "<meta http-equiv=\"refresh\" content=\"0;url=" << address << "\"><title>cebridge</title>";
-            if (!out) return Say("cannot write the opener's page in " + folder);
+            if (!out) return Say("cannot write the opener's page in " + m_folder);
         }
-        chmod(page.c_str(), 0600);
-        const std::string url = "file://" + page;
-        const char *argv[] = {"xdg-open", url.c_str(), nullptr};
-        if (posix_spawnp(&m_child, "xdg-open", nullptr, nullptr, const_cast<char **>(argv), environ) != 0) {
-            m_child = 0;
-            Say("cannot start xdg-open");
-        }
-#endif
+        std::error_code ignored;
+        fs::permissions(LocalPath(page), fs::perms::owner_read | fs::perms::owner_write, ignored);
+        std::string why;
+        if (!m_opener.Open(page, &why)) Say(why);
     }
-    // Collects the opener if it has ended; asked about ten times a second.
-    void Reap() {
-#if !defined(_WIN32)
-        if (m_child > 0 && waitpid(m_child, nullptr, WNOHANG) != 0) m_child = 0;
-#endif
-    }
+    void Reap() { m_opener.Reap(); }
 
 private:
     static void Say(const std::string &why) {
         std::fprintf(ConsoleErr(), "cebridge: serve: %s; open the address above yourself\n", why.c_str());
     }
     std::string m_folder;
-#if !defined(_WIN32)
-    pid_t m_child = 0;
-#endif
+    serve::FileOpener m_opener;
 };
 
 }  // namespace
@@ -125,12 +81,13 @@ void Serve(ServeCall &call) {
     serve::AddControlRoutes(server, routes);
     std::fprintf(ConsoleOut(), "cebridge: serving %s\n", server.OpeningAddress().c_str());
     std::fflush(ConsoleOut());
-    StopOnSignals(call.cancel);
+    std::atomic<bool> stopServing{false};
+    serve::StopOnSignals(stopServing, call.cancel);
     BrowserOpener opener;
     if (options.open) opener.Open(server.OpeningAddress());
     server.Run([&] {
         opener.Reap();
-        const bool stop = g_stopServing.load();
+        const bool stop = stopServing.load();
         if (stop) {
             events.Close();  // the event streams end first: the server waits for them
             worker.Stop();   // the operation in flight is cancelled, the waiting ones refused
@@ -138,7 +95,7 @@ void Serve(ServeCall &call) {
         return stop;
     });
     worker.Stop();  // (joined before the routes its jobs call go)
-    g_cancelOnStop = nullptr;
+    serve::StopNoLongerOnSignals();
     call.cancel = false;  // Ctrl-C is how a server ends: it ended well
     call.outcome = Outcome::Ok();
 }

@@ -28,7 +28,12 @@ void Serve(ServeCall &call);
 
 }  // namespace host
 
-// Serve as the module libcebridge_serve.so offers it to the program that loads it.
+// Serve as the module (libcebridge_serve.so, cebridge_serve.dll) offers it to the
+// program that loads it.
+#if defined(_WIN32)
+extern "C" __declspec(dllexport) void cebridge_serve(host::ServeCall *call);
+#else
 extern "C" __attribute__((visibility("default"))) void cebridge_serve(host::ServeCall *call);
+#endif
 
 #endif  // CEBRIDGE_HOST_WEB_SERVE_H

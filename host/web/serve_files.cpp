@@ -31,7 +31,7 @@ private:
     const std::atomic<bool> &m_abandoned;
 };
 
-// The download job: the file found (`checked` is set then), then its bytes into the FIFO.
+// The download job: the file found (`checked` is set then), then its bytes into the stream.
 Outcome CopyToPage(PhoneWorker &worker, PhoneSession &session, const std::string &path, StreamedDownload &download,
                    std::promise<void> &checked, TransferSink &sink) {
     FoundFile file;
@@ -39,7 +39,7 @@ Outcome CopyToPage(PhoneWorker &worker, PhoneSession &session, const std::string
     if (!found.ok) return found;
     checked.set_value();
     PageDownload progress(sink, worker, download.abandoned);
-    return FetchFile(session.link, file, PluginPcPath(download.fifo.Path()), progress);
+    return FetchFile(session.link, file, PluginPcPath(download.stream.Path()), progress);
 }
 
 // GET /api/file: the file goes to the page as it comes from the phone. The checks
@@ -49,7 +49,7 @@ Outcome CopyToPage(PhoneWorker &worker, PhoneSession &session, const std::string
 void SendDownload(PhoneRoutes &routes, const std::string &path, httplib::Response &response) {
     auto download = std::make_shared<StreamedDownload>();
     std::string error;
-    if (!download->fifo.Open(&error)) return web::SendError(response, 500, error);
+    if (!download->stream.Open(&error)) return web::SendError(response, 500, error);
     // Set once the file is found; else dropped unset with the job (only the job holds it).
     auto checked = std::make_shared<std::promise<void>>();
     std::future<void> check = checked->get_future();
@@ -68,11 +68,11 @@ void SendDownload(PhoneRoutes &routes, const std::string &path, httplib::Respons
     response.set_header("Content-Disposition", AttachmentHeader(LastName(path)));
     response.set_chunked_content_provider(
         "application/octet-stream",
-        [download](size_t, httplib::DataSink &sink) { return download->fifo.Pass(sink, download->copied); },
+        [download](size_t, httplib::DataSink &sink) { return download->stream.Pass(sink, download->copied); },
         [download](bool whole) {
             if (whole) return;
             download->abandoned = true;
-            download->fifo.Drain(download->copied);
+            download->stream.Drain(download->copied);
         });
 }
 

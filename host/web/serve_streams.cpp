@@ -1,19 +1,11 @@
 #include "serve_streams.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <thread>
 
 #include "local_files.h"
+#include "serve_system.h"
 #include "server.h"
 
 namespace host::serve {
@@ -44,74 +36,18 @@ std::string LastName(const std::string &path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-Spool::Spool() {
-    std::error_code failure;
-    std::string pattern = (fs::temp_directory_path(failure) / "cebridge-XXXXXX").string();
-    if (!failure && mkdtemp(pattern.data()))
-        m_folder = pattern;
-    else
-        m_problem = "no private temporary folder for the transfer";
+Spool::Spool() : m_folder(NewPrivateFolder("cebridge-")) {
+    if (m_folder.empty()) m_problem = "no private temporary folder for the transfer";
 }
 
 Spool::~Spool() {
     std::error_code ignored;
-    if (!m_folder.empty()) fs::remove_all(m_folder, ignored);
+    if (!m_folder.empty()) fs::remove_all(LocalPath(m_folder), ignored);
 }
 
-FifoStream::~FifoStream() {
-    if (m_in >= 0) close(m_in);
-}
-
-bool FifoStream::Open(std::string *error) {
-    if (!m_spool.Ready()) {
-        *error = m_spool.Problem();
-        return false;
-    }
-    m_path = m_spool.File("download").string();
-    if (mkfifo(m_path.c_str(), 0600) != 0 || (m_in = open(m_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) < 0) {
-        *error = SystemReason(m_path);
-        return false;
-    }
-#if defined(F_SETPIPE_SZ)
-    fcntl(m_in, F_SETPIPE_SZ, int(kBuffer));  // (the default 64 KiB if refused)
-#endif
-    return true;
-}
-
-bool FifoStream::Pass(httplib::DataSink &sink, const std::shared_future<Outcome> &copied) {
-    for (;;) {
-        // Asked before reading: what the plug-in wrote before it ended is read first.
-        const bool ended = copied.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
-        const ssize_t got = ReadAvailable();
-        if (got > 0) return sink.write(m_buffer.data(), size_t(got));
-        if (got < 0 && errno != EAGAIN && errno != EINTR) return false;
-        if (got == 0 && ended) {
-            if (!copied.get().ok) return false;
-            sink.done();
-            return true;
-        }
-        pollfd in = {m_in, POLLIN, 0};
-        if (got < 0)
-            poll(&in, 1, 100);  // the plug-in has the FIFO open: wait for its bytes
-        else
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));  // not open yet: poll would not wait
-    }
-}
-
-void FifoStream::Drain(const std::shared_future<Outcome> &copied) {
-    while (copied.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready)
-        while (read(m_in, m_buffer.data(), m_buffer.size()) > 0) {
-        }
-}
-
-ssize_t FifoStream::ReadAvailable() {
-    size_t filled = 0;
-    while (filled < m_buffer.size()) {
-        const ssize_t got = read(m_in, m_buffer.data() + filled, m_buffer.size() - filled);
-        if (got <= 0) return filled > 0 ? ssize_t(filled) : got;
-        filled += size_t(got);
-    }
-    return ssize_t(filled);
+std::string Utf8(const fs::path &path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
 }
 
 void TakeBody(const httplib::ContentReader &reader, const std::string &name, httplib::Response &response,
@@ -119,7 +55,7 @@ void TakeBody(const httplib::ContentReader &reader, const std::string &name, htt
     SpoolBody(reader, name, response, [&](const fs::path &taken) {
         UploadSource source;
         std::string error;
-        if (!source.Prepare(taken.string(), &error)) return web::SendError(response, 500, error);
+        if (!source.Prepare(Utf8(taken), &error)) return web::SendError(response, 500, error);
         upload(source);
     });
 }

@@ -1,17 +1,27 @@
 // The serve page's server on the loopback address, through real HTTP: who may reach
 // the page and the API (token, Host, Origin), and the page's own files.
+#include "server.h"  // (first: on Windows its winsock2.h comes before any windows.h)
+
 #include <gtest/gtest.h>
 
 #include <thread>
 
+#if !defined(_WIN32)
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include "server.h"
+#endif
 
 namespace {
+
+#if defined(_WIN32)
+using Socket = SOCKET;
+void CloseSocket(Socket sock) { closesocket(sock); }
+#else
+using Socket = int;
+void CloseSocket(Socket sock) { close(sock); }
+#endif
 
 class ServerTest : public ::testing::Test {
 protected:
@@ -47,18 +57,18 @@ protected:
 
     // What the server answers a request head sent over a plain socket, up to its close.
     std::string AnswerToHead(const std::string &head) const {
-        const int sock = socket(AF_INET, SOCK_STREAM, 0);
+        const Socket sock = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address = {};
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<uint16_t>(Port()));
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         std::string answer;
         if (connect(sock, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-            send(sock, head.data(), head.size(), 0) == ssize_t(head.size())) {
+            send(sock, head.data(), int(head.size()), 0) == int(head.size())) {
             char buffer[4096];
-            for (ssize_t got; (got = recv(sock, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, size_t(got));
+            for (int got; (got = int(recv(sock, buffer, sizeof buffer, 0))) > 0;) answer.append(buffer, size_t(got));
         }
-        close(sock);
+        CloseSocket(sock);
         return answer;
     }
 

@@ -274,7 +274,13 @@ std::string DefaultPluginPath() {
 #endif
 }
 
-std::string ServeModulePath() { return OwnLibraryPath("libcebridge_serve.so"); }
+std::string ServeModulePath() {
+#if defined(_WIN32)
+    return OwnLibraryPath("cebridge_serve.dll");
+#else
+    return OwnLibraryPath("libcebridge_serve.so");
+#endif
+}
 
 std::string DefaultLogDirectory() {
     std::string named = Environment("CEBRIDGE_LOG_DIR");
