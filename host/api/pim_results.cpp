@@ -31,6 +31,12 @@ nlohmann::json ListedItemJson(const std::string &kind, const ListedItem &listed)
     return out;
 }
 
+nlohmann::json ChangesJson(const KeptItem &kept) {
+    nlohmann::json changes = nlohmann::json::array();
+    for (const FieldChange &change : kept.changes) changes.push_back(change.Json());
+    return changes;
+}
+
 }  // namespace
 
 nlohmann::json PimListingJson(const PimListing &listing) {
@@ -45,10 +51,10 @@ nlohmann::json ShownItemJson(const std::string &type, const ShownItem &shown) {
     return {{"id", shown.id}, {"fields", fields}, {"mayBeCut", MayBeCutJson(shown.mayBeCut)}};
 }
 
-nlohmann::json AddedJson(const KeptItem &kept) {
-    nlohmann::json changes = nlohmann::json::array();
-    for (const FieldChange &change : kept.changes) changes.push_back(change.Json());
-    return {{"added", true}, {"changes", changes}};
+nlohmann::json AddedJson(const KeptItem &kept) { return {{"added", true}, {"changes", ChangesJson(kept)}}; }
+
+nlohmann::json EditedJson(const EditedItem &edited) {
+    return {{"edited", edited.oldId}, {"id", edited.newId}, {"changes", ChangesJson(edited.kept)}};
 }
 
 nlohmann::json RemovedJson(const std::string &id) { return {{"removed", id}}; }

@@ -20,6 +20,8 @@ nlohmann::json ShownItemJson(const std::string &type, const ShownItem &shown);
 // {"added": true, "changes": [...]}
 nlohmann::json AddedJson(const KeptItem &kept);
 nlohmann::json RemovedJson(const std::string &id);  // {"removed"}
+// {"edited": the old ID, "id": the new one, "changes": [...]}
+nlohmann::json EditedJson(const EditedItem &edited);
 // One message of `sent`'s box, with what may have been cut ({"id", "box", "number",
 // "time", "text", "mayBeCut"}), and a box's listing ({"kind": "sms", "box", "items"}).
 nlohmann::json MessageJson(const SmsMessage &message, bool sent);

@@ -61,6 +61,23 @@ std::string AppointmentEndText(const AppointmentTimes &times, bool iso);
 Outcome PrepareAdd(const std::string &type, const std::vector<std::string> &words, KeptItem *kept);
 Outcome AddPimItem(PhoneSession &session, const std::string &type, const KeptItem &kept);
 
+// An edit of a contact or appointment. The phone has no edit: the new record is
+// added, found in a new listing and read back, and only then is the old one deleted.
+// `words` (NAME=VALUE, as an add's; NAME= clears a field) change the old record's
+// fields; what they do not name is carried into the new one: an appointment's start,
+// its length (unless ENDTIME or DURATION give it) and WHOLEDAY each. A value the add
+// cannot carry (a field it cannot write, such as BIRTHDAY; one a read may have cut;
+// one holding '|') refuses the edit with kBadInput unless a word names that field
+// (NAME= lets it go): nothing is dropped unsaid.
+struct EditedItem {
+    std::string oldId, newId;  // the listings' spellings
+    KeptItem kept;
+};
+// kPhoneRefused, saying so, when the add failed or did not read back (the old record
+// stays) or when the old one could not be deleted after a good add (both stay).
+Outcome EditPimItem(PhoneSession &session, const std::string &type, const std::string &typedId,
+                    const std::vector<std::string> &words, EditedItem *edited);
+
 // Removes a contact, appointment or message (SmsType); *removedId: the listing's spelling.
 Outcome RemovePimItem(PhoneSession &session, const std::string &type, const std::string &typedId,
                       std::string *removedId);
