@@ -61,17 +61,31 @@ void AddPimKind(httplib::Server &http, PhoneRoutes &routes, const std::string &k
     http.Get(base, [&routes, kind](const httplib::Request &, httplib::Response &response) {
         RespondList(routes, response, kind);
     });
-    http.Get(base + R"(/(\d+))", [&routes, type](const httplib::Request &request, httplib::Response &response) {
-        routes.Respond(response, "show", [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
-            ShownItem shown;
-            const Outcome outcome = ShowPimItem(session, type, request.matches[1].str(), &shown);
-            *document = ShownItemJson(type, shown);
-            return outcome;
-        });
-    });
-    http.Delete(base + R"(/(\d+))", [&routes, type](const httplib::Request &request, httplib::Response &response) {
-        RespondRemove(routes, response, type, request.matches[1].str());
-    });
+    http.Get(base + R"(/([0-9A-Fa-f]+))",
+             [&routes, type](const httplib::Request &request, httplib::Response &response) {
+                 routes.Respond(response, "show", [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
+                     ShownItem shown;
+                     const Outcome outcome = ShowPimItem(session, type, request.matches[1].str(), &shown);
+                     *document = ShownItemJson(type, shown);
+                     return outcome;
+                 });
+             });
+    http.Delete(base + R"(/([0-9A-Fa-f]+))",
+                [&routes, type](const httplib::Request &request, httplib::Response &response) {
+                    RespondRemove(routes, response, type, request.matches[1].str());
+                });
+    http.Put(base + R"(/([0-9A-Fa-f]+))",
+             [&routes, type](const httplib::Request &request, httplib::Response &response) {
+                 std::vector<std::string> words;
+                 if (!AddFields(request.body, &words))
+                     return web::SendError(response, 400, "send the fields as a JSON object of texts");
+                 routes.Respond(response, "edit", [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
+                     EditedItem edited;
+                     const Outcome outcome = EditPimItem(session, type, request.matches[1].str(), words, &edited);
+                     *document = EditedJson(edited);
+                     return outcome;
+                 });
+             });
     http.Post(base, [&routes, type](const httplib::Request &request, httplib::Response &response) {
         std::vector<std::string> words;
         if (!AddFields(request.body, &words))

@@ -208,6 +208,35 @@ class ApiTest(unittest.TestCase):
         self.assertEqual(self.server.json('DELETE', '/api/contacts/' + ids[0])[0], 404)
         self.assertEqual(self.server.json('POST', '/api/contacts', '["not", "fields"]')[0], 400)
 
+    def test_an_edit_keeps_what_the_page_does_not_show(self):
+        def fields(kind, item_id):
+            status, shown = self.server.json('GET', '/api/%s/%s' % (kind, item_id))
+            self.assertEqual(status, 200, shown)
+            return {name: value for name, value in shown['fields'].items() if name != 'ID'}
+
+        def edit(kind, item_id, changed):
+            return self.server.json('PUT', '/api/%s/%s' % (kind, item_id), json.dumps(changed))
+        before = self.contact_titles()
+        # A birthday the phone's add cannot write: refused, named, and nothing changes...
+        status, refused = edit('contacts', '10002', {'JOBTITLE': '과장'})
+        self.assertEqual((status, refused['kind']), (400, 'badInput'), refused)
+        self.assertIn('BIRTHDAY', refused['error'])
+        self.assertEqual(self.contact_titles(), before)
+        # ...until the edit lets it go (and an ID with a letter in it is an ID too).
+        status, done = edit('contacts', '1000a', {'BIRTHDAY': '', 'JOBTITLE': '팀장'})
+        self.assertEqual(status, 200, done)
+        self.assertNotIn('BIRTHDAY', fields('contacts', done['id']))
+        self.assertEqual(self.server.json('GET', '/api/contacts/1000a')[0], 404)
+        for kind, item_id, changed in (('contacts', '10001', {'JOBTITLE': '부장'}),
+                                       ('calendar', '20001', {'LOCATION': '2층'}),
+                                       ('calendar', '20005', {'TITLE': '생일'})):
+            old = fields(kind, item_id)
+            status, done = edit(kind, item_id, changed)
+            self.assertEqual(status, 200, done)
+            self.assertEqual(fields(kind, done['id']), {**old, **changed})
+        self.assertEqual(edit('contacts', '10003', {'JOBTITLE': 5})[0], 400)
+        self.assertEqual(edit('contacts', '99999', {'JOBTITLE': 'x'})[0], 404)
+
     def slow_down(self, operation):
         """Each call of `operation` on the emulated phone takes 50 ms from the next link on."""
         with open(os.path.join(self.server.phone, 'device.json')) as file:
@@ -699,6 +728,82 @@ class PageTest(unittest.TestCase):
         self.browser.find_element(By.XPATH, '//p[contains(text(), "Generation")]')
         self.shot('backup-done')
         self.assertTrue(os.path.exists(os.path.join(self.server.home, 'backup', 'latest.json')))
+
+    def edit_opened(self, title, change):
+        """Opens the item `title` of the view shown, edits it with `change` (name: text) and saves."""
+        from selenium.webdriver.common.by import By
+        self.browser.find_element(By.XPATH, '//ul[@class="items"]//button[contains(text(), "%s")]' % title).click()
+        self.browser.find_element(By.XPATH, '//section[@class="detail"]//button[text()="Edit"]').click()
+        form = self.browser.find_element(By.CSS_SELECTOR, 'form.edit')
+        for name, text in change.items():
+            form.find_element(By.NAME, name).clear()
+            form.find_element(By.NAME, name).send_keys(text)
+        return form
+
+    def test_a_user_edits_a_contact_and_an_appointment(self):
+        from selenium.webdriver.common.by import By
+        self.view('contacts', '//button[text()="홍길동"]')
+        form = self.edit_opened('홍길동', {'JOBTITLE': '부장'})
+        self.assertEqual(self.browser.switch_to.active_element.tag_name, 'input')
+        self.shot('contacts-edit')
+        if ARGS.screenshots:
+            self.browser.set_window_size(390, 844)
+            self.shot('contacts-edit-390')
+            self.browser.set_window_size(1366, 768)
+        form.find_element(By.CSS_SELECTOR, 'button[type=submit]').click()
+        self.browser.find_element(By.XPATH, '//p[starts-with(text(), "Saved 홍길동")]')
+        shown = {item['name']: item['id'] for item in self.server.json('GET', '/api/contacts')[1]['items']}
+        fields = self.server.json('GET', '/api/contacts/' + shown['홍길동'])[1]['fields']
+        self.assertEqual((fields['JOBTITLE'], fields['EMAIL2ADDRESS']), ('부장', 'gildong@home.example.kr'))
+        # A birthday the edit cannot carry: the refusal says so, and letting it go saves.
+        form = self.edit_opened('김민준', {'JOBTITLE': '과장'})
+        form.find_element(By.CSS_SELECTOR, 'button[type=submit]').click()
+        problem = self.browser.find_element(By.XPATH, '//p[@id="problem" and not(@hidden)]')
+        self.assertIn('BIRTHDAY', problem.text)
+        self.shot('contacts-edit-refused')
+        form.find_element(By.NAME, 'letgo:BIRTHDAY').click()
+        form.find_element(By.CSS_SELECTOR, 'button[type=submit]').click()
+        self.browser.find_element(By.XPATH, '//p[starts-with(text(), "Saved 김민준")]')
+        # An appointment keeps its time when only its place changes.
+        self.view('calendar', '//button[contains(text(), "주간 회의")]')
+        self.edit_opened('주간 회의', {'LOCATION': '2층'}).find_element(By.CSS_SELECTOR, 'button[type=submit]').click()
+        self.browser.find_element(By.XPATH, '//p[starts-with(text(), "Saved ")]')
+        meeting = [item for item in self.server.json('GET', '/api/calendar')[1]['items'] if item['title'] == '주간 회의']
+        self.assertEqual(meeting[0]['start'], '2026-12-07T09:00:00+00:00')
+
+    def test_a_user_chooses_the_generation_to_verify_and_restore(self):
+        from selenium.webdriver.common.by import By
+        from selenium.webdriver.support.ui import Select
+        folder = os.path.join(self.server.home, 'backup')
+        made = [self.server.json('POST', '/api/backup', json.dumps({'folder': folder}))[1]['generation']]
+        os.remove(os.path.join(self.server.phone, 'fs', 'My Documents', 'readme.txt'))
+        made.append(self.server.json('POST', '/api/backup', json.dumps({'folder': folder}))[1]['generation'])
+        self.assertNotEqual(made[0], made[1])
+        manifest = os.path.join(folder, made[0], 'manifest.json')
+        with open(manifest) as file:
+            older = json.load(file)
+        older['unread'] = [{'part': 'calls.json', 'why': 'the call history did not open'}]
+        with open(manifest, 'w') as file:
+            json.dump(older, file)
+        self.view('backup', '//button[text()="Back up"]')
+        self.browser.find_element(By.NAME, 'folder').send_keys(folder + '\t')
+        chooser = Select(self.browser.find_element(By.NAME, 'generation'))
+        self.assertEqual([option.get_attribute('value') for option in chooser.options], made[::-1])
+        self.assertIn('(latest)', chooser.options[0].text)
+        chooser.select_by_value(made[0])
+        self.browser.find_element(By.XPATH, '//li[text()="calls.json: the call history did not open"]')
+        self.browser.find_element(By.XPATH, '//button[text()="Verify"]').click()
+        label = chooser.first_selected_option.text.split(', incomplete')[0]
+        self.browser.find_element(By.XPATH, '//p[starts-with(text(), "Generation of %s is whole")]' % label)
+        self.browser.find_element(By.XPATH, '//button[text()="Restore"]').click()
+        self.browser.switch_to.alert.accept()
+        self.browser.find_element(By.XPATH, '//p[starts-with(text(), "Generation of %s put back: 1 file restored")]'
+                                  % label)
+        self.assertTrue(os.path.exists(os.path.join(self.server.phone, 'fs', 'My Documents', 'readme.txt')))
+        self.shot('backup-generations')
+        if ARGS.screenshots:
+            self.browser.set_window_size(390, 844)
+            self.shot('backup-generations-390')
 
     def test_a_user_syncs_and_forces_the_held_deletions(self):
         from selenium.webdriver.common.by import By

@@ -269,7 +269,7 @@ std::string WhyNotCarried(const std::string &type, const std::string &name, cons
                           const CutFields &mayBeCut) {
     const std::vector<std::string> addable = AddableFields(type);
     const std::string shown = name == kNicknameOrId ? "NICKNAME" : name;
-    if (!Among(addable, shown)) return name + " (the phone's add cannot write it: change it on the phone)";
+    if (!Among(addable, shown)) return name + " (the phone's add cannot write it; naming it with no value lets it go)";
     if (value.find('|') != std::string::npos) return name + " (holds '|', which the plug-in's item text cannot carry)";
     for (const auto &[cut, bytes] : mayBeCut)
         if (cut == name)
@@ -297,7 +297,7 @@ Outcome EditWords(const std::string &type, const ItemFields &old, std::vector<st
     if (!lost.empty()) {
         std::string list;
         for (const std::string &each : lost) list += (list.empty() ? "" : "; ") + each;
-        return Outcome::Failed(0, "the edit would lose " + list + "; nothing was changed", ErrorKind::kBadInput);
+        return Outcome::Failed(0, "it would lose " + list + "; nothing was changed", ErrorKind::kBadInput);
     }
     // Named with no value, a field the add cannot write is let go: the edit drops it.
     std::erase_if(words, [&](const std::string &word) {
