@@ -65,9 +65,12 @@ nlohmann::json MessageJson(const SmsMessage &message, bool sent) {
             {"text", message.text},     {"mayBeCut", MayBeCutJson(MessageMayBeCut(message))}};
 }
 
-nlohmann::json MessageListJson(const std::vector<SmsMessage> &messages, bool sent) {
+nlohmann::json MessageListJson(const std::vector<SmsMessage> &messages, bool sent, const NamesByNumber *names) {
     nlohmann::json items = nlohmann::json::array();
-    for (const SmsMessage &message : messages) items.push_back(MessageJson(message, sent));
+    for (const SmsMessage &message : messages) {
+        items.push_back(MessageJson(message, sent));
+        if (names) items.back()["names"] = NamesOfSender(*names, message);
+    }
     return {{"kind", "sms"}, {"box", sent ? "sent" : "recv"}, {"items", items}};
 }
 

@@ -140,12 +140,17 @@ void AddPimRoutes(web::Server &server, PhoneRoutes &routes) {
     http.Get("/api/calls", [&routes](const httplib::Request &, httplib::Response &response) {
         RespondList(routes, response, "calls");
     });
+    // With names=true, each message names the contacts that hold its number; when the
+    // contacts cannot be read, the messages come without names and "namesUnread" says why.
     http.Get("/api/sms", [&routes](const httplib::Request &request, httplib::Response &response) {
-        const bool sent = Query(request, "box") == "sent";
-        routes.Respond(response, "sms", [sent](PhoneSession &session, TransferSink &, nlohmann::json *document) {
+        const bool sent = Query(request, "box") == "sent", named = Query(request, "names") == "true";
+        routes.Respond(response, "sms", [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
+            NamesByNumber names;
+            const Outcome namesRead = named ? ReadNamesByNumber(session, &names) : Outcome::Ok();
             std::vector<SmsMessage> messages;
             const Outcome outcome = ListMessages(session, sent, &messages);
-            *document = MessageListJson(messages, sent);
+            *document = MessageListJson(messages, sent, named && namesRead.ok ? &names : nullptr);
+            if (!namesRead.ok) (*document)["namesUnread"] = FailureText("sms", namesRead);
             return outcome;
         });
     });

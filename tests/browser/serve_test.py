@@ -237,6 +237,20 @@ class ApiTest(unittest.TestCase):
         self.assertEqual(edit('contacts', '10003', {'JOBTITLE': 5})[0], 400)
         self.assertEqual(edit('contacts', '99999', {'JOBTITLE': 'x'})[0], 404)
 
+    def test_messages_name_the_contacts_that_hold_their_number(self):
+        def names():
+            status, listing = self.server.json('GET', '/api/sms?names=true&box=recv')
+            self.assertEqual(status, 200, listing)
+            return {message['number']: message['names'] for message in listing['items']}
+        self.assertEqual(names()['010-1234-5678'], ['홍길동'])
+        self.assertEqual(names()['+1-206-555-0110'], ['John Smith'])
+        self.assertEqual(names()['1588-1234'], [])
+        # A number two contacts hold names both; one no contact holds any longer, none.
+        self.assertEqual(self.server.json('POST', '/api/contacts', json.dumps(
+            {'FIRSTNAME': 'Twin', 'HOMETELEPHONENUMBER': '010 1234 5678'}))[0], 200)
+        self.assertEqual(sorted(names()['010-1234-5678']), sorted(['홍길동', 'Twin']))
+        self.assertNotIn('names', self.server.json('GET', '/api/sms?box=recv')[1]['items'][0])
+
     def slow_down(self, operation):
         """Each call of `operation` on the emulated phone takes 50 ms from the next link on."""
         with open(os.path.join(self.server.phone, 'device.json')) as file:
@@ -580,7 +594,8 @@ class PageTest(unittest.TestCase):
         self.browser.find_element(By.XPATH, '//button[contains(text(), "AT&T")]')
         self.view('calendar', '//button[contains(text(), "주간 회의")]')
         self.view('calls', '//td[text()="010-2222-3333"]')
-        self.view('messages', '//section[h3[text()="+1-206-555-0110"]]//li[contains(., "Are we still on")]')
+        self.view('messages', '//section[h3[text()="John Smith (+1-206-555-0110)"]]//li[contains(., "Are we still on")]')
+        self.browser.find_element(By.XPATH, '//h3[text()="1588-1234"]')  # no contact's number
         self.view('apps', '//li[contains(text(), "MORVANE-SYNC-0001")]')
 
     def test_no_other_server_on_this_address_receives_a_usable_credential(self):

@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "encoding.h"
+#include "interop.h"
 #include "item_text.h"
 #include "vcard.h"
 
@@ -463,6 +464,30 @@ Outcome RemovePimItem(PhoneSession &session, const std::string &type, const std:
     if (outcome.ok) outcome = session.link.DeleteItem(type, listed.id);
     if (outcome.ok) *removedId = listed.id;
     return outcome;
+}
+
+Outcome ReadNamesByNumber(PhoneSession &session, NamesByNumber *names) {
+    std::vector<ItemFields> contacts;
+    Outcome outcome = ReadAllItems(session, kContactType, &contacts);
+    if (!outcome.ok) return outcome;
+    for (const ItemFields &contact : contacts) {
+        const std::string name = FormattedName(contact);
+        for (const auto &[field, value] : contact) {
+            if (!IsNumberField(field) || value.empty()) continue;
+            std::vector<std::string> &named = (*names)[NumberForComparing(value)];
+            if (std::find(named.begin(), named.end(), name) == named.end()) named.push_back(name);
+        }
+    }
+    return outcome;
+}
+
+std::vector<std::string> NamesOfSender(const NamesByNumber &names, const SmsMessage &message) {
+    const CutFields cut = MessageMayBeCut(message);
+    const bool numberCut =
+        std::any_of(cut.begin(), cut.end(), [](const auto &field) { return field.first == "number"; });
+    const auto found = names.find(NumberForComparing(message.number));
+    if (numberCut || message.number.empty() || found == names.end()) return {};
+    return found->second;
 }
 
 Outcome FindMessage(PhoneSession &session, bool sent, const std::string &id, SmsMessage *message) {

@@ -7,6 +7,7 @@
 #ifndef CEBRIDGE_HOST_PIM_OPERATIONS_H
 #define CEBRIDGE_HOST_PIM_OPERATIONS_H
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,14 @@ Outcome EditPimItem(PhoneSession &session, const std::string &type, const std::s
 // Removes a contact, appointment or message (SmsType); *removedId: the listing's spelling.
 Outcome RemovePimItem(PhoneSession &session, const std::string &type, const std::string &typedId,
                       std::string *removedId);
+
+// The names of the contacts that hold each number, by the number as numbers are
+// compared (NumberForComparing): a number two contacts hold names both.
+using NamesByNumber = std::map<std::string, std::vector<std::string>>;
+Outcome ReadNamesByNumber(PhoneSession &session, NamesByNumber *names);
+// The contacts' names for a message's number; none for a number the read may have
+// cut (a cut number is no proof of whose it is) or that no contact holds.
+std::vector<std::string> NamesOfSender(const NamesByNumber &names, const SmsMessage &message);
 
 // The message `id` of a box, listed now; kNotFound when the box lacks it.
 Outcome FindMessage(PhoneSession &session, bool sent, const std::string &id, SmsMessage *message);

@@ -290,6 +290,17 @@ TEST_F(CorePim, AnEditThatFailsHalfWaySaysWhatIsOnThePhone) {
     }
 }
 
+// A message's number names the contacts that hold it, however spaced; a number the
+// read may have cut names no one.
+TEST(NamesOfSender, MatchesNumbersAsComparedAndNeverACutOne) {
+    const host::NamesByNumber names = {{"01012345678", {"Ann", "Bob"}}, {std::string(200, '1'), {"Long"}}};
+    const auto named = [&](const std::string &number) { return host::NamesOfSender(names, {"1", number, "", ""}); };
+    EXPECT_EQ(named("010 1234-5678"), (std::vector<std::string>{"Ann", "Bob"}));
+    EXPECT_TRUE(named("01012345679").empty());
+    EXPECT_TRUE(named("").empty());
+    EXPECT_TRUE(named(std::string(200, '1')).empty());
+}
+
 // An add that would silently drop or guess a field is refused, naming why, before
 // anything reaches the phone.
 TEST_F(CorePim, AddsRefuseFieldsTheyWouldDropOrGuess) {

@@ -278,10 +278,19 @@ export async function showCalls(view) {
       el('th', {}, 'Name'), el('th', {}, 'Number'))), body));
 }
 
-// Messages as conversations: received and sent together under each number, newest
-// first, each with its own delete.
+// Messages as conversations: received and sent together under each number, named by
+// the contacts that hold it (the server matches numbers as the phone keeps them),
+// newest first, each with its own delete.
 export async function showMessages(view) {
-  const boxes = await Promise.all(['recv', 'sent'].map((box) => api('sms?box=' + box)));
+  const boxes = await Promise.all(['recv', 'sent'].map((box) => api('sms?names=true&box=' + box)));
+  const namesOf = new Map();
+  for (const message of boxes.flatMap((listing) => listing.items)) namesOf.set(message.number, message.names || []);
+  // "홍길동 (010-1234-5678)"; a number no contact holds stays a number.
+  const party = (number) => {
+    const names = namesOf.get(number) || [];
+    return names.length ? names.join(', ') + ' (' + (number || 'no number') + ')' : number || '(no number)';
+  };
+  const unread = boxes.map((listing) => listing.namesUnread).find(Boolean);
   const messages = boxes.flatMap((listing, i) => listing.items.map((m) => ({ ...m, box: i ? 'sent' : 'recv' })));
   const byNumber = new Map();
   for (const message of messages.sort((a, b) => new Date(b.time) - new Date(a.time))) {
@@ -289,7 +298,7 @@ export async function showMessages(view) {
     byNumber.get(message.number).push(message);
   }
   const remove = async (message) => {
-    if (!confirm('Delete this message to or from ' + message.number + '?')) return;
+    if (!confirm('Delete this message to or from ' + party(message.number) + '?')) return;
     await api('sms/' + message.id + '?box=' + message.box, { method: 'DELETE' });
     view.replaceChildren();
     showMessages(view);
@@ -298,19 +307,20 @@ export async function showMessages(view) {
   const list = el('div');
   const fill = () => {
     const wanted = search.value.toLowerCase();
-    list.replaceChildren(...[...byNumber].filter(([number, thread]) => (number + thread.map((m) => m.text).join(' '))
-      .toLowerCase().includes(wanted)).map(([number, thread]) => el('section', { class: 'thread' },
-      el('h3', {}, number || '(no number)'),
+    list.replaceChildren(...[...byNumber].filter(([number, thread]) =>
+      (party(number) + thread.map((m) => m.text).join(' ')).toLowerCase().includes(wanted))
+      .map(([number, thread]) => el('section', { class: 'thread' }, el('h3', {}, party(number)),
       el('ul', { class: 'items' }, thread.map((message) => el('li', { class: message.box },
         el('span', { class: 'when' }, (message.box === 'sent' ? 'sent ' : 'received ') + localTime(message.time)),
         ' ', message.text, ' ',
         el('button', { class: 'danger', onclick: () => remove(message),
-          'aria-label': 'Delete the message ' + (message.box === 'sent' ? 'to ' : 'from ') + (number || 'no number') +
+          'aria-label': 'Delete the message ' + (message.box === 'sent' ? 'to ' : 'from ') + party(number) +
             ' of ' + localTime(message.time) }, 'Delete')))))));
   };
   search.addEventListener('input', fill);
   fill();
-  view.append(el('h2', {}, 'Messages'), el('div', { class: 'toolbar' }, search), list);
+  view.append(el('h2', {}, 'Messages'), el('div', { class: 'toolbar' }, search),
+    el('p', { class: 'notes', hidden: !unread }, unread ? 'Threads show numbers only: ' + unread : ''), list);
 }
 
 export async function showApps(view) {
