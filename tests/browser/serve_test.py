@@ -208,6 +208,30 @@ class ApiTest(unittest.TestCase):
         self.assertEqual(self.server.json('DELETE', '/api/contacts/' + ids[0])[0], 404)
         self.assertEqual(self.server.json('POST', '/api/contacts', '["not", "fields"]')[0], 400)
 
+    def test_a_preview_is_an_image_or_text_and_never_large(self):
+        docs = os.path.join(self.server.phone, 'fs', 'My Documents')
+        for name, data in (('big.txt', b'x' * (4 << 20 | 1)), ('page.svg', b'<svg onload="alert(1)"/>'),
+                           ('page.HTML', b'<script>alert(1)</script>')):
+            with open(os.path.join(docs, name), 'wb') as file:
+                file.write(data)
+        for name, status, kind_or_type in (('회의록.txt', 200, 'text/plain'), ('DSC_0001.jpg', 200, 'image/jpeg'),
+                                           ('page.HTML', 200, 'text/plain'), ('page.svg', 400, 'badInput'),
+                                           ('big.txt', 400, 'badInput'), ('none.txt', 404, 'notFound')):
+            connection = http.client.HTTPConnection('127.0.0.1', self.server.port, timeout=30)
+            connection.request('GET', '/api/preview?path=' + q('/My Documents/' + name),
+                               headers={'Authorization': 'Bearer ' + self.server.token})
+            response = connection.getresponse()
+            body = response.read()
+            connection.close()
+            self.assertEqual(response.status, status, (name, body[:200]))
+            if status != 200:
+                self.assertEqual(json.loads(body)['kind'], kind_or_type, name)
+                continue
+            self.assertEqual(response.getheader('Content-Type'), kind_or_type, name)
+            self.assertTrue(response.getheader('Content-Disposition').startswith('attachment'), name)
+            with open(os.path.join(docs, name), 'rb') as file:
+                self.assertEqual(body, file.read(), name)
+
     def test_an_edit_keeps_what_the_page_does_not_show(self):
         def fields(kind, item_id):
             status, shown = self.server.json('GET', '/api/%s/%s' % (kind, item_id))
@@ -597,6 +621,7 @@ class PageTest(unittest.TestCase):
         self.view('messages', '//section[h3[text()="John Smith (+1-206-555-0110)"]]//li[contains(., "Are we still on")]')
         self.browser.find_element(By.XPATH, '//h3[text()="1588-1234"]')  # no contact's number
         self.view('apps', '//li[contains(text(), "MORVANE-SYNC-0001")]')
+        self.browser.find_element(By.XPATH, '//p[starts-with(text(), "No uninstall here")]')
 
     def test_no_other_server_on_this_address_receives_a_usable_credential(self):
         import http.server
@@ -743,6 +768,33 @@ class PageTest(unittest.TestCase):
         self.browser.find_element(By.XPATH, '//p[contains(text(), "Generation")]')
         self.shot('backup-done')
         self.assertTrue(os.path.exists(os.path.join(self.server.home, 'backup', 'latest.json')))
+
+    def test_a_user_previews_an_image_and_text_never_markup(self):
+        from selenium.webdriver.common.by import By
+        with open(os.path.join(self.server.phone, 'fs', 'My Documents', 'page.html'), 'w') as file:
+            file.write('<img src=x onerror="document.title=1">hello')
+        import base64  # one red pixel
+        with open(os.path.join(self.server.phone, 'fs', 'My Documents', 'dot.png'), 'wb') as file:
+            file.write(base64.b64decode('iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8DwHwAFBQIAX8jx0gAAAABJRU5ErkJggg=='))
+        self.view('files', '//button[text()="My Documents/"]')
+        self.browser.find_element(By.XPATH, '//button[text()="My Documents/"]').click()
+        self.browser.find_element(By.CSS_SELECTOR, '[aria-label="Preview page.html"]').click()
+        shown = self.browser.find_element(By.CSS_SELECTOR, 'section.preview pre')
+        self.assertEqual(shown.text, '<img src=x onerror="document.title=1">hello')
+        self.assertEqual(self.browser.find_elements(By.CSS_SELECTOR, 'section.preview img'), [])
+        self.browser.find_element(By.CSS_SELECTOR, '[aria-label="Preview 회의록.txt"]').click()
+        self.browser.find_element(By.XPATH, '//section[@class="preview"]//h3[text()="회의록.txt"]')
+        self.browser.find_element(By.CSS_SELECTOR, '[aria-label="Preview dot.png"]').click()
+        image = self.browser.find_element(By.CSS_SELECTOR, 'section.preview img[alt="dot.png"]')
+        self.assertTrue(self.browser.execute_script(
+            'const image = arguments[0]; return image.decode().then(() => image.naturalWidth === 1, () => false);', image))
+        self.browser.find_element(By.CSS_SELECTOR, '[aria-label="Preview DSC_0001.jpg"]').click()  # (no real image)
+        self.browser.find_element(By.XPATH, '//section[@class="preview"]/p[starts-with(text(), "The browser cannot draw")]')
+        self.assertNotEqual(self.browser.title, '1')
+        self.shot('files-preview')
+        if ARGS.screenshots:
+            self.browser.set_window_size(390, 844)
+            self.shot('files-preview-390')
 
     def edit_opened(self, title, change):
         """Opens the item `title` of the view shown, edits it with `change` (name: text) and saves."""

@@ -335,7 +335,10 @@ export async function showApps(view) {
   });
   view.append(el('h2', {}, 'Apps'), el('div', { class: 'toolbar' }, el('label', {}, 'Install ', installer)), result,
     listing.packages.length ? el('ul', {}, listing.packages.map((p) => el('li', {}, p.id + ' ' + p.version)))
-      : el('p', {}, 'No packages are installed.'));
+      : el('p', {}, listing.note || 'No packages are installed.'),
+    // (The plug-in installs and lists packages, and has no request that removes one.)
+    el('p', { class: 'notes' }, 'No uninstall here: the link to the phone can install and list packages but ' +
+      'not remove them. Remove a package on the phone itself.'));
 }
 
 // Backup: the whole phone into a PC folder (a new generation each time), the check
