@@ -69,14 +69,14 @@ function editForm(kind, item, fields, addFields, done) {
   const appointment = kind === 'calendar';
   const wholeDay = /^true$/i.test(fields.WHOLEDAY || '');
   const original = {};
-  const inputs = [];
+  const inputs = [], letGo = [];
   const names = inFieldOrder([...Object.keys(fields), ...addFields.map(([field]) => field)])
     .filter((name, i, all) => all.indexOf(name) === i && name !== 'ID' && !(appointment && name === 'ENDTIME'));
   for (const name of names) {
     const value = fields[name] || '';
     const label = fieldNames[name] || name;
     if (!appointment && contactReadOnly.includes(name)) {
-      inputs.push(el('label', { class: 'letgo' }, el('input', { type: 'checkbox', name: 'letgo:' + name }),
+      letGo.push(el('label', { class: 'letgo' }, el('input', { type: 'checkbox', name: 'letgo:' + name }),
         'Let go of ' + label + ' (' + fieldValue(name, value) + '): the phone cannot write it anew'));
       continue;
     }
@@ -105,7 +105,7 @@ function editForm(kind, item, fields, addFields, done) {
     if (!Object.keys(changed).length) throw new Error('Nothing was changed.');
     done(await api(kind + '/' + item.id, { method: 'PUT', headers: { 'Content-Type': 'application/json' },
       body: JSON.stringify(changed) }));
-  } }, el('h3', {}, 'Edit ' + item.title), ...inputs,
+  } }, el('h3', {}, 'Edit ' + item.title), ...inputs, ...letGo,
   el('p', { class: 'notes' }, 'The phone has no edit: it gets the changed item as a new one, and the old one ' +
     'is deleted once the new one reads back right.'),
   el('div', { class: 'toolbar' }, el('button', { type: 'submit' }, 'Save')));
