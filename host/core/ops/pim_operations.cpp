@@ -225,7 +225,8 @@ std::string DayOrValue(const std::string &value) {
     return ParseStamp(value, false, &day) ? DayText(day) : value;
 }
 
-// An appointment's fields that say when it is: an edit carries them together.
+// An appointment's fields that say when it is: an edit carries them by what they mean
+// (CarriedTimeWords), not as a read spells them.
 const char *const kTimeFields[] = {"STARTTIME", "ENDTIME", "DURATION", "WHOLEDAY"};
 
 bool IsTimeField(const std::string &name) {
