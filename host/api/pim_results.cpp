@@ -15,7 +15,7 @@ nlohmann::json ContentItemJson(const ContentItem &item) {
 
 nlohmann::json ListedItemJson(const std::string &kind, const ListedItem &listed) {
     nlohmann::json out = ContentItemJson(listed.item);
-    if (kind == "contacts") out["name"] = listed.name;
+    if (kind == "contacts") out["name"] = listed.name, out["numbers"] = listed.numbers;
     if (kind == "calendar" && listed.times.known) {
         out["start"] = AppointmentStartText(listed.times, true);
         out["end"] = AppointmentEndText(listed.times, true);

@@ -616,7 +616,18 @@ class PageTest(unittest.TestCase):
         form.find_element(By.NAME, 'LASTNAME').send_keys('<3')
         form.find_element(By.CSS_SELECTOR, 'button[type=submit]').click()
         self.browser.find_element(By.XPATH, '//button[contains(text(), "AT&T")]')
+        self.browser.find_element(By.CSS_SELECTOR, 'input[type=search]').send_keys('010 1234')
+        self.assertEqual([item.text for item in self.browser.find_elements(By.CSS_SELECTOR, 'ul.items li button.link')],
+                         ['홍길동'])  # found by a number, however spaced
         self.view('calendar', '//button[contains(text(), "주간 회의")]')
+        form = self.browser.find_element(By.CSS_SELECTOR, 'form')
+        form.find_element(By.NAME, 'TITLE').send_keys('휴가')
+        form.find_element(By.NAME, 'STARTTIME').send_keys('12242026\t0900AM')
+        form.find_element(By.NAME, 'WHOLEDAY').click()
+        form.find_element(By.CSS_SELECTOR, 'button[type=submit]').click()
+        self.browser.find_element(By.XPATH, '//button[contains(text(), "휴가")]')
+        holiday = [item for item in self.server.json('GET', '/api/calendar')[1]['items'] if item['title'] == '휴가']
+        self.assertEqual((holiday[0]['wholeDay'], holiday[0]['start']), (True, '2026-12-24'))
         self.view('calls', '//td[text()="010-2222-3333"]')
         self.view('messages', '//section[h3[text()="John Smith (+1-206-555-0110)"]]//li[contains(., "Are we still on")]')
         self.browser.find_element(By.XPATH, '//h3[text()="1588-1234"]')  # no contact's number

@@ -193,6 +193,8 @@ Outcome ReadContactName(PhoneSession &session, ListedItem *listed) {
     Outcome outcome = ReadListedItem(session, kContactType, listed->item, &fields);
     if (!outcome.ok) return outcome;
     listed->name = FormattedName(fields, &listed->nameFrom);
+    for (const auto &[field, value] : fields)
+        if (IsNumberField(field) && !value.empty()) listed->numbers.push_back(value);
     ItemFields checked = {{"title", DeviceToTerminal(listed->item.title)}};
     for (const auto &field : fields)
         if (std::find(listed->nameFrom.begin(), listed->nameFrom.end(), field.first) != listed->nameFrom.end())

@@ -23,6 +23,7 @@ struct ListedItem {
     ContentItem item;                   // as the listing gives it (the phone's code page)
     std::string name;                   // contacts: the readable name; calls: the party's name (UTF-8)
     std::vector<std::string> nameFrom;  // contacts: the fields `name` was made of
+    std::vector<std::string> numbers;   // contacts: the phone numbers it holds
     std::string number;                 // calls: the party's number
     bool nameListed = true;             // calls: the listing gives a name only with a number
     AppointmentTimes times;             // appointments: from each one's text (the listing has none)

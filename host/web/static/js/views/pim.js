@@ -118,12 +118,17 @@ function editForm(kind, item, fields, addFields, done) {
   return form;
 }
 
+// Digits, '+' and letters of a number, as a search compares them ("010 1234" finds 010-1234-5678).
+const digitsOf = (text) => text.replace(/[\s\-./()]/g, '');
+
 function searchable(view, title, items, line, onOpen, onDelete) {
   const search = el('input', { type: 'search', placeholder: 'Search', 'aria-label': 'Search ' + title });
   const list = el('ul', { class: 'items' });
+  const found = (item, wanted) => line(item).toLowerCase().includes(wanted) ||
+    (digitsOf(wanted) && (item.numbers || []).some((number) => digitsOf(number).includes(digitsOf(wanted))));
   const fill = () => {
     const wanted = search.value.toLowerCase();
-    list.replaceChildren(...items.filter((item) => line(item).toLowerCase().includes(wanted)).map((item) =>
+    list.replaceChildren(...items.filter((item) => found(item, wanted)).map((item) =>
       el('li', {}, onOpen ? el('button', { class: 'link', onclick: () => onOpen(item) }, line(item)) : line(item),
         onDelete ? el('button', { class: 'danger', 'aria-label': 'Delete ' + line(item),
           onclick: () => onDelete(item) }, 'Delete') : null)));
@@ -207,10 +212,14 @@ function pimView(kind, title, line, addFields) {
     };
     const form = el('form', { class: 'toolbar', 'aria-label': 'Add', onsubmit: async () => {
       const fields = {};
+      const wholeDay = form.elements.WHOLEDAY && form.elements.WHOLEDAY.checked;
       for (const [field, , type] of addFields) {
+        if (type === 'checkbox') continue;
         const value = form.elements[field].value.trim();
-        if (value) fields[field] = type === 'datetime-local' ? utcStamp(value) : value;
+        // A whole day is a day, the same in every zone: its date as typed.
+        if (value) fields[field] = type !== 'datetime-local' ? value : wholeDay ? value.slice(0, 10) : utcStamp(value);
       }
+      if (wholeDay) fields.WHOLEDAY = 'TRUE';
       if (!Object.keys(fields).length) throw new Error('Fill in at least one field to add.');
       const done = await api(kind, { method: 'POST', headers: { 'Content-Type': 'application/json' },
         body: JSON.stringify(fields) });
@@ -255,7 +264,7 @@ export const showCalendar = pimView('calendar', 'Calendar',
   // (A whole-day appointment is a day, the same in every zone: its date as it stands.)
   (item) => (item.wholeDay ? localDay(item.start) + ', all day' : localTime(item.start)) + ' ' + item.title,
   [['TITLE', 'Title', 'text', { required: true }], ['STARTTIME', 'Start', 'datetime-local', { required: true }],
-    ['DURATION', 'Minutes', 'number', { min: 0, step: 1 }]]);
+    ['DURATION', 'Minutes', 'number', { min: 0, step: 1 }], ['WHOLEDAY', 'All day', 'checkbox']]);
 
 const callKinds = { recv: 'Received', sent: 'Dialled', miss: 'Missed', callfail: 'Failed' };
 
