@@ -47,7 +47,7 @@ _cebridge() {
     fi
     case "${command}" in
     contacts | calendar)
-        [ -z "${sub}" ] && { COMPREPLY=($(compgen -W "show add rm export import" -- "${cur}")); return; } ;;
+        [ -z "${sub}" ] && { COMPREPLY=($(compgen -W "show add edit rm export import" -- "${cur}")); return; } ;;
     calls) [ -z "${sub}" ] && { COMPREPLY=($(compgen -W "export" -- "${cur}")); return; } ;;
     sms) [ -z "${sub}" ] && { COMPREPLY=($(compgen -W "show rm export" -- "${cur}")); return; } ;;
     sync) [ -z "${sub}" ] && { COMPREPLY=($(compgen -W "add list rm" -- "${cur}")); return; } ;;

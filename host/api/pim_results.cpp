@@ -15,7 +15,7 @@ nlohmann::json ContentItemJson(const ContentItem &item) {
 
 nlohmann::json ListedItemJson(const std::string &kind, const ListedItem &listed) {
     nlohmann::json out = ContentItemJson(listed.item);
-    if (kind == "contacts") out["name"] = listed.name;
+    if (kind == "contacts") out["name"] = listed.name, out["numbers"] = listed.numbers;
     if (kind == "calendar" && listed.times.known) {
         out["start"] = AppointmentStartText(listed.times, true);
         out["end"] = AppointmentEndText(listed.times, true);
@@ -29,6 +29,12 @@ nlohmann::json ListedItemJson(const std::string &kind, const ListedItem &listed)
     }
     out["mayBeCut"] = MayBeCutJson(listed.mayBeCut);
     return out;
+}
+
+nlohmann::json ChangesJson(const KeptItem &kept) {
+    nlohmann::json changes = nlohmann::json::array();
+    for (const FieldChange &change : kept.changes) changes.push_back(change.Json());
+    return changes;
 }
 
 }  // namespace
@@ -45,10 +51,10 @@ nlohmann::json ShownItemJson(const std::string &type, const ShownItem &shown) {
     return {{"id", shown.id}, {"fields", fields}, {"mayBeCut", MayBeCutJson(shown.mayBeCut)}};
 }
 
-nlohmann::json AddedJson(const KeptItem &kept) {
-    nlohmann::json changes = nlohmann::json::array();
-    for (const FieldChange &change : kept.changes) changes.push_back(change.Json());
-    return {{"added", true}, {"changes", changes}};
+nlohmann::json AddedJson(const KeptItem &kept) { return {{"added", true}, {"changes", ChangesJson(kept)}}; }
+
+nlohmann::json EditedJson(const EditedItem &edited) {
+    return {{"edited", edited.oldId}, {"id", edited.newId}, {"changes", ChangesJson(edited.kept)}};
 }
 
 nlohmann::json RemovedJson(const std::string &id) { return {{"removed", id}}; }
@@ -59,9 +65,12 @@ nlohmann::json MessageJson(const SmsMessage &message, bool sent) {
             {"text", message.text},     {"mayBeCut", MayBeCutJson(MessageMayBeCut(message))}};
 }
 
-nlohmann::json MessageListJson(const std::vector<SmsMessage> &messages, bool sent) {
+nlohmann::json MessageListJson(const std::vector<SmsMessage> &messages, bool sent, const NamesByNumber *names) {
     nlohmann::json items = nlohmann::json::array();
-    for (const SmsMessage &message : messages) items.push_back(MessageJson(message, sent));
+    for (const SmsMessage &message : messages) {
+        items.push_back(MessageJson(message, sent));
+        if (names) items.back()["names"] = NamesOfSender(*names, message);
+    }
     return {{"kind", "sms"}, {"box", sent ? "sent" : "recv"}, {"items", items}};
 }
 

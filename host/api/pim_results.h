@@ -20,10 +20,14 @@ nlohmann::json ShownItemJson(const std::string &type, const ShownItem &shown);
 // {"added": true, "changes": [...]}
 nlohmann::json AddedJson(const KeptItem &kept);
 nlohmann::json RemovedJson(const std::string &id);  // {"removed"}
+// {"edited": the old ID, "id": the new one, "changes": [...]}
+nlohmann::json EditedJson(const EditedItem &edited);
 // One message of `sent`'s box, with what may have been cut ({"id", "box", "number",
-// "time", "text", "mayBeCut"}), and a box's listing ({"kind": "sms", "box", "items"}).
+// "time", "text", "mayBeCut"}), and a box's listing ({"kind": "sms", "box", "items"});
+// with `names`, each message also {"names": the contacts that hold its number}.
 nlohmann::json MessageJson(const SmsMessage &message, bool sent);
-nlohmann::json MessageListJson(const std::vector<SmsMessage> &messages, bool sent);
+nlohmann::json MessageListJson(const std::vector<SmsMessage> &messages, bool sent,
+                               const NamesByNumber *names = nullptr);
 // The results as every front end answers them (`export --json`, `import --json`):
 // {"kind", "file", "written", "mayBeCut"} and
 // {"kind", "file", "added", "skipped", "refused", "notes", "items"}.

@@ -70,6 +70,14 @@ void AddPimCommand(CLI::App &app, Context &context, int &exitCode, const PimKind
     CLI::App *add = parent->add_subcommand("add", "add one from FIELD=VALUE pairs");
     add->add_option("FIELD=VALUE", *fields, "e.g. FIRSTNAME=Ann MOBILETELEPHONENUMBER=010-1234-5678")->required();
     add->callback([&context, &exitCode, type, fields] { exitCode = CmdPimAdd(context, type, *fields); });
+    auto editId = std::make_shared<std::string>();
+    auto changed = std::make_shared<std::vector<std::string>>();
+    CLI::App *edit = parent->add_subcommand(
+        "edit", "change one: FIELD=VALUE pairs (FIELD= clears); the phone gets a new one, then loses the old");
+    edit->add_option("ID", *editId, "the ID from the listing")->required();
+    edit->add_option("FIELD=VALUE", *changed, "the fields to change; the others are kept")->required();
+    edit->callback(
+        [&context, &exitCode, type, editId, changed] { exitCode = CmdPimEdit(context, type, *editId, *changed); });
     auto removeId = std::make_shared<std::string>();
     CLI::App *remove = parent->add_subcommand("rm", "remove one by its ID");
     remove->add_option("ID", *removeId, "the ID from the listing")->required();

@@ -63,6 +63,8 @@ int CmdPimList(Context &context, const std::string &kind);
 int CmdPimShow(Context &context, const std::string &type, const std::string &id);
 int CmdPimAdd(Context &context, const std::string &type, const std::vector<std::string> &fields);
 int CmdPimRemove(Context &context, const std::string &type, const std::string &id);
+int CmdPimEdit(Context &context, const std::string &type, const std::string &id,
+               const std::vector<std::string> &fields);
 
 // Files other programs read (see interop.h): contacts and calendar export and
 // import, calls and messages export.

@@ -101,6 +101,18 @@ int CmdPimAdd(Context &context, const std::string &type, const std::vector<std::
     return kExitOk;
 }
 
+int CmdPimEdit(Context &context, const std::string &type, const std::string &typedId,
+               const std::vector<std::string> &words) {
+    if (int code = context.Connect()) return code;
+    EditedItem edited;
+    Outcome outcome = EditPimItem(context, type, typedId, words, &edited);
+    if (!outcome.ok) return context.FailOperation("edit", outcome);
+    std::string shown = "edited " + edited.oldId + ": now " + edited.newId + "\n";
+    for (const FieldChange &change : edited.kept.changes) shown += "  " + change.Text() + "\n";
+    context.Emit(shown, EditedJson(edited));
+    return kExitOk;
+}
+
 int CmdPimRemove(Context &context, const std::string &type, const std::string &typedId) {
     if (int code = context.Connect()) return code;
     std::string id;

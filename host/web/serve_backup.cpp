@@ -12,11 +12,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Everything the phone lacks of the latest generation goes back on it.
-void Restore(PhoneRoutes &routes, BackupFolder &backup, httplib::Response &response) {
+// Everything the phone lacks of a generation (the latest for "") goes back on it.
+void Restore(PhoneRoutes &routes, BackupFolder &backup, const std::string &name, httplib::Response &response) {
     fs::path generation;
     nlohmann::json manifest;
-    if (Outcome read = ReadBackupGeneration(backup, "", &generation, &manifest); !read.ok)
+    if (Outcome read = ReadBackupGeneration(backup, name, &generation, &manifest); !read.ok)
         return ReplyFailure(response, "restore", read);
     routes.Respond(
         response, "restore",
@@ -27,8 +27,24 @@ void Restore(PhoneRoutes &routes, BackupFolder &backup, httplib::Response &respo
         true, RestoreShortfall);
 }
 
-// {"folder": PATH, "action": "backup"|"verify"|"restore"}: a backup of the whole
-// phone into a PC folder, its check, or putting it back.
+// The folder's generations, oldest first, each with the parts its backup could not
+// read ("unread": [{"part", "why"}]): a restore of it cannot put those back.
+void ListGenerations(BackupFolder &backup, httplib::Response &response) {
+    nlohmann::json document;
+    if (Outcome listed = ListBackups(backup, &document); !listed.ok)
+        return ReplyFailure(response, "backup --list", listed);
+    for (nlohmann::json &generation : document["generations"]) {
+        fs::path folder;
+        nlohmann::json manifest;
+        const bool read = ReadBackupGeneration(backup, generation["name"], &folder, &manifest).ok;
+        generation["unread"] = read && manifest.contains("unread") ? manifest["unread"] : nlohmann::json::array();
+    }
+    web::SendJson(response, 200, document);
+}
+
+// {"folder": PATH, "action": "backup"|"list"|"verify"|"restore", "generation": NAME}:
+// a backup of the whole phone into a PC folder, its generations, the check of one,
+// or putting one back (the latest when no generation is named).
 void Backup(PhoneRoutes &routes, const std::string &body, httplib::Response &response) {
     const nlohmann::json request = nlohmann::json::parse(body, nullptr, false);
     const auto text = [&](const char *name, const char *otherwise) -> std::string {
@@ -37,8 +53,12 @@ void Backup(PhoneRoutes &routes, const std::string &body, httplib::Response &res
     };
     const std::string action = text("action", "backup");
     std::string folder = text("folder", "");
-    if (folder.empty() || (action != "backup" && action != "verify" && action != "restore"))
-        return web::SendError(response, 400, R"(send {"folder": PATH, "action": "backup"|"verify"|"restore"})");
+    const std::string generation = text("generation", "");
+    const bool known = action == "backup" || action == "list" || action == "verify" || action == "restore";
+    if (folder.empty() || !known || (request.contains("generation") && generation.empty()))
+        return web::SendError(response, 400,
+                              R"(send {"folder": PATH, "action": "backup"|"list"|"verify"|"restore", )"
+                              R"("generation": NAME (for verify and restore; the latest when not given)})");
     // The server's working folder is nowhere a user of the page can see: a folder is
     // a full path of this PC, or one in the home folder (~/...).
     if (folder == "~" || folder.rfind("~/", 0) == 0) {
@@ -52,14 +72,15 @@ void Backup(PhoneRoutes &routes, const std::string &body, httplib::Response &res
                                   " would be relative to the server's working folder");
     BackupFolder backup(folder);
     ProcessLock lock;
-    const char *command = action == "verify" ? "backup --verify" : action.c_str();
+    const char *command = action == "verify" ? "backup --verify" : action == "list" ? "backup --list" : action.c_str();
     if (Outcome locked = LockBackupFolder(backup, &lock); !locked.ok) return ReplyFailure(response, command, locked);
     if (action == "verify") {
         nlohmann::json report;  // (a backup that does not match its manifest is an answer, not a failure)
-        const Outcome outcome = VerifyBackup(backup, "", &report);
+        const Outcome outcome = VerifyBackup(backup, generation, &report);
         return outcome.ok ? web::SendJson(response, 200, report) : ReplyFailure(response, command, outcome);
     }
-    if (action == "restore") return Restore(routes, backup, response);
+    if (action == "list") return ListGenerations(backup, response);
+    if (action == "restore") return Restore(routes, backup, generation, response);
     if (Outcome prepared = backup.PrepareForBackup(); !prepared.ok) return ReplyFailure(response, command, prepared);
     // A backup that left files out is made all the same: its summary names them.
     routes.Respond(

@@ -3,6 +3,7 @@
 #include <future>
 #include <memory>
 
+#include "encoding.h"
 #include "file_results.h"
 #include "phone_files.h"
 #include "phone_operations.h"
@@ -31,12 +32,37 @@ private:
     const std::atomic<bool> &m_abandoned;
 };
 
+// The largest file a page previews: a preview is read whole into the page.
+constexpr uint64_t kLargestPreview = 4 << 20;
+
+// The content type a page may preview a file of `name` as: images a browser draws
+// without running anything (no SVG), and text, which the page shows as text; "" for
+// any other file.
+std::string PreviewType(const std::string &name) {
+    static const std::pair<const char *, const char *> kTypes[] = {
+        {".PNG", "image/png"},  {".JPG", "image/jpeg"}, {".JPEG", "image/jpeg"}, {".GIF", "image/gif"},
+        {".BMP", "image/bmp"},  {".TXT", "text/plain"}, {".LOG", "text/plain"},  {".CSV", "text/plain"},
+        {".INI", "text/plain"}, {".XML", "text/plain"}, {".HTM", "text/plain"},  {".HTML", "text/plain"}};
+    const size_t dot = name.rfind('.');
+    const std::string extension = dot == std::string::npos ? "" : AsciiUpper(name.substr(dot));
+    for (const auto &[known, type] : kTypes)
+        if (extension == known) return type;
+    return {};
+}
+
 // The download job: the file found (`checked` is set then), then its bytes into the stream.
+// A preview (`largest` > 0) refuses a file listed larger before its first byte (the
+// listing tells sizes modulo 4 GiB: the page stops reading at the same limit).
 Outcome CopyToPage(PhoneWorker &worker, PhoneSession &session, const std::string &path, StreamedDownload &download,
-                   std::promise<void> &checked, TransferSink &sink) {
+                   std::promise<void> &checked, TransferSink &sink, uint64_t largest) {
     FoundFile file;
     const Outcome found = FindDownload(session.link, session.ResolveDevicePath(path), &file);
     if (!found.ok) return found;
+    if (largest && file.entry.Size() > largest)
+        return Outcome::Failed(0,
+                               file.entry.name + " is too large to preview (" + std::to_string(file.entry.Size()) +
+                                   " bytes; a preview takes up to " + std::to_string(largest) + "): download it",
+                               ErrorKind::kBadInput);
     checked.set_value();
     PageDownload progress(sink, worker, download.abandoned);
     return FetchFile(session.link, file, PluginPcPath(download.stream.Path()), progress);
@@ -45,8 +71,11 @@ Outcome CopyToPage(PhoneWorker &worker, PhoneSession &session, const std::string
 // GET /api/file: the file goes to the page as it comes from the phone. The checks
 // before the first byte answer as `get` does; a failure or a cancel after it cuts
 // the answer short (no last chunk), so the browser keeps no partial file; a page
-// that goes away cancels the copy.
-void SendDownload(PhoneRoutes &routes, const std::string &path, httplib::Response &response) {
+// that goes away cancels the copy. A preview (`previewType` not "") goes with that
+// content type, still as an attachment (an address opened in a tab downloads it).
+void SendDownload(PhoneRoutes &routes, const std::string &path, httplib::Response &response,
+                  const std::string &previewType = "") {
+    const uint64_t largest = previewType.empty() ? 0 : kLargestPreview;
     auto download = std::make_shared<StreamedDownload>();
     std::string error;
     if (!download->stream.Open(&error)) return web::SendError(response, 500, error);
@@ -54,9 +83,9 @@ void SendDownload(PhoneRoutes &routes, const std::string &path, httplib::Respons
     auto checked = std::make_shared<std::promise<void>>();
     std::future<void> check = checked->get_future();
     download->copied = routes.worker
-                           .Submit(routes.PhoneJob([&routes, download, checked = std::move(checked), path](
+                           .Submit(routes.PhoneJob([&routes, download, checked = std::move(checked), path, largest](
                                                        PhoneSession &session, TransferSink &sink) {
-                               return CopyToPage(routes.worker, session, path, *download, *checked, sink);
+                               return CopyToPage(routes.worker, session, path, *download, *checked, sink, largest);
                            }),
                                    web::Server::RequestOperation())
                            .share();
@@ -67,7 +96,7 @@ void SendDownload(PhoneRoutes &routes, const std::string &path, httplib::Respons
     }
     response.set_header("Content-Disposition", AttachmentHeader(LastName(path)));
     response.set_chunked_content_provider(
-        "application/octet-stream",
+        previewType.empty() ? "application/octet-stream" : previewType,
         [download](size_t, httplib::DataSink &sink) { return download->stream.Pass(sink, download->copied); },
         [download](bool whole) {
             if (whole) return;
@@ -138,6 +167,14 @@ void AddFileRoutes(web::Server &server, PhoneRoutes &routes) {
 
     http.Get("/api/file", [&routes](const httplib::Request &request, httplib::Response &response) {
         SendDownload(routes, Query(request, "path"), response);
+    });
+    http.Get("/api/preview", [&routes](const httplib::Request &request, httplib::Response &response) {
+        const std::string path = Query(request, "path"), type = PreviewType(LastName(path));
+        if (type.empty())
+            return ReplyFailure(
+                response, "preview",
+                Outcome::Failed(0, "no preview of this kind of file: download it", ErrorKind::kBadInput));
+        SendDownload(routes, path, response, type);
     });
     http.Put("/api/file", [&routes](const httplib::Request &request, httplib::Response &response,
                                     const httplib::ContentReader &reader) {

@@ -62,17 +62,31 @@ void AddPimKind(httplib::Server &http, PhoneRoutes &routes, const std::string &k
     http.Get(base, [&routes, kind](const httplib::Request &, httplib::Response &response) {
         RespondList(routes, response, kind);
     });
-    http.Get(base + R"(/(\d+))", [&routes, type](const httplib::Request &request, httplib::Response &response) {
-        routes.Respond(response, "show", [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
-            ShownItem shown;
-            const Outcome outcome = ShowPimItem(session, type, request.matches[1].str(), &shown);
-            *document = ShownItemJson(type, shown);
-            return outcome;
-        });
-    });
-    http.Delete(base + R"(/(\d+))", [&routes, type](const httplib::Request &request, httplib::Response &response) {
-        RespondRemove(routes, response, type, request.matches[1].str());
-    });
+    http.Get(base + R"(/([0-9A-Fa-f]+))",
+             [&routes, type](const httplib::Request &request, httplib::Response &response) {
+                 routes.Respond(response, "show", [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
+                     ShownItem shown;
+                     const Outcome outcome = ShowPimItem(session, type, request.matches[1].str(), &shown);
+                     *document = ShownItemJson(type, shown);
+                     return outcome;
+                 });
+             });
+    http.Delete(base + R"(/([0-9A-Fa-f]+))",
+                [&routes, type](const httplib::Request &request, httplib::Response &response) {
+                    RespondRemove(routes, response, type, request.matches[1].str());
+                });
+    http.Put(base + R"(/([0-9A-Fa-f]+))",
+             [&routes, type](const httplib::Request &request, httplib::Response &response) {
+                 std::vector<std::string> words;
+                 if (!AddFields(request.body, &words))
+                     return web::SendError(response, 400, "send the fields as a JSON object of texts");
+                 routes.Respond(response, "edit", [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
+                     EditedItem edited;
+                     const Outcome outcome = EditPimItem(session, type, request.matches[1].str(), words, &edited);
+                     *document = EditedJson(edited);
+                     return outcome;
+                 });
+             });
     http.Post(base, [&routes, type](const httplib::Request &request, httplib::Response &response) {
         std::vector<std::string> words;
         if (!AddFields(request.body, &words))
@@ -126,12 +140,17 @@ void AddPimRoutes(web::Server &server, PhoneRoutes &routes) {
     http.Get("/api/calls", [&routes](const httplib::Request &, httplib::Response &response) {
         RespondList(routes, response, "calls");
     });
+    // With names=true, each message names the contacts that hold its number; when the
+    // contacts cannot be read, the messages come without names and "namesUnread" says why.
     http.Get("/api/sms", [&routes](const httplib::Request &request, httplib::Response &response) {
-        const bool sent = Query(request, "box") == "sent";
-        routes.Respond(response, "sms", [sent](PhoneSession &session, TransferSink &, nlohmann::json *document) {
+        const bool sent = Query(request, "box") == "sent", named = Query(request, "names") == "true";
+        routes.Respond(response, "sms", [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
+            NamesByNumber names;
+            const Outcome namesRead = named ? ReadNamesByNumber(session, &names) : Outcome::Ok();
             std::vector<SmsMessage> messages;
             const Outcome outcome = ListMessages(session, sent, &messages);
-            *document = MessageListJson(messages, sent);
+            *document = MessageListJson(messages, sent, named && namesRead.ok ? &names : nullptr);
+            if (!namesRead.ok) (*document)["namesUnread"] = FailureText("sms", namesRead);
             return outcome;
         });
     });

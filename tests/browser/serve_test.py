@@ -242,6 +242,73 @@ class ApiTest(unittest.TestCase):
         self.assertEqual(self.server.json('DELETE', '/api/contacts/' + ids[0])[0], 404)
         self.assertEqual(self.server.json('POST', '/api/contacts', '["not", "fields"]')[0], 400)
 
+    def test_a_preview_is_an_image_or_text_and_never_large(self):
+        docs = os.path.join(self.server.phone, 'fs', 'My Documents')
+        for name, data in (('big.txt', b'x' * (4 << 20 | 1)), ('page.svg', b'<svg onload="alert(1)"/>'),
+                           ('page.HTML', b'<script>alert(1)</script>')):
+            with open(os.path.join(docs, name), 'wb') as file:
+                file.write(data)
+        for name, status, kind_or_type in (('회의록.txt', 200, 'text/plain'), ('DSC_0001.jpg', 200, 'image/jpeg'),
+                                           ('page.HTML', 200, 'text/plain'), ('page.svg', 400, 'badInput'),
+                                           ('big.txt', 400, 'badInput'), ('none.txt', 404, 'notFound')):
+            connection = http.client.HTTPConnection('127.0.0.1', self.server.port, timeout=30)
+            connection.request('GET', '/api/preview?path=' + q('/My Documents/' + name),
+                               headers={'Authorization': 'Bearer ' + self.server.token})
+            response = connection.getresponse()
+            body = response.read()
+            connection.close()
+            self.assertEqual(response.status, status, (name, body[:200]))
+            if status != 200:
+                self.assertEqual(json.loads(body)['kind'], kind_or_type, name)
+                continue
+            self.assertEqual(response.getheader('Content-Type'), kind_or_type, name)
+            self.assertTrue(response.getheader('Content-Disposition').startswith('attachment'), name)
+            with open(os.path.join(docs, name), 'rb') as file:
+                self.assertEqual(body, file.read(), name)
+
+    def test_an_edit_keeps_what_the_page_does_not_show(self):
+        def fields(kind, item_id):
+            status, shown = self.server.json('GET', '/api/%s/%s' % (kind, item_id))
+            self.assertEqual(status, 200, shown)
+            return {name: value for name, value in shown['fields'].items() if name != 'ID'}
+
+        def edit(kind, item_id, changed):
+            return self.server.json('PUT', '/api/%s/%s' % (kind, item_id), json.dumps(changed))
+        before = self.contact_titles()
+        # A birthday the phone's add cannot write: refused, named, and nothing changes...
+        status, refused = edit('contacts', '10002', {'JOBTITLE': '과장'})
+        self.assertEqual((status, refused['kind']), (400, 'badInput'), refused)
+        self.assertIn('BIRTHDAY', refused['error'])
+        self.assertEqual(self.contact_titles(), before)
+        # ...until the edit lets it go (and an ID with a letter in it is an ID too).
+        status, done = edit('contacts', '1000a', {'BIRTHDAY': '', 'JOBTITLE': '팀장'})
+        self.assertEqual(status, 200, done)
+        self.assertNotIn('BIRTHDAY', fields('contacts', done['id']))
+        self.assertEqual(self.server.json('GET', '/api/contacts/1000a')[0], 404)
+        for kind, item_id, changed in (('contacts', '10001', {'JOBTITLE': '부장'}),
+                                       ('calendar', '20001', {'LOCATION': '2층'}),
+                                       ('calendar', '20005', {'TITLE': '생일'})):
+            old = fields(kind, item_id)
+            status, done = edit(kind, item_id, changed)
+            self.assertEqual(status, 200, done)
+            self.assertEqual(fields(kind, done['id']), {**old, **changed})
+        self.assertEqual(edit('contacts', '10003', {'JOBTITLE': 5})[0], 400)
+        self.assertEqual(edit('contacts', '99999', {'JOBTITLE': 'x'})[0], 404)
+
+    def test_messages_name_the_contacts_that_hold_their_number(self):
+        def names():
+            status, listing = self.server.json('GET', '/api/sms?names=true&box=recv')
+            self.assertEqual(status, 200, listing)
+            return {message['number']: message['names'] for message in listing['items']}
+        self.assertEqual(names()['010-1234-5678'], ['홍길동'])
+        self.assertEqual(names()['+1-206-555-0110'], ['John Smith'])
+        self.assertEqual(names()['1588-1234'], [])
+        # A number two contacts hold names both; one no contact holds any longer, none.
+        self.assertEqual(self.server.json('POST', '/api/contacts', json.dumps(
+            {'FIRSTNAME': 'Twin', 'HOMETELEPHONENUMBER': '010 1234 5678'}))[0], 200)
+        self.assertEqual(sorted(names()['010-1234-5678']), sorted(['홍길동', 'Twin']))
+        self.assertNotIn('names', self.server.json('GET', '/api/sms?box=recv')[1]['items'][0])
+
     def slow_down(self, operation):
         """Each call of `operation` on the emulated phone takes 50 ms from the next link on."""
         with open(os.path.join(self.server.phone, 'device.json')) as file:
@@ -603,10 +670,23 @@ class PageTest(unittest.TestCase):
         form.find_element(By.NAME, 'LASTNAME').send_keys('<3')
         form.find_element(By.CSS_SELECTOR, 'button[type=submit]').click()
         self.browser.find_element(By.XPATH, '//button[contains(text(), "AT&T")]')
+        self.browser.find_element(By.CSS_SELECTOR, 'input[type=search]').send_keys('010 1234')
+        self.assertEqual([item.text for item in self.browser.find_elements(By.CSS_SELECTOR, 'ul.items li button.link')],
+                         ['홍길동'])  # found by a number, however spaced
         self.view('calendar', '//button[contains(text(), "주간 회의")]')
+        form = self.browser.find_element(By.CSS_SELECTOR, 'form')
+        form.find_element(By.NAME, 'TITLE').send_keys('휴가')
+        form.find_element(By.NAME, 'STARTTIME').send_keys('12242026\t0900AM')
+        form.find_element(By.NAME, 'WHOLEDAY').click()
+        form.find_element(By.CSS_SELECTOR, 'button[type=submit]').click()
+        self.browser.find_element(By.XPATH, '//button[contains(text(), "휴가")]')
+        holiday = [item for item in self.server.json('GET', '/api/calendar')[1]['items'] if item['title'] == '휴가']
+        self.assertEqual((holiday[0]['wholeDay'], holiday[0]['start']), (True, '2026-12-24'))
         self.view('calls', '//td[text()="010-2222-3333"]')
-        self.view('messages', '//section[h3[text()="+1-206-555-0110"]]//li[contains(., "Are we still on")]')
+        self.view('messages', '//section[h3[text()="John Smith (+1-206-555-0110)"]]//li[contains(., "Are we still on")]')
+        self.browser.find_element(By.XPATH, '//h3[text()="1588-1234"]')  # no contact's number
         self.view('apps', '//li[contains(text(), "MORVANE-SYNC-0001")]')
+        self.browser.find_element(By.XPATH, '//p[starts-with(text(), "No uninstall here")]')
 
     def test_no_other_server_on_this_address_receives_a_usable_credential(self):
         import http.server
@@ -753,6 +833,109 @@ class PageTest(unittest.TestCase):
         self.browser.find_element(By.XPATH, '//p[contains(text(), "Generation")]')
         self.shot('backup-done')
         self.assertTrue(os.path.exists(os.path.join(self.server.home, 'backup', 'latest.json')))
+
+    def test_a_user_previews_an_image_and_text_never_markup(self):
+        from selenium.webdriver.common.by import By
+        with open(os.path.join(self.server.phone, 'fs', 'My Documents', 'page.html'), 'w') as file:
+            file.write('<img src=x onerror="document.title=1">hello')
+        import base64  # one red pixel
+        with open(os.path.join(self.server.phone, 'fs', 'My Documents', 'dot.png'), 'wb') as file:
+            file.write(base64.b64decode('iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8DwHwAFBQIAX8jx0gAAAABJRU5ErkJggg=='))
+        self.view('files', '//button[text()="My Documents/"]')
+        self.browser.find_element(By.XPATH, '//button[text()="My Documents/"]').click()
+        self.browser.find_element(By.CSS_SELECTOR, '[aria-label="Preview page.html"]').click()
+        shown = self.browser.find_element(By.CSS_SELECTOR, 'section.preview pre')
+        self.assertEqual(shown.text, '<img src=x onerror="document.title=1">hello')
+        self.assertEqual(self.browser.find_elements(By.CSS_SELECTOR, 'section.preview img'), [])
+        self.browser.find_element(By.CSS_SELECTOR, '[aria-label="Preview 회의록.txt"]').click()
+        self.browser.find_element(By.XPATH, '//section[@class="preview"]//h3[text()="회의록.txt"]')
+        self.browser.find_element(By.CSS_SELECTOR, '[aria-label="Preview dot.png"]').click()
+        image = self.browser.find_element(By.CSS_SELECTOR, 'section.preview img[alt="dot.png"]')
+        self.assertTrue(self.browser.execute_script(
+            'const image = arguments[0]; return image.decode().then(() => image.naturalWidth === 1, () => false);', image))
+        self.browser.find_element(By.CSS_SELECTOR, '[aria-label="Preview DSC_0001.jpg"]').click()  # (no real image)
+        self.browser.find_element(By.XPATH, '//section[@class="preview"]/p[starts-with(text(), "The browser cannot draw")]')
+        self.assertNotEqual(self.browser.title, '1')
+        self.shot('files-preview')
+        if ARGS.screenshots:
+            self.browser.set_window_size(390, 844)
+            self.shot('files-preview-390')
+
+    def edit_opened(self, title, change):
+        """Opens the item `title` of the view shown, edits it with `change` (name: text) and saves."""
+        from selenium.webdriver.common.by import By
+        self.browser.find_element(By.XPATH, '//ul[@class="items"]//button[contains(text(), "%s")]' % title).click()
+        self.browser.find_element(By.XPATH, '//section[@class="detail"]//button[text()="Edit"]').click()
+        form = self.browser.find_element(By.CSS_SELECTOR, 'form.edit')
+        for name, text in change.items():
+            form.find_element(By.NAME, name).clear()
+            form.find_element(By.NAME, name).send_keys(text)
+        return form
+
+    def test_a_user_edits_a_contact_and_an_appointment(self):
+        from selenium.webdriver.common.by import By
+        self.view('contacts', '//button[text()="홍길동"]')
+        form = self.edit_opened('홍길동', {'JOBTITLE': '부장'})
+        self.assertEqual(self.browser.switch_to.active_element.tag_name, 'input')
+        self.shot('contacts-edit')
+        if ARGS.screenshots:
+            self.browser.set_window_size(390, 844)
+            self.shot('contacts-edit-390')
+            self.browser.set_window_size(1366, 768)
+        form.find_element(By.CSS_SELECTOR, 'button[type=submit]').click()
+        self.browser.find_element(By.XPATH, '//p[starts-with(text(), "Saved 홍길동")]')
+        shown = {item['name']: item['id'] for item in self.server.json('GET', '/api/contacts')[1]['items']}
+        fields = self.server.json('GET', '/api/contacts/' + shown['홍길동'])[1]['fields']
+        self.assertEqual((fields['JOBTITLE'], fields['EMAIL2ADDRESS']), ('부장', 'gildong@home.example.kr'))
+        # A birthday the edit cannot carry: the refusal says so, and letting it go saves.
+        form = self.edit_opened('김민준', {'JOBTITLE': '과장'})
+        form.find_element(By.CSS_SELECTOR, 'button[type=submit]').click()
+        problem = self.browser.find_element(By.XPATH, '//p[@id="problem" and not(@hidden)]')
+        self.assertIn('BIRTHDAY', problem.text)
+        self.shot('contacts-edit-refused')
+        form.find_element(By.NAME, 'letgo:BIRTHDAY').click()
+        form.find_element(By.CSS_SELECTOR, 'button[type=submit]').click()
+        self.browser.find_element(By.XPATH, '//p[starts-with(text(), "Saved 김민준")]')
+        # An appointment keeps its time when only its place changes.
+        self.view('calendar', '//button[contains(text(), "주간 회의")]')
+        self.edit_opened('주간 회의', {'LOCATION': '2층'}).find_element(By.CSS_SELECTOR, 'button[type=submit]').click()
+        self.browser.find_element(By.XPATH, '//p[starts-with(text(), "Saved ")]')
+        meeting = [item for item in self.server.json('GET', '/api/calendar')[1]['items'] if item['title'] == '주간 회의']
+        self.assertEqual(meeting[0]['start'], '2026-12-07T09:00:00+00:00')
+
+    def test_a_user_chooses_the_generation_to_verify_and_restore(self):
+        from selenium.webdriver.common.by import By
+        from selenium.webdriver.support.ui import Select
+        folder = os.path.join(self.server.home, 'backup')
+        made = [self.server.json('POST', '/api/backup', json.dumps({'folder': folder}))[1]['generation']]
+        os.remove(os.path.join(self.server.phone, 'fs', 'My Documents', 'readme.txt'))
+        made.append(self.server.json('POST', '/api/backup', json.dumps({'folder': folder}))[1]['generation'])
+        self.assertNotEqual(made[0], made[1])
+        manifest = os.path.join(folder, made[0], 'manifest.json')
+        with open(manifest) as file:
+            older = json.load(file)
+        older['unread'] = [{'part': 'calls.json', 'why': 'the call history did not open'}]
+        with open(manifest, 'w') as file:
+            json.dump(older, file)
+        self.view('backup', '//button[text()="Back up"]')
+        self.browser.find_element(By.NAME, 'folder').send_keys(folder + '\t')
+        chooser = Select(self.browser.find_element(By.NAME, 'generation'))
+        self.assertEqual([option.get_attribute('value') for option in chooser.options], made[::-1])
+        self.assertIn('(latest)', chooser.options[0].text)
+        chooser.select_by_value(made[0])
+        self.browser.find_element(By.XPATH, '//li[text()="calls.json: the call history did not open"]')
+        self.browser.find_element(By.XPATH, '//button[text()="Verify"]').click()
+        label = chooser.first_selected_option.text.split(', incomplete')[0]
+        self.browser.find_element(By.XPATH, '//p[starts-with(text(), "Generation of %s is whole")]' % label)
+        self.browser.find_element(By.XPATH, '//button[text()="Restore"]').click()
+        self.browser.switch_to.alert.accept()
+        self.browser.find_element(By.XPATH, '//p[starts-with(text(), "Generation of %s put back: 1 file restored")]'
+                                  % label)
+        self.assertTrue(os.path.exists(os.path.join(self.server.phone, 'fs', 'My Documents', 'readme.txt')))
+        self.shot('backup-generations')
+        if ARGS.screenshots:
+            self.browser.set_window_size(390, 844)
+            self.shot('backup-generations-390')
 
     def test_a_user_syncs_and_forces_the_held_deletions(self):
         from selenium.webdriver.common.by import By

@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "encoding.h"
+#include "interop.h"
 #include "item_text.h"
 #include "vcard.h"
 
@@ -192,6 +193,8 @@ Outcome ReadContactName(PhoneSession &session, ListedItem *listed) {
     Outcome outcome = ReadListedItem(session, kContactType, listed->item, &fields);
     if (!outcome.ok) return outcome;
     listed->name = FormattedName(fields, &listed->nameFrom);
+    for (const auto &[field, value] : fields)
+        if (IsNumberField(field) && !value.empty()) listed->numbers.push_back(value);
     ItemFields checked = {{"title", DeviceToTerminal(listed->item.title)}};
     for (const auto &field : fields)
         if (std::find(listed->nameFrom.begin(), listed->nameFrom.end(), field.first) != listed->nameFrom.end())
@@ -224,6 +227,105 @@ std::string DayOrValue(const std::string &value) {
     return ParseStamp(value, false, &day) ? DayText(day) : value;
 }
 
+// An appointment's fields that say when it is: an edit carries them by what they mean
+// (CarriedTimeWords), not as a read spells them.
+const char *const kTimeFields[] = {"STARTTIME", "ENDTIME", "DURATION", "WHOLEDAY"};
+
+bool IsTimeField(const std::string &name) {
+    return std::find(std::begin(kTimeFields), std::end(kTimeFields), name) != std::end(kTimeFields);
+}
+
+// The field each NAME=VALUE word names, in capitals (the read's shared nickname or ID
+// field as NICKNAME, the name an add writes it under).
+std::vector<std::string> WordNames(std::vector<std::string> &words) {
+    std::vector<std::string> names;
+    for (std::string &word : words) {
+        std::string name = AsciiUpper(word.substr(0, word.find('=')));
+        if (name == kNicknameOrId) {
+            name = "NICKNAME";
+            word = name + word.substr(word.find('='));
+        }
+        names.push_back(name);
+    }
+    return names;
+}
+
+bool Among(const std::vector<std::string> &names, const std::string &name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// An appointment's times as words an add takes, each unless `named` gives it: the
+// start (a UTC instant, a whole day as its day), the length in minutes (ENDTIME or
+// DURATION give it anew) and WHOLEDAY.
+std::vector<std::string> CarriedTimeWords(const AppointmentTimes &times, const std::vector<std::string> &named) {
+    if (!times.known) return {};
+    std::vector<std::string> words;
+    if (!Among(named, "STARTTIME"))
+        words.push_back("STARTTIME=" + (times.wholeDay ? AppointmentStartText(times, true) : UtcIso(times.start)));
+    if (!Among(named, "ENDTIME") && !Among(named, "DURATION"))
+        words.push_back("DURATION=" + std::to_string(times.wholeDay ? WholeDays(times) * 24 * 60 : times.minutes));
+    if (!Among(named, "WHOLEDAY")) words.push_back(times.wholeDay ? "WHOLEDAY=TRUE" : "WHOLEDAY=FALSE");
+    return words;
+}
+
+// Why the old record's field cannot travel into the new one, or "" when it can.
+std::string WhyNotCarried(const std::string &type, const std::string &name, const std::string &value,
+                          const CutFields &mayBeCut) {
+    const std::vector<std::string> addable = AddableFields(type);
+    const std::string shown = name == kNicknameOrId ? "NICKNAME" : name;
+    if (!Among(addable, shown)) return name + " (the phone's add cannot write it; naming it with no value lets it go)";
+    if (value.find('|') != std::string::npos) return name + " (holds '|', which the plug-in's item text cannot carry)";
+    for (const auto &[cut, bytes] : mayBeCut)
+        if (cut == name)
+            return name + " (a read gives " + std::to_string(bytes) + " bytes of it and may have cut it: give it anew)";
+    return {};
+}
+
+// `words` with the old record's fields they do not name, as an add takes them; the
+// fields that cannot be carried refuse the edit, named.
+Outcome EditWords(const std::string &type, const ItemFields &old, std::vector<std::string> words,
+                  std::vector<std::string> *merged) {
+    const std::vector<std::string> named = WordNames(words);
+    const CutFields mayBeCut = MayBeCut(type, old);
+    std::vector<std::string> lost;
+    for (const auto &[name, value] : old) {
+        const bool shared = name == kNicknameOrId && (Among(named, "NICKNAME") || Among(named, "GOVERNMENTID"));
+        const bool carriedApart = name == "ID" || (type == kAppointmentType && IsTimeField(name));
+        if (value.empty() || shared || carriedApart || Among(named, name)) continue;
+        if (const std::string why = WhyNotCarried(type, name, value, mayBeCut); !why.empty()) {
+            lost.push_back(why);
+            continue;
+        }
+        words.push_back((name == kNicknameOrId ? std::string("NICKNAME") : name) + "=" + value);
+    }
+    if (!lost.empty()) {
+        std::string list;
+        for (const std::string &each : lost) list += (list.empty() ? "" : "; ") + each;
+        return Outcome::Failed(0, "it would lose " + list + "; nothing was changed", ErrorKind::kBadInput);
+    }
+    // Named with no value, a field the add cannot write is let go: the edit drops it.
+    std::erase_if(words, [&](const std::string &word) {
+        const std::string name = AsciiUpper(word.substr(0, word.find('=')));
+        return !word.empty() && word.back() == '=' && !Among(AddableFields(type), name);
+    });
+    if (type == kAppointmentType) {
+        const std::vector<std::string> times = CarriedTimeWords(ReadAppointmentTimes(old), named);
+        words.insert(words.end(), times.begin(), times.end());
+    }
+    *merged = std::move(words);
+    return Outcome::Ok();
+}
+
+// Whether a record read from the phone holds what `kept` says the phone keeps of an add.
+bool ReadsAsKept(const std::string &type, const KeptItem &kept, const ItemFields &read) {
+    for (const auto &[name, value] : kept.read) {
+        if (value.empty() || IsTimeField(name)) continue;
+        const auto found =
+            std::find_if(read.begin(), read.end(), [&](const auto &field) { return field.first == name; });
+        if (found == read.end() || !ReadsAs(type, name, value, found->second)) return false;
+    }
+    return type != kAppointmentType || ReadAppointmentTimes(read).known;
+}
 }  // namespace
 
 std::string PimType(const std::string &kind) {
@@ -307,6 +409,57 @@ Outcome AddPimItem(PhoneSession &session, const std::string &type, const KeptIte
     return session.link.AddItem(type, ItemText(kept.sent));
 }
 
+namespace {
+
+Outcome WithNote(Outcome outcome, const std::string &note) {
+    outcome.note = note;
+    return outcome;
+}
+
+// The record an add made: among those listed now and not `before`, the one that reads
+// as `kept`.
+Outcome FindAdded(PhoneSession &session, const std::string &type, const std::vector<ContentItem> &before,
+                  const KeptItem &kept, std::string *newId) {
+    Outcome outcome = RefreshListing(session, type);
+    for (const ContentItem &item : outcome.ok ? session.lastListings[type] : std::vector<ContentItem>{}) {
+        const bool listedBefore =
+            std::any_of(before.begin(), before.end(), [&](const ContentItem &old) { return old.id == item.id; });
+        ItemFields fields;
+        if (listedBefore || !(outcome = ReadListedItem(session, type, item, &fields)).ok) continue;
+        if (!ReadsAsKept(type, kept, fields)) continue;
+        *newId = item.id;
+        return outcome;
+    }
+    if (!outcome.ok) return outcome;
+    return Outcome::Failed(0, "the phone took the new record but no new one reads back as it was sent",
+                           ErrorKind::kPhoneRefused);
+}
+
+}  // namespace
+
+Outcome EditPimItem(PhoneSession &session, const std::string &type, const std::string &typedId,
+                    const std::vector<std::string> &words, EditedItem *edited) {
+    ContentItem listed;
+    ItemFields old;
+    std::vector<std::string> merged;
+    Outcome outcome = FindListed(session, type, typedId, &listed);
+    const std::vector<ContentItem> before = session.lastListings[type];
+    if (outcome.ok) outcome = ReadListedItem(session, type, listed, &old);
+    if (outcome.ok) outcome = EditWords(type, old, words, &merged);
+    if (outcome.ok) outcome = PrepareAdd(type, merged, &edited->kept);
+    if (!outcome.ok) return outcome;
+    edited->oldId = listed.id;
+    const std::string oldKept = "the old record (ID " + listed.id + ") is kept unchanged";
+    if (outcome = AddPimItem(session, type, edited->kept); !outcome.ok) return WithNote(outcome, oldKept);
+    if (outcome = FindAdded(session, type, before, edited->kept, &edited->newId); !outcome.ok)
+        return WithNote(outcome, oldKept + "; a new one may be on the phone beside it");
+    if (outcome = session.link.DeleteItem(type, listed.id); !outcome.ok)
+        return WithNote(outcome, "the edited record was added as ID " + edited->newId + ", but the old one (ID " +
+                                     listed.id + ") could not be deleted: both are on the phone");
+    std::erase_if(session.lastListings[type], [&](const ContentItem &item) { return item.id == listed.id; });
+    return outcome;
+}
+
 Outcome RemovePimItem(PhoneSession &session, const std::string &type, const std::string &typedId,
                       std::string *removedId) {
     ContentItem listed;
@@ -314,6 +467,30 @@ Outcome RemovePimItem(PhoneSession &session, const std::string &type, const std:
     if (outcome.ok) outcome = session.link.DeleteItem(type, listed.id);
     if (outcome.ok) *removedId = listed.id;
     return outcome;
+}
+
+Outcome ReadNamesByNumber(PhoneSession &session, NamesByNumber *names) {
+    std::vector<ItemFields> contacts;
+    Outcome outcome = ReadAllItems(session, kContactType, &contacts);
+    if (!outcome.ok) return outcome;
+    for (const ItemFields &contact : contacts) {
+        const std::string name = FormattedName(contact);
+        for (const auto &[field, value] : contact) {
+            if (!IsNumberField(field) || value.empty()) continue;
+            std::vector<std::string> &named = (*names)[NumberForComparing(value)];
+            if (std::find(named.begin(), named.end(), name) == named.end()) named.push_back(name);
+        }
+    }
+    return outcome;
+}
+
+std::vector<std::string> NamesOfSender(const NamesByNumber &names, const SmsMessage &message) {
+    const CutFields cut = MessageMayBeCut(message);
+    const bool numberCut =
+        std::any_of(cut.begin(), cut.end(), [](const auto &field) { return field.first == "number"; });
+    const auto found = names.find(NumberForComparing(message.number));
+    if (numberCut || message.number.empty() || found == names.end()) return {};
+    return found->second;
 }
 
 Outcome FindMessage(PhoneSession &session, bool sent, const std::string &id, SmsMessage *message) {

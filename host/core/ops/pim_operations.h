@@ -7,6 +7,7 @@
 #ifndef CEBRIDGE_HOST_PIM_OPERATIONS_H
 #define CEBRIDGE_HOST_PIM_OPERATIONS_H
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@ struct ListedItem {
     ContentItem item;                   // as the listing gives it (the phone's code page)
     std::string name;                   // contacts: the readable name; calls: the party's name (UTF-8)
     std::vector<std::string> nameFrom;  // contacts: the fields `name` was made of
+    std::vector<std::string> numbers;   // contacts: the phone numbers it holds
     std::string number;                 // calls: the party's number
     bool nameListed = true;             // calls: the listing gives a name only with a number
     AppointmentTimes times;             // appointments: from each one's text (the listing has none)
@@ -61,9 +63,34 @@ std::string AppointmentEndText(const AppointmentTimes &times, bool iso);
 Outcome PrepareAdd(const std::string &type, const std::vector<std::string> &words, KeptItem *kept);
 Outcome AddPimItem(PhoneSession &session, const std::string &type, const KeptItem &kept);
 
+// An edit of a contact or appointment. The phone has no edit: the new record is
+// added, found in a new listing and read back, and only then is the old one deleted.
+// `words` (NAME=VALUE, as an add's; NAME= clears a field) change the old record's
+// fields; what they do not name is carried into the new one: an appointment's start,
+// its length (unless ENDTIME or DURATION give it) and WHOLEDAY each. A value the add
+// cannot carry (a field it cannot write, such as BIRTHDAY; one a read may have cut;
+// one holding '|') refuses the edit with kBadInput unless a word names that field
+// (NAME= lets it go): nothing is dropped unsaid.
+struct EditedItem {
+    std::string oldId, newId;  // the listings' spellings
+    KeptItem kept;
+};
+// kPhoneRefused, saying so, when the add failed or did not read back (the old record
+// stays) or when the old one could not be deleted after a good add (both stay).
+Outcome EditPimItem(PhoneSession &session, const std::string &type, const std::string &typedId,
+                    const std::vector<std::string> &words, EditedItem *edited);
+
 // Removes a contact, appointment or message (SmsType); *removedId: the listing's spelling.
 Outcome RemovePimItem(PhoneSession &session, const std::string &type, const std::string &typedId,
                       std::string *removedId);
+
+// The names of the contacts that hold each number, by the number as numbers are
+// compared (NumberForComparing): a number two contacts hold names both.
+using NamesByNumber = std::map<std::string, std::vector<std::string>>;
+Outcome ReadNamesByNumber(PhoneSession &session, NamesByNumber *names);
+// The contacts' names for a message's number; none for a number the read may have
+// cut (a cut number is no proof of whose it is) or that no contact holds.
+std::vector<std::string> NamesOfSender(const NamesByNumber &names, const SmsMessage &message);
 
 // The message `id` of a box, listed now; kNotFound when the box lacks it.
 Outcome FindMessage(PhoneSession &session, bool sent, const std::string &id, SmsMessage *message);

@@ -45,6 +45,16 @@ TEST_F(HostCli, ShowGivesDatesAsDaysAndOneFieldPerLine) {
     EXPECT_NE(shown.find("HOMEADDRESSSTREET: Main 1\n                   Floor 2\n"), std::string::npos) << shown;
 }
 
+// `edit` prints the new ID and says what it could not carry, with bad input's exit code.
+TEST_F(HostCli, EditSaysTheNewIdOrWhatItWouldLose) {
+    const HostRun refused = Host({"contacts", "edit", "10002", "JOBTITLE=x"});
+    EXPECT_EQ(refused.exitCode, 2) << refused.err;
+    EXPECT_NE(refused.err.find("edit: it would lose BIRTHDAY"), std::string::npos) << refused.err;
+    const nlohmann::json edited = Json(Host({"--json", "contacts", "edit", "10001", "JOBTITLE=x"}));
+    EXPECT_EQ(edited["edited"], "10001");
+    EXPECT_EQ(Json(Host({"--json", "contacts", "show", edited["id"]}))["fields"]["JOBTITLE"], "x");
+}
+
 // The box may come before the subcommand, as the usage shows.
 TEST_F(HostCli, SentMessagesAreShownAndRemovedByTheirBox) {
     std::string id = Json(Host({"--json", "sms", "sent"}))["items"][0]["id"];

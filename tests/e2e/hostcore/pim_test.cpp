@@ -8,6 +8,7 @@
 
 #include "backup.h"
 #include "core_fixture.h"
+#include "failure.h"
 #include "interop.h"
 #include "phone_keeps.h"
 #include "pim_operations.h"
@@ -181,6 +182,124 @@ TEST_F(CorePim, CallAndMessageTimesAreTheSameInstantsInEveryZone) {
     }
 }
 #endif
+
+// An edit adds the new record and deletes the old: what the words do not name is
+// carried, and what cannot be carried (a field the add cannot write, a value a read
+// may have cut) refuses the edit, named, until a word names it.
+TEST_F(CorePim, AnEditKeepsWhatItDoesNotNameOrRefusesNamingWhat) {
+    ConnectOrFail();
+    const std::string longCompany(130, 'c');
+    Add(host::kContactType, {"FIRSTNAME=Ann", "LASTNAME=Lee", "MOBILETELEPHONENUMBER=010-1", "EMAIL1ADDRESS=a@b.kr",
+                             "NICKNAME=annie", "COMPANYNAME=" + longCompany});
+    const std::string ann = Listed("contacts", "LeeAnn").value("id", "");
+    const size_t contacts = Items("contacts").size();
+    const auto edit = [&](const std::string &type, const std::string &id, const Words &words) {
+        host::EditedItem edited;
+        const host::Outcome outcome = host::EditPimItem(m_session, type, id, words, &edited);
+        return std::make_pair(outcome, edited.newId);
+    };
+    const std::pair<std::string, Words> refusals[] = {{"COMPANYNAME (a read gives", {"FIRSTNAME=Anne"}},
+                                                      {"BIRTHDAY (the phone's add cannot write it", {"FIRSTNAME=B"}}};
+    for (const auto &[why, words] : refusals) {
+        const std::string id = why[0] == 'C' ? ann : "10002";
+        const auto [outcome, newId] = edit(host::kContactType, id, words);
+        EXPECT_EQ(outcome.kind, ErrorKind::kBadInput) << outcome.message;
+        EXPECT_NE(outcome.message.find(why), std::string::npos) << outcome.message;
+        EXPECT_EQ(Items("contacts").size(), contacts);
+    }
+    auto [outcome, newId] = edit(host::kContactType, ann, {"MOBILETELEPHONENUMBER=010-2", "COMPANYNAME=Acme"});
+    ASSERT_TRUE(outcome.ok) << outcome.message;
+    nlohmann::json fields = Show(host::kContactType, newId)["fields"];
+    EXPECT_EQ(fields["FIRSTNAME"], "Ann") << fields.dump();
+    EXPECT_EQ(fields["EMAIL1ADDRESS"], "a@b.kr");
+    EXPECT_EQ(fields[host::kNicknameOrId], "annie");
+    EXPECT_EQ(fields["MOBILETELEPHONENUMBER"], "010-2");
+    EXPECT_EQ(fields["COMPANYNAME"], "Acme");
+    host::ShownItem gone;
+    EXPECT_EQ(host::ShowPimItem(m_session, host::kContactType, ann, &gone).kind, ErrorKind::kNotFound);
+    EXPECT_EQ(Items("contacts").size(), contacts);
+    // Named with no value, what the add cannot write is let go.
+    std::tie(outcome, newId) = edit(host::kContactType, "10002", {"BIRTHDAY=", "ANNIVERSARY="});
+    ASSERT_TRUE(outcome.ok) << outcome.message;
+    EXPECT_FALSE(Show(host::kContactType, newId)["fields"].contains("BIRTHDAY"));
+}
+
+#if !defined(_WIN32)
+TEST_F(CorePim, AnAppointmentsEditKeepsItsTimesUnlessItNamesThem) {
+    ConnectOrFail();
+    PcTimeZone seoul(kSeoul);
+    std::map<std::string, std::string> ids = {
+        // (each edit makes the record anew)
+        {"meet", AddAppointment({"TITLE=Meet", "STARTTIME=2026-06-10 10:00", "DURATION=90", "LOCATION=Room 1"})},
+        {"trip", AddAppointment({"TITLE=Trip", "WHOLEDAY=TRUE", "STARTTIME=2026-06-12", "ENDTIME=2026-06-13"})}};
+    const struct {
+        const char *record;
+        Words words;
+        const char *start, *end, *location;
+    } cases[] = {
+        {"meet", {"TITLE=Meeting"}, "2026-06-10T10:00:00+09:00", "2026-06-10T11:30:00+09:00", "Room 1"},
+        {"meet",
+         {"STARTTIME=2026-06-11 09:00", "LOCATION="},
+         "2026-06-11T09:00:00+09:00",
+         "2026-06-11T10:30:00+09:00",
+         ""},
+        {"meet",
+         {"ENDTIME=2026-06-11 09:15", "STARTTIME=2026-06-11 09:00"},
+         "2026-06-11T09:00:00+09:00",
+         "2026-06-11T09:15:00+09:00",
+         ""},
+        {"trip", {"TITLE=Trip!"}, "2026-06-12", "2026-06-13", ""},
+        {"trip", {"STARTTIME=2026-07-01"}, "2026-07-01", "2026-07-02", ""},
+    };
+    for (const auto &c : cases) {
+        host::EditedItem edited;
+        const host::Outcome outcome =
+            host::EditPimItem(m_session, host::kAppointmentType, ids[c.record], c.words, &edited);
+        ASSERT_TRUE(outcome.ok) << c.words[0] << ": " << outcome.message;
+        ids[c.record] = edited.newId;
+        const nlohmann::json fields = Show(host::kAppointmentType, edited.newId)["fields"];
+        EXPECT_EQ(fields["STARTTIME"], c.start) << c.words[0] << fields.dump();
+        EXPECT_EQ(fields["ENDTIME"], c.end) << c.words[0];
+        EXPECT_EQ(fields.value("LOCATION", ""), c.location) << c.words[0];
+    }
+}
+#endif
+
+// The phone has no edit: a failed add leaves the old record as it was, and a failed
+// delete after a good add says both are on the phone.
+TEST_F(CorePim, AnEditThatFailsHalfWaySaysWhatIsOnThePhone) {
+    ConnectOrFail();
+    for (const char *operation : {"DevCeWriteRecordProps", "DevCeDeleteRecord"}) {
+        Relink([&](nlohmann::json &device) { device["faults"] = {{{"operation", operation}}}; });
+        const nlohmann::json before = Items("contacts");
+        const std::string id = before[0]["id"];
+        host::EditedItem edited;
+        const host::Outcome outcome = host::EditPimItem(m_session, host::kContactType, id, {"JOBTITLE=Chef"}, &edited);
+        EXPECT_FALSE(outcome.ok) << operation;
+        const std::string said = host::FailureText("edit", outcome);
+        const nlohmann::json after = Items("contacts");
+        EXPECT_EQ(after[0]["id"], id) << operation;
+        if (operation[5] == 'W') {
+            EXPECT_NE(said.find("(ID " + id + ") is kept unchanged"), std::string::npos) << said;
+            EXPECT_EQ(after, before);
+        } else {
+            EXPECT_NE(said.find("both are on the phone"), std::string::npos) << said;
+            EXPECT_NE(said.find("added as ID " + edited.newId), std::string::npos) << said;
+            EXPECT_EQ(after.size(), before.size() + 1);
+        }
+    }
+}
+
+// A message's number names the contacts that hold it, however spaced; a number the
+// read may have cut names no one.
+TEST(NamesOfSender, MatchesNumbersAsComparedAndNeverACutOne) {
+    const host::NamesByNumber names = {{"01012345678", {"Ann", "Bob"}}, {std::string(200, '1'), {"Long"}}};
+    const auto named = [&](const std::string &number) { return host::NamesOfSender(names, {"1", number, "", ""}); };
+    EXPECT_EQ(named("010 1234-5678"), (std::vector<std::string>{"Ann", "Bob"}));
+    EXPECT_TRUE(named("01012345679").empty());
+    EXPECT_TRUE(named("").empty());
+    EXPECT_TRUE(named(std::string(200, '1')).empty());
+}
 
 // An add that would silently drop or guess a field is refused, naming why, before
 // anything reaches the phone.

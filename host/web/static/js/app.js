@@ -42,6 +42,7 @@ async function route() {
       link.removeAttribute('aria-current');
     }
   }
+  document.getElementById('problem').hidden = true;  // (a failure of the view left behind)
   if (leaving) leaving.abort();
   leaving = new AbortController();
   const view = el('div', { class: 'view' });

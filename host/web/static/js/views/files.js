@@ -1,6 +1,6 @@
 // Files: breadcrumbs, a sortable table, selection, download, upload (picker or drop)
 // with progress and cancel, new folder, delete with confirmation.
-import { api, authorization, downloadLink, el, humanSize, operationName, query, showFailure } from '../api.js';
+import { ApiError, api, authorization, downloadLink, el, humanSize, operationName, query, showFailure } from '../api.js';
 
 // The folder shown, kept for this tab across reloads.
 let folder = sessionStorage.getItem('cebridge-folder') || '/';
@@ -53,6 +53,65 @@ function upload(file, target, status, render) {
   request.send(file);
 }
 
+// Files a page previews: images a browser only draws, and text, shown as text.
+const previewable = /\.(png|jpe?g|gif|bmp|txt|log|csv|ini|xml|html?)$/i;
+const largestPreview = 4 << 20;  // (the server refuses a file listed larger; this stops one listed wrong)
+
+// The bytes of a phone file, up to largestPreview; the answer's content type.
+async function previewBytes(path, signal) {
+  const stop = new AbortController();
+  signal.addEventListener('abort', () => stop.abort());
+  const response = await fetch('/api/preview?' + query('path', path),
+    { headers: authorization(), credentials: 'omit', signal: stop.signal });
+  if (!response.ok) {
+    const body = await response.json().catch(() => ({}));
+    throw new ApiError(response.status, body.error || response.statusText, body.kind);
+  }
+  const reader = response.body.getReader();
+  const parts = [];
+  for (let size = 0, part; !(part = await reader.read()).done;) {
+    size += part.value.length;
+    if (size > largestPreview) {
+      stop.abort();
+      throw new Error('This file is too large to preview: download it.');
+    }
+    parts.push(part.value);
+  }
+  return { bytes: new Blob(parts), type: response.headers.get('Content-Type') || '' };
+}
+
+// Text as text (never as markup): UTF-8, or UTF-16 with its byte order mark; other
+// bytes are shown with a note, their undecodable characters as �.
+async function textOf(blob) {
+  const bytes = new Uint8Array(await blob.arrayBuffer());
+  if (bytes[0] === 0xff && bytes[1] === 0xfe) return { text: new TextDecoder('utf-16le').decode(bytes) };
+  if (bytes[0] === 0xfe && bytes[1] === 0xff) return { text: new TextDecoder('utf-16be').decode(bytes) };
+  try {
+    return { text: new TextDecoder('utf-8', { fatal: true }).decode(bytes) };
+  } catch {
+    return { text: new TextDecoder('utf-8').decode(bytes), note: 'This text is not UTF-8: what cannot be read shows as �.' };
+  }
+}
+
+async function showPreview(box, path, name, signal) {
+  const { bytes, type } = await previewBytes(path, signal);
+  const close = el('button', { onclick: () => box.replaceChildren() }, 'Close');
+  let shown;
+  if (type.startsWith('image/')) {
+    const address = URL.createObjectURL(bytes);
+    signal.addEventListener('abort', () => URL.revokeObjectURL(address));
+    shown = el('img', { src: address, alt: name, onload: () => URL.revokeObjectURL(address), onerror: () => {
+      URL.revokeObjectURL(address);
+      shown.replaceWith(el('p', { class: 'notes' }, 'The browser cannot draw this image: it may be damaged.'));
+    } });
+  } else {
+    const { text, note } = await textOf(bytes);
+    shown = [note ? el('p', { class: 'notes' }, note) : null, el('pre', {}, text)];
+  }
+  box.replaceChildren(el('div', { class: 'toolbar' }, el('h3', {}, name), close), ...[shown].flat().filter(Boolean));
+  box.focus();
+}
+
 function errorOf(request) {
   try { return JSON.parse(request.responseText).error; } catch { return request.statusText; }
 }
@@ -78,6 +137,7 @@ export async function showFiles(view) {
     const header = (key, label, numeric) => el('th', { class: numeric ? 'number' : '', 'aria-sort':
         sortKey === key ? (sortUp ? 'ascending' : 'descending') : 'none' },
       el('button', { onclick: () => { sortUp = sortKey === key ? !sortUp : true; sortKey = key; render(); } }, label));
+    const previewBox = el('section', { class: 'preview', 'aria-label': 'Preview', tabindex: '-1' });
     const rows = sorted(listing.entries).map((entry) => {
       const path = join(folder, entry.name);
       const open = entry.folder
@@ -86,7 +146,10 @@ export async function showFiles(view) {
       const box = el('input', { type: 'checkbox', 'aria-label': 'Select ' + entry.name,
         onchange: (event) => { event.target.checked ? selected.add(entry) : selected.delete(entry);
           row.classList.toggle('selected', event.target.checked); } });
-      const row = el('tr', {}, el('td', {}, box), el('td', {}, open),
+      const look = !entry.folder && previewable.test(entry.name) ? el('button', { class: 'link preview-button',
+        'aria-label': 'Preview ' + entry.name, onclick: () => showPreview(previewBox, path, entry.name, view.signal) },
+      'Preview') : null;
+      const row = el('tr', {}, el('td', {}, box), el('td', {}, open, look ? ' ' : null, look),
         el('td', { class: 'number' }, entry.folder ? '' : humanSize(entry.size)), el('td', {}, entry.modified));
       return row;
     });
@@ -122,7 +185,7 @@ export async function showFiles(view) {
     const heading = el('h2', { tabindex: '-1' }, 'Files');
     view.replaceChildren(heading, crumbs(render),
       el('div', { class: 'toolbar' }, picker, el('button', { onclick: makeFolder }, 'New folder'),
-        el('button', { class: 'danger', onclick: remove }, 'Delete selected')), status, table);
+        el('button', { class: 'danger', onclick: remove }, 'Delete selected')), status, previewBox, table);
     view.ondragover = (event) => { event.preventDefault(); view.classList.add('drop'); };
     view.ondragleave = () => view.classList.remove('drop');
     view.ondrop = (event) => {

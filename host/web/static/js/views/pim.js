@@ -40,12 +40,95 @@ function fieldValue(name, value) {
   return name === 'BIRTHDAY' || name === 'ANNIVERSARY' ? y + '-' + mo + '-' + d : y + '-' + mo + '-' + d + ' ' + h + ':' + mi;
 }
 
+// Contact fields the phone's add cannot write: an edit (an add of the new item) keeps
+// them only by being refused, unless the user lets them go.
+const contactReadOnly = ['ANNIVERSARY', 'BIRTHDAY', 'BODY', 'CARTELEPHONENUMBER', 'CATEGORIES',
+  'COMPANYTELEPHONENUMBER', 'SUFFIX', 'TITLE'];
+// The read's one field for the nickname or ID number (one phone property holds either).
+const sharedName = 'NICKNAME/GOVERNMENTID';
+fieldNames[sharedName] = 'Nickname or ID';
+// Fields in the order people read them (names first), the unknown ones last.
+const fieldRank = (name) => {
+  const rank = Object.keys(fieldNames).indexOf(name);
+  return rank < 0 ? Infinity : rank;
+};
+const inFieldOrder = (names) => [...names].sort((a, b) => fieldRank(a) - fieldRank(b));
+const count = (n, one, many) => n + ' ' + (n === 1 ? one : many);
+const pad = (n) => String(n).padStart(2, '0');
+// An ISO time as the value of a datetime-local input, in the browser's zone.
+const localInput = (iso) => {
+  const t = new Date(iso);
+  return t.getFullYear() + '-' + pad(t.getMonth() + 1) + '-' + pad(t.getDate()) + 'T' + pad(t.getHours()) + ':' +
+    pad(t.getMinutes());
+};
+
+// The form that edits one contact or appointment: each field it shows, changed ones
+// sent (the server keeps the others), and each field the add cannot write offered to
+// be let go. `done` gets the server's answer.
+function editForm(kind, item, fields, addFields, done) {
+  const appointment = kind === 'calendar';
+  const wholeDay = /^true$/i.test(fields.WHOLEDAY || '');
+  const original = {};
+  const inputs = [], letGo = [];
+  const names = inFieldOrder([...Object.keys(fields), ...addFields.map(([field]) => field)])
+    .filter((name, i, all) => all.indexOf(name) === i && name !== 'ID' && !(appointment && name === 'ENDTIME'));
+  for (const name of names) {
+    const value = fields[name] || '';
+    const label = fieldNames[name] || name;
+    if (!appointment && contactReadOnly.includes(name)) {
+      letGo.push(el('label', { class: 'letgo' }, el('input', { type: 'checkbox', name: 'letgo:' + name }),
+        'Let go of ' + label + ' (' + fieldValue(name, value) + '): the phone cannot write it anew'));
+      continue;
+    }
+    let input;
+    if (name === 'WHOLEDAY') input = el('input', { type: 'checkbox', name, checked: wholeDay });
+    else if (name === 'STARTTIME') {
+      input = el('input', { name, type: wholeDay ? 'date' : 'datetime-local', required: true,
+        value: wholeDay ? value : localInput(value) });
+    } else input = el('input', { name, type: name === 'DURATION' ? 'number' : 'text', value });
+    original[name] = input.type === 'checkbox' ? input.checked : input.value;
+    inputs.push(el('label', {}, label + ' ', input));
+  }
+  const form = el('form', { class: 'edit', 'aria-label': 'Edit ' + item.title, onsubmit: async () => {
+    const changed = {};
+    for (const [name, was] of Object.entries(original)) {
+      const input = form.elements[name];
+      const now = input.type === 'checkbox' ? input.checked : input.value.trim();
+      if (now !== was) changed[name] = name === 'WHOLEDAY' ? (now ? 'TRUE' : 'FALSE') : now;
+    }
+    if (appointment && ('STARTTIME' in changed || 'WHOLEDAY' in changed)) {
+      const start = form.elements.STARTTIME.value;
+      changed.STARTTIME = form.elements.WHOLEDAY && form.elements.WHOLEDAY.checked ? start.slice(0, 10)
+        : start.length > 10 ? utcStamp(start) : start;
+    }
+    for (const box of form.querySelectorAll('input[name^="letgo:"]')) if (box.checked) changed[box.name.slice(6)] = '';
+    if (!Object.keys(changed).length) throw new Error('Nothing was changed.');
+    done(await api(kind + '/' + item.id, { method: 'PUT', headers: { 'Content-Type': 'application/json' },
+      body: JSON.stringify(changed) }));
+  } }, el('h3', {}, 'Edit ' + item.title), ...inputs, ...letGo,
+  el('p', { class: 'notes' }, 'The phone has no edit: it gets the changed item as a new one, and the old one ' +
+    'is deleted once the new one reads back right.'),
+  el('div', { class: 'toolbar' }, el('button', { type: 'submit' }, 'Save')));
+  const start = form.elements.STARTTIME, whole = form.elements.WHOLEDAY;
+  if (start && whole) whole.addEventListener('change', () => {
+    const day = start.value.slice(0, 10);
+    start.type = whole.checked ? 'date' : 'datetime-local';
+    start.value = whole.checked ? day : day + 'T09:00';
+  });
+  return form;
+}
+
+// Digits, '+' and letters of a number, as a search compares them ("010 1234" finds 010-1234-5678).
+const digitsOf = (text) => text.replace(/[\s\-./()]/g, '');
+
 function searchable(view, title, items, line, onOpen, onDelete) {
   const search = el('input', { type: 'search', placeholder: 'Search', 'aria-label': 'Search ' + title });
   const list = el('ul', { class: 'items' });
+  const found = (item, wanted) => line(item).toLowerCase().includes(wanted) ||
+    (digitsOf(wanted) && (item.numbers || []).some((number) => digitsOf(number).includes(digitsOf(wanted))));
   const fill = () => {
     const wanted = search.value.toLowerCase();
-    list.replaceChildren(...items.filter((item) => line(item).toLowerCase().includes(wanted)).map((item) =>
+    list.replaceChildren(...items.filter((item) => found(item, wanted)).map((item) =>
       el('li', {}, onOpen ? el('button', { class: 'link', onclick: () => onOpen(item) }, line(item)) : line(item),
         onDelete ? el('button', { class: 'danger', 'aria-label': 'Delete ' + line(item),
           onclick: () => onDelete(item) }, 'Delete') : null)));
@@ -106,23 +189,37 @@ function pimView(kind, title, line, addFields) {
     const detail = el('section', { class: 'detail', 'aria-live': 'polite', tabindex: '-1' });
     const open = async (item) => {
       const shown = await api(kind + '/' + item.id);
-      const pairs = Object.entries(shown.fields || {}).flatMap(([name, value]) =>
-        [el('dt', { title: name }, fieldNames[name] || name), el('dd', {}, fieldValue(name, value))]);
+      const fields = shown.fields || {};
+      const pairs = inFieldOrder(Object.keys(fields)).flatMap((name) =>
+        [el('dt', { title: name }, fieldNames[name] || name), el('dd', {}, fieldValue(name, fields[name]))]);
+      const edited = (done) => {
+        view.replaceChildren();
+        show(view, el('div', { class: 'notes' }, el('p', {}, 'Saved ' + line(item) + ' (now ID ' + done.id + ').'),
+          el('ul', {}, (done.changes || []).map((change) => el('li', {}, change.text || '')))));
+      };
       detail.replaceChildren(el('h3', {}, line(item)), el('dl', {}, pairs),
+        el('div', { class: 'toolbar' }, el('button', { onclick: () => {
+          detail.replaceChildren(editForm(kind, item, shown.fields || {}, addFields, edited));
+          detail.querySelector('input:not([type=checkbox])').focus();
+        } }, 'Edit'),
         el('button', { class: 'danger', onclick: async () => {
           if (!confirm('Delete ' + line(item) + ' from the phone?')) return;
           await api(kind + '/' + item.id, { method: 'DELETE' });
           view.replaceChildren(); show(view);
-        } }, 'Delete'));
+        } }, 'Delete')));
       detail.scrollIntoView({ block: 'nearest' });
       detail.focus();
     };
     const form = el('form', { class: 'toolbar', 'aria-label': 'Add', onsubmit: async () => {
       const fields = {};
+      const wholeDay = form.elements.WHOLEDAY && form.elements.WHOLEDAY.checked;
       for (const [field, , type] of addFields) {
+        if (type === 'checkbox') continue;
         const value = form.elements[field].value.trim();
-        if (value) fields[field] = type === 'datetime-local' ? utcStamp(value) : value;
+        // A whole day is a day, the same in every zone: its date as typed.
+        if (value) fields[field] = type !== 'datetime-local' ? value : wholeDay ? value.slice(0, 10) : utcStamp(value);
       }
+      if (wholeDay) fields.WHOLEDAY = 'TRUE';
       if (!Object.keys(fields).length) throw new Error('Fill in at least one field to add.');
       const done = await api(kind, { method: 'POST', headers: { 'Content-Type': 'application/json' },
         body: JSON.stringify(fields) });
@@ -167,7 +264,7 @@ export const showCalendar = pimView('calendar', 'Calendar',
   // (A whole-day appointment is a day, the same in every zone: its date as it stands.)
   (item) => (item.wholeDay ? localDay(item.start) + ', all day' : localTime(item.start)) + ' ' + item.title,
   [['TITLE', 'Title', 'text', { required: true }], ['STARTTIME', 'Start', 'datetime-local', { required: true }],
-    ['DURATION', 'Minutes', 'number', { min: 0, step: 1 }]]);
+    ['DURATION', 'Minutes', 'number', { min: 0, step: 1 }], ['WHOLEDAY', 'All day', 'checkbox']]);
 
 const callKinds = { recv: 'Received', sent: 'Dialled', miss: 'Missed', callfail: 'Failed' };
 
@@ -190,10 +287,19 @@ export async function showCalls(view) {
       el('th', {}, 'Name'), el('th', {}, 'Number'))), body));
 }
 
-// Messages as conversations: received and sent together under each number, newest
-// first, each with its own delete.
+// Messages as conversations: received and sent together under each number, named by
+// the contacts that hold it (the server matches numbers as the phone keeps them),
+// newest first, each with its own delete.
 export async function showMessages(view) {
-  const boxes = await Promise.all(['recv', 'sent'].map((box) => api('sms?box=' + box)));
+  const boxes = await Promise.all(['recv', 'sent'].map((box) => api('sms?names=true&box=' + box)));
+  const namesOf = new Map();
+  for (const message of boxes.flatMap((listing) => listing.items)) namesOf.set(message.number, message.names || []);
+  // "홍길동 (010-1234-5678)"; a number no contact holds stays a number.
+  const party = (number) => {
+    const names = namesOf.get(number) || [];
+    return names.length ? names.join(', ') + ' (' + (number || 'no number') + ')' : number || '(no number)';
+  };
+  const unread = boxes.map((listing) => listing.namesUnread).find(Boolean);
   const messages = boxes.flatMap((listing, i) => listing.items.map((m) => ({ ...m, box: i ? 'sent' : 'recv' })));
   const byNumber = new Map();
   for (const message of messages.sort((a, b) => new Date(b.time) - new Date(a.time))) {
@@ -201,7 +307,7 @@ export async function showMessages(view) {
     byNumber.get(message.number).push(message);
   }
   const remove = async (message) => {
-    if (!confirm('Delete this message to or from ' + message.number + '?')) return;
+    if (!confirm('Delete this message to or from ' + party(message.number) + '?')) return;
     await api('sms/' + message.id + '?box=' + message.box, { method: 'DELETE' });
     view.replaceChildren();
     showMessages(view);
@@ -210,19 +316,20 @@ export async function showMessages(view) {
   const list = el('div');
   const fill = () => {
     const wanted = search.value.toLowerCase();
-    list.replaceChildren(...[...byNumber].filter(([number, thread]) => (number + thread.map((m) => m.text).join(' '))
-      .toLowerCase().includes(wanted)).map(([number, thread]) => el('section', { class: 'thread' },
-      el('h3', {}, number || '(no number)'),
+    list.replaceChildren(...[...byNumber].filter(([number, thread]) =>
+      (party(number) + thread.map((m) => m.text).join(' ')).toLowerCase().includes(wanted))
+      .map(([number, thread]) => el('section', { class: 'thread' }, el('h3', {}, party(number)),
       el('ul', { class: 'items' }, thread.map((message) => el('li', { class: message.box },
         el('span', { class: 'when' }, (message.box === 'sent' ? 'sent ' : 'received ') + localTime(message.time)),
         ' ', message.text, ' ',
         el('button', { class: 'danger', onclick: () => remove(message),
-          'aria-label': 'Delete the message ' + (message.box === 'sent' ? 'to ' : 'from ') + (number || 'no number') +
+          'aria-label': 'Delete the message ' + (message.box === 'sent' ? 'to ' : 'from ') + party(number) +
             ' of ' + localTime(message.time) }, 'Delete')))))));
   };
   search.addEventListener('input', fill);
   fill();
-  view.append(el('h2', {}, 'Messages'), el('div', { class: 'toolbar' }, search), list);
+  view.append(el('h2', {}, 'Messages'), el('div', { class: 'toolbar' }, search),
+    el('p', { class: 'notes', hidden: !unread }, unread ? 'Threads show numbers only: ' + unread : ''), list);
 }
 
 export async function showApps(view) {
@@ -237,16 +344,29 @@ export async function showApps(view) {
   });
   view.append(el('h2', {}, 'Apps'), el('div', { class: 'toolbar' }, el('label', {}, 'Install ', installer)), result,
     listing.packages.length ? el('ul', {}, listing.packages.map((p) => el('li', {}, p.id + ' ' + p.version)))
-      : el('p', {}, 'No packages are installed.'));
+      : el('p', {}, listing.note || 'No packages are installed.'),
+    // (The plug-in installs and lists packages, and has no request that removes one.)
+    el('p', { class: 'notes' }, 'No uninstall here: the link to the phone can install and list packages but ' +
+      'not remove them. Remove a package on the phone itself.'));
 }
 
-// Backup: the whole phone into a PC folder (a new generation each time), its check,
-// and putting it back, with the copy's progress.
+// Backup: the whole phone into a PC folder (a new generation each time), the check
+// of a generation, and putting one back, with the copy's progress.
 export async function showBackup(view) {
   const folder = el('input', { name: 'folder', required: true, placeholder: '~/phone-backup', size: 40 });
   const result = el('div', { 'aria-live': 'polite' });
   const progress = el('progress', { hidden: true, 'aria-label': 'Backup progress' });
-  const say = (action, done) => {
+  const chooser = el('select', { name: 'generation', 'aria-label': 'Generation' });
+  const unread = el('div', { class: 'notes' });
+  const generations = el('div', { class: 'toolbar', hidden: true }, el('label', {}, 'Generation ', chooser));
+  let listed = [];
+  // A generation as the list shows it: its time in the page's locale, else its name.
+  const timeOf = (name) => {
+    const generation = listed.find((each) => each.name === name);
+    return generation && generation.time
+      ? new Date(generation.time).toLocaleString([], { dateStyle: 'medium', timeStyle: 'medium' }) : name;
+  };
+  const said = (action, done) => {
     const c = done.counts || {};
     if (action === 'backup')
       return el('p', {}, 'Generation ' + done.generation + ': ' + c.files + ' files (' + done.copied + ' copied, ' +
@@ -254,10 +374,45 @@ export async function showBackup(view) {
         c.calls + ' calls, ' + c.messages + ' messages.',
       el('ul', {}, [...done.skipped, ...done.gone].map((line) => el('li', {}, line))));
     if (action === 'verify')
-      return done.verified ? el('p', {}, 'Generation ' + done.generation + ' is whole: ' + done.files + ' files.')
+      return done.verified ? el('p', {}, 'Generation of ' + timeOf(done.generation) + ' is whole: ' + done.files + ' files.')
         : el('ul', {}, done.problems.map((line) => el('li', {}, line)));
-    return el('pre', {}, JSON.stringify(done, null, 2));
+    const files = done.files || {};
+    const items = (part, noun) => (done[part] ? ', ' + done[part].added + ' ' + noun + ' added (' +
+      done[part].skipped + ' already there' + (done[part].refused ? ', ' + done[part].refused + ' refused' : '') + ')' : '');
+    return el('div', {}, el('p', {}, 'Generation of ' + timeOf(done.generation) + ' put back: ' +
+      count(files.restored || 0, 'file', 'files') + ' restored, ' + (files.kept || 0) + ' kept as the phone has them' +
+      items('contacts', 'contacts') + items('calendar', 'appointments') + '.'),
+    (done.notRestored || []).length ? el('p', {}, 'Not restored:') : null,
+    el('ul', {}, (done.notRestored || []).map((line) => el('li', {}, line))));
   };
+  // The chosen generation's parts its backup could not read: a restore lacks them.
+  const showUnread = () => {
+    const chosen = listed.find((generation) => generation.name === chooser.value);
+    const parts = chosen ? chosen.unread || [] : [];
+    unread.replaceChildren(...(parts.length ? [el('p', {}, 'This generation lacks what its backup could not read:'),
+      el('ul', {}, parts.map((part) => el('li', {}, part.part + ': ' + part.why)))] : []));
+  };
+  const post = (action, extra = {}) => api('backup', { method: 'POST', headers: { 'Content-Type': 'application/json' },
+    body: JSON.stringify({ folder: folder.value, action, ...extra }) });
+  // The folder's generations, newest first, in the page's local time.
+  const list = async () => {
+    if (!folder.value) return;
+    try {
+      const done = await post('list');
+      listed = [...done.generations].reverse();
+    } catch (error) {
+      listed = [];
+      if (error.kind !== 'pcFile') throw error;  // (a folder with no backup yet has none to choose)
+    }
+    chooser.replaceChildren(...listed.map((generation, i) => el('option', { value: generation.name },
+      timeOf(generation.name) + (i ? '' : ' (latest)') +
+      (generation.unread && generation.unread.length ? ', incomplete' : ''))));
+    generations.hidden = !listed.length;
+    showUnread();
+  };
+  chooser.addEventListener('change', showUnread);
+  folder.addEventListener('change', () => list().catch((error) => result.replaceChildren(
+    el('p', { role: 'alert' }, error.message))));
   listen((event) => {
     if (event.event !== 'progress' || !event.total) return;
     progress.hidden = false;
@@ -267,18 +422,20 @@ export async function showBackup(view) {
   const buttons = [];
   const run = (action) => async () => {
     if (!folder.value) return folder.reportValidity();
-    if (action === 'restore' && !confirm('Put the backup in ' + folder.value + ' back on the phone?')) return;
+    const chosen = action === 'backup' ? {} : { generation: chooser.value || undefined };
+    const named = chooser.selectedOptions[0] ? chooser.selectedOptions[0].textContent : 'the latest generation';
+    if (action === 'restore' && !confirm('Put ' + named + ' of ' + folder.value + ' back on the phone?')) return;
     result.textContent = action + '…';
     // One backup folder, one action at a time: the others wait for this one's end.
     for (const button of buttons) button.disabled = true;
     try {
-      const done = await api('backup', { method: 'POST', headers: { 'Content-Type': 'application/json' },
-        body: JSON.stringify({ folder: folder.value, action }) });
-      result.replaceChildren(say(action, done));
+      result.replaceChildren(said(action, await post(action, chosen)));
+      if (action === 'backup') await list();
     } catch (error) {
       // (a backup or restore that holds less than asked answers its summary too)
-      const partial = error.document && error.document.generation ? [say(action, error.document)] : [];
+      const partial = error.document && error.document.generation ? [said(action, error.document)] : [];
       result.replaceChildren(el('p', { role: 'alert' }, error.message), ...partial);
+      if (partial.length && action === 'backup') await list();
     } finally {
       progress.hidden = true;
       for (const button of buttons) button.disabled = false;
@@ -287,5 +444,5 @@ export async function showBackup(view) {
   buttons.push(el('button', { onclick: run('backup') }, 'Back up'), el('button', { onclick: run('verify') }, 'Verify'),
     el('button', { onclick: run('restore') }, 'Restore'));
   view.append(el('h2', {}, 'Backup'), el('div', { class: 'toolbar' }, el('label', {}, 'Folder on this PC ', folder),
-    ...buttons), progress, result);
+    ...buttons), generations, unread, progress, result);
 }
