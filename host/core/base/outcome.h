@@ -49,6 +49,8 @@ struct Outcome {
 
 // A failure of the PC's side (a file it could not read or write), in these words.
 inline Outcome PcFailure(const std::string &message) { return Outcome::Failed(0, message, ErrorKind::kPcFile); }
+// What the user gave cannot be done, in these words.
+inline Outcome BadInput(const std::string &message) { return Outcome::Failed(0, message, ErrorKind::kBadInput); }
 
 // Answers of a status code in words.
 std::string StatusName(uint32_t status);
