@@ -16,7 +16,7 @@
 #include <dlfcn.h>
 
 #include "pc_setup.h"
-#include "serve.h"
+#include "serve_call.h"
 #endif
 
 namespace host {
@@ -209,7 +209,7 @@ void AddBackupCommands(CLI::App &app, Context &context, int &exitCode) {
 // The server is loaded only for serve: its HTTP and TLS libraries set themselves up
 // when loaded, which every other command would pay for at its start. The module
 // stays loaded until the program ends.
-int ServeFromModule(Context &context, const web::ServeOptions &options) {
+int ServeFromModule(Context &context, const ServeOptions &options) {
     const std::string path = ServeModulePath();
     void *module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     const auto serve = module ? reinterpret_cast<decltype(&cebridge_serve)>(dlsym(module, "cebridge_serve")) : nullptr;
@@ -226,7 +226,7 @@ int ServeFromModule(Context &context, const web::ServeOptions &options) {
 
 void AddServeCommand(CLI::App &app, Context &context, int &exitCode) {
 #if defined(CEBRIDGE_HAVE_SERVE)
-    auto options = std::make_shared<web::ServeOptions>();
+    auto options = std::make_shared<ServeOptions>();
     CLI::App *serve = app.add_subcommand("serve", "manage the phone in a web browser (on this PC only by default)");
     serve->add_option("--port", options->port, "the port (default: a free one)")->check(CLI::Range(0, 65535));
     serve->add_option("--bind", options->bind, "the address to listen on (default 127.0.0.1)");
