@@ -152,13 +152,14 @@ private:
 void SweepSide(const fs::path &side, const std::set<std::string> &kept, const std::set<std::string> &folders) {
     std::error_code failure;
     std::vector<fs::path> strays;
-    for (const auto &item : fs::directory_iterator(side, failure)) {
-        const std::string name = item.path().filename().string();
-        if (name != kFilesFolder && name != kFetchJournal) strays.push_back(item.path());
+    for (fs::directory_iterator item(side, failure), end; !failure && item != end; item.increment(failure)) {
+        const std::string name = item->path().filename().string();
+        if (name != kFilesFolder && name != kFetchJournal) strays.push_back(item->path());
     }
+    failure.clear();
     for (fs::recursive_directory_iterator walk(side / kFilesFolder, failure), end; !failure && walk != end;
          walk.increment(failure)) {
-        const std::string path = fs::relative(walk->path(), side).generic_string();
+        const std::string path = walk->path().lexically_relative(side).generic_string();
         const bool folder = walk->is_directory(failure);
         if (folder ? folders.count(path) != 0 : kept.count(path) != 0) continue;
         if (folder) walk.disable_recursion_pending();
@@ -238,7 +239,7 @@ private:
     void HashLanded(size_t upTo) {
         for (; m_hashed < upTo && m_hashed < m_order.size(); ++m_hashed) {
             const PlannedDownload &item = *m_order[m_hashed];
-            const std::string path = fs::relative(LocalPath(item.local), m_side).generic_string();
+            const std::string path = LocalPath(item.local).lexically_relative(m_side).generic_string();
             std::error_code failure;
             nlohmann::json entry;
             if (!m_failure.ok || !fs::exists(LocalPath(item.local), failure)) continue;  // left out
@@ -920,9 +921,13 @@ std::vector<std::string> CheckBackup(const fs::path &folder, const nlohmann::jso
             problems.push_back(path + ": content changed");
     }
     std::error_code failure;
-    for (fs::recursive_directory_iterator walk(folder, failure), end; !failure && walk != end; walk.increment(failure))
-        if (walk->is_regular_file() && !listed.count(fs::relative(walk->path(), folder).generic_string()))
-            problems.push_back(fs::relative(walk->path(), folder).generic_string() + ": not in the manifest");
+    for (fs::recursive_directory_iterator walk(folder, failure), end; !failure && walk != end;
+         walk.increment(failure)) {
+        std::error_code unread;
+        const std::string path = walk->path().lexically_relative(folder).generic_string();
+        if (walk->is_regular_file(unread) && !listed.count(path)) problems.push_back(path + ": not in the manifest");
+    }
+    if (failure) problems.push_back(folder.string() + ": cannot be listed whole: " + failure.message());
     return problems;
 }
 
