@@ -62,10 +62,9 @@ int SyncToPhone(int count) {
     host::Outcome outcome =
         session.Connect({phone.path().string(), "", CEBRIDGE_TEST_PLUGIN, logs.str(), false}, &connected);
     host::SyncState state;
-    std::string error;
-    if (!outcome.ok || !state.Open((home.path() / "sync.sqlite").string(), &error) ||
-        !state.SavePair({"to-phone", folder.string(), "", ""})) {
-        std::fprintf(stderr, "sync_bench: %s%s\n", outcome.message.c_str(), error.c_str());
+    if (outcome.ok) outcome = state.Open((home.path() / "sync.sqlite").string());
+    if (!outcome.ok || !state.SavePair({"to-phone", folder.string(), "", ""})) {
+        std::fprintf(stderr, "sync_bench: %s%s\n", outcome.message.c_str(), state.Error().c_str());
         return 1;
     }
     host::SyncReport report;
@@ -98,10 +97,9 @@ int main(int argc, char **argv) {
     host::Outcome outcome =
         session.Connect({phone.path().string(), "", CEBRIDGE_TEST_PLUGIN, "/dev/shm", false}, &connected);
     host::SyncState state;
-    std::string error;
-    if (!outcome.ok || !state.Open((home.path() / "sync.sqlite").string(), &error) ||
-        !state.SavePair({"bench", (home.path() / "contacts").string(), "", ""})) {
-        std::fprintf(stderr, "sync_bench: %s%s\n", outcome.message.c_str(), error.c_str());
+    if (outcome.ok) outcome = state.Open((home.path() / "sync.sqlite").string());
+    if (!outcome.ok || !state.SavePair({"bench", (home.path() / "contacts").string(), "", ""})) {
+        std::fprintf(stderr, "sync_bench: %s%s\n", outcome.message.c_str(), state.Error().c_str());
         return 1;
     }
     SyncTwice(session, state, "bench", count);

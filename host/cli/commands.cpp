@@ -14,7 +14,7 @@
 #include "text.h"
 #if defined(CEBRIDGE_HAVE_SERVE)
 #include "pc_setup.h"
-#include "serve.h"
+#include "serve_call.h"
 #include "serve_loader.h"
 #endif
 
@@ -216,7 +216,7 @@ void AddBackupCommands(CLI::App &app, Context &context, int &exitCode) {
 // The server is loaded only for serve: its HTTP and TLS libraries set themselves up
 // when loaded, which every other command would pay for at its start. The module
 // stays loaded until the program ends.
-int ServeFromModule(Context &context, const web::ServeOptions &options) {
+int ServeFromModule(Context &context, const ServeOptions &options) {
     std::string why;
     const auto serve = LoadServeModule(ServeModulePath(), &why);
     if (!serve) return context.FailLocal("serve: cannot load the server (" + why + ")");
@@ -229,7 +229,7 @@ int ServeFromModule(Context &context, const web::ServeOptions &options) {
 
 void AddServeCommand(CLI::App &app, Context &context, int &exitCode) {
 #if defined(CEBRIDGE_HAVE_SERVE)
-    auto options = std::make_shared<web::ServeOptions>();
+    auto options = std::make_shared<ServeOptions>();
     CLI::App *serve = app.add_subcommand("serve", "manage the phone in a web browser (on this PC only by default)");
     serve->add_option("--port", options->port, "the port (default: a free one)")->check(CLI::Range(0, 65535));
     serve->add_option("--bind", options->bind, "the address to listen on (default 127.0.0.1)");

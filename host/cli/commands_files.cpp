@@ -45,18 +45,19 @@ void EmitListing(Context &context, const std::vector<std::string> &path, const s
 int StartUpload(Context &context, const char *command, const std::string &local, const std::vector<std::string> &target,
                 UploadSource *source) {
     if (int code = context.FailInput(command, CheckUpload(target))) return code;
-    std::string error;
     // Standard input is read once the phone's folder is known to be there: a user
     // must not pour data into a copy that cannot land.
     const bool fromStdin = local == "-";
-    if (!fromStdin && !source->Prepare(local, &error)) return context.FailLocal(std::string(command) + ": " + error);
+    if (!fromStdin) {
+        if (Outcome prepared = source->Prepare(local); !prepared.ok) return context.FailOperation(command, prepared);
+    }
     if (int code = context.LockPhoneForWriting(command)) return code;
     if (int code = context.Connect()) return code;
     if (!fromStdin) return kExitOk;
     if (Outcome folder = context.link.EnterFolder({target.begin(), target.end() - 1}); !folder.ok)
         return context.Fail(folder);
-    if (!source->Prepare(local, &error)) return context.FailLocal(std::string(command) + ": " + error);
-    return kExitOk;
+    Outcome prepared = source->Prepare(local);
+    return prepared.ok ? kExitOk : context.FailOperation(command, prepared);
 }
 
 }  // namespace
@@ -105,8 +106,8 @@ int CmdGet(Context &context, const std::string &remote, const std::string &local
     const std::vector<std::string> typed = context.ResolveDevicePath(remote);
     if (int code = context.FailInput("get", CheckDownload(typed))) return code;
     DownloadTarget target;
-    std::string error;
-    if (!target.Prepare(local, DeviceToTerminal(typed.back()), &error)) return context.FailLocal("get: " + error);
+    if (Outcome prepared = target.Prepare(local, DeviceToTerminal(typed.back())); !prepared.ok)
+        return context.FailOperation("get", prepared);
     if (int code = context.Connect()) return code;
 
     FoundFile file;

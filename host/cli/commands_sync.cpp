@@ -27,8 +27,8 @@ struct SyncArguments {
 
 // The state, or exit 3 with why not.
 int OpenState(Context &context, SyncState &state) {
-    std::string error;
-    return state.Open(DefaultSyncStatePath(), &error) ? kExitOk : context.FailLocal("sync: " + error);
+    const Outcome opened = state.Open(DefaultSyncStatePath());
+    return opened.ok ? kExitOk : context.FailLocal("sync: " + opened.message);
 }
 
 // A folder that exists, or a collection's URL without a user or password in it.
@@ -49,10 +49,10 @@ int CheckAccount(Context &context, const SyncArguments &arguments) {
     if (!collection && !(arguments.user.empty() && arguments.passwordFile.empty() && arguments.caFile.empty()))
         return context.FailUsage("sync add: --user, --password-file and --ca-file are for a collection's URL");
     if (collection && arguments.user.empty()) return context.FailUsage("sync add: a collection's URL needs --user");
-    std::string password, error;
-    if (!arguments.passwordFile.empty() && !ReadSyncPassword(arguments.passwordFile, &password, &error))
-        return context.FailLocal("sync add: " + error);
-    return kExitOk;
+    if (arguments.passwordFile.empty()) return kExitOk;
+    std::string password;
+    const Outcome read = ReadSyncPassword(arguments.passwordFile, &password);
+    return read.ok ? kExitOk : context.FailLocal("sync add: " + read.message);
 }
 
 std::string Absolute(const std::string &place) {

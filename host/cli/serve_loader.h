@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "serve.h"
+#include "serve_call.h"
 
 namespace host {
 

@@ -54,8 +54,8 @@ void TakeBody(const httplib::ContentReader &reader, const std::string &name, htt
               const std::function<void(const UploadSource &)> &upload) {
     SpoolBody(reader, name, response, [&](const fs::path &taken) {
         UploadSource source;
-        std::string error;
-        if (!source.Prepare(Utf8(taken), &error)) return web::SendError(response, 500, error);
+        if (Outcome prepared = source.Prepare(Utf8(taken)); !prepared.ok)
+            return web::SendError(response, 500, prepared.message);
         upload(source);
     });
 }

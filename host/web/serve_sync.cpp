@@ -51,9 +51,9 @@ void Sync(PhoneRoutes &routes, const std::string &name, const SyncOptions &optio
     SyncState state;
     SyncPair pair;
     bool found = false;
-    std::string error;
-    if (!state.Open(DefaultSyncStatePath(), &error) || !state.LoadPair(name, &pair, &found))
-        return ReplyFailure(response, "sync", SyncStateFailure(state, error));
+    const Outcome opened = state.Open(DefaultSyncStatePath());
+    if (!opened.ok || !state.LoadPair(name, &pair, &found))
+        return ReplyFailure(response, "sync", SyncStateFailure(state, opened.message));
     if (!found)
         return ReplyFailure(response, "sync", Outcome::Failed(0, "no sync pair named " + name, ErrorKind::kNotFound));
     SyncReport report;
@@ -77,9 +77,9 @@ void AddSyncRoutes(web::Server &server, PhoneRoutes &routes) {
     http.Get("/api/sync", [](const httplib::Request &, httplib::Response &response) {
         SyncState state;
         std::vector<SyncPair> pairs;
-        std::string error;
-        if (!state.Open(DefaultSyncStatePath(), &error) || !state.Pairs(&pairs))
-            return ReplyFailure(response, "sync list", SyncStateFailure(state, error));
+        const Outcome opened = state.Open(DefaultSyncStatePath());
+        if (!opened.ok || !state.Pairs(&pairs))
+            return ReplyFailure(response, "sync list", SyncStateFailure(state, opened.message));
         nlohmann::json list = nlohmann::json::array();
         for (const SyncPair &pair : pairs) list.push_back(SyncPairJson(pair));
         web::SendJson(response, 200, {{"pairs", list}});

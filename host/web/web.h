@@ -25,6 +25,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "serve_options.h"
+
 namespace web {
 
 // A random token of 32 hexadecimal digits, from the system's random source.
@@ -79,11 +81,7 @@ struct StaticFile {
 // The page's files; nullptr when `path` names none ("/" is "/index.html").
 const StaticFile *FindStaticFile(const std::string &path);
 
-struct ServeOptions {
-    std::string bind = "127.0.0.1";
-    int port = 0;  // 0: a free port
-    bool open = false;
-};
+using ServeOptions = host::ServeOptions;
 
 }  // namespace web
 

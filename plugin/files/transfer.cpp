@@ -11,9 +11,9 @@
 
 namespace {
 
-// Upload creates its device file normal and written through: the phone's side has
-// always been handed 0x40000080 for that, and takes its 0x40000000 bit as the
-// request to write each chunk through before the write returns.
+// Upload creates its device file normal and written through: the phone's side is
+// handed 0x40000080 for that, and takes its 0x40000000 bit as the request to write
+// each chunk through before the write returns.
 constexpr DWORD kUploadFileAttributes = 0x40000080u;
 constexpr WCHAR kCabInstaller[] = CE_TEXT("\\Windows\\wceload.exe");
 

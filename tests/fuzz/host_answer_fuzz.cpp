@@ -61,8 +61,7 @@ int FuzzHostAnswer(const uint8_t *data, size_t size) {
         }
         ReadItemText(parameter.value);  // an item's text comes in the same parameter
         host::XmlElement root;
-        std::string error;
-        if (host::ParseXmlAnswer(parameter.value, &root, &error)) Walk(root, 0);
+        if (host::ParseXmlAnswer(parameter.value, &root).ok) Walk(root, 0);
     }
     return 0;
 }

@@ -30,17 +30,16 @@ void ReadCards(const std::string &text) {
 
 void ReadEvents(const std::string &text) {
     std::vector<host::ReadEvent> read;
-    std::string error;
-    if (!host::ReadICalendar(text, &read, &error)) return;
+    if (!host::ReadICalendar(text, &read).ok) return;
     std::vector<host::CalendarEvent> events;
     for (const host::ReadEvent &event : read)
         if (event.problem.empty() && event.leftOut.empty()) events.push_back(event.event);
     std::vector<host::ReadEvent> again;
-    Require(host::ReadICalendar(host::WriteICalendar(events), &again, &error) && again.size() == events.size());
+    Require(host::ReadICalendar(host::WriteICalendar(events), &again).ok && again.size() == events.size());
     if (events.empty()) return;
     const std::string changed = host::EventWithChanges(text, events[0].uid, events[0], {true, true, true});
     std::vector<host::ReadEvent> merged;
-    Require(host::ReadICalendar(changed, &merged, &error) && merged.size() == read.size());
+    Require(host::ReadICalendar(changed, &merged).ok && merged.size() == read.size());
 }
 
 }  // namespace

@@ -75,24 +75,24 @@ std::string TextIn(const nlohmann::json &entry, const char *key) {
 }
 
 // A manifest entry for a file of the folder being made.
-bool Describe(const fs::path &folder, const std::string &path, nlohmann::json *entry, std::string *error) {
+Outcome Describe(const fs::path &folder, const std::string &path, nlohmann::json *entry) {
     std::string hex;
     std::error_code failure;
     uint64_t size = fs::file_size(OnDisk(folder, path), failure);
-    if (failure) *error = OnDisk(folder, path).string() + ": " + failure.message();
-    if (failure || !FileSha256(OnDisk(folder, path).string(), &hex, error)) return false;
+    if (failure) return PcFailure(OnDisk(folder, path).string() + ": " + failure.message());
+    if (Outcome hashed = FileSha256(OnDisk(folder, path).string(), &hex); !hashed.ok) return hashed;
     *entry = {{"path", path}, {"size", size}, {"sha256", hex}};
-    return true;
+    return Outcome::Ok();
 }
 
 // Whether the copy of a manifest entry in `folder` still has the entry's size and digest.
 bool HoldsWhatItSays(const fs::path &folder, const nlohmann::json &entry) {
     const std::string path = TextIn(entry, "path");
     std::error_code failure;
-    std::string hex, error;
+    std::string hex;
     return InsideBackup(path) &&
            fs::file_size(OnDisk(folder, path), failure) == NumberIn(entry, "size", ~uint64_t(0)) && !failure &&
-           FileSha256(OnDisk(folder, path).string(), &hex, &error) && hex == TextIn(entry, "sha256");
+           FileSha256(OnDisk(folder, path).string(), &hex).ok && hex == TextIn(entry, "sha256");
 }
 
 // Whether a manifest path lies on one of `stores` (manifest paths of store folders).
@@ -132,19 +132,11 @@ public:
     const nlohmann::json *Fetched(const fs::path &side, const std::string &path, const PhoneFile &file) const {
         return StillThePhones(m_entries, side, path, file);
     }
-    bool Record(const nlohmann::json &entry, std::string *error) {
+    Outcome Record(const nlohmann::json &entry) {
         std::ofstream out(m_path, std::ios::binary | std::ios::app);
         out << entry.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
         out.flush();
-        if (!out) *error = SystemReason(m_path.string());
-        return bool(out);
-    }
-    // Before the side folder becomes a generation: the journal is no part of it.
-    bool Remove(std::string *error) {
-        std::error_code failure;
-        fs::remove(m_path, failure);
-        if (failure) *error = m_path.string() + ": " + failure.message();
-        return !failure;
+        return out ? Outcome::Ok() : SystemFailure(m_path.string());
     }
 
 private:
@@ -160,13 +152,14 @@ private:
 void SweepSide(const fs::path &side, const std::set<std::string> &kept, const std::set<std::string> &folders) {
     std::error_code failure;
     std::vector<fs::path> strays;
-    for (const auto &item : fs::directory_iterator(side, failure)) {
-        const std::string name = item.path().filename().string();
-        if (name != kFilesFolder && name != kFetchJournal) strays.push_back(item.path());
+    for (fs::directory_iterator item(side, failure), end; !failure && item != end; item.increment(failure)) {
+        const std::string name = item->path().filename().string();
+        if (name != kFilesFolder && name != kFetchJournal) strays.push_back(item->path());
     }
+    failure.clear();
     for (fs::recursive_directory_iterator walk(side / kFilesFolder, failure), end; !failure && walk != end;
          walk.increment(failure)) {
-        const std::string path = fs::relative(walk->path(), side).generic_string();
+        const std::string path = walk->path().lexically_relative(side).generic_string();
         const bool folder = walk->is_directory(failure);
         if (folder ? folders.count(path) != 0 : kept.count(path) != 0) continue;
         if (folder) walk.disable_recursion_pending();
@@ -176,7 +169,7 @@ void SweepSide(const fs::path &side, const std::set<std::string> &kept, const st
 }
 
 // Shares the previous copy (a hard link, or a copy where links cannot be made).
-bool Reuse(const fs::path &from, const fs::path &to, std::string *error) {
+Outcome Reuse(const fs::path &from, const fs::path &to) {
     std::error_code failure;
     fs::create_directories(to.parent_path(), failure);
     if (!failure) fs::create_hard_link(from, to, failure);
@@ -184,8 +177,7 @@ bool Reuse(const fs::path &from, const fs::path &to, std::string *error) {
         failure.clear();
         fs::copy_file(from, to, fs::copy_options::copy_symlinks, failure);
     }
-    if (failure) *error = to.string() + ": " + failure.message();
-    return !failure;
+    return failure ? PcFailure(to.string() + ": " + failure.message()) : Outcome::Ok();
 }
 
 struct FilesPart {
@@ -228,12 +220,11 @@ public:
     void Finish(bool ok) override { m_inner.Finish(ok); }
     void Warning(const std::string &text) override { m_inner.Warning(text); }
 
-    // After the copy: every download that landed is hashed; false with *error.
-    bool Done(std::map<std::string, nlohmann::json> *described, std::string *error) {
+    // After the copy: every download that landed is hashed, or the first that could not be.
+    Outcome Done(std::map<std::string, nlohmann::json> *described) {
         HashLanded(m_order.size());
         *described = std::move(m_described);
-        *error = m_error;
-        return m_error.empty();
+        return m_failure;
     }
     // The item whose download was under way when the copy stopped, or null.
     const PlannedDownload *Current() const { return m_started > 0 ? m_order[m_started - 1] : nullptr; }
@@ -248,13 +239,13 @@ private:
     void HashLanded(size_t upTo) {
         for (; m_hashed < upTo && m_hashed < m_order.size(); ++m_hashed) {
             const PlannedDownload &item = *m_order[m_hashed];
-            const std::string path = fs::relative(LocalPath(item.local), m_side).generic_string();
+            const std::string path = LocalPath(item.local).lexically_relative(m_side).generic_string();
             std::error_code failure;
             nlohmann::json entry;
-            if (!m_error.empty() || !fs::exists(LocalPath(item.local), failure)) continue;  // left out
-            if (!Describe(m_side, path, &entry, &m_error)) continue;
+            if (!m_failure.ok || !fs::exists(LocalPath(item.local), failure)) continue;  // left out
+            if (!(m_failure = Describe(m_side, path, &entry)).ok) continue;
             entry["modified"] = PhoneTime(item.source.entry);
-            if (m_journal.Record(entry, &m_error)) m_described[path] = entry;
+            if ((m_failure = m_journal.Record(entry)).ok) m_described[path] = entry;
         }
     }
 
@@ -264,7 +255,7 @@ private:
     std::vector<const PlannedDownload *> m_order;
     size_t m_started = 0, m_hashed = 0;
     std::map<std::string, nlohmann::json> m_described;
-    std::string m_error;
+    Outcome m_failure = Outcome::Ok();
 };
 
 // Whether the phone still answers after a download failed: a file the phone could
@@ -282,12 +273,11 @@ Outcome DownloadAll(DeviceLink &link, const fs::path &side, FetchJournal &journa
         HashingSink hashing(sink, side, journal, plan);
         CopyResult copied = DownloadFiles(link, plan, true, hashing);
         std::map<std::string, nlohmann::json> landed;
-        std::string error;
-        const bool hashed = hashing.Done(&landed, &error);
+        const Outcome hashed = hashing.Done(&landed);
         described->insert(landed.begin(), landed.end());
         for (const std::string &skipped : copied.skipped) part->skipped.push_back(skipped);
         part->copied += copied.files;
-        if (!hashed) return PcFailure(error);
+        if (!hashed.ok) return hashed;
         const PlannedDownload *failed = hashing.Current();
         if (copied.outcome.ok || !failed || IsPcFailure(copied.outcome.kind) ||
             copied.outcome.kind == ErrorKind::kInterrupted || !PhoneStillAnswers(link, failed->source))
@@ -367,14 +357,15 @@ Outcome BackupFiles(DeviceLink &link, const BackupPaths &folders, const nlohmann
     std::vector<PlannedDownload> plan;
     std::map<std::string, nlohmann::json> described;
     for (const PhoneFile &file : files) {
-        std::string path = ManifestPath(file.Path()), error;
+        std::string path = ManifestPath(file.Path());
         std::error_code ignored;
         if (const nlohmann::json *entry = journal.Fetched(folders.side, path, file)) {
             described[path] = *entry;
             ++part->reused;
         } else if (const nlohmann::json *entry = StillThePhones(previous, folders.previous, path, file)) {
             fs::remove(OnDisk(folders.side, path), ignored);
-            if (!Reuse(OnDisk(folders.previous, path), OnDisk(folders.side, path), &error)) return PcFailure(error);
+            if (Outcome reused = Reuse(OnDisk(folders.previous, path), OnDisk(folders.side, path)); !reused.ok)
+                return reused;
             described[path] = *entry;
             ++part->reused;
         } else {
@@ -557,7 +548,6 @@ Outcome WriteBackup(PhoneSession &session, const BackupPaths &folders, const nlo
             "the phone gave neither its number nor any contact, appointment or call: its PIM volume did "
             "not open, so no backup was made; if the phone holds none, back up with --accept-fewer");
     nlohmann::json entries = files.entries;
-    std::string error;
     std::vector<std::string> parts = {"apps.json"};
     for (const ItemPart &part : kItemParts) parts.push_back(part.file);
     std::erase_if(parts, [&](const std::string &name) {
@@ -566,7 +556,7 @@ Outcome WriteBackup(PhoneSession &session, const BackupPaths &folders, const nlo
     });
     for (const std::string &name : parts) {
         nlohmann::json entry;
-        if (!Describe(folders.side, name, &entry, &error)) return PcFailure(error);
+        if (Outcome described = Describe(folders.side, name, &entry); !described.ok) return described;
         entries.push_back(entry);
     }
     fs::remove(folders.side / kFetchJournal, failure);  // (no part of the generation)
@@ -913,7 +903,7 @@ std::vector<std::string> CheckBackup(const fs::path &folder, const nlohmann::jso
     std::vector<std::string> problems;
     std::set<std::string> listed = {kManifestName};
     for (const nlohmann::json &entry : FilesOf(manifest)) {
-        std::string path = TextIn(entry, "path"), hex, error;
+        std::string path = TextIn(entry, "path"), hex;
         if (!InsideBackup(path)) {
             problems.push_back("manifest: an entry without a path inside the backup: " + path);
             continue;
@@ -925,15 +915,19 @@ std::vector<std::string> CheckBackup(const fs::path &folder, const nlohmann::jso
             problems.push_back(path + ": missing");
         else if (size != NumberIn(entry, "size", ~uint64_t(0)))
             problems.push_back(path + ": size changed");
-        else if (!FileSha256(OnDisk(folder, path).string(), &hex, &error))
-            problems.push_back(error);
+        else if (Outcome hashed = FileSha256(OnDisk(folder, path).string(), &hex); !hashed.ok)
+            problems.push_back(hashed.message);
         else if (hex != TextIn(entry, "sha256"))
             problems.push_back(path + ": content changed");
     }
     std::error_code failure;
-    for (fs::recursive_directory_iterator walk(folder, failure), end; !failure && walk != end; walk.increment(failure))
-        if (walk->is_regular_file() && !listed.count(fs::relative(walk->path(), folder).generic_string()))
-            problems.push_back(fs::relative(walk->path(), folder).generic_string() + ": not in the manifest");
+    for (fs::recursive_directory_iterator walk(folder, failure), end; !failure && walk != end;
+         walk.increment(failure)) {
+        std::error_code unread;
+        const std::string path = walk->path().lexically_relative(folder).generic_string();
+        if (walk->is_regular_file(unread) && !listed.count(path)) problems.push_back(path + ": not in the manifest");
+    }
+    if (failure) problems.push_back(folder.string() + ": cannot be listed whole: " + failure.message());
     return problems;
 }
 
@@ -989,12 +983,11 @@ Outcome RestoreBackup(PhoneSession &session, const fs::path &folder, const nlohm
 }
 
 Outcome LockBackupFolder(const BackupFolder &folder, ProcessLock *lock) {
-    std::string error;
-    if (lock->Take("backup " + folder.Path().string(), &error)) return Outcome::Ok();
-    if (!error.empty()) return PcFailure(error);
-    return Outcome::Failed(
-        0, "another cebridge is using the backup folder " + folder.Path().string() + "; try again when it is done",
-        ErrorKind::kBusy);
+    Outcome taken = lock->Take("backup " + folder.Path().string());
+    if (taken.kind == ErrorKind::kBusy)
+        taken.message =
+            "another cebridge is using the backup folder " + folder.Path().string() + "; try again when it is done";
+    return taken;
 }
 
 }  // namespace host

@@ -1,5 +1,7 @@
 #include "outcome.h"
 
+#include <exception>
+
 namespace host {
 
 const char *ErrorKindName(ErrorKind kind) {
@@ -20,6 +22,16 @@ const char *ErrorKindName(ErrorKind kind) {
     case ErrorKind::kInternal: return "internal";
     }
     return "phoneRefused";
+}
+
+Outcome CaughtAsInternal(const std::function<Outcome()> &run) {
+    try {
+        return run();
+    } catch (const std::exception &fault) {
+        return Outcome::Failed(0, std::string("internal fault: ") + fault.what(), ErrorKind::kInternal);
+    } catch (...) {
+        return Outcome::Failed(0, "internal fault", ErrorKind::kInternal);
+    }
 }
 
 bool IsPcFailure(ErrorKind kind) { return kind == ErrorKind::kPcFile || kind == ErrorKind::kNoRoomOnPc; }

@@ -4,6 +4,7 @@
 #define CEBRIDGE_HOST_OUTCOME_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "cebridge/agent.h"
@@ -49,6 +50,12 @@ struct Outcome {
 
 // A failure of the PC's side (a file it could not read or write), in these words.
 inline Outcome PcFailure(const std::string &message) { return Outcome::Failed(0, message, ErrorKind::kPcFile); }
+// What the user gave cannot be done, in these words.
+inline Outcome BadInput(const std::string &message) { return Outcome::Failed(0, message, ErrorKind::kBadInput); }
+
+// `run`'s outcome, or an exception it threw as a kInternal failure naming it: the
+// core's entry points hand failures back as outcomes, never as exceptions.
+Outcome CaughtAsInternal(const std::function<Outcome()> &run);
 
 // Answers of a status code in words.
 std::string StatusName(uint32_t status);

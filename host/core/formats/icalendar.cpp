@@ -340,7 +340,7 @@ bool CanReadICalendar() {
 #endif
 }
 
-bool ReadICalendar(const std::string &text, std::vector<ReadEvent> *events, std::string *error) {
+Outcome ReadICalendar(const std::string &text, std::vector<ReadEvent> *events) {
 #if defined(CEBRIDGE_HAVE_LIBICAL)
     icalerror_set_errors_are_fatal(0);
     const std::string utf8 = TextFileAsUtf8(text);
@@ -357,20 +357,18 @@ bool ReadICalendar(const std::string &text, std::vector<ReadEvent> *events, std:
     if (!root ||
         (icalcomponent_isa(root) != ICAL_VCALENDAR_COMPONENT && icalcomponent_isa(root) != ICAL_XROOT_COMPONENT)) {
         if (root) icalcomponent_free(root);
-        *error = "no iCalendar data (BEGIN:VCALENDAR) in it";
-        return false;
+        return Outcome::Failed(0, "no iCalendar data (BEGIN:VCALENDAR) in it", ErrorKind::kBadInput);
     }
     CollectEvents(root, events);
     icalcomponent_free(root);
     // The library keeps its temporary strings in a ring of this thread until the
     // thread ends; every one of them is copied by now, and the host's threads live long.
     icalmemory_free_ring();
-    return true;
+    return Outcome::Ok();
 #else
     (void)text;
     (void)events;
-    *error = "this build reads no iCalendar files";
-    return false;
+    return Outcome::Failed(0, "this build reads no iCalendar files", ErrorKind::kBadInput);
 #endif
 }
 

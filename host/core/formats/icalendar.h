@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "appointment_time.h"
+#include "outcome.h"
 
 namespace host {
 
@@ -45,9 +46,9 @@ std::string EventWithChanges(const std::string &text, const std::string &uid, co
 bool CanReadICalendar();
 
 // Every VEVENT of `text`, and every other component the phone cannot keep (tasks,
-// journal entries) with its problem; false with *error when the text is no calendar (or this
-// build cannot read one).
-bool ReadICalendar(const std::string &text, std::vector<ReadEvent> *events, std::string *error);
+// journal entries) with its problem; kBadInput when the text is no calendar (or this
+// build cannot read one): the caller knows whose text it was.
+Outcome ReadICalendar(const std::string &text, std::vector<ReadEvent> *events);
 
 }  // namespace host
 

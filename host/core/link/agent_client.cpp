@@ -26,16 +26,19 @@ uint32_t GetU32(const uint8_t *bytes) {
     return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
 }
 
-void *LoadLibraryAt(const std::string &path, std::string *error) {
+Outcome NotLoaded(const std::string &why) { return Outcome::Failed(0, why, ErrorKind::kNoConnection); }
+
+// The loaded library in *library, or the loader's reason.
+Outcome LoadLibraryAt(const std::string &path, void **library) {
 #if defined(_WIN32)
     HMODULE module = LoadLibraryW(WideFromUtf8(path).c_str());
-    if (!module) *error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
-    return reinterpret_cast<void *>(module);
+    *library = reinterpret_cast<void *>(module);
+    if (!module) return NotLoaded("cannot load " + path + " (error " + std::to_string(GetLastError()) + ")");
 #else
-    void *module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!module) *error = dlerror();
-    return module;
+    *library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!*library) return NotLoaded(dlerror());
 #endif
+    return Outcome::Ok();
 }
 
 void *Symbol(void *library, const char *name) {
@@ -56,10 +59,11 @@ void UnloadLibrary(void *library) {
 
 }  // namespace
 
-bool ProbeLibrary(const std::string &path, std::string *error) {
-    void *library = LoadLibraryAt(path, error);
+Outcome ProbeLibrary(const std::string &path) {
+    void *library = nullptr;
+    Outcome loaded = LoadLibraryAt(path, &library);
     if (library) UnloadLibrary(library);
-    return library != nullptr;
+    return loaded;
 }
 
 std::vector<uint8_t> EncodeParameters(const std::vector<Parameter> &parameters) {
@@ -99,27 +103,22 @@ std::string Answer::Value(uint8_t code) const {
 
 AgentClient::~AgentClient() { Close(); }
 
-bool AgentClient::Open(const std::string &pluginPath, const std::string &logDirectory, std::string *error) {
-    if (g_client && g_client != this) {
-        *error = "another plug-in session is open in this process";
-        return false;
-    }
-    m_library = LoadLibraryAt(pluginPath, error);
-    if (!m_library) return false;
+Outcome AgentClient::Open(const std::string &pluginPath, const std::string &logDirectory) {
+    if (g_client && g_client != this) return NotLoaded("another plug-in session is open in this process");
+    if (Outcome loaded = LoadLibraryAt(pluginPath, &m_library); !loaded.ok) return loaded;
     m_initialize = reinterpret_cast<SE_InitializeFn>(Symbol(m_library, "SE_Initialize"));
     m_eventHandle = reinterpret_cast<SE_EventHandleFn>(Symbol(m_library, "SE_EventHandle"));
     m_releaseMemory = reinterpret_cast<SE_ReleaseMemoryFn>(Symbol(m_library, "SE_ReleaseMemory"));
     m_uninitialize = reinterpret_cast<SE_UnInitializeFn>(Symbol(m_library, "SE_UnInitialize"));
     if (!m_initialize || !m_eventHandle || !m_releaseMemory || !m_uninitialize) {
-        *error = pluginPath + " does not export the four SE_ functions";
         UnloadLibrary(m_library);
         m_library = nullptr;
-        return false;
+        return NotLoaded(pluginPath + " does not export the four SE_ functions");
     }
     g_client = this;
     m_initialize(&AgentClient::Callback, 0, 0, 0, logDirectory.c_str(), "cebridge");
     m_sessionOpen = true;
-    return true;
+    return Outcome::Ok();
 }
 
 void AgentClient::Close() {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cebridge/agent.h"
+#include "outcome.h"
 
 namespace host {
 
@@ -27,9 +28,9 @@ std::vector<uint8_t> EncodeParameters(const std::vector<Parameter> &parameters);
 // Splits a body into parameters; stops at a malformed one (never reads past the end).
 std::vector<Parameter> DecodeParameters(const uint8_t *body, size_t length);
 
-// Whether the library at `path` loads (it is unloaded again); false with the
-// loader's message.
-bool ProbeLibrary(const std::string &path, std::string *error);
+// Whether the library at `path` loads (it is unloaded again); a failure (kNoConnection)
+// carries the loader's message.
+Outcome ProbeLibrary(const std::string &path);
 
 struct Request {
     uint16_t command = 0;
@@ -61,8 +62,8 @@ public:
     AgentClient(const AgentClient &) = delete;
     AgentClient &operator=(const AgentClient &) = delete;
 
-    // Loads the plug-in and starts a session; false with `error` set when it cannot.
-    bool Open(const std::string &pluginPath, const std::string &logDirectory, std::string *error);
+    // Loads the plug-in and starts a session (kNoConnection when it cannot).
+    Outcome Open(const std::string &pluginPath, const std::string &logDirectory);
     void Close();
 
     // Whether the plug-in shows it is still at work on a request (its log grew): a

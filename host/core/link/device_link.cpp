@@ -79,9 +79,8 @@ Outcome DeviceLink::XmlDocument(const Answer &answer, const char *what, XmlEleme
     if (!outcome.ok) return outcome;
     static const std::string none;
     const std::string *body = answer.Find(PAR_XMLBODY);
-    std::string error;
-    if (!ParseXmlAnswer(body ? *body : none, root, &error, eachTopChild))
-        return Outcome::Failed(answer.status, std::string(what) + ": unreadable answer (" + error + ")");
+    if (Outcome read = ParseXmlAnswer(body ? *body : none, root, eachTopChild); !read.ok)
+        return Outcome::Failed(answer.status, std::string(what) + ": unreadable answer (" + read.message + ")");
     return outcome;
 }
 

@@ -25,8 +25,9 @@ std::string WhyNoLink(const SessionOptions &options, const std::string &pluginPa
 #if !defined(_WIN32)
     if (provider.empty()) provider = (fs::path(pluginPath).parent_path() / "libceemu.so").string();
 #endif
-    std::string error;
-    if (!provider.empty() && !ProbeLibrary(provider, &error)) return "no RAPI provider: " + error;
+    if (!provider.empty()) {
+        if (Outcome loaded = ProbeLibrary(provider); !loaded.ok) return "no RAPI provider: " + loaded.message;
+    }
     std::string device = !options.device.empty() ? options.device : Environment("CEBRIDGE_DEVICE");
     if (!device.empty()) {
         std::error_code failure;
@@ -43,12 +44,11 @@ std::string WhyNoLink(const SessionOptions &options, const std::string &pluginPa
 Outcome OpenPlugin(AgentClient &client, DeviceLink &link, const SessionOptions &options, ConnectReport *report) {
     SetEnvironment("CEBRIDGE_DEVICE", options.device);
     SetEnvironment("CEBRIDGE_RAPI", options.rapi);
-    std::string error;
-    if (!InstallDtdsAndSaPath(&error)) report->warnings.push_back(error);
+    if (Outcome installed = InstallDtdsAndSaPath(); !installed.ok) report->warnings.push_back(installed.message);
     std::string logDir = options.logDir.empty() ? DefaultLogDirectory() : options.logDir;
-    if (std::string why = PrepareLogFolder(logDir); !why.empty()) {
-        report->warnings.push_back("no log this session: " + logDir + ": " + why);
-        link.pluginLog.Watch("", logDir + ": " + why);
+    if (Outcome prepared = PrepareLogFolder(logDir); !prepared.ok) {
+        report->warnings.push_back("no log this session: " + logDir + ": " + prepared.message);
+        link.pluginLog.Watch("", logDir + ": " + prepared.message);
     } else {
         link.pluginLog.Watch(logDir, "");
     }
@@ -58,8 +58,8 @@ Outcome OpenPlugin(AgentClient &client, DeviceLink &link, const SessionOptions &
         RouteProcessOutputTo(ConsoleLogPath(logDir));
     std::string plugin = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
     std::string pluginLogDir = PluginPcPath(logDir);  // the plug-in's form, when it has one
-    if (!client.Open(plugin, pluginLogDir.empty() ? logDir : pluginLogDir, &error))
-        return Outcome::Failed(0, "cannot load the plug-in: " + error, ErrorKind::kNoConnection);
+    if (Outcome opened = client.Open(plugin, pluginLogDir.empty() ? logDir : pluginLogDir); !opened.ok)
+        return Outcome::Failed(0, "cannot load the plug-in: " + opened.message, ErrorKind::kNoConnection);
     KeepLogsPrivate(logDir);
     return Outcome::Ok();
 }
@@ -122,16 +122,15 @@ void PhoneSession::WatchLog(const std::string &folder, uint64_t capBytes) {
 
 Outcome PhoneSession::LockForWriting(const SessionOptions &options) {
     if (m_phoneLock) return Outcome::Ok();
-    std::string device = !options.device.empty() ? options.device : Environment("CEBRIDGE_DEVICE"), error;
+    std::string device = !options.device.empty() ? options.device : Environment("CEBRIDGE_DEVICE");
     std::error_code ignored;
     if (!device.empty()) device = fs::weakly_canonical(LocalPath(device), ignored).string();
     auto lock = std::make_unique<ProcessLock>();
-    if (lock->Take("phone " + device, &error)) {
-        m_phoneLock = std::move(lock);
-        return Outcome::Ok();
-    }
-    if (!error.empty()) return Outcome::Failed(0, error, ErrorKind::kPcFile);
-    return Outcome::Failed(0, "another cebridge is writing to this phone; try again when it is done", ErrorKind::kBusy);
+    Outcome taken = lock->Take("phone " + device);
+    if (taken.ok) m_phoneLock = std::move(lock);
+    if (taken.kind == ErrorKind::kBusy)
+        taken.message = "another cebridge is writing to this phone; try again when it is done";
+    return taken;
 }
 
 std::vector<std::string> PhoneSession::ResolveDevicePath(const std::string &typed) const {

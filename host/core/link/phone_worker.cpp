@@ -86,22 +86,13 @@ void PhoneWorker::Serve() {
             m_runningOperation = next.operation;
             m_cancel = false;  // a cancel was meant for the job before
         }
-        Outcome outcome;
-        std::exception_ptr thrown;
-        try {
-            outcome = next.job(m_session, sinks);
-        } catch (...) {
-            thrown = std::current_exception();
-        }
+        Outcome outcome = CaughtAsInternal([&] { return next.job(m_session, sinks); });
         next.job = nullptr;  // what it held goes before its caller hears
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_running = false;
         }
-        if (thrown)
-            next.done.set_exception(thrown);
-        else
-            next.done.set_value(std::move(outcome));
+        next.done.set_value(std::move(outcome));
     }
 }
 

@@ -58,29 +58,31 @@ public:
     Reader(const std::string &text, const std::function<void(XmlElement &&)> &eachTopChild)
         : m_text(text), m_eachTopChild(eachTopChild) {}
 
-    bool Document(XmlElement *root, std::string *error) {
-        if (!Prolog(error)) return false;
-        if (!Element(root, error)) return false;
-        SkipSpace();
-        if (m_pos < m_text.size()) return Fail(error, "text after the root element");
-        return true;
+    // kPhoneRefused naming what is wrong when the text is no answer this reader understands.
+    Outcome Document(XmlElement *root) {
+        if (Prolog() && Element(root)) {
+            SkipSpace();
+            if (m_pos >= m_text.size()) return Outcome::Ok();
+            Fail("text after the root element");
+        }
+        return Outcome::Failed(0, m_error, ErrorKind::kPhoneRefused);
     }
 
 private:
     // The declaration, then the DTD text the plug-in splices in after it (kept: the
     // plug-in splices it again after any word of a text holding "?>"), comments.
-    bool Prolog(std::string *error) {
+    bool Prolog() {
         SkipSpace();
         if (Starts("<?")) {
-            if (!SkipPast("?>")) return Fail(error, "unterminated processing instruction");
+            if (!SkipPast("?>")) return Fail("unterminated processing instruction");
         }
         size_t dtdStart = m_pos;
         for (;;) {
             SkipSpace();
             if (Starts("<!--")) {
-                if (!SkipPast("-->")) return Fail(error, "unterminated comment");
+                if (!SkipPast("-->")) return Fail("unterminated comment");
             } else if (Starts("<?")) {
-                if (!SkipPast("?>")) return Fail(error, "unterminated processing instruction");
+                if (!SkipPast("?>")) return Fail("unterminated processing instruction");
             } else if (Starts("<!")) {
                 SkipDeclaration();
             } else {
@@ -90,41 +92,40 @@ private:
         size_t dtdEnd = m_pos;
         while (dtdEnd > dtdStart && (m_text[dtdEnd - 1] == '\r' || m_text[dtdEnd - 1] == '\n')) --dtdEnd;
         if (dtdEnd > dtdStart) m_dtd = m_text.substr(dtdStart, dtdEnd - dtdStart);
-        if (m_pos >= m_text.size() || m_text[m_pos] != '<') return Fail(error, "no root element");
+        if (m_pos >= m_text.size() || m_text[m_pos] != '<') return Fail("no root element");
         return true;
     }
 
     // The element starting at m_pos, inside the elements of m_open.
-    bool Element(XmlElement *element, std::string *error) {
+    bool Element(XmlElement *element) {
         ++m_pos;
         element->name = Name();
-        if (element->name.empty()) return Fail(error, "element without a name");
+        if (element->name.empty()) return Fail("element without a name");
         bool selfClosing = false;
-        if (!Attributes(element, &selfClosing)) return Fail(error, "malformed tag <" + element->name);
+        if (!Attributes(element, &selfClosing)) return Fail("malformed tag <" + element->name);
         if (selfClosing) return true;
-        if (!Containers().count(element->name)) return Text(element, error);
+        if (!Containers().count(element->name)) return Text(element);
         m_open.push_back(element->name);
-        bool ok = Children(element, error);
+        bool ok = Children(element);
         m_open.pop_back();
         return ok;
     }
 
-    bool Children(XmlElement *element, std::string *error) {
+    bool Children(XmlElement *element) {
         const std::set<std::string> &allowed = Containers().at(element->name);
         const std::string endTag = "</" + element->name + ">";
         for (;;) {
             SkipSpace();
-            if (m_pos >= m_text.size()) return Fail(error, "unclosed element <" + element->name + ">");
+            if (m_pos >= m_text.size()) return Fail("unclosed element <" + element->name + ">");
             if (Starts(endTag.c_str())) {
                 m_pos += endTag.size();
                 return true;
             }
-            if (m_text[m_pos] != '<') return Fail(error, "text inside <" + element->name + ">");
+            if (m_text[m_pos] != '<') return Fail("text inside <" + element->name + ">");
             std::string childName = NameAt(m_pos + 1);
-            if (!allowed.count(childName))
-                return Fail(error, "unexpected <" + childName + "> in <" + element->name + ">");
+            if (!allowed.count(childName)) return Fail("unexpected <" + childName + "> in <" + element->name + ">");
             XmlElement child;
-            if (!Element(&child, error)) return false;
+            if (!Element(&child)) return false;
             if (m_eachTopChild && m_open.size() == 1)
                 m_eachTopChild(std::move(child));
             else
@@ -135,7 +136,7 @@ private:
     // A text element's text runs to the first end tag of its name that is followed by
     // what may follow it: a sibling, or the parent's end tag followed by what may
     // follow that, up to the end of the document.
-    bool Text(XmlElement *element, std::string *error) {
+    bool Text(XmlElement *element) {
         const std::string endTag = "</" + element->name + ">";
         for (size_t end = m_text.find(endTag, m_pos); end != std::string::npos; end = m_text.find(endTag, end + 1)) {
             if (!MayFollow(end + endTag.size(), m_open.size())) continue;
@@ -143,7 +144,7 @@ private:
             m_pos = end + endTag.size();
             return true;
         }
-        return Fail(error, "unclosed element <" + element->name + ">");
+        return Fail("unclosed element <" + element->name + ">");
     }
 
     // Whether what starts at `pos` may follow inside the first `open` elements of m_open.
@@ -266,8 +267,8 @@ private:
         m_pos = end + std::char_traits<char>::length(marker);
         return true;
     }
-    static bool Fail(std::string *error, const std::string &message) {
-        if (error) *error = message;
+    bool Fail(const std::string &message) {
+        m_error = message;
         return false;
     }
 
@@ -276,14 +277,15 @@ private:
     size_t m_pos = 0;
     std::string m_dtd;
     std::vector<std::string> m_open;  // the elements holding elements that are open, outermost first
+    std::string m_error;              // what the first failure found
 };
 
 }  // namespace
 
-bool ParseXmlAnswer(const std::string &text, XmlElement *root, std::string *error,
-                    const std::function<void(XmlElement &&)> &eachTopChild) {
+Outcome ParseXmlAnswer(const std::string &text, XmlElement *root,
+                       const std::function<void(XmlElement &&)> &eachTopChild) {
     Reader reader(text, eachTopChild);
-    return reader.Document(root, error);
+    return reader.Document(root);
 }
 
 }  // namespace host

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "outcome.h"
+
 namespace host {
 
 struct XmlElement {
@@ -27,12 +29,12 @@ struct XmlElement {
     std::vector<const XmlElement *> ChildrenNamed(const std::string &childName) const;
 };
 
-// The document's root element; false with `error` set when the text is not a
+// The document's root element; a failure names what is wrong when the text is not a
 // document this reader understands. With `eachTopChild`, each child of the root is
 // handed over as soon as it is read instead of kept in the root (a listing may hold
 // 100,000 of them); on a failure some may have been handed over already.
-bool ParseXmlAnswer(const std::string &text, XmlElement *root, std::string *error,
-                    const std::function<void(XmlElement &&)> &eachTopChild = {});
+Outcome ParseXmlAnswer(const std::string &text, XmlElement *root,
+                       const std::function<void(XmlElement &&)> &eachTopChild = {});
 
 }  // namespace host
 

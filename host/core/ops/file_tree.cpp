@@ -44,27 +44,26 @@ std::vector<uint32_t> CodePoints(const std::string &text) {
 // The PC file's modification time, over the phone's whole range (1601 to 30828):
 // the standard file clock holds only some 292 years either side of its epoch, so a
 // time outside them goes through the system's own call where there is one.
-bool SetModified(const std::string &path, int64_t instant, std::string *error) {
+Outcome SetModified(const std::string &path, int64_t instant) {
 #if !defined(_WIN32)
     const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(instant), 0}};
-    if (::utimensat(AT_FDCWD, LocalPath(path).c_str(), times, 0) == 0) return true;
-    *error = SystemReason(path);
-    return false;
+    if (::utimensat(AT_FDCWD, LocalPath(path).c_str(), times, 0) == 0) return Outcome::Ok();
+    return SystemFailure(path);
 #else
     using namespace std::chrono;
     constexpr int64_t kFileClockSeconds = 292LL * 365 * 86400;  // (each side of its epoch, 1601 on Windows)
     const int64_t since =
         instant - duration_cast<seconds>(file_clock::to_sys(file_clock::time_point{}).time_since_epoch()).count();
-    if (since < -kFileClockSeconds || since > kFileClockSeconds) return true;  // (the PC keeps the copy's own time)
+    if (since < -kFileClockSeconds || since > kFileClockSeconds)
+        return Outcome::Ok();  // (the PC keeps the copy's own time)
     std::error_code failure;
     fs::last_write_time(LocalPath(path), file_clock::from_sys(sys_seconds(seconds(instant))), failure);
-    if (failure) *error = path + ": " + failure.message();
-    return !failure;
+    return failure ? PcFailure(path + ": " + failure.message()) : Outcome::Ok();
 #endif
 }
 
-CopyResult LocalFailure(CopyResult result, const std::string &message, ErrorKind kind = ErrorKind::kPcFile) {
-    result.outcome = Outcome::Failed(0, message, kind);
+CopyResult Failure(CopyResult result, Outcome failed) {
+    result.outcome = std::move(failed);
     return result;
 }
 
@@ -82,10 +81,9 @@ Outcome RetryUnderPhoneName(DeviceLink &link, const std::string &listed, const s
 }  // namespace
 
 Outcome NameDownloadFailure(const DeviceLink &link, const DownloadTarget &target, uint64_t expected, Outcome failed) {
-    std::string error;
-    bool noRoom = false;
-    if (failed.ok || link.Interrupted() || !target.FailedOnPc(expected, &error, &noRoom)) return failed;
-    return Outcome::Failed(0, error, noRoom ? ErrorKind::kNoRoomOnPc : ErrorKind::kPcFile);
+    if (failed.ok || link.Interrupted()) return failed;
+    Outcome onPc = target.PcSideOfFailure(expected);
+    return onPc.ok ? failed : onPc;
 }
 
 Outcome DownloadByPhoneName(DeviceLink &link, const std::string &listed, const std::string &localPath,
@@ -102,23 +100,20 @@ struct SentDownload {
     uint32_t tid = 0;
 };
 
-// Makes the item's temporary (its PC folder exists) and sends its request; null with
-// *error when the temporary cannot be made.
-std::optional<SentDownload> SendItem(DeviceLink &link, const PlannedDownload &item, SharedPrivateFolder &privateFolder,
-                                     std::string *error) {
-    SentDownload sent;
-    sent.item = &item;
-    if (!sent.target->Prepare(item.local, DeviceToTerminal(item.source.entry.name), error, &privateFolder))
-        return std::nullopt;
-    sent.tid = link.SendDownload(item.source.entry.name, sent.target->TemporaryForPlugin());
-    return sent;
+// Makes the item's temporary (its PC folder exists) and sends its request; a failure
+// when the temporary cannot be made.
+Outcome SendItem(DeviceLink &link, const PlannedDownload &item, SharedPrivateFolder &privateFolder,
+                 SentDownload *sent) {
+    sent->item = &item;
+    Outcome prepared = sent->target->Prepare(item.local, DeviceToTerminal(item.source.entry.name), &privateFolder);
+    if (prepared.ok) sent->tid = link.SendDownload(item.source.entry.name, sent->target->TemporaryForPlugin());
+    return prepared;
 }
 
 // Takes the answer of a sent download and puts the file in place.
 CopyResult FinishItem(DeviceLink &link, SentDownload &sent, bool keepTimes, TransferSink &sink, CopyResult result) {
     const PlannedDownload &item = *sent.item;
     DownloadTarget &target = *sent.target;
-    std::string error;
     sink.StartFile(DeviceToTerminal(item.source.entry.name));
     const ProgressFn progress = [&](uint64_t bytes) { sink.Add(bytes); };
     result.outcome = RetryUnderPhoneName(link, item.source.entry.name, target.TemporaryForPlugin(), progress,
@@ -134,8 +129,10 @@ CopyResult FinishItem(DeviceLink &link, SentDownload &sent, bool keepTimes, Tran
         result.outcome.message += ": " + JoinDevicePath(item.source.Path());  // (device text, as outcomes carry)
         return result;
     }
-    if (!target.Commit(&error)) return LocalFailure(result, error);
-    if (keepTimes && !KeepPhoneTime(item.local, item.source.entry, &error)) return LocalFailure(result, error);
+    if (Outcome committed = target.Commit(); !committed.ok) return Failure(result, committed);
+    if (keepTimes) {
+        if (Outcome kept = KeepPhoneTime(item.local, item.source.entry); !kept.ok) return Failure(result, kept);
+    }
     ++result.files;
     result.bytes += target.Bytes();
     return result;
@@ -159,15 +156,13 @@ public:
         const std::string stamp = std::to_string(std::chrono::system_clock::now().time_since_epoch().count());
         const std::string key = KeyOf(phonePath);
         m_earlier = KeptBefore(key);
-        std::string path = (LocalPath(KeptFolder()) / LocalPath(stamp + " " + key + " " + DeviceToTerminal(name)))
-                               .string(),
-                    error;
+        std::string path =
+            (LocalPath(KeptFolder()) / LocalPath(stamp + " " + key + " " + DeviceToTerminal(name))).string();
         DownloadTarget target;
-        Outcome outcome = Outcome::Ok();
-        if (!target.Prepare(path, "", &error)) outcome = Outcome::Failed(0, error, ErrorKind::kPcFile);
+        Outcome outcome = target.Prepare(path, "");
         if (outcome.ok)
             outcome = NameDownloadFailure(link, target, size, link.Download(name, target.TemporaryForPlugin(), {}));
-        if (outcome.ok && !target.Commit(&error)) outcome = Outcome::Failed(0, error, ErrorKind::kPcFile);
+        if (outcome.ok) outcome = target.Commit();
         if (!outcome.ok) {
             const std::string what = IsPcFailure(outcome.kind)                 ? "the PC could not keep it: "
                                      : outcome.kind == ErrorKind::kInterrupted ? ""
@@ -359,9 +354,9 @@ bool MatchesWildcard(const std::string &pattern, const std::string &name) {
 
 bool ListingInstant(const std::string &stamp, int64_t *instant) { return ParseStamp(stamp, true, instant); }
 
-bool KeepPhoneTime(const std::string &path, const FolderEntry &entry, std::string *error) {
+Outcome KeepPhoneTime(const std::string &path, const FolderEntry &entry) {
     int64_t instant = 0;
-    return !ListingInstant(entry.modified, &instant) || SetModified(path, instant, error);
+    return ListingInstant(entry.modified, &instant) ? SetModified(path, instant) : Outcome::Ok();
 }
 
 std::string LocalPathFor(const std::string &folder, const std::vector<std::string> &relative) {
@@ -395,7 +390,7 @@ bool ReachFolders(DeviceLink &link, const PlannedDownload &item, DownloadFolders
         std::error_code failure;
         fs::create_directories(folder, failure);
         if (failure) {
-            result = LocalFailure(std::move(result), folder.string() + ": " + failure.message());
+            result = Failure(std::move(result), PcFailure(folder.string() + ": " + failure.message()));
             return false;
         }
         folders.pc = folder;
@@ -435,16 +430,15 @@ CopyResult DownloadFiles(DeviceLink &link, std::vector<PlannedDownload> plan, bo
         ahead.reset();
         if (!sent) {
             if (!ReachFolders(link, item, folders, result)) break;
-            std::string error;
-            sent = SendItem(link, item, privateFolder, &error);
-            if (!sent) {
-                result = LocalFailure(std::move(result), error);
+            sent.emplace();
+            if (Outcome prepared = SendItem(link, item, privateFolder, &*sent); !prepared.ok) {
+                result = Failure(std::move(result), prepared);
                 break;
             }
         }
         if (mayGoAhead(index)) {
-            std::string ignored;  // (a temporary that cannot be made is said in its turn)
-            ahead = SendItem(link, plan[index + 1], privateFolder, &ignored);
+            ahead.emplace();  // (a temporary that cannot be made is said in its turn)
+            if (!SendItem(link, plan[index + 1], privateFolder, &*ahead).ok) ahead.reset();
         }
         result = FinishItem(link, *sent, keepTimes, sink, std::move(result));
         if (!result.outcome.ok) break;
@@ -497,9 +491,8 @@ LeftOnPhone WhatTheReplaceLeft(DeviceLink &link, const NamedEntry &existing, con
     if (listed->Size() == 0) return LeftOnPhone::kOurCut;  // (nothing of anyone's to lose)
     // The first bytes of what was sent, or another's: the phone's copy is compared.
     DownloadTarget copy;
-    std::string error;
-    if (!copy.Prepare((LocalPath(KeptFolder()) / LocalPath("compared")).string(), "", &error)) {
-        *found = error;
+    if (Outcome prepared = copy.Prepare((LocalPath(KeptFolder()) / LocalPath("compared")).string(), ""); !prepared.ok) {
+        *found = prepared.message;
         return LeftOnPhone::kUnread;
     }
     if (!(outcome = link.Download(existing.name, copy.TemporaryForPlugin(), {})).ok) {
@@ -530,8 +523,8 @@ Outcome UploadWhole(DeviceLink &link, const UploadSource &source, const std::str
     if (outcome.ok) kept.RemoveEarlier(sink);
     if (outcome.ok) return outcome;
     outcome.message += " of " + name;
-    if (std::string changed; !link.Interrupted() && source.ChangedOnPc(&changed))
-        outcome = Outcome::Failed(0, changed, ErrorKind::kPcFile);  // (what the phone holds is undone below)
+    if (Outcome changed = link.Interrupted() ? Outcome::Ok() : source.ChangedOnPc(); !changed.ok)
+        outcome = changed;  // (what the phone holds is undone below)
     if (existing && outcome.status != 0 && StillAsItWas(link, *existing)) {
         kept.Drop();
         outcome = SayWhenRefused(link, *existing, outcome);
@@ -622,9 +615,8 @@ CopyResult UploadFiles(DeviceLink &link, std::vector<PlannedUpload> plan, Transf
     std::vector<uint64_t> sizes;
     uint64_t total = 0;
     for (const PlannedUpload &item : plan) {
-        std::string error;
         sources.push_back(std::make_unique<UploadSource>());
-        if (!sources.back()->Prepare(item.local, &error)) return LocalFailure(result, error);
+        if (Outcome prepared = sources.back()->Prepare(item.local); !prepared.ok) return Failure(result, prepared);
         sizes.push_back(sources.back()->Size());
         total += sizes.back();
     }

@@ -46,8 +46,8 @@ bool MatchesWildcard(const std::string &pattern, const std::string &name);
 
 // A phone listing time ("YYYYMMDDTHHMMSSZ", PC local time) as seconds since 1970 UTC.
 bool ListingInstant(const std::string &stamp, int64_t *instant);
-// Gives a downloaded file the phone's modification time of `entry`; false with *error.
-bool KeepPhoneTime(const std::string &path, const FolderEntry &entry, std::string *error);
+// Gives a downloaded file the phone's modification time of `entry`.
+Outcome KeepPhoneTime(const std::string &path, const FolderEntry &entry);
 // The PC path for device names below a local folder, in the terminal's encoding.
 std::string LocalPathFor(const std::string &folder, const std::vector<std::string> &relative);
 

@@ -30,32 +30,21 @@ namespace {
 
 Outcome Interrupted() { return Outcome::Failed(0, "interrupted", ErrorKind::kInterrupted); }
 
-// A PC file not written: a full disk (the last system error) is no room on the PC.
-Outcome WriteFailure(const std::string &message) {
-    return Outcome::Failed(0, message, errno == ENOSPC ? ErrorKind::kNoRoomOnPc : ErrorKind::kPcFile);
-}
-
 // The whole file, or standard input for "-".
-bool ReadInput(const std::string &path, std::string *text, std::string *error) {
+Outcome ReadInput(const std::string &path, std::string *text) {
     if (path == "-") {
 #if defined(_WIN32)
         _setmode(_fileno(stdin), _O_BINARY);
 #endif
         text->assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-        return true;
+        return Outcome::Ok();
     }
     std::error_code ignored;
-    if (std::filesystem::is_directory(LocalPath(path), ignored)) {
-        *error = path + ": a folder, not a file";
-        return false;
-    }
+    if (std::filesystem::is_directory(LocalPath(path), ignored)) return PcFailure(path + ": a folder, not a file");
     std::ifstream file(LocalPath(path), std::ios::binary);
-    if (!file) {
-        *error = SystemReason(path);
-        return false;
-    }
+    if (!file) return SystemFailure(path);
     text->assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    return true;
+    return Outcome::Ok();
 }
 
 // An export that found nothing never empties a file that holds something: the phone
@@ -74,20 +63,18 @@ Outcome KeepNonEmptyFile(const std::string &destination, const InteropReport &re
 Outcome WriteOutput(const std::string &path, const std::string &defaultName, const std::string &text,
                     InteropReport *report) {
     DownloadTarget target;
-    std::string error;
-    if (!target.Prepare(path, defaultName, &error)) return PcFailure(error);
+    if (Outcome prepared = target.Prepare(path, defaultName); !prepared.ok) return prepared;
     if (Outcome kept = KeepNonEmptyFile(target.Destination(), *report); !kept.ok) {
         target.Discard();
         return kept;
     }
     errno = 0;
     std::FILE *file = OpenLocal(target.TemporaryPath(), "wb");
-    if (!file) return WriteFailure(SystemReason(target.TemporaryPath()));
+    if (!file) return SystemFailure(target.TemporaryPath());
     bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
     written = std::fclose(file) == 0 && written;
-    if (!written) return WriteFailure(SystemReason(target.Destination()));
-    if (!target.Commit(&error)) return WriteFailure(error);
-    return Outcome::Ok();
+    if (!written) return SystemFailure(target.Destination());
+    return target.Commit();
 }
 
 }  // namespace
@@ -394,8 +381,8 @@ ItemFields ComparedNames(const ItemFields &fields) {
 
 Outcome ImportContacts(PhoneSession &session, const std::string &path, bool skipExisting, ItemSink &sink,
                        InteropReport *report) {
-    std::string text, error;
-    if (!ReadInput(path, &text, &error)) return PcFailure(error);
+    std::string text;
+    if (Outcome read = ReadInput(path, &text); !read.ok) return read;
     std::vector<ReadCard> cards = ReadVCards(text);
     if (cards.empty()) return PcFailure(path + ": no vCard (BEGIN:VCARD) in it");
     PhoneHolds onPhone(kContactType);
@@ -428,10 +415,10 @@ Outcome ImportCalendar(PhoneSession &session, const std::string &path, bool skip
                        InteropReport *report) {
     if (!CanReadICalendar())
         return Outcome::Failed(0, "this build reads no iCalendar files (it has no iCalendar library); export works");
-    std::string text, error;
-    if (!ReadInput(path, &text, &error)) return PcFailure(error);
+    std::string text;
+    if (Outcome read = ReadInput(path, &text); !read.ok) return read;
     std::vector<ReadEvent> events;
-    if (!ReadICalendar(text, &events, &error)) return PcFailure(path + ": " + error);
+    if (Outcome read = ReadICalendar(text, &events); !read.ok) return PcFailure(path + ": " + read.message);
     PhoneHolds onPhone(kAppointmentType);
     if (skipExisting) {
         std::vector<ItemFields> appointments;

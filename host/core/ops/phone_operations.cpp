@@ -8,8 +8,6 @@
 namespace host {
 namespace {
 
-Outcome BadInput(const std::string &message) { return Outcome::Failed(0, message, ErrorKind::kBadInput); }
-
 std::vector<std::string> Parent(const std::vector<std::string> &path) { return {path.begin(), path.end() - 1}; }
 
 std::vector<std::string> Child(std::vector<std::string> folder, const std::string &name) {
@@ -131,10 +129,8 @@ Outcome DownloadFile(DeviceLink &link, const FoundFile &file, DownloadTarget &ta
     Outcome outcome =
         NameDownloadFailure(link, target, file.entry.Size(), FetchFile(link, file, target.TemporaryForPlugin(), sink));
     if (!outcome.ok) return outcome;
-    std::string error;
-    if (!target.Commit(&error) ||
-        (keepTime && target.Destination() != "-" && !KeepPhoneTime(target.Destination(), file.entry, &error)))
-        return Outcome::Failed(0, error, ErrorKind::kPcFile);
+    if (Outcome committed = target.Commit(); !committed.ok) return committed;
+    if (keepTime && target.Destination() != "-") return KeepPhoneTime(target.Destination(), file.entry);
     return outcome;
 }
 

@@ -46,32 +46,25 @@ std::string UnknownFieldError(const std::string &type, const std::string &name, 
     return "unknown field '" + name + "'" + (close ? " (did you mean " + closest + "?)" : "");
 }
 
-// The known field names of an add, from NAME=VALUE words in any letter case; false
-// and *error when a word is not such a field.
-bool ParseFields(const std::string &type, const std::vector<std::string> &words, ItemFields *fields,
-                 std::string *error) {
+// The known field names of an add, from NAME=VALUE words in any letter case; kBadInput
+// when a word is not such a field.
+Outcome ParseFields(const std::string &type, const std::vector<std::string> &words, ItemFields *fields) {
     const std::vector<std::string> known = AddableFields(type);
     for (const std::string &word : words) {
         size_t equals = word.find('=');
-        if (equals == std::string::npos || word.find('|') != std::string::npos) {
-            *error = "fields are NAME=VALUE without '|': " + word;
-            return false;
-        }
+        if (equals == std::string::npos || word.find('|') != std::string::npos)
+            return BadInput("fields are NAME=VALUE without '|': " + word);
         std::string name = AsciiUpper(word.substr(0, equals));
-        if (std::find(known.begin(), known.end(), name) == known.end()) {
-            *error = UnknownFieldError(type, word.substr(0, equals), known);
-            return false;
-        }
+        if (std::find(known.begin(), known.end(), name) == known.end())
+            return BadInput(UnknownFieldError(type, word.substr(0, equals), known));
         if (std::any_of(fields->begin(), fields->end(), [&](const auto &field) { return field.first == name; })) {
-            *error = name + " is given twice";
-            return false;
+            return BadInput(name + " is given twice");
         }
         fields->emplace_back(name, word.substr(equals + 1));
     }
     bool anyValue =
         std::any_of(fields->begin(), fields->end(), [](const auto &field) { return !field.second.empty(); });
-    if (!anyValue) *error = "no field has a value: nothing to add";
-    return anyValue;
+    return anyValue ? Outcome::Ok() : BadInput("no field has a value: nothing to add");
 }
 
 std::string *FieldValue(ItemFields &fields, const char *name) {
@@ -81,54 +74,39 @@ std::string *FieldValue(ItemFields &fields, const char *name) {
 }
 
 // Turns typed appointment times into what the plug-in must be given for the phone
-// to keep them (see appointment_time.h); false with *error for what cannot be.
-bool TranslateAppointment(ItemFields &fields, std::string *error) {
+// to keep them (see appointment_time.h); kBadInput for what cannot be.
+Outcome TranslateAppointment(ItemFields &fields) {
     std::string *wholeDayText = FieldValue(fields, "WHOLEDAY");
     bool wholeDay = wholeDayText && AsciiUpper(*wholeDayText) == "TRUE";
     if (wholeDayText) {
-        if (!wholeDay && AsciiUpper(*wholeDayText) != "FALSE") {
-            *error = "WHOLEDAY is TRUE or FALSE, not " + *wholeDayText;
-            return false;
-        }
+        if (!wholeDay && AsciiUpper(*wholeDayText) != "FALSE")
+            return BadInput("WHOLEDAY is TRUE or FALSE, not " + *wholeDayText);
         *wholeDayText = wholeDay ? "TRUE" : "FALSE";
     }
     std::string *duration = FieldValue(fields, "DURATION");
     if (duration &&
         (duration->empty() || duration->size() > 9 || duration->find_first_not_of("0123456789") != std::string::npos ||
-         std::stoll(*duration) > kLongestMinutes)) {
-        *error =
-            "DURATION is a number of minutes up to " + std::to_string(kLongestMinutes) + " (a year), not " + *duration;
-        return false;
-    }
-    if (duration && FieldValue(fields, "ENDTIME")) {
-        *error = "give ENDTIME or DURATION, not both";
-        return false;
-    }
+         std::stoll(*duration) > kLongestMinutes))
+        return BadInput("DURATION is a number of minutes up to " + std::to_string(kLongestMinutes) + " (a year), not " +
+                        *duration);
+    if (duration && FieldValue(fields, "ENDTIME")) return BadInput("give ENDTIME or DURATION, not both");
     Instant times[2] = {0, 0};
     const char *names[2] = {"STARTTIME", "ENDTIME"};
     std::string *values[2] = {FieldValue(fields, names[0]), FieldValue(fields, names[1])};
     for (int i = 0; i < 2; ++i) {
         bool dateOnly = false;
         if (values[i] && !ParseTypedTime(*values[i], &times[i], &dateOnly)) {
-            *error = std::string(names[i]) + ": not a time: " + *values[i] +
-                     " (2009-06-01 10:00 or 20090601T100000 in local time, ending in Z for UTC; 2009-06-01 for a day)";
-            return false;
+            return BadInput(
+                std::string(names[i]) + ": not a time: " + *values[i] +
+                " (2009-06-01 10:00 or 20090601T100000 in local time, ending in Z for UTC; 2009-06-01 for a day)");
         }
         // A whole-day appointment keeps days: the end is its last day, inclusive.
         if (values[i] && wholeDay) times[i] = DayOf(times[i], !dateOnly) + (i == 1 ? 86400 : 0);
     }
-    if (!values[0]) {
-        *error = "STARTTIME is required";
-        return false;
-    }
-    if (values[1] && times[1] < times[0]) {
-        *error = "the appointment ends before it starts";
-        return false;
-    }
-    if (values[1] && times[1] - times[0] > kLongestMinutes * 60) {
-        *error = "the appointment lasts more than a year";
-        return false;
-    }
+    if (!values[0]) return BadInput("STARTTIME is required");
+    if (values[1] && times[1] < times[0]) return BadInput("the appointment ends before it starts");
+    if (values[1] && times[1] - times[0] > kLongestMinutes * 60)
+        return BadInput("the appointment lasts more than a year");
     if (values[0] && wholeDay && !values[1] && !FieldValue(fields, "DURATION")) {
         fields.emplace_back("ENDTIME", "");
         values[1] = &fields.back().second;
@@ -144,7 +122,7 @@ bool TranslateAppointment(ItemFields &fields, std::string *error) {
         std::erase_if(fields, [](const auto &field) { return field.first == "ENDTIME"; });
         fields.emplace_back("DURATION", minutes);
     }
-    return true;
+    return Outcome::Ok();
 }
 
 // IDs belong to the last listing of their kind in this session: list first.
@@ -397,10 +375,9 @@ std::string AppointmentEndText(const AppointmentTimes &times, bool iso) {
 
 Outcome PrepareAdd(const std::string &type, const std::vector<std::string> &words, KeptItem *kept) {
     ItemFields fields;
-    std::string error;
-    if (!ParseFields(type, words, &fields, &error) ||
-        (type == kAppointmentType && !TranslateAppointment(fields, &error)))
-        return Outcome::Failed(0, error, ErrorKind::kBadInput);
+    Outcome parsed = ParseFields(type, words, &fields);
+    if (parsed.ok && type == kAppointmentType) parsed = TranslateAppointment(fields);
+    if (!parsed.ok) return parsed;
     *kept = AsThePhoneKeepsIt(type, fields);
     return Outcome::Ok();
 }

@@ -32,15 +32,18 @@ namespace fs = std::filesystem;
 namespace host {
 namespace {
 
-std::string Reason(const fs::path &path, const std::error_code &error) {
-    return path.string() + ": " + error.message();
+// "PATH: reason" as a failure of the PC's side; a full disk is no room on the PC.
+Outcome FileFailure(const fs::path &path, const std::error_code &error) {
+    Outcome failed = PcFailure(path.string() + ": " + error.message());
+    if (error == std::errc::no_space_on_device) failed.kind = ErrorKind::kNoRoomOnPc;
+    return failed;
 }
 
 // Makes something new under a hidden name of its own in `folder` with `create`, which
 // answers no error once it made it, file_exists when the name is taken (the next
 // name is tried), or another error.
-bool CreateUniquelyNamed(const fs::path &folder, const std::function<std::error_code(const fs::path &)> &create,
-                         std::string *path, std::string *error) {
+Outcome CreateUniquelyNamed(const fs::path &folder, const std::function<std::error_code(const fs::path &)> &create,
+                            std::string *path) {
     static std::mt19937 random{std::random_device{}()};
     for (int attempt = 0; attempt < 50; ++attempt) {
         char name[48];
@@ -49,19 +52,15 @@ bool CreateUniquelyNamed(const fs::path &folder, const std::function<std::error_
         std::error_code failure = create(candidate);
         if (!failure) {
             *path = candidate.string();
-            return true;
+            return Outcome::Ok();
         }
-        if (failure != std::errc::file_exists) {
-            *error = Reason(candidate, failure);
-            return false;
-        }
+        if (failure != std::errc::file_exists) return FileFailure(candidate, failure);
     }
-    *error = folder.string() + ": no free temporary name";
-    return false;
+    return PcFailure(folder.string() + ": no free temporary name");
 }
 
 // A new empty file in `folder`.
-bool CreateTemporary(const fs::path &folder, std::string *path, std::string *error) {
+Outcome CreateTemporary(const fs::path &folder, std::string *path) {
     auto create = [](const fs::path &candidate) {
         std::error_code failure;
         if (fs::exists(candidate, failure)) return std::make_error_code(std::errc::file_exists);
@@ -71,72 +70,60 @@ bool CreateTemporary(const fs::path &folder, std::string *path, std::string *err
         std::fclose(file);
         return std::error_code();
     };
-    return CreateUniquelyNamed(folder, create, path, error);
+    return CreateUniquelyNamed(folder, create, path);
 }
 
 // A new empty folder in `parent`, made in one step.
-bool CreatePrivateFolder(const fs::path &parent, std::string *path, std::string *error) {
+Outcome CreatePrivateFolder(const fs::path &parent, std::string *path) {
     auto create = [](const fs::path &candidate) {
         std::error_code failure;
         if (fs::create_directory(candidate, failure)) return std::error_code();
         return failure ? failure : std::make_error_code(std::errc::file_exists);
     };
-    return CreateUniquelyNamed(parent, create, path, error);
+    return CreateUniquelyNamed(parent, create, path);
 }
 
-bool SpoolFolder(fs::path *folder, std::string *error) {
+Outcome SpoolFolder(fs::path *folder) {
     std::error_code failure;
     *folder = fs::temp_directory_path(failure);
-    if (failure) *error = "the temporary folder: " + failure.message();
-    return !failure;
+    return failure ? PcFailure("the temporary folder: " + failure.message()) : Outcome::Ok();
 }
 
-// Copies everything from `in` to `out`; false with *error naming the side that failed.
-bool CopyStream(std::FILE *in, const std::string &inName, std::FILE *out, const std::string &outName,
-                std::string *error) {
+// A new empty file in the system's temporary folder.
+Outcome CreateSpoolFile(std::string *path) {
+    fs::path folder;
+    Outcome made = SpoolFolder(&folder);
+    return made.ok ? CreateTemporary(folder, path) : made;
+}
+
+// Copies everything from `in` to `out`; a failure names the side that failed.
+Outcome CopyStream(std::FILE *in, const std::string &inName, std::FILE *out, const std::string &outName) {
     std::vector<char> buffer(1 << 20);
     for (;;) {
         size_t got = std::fread(buffer.data(), 1, buffer.size(), in);
-        if (got > 0 && std::fwrite(buffer.data(), 1, got, out) != got) {
-            *error = SystemReason(outName);
-            return false;
-        }
+        if (got > 0 && std::fwrite(buffer.data(), 1, got, out) != got) return SystemFailure(outName);
         if (got < buffer.size()) break;
     }
-    if (std::ferror(in)) {
-        *error = SystemReason(inName);
-        return false;
-    }
-    if (std::fflush(out) != 0) {
-        *error = SystemReason(outName);
-        return false;
-    }
-    return true;
+    if (std::ferror(in)) return SystemFailure(inName);
+    if (std::fflush(out) != 0) return SystemFailure(outName);
+    return Outcome::Ok();
 }
 
-bool CopyFileTo(const std::string &from, std::FILE *out, const std::string &outName, std::string *error) {
+Outcome CopyFileTo(const std::string &from, std::FILE *out, const std::string &outName) {
     std::FILE *in = OpenLocal(from, "rb");
-    if (!in) {
-        *error = SystemReason(from);
-        return false;
-    }
-    bool ok = CopyStream(in, from, out, outName, error);
+    if (!in) return SystemFailure(from);
+    Outcome copied = CopyStream(in, from, out, outName);
     std::fclose(in);
-    return ok;
+    return copied;
 }
 
-bool CopyFileToPath(const std::string &from, const std::string &to, std::string *error) {
+// Copies `from` into the file at `to`, created or truncated.
+Outcome CopyFileToPath(const std::string &from, const std::string &to) {
     std::FILE *out = OpenLocal(to, "wb");
-    if (!out) {
-        *error = SystemReason(to);
-        return false;
-    }
-    bool ok = CopyFileTo(from, out, to, error);
-    if (std::fclose(out) != 0 && ok) {
-        *error = SystemReason(to);
-        ok = false;
-    }
-    return ok;
+    if (!out) return SystemFailure(to);
+    Outcome copied = CopyFileTo(from, out, to);
+    if (std::fclose(out) != 0 && copied.ok) return SystemFailure(to);
+    return copied;
 }
 
 void RemoveQuietly(std::string &path) {
@@ -172,6 +159,13 @@ std::string PluginPcPath(const std::string &utf8) { return utf8.size() > kMaxPlu
 
 std::string SystemReason(const std::string &path) { return path + ": " + std::strerror(errno); }
 
+Outcome SystemFailure(const std::string &path) {
+    const int reason = errno;
+    Outcome failed = PcFailure(SystemReason(path));
+    if (reason == ENOSPC) failed.kind = ErrorKind::kNoRoomOnPc;
+    return failed;
+}
+
 #if defined(_WIN32)
 class StdoutPipe {};  // (standard output is written from a spool file once the copy is complete)
 #else
@@ -180,30 +174,22 @@ class StdoutPipe {};  // (standard output is written from a spool file once the 
 // that goes away closes the FIFO, which stops the plug-in's copy.
 class StdoutPipe {
 public:
-    ~StdoutPipe() {
-        std::string ignored;
-        Finish(&ignored);
-    }
-    bool Open(std::string *path, std::string *error) {
+    ~StdoutPipe() { Finish(); }
+    Outcome Open(std::string *path) {
         std::error_code failure;
         std::string pattern = (fs::temp_directory_path(failure) / "cebridge-XXXXXX").string();
-        if (failure || !mkdtemp(pattern.data())) {
-            *error = failure ? "the temporary folder: " + failure.message() : SystemReason(pattern);
-            return false;
-        }
+        if (failure) return PcFailure("the temporary folder: " + failure.message());
+        if (!mkdtemp(pattern.data())) return SystemFailure(pattern);
         m_folder = pattern;
         m_fifo = m_folder + "/stdout";
-        if (mkfifo(m_fifo.c_str(), 0600) != 0) {
-            *error = SystemReason(m_fifo);
-            return false;
-        }
+        if (mkfifo(m_fifo.c_str(), 0600) != 0) return SystemFailure(m_fifo);
         m_thread = std::thread([this] { Copy(); });
         *path = m_fifo;
-        return true;
+        return Outcome::Ok();
     }
-    // Waits for the copy to end (also when the plug-in never opened the FIFO); false
-    // with *error when standard output refused the bytes.
-    bool Finish(std::string *error) {
+    // Waits for the copy to end (also when the plug-in never opened the FIFO); fails
+    // when standard output refused the bytes.
+    Outcome Finish() {
         if (m_thread.joinable()) {
             while (!m_done.load()) {
                 int wake =
@@ -217,8 +203,9 @@ public:
         if (!m_folder.empty()) rmdir(m_folder.c_str());
         m_fifo.clear();
         m_folder.clear();
-        if (m_errno != 0) *error = "standard output: " + std::string(std::strerror(m_errno));
-        return m_errno == 0;
+        if (m_errno == 0) return Outcome::Ok();
+        errno = m_errno;
+        return SystemFailure("standard output");
     }
     uint64_t Bytes() const { return m_bytes; }
 
@@ -264,26 +251,24 @@ DownloadTarget::~DownloadTarget() { Discard(); }
 
 SharedPrivateFolder::~SharedPrivateFolder() { RemoveQuietly(m_folder); }
 
-bool SharedPrivateFolder::Beside(const std::string &parent, std::string *folder, std::string *error) {
+Outcome SharedPrivateFolder::Beside(const std::string &parent, std::string *folder) {
     if (m_folder.empty() || parent != m_parent) {
         RemoveQuietly(m_folder);
-        if (!CreatePrivateFolder(LocalPath(parent), &m_folder, error)) return false;
+        if (Outcome made = CreatePrivateFolder(LocalPath(parent), &m_folder); !made.ok) return made;
         m_parent = parent;
     }
     *folder = m_folder;
-    return true;
+    return Outcome::Ok();
 }
 
-bool DownloadTarget::Prepare(const std::string &typed, const std::string &fileName, std::string *error,
-                             SharedPrivateFolder *shared) {
-    fs::path folder;
+Outcome DownloadTarget::Prepare(const std::string &typed, const std::string &fileName, SharedPrivateFolder *shared) {
     if (typed == "-") {
         m_toStdout = true;
 #if !defined(_WIN32)
         m_pipe = std::make_unique<StdoutPipe>();
-        return m_pipe->Open(&m_temporary, error);
+        return m_pipe->Open(&m_temporary);
 #else
-        return SpoolFolder(&folder, error) && CreateTemporary(folder, &m_temporary, error);
+        return CreateSpoolFile(&m_temporary);
 #endif
     }
     std::error_code failure;
@@ -293,88 +278,72 @@ bool DownloadTarget::Prepare(const std::string &typed, const std::string &fileNa
         target /= LocalPath(fileName);
         status = fs::status(target, failure);
     }
-    if (failure && failure != std::errc::no_such_file_or_directory) {
-        *error = Reason(target, failure);
-        return false;
-    }
+    if (failure && failure != std::errc::no_such_file_or_directory) return FileFailure(target, failure);
     target = fs::absolute(target, failure);
-    if (failure) {
-        *error = Reason(target, failure);
-        return false;
-    }
+    if (failure) return FileFailure(target, failure);
     m_destination = target.string();
-    if (fs::is_directory(status)) {
-        *error = m_destination + ": is a folder";
-        return false;
-    }
+    if (fs::is_directory(status)) return PcFailure(m_destination + ": is a folder");
     if (fs::exists(status) && !fs::is_regular_file(status)) {
         // A FIFO or a device is written in place once the copy is complete.
         m_stream = true;
-        return SpoolFolder(&folder, error) && CreateTemporary(folder, &m_temporary, error);
+        return CreateSpoolFile(&m_temporary);
     }
     if (fs::exists(status)) {
         std::FILE *probe = OpenLocal(m_destination, "ab");  // writable? (changes nothing)
-        if (!probe) {
-            *error = SystemReason(m_destination);
-            return false;
-        }
+        if (!probe) return SystemFailure(m_destination);
         std::fclose(probe);
     }
-    folder = target.parent_path();
-    if (!fs::is_directory(fs::status(folder, failure))) {
-        *error = folder.string() + ": " + (failure ? failure.message() : "not a folder");
-        return false;
-    }
+    const fs::path folder = target.parent_path();
+    if (!fs::is_directory(fs::status(folder, failure)))
+        return PcFailure(folder.string() + ": " + (failure ? failure.message() : "not a folder"));
     // The plug-in creates the file itself, in a folder of ours beside the destination:
     // a file it reopened with truncation would be written back to disk as it closes.
     m_ownsFolder = !shared;
-    if (shared ? !shared->Beside(folder.string(), &m_privateFolder, error)
-               : !CreatePrivateFolder(folder, &m_privateFolder, error)) {
+    Outcome made =
+        shared ? shared->Beside(folder.string(), &m_privateFolder) : CreatePrivateFolder(folder, &m_privateFolder);
+    if (!made.ok) {
         // The temporary is ours, hidden: the user is told about the file they named.
-        size_t reason = error->rfind(": ");
-        if (reason != std::string::npos) *error = m_destination + error->substr(reason);
-        return false;
+        size_t reason = made.message.rfind(": ");
+        if (reason != std::string::npos) made.message = m_destination + made.message.substr(reason);
+        return made;
     }
     m_beside = (LocalPath(m_privateFolder) / LocalPath(shared ? shared->NextFileName() : "file")).string();
     if (!PluginPcPath(m_beside).empty()) {
         m_temporary = m_beside;
-        return true;
+        return Outcome::Ok();
     }
     // The plug-in cannot take this path: it writes a spool file that is copied beside.
-    return SpoolFolder(&folder, error) && CreateTemporary(folder, &m_temporary, error);
+    return CreateSpoolFile(&m_temporary);
 }
 
-bool DownloadTarget::Commit(std::string *error) {
+Outcome DownloadTarget::Commit() {
 #if !defined(_WIN32)
     if (m_pipe) {
-        bool ok = m_pipe->Finish(error);
+        Outcome finished = m_pipe->Finish();
         m_bytes = m_pipe->Bytes();
         m_pipe.reset();
         m_temporary.clear();
-        return ok;
+        return finished;
     }
 #endif
     std::error_code failure;
     m_bytes = fs::file_size(LocalPath(m_temporary), failure);
-    if (failure) {
-        *error = Reason(m_temporary, failure);
-        return false;
-    }
+    if (failure) return FileFailure(m_temporary, failure);
     if (m_toStdout || m_stream) {
-        bool ok;
+        Outcome copied;
         if (m_toStdout) {
 #if defined(_WIN32)
             _setmode(_fileno(ConsoleOut()), _O_BINARY);
 #endif
-            ok = CopyFileTo(m_temporary, ConsoleOut(), "standard output", error);
+            copied = CopyFileTo(m_temporary, ConsoleOut(), "standard output");
         } else {
-            ok = CopyFileToPath(m_temporary, m_destination, error);
+            copied = CopyFileToPath(m_temporary, m_destination);
         }
         RemoveQuietly(m_temporary);
-        return ok;
+        return copied;
     }
     if (m_temporary != m_beside) {
-        if (!CopyFileToPath(m_temporary, m_beside, error)) return false;
+        if (Outcome copied = CopyFileToPath(m_temporary, m_beside); !copied.ok) return copied;
         RemoveQuietly(m_temporary);
         m_temporary = m_beside;
     }
@@ -382,18 +351,15 @@ bool DownloadTarget::Commit(std::string *error) {
     fs::file_status old = fs::status(LocalPath(m_destination), failure);
     if (fs::exists(old)) fs::permissions(LocalPath(m_beside), old.permissions(), failure);
     fs::rename(LocalPath(m_beside), LocalPath(m_destination), failure);
-    if (failure) {
-        *error = Reason(m_destination, failure);
-        return false;
-    }
+    if (failure) return FileFailure(m_destination, failure);
     m_temporary.clear();
     m_beside.clear();
     ReleaseFolder();
-    return true;
+    return Outcome::Ok();
 }
 
-bool DownloadTarget::FailedOnPc(uint64_t expected, std::string *error, bool *noRoom) const {
-    if (m_temporary.empty() || m_pipe) return false;  // (standard output's FIFO: its reader says what failed)
+Outcome DownloadTarget::PcSideOfFailure(uint64_t expected) const {
+    if (m_temporary.empty() || m_pipe) return Outcome::Ok();  // (standard output's FIFO: its reader says what failed)
     std::error_code failure;
     const fs::path temporary = LocalPath(m_temporary);
     const bool beside = m_temporary == m_beside;
@@ -402,21 +368,19 @@ bool DownloadTarget::FailedOnPc(uint64_t expected, std::string *error, bool *noR
     if (!failure && written < expected) {
         const fs::space_info space = fs::space(temporary.parent_path(), failure);
         if (!failure && space.available < expected - written) {
-            *error = shown + ": " + std::strerror(ENOSPC) + " (" + std::to_string(expected - written) +
-                     " more bytes needed, " + std::to_string(space.available) + " free)";
-            *noRoom = true;
-            return true;
+            return Outcome::Failed(0,
+                                   shown + ": " + std::strerror(ENOSPC) + " (" + std::to_string(expected - written) +
+                                       " more bytes needed, " + std::to_string(space.available) + " free)",
+                                   ErrorKind::kNoRoomOnPc);
         }
     }
     // (appending changes nothing of what is there; the temporary is discarded after a failure)
     std::FILE *probe = OpenLocal(m_temporary, "ab");
     if (probe) {
         std::fclose(probe);
-        return false;
+        return Outcome::Ok();
     }
-    *error = shown + ": " + std::strerror(errno);
-    *noRoom = false;
-    return true;
+    return SystemFailure(shown);
 }
 
 void DownloadTarget::Discard() {
@@ -439,14 +403,13 @@ void DownloadTarget::ReleaseFolder() {
 
 UploadSource::~UploadSource() { RemoveQuietly(m_spool); }
 
-bool UploadSource::ChangedOnPc(std::string *error) const {
-    if (!m_spool.empty() || m_path.empty()) return false;  // (a spool copy is ours alone)
+Outcome UploadSource::ChangedOnPc() const {
+    if (!m_spool.empty() || m_path.empty()) return Outcome::Ok();  // (a spool copy is ours alone)
     std::error_code failure;
     const uint64_t now = fs::file_size(LocalPath(m_path), failure);
-    if (failure || now == m_size) return false;
-    *error = m_shown + ": changed on the PC while it was sent (" + std::to_string(m_size) + " bytes when it began, " +
-             std::to_string(now) + " now); send it again once it is complete";
-    return true;
+    if (failure || now == m_size) return Outcome::Ok();
+    return PcFailure(m_shown + ": changed on the PC while it was sent (" + std::to_string(m_size) +
+                     " bytes when it began, " + std::to_string(now) + " now); send it again once it is complete");
 }
 
 bool UploadSource::BeginsWith(const std::string &other) const {
@@ -467,7 +430,7 @@ bool UploadSource::BeginsWith(const std::string &other) const {
     return same;
 }
 
-bool UploadSource::Prepare(const std::string &typed, std::string *error) {
+Outcome UploadSource::Prepare(const std::string &typed) {
     m_shown = typed;
     std::FILE *in = nullptr;
     std::string inName = typed;
@@ -481,50 +444,33 @@ bool UploadSource::Prepare(const std::string &typed, std::string *error) {
         std::error_code failure;
         const fs::path path = LocalPath(typed);
         fs::file_status status = fs::status(path, failure);
-        if (failure) {
-            *error = Reason(path, failure);
-            return false;
-        }
-        if (fs::is_directory(status)) {
-            *error = typed + ": is a folder";
-            return false;
-        }
+        if (failure) return FileFailure(path, failure);
+        if (fs::is_directory(status)) return PcFailure(typed + ": is a folder");
         std::FILE *probe = OpenLocal(typed, "rb");
-        if (!probe) {
-            *error = SystemReason(typed);
-            return false;
-        }
+        if (!probe) return SystemFailure(typed);
         if (fs::is_regular_file(status)) {
             std::fclose(probe);
             m_path = fs::absolute(path, failure).string();
             m_size = fs::file_size(path, failure);
-            if (failure) {
-                *error = Reason(path, failure);
-                return false;
-            }
-            if (!PathForPlugin().empty()) return true;
+            if (failure) return FileFailure(path, failure);
+            if (!PathForPlugin().empty()) return Outcome::Ok();
             in = OpenLocal(typed, "rb");
         } else {
             in = probe;  // a FIFO or a device: read it once, into the spool
         }
     }
-    fs::path folder;
-    bool ok = SpoolFolder(&folder, error) && CreateTemporary(folder, &m_spool, error);
-    if (ok) {
+    Outcome spooled = CreateSpoolFile(&m_spool);
+    if (spooled.ok) {
         std::FILE *out = OpenLocal(m_spool, "wb");
-        ok = out && CopyStream(in, inName, out, m_spool, error);
-        if (!out) *error = SystemReason(m_spool);
-        if (out && std::fclose(out) != 0 && ok) {
-            *error = SystemReason(m_spool);
-            ok = false;
-        }
+        spooled = out ? CopyStream(in, inName, out, m_spool) : SystemFailure(m_spool);
+        if (out && std::fclose(out) != 0 && spooled.ok) spooled = SystemFailure(m_spool);
     }
     if (in && in != stdin) std::fclose(in);
-    if (!ok) return false;
+    if (!spooled.ok) return spooled;
     std::error_code failure;
     m_path = m_spool;
     m_size = fs::file_size(LocalPath(m_spool), failure);
-    return !failure;
+    return failure ? FileFailure(m_spool, failure) : Outcome::Ok();
 }
 
 }  // namespace host

@@ -2,7 +2,7 @@
 // host hands it paths it can use: a download goes to a temporary beside its
 // destination and replaces the destination only once it is complete; standard
 // streams, FIFOs, devices and paths too long for the plug-in go through a spool
-// file. Every failure is "PATH: the system's reason".
+// file. Every failure is the PC's, in the words "PATH: the system's reason".
 //
 // PC paths are UTF-8 text throughout the host, on Windows too (the arguments are read
 // as UTF-16 there). The file system takes them through LocalPath and OpenLocal;
@@ -17,6 +17,8 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+
+#include "outcome.h"
 
 namespace host {
 
@@ -40,8 +42,8 @@ public:
     SharedPrivateFolder(const SharedPrivateFolder &) = delete;
     SharedPrivateFolder &operator=(const SharedPrivateFolder &) = delete;
 
-    // Ours, in `parent` (a new one when `parent` changes); false with *error.
-    bool Beside(const std::string &parent, std::string *folder, std::string *error);
+    // Ours, in `parent` (a new one when `parent` changes).
+    Outcome Beside(const std::string &parent, std::string *folder);
     // A name of its own for each file written in it: a download may be sent ahead
     // while the one before it is still in the folder.
     std::string NextFileName() { return std::to_string(m_files++); }
@@ -61,22 +63,21 @@ public:
 
     // `typed`: a path, a folder (the phone's name is kept), "" (the current
     // folder) or "-" (standard output: on POSIX a FIFO the plug-in writes into, copied
-    // out as the bytes arrive). Makes the temporary; false with *error.
-    // With `shared`, the file is written in its folder.
-    bool Prepare(const std::string &typed, const std::string &fileName, std::string *error,
-                 SharedPrivateFolder *shared = nullptr);
+    // out as the bytes arrive). Makes the temporary. With `shared`, the file is
+    // written in its folder.
+    Outcome Prepare(const std::string &typed, const std::string &fileName, SharedPrivateFolder *shared = nullptr);
     const std::string &TemporaryPath() const { return m_temporary; }
     std::string TemporaryForPlugin() const { return PluginPcPath(m_temporary); }
-    // Moves the complete temporary to the destination; false with *error, and then
-    // the destination is as it was.
-    bool Commit(std::string *error);
+    // Moves the complete temporary to the destination; after a failure the
+    // destination is as it was.
+    Outcome Commit();
     void Discard();
     // After a failed copy: whether the PC's side failed it. The plug-in answers a PC
     // file it could not create or write as it answers a phone file it could not read,
     // so the PC's side is looked at: a disk out of room for the `expected` bytes
-    // (*noRoom) or a temporary the PC will not let be written, with *error naming
-    // the file and the system's reason. False: the phone failed it.
-    bool FailedOnPc(uint64_t expected, std::string *error, bool *noRoom) const;
+    // (kNoRoomOnPc) or a temporary the PC will not let be written (kPcFile), naming
+    // the file and the system's reason. Ok: the PC's side did not fail it.
+    Outcome PcSideOfFailure(uint64_t expected) const;
 
     std::string Destination() const { return m_toStdout ? "-" : m_destination; }
     uint64_t Bytes() const { return m_bytes; }
@@ -104,14 +105,14 @@ public:
     UploadSource(const UploadSource &) = delete;
     UploadSource &operator=(const UploadSource &) = delete;
 
-    // `typed`: a file, a FIFO or device, or "-" (standard input); false with *error.
-    bool Prepare(const std::string &typed, std::string *error);
+    // `typed`: a file, a FIFO or device, or "-" (standard input).
+    Outcome Prepare(const std::string &typed);
     std::string PathForPlugin() const { return PluginPcPath(m_path); }
     std::string Shown() const { return m_shown; }
     uint64_t Size() const { return m_size; }
-    // After a failed upload: true when the PC file read in place changed its size
-    // since Prepare (the plug-in sends up to its end), with *error naming it.
-    bool ChangedOnPc(std::string *error) const;
+    // After a failed upload: a failure naming the PC file read in place when it
+    // changed its size since Prepare (the plug-in sends up to its end).
+    Outcome ChangedOnPc() const;
     // Whether the PC file `other` holds the source's first bytes (all of it: no more
     // bytes than the source has); false too when either cannot be read.
     bool BeginsWith(const std::string &other) const;
@@ -125,6 +126,8 @@ private:
 
 // "PATH: reason" for the last failed C library call.
 std::string SystemReason(const std::string &path);
+// The last failed C library call on `path` as the PC's failure (kNoRoomOnPc for a full disk).
+Outcome SystemFailure(const std::string &path);
 
 }  // namespace host
 

@@ -63,26 +63,18 @@ fs::path ShippedDtdFolder() {
 #endif
 }
 
-// The DTD files into `target`; false with `error` naming what could not be written.
-bool InstallDtdsInto(const fs::path &source, const fs::path &target, std::string *error) {
+// The DTD files into `target`; a failure names what could not be written.
+Outcome InstallDtdsInto(const fs::path &source, const fs::path &target) {
     std::error_code failure;
     fs::create_directories(target, failure);
-    if (failure) {
-        *error = "cannot make " + target.string() + ": " + failure.message();
-        return false;
-    }
+    if (failure) return PcFailure("cannot make " + target.string() + ": " + failure.message());
     for (const char *name : kDtdFiles) {
-        if (!fs::exists(source / name, failure)) {
-            *error = "the DTD file " + (source / name).string() + " is missing (a broken installation)";
-            return false;
-        }
+        if (!fs::exists(source / name, failure))
+            return PcFailure("the DTD file " + (source / name).string() + " is missing (a broken installation)");
         fs::copy_file(source / name, target / name, fs::copy_options::overwrite_existing, failure);
-        if (failure) {
-            *error = "cannot write " + (target / name).string() + ": " + failure.message();
-            return false;
-        }
+        if (failure) return PcFailure("cannot write " + (target / name).string() + ": " + failure.message());
     }
-    return true;
+    return Outcome::Ok();
 }
 
 #if !defined(_WIN32)
@@ -117,23 +109,19 @@ std::string EscapeRegString(const std::string &value) {
 }
 
 #if defined(_WIN32)
-bool StoreSaPath(const std::string &folder, std::string *error) {
+Outcome StoreSaPath(const std::string &folder) {
     const std::string ansi = PluginPcPath(folder);  // what the plug-in reads
-    if (ansi.empty()) {
-        *error = "the plug-in cannot read its DTD files from " + folder + " (the ANSI code page cannot spell it)";
-        return false;
-    }
+    if (ansi.empty())
+        return PcFailure("the plug-in cannot read its DTD files from " + folder +
+                         " (the ANSI code page cannot spell it)");
     HKEY key = nullptr;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kAgentKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS) {
-        *error = "cannot open HKEY_LOCAL_MACHINE\\" + std::string(kAgentKey) + " (run once as administrator)";
-        return false;
-    }
+        ERROR_SUCCESS)
+        return PcFailure("cannot open HKEY_LOCAL_MACHINE\\" + std::string(kAgentKey) + " (run once as administrator)");
     LONG result =
         RegSetValueExA(key, "SAPATH", 0, REG_SZ, reinterpret_cast<const BYTE *>(ansi.c_str()), DWORD(ansi.size() + 1));
     RegCloseKey(key);
-    if (result != ERROR_SUCCESS) *error = "cannot set SAPATH";
-    return result == ERROR_SUCCESS;
+    return result == ERROR_SUCCESS ? Outcome::Ok() : PcFailure("cannot set SAPATH");
 }
 #else
 fs::path RegistryFile() {
@@ -144,12 +132,12 @@ fs::path RegistryFile() {
     return fs::path(config) / "cebridge" / "registry.ini";
 }
 
-bool StoreSaPath(const std::string &folder, std::string *error) {
+Outcome StoreSaPath(const std::string &folder) {
     fs::path file = RegistryFile();
     std::stringstream current;
     if (std::ifstream in{file, std::ios::binary}) current << in.rdbuf();
     std::string updated = SetRegistryString(current.str(), kAgentKey, "SAPATH", folder);
-    if (updated == current.str()) return true;
+    if (updated == current.str()) return Outcome::Ok();
     std::error_code ignored;
     fs::create_directories(file.parent_path(), ignored);
     fs::path temporary = file;
@@ -157,14 +145,10 @@ bool StoreSaPath(const std::string &folder, std::string *error) {
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         out << updated;
-        if (!out.flush()) {
-            *error = "cannot write " + temporary.string();
-            return false;
-        }
+        if (!out.flush()) return PcFailure("cannot write " + temporary.string());
     }
     fs::rename(temporary, file, ignored);
-    if (ignored) *error = "cannot replace " + file.string();
-    return !ignored;
+    return ignored ? PcFailure("cannot replace " + file.string()) : Outcome::Ok();
 }
 #endif
 
@@ -231,25 +215,27 @@ bool MakeDirectories(const std::string &path) {
     return fs::is_directory(LocalPath(path), error);
 }
 
-bool InstallDtdsAndSaPath(std::string *error) {
+Outcome InstallDtdsAndSaPath() {
     const fs::path target = UserDataFolder() / "dtd";
-    if (InstallDtdsInto(ShippedDtdFolder(), target, error) && StoreSaPath(target.string(), error)) return true;
+    Outcome installed = InstallDtdsInto(ShippedDtdFolder(), target);
+    if (installed.ok) installed = StoreSaPath(target.string());
+    if (installed.ok) return installed;
 #if !defined(_WIN32)
     // The user's own folders cannot be written (a read-only HOME): this session
     // keeps the agent's settings in memory instead, where the plug-in is told to look.
     const fs::path memory = PrivateMemoryFolder();
-    std::string ignored;
-    if (!memory.empty() && InstallDtdsInto(ShippedDtdFolder(), memory / "dtd", &ignored)) {
+    if (!memory.empty() && InstallDtdsInto(ShippedDtdFolder(), memory / "dtd").ok) {
         if (Environment("CEBRIDGE_REGISTRY").empty())
             SetEnvironment("CEBRIDGE_REGISTRY", (memory / "registry.ini").string());
-        if (StoreSaPath((memory / "dtd").string(), &ignored)) {
-            *error += "; this session keeps the agent's settings in " + memory.string();
-            return false;
+        if (StoreSaPath((memory / "dtd").string()).ok) {
+            installed.message += "; this session keeps the agent's settings in " + memory.string();
+            return installed;
         }
     }
 #endif
-    *error += "; the plug-in cannot find its settings (it says \"Check Registry!\") and answers without its DTD";
-    return false;
+    installed.message +=
+        "; the plug-in cannot find its settings (it says \"Check Registry!\") and answers without its DTD";
+    return installed;
 }
 
 std::string UserDataDirectory() { return UserDataFolder().string(); }
@@ -354,15 +340,15 @@ uint64_t DailyLogSize(const std::string &folder, uint64_t capBytes, bool *cut) {
     return error ? size : 0;
 }
 
-std::string PrepareLogFolder(const std::string &folder) {
-    if (!MakeDirectories(folder)) return "cannot make the folder";
+Outcome PrepareLogFolder(const std::string &folder) {
+    if (!MakeDirectories(folder)) return PcFailure("cannot make the folder");
     const fs::path probe = LocalPath(folder) / ".cebridge-write-test";
     std::ofstream out(probe);
-    if (!out) return SystemReason(folder);
+    if (!out) return SystemFailure(folder);
     out.close();
     std::error_code ignored;
     fs::remove(probe, ignored);
-    return {};
+    return Outcome::Ok();
 }
 
 void KeepLogsPrivate(const std::string &folder) {

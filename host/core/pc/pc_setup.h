@@ -7,11 +7,14 @@
 #include <cstdint>
 #include <string>
 
+#include "outcome.h"
+
 namespace host {
 
 // Copies data/dtd/*.dtd to the user's data folder and stores that folder as SAPATH
-// under HKEY_LOCAL_MACHINE\SOFTWARE\MERIDO 3.0\MERIDOAPI; false with `error` set.
-bool InstallDtdsAndSaPath(std::string *error);
+// under HKEY_LOCAL_MACHINE\SOFTWARE\MERIDO 3.0\MERIDOAPI. A failure says what the
+// plug-in is left without (a warning: the session goes on).
+Outcome InstallDtdsAndSaPath();
 
 // An environment variable's value as UTF-8, "" when it is not set (on Windows read
 // as UTF-16, so any script arrives whole).
@@ -39,8 +42,8 @@ void PruneDailyLogs(const std::string &folder, int keepDays, uint64_t keepBytes)
 // open and writes each line at its end, so it goes on at the start. Only between two
 // requests, when the plug-in writes no line.
 uint64_t DailyLogSize(const std::string &folder, uint64_t capBytes = 0, bool *cut = nullptr);
-// Makes the log folder; "" when the plug-in can write there, else why not.
-std::string PrepareLogFolder(const std::string &folder);
+// Makes the log folder; a failure says why the plug-in cannot write there.
+Outcome PrepareLogFolder(const std::string &folder);
 // The daily files readable by this user only (they hold contacts and messages).
 void KeepLogsPrivate(const std::string &folder);
 // Creates every missing folder of `path`; true when it exists afterwards.

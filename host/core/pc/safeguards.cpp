@@ -28,6 +28,8 @@ std::string LockFileName(const std::string &key) {
     return name;
 }
 
+Outcome HeldElsewhere() { return Outcome::Failed(0, "another process holds the lock", ErrorKind::kBusy); }
+
 }  // namespace
 
 std::string StateFolder() {
@@ -52,40 +54,36 @@ ProcessLock::~ProcessLock() {
     if (m_handle) CloseHandle(m_handle);
 }
 
-bool ProcessLock::Take(const std::string &key, std::string *error) {
+Outcome ProcessLock::Take(const std::string &key) {
     fs::path folder = LocalPath(StateFolder()) / "locks";
     MakeDirectories(folder.string());
     fs::path path = folder / LockFileName(key);
     // No sharing: a second open fails while this handle lives.
     HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        if (GetLastError() != ERROR_SHARING_VIOLATION) *error = path.string() + ": cannot be opened";
-        return false;
-    }
+    if (handle == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_SHARING_VIOLATION ? HeldElsewhere()
+                                                         : PcFailure(path.string() + ": cannot be opened");
     m_handle = handle;
-    return true;
+    return Outcome::Ok();
 }
 #else
 ProcessLock::~ProcessLock() {
     if (m_fd >= 0) close(m_fd);  // closing lets the lock go
 }
 
-bool ProcessLock::Take(const std::string &key, std::string *error) {
+Outcome ProcessLock::Take(const std::string &key) {
     fs::path folder = fs::path(StateFolder()) / "locks";
     MakeDirectories(folder.string());
     fs::path path = folder / LockFileName(key);
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        *error = SystemReason(path.string());
-        return false;
-    }
+    if (fd < 0) return SystemFailure(path.string());
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         close(fd);
-        return false;
+        return HeldElsewhere();
     }
     m_fd = fd;
-    return true;
+    return Outcome::Ok();
 }
 #endif
 

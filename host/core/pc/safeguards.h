@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "outcome.h"
+
 namespace host {
 
 // The user's cebridge state folder: $XDG_STATE_HOME/cebridge (~/.local/state/cebridge),
@@ -24,9 +26,9 @@ public:
     ProcessLock(const ProcessLock &) = delete;
     ProcessLock &operator=(const ProcessLock &) = delete;
 
-    // True when this process holds it now; false when another process does (or
-    // the lock folder cannot be written: *error says which).
-    bool Take(const std::string &key, std::string *error);
+    // Ok when this process holds it now; kBusy when another process does (the
+    // caller says what is busy), kPcFile when the lock file cannot be opened.
+    Outcome Take(const std::string &key);
 
 private:
 #if defined(_WIN32)

@@ -81,21 +81,17 @@ std::string Sha256Hex(const std::string &bytes) {
     return hash.HexDigest();
 }
 
-bool FileSha256(const std::string &path, std::string *hex, std::string *error) {
+Outcome FileSha256(const std::string &path, std::string *hex) {
     std::FILE *file = OpenLocal(path, "rb");
-    if (!file) {
-        *error = SystemReason(path);
-        return false;
-    }
+    if (!file) return SystemFailure(path);
     Sha256 hash;
     std::vector<char> buffer(1 << 16);
     size_t got = 0;
     while ((got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) hash.Update(buffer.data(), got);
-    bool ok = !std::ferror(file);
-    if (!ok) *error = SystemReason(path);
+    Outcome read = std::ferror(file) ? SystemFailure(path) : Outcome::Ok();
     std::fclose(file);
-    if (ok) *hex = hash.HexDigest();
-    return ok;
+    if (read.ok) *hex = hash.HexDigest();
+    return read;
 }
 
 }  // namespace host

@@ -27,8 +27,8 @@ private:
 };
 
 std::string Sha256Hex(const std::string &bytes);
-// The digest of a file's content; false with *error ("PATH: reason") when it cannot be read.
-bool FileSha256(const std::string &path, std::string *hex, std::string *error);
+// The digest of a file's content; a PC failure ("PATH: reason") when it cannot be read.
+Outcome FileSha256(const std::string &path, std::string *hex);
 
 }  // namespace host
 

@@ -559,9 +559,7 @@ Outcome RunSync(PhoneSession &session, SyncState &state, const std::string &name
     }
     DavAccount account;
     if (IsCollectionUrl(pair.contacts) || IsCollectionUrl(pair.calendar)) {
-        std::string error;
-        if (!ReadSyncPassword(pair.passwordFile, &account.password, &error))
-            return Outcome::Failed(0, error, ErrorKind::kPcFile);
+        if (Outcome read = ReadSyncPassword(pair.passwordFile, &account.password); !read.ok) return read;
         account.user = pair.user;
         account.caFile = pair.caFile;
         account.cancelled = [&session] { return session.link.Interrupted(); };

@@ -8,6 +8,8 @@
 
 #include <curl/curl.h>
 
+#include "outcome.h"
+
 namespace host {
 
 // The libcurl functions the sync calls, named as in libcurl without "curl_".
@@ -30,8 +32,9 @@ struct CurlFunctions {
 };
 
 // libcurl, loaded and globally set up once per process; null when it cannot be
-// loaded, with `why` saying so (the library or one of its functions is missing).
-const CurlFunctions *Curl(std::string *why);
+// loaded, and then CurlLoaded says why (the library or one of its functions is missing).
+const CurlFunctions *Curl();
+Outcome CurlLoaded();
 
 }  // namespace host
 

@@ -98,9 +98,9 @@ std::string PasswordFileProblem(const std::string &file) {
     return {};
 }
 
-bool ReadMultistatus(const std::string &xml, std::vector<DavEntry> *entries, std::string *error) {
+Outcome ReadMultistatus(const std::string &xml, std::vector<DavEntry> *entries) {
     InitXml();
-    if (xml.size() > size_t(INT_MAX)) return *error = "the server's answer is too large", false;
+    if (xml.size() > size_t(INT_MAX)) return DavServerFailure("the server's answer is too large");
     // No entity substitution and no network: the answer cannot make the parser load anything.
     std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> doc(
         xmlReadMemory(xml.data(), int(xml.size()), nullptr, nullptr,
@@ -108,17 +108,17 @@ bool ReadMultistatus(const std::string &xml, std::vector<DavEntry> *entries, std
         xmlFreeDoc);
     const xmlNode *root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
     if (!root || !Named(root, kDavNamespace, "multistatus"))
-        return *error = "the server's answer is no WebDAV multistatus", false;
+        return DavServerFailure("the server's answer is no WebDAV multistatus");
     for (const xmlNode *response = root->children; response; response = response->next) {
         if (!Named(response, kDavNamespace, "response")) continue;
-        if (entries->size() == kDavEntryLimit) return *error = "the server listed too many items", false;
+        if (entries->size() == kDavEntryLimit) return DavServerFailure("the server listed too many items");
         DavEntry entry;
         entry.href = DavUnpadded(TextOf(Child(response, kDavNamespace, "href")));
         for (const xmlNode *propstat = response->children; propstat; propstat = propstat->next)
             if (Named(propstat, kDavNamespace, "propstat")) ReadProperties(propstat, &entry);
         entries->push_back(std::move(entry));
     }
-    return true;
+    return Outcome::Ok();
 }
 
 // One handle for a side's requests: its connection is kept open between them.
@@ -160,9 +160,8 @@ int CheckCancel(void *context, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 
 std::string CollectionUrlProblem(const std::string &url) {
     if (!IsCollectionUrl(url)) return "not an http:// or https:// URL";
-    std::string why;
-    const CurlFunctions *curl = Curl(&why);
-    if (!curl) return "servers cannot be reached without libcurl (" + why + ")";
+    const CurlFunctions *curl = Curl();
+    if (!curl) return "servers cannot be reached without libcurl (" + CurlLoaded().message + ")";
     Url parsed = NewUrl(*curl);
     if (curl->url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK)
         return "not an http:// or https:// URL";
@@ -173,7 +172,7 @@ std::string CollectionUrlProblem(const std::string &url) {
 }
 
 DavSide::DavSide(const std::string &url, DavAccount account, SyncKind kind)
-    : m_account(std::move(account)), m_kind(kind), m_http(std::make_unique<Http>(Curl(nullptr))) {
+    : m_account(std::move(account)), m_kind(kind), m_http(std::make_unique<Http>(Curl())) {
     m_error = CollectionUrlProblem(url);
     if (!m_error.empty()) {
         m_error = url + ": " + m_error;

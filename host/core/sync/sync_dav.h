@@ -29,8 +29,8 @@ std::string CollectionUrlProblem(const std::string &url);
 extern const char kSyncPasswordVariable[];  // "CEBRIDGE_SYNC_PASSWORD"
 
 // The password in `file` (its first line), or with `file` "" the environment's. A
-// file others can read or write (a mode looser than 0600) is refused: false, *error.
-bool ReadSyncPassword(const std::string &file, std::string *password, std::string *error);
+// file others can read or write (a mode looser than 0600) is refused (kPcFile).
+Outcome ReadSyncPassword(const std::string &file, std::string *password);
 
 struct DavAccount {
     std::string user, password;
@@ -45,8 +45,8 @@ struct DavEntry {
     bool collection = false;
     std::string data;  // address-data or calendar-data, when asked for
 };
-// The entries of a multistatus document; false with *error when it is none.
-bool ReadMultistatus(const std::string &xml, std::vector<DavEntry> *entries, std::string *error);
+// The entries of a multistatus document; a failure when it is none.
+Outcome ReadMultistatus(const std::string &xml, std::vector<DavEntry> *entries);
 
 struct HttpAnswer;
 

@@ -15,25 +15,20 @@ const char kCardDavNamespace[] = "urn:ietf:params:xml:ns:carddav";
 const char kCalDavNamespace[] = "urn:ietf:params:xml:ns:caldav";
 const char kSyncPasswordVariable[] = "CEBRIDGE_SYNC_PASSWORD";
 
-bool ReadSyncPassword(const std::string &file, std::string *password, std::string *error) {
+Outcome ReadSyncPassword(const std::string &file, std::string *password) {
     if (file.empty()) {
         const char *value = std::getenv(kSyncPasswordVariable);
-        if (value && *value) return *password = value, true;
-        *error = std::string("no password: name a password file (mode 0600) or set ") + kSyncPasswordVariable;
-        return false;
+        if (value && *value) return *password = value, Outcome::Ok();
+        return PcFailure(std::string("no password: name a password file (mode 0600) or set ") + kSyncPasswordVariable);
     }
-    *error = PasswordFileProblem(file);
-    if (!error->empty()) return false;
+    if (const std::string problem = PasswordFileProblem(file); !problem.empty()) return PcFailure(problem);
     std::ifstream in(LocalPath(file), std::ios::binary);
     std::string line;
     std::getline(in, line);
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) {
-        *error = file + ": the password file is empty";
-        return false;
-    }
+    if (line.empty()) return PcFailure(file + ": the password file is empty");
     *password = line;
-    return true;
+    return Outcome::Ok();
 }
 
 std::string ItemInCollection(const std::string &collection, const std::string &path, const std::string &decoded) {
@@ -93,8 +88,8 @@ Outcome DavSide::List(std::vector<SyncItem> *items) {
     if (!outcome.ok) return outcome;
     if (answer.status != 207) return HttpFailure(m_origin + m_path, answer.status);
     std::vector<DavEntry> entries;
-    std::string error;
-    if (!ReadMultistatus(answer.body, &entries, &error)) return DavServerFailure(m_origin + m_path + ": " + error);
+    if (Outcome read = ReadMultistatus(answer.body, &entries); !read.ok)
+        return DavServerFailure(m_origin + m_path + ": " + read.message);
     m_listed.clear();
     for (const DavEntry &entry : entries) {
         if (entry.collection) continue;  // the collection itself, or one inside it

@@ -216,9 +216,8 @@ SyncItem ItemOfText(SyncKind kind, const std::string &text) {
         if (item.contact.empty()) item.problem = "nothing in it the phone can keep";
     } else {
         std::vector<ReadEvent> events;
-        std::string error;
-        if (!ReadICalendar(text, &events, &error)) {
-            item.problem = error;
+        if (Outcome read = ReadICalendar(text, &events); !read.ok) {
+            item.problem = read.message;
             return item;
         }
         auto usable = std::find_if(events.begin(), events.end(),

@@ -70,15 +70,13 @@ SyncPair PairOf(const Statement &row) {
 
 SyncState::~SyncState() { sqlite3_close(m_db); }
 
-bool SyncState::Open(const std::string &path, std::string *error) {
+Outcome SyncState::Open(const std::string &path) {
     std::error_code ignored;
     std::filesystem::create_directories(LocalPath(path).parent_path(), ignored);
     if (sqlite3_open(path.c_str(), &m_db) == SQLITE_OK) sqlite3_busy_timeout(m_db, 5000);
-    if (!m_db || !Run(kSchema) || !CheckVersion()) {
-        *error = path + ": " + (!m_db ? "cannot open" : !m_error.empty() ? m_error : sqlite3_errmsg(m_db));
-        return false;
-    }
-    return true;
+    if (!m_db || !Run(kSchema) || !CheckVersion())
+        return PcFailure(path + ": " + (!m_db ? "cannot open" : !m_error.empty() ? m_error : sqlite3_errmsg(m_db)));
+    return Outcome::Ok();
 }
 
 bool SyncState::CheckVersion() {

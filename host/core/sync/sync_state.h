@@ -39,8 +39,8 @@ public:
     SyncState &operator=(const SyncState &) = delete;
     ~SyncState();
 
-    // Opens (creating it and its folder) the state file; false with *error.
-    bool Open(const std::string &path, std::string *error);
+    // Opens (creating it and its folder) the state file.
+    Outcome Open(const std::string &path);
 
     bool SavePair(const SyncPair &pair);
     // *found false when there is no such pair.

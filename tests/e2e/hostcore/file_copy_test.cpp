@@ -150,8 +150,7 @@ TEST_F(CoreFiles, AFailedReplaceLeavesTheOriginalOnThePhone) {
             failed = host::UploadFiles(m_session.link, UploadPlan(tree, "/Storage Card"), sink).outcome;
         } else {
             host::UploadSource source;
-            std::string error;
-            ASSERT_TRUE(source.Prepare((tree / "orig.bin").string(), &error)) << error;
+            ASSERT_TRUE(source.Prepare((tree / "orig.bin").string()).ok);
             host::NamedEntry named;
             ASSERT_TRUE(
                 host::NameForChange(m_session.link, Phone("/Storage Card"), "orig.bin", false, false, &named).ok);
@@ -208,8 +207,7 @@ TEST_F(CoreFiles, ARemoveOrReplaceTouchesOnlyTheEntryNamed) {
                 } else {
                     WriteFileText(m_pc / "new", content);
                     host::UploadSource source;
-                    std::string error;
-                    ASSERT_TRUE(source.Prepare((m_pc / "new").string(), &error)) << error;
+                    ASSERT_TRUE(source.Prepare((m_pc / "new").string()).ok);
                     RecordingSink sink;
                     std::vector<std::string> stored;
                     outcome = host::UploadFile(m_session.link, source, Phone("/My Documents/sweep/" + typed), "", sink,

@@ -31,14 +31,12 @@ protected:
         host::FoundFile file;
         Outcome outcome = host::FindDownload(m_session.link, Phone(typed), &file);
         host::DownloadTarget target;
-        std::string error;
-        if (outcome.ok && !target.Prepare(local.string(), "", &error)) return Outcome::Failed(0, error);
+        if (outcome.ok) outcome = target.Prepare(local.string(), "");
         return outcome.ok ? host::DownloadFile(m_session.link, file, target, false, sink) : outcome;
     }
     Outcome Put(const fs::path &local, const std::string &typed, RecordingSink &sink) {
         host::UploadSource source;
-        std::string error;
-        if (!source.Prepare(local.string(), &error)) return Outcome::Failed(0, error);
+        if (Outcome prepared = source.Prepare(local.string()); !prepared.ok) return prepared;
         std::vector<std::string> stored;
         return host::UploadFile(m_session.link, source, Phone(typed), "", sink, &stored);
     }
@@ -222,14 +220,15 @@ TEST_F(CoreOperations, PcDiskErrorsAreThePcs) {
     const Outcome noRoom = Get("/My Documents/DSC_0001.jpg", full / "d.jpg", sink);
     const size_t left = TreeOf(full).size();
     host::DownloadTarget target;
-    std::string refused;
-    target.Prepare((readOnly / "r.txt").string(), "", &refused);
+    const Outcome refused = target.Prepare((readOnly / "r.txt").string(), "");
     std::system(("umount '" + full.string() + "' '" + readOnly.string() + "'").c_str());
     EXPECT_EQ(noRoom.kind, ErrorKind::kNoRoomOnPc);
     EXPECT_NE(noRoom.message.find((full / "d.jpg").string() + ": No space left on device"), std::string::npos)
         << noRoom.message;
     EXPECT_EQ(left, 0u);
-    EXPECT_NE(refused.find((readOnly / "r.txt").string() + ": Read-only file system"), std::string::npos) << refused;
+    EXPECT_EQ(refused.kind, ErrorKind::kPcFile);
+    EXPECT_NE(refused.message.find((readOnly / "r.txt").string() + ": Read-only file system"), std::string::npos)
+        << refused.message;
 }
 #endif
 
@@ -318,9 +317,9 @@ TEST_F(CoreOperations, KeptTimesReachTheFiletimesEarliestYear) {
     host::FoundFile found;
     ASSERT_TRUE(host::FindDownload(m_session.link, Phone("/My Documents/old.txt"), &found).ok);
     host::DownloadTarget target;
-    std::string error;
     const fs::path local = m_logs.path() / "old.txt";
-    ASSERT_TRUE(target.Prepare(local.string(), "", &error)) << error;
+    const Outcome prepared = target.Prepare(local.string(), "");
+    ASSERT_TRUE(prepared.ok) << prepared.message;
     RecordingSink sink;
     Outcome outcome = host::DownloadFile(m_session.link, found, target, true, sink);
     ASSERT_TRUE(outcome.ok) << outcome.message;

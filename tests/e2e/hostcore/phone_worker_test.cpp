@@ -60,6 +60,31 @@ struct CountingSink : host::TransferSink {
     bool finished = false;
 };
 
+// A job that throws (a file system call, no memory, anything at all) comes back as an
+// internal failure to its caller, and the worker goes on with the next job.
+TEST_F(PhoneWorkerTest, AThrownExceptionComesBackAsAnInternalFailure) {
+    host::PhoneWorker worker(m_session, m_interrupted);
+    const std::vector<std::function<void()>> faults = {
+        [this] { (void)std::filesystem::file_size(m_logs.path() / "missing"); },
+        [] { throw std::bad_alloc(); },
+        [] { throw 7; },
+    };
+    for (const std::function<void()> &fault : faults) {
+        const host::Outcome outcome = worker.Run([&](host::PhoneSession &, const host::JobSinks &) {
+            fault();
+            return host::Outcome::Ok();
+        });
+        EXPECT_FALSE(outcome.ok);
+        EXPECT_EQ(outcome.kind, host::ErrorKind::kInternal) << outcome.message;
+        EXPECT_EQ(outcome.message.rfind("internal fault", 0), 0u) << outcome.message;
+    }
+    EXPECT_TRUE(worker
+                    .Run([](host::PhoneSession &session, const host::JobSinks &) {
+                        return session.link.EnterFolder({"My Documents"});
+                    })
+                    .ok);
+}
+
 TEST_F(PhoneWorkerTest, CallersOfManyThreadsEachGetTheirOwnOutcomeInSubmissionOrder) {
     host::PhoneWorker worker(m_session, m_interrupted);
     CountingSink watcher;

@@ -39,8 +39,7 @@ protected:
         ConnectOrFail();
         fs::create_directories(Contacts());
         fs::create_directories(Calendar());
-        std::string error;
-        ASSERT_TRUE(m_state.Open((m_logs.path() / "state" / "sync.sqlite").string(), &error)) << error;
+        ASSERT_TRUE(m_state.Open((m_logs.path() / "state" / "sync.sqlite").string()).ok);
         ASSERT_TRUE(m_state.SavePair({"p", Contacts().string(), Calendar().string(), ""}));
     }
     fs::path Contacts() { return m_logs.path() / "contacts"; }
@@ -836,13 +835,12 @@ TEST_F(HostCoreDavSync, AWrongPasswordIsAClearFailure) {
 TEST(ReadICalendar, ATimedDurationIsExactAcrossAChangeOfOffset) {
     if (!host::CanReadICalendar()) GTEST_SKIP() << "this build reads no iCalendar";
     std::vector<host::ReadEvent> events;
-    std::string error;
-    ASSERT_TRUE(
-        host::ReadICalendar("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//t//EN\r\nBEGIN:VEVENT\r\nUID:d\r\n"
-                            "DTSTAMP:20260101T000000Z\r\nDTSTART;TZID=America/New_York:20261101T013000\r\n"
-                            "DURATION:PT1H\r\nSUMMARY:Night\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
-                            &events, &error))
-        << error;
+    const host::Outcome read = host::ReadICalendar(
+        "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//t//EN\r\nBEGIN:VEVENT\r\nUID:d\r\n"
+        "DTSTAMP:20260101T000000Z\r\nDTSTART;TZID=America/New_York:20261101T013000\r\n"
+        "DURATION:PT1H\r\nSUMMARY:Night\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
+        &events);
+    ASSERT_TRUE(read.ok) << read.message;
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].event.end - events[0].event.start, 3600) << events[0].problem;
 }
@@ -859,19 +857,19 @@ TEST(DavSide, RefusesHrefsOutsideTheCollectionAndEntities) {
           "http://evil.org/u/book/a.vcf", "https://example.org/u/book/a.vcf", "file:///etc/passwd"})
         EXPECT_EQ(side.ItemPath(outside), "") << outside;
     std::vector<host::DavEntry> entries;
-    std::string error;
     // Linux's reader skips the entity; Windows' refuses any document type.
     if (host::ReadMultistatus(
             "<?xml version=\"1.0\"?><!DOCTYPE m [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>"
             "<d:multistatus xmlns:d=\"DAV:\"><d:response><d:href>/u/book/a.vcf</d:href><d:propstat><d:prop>"
             "<d:getetag>&x;\"e1\"</d:getetag></d:prop><d:status>HTTP/1.1 200 OK</d:status></d:propstat>"
             "</d:response></d:multistatus>",
-            &entries, &error)) {
+            &entries)
+            .ok) {
         ASSERT_EQ(entries.size(), 1u);
         EXPECT_EQ(entries[0].etag, "\"e1\"");
     }
     entries.clear();
-    ASSERT_TRUE(host::ReadMultistatus(
+    const host::Outcome read = host::ReadMultistatus(
         "<d:multistatus xmlns:d=\"DAV:\" xmlns:c=\"urn:ietf:params:xml:ns:carddav\"><d:response>"
         "<d:href> a.vcf "
         "</d:href><d:propstat><d:prop><d:getetag>\"e2\"</d:getetag><c:address-data>BEGIN</c:address-data>"
@@ -879,15 +877,15 @@ TEST(DavSide, RefusesHrefsOutsideTheCollectionAndEntities) {
         "</d:resourcetype></d:prop><d:status>HTTP/1.1 404 Not Found</d:status></d:propstat></d:response>"
         "<d:response><d:href>/u/book/</d:href><d:propstat><d:prop><d:resourcetype><d:collection/></d:resourcetype>"
         "</d:prop><d:status>HTTP/1.1 200 OK</d:status></d:propstat></d:response></d:multistatus>",
-        &entries, &error))
-        << error;
+        &entries);
+    ASSERT_TRUE(read.ok) << read.message;
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].href, "a.vcf");
     EXPECT_EQ(entries[0].etag, "\"e2\"");
     EXPECT_EQ(entries[0].data, "BEGIN");
     EXPECT_FALSE(entries[0].collection);  // (only a propstat of status 200 counts)
     EXPECT_TRUE(entries[1].collection);
-    EXPECT_FALSE(host::ReadMultistatus("<html/>", &entries, &error));
+    EXPECT_FALSE(host::ReadMultistatus("<html/>", &entries).ok);
 }
 
 #if !defined(_WIN32)  // (Windows keeps a file private by its folder's access list, not its mode)
@@ -896,12 +894,13 @@ TEST(DavSide, APasswordFileOthersCanReadIsRefused) {
     TempDir home;
     const fs::path file = home.path() / "password";
     WriteFileText(file, "Pa55\n");
-    std::string password, error;
+    std::string password;
     fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    EXPECT_FALSE(host::ReadSyncPassword(file.string(), &password, &error));
-    EXPECT_NE(error.find("0640"), std::string::npos) << error;
+    const host::Outcome refused = host::ReadSyncPassword(file.string(), &password);
+    EXPECT_EQ(refused.kind, host::ErrorKind::kPcFile);
+    EXPECT_NE(refused.message.find("0640"), std::string::npos) << refused.message;
     fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_TRUE(host::ReadSyncPassword(file.string(), &password, &error)) << error;
+    EXPECT_TRUE(host::ReadSyncPassword(file.string(), &password).ok);
     EXPECT_EQ(password, "Pa55");
 }
 #endif

@@ -119,7 +119,7 @@ std::string PercentDecoded(const std::string &text) {
 
 using CreateXmlReaderFunction = HRESULT(WINAPI *)(REFIID, void **, IMalloc *);
 
-CreateXmlReaderFunction XmlLite(std::string *why) {
+CreateXmlReaderFunction XmlLite() {
     static std::once_flag once;
     static CreateXmlReaderFunction create = nullptr;
     std::call_once(once, [] {
@@ -127,7 +127,6 @@ CreateXmlReaderFunction XmlLite(std::string *why) {
             create = reinterpret_cast<CreateXmlReaderFunction>(
                 reinterpret_cast<void *>(GetProcAddress(library, "CreateXmlReader")));
     });
-    if (!create) *why = "the system's XML reader (xmllite.dll) cannot be loaded";
     return create;
 }
 
@@ -183,7 +182,7 @@ void TakeText(const std::vector<Element> &path, const std::string &text, Respons
 
 std::string Text(const wchar_t *text, UINT length) { return Narrow(text, length); }
 
-bool ReadElements(IXmlReader *reader, std::vector<DavEntry> *entries, std::string *error) {
+Outcome ReadElements(IXmlReader *reader, std::vector<DavEntry> *entries) {
     std::vector<Element> path;
     ResponseReader response;
     XmlNodeType type;
@@ -214,16 +213,15 @@ bool ReadElements(IXmlReader *reader, std::vector<DavEntry> *entries, std::strin
             path.pop_back();
             if (path.size() == 2 && Is(ended, kDavNamespace, "propstat")) response.EndPropstat();
             if (path.size() == 1 && Is(ended, kDavNamespace, "response")) {
-                if (entries->size() == kDavEntryLimit) return *error = "the server listed too many items", false;
+                if (entries->size() == kDavEntryLimit) return DavServerFailure("the server listed too many items");
                 response.entry.href = DavUnpadded(response.entry.href);
                 response.entry.etag = DavUnpadded(response.entry.etag);
                 entries->push_back(std::move(response.entry));
             }
-            if (path.empty()) return true;
+            if (path.empty()) return Outcome::Ok();
         }
     }
-    *error = "the server's answer is no WebDAV multistatus";
-    return false;
+    return DavServerFailure("the server's answer is no WebDAV multistatus");
 }
 
 // --- HTTP ---------------------------------------------------------------------------
@@ -292,20 +290,20 @@ std::string PasswordFileProblem(const std::string &file) {
     return {};
 }
 
-bool ReadMultistatus(const std::string &xml, std::vector<DavEntry> *entries, std::string *error) {
-    const CreateXmlReaderFunction create = XmlLite(error);
-    if (!create) return false;
-    if (xml.size() > kDavListingLimit) return *error = "the server's answer is too large", false;
+Outcome ReadMultistatus(const std::string &xml, std::vector<DavEntry> *entries) {
+    const CreateXmlReaderFunction create = XmlLite();
+    if (!create) return PcFailure("the system's XML reader (xmllite.dll) cannot be loaded");
+    if (xml.size() > kDavListingLimit) return DavServerFailure("the server's answer is too large");
     Com<IStream> stream;
     Com<IXmlReader> reader;
     stream.p = SHCreateMemStream(reinterpret_cast<const BYTE *>(xml.data()), UINT(xml.size()));
     if (!stream.p || FAILED(create(__uuidof(IXmlReader), reinterpret_cast<void **>(&reader.p), nullptr)))
-        return *error = "the system's XML reader cannot start", false;
+        return PcFailure("the system's XML reader cannot start");
     // No document type is read, so the answer cannot make the reader load anything.
     reader.p->SetProperty(XmlReaderProperty_DtdProcessing, DtdProcessing_Prohibit);
     reader.p->SetProperty(XmlReaderProperty_XmlResolver, 0);
-    if (FAILED(reader.p->SetInput(stream.p))) return *error = "the system's XML reader cannot start", false;
-    return ReadElements(reader.p, entries, error);
+    if (FAILED(reader.p->SetInput(stream.p))) return PcFailure("the system's XML reader cannot start");
+    return ReadElements(reader.p, entries);
 }
 
 std::string CollectionUrlProblem(const std::string &url) {
