@@ -347,8 +347,8 @@ Outcome ReadICalendar(const std::string &text, std::vector<ReadEvent> *events) {
     // The library reads up to the first NUL byte: what follows one would be left out
     // without a word, so a file with one is refused.
     if (const size_t nul = utf8.find('\0'); nul != std::string::npos) {
-        *error = "a NUL byte at offset " + std::to_string(nul) + ": not iCalendar text";
-        return false;
+        return Outcome::Failed(0, "a NUL byte at offset " + std::to_string(nul) + ": not iCalendar text",
+                               ErrorKind::kBadInput);
     }
     // The library skips one byte order mark, not a second (files joined as saved).
     size_t from = 0;
