@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "outcome.h"
+
 namespace host {
 
 class Sha256 {

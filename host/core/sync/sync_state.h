@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "outcome.h"
+
 struct sqlite3;
 
 namespace host {
