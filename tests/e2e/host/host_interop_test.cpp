@@ -30,7 +30,8 @@ TEST_F(HostInterop, ExportAndImportPrintTheirDocumentsAndExitCodes) {
                                        "\r\nEND:VCARD\r\nBEGIN:VCARD\r\nPHOTO:data:,x\r\nEND:VCARD\r\n");
     HostRun imported = Host({"--json", "contacts", "import", File("two.vcf")});
     EXPECT_EQ(imported.exitCode, 1) << imported.err;
-    EXPECT_EQ(imported.err, "cebridge: contacts import: the phone refused 1 item (each is named in the report)\n");
+    EXPECT_EQ(WithLfEnds(imported.err),
+              "cebridge: contacts import: the phone refused 1 item (each is named in the report)\n");
     const nlohmann::json document = Json(imported);
     EXPECT_EQ(Keys(document), "added file items kind notes refused skipped ");
     EXPECT_EQ(Keys(document["items"].at(0)), "changes name notKept result ") << document;
