@@ -48,6 +48,14 @@ std::string PhoneTime(const FolderEntry &entry) {
     return ListingInstant(entry.modified, &instant) ? UtcIso(instant) : "";
 }
 
+// In the hour the clocks repeat, PhoneTime is the earlier of the two instants the
+// listing's time names.
+bool TimeIsRepeated(const FolderEntry &entry) {
+    int64_t instant = 0;
+    bool repeated = false;
+    return ListingInstant(entry.modified, &instant, &repeated) && repeated;
+}
+
 // A list of a manifest (none when it has no such list).
 const nlohmann::json &ArrayIn(const nlohmann::json &manifest, const char *key) {
     static const nlohmann::json none = nlohmann::json::array();
@@ -245,6 +253,7 @@ private:
             if (!m_failure.ok || !fs::exists(LocalPath(item.local), failure)) continue;  // left out
             if (!(m_failure = Describe(m_side, path, &entry)).ok) continue;
             entry["modified"] = PhoneTime(item.source.entry);
+            if (TimeIsRepeated(item.source.entry)) entry["modifiedAmbiguous"] = true;  // (said as it was fetched)
             if ((m_failure = m_journal.Record(entry)).ok) m_described[path] = entry;
         }
     }

@@ -131,7 +131,8 @@ CopyResult FinishItem(DeviceLink &link, SentDownload &sent, bool keepTimes, Tran
     }
     if (Outcome committed = target.Commit(); !committed.ok) return Failure(result, committed);
     if (keepTimes) {
-        if (Outcome kept = KeepPhoneTime(item.local, item.source.entry); !kept.ok) return Failure(result, kept);
+        if (Outcome kept = KeepPhoneTime(item.local, item.source.entry, ShownPath(item.source.Path()), sink); !kept.ok)
+            return Failure(result, kept);
     }
     ++result.files;
     result.bytes += target.Bytes();
@@ -352,11 +353,22 @@ bool MatchesWildcard(const std::string &pattern, const std::string &name) {
     return p == want.size();
 }
 
-bool ListingInstant(const std::string &stamp, int64_t *instant) { return ParseStamp(stamp, true, instant); }
+bool ListingInstant(const std::string &stamp, int64_t *instant, bool *repeated) {
+    return ParseStamp(stamp, true, instant, repeated);
+}
 
-Outcome KeepPhoneTime(const std::string &path, const FolderEntry &entry) {
+std::string RepeatedHourNote(const std::string &shown, const std::string &stamp) {
+    return shown + ": its phone time " + ListingTimeToLocal(stamp) +
+           " falls in the hour the clocks repeat, and the phone's listing does not say which; taken as the first (" +
+           StampText(stamp, true, false) + ")";
+}
+
+Outcome KeepPhoneTime(const std::string &path, const FolderEntry &entry, const std::string &shown, TransferSink &sink) {
     int64_t instant = 0;
-    return ListingInstant(entry.modified, &instant) ? SetModified(path, instant) : Outcome::Ok();
+    bool repeated = false;
+    if (!ListingInstant(entry.modified, &instant, &repeated)) return Outcome::Ok();
+    if (repeated) sink.Warning(RepeatedHourNote(shown, entry.modified));
+    return SetModified(path, instant);
 }
 
 std::string LocalPathFor(const std::string &folder, const std::vector<std::string> &relative) {

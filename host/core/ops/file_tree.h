@@ -45,9 +45,14 @@ bool HasWildcard(const std::string &name);
 bool MatchesWildcard(const std::string &pattern, const std::string &name);
 
 // A phone listing time ("YYYYMMDDTHHMMSSZ", PC local time) as seconds since 1970 UTC.
-bool ListingInstant(const std::string &stamp, int64_t *instant);
-// Gives a downloaded file the phone's modification time of `entry`.
-Outcome KeepPhoneTime(const std::string &path, const FolderEntry &entry);
+// In the hour the clocks repeat the time names two instants: the earlier is taken and
+// *repeated set (when given); nothing in the listing tells which it was.
+bool ListingInstant(const std::string &stamp, int64_t *instant, bool *repeated = nullptr);
+// What the user is told of a file whose phone time is in the repeated hour.
+std::string RepeatedHourNote(const std::string &shown, const std::string &stamp);
+// Gives a downloaded file the phone's modification time of `entry`; one in the
+// repeated hour is given the earlier instant and said on `sink` (the file `shown`).
+Outcome KeepPhoneTime(const std::string &path, const FolderEntry &entry, const std::string &shown, TransferSink &sink);
 // The PC path for device names below a local folder, in the terminal's encoding.
 std::string LocalPathFor(const std::string &folder, const std::vector<std::string> &relative);
 

@@ -130,7 +130,8 @@ Outcome DownloadFile(DeviceLink &link, const FoundFile &file, DownloadTarget &ta
         NameDownloadFailure(link, target, file.entry.Size(), FetchFile(link, file, target.TemporaryForPlugin(), sink));
     if (!outcome.ok) return outcome;
     if (Outcome committed = target.Commit(); !committed.ok) return committed;
-    if (keepTime && target.Destination() != "-") return KeepPhoneTime(target.Destination(), file.entry);
+    if (keepTime && target.Destination() != "-")
+        return KeepPhoneTime(target.Destination(), file.entry, ShownPath(file.Path()), sink);
     return outcome;
 }
 

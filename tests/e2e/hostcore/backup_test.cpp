@@ -11,7 +11,10 @@
 #if !defined(_WIN32)
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include "support/scoped_time_zone.h"
 #endif
 
 namespace fs = std::filesystem;
@@ -602,5 +605,35 @@ TEST_F(CoreBackup, ARestoreTellsTheNamedFileFromItsLookAlikes) {
     EXPECT_EQ(ReadFileText(documents / "Case.txt"), "upper");  // the same name, kept
     EXPECT_EQ(report["files"]["restored"], 1) << report.dump();
 }
+
+#if !defined(_WIN32)
+// The manifest keeps a time in the repeated hour as the earlier instant and marks it
+// as one of two; the backup says which file.
+TEST_F(CoreBackup, ATimeInTheRepeatedHourIsMarkedInTheManifest) {
+    ScopedTimeZone zone("EST5EDT,M3.2.0,M11.1.0");
+    const fs::path file = m_phone.fs() / "My Documents" / "twice.txt";
+    WriteFileText(file, "twice");
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {1793514600, 0}};  // the second 01:30
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    ConnectOrFail();
+    ASSERT_TRUE(m_folder.PrepareForBackup().ok);
+    RecordingSink sink;
+    host::BackupResult result;
+    const host::Outcome outcome = host::MakeBackup(m_session, m_folder, false, 0, sink, &result);
+    ASSERT_TRUE(outcome.ok) << outcome.message;
+    size_t marked = 0;
+    const nlohmann::json manifest = Manifest(m_folder);
+    for (const nlohmann::json &entry : manifest["files"]) {
+        if (!entry.value("modifiedAmbiguous", false)) continue;
+        ++marked;
+        EXPECT_EQ(entry["path"], "files/My Documents/twice.txt");
+        EXPECT_EQ(entry["modified"], "2026-11-01T05:30:00Z");  // the first 01:30 (EDT)
+    }
+    EXPECT_EQ(marked, 1u);
+    EXPECT_EQ(std::count_if(sink.warnings.begin(), sink.warnings.end(),
+                            [](const std::string &text) { return text.find("twice.txt") != std::string::npos; }),
+              1);
+}
+#endif
 
 }  // namespace

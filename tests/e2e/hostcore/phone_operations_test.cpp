@@ -327,6 +327,29 @@ TEST_F(CoreOperations, KeptTimesReachTheFiletimesEarliestYear) {
     ASSERT_EQ(::stat(local.c_str(), &status), 0);
     EXPECT_EQ(status.st_mtime, -11644473600LL);
 }
+
+// A phone file written in the hour the clocks repeat lists with a wall-clock time
+// that names two instants: get -p gives the earlier and says so, naming the file.
+TEST_F(CoreOperations, AKeptTimeInTheRepeatedHourIsSaid) {
+    ScopedTimeZone zone("EST5EDT,M3.2.0,M11.1.0");
+    const fs::path file = m_phone.fs() / "My Documents" / "twice.txt";
+    WriteFileText(file, "twice");
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {1793514600, 0}};  // 01:30 EST, the second 01:30
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    host::FoundFile found;
+    ASSERT_TRUE(host::FindDownload(m_session.link, Phone("/My Documents/twice.txt"), &found).ok);
+    host::DownloadTarget target;
+    const fs::path local = m_logs.path() / "twice.txt";
+    ASSERT_TRUE(target.Prepare(local.string(), "").ok);
+    RecordingSink sink;
+    ASSERT_TRUE(host::DownloadFile(m_session.link, found, target, true, sink).ok);
+    struct stat status {};
+    ASSERT_EQ(::stat(local.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mtime, 1793514600 - 3600);  // the first 01:30 (EDT)
+    ASSERT_EQ(sink.warnings.size(), 1u);
+    EXPECT_NE(sink.warnings[0].find("twice.txt"), std::string::npos) << sink.warnings[0];
+    EXPECT_NE(sink.warnings[0].find("2026-11-01 01:30:00"), std::string::npos) << sink.warnings[0];
+}
 #endif
 
 }  // namespace
