@@ -216,7 +216,10 @@ std::string StampText(const std::string &stamp, bool local, bool json) {
     // The phone keeps "no time" as 0, the first moment of 1601 (in local time a few
     // hours either side of it): it is shown as no time.
     if (StampFields(stamp, &year, &month, &day, &hour, &minute, &second) && year <= 1601) return "";
-    if (!ParseStamp(stamp, local, &instant)) return stamp;
+    bool repeated = false;
+    if (!ParseStamp(stamp, local, &instant, &repeated)) return stamp;
+    // In the hour the clocks repeat the wall-clock time is all that is known: no offset is claimed.
+    if (repeated) return Format(LocalFields(instant), json ? "%Y-%m-%dT%H:%M:%S" : "%Y-%m-%d %H:%M:%S");
     return json ? LocalIso(instant) : Format(LocalFields(instant), "%Y-%m-%d %H:%M:%S ") + Offset(instant);
 }
 std::string UtcIso(Instant instant) { return Format(UtcFields(instant), "%Y-%m-%dT%H:%M:%SZ"); }

@@ -62,8 +62,9 @@ std::string LocalIso(Instant instant);
 std::string DayText(Instant day);
 // A listing's "YYYYMMDDTHHMMSSZ", its fields UTC (a call's start, as the phone keeps
 // it) or PC local time (a message's, as the plug-in gives it), as "2009-06-01
-// 10:00:00 +09:00" or, for JSON, LocalIso; "" for the phone's "no time" (a time of
-// 1601); other text unchanged.
+// 10:00:00 +09:00" or, for JSON, LocalIso; without the offset in the hour the clocks
+// repeat (local time names two instants there); "" for the phone's "no time" (a time
+// of 1601); other text unchanged.
 std::string StampText(const std::string &stamp, bool local, bool json);
 // "2009-06-01T01:00:00Z": the instant in UTC.
 std::string UtcIso(Instant instant);

@@ -358,9 +358,11 @@ bool ListingInstant(const std::string &stamp, int64_t *instant, bool *repeated) 
 }
 
 std::string RepeatedHourNote(const std::string &shown, const std::string &stamp) {
+    int64_t instant = 0;
+    ListingInstant(stamp, &instant);
     return shown + ": its phone time " + ListingTimeToLocal(stamp) +
            " falls in the hour the clocks repeat, and the phone's listing does not say which; taken as the first (" +
-           StampText(stamp, true, false) + ")";
+           LocalText(instant) + ")";
 }
 
 Outcome KeepPhoneTime(const std::string &path, const FolderEntry &entry, const std::string &shown, TransferSink &sink) {
