@@ -50,48 +50,6 @@ TEST_F(HostCli, ListingShowsKoreanNamesInUtf8) {
     EXPECT_TRUE(sawKorean);
 }
 
-// (The bytes moved are the core's, tested in-process.)
-TEST_F(HostCli, PutWithJsonReportsProgressEvents) {
-    fs::path local = m_home.path() / "big.bin";
-    WriteFileText(local, RandomBytes(2 * 1024 * 1024 + 123));
-    HostRun put = Host({"--json", "put", local.string(), "/My Documents/big.bin"});
-    ASSERT_EQ(put.exitCode, 0) << put.err;
-    EXPECT_NE(put.err.find("\"event\":\"progress\""), std::string::npos) << put.err;
-}
-
-TEST_F(HostCli, ExitCodesTellWhatWentWrong) {
-    EXPECT_EQ(Host({"frobnicate"}).exitCode, 2);
-    EXPECT_EQ(Host({"get"}).exitCode, 2);
-    EXPECT_EQ(Host({"put", (m_home.path() / "missing.bin").string()}).exitCode, 3);
-    EXPECT_EQ(Host({"get", "/My Documents/readme.txt", "/no/such/folder/x"}).exitCode, 3);
-
-    HostRun refused = Host({"rm", "/없는 파일.txt"});
-    EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_NE(refused.err.find("no such file on the phone: \\없는 파일.txt"), std::string::npos) << refused.err;
-    EXPECT_EQ(Host({"ls", "/No Such Folder"}).exitCode, 1);
-
-    m_phone.EditDevice([](nlohmann::json &device) { device["link"]["initRefused"] = true; });
-    EXPECT_EQ(Host({"info"}).exitCode, 5);
-}
-
-TEST_F(HostCli, AddedContactAppearsInTheListingAndCanBeRemoved) {
-    HostRun add = Host({"contacts", "add", "FIRSTNAME=Ann", "MOBILETELEPHONENUMBER=010-1234-5678"});
-    ASSERT_EQ(add.exitCode, 0) << add.err;
-
-    nlohmann::json listing = Json(Host({"--json", "contacts"}));
-    std::string id;
-    for (const auto &item : listing["items"])
-        if (item["title"] == "Ann") id = item["id"];
-    ASSERT_FALSE(id.empty()) << listing.dump();
-
-    nlohmann::json shown = Json(Host({"--json", "contacts", "show", id}));
-    EXPECT_EQ(shown["fields"]["FIRSTNAME"], "Ann");
-    EXPECT_EQ(shown["fields"]["MOBILETELEPHONENUMBER"], "010-1234-5678");
-
-    EXPECT_EQ(Host({"contacts", "rm", id}).exitCode, 0);
-    EXPECT_EQ(Host({"contacts", "show", id}).exitCode, 1);
-}
-
 TEST_F(HostCli, MessagesListShowAndRemoveWithKoreanInUtf8) {
     ScopedEnv utc("TZ", "UTC0");  // the phone's times are shown in the PC's
     nlohmann::json received = Json(Host({"--json", "sms"}));
