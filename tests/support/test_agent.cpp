@@ -79,7 +79,8 @@ std::vector<uint8_t> Body(const std::vector<BodyParam> &params) {
 
 std::vector<uint8_t> Body(std::initializer_list<BodyParam> params) { return Body(std::vector<BodyParam>(params)); }
 
-std::vector<BodyParam> ParseBody(const std::vector<uint8_t> &body) {
+// Decodes a well-formed body; stops at the first parameter that overruns it.
+static std::vector<BodyParam> ParseBody(const std::vector<uint8_t> &body) {
     std::vector<BodyParam> params;
     size_t at = 0;
     while (body.size() - at >= AGENT_PARAM_HEADER_SIZE) {
@@ -164,10 +165,9 @@ int32_t TestAgent::OnAnswer(uint32_t event, AgentPacket *packet) {
     bool accept = m_accept.load();
     // A taken packet goes back at once; a refused one is the plug-in's to free.
     if (accept && packet) seReleaseMemory(packet);
-    bool wakeWaiters;
+    const bool final = IsFinal(answer);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        const bool final = IsFinal(answer);
         if (final) {
             m_finalTids.insert(answer.header.tid);
             if (++m_finalsSeen[answer.header.tid] > m_requestsSent[answer.header.tid])
@@ -176,9 +176,8 @@ int32_t TestAgent::OnAnswer(uint32_t event, AgentPacket *packet) {
                               << std::dec << " tid " << answer.header.tid;
         }
         m_answers.push_back(std::move(answer));
-        wakeWaiters = final || m_answers.size() >= m_countWanted;
     }
-    if (wakeWaiters) m_arrived.notify_all();
+    if (final) m_arrived.notify_all();
     return accept ? 1 : 0;
 }
 
@@ -234,15 +233,6 @@ bool TestAgent::HasFinal(uint32_t tid) const { return m_finalTids.count(tid) != 
 bool TestAgent::WaitForFinal(uint32_t tid, uint32_t timeoutMs) {
     std::unique_lock<std::mutex> lock(m_mutex);
     return m_arrived.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return HasFinal(tid); });
-}
-
-bool TestAgent::WaitForAnswers(size_t count, uint32_t timeoutMs) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_countWanted = std::min(m_countWanted, count);
-    const bool arrived =
-        m_arrived.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_answers.size() >= count; });
-    m_countWanted = SIZE_MAX;
-    return arrived;
 }
 
 std::vector<Answer> TestAgent::Answers() const {

@@ -59,8 +59,6 @@ struct BodyParam {
 // Encodes parameters as the agent does: code byte, u32 little-endian length, value.
 std::vector<uint8_t> Body(std::initializer_list<BodyParam> params);
 std::vector<uint8_t> Body(const std::vector<BodyParam> &params);
-// Decodes a well-formed body; stops at the first parameter that overruns it.
-std::vector<BodyParam> ParseBody(const std::vector<uint8_t> &body);
 // The value of the first parameter with `code` as text ("" when absent).
 std::string ParamText(const Answer &answer, uint8_t code);
 // The PAR_XMLBODY text of an answer ("" when it has none).
@@ -97,8 +95,6 @@ public:
                    uint32_t timeoutMs = 60000);
     // Waits until `tid` has a final answer; false on time-out.
     bool WaitForFinal(uint32_t tid, uint32_t timeoutMs);
-    // Waits until at least `count` answers arrived in all; false on time-out.
-    bool WaitForAnswers(size_t count, uint32_t timeoutMs);
 
     std::vector<Answer> Answers() const;
     std::vector<Answer> AnswersFor(uint32_t tid) const;
@@ -130,7 +126,6 @@ private:
     // What the waiters wait for, so that a transfer's thousands of progress answers
     // neither wake them nor make them search every answer again.
     std::set<uint32_t> m_finalTids;
-    size_t m_countWanted = SIZE_MAX;
     // Requests sent and final answers seen per tid, kept across ClearAnswers.
     std::map<uint32_t, uint32_t> m_requestsSent;
     std::map<uint32_t, uint32_t> m_finalsSeen;

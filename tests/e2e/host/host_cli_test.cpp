@@ -50,48 +50,6 @@ TEST_F(HostCli, ListingShowsKoreanNamesInUtf8) {
     EXPECT_TRUE(sawKorean);
 }
 
-// (The bytes moved are the core's, tested in-process.)
-TEST_F(HostCli, PutWithJsonReportsProgressEvents) {
-    fs::path local = m_home.path() / "big.bin";
-    WriteFileText(local, RandomBytes(2 * 1024 * 1024 + 123));
-    HostRun put = Host({"--json", "put", local.string(), "/My Documents/big.bin"});
-    ASSERT_EQ(put.exitCode, 0) << put.err;
-    EXPECT_NE(put.err.find("\"event\":\"progress\""), std::string::npos) << put.err;
-}
-
-TEST_F(HostCli, ExitCodesTellWhatWentWrong) {
-    EXPECT_EQ(Host({"frobnicate"}).exitCode, 2);
-    EXPECT_EQ(Host({"get"}).exitCode, 2);
-    EXPECT_EQ(Host({"put", (m_home.path() / "missing.bin").string()}).exitCode, 3);
-    EXPECT_EQ(Host({"get", "/My Documents/readme.txt", "/no/such/folder/x"}).exitCode, 3);
-
-    HostRun refused = Host({"rm", "/없는 파일.txt"});
-    EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_NE(refused.err.find("no such file on the phone: \\없는 파일.txt"), std::string::npos) << refused.err;
-    EXPECT_EQ(Host({"ls", "/No Such Folder"}).exitCode, 1);
-
-    m_phone.EditDevice([](nlohmann::json &device) { device["link"]["initRefused"] = true; });
-    EXPECT_EQ(Host({"info"}).exitCode, 5);
-}
-
-TEST_F(HostCli, AddedContactAppearsInTheListingAndCanBeRemoved) {
-    HostRun add = Host({"contacts", "add", "FIRSTNAME=Ann", "MOBILETELEPHONENUMBER=010-1234-5678"});
-    ASSERT_EQ(add.exitCode, 0) << add.err;
-
-    nlohmann::json listing = Json(Host({"--json", "contacts"}));
-    std::string id;
-    for (const auto &item : listing["items"])
-        if (item["title"] == "Ann") id = item["id"];
-    ASSERT_FALSE(id.empty()) << listing.dump();
-
-    nlohmann::json shown = Json(Host({"--json", "contacts", "show", id}));
-    EXPECT_EQ(shown["fields"]["FIRSTNAME"], "Ann");
-    EXPECT_EQ(shown["fields"]["MOBILETELEPHONENUMBER"], "010-1234-5678");
-
-    EXPECT_EQ(Host({"contacts", "rm", id}).exitCode, 0);
-    EXPECT_EQ(Host({"contacts", "show", id}).exitCode, 1);
-}
-
 TEST_F(HostCli, MessagesListShowAndRemoveWithKoreanInUtf8) {
     ScopedEnv utc("TZ", "UTC0");  // the phone's times are shown in the PC's
     nlohmann::json received = Json(Host({"--json", "sms"}));
@@ -258,9 +216,9 @@ TEST_F(HostCli, AnUnwritableHomeGivesOneTrueWarning) {
     EXPECT_EQ(info.err.find("Check Registry"), std::string::npos) << info.err;
 }
 
-// Runs the host with `args` and sends it SIGINT once its first progress event shows
+// Runs the host with `args` and sends it `signal` once its first progress event shows
 // the transfer is under way; its exit code.
-int InterruptedHost(const std::vector<std::string> &args, const fs::path &err) {
+int InterruptedHost(const std::vector<std::string> &args, const fs::path &err, int signal = SIGINT) {
     std::vector<std::string> words = {HostProgram(), "--json"};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char *> argv;
@@ -275,34 +233,38 @@ int InterruptedHost(const std::vector<std::string> &args, const fs::path &err) {
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) return -1;
     for (int i = 0; i < 600 && ReadFileText(err).find("progress") == std::string::npos; ++i) usleep(50 * 1000);
-    kill(pid, SIGINT);
+    kill(pid, signal);
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST_F(HostCli, CtrlCDuringATransferAbortsLeavesNoPartialFileAndExitsWithFour) {
+// Ctrl-C, TERM and HUP stop a transfer under way alike: exit 4, the plug-in told to
+// abort, and nothing half-copied on either side (no cut file on the phone, the PC's
+// file as it was and no temporary beside it).
+TEST_F(HostCli, SignalsDuringATransferAbortItAndLeaveNoPartialFile) {
     // Each chunk takes a while on the phone, so that the signal comes mid-transfer.
     m_phone.EditDevice([](nlohmann::json &device) {
         for (const char *operation : {"CeReadFile", "CeWriteFile"})
             device["faults"].push_back({{"operation", operation}, {"persistent", true}, {"delayMs", 20}});
     });
-    fs::path local = m_home.path() / "huge.bin";
+    const fs::path local = m_home.path() / "huge.bin", onPhone = m_phone.fs() / "Storage Card" / "whole.bin";
     WriteFileText(local, RandomBytes(8 * 1024 * 1024));
-    fs::path err = m_home.path() / "abort.err";
-    EXPECT_EQ(InterruptedHost({"put", local.string(), "/Storage Card/huge.bin"}, err), 4) << ReadFileText(err);
-    const std::string log = LogText();
-    EXPECT_NE(log.find("RESPONSE ABORTED"), std::string::npos) << log.substr(log.size() > 3000 ? log.size() - 3000 : 0);
-    EXPECT_FALSE(fs::exists(m_phone.fs() / "Storage Card" / "huge.bin"));
-
-    fs::copy_file(local, m_phone.fs() / "Storage Card" / "huge.bin");
-    fs::path pc = m_home.path() / "pc";
+    fs::copy_file(local, onPhone);
+    const fs::path pc = m_home.path() / "pc", err = m_home.path() / "abort.err";
     fs::create_directories(pc);
     WriteFileText(pc / "keep.bin", "precious");
-    EXPECT_EQ(InterruptedHost({"get", "/Storage Card/huge.bin", (pc / "keep.bin").string()}, err), 4)
-        << ReadFileText(err);
-    EXPECT_EQ(ReadFileText(pc / "keep.bin"), "precious");
-    EXPECT_EQ(std::distance(fs::directory_iterator(pc), fs::directory_iterator()), 1);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        EXPECT_EQ(InterruptedHost({"put", local.string(), "/Storage Card/huge.bin"}, err, signal), 4)
+            << signal << ReadFileText(err);
+        EXPECT_FALSE(fs::exists(m_phone.fs() / "Storage Card" / "huge.bin")) << signal;
+        EXPECT_EQ(InterruptedHost({"get", "/Storage Card/whole.bin", (pc / "keep.bin").string()}, err, signal), 4)
+            << signal << ReadFileText(err);
+        EXPECT_EQ(ReadFileText(pc / "keep.bin"), "precious") << signal;
+        EXPECT_EQ(std::distance(fs::directory_iterator(pc), fs::directory_iterator()), 1) << signal;
+    }
+    const std::string log = LogText();
+    EXPECT_NE(log.find("RESPONSE ABORTED"), std::string::npos) << log.substr(log.size() > 3000 ? log.size() - 3000 : 0);
 }
 
 // The files of a tree are fetched one ahead of the other: after Ctrl-C the PC holds

@@ -1,5 +1,5 @@
-// --json through the built host: every exit prints exactly one document on
-// standard output, batch prints one compact document per line.
+// --json through the built host: every exit prints exactly one document on standard
+// output, with the exit code of its kind; batch prints one compact document per line.
 #include "host_fixture.h"
 
 namespace fs = std::filesystem;
@@ -15,8 +15,12 @@ TEST_F(HostCli, EveryExitPrintsOneJsonDocument) {
     };
     const std::vector<Case> cases = {
         {{"--json", "frobnicate"}, 2, "unknown command 'frobnicate'", "badInput"},
+        {{"--json", "get"}, 2, "", "badInput"},
         {{"--json", "put", (m_home.path() / "missing.bin").string()}, 3, "missing.bin", "pcFile"},
+        {{"--json", "get", "/My Documents/readme.txt", "/no/such/folder/x"}, 3, "", "pcFile"},
         {{"--json", "get", "/My Documents/nothere.txt", m_home.str()}, 1, "no such file on the phone", "notFound"},
+        {{"--json", "rm", "/없는 파일.txt"}, 1, "no such file on the phone: \\없는 파일.txt", "notFound"},
+        {{"--json", "ls", "/No Such Folder"}, 1, "", "notFound"},
     };
     for (const Case &c : cases) {
         HostRun run = Host(c.args);

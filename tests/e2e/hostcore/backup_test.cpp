@@ -105,12 +105,6 @@ protected:
         host::ItemSink items;
         return host::RestoreBackup(m_session, read, manifest, parts, files, items, report);
     }
-    // Connects anew: the emulated phone reads its image's faults and stores as it connects.
-    void Reconnect() {
-        m_session.link.Disconnect();
-        m_session.connected = false;
-        ConnectOrFail();
-    }
     TempDir m_pc;
     host::BackupFolder m_folder{(m_pc.path() / "phone").string()};
 };

@@ -40,11 +40,12 @@ protected:
         host::Outcome outcome = Connect();
         ASSERT_TRUE(outcome.ok) << outcome.message;
     }
-    // The emulator reads its faults when the link comes up.
-    void Reconnect(const std::function<void(nlohmann::json &)> &edit) {
+    // Connects anew, the phone's device.json changed by `edit` first: the emulator
+    // reads its faults and stores as the link comes up.
+    void Reconnect(const std::function<void(nlohmann::json &)> &edit = nullptr) {
         if (m_session.connected) m_session.link.Disconnect();
         m_session.connected = false;
-        m_phone.EditDevice(edit);
+        if (edit) m_phone.EditDevice(edit);
         ConnectOrFail();
     }
     void TearDown() override {

@@ -27,13 +27,6 @@ TEST_F(HostCoreSession, FolderFailuresSayWhatWasInTheWay) {
     EXPECT_EQ(cut.kind, ErrorKind::kInterrupted) << cut.message;
 }
 
-TEST_F(HostCoreSession, ALinkThatNeverComesUpIsNoConnection) {
-    m_phone.EditDevice([](nlohmann::json &device) { device["link"]["initRefused"] = true; });
-    host::Outcome outcome = Connect();
-    EXPECT_EQ(outcome.kind, ErrorKind::kNoConnection) << outcome.message;
-    EXPECT_FALSE(m_session.connected);
-}
-
 // One long session in the default log folder: the plug-in's log never grows past its
 // cap by more than one request's lines (it is emptied between two requests, again and
 // again), and the user is told once.

@@ -34,13 +34,6 @@ protected:
         edit(image);
         WriteFileText(file, image.dump());
     }
-    // The phone's device.json changed by `edit`, from a new link on.
-    void Relink(const std::function<void(nlohmann::json &)> &edit) {
-        m_session.link.Disconnect();
-        m_session.connected = false;
-        m_phone.EditDevice(edit);
-        ConnectOrFail();
-    }
 
     host::Outcome TryAdd(const std::string &type, const Words &words, host::KeptItem *kept) {
         host::Outcome outcome = host::PrepareAdd(type, words, kept);
@@ -270,7 +263,7 @@ TEST_F(CorePim, AnAppointmentsEditKeepsItsTimesUnlessItNamesThem) {
 TEST_F(CorePim, AnEditThatFailsHalfWaySaysWhatIsOnThePhone) {
     ConnectOrFail();
     for (const char *operation : {"DevCeWriteRecordProps", "DevCeDeleteRecord"}) {
-        Relink([&](nlohmann::json &device) { device["faults"] = {{{"operation", operation}}}; });
+        Reconnect([&](nlohmann::json &device) { device["faults"] = {{{"operation", operation}}}; });
         const nlohmann::json before = Items("contacts");
         const std::string id = before[0]["id"];
         host::EditedItem edited;
@@ -595,7 +588,7 @@ TEST_F(CorePim, AListShortenedByAFailedReadIsNeverTakenForWhole) {
         }};
     for (size_t i = 0; i < runs.size(); ++i) {
         // (a changed configuration starts the emulator's call counts again)
-        Relink([&](nlohmann::json &device) { device["faults"] = {fault}, device["faults"][0]["run"] = i; });
+        Reconnect([&](nlohmann::json &device) { device["faults"] = {fault}, device["faults"][0]["run"] = i; });
         const host::Outcome outcome = runs[i]();
         EXPECT_FALSE(outcome.ok) << i;
         EXPECT_NE(outcome.message.find("read failed part way"), std::string::npos) << i << outcome.message;

@@ -242,19 +242,4 @@ TEST_F(StoreSweep, WithoutALogAnEmptyListReplacesNothing) {
     EXPECT_EQ(ReadFileText(mine).find("Kept"), std::string::npos);
 }
 
-// One failed mount at connect: the export fails and the 20-card file stays.
-TEST_F(StoreSweep, AnExportNeverEmptiesAGoodFile) {
-    Relink(nlohmann::json::array(), m_logs.str());
-    const fs::path mine = m_logs.path() / "mine.vcf";
-    host::InteropReport report;
-    ASSERT_TRUE(host::ExportContacts(m_session, mine.string(), &report).ok);
-    const std::string good = ReadFileText(mine);
-    for (const char *call : {"DevCeMountDBVolEx", "DevCeOpenDatabaseInSession"}) {
-        Relink({{{"operation", call}, {"nth", 1}}}, m_logs.str());
-        const host::Outcome outcome = host::ExportContacts(m_session, mine.string(), &report);
-        EXPECT_FALSE(outcome.ok) << call;
-        EXPECT_EQ(ReadFileText(mine), good) << call;
-    }
-}
-
 }  // namespace

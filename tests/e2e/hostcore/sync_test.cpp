@@ -614,7 +614,7 @@ TEST_F(HostCoreSync, ALinkLostMidSyncStopsItAndDeletesNothing) {
     EXPECT_EQ(FolderTexts(Contacts()), contacts);
     EXPECT_EQ(FolderTexts(Calendar()), calendar);
     SetFaults(nullptr);
-    Reconnect([](nlohmann::json &) {});
+    Reconnect();
     Sync();
     ExpectConverged();
 }
@@ -740,43 +740,6 @@ TEST_F(HostCoreDavSync, EditsAndDeletionsOnEachSideTravel) {
     ExpectConverged();
 }
 
-// A phone edit changes only that field of the server's card, as python's reader sees it.
-TEST_F(HostCoreDavSync, APhoneEditChangesOnlyThatFieldOfTheCard) {
-    Put("rich.vcf", kRichCard);
-    Sync();
-    EditOnThePhone(m_session, m_state, host::kContactType, "Schmidt", SetField("JOBTITLE", "Manager"));
-    EXPECT_EQ(host::SyncReportJson(Sync())["updated"]["pc"], 1);
-    const std::string card = ReadFileText(m_server->Storage("contacts") / "rich.vcf");
-    EXPECT_NE(card.find("X-PC-ONLY:kept"), std::string::npos) << card;  // (the server orders and folds lines)
-    if (PythonHas("vobject")) {
-        EXPECT_EQ(RunPython("import sys, vobject\n"
-                            "c = vobject.readOne(open(sys.argv[1], encoding='utf-8').read())\n"
-                            "print(c.title.value, c.nickname.value, c.bday.value, len(c.contents['email']),"
-                            " len(c.contents['uid']), c.n.value.family)",
-                            (m_server->Storage("contacts") / "rich.vcf").string(), m_logs.path() / "py.txt"),
-                  "Manager Hansi 1970-03-04 4 1 Schmidt-L\xC3\xBC"
-                  "denscheid\n");
-    }
-    ExpectConverged();
-}
-
-class HostCoreDavConflict : public HostCoreDavSync, public ::testing::WithParamInterface<ConflictPolicy> {};
-
-TEST_P(HostCoreDavConflict, ThePolicyDecides) {
-    Put("han.vcf", SyncCard("Han", "Both", "UID:han\r\n"));
-    Sync();
-    PhoneEdit("HanBoth", "LASTNAME=Han||FIRSTNAME=Phone", "HanPhone");
-    Put("han.vcf", SyncCard("Han", "Pc", "UID:han\r\n"));
-    EXPECT_EQ(Sync({false, false, GetParam()}).conflicts, 1u);
-    const bool phoneWins = GetParam() != ConflictPolicy::kPc, pcWins = GetParam() != ConflictPolicy::kPhone;
-    EXPECT_EQ(PhoneNames().count("HanPhone") + FilesHolding("N:Han;Phone;"), phoneWins ? 2u : 0u);
-    EXPECT_EQ(PhoneNames().count("HanPc") + FilesHolding("N:Han;Pc;"), pcWins ? 2u : 0u);
-    ExpectConverged();
-}
-
-INSTANTIATE_TEST_SUITE_P(Policies, HostCoreDavConflict,
-                         ::testing::Values(ConflictPolicy::kPhone, ConflictPolicy::kPc, ConflictPolicy::kKeepBoth));
-
 // The server's item changes after the listing, before the phone's change is written:
 // the write is refused (412) and the engine decides again with both changes in hand.
 TEST_F(HostCoreDavSync, AChangeOnTheServerDuringTheSyncIsNotOverwritten) {
@@ -795,39 +758,6 @@ TEST_F(HostCoreDavSync, AChangeOnTheServerDuringTheSyncIsNotOverwritten) {
     EXPECT_EQ(PhoneNames().count("HanPhone") + PhoneNames().count("HanServer"), 2u);
     EXPECT_EQ(FilesHolding("N:Han;Phone;") + FilesHolding("N:Han;Server;"), 2u);
     ExpectConverged();
-}
-
-// Deleting everything on the server waits for force; a cancelled sync converges on rerun.
-TEST_F(HostCoreDavSync, MassDeletionsWaitAndACancelledSyncConverges) {
-    CancelAfter cancel(m_interrupted, 2);
-    for (const char *name : {"One", "Two", "Three"})
-        Put(std::string(name) + ".vcf", SyncCard("Pc", name, std::string("UID:") + name + "\r\n"));
-    host::Outcome outcome;
-    Sync({}, &cancel, &outcome);
-    EXPECT_EQ(outcome.kind, host::ErrorKind::kInterrupted) << outcome.message;
-    m_interrupted = false;
-    Sync();
-    EXPECT_EQ(PhoneNames().count("PcTwo"), 1u);
-    ExpectConverged();
-
-    const size_t onPhone = PhoneNames().size();
-    for (const auto &entry : fs::directory_iterator(m_server->Storage("contacts")))
-        if (entry.path().extension() == ".vcf") Delete(entry.path().filename().string());
-    EXPECT_TRUE(Sync().deletionsHeld);
-    EXPECT_EQ(PhoneNames().size(), onPhone);
-    Sync({false, true, ConflictPolicy::kKeepBoth});
-    EXPECT_TRUE(PhoneNames().empty());
-}
-
-// A wrong password ends the sync with the server's refusal, never the password.
-TEST_F(HostCoreDavSync, AWrongPasswordIsAClearFailure) {
-    ScopedEnv wrong(host::kSyncPasswordVariable, "not-the-Pa55word");
-    host::Outcome outcome;
-    Sync({}, nullptr, &outcome);
-    EXPECT_FALSE(outcome.ok);
-    EXPECT_NE(outcome.message.find("401"), std::string::npos) << outcome.message;
-    EXPECT_EQ(outcome.message.find("Pa55"), std::string::npos);
-    EXPECT_TRUE(Files().empty());
 }
 
 // A duration of hours is exact time: an hour from 01:30 on the night New York's clocks

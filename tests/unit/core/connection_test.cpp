@@ -5,7 +5,6 @@
 #include <chrono>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/registry_key.h"
@@ -85,42 +84,6 @@ TEST(ConnectDevice, ANeverUpLinkTimesOutAndTheConnectIsAnsweredWithTheLinkError)
     EXPECT_TRUE(log.Contains("RAPI CONNECT TIMEOUT[300ms]"));
     EXPECT_TRUE(log.Contains("Active Sync Connected FAIL"));
     EXPECT_EQ(session.m_nPimReady, 0);
-}
-
-TEST(ConnectDevice, ReportsARefusedStartAndAFailedLinkResult) {
-    {
-        BarePhone phone(R"({"link": {"initRefused": 1167}})");
-        LogCapture log;
-        DeviceSession session;
-        session.Stop();  // ConnectDevice runs on this thread: the worker (and its Configure) ends first
-        EXPECT_EQ(session.ConnectDevice(1000), static_cast<HRESULT>(0x8007048Fu));
-        EXPECT_TRUE(log.Contains("CeRapiInitEx fail RAPI CONNECT ERROR[0x48f]"));
-    }
-    {
-        BarePhone phone(R"({"link": {"result": -2147467259}})");  // E_FAIL
-        LogCapture log;
-        DeviceSession session;
-        session.Stop();  // ConnectDevice runs on this thread: the worker (and its Configure) ends first
-        EXPECT_EQ(session.ConnectDevice(1000), static_cast<HRESULT>(0x80004005u));
-        EXPECT_TRUE(log.Contains("RAPI CONNECT SUCCESS"));
-        EXPECT_EQ(session.m_nPimReady, 0);
-    }
-}
-
-TEST(ConnectDevice, TheSessionStopEndsTheWaitAtOnce) {
-    BarePhone phone(R"({"link": {"neverUp": true}})");
-    LogCapture log;
-    DeviceSession session;
-    session.Stop();  // ConnectDevice runs on this thread: the worker (and its Configure) ends first
-    std::thread stopper([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        session.m_stop.Set();
-    });
-    HRESULT result = session.ConnectDevice(30000);
-    stopper.join();
-    EXPECT_LT(result, 0);
-    EXPECT_TRUE(log.Contains("RAPI CONNECT STOPPED"));  // not the time-out
-    EXPECT_TRUE(session.DisconnectDevice());            // no link: still fine
 }
 
 TEST(RegistryKey, ReadsWholeValuesAndNeverOverwritesOnesThatDoNotFitTheReadBuffer) {

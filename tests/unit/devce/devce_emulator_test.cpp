@@ -1,6 +1,6 @@
-// The DevCe wrappers against the emulated phone through the real RAPI table: the
-// demo phone's PIM volume, writes through the volume's journal that
-// survive reopening the image and crashes, and an injected fault.
+// The DevCe wrappers against the emulated phone through the real RAPI table: writes
+// through the volume's journal that survive reopening the image and crashes, and an
+// injected fault.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -20,10 +20,8 @@ namespace {
 constexpr DWORD kOpenExisting = 0x80000003u;
 constexpr DWORD kAutoIncrement = 1;
 constexpr DWORD kSeekByOid = 1;
-constexpr DWORD kSeekFromStart = 2;
 constexpr DWORD kAllowRealloc = 1;
 constexpr CEPROPID kLastName = (0x0084u << 16) | CEVT_LPWSTR;
-constexpr CEPROPID kMobile = (0x0096u << 16) | CEVT_LPWSTR;
 
 uint32_t U32At(const uint8_t *bytes) {
     uint32_t value;
@@ -146,41 +144,6 @@ protected:
     uint8_t *m_buffer = nullptr;
     DWORD m_size = 0;
 };
-
-TEST_F(DevCeEmulatorTest, PimVolumeHoldsTheDemoDatabasesAndEveryContactReads) {
-    Connect();
-    MountPim();
-    DevCeChangeDatabaseLCID(&m_volume, 1042);
-    EXPECT_EQ(platform::GetLastError(), 0u);
-    const std::vector<DatabaseInfo> databases = Databases();
-    ASSERT_EQ(databases.size(), 3u);
-    EXPECT_EQ(databases[0].name, u"Contacts Database");
-    EXPECT_EQ(databases[0].type, 24u);
-    EXPECT_EQ(databases[0].records, 20u);
-    EXPECT_EQ(databases[1].name, u"Appointments Database");
-    EXPECT_EQ(databases[1].type, 25u);
-    EXPECT_EQ(databases[1].records, 10u);
-    EXPECT_EQ(databases[2].name, u"clog.db");
-    EXPECT_EQ(databases[2].type, 0u);
-    EXPECT_EQ(databases[2].records, 60u);
-
-    CEOID oid = databases[0].oid;
-    const DEVHANDLE contacts =
-        DevCeOpenDatabaseInSession(m_session, &m_volume, &oid, nullptr, nullptr, kAutoIncrement, nullptr);
-    ASSERT_NE(contacts, kInvalidDevHandle);
-    EXPECT_NE(DevCeSeekDatabaseEx(contacts, kSeekFromStart, 1, 1, nullptr), 0u);
-    Strings strings;
-    std::vector<Strings> all;
-    while (ReadRecord(contacts, &strings) != 0) all.push_back(strings);
-    EXPECT_EQ(platform::GetLastError(), 259u);
-    ASSERT_EQ(all.size(), 20u);
-    EXPECT_EQ(all[0][kFirstName], u"길동");
-    EXPECT_EQ(all[0][kLastName], u"홍");
-    for (const Strings &contact : all) {
-        EXPECT_FALSE(contact.at(kFirstName).empty());
-        EXPECT_FALSE(contact.at(kMobile).empty());
-    }
-}
 
 // A change is one line appended to the volume's journal, not a rewrite of the whole
 // file; the last unmount folds the journal into the file, and the records read back

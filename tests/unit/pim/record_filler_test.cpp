@@ -41,19 +41,4 @@ TEST(RecordFiller, ContactsShareTheNicknamePropertyAndCutLongValues) {
     EXPECT_STREQ(contact.record->ANNIVERSARY, "");
 }
 
-TEST(RecordFiller, CallsKeepNameNumberStartAndType) {
-    Owned<CallRecord> call(KIND_CALLS, 0x10);
-    call.filler.String(0x0007, "Kim");
-    call.filler.String(0x0006, "0101234");
-    call.filler.FileTime(0x0002, kJune1st2009);
-    call.filler.Int32(0x0004, 2055);
-    EXPECT_STREQ(call.record->ID, "10");
-    EXPECT_STREQ(call.record->name, "Kim");
-    EXPECT_STREQ(call.record->number, "0101234");
-    EXPECT_STREQ(call.record->startTime, "20090601T000000Z");
-    EXPECT_STREQ(call.record->callType, "2055");
-    call.filler.Int32(0x0004, -3);
-    EXPECT_STREQ(call.record->callType, "-3");
-}
-
 }  // namespace

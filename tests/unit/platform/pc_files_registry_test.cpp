@@ -7,16 +7,16 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "unit/platform/test_env.h"
+#include "support/phone_copy.h"
 
 namespace {
 
 constexpr const char *kAgentKey = "SOFTWARE\\MERIDO 3.0\\MERIDOAPI";
 
 TEST(PcFiles, BackslashPathsWriteThroughAppendAndDirectories) {
-    testenv::ScratchDir scratch;
-    const std::string folder = scratch.Path() + "\\logs";
-    EXPECT_EQ(platform::NativePath(folder.c_str()), scratch / "logs");
+    TempDir scratch;
+    const std::string folder = scratch.str() + "\\logs";
+    EXPECT_EQ(platform::NativePath(folder.c_str()), (scratch.path() / "logs").string());
     EXPECT_FALSE(platform::CreateOneDirectory((folder + "\\a\\b").c_str()));  // one level only
     EXPECT_TRUE(platform::CreateOneDirectory(folder.c_str()));
     EXPECT_TRUE(platform::CreateOneDirectory(folder.c_str()));  // existing: no error
@@ -28,8 +28,8 @@ TEST(PcFiles, BackslashPathsWriteThroughAppendAndDirectories) {
         EXPECT_TRUE(platform::WriteAll(handle, text, 5));
         platform::CloseFile(handle);
     }
-    EXPECT_EQ(testenv::ReadFile(scratch / "logs/day.log"), "one\r\ntwo\r\n");
-    EXPECT_LT(platform::OpenWriteThroughAppend((scratch.Path() + "\\missing\\x.log").c_str()), 0);
+    EXPECT_EQ(ReadFileText(scratch.path() / "logs/day.log"), "one\r\ntwo\r\n");
+    EXPECT_LT(platform::OpenWriteThroughAppend((scratch.str() + "\\missing\\x.log").c_str()), 0);
 
     FILE *read = platform::OpenPcFile(file.c_str(), "rb");
     ASSERT_NE(read, nullptr);
@@ -44,9 +44,9 @@ TEST(PcFiles, BackslashPathsWriteThroughAppendAndDirectories) {
 class RegistryFileTest : public ::testing::Test {
 protected:
     // The file sits two folders deep that do not exist yet.
-    testenv::ScratchDir m_scratch;
-    std::string m_file = m_scratch / "config/cebridge/registry.ini";
-    testenv::ScopedEnv m_registry{"CEBRIDGE_REGISTRY", m_file};
+    TempDir m_scratch;
+    std::string m_file = (m_scratch.path() / "config/cebridge/registry.ini").string();
+    ScopedEnv m_registry{"CEBRIDGE_REGISTRY", m_file};
 };
 
 TEST_F(RegistryFileTest, RoundTripKeepsOtherKeysAndWritesRegText) {
@@ -63,7 +63,7 @@ TEST_F(RegistryFileTest, RoundTripKeepsOtherKeysAndWritesRegText) {
     ASSERT_TRUE(key.SetNumber("Count", 42));
     ASSERT_TRUE(key.SetString("SAPATH", sapath.c_str()));  // replaced in place, not added twice
 
-    EXPECT_EQ(testenv::ReadFile(m_file),
+    EXPECT_EQ(ReadFileText(m_file),
               "Windows Registry Editor Version 5.00\n"
               "\n"
               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n"
@@ -104,7 +104,7 @@ TEST_F(RegistryFileTest, ValueOf127CharactersFitsAndLongerReportsItsSize) {
 }
 
 TEST_F(RegistryFileTest, HandWrittenFileSurvivesAWrite) {
-    std::filesystem::create_directories(m_scratch / "config/cebridge");
+    std::filesystem::create_directories(m_scratch.path() / "config/cebridge");
     std::ofstream(m_file, std::ios::binary) << "Windows Registry Editor Version 5.00\r\n\r\n"
                                                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\MERIDO 3.0\\MERIDOAPI]\r\n"
                                                "\"SAPATH\"=\"D:\\\\dtd\"\r\n"
@@ -115,15 +115,15 @@ TEST_F(RegistryFileTest, HandWrittenFileSurvivesAWrite) {
     ASSERT_TRUE(key.QueryString("SAPATH", buffer, sizeof buffer, nullptr));
     EXPECT_STREQ(buffer, "D:\\dtd");
     ASSERT_TRUE(key.SetNumber("Level", 5));
-    const std::string text = testenv::ReadFile(m_file);
+    const std::string text = ReadFileText(m_file);
     EXPECT_NE(text.find("\"SAPATH\"=\"D:\\\\dtd\"\n\"Blob\"=hex:01,02,\\\n  03\n\"Level\"=dword:00000005\n"),
               std::string::npos)
         << text;
 }
 
 TEST_F(RegistryFileTest, UnwritablePlaceRefusesTheKey) {
-    std::ofstream(m_scratch / "plainfile") << "x";
-    testenv::ScopedEnv blocked("CEBRIDGE_REGISTRY", m_scratch / "plainfile/registry.ini");
+    std::ofstream(m_scratch.path() / "plainfile") << "x";
+    ScopedEnv blocked("CEBRIDGE_REGISTRY", (m_scratch.path() / "plainfile/registry.ini").string());
     platform::RegistryHandle key;
     EXPECT_FALSE(key.CreateOrOpen(kAgentKey));
     EXPECT_FALSE(key.IsOpen());

@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "unit/platform/test_env.h"
+#include "support/phone_copy.h"
+#include "support/scoped_time_zone.h"
 
 namespace {
 
@@ -64,19 +65,19 @@ TEST(FileTime, LocalTimeFollowsTZ) {
     const uint64_t newYearUtc = kUnixEpochFileTime + UINT64_C(1767225600) * kTicksPerSecond + 5000;  // 2026-01-01
     SystemTime local{};
     {
-        testenv::ScopedEnv zone("TZ", "Asia/Seoul");
+        ScopedTimeZone zone("Asia/Seoul");
         ASSERT_TRUE(platform::FileTimeToLocalSystemTime(newYearUtc, &local));
         ExpectSameMoment(local, Time(2026, 1, 1, 9, 0, 0));
     }
     {
-        testenv::ScopedEnv zone("TZ", "UTC");
+        ScopedTimeZone zone("UTC");
         ASSERT_TRUE(platform::FileTimeToLocalSystemTime(newYearUtc - 1000 * kTicksPerSecond, &local));
         ExpectSameMoment(local, Time(2025, 12, 31, 23, 43, 20));
     }
 }
 
 TEST(CodePage, KoreanTextRoundTripsThroughCp949) {
-    testenv::ScopedEnv codePage("CEBRIDGE_CODEPAGE", std::nullopt);
+    ScopedEnv codePage("CEBRIDGE_CODEPAGE", "");  // (empty: the default)
     // U+B620 lies outside EUC-KR's table: only CP949 proper has it.
     const platform::WideString korean = u"한글\\똠.txt";
     const std::string ansi = platform::WideToAnsi(korean.c_str());
@@ -103,11 +104,11 @@ TEST(CodePage, BoundedConversionNeverSplitsACharacter) {
 }
 
 TEST(CodePage, EnvironmentChoosesAnotherCodePage) {
-    testenv::ScopedEnv codePage("CEBRIDGE_CODEPAGE", "UTF-8");
+    ScopedEnv codePage("CEBRIDGE_CODEPAGE", "UTF-8");
     EXPECT_EQ(platform::WideToAnsi(u"한"), "\xED\x95\x9C");
-    testenv::ScopedEnv number("CEBRIDGE_CODEPAGE", "65001");  // Windows code-page numbers too
+    ScopedEnv number("CEBRIDGE_CODEPAGE", "65001");  // Windows code-page numbers too
     EXPECT_EQ(platform::WideToAnsi(u"한"), "\xED\x95\x9C");
-    testenv::ScopedEnv unknown("CEBRIDGE_CODEPAGE", "NO-SUCH-CODEPAGE");
+    ScopedEnv unknown("CEBRIDGE_CODEPAGE", "NO-SUCH-CODEPAGE");
     EXPECT_EQ(platform::WideToAnsi(u"한"), "\xC7\xD1");  // falls back to CP949
 }
 // Each thread keeps its own converters open between calls and closes them when it
@@ -115,7 +116,7 @@ TEST(CodePage, EnvironmentChoosesAnotherCodePage) {
 // right text, and a converter's state never leaks from one call into the next (a
 // failed character, a Korean one, then ASCII).
 TEST(CodePage, ThreadsConvertAtOnceAsOneAlone) {
-    testenv::ScopedEnv codePage("CEBRIDGE_CODEPAGE", std::nullopt);
+    ScopedEnv codePage("CEBRIDGE_CODEPAGE", "");  // (empty: the default)
     struct Case {
         std::string ansi;
         platform::WideString wide;
@@ -152,11 +153,11 @@ TEST(CodePage, ThreadsConvertAtOnceAsOneAlone) {
 // not in EBCDIC, and again after the code page changes back on the same thread.
 TEST(CodePage, AsciiIsCopiedOnlyWhereTheCodePageKeepsIt) {
     {
-        testenv::ScopedEnv ebcdic("CEBRIDGE_CODEPAGE", "IBM037");
+        ScopedEnv ebcdic("CEBRIDGE_CODEPAGE", "IBM037");
         EXPECT_EQ(platform::AnsiToWide("A"), u"\u00A0");
         EXPECT_EQ(platform::WideToAnsi(u"A"), "\xC1");
     }
-    testenv::ScopedEnv korean("CEBRIDGE_CODEPAGE", "949");
+    ScopedEnv korean("CEBRIDGE_CODEPAGE", "949");
     EXPECT_EQ(platform::AnsiToWide("A"), u"A");
     EXPECT_EQ(platform::WideToAnsi(u"A"), "A");
 }

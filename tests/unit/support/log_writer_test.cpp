@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "support/phone_copy.h"
 #include "support/support.h"
-#include "unit/platform/test_env.h"
 
 namespace {
 
@@ -55,7 +55,7 @@ protected:
         return platform::NativePath(name);
     }
 
-    testenv::ScratchDir m_scratch;
+    TempDir m_scratch;
 };
 
 TEST_F(LogWriterTest, FileNamesFollowTheLocalDate) {
@@ -70,7 +70,7 @@ TEST_F(LogWriterTest, FileNamesFollowTheLocalDate) {
 
 TEST_F(LogWriterTest, DaySwitchWritesTwoFilesAndReopeningAppends) {
     // The directory is given with '\' and does not exist yet: Init creates it.
-    const std::string directory = m_scratch.Path() + "\\logs";
+    const std::string directory = m_scratch.str() + "\\logs";
     const platform::SystemTime evening = At(2026, 3, 31, 23, 59, 59);
     const platform::SystemTime midnight = At(2026, 4, 1, 0, 0, 0);
     {
@@ -87,8 +87,8 @@ TEST_F(LogWriterTest, DaySwitchWritesTwoFilesAndReopeningAppends) {
         writer.Init(directory.c_str(), "cebridge", LOG_DETAIL);
         writer.Write(LOG_FAULT, "third");
     }
-    const std::vector<std::string> eveningLines = Lines(testenv::ReadFile(FileOf(evening, directory)));
-    const std::vector<std::string> midnightLines = Lines(testenv::ReadFile(FileOf(midnight, directory)));
+    const std::vector<std::string> eveningLines = Lines(ReadFileText(FileOf(evening, directory)));
+    const std::vector<std::string> midnightLines = Lines(ReadFileText(FileOf(midnight, directory)));
     ASSERT_EQ(eveningLines.size(), 1u);
     EXPECT_TRUE(std::regex_match(eveningLines[0], std::regex(R"(2026:03:31 23:59:59\.\d{3}\] first 1)")))
         << eveningLines[0];
@@ -100,13 +100,13 @@ TEST_F(LogWriterTest, DaySwitchWritesTwoFilesAndReopeningAppends) {
 TEST_F(LogWriterTest, ThresholdAndMessageLength) {
     LogWriter writer;
     writer.SetClock(TestClock);
-    writer.Init(m_scratch.Path().c_str(), "cebridge", LOG_TRACE);
+    writer.Init(m_scratch.str().c_str(), "cebridge", LOG_TRACE);
     writer.Write(LOG_DETAIL, "detail is dropped");
     writer.Write(LOG_FAULT, "fault is kept");
     const std::string longMessage(2000, 'm');
     writer.Write(LOG_TRACE, "%s", longMessage.c_str());
 
-    const std::vector<std::string> lines = Lines(testenv::ReadFile(FileOf(g_clockNow, m_scratch.Path())));
+    const std::vector<std::string> lines = Lines(ReadFileText(FileOf(g_clockNow, m_scratch.str())));
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_NE(lines[0].find("] fault is kept"), std::string::npos);
     const size_t stampLength = std::string("2026:03:31 23:59:59.ddd] ").size();
@@ -115,10 +115,10 @@ TEST_F(LogWriterTest, ThresholdAndMessageLength) {
 }
 
 TEST_F(LogWriterTest, TwoThreadsNeverTearALine) {
-    testenv::ScratchDir scratch(true);
+    TempDir scratch;
     LogWriter writer;
     writer.SetClock(TestClock);
-    writer.Init(scratch.Path().c_str(), "cebridge", LOG_DETAIL);
+    writer.Init(scratch.str().c_str(), "cebridge", LOG_DETAIL);
     constexpr int kLinesPerThread = 2000;
     auto writeLines = [&writer](const char *who) {
         for (int i = 0; i < kLinesPerThread; ++i) writer.Write(LOG_TRACE, "%s line %05d of the busy thread", who, i);
@@ -128,7 +128,7 @@ TEST_F(LogWriterTest, TwoThreadsNeverTearALine) {
     agent.join();
     worker.join();
 
-    const std::vector<std::string> lines = Lines(testenv::ReadFile(FileOf(g_clockNow, scratch.Path())));
+    const std::vector<std::string> lines = Lines(ReadFileText(FileOf(g_clockNow, scratch.str())));
     ASSERT_EQ(lines.size(), 2u * kLinesPerThread);
     const std::regex whole(R"(2026:03:31 23:59:59\.\d{3}\] (agent|worker) line (\d{5}) of the busy thread)");
     int next[2] = {0, 0};

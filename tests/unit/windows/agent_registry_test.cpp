@@ -1,5 +1,5 @@
-// The agent's key in the real Windows registry: made on the first run with an empty
-// SAPATH, read as it stands afterwards.
+// The agent's key in the real Windows registry: an existing SAPATH is read as it
+// stands, and values are written with the types the agent reads.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -15,18 +15,6 @@ protected:
     AgentRegistry() { windows_registry::DeleteKey(kAgentRegistryKey); }
     windows_registry::KeySnapshot m_keep{kAgentRegistryKey};
 };
-
-TEST_F(AgentRegistry, FirstRunCreatesTheKeyWithAnEmptySaPath) {
-    ASSERT_FALSE(windows_registry::QueryString(kAgentRegistryKey, "SAPATH"));
-    DeviceSession session;
-    ASSERT_TRUE(session.Configure(nullptr));
-    EXPECT_EQ(windows_registry::QueryString(kAgentRegistryKey, "SAPATH"), std::string());
-    EXPECT_STREQ(session.m_szSaPath, "");
-    EXPECT_EQ(windows_registry::ExportText(kAgentRegistryKey),
-              "Windows Registry Editor Version 5.00\n\n"
-              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\MERIDO 3.0\\MERIDOAPI]\n"
-              "\"SAPATH\"=\"\"\n\n");
-}
 
 TEST_F(AgentRegistry, AnExistingSaPathIsReadAndLeftAsItIs) {
     const std::string folder = "C:\\Program Files\\Agent\\dtd";
