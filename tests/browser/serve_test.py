@@ -126,6 +126,15 @@ class Server:
         assert self.cli('sync', 'add', 'home', '--contacts', folder) == 0
         return folder
 
+    def set_faults(self, faults):
+        """The emulated phone's faults from the next call on (its counters start again)."""
+        path = os.path.join(self.phone, 'device.json')
+        with open(path) as file:
+            device = json.load(file)
+        device['faults'] = faults
+        with open(path, 'w') as file:
+            json.dump(device, file)
+
     def request(self, method, path, body=None, headers=None):
         connection = http.client.HTTPConnection('127.0.0.1', self.port, timeout=30)
         connection.request(method, path, body=body,
@@ -170,6 +179,59 @@ class ApiTest(unittest.TestCase):
         self.assertEqual(self.server.json('GET', '/api/file?path=' + q('/My Documents/새 파일.bin'))[0], 404)
         while self.server.spools():  # the download's FIFO goes once its answer has gone
             time.sleep(0.05)
+
+    def test_a_rename_removes_the_original_only_once_its_copy_reads_back_whole(self):
+        docs = os.path.join(self.server.phone, 'fs', 'My Documents')
+        data = os.urandom(200_000)
+        with open(os.path.join(docs, '원본.bin'), 'wb') as file:
+            file.write(data)
+
+        def rename(path, name, server=self.server):
+            return server.json('POST', '/api/rename?path=%s&name=%s' % (q(path), q(name)))
+
+        def on_phone(server=self.server):
+            docs = os.path.join(server.phone, 'fs', 'My Documents')
+            return sorted(name for name in os.listdir(docs) if name.endswith('.bin'))
+
+        # A link that fails at any read or write of the way (each on a phone of its own,
+        # which reads its faults at its first link): the original stays whole, and no
+        # copy is left under the new name.
+        for operation, nth in [('CeReadFile', n) for n in range(1, 6)] + [('CeWriteFile', n) for n in (1, 3)]:
+            faulty = Server()
+            try:
+                shutil.copy(os.path.join(docs, '원본.bin'), os.path.join(faulty.phone, 'fs', 'My Documents'))
+                faulty.set_faults([{'operation': operation, 'nth': nth, 'persistent': True}])
+                status, answer = rename('/My Documents/원본.bin', '사본.bin', faulty)
+                self.assertEqual(on_phone(faulty), ['사본.bin' if status == 200 else '원본.bin'],
+                                 (operation, nth, answer))
+                if status != 200:
+                    self.assertIn('원본.bin is as it was', answer['error'], (operation, nth))
+                left = on_phone(faulty)[0]
+                with open(os.path.join(faulty.phone, 'fs', 'My Documents', left), 'rb') as file:
+                    self.assertEqual(file.read(), data, (operation, nth))
+            finally:
+                self.assertEqual(faulty.stop(), 0)
+        status, answer = rename('/My Documents/원본.bin', '사본.bin')
+        self.assertEqual((status, answer.get("to")), (200, '\\My Documents\\사본.bin'), answer)
+        with open(os.path.join(docs, '사본.bin'), 'rb') as file:
+            self.assertEqual(file.read(), data)
+        # Refused with nothing changed: a name that is taken (also in another letter
+        # case), a folder (the link cannot remove its old name), the system folder.
+        for path, name, status, kind, said in (
+                ('/My Documents/사본.bin', '회의록.txt', 400, 'badInput', 'already on the phone'),
+                ('/My Documents/사본.bin', '사본.BIN', 400, 'badInput', 'letter case'),
+                ('/My Documents/readme.txt', 'README.TXT', 400, 'badInput', 'letter case'),
+                ('/My Documents', 'Papers', 400, 'badInput', 'cannot remove a folder'),
+                ('/My Documents/사본.bin', 'a/b', 400, 'badInput', ''),
+                ('/My Documents/사본.bin', '', 400, 'badInput', ''),
+                ('/My Documents/none.bin', 'x.bin', 404, 'notFound', 'none.bin')):
+            answer = rename(path, name)
+            self.assertEqual((answer[0], answer[1]['kind']), (status, kind), (path, name, answer))
+            self.assertIn(said, answer[1]['error'])
+        self.assertEqual(on_phone(), ['사본.bin'])
+        windows = os.listdir(os.path.join(self.server.phone, 'fs', 'Windows'))
+        files = [name for name in windows if os.path.isfile(os.path.join(self.server.phone, 'fs', 'Windows', name))]
+        self.assertEqual(rename('/Windows/' + files[0], 'moved.bin')[1]['kind'], 'badInput')
 
     def test_failures_answer_with_the_status_of_their_kind(self):
         with open(os.path.join(self.server.phone, 'device.json')) as file:
@@ -311,11 +373,7 @@ class ApiTest(unittest.TestCase):
 
     def slow_down(self, operation):
         """Each call of `operation` on the emulated phone takes 50 ms from the next link on."""
-        with open(os.path.join(self.server.phone, 'device.json')) as file:
-            device = json.load(file)
-        device['faults'] = [{'operation': operation, 'persistent': True, 'delayMs': 50}]
-        with open(os.path.join(self.server.phone, 'device.json'), 'w') as file:
-            json.dump(device, file)
+        self.server.set_faults([{'operation': operation, 'persistent': True, 'delayMs': 50}])
 
     @staticmethod
     def next_event(events):
@@ -499,6 +557,38 @@ class ApiTest(unittest.TestCase):
         self.assertEqual(sorted(added), sorted(set(added)))
         self.assertEqual(len(added), 4)
         self.assertEqual(self.server.json('POST', '/api/sync/home')[1]['actions'], [])
+
+    def test_every_write_waits_for_another_cebridge_writing_to_the_phone(self):
+        import fcntl
+        # The server's first write makes the phone's lock file; another cebridge then holds it.
+        self.assertEqual(self.server.json('POST', '/api/folder?path=' + q('/My Documents/new'))[0], 200)
+        locks = os.path.join(self.server.home, 'state', 'cebridge', 'locks')
+        held = [open(os.path.join(locks, name)) for name in os.listdir(locks)]
+        for lock in held:
+            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        card = 'BEGIN:VCARD\r\nVERSION:3.0\r\nN:Lee;Ann;;;\r\nFN:Ann Lee\r\nEND:VCARD\r\n'
+        day = 'BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nSUMMARY:x\r\nDTSTART:20261224T090000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n'
+        lists = ('/api/contacts', '/api/calendar', '/api/sms?box=recv', '/api/files?path=' + q('/My Documents'))
+        try:
+            before = [self.server.json('GET', path) for path in lists]  # reading needs no lock
+            message = before[2][1]['items'][0]['id']
+            for method, path, body in (
+                    ('POST', '/api/contacts', {'FIRSTNAME': 'Ann'}), ('PUT', '/api/contacts/10001', {'JOBTITLE': 'x'}),
+                    ('DELETE', '/api/contacts/10001', None), ('POST', '/api/contacts/import', card),
+                    ('POST', '/api/calendar', {'TITLE': 'x', 'STARTTIME': '20261224T090000Z'}),
+                    ('PUT', '/api/calendar/20001', {'LOCATION': 'x'}), ('DELETE', '/api/calendar/20001', None),
+                    ('POST', '/api/calendar/import', day), ('DELETE', '/api/sms/%s?box=recv' % message, None),
+                    ('POST', '/api/folder?path=' + q('/My Documents/other'), None),
+                    ('DELETE', '/api/file?path=' + q('/My Documents/readme.txt'), None),
+                    ('PUT', '/api/file?path=' + q('/My Documents/up.txt'), 'up')):
+                status, answer = self.server.json(method, path, body if isinstance(body, str) else json.dumps(body))
+                self.assertEqual((status, answer.get('kind')), (409, 'busy'), (method, path, answer))
+                self.assertIn('another cebridge', answer['error'])
+            self.assertEqual([self.server.json('GET', path) for path in lists], before)
+        finally:
+            for lock in held:
+                lock.close()
+        self.assertEqual(self.server.json('DELETE', '/api/contacts/10001')[0], 200)  # its turn once the other is done
 
     def test_every_list_answers_in_its_command_line_shape(self):
         for path, key in (('/api/info', 'memories'), ('/api/calendar', 'items'), ('/api/calls', 'items'),
