@@ -835,6 +835,64 @@ class PageTest(unittest.TestCase):
                                                'rb') as phone:
             self.assertEqual(got.read(), phone.read())
 
+    def watch_for_a_blank_view(self):
+        """From now on, window.blank is set when the view is ever left empty."""
+        self.browser.execute_script("""
+            window.blank = false;
+            new MutationObserver(() => { if (!document.querySelector('#view > .view > *')) window.blank = true; })
+              .observe(document.getElementById('view'), { childList: true, subtree: true });""")
+
+    def test_lists_follow_changes_made_elsewhere_in_place_and_files_rename(self):
+        from selenium.webdriver.common.by import By
+        self.view('files', '//button[text()="My Documents/"]')
+        self.browser.find_element(By.XPATH, '//button[text()="My Documents/"]').click()
+        self.browser.find_element(By.CSS_SELECTOR, '[aria-label="Select readme.txt"]').click()
+        self.watch_for_a_blank_view()
+        # Another tab (or a script) uploads: the list shows it, in the same folder, the
+        # selection kept, and never blank between.
+        self.assertEqual(self.server.request('PUT', '/api/file?path=' + q('/My Documents/elsewhere.txt'), b'x')[0], 200)
+        self.browser.find_element(By.XPATH, '//a[text()="elsewhere.txt"]')
+        self.assertTrue(self.browser.find_element(By.CSS_SELECTOR, '[aria-label="Select readme.txt"]').is_selected())
+        self.assertFalse(self.browser.execute_script('return window.blank'))
+        self.browser.refresh()  # a reload keeps the folder
+        self.browser.find_element(By.XPATH, '//a[text()="elsewhere.txt"]')
+        # Rename: one file, copied, read back, the original removed.
+        self.browser.find_element(By.CSS_SELECTOR, '[aria-label="Select elsewhere.txt"]').click()
+        self.browser.find_element(By.XPATH, '//button[text()="Rename"]').click()
+        prompt = self.browser.switch_to.alert
+        prompt.send_keys('옮긴 이름.txt')
+        prompt.accept()
+        self.browser.find_element(By.XPATH, '//a[text()="옮긴 이름.txt"]')
+        self.browser.find_element(By.XPATH, '//p[starts-with(text(), "Renamed elsewhere.txt to 옮긴 이름.txt")]')
+        docs = os.listdir(os.path.join(self.server.phone, 'fs', 'My Documents'))
+        self.assertIn('옮긴 이름.txt', docs)
+        self.assertNotIn('elsewhere.txt', docs)
+        self.shot('files-renamed')
+        if ARGS.screenshots:
+            self.browser.set_window_size(390, 844)
+            self.shot('files-renamed-390')
+            self.browser.set_window_size(1366, 768)
+        # A folder is not renamed, and the page says why.
+        self.browser.find_element(By.XPATH, '//div[@class="crumbs"]/button[text()="Phone"]').click()
+        self.browser.find_element(By.CSS_SELECTOR, '[aria-label="Select My Documents"]').click()
+        self.browser.find_element(By.XPATH, '//button[text()="Rename"]').click()
+        problem = self.browser.find_element(By.XPATH, '//p[@id="problem" and not(@hidden)]')
+        self.assertIn('cannot remove a folder', problem.text)
+        self.shot('files-rename-folder')
+        # Contacts: a contact another tab adds appears; the open one stays open.
+        self.view('contacts', '//button[text()="홍길동"]')
+        self.browser.find_element(By.XPATH, '//ul[@class="items"]//button[text()="홍길동"]').click()
+        self.browser.find_element(By.XPATH, '//section[@class="detail"]/h3[text()="홍길동"]')
+        self.watch_for_a_blank_view()
+        self.assertEqual(self.server.json('POST', '/api/contacts', json.dumps({'FIRSTNAME': '새사람'}))[0], 200)
+        self.browser.find_element(By.XPATH, '//ul[@class="items"]//button[text()="새사람"]')
+        self.browser.find_element(By.XPATH, '//section[@class="detail"]/h3[text()="홍길동"]')
+        # ...and one it deleted is said to be gone.
+        gone = [item['id'] for item in self.server.json('GET', '/api/contacts')[1]['items'] if item['name'] == '홍길동']
+        self.assertEqual(self.server.json('DELETE', '/api/contacts/' + gone[0])[0], 200)
+        self.browser.find_element(By.XPATH, '//section[@class="detail"]/p[text()="홍길동 is no longer on the phone."]')
+        self.assertFalse(self.browser.execute_script('return window.blank'))
+
     def opened_by_drop(self, file_name):
         """Drops a file on the view shown now; the addresses the page then asked for."""
         return self.browser.execute_script("""

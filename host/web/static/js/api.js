@@ -72,6 +72,13 @@ export function showFailure(error) {
 export const operationName = () => Array.from(crypto.getRandomValues(new Uint8Array(16)),
   (byte) => byte.toString(16).padStart(2, '0')).join('');
 
+// A showing of `view` started now: the returned check says whether a later showing
+// (or leaving the view) overtook it while it waited, so that it lands nothing.
+export function showing(view) {
+  const turn = (view.turn = (view.turn || 0) + 1);
+  return () => turn !== view.turn || (view.signal && view.signal.aborted);
+}
+
 export const query = (name, value) => name + '=' + encodeURIComponent(value);
 
 export function humanSize(bytes) {
