@@ -856,6 +856,20 @@ class PageTest(unittest.TestCase):
         self.assertFalse(self.browser.execute_script('return window.blank'))
         self.browser.refresh()  # a reload keeps the folder
         self.browser.find_element(By.XPATH, '//a[text()="elsewhere.txt"]')
+        # An upload's bar follows the copy to the phone once the server has the body.
+        self.browser.execute_script("""
+            window.copying = [];
+            new MutationObserver(() => {
+              for (const row of document.querySelectorAll('p.upload'))
+                if (row.textContent.startsWith('Copying')) window.copying.push(row.querySelector('progress').value);
+            }).observe(document.getElementById('view'), { childList: true, subtree: true, attributes: true });""")
+        big = os.path.join(self.server.home, 'big.bin')
+        with open(big, 'wb') as out:
+            out.write(os.urandom(8 << 20))
+        self.browser.find_element(By.CSS_SELECTOR, 'input[type=file]').send_keys(big)
+        self.browser.find_element(By.XPATH, '//a[text()="big.bin"]')
+        copying = self.browser.execute_script('return window.copying')
+        self.assertTrue(copying and max(copying) > 0, copying)
         # Rename: one file, copied, read back, the original removed.
         self.browser.find_element(By.CSS_SELECTOR, '[aria-label="Select elsewhere.txt"]').click()
         self.browser.find_element(By.XPATH, '//button[text()="Rename"]').click()
@@ -879,6 +893,13 @@ class PageTest(unittest.TestCase):
         problem = self.browser.find_element(By.XPATH, '//p[@id="problem" and not(@hidden)]')
         self.assertIn('cannot remove a folder', problem.text)
         self.shot('files-rename-folder')
+        # A folder's delete empties it and says the folder stays.
+        self.assertEqual(self.server.json('POST', '/api/folder?path=' + q('/비움/안'))[0], 200)
+        self.browser.find_element(By.CSS_SELECTOR, '[aria-label="Select My Documents"]').click()
+        self.browser.find_element(By.CSS_SELECTOR, '[aria-label="Select 비움"]').click()
+        self.browser.find_element(By.XPATH, '//button[text()="Delete selected"]').click()
+        self.browser.switch_to.alert.accept()
+        self.browser.find_element(By.XPATH, '//p[starts-with(text(), "Deleted everything in 비움/. The folders stay")]')
         # Contacts: a contact another tab adds appears; the open one stays open.
         self.view('contacts', '//button[text()="홍길동"]')
         self.browser.find_element(By.XPATH, '//ul[@class="items"]//button[text()="홍길동"]').click()

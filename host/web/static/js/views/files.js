@@ -2,10 +2,20 @@
 // with progress and cancel, new folder, rename, delete with confirmation.
 import { ApiError, api, authorization, downloadLink, el, humanSize, operationName, query, showFailure, showing }
   from '../api.js';
+import { listen } from '../events.js';
 
 // The folder shown, kept for this tab across reloads.
 let folder = sessionStorage.getItem('cebridge-folder') || '/';
 let sortKey = 'name', sortUp = true;
+
+// A listing's time (this PC's local time, "YYYY-MM-DD HH:MM:SS") in the page's locale,
+// as every other view shows times.
+function shownTime(listed) {
+  const parts = /^(\d{4})-(\d{2})-(\d{2}) (\d{2}):(\d{2}):(\d{2})$/.exec(listed || '');
+  if (!parts) return listed || '';
+  const [, year, month, day, hour, minute] = parts.map(Number);
+  return new Date(year, month - 1, day, hour, minute).toLocaleString([], { dateStyle: 'medium', timeStyle: 'short' });
+}
 
 const join = (base, name) => (base.endsWith('/') ? base : base + '/') + name;
 
@@ -38,10 +48,21 @@ function upload(file, target, status, render) {
     request.abort();
     api('cancel?' + query('operation', operation), { method: 'POST' }).catch(() => {});
   } }, 'Cancel');
-  const row = el('p', { class: 'upload' }, 'Uploading ' + file.name + ' ', bar, ' ', cancel);
+  const said = el('span', {}, 'Uploading ' + file.name + ' ');
+  const row = el('p', { class: 'upload' }, said, bar, ' ', cancel);
   status.append(row);
-  request.upload.onprogress = (event) => { bar.value = event.loaded; };
+  // Once the body is with the server, the bar follows the server's copy to the phone
+  // (the copy on the phone whose size is the file's).
+  let copying = false;
+  request.upload.onprogress = (event) => { if (!copying) bar.value = event.loaded; };
+  const stopFollowing = listen((event) => {
+    if (event.event !== 'progress' || event.total !== file.size) return;
+    if (!copying) said.textContent = 'Copying ' + file.name + ' to the phone ';
+    copying = true;
+    bar.value = event.bytes;
+  });
   request.onloadend = () => {
+    stopFollowing();
     row.remove();
     if (request.status === 200) render();
     else if (request.status) status.append(el('p', { role: 'alert' }, file.name + ': ' + errorOf(request)));
@@ -168,7 +189,7 @@ export async function showFiles(view) {
         'aria-label': 'Preview ' + entry.name, onclick: () => showPreview(previewBox, path, entry.name, view.signal) },
       'Preview') : null;
       const row = el('tr', { class: selected.has(entry.name) ? 'selected' : false }, el('td', {}, box), el('td', {}, open, look ? ' ' : null, look),
-        el('td', { class: 'number' }, entry.folder ? '' : humanSize(entry.size)), el('td', {}, entry.modified));
+        el('td', { class: 'number' }, entry.folder ? '' : humanSize(entry.size)), el('td', {}, shownTime(entry.modified)));
       return row;
     });
     const remove = async () => {
