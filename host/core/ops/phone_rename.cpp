@@ -74,8 +74,7 @@ Outcome RenamePhoneFile(DeviceLink &link, const std::vector<std::string> &path, 
     if (Outcome named = NameOriginal(link, folder, path.back(), &original); !named.ok) return named;
     NamedEntry taken;
     if (Outcome outcome = NameForChange(link, folder, newName, true, true, &taken); !outcome.ok) return outcome;
-    if (taken.exists)
-        return BadInput(ShownPath(target) + " is already on the phone: nothing was renamed");
+    if (taken.exists) return BadInput(ShownPath(target) + " is already on the phone: nothing was renamed");
     DownloadTarget kept, readBack;
     if (Outcome fetched = FetchToTemporary(link, original, kept, sink); !fetched.ok) return Unchanged(fetched, path);
     UploadSource copy;
@@ -98,8 +97,8 @@ Outcome RenamePhoneFile(DeviceLink &link, const std::vector<std::string> &path, 
                          path);
     }
     if (Outcome removed = link.RemoveFile(original.asked); !removed.ok) {
-        removed.message = "copied to " + newName + ", but the phone kept " + JoinDevicePath(path) + " (" + removed.message +
-                          "): both are on the phone now";
+        removed.message = "copied to " + newName + ", but the phone kept " + JoinDevicePath(path) + " (" +
+                          removed.message + "): both are on the phone now";
         return removed;
     }
     *renamed = target;
