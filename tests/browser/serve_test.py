@@ -819,6 +819,14 @@ class PageTest(unittest.TestCase):
             self.browser.find_element(By.XPATH, '//button[text()="홍길동"]')
         finally:
             self.assertEqual(second.stop(), 0)
+        # An address with a token opened in a tab that shows the page (its fragment alone
+        # changes): a wrong token is refused in words, the right one taken; neither stays.
+        self.browser.get(self.server.page + '#token=' + '0' * 32)
+        self.browser.find_element(By.XPATH, '//p[@id="connection" and starts-with(text(), "not let in")]')
+        self.assertNotIn('token', self.browser.current_url)
+        self.browser.get(self.server.address)
+        self.browser.find_element(By.XPATH, '//h2[text()="MV-2400"]')
+        self.assertNotIn('token', self.browser.current_url)
 
     def test_a_download_link_carries_a_ticket_and_no_token(self):
         from selenium.webdriver.common.by import By

@@ -16,11 +16,13 @@ export class ApiError extends Error {
 
 const tokenKey = 'cebridge-token';
 
+// Whether the address carried a token (now taken out of it).
 export function takeTokenFromAddress() {
   const match = /^#token=([0-9a-f]+)$/.exec(location.hash);
-  if (!match) return;
+  if (!match) return false;
   sessionStorage.setItem(tokenKey, match[1]);
   history.replaceState(null, '', location.pathname);
+  return true;
 }
 
 export const authorization = () => ({ Authorization: 'Bearer ' + (sessionStorage.getItem(tokenKey) || '') });

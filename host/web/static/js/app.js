@@ -98,7 +98,8 @@ listen((event) => {
   if (event.event === 'connection') connection.textContent = event.connected ? 'connected' : 'not connected';
 });
 onStreamState((answering, status) => {
-  if (status === 401) connection.textContent = 'no token: open the address cebridge serve printed';
+  if (status === 401) connection.textContent = 'not let in (no token, or one of another run): open the address ' +
+    'cebridge serve printed';
   else if (!answering) connection.textContent = 'the server is not answering';
 });
 
@@ -109,6 +110,11 @@ document.querySelector('.skip').addEventListener('click', (event) => {
 });
 
 takeTokenFromAddress();
-window.addEventListener('hashchange', route);
+// The printed address opened in a tab that shows the page already changes only its
+// fragment: its token is taken as at a load, and the page starts again with it.
+window.addEventListener('hashchange', () => {
+  if (!takeTokenFromAddress()) return route();
+  location.reload();
+});
 route();
 startEvents();
