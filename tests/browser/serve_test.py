@@ -920,6 +920,10 @@ class PageTest(unittest.TestCase):
         gone = [item['id'] for item in self.server.json('GET', '/api/contacts')[1]['items'] if item['name'] == '홍길동']
         self.assertEqual(self.server.json('DELETE', '/api/contacts/' + gone[0])[0], 200)
         self.browser.find_element(By.XPATH, '//section[@class="detail"]/p[text()="홍길동 is no longer on the phone."]')
+        # This tab's own add shows the list again in place too.
+        self.browser.find_element(By.CSS_SELECTOR, 'form[aria-label="Add"] [name=FIRSTNAME]').send_keys('셋째')
+        self.browser.find_element(By.CSS_SELECTOR, 'form[aria-label="Add"] button[type=submit]').click()
+        self.browser.find_element(By.XPATH, '//ul[@class="items"]//button[text()="셋째"]')
         self.assertFalse(self.browser.execute_script('return window.blank'))
 
     def opened_by_drop(self, file_name):
