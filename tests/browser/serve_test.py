@@ -997,6 +997,12 @@ class PageTest(unittest.TestCase):
             # A whole-day appointment keeps its day in every zone.
             birthday = self.browser.find_element(By.XPATH, '//button[@class="event" and text()="가족 생일"]/..')
             self.assertEqual(birthday.get_attribute('data-date'), '2026-12-12', zone)
+        # The opened appointment's times read as the list's, in the same zone.
+        listed = self.browser.find_element(By.XPATH, '//ul[@class="items"]//button[contains(text(), "주간 회의")]')
+        shown_start = listed.text.replace(' 주간 회의', '')
+        listed.click()
+        starts = self.browser.find_element(By.XPATH, '//section[@class="detail"]//dt[text()="Starts"]/following-sibling::dd[1]')
+        self.assertEqual(starts.text, shown_start)
         self.shot('calendar-month')
 
     def test_a_user_imports_cards_and_backs_up(self):

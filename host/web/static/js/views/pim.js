@@ -31,13 +31,17 @@ const fieldNames = {
   OTHERADDRESSPOSTALCODE: 'Other postal code', OTHERADDRESSCOUNTRY: 'Other country',
   LOCATION: 'Location', STARTTIME: 'Starts', ENDTIME: 'Ends', DURATION: 'Minutes', WHOLEDAY: 'All day',
 };
-// A field's value as people read it: the phone's YYYYMMDDTHHMMSSZ times and booleans.
+// A field's value as people read it: booleans as yes or no, times in the page's
+// locale and zone as the lists show them (the phone's YYYYMMDDTHHMMSSZ or ISO), and
+// days (a whole day, a birthday) as that calendar day wherever the browser is.
 function fieldValue(name, value) {
   if (name === 'WHOLEDAY') return /^(1|true)$/i.test(value) ? 'yes' : 'no';
-  const time = /^(\d{4})(\d{2})(\d{2})T(\d{2})(\d{2})(\d{2})Z$/.exec(value);
-  if (!time) return value;
-  const [, y, mo, d, h, mi] = time;
-  return name === 'BIRTHDAY' || name === 'ANNIVERSARY' ? y + '-' + mo + '-' + d : y + '-' + mo + '-' + d + ' ' + h + ':' + mi;
+  const compact = /^(\d{4})(\d{2})(\d{2})T(\d{2})(\d{2})(\d{2})Z$/.exec(value);
+  const time = compact ? compact[1] + '-' + compact[2] + '-' + compact[3] + 'T' + compact[4] + ':' + compact[5] + ':' +
+    compact[6] + 'Z' : value;
+  if (/^\d{4}-\d{2}-\d{2}$/.test(time)) return localDay(time);
+  if (!/^\d{4}-\d{2}-\d{2}T\d{2}:\d{2}(:\d{2})?(Z|[+-]\d{2}:\d{2})$/.test(time)) return value;
+  return name === 'BIRTHDAY' || name === 'ANNIVERSARY' ? localDay(time) : localTime(time);
 }
 
 // Contact fields the phone's add cannot write: an edit (an add of the new item) keeps
