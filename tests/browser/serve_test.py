@@ -835,6 +835,16 @@ class PageTest(unittest.TestCase):
                                                'rb') as phone:
             self.assertEqual(got.read(), phone.read())
 
+    def click(self, by, locator):
+        """Clicks what `locator` finds, found again when the list was shown anew meanwhile."""
+        from selenium.common.exceptions import StaleElementReferenceException
+        for _ in range(5):
+            try:
+                return self.browser.find_element(by, locator).click()
+            except StaleElementReferenceException:
+                pass
+        self.fail('%s kept being shown anew' % locator)
+
     def watch_for_a_blank_view(self):
         """From now on, window.blank is set when the view is ever left empty."""
         self.browser.execute_script("""
@@ -845,8 +855,8 @@ class PageTest(unittest.TestCase):
     def test_lists_follow_changes_made_elsewhere_in_place_and_files_rename(self):
         from selenium.webdriver.common.by import By
         self.view('files', '//button[text()="My Documents/"]')
-        self.browser.find_element(By.XPATH, '//button[text()="My Documents/"]').click()
-        self.browser.find_element(By.CSS_SELECTOR, '[aria-label="Select readme.txt"]').click()
+        self.click(By.XPATH, '//button[text()="My Documents/"]')
+        self.click(By.CSS_SELECTOR, '[aria-label="Select readme.txt"]')
         self.watch_for_a_blank_view()
         # Another tab (or a script) uploads: the list shows it, in the same folder, the
         # selection kept, and never blank between.
@@ -871,8 +881,8 @@ class PageTest(unittest.TestCase):
         copying = self.browser.execute_script('return window.copying')
         self.assertTrue(copying and max(copying) > 0, copying)
         # Rename: one file, copied, read back, the original removed.
-        self.browser.find_element(By.CSS_SELECTOR, '[aria-label="Select elsewhere.txt"]').click()
-        self.browser.find_element(By.XPATH, '//button[text()="Rename"]').click()
+        self.click(By.CSS_SELECTOR, '[aria-label="Select elsewhere.txt"]')
+        self.click(By.XPATH, '//button[text()="Rename"]')
         prompt = self.browser.switch_to.alert
         prompt.send_keys('옮긴 이름.txt')
         prompt.accept()
@@ -887,22 +897,23 @@ class PageTest(unittest.TestCase):
             self.shot('files-renamed-390')
             self.browser.set_window_size(1366, 768)
         # A folder is not renamed, and the page says why.
-        self.browser.find_element(By.XPATH, '//div[@class="crumbs"]/button[text()="Phone"]').click()
-        self.browser.find_element(By.CSS_SELECTOR, '[aria-label="Select My Documents"]').click()
-        self.browser.find_element(By.XPATH, '//button[text()="Rename"]').click()
+        self.click(By.XPATH, '//div[@class="crumbs"]/button[text()="Phone"]')
+        self.click(By.CSS_SELECTOR, '[aria-label="Select My Documents"]')
+        self.click(By.XPATH, '//button[text()="Rename"]')
         problem = self.browser.find_element(By.XPATH, '//p[@id="problem" and not(@hidden)]')
         self.assertIn('cannot remove a folder', problem.text)
         self.shot('files-rename-folder')
         # A folder's delete empties it and says the folder stays.
         self.assertEqual(self.server.json('POST', '/api/folder?path=' + q('/비움/안'))[0], 200)
-        self.browser.find_element(By.CSS_SELECTOR, '[aria-label="Select My Documents"]').click()
-        self.browser.find_element(By.CSS_SELECTOR, '[aria-label="Select 비움"]').click()
-        self.browser.find_element(By.XPATH, '//button[text()="Delete selected"]').click()
+        self.browser.find_element(By.CSS_SELECTOR, '[aria-label="Select 비움"]')  # (shown anew with it)
+        self.click(By.CSS_SELECTOR, '[aria-label="Select My Documents"]')
+        self.click(By.CSS_SELECTOR, '[aria-label="Select 비움"]')
+        self.click(By.XPATH, '//button[text()="Delete selected"]')
         self.browser.switch_to.alert.accept()
         self.browser.find_element(By.XPATH, '//p[starts-with(text(), "Deleted everything in 비움/. The folders stay")]')
         # Contacts: a contact another tab adds appears; the open one stays open.
         self.view('contacts', '//button[text()="홍길동"]')
-        self.browser.find_element(By.XPATH, '//ul[@class="items"]//button[text()="홍길동"]').click()
+        self.click(By.XPATH, '//ul[@class="items"]//button[text()="홍길동"]')
         self.browser.find_element(By.XPATH, '//section[@class="detail"]/h3[text()="홍길동"]')
         self.watch_for_a_blank_view()
         self.assertEqual(self.server.json('POST', '/api/contacts', json.dumps({'FIRSTNAME': '새사람'}))[0], 200)
@@ -914,7 +925,7 @@ class PageTest(unittest.TestCase):
         self.browser.find_element(By.XPATH, '//section[@class="detail"]/p[text()="홍길동 is no longer on the phone."]')
         # This tab's own add shows the list again in place too.
         self.browser.find_element(By.CSS_SELECTOR, 'form[aria-label="Add"] [name=FIRSTNAME]').send_keys('셋째')
-        self.browser.find_element(By.CSS_SELECTOR, 'form[aria-label="Add"] button[type=submit]').click()
+        self.click(By.CSS_SELECTOR, 'form[aria-label="Add"] button[type=submit]')
         self.browser.find_element(By.XPATH, '//ul[@class="items"]//button[text()="셋째"]')
         self.assertFalse(self.browser.execute_script('return window.blank'))
 

@@ -194,6 +194,10 @@ function month(items, open) {
 
 function pimView(kind, title, line, addFields) {
   return async function show(view, notice) {
+    // (Said at once: a showing that overtakes this one, on the event of the same
+    // change, keeps it.)
+    const notices = view.notices || (view.notices = el('div', { role: 'status' }));
+    if (notice) notices.replaceChildren(notice);
     const overtaken = showing(view);
     const listing = await api(kind);
     if (overtaken()) return;
@@ -271,8 +275,6 @@ function pimView(kind, title, line, addFields) {
       view.importer = el('input', { type: 'file', accept: extension, 'aria-label': 'Import ' + extension });
       view.importer.addEventListener('change', () => view.importer.files[0] && take(view.importer.files[0]));
     }
-    const notices = view.notices || (view.notices = el('div', { role: 'status' }));
-    if (notice) notices.replaceChildren(notice);
     view.ondragover = (event) => event.preventDefault();
     view.ondrop = (event) => {
       event.preventDefault();
