@@ -13,13 +13,14 @@ namespace host::serve {
 
 namespace fs = std::filesystem;
 
-Outcome PhoneRoutes::OnPhone(const Operation &operation, bool writes) {
-    return worker.Run(PhoneJob(operation, writes), web::Server::RequestOperation());
+Outcome PhoneRoutes::OnPhone(Access access, const Operation &operation) {
+    return worker.Run(PhoneJob(access, operation), web::Server::RequestOperation());
 }
 
-PhoneWorker::Job PhoneRoutes::PhoneJob(Operation operation, bool writes) {
-    return [this, operation, writes](PhoneSession &session, const JobSinks &sinks) {
-        Outcome outcome = writes ? session.LockForWriting(m_options) : Outcome::Ok();
+PhoneWorker::Job PhoneRoutes::PhoneJob(Access access, Operation operation) {
+    return [this, access, operation](PhoneSession &session, const JobSinks &sinks) {
+        const Outcome locked = access.writes() ? session.LockForWriting(m_options) : Outcome::Ok();
+        Outcome outcome = locked;
         ConnectReport report;
         if (outcome.ok) outcome = session.Connect(m_options, &report);
         for (const std::string &warning : report.warnings) PrintWarning(warning);
@@ -27,15 +28,17 @@ PhoneWorker::Job PhoneRoutes::PhoneJob(Operation operation, bool writes) {
         if (!outcome.ok && session.link.Interrupted()) outcome.kind = ErrorKind::kInterrupted;
         session.ReleaseWriteLock();
         events.Publish({{"event", "connection"}, {"connected", session.connected}});
+        // (A write that failed midway may have changed part of it all the same.)
+        if (access.writes() && locked.ok) events.Publish({{"event", "changed"}, {"part", access.part()}});
         return outcome;
     };
 }
 
-void PhoneRoutes::Respond(httplib::Response &response, const char *command, const Documented &operation, bool writes,
+void PhoneRoutes::Respond(httplib::Response &response, const char *command, Access access, const Documented &operation,
                           const Shortfall &shortfall) {
     nlohmann::json document;
     const Outcome outcome =
-        OnPhone([&](PhoneSession &session, TransferSink &sink) { return operation(session, sink, &document); }, writes);
+        OnPhone(access, [&](PhoneSession &session, TransferSink &sink) { return operation(session, sink, &document); });
     if (!outcome.ok) return ReplyFailure(response, command, outcome);
     ReplyResult(response, document, shortfall ? shortfall(document) : Outcome::Ok());
 }
@@ -45,8 +48,8 @@ void PhoneRoutes::SendProduced(const std::string &name, httplib::Response &respo
     auto spool = std::make_shared<Spool>();
     if (!spool->Ready()) return web::SendError(response, 500, spool->Problem());
     const fs::path produced = spool->File(name);
-    const Outcome outcome =
-        OnPhone([&](PhoneSession &session, TransferSink &) { return produce(session, produced.string()); });
+    const Outcome outcome = OnPhone(
+        Access::Reads(), [&](PhoneSession &session, TransferSink &) { return produce(session, produced.string()); });
     if (!outcome.ok) return ReplyFailure(response, command.c_str(), Named(command, outcome));
     std::error_code failure;
     const uintmax_t size = fs::file_size(produced, failure);

@@ -18,6 +18,23 @@
 
 namespace host::serve {
 
+// What an operation does to the phone, which every route says. One that writes runs
+// under the phone's write lock, as the command line's writes do (another cebridge
+// writing meanwhile: kBusy, nothing done), and then tells every page the part it
+// changed: {"event": "changed", "part": "files"|"contacts"|"calendar"|"messages"|
+// "phone" (any of them)}.
+class Access {
+public:
+    static Access Reads() { return Access(nullptr); }
+    static Access Writes(const char *part) { return Access(part); }
+    bool writes() const { return m_part != nullptr; }
+    const char *part() const { return m_part; }
+
+private:
+    explicit Access(const char *part) : m_part(part) {}
+    const char *m_part;
+};
+
 // What every route uses: the phone's worker, the events, the session's options.
 class PhoneRoutes {
 public:
@@ -25,16 +42,15 @@ public:
         : worker(worker), events(events), m_options(options) {}
 
     // An operation of the host's core on the phone (connected first), on the worker.
-    // `writes`: under the phone's write lock, as the command line takes it.
     using Operation = std::function<Outcome(PhoneSession &, TransferSink &)>;
-    Outcome OnPhone(const Operation &operation, bool writes = false);
-    PhoneWorker::Job PhoneJob(Operation operation, bool writes = false);
+    Outcome OnPhone(Access access, const Operation &operation);
+    PhoneWorker::Job PhoneJob(Access access, Operation operation);
     // Answers the document an operation of `command` makes, or its failure document;
     // a document `shortfall` finds less than was asked in answers with its failure
     // (shortfall.h).
     using Documented = std::function<Outcome(PhoneSession &, TransferSink &, nlohmann::json *)>;
     using Shortfall = std::function<Outcome(const nlohmann::json &)>;
-    void Respond(httplib::Response &response, const char *command, const Documented &operation, bool writes = false,
+    void Respond(httplib::Response &response, const char *command, Access access, const Documented &operation,
                  const Shortfall &shortfall = {});
     // Runs `produce` (an operation of the core that writes the PC file it is given)
     // and sends that file as `name`; the file lives in a private folder that goes

@@ -19,12 +19,12 @@ void Restore(PhoneRoutes &routes, BackupFolder &backup, const std::string &name,
     if (Outcome read = ReadBackupGeneration(backup, name, &generation, &manifest); !read.ok)
         return ReplyFailure(response, "restore", read);
     routes.Respond(
-        response, "restore",
+        response, "restore", Access::Writes("phone"),
         [&](PhoneSession &session, TransferSink &sink, nlohmann::json *document) {
             ItemSink items;
             return RestoreBackup(session, generation, manifest, {true, true, true}, sink, items, document);
         },
-        true, RestoreShortfall);
+        RestoreShortfall);
 }
 
 // The folder's generations, oldest first, each with the parts its backup could not
@@ -84,14 +84,14 @@ void Backup(PhoneRoutes &routes, const std::string &body, httplib::Response &res
     if (Outcome prepared = backup.PrepareForBackup(); !prepared.ok) return ReplyFailure(response, command, prepared);
     // A backup that left files out is made all the same: its summary names them.
     routes.Respond(
-        response, command,
+        response, command, Access::Reads(),
         [&](PhoneSession &session, TransferSink &sink, nlohmann::json *document) {
             BackupResult result;
             const Outcome outcome = MakeBackup(session, backup, false, 0, sink, &result);
             *document = result.summary;
             return outcome;
         },
-        false, BackupShortfall);
+        BackupShortfall);
 }
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include "file_results.h"
 #include "phone_files.h"
 #include "phone_operations.h"
+#include "phone_rename.h"
 #include "serve_api.h"
 #include "serve_streams.h"
 
@@ -83,10 +84,12 @@ void SendDownload(PhoneRoutes &routes, const std::string &path, httplib::Respons
     auto checked = std::make_shared<std::promise<void>>();
     std::future<void> check = checked->get_future();
     download->copied = routes.worker
-                           .Submit(routes.PhoneJob([&routes, download, checked = std::move(checked), path, largest](
+                           .Submit(routes.PhoneJob(Access::Reads(),
+                                                   [&routes, download, checked = std::move(checked), path, largest](
                                                        PhoneSession &session, TransferSink &sink) {
-                               return CopyToPage(routes.worker, session, path, *download, *checked, sink, largest);
-                           }),
+                                                       return CopyToPage(routes.worker, session, path, *download,
+                                                                         *checked, sink, largest);
+                                                   }),
                                    web::Server::RequestOperation())
                            .share();
     try {
@@ -108,7 +111,7 @@ void SendDownload(PhoneRoutes &routes, const std::string &path, httplib::Respons
 // An upload the phone's store cannot hold is refused before its body comes: a page
 // need not send gigabytes to hear that. Anything else but a cancel the put itself says.
 Outcome RoomForUpload(PhoneRoutes &routes, const std::string &path, uint64_t size) {
-    return routes.OnPhone([&](PhoneSession &session, TransferSink &) {
+    return routes.OnPhone(Access::Reads(), [&](PhoneSession &session, TransferSink &) {
         const std::vector<std::string> target = session.ResolveDevicePath(path);
         if (target.empty()) return Outcome::Ok();
         std::vector<FolderEntry> listing;
@@ -124,44 +127,46 @@ Outcome RoomForUpload(PhoneRoutes &routes, const std::string &path, uint64_t siz
 void AddFileRoutes(web::Server &server, PhoneRoutes &routes) {
     httplib::Server &http = server.Http();
     http.Get("/api/info", [&routes](const httplib::Request &, httplib::Response &response) {
-        routes.Respond(response, "info", [](PhoneSession &session, TransferSink &, nlohmann::json *document) {
-            Capability capability;
-            const Outcome outcome = session.link.ReadCapability(&capability);
-            *document = InfoJson(capability);
-            return outcome;
-        });
+        routes.Respond(response, "info", Access::Reads(),
+                       [](PhoneSession &session, TransferSink &, nlohmann::json *document) {
+                           Capability capability;
+                           const Outcome outcome = session.link.ReadCapability(&capability);
+                           *document = InfoJson(capability);
+                           return outcome;
+                       });
     });
     http.Get("/api/files", [&routes](const httplib::Request &request, httplib::Response &response) {
-        routes.Respond(response, "ls", [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
-            const std::vector<std::string> path = session.ResolveDevicePath(Query(request, "path"));
-            std::vector<FolderEntry> entries;
-            const Outcome outcome = ListPhonePath(session.link, path, &entries);
-            *document = ListingJson(path, entries);
-            return outcome;
-        });
+        routes.Respond(response, "ls", Access::Reads(),
+                       [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
+                           const std::vector<std::string> path = session.ResolveDevicePath(Query(request, "path"));
+                           std::vector<FolderEntry> entries;
+                           const Outcome outcome = ListPhonePath(session.link, path, &entries);
+                           *document = ListingJson(path, entries);
+                           return outcome;
+                       });
     });
     http.Get("/api/apps", [&routes](const httplib::Request &, httplib::Response &response) {
-        routes.Respond(response, "apps", [](PhoneSession &session, TransferSink &, nlohmann::json *document) {
-            std::vector<ContentItem> packages;
-            const Outcome outcome = ListApps(session.link, &packages);
-            *document = AppsJson(packages);
-            return outcome;
-        });
+        routes.Respond(response, "apps", Access::Reads(),
+                       [](PhoneSession &session, TransferSink &, nlohmann::json *document) {
+                           std::vector<ContentItem> packages;
+                           const Outcome outcome = ListApps(session.link, &packages);
+                           *document = AppsJson(packages);
+                           return outcome;
+                       });
     });
 
     http.Post("/api/apps", [&routes](const httplib::Request &request, httplib::Response &response,
                                      const httplib::ContentReader &reader) {
         const std::string name = Query(request, "name");
         TakeBody(reader, name, response, [&](const UploadSource &source) {
-            routes.Respond(
-                response, "install",
-                [&](PhoneSession &session, TransferSink &sink, nlohmann::json *document) {
-                    std::string installed;
-                    const Outcome outcome = InstallPcPackage(session.link, source, LastName(name), sink, &installed);
-                    *document = InstallJson(installed);
-                    return outcome;
-                },
-                true);
+            routes.Respond(response, "install", Access::Writes("phone"),
+                           [&](PhoneSession &session, TransferSink &sink, nlohmann::json *document) {
+                               std::string installed;
+                               const Outcome outcome =
+                                   InstallPcPackage(session.link, source, LastName(name), sink, &installed);
+                               *document = InstallJson(installed);
+                               return outcome;
+                           });
         });
     });
 
@@ -183,41 +188,48 @@ void AddFileRoutes(web::Server &server, PhoneRoutes &routes) {
         Outcome room = RoomForUpload(routes, path, std::strtoull(length.c_str(), nullptr, 10));
         if (!room.ok) return ReplyFailure(response, "put", room);
         TakeBody(reader, "upload", response, [&](const UploadSource &source) {
-            routes.Respond(
-                response, "put",
-                [&](PhoneSession &session, TransferSink &sink, nlohmann::json *document) {
-                    std::vector<std::string> stored;
-                    const Outcome outcome = UploadFile(
-                        session.link, source, session.ResolveUploadTarget(path, "upload"), "upload", sink, &stored);
-                    *document = UploadJson(source, stored);
-                    (*document)["local"] = LastName(path);  // the page's file, not the spool's
-                    return outcome;
-                },
-                true);
+            routes.Respond(response, "put", Access::Writes("files"),
+                           [&](PhoneSession &session, TransferSink &sink, nlohmann::json *document) {
+                               std::vector<std::string> stored;
+                               const Outcome outcome =
+                                   UploadFile(session.link, source, session.ResolveUploadTarget(path, "upload"),
+                                              "upload", sink, &stored);
+                               *document = UploadJson(source, stored);
+                               (*document)["local"] = LastName(path);  // the page's file, not the spool's
+                               return outcome;
+                           });
         });
     });
     http.Delete("/api/file", [&routes](const httplib::Request &request, httplib::Response &response) {
-        routes.Respond(
-            response, "rm",
-            [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
-                Removal removal;
-                const bool recursive = Query(request, "recursive") == "true";  // rm -r
-                const Outcome outcome = RemovePhoneFiles(
-                    session.link, session.ResolveDevicePath(Query(request, "path")), recursive, &removal);
-                *document = RemovalJson(removal);
-                return outcome;
-            },
-            true);
+        routes.Respond(response, "rm", Access::Writes("files"),
+                       [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
+                           Removal removal;
+                           const bool recursive = Query(request, "recursive") == "true";  // rm -r
+                           const Outcome outcome = RemovePhoneFiles(
+                               session.link, session.ResolveDevicePath(Query(request, "path")), recursive, &removal);
+                           *document = RemovalJson(removal);
+                           return outcome;
+                       });
+    });
+    // ?path=PATH&name=NEW: the file gets the new name in its folder (phone_rename.h).
+    http.Post("/api/rename", [&routes](const httplib::Request &request, httplib::Response &response) {
+        routes.Respond(response, "rename", Access::Writes("files"),
+                       [&](PhoneSession &session, TransferSink &sink, nlohmann::json *document) {
+                           std::vector<std::string> renamed;
+                           const std::vector<std::string> path = session.ResolveDevicePath(Query(request, "path"));
+                           const Outcome outcome = RenamePhoneFile(
+                               session.link, path, TerminalToDeviceName(Query(request, "name")), sink, &renamed);
+                           *document = {{"renamed", ShownPath(path)}, {"to", ShownPath(renamed)}};
+                           return outcome;
+                       });
     });
     http.Post("/api/folder", [&routes](const httplib::Request &request, httplib::Response &response) {
-        routes.Respond(
-            response, "mkdir",
-            [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
-                const std::vector<std::string> folder = session.ResolveDevicePath(Query(request, "path"));
-                *document = NewFolderJson(folder);
-                return MakePhoneFolder(session.link, folder);
-            },
-            true);
+        routes.Respond(response, "mkdir", Access::Writes("files"),
+                       [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
+                           const std::vector<std::string> folder = session.ResolveDevicePath(Query(request, "path"));
+                           *document = NewFolderJson(folder);
+                           return MakePhoneFolder(session.link, folder);
+                       });
     });
     server.AllowLargeBodies("PUT", "/api/file");
     server.AllowLargeBodies("POST", "/api/apps");

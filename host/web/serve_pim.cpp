@@ -38,22 +38,24 @@ bool AddFields(const std::string &body, std::vector<std::string> *words) {
 }
 
 void RespondList(PhoneRoutes &routes, httplib::Response &response, const std::string &kind) {
-    routes.Respond(response, "list", [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
-        PimListing listing;
-        const Outcome outcome = ListPimItems(session, kind, &listing);
-        *document = PimListingJson(listing);
-        return outcome;
-    });
+    routes.Respond(response, "list", Access::Reads(),
+                   [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
+                       PimListing listing;
+                       const Outcome outcome = ListPimItems(session, kind, &listing);
+                       *document = PimListingJson(listing);
+                       return outcome;
+                   });
 }
 
-void RespondRemove(PhoneRoutes &routes, httplib::Response &response, const std::string &type,
+void RespondRemove(PhoneRoutes &routes, httplib::Response &response, const char *part, const std::string &type,
                    const std::string &typedId) {
-    routes.Respond(response, "rm", [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
-        std::string id;
-        const Outcome outcome = RemovePimItem(session, type, typedId, &id);
-        *document = RemovedJson(id);
-        return outcome;
-    });
+    routes.Respond(response, "rm", Access::Writes(part),
+                   [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
+                       std::string id;
+                       const Outcome outcome = RemovePimItem(session, type, typedId, &id);
+                       *document = RemovedJson(id);
+                       return outcome;
+                   });
 }
 
 // The routes of contacts or appointments (`kind` "contacts" or "calendar").
@@ -62,42 +64,45 @@ void AddPimKind(httplib::Server &http, PhoneRoutes &routes, const std::string &k
     http.Get(base, [&routes, kind](const httplib::Request &, httplib::Response &response) {
         RespondList(routes, response, kind);
     });
-    http.Get(base + R"(/([0-9A-Fa-f]+))",
-             [&routes, type](const httplib::Request &request, httplib::Response &response) {
-                 routes.Respond(response, "show", [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
-                     ShownItem shown;
-                     const Outcome outcome = ShowPimItem(session, type, request.matches[1].str(), &shown);
-                     *document = ShownItemJson(type, shown);
-                     return outcome;
-                 });
-             });
+    http.Get(
+        base + R"(/([0-9A-Fa-f]+))", [&routes, type](const httplib::Request &request, httplib::Response &response) {
+            routes.Respond(response, "show", Access::Reads(),
+                           [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
+                               ShownItem shown;
+                               const Outcome outcome = ShowPimItem(session, type, request.matches[1].str(), &shown);
+                               *document = ShownItemJson(type, shown);
+                               return outcome;
+                           });
+        });
     http.Delete(base + R"(/([0-9A-Fa-f]+))",
-                [&routes, type](const httplib::Request &request, httplib::Response &response) {
-                    RespondRemove(routes, response, type, request.matches[1].str());
+                [&routes, kind, type](const httplib::Request &request, httplib::Response &response) {
+                    RespondRemove(routes, response, kind.c_str(), type, request.matches[1].str());
                 });
-    http.Put(base + R"(/([0-9A-Fa-f]+))",
-             [&routes, type](const httplib::Request &request, httplib::Response &response) {
-                 std::vector<std::string> words;
-                 if (!AddFields(request.body, &words))
-                     return web::SendError(response, 400, "send the fields as a JSON object of texts");
-                 routes.Respond(response, "edit", [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
-                     EditedItem edited;
-                     const Outcome outcome = EditPimItem(session, type, request.matches[1].str(), words, &edited);
-                     *document = EditedJson(edited);
-                     return outcome;
-                 });
-             });
-    http.Post(base, [&routes, type](const httplib::Request &request, httplib::Response &response) {
+    http.Put(base + R"(/([0-9A-Fa-f]+))", [&routes, kind, type](const httplib::Request &request,
+                                                                httplib::Response &response) {
+        std::vector<std::string> words;
+        if (!AddFields(request.body, &words))
+            return web::SendError(response, 400, "send the fields as a JSON object of texts");
+        routes.Respond(response, "edit", Access::Writes(kind.c_str()),
+                       [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
+                           EditedItem edited;
+                           const Outcome outcome = EditPimItem(session, type, request.matches[1].str(), words, &edited);
+                           *document = EditedJson(edited);
+                           return outcome;
+                       });
+    });
+    http.Post(base, [&routes, kind, type](const httplib::Request &request, httplib::Response &response) {
         std::vector<std::string> words;
         if (!AddFields(request.body, &words))
             return web::SendError(response, 400, "send the fields as a JSON object of texts");
         KeptItem kept;
         if (const Outcome prepared = PrepareAdd(type, words, &kept); !prepared.ok)
             return ReplyFailure(response, "add", prepared);
-        routes.Respond(response, "add", [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
-            *document = AddedJson(kept);
-            return AddPimItem(session, type, kept);
-        });
+        routes.Respond(response, "add", Access::Writes(kind.c_str()),
+                       [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
+                           *document = AddedJson(kept);
+                           return AddPimItem(session, type, kept);
+                       });
     });
     const bool contacts = kind == "contacts";
     const std::string fileName = kind + (contacts ? ".vcf" : ".ics");
@@ -117,10 +122,11 @@ void AddPimKind(httplib::Server &http, PhoneRoutes &routes, const std::string &k
         SpoolBody(reader, contacts ? "import.vcf" : "import.ics", response, [&](const fs::path &taken) {
             InteropReport report;
             ItemSink quiet;  // (the page shows the answer's per-item report)
-            const Outcome outcome = routes.OnPhone([&](PhoneSession &session, TransferSink &) {
-                return contacts ? ImportContacts(session, taken.string(), skipExisting, quiet, &report)
-                                : ImportCalendar(session, taken.string(), skipExisting, quiet, &report);
-            });
+            const Outcome outcome =
+                routes.OnPhone(Access::Writes(kind.c_str()), [&](PhoneSession &session, TransferSink &) {
+                    return contacts ? ImportContacts(session, taken.string(), skipExisting, quiet, &report)
+                                    : ImportCalendar(session, taken.string(), skipExisting, quiet, &report);
+                });
             if (!outcome.ok)
                 return ReplyFailure(response, command.c_str(), Named(command, AsUpload(outcome, taken, pageFile)));
             // Items refused, the others added: the report answers, with the refusal.
@@ -144,18 +150,19 @@ void AddPimRoutes(web::Server &server, PhoneRoutes &routes) {
     // contacts cannot be read, the messages come without names and "namesUnread" says why.
     http.Get("/api/sms", [&routes](const httplib::Request &request, httplib::Response &response) {
         const bool sent = Query(request, "box") == "sent", named = Query(request, "names") == "true";
-        routes.Respond(response, "sms", [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
-            NamesByNumber names;
-            const Outcome namesRead = named ? ReadNamesByNumber(session, &names) : Outcome::Ok();
-            std::vector<SmsMessage> messages;
-            const Outcome outcome = ListMessages(session, sent, &messages);
-            *document = MessageListJson(messages, sent, named && namesRead.ok ? &names : nullptr);
-            if (!namesRead.ok) (*document)["namesUnread"] = FailureText("sms", namesRead);
-            return outcome;
-        });
+        routes.Respond(response, "sms", Access::Reads(),
+                       [&](PhoneSession &session, TransferSink &, nlohmann::json *document) {
+                           NamesByNumber names;
+                           const Outcome namesRead = named ? ReadNamesByNumber(session, &names) : Outcome::Ok();
+                           std::vector<SmsMessage> messages;
+                           const Outcome outcome = ListMessages(session, sent, &messages);
+                           *document = MessageListJson(messages, sent, named && namesRead.ok ? &names : nullptr);
+                           if (!namesRead.ok) (*document)["namesUnread"] = FailureText("sms", namesRead);
+                           return outcome;
+                       });
     });
     http.Delete(R"(/api/sms/(\w+))", [&routes](const httplib::Request &request, httplib::Response &response) {
-        RespondRemove(routes, response, SmsType(Query(request, "box") == "sent"), request.matches[1].str());
+        RespondRemove(routes, response, "messages", SmsType(Query(request, "box") == "sent"), request.matches[1].str());
     });
 }
 

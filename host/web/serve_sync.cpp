@@ -57,12 +57,11 @@ void Sync(PhoneRoutes &routes, const std::string &name, const SyncOptions &optio
     if (!found)
         return ReplyFailure(response, "sync", Outcome::Failed(0, "no sync pair named " + name, ErrorKind::kNotFound));
     SyncReport report;
-    Outcome outcome = routes.OnPhone(
-        [&](PhoneSession &session, TransferSink &) {
-            ItemEvents progress(routes.events, name);
-            return RunSync(session, state, name, options, progress, &report);
-        },
-        !options.dryRun);
+    const Access access = options.dryRun ? Access::Reads() : Access::Writes("phone");
+    Outcome outcome = routes.OnPhone(access, [&](PhoneSession &session, TransferSink &) {
+        ItemEvents progress(routes.events, name);
+        return RunSync(session, state, name, options, progress, &report);
+    });
     if (outcome.ok) return ReplyResult(response, SyncReportJson(report), RefusedItems("sync", report.refused));
     ReplyFailure(response, "sync", outcome);
 }

@@ -126,6 +126,15 @@ class Server:
         assert self.cli('sync', 'add', 'home', '--contacts', folder) == 0
         return folder
 
+    def set_faults(self, faults):
+        """The emulated phone's faults from the next call on (its counters start again)."""
+        path = os.path.join(self.phone, 'device.json')
+        with open(path) as file:
+            device = json.load(file)
+        device['faults'] = faults
+        with open(path, 'w') as file:
+            json.dump(device, file)
+
     def request(self, method, path, body=None, headers=None):
         connection = http.client.HTTPConnection('127.0.0.1', self.port, timeout=30)
         connection.request(method, path, body=body,
@@ -170,6 +179,51 @@ class ApiTest(unittest.TestCase):
         self.assertEqual(self.server.json('GET', '/api/file?path=' + q('/My Documents/새 파일.bin'))[0], 404)
         while self.server.spools():  # the download's FIFO goes once its answer has gone
             time.sleep(0.05)
+
+    def test_a_rename_finishes_what_an_earlier_one_left_and_puts_over_nothing_else(self):
+        docs = os.path.join(self.server.phone, 'fs', 'My Documents')
+        data = os.urandom(200_000)
+        with open(os.path.join(docs, '원본.bin'), 'wb') as file:
+            file.write(data)
+
+        def rename(path, name):
+            return self.server.json('POST', '/api/rename?path=%s&name=%s' % (q(path), q(name)))
+
+        def on_phone():
+            return sorted(name for name in os.listdir(docs) if name.endswith('.bin'))
+
+        # (A link that fails at any point of the way: the host's fault sweep, serve_rename.)
+        status, answer = rename('/My Documents/원본.bin', '사본.bin')
+        self.assertEqual((status, answer.get("to")), (200, '\\My Documents\\사본.bin'), answer)
+        with open(os.path.join(docs, '사본.bin'), 'rb') as file:
+            self.assertEqual(file.read(), data)
+        # What an earlier rename left at the new name (cut short, or whole with the
+        # original kept) is finished by a rename again.
+        for left in (data[:1000], data):
+            with open(os.path.join(docs, '남은.bin'), 'wb') as file:
+                file.write(left)
+            self.assertEqual(rename('/My Documents/사본.bin', '남은.bin')[0], 200)
+            self.assertEqual(rename('/My Documents/남은.bin', '사본.bin')[0], 200)
+            self.assertEqual(on_phone(), ['사본.bin'])
+        with open(os.path.join(docs, '사본.bin'), 'rb') as file:
+            self.assertEqual(file.read(), data)
+        # Refused with nothing changed: a name another file holds (also in another
+        # letter case), a folder (the link cannot remove its old name), the system folder.
+        for path, name, status, kind, said in (
+                ('/My Documents/사본.bin', '회의록.txt', 400, 'badInput', 'already on the phone'),
+                ('/My Documents/사본.bin', '사본.BIN', 400, 'badInput', 'letter case'),
+                ('/My Documents/readme.txt', 'README.TXT', 400, 'badInput', 'letter case'),
+                ('/My Documents', 'Papers', 400, 'badInput', 'cannot remove a folder'),
+                ('/My Documents/사본.bin', 'a/b', 400, 'badInput', ''),
+                ('/My Documents/사본.bin', '', 400, 'badInput', ''),
+                ('/My Documents/none.bin', 'x.bin', 404, 'notFound', 'none.bin')):
+            answer = rename(path, name)
+            self.assertEqual((answer[0], answer[1]['kind']), (status, kind), (path, name, answer))
+            self.assertIn(said, answer[1]['error'])
+        self.assertEqual(on_phone(), ['사본.bin'])
+        windows = os.listdir(os.path.join(self.server.phone, 'fs', 'Windows'))
+        files = [name for name in windows if os.path.isfile(os.path.join(self.server.phone, 'fs', 'Windows', name))]
+        self.assertEqual(rename('/Windows/' + files[0], 'moved.bin')[1]['kind'], 'badInput')
 
     def test_failures_answer_with_the_status_of_their_kind(self):
         with open(os.path.join(self.server.phone, 'device.json')) as file:
@@ -311,11 +365,7 @@ class ApiTest(unittest.TestCase):
 
     def slow_down(self, operation):
         """Each call of `operation` on the emulated phone takes 50 ms from the next link on."""
-        with open(os.path.join(self.server.phone, 'device.json')) as file:
-            device = json.load(file)
-        device['faults'] = [{'operation': operation, 'persistent': True, 'delayMs': 50}]
-        with open(os.path.join(self.server.phone, 'device.json'), 'w') as file:
-            json.dump(device, file)
+        self.server.set_faults([{'operation': operation, 'persistent': True, 'delayMs': 50}])
 
     @staticmethod
     def next_event(events):
@@ -499,6 +549,38 @@ class ApiTest(unittest.TestCase):
         self.assertEqual(sorted(added), sorted(set(added)))
         self.assertEqual(len(added), 4)
         self.assertEqual(self.server.json('POST', '/api/sync/home')[1]['actions'], [])
+
+    def test_every_write_waits_for_another_cebridge_writing_to_the_phone(self):
+        import fcntl
+        # The server's first write makes the phone's lock file; another cebridge then holds it.
+        self.assertEqual(self.server.json('POST', '/api/folder?path=' + q('/My Documents/new'))[0], 200)
+        locks = os.path.join(self.server.home, 'state', 'cebridge', 'locks')
+        held = [open(os.path.join(locks, name)) for name in os.listdir(locks)]
+        for lock in held:
+            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        card = 'BEGIN:VCARD\r\nVERSION:3.0\r\nN:Lee;Ann;;;\r\nFN:Ann Lee\r\nEND:VCARD\r\n'
+        day = 'BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nSUMMARY:x\r\nDTSTART:20261224T090000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n'
+        lists = ('/api/contacts', '/api/calendar', '/api/sms?box=recv', '/api/files?path=' + q('/My Documents'))
+        try:
+            before = [self.server.json('GET', path) for path in lists]  # reading needs no lock
+            message = before[2][1]['items'][0]['id']
+            for method, path, body in (
+                    ('POST', '/api/contacts', {'FIRSTNAME': 'Ann'}), ('PUT', '/api/contacts/10001', {'JOBTITLE': 'x'}),
+                    ('DELETE', '/api/contacts/10001', None), ('POST', '/api/contacts/import', card),
+                    ('POST', '/api/calendar', {'TITLE': 'x', 'STARTTIME': '20261224T090000Z'}),
+                    ('PUT', '/api/calendar/20001', {'LOCATION': 'x'}), ('DELETE', '/api/calendar/20001', None),
+                    ('POST', '/api/calendar/import', day), ('DELETE', '/api/sms/%s?box=recv' % message, None),
+                    ('POST', '/api/folder?path=' + q('/My Documents/other'), None),
+                    ('DELETE', '/api/file?path=' + q('/My Documents/readme.txt'), None),
+                    ('PUT', '/api/file?path=' + q('/My Documents/up.txt'), 'up')):
+                status, answer = self.server.json(method, path, body if isinstance(body, str) else json.dumps(body))
+                self.assertEqual((status, answer.get('kind')), (409, 'busy'), (method, path, answer))
+                self.assertIn('another cebridge', answer['error'])
+            self.assertEqual([self.server.json('GET', path) for path in lists], before)
+        finally:
+            for lock in held:
+                lock.close()
+        self.assertEqual(self.server.json('DELETE', '/api/contacts/10001')[0], 200)  # its turn once the other is done
 
     def test_every_list_answers_in_its_command_line_shape(self):
         for path, key in (('/api/info', 'memories'), ('/api/calendar', 'items'), ('/api/calls', 'items'),
@@ -729,6 +811,14 @@ class PageTest(unittest.TestCase):
             self.browser.find_element(By.XPATH, '//button[text()="홍길동"]')
         finally:
             self.assertEqual(second.stop(), 0)
+        # An address with a token opened in a tab that shows the page (its fragment alone
+        # changes): a wrong token is refused in words, the right one taken; neither stays.
+        self.browser.get(self.server.page + '#token=' + '0' * 32)
+        self.browser.find_element(By.XPATH, '//p[@id="connection" and starts-with(text(), "not let in")]')
+        self.assertNotIn('token', self.browser.current_url)
+        self.browser.get(self.server.address)
+        self.browser.find_element(By.XPATH, '//h2[text()="MV-2400"]')
+        self.assertNotIn('token', self.browser.current_url)
 
     def test_a_download_link_carries_a_ticket_and_no_token(self):
         from selenium.webdriver.common.by import By
@@ -744,6 +834,100 @@ class PageTest(unittest.TestCase):
         with open(target, 'rb') as got, open(os.path.join(self.server.phone, 'fs', 'My Documents', '회의록.txt'),
                                                'rb') as phone:
             self.assertEqual(got.read(), phone.read())
+
+    def click(self, by, locator):
+        """Clicks what `locator` finds, found again when the list was shown anew meanwhile."""
+        from selenium.common.exceptions import StaleElementReferenceException
+        for _ in range(5):
+            try:
+                return self.browser.find_element(by, locator).click()
+            except StaleElementReferenceException:
+                pass
+        self.fail('%s kept being shown anew' % locator)
+
+    def watch_for_a_blank_view(self):
+        """From now on, window.blank is set when the view is ever left empty."""
+        self.browser.execute_script("""
+            window.blank = false;
+            new MutationObserver(() => { if (!document.querySelector('#view > .view > *')) window.blank = true; })
+              .observe(document.getElementById('view'), { childList: true, subtree: true });""")
+
+    def test_lists_follow_changes_made_elsewhere_in_place_and_files_rename(self):
+        from selenium.webdriver.common.by import By
+        self.view('files', '//button[text()="My Documents/"]')
+        self.click(By.XPATH, '//button[text()="My Documents/"]')
+        self.click(By.CSS_SELECTOR, '[aria-label="Select readme.txt"]')
+        self.watch_for_a_blank_view()
+        # Another tab (or a script) uploads: the list shows it, in the same folder, the
+        # selection kept, and never blank between.
+        self.assertEqual(self.server.request('PUT', '/api/file?path=' + q('/My Documents/elsewhere.txt'), b'x')[0], 200)
+        self.browser.find_element(By.XPATH, '//a[text()="elsewhere.txt"]')
+        self.assertTrue(self.browser.find_element(By.CSS_SELECTOR, '[aria-label="Select readme.txt"]').is_selected())
+        self.assertFalse(self.browser.execute_script('return window.blank'))
+        self.browser.refresh()  # a reload keeps the folder
+        self.browser.find_element(By.XPATH, '//a[text()="elsewhere.txt"]')
+        # An upload's bar follows the copy to the phone once the server has the body.
+        self.browser.execute_script("""
+            window.copying = [];
+            new MutationObserver(() => {
+              for (const row of document.querySelectorAll('p.upload'))
+                if (row.textContent.startsWith('Copying')) window.copying.push(row.querySelector('progress').value);
+            }).observe(document.getElementById('view'), { childList: true, subtree: true, attributes: true });""")
+        big = os.path.join(self.server.home, 'big.bin')
+        with open(big, 'wb') as out:
+            out.write(os.urandom(8 << 20))
+        self.browser.find_element(By.CSS_SELECTOR, 'input[type=file]').send_keys(big)
+        self.browser.find_element(By.XPATH, '//a[text()="big.bin"]')
+        copying = self.browser.execute_script('return window.copying')
+        self.assertTrue(copying and max(copying) > 0, copying)
+        # Rename: one file, copied, read back, the original removed.
+        self.click(By.CSS_SELECTOR, '[aria-label="Select elsewhere.txt"]')
+        self.click(By.XPATH, '//button[text()="Rename"]')
+        prompt = self.browser.switch_to.alert
+        prompt.send_keys('옮긴 이름.txt')
+        prompt.accept()
+        self.browser.find_element(By.XPATH, '//a[text()="옮긴 이름.txt"]')
+        self.browser.find_element(By.XPATH, '//p[starts-with(text(), "Renamed elsewhere.txt to 옮긴 이름.txt")]')
+        docs = os.listdir(os.path.join(self.server.phone, 'fs', 'My Documents'))
+        self.assertIn('옮긴 이름.txt', docs)
+        self.assertNotIn('elsewhere.txt', docs)
+        self.shot('files-renamed')
+        if ARGS.screenshots:
+            self.browser.set_window_size(390, 844)
+            self.shot('files-renamed-390')
+            self.browser.set_window_size(1366, 768)
+        # A folder is not renamed, and the page says why.
+        self.click(By.XPATH, '//div[@class="crumbs"]/button[text()="Phone"]')
+        self.click(By.CSS_SELECTOR, '[aria-label="Select My Documents"]')
+        self.click(By.XPATH, '//button[text()="Rename"]')
+        problem = self.browser.find_element(By.XPATH, '//p[@id="problem" and not(@hidden)]')
+        self.assertIn('cannot remove a folder', problem.text)
+        self.shot('files-rename-folder')
+        # A folder's delete empties it and says the folder stays.
+        self.assertEqual(self.server.json('POST', '/api/folder?path=' + q('/비움/안'))[0], 200)
+        self.browser.find_element(By.CSS_SELECTOR, '[aria-label="Select 비움"]')  # (shown anew with it)
+        self.click(By.CSS_SELECTOR, '[aria-label="Select My Documents"]')
+        self.click(By.CSS_SELECTOR, '[aria-label="Select 비움"]')
+        self.click(By.XPATH, '//button[text()="Delete selected"]')
+        self.browser.switch_to.alert.accept()
+        self.browser.find_element(By.XPATH, '//p[starts-with(text(), "Deleted everything in 비움/. The folders stay")]')
+        # Contacts: a contact another tab adds appears; the open one stays open.
+        self.view('contacts', '//button[text()="홍길동"]')
+        self.click(By.XPATH, '//ul[@class="items"]//button[text()="홍길동"]')
+        self.browser.find_element(By.XPATH, '//section[@class="detail"]/h3[text()="홍길동"]')
+        self.watch_for_a_blank_view()
+        self.assertEqual(self.server.json('POST', '/api/contacts', json.dumps({'FIRSTNAME': '새사람'}))[0], 200)
+        self.browser.find_element(By.XPATH, '//ul[@class="items"]//button[text()="새사람"]')
+        self.browser.find_element(By.XPATH, '//section[@class="detail"]/h3[text()="홍길동"]')
+        # ...and one it deleted is said to be gone.
+        gone = [item['id'] for item in self.server.json('GET', '/api/contacts')[1]['items'] if item['name'] == '홍길동']
+        self.assertEqual(self.server.json('DELETE', '/api/contacts/' + gone[0])[0], 200)
+        self.browser.find_element(By.XPATH, '//section[@class="detail"]/p[text()="홍길동 is no longer on the phone."]')
+        # This tab's own add shows the list again in place too.
+        self.browser.find_element(By.CSS_SELECTOR, 'form[aria-label="Add"] [name=FIRSTNAME]').send_keys('셋째')
+        self.click(By.CSS_SELECTOR, 'form[aria-label="Add"] button[type=submit]')
+        self.browser.find_element(By.XPATH, '//ul[@class="items"]//button[text()="셋째"]')
+        self.assertFalse(self.browser.execute_script('return window.blank'))
 
     def opened_by_drop(self, file_name):
         """Drops a file on the view shown now; the addresses the page then asked for."""
@@ -816,6 +1000,12 @@ class PageTest(unittest.TestCase):
             # A whole-day appointment keeps its day in every zone.
             birthday = self.browser.find_element(By.XPATH, '//button[@class="event" and text()="가족 생일"]/..')
             self.assertEqual(birthday.get_attribute('data-date'), '2026-12-12', zone)
+        # The opened appointment's times read as the list's, in the same zone.
+        listed = self.browser.find_element(By.XPATH, '//ul[@class="items"]//button[contains(text(), "주간 회의")]')
+        shown_start = listed.text.replace(' 주간 회의', '')
+        listed.click()
+        starts = self.browser.find_element(By.XPATH, '//section[@class="detail"]//dt[text()="Starts"]/following-sibling::dd[1]')
+        self.assertEqual(starts.text, shown_start)
         self.shot('calendar-month')
 
     def test_a_user_imports_cards_and_backs_up(self):

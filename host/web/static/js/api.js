@@ -16,11 +16,13 @@ export class ApiError extends Error {
 
 const tokenKey = 'cebridge-token';
 
+// Whether the address carried a token (now taken out of it).
 export function takeTokenFromAddress() {
   const match = /^#token=([0-9a-f]+)$/.exec(location.hash);
-  if (!match) return;
+  if (!match) return false;
   sessionStorage.setItem(tokenKey, match[1]);
   history.replaceState(null, '', location.pathname);
+  return true;
 }
 
 export const authorization = () => ({ Authorization: 'Bearer ' + (sessionStorage.getItem(tokenKey) || '') });
@@ -71,6 +73,13 @@ export function showFailure(error) {
 // given to those.)
 export const operationName = () => Array.from(crypto.getRandomValues(new Uint8Array(16)),
   (byte) => byte.toString(16).padStart(2, '0')).join('');
+
+// A showing of `view` started now: the returned check says whether a later showing
+// (or leaving the view) overtook it while it waited, so that it lands nothing.
+export function showing(view) {
+  const turn = (view.turn = (view.turn || 0) + 1);
+  return () => turn !== view.turn || (view.signal && view.signal.aborted);
+}
 
 export const query = (name, value) => name + '=' + encodeURIComponent(value);
 

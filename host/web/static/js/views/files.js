@@ -1,20 +1,30 @@
 // Files: breadcrumbs, a sortable table, selection, download, upload (picker or drop)
-// with progress and cancel, new folder, delete with confirmation.
-import { ApiError, api, authorization, downloadLink, el, humanSize, operationName, query, showFailure } from '../api.js';
+// with progress and cancel, new folder, rename, delete with confirmation.
+import { ApiError, api, authorization, downloadLink, el, humanSize, operationName, query, showFailure, showing }
+  from '../api.js';
+import { listen } from '../events.js';
 
 // The folder shown, kept for this tab across reloads.
 let folder = sessionStorage.getItem('cebridge-folder') || '/';
 let sortKey = 'name', sortUp = true;
 
+// A listing's time (this PC's local time, "YYYY-MM-DD HH:MM:SS") in the page's locale,
+// as every other view shows times.
+function shownTime(listed) {
+  const parts = /^(\d{4})-(\d{2})-(\d{2}) (\d{2}):(\d{2}):(\d{2})$/.exec(listed || '');
+  if (!parts) return listed || '';
+  const [, year, month, day, hour, minute] = parts.map(Number);
+  return new Date(year, month - 1, day, hour, minute).toLocaleString([], { dateStyle: 'medium', timeStyle: 'short' });
+}
+
 const join = (base, name) => (base.endsWith('/') ? base : base + '/') + name;
 
-function crumbs(render) {
+function crumbs(enter) {
   const parts = folder.split('/').filter(Boolean);
   const nav = el('div', { class: 'crumbs', role: 'navigation', 'aria-label': 'Folder' },
-    el('button', { onclick: () => { folder = '/'; return render(true); } }, 'Phone'));
+    el('button', { onclick: () => enter('/') }, 'Phone'));
   parts.forEach((part, i) => {
-    nav.append(' / ', el('button', { onclick: () => { folder = '/' + parts.slice(0, i + 1).join('/'); return render(true); } },
-      part));
+    nav.append(' / ', el('button', { onclick: () => enter('/' + parts.slice(0, i + 1).join('/')) }, part));
   });
   return nav;
 }
@@ -38,10 +48,21 @@ function upload(file, target, status, render) {
     request.abort();
     api('cancel?' + query('operation', operation), { method: 'POST' }).catch(() => {});
   } }, 'Cancel');
-  const row = el('p', {}, 'Uploading ' + file.name + ' ', bar, ' ', cancel);
+  const said = el('span', {}, 'Uploading ' + file.name + ' ');
+  const row = el('p', { class: 'upload' }, said, bar, ' ', cancel);
   status.append(row);
-  request.upload.onprogress = (event) => { bar.value = event.loaded; };
+  // Once the body is with the server, the bar follows the server's copy to the phone
+  // (the copy on the phone whose size is the file's).
+  let copying = false;
+  request.upload.onprogress = (event) => { if (!copying) bar.value = event.loaded; };
+  const stopFollowing = listen((event) => {
+    if (event.event !== 'progress' || event.total !== file.size) return;
+    if (!copying) said.textContent = 'Copying ' + file.name + ' to the phone ';
+    copying = true;
+    bar.value = event.bytes;
+  });
   request.onloadend = () => {
+    stopFollowing();
     row.remove();
     if (request.status === 200) render();
     else if (request.status) status.append(el('p', { role: 'alert' }, file.name + ': ' + errorOf(request)));
@@ -116,13 +137,32 @@ function errorOf(request) {
   try { return JSON.parse(request.responseText).error; } catch { return request.statusText; }
 }
 
+// The folder is the module's; the view keeps what outlives one listing of it: the
+// names selected, the uploads' rows and notes, the preview.
 export async function showFiles(view) {
+  const selected = view.selected || (view.selected = new Set());
+  const status = view.status || (view.status = el('div', { 'aria-live': 'polite' }));
+  const previewBox = view.previewBox ||
+    (view.previewBox = el('section', { class: 'preview', 'aria-label': 'Preview', tabindex: '-1' }));
+  // A note of the last action, in place of the one before (the uploads' rows stay).
+  const say = (...text) => status.replaceChildren(...[...status.children].filter((row) => row.matches('.upload')),
+    ...text.map((line) => el('p', {}, line)));
   // `focus`: a folder was opened, so the focus moves to the new folder's heading.
   const render = async (focus) => {
+    const overtaken = showing(view);
     const listing = await api('files?' + query('path', folder));
+    if (overtaken()) return;
     sessionStorage.setItem('cebridge-folder', folder);
-    const selected = new Set();
-    const status = el('div', { 'aria-live': 'polite' });
+    const listedNames = new Set(listing.entries.map((entry) => entry.name));
+    for (const name of [...selected]) if (!listedNames.has(name)) selected.delete(name);
+    const chosenEntries = () => listing.entries.filter((entry) => selected.has(entry.name));
+    const enter = (path) => {
+      folder = path;
+      selected.clear();
+      previewBox.replaceChildren();
+      say();
+      return render(true);
+    };
     const picker = el('input', { type: 'file', multiple: true, 'aria-label': 'Upload files' });
     // A file of the same name is replaced only when the user says so.
     const names = new Set(listing.entries.map((entry) => entry.name.toLowerCase()));
@@ -137,24 +177,23 @@ export async function showFiles(view) {
     const header = (key, label, numeric) => el('th', { class: numeric ? 'number' : '', 'aria-sort':
         sortKey === key ? (sortUp ? 'ascending' : 'descending') : 'none' },
       el('button', { onclick: () => { sortUp = sortKey === key ? !sortUp : true; sortKey = key; render(); } }, label));
-    const previewBox = el('section', { class: 'preview', 'aria-label': 'Preview', tabindex: '-1' });
     const rows = sorted(listing.entries).map((entry) => {
       const path = join(folder, entry.name);
       const open = entry.folder
-        ? el('button', { class: 'link', onclick: () => { folder = path; return render(true); } }, entry.name + '/')
+        ? el('button', { class: 'link', onclick: () => enter(path) }, entry.name + '/')
         : downloadLink('file?' + query('path', path), entry.name, entry.name);
-      const box = el('input', { type: 'checkbox', 'aria-label': 'Select ' + entry.name,
-        onchange: (event) => { event.target.checked ? selected.add(entry) : selected.delete(entry);
+      const box = el('input', { type: 'checkbox', 'aria-label': 'Select ' + entry.name, checked: selected.has(entry.name),
+        onchange: (event) => { event.target.checked ? selected.add(entry.name) : selected.delete(entry.name);
           row.classList.toggle('selected', event.target.checked); } });
       const look = !entry.folder && previewable.test(entry.name) ? el('button', { class: 'link preview-button',
         'aria-label': 'Preview ' + entry.name, onclick: () => showPreview(previewBox, path, entry.name, view.signal) },
       'Preview') : null;
-      const row = el('tr', {}, el('td', {}, box), el('td', {}, open, look ? ' ' : null, look),
-        el('td', { class: 'number' }, entry.folder ? '' : humanSize(entry.size)), el('td', {}, entry.modified));
+      const row = el('tr', { class: selected.has(entry.name) ? 'selected' : false }, el('td', {}, box), el('td', {}, open, look ? ' ' : null, look),
+        el('td', { class: 'number' }, entry.folder ? '' : humanSize(entry.size)), el('td', {}, shownTime(entry.modified)));
       return row;
     });
     const remove = async () => {
-      const chosen = [...selected];
+      const chosen = chosenEntries();
       if (!chosen.length) return showFailure(new Error('Select the files or folders to delete first.'));
       const folders = chosen.filter((entry) => entry.folder).length;
       const what = chosen.map((entry) => entry.name + (entry.folder ? '/' : '')).join(', ');
@@ -164,9 +203,31 @@ export async function showFiles(view) {
         for (const entry of chosen)
           await api('file?' + query('path', join(folder, entry.name)) + (entry.folder ? '&recursive=true' : ''),
             { method: 'DELETE' });
+        // (The link to the phone removes files only.)
+        if (folders) say('Deleted everything in ' + what + '. The folders stay, empty: the link to the phone ' +
+          'cannot remove a folder. Remove them on the phone itself.');
       } finally {
         await render();
       }
+    };
+    // The phone's link has no rename: the server copies the file to its new name,
+    // reads the copy back, and removes the original only when the two are the same.
+    const rename = async () => {
+      const chosen = chosenEntries();
+      if (chosen.length !== 1) return showFailure(new Error('Select the one file to rename first.'));
+      const [entry] = chosen;
+      if (entry.folder)
+        return showFailure(new Error(entry.name + ' is a folder: the link to the phone cannot remove a folder, so ' +
+          'a renamed one would leave its old name behind. Make a new folder and upload the files into it.'));
+      const name = (prompt('New name of ' + entry.name, entry.name) || '').trim();
+      if (!name || name === entry.name) return;
+      if (/[\\/:*?"<>|]/.test(name) || name === '.' || name === '..')
+        return showFailure(new Error('A file name cannot hold \\ / : * ? " < > | (nor be . or ..)'));
+      await api('rename?' + query('path', join(folder, entry.name)) + '&' + query('name', name), { method: 'POST' });
+      selected.delete(entry.name);
+      selected.add(name);
+      say('Renamed ' + entry.name + ' to ' + name + ' (copied, read back whole, and the original removed).');
+      await render();
     };
     const makeFolder = async () => {
       const name = (prompt('New folder name') || '').trim();
@@ -183,8 +244,10 @@ export async function showFiles(view) {
     const table = el('table', {}, el('thead', {}, el('tr', {}, el('th', {}, all), header('name', 'Name'),
       header('size', 'Size', true), header('modified', 'Modified'))), el('tbody', {}, rows));
     const heading = el('h2', { tabindex: '-1' }, 'Files');
-    view.replaceChildren(heading, crumbs(render),
+    all.checked = listing.entries.length > 0 && selected.size === listing.entries.length;
+    view.replaceChildren(heading, crumbs(enter),
       el('div', { class: 'toolbar' }, picker, el('button', { onclick: makeFolder }, 'New folder'),
+        el('button', { onclick: rename }, 'Rename'),
         el('button', { class: 'danger', onclick: remove }, 'Delete selected')), status, previewBox, table);
     view.ondragover = (event) => { event.preventDefault(); view.classList.add('drop'); };
     view.ondragleave = () => view.classList.remove('drop');

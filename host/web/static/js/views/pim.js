@@ -1,6 +1,6 @@
 // Contacts and calendar: a searchable list, one item's fields, add and delete;
 // calls, messages and apps as lists.
-import { api, downloadLink, el } from '../api.js';
+import { api, downloadLink, el, showing } from '../api.js';
 import { listen } from '../events.js';
 
 const localTime = (stamp) => (stamp ? new Date(stamp).toLocaleString([], { dateStyle: 'medium', timeStyle: 'short' }) : '');
@@ -31,13 +31,17 @@ const fieldNames = {
   OTHERADDRESSPOSTALCODE: 'Other postal code', OTHERADDRESSCOUNTRY: 'Other country',
   LOCATION: 'Location', STARTTIME: 'Starts', ENDTIME: 'Ends', DURATION: 'Minutes', WHOLEDAY: 'All day',
 };
-// A field's value as people read it: the phone's YYYYMMDDTHHMMSSZ times and booleans.
+// A field's value as people read it: booleans as yes or no, times in the page's
+// locale and zone as the lists show them (the phone's YYYYMMDDTHHMMSSZ or ISO), and
+// days (a whole day, a birthday) as that calendar day wherever the browser is.
 function fieldValue(name, value) {
   if (name === 'WHOLEDAY') return /^(1|true)$/i.test(value) ? 'yes' : 'no';
-  const time = /^(\d{4})(\d{2})(\d{2})T(\d{2})(\d{2})(\d{2})Z$/.exec(value);
-  if (!time) return value;
-  const [, y, mo, d, h, mi] = time;
-  return name === 'BIRTHDAY' || name === 'ANNIVERSARY' ? y + '-' + mo + '-' + d : y + '-' + mo + '-' + d + ' ' + h + ':' + mi;
+  const compact = /^(\d{4})(\d{2})(\d{2})T(\d{2})(\d{2})(\d{2})Z$/.exec(value);
+  const time = compact ? compact[1] + '-' + compact[2] + '-' + compact[3] + 'T' + compact[4] + ':' + compact[5] + ':' +
+    compact[6] + 'Z' : value;
+  if (/^\d{4}-\d{2}-\d{2}$/.test(time)) return localDay(time);
+  if (!/^\d{4}-\d{2}-\d{2}T\d{2}:\d{2}(:\d{2})?(Z|[+-]\d{2}:\d{2})$/.test(time)) return value;
+  return name === 'BIRTHDAY' || name === 'ANNIVERSARY' ? localDay(time) : localTime(time);
 }
 
 // Contact fields the phone's add cannot write: an edit (an add of the new item) keeps
@@ -121,8 +125,17 @@ function editForm(kind, item, fields, addFields, done) {
 // Digits, '+' and letters of a number, as a search compares them ("010 1234" finds 010-1234-5678).
 const digitsOf = (text) => text.replace(/[\s\-./()]/g, '');
 
+// The view's search box: one per visit of the view, so that what was typed stays
+// when the view is shown again; `fill` shows what it finds.
+function searchBox(view, title, fill) {
+  const search = view.search ||
+    (view.search = el('input', { type: 'search', placeholder: 'Search', 'aria-label': 'Search ' + title }));
+  search.oninput = fill;
+  return search;
+}
+
+// The toolbar and the list of a searchable view.
 function searchable(view, title, items, line, onOpen, onDelete) {
-  const search = el('input', { type: 'search', placeholder: 'Search', 'aria-label': 'Search ' + title });
   const list = el('ul', { class: 'items' });
   const found = (item, wanted) => line(item).toLowerCase().includes(wanted) ||
     (digitsOf(wanted) && (item.numbers || []).some((number) => digitsOf(number).includes(digitsOf(wanted))));
@@ -133,9 +146,9 @@ function searchable(view, title, items, line, onOpen, onDelete) {
         onDelete ? el('button', { class: 'danger', 'aria-label': 'Delete ' + line(item),
           onclick: () => onDelete(item) }, 'Delete') : null)));
   };
-  search.addEventListener('input', fill);
+  const search = searchBox(view, title, fill);
   fill();
-  view.append(el('div', { class: 'toolbar' }, search), list);
+  return [el('div', { class: 'toolbar' }, search), list];
 }
 
 // A month of appointments in the browser's local time, a week a row.
@@ -181,22 +194,41 @@ function month(items, open) {
 
 function pimView(kind, title, line, addFields) {
   return async function show(view, notice) {
+    // (Said at once: a showing that overtakes this one, on the event of the same
+    // change, keeps it.)
+    const notices = view.notices || (view.notices = el('div', { role: 'status' }));
+    if (notice) notices.replaceChildren(notice);
+    const overtaken = showing(view);
     const listing = await api(kind);
+    if (overtaken()) return;
     const items = kind === 'contacts'
       ? [...listing.items].sort((a, b) => line(a).localeCompare(line(b)))
       : [...listing.items].sort((a, b) => String(a.start).localeCompare(String(b.start)));
     // One item's fields, shown above the list (in sight of the click that asked for it).
-    const detail = el('section', { class: 'detail', 'aria-live': 'polite', tabindex: '-1' });
+    // It stays when the list is shown again (an edit being typed among it), unless the
+    // item it shows is gone.
+    const detail = view.detail ||
+      (view.detail = el('section', { class: 'detail', 'aria-live': 'polite', tabindex: '-1' }));
+    if (detail.dataset.id && !detail.querySelector('form') && !items.some((item) => item.id === detail.dataset.id)) {
+      detail.replaceChildren(el('p', {}, detail.dataset.title + ' is no longer on the phone.'));
+      delete detail.dataset.id;
+    }
+    // Shown again in place; a notice of what the last action did, until the next.
+    const again = (said) => {
+      detail.replaceChildren();
+      delete detail.dataset.id;
+      return show(view, said);
+    };
     const open = async (item) => {
       const shown = await api(kind + '/' + item.id);
       const fields = shown.fields || {};
       const pairs = inFieldOrder(Object.keys(fields)).flatMap((name) =>
         [el('dt', { title: name }, fieldNames[name] || name), el('dd', {}, fieldValue(name, fields[name]))]);
-      const edited = (done) => {
-        view.replaceChildren();
-        show(view, el('div', { class: 'notes' }, el('p', {}, 'Saved ' + line(item) + ' (now ID ' + done.id + ').'),
-          el('ul', {}, (done.changes || []).map((change) => el('li', {}, change.text || '')))));
-      };
+      const edited = (done) => again(el('div', { class: 'notes' },
+        el('p', {}, 'Saved ' + line(item) + ' (now ID ' + done.id + ').'),
+        el('ul', {}, (done.changes || []).map((change) => el('li', {}, change.text || '')))));
+      detail.dataset.id = item.id;
+      detail.dataset.title = line(item);
       detail.replaceChildren(el('h3', {}, line(item)), el('dl', {}, pairs),
         el('div', { class: 'toolbar' }, el('button', { onclick: () => {
           detail.replaceChildren(editForm(kind, item, shown.fields || {}, addFields, edited));
@@ -205,12 +237,13 @@ function pimView(kind, title, line, addFields) {
         el('button', { class: 'danger', onclick: async () => {
           if (!confirm('Delete ' + line(item) + ' from the phone?')) return;
           await api(kind + '/' + item.id, { method: 'DELETE' });
-          view.replaceChildren(); show(view);
+          await again(el('p', { class: 'notes' }, 'Deleted ' + line(item) + '.'));
         } }, 'Delete')));
       detail.scrollIntoView({ block: 'nearest' });
       detail.focus();
     };
-    const form = el('form', { class: 'toolbar', 'aria-label': 'Add', onsubmit: async () => {
+    // The add form and the import stay as they are (what is being typed among them).
+    const form = view.addForm || (view.addForm = el('form', { class: 'toolbar', 'aria-label': 'Add', onsubmit: async () => {
       const fields = {};
       const wholeDay = form.elements.WHOLEDAY && form.elements.WHOLEDAY.checked;
       for (const [field, , type] of addFields) {
@@ -224,36 +257,34 @@ function pimView(kind, title, line, addFields) {
       const done = await api(kind, { method: 'POST', headers: { 'Content-Type': 'application/json' },
         body: JSON.stringify(fields) });
       // What the phone changed of it (cut, replaced, merged), as the command line says it.
-      view.replaceChildren();
-      show(view, el('ul', { class: 'notes' }, (done.changes || []).map((change) => el('li', {}, change.text || ''))));
+      form.reset();
+      await again(el('ul', { class: 'notes' }, (done.changes || []).map((change) => el('li', {}, change.text || ''))));
     } },
     ...addFields.map(([field, label, type, extra]) => el('label', {}, label + ' ',
       el('input', { name: field, type: type || 'text', ...(extra || {}) }))),
-    el('button', { type: 'submit' }, 'Add'));
+    el('button', { type: 'submit' }, 'Add')));
     const extension = kind === 'contacts' ? '.vcf' : '.ics';
-    const importer = el('input', { type: 'file', accept: extension, 'aria-label': 'Import ' + extension });
     const take = async (file) => {
       const done = await api(kind + '/import?skipExisting=true&name=' + encodeURIComponent(file.name),
         { method: 'POST', body: file });
       // What the phone could not keep, per item, as the command line says it.
-      view.replaceChildren();
-      show(view, el('div', { class: 'notes' }, el('p', {}, done.added + ' added, ' + done.skipped + ' already there'),
+      await again(el('div', { class: 'notes' }, el('p', {}, done.added + ' added, ' + done.skipped + ' already there'),
         el('ul', {}, (done.notes || []).map((note) => el('li', {}, note)))));
     };
-    importer.addEventListener('change', () => importer.files[0] && take(importer.files[0]));
+    if (!view.importer) {
+      view.importer = el('input', { type: 'file', accept: extension, 'aria-label': 'Import ' + extension });
+      view.importer.addEventListener('change', () => view.importer.files[0] && take(view.importer.files[0]));
+    }
     view.ondragover = (event) => event.preventDefault();
     view.ondrop = (event) => {
       event.preventDefault();
       if (event.dataTransfer.files[0]) take(event.dataTransfer.files[0]);
     };
-    view.append(el('h2', {}, title), form,
-      el('div', { class: 'toolbar' }, el('label', {}, 'Import ', importer),
-        downloadLink(kind + '/export', kind + extension, 'Export ' + extension)),
-      el('div', { role: 'status' }, notice));
-    view.append(detail);
     // (At a phone's width the month gives way to the list: its cells are too small to read.)
-    if (kind === 'calendar') view.append(month(items, open));
-    searchable(view, title, items, line, open);
+    view.replaceChildren(el('h2', {}, title), form,
+      el('div', { class: 'toolbar' }, el('label', {}, 'Import ', view.importer),
+        downloadLink(kind + '/export', kind + extension, 'Export ' + extension)),
+      notices, detail, kind === 'calendar' ? month(items, open) : '', ...searchable(view, title, items, line, open));
   };
 }
 
@@ -269,9 +300,10 @@ export const showCalendar = pimView('calendar', 'Calendar',
 const callKinds = { recv: 'Received', sent: 'Dialled', miss: 'Missed', callfail: 'Failed' };
 
 export async function showCalls(view) {
+  const overtaken = showing(view);
   const listing = await api('calls');
+  if (overtaken()) return;
   const calls = [...listing.items].sort((a, b) => String(b.startTime).localeCompare(String(a.startTime)));
-  const search = el('input', { type: 'search', placeholder: 'Search', 'aria-label': 'Search calls' });
   const body = el('tbody');
   const fill = () => {
     const wanted = search.value.toLowerCase();
@@ -280,9 +312,9 @@ export async function showCalls(view) {
         el('td', {}, callKinds[call.type.replace('callhistory/', '')] || call.type),
         el('td', {}, call.name || ''), el('td', {}, call.number))));
   };
-  search.addEventListener('input', fill);
+  const search = searchBox(view, 'calls', fill);
   fill();
-  view.append(el('h2', {}, 'Calls'), el('div', { class: 'toolbar' }, search),
+  view.replaceChildren(el('h2', {}, 'Calls'), el('div', { class: 'toolbar' }, search),
     el('table', { class: 'calls' }, el('thead', {}, el('tr', {}, el('th', {}, 'When'), el('th', {}, 'Kind'),
       el('th', {}, 'Name'), el('th', {}, 'Number'))), body));
 }
@@ -291,7 +323,9 @@ export async function showCalls(view) {
 // the contacts that hold it (the server matches numbers as the phone keeps them),
 // newest first, each with its own delete.
 export async function showMessages(view) {
+  const overtaken = showing(view);
   const boxes = await Promise.all(['recv', 'sent'].map((box) => api('sms?names=true&box=' + box)));
+  if (overtaken()) return;
   const namesOf = new Map();
   for (const message of boxes.flatMap((listing) => listing.items)) namesOf.set(message.number, message.names || []);
   // "홍길동 (010-1234-5678)"; a number no contact holds stays a number.
@@ -309,10 +343,8 @@ export async function showMessages(view) {
   const remove = async (message) => {
     if (!confirm('Delete this message to or from ' + party(message.number) + '?')) return;
     await api('sms/' + message.id + '?box=' + message.box, { method: 'DELETE' });
-    view.replaceChildren();
-    showMessages(view);
+    await showMessages(view);
   };
-  const search = el('input', { type: 'search', placeholder: 'Search', 'aria-label': 'Search messages' });
   const list = el('div');
   const fill = () => {
     const wanted = search.value.toLowerCase();
@@ -326,23 +358,28 @@ export async function showMessages(view) {
           'aria-label': 'Delete the message ' + (message.box === 'sent' ? 'to ' : 'from ') + party(number) +
             ' of ' + localTime(message.time) }, 'Delete')))))));
   };
-  search.addEventListener('input', fill);
+  const search = searchBox(view, 'messages', fill);
   fill();
-  view.append(el('h2', {}, 'Messages'), el('div', { class: 'toolbar' }, search),
+  view.replaceChildren(el('h2', {}, 'Messages'), el('div', { class: 'toolbar' }, search),
     el('p', { class: 'notes', hidden: !unread }, unread ? 'Threads show numbers only: ' + unread : ''), list);
 }
 
 export async function showApps(view) {
+  const overtaken = showing(view);
   const listing = await api('apps');
-  const installer = el('input', { type: 'file', accept: '.cab', 'aria-label': 'Install a CAB package' });
-  const result = el('p', { 'aria-live': 'polite' });
-  installer.addEventListener('change', async () => {
-    const file = installer.files[0];
-    if (!file) return;
-    await api('apps?name=' + encodeURIComponent(file.name), { method: 'POST', body: file });
-    result.textContent = file.name + ': the phone is installing it';
-  });
-  view.append(el('h2', {}, 'Apps'), el('div', { class: 'toolbar' }, el('label', {}, 'Install ', installer)), result,
+  if (overtaken()) return;
+  if (!view.installer) {
+    const installer = view.installer = el('input', { type: 'file', accept: '.cab', 'aria-label': 'Install a CAB package' });
+    view.result = el('p', { 'aria-live': 'polite' });
+    installer.addEventListener('change', async () => {
+      const file = installer.files[0];
+      if (!file) return;
+      await api('apps?name=' + encodeURIComponent(file.name), { method: 'POST', body: file });
+      view.result.textContent = file.name + ': the phone is installing it';
+    });
+  }
+  const { installer, result } = view;
+  view.replaceChildren(el('h2', {}, 'Apps'), el('div', { class: 'toolbar' }, el('label', {}, 'Install ', installer)), result,
     listing.packages.length ? el('ul', {}, listing.packages.map((p) => el('li', {}, p.id + ' ' + p.version)))
       : el('p', {}, listing.note || 'No packages are installed.'),
     // (The plug-in installs and lists packages, and has no request that removes one.)
