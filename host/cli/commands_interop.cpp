@@ -51,6 +51,7 @@ int CmdExport(Context &context, const std::string &kind, const std::string &path
 }
 
 int CmdImport(Context &context, const std::string &kind, const std::string &path, bool skipExisting) {
+    if (int code = context.LockPhoneForPimWriting(kind + " import")) return code;
     if (int code = context.Connect()) return code;
     InteropReport report;
     ItemProgress progress(context.options.json, context.options.progress);

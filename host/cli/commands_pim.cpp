@@ -92,6 +92,7 @@ int CmdPimShow(Context &context, const std::string &type, const std::string &typ
 int CmdPimAdd(Context &context, const std::string &type, const std::vector<std::string> &words) {
     KeptItem kept;
     if (Outcome prepared = PrepareAdd(type, words, &kept); !prepared.ok) return context.FailOperation("add", prepared);
+    if (int code = context.LockPhoneForPimWriting(type + " add")) return code;
     if (int code = context.Connect()) return code;
     Outcome outcome = AddPimItem(context, type, kept);
     if (!outcome.ok) return context.Fail(outcome);
@@ -103,6 +104,7 @@ int CmdPimAdd(Context &context, const std::string &type, const std::vector<std::
 
 int CmdPimEdit(Context &context, const std::string &type, const std::string &typedId,
                const std::vector<std::string> &words) {
+    if (int code = context.LockPhoneForPimWriting(type + " edit")) return code;
     if (int code = context.Connect()) return code;
     EditedItem edited;
     Outcome outcome = EditPimItem(context, type, typedId, words, &edited);
@@ -114,6 +116,7 @@ int CmdPimEdit(Context &context, const std::string &type, const std::string &typ
 }
 
 int CmdPimRemove(Context &context, const std::string &type, const std::string &typedId) {
+    if (int code = context.LockPhoneForPimWriting(type + " rm")) return code;
     if (int code = context.Connect()) return code;
     std::string id;
     Outcome outcome = RemovePimItem(context, type, typedId, &id);

@@ -31,8 +31,17 @@ int Context::Connect() {
     return Fail(outcome);
 }
 
-int Context::LockPhoneForWriting(const char *command) {
-    Outcome outcome = LockForWriting(options);
+int Context::LockPhoneForWriting(const char *command) { return Locked(command, LockForWriting(options)); }
+
+int Context::LockPhoneForPimWriting(const std::string &command) {
+    auto waiting = [&] {
+        if (!options.json)
+            std::fprintf(ConsoleErr(), "%s: waiting for another cebridge writing to this phone\n", command.c_str());
+    };
+    return Locked(command.c_str(), LockForWriting(options, kPimLockWait, waiting));
+}
+
+int Context::Locked(const char *command, const Outcome &outcome) {
     if (outcome.ok) return kExitOk;
     const std::string message = std::string(command) + ": " + outcome.message;
     if (outcome.kind == ErrorKind::kPcFile) return FailLocal(message);

@@ -4,6 +4,7 @@
 #define CEBRIDGE_HOST_CONTEXT_H
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -35,6 +36,11 @@ public:
     // Before a command writes phone files: one cebridge at a time writes to a phone
     // (a second is refused, exit 1). Held until the command ends.
     int LockPhoneForWriting(const char *command);
+    // Before a command changes one contact, appointment or an import's items: such
+    // writes are short and scripts run them side by side, so it waits (and says so)
+    // up to kPimLockWait for another cebridge's write to end before it is refused.
+    int LockPhoneForPimWriting(const std::string &command);
+    static constexpr std::chrono::seconds kPimLockWait{60};
     // Prints a failed outcome and gives its exit code.
     int Fail(const Outcome &outcome);
     int FailUsage(const std::string &message);
@@ -78,6 +84,8 @@ private:
     std::string Dump(const nlohmann::json &document, int indent) const;
     void Print(const std::string &text);
     int Report(int exitCode, const std::string &message, uint32_t status, ErrorKind kind);
+    // A write lock's outcome as the command's exit code.
+    int Locked(const char *command, const Outcome &outcome);
 
     bool m_emitted = false;
     std::string m_failure;

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <thread>
 #include <utility>
 
 #include "console.h"
@@ -130,6 +131,20 @@ Outcome PhoneSession::LockForWriting(const SessionOptions &options) {
     if (taken.ok) m_phoneLock = std::move(lock);
     if (taken.kind == ErrorKind::kBusy)
         taken.message = "another cebridge is writing to this phone; try again when it is done";
+    return taken;
+}
+
+Outcome PhoneSession::LockForWriting(const SessionOptions &options, std::chrono::milliseconds wait,
+                                     const std::function<void()> &waiting) {
+    const auto until = std::chrono::steady_clock::now() + wait;
+    Outcome taken = LockForWriting(options);
+    if (taken.kind == ErrorKind::kBusy && std::chrono::steady_clock::now() < until && waiting) waiting();
+    while (taken.kind == ErrorKind::kBusy && std::chrono::steady_clock::now() < until) {
+        if (link.Interrupted())
+            return Outcome::Failed(0, "interrupted while waiting for the phone", ErrorKind::kInterrupted);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // (the lock file cannot be waited on portably)
+        taken = LockForWriting(options);
+    }
     return taken;
 }
 

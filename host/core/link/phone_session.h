@@ -6,7 +6,9 @@
 #define CEBRIDGE_HOST_PHONE_SESSION_H
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -47,6 +49,10 @@ public:
     // One process at a time writes to a phone: fails with kBusy while another does
     // (kPcFile when the lock cannot be made). Held until ReleaseWriteLock.
     Outcome LockForWriting(const SessionOptions &options);
+    // The same, waiting up to `wait` for another process's write to end (`waiting`
+    // is called once when it starts to wait); kInterrupted when cancelled meanwhile.
+    Outcome LockForWriting(const SessionOptions &options, std::chrono::milliseconds wait,
+                           const std::function<void()> &waiting);
     void ReleaseWriteLock() { m_phoneLock.reset(); }
 
     // A device path as typed (relative to the current folder) split into parts, in

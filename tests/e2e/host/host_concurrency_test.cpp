@@ -68,7 +68,7 @@ TEST_F(HostCli, SecondBackupIntoOneFolderIsRefusedWhileTheFirstRuns) {
 
 #if !defined(_WIN32)
 // Two puts to one phone file at once: the second is refused and says why; the
-// phone's file is the first one whole.
+// phone's file is the first one whole. A contact's change waits for the put.
 TEST_F(HostCli, SecondWriterOfAPhoneIsRefusedWhileTheFirstWrites) {
     m_phone.EditDevice([](nlohmann::json &device) {
         device["faults"].push_back({{"operation", "CeWriteFile"}, {"persistent", true}, {"delayMs", 100}});
@@ -86,6 +86,10 @@ TEST_F(HostCli, SecondWriterOfAPhoneIsRefusedWhileTheFirstWrites) {
         EXPECT_EQ(second.exitCode, 1) << second.err;
         EXPECT_NE(second.err.find("another cebridge is writing to this phone"), std::string::npos) << second.err;
     }
+    // A contact's change waits for the write to end, then lands: never alongside it.
+    HostRun added = Host({"contacts", "add", "FIRSTNAME=Second"});
+    EXPECT_EQ(added.exitCode, 0) << added.err;
+    EXPECT_NE(added.err.find("waiting for another cebridge writing to this phone"), std::string::npos) << added.err;
     WaitForEnd(writer);
     EXPECT_EQ(ReadFileText(m_phone.fs() / "My Documents" / "same.bin"), first)
         << ReadFileText(m_home.path() / "first.err");
