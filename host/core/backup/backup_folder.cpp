@@ -9,12 +9,11 @@
 
 #include "appointment_time.h"
 #include "local_files.h"
+#include "manifest.h"
 
 namespace fs = std::filesystem;
 
 namespace host {
-
-const char *const kManifestName = "manifest.json";
 
 namespace {
 
@@ -74,17 +73,6 @@ Outcome WriteJsonFile(const fs::path &path, const nlohmann::json &document) {
     if (failure) outcome = Failed(path, failure);
     if (!outcome.ok) fs::remove(temporary, failure);
     return outcome;
-}
-
-bool OwnManifest(const nlohmann::json &manifest) {
-    auto has = [&](const char *key, nlohmann::json::value_t kind) {
-        auto value = manifest.find(key);
-        return value != manifest.end() && value->type() == kind;
-    };
-    using Kind = nlohmann::json::value_t;
-    return has("format", Kind::number_unsigned) && manifest.at("format") == kManifestFormat &&
-           has("time", Kind::string) && has("model", Kind::string) && has("counts", Kind::object) &&
-           has("folders", Kind::array) && has("files", Kind::array) && has("skipped", Kind::array);
 }
 
 BackupFolder::BackupFolder(const std::string &typed) {
