@@ -616,31 +616,35 @@ bool HoldsNoMoreThan(const Manifest &manifest, const std::vector<UnreadPart> &un
 
 Outcome MakeBackup(PhoneSession &session, BackupFolder &folder, bool acceptFewer, size_t keep, TransferSink &sink,
                    BackupResult *result, bool force) {
-    BackupPaths paths{folder.Unfinished(), {}};
-    Manifest previous, made;
-    const bool hasPrevious = LatestBackup(folder, &paths.previous, &previous);
-    nlohmann::json &summary = result->summary;
-    Outcome outcome = WriteBackup(session, paths, previous, acceptFewer, sink, &made, &summary, &result->mayBeCutText);
-    std::string generation;
-    const bool latest = outcome.ok && (acceptFewer || !hasPrevious || HoldsNoMoreThan(previous, made.unread));
-    if (outcome.ok) outcome = folder.Finish(&generation, latest);
-    if (!outcome.ok) return outcome;
-    summary["backup"] = folder.Path().string();
-    summary["generation"] = generation;
-    summary["latest"] = folder.Latest();
-    summary["removed"] = nlohmann::json::array();
-    summary["held"] = nlohmann::json::array();
-    // A backup that left files or parts out is made, but is not a whole one: no older
-    // generation goes for it.
-    if (!made.skipped.empty() || !made.unread.empty() || keep == 0) return outcome;
-    LastCopies lastCopies(folder);
-    auto mayRemove = [&](const std::string &name) { return force || lastCopies.MayRemove(name); };
-    std::vector<std::string> removed, held;
-    const Outcome pruned = folder.Prune(keep, mayRemove, &removed, &held);
-    summary["removed"] = removed;
-    summary["held"] = held;
-    if (!pruned.ok) return PcFailure("the new backup is whole, but an older one was not removed: " + pruned.message);
-    return outcome;
+    return CaughtAsInternal([&] {
+        BackupPaths paths{folder.Unfinished(), {}};
+        Manifest previous, made;
+        const bool hasPrevious = LatestBackup(folder, &paths.previous, &previous);
+        nlohmann::json &summary = result->summary;
+        Outcome outcome =
+            WriteBackup(session, paths, previous, acceptFewer, sink, &made, &summary, &result->mayBeCutText);
+        std::string generation;
+        const bool latest = outcome.ok && (acceptFewer || !hasPrevious || HoldsNoMoreThan(previous, made.unread));
+        if (outcome.ok) outcome = folder.Finish(&generation, latest);
+        if (!outcome.ok) return outcome;
+        summary["backup"] = folder.Path().string();
+        summary["generation"] = generation;
+        summary["latest"] = folder.Latest();
+        summary["removed"] = nlohmann::json::array();
+        summary["held"] = nlohmann::json::array();
+        // A backup that left files or parts out is made, but is not a whole one: no older
+        // generation goes for it.
+        if (!made.skipped.empty() || !made.unread.empty() || keep == 0) return outcome;
+        LastCopies lastCopies(folder);
+        auto mayRemove = [&](const std::string &name) { return force || lastCopies.MayRemove(name); };
+        std::vector<std::string> removed, held;
+        const Outcome pruned = folder.Prune(keep, mayRemove, &removed, &held);
+        summary["removed"] = removed;
+        summary["held"] = held;
+        if (!pruned.ok)
+            return PcFailure("the new backup is whole, but an older one was not removed: " + pruned.message);
+        return outcome;
+    });
 }
 
 namespace {
@@ -907,46 +911,54 @@ std::vector<std::string> CheckBackup(const fs::path &folder, const Manifest &man
 }
 
 Outcome ReadBackupGeneration(BackupFolder &backup, const std::string &name, fs::path *folder, Manifest *manifest) {
-    if (Outcome chosen = backup.Choose(name, folder); !chosen.ok) return chosen;
-    return ReadManifest(*folder / kManifestName, manifest);
+    return CaughtAsInternal([&] {
+        if (Outcome chosen = backup.Choose(name, folder); !chosen.ok) return chosen;
+        return ReadManifest(*folder / kManifestName, manifest);
+    });
 }
 
 Outcome VerifyBackup(BackupFolder &backup, const std::string &generation, nlohmann::json *report) {
-    fs::path folder;
-    Manifest manifest;
-    if (Outcome outcome = ReadBackupGeneration(backup, generation, &folder, &manifest); !outcome.ok) return outcome;
-    std::vector<std::string> problems = CheckBackup(folder, manifest);
-    *report = {{"backup", backup.Path().string()},
-               {"generation", folder.filename().string()},
-               {"files", manifest.files.size()},
-               {"verified", problems.empty()},
-               {"problems", problems}};
-    return Outcome::Ok();
+    return CaughtAsInternal([&] {
+        fs::path folder;
+        Manifest manifest;
+        if (Outcome outcome = ReadBackupGeneration(backup, generation, &folder, &manifest); !outcome.ok) return outcome;
+        std::vector<std::string> problems = CheckBackup(folder, manifest);
+        *report = {{"backup", backup.Path().string()},
+                   {"generation", folder.filename().string()},
+                   {"files", manifest.files.size()},
+                   {"verified", problems.empty()},
+                   {"problems", problems}};
+        return Outcome::Ok();
+    });
 }
 
 Outcome ListBackups(BackupFolder &backup, nlohmann::json *document) {
-    const std::vector<std::string> names = backup.Generations();
-    fs::path folder;
-    if (names.empty()) return backup.Choose("", &folder);
-    nlohmann::json generations = nlohmann::json::array();
-    for (const std::string &name : names) {
-        Manifest manifest;
-        if (!backup.Choose(name, &folder).ok || !ReadManifest(folder / kManifestName, &manifest).ok) manifest = {};
-        generations.push_back({{"name", name}, {"time", manifest.time}, {"counts", manifest.counts}});
-    }
-    *document = {{"backup", backup.Path().string()}, {"latest", backup.Latest()}, {"generations", generations}};
-    return Outcome::Ok();
+    return CaughtAsInternal([&] {
+        const std::vector<std::string> names = backup.Generations();
+        fs::path folder;
+        if (names.empty()) return backup.Choose("", &folder);
+        nlohmann::json generations = nlohmann::json::array();
+        for (const std::string &name : names) {
+            Manifest manifest;
+            if (!backup.Choose(name, &folder).ok || !ReadManifest(folder / kManifestName, &manifest).ok) manifest = {};
+            generations.push_back({{"name", name}, {"time", manifest.time}, {"counts", manifest.counts}});
+        }
+        *document = {{"backup", backup.Path().string()}, {"latest", backup.Latest()}, {"generations", generations}};
+        return Outcome::Ok();
+    });
 }
 
 Outcome RestoreBackup(PhoneSession &session, const fs::path &folder, const Manifest &manifest,
                       const RestoreParts &parts, TransferSink &files, ItemSink &items, nlohmann::json *report) {
-    *report = {{"generation", folder.filename().string()}};
-    NotRestored notRestored = nlohmann::json::array();
-    Outcome outcome = Outcome::Ok();
-    if (parts.files) outcome = RestoreFiles(session.link, folder, manifest, files, report, &notRestored);
-    if (outcome.ok) outcome = RestoreItems(session, folder, manifest, parts, items, report, &notRestored);
-    (*report)["notRestored"] = notRestored;
-    return outcome;
+    return CaughtAsInternal([&] {
+        *report = {{"generation", folder.filename().string()}};
+        NotRestored notRestored = nlohmann::json::array();
+        Outcome outcome = Outcome::Ok();
+        if (parts.files) outcome = RestoreFiles(session.link, folder, manifest, files, report, &notRestored);
+        if (outcome.ok) outcome = RestoreItems(session, folder, manifest, parts, items, report, &notRestored);
+        (*report)["notRestored"] = notRestored;
+        return outcome;
+    });
 }
 
 Outcome LockBackupFolder(const BackupFolder &folder, ProcessLock *lock) {

@@ -117,18 +117,18 @@ void BackupFolder::RemoveLeftovers() {
     temporary += ".part";
     fs::remove(temporary, failure);
     std::vector<fs::path> cut;
-    for (const auto &item : fs::directory_iterator(m_root, failure))
-        if (IsGenerationName(item.path().filename().string()) && !fs::exists(item.path() / kManifestName, failure))
-            cut.push_back(item.path());
+    for (const fs::path &item : FolderItems(m_root))
+        if (IsGenerationName(item.filename().string()) && !fs::exists(item / kManifestName, failure))
+            cut.push_back(item);
     for (const fs::path &folder : cut) fs::remove_all(folder, failure);
 }
 
 std::vector<std::string> BackupFolder::Generations() const {
     std::vector<std::string> names;
     std::error_code failure;
-    for (const auto &item : fs::directory_iterator(m_root, failure)) {
-        std::string name = item.path().filename().string();
-        if (IsGenerationName(name) && fs::exists(item.path() / kManifestName, failure)) names.push_back(name);
+    for (const fs::path &item : FolderItems(m_root)) {
+        std::string name = item.filename().string();
+        if (IsGenerationName(name) && fs::exists(item / kManifestName, failure)) names.push_back(name);
     }
     std::sort(names.begin(), names.end());
     return names;

@@ -242,12 +242,11 @@ std::string DefaultLogDirectory() {
 
 std::vector<fs::path> DailyLogs(const std::string &folder) {
     std::vector<fs::path> logs;
-    std::error_code error;
-    for (const auto &entry : fs::directory_iterator(LocalPath(folder), error)) {
+    for (const fs::path &entry : FolderItems(LocalPath(folder))) {
         // cebridge_YYYYMMDD.log, the plug-in's daily file
-        std::string name = entry.path().filename().string();
+        std::string name = entry.filename().string();
         if (name.size() != 21 || name.rfind("cebridge_", 0) != 0 || name.substr(17) != ".log") continue;
-        if (name.substr(9, 8).find_first_not_of("0123456789") == std::string::npos) logs.push_back(entry.path());
+        if (name.substr(9, 8).find_first_not_of("0123456789") == std::string::npos) logs.push_back(entry);
     }
     std::sort(logs.begin(), logs.end());  // oldest first
     return logs;
