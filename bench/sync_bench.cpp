@@ -63,8 +63,9 @@ int SyncToPhone(int count) {
         session.Connect({phone.path().string(), "", CEBRIDGE_TEST_PLUGIN, logs.str(), false}, &connected);
     host::SyncState state;
     if (outcome.ok) outcome = state.Open((home.path() / "sync.sqlite").string());
-    if (!outcome.ok || !state.SavePair({"to-phone", folder.string(), "", ""})) {
-        std::fprintf(stderr, "sync_bench: %s%s\n", outcome.message.c_str(), state.Error().c_str());
+    if (outcome.ok) outcome = state.SavePair({"to-phone", folder.string(), "", ""});
+    if (!outcome.ok) {
+        std::fprintf(stderr, "sync_bench: %s\n", outcome.message.c_str());
         return 1;
     }
     host::SyncReport report;
@@ -98,8 +99,9 @@ int main(int argc, char **argv) {
         session.Connect({phone.path().string(), "", CEBRIDGE_TEST_PLUGIN, "/dev/shm", false}, &connected);
     host::SyncState state;
     if (outcome.ok) outcome = state.Open((home.path() / "sync.sqlite").string());
-    if (!outcome.ok || !state.SavePair({"bench", (home.path() / "contacts").string(), "", ""})) {
-        std::fprintf(stderr, "sync_bench: %s%s\n", outcome.message.c_str(), state.Error().c_str());
+    if (outcome.ok) outcome = state.SavePair({"bench", (home.path() / "contacts").string(), "", ""});
+    if (!outcome.ok) {
+        std::fprintf(stderr, "sync_bench: %s\n", outcome.message.c_str());
         return 1;
     }
     SyncTwice(session, state, "bench", count);
@@ -107,7 +109,7 @@ int main(int argc, char **argv) {
         RadicaleServer server;
         ScopedEnv password(host::kSyncPasswordVariable, RadicaleServer::kPassword);
         if (!server.Ready() ||
-            !state.SavePair({"carddav", server.Url("contacts"), "", "", RadicaleServer::kUser, "", ""})) {
+            !state.SavePair({"carddav", server.Url("contacts"), "", "", RadicaleServer::kUser, "", ""}).ok) {
             std::fprintf(stderr, "sync_bench: no Radicale: %s\n", server.Log().c_str());
             return 1;
         }

@@ -2,6 +2,7 @@
 #include "registry.h"
 
 #include "hostfile.h"
+#include "reg_text.h"
 
 #include <cstring>
 #include <fstream>
@@ -10,8 +11,6 @@
 
 namespace ceemu {
 namespace {
-
-constexpr DWORD kRegBinary = 3;
 
 struct RegistryValue {
     std::u16string name;  // empty: the key's default value
@@ -104,110 +103,14 @@ std::string RegistryText(const std::string &raw) {
     return raw;
 }
 
-std::string Trim(const std::string &text) {
-    const size_t first = text.find_first_not_of(" \t\r");
-    if (first == std::string::npos) return {};
-    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
-
-// Lines with hex continuations ("...,\" + next line) joined.
-std::vector<std::string> LogicalLines(const std::string &text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string line;
-    bool continues = false;
-    while (std::getline(in, line)) {
-        line = Trim(line);
-        if (continues) {
-            lines.back() += line;
-        } else {
-            lines.push_back(line);
-        }
-        continues =
-            !lines.back().empty() && lines.back().back() == '\\' && lines.back().find("=hex") != std::string::npos;
-        if (continues) lines.back().pop_back();
-    }
-    return lines;
-}
-
-// A quoted text starting at text[pos] ('"'); \\ and \" are escapes. Advances pos past it.
-bool ReadQuoted(const std::string &text, size_t &pos, std::string &out) {
-    if (pos >= text.size() || text[pos] != '"') return false;
-    for (++pos; pos < text.size(); ++pos) {
-        if (text[pos] == '\\' && pos + 1 < text.size()) {
-            out += text[++pos];
-        } else if (text[pos] == '"') {
-            ++pos;
-            return true;
-        } else {
-            out += text[pos];
-        }
-    }
-    return false;
-}
-
-bool ReadHexBytes(const std::string &text, std::string &out) {
-    std::istringstream in(text);
-    std::string byte;
-    while (std::getline(in, byte, ',')) {
-        byte = Trim(byte);
-        if (byte.empty()) continue;
-        if (byte.size() > 2 || byte.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
-        out += static_cast<char>(std::stoul(byte, nullptr, 16));
-    }
-    return true;
-}
-
-// The data part of a value line: "text", dword:xxxxxxxx, hex:.. or hex(n):..
-bool ReadValueData(const std::string &text, RegistryValue &value) {
-    size_t pos = 0;
-    std::string utf8;
-    if (ReadQuoted(text, pos, utf8)) {
-        value.type = REG_SZ;
-        value.data = Utf16LeBytes(Utf16(utf8));
-        return pos == text.size();
-    }
-    if (text.rfind("dword:", 0) == 0) {
-        const std::string digits = text.substr(6);
-        if (digits.empty() || digits.size() > 8 ||
-            digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
-            return false;
-        }
-        const auto number = static_cast<uint32_t>(std::stoul(digits, nullptr, 16));
-        value.type = REG_DWORD;
-        value.data.assign(reinterpret_cast<const char *>(&number), 4);
-        return true;
-    }
-    if (text.rfind("hex:", 0) == 0) {
-        value.type = kRegBinary;
-        return ReadHexBytes(text.substr(4), value.data);
-    }
-    if (text.rfind("hex(", 0) == 0) {
-        const size_t close = text.find("):");
-        if (close == std::string::npos) return false;
-        const std::string typeDigits = text.substr(4, close - 4);
-        if (typeDigits.empty() || typeDigits.size() > 8 ||
-            typeDigits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
-            return false;
-        }
-        value.type = static_cast<DWORD>(std::stoul(typeDigits, nullptr, 16));
-        return ReadHexBytes(text.substr(close + 2), value.data);
-    }
-    return false;
-}
-
-void AddValueLine(RegistryKey &key, const std::string &line) {
+// A value line of a key; one of another form is passed over.
+void AddValue(RegistryKey &key, const host::RegLine &line) {
+    host::RegData data;
+    if (!host::ReadRegData(line.data, &data)) return;
     RegistryValue value;
-    size_t pos = 0;
-    std::string name;
-    if (line[0] == '@') {
-        pos = 1;
-    } else if (!ReadQuoted(line, pos, name)) {
-        return;
-    }
-    if (pos >= line.size() || line[pos] != '=') return;
-    if (!ReadValueData(Trim(line.substr(pos + 1)), value)) return;
-    value.name = Utf16(name);
+    value.name = Utf16(line.name);
+    value.type = data.type;
+    value.data = data.type == host::kRegString ? Utf16LeBytes(Utf16(data.bytes)) : data.bytes;
     for (auto &existing : key.values) {
         if (NamesEqual(existing.name, value.name)) {
             existing = std::move(value);
@@ -232,14 +135,11 @@ RegistryKey *SectionKey(Registry &registry, const std::string &path) {
 std::shared_ptr<Registry> ParseRegistry(const std::string &text) {
     auto registry = std::make_shared<Registry>();
     RegistryKey *section = nullptr;
-    for (const std::string &line : LogicalLines(text)) {
-        if (line.empty() || line[0] == ';') continue;
-        if (line.front() == '[' && line.back() == ']') {
-            const std::string path = line.substr(1, line.size() - 2);
-            section = path.rfind('-', 0) == 0 ? nullptr : SectionKey(*registry, path);
-        } else if (section != nullptr) {
-            AddValueLine(*section, line);
-        }
+    for (const host::RegLine &line : host::ReadRegText(text)) {
+        if (line.kind == host::RegLine::Kind::kSection)
+            section = line.key.rfind('-', 0) == 0 ? nullptr : SectionKey(*registry, line.key);
+        else if (line.kind == host::RegLine::Kind::kValue && section != nullptr)
+            AddValue(*section, line);
     }
     return registry;
 }

@@ -16,11 +16,15 @@ int ExitCodeFor(ErrorKind kind) {
     }
 }
 
+bool HostWorded(ErrorKind kind) {
+    return kind == ErrorKind::kBadInput || kind == ErrorKind::kOtherPhone || kind == ErrorKind::kServer ||
+           IsPcFailure(kind);
+}
+
 std::string FailureText(const char *command, const Outcome &outcome) {
     const std::string note = outcome.note.empty() ? "" : "; " + DeviceToTerminal(outcome.note);
     if (outcome.kind == ErrorKind::kInterrupted) return "interrupted" + note;
-    if (outcome.kind == ErrorKind::kBadInput || outcome.kind == ErrorKind::kOtherPhone || IsPcFailure(outcome.kind))
-        return std::string(command) + ": " + outcome.message;
+    if (HostWorded(outcome.kind)) return std::string(command) + ": " + outcome.message;
     return DeviceToTerminal(outcome.message) + note;
 }
 
@@ -47,6 +51,7 @@ int HttpStatusFor(ErrorKind kind) {
     case ErrorKind::kPcFile:
     case ErrorKind::kInternal: return 500;
     case ErrorKind::kNoConnection: return 503;
+    case ErrorKind::kServer: return 502;
     default: return 409;  // refused, busy, interrupted, in the way, another phone's pair
     }
 }

@@ -25,7 +25,11 @@ enum ExitCode : int {
 
 int ExitCodeFor(ErrorKind kind);
 inline int ExitCodeFor(const Outcome &outcome) { return ExitCodeFor(outcome.kind); }
-// The sentence for people: bad input and the PC's failures under the command's name.
+// Whether a failure of this kind is worded by the host (bad input, another phone's
+// pair, the PC's failures, a sync server's), in UTF-8; the others carry the phone's
+// words, in its code page.
+bool HostWorded(ErrorKind kind);
+// The sentence for people: the host's words under the command's name.
 std::string FailureText(const char *command, const Outcome &outcome);
 // {"error": TEXT, "exitCode": N, "kind": "notFound", "status": S, "statusName": "..."}
 // (status and its name only when the plug-in answered).

@@ -134,7 +134,7 @@ int CmdRestore(Context &context, const std::string &typed, RestoreParts parts, c
     if (int code = LockFolder(context, "restore", backup, &lock)) return code;
     if (!parts.files && !parts.contacts && !parts.calendar) parts = {true, true, true};
     fs::path folder;
-    nlohmann::json manifest;
+    Manifest manifest;
     Outcome outcome = ReadBackupGeneration(backup, generation, &folder, &manifest);
     if (!outcome.ok) return context.FailLocal("restore: " + outcome.message);
     if (parts.files)

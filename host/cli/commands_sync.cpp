@@ -34,8 +34,8 @@ int OpenState(Context &context, SyncState &state) {
 // A folder that exists, or a collection's URL without a user or password in it.
 int CheckPlace(Context &context, const std::string &place) {
     if (IsCollectionUrl(place)) {
-        const std::string problem = CollectionUrlProblem(place);
-        return problem.empty() ? kExitOk : context.FailUsage("sync add: " + place + ": " + problem);
+        const Outcome usable = CheckCollectionUrl(place);
+        return usable.ok ? kExitOk : context.FailUsage("sync add: " + place + ": " + usable.message);
     }
     std::error_code error;
     if (!place.empty() && !std::filesystem::is_directory(LocalPath(place), error))
@@ -71,11 +71,12 @@ int CmdSyncAdd(Context &context, const SyncArguments &arguments) {
     if (int code = OpenState(context, state)) return code;
     SyncPair pair;
     bool found = false;
-    if (!state.LoadPair(arguments.name, &pair, &found)) return context.FailLocal("sync add: " + state.Error());
+    if (Outcome loaded = state.LoadPair(arguments.name, &pair, &found); !loaded.ok)
+        return context.FailOperation("sync add", loaded);
     if (found) return context.FailUsage("sync add: a pair named " + arguments.name + " exists (sync rm it first)");
     pair = {arguments.name, Absolute(arguments.contacts),     Absolute(arguments.calendar), "",
             arguments.user, Absolute(arguments.passwordFile), Absolute(arguments.caFile)};
-    if (!state.SavePair(pair)) return context.FailLocal("sync add: " + state.Error());
+    if (Outcome saved = state.SavePair(pair); !saved.ok) return context.FailOperation("sync add", saved);
     context.Emit("added sync pair " + pair.name + "\n", SyncPairJson(pair));
     return kExitOk;
 }
@@ -84,7 +85,7 @@ int CmdSyncList(Context &context) {
     SyncState state;
     if (int code = OpenState(context, state)) return code;
     std::vector<SyncPair> pairs;
-    if (!state.Pairs(&pairs)) return context.FailLocal("sync list: " + state.Error());
+    if (Outcome listed = state.Pairs(&pairs); !listed.ok) return context.FailOperation("sync list", listed);
     std::string text;
     nlohmann::json list = nlohmann::json::array();
     for (const SyncPair &pair : pairs) {
@@ -106,8 +107,9 @@ int CmdSyncRemove(Context &context, const std::string &name) {
     if (int code = OpenState(context, state)) return code;
     SyncPair pair;
     bool found = false;
-    if (!state.LoadPair(name, &pair, &found) || (found && !state.RemovePair(name)))
-        return context.FailLocal("sync rm: " + state.Error());
+    Outcome removed = state.LoadPair(name, &pair, &found);
+    if (removed.ok && found) removed = state.RemovePair(name);
+    if (!removed.ok) return context.FailOperation("sync rm", removed);
     if (!found) return context.Fail(Outcome::Failed(0, "sync rm: no sync pair named " + name, ErrorKind::kNotFound));
     context.Emit("removed sync pair " + name + " (its folders and the phone keep their items)\n", {{"removed", name}});
     return kExitOk;

@@ -69,9 +69,8 @@ int Context::Fail(const Outcome &outcome) {
 }
 
 int Context::FailOperation(const char *command, const Outcome &outcome) {
-    if (outcome.kind == ErrorKind::kBadInput || outcome.kind == ErrorKind::kOtherPhone)
-        return Report(kExitUsage, std::string(command) + ": " + outcome.message, 0, outcome.kind);
-    if (IsPcFailure(outcome.kind)) return FailLocal(std::string(command) + ": " + outcome.message, outcome.kind);
+    if (HostWorded(outcome.kind))
+        return Report(ExitCodeFor(outcome), std::string(command) + ": " + outcome.message, 0, outcome.kind);
     return Fail(outcome);
 }
 

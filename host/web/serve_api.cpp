@@ -78,8 +78,7 @@ void ReplyFailure(httplib::Response &response, const char *command, const Outcom
 }
 
 Outcome Named(const std::string &command, Outcome outcome) {
-    if (!IsPcFailure(outcome.kind) && outcome.kind != ErrorKind::kBadInput)
-        outcome.message = command + ": " + outcome.message;
+    if (!HostWorded(outcome.kind)) outcome.message = command + ": " + outcome.message;
     return outcome;
 }
 

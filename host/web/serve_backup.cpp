@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 // Everything the phone lacks of a generation (the latest for "") goes back on it.
 void Restore(PhoneRoutes &routes, BackupFolder &backup, const std::string &name, httplib::Response &response) {
     fs::path generation;
-    nlohmann::json manifest;
+    Manifest manifest;
     if (Outcome read = ReadBackupGeneration(backup, name, &generation, &manifest); !read.ok)
         return ReplyFailure(response, "restore", read);
     routes.Respond(
@@ -35,9 +35,9 @@ void ListGenerations(BackupFolder &backup, httplib::Response &response) {
         return ReplyFailure(response, "backup --list", listed);
     for (nlohmann::json &generation : document["generations"]) {
         fs::path folder;
-        nlohmann::json manifest;
+        Manifest manifest;
         const bool read = ReadBackupGeneration(backup, generation["name"], &folder, &manifest).ok;
-        generation["unread"] = read && manifest.contains("unread") ? manifest["unread"] : nlohmann::json::array();
+        generation["unread"] = read ? manifest.unread : std::vector<UnreadPart>{};
     }
     web::SendJson(response, 200, document);
 }

@@ -13,10 +13,6 @@ namespace host::serve {
 #if defined(CEBRIDGE_HAVE_SYNC)
 namespace {
 
-Outcome SyncStateFailure(const SyncState &state, const std::string &openError) {
-    return Outcome::Failed(0, "the sync state: " + (openError.empty() ? state.Error() : openError), ErrorKind::kPcFile);
-}
-
 // dryRun, force and conflict, from the query or a JSON body (the body's win);
 // what is wrong with them, or "".
 std::string ReadSyncOptions(const httplib::Request &request, SyncOptions *options) {
@@ -51,9 +47,9 @@ void Sync(PhoneRoutes &routes, const std::string &name, const SyncOptions &optio
     SyncState state;
     SyncPair pair;
     bool found = false;
-    const Outcome opened = state.Open(DefaultSyncStatePath());
-    if (!opened.ok || !state.LoadPair(name, &pair, &found))
-        return ReplyFailure(response, "sync", SyncStateFailure(state, opened.message));
+    Outcome opened = state.Open(DefaultSyncStatePath());
+    if (opened.ok) opened = state.LoadPair(name, &pair, &found);
+    if (!opened.ok) return ReplyFailure(response, "sync", opened);
     if (!found)
         return ReplyFailure(response, "sync", Outcome::Failed(0, "no sync pair named " + name, ErrorKind::kNotFound));
     SyncReport report;
@@ -76,9 +72,9 @@ void AddSyncRoutes(web::Server &server, PhoneRoutes &routes) {
     http.Get("/api/sync", [](const httplib::Request &, httplib::Response &response) {
         SyncState state;
         std::vector<SyncPair> pairs;
-        const Outcome opened = state.Open(DefaultSyncStatePath());
-        if (!opened.ok || !state.Pairs(&pairs))
-            return ReplyFailure(response, "sync list", SyncStateFailure(state, opened.message));
+        Outcome opened = state.Open(DefaultSyncStatePath());
+        if (opened.ok) opened = state.Pairs(&pairs);
+        if (!opened.ok) return ReplyFailure(response, "sync list", opened);
         nlohmann::json list = nlohmann::json::array();
         for (const SyncPair &pair : pairs) list.push_back(SyncPairJson(pair));
         web::SendJson(response, 200, {{"pairs", list}});

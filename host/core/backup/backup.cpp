@@ -13,6 +13,7 @@
 #include "file_tree.h"
 #include "interop.h"
 #include "local_files.h"
+#include "manifest.h"
 #include "phone_files.h"
 #include "sha256.h"
 
@@ -24,6 +25,8 @@ namespace {
 const char *const kFilesFolder = "files";
 // In the side folder only: the copies fetched so far, each with its digest.
 const char *const kFetchJournal = "fetched.journal";
+
+using Counts = decltype(Manifest::counts);
 
 // The phone's own programs live in \Windows, most of them in ROM where nothing can
 // be written back: a backup leaves that folder out.
@@ -56,51 +59,30 @@ bool TimeIsRepeated(const FolderEntry &entry) {
     return ListingInstant(entry.modified, &instant, &repeated) && repeated;
 }
 
-// A list of a manifest (none when it has no such list).
-const nlohmann::json &ArrayIn(const nlohmann::json &manifest, const char *key) {
-    static const nlohmann::json none = nlohmann::json::array();
-    auto list = manifest.find(key);
-    return list != manifest.end() && list->is_array() ? *list : none;
-}
-
-const nlohmann::json &FilesOf(const nlohmann::json &manifest) { return ArrayIn(manifest, "files"); }
-
 // A manifest is read from disk: its paths must stay inside the backup folder.
 bool InsideBackup(const std::string &path) {
     fs::path relative = LocalPath(path).lexically_normal();
     return !path.empty() && relative.is_relative() && !relative.has_root_name() && *relative.begin() != "..";
 }
 
-// A number of a manifest entry, or `fallback` when it holds none.
-uint64_t NumberIn(const nlohmann::json &entry, const char *key, uint64_t fallback) {
-    auto value = entry.find(key);
-    return value != entry.end() && value->is_number_unsigned() ? value->get<uint64_t>() : fallback;
-}
-
-std::string TextIn(const nlohmann::json &entry, const char *key) {
-    auto value = entry.find(key);
-    return value != entry.end() && value->is_string() ? value->get<std::string>() : "";
-}
-
 // A manifest entry for a file of the folder being made.
-Outcome Describe(const fs::path &folder, const std::string &path, nlohmann::json *entry) {
+Outcome Describe(const fs::path &folder, const std::string &path, ManifestFile *entry) {
     std::string hex;
     std::error_code failure;
     uint64_t size = fs::file_size(OnDisk(folder, path), failure);
     if (failure) return PcFailure(OnDisk(folder, path).string() + ": " + failure.message());
     if (Outcome hashed = FileSha256(OnDisk(folder, path).string(), &hex); !hashed.ok) return hashed;
-    *entry = {{"path", path}, {"size", size}, {"sha256", hex}};
+    *entry = {path, size, hex, std::nullopt};
     return Outcome::Ok();
 }
 
 // Whether the copy of a manifest entry in `folder` still has the entry's size and digest.
-bool HoldsWhatItSays(const fs::path &folder, const nlohmann::json &entry) {
-    const std::string path = TextIn(entry, "path");
+bool HoldsWhatItSays(const fs::path &folder, const ManifestFile &entry) {
+    const std::string &path = entry.path;
     std::error_code failure;
     std::string hex;
-    return InsideBackup(path) &&
-           fs::file_size(OnDisk(folder, path), failure) == NumberIn(entry, "size", ~uint64_t(0)) && !failure &&
-           FileSha256(OnDisk(folder, path).string(), &hex).ok && hex == TextIn(entry, "sha256");
+    return InsideBackup(path) && fs::file_size(OnDisk(folder, path), failure) == entry.size && !failure &&
+           FileSha256(OnDisk(folder, path).string(), &hex).ok && hex == entry.sha256;
 }
 
 // Whether a manifest path lies on one of `stores` (manifest paths of store folders).
@@ -113,13 +95,13 @@ bool OnStore(const std::string &path, const std::set<std::string> &stores) {
 // The copy in `folder` of the entry `path` of `entries` when it is still the phone's
 // `file` (its size and time) and still holds what the entry says, or null: a copy
 // damaged on the PC is fetched again.
-const nlohmann::json *StillThePhones(const std::map<std::string, nlohmann::json> &entries, const fs::path &folder,
-                                     const std::string &path, const PhoneFile &file) {
+const ManifestFile *StillThePhones(const std::map<std::string, ManifestFile> &entries, const fs::path &folder,
+                                   const std::string &path, const PhoneFile &file) {
     auto found = entries.find(path);
     if (found == entries.end()) return nullptr;
-    const nlohmann::json &entry = found->second;
-    bool same = NumberIn(entry, "size", ~uint64_t(0)) == file.Size() &&
-                TextIn(entry, "modified") == PhoneTime(file.entry) && HoldsWhatItSays(folder, entry);
+    const ManifestFile &entry = found->second;
+    bool same = entry.size == file.Size() && entry.modified.value_or("") == PhoneTime(file.entry) &&
+                HoldsWhatItSays(folder, entry);
     return same ? &entry : nullptr;
 }
 
@@ -131,25 +113,24 @@ class FetchJournal {
 public:
     explicit FetchJournal(const fs::path &side) : m_path(side / kFetchJournal) {
         std::ifstream in(m_path, std::ios::binary);
-        for (std::string line; std::getline(in, line);) {
-            nlohmann::json entry = nlohmann::json::parse(line, nullptr, false);
-            if (entry.is_object() && entry.contains("path")) m_entries[TextIn(entry, "path")] = entry;
-        }
+        ManifestFile entry;
+        for (std::string line; std::getline(in, line);)
+            if (ParseManifestFileLine(line, &entry)) m_entries[entry.path] = entry;
     }
     // The entry of a copy in `side` fetched earlier from the phone's `file`, or null.
-    const nlohmann::json *Fetched(const fs::path &side, const std::string &path, const PhoneFile &file) const {
+    const ManifestFile *Fetched(const fs::path &side, const std::string &path, const PhoneFile &file) const {
         return StillThePhones(m_entries, side, path, file);
     }
-    Outcome Record(const nlohmann::json &entry) {
+    Outcome Record(const ManifestFile &entry) {
         std::ofstream out(m_path, std::ios::binary | std::ios::app);
-        out << entry.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+        out << ManifestFileLine(entry) << "\n";
         out.flush();
         return out ? Outcome::Ok() : SystemFailure(m_path.string());
     }
 
 private:
     fs::path m_path;
-    std::map<std::string, nlohmann::json> m_entries;
+    std::map<std::string, ManifestFile> m_entries;
 };
 
 // Clears the side folder of all but what the new backup can still use: the journal,
@@ -189,14 +170,14 @@ Outcome Reuse(const fs::path &from, const fs::path &to) {
 }
 
 struct FilesPart {
-    nlohmann::json entries = nlohmann::json::array();
-    nlohmann::json folders = nlohmann::json::array();
-    nlohmann::json skipped = nlohmann::json::array();
+    std::vector<ManifestFile> entries;
+    std::vector<std::string> folders;
+    std::vector<std::string> skipped;
     nlohmann::json gone = nlohmann::json::array();        // in the previous backup, no longer on the phone
     nlohmann::json notPresent = nlohmann::json::array();  // stores of the previous backup the phone lacks now
     uint64_t files = 0, bytes = 0, copied = 0, reused = 0;
-    uint64_t onMissingStores = 0;                     // files of the previous backup on those stores
-    nlohmann::json unread = nlohmann::json::array();  // {"part": manifest path, "why"}: the phone could not give them
+    uint64_t onMissingStores = 0;    // files of the previous backup on those stores
+    std::vector<UnreadPart> unread;  // the files the phone could not give
 };
 
 // The folder a new generation is made in, and the latest generation before it ("" for none).
@@ -229,7 +210,7 @@ public:
     void Warning(const std::string &text) override { m_inner.Warning(text); }
 
     // After the copy: every download that landed is hashed, or the first that could not be.
-    Outcome Done(std::map<std::string, nlohmann::json> *described) {
+    Outcome Done(std::map<std::string, ManifestFile> *described) {
         HashLanded(m_order.size());
         *described = std::move(m_described);
         return m_failure;
@@ -249,11 +230,11 @@ private:
             const PlannedDownload &item = *m_order[m_hashed];
             const std::string path = LocalPath(item.local).lexically_relative(m_side).generic_string();
             std::error_code failure;
-            nlohmann::json entry;
+            ManifestFile entry;
             if (!m_failure.ok || !fs::exists(LocalPath(item.local), failure)) continue;  // left out
             if (!(m_failure = Describe(m_side, path, &entry)).ok) continue;
-            entry["modified"] = PhoneTime(item.source.entry);
-            if (TimeIsRepeated(item.source.entry)) entry["modifiedAmbiguous"] = true;  // (said as it was fetched)
+            entry.modified = PhoneTime(item.source.entry);
+            entry.modifiedAmbiguous = TimeIsRepeated(item.source.entry);  // (said as it was fetched)
             if ((m_failure = m_journal.Record(entry)).ok) m_described[path] = entry;
         }
     }
@@ -263,7 +244,7 @@ private:
     FetchJournal &m_journal;
     std::vector<const PlannedDownload *> m_order;
     size_t m_started = 0, m_hashed = 0;
-    std::map<std::string, nlohmann::json> m_described;
+    std::map<std::string, ManifestFile> m_described;
     Outcome m_failure = Outcome::Ok();
 };
 
@@ -276,12 +257,12 @@ bool PhoneStillAnswers(DeviceLink &link, const PhoneFile &file) {
 // Downloads the plan; a file the phone refuses twice while the phone still answers
 // is left out and named (as a name too long to fetch is), and the rest still come.
 Outcome DownloadAll(DeviceLink &link, const fs::path &side, FetchJournal &journal, std::vector<PlannedDownload> plan,
-                    TransferSink &sink, FilesPart *part, std::map<std::string, nlohmann::json> *described) {
+                    TransferSink &sink, FilesPart *part, std::map<std::string, ManifestFile> *described) {
     std::string refusedOnce;  // the local copy of the file refused the last time
     while (!plan.empty()) {
         HashingSink hashing(sink, side, journal, plan);
         CopyResult copied = DownloadFiles(link, plan, true, hashing);
-        std::map<std::string, nlohmann::json> landed;
+        std::map<std::string, ManifestFile> landed;
         const Outcome hashed = hashing.Done(&landed);
         described->insert(landed.begin(), landed.end());
         for (const std::string &skipped : copied.skipped) part->skipped.push_back(skipped);
@@ -301,17 +282,17 @@ Outcome DownloadAll(DeviceLink &link, const fs::path &side, FetchJournal &journa
         }
         part->skipped.push_back(shown + ": the phone could not open or read it (" +
                                 DeviceToTerminal(copied.outcome.message) + ")");
-        part->unread.push_back({{"part", path}, {"why", "the phone could not open or read it"}});
+        part->unread.push_back({path, "the phone could not open or read it"});
         plan.erase(plan.begin());
     }
     return Outcome::Ok();
 }
 
 // The stores of the latest generation (manifest paths) the phone lacks now.
-std::set<std::string> MissingStores(const nlohmann::json &previous, const std::set<std::string> &now) {
+std::set<std::string> MissingStores(const Manifest &previous, const std::set<std::string> &now) {
     std::set<std::string> missing;
-    for (const nlohmann::json &store : ArrayIn(previous, "stores"))
-        if (store.is_string() && !now.count(store.get<std::string>())) missing.insert(store.get<std::string>());
+    for (const std::string &store : previous.stores)
+        if (!now.count(store)) missing.insert(store);
     return missing;
 }
 
@@ -320,7 +301,7 @@ std::set<std::string> MissingStores(const nlohmann::json &previous, const std::s
 // registry entry, mount or free space it could not read, and a plain folder in a
 // store's name it measures as the phone's memory (so lists all the same): a store
 // missing from the capability whose folder is there is one whose read failed.
-std::set<std::string> StoresLeftOut(const Capability &capability, const nlohmann::json &previous,
+std::set<std::string> StoresLeftOut(const Capability &capability, const Manifest &previous,
                                     const std::vector<std::vector<std::string>> &phoneFolders) {
     std::set<std::string> measured, atRoot, leftOut;
     for (const Memory &memory : capability.memories) measured.insert(ManifestPath(SplitDevicePath(memory.location)));
@@ -335,11 +316,11 @@ std::set<std::string> StoresLeftOut(const Capability &capability, const nlohmann
 // generation; files of a store the previous one had and the phone lacks now are
 // not present, not gone. `stores`: the phone's stores as its capability gives them,
 // and those it left out but the walk found (StoresLeftOut).
-Outcome BackupFiles(DeviceLink &link, const BackupPaths &folders, const nlohmann::json &previousManifest,
+Outcome BackupFiles(DeviceLink &link, const BackupPaths &folders, const Manifest &previousManifest,
                     const Capability &capability, std::set<std::string> *stores, TransferSink &sink, FilesPart *part) {
-    std::map<std::string, nlohmann::json> previous;
-    for (const nlohmann::json &entry : FilesOf(previousManifest))
-        if (InsideBackup(TextIn(entry, "path"))) previous[TextIn(entry, "path")] = entry;
+    std::map<std::string, ManifestFile> previous;
+    for (const ManifestFile &entry : previousManifest.files)
+        if (InsideBackup(entry.path)) previous[entry.path] = entry;
     std::vector<PhoneFile> files;
     std::vector<std::vector<std::string>> phoneFolders;
     std::vector<std::string> lostFolders;
@@ -364,14 +345,14 @@ Outcome BackupFiles(DeviceLink &link, const BackupPaths &folders, const nlohmann
 
     FetchJournal journal(folders.side);
     std::vector<PlannedDownload> plan;
-    std::map<std::string, nlohmann::json> described;
+    std::map<std::string, ManifestFile> described;
     for (const PhoneFile &file : files) {
         std::string path = ManifestPath(file.Path());
         std::error_code ignored;
-        if (const nlohmann::json *entry = journal.Fetched(folders.side, path, file)) {
+        if (const ManifestFile *entry = journal.Fetched(folders.side, path, file)) {
             described[path] = *entry;
             ++part->reused;
-        } else if (const nlohmann::json *entry = StillThePhones(previous, folders.previous, path, file)) {
+        } else if (const ManifestFile *entry = StillThePhones(previous, folders.previous, path, file)) {
             fs::remove(OnDisk(folders.side, path), ignored);
             if (Outcome reused = Reuse(OnDisk(folders.previous, path), OnDisk(folders.side, path)); !reused.ok)
                 return reused;
@@ -432,17 +413,17 @@ const ItemPart kItemParts[] = {
 // calls (which come and go in numbers), nor the installed package the phone names
 // (its registry read fails as a missing key reads). Files of a store the phone lacks now are not
 // counted as held before: they are not present, not deleted.
-Outcome RefuseShrink(const nlohmann::json &counts, const nlohmann::json &previous, uint64_t onMissingStores) {
+Outcome RefuseShrink(const Counts &counts, const Manifest &previous, uint64_t onMissingStores) {
     const struct {
         const char *kind;
         bool anyDrop;
     } rules[] = {{"contacts", true},  {"appointments", true}, {"files", false},
                  {"messages", false}, {"calls", false},       {"apps", false}};
-    const nlohmann::json before = previous.value("counts", nlohmann::json::object());
     for (const auto &rule : rules) {
-        if (!before.contains(rule.kind) || !before[rule.kind].is_number_unsigned() || !counts.contains(rule.kind))
+        auto before = previous.counts.find(rule.kind), now = counts.find(rule.kind);
+        if (before == previous.counts.end() || now == counts.end())
             continue;  // (a part not read is named, not counted)
-        uint64_t had = before[rule.kind].get<uint64_t>(), has = counts.value(rule.kind, uint64_t{0});
+        uint64_t had = before->second, has = now->second;
         if (std::string(rule.kind) == "files") had -= std::min(had, onMissingStores);
         const bool shrank = rule.anyDrop ? has < had : (had - std::min(had, has)) * 4 > had;
         if (shrank)
@@ -464,17 +445,17 @@ struct MayBeCutNotes {
 };
 
 // A part the phone failed to give (its store did not open, a read failed): left
-// out and named, {"part", "why"}; the PC's failures and Ctrl-C end the backup.
-bool LeftUnread(const Outcome &outcome, const char *part, nlohmann::json *unread) {
+// out and named; the PC's failures and Ctrl-C end the backup.
+bool LeftUnread(const Outcome &outcome, const char *part, std::vector<UnreadPart> *unread) {
     if (IsPcFailure(outcome.kind) || outcome.kind == ErrorKind::kInterrupted) return false;
-    unread->push_back({{"part", part}, {"why", DeviceToTerminal(outcome.message)}});
+    unread->push_back({part, DeviceToTerminal(outcome.message)});
     return true;
 }
 
 // The other parts of a phone, beside files/: each is written into `side` and counted;
 // those the phone could not read are named in `unread` and not counted.
-Outcome BackupItems(PhoneSession &session, const fs::path &side, nlohmann::json *counts, MayBeCutNotes *mayBeCut,
-                    nlohmann::json *unread) {
+Outcome BackupItems(PhoneSession &session, const fs::path &side, Counts *counts, MayBeCutNotes *mayBeCut,
+                    std::vector<UnreadPart> *unread) {
     size_t apps = 0;
     if (Outcome outcome = BackupApps(session.link, side, &apps); outcome.ok)
         (*counts)["apps"] = apps;
@@ -497,9 +478,9 @@ Outcome BackupItems(PhoneSession &session, const fs::path &side, nlohmann::json 
 
 // A phone whose PIM volume did not open connects all the same, without its number
 // (the plug-in asks for it only of an open volume), and lists no items.
-bool NoPimItems(const nlohmann::json &counts) {
+bool NoPimItems(const Counts &counts) {
     for (const char *kind : {"contacts", "appointments", "calls"})
-        if (counts.value(kind, size_t{0}) != 0) return false;
+        if (counts.count(kind) && counts.at(kind) != 0) return false;
     return true;
 }
 
@@ -524,29 +505,28 @@ std::string Now() {
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count());
 }
 
-// The new backup, whole, in the side folder; *summary tells what it did.
-Outcome WriteBackup(PhoneSession &session, const BackupPaths &folders, const nlohmann::json &previous, bool acceptFewer,
-                    TransferSink &sink, nlohmann::json *summary, std::string *notes) {
+// The new backup, whole, in the side folder, described by *manifest; *summary tells what it did.
+Outcome WriteBackup(PhoneSession &session, const BackupPaths &folders, const Manifest &previous, bool acceptFewer,
+                    TransferSink &sink, Manifest *manifest, nlohmann::json *summary, std::string *notes) {
     Capability capability;
     Outcome outcome = session.link.ReadCapability(&capability);
     if (!outcome.ok) return outcome;
     // The plug-in names a model it could not read "UNKNOWN": a phone of the latest
     // generation's number is that generation's phone, whose model it named.
-    const std::string previousModel = TextIn(previous, "model");
     if ((capability.model.empty() || capability.model == "UNKNOWN") && !capability.phoneNumber.empty() &&
-        DeviceToTerminal(capability.phoneNumber) == TextIn(previous, "phoneNumber") && !previousModel.empty())
-        capability.model = TerminalToDevice(previousModel);
+        DeviceToTerminal(capability.phoneNumber) == previous.phoneNumber && !previous.model.empty())
+        capability.model = TerminalToDevice(previous.model);
     std::error_code failure;
     fs::create_directories(folders.side / kFilesFolder, failure);
     if (failure) return PcFailure(folders.side.string() + ": " + failure.message());
 
     std::set<std::string> stores = StoresNow(capability);
     FilesPart files;
-    nlohmann::json counts = nlohmann::json::object();
+    Counts counts;
     MayBeCutNotes mayBeCut;
     outcome = BackupFiles(session.link, folders, previous, capability, &stores, sink, &files);
     if (!outcome.ok) return outcome;
-    nlohmann::json unread = files.unread;
+    std::vector<UnreadPart> unread = files.unread;
     if (!(outcome = BackupItems(session, folders.side, &counts, &mayBeCut, &unread)).ok) return outcome;
     counts["files"] = files.files;
     counts["bytes"] = files.bytes;
@@ -556,32 +536,30 @@ Outcome WriteBackup(PhoneSession &session, const BackupPaths &folders, const nlo
             0,
             "the phone gave neither its number nor any contact, appointment or call: its PIM volume did "
             "not open, so no backup was made; if the phone holds none, back up with --accept-fewer");
-    nlohmann::json entries = files.entries;
+    std::vector<ManifestFile> entries = files.entries;
     std::vector<std::string> parts = {"apps.json"};
     for (const ItemPart &part : kItemParts) parts.push_back(part.file);
     std::erase_if(parts, [&](const std::string &name) {
-        return std::any_of(unread.begin(), unread.end(),
-                           [&](const nlohmann::json &left) { return left["part"] == name; });
+        return std::any_of(unread.begin(), unread.end(), [&](const UnreadPart &left) { return left.part == name; });
     });
     for (const std::string &name : parts) {
-        nlohmann::json entry;
+        ManifestFile entry;
         if (Outcome described = Describe(folders.side, name, &entry); !described.ok) return described;
         entries.push_back(entry);
     }
     fs::remove(folders.side / kFetchJournal, failure);  // (no part of the generation)
     if (failure) return PcFailure((folders.side / kFetchJournal).string() + ": " + failure.message());
-    nlohmann::json manifest = {{"format", kManifestFormat},
-                               {"model", DeviceToTerminal(capability.model)},
-                               {"manufacturer", DeviceToTerminal(capability.manufacturer)},
-                               {"phoneNumber", DeviceToTerminal(capability.phoneNumber)},
-                               {"time", Now()},
-                               {"counts", counts},
-                               {"stores", stores},
-                               {"folders", files.folders},
-                               {"files", entries},
-                               {"skipped", files.skipped}};
-    if (!unread.empty()) manifest["unread"] = unread;
-    if (Outcome written = WriteJsonFile(folders.side / kManifestName, manifest); !written.ok) return written;
+    *manifest = {DeviceToTerminal(capability.model),
+                 DeviceToTerminal(capability.manufacturer),
+                 DeviceToTerminal(capability.phoneNumber),
+                 Now(),
+                 counts,
+                 {stores.begin(), stores.end()},
+                 files.folders,
+                 entries,
+                 files.skipped,
+                 unread};
+    if (Outcome written = WriteManifest(folders.side / kManifestName, *manifest); !written.ok) return written;
     *summary = {{"counts", counts},           {"copied", files.copied}, {"unchanged", files.reused},
                 {"skipped", files.skipped},   {"gone", files.gone},     {"notPresent", files.notPresent},
                 {"mayBeCut", mayBeCut.items}, {"unread", unread}};
@@ -589,10 +567,12 @@ Outcome WriteBackup(PhoneSession &session, const BackupPaths &folders, const nlo
     return Outcome::Ok();
 }
 
-// The latest generation, which the new one is compared with and shares copies of.
-void LatestBackup(const BackupFolder &folder, fs::path *latest, nlohmann::json *manifest) {
-    if (!folder.Choose("", latest).ok || !ReadJsonFile(*latest / kManifestName, manifest))
-        *manifest = nlohmann::json::object();
+// The latest generation, which the new one is compared with and shares copies of;
+// false when there is none (or none that can be read).
+bool LatestBackup(const BackupFolder &folder, fs::path *latest, Manifest *manifest) {
+    if (folder.Choose("", latest).ok && ReadManifest(*latest / kManifestName, manifest).ok) return true;
+    *manifest = {};
+    return false;
 }
 
 }  // namespace
@@ -607,10 +587,10 @@ public:
     explicit LastCopies(const BackupFolder &folder) {
         for (const std::string &name : folder.Generations()) {
             fs::path path;
-            nlohmann::json manifest;
-            if (!folder.Choose(name, &path).ok || !ReadJsonFile(path / kManifestName, &manifest)) continue;
-            for (const nlohmann::json &entry : FilesOf(manifest)) {
-                const std::string file = TextIn(entry, "path");
+            Manifest manifest;
+            if (!folder.Choose(name, &path).ok || !ReadManifest(path / kManifestName, &manifest).ok) continue;
+            for (const ManifestFile &entry : manifest.files) {
+                const std::string &file = entry.path;
                 if (file.rfind(std::string(kFilesFolder) + "/", 0) != 0) continue;
                 m_held[name].insert(file);
                 ++m_holders[file];
@@ -636,43 +616,44 @@ namespace {
 
 // Whether the generation `manifest` lacks every part of `unread` too (a new
 // generation without them is then no less than the latest: it may replace it).
-bool HoldsNoMoreThan(const nlohmann::json &manifest, const nlohmann::json &unread) {
-    if (!manifest.contains("files")) return true;  // (no generation yet)
-    std::set<std::string> held;
-    for (const nlohmann::json &entry : FilesOf(manifest)) held.insert(TextIn(entry, "path"));
+bool HoldsNoMoreThan(const Manifest &manifest, const std::vector<UnreadPart> &unread) {
     return std::none_of(unread.begin(), unread.end(),
-                        [&](const nlohmann::json &left) { return held.count(TextIn(left, "part")) > 0; });
+                        [&](const UnreadPart &left) { return manifest.Find(left.part) != nullptr; });
 }
 
 }  // namespace
 
 Outcome MakeBackup(PhoneSession &session, BackupFolder &folder, bool acceptFewer, size_t keep, TransferSink &sink,
                    BackupResult *result, bool force) {
-    BackupPaths paths{folder.Unfinished(), {}};
-    nlohmann::json previous;
-    LatestBackup(folder, &paths.previous, &previous);
-    nlohmann::json &summary = result->summary;
-    Outcome outcome = WriteBackup(session, paths, previous, acceptFewer, sink, &summary, &result->mayBeCutText);
-    std::string generation;
-    const bool latest = outcome.ok && (acceptFewer || HoldsNoMoreThan(previous, summary["unread"]));
-    if (outcome.ok) outcome = folder.Finish(&generation, latest);
-    if (!outcome.ok) return outcome;
-    summary["backup"] = folder.Path().string();
-    summary["generation"] = generation;
-    summary["latest"] = folder.Latest();
-    summary["removed"] = nlohmann::json::array();
-    summary["held"] = nlohmann::json::array();
-    // A backup that left files or parts out is made, but is not a whole one: no older
-    // generation goes for it.
-    if (!summary["skipped"].empty() || !summary["unread"].empty() || keep == 0) return outcome;
-    LastCopies lastCopies(folder);
-    auto mayRemove = [&](const std::string &name) { return force || lastCopies.MayRemove(name); };
-    std::vector<std::string> removed, held;
-    const Outcome pruned = folder.Prune(keep, mayRemove, &removed, &held);
-    summary["removed"] = removed;
-    summary["held"] = held;
-    if (!pruned.ok) return PcFailure("the new backup is whole, but an older one was not removed: " + pruned.message);
-    return outcome;
+    return CaughtAsInternal([&] {
+        BackupPaths paths{folder.Unfinished(), {}};
+        Manifest previous, made;
+        const bool hasPrevious = LatestBackup(folder, &paths.previous, &previous);
+        nlohmann::json &summary = result->summary;
+        Outcome outcome =
+            WriteBackup(session, paths, previous, acceptFewer, sink, &made, &summary, &result->mayBeCutText);
+        std::string generation;
+        const bool latest = outcome.ok && (acceptFewer || !hasPrevious || HoldsNoMoreThan(previous, made.unread));
+        if (outcome.ok) outcome = folder.Finish(&generation, latest);
+        if (!outcome.ok) return outcome;
+        summary["backup"] = folder.Path().string();
+        summary["generation"] = generation;
+        summary["latest"] = folder.Latest();
+        summary["removed"] = nlohmann::json::array();
+        summary["held"] = nlohmann::json::array();
+        // A backup that left files or parts out is made, but is not a whole one: no older
+        // generation goes for it.
+        if (!made.skipped.empty() || !made.unread.empty() || keep == 0) return outcome;
+        LastCopies lastCopies(folder);
+        auto mayRemove = [&](const std::string &name) { return force || lastCopies.MayRemove(name); };
+        std::vector<std::string> removed, held;
+        const Outcome pruned = folder.Prune(keep, mayRemove, &removed, &held);
+        summary["removed"] = removed;
+        summary["held"] = held;
+        if (!pruned.ok)
+            return PcFailure("the new backup is whole, but an older one was not removed: " + pruned.message);
+        return outcome;
+    });
 }
 
 namespace {
@@ -687,30 +668,34 @@ public:
         : m_path(LocalPath(StateFolder()) / "restore" /
                  (Sha256Hex(generation.parent_path().lexically_normal().string()).substr(0, 32) + ".json")) {
         nlohmann::json entry;
-        if (ReadJsonFile(m_path, &entry)) m_inFlight = entry;
+        if (ReadJsonFile(m_path, &entry) && entry["path"].is_string() && entry["phone"].is_string())
+            m_inFlight = {entry["path"], entry["phone"]};
     }
     // Whether `existing`, at the manifest path `path`, is the cut file an earlier
     // restore left: it was being sent, and its size is not the manifest's.
     bool LeftCut(const std::string &path, const FolderEntry &existing, uint64_t size) const {
-        return !existing.folder && TextIn(m_inFlight, "path") == path && existing.Size() != size;
+        return !existing.folder && m_inFlight.path == path && existing.Size() != size;
     }
     Outcome Begin(const std::string &path, const std::string &shown) {
         std::error_code failure;
         fs::create_directories(m_path.parent_path(), failure);
-        m_inFlight = {{"path", path}, {"phone", shown}};
-        return WriteJsonFile(m_path, m_inFlight);
+        m_inFlight = {path, shown};
+        return WriteJsonFile(m_path, {{"path", path}, {"phone", shown}});
     }
     // The phone file in flight when the restore stopped ("" for none).
-    std::string InFlight() const { return TextIn(m_inFlight, "phone"); }
+    std::string InFlight() const { return m_inFlight.phone; }
     void Clear() {
         std::error_code ignored;
         fs::remove(m_path, ignored);
-        m_inFlight = nlohmann::json::object();
+        m_inFlight = {};
     }
 
 private:
+    struct InFlightFile {
+        std::string path, phone;  // in the manifest, on the phone
+    };
     fs::path m_path;
-    nlohmann::json m_inFlight = nlohmann::json::object();
+    InFlightFile m_inFlight;
 };
 
 // Journals each file of an upload plan as it starts.
@@ -744,7 +729,7 @@ private:
 
 // A file of the backup as a restore puts it back.
 struct BackedUpFile {
-    const nlohmann::json *entry;
+    const ManifestFile *entry;
     std::string path;                 // in the manifest
     std::vector<std::string> folder;  // on the phone
     std::string name;
@@ -755,7 +740,7 @@ using NotRestored = nlohmann::json;
 
 // The backup's phone files by phone folder, and its folders; names the code page
 // cannot say are named, up front, and left out.
-std::map<std::vector<std::string>, std::vector<BackedUpFile>> FilesByFolder(const nlohmann::json &manifest,
+std::map<std::vector<std::string>, std::vector<BackedUpFile>> FilesByFolder(const Manifest &manifest,
                                                                             NotRestored *notRestored) {
     std::map<std::vector<std::string>, std::vector<BackedUpFile>> byFolder;
     const std::string prefix = std::string(kFilesFolder) + "/";
@@ -769,13 +754,12 @@ std::map<std::vector<std::string>, std::vector<BackedUpFile>> FilesByFolder(cons
                                CodePageWayOut() + ")");
         return false;
     };
-    for (const nlohmann::json &path : ArrayIn(manifest, "folders")) {
+    for (const std::string &path : manifest.folders) {
         std::vector<std::string> parts;
-        if (path.is_string() && path.get<std::string>().rfind(prefix, 0) == 0 && phonePath(path, &parts))
-            byFolder[parts];
+        if (path.rfind(prefix, 0) == 0 && phonePath(path, &parts)) byFolder[parts];
     }
-    for (const nlohmann::json &entry : FilesOf(manifest)) {
-        BackedUpFile file{&entry, TextIn(entry, "path"), {}, {}};
+    for (const ManifestFile &entry : manifest.files) {
+        BackedUpFile file{&entry, entry.path, {}, {}};
         if (file.path.rfind(prefix, 0) != 0 || !InsideBackup(file.path) || !phonePath(file.path, &file.folder) ||
             file.folder.empty())
             continue;
@@ -789,17 +773,14 @@ std::map<std::vector<std::string>, std::vector<BackedUpFile>> FilesByFolder(cons
 // The stores the backup's files were on (storage cards) that the phone lacks now: a
 // plain folder of its memory in a card's name is no card, and the card's files
 // would land in the phone's memory.
-std::set<std::string> StoresLacking(const Capability &capability, const nlohmann::json &manifest) {
-    std::set<std::string> lacking, now = StoresNow(capability);
-    for (const nlohmann::json &store : ArrayIn(manifest, "stores"))
-        if (store.is_string() && !now.count(store.get<std::string>())) lacking.insert(store.get<std::string>());
-    return lacking;
+std::set<std::string> StoresLacking(const Capability &capability, const Manifest &manifest) {
+    return MissingStores(manifest, StoresNow(capability));
 }
 
 // The backup's phone files the phone lacks, back where they were; each that cannot
 // go back (damaged on the PC, on a store the phone lacks, where the phone has a
 // folder or a file is in the way of its folder) is named and the others still go.
-Outcome RestoreFiles(DeviceLink &link, const fs::path &folder, const nlohmann::json &manifest, TransferSink &sink,
+Outcome RestoreFiles(DeviceLink &link, const fs::path &folder, const Manifest &manifest, TransferSink &sink,
                      nlohmann::json *report, NotRestored *notRestored) {
     Capability capability;
     Outcome outcome = link.ReadCapability(&capability);
@@ -841,7 +822,7 @@ Outcome RestoreFiles(DeviceLink &link, const fs::path &folder, const nlohmann::j
                 }
                 existing = named.exists ? named.Listed() : nullptr;  // else a look-alike, not the file backed up
             }
-            const uint64_t size = NumberIn(*file.entry, "size", ~uint64_t(0));
+            const uint64_t size = file.entry->size;
             if (existing && existing->folder) {
                 notRestored->push_back(file.path + ": the phone has a folder of that name");
                 continue;
@@ -881,8 +862,8 @@ nlohmann::json ImportJson(const InteropReport &report) {
 // The contacts and appointments of the backup that the phone lacks (same name and
 // first number, same title and start: each on the phone stands for one of the
 // backup's), added; a file damaged on the PC is named and its kind left out.
-Outcome RestoreItems(PhoneSession &session, const fs::path &folder, const nlohmann::json &manifest,
-                     const RestoreParts &parts, ItemSink &sink, nlohmann::json *report, NotRestored *notRestored) {
+Outcome RestoreItems(PhoneSession &session, const fs::path &folder, const Manifest &manifest, const RestoreParts &parts,
+                     ItemSink &sink, nlohmann::json *report, NotRestored *notRestored) {
     struct {
         bool chosen;
         const char *file, *key;
@@ -891,9 +872,7 @@ Outcome RestoreItems(PhoneSession &session, const fs::path &folder, const nlohma
                  {parts.calendar, "calendar.ics", "calendar", ImportCalendar}};
     for (const auto &item : items) {
         if (!item.chosen) continue;
-        const nlohmann::json *entry = nullptr;
-        for (const nlohmann::json &each : FilesOf(manifest))
-            if (TextIn(each, "path") == item.file) entry = &each;
+        const ManifestFile *entry = manifest.Find(item.file);
         if (!entry || !HoldsWhatItSays(folder, *entry)) {
             notRestored->push_back(std::string(item.file) + ": the backup's copy does not match its manifest");
             continue;
@@ -908,11 +887,11 @@ Outcome RestoreItems(PhoneSession &session, const fs::path &folder, const nlohma
 
 }  // namespace
 
-std::vector<std::string> CheckBackup(const fs::path &folder, const nlohmann::json &manifest) {
+std::vector<std::string> CheckBackup(const fs::path &folder, const Manifest &manifest) {
     std::vector<std::string> problems;
     std::set<std::string> listed = {kManifestName};
-    for (const nlohmann::json &entry : FilesOf(manifest)) {
-        std::string path = TextIn(entry, "path"), hex;
+    for (const ManifestFile &entry : manifest.files) {
+        std::string path = entry.path, hex;
         if (!InsideBackup(path)) {
             problems.push_back("manifest: an entry without a path inside the backup: " + path);
             continue;
@@ -922,11 +901,11 @@ std::vector<std::string> CheckBackup(const fs::path &folder, const nlohmann::jso
         uint64_t size = fs::file_size(OnDisk(folder, path), failure);
         if (failure)
             problems.push_back(path + ": missing");
-        else if (size != NumberIn(entry, "size", ~uint64_t(0)))
+        else if (size != entry.size)
             problems.push_back(path + ": size changed");
         else if (Outcome hashed = FileSha256(OnDisk(folder, path).string(), &hex); !hashed.ok)
             problems.push_back(hashed.message);
-        else if (hex != TextIn(entry, "sha256"))
+        else if (hex != entry.sha256)
             problems.push_back(path + ": content changed");
     }
     std::error_code failure;
@@ -940,55 +919,55 @@ std::vector<std::string> CheckBackup(const fs::path &folder, const nlohmann::jso
     return problems;
 }
 
-Outcome ReadBackupGeneration(BackupFolder &backup, const std::string &name, fs::path *folder,
-                             nlohmann::json *manifest) {
-    if (Outcome chosen = backup.Choose(name, folder); !chosen.ok) return chosen;
-    if (!ReadJsonFile(*folder / kManifestName, manifest))
-        return PcFailure((*folder / kManifestName).string() + ": no readable manifest");
-    if (NumberIn(*manifest, "format", 0) != kManifestFormat)
-        return PcFailure((*folder / kManifestName).string() + ": a manifest format this program does not know");
-    return Outcome::Ok();
+Outcome ReadBackupGeneration(BackupFolder &backup, const std::string &name, fs::path *folder, Manifest *manifest) {
+    return CaughtAsInternal([&] {
+        if (Outcome chosen = backup.Choose(name, folder); !chosen.ok) return chosen;
+        return ReadManifest(*folder / kManifestName, manifest);
+    });
 }
 
 Outcome VerifyBackup(BackupFolder &backup, const std::string &generation, nlohmann::json *report) {
-    fs::path folder;
-    nlohmann::json manifest;
-    if (Outcome outcome = ReadBackupGeneration(backup, generation, &folder, &manifest); !outcome.ok) return outcome;
-    std::vector<std::string> problems = CheckBackup(folder, manifest);
-    *report = {{"backup", backup.Path().string()},
-               {"generation", folder.filename().string()},
-               {"files", FilesOf(manifest).size()},
-               {"verified", problems.empty()},
-               {"problems", problems}};
-    return Outcome::Ok();
+    return CaughtAsInternal([&] {
+        fs::path folder;
+        Manifest manifest;
+        if (Outcome outcome = ReadBackupGeneration(backup, generation, &folder, &manifest); !outcome.ok) return outcome;
+        std::vector<std::string> problems = CheckBackup(folder, manifest);
+        *report = {{"backup", backup.Path().string()},
+                   {"generation", folder.filename().string()},
+                   {"files", manifest.files.size()},
+                   {"verified", problems.empty()},
+                   {"problems", problems}};
+        return Outcome::Ok();
+    });
 }
 
 Outcome ListBackups(BackupFolder &backup, nlohmann::json *document) {
-    const std::vector<std::string> names = backup.Generations();
-    fs::path folder;
-    if (names.empty()) return backup.Choose("", &folder);
-    nlohmann::json generations = nlohmann::json::array();
-    for (const std::string &name : names) {
-        nlohmann::json manifest;
-        if (!backup.Choose(name, &folder).ok || !ReadJsonFile(folder / kManifestName, &manifest))
-            manifest = nlohmann::json::object();
-        auto counts = manifest.find("counts");
-        nlohmann::json held = counts != manifest.end() && counts->is_object() ? *counts : nlohmann::json::object();
-        generations.push_back({{"name", name}, {"time", TextIn(manifest, "time")}, {"counts", held}});
-    }
-    *document = {{"backup", backup.Path().string()}, {"latest", backup.Latest()}, {"generations", generations}};
-    return Outcome::Ok();
+    return CaughtAsInternal([&] {
+        const std::vector<std::string> names = backup.Generations();
+        fs::path folder;
+        if (names.empty()) return backup.Choose("", &folder);
+        nlohmann::json generations = nlohmann::json::array();
+        for (const std::string &name : names) {
+            Manifest manifest;
+            if (!backup.Choose(name, &folder).ok || !ReadManifest(folder / kManifestName, &manifest).ok) manifest = {};
+            generations.push_back({{"name", name}, {"time", manifest.time}, {"counts", manifest.counts}});
+        }
+        *document = {{"backup", backup.Path().string()}, {"latest", backup.Latest()}, {"generations", generations}};
+        return Outcome::Ok();
+    });
 }
 
-Outcome RestoreBackup(PhoneSession &session, const fs::path &folder, const nlohmann::json &manifest,
+Outcome RestoreBackup(PhoneSession &session, const fs::path &folder, const Manifest &manifest,
                       const RestoreParts &parts, TransferSink &files, ItemSink &items, nlohmann::json *report) {
-    *report = {{"generation", folder.filename().string()}};
-    NotRestored notRestored = nlohmann::json::array();
-    Outcome outcome = Outcome::Ok();
-    if (parts.files) outcome = RestoreFiles(session.link, folder, manifest, files, report, &notRestored);
-    if (outcome.ok) outcome = RestoreItems(session, folder, manifest, parts, items, report, &notRestored);
-    (*report)["notRestored"] = notRestored;
-    return outcome;
+    return CaughtAsInternal([&] {
+        *report = {{"generation", folder.filename().string()}};
+        NotRestored notRestored = nlohmann::json::array();
+        Outcome outcome = Outcome::Ok();
+        if (parts.files) outcome = RestoreFiles(session.link, folder, manifest, files, report, &notRestored);
+        if (outcome.ok) outcome = RestoreItems(session, folder, manifest, parts, items, report, &notRestored);
+        (*report)["notRestored"] = notRestored;
+        return outcome;
+    });
 }
 
 Outcome LockBackupFolder(const BackupFolder &folder, ProcessLock *lock) {

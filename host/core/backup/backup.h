@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "backup_folder.h"
+#include "manifest.h"
 #include "phone_session.h"
 #include "progress_sink.h"
 #include "safeguards.h"
@@ -40,9 +41,9 @@ Outcome MakeBackup(PhoneSession &session, BackupFolder &folder, bool acceptFewer
 
 // The generation `name` (the latest for "") and its manifest, for reading.
 Outcome ReadBackupGeneration(BackupFolder &backup, const std::string &name, std::filesystem::path *folder,
-                             nlohmann::json *manifest);
+                             Manifest *manifest);
 // What differs between a generation's folder and its manifest: "PATH: what", none when nothing.
-std::vector<std::string> CheckBackup(const std::filesystem::path &folder, const nlohmann::json &manifest);
+std::vector<std::string> CheckBackup(const std::filesystem::path &folder, const Manifest &manifest);
 // {"backup", "generation", "files", "verified", "problems"} of one generation.
 Outcome VerifyBackup(BackupFolder &backup, const std::string &generation, nlohmann::json *report);
 // {"backup", "latest", "generations": [{"name", "time", "counts"}]}, oldest first.
@@ -61,7 +62,7 @@ struct RestoreParts {
 // {"generation", "files": {"restored", "kept", "replacedCut", "timesKept"},
 // "contacts"/"calendar": {"added", "skipped", "refused", "notes", "items",
 // "remarks"}, "notRestored": ["PATH: why"]}, the parts chosen.
-Outcome RestoreBackup(PhoneSession &session, const std::filesystem::path &folder, const nlohmann::json &manifest,
+Outcome RestoreBackup(PhoneSession &session, const std::filesystem::path &folder, const Manifest &manifest,
                       const RestoreParts &parts, TransferSink &files, ItemSink &items, nlohmann::json *report);
 
 // One process at a time uses a backup folder: kBusy while another does.

@@ -9,12 +9,11 @@
 
 #include "appointment_time.h"
 #include "local_files.h"
+#include "manifest.h"
 
 namespace fs = std::filesystem;
 
 namespace host {
-
-const char *const kManifestName = "manifest.json";
 
 namespace {
 
@@ -76,17 +75,6 @@ Outcome WriteJsonFile(const fs::path &path, const nlohmann::json &document) {
     return outcome;
 }
 
-bool OwnManifest(const nlohmann::json &manifest) {
-    auto has = [&](const char *key, nlohmann::json::value_t kind) {
-        auto value = manifest.find(key);
-        return value != manifest.end() && value->type() == kind;
-    };
-    using Kind = nlohmann::json::value_t;
-    return has("format", Kind::number_unsigned) && manifest.at("format") == kManifestFormat &&
-           has("time", Kind::string) && has("model", Kind::string) && has("counts", Kind::object) &&
-           has("folders", Kind::array) && has("files", Kind::array) && has("skipped", Kind::array);
-}
-
 BackupFolder::BackupFolder(const std::string &typed) {
     std::error_code ignored;
     m_root = fs::absolute(LocalPath(typed), ignored).lexically_normal();
@@ -129,18 +117,18 @@ void BackupFolder::RemoveLeftovers() {
     temporary += ".part";
     fs::remove(temporary, failure);
     std::vector<fs::path> cut;
-    for (const auto &item : fs::directory_iterator(m_root, failure))
-        if (IsGenerationName(item.path().filename().string()) && !fs::exists(item.path() / kManifestName, failure))
-            cut.push_back(item.path());
+    for (const fs::path &item : FolderItems(m_root))
+        if (IsGenerationName(item.filename().string()) && !fs::exists(item / kManifestName, failure))
+            cut.push_back(item);
     for (const fs::path &folder : cut) fs::remove_all(folder, failure);
 }
 
 std::vector<std::string> BackupFolder::Generations() const {
     std::vector<std::string> names;
     std::error_code failure;
-    for (const auto &item : fs::directory_iterator(m_root, failure)) {
-        std::string name = item.path().filename().string();
-        if (IsGenerationName(name) && fs::exists(item.path() / kManifestName, failure)) names.push_back(name);
+    for (const fs::path &item : FolderItems(m_root)) {
+        std::string name = item.filename().string();
+        if (IsGenerationName(name) && fs::exists(item / kManifestName, failure)) names.push_back(name);
     }
     std::sort(names.begin(), names.end());
     return names;

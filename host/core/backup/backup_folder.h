@@ -18,16 +18,10 @@
 
 namespace host {
 
-// The file each generation describes itself in, and the format it is written in.
-extern const char *const kManifestName;
-constexpr int kManifestFormat = 1;
-
 // A JSON object file; false when it is missing, unreadable or not an object.
 bool ReadJsonFile(const std::filesystem::path &path, nlohmann::json *document);
 // Writes the file whole: a temporary beside it, renamed over it.
 Outcome WriteJsonFile(const std::filesystem::path &path, const nlohmann::json &document);
-// A manifest this program wrote: every key a backup writes, of its kind.
-bool OwnManifest(const nlohmann::json &manifest);
 
 class BackupFolder {
 public:

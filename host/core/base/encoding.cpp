@@ -143,13 +143,13 @@ std::string Recode(const std::string &text, const std::string &from, const std::
 }  // namespace
 
 #if defined(_WIN32)
-std::string CodePageProblem() { return {}; }  // the system's ANSI code page
+Outcome CheckCodePage() { return Outcome::Ok(); }  // the system's ANSI code page
 #else
-std::string CodePageProblem() {
-    if (t_converters.Get(DeviceCodePage(), "UTF-8") != Converters::kNone) return {};
-    return "CEBRIDGE_CODEPAGE '" + std::string(std::getenv("CEBRIDGE_CODEPAGE")) +
-           "' is no code page: give a Windows code-page number (949, 1252, 65001) or an iconv name (CP949, EUC-KR, "
-           "UTF-8)";
+Outcome CheckCodePage() {
+    if (t_converters.Get(DeviceCodePage(), "UTF-8") != Converters::kNone) return Outcome::Ok();
+    return BadInput("CEBRIDGE_CODEPAGE '" + std::string(std::getenv("CEBRIDGE_CODEPAGE")) +
+                    "' is no code page: give a Windows code-page number (949, 1252, 65001) or an iconv name (CP949, "
+                    "EUC-KR, UTF-8)");
 }
 #endif
 

@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <string>
 
+#include "outcome.h"
+
 namespace host {
 
-// Why CEBRIDGE_CODEPAGE cannot be used, or "" when it can (or is not set).
-std::string CodePageProblem();
+// Whether CEBRIDGE_CODEPAGE can be used (or is not set); kBadInput saying why not.
+Outcome CheckCodePage();
 std::string DeviceToTerminal(const std::string &ansi);
 // Text for the phone in its code page: a character it cannot say becomes one '?',
 // never a look-alike letter.

@@ -17,6 +17,7 @@ const char *ErrorKindName(ErrorKind kind) {
     case ErrorKind::kBadInput: return "badInput";
     case ErrorKind::kBusy: return "busy";
     case ErrorKind::kNoConnection: return "noConnection";
+    case ErrorKind::kServer: return "server";
     case ErrorKind::kChanged: return "changed";
     case ErrorKind::kOtherPhone: return "otherPhone";
     case ErrorKind::kInternal: return "internal";

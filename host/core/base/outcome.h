@@ -27,6 +27,7 @@ enum class ErrorKind {
     kChanged,     // the item changed on its side since it was listed (a sync's server answered 412)
     kOtherPhone,  // a sync pair first synced with another phone
     kInternal,    // a fault of the host itself (an exception caught at a front end's edge)
+    kServer,      // a sync's server was not reached, refused, or answered out of form
 };
 // "notFound", "noRoomOnPhone"...
 const char *ErrorKindName(ErrorKind kind);

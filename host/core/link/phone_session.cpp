@@ -18,28 +18,34 @@ namespace {
 
 constexpr int kKeptLogDays = 7;
 
-// Why the link did not come up, as far as the agent's side can tell: the RAPI
-// provider, the phone image the emulator was told to open, or the time it took.
-std::string WhyNoLink(const SessionOptions &options, const std::string &pluginPath,
-                      std::chrono::steady_clock::duration waited) {
+// The connect that `failed` as kNoConnection, saying why the link did not come up as
+// far as the agent's side can tell: the RAPI provider, the phone image the emulator
+// was told to open, or the time it took.
+Outcome NoLink(const SessionOptions &options, const std::string &pluginPath, std::chrono::steady_clock::duration waited,
+               Outcome failed) {
+    auto because = [&failed](const std::string &why) {
+        failed.message = "could not connect: " + why;
+        failed.kind = ErrorKind::kNoConnection;
+        return failed;
+    };
     std::string provider = !options.rapi.empty() ? options.rapi : Environment("CEBRIDGE_RAPI");
 #if !defined(_WIN32)
     if (provider.empty()) provider = (fs::path(pluginPath).parent_path() / "libceemu.so").string();
 #endif
     if (!provider.empty()) {
-        if (Outcome loaded = ProbeLibrary(provider); !loaded.ok) return "no RAPI provider: " + loaded.message;
+        if (Outcome loaded = ProbeLibrary(provider); !loaded.ok) return because("no RAPI provider: " + loaded.message);
     }
     std::string device = !options.device.empty() ? options.device : Environment("CEBRIDGE_DEVICE");
     if (!device.empty()) {
         std::error_code failure;
         fs::file_status status = fs::status(LocalPath(device), failure);
-        if (!fs::exists(status)) return "the phone image is missing: " + device;
-        if (!fs::is_directory(status)) return "the phone image is not a folder: " + device;
+        if (!fs::exists(status)) return because("the phone image is missing: " + device);
+        if (!fs::is_directory(status)) return because("the phone image is not a folder: " + device);
         fs::directory_iterator probe(LocalPath(device), failure);
-        if (failure) return "the phone image is unreadable: " + device + ": " + failure.message();
+        if (failure) return because("the phone image is unreadable: " + device + ": " + failure.message());
     }
-    if (waited >= std::chrono::seconds(29)) return "the phone's link did not come up within 30 seconds";
-    return "the phone refused the link";
+    if (waited >= std::chrono::seconds(29)) return because("the phone's link did not come up within 30 seconds");
+    return because("the phone refused the link");
 }
 
 Outcome OpenPlugin(AgentClient &client, DeviceLink &link, const SessionOptions &options, ConnectReport *report) {
@@ -69,8 +75,7 @@ Outcome OpenPlugin(AgentClient &client, DeviceLink &link, const SessionOptions &
 
 Outcome PhoneSession::Connect(const SessionOptions &options, ConnectReport *report) {
     if (connected) return Outcome::Ok();
-    if (std::string problem = CodePageProblem(); !problem.empty())
-        return Outcome::Failed(0, problem, ErrorKind::kBadInput);
+    if (Outcome usable = CheckCodePage(); !usable.ok) return usable;
     if (!pluginOpen) {
         Outcome opened = OpenPlugin(client, link, options, report);
         if (!opened.ok) return opened;
@@ -96,8 +101,7 @@ Outcome PhoneSession::Connect(const SessionOptions &options, ConnectReport *repo
     if (!noNumber) report->phoneSaid = ProcessOutputSince(printedBefore);
     std::string plugin = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
     if (outcome.status == ST_CONNECT_FAILED && !noNumber)
-        outcome.message =
-            "could not connect: " + WhyNoLink(options, plugin, std::chrono::steady_clock::now() - started);
+        return NoLink(options, plugin, std::chrono::steady_clock::now() - started, outcome);
     outcome.kind = ErrorKind::kNoConnection;
     return outcome;
 }

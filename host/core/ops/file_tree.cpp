@@ -237,12 +237,11 @@ private:
     }
     static std::vector<std::string> KeptBefore(const std::string &key) {
         std::vector<std::string> found;
-        std::error_code failure;
-        for (const auto &entry : fs::directory_iterator(LocalPath(KeptFolder()), failure)) {
-            const std::string name = entry.path().filename().string();
+        for (const fs::path &entry : FolderItems(LocalPath(KeptFolder()))) {
+            const std::string name = entry.filename().string();
             const size_t space = name.find(' ');
             if (space != std::string::npos && name.compare(space + 1, key.size() + 1, key + " ") == 0)
-                found.push_back(entry.path().string());
+                found.push_back(entry.string());
         }
         return found;
     }

@@ -159,6 +159,14 @@ std::string PluginPcPath(const std::string &utf8) { return utf8.size() > kMaxPlu
 
 std::string SystemReason(const std::string &path) { return path + ": " + std::strerror(errno); }
 
+std::vector<fs::path> FolderItems(const fs::path &folder) {
+    std::vector<fs::path> items;
+    std::error_code failure;
+    for (fs::directory_iterator item(folder, failure), end; !failure && item != end; item.increment(failure))
+        items.push_back(item->path());
+    return items;
+}
+
 Outcome SystemFailure(const std::string &path) {
     const int reason = errno;
     Outcome failed = PcFailure(SystemReason(path));

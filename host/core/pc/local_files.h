@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "outcome.h"
 
@@ -128,6 +129,10 @@ private:
 std::string SystemReason(const std::string &path);
 // The last failed C library call on `path` as the PC's failure (kNoRoomOnPc for a full disk).
 Outcome SystemFailure(const std::string &path);
+
+// What `folder` holds, as far as it can be listed (none when it cannot be opened). A
+// range-for over a directory_iterator throws when a step fails; this never throws.
+std::vector<std::filesystem::path> FolderItems(const std::filesystem::path &folder);
 
 }  // namespace host
 

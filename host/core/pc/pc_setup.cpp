@@ -11,6 +11,7 @@
 #include "appointment_time.h"
 #include "encoding.h"
 #include "local_files.h"
+#include "reg_text.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -99,15 +100,6 @@ fs::path PrivateMemoryFolder() {
 }
 #endif
 
-std::string EscapeRegString(const std::string &value) {
-    std::string out;
-    for (char c : value) {
-        if (c == '\\' || c == '"') out += '\\';
-        out += c;
-    }
-    return out;
-}
-
 #if defined(_WIN32)
 Outcome StoreSaPath(const std::string &folder) {
     const std::string ansi = PluginPcPath(folder);  // what the plug-in reads
@@ -136,7 +128,7 @@ Outcome StoreSaPath(const std::string &folder) {
     fs::path file = RegistryFile();
     std::stringstream current;
     if (std::ifstream in{file, std::ios::binary}) current << in.rdbuf();
-    std::string updated = SetRegistryString(current.str(), kAgentKey, "SAPATH", folder);
+    std::string updated = SetRegString(current.str(), kAgentKey, "SAPATH", folder);
     if (updated == current.str()) return Outcome::Ok();
     std::error_code ignored;
     fs::create_directories(file.parent_path(), ignored);
@@ -171,43 +163,6 @@ void SetEnvironment(const char *name, const std::string &utf8) {
     if (!utf8.empty()) setenv(name, utf8.c_str(), 1);
 }
 #endif
-
-std::string SetRegistryString(const std::string &regText, const std::string &keyPath, const std::string &name,
-                              const std::string &value) {
-    const std::string section = "[HKEY_LOCAL_MACHINE\\" + keyPath + "]";
-    const std::string valueLine = "\"" + name + "\"=\"" + EscapeRegString(value) + "\"";
-    std::vector<std::string> lines;
-    std::istringstream in(regText);
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-    }
-    if (lines.empty()) lines = {"Windows Registry Editor Version 5.00"};
-
-    auto sectionAt = std::find(lines.begin(), lines.end(), section);
-    if (sectionAt == lines.end()) {
-        if (!lines.back().empty()) lines.push_back("");
-        lines.push_back(section);
-        lines.push_back(valueLine);
-    } else {
-        auto it = sectionAt + 1;
-        const std::string prefix = "\"" + name + "\"=";
-        for (; it != lines.end() && !(it->size() > 0 && (*it)[0] == '['); ++it) {
-            if (it->compare(0, prefix.size(), prefix) == 0) {
-                *it = valueLine;
-                break;
-            }
-        }
-        if (it == lines.end() || (it->size() > 0 && (*it)[0] == '[')) {
-            auto insertAt = sectionAt + 1;
-            while (insertAt != lines.end() && !insertAt->empty() && (*insertAt)[0] != '[') ++insertAt;
-            lines.insert(insertAt, valueLine);
-        }
-    }
-    std::string out;
-    for (const std::string &line : lines) out += line + "\n";
-    return out;
-}
 
 bool MakeDirectories(const std::string &path) {
     std::error_code error;
@@ -287,12 +242,11 @@ std::string DefaultLogDirectory() {
 
 std::vector<fs::path> DailyLogs(const std::string &folder) {
     std::vector<fs::path> logs;
-    std::error_code error;
-    for (const auto &entry : fs::directory_iterator(LocalPath(folder), error)) {
+    for (const fs::path &entry : FolderItems(LocalPath(folder))) {
         // cebridge_YYYYMMDD.log, the plug-in's daily file
-        std::string name = entry.path().filename().string();
+        std::string name = entry.filename().string();
         if (name.size() != 21 || name.rfind("cebridge_", 0) != 0 || name.substr(17) != ".log") continue;
-        if (name.substr(9, 8).find_first_not_of("0123456789") == std::string::npos) logs.push_back(entry.path());
+        if (name.substr(9, 8).find_first_not_of("0123456789") == std::string::npos) logs.push_back(entry);
     }
     std::sort(logs.begin(), logs.end());  // oldest first
     return logs;

@@ -49,11 +49,6 @@ void KeepLogsPrivate(const std::string &folder);
 // Creates every missing folder of `path`; true when it exists afterwards.
 bool MakeDirectories(const std::string &path);
 
-// Sets or edits one string value in a .reg-style registry text (the POSIX PC
-// registry's file form); the rest of the text is kept.
-std::string SetRegistryString(const std::string &regText, const std::string &keyPath, const std::string &name,
-                              const std::string &value);
-
 }  // namespace host
 
 #endif  // CEBRIDGE_HOST_PC_SETUP_H

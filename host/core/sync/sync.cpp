@@ -35,10 +35,6 @@ struct Step {
     std::string why;
 };
 
-Outcome StateFailure(const SyncState &state) {
-    return Outcome::Failed(0, "the sync state: " + state.Error(), ErrorKind::kPcFile);
-}
-
 // A contact's fields as the sync state keeps them, and back.
 std::string FormText(const ItemFields &fields) { return nlohmann::json(fields).dump(); }
 ItemFields FormOf(const std::string &text) {
@@ -103,7 +99,7 @@ private:
         Outcome outcome = m_phone.List(&m_phoneItems);
         if (!outcome.ok || !(outcome = m_pc->List(&m_pcItems)).ok) return outcome;
         m_phoneVerdict = m_session.link.ListingVerdict(PhoneType());
-        if (!m_state.Mappings(m_pair, SyncKindName(m_kind), &m_mappings)) return StateFailure(m_state);
+        if (Outcome read = m_state.Mappings(m_pair, SyncKindName(m_kind), &m_mappings); !read.ok) return read;
         for (SyncItem &item : m_phoneItems) m_phoneById[item.id] = &item;
         if (!(outcome = FollowRenames()).ok) return outcome;
         for (SyncItem &item : m_pcItems) m_pcById[item.id] = &item;
@@ -132,7 +128,7 @@ private:
     Outcome FollowRenames() {
         std::vector<std::pair<std::string, std::string>> renamed;
         if (m_phoneIdentity.empty()) return Outcome::Ok();
-        if (!m_state.Renamed(m_phoneIdentity, SyncKindName(m_kind), &renamed)) return StateFailure(m_state);
+        if (Outcome read = m_state.Renamed(m_phoneIdentity, SyncKindName(m_kind), &renamed); !read.ok) return read;
         std::map<std::string, std::string> next(renamed.begin(), renamed.end());
         for (SyncMapping &mapping : m_mappings) {
             std::string id = mapping.phoneId;
@@ -314,12 +310,9 @@ private:
     }
 
     Outcome Remember(SyncMapping &mapping) {
-        if (m_options.dryRun || m_state.SaveMapping(m_pair, SyncKindName(m_kind), &mapping)) return Outcome::Ok();
-        return StateFailure(m_state);
+        return m_options.dryRun ? Outcome::Ok() : m_state.SaveMapping(m_pair, SyncKindName(m_kind), &mapping);
     }
-    Outcome Forget(const SyncMapping &mapping) {
-        return m_state.ForgetMapping(mapping.row) ? Outcome::Ok() : StateFailure(m_state);
-    }
+    Outcome Forget(const SyncMapping &mapping) { return m_state.ForgetMapping(mapping.row); }
 
     // The phone form of `pc` written to the phone, remembered as `mapping`; `phone`:
     // the item it replaces (nullptr for a new one).
@@ -328,9 +321,10 @@ private:
         Outcome outcome = phone ? m_phone.Update(mapping.phoneId, pc, &made) : m_phone.Create(pc, &made);
         if (!outcome.ok) return outcome;
         NoteWhatThePhoneKeepsOtherwise(pc);
-        if (phone && !m_options.dryRun && !m_phoneIdentity.empty() &&
-            !m_state.SaveRenamed(m_phoneIdentity, SyncKindName(m_kind), mapping.phoneId, made.id))
-            return StateFailure(m_state);
+        if (phone && !m_options.dryRun && !m_phoneIdentity.empty())
+            if (Outcome saved = m_state.SaveRenamed(m_phoneIdentity, SyncKindName(m_kind), mapping.phoneId, made.id);
+                !saved.ok)
+                return saved;
         mapping = {mapping.row, made.id, pc.id, pc.version, made.hash, pc.hash, FormText(made.contact)};
         return Remember(mapping);
     }
@@ -536,7 +530,7 @@ Outcome RunSync(PhoneSession &session, SyncState &state, const std::string &name
     report->conflict = options.conflict;
     SyncPair pair;
     bool found = false;
-    if (!state.LoadPair(name, &pair, &found)) return StateFailure(state);
+    if (Outcome loaded = state.LoadPair(name, &pair, &found); !loaded.ok) return loaded;
     if (!found) return Outcome::Failed(0, "no sync pair named " + name, ErrorKind::kNotFound);
     std::string identity;
     Outcome outcome = PhoneIdentity(session, &identity);
@@ -555,7 +549,7 @@ Outcome RunSync(PhoneSession &session, SyncState &state, const std::string &name
                                ErrorKind::kOtherPhone);
     if (pair.phone.empty() && !options.dryRun) {
         pair.phone = identity;
-        if (!state.SavePair(pair)) return StateFailure(state);
+        if (Outcome saved = state.SavePair(pair); !saved.ok) return saved;
     }
     DavAccount account;
     if (IsCollectionUrl(pair.contacts) || IsCollectionUrl(pair.calendar)) {

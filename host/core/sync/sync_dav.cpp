@@ -87,15 +87,17 @@ std::string OriginOf(const CurlFunctions &curl, CURLU *url) {
 
 }  // namespace
 
-std::string PasswordFileProblem(const std::string &file) {
+Outcome CheckPasswordFile(const std::string &file) {
     struct stat status {};
-    if (stat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return file + ": no such password file";
+    if (stat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+        return PcFailure(file + ": no such password file");
     if (status.st_mode & 077) {
         char mode[8];
         std::snprintf(mode, sizeof mode, "%04o", unsigned(status.st_mode & 07777));
-        return file + ": others may read or change this password file (mode " + mode + "); chmod 600 " + file;
+        return PcFailure(file + ": others may read or change this password file (mode " + mode + "); chmod 600 " +
+                         file);
     }
-    return {};
+    return Outcome::Ok();
 }
 
 Outcome ReadMultistatus(const std::string &xml, std::vector<DavEntry> *entries) {
@@ -158,24 +160,23 @@ int CheckCancel(void *context, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 
 }  // namespace
 
-std::string CollectionUrlProblem(const std::string &url) {
-    if (!IsCollectionUrl(url)) return "not an http:// or https:// URL";
+Outcome CheckCollectionUrl(const std::string &url) {
+    if (!IsCollectionUrl(url)) return BadInput(kNoHttpUrl);
     const CurlFunctions *curl = Curl();
-    if (!curl) return "servers cannot be reached without libcurl (" + CurlLoaded().message + ")";
+    if (!curl) return PcFailure("servers cannot be reached without libcurl (" + CurlLoaded().message + ")");
     Url parsed = NewUrl(*curl);
-    if (curl->url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK)
-        return "not an http:// or https:// URL";
+    if (curl->url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) return BadInput(kNoHttpUrl);
     if (!UrlPart(*curl, parsed.get(), CURLUPART_USER).empty() ||
         !UrlPart(*curl, parsed.get(), CURLUPART_PASSWORD).empty())
-        return "a collection's URL holds no user or password (give the user and a password file instead)";
-    return {};
+        return BadInput(kCredentialsInUrl);
+    return Outcome::Ok();
 }
 
 DavSide::DavSide(const std::string &url, DavAccount account, SyncKind kind)
     : m_account(std::move(account)), m_kind(kind), m_http(std::make_unique<Http>(Curl())) {
-    m_error = CollectionUrlProblem(url);
-    if (!m_error.empty()) {
-        m_error = url + ": " + m_error;
+    m_usable = CheckCollectionUrl(url);
+    if (!m_usable.ok) {
+        m_usable.message = url + ": " + m_usable.message;
         return;
     }
     const CurlFunctions &curl = *m_http->api;
@@ -184,13 +185,13 @@ DavSide::DavSide(const std::string &url, DavAccount account, SyncKind kind)
     m_origin = OriginOf(curl, parsed.get());
     m_path = UrlPart(curl, parsed.get(), CURLUPART_PATH);
     if (m_path.empty() || m_path.back() != '/') m_path += '/';
-    if (!m_http->curl) m_error = "cannot start the HTTP client";
+    if (!m_http->curl) m_usable = PcFailure("cannot start the HTTP client");
 }
 
 DavSide::~DavSide() = default;
 
 std::string DavSide::ItemPath(const std::string &href) const {
-    if (href.empty() || href.size() > 4096 || !m_error.empty()) return {};
+    if (href.empty() || href.size() > 4096 || !m_usable.ok) return {};
     const CurlFunctions &curl = *m_http->api;
     Url url = NewUrl(curl);
     // An href is resolved against the collection, as a browser resolves a link.
@@ -204,7 +205,7 @@ std::string DavSide::ItemPath(const std::string &href) const {
 
 Outcome DavSide::Exchange(const std::string &method, const std::string &path, const std::vector<std::string> &headers,
                           const std::string &body, size_t limit, HttpAnswer *answer) {
-    if (!m_error.empty()) return DavServerFailure(m_error);
+    if (!m_usable.ok) return m_usable;
     const CurlFunctions &api = *m_http->api;
     CURL *curl = m_http->curl;
     api.easy_reset(curl);  // keeps the open connection

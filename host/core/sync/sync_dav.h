@@ -20,9 +20,9 @@ namespace host {
 
 // Where a sync's PC items are: a collection's URL (http:// or https://), or a folder.
 bool IsCollectionUrl(const std::string &place);
-// Why `url` cannot name a collection ("" when it can): not http or https, or a user or
-// password written into it.
-std::string CollectionUrlProblem(const std::string &url);
+// Whether `url` can name a collection: kBadInput when it is not http or https or holds
+// a user or password, kPcFile when servers cannot be reached from this PC.
+Outcome CheckCollectionUrl(const std::string &url);
 
 // The environment variable a collection's password is taken from when the pair names
 // no password file.
@@ -76,9 +76,9 @@ private:
     Outcome Put(const std::string &path, const std::string &condition, const std::string &text, const SyncItem &from,
                 SyncItem *made);
 
-    std::string m_origin;  // scheme://host[:port]
-    std::string m_path;    // the collection's path, ending in '/'
-    std::string m_error;   // why the URL cannot be used ("" when it can)
+    std::string m_origin;              // scheme://host[:port]
+    std::string m_path;                // the collection's path, ending in '/'
+    Outcome m_usable = Outcome::Ok();  // why the side cannot be used, when it cannot
     DavAccount m_account;
     SyncKind m_kind;
     std::unique_ptr<Http> m_http;

@@ -1,8 +1,8 @@
 // What a collection's side (sync_dav_side.cpp) asks of the platform's HTTP client and
 // XML reader: libcurl and libxml2 on Linux (sync_dav.cpp), WinHTTP and XmlLite on
 // Windows (win32/sync_dav_win.cpp). Each of those defines DavSide's constructor,
-// ItemPath and Exchange, ReadMultistatus and CollectionUrlProblem of sync_dav.h, and
-// PasswordFileProblem below.
+// ItemPath and Exchange, ReadMultistatus and CheckCollectionUrl of sync_dav.h, and
+// CheckPasswordFile below.
 #ifndef CEBRIDGE_HOST_SYNC_DAV_HTTP_H
 #define CEBRIDGE_HOST_SYNC_DAV_HTTP_H
 
@@ -30,11 +30,15 @@ struct HttpAnswer {
     bool tooLarge = false;
 };
 
-inline Outcome DavServerFailure(const std::string &message) { return Outcome::Failed(0, message, ErrorKind::kPcFile); }
+inline Outcome DavServerFailure(const std::string &message) { return Outcome::Failed(0, message, ErrorKind::kServer); }
 
-// Why the password file `file` is not to be read ("" when it may be): it is missing,
-// or others may read it.
-std::string PasswordFileProblem(const std::string &file);
+// Why a URL names no collection, in both HTTP clients' words.
+extern const char kNoHttpUrl[];
+extern const char kCredentialsInUrl[];
+
+// Whether the password file `file` may be read; kPcFile when it is missing, or others
+// may read it.
+Outcome CheckPasswordFile(const std::string &file);
 
 // `path` (as written) when it names an item directly inside the collection at
 // `collection` (ending in '/'), `decoded` being `path` with its escapes resolved; "" when not.

@@ -14,6 +14,9 @@ const char kDavNamespace[] = "DAV:";
 const char kCardDavNamespace[] = "urn:ietf:params:xml:ns:carddav";
 const char kCalDavNamespace[] = "urn:ietf:params:xml:ns:caldav";
 const char kSyncPasswordVariable[] = "CEBRIDGE_SYNC_PASSWORD";
+const char kNoHttpUrl[] = "not an http:// or https:// URL";
+const char kCredentialsInUrl[] =
+    "a collection's URL holds no user or password (give the user and a password file instead)";
 
 Outcome ReadSyncPassword(const std::string &file, std::string *password) {
     if (file.empty()) {
@@ -21,7 +24,7 @@ Outcome ReadSyncPassword(const std::string &file, std::string *password) {
         if (value && *value) return *password = value, Outcome::Ok();
         return PcFailure(std::string("no password: name a password file (mode 0600) or set ") + kSyncPasswordVariable);
     }
-    if (const std::string problem = PasswordFileProblem(file); !problem.empty()) return PcFailure(problem);
+    if (Outcome readable = CheckPasswordFile(file); !readable.ok) return readable;
     std::ifstream in(LocalPath(file), std::ios::binary);
     std::string line;
     std::getline(in, line);

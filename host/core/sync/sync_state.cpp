@@ -74,84 +74,80 @@ Outcome SyncState::Open(const std::string &path) {
     std::error_code ignored;
     std::filesystem::create_directories(LocalPath(path).parent_path(), ignored);
     if (sqlite3_open(path.c_str(), &m_db) == SQLITE_OK) sqlite3_busy_timeout(m_db, 5000);
-    if (!m_db || !Run(kSchema) || !CheckVersion())
-        return PcFailure(path + ": " + (!m_db ? "cannot open" : !m_error.empty() ? m_error : sqlite3_errmsg(m_db)));
-    return Outcome::Ok();
+    Outcome opened = !m_db           ? PcFailure("cannot open")
+                     : !Run(kSchema) ? PcFailure(sqlite3_errmsg(m_db))
+                                     : CheckVersion();
+    if (!opened.ok) opened.message = path + ": " + opened.message;
+    return opened;
 }
 
-bool SyncState::CheckVersion() {
+Outcome SyncState::CheckVersion() {
     int64_t version = 0;
-    if (!Statement(m_db, "PRAGMA user_version", {}).Each([&](Statement &row) { version = row.Integer(0); }))
-        return Failed();
-    if (version == 0) return Run(("PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";").c_str());
-    if (version == kSchemaVersion) return true;
-    m_error = "written by another version of cebridge (its layout " + std::to_string(version) + ", this one's " +
-              std::to_string(kSchemaVersion) + ")";
-    return false;
+    if (!Statement(m_db, "PRAGMA user_version", {}).Each([&](Statement &row) { version = row.Integer(0); }) ||
+        (version == 0 && !Run(("PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";").c_str())))
+        return PcFailure(sqlite3_errmsg(m_db));
+    if (version == 0 || version == kSchemaVersion) return Outcome::Ok();
+    return PcFailure("written by another version of cebridge (its layout " + std::to_string(version) + ", this one's " +
+                     std::to_string(kSchemaVersion) + ")");
 }
 
-bool SyncState::Run(const char *sql) {
-    return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK || Failed();
+bool SyncState::Run(const char *sql) { return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+
+Outcome SyncState::Done(bool done) const {
+    return done ? Outcome::Ok() : PcFailure(std::string("the sync state: ") + sqlite3_errmsg(m_db));
 }
 
-bool SyncState::Failed() {
-    m_error = sqlite3_errmsg(m_db);
-    return false;
+Outcome SyncState::SavePair(const SyncPair &pair) {
+    return Done(
+        Statement(m_db,
+                  "INSERT OR REPLACE INTO pairs(name, contacts, calendar, phone, user, password_file, ca_file)"
+                  " VALUES(?,?,?,?,?,?,?)",
+                  {pair.name, pair.contacts, pair.calendar, pair.phone, pair.user, pair.passwordFile, pair.caFile})
+            .Each());
 }
 
-bool SyncState::SavePair(const SyncPair &pair) {
-    return Statement(m_db,
-                     "INSERT OR REPLACE INTO pairs(name, contacts, calendar, phone, user, password_file, ca_file)"
-                     " VALUES(?,?,?,?,?,?,?)",
-                     {pair.name, pair.contacts, pair.calendar, pair.phone, pair.user, pair.passwordFile, pair.caFile})
-               .Each() ||
-           Failed();
-}
-
-bool SyncState::LoadPair(const std::string &name, SyncPair *pair, bool *found) {
+Outcome SyncState::LoadPair(const std::string &name, SyncPair *pair, bool *found) {
     *found = false;
-    return Statement(m_db, (std::string(kPairColumns) + " WHERE name=?").c_str(), {name}).Each([&](Statement &row) {
-        *pair = PairOf(row);
-        *found = true;
-    }) || Failed();
+    return Done(
+        Statement(m_db, (std::string(kPairColumns) + " WHERE name=?").c_str(), {name}).Each([&](Statement &row) {
+            *pair = PairOf(row);
+            *found = true;
+        }));
 }
 
-bool SyncState::Pairs(std::vector<SyncPair> *pairs) {
-    return Statement(m_db, (std::string(kPairColumns) + " ORDER BY name").c_str(), {}).Each([&](Statement &row) {
+Outcome SyncState::Pairs(std::vector<SyncPair> *pairs) {
+    return Done(Statement(m_db, (std::string(kPairColumns) + " ORDER BY name").c_str(), {}).Each([&](Statement &row) {
         pairs->push_back(PairOf(row));
-    }) || Failed();
+    }));
 }
 
-bool SyncState::RemovePair(const std::string &name) {
-    return (Statement(m_db, "DELETE FROM items WHERE pair=?", {name}).Each() &&
-            Statement(m_db, "DELETE FROM pairs WHERE name=?", {name}).Each()) ||
-           Failed();
+Outcome SyncState::RemovePair(const std::string &name) {
+    return Done(Statement(m_db, "DELETE FROM items WHERE pair=?", {name}).Each() &&
+                Statement(m_db, "DELETE FROM pairs WHERE name=?", {name}).Each());
 }
 
-bool SyncState::Mappings(const std::string &pair, const std::string &kind, std::vector<SyncMapping> *mappings) {
-    return Statement(m_db,
-                     "SELECT row, phone_id, other_id, other_version, phone_hash, other_hash, phone_form FROM items"
-                     " WHERE pair=? AND kind=? ORDER BY row",
-                     {pair, kind})
-               .Each([&](Statement &row) {
-                   mappings->push_back(
-                       {row.Integer(0), row.Text(1), row.Text(2), row.Text(3), row.Text(4), row.Text(5), row.Text(6)});
-               }) ||
-           Failed();
+Outcome SyncState::Mappings(const std::string &pair, const std::string &kind, std::vector<SyncMapping> *mappings) {
+    return Done(Statement(m_db,
+                          "SELECT row, phone_id, other_id, other_version, phone_hash, other_hash, phone_form FROM items"
+                          " WHERE pair=? AND kind=? ORDER BY row",
+                          {pair, kind})
+                    .Each([&](Statement &row) {
+                        mappings->push_back({row.Integer(0), row.Text(1), row.Text(2), row.Text(3), row.Text(4),
+                                             row.Text(5), row.Text(6)});
+                    }));
 }
 
-bool SyncState::SaveMapping(const std::string &pair, const std::string &kind, SyncMapping *mapping) {
+Outcome SyncState::SaveMapping(const std::string &pair, const std::string &kind, SyncMapping *mapping) {
     const std::vector<std::string> values = {mapping->phoneId,   mapping->otherId,   mapping->otherVersion,
                                              mapping->phoneHash, mapping->otherHash, mapping->phoneForm};
     if (mapping->row) {
         std::vector<std::string> arguments = values;
         arguments.push_back(std::to_string(mapping->row));
-        return Statement(m_db,
-                         "UPDATE items SET phone_id=?, other_id=?, other_version=?, phone_hash=?, other_hash=?,"
-                         " phone_form=? WHERE row=CAST(? AS INTEGER)",
-                         arguments)
-                   .Each() ||
-               Failed();
+        return Done(Statement(m_db,
+                              "UPDATE items SET phone_id=?, other_id=?, other_version=?, phone_hash=?, other_hash=?,"
+                              " phone_form=? WHERE row=CAST(? AS INTEGER)",
+                              arguments)
+                        .Each());
     }
     std::vector<std::string> arguments = {pair, kind};
     arguments.insert(arguments.end(), values.begin(), values.end());
@@ -160,28 +156,27 @@ bool SyncState::SaveMapping(const std::string &pair, const std::string &kind, Sy
                    " phone_form) VALUES(?,?,?,?,?,?,?,?)",
                    arguments)
              .Each())
-        return Failed();
+        return Done(false);
     mapping->row = sqlite3_last_insert_rowid(m_db);
-    return true;
+    return Outcome::Ok();
 }
 
-bool SyncState::ForgetMapping(int64_t row) {
-    return Statement(m_db, "DELETE FROM items WHERE row=CAST(? AS INTEGER)", {std::to_string(row)}).Each() || Failed();
+Outcome SyncState::ForgetMapping(int64_t row) {
+    return Done(Statement(m_db, "DELETE FROM items WHERE row=CAST(? AS INTEGER)", {std::to_string(row)}).Each());
 }
 
-bool SyncState::SaveRenamed(const std::string &phone, const std::string &kind, const std::string &oldId,
-                            const std::string &newId) {
-    return Statement(m_db, "INSERT INTO renamed(phone, kind, old_id, new_id) VALUES(?,?,?,?)",
-                     {phone, kind, oldId, newId})
-               .Each() ||
-           Failed();
+Outcome SyncState::SaveRenamed(const std::string &phone, const std::string &kind, const std::string &oldId,
+                               const std::string &newId) {
+    return Done(
+        Statement(m_db, "INSERT INTO renamed(phone, kind, old_id, new_id) VALUES(?,?,?,?)", {phone, kind, oldId, newId})
+            .Each());
 }
 
-bool SyncState::Renamed(const std::string &phone, const std::string &kind,
-                        std::vector<std::pair<std::string, std::string>> *renamed) {
-    return Statement(m_db, "SELECT old_id, new_id FROM renamed WHERE phone=? AND kind=? ORDER BY row", {phone, kind})
-               .Each([&](Statement &row) { renamed->emplace_back(row.Text(0), row.Text(1)); }) ||
-           Failed();
+Outcome SyncState::Renamed(const std::string &phone, const std::string &kind,
+                           std::vector<std::pair<std::string, std::string>> *renamed) {
+    return Done(
+        Statement(m_db, "SELECT old_id, new_id FROM renamed WHERE phone=? AND kind=? ORDER BY row", {phone, kind})
+            .Each([&](Statement &row) { renamed->emplace_back(row.Text(0), row.Text(1)); }));
 }
 
 std::string DefaultSyncStatePath() { return UserDataDirectory() + "/sync.sqlite"; }

@@ -41,39 +41,37 @@ public:
     SyncState &operator=(const SyncState &) = delete;
     ~SyncState();
 
-    // Opens (creating it and its folder) the state file.
+    // Opens (creating it and its folder) the state file. Each call fails with kPcFile
+    // and what SQLite said, under "the sync state: ".
     Outcome Open(const std::string &path);
 
-    bool SavePair(const SyncPair &pair);
+    Outcome SavePair(const SyncPair &pair);
     // *found false when there is no such pair.
-    bool LoadPair(const std::string &name, SyncPair *pair, bool *found);
-    bool Pairs(std::vector<SyncPair> *pairs);
+    Outcome LoadPair(const std::string &name, SyncPair *pair, bool *found);
+    Outcome Pairs(std::vector<SyncPair> *pairs);
     // The pair and everything remembered of its items.
-    bool RemovePair(const std::string &name);
+    Outcome RemovePair(const std::string &name);
 
     // `kind`: "contacts" or "calendar".
-    bool Mappings(const std::string &pair, const std::string &kind, std::vector<SyncMapping> *mappings);
-    bool SaveMapping(const std::string &pair, const std::string &kind, SyncMapping *mapping);
-    bool ForgetMapping(int64_t row);
+    Outcome Mappings(const std::string &pair, const std::string &kind, std::vector<SyncMapping> *mappings);
+    Outcome SaveMapping(const std::string &pair, const std::string &kind, SyncMapping *mapping);
+    Outcome ForgetMapping(int64_t row);
 
     // The phone gave the item `oldId` of `kind` a new ID (an update is a delete and an
     // add): every pair with that phone follows it to `newId`.
-    bool SaveRenamed(const std::string &phone, const std::string &kind, const std::string &oldId,
-                     const std::string &newId);
+    Outcome SaveRenamed(const std::string &phone, const std::string &kind, const std::string &oldId,
+                        const std::string &newId);
     // The IDs renamed on `phone`, old ID to new, in the order they were renamed.
-    bool Renamed(const std::string &phone, const std::string &kind,
-                 std::vector<std::pair<std::string, std::string>> *renamed);
-
-    // Why the last call failed.
-    const std::string &Error() const { return m_error; }
+    Outcome Renamed(const std::string &phone, const std::string &kind,
+                    std::vector<std::pair<std::string, std::string>> *renamed);
 
 private:
     bool Run(const char *sql);
-    bool CheckVersion();  // a new file takes this layout's version; a file of another is refused
-    bool Failed();
+    Outcome CheckVersion();  // a new file takes this layout's version; a file of another is refused
+    // Ok when `done`, else what SQLite said of the last call.
+    Outcome Done(bool done) const;
 
     sqlite3 *m_db = nullptr;
-    std::string m_error;
 };
 
 // $XDG_DATA_HOME/cebridge/sync.sqlite (on Windows, under %LOCALAPPDATA%).

@@ -150,7 +150,8 @@ TEST_F(HostCli, SyncWithAServerTakesItsPasswordFromAPrivateFile) {
     EXPECT_NE(list.out.find(server.Url("contacts")), std::string::npos) << list.out;
     WriteFileText(file, "wrong\n");
     const HostRun refused = Host({"sync", "p"});
-    EXPECT_EQ(refused.exitCode, 3);
+    EXPECT_EQ(refused.exitCode, 1);  // the server's refusal, no PC file's
+    EXPECT_NE(refused.err.find("cebridge: sync: http"), std::string::npos) << refused.err;
     EXPECT_NE(refused.err.find("HTTP 401"), std::string::npos) << refused.err;
     const std::string state = ReadFileText(m_home.path() / "data" / "cebridge" / "sync.sqlite");
     for (const std::string &text : {list.out, refused.out + refused.err, state, LogText()})

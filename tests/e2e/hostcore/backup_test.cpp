@@ -3,6 +3,7 @@
 #include "backup.h"
 #include "core_fixture.h"
 #include "e2e/host/host_fixture.h"
+#include "manifest.h"
 
 #include <algorithm>
 #include <functional>
@@ -89,16 +90,17 @@ protected:
         nlohmann::json report;
         return host::VerifyBackup(folder ? *folder : m_folder, generation, &report).ok && report["verified"] == true;
     }
+    // The generation's manifest.json as written.
     nlohmann::json Manifest(host::BackupFolder &folder, const std::string &generation = "") {
         fs::path read;
-        nlohmann::json manifest;
+        host::Manifest manifest;
         EXPECT_TRUE(host::ReadBackupGeneration(folder, generation, &read, &manifest).ok);
-        return manifest;
+        return nlohmann::json::parse(ReadFileText(read / host::kManifestName));
     }
     host::Outcome Restore(host::BackupFolder &folder, host::RestoreParts parts, nlohmann::json *report,
                           const std::string &generation = "") {
         fs::path read;
-        nlohmann::json manifest;
+        host::Manifest manifest;
         host::Outcome outcome = host::ReadBackupGeneration(folder, generation, &read, &manifest);
         if (!outcome.ok) return outcome;
         host::TransferSink files;
@@ -142,7 +144,7 @@ TEST_F(CoreBackup, EachBackupIsAGenerationAndTheEarlierOnesStay) {
     EXPECT_EQ(third["removed"], nlohmann::json::array({older})) << third.dump();
     EXPECT_FALSE(fs::exists(m_folder.Path() / older));
     fs::path folder;
-    nlohmann::json manifest;
+    host::Manifest manifest;
     EXPECT_EQ(host::ReadBackupGeneration(m_folder, "../x", &folder, &manifest).kind, ErrorKind::kPcFile);
 }
 
@@ -358,6 +360,77 @@ TEST_F(CoreBackup, ABackupContinuesRepairsAndNamesWhatIsGone) {
     EXPECT_EQ(again["copied"], 1) << again.dump();
     EXPECT_EQ(again["gone"], nlohmann::json::array({"files/My Storage/notes.txt"})) << again.dump();
     EXPECT_TRUE(Verified(""));
+}
+
+// A manifest as backups write it reads and is written back byte for byte; one with
+// a value of the wrong kind, or without its files, is refused naming the file.
+TEST(BackupManifest, ReadsAndWritesTheBackupsBytesAndRefusesAnotherShape) {
+    const std::string golden = R"({
+  "counts": {
+    "apps": 1,
+    "bytes": 5,
+    "contacts": 2,
+    "files": 1
+  },
+  "files": [
+    {
+      "modified": "2026-12-08T11:22:33Z",
+      "path": "files/My Documents/résumé \"1\".txt",
+      "sha256": "2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824",
+      "size": 5
+    },
+    {
+      "modified": "",
+      "path": "files/Storage Card/empty",
+      "sha256": "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855",
+      "size": 0
+    },
+    {
+      "path": "apps.json",
+      "sha256": "44136fa355b3678a1146ad16f7e8649e94fb4fc21fe77e8310c060f61caaff8a",
+      "size": 18446744073709551615
+    }
+  ],
+  "folders": [
+    "files/My Documents",
+    "files/Storage Card"
+  ],
+  "format": 1,
+  "manufacturer": "",
+  "model": "PHONE",
+  "phoneNumber": "010-2345-6789",
+  "skipped": [],
+  "stores": [
+    "files/Storage Card"
+  ],
+  "time": "2026-12-08T20:22:33+09:00",
+  "unread": [
+    {
+      "part": "sms.json",
+      "why": "the message volume did not mount"
+    }
+  ]
+}
+)";
+    TempDir pc;
+    const fs::path file = pc.path() / host::kManifestName, again = pc.path() / "again.json";
+    WriteFileText(file, golden);
+    host::Manifest manifest;
+    ASSERT_TRUE(host::ReadManifest(file, &manifest).ok);
+    EXPECT_EQ(manifest.files.at(0).path, "files/My Documents/r\xc3\xa9sum\xc3\xa9 \"1\".txt");
+    ASSERT_TRUE(host::WriteManifest(again, manifest).ok);
+    EXPECT_EQ(ReadFileText(again), golden);
+
+    for (const std::string &damaged :
+         {std::string(R"({"format":1,"files":[{"path":"x","size":"5","sha256":""}]})"), std::string(R"({"format":1})"),
+          std::string(R"({"format":1,"files":[],"counts":{"files":-1}})"),
+          std::string(R"({"format":1,"files":[],"unread":["sms.json"]})"), std::string(R"({"format":2,"files":[]})"),
+          std::string(R"([])")}) {
+        WriteFileText(file, damaged);
+        const host::Outcome read = host::ReadManifest(file, &manifest);
+        EXPECT_EQ(read.kind, ErrorKind::kPcFile) << damaged;
+        EXPECT_NE(read.message.find(file.string()), std::string::npos) << read.message;
+    }
 }
 
 }  // namespace

@@ -515,7 +515,8 @@ TEST_F(CorePim, TextHoldingMarkupListsShowsBacksUpAndRestores) {
     RemoveAll("calendar");
     host::BackupFolder backup(File("phone"));
     fs::path folder;
-    nlohmann::json manifest, report;
+    host::Manifest manifest;
+    nlohmann::json report;
     ASSERT_TRUE(host::ReadBackupGeneration(backup, "", &folder, &manifest).ok);
     host::TransferSink files;
     host::ItemSink items;

@@ -40,7 +40,7 @@ protected:
         fs::create_directories(Contacts());
         fs::create_directories(Calendar());
         ASSERT_TRUE(m_state.Open((m_logs.path() / "state" / "sync.sqlite").string()).ok);
-        ASSERT_TRUE(m_state.SavePair({"p", Contacts().string(), Calendar().string(), ""}));
+        ASSERT_TRUE(m_state.SavePair({"p", Contacts().string(), Calendar().string(), ""}).ok);
     }
     fs::path Contacts() { return m_logs.path() / "contacts"; }
     fs::path Calendar() { return m_logs.path() / "calendar"; }
@@ -95,7 +95,7 @@ protected:
         ASSERT_TRUE(m_session.link.DeleteItem(host::kContactType, id).ok) << title;
         PhoneAdd(text);
         std::vector<host::SyncMapping> mappings;
-        ASSERT_TRUE(m_state.Mappings("p", "contacts", &mappings));
+        ASSERT_TRUE(m_state.Mappings("p", "contacts", &mappings).ok);
         for (host::SyncMapping &mapping : mappings)
             if (mapping.phoneId == id)
                 mapping.phoneId = PhoneId(newTitle), m_state.SaveMapping("p", "contacts", &mapping);
@@ -207,10 +207,10 @@ void EditOnThePhone(host::PhoneSession &session, host::SyncState &state, const c
             made = each.id;
     const std::string kind = std::string(type) == host::kContactType ? "contacts" : "calendar";
     std::vector<host::SyncPair> pairs;
-    ASSERT_TRUE(state.Pairs(&pairs));
+    ASSERT_TRUE(state.Pairs(&pairs).ok);
     for (const host::SyncPair &pair : pairs) {
         std::vector<host::SyncMapping> mappings;
-        ASSERT_TRUE(state.Mappings(pair.name, kind, &mappings));
+        ASSERT_TRUE(state.Mappings(pair.name, kind, &mappings).ok);
         for (host::SyncMapping &mapping : mappings)
             if (mapping.phoneId == item->id) mapping.phoneId = made, state.SaveMapping(pair.name, kind, &mapping);
     }
@@ -433,7 +433,7 @@ TEST_F(HostCoreSync, WhatThePhoneCannotTakeAsItIsIsNamed) {
 TEST_F(HostCoreSync, TwoPairsOfOnePhoneSeeEachOthersChangesAsChanges) {
     const fs::path other = m_logs.path() / "other";
     fs::create_directories(other);
-    ASSERT_TRUE(m_state.SavePair({"q", other.string(), "", ""}));
+    ASSERT_TRUE(m_state.SavePair({"q", other.string(), "", ""}).ok);
     WriteFileText(Contacts() / "two.vcf", SyncCard("Two", "Pairs"));
     Sync();
     SyncReport second;
@@ -539,7 +539,7 @@ TEST_F(HostCoreSync, ARerunAfterAPhoneFaultConverges) {
 
 // A pair first synced with another phone refuses to run against this one.
 TEST_F(HostCoreSync, AnotherPhoneIsRefused) {
-    ASSERT_TRUE(m_state.SavePair({"p", Contacts().string(), Calendar().string(), "Other Phone"}));
+    ASSERT_TRUE(m_state.SavePair({"p", Contacts().string(), Calendar().string(), "Other Phone"}).ok);
     host::Outcome outcome;
     Sync({}, nullptr, &outcome);
     EXPECT_EQ(outcome.kind, host::ErrorKind::kOtherPhone);
@@ -639,11 +639,11 @@ TEST_F(HostCoreSync, APairBoundWithoutANumberLearnsIt) {
     std::string identity;
     ASSERT_TRUE(host::PhoneIdentity(m_session, &identity).ok);
     const std::string withoutNumber = identity.substr(0, identity.rfind(' '));
-    ASSERT_TRUE(m_state.SavePair({"p", Contacts().string(), Calendar().string(), withoutNumber}));
+    ASSERT_TRUE(m_state.SavePair({"p", Contacts().string(), Calendar().string(), withoutNumber}).ok);
     Sync();
     host::SyncPair pair;
     bool found = false;
-    ASSERT_TRUE(m_state.LoadPair("p", &pair, &found));
+    ASSERT_TRUE(m_state.LoadPair("p", &pair, &found).ok);
     EXPECT_EQ(pair.phone, identity);
 }
 
@@ -657,8 +657,10 @@ protected:
         m_server = std::make_unique<RadicaleServer>();
         ASSERT_TRUE(m_server->Ready()) << m_server->Log();
         HostCoreSync::SetUp();
-        ASSERT_TRUE(m_state.SavePair(
-            {"p", m_server->Url("contacts"), m_server->Url("calendar"), "", RadicaleServer::kUser, "", ""}));
+        ASSERT_TRUE(m_state
+                        .SavePair({"p", m_server->Url("contacts"), m_server->Url("calendar"), "", RadicaleServer::kUser,
+                                   "", ""})
+                        .ok);
     }
     std::vector<std::string> Files() override {
         std::vector<std::string> texts;

@@ -283,11 +283,11 @@ bool IsRedirect(long status) {
 
 // Windows keeps a file private by its folder's access list (a user's profile is theirs
 // alone), not by mode bits: the file's place is the user's to choose.
-std::string PasswordFileProblem(const std::string &file) {
+Outcome CheckPasswordFile(const std::string &file) {
     std::error_code failure;
     if (!std::filesystem::is_regular_file(std::filesystem::u8path(file), failure))
-        return file + ": no such password file";
-    return {};
+        return PcFailure(file + ": no such password file");
+    return Outcome::Ok();
 }
 
 Outcome ReadMultistatus(const std::string &xml, std::vector<DavEntry> *entries) {
@@ -306,13 +306,11 @@ Outcome ReadMultistatus(const std::string &xml, std::vector<DavEntry> *entries) 
     return ReadElements(reader.p, entries);
 }
 
-std::string CollectionUrlProblem(const std::string &url) {
-    if (!IsCollectionUrl(url)) return "not an http:// or https:// URL";
+Outcome CheckCollectionUrl(const std::string &url) {
     UrlParts parts;
-    if (!CrackUrl(url, &parts)) return "not an http:// or https:// URL";
-    if (parts.credentials)
-        return "a collection's URL holds no user or password (give the user and a password file instead)";
-    return {};
+    if (!IsCollectionUrl(url) || !CrackUrl(url, &parts)) return BadInput(kNoHttpUrl);
+    if (parts.credentials) return BadInput(kCredentialsInUrl);
+    return Outcome::Ok();
 }
 
 // One WinHTTP session for a side's requests: it keeps their connection open between them.
@@ -332,25 +330,26 @@ struct DavSide::Http {
 
 DavSide::DavSide(const std::string &url, DavAccount account, SyncKind kind)
     : m_account(std::move(account)), m_kind(kind), m_http(std::make_unique<Http>()) {
-    m_error = CollectionUrlProblem(url);
-    if (!m_error.empty()) {
-        m_error = url + ": " + m_error;
+    m_usable = CheckCollectionUrl(url);
+    if (!m_usable.ok) {
+        m_usable.message = url + ": " + m_usable.message;
         return;
     }
     CrackUrl(url, &m_http->server);
     m_origin = OriginOf(m_http->server);
     m_path = m_http->server.path;
     if (m_path.back() != '/') m_path += '/';
-    if (!m_http->session.h) m_error = "cannot start the HTTP client";
+    if (!m_http->session.h) m_usable = PcFailure("cannot start the HTTP client");
     // Windows checks a server's certificate against its own store of trusted ones.
     if (!m_account.caFile.empty())
-        m_error = "a file of trusted certificates is not used on Windows: add the certificate to Windows' store";
+        m_usable =
+            BadInput("a file of trusted certificates is not used on Windows: add the certificate to Windows' store");
 }
 
 DavSide::~DavSide() = default;
 
 std::string DavSide::ItemPath(const std::string &href) const {
-    if (href.empty() || href.size() > 4096 || !m_error.empty()) return {};
+    if (href.empty() || href.size() > 4096 || !m_usable.ok) return {};
     std::string path;
     // An href is resolved against the collection, as a browser resolves a link.
     if (href.find("://") != std::string::npos) {
@@ -369,7 +368,7 @@ std::string DavSide::ItemPath(const std::string &href) const {
 
 Outcome DavSide::Exchange(const std::string &method, const std::string &path, const std::vector<std::string> &headers,
                           const std::string &body, size_t limit, HttpAnswer *answer) {
-    if (!m_error.empty()) return DavServerFailure(m_error);
+    if (!m_usable.ok) return m_usable;
     Http &http = *m_http;
     if (!http.connection.h) {
         http.connection.h = WinHttpConnect(http.session.h, Wide(http.server.host).c_str(), http.server.port, 0);
