@@ -117,9 +117,11 @@ void BackupFolder::RemoveLeftovers() {
     temporary += ".part";
     fs::remove(temporary, failure);
     std::vector<fs::path> cut;
-    for (const fs::path &item : FolderItems(m_root))
-        if (IsGenerationName(item.filename().string()) && !fs::exists(item / kManifestName, failure))
+    for (const fs::path &item : FolderItems(m_root)) {
+        std::error_code unread;  // a manifest that cannot be looked at is not known to be gone
+        if (IsGenerationName(item.filename().string()) && !fs::exists(item / kManifestName, unread) && !unread)
             cut.push_back(item);
+    }
     for (const fs::path &folder : cut) fs::remove_all(folder, failure);
 }
 
