@@ -356,19 +356,15 @@ bool ListingInstant(const std::string &stamp, int64_t *instant, bool *repeated) 
     return ParseStamp(stamp, true, instant, repeated);
 }
 
-std::string RepeatedHourNote(const std::string &shown, const std::string &stamp) {
-    int64_t instant = 0;
-    ListingInstant(stamp, &instant);
-    return shown + ": its phone time " + ListingTimeToLocal(stamp) +
-           " falls in the hour the clocks repeat, and the phone's listing does not say which; taken as the first (" +
-           LocalText(instant) + ")";
-}
-
 Outcome KeepPhoneTime(const std::string &path, const FolderEntry &entry, const std::string &shown, TransferSink &sink) {
     int64_t instant = 0;
     bool repeated = false;
     if (!ListingInstant(entry.modified, &instant, &repeated)) return Outcome::Ok();
-    if (repeated) sink.Warning(RepeatedHourNote(shown, entry.modified));
+    if (repeated)
+        sink.Warning(shown + ": its phone time " + ListingTimeToLocal(entry.modified) +
+                     " falls in the hour the clocks repeat, and the phone's listing does not say which; taken as "
+                     "the first (" +
+                     LocalText(instant) + ")");
     return SetModified(path, instant);
 }
 

@@ -48,8 +48,6 @@ bool MatchesWildcard(const std::string &pattern, const std::string &name);
 // In the hour the clocks repeat the time names two instants: the earlier is taken and
 // *repeated set (when given); nothing in the listing tells which it was.
 bool ListingInstant(const std::string &stamp, int64_t *instant, bool *repeated = nullptr);
-// What the user is told of a file whose phone time is in the repeated hour.
-std::string RepeatedHourNote(const std::string &shown, const std::string &stamp);
 // Gives a downloaded file the phone's modification time of `entry`; one in the
 // repeated hour is given the earlier instant and said on `sink` (the file `shown`).
 Outcome KeepPhoneTime(const std::string &path, const FolderEntry &entry, const std::string &shown, TransferSink &sink);
